@@ -1,0 +1,65 @@
+#include "components/EnvProductInfo.h"
+
+#include "platform/HostPath.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace {
+
+QString productIniPath(const QString& product)
+{
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty())
+        config = QDir::homePath() + QStringLiteral("/.config");
+    const QString user = config + QStringLiteral("/Norvale/") + product + QStringLiteral("/product.ini");
+    if (QFileInfo::exists(user))
+        return user;
+    const QString system = QStringLiteral("/etc/xdg/Norvale/") + product + QStringLiteral("/product.ini");
+    return QFileInfo::exists(system) ? system : QString();
+}
+
+} // namespace
+
+bool EnvProductInfo::SetProduct(const QString& product)
+{
+    m_product = product;
+    return true;
+}
+
+bool EnvProductInfo::Refresh()
+{
+    const QString ini = m_product.isEmpty() ? QString() : productIniPath(m_product);
+    std::unique_ptr<QSettings> file;
+    if (!ini.isEmpty())
+        file = std::make_unique<QSettings>(ini, QSettings::IniFormat);
+    const auto read = [&](const char* variable, const char* key) {
+        QString value = qEnvironmentVariable(variable);
+        if (value.isEmpty() && file)
+            value = file->value(m_product + QLatin1Char('/') + QLatin1String(key)).toString();
+        return HostPath::ToWindows(value);
+    };
+    m_install = read("TS6_INSTALL_PATH", "InstallPath");
+    m_data = read("TS6_DATA_PATH", "DataPath");
+    m_shared = read("TS6_SHARED_PATH", "SharedPath");
+    return true;
+}
+
+bool EnvProductInfo::SharedPath(QString& path)
+{
+    path = m_shared;
+    return true;
+}
+
+bool EnvProductInfo::InstallPath(QString& path)
+{
+    path = m_install;
+    return true;
+}
+
+bool EnvProductInfo::DataPath(QString& path)
+{
+    path = m_data;
+    return true;
+}

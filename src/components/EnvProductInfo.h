@@ -1,0 +1,22 @@
+#pragma once
+
+#include "outside/IProductInfo.h"
+
+// The product's paths from TS6_INSTALL_PATH, TS6_DATA_PATH and TS6_SHARED_PATH, and for any that
+// is unset from product.ini (section of the product code) in $XDG_CONFIG_HOME/Norvale/<product>/
+// or /etc/xdg/Norvale/<product>/. Host paths are turned into Windows-style ones.
+class EnvProductInfo final : public IProductInfo
+{
+public:
+    bool SetProduct(const QString& product) override;
+    bool SharedPath(QString& path) override;
+    bool InstallPath(QString& path) override;
+    bool Refresh() override;
+    bool DataPath(QString& path) override;
+
+private:
+    QString m_product;
+    QString m_install;
+    QString m_data;
+    QString m_shared;
+};

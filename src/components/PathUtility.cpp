@@ -1,0 +1,54 @@
+#include "components/PathUtility.h"
+
+#include "outside/HostFunctions.h"
+
+namespace {
+
+// Position just after the last separator ("\", "/", or a drive's ":"), 0 when there is none.
+qsizetype nameStart(const QString& path)
+{
+    for (qsizetype i = path.size(); i > 0; --i) {
+        const QChar c = path.at(i - 1);
+        if (c == QLatin1Char('\\') || c == QLatin1Char('/') || (c == QLatin1Char(':') && i == 2))
+            return i;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool PathUtility::FileExists(const QString& path, bool& exists)
+{
+    exists = !path.isEmpty() && Host::PathExists(path);
+    return true;
+}
+
+bool PathUtility::TempFolder(QString& folder)
+{
+    folder = Host::TempFolder();
+    return !folder.isEmpty();
+}
+
+bool PathUtility::FolderPart(const QString& path, QString& folder)
+{
+    folder = path.left(nameStart(path));
+    return true;
+}
+
+bool PathUtility::FileNamePart(const QString& path, QString& name)
+{
+    name = path.mid(nameStart(path));
+    return true;
+}
+
+bool PathUtility::ChangeExtension(const QString& path, const QString& extension, QString& result)
+{
+    if (path.isEmpty()) {
+        result.clear();
+        return true;
+    }
+    const qsizetype start = nameStart(path);
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    result = (dot >= start ? path.left(dot) : path) + extension;
+    return true;
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "outside/IPathUtility.h"
+
+// Path questions on Windows-style texts, answered by text rules and the host layer.
+class PathUtility final : public IPathUtility
+{
+public:
+    bool FileExists(const QString& path, bool& exists) override;
+    bool TempFolder(QString& folder) override;
+    bool FolderPart(const QString& path, QString& folder) override;
+    bool FileNamePart(const QString& path, QString& name) override;
+    bool ChangeExtension(const QString& path, const QString& extension, QString& result) override;
+};

@@ -1,0 +1,25 @@
+#include "components/Registration.h"
+
+#include "components/EnvProductInfo.h"
+#include "components/IniSettingsStore.h"
+#include "components/PathUtility.h"
+#include "components/SpdLogSink.h"
+#include "outside/Registry.h"
+
+namespace {
+
+template <typename Implementation>
+void registerAs(const char* classId)
+{
+    Registry::Register(QString::fromLatin1(classId), [] { return std::make_unique<Implementation>(); });
+}
+
+} // namespace
+
+void RegisterCoreComponents()
+{
+    registerAs<SpdLogSink>(ILogSink::ClassId);
+    registerAs<IniSettingsStore>(ISettingsStore::ClassId);
+    registerAs<EnvProductInfo>(IProductInfo::ClassId);
+    registerAs<PathUtility>(IPathUtility::ClassId);
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "outside/ILogSink.h"
+
+#include <memory>
+
+namespace spdlog {
+class logger;
+}
+
+// The trace on disk: "TS6Satchel.log", one line per entry with local time and logger name,
+// flushed as written, rotated at 5 MB over 3 files. Both loggers of a run share one file.
+class SpdLogSink final : public ILogSink
+{
+public:
+    SpdLogSink();
+    ~SpdLogSink() override;
+
+    bool SetLoggerName(const QString& name) override;
+    bool WriteMessage(const QString& entryTemplate, const QString& module, const QString& procedure,
+                      const QString& text) override;
+    bool WriteError(const QString& entryTemplate, const QString& module, const QString& procedure,
+                    const QString& text) override;
+    bool WriteTiming(const QString& entryTemplate, const QString& module, const QString& procedure,
+                     const QString& traceId) override;
+    QString LastError() const override { return m_lastError; }
+
+    // The folder the trace goes to: TS6_LOG_DIR, else the product's log folder under the common
+    // application data when it exists or can be made and is writable, else the user's state folder.
+    static QString ChooseFolder();
+    // Fills the template's placeholders ("{...}") in order with the three values.
+    static QString FillTemplate(const QString& entryTemplate, const QString& first, const QString& second,
+                                const QString& third);
+
+private:
+    bool write(const QString& entryTemplate, const QString& module, const QString& procedure, const QString& value);
+
+    std::shared_ptr<spdlog::logger> m_logger;
+    QString m_lastError;
+};

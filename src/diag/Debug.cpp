@@ -1,0 +1,107 @@
+#include "diag/Debug.h"
+
+#include "outside/ILogSink.h"
+#include "outside/Registry.h"
+#include "outside/Require.h"
+
+#include <QLocale>
+#include <QTime>
+
+#include <memory>
+#include <random>
+
+namespace {
+
+const QString kStartTemplate = QStringLiteral("START: {ModuleName}, {ProcName} [{TimeStamp}]");
+const QString kEndTemplate = QStringLiteral("END: {ModuleName}, {ProcName} [{TimeStamp}]");
+const QString kErrorTemplate = QStringLiteral("ERROR: {ModuleName}, {ProcName}, {Message}");
+const QString kLogTemplate = QStringLiteral("LOG: {ModuleName}, {ProcName}, {message}");
+
+// The two sinks of the run; created on first use, kept until the program ends.
+std::unique_ptr<ILogSink> g_logger;
+std::unique_ptr<ILogSink> g_timingLogger;
+
+ILogSink& sink(std::unique_ptr<ILogSink>& slot, const char* name)
+{
+    if (!slot) {
+        slot = Registry::Create<ILogSink>();
+        Require(slot->SetLoggerName(QString::fromLatin1(name)), *slot, "SetLoggerName");
+    }
+    return *slot;
+}
+
+} // namespace
+
+namespace Debug {
+
+ILogSink& GetLogger()
+{
+    return sink(g_logger, "Legacy.TS6Satchel");
+}
+
+ILogSink& GetTimingLogger()
+{
+    return sink(g_timingLogger, "Legacy.Timing.TS6Satchel");
+}
+
+void ResetSinks()
+{
+    g_logger.reset();
+    g_timingLogger.reset();
+}
+
+QString NewTraceId()
+{
+    // Reseeded from the clock on every call, as the id is a correlation token, not a unique key.
+    std::mt19937 generator(static_cast<std::mt19937::result_type>(
+        std::random_device{}() ^ static_cast<unsigned>(QTime::currentTime().msecsSinceStartOfDay())));
+    const float seconds = static_cast<float>(QTime::currentTime().msecsSinceStartOfDay()) / 1000.0f;
+    const double r = std::uniform_real_distribution<double>(0.0, 1.0)(generator);
+    const long n = static_cast<long>(r * 10000.0 + 1.0);
+    // Three decimals with the user's decimal separator, no digit grouping.
+    QString formatted = QString::number(static_cast<double>(seconds), 'f', 3);
+    formatted.replace(QLatin1Char('.'), QLocale().decimalPoint());
+    return QStringLiteral("ID_") + formatted + QLatin1Char('_') + QString::number(n);
+}
+
+QString LogStart(const QString& moduleName, const QString& procName)
+{
+    const QString id = NewTraceId();
+    ILogSink& timing = GetTimingLogger();
+    Require(timing.WriteTiming(kStartTemplate, moduleName, procName, id), timing, "WriteTiming");
+    return id;
+}
+
+void LogEnd(const QString& moduleName, const QString& procName, const QString& traceId)
+{
+    ILogSink& timing = GetTimingLogger();
+    Require(timing.WriteTiming(kEndTemplate, moduleName, procName, traceId), timing, "WriteTiming");
+}
+
+QString ComposeErrorText(const QString& description, std::int32_t number, const QString& source)
+{
+    QString text = QStringLiteral("Runtime error occurred: ");
+    if (number != 0)
+        text += QString::number(number) + QStringLiteral(" : ");
+    text += description;
+    if (!source.isEmpty())
+        text += QStringLiteral(" Source: ") + source;
+    return text;
+}
+
+void LogError(const QString& moduleName, const QString& procName, const QString& description,
+              std::int32_t number, const QString& source)
+{
+    const QString text = ComposeErrorText(description, number, source);
+    ILogSink& general = GetLogger();
+    Require(general.WriteError(kErrorTemplate, moduleName, procName, text), general, "WriteError");
+}
+
+void LogMessage(const QString& moduleName, const QString& procName, const QVariant& message)
+{
+    const QString text = message.toString();
+    ILogSink& general = GetLogger();
+    Require(general.WriteMessage(kLogTemplate, moduleName, procName, text), general, "WriteMessage");
+}
+
+} // namespace Debug

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+#include <cstdint>
+
+class ILogSink;
+
+// The program's trace: START and END entries around the traced procedures (timing sink), LOG
+// and ERROR entries (general sink). Both sinks are created on first use and kept for the run.
+namespace Debug {
+
+QString LogStart(const QString& moduleName, const QString& procName);
+void LogEnd(const QString& moduleName, const QString& procName, const QString& traceId);
+void LogError(const QString& moduleName, const QString& procName, const QString& description,
+              std::int32_t number, const QString& source);
+void LogMessage(const QString& moduleName, const QString& procName, const QVariant& message);
+
+QString NewTraceId();
+ILogSink& GetLogger();
+ILogSink& GetTimingLogger();
+
+// "Runtime error occurred: " [number " : "] description [" Source: " source]
+QString ComposeErrorText(const QString& description, std::int32_t number, const QString& source);
+
+// Forgets both sinks, so the next entry creates them again. Tests only: a run keeps its sinks.
+void ResetSinks();
+
+} // namespace Debug

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The file-system services of the host, on Windows-style path texts. The host layer maps them
+// onto the Linux file system through the drive map; every lookup is case-blind.
+namespace Host {
+
+struct Attributes
+{
+    bool directory = false;
+    bool hidden = false;
+};
+
+enum class ListFilter
+{
+    Everything,      // files and folders, hidden ones too, "." and ".." when they match
+    FoldersAndFiles, // a listing with the directory mask: no hidden entries
+    FilesOnly,       // a listing with normal attributes: files that are not hidden, no folders
+};
+
+// True when the path names an existing file or folder.
+bool PathExists(const QString& path);
+std::optional<Attributes> GetAttributes(const QString& path);
+
+// The names that "folder\pattern" finds, in listing order. A trailing separator (empty pattern)
+// lists the folder's "." entry, so it finds a name exactly when the folder exists.
+QStringList FindNames(const QString& folderAndPattern, ListFilter filter);
+
+// The common application-data folder, Windows-style, without trailing "\".
+QString CommonAppDataFolder();
+// The user's temporary folder, Windows-style.
+QString TempFolder();
+// The dotted version of a Windows program file's version resource; empty for anything else.
+QString FileVersion(const QString& path);
+// The host path of a Windows-style path for opening: the existing file, or the place to create one.
+std::optional<QString> HostPathForReading(const QString& path);
+std::optional<QString> HostPathForWriting(const QString& path);
+
+} // namespace Host

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "outside/Component.h"
+
+// Receives the trace entries: a template with three placeholders and the three values for them.
+class ILogSink : public Component
+{
+public:
+    static constexpr char ClassId[] = "Norvale.LogSink";
+
+    virtual bool SetLoggerName(const QString& name) = 0;
+    virtual bool WriteMessage(const QString& entryTemplate, const QString& module, const QString& procedure,
+                              const QString& text) = 0;
+    virtual bool WriteError(const QString& entryTemplate, const QString& module, const QString& procedure,
+                            const QString& text) = 0;
+    virtual bool WriteTiming(const QString& entryTemplate, const QString& module, const QString& procedure,
+                             const QString& traceId) = 0;
+};

@@ -1,0 +1,169 @@
+#include "platform/DirectoryCache.h"
+
+#include "platform/Wildcard.h"
+
+#include <QFile>
+#include <QHash>
+
+#include <algorithm>
+#include <dirent.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <time.h>
+
+namespace {
+
+// A listing read less than this long after its folder last changed is read again at next use:
+// the file system's clock is coarse, so a change in the same tick would leave the times alike.
+constexpr long long kRacyWindowNs = 50'000'000;
+constexpr qsizetype kMaxFolders = 4096;
+
+long long toNs(const timespec& t)
+{
+    return static_cast<long long>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec;
+}
+
+struct Stamp
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    long long modified = 0;
+    long long changed = 0;
+    bool operator==(const Stamp&) const = default;
+};
+
+struct Cached
+{
+    Stamp stamp;
+    long long readAt = 0;
+    std::shared_ptr<const DirectoryListing> listing;
+};
+
+struct Cache
+{
+    std::mutex mutex;
+    QHash<QString, Cached> folders;
+};
+
+Cache& cache()
+{
+    static Cache instance;
+    return instance;
+}
+
+long long nowNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return toNs(t);
+}
+
+std::optional<Stamp> stampOf(const QByteArray& path)
+{
+    struct stat st{};
+    if (::stat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return std::nullopt;
+    return Stamp{st.st_dev, st.st_ino, toNs(st.st_mtim), toNs(st.st_ctim)};
+}
+
+bool isDirectory(const QByteArray& folder, const dirent* entry)
+{
+    if (entry->d_type == DT_DIR)
+        return true;
+    if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK)
+        return false;
+    struct stat st{};
+    const QByteArray full = folder + '/' + entry->d_name;
+    return ::stat(full.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::shared_ptr<DirectoryListing> readListing(const QByteArray& folder)
+{
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return nullptr;
+    auto listing = std::make_shared<DirectoryListing>();
+    while (const dirent* entry = ::readdir(dir)) {
+        DirectoryEntry e;
+        e.name = QFile::decodeName(entry->d_name);
+        e.folded = FoldName(e.name);
+        e.isDirectory = isDirectory(folder, entry);
+        listing->entries.push_back(std::move(e));
+    }
+    ::closedir(dir);
+    std::sort(listing->entries.begin(), listing->entries.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
+        const int byFolded = a.folded.compare(b.folded);
+        return byFolded != 0 ? byFolded < 0 : QFile::encodeName(a.name) < QFile::encodeName(b.name);
+    });
+    return listing;
+}
+
+Cached current(const QString& hostFolder)
+{
+    const QByteArray encoded = QFile::encodeName(hostFolder);
+    const std::optional<Stamp> stamp = stampOf(encoded);
+    if (!stamp)
+        return {};
+    Cache& c = cache();
+    {
+        const std::lock_guard lock(c.mutex);
+        const auto it = c.folders.constFind(hostFolder);
+        if (it != c.folders.cend() && it->stamp == *stamp && it->readAt - stamp->modified > kRacyWindowNs &&
+            it->readAt - stamp->changed > kRacyWindowNs)
+            return *it;
+    }
+    Cached fresh;
+    fresh.stamp = *stamp;
+    fresh.readAt = nowNs();
+    auto listing = readListing(encoded);
+    if (!listing)
+        return {};
+    fresh.listing = std::move(listing);
+    const std::lock_guard lock(c.mutex);
+    if (c.folders.size() >= kMaxFolders)
+        c.folders.clear();
+    c.folders.insert(hostFolder, fresh);
+    return fresh;
+}
+
+} // namespace
+
+const DirectoryEntry* DirectoryListing::find(const QString& folded) const
+{
+    const auto it = std::lower_bound(entries.begin(), entries.end(), folded,
+                                     [](const DirectoryEntry& e, const QString& f) { return e.folded < f; });
+    return it != entries.end() && it->folded == folded ? &*it : nullptr;
+}
+
+namespace DirectoryCache {
+
+std::shared_ptr<const DirectoryListing> List(const QString& hostFolder)
+{
+    return current(hostFolder).listing;
+}
+
+std::optional<QString> Lookup(const QString& hostFolder, const QString& name)
+{
+    if (name.isEmpty())
+        return std::nullopt;
+    struct stat st{};
+    const QString exact = hostFolder == QLatin1String("/") ? QLatin1Char('/') + name : hostFolder + QLatin1Char('/') + name;
+    if (::lstat(QFile::encodeName(exact).constData(), &st) == 0)
+        return name;
+    const Cached c = current(hostFolder);
+    if (!c.listing)
+        return std::nullopt;
+    const DirectoryEntry* entry = c.listing->find(FoldName(name));
+    if (!entry)
+        return std::nullopt;
+    return entry->name;
+}
+
+void Clear()
+{
+    Cache& c = cache();
+    const std::lock_guard lock(c.mutex);
+    c.folders.clear();
+}
+
+} // namespace DirectoryCache

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+// One folder's entries in listing order: by name compared case-blind (upper case), then bytes.
+struct DirectoryEntry
+{
+    QString name;
+    QString folded;
+    bool isDirectory = false;
+    bool hidden() const { return name.startsWith(QLatin1Char('.')) && name != QLatin1String(".") && name != QLatin1String(".."); }
+};
+
+struct DirectoryListing
+{
+    std::vector<DirectoryEntry> entries;
+    // The entry a case-blind lookup of a folded name finds: the first in byte order.
+    const DirectoryEntry* find(const QString& folded) const;
+};
+
+// Folder listings, each read once and kept while the folder is unchanged (its modification and
+// change times, checked with one stat per use), so case-blind lookups and searches cost the
+// same in a folder of fifty files or fifty thousand.
+namespace DirectoryCache {
+
+// The listing of an existing host folder ("." and ".." included), or nothing.
+std::shared_ptr<const DirectoryListing> List(const QString& hostFolder);
+
+// The on-disk name in hostFolder that matches name: name itself when it exists, else the
+// case-blind match.
+std::optional<QString> Lookup(const QString& hostFolder, const QString& name);
+
+void Clear();
+
+} // namespace DirectoryCache

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+// The drive map of TS6_DRIVES: "LETTER=HOSTFOLDER" pairs separated by ";", and network shares
+// as "\\server\share=HOSTFOLDER". Z maps to "/" unless the map says otherwise.
+struct DriveRoot
+{
+    QString name;       // "C", or "\\server\share" as the map spells it
+    QString hostFolder; // absolute host folder, without trailing "/" (except "/" itself)
+    bool isShare() const { return name.startsWith(QLatin1String("\\\\")); }
+};
+
+class DriveMap
+{
+public:
+    static DriveMap FromEnvironment();
+    static DriveMap Parse(const QString& text);
+
+    // The root for a drive letter or a "\\server\share" prefix, compared case-blind.
+    std::optional<DriveRoot> Find(const QString& name) const;
+    // The root whose host folder is the longest component-wise prefix of an absolute host path.
+    std::optional<DriveRoot> Owner(const QString& hostPath) const;
+
+    const std::vector<DriveRoot>& Roots() const { return m_roots; }
+
+private:
+    std::vector<DriveRoot> m_roots;
+};

@@ -1,0 +1,135 @@
+#include "outside/HostFunctions.h"
+
+#include "platform/DirectoryCache.h"
+#include "platform/HostPath.h"
+#include "platform/PeVersion.h"
+#include "platform/Wildcard.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+bool endsWithSeparator(const QString& path)
+{
+    return path.endsWith(QLatin1Char('\\')) || path.endsWith(QLatin1Char('/'));
+}
+
+// Splits "folder\pattern" at its last separator.
+std::pair<QString, QString> splitLast(const QString& path)
+{
+    const qsizetype at = std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
+    if (at < 0) {
+        if (path.size() >= 2 && path.at(1) == QLatin1Char(':'))
+            return {path.left(2), path.mid(2)};
+        return {QString(), path};
+    }
+    return {path.left(at + 1), path.mid(at + 1)};
+}
+
+bool passes(const DirectoryEntry& entry, Host::ListFilter filter)
+{
+    switch (filter) {
+    case Host::ListFilter::Everything:
+        return true;
+    case Host::ListFilter::FoldersAndFiles:
+        return !entry.hidden();
+    case Host::ListFilter::FilesOnly:
+        return !entry.hidden() && !entry.isDirectory;
+    }
+    return false;
+}
+
+QString windowsFolderOf(const QString& hostFolder)
+{
+    QString folder = HostPath::ToWindows(hostFolder);
+    while (folder.size() > 3 && folder.endsWith(QLatin1Char('\\')))
+        folder.chop(1);
+    if (folder.size() == 3 && folder.endsWith(QLatin1String(":\\")))
+        folder.chop(1);
+    return folder;
+}
+
+} // namespace
+
+namespace Host {
+
+bool PathExists(const QString& path)
+{
+    return HostPath::Resolve(path).has_value();
+}
+
+std::optional<Attributes> GetAttributes(const QString& path)
+{
+    const std::optional<HostLocation> location = HostPath::Resolve(path);
+    if (!location)
+        return std::nullopt;
+    const QFileInfo info(location->hostPath());
+    const bool hidden = !location->components.isEmpty() && location->components.last().startsWith(QLatin1Char('.'));
+    return Attributes{info.isDir(), hidden};
+}
+
+QStringList FindNames(const QString& folderAndPattern, ListFilter filter)
+{
+    if (folderAndPattern.isEmpty())
+        return {};
+    const auto [folder, pattern] = splitLast(folderAndPattern);
+    const std::optional<HostLocation> location = HostPath::Resolve(folder.isEmpty() ? QStringLiteral(".") : folder);
+    if (!location)
+        return {};
+    const std::shared_ptr<const DirectoryListing> listing = DirectoryCache::List(location->hostPath());
+    if (!listing)
+        return {};
+    if (pattern.isEmpty())
+        return {QStringLiteral(".")};
+    const QString folded = FoldName(pattern);
+    QStringList names;
+    for (const DirectoryEntry& entry : listing->entries)
+        if (passes(entry, filter) && MatchesFoldedWildcard(folded, entry.folded))
+            names.append(entry.name);
+    return names;
+}
+
+QString CommonAppDataFolder()
+{
+    const QString configured = qEnvironmentVariable("TS6_PROGRAMDATA");
+    return windowsFolderOf(configured.isEmpty() ? QStringLiteral("/var/lib") : configured);
+}
+
+QString TempFolder()
+{
+    const QString configured = qEnvironmentVariable("TMPDIR");
+    const QString host = configured.isEmpty() ? QStringLiteral("/tmp") : QDir::cleanPath(configured);
+    return windowsFolderOf(host);
+}
+
+QString FileVersion(const QString& path)
+{
+    const std::optional<HostLocation> location = HostPath::Resolve(path);
+    if (!location)
+        return {};
+    QFile file(location->hostPath());
+    if (QFileInfo(file).isDir() || !file.open(QIODevice::ReadOnly))
+        return {};
+    const qint64 size = file.size();
+    const uchar* mapped = size > 0 ? file.map(0, size) : nullptr;
+    if (mapped)
+        return ReadPeFileVersion(QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), size));
+    return ReadPeFileVersion(file.readAll());
+}
+
+std::optional<QString> HostPathForReading(const QString& path)
+{
+    const std::optional<HostLocation> location = HostPath::Resolve(path);
+    return location ? std::optional<QString>(location->hostPath()) : std::nullopt;
+}
+
+std::optional<QString> HostPathForWriting(const QString& path)
+{
+    if (endsWithSeparator(path))
+        return std::nullopt;
+    return HostPath::ForWriting(path);
+}
+
+} // namespace Host

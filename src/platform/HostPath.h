@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/DriveMap.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// A Windows-style path placed on the host: the drive (or share) it lies on and the components
+// below that drive's host folder.
+struct HostLocation
+{
+    DriveRoot root;
+    QStringList components;
+    QString hostPath() const;
+    // "C/Tess/logs/a.log" or "UNC/server/share/a": the name a file gets in the package.
+    QString entryName() const;
+};
+
+namespace HostPath {
+
+// Splits a Windows-style path ("\" or "/" separators) into drive and components, resolving "."
+// and ".." by text and never above the drive's root. A path without a drive is taken relative
+// to the current directory (or the root of its drive). Nothing for an unmapped drive.
+std::optional<HostLocation> Parse(const QString& windowsPath);
+
+// The existing file or folder that a Windows-style path names, every component looked up
+// case-blind; nothing when any component is missing.
+std::optional<HostLocation> Resolve(const QString& windowsPath);
+
+// The host path at which to create a file: the folder resolved case-blind, the name as given.
+std::optional<QString> ForWriting(const QString& windowsPath);
+
+// A host path as the program sees it: the drive whose folder is the longest prefix, then "\"
+// separators; a trailing "/" becomes a trailing "\". A Windows-style text is kept as it stands.
+QString ToWindows(const QString& hostPath);
+
+bool IsWindowsStyle(const QString& path);
+
+} // namespace HostPath

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+class IProductInfo;
+class IScreen;
+class ISettingsStore;
+
+// The program's six persisted settings (section "Settings") and the product's three paths.
+// Nothing is cached here: every read reloads the store, every write saves it at once.
+class AppConfig
+{
+public:
+    // The defaults are computed here from the primary screen and the current directory.
+    AppConfig(const IScreen& screen, QString applicationName);
+    ~AppConfig();
+    AppConfig(const AppConfig&) = delete;
+    AppConfig& operator=(const AppConfig&) = delete;
+
+    std::int32_t WindowLeft();
+    void SetWindowLeft(std::int32_t newValue);
+    std::int32_t WindowTop();
+    void SetWindowTop(std::int32_t newValue);
+    std::int32_t WindowWidth();
+    void SetWindowWidth(std::int32_t newValue);
+    std::int32_t WindowHeight();
+    void SetWindowHeight(std::int32_t newValue);
+    std::int32_t WindowState();
+    void SetWindowState(std::int32_t newValue);
+    QString LastFolder();
+    void SetLastFolder(const QString& newValue);
+
+    QString InstallPath();
+    QString DataPath();
+    QString SharedPath();
+
+    // Rounds to the nearest integer with halves going to the even neighbour.
+    static std::int32_t RoundHalfEven(double value);
+    // A stored setting as a 32-bit number; anything else raises type mismatch (or overflow).
+    static std::int32_t ToLong(const QString& text);
+
+private:
+    IProductInfo& GetProductInfo();
+    ISettingsStore& GetSettingsStore();
+    QString ReadSetting(const QString& section, const QString& key, const QString& defaultValue);
+    void WriteSetting(const QString& section, const QString& key, const QString& value);
+    std::int32_t readNumber(const char* key, std::int32_t defaultValue);
+    void writeNumber(const char* key, std::int32_t value);
+
+    const QString m_applicationName;
+    const std::int32_t m_defaultLeft;
+    const std::int32_t m_defaultTop;
+    const QString m_defaultLastFolder;
+    std::unique_ptr<ISettingsStore> m_store;
+    std::unique_ptr<IProductInfo> m_productInfo;
+};

@@ -1,0 +1,148 @@
+#include "components/IniSettingsStore.h"
+#include "diag/RuntimeError.h"
+#include "outside/IWindowPlacement.h"
+#include "platform/HostPath.h"
+#include "settings/AppConfig.h"
+#include "settings/mSubclasser.h"
+#include "support/FakeScreen.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QTest>
+
+namespace {
+
+const QString kApp = QStringLiteral("ts6satchel");
+
+QString iniFile()
+{
+    return IniSettingsStore::FilePath(QStringLiteral("TS6"), kApp);
+}
+
+class FakePlacement final : public IWindowPlacement
+{
+public:
+    QRect normal;
+    QRect NormalRectangle() const override { return normal; }
+};
+
+} // namespace
+
+class TestAppConfig : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void defaultsFollowTheScreen_data();
+    void defaultsFollowTheScreen();
+    void writesGoThroughAtOnce();
+    void storedNonNumberIsATypeMismatch();
+    void windowPlacementStoresTheNormalRectangle();
+    void productPathsFromEnvironmentAndProductIni();
+};
+
+void TestAppConfig::defaultsFollowTheScreen_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("left");
+    QTest::addColumn<int>("top");
+    QTest::newRow("1365 rounds the half to even") << 1365 << 768 << 282 << 84;
+    QTest::newRow("1366") << 1366 << 768 << 283 << 84;
+    QTest::newRow("odd height") << 1920 << 1081 << 560 << 240;
+    QTest::newRow("smaller than the window") << 640 << 480 << -80 << -60;
+}
+
+void TestAppConfig::defaultsFollowTheScreen()
+{
+    TestEnvironment env;
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, left);
+    QFETCH(int, top);
+    const FakeScreen screen(width, height);
+    AppConfig config(screen, kApp);
+    QCOMPARE(config.WindowLeft(), left);
+    QCOMPARE(config.WindowTop(), top);
+    QCOMPARE(config.WindowWidth(), 800);
+    QCOMPARE(config.WindowHeight(), 600);
+    QCOMPARE(config.WindowState(), 0);
+    QCOMPARE(config.LastFolder(), HostPath::ToWindows(QDir::currentPath()));
+    QVERIFY(!QFile::exists(iniFile())); // reads never write
+}
+
+void TestAppConfig::writesGoThroughAtOnce()
+{
+    TestEnvironment env;
+    const FakeScreen screen;
+    AppConfig first(screen, kApp);
+    AppConfig second(screen, kApp);
+    QCOMPARE(second.WindowLeft(), 560); // read before the write: the other instance must not cache it
+    first.SetWindowLeft(-8);
+    first.SetLastFolder(QStringLiteral("C:\\APP\\"));
+    QCOMPARE(second.WindowLeft(), -8);
+    QCOMPARE(second.LastFolder(), QStringLiteral("C:\\APP\\"));
+    const QSettings file(iniFile(), QSettings::IniFormat);
+    QCOMPARE(file.value(QStringLiteral("Settings/WindowLeft")).toString(), QStringLiteral("-8"));
+    QCOMPARE(file.value(QStringLiteral("Settings/LastFolder")).toString(), QStringLiteral("C:\\APP\\"));
+}
+
+void TestAppConfig::storedNonNumberIsATypeMismatch()
+{
+    TestEnvironment env;
+    {
+        QDir().mkpath(QFileInfo(iniFile()).absolutePath());
+        QSettings file(iniFile(), QSettings::IniFormat);
+        file.setValue(QStringLiteral("Settings/WindowTop"), QStringLiteral("abc"));
+        file.setValue(QStringLiteral("Settings/WindowWidth"), QStringLiteral("99999999999"));
+        file.setValue(QStringLiteral("Settings/WindowHeight"), QStringLiteral(" 700 "));
+    }
+    const FakeScreen screen;
+    AppConfig config(screen, kApp);
+    try {
+        config.WindowTop();
+        QFAIL("no error");
+    } catch (const RuntimeError& e) {
+        QCOMPARE(e.number(), 13);
+    }
+    QVERIFY_THROWS_EXCEPTION(RuntimeError, config.WindowWidth());
+    QCOMPARE(config.WindowHeight(), 700);
+}
+
+void TestAppConfig::windowPlacementStoresTheNormalRectangle()
+{
+    TestEnvironment env;
+    const FakeScreen screen;
+    AppConfig config(screen, kApp);
+    FakePlacement window;
+    window.normal = QRect(QPoint(-8, 20), QSize(1024, 700));
+    mSubclasser::SaveWindowPlacement(window, config);
+    QCOMPARE(config.WindowLeft(), -8);
+    QCOMPARE(config.WindowTop(), 20);
+    QCOMPARE(config.WindowWidth(), 1024);
+    QCOMPARE(config.WindowHeight(), 700);
+}
+
+void TestAppConfig::productPathsFromEnvironmentAndProductIni()
+{
+    TestEnvironment env;
+    env.write(QStringLiteral("config/Norvale/TS6/product.ini"),
+              "[TS6]\nInstallPath=" + env.driveC().toUtf8() + "/Tess\nDataPath=D:\\\\DATA\nSharedPath=\n");
+    const FakeScreen screen;
+    AppConfig config(screen, kApp);
+    QCOMPARE(config.InstallPath(), QStringLiteral("C:\\Tess"));
+    QCOMPARE(config.DataPath(), QStringLiteral("D:\\DATA"));
+    QCOMPARE(config.SharedPath(), QString());
+    {
+        const ScopedEnv shared("TS6_SHARED_PATH", env.driveC() + QStringLiteral("/Shared/"));
+        const ScopedEnv install("TS6_INSTALL_PATH", QStringLiteral("E:\\TS6"));
+        QCOMPARE(config.SharedPath(), QStringLiteral("C:\\Shared\\")); // refreshed at every read
+        QCOMPARE(config.InstallPath(), QStringLiteral("E:\\TS6"));
+    }
+    QFile::remove(env.configHome() + QStringLiteral("/Norvale/TS6/product.ini"));
+    QCOMPARE(config.InstallPath(), QString());
+}
+
+QTEST_GUILESS_MAIN(TestAppConfig)
+#include "tst_appconfig.moc"

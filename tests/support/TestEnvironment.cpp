@@ -1,0 +1,83 @@
+#include "support/TestEnvironment.h"
+
+#include "components/Registration.h"
+#include "diag/Debug.h"
+#include "platform/DirectoryCache.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+ScopedEnv::ScopedEnv(const char* name, const QString& value) : m_name(name)
+{
+    if (qEnvironmentVariableIsSet(name))
+        m_old = qgetenv(name);
+    qputenv(name, value.toUtf8());
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    if (m_old)
+        qputenv(m_name.constData(), *m_old);
+    else
+        qunsetenv(m_name.constData());
+}
+
+TestEnvironment::TestEnvironment()
+{
+    QDir().mkpath(driveC());
+    QDir().mkpath(tempDir());
+    const auto set = [this](const char* name, const QString& value) {
+        m_env[name] = std::make_unique<ScopedEnv>(name, value);
+    };
+    set("TS6_DRIVES", QStringLiteral("C=") + driveC());
+    set("TS6_LOG_DIR", logDir());
+    set("TS6_PROGRAMDATA", programData());
+    set("TMPDIR", tempDir());
+    set("XDG_CONFIG_HOME", configHome());
+    set("XDG_STATE_HOME", m_dir.path() + QStringLiteral("/state"));
+    for (const char* name : {"TS6_INSTALL_PATH", "TS6_DATA_PATH", "TS6_SHARED_PATH"})
+        set(name, QString());
+    RegisterCoreComponents();
+    Debug::ResetSinks();
+    DirectoryCache::Clear();
+}
+
+TestEnvironment::~TestEnvironment()
+{
+    Debug::ResetSinks();
+    DirectoryCache::Clear();
+}
+
+QString TestEnvironment::write(const QString& relativePath, const QByteArray& content)
+{
+    const QString path = root() + QLatin1Char('/') + relativePath;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QString TestEnvironment::makeFolder(const QString& relativePath)
+{
+    const QString path = root() + QLatin1Char('/') + relativePath;
+    QDir().mkpath(path);
+    return path;
+}
+
+QStringList TestEnvironment::traceEntries() const
+{
+    QFile file(logDir() + QStringLiteral("/TS6Satchel.log"));
+    QStringList entries;
+    if (!file.open(QIODevice::ReadOnly))
+        return entries;
+    QTextStream in(&file);
+    while (!in.atEnd()) {
+        const QString line = in.readLine();
+        // "YYYY-MM-DD HH:MM:SS.mmm <logger> <entry>"
+        entries.append(line.section(QLatin1Char(' '), 3));
+    }
+    return entries;
+}

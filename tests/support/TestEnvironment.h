@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <map>
+#include <optional>
+
+// Sets an environment variable for the life of the guard, then restores the old value.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char* name, const QString& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    QByteArray m_name;
+    std::optional<QByteArray> m_old;
+};
+
+// A private world for one test: a temporary folder that is drive C, with the settings, the
+// trace, the common application data and the temporary folder of the program all inside it.
+// The program's core components are registered and the trace sinks start afresh.
+class TestEnvironment
+{
+public:
+    TestEnvironment();
+    ~TestEnvironment();
+
+    QString root() const { return m_dir.path(); }
+    QString driveC() const { return m_dir.path() + QStringLiteral("/c"); }
+    QString logDir() const { return m_dir.path() + QStringLiteral("/trace"); }
+    QString programData() const { return m_dir.path() + QStringLiteral("/programdata"); }
+    QString tempDir() const { return m_dir.path() + QStringLiteral("/tmp"); }
+    QString configHome() const { return m_dir.path() + QStringLiteral("/config"); }
+
+    // Writes a file below the root (folders made as needed) and returns its host path.
+    QString write(const QString& relativePath, const QByteArray& content = QByteArray("x"));
+    QString makeFolder(const QString& relativePath);
+    // The trace written so far, one entry per line without the time and logger name.
+    QStringList traceEntries() const;
+
+private:
+    QTemporaryDir m_dir;
+    std::map<QByteArray, std::unique_ptr<ScopedEnv>> m_env;
+};
