@@ -11,3 +11,13 @@ preset=default
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
 ctest --preset "$preset" -j2
+
+# Bad templates must never crash a load: fuzz the template reader for a bounded time under
+# AddressSanitizer (a crash, leak or hang fails the run).
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target fuzz_templatereader
+mkdir -p build/fuzz/corpus
+./build/fuzz/tests/fuzz/fuzz_templatereader -max_total_time="${TS6_FUZZ_SECONDS:-30}" -timeout=10 \
+    -rss_limit_mb=2048 -print_final_stats=1 build/fuzz/corpus tests/fuzz/seeds 2>build/fuzz/last-run.log \
+    || { tail -n 60 build/fuzz/last-run.log; exit 1; }
+grep -E '^stat::number_of_executed_units' build/fuzz/last-run.log | sed 's/^/fuzz_templatereader: /'

@@ -4,6 +4,7 @@
 #include "components/IniSettingsStore.h"
 #include "components/PathUtility.h"
 #include "components/SpdLogSink.h"
+#include "components/TomlTemplateReader.h"
 #include "outside/Registry.h"
 
 namespace {
@@ -22,4 +23,5 @@ void RegisterCoreComponents()
     registerAs<IniSettingsStore>(ISettingsStore::ClassId);
     registerAs<EnvProductInfo>(IProductInfo::ClassId);
     registerAs<PathUtility>(IPathUtility::ClassId);
+    registerAs<TomlTemplateReader>(ITemplateReader::ClassId);
 }

@@ -1,0 +1,111 @@
+// Times the catalogue load of a folder of 120 templates with 60 fields and 5 views each (about
+// 30,000 rows) and prints rows per second and peak memory.
+#include "catalogue/CatalogueLoader.h"
+#include "components/OutlineGrid.h"
+#include "components/Registration.h"
+#include "outside/IDesktop.h"
+#include "outside/IFolderTree.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+class Tree final : public IFolderTree
+{
+public:
+    void SelectFolder(const QString& path, int, bool) override
+    {
+        m_path = path;
+        m_handler();
+    }
+    QString SelectedFolderPath() const override { return m_path; }
+    void SetAfterSelectHandler(std::function<void()> handler) override { m_handler = std::move(handler); }
+
+private:
+    QString m_path;
+    std::function<void()> m_handler;
+};
+
+class Pointer final : public IMousePointer
+{
+public:
+    void SetBusy() override {}
+    void SetDefault() override {}
+};
+
+void touch(const QString& path)
+{
+    QFile(path).open(QIODevice::WriteOnly);
+}
+
+void writeFolder(const QString& folder)
+{
+    for (int t = 1; t <= 120; ++t) {
+        const QString stem = QStringLiteral("T%1").arg(t, 3, 10, QLatin1Char('0'));
+        QByteArray toml = "[Template]\nTitle = \"Template " + QByteArray::number(t) + "\"\n";
+        toml += "PreProcessBatchFile = 'C:\\APP\\" + stem.toUtf8() + ".PRE'\n";
+        toml += "AuditLogFile = 'C:\\LOGS\\" + stem.toUtf8() + ".LOG'\n";
+        toml += "PostProcessBatchFile = 'C:\\APP\\" + stem.toUtf8() + ".PST'\n";
+        for (int f = 1; f <= 60; ++f) {
+            const QByteArray name = "F" + QByteArray::number(f);
+            toml += "\n[[Field]]\nName = \"" + name + "\"\nKindCode = \"P\"\n";
+            toml += "PopupFile = 'C:\\APP\\POP" + name + ".TPX'\nInputFile = 'C:\\IN\\" + name + ".CSV'\n";
+            toml += "OutputFile = 'C:\\OUT\\" + name + ".CSV'\nHelpFile = '" + name + ".HLP'\n";
+        }
+        for (int v = 1; v <= 5; ++v) {
+            toml += "\n[[View]]\nName = \"View " + QByteArray::number(v) + "\"\nNumber = " + QByteArray::number(v) + "\n";
+            touch(folder + QLatin1Char('/') + stem.toLower() + QStringLiteral(".tvm6.v%1").arg(v));
+        }
+        QFile file(folder + QLatin1Char('/') + stem.toLower() + QStringLiteral(".tst6"));
+        file.open(QIODevice::WriteOnly);
+        file.write(toml);
+        for (const char* ext : {".tsd6", ".tsx6", ".pre", ".pst"})
+            touch(folder + QLatin1Char('/') + stem.toLower() + QLatin1String(ext));
+    }
+}
+
+long peakKilobytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir root;
+    qputenv("TS6_DRIVES", ("C=" + root.path()).toUtf8());
+    qputenv("TS6_LOG_DIR", (root.path() + QStringLiteral("/trace")).toUtf8());
+    RegisterCoreComponents();
+    QDir().mkpath(root.path() + QStringLiteral("/app"));
+    writeFolder(root.path() + QStringLiteral("/app"));
+    const long before = peakKilobytes();
+
+    ControllerState state;
+    OutlineGrid grid;
+    Tree tree;
+    Pointer pointer;
+    CatalogueLoader loader(state, grid, tree, pointer);
+    tree.SetAfterSelectHandler([&] { loader.lstFolders_OnAfterNodeSelect(); });
+    std::printf("%-6s %10s %12s %14s\n", "load", "rows", "seconds", "rows/second");
+    for (int run = 1; run <= 3; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        tree.SelectFolder(QStringLiteral("C:\\APP"), 0, true);
+        const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+        const int rows = grid.Rows() - 1;
+        std::printf("%-6d %10d %12.3f %14.0f\n", run, rows, seconds, rows / seconds);
+    }
+    std::printf("peak memory: %.1f MB (%.1f MB before the first load)\n", peakKilobytes() / 1024.0, before / 1024.0);
+    return 0;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+enum class MessageIcon
+{
+    Information,
+    Exclamation,
+};
+
+// The screen-wide mouse pointer.
+class IMousePointer
+{
+public:
+    virtual ~IMousePointer() = default;
+    virtual void SetBusy() = 0;
+    virtual void SetDefault() = 0;
+};
+
+// A message box with an OK button; returns when the user closes it.
+class IMessageBox
+{
+public:
+    virtual ~IMessageBox() = default;
+    virtual void Show(const QString& text, MessageIcon icon, const QString& caption) = 0;
+};
+
+// Lets the event loop run once, so that windows repaint.
+class IEventLoop
+{
+public:
+    virtual ~IEventLoop() = default;
+    virtual void DoEvents() = 0;
+};

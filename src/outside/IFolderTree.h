@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+// The folder tree: selects a folder by its path and tells its selected folder's path. Its
+// after-select handler runs, and finishes, inside SelectFolder.
+class IFolderTree
+{
+public:
+    virtual ~IFolderTree() = default;
+    virtual void SelectFolder(const QString& path, int flags, bool raiseEvent) = 0;
+    // The selected node's file-system path, Windows-style; empty when it has none.
+    virtual QString SelectedFolderPath() const = 0;
+    virtual void SetAfterSelectHandler(std::function<void()> handler) = 0;
+};
