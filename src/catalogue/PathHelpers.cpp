@@ -12,8 +12,9 @@ namespace {
 
 const QChar kBackslash = QLatin1Char('\\');
 
-// A blank-trimmed text: only spaces count as blanks here.
-QString trimSpaces(const QString& text)
+} // namespace
+
+QString TrimBlanks(const QString& text)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -23,8 +24,6 @@ QString trimSpaces(const QString& text)
         --end;
     return text.mid(begin, end - begin);
 }
-
-} // namespace
 
 bool FolderExists(const QString& folderPath)
 {
@@ -91,7 +90,7 @@ QString MakeRelativePath(const QString& path, const QString& currentFolder)
 QString RemoveExtension(const QString& fileName)
 {
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    return trimSpaces(dot >= 0 ? fileName.left(dot) : fileName);
+    return TrimBlanks(dot >= 0 ? fileName.left(dot) : fileName);
 }
 
 QString GetExtension(const QString& path)
@@ -124,7 +123,7 @@ void SplitCommandLine(const QString& commandLine, QString& first, QString& rest)
         return;
     }
     first = commandLine.mid(1, closing - 1);
-    rest = trimSpaces(commandLine.mid(closing + 1));
+    rest = TrimBlanks(commandLine.mid(closing + 1));
     if (rest.startsWith(quote) && rest.endsWith(quote)) {
         if (rest.size() < 2)
             Raise(ErrorNumber::InvalidArgument, QStringLiteral("Invalid procedure call or argument"),

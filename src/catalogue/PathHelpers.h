@@ -28,4 +28,6 @@ QString ReadFileVersion(const QString& path);
 // The found paths at indices 1 to n; entry 0 is always the empty text.
 QStringList FindFiles(const QString& folder, const QString& pattern);
 QString TrimAtNull(const QString& text);
+// Removes leading and trailing blanks (spaces only).
+QString TrimBlanks(const QString& text);
 QString AddBackslash(const QString& text);

@@ -52,3 +52,44 @@ public:
     void DoEvents() override { ++turns; }
     int turns = 0;
 };
+
+#include "outside/IProgressWindow.h"
+#include "outside/ISaveDialog.h"
+
+#include <memory>
+
+// A save dialog answered by the test: the path it "chooses", or cancel when that is empty.
+class FakeSaveDialog final : public ISaveDialog
+{
+public:
+    bool GetSaveFileName(SaveFileRecord& record) override
+    {
+        seen.append(record);
+        if (answer.isEmpty())
+            return false;
+        record.file = answer + QChar(u'\0') + record.file.mid(answer.size() + 1);
+        record.flags = returnedFlags ? returnedFlags : record.flags;
+        return true;
+    }
+    QString answer;
+    std::uint32_t returnedFlags = 0;
+    QList<SaveFileRecord> seen;
+};
+
+// Records what a build shows in its progress windows: "show", each status text, "close".
+struct ProgressLog
+{
+    QStringList events;
+};
+
+class FakeProgressWindow final : public IProgressWindow
+{
+public:
+    explicit FakeProgressWindow(std::shared_ptr<ProgressLog> log) : m_log(std::move(log)) {}
+    void Show() override { m_log->events.append(QStringLiteral("show")); }
+    void SetStatus(const QString& text) override { m_log->events.append(text); }
+    void Close() override { m_log->events.append(QStringLiteral("close")); }
+
+private:
+    std::shared_ptr<ProgressLog> m_log;
+};

@@ -1,0 +1,228 @@
+#include "package/PackageBuilder.h"
+
+#include "catalogue/CatalogueRows.h"
+#include "catalogue/PathHelpers.h"
+#include "diag/Debug.h"
+#include "diag/ErrorTrap.h"
+#include "diag/Int16.h"
+#include "outside/IDesktop.h"
+#include "outside/IPathUtility.h"
+#include "outside/IProgressWindow.h"
+#include "outside/ITreeGrid.h"
+#include "outside/IZipWriter.h"
+#include "outside/Registry.h"
+#include "outside/Require.h"
+#include "package/PackageName.h"
+#include "package/VersionManifest.h"
+#include "settings/AppConfig.h"
+
+#include <QScopeGuard>
+
+namespace {
+
+const QString kModule = QStringLiteral("frmSatchel");
+const QString kBuild = QStringLiteral("Build_Package");
+const QString kZipping = QStringLiteral("BuildPackage"); // the name the zipping entries go under
+const QString kBackslash = QStringLiteral("\\");
+
+void logZipping(const QString& message)
+{
+    Debug::LogMessage(kModule, kZipping, message);
+}
+
+} // namespace
+
+PackageBuilder::PackageBuilder(ITreeGrid& grid, BuildServices services) : m_grid(grid), m_services(std::move(services))
+{
+}
+
+void PackageBuilder::cmdBuild_Click(const QString& currentFolder)
+{
+    Build_Package(GetDefaultPackageName(currentFolder, QStringLiteral("TSSatchelage")), true);
+}
+
+void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
+{
+    QString archivePath;
+    const bool completed = RunTraced(kModule, kBuild, [&] {
+        const std::unique_ptr<IPathUtility> paths = Registry::Create<IPathUtility>();
+        m_paths = paths.get();
+        const auto forget = qScopeGuard([this] { m_paths = nullptr; });
+        m_files.clear();
+        m_templates.clear();
+        collect();
+
+        QString temp;
+        Require(m_paths->TempFolder(temp), *m_paths, "TempFolder");
+        const QString manifest = JoinPath(kBackslash, {temp, QStringLiteral("TSVERSION.TXT")});
+        WriteVersionManifest(manifest, m_files, m_services.config());
+
+        archivePath = settleArchivePath(packageName, interactive);
+        if (archivePath.isEmpty())
+            return;
+        zip(archivePath, manifest);
+        m_services.pointer.SetDefault();
+        m_progress->Close();
+        m_progress.reset();
+    });
+    if (!completed) {
+        m_services.pointer.SetDefault();
+        if (m_progress) {
+            m_progress->Close();
+            m_progress.reset();
+        }
+        return;
+    }
+    if (interactive && !archivePath.isEmpty())
+        m_services.messages.Show(QStringLiteral("TS Satchel has successfully created the following Zip Package:\r\n\r\n") +
+                                     archivePath,
+                                 MessageIcon::Information, QStringLiteral("TS Satchel"));
+}
+
+void PackageBuilder::collect()
+{
+    const Int16 rows = Int16::fromWide(m_grid.Rows());
+    for (Int16 i = 1; i <= rows - 1; ++i)
+        collectRow(i);
+    for (const TemplateEntry& entry : m_templates)
+        if (entry.views > 0)
+            append(entry.viewsFile);
+}
+
+void PackageBuilder::collectRow(int row)
+{
+    const GridNode node = m_grid.NodeOfRow(row);
+    const QString path = m_grid.TextMatrix(row, 2).toUpper();
+    const bool isTemplate = path.endsWith(QLatin1String(".TST6")) || path.endsWith(QLatin1String(".TST"));
+    if (m_grid.NodeChildren(node) > 0 && !isTemplate)
+        return;
+    if (m_grid.CellPicture(row, 0) == CheckPicture::Excluded)
+        return;
+    const bool listed = StringExistsInArray(path, m_files);
+    if (isTemplate)
+        folderScript(path);
+    if (listed)
+        return;
+    if (path.endsWith(QLatin1String(".TST6")))
+        m_templates.push_back({path, path.left(path.size() - 5) + QStringLiteral(".TVM6"), 0});
+    else if (path.endsWith(QLatin1String(".TST")))
+        m_templates.push_back({path, path.left(path.size() - 4) + QStringLiteral(".TVM"), 0});
+    Int16::fromWide(static_cast<qint64>(m_templates.size()));
+    append(path);
+    if (path.endsWith(QLatin1String(".TSD6")))
+        addCompanions(path, {".TSA6", ".TSL6", ".TSM6", ".TSI6", ".TSN6", ".TSSDB6", ".LOGS.TSSDB6", ".ADL6"});
+    else if (path.endsWith(QLatin1String(".TSD")))
+        addCompanions(path, {".TSA", ".TSL", ".TSM", ".TSI", ".TSN", ".TSSDB", ".LOGS.TSSDB", ".ADL6", ".ADL"});
+    if (path.endsWith(QLatin1String(".TPT")))
+        addCompanions(path, {".TPI", ".TPD"});
+    if (GetExtension(path).toUpper().startsWith(QLatin1String(".V")) && !m_templates.empty()) {
+        Int16 views = m_templates.back().views;
+        ++views;
+        m_templates.back().views = views;
+    }
+}
+
+void PackageBuilder::folderScript(const QString& templatePath)
+{
+    const QString folder = GetPath(templatePath);
+    const auto usable = [&](const QString& candidate) {
+        Debug::LogMessage(kModule, kBuild, QStringLiteral("Looking for folder Script: ") + candidate);
+        return !StringExistsInArray(candidate, m_files) && FileExists(candidate);
+    };
+    QString script = JoinPath(kBackslash, {folder, QStringLiteral("TSScript.TSX6")});
+    if (!usable(script)) {
+        script = JoinPath(kBackslash, {folder, QStringLiteral("TSScript.TSX")});
+        if (!usable(script))
+            return;
+    }
+    Debug::LogMessage(kModule, kBuild, QStringLiteral("Folder Script found and added to package."));
+    append(script);
+}
+
+void PackageBuilder::addCompanions(const QString& path, std::initializer_list<const char*> extensions)
+{
+    for (const char* extension : extensions) {
+        QString companion;
+        Require(m_paths->ChangeExtension(path, QString::fromLatin1(extension), companion), *m_paths, "ChangeExtension");
+        bool exists = false;
+        Require(m_paths->FileExists(companion, exists), *m_paths, "FileExists");
+        if (exists)
+            append(companion);
+    }
+}
+
+void PackageBuilder::append(const QString& path)
+{
+    Int16::fromWide(m_files.size() + 1); // the list's count is a 16-bit number
+    m_files.append(path);
+}
+
+QString PackageBuilder::settleArchivePath(const QString& packageName, bool interactive)
+{
+    QString archivePath = packageName;
+    if (interactive) {
+        archivePath = GetPackageFileName(m_services.saveDialog, m_services.owner, m_services.programFolder, packageName);
+        m_services.events.DoEvents();
+    }
+    logZipping(QStringLiteral("Zipping to: ") + archivePath);
+    return TrimBlanks(archivePath).isEmpty() ? QString() : archivePath;
+}
+
+void PackageBuilder::status(const QString& text)
+{
+    m_progress->SetStatus(text);
+    m_services.events.DoEvents();
+}
+
+void PackageBuilder::zip(const QString& archivePath, const QString& manifest)
+{
+    m_progress = m_services.makeProgressWindow();
+    m_progress->Show();
+    status(QStringLiteral("Creating zip file ..."));
+    m_services.pointer.SetBusy();
+
+    const std::unique_ptr<IZipWriter> writer = Registry::Create<IZipWriter>();
+    const auto add = [&](const QString& source, bool subfolders, bool keepFolderPath) {
+        Require(writer->Add(source, subfolders, keepFolderPath, QString()), *writer, "Add");
+    };
+    Require(writer->SetArchivePath(archivePath), *writer, "SetArchivePath");
+    status(QStringLiteral("Adding ") + manifest);
+    add(manifest, false, false);
+
+    status(QStringLiteral("Adding application files"));
+    for (const QString& file : std::as_const(m_files)) {
+        if (!FileExists(file))
+            continue;
+        status(QStringLiteral("Adding ") + file);
+        add(file, false, true);
+    }
+
+    const QString programData = GetProgramDataPath();
+    const QString logs = programData + QStringLiteral("\\Norvale\\TS6\\logs");
+    if (FolderExists(logs)) {
+        logZipping(QStringLiteral("Adding ") + logs + QStringLiteral(" to satchel."));
+        status(QStringLiteral("Adding logs"));
+        add(logs + QStringLiteral("\\*.*"), true, true);
+    } else {
+        logZipping(logs + QStringLiteral(" folder not found."));
+    }
+
+    const QString local = programData + QStringLiteral("\\Norvale\\TS6");
+    if (FolderExists(local)) {
+        logZipping(QStringLiteral("Adding ") + local + QStringLiteral(" to satchel."));
+        status(QStringLiteral("Adding local configuration files"));
+        for (const char* name : {"\\TSAgentProcess.TSSDB", "\\TSApplications.TSSDB", "\\*.CONFIG", "\\*.LOG"})
+            add(local + QLatin1String(name), false, true);
+    } else {
+        logZipping(local + QStringLiteral(" folder not found."));
+    }
+
+    const QString shared = m_services.config().SharedPath();
+    if (FolderExists(shared)) {
+        logZipping(QStringLiteral("Adding Shared Path ") + shared + QStringLiteral(" to satchel."));
+        status(QStringLiteral("Adding configuration files"));
+        for (const char* pattern : {"\\*.ITS", "\\*.TSX", "\\*.TSX6", "\\*.CONFIG", "\\*.LOG"})
+            add(shared + QLatin1String(pattern), false, true);
+    }
+    Require(writer->Finish(), *writer, "Finish");
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "outside/ISaveDialog.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class AppConfig;
+class IEventLoop;
+class IMessageBox;
+class IMousePointer;
+class IPathUtility;
+class IProgressWindow;
+class ITreeGrid;
+
+// What a build reaches besides the grid: the settings, and the windows and desktop it shows.
+struct BuildServices
+{
+    std::function<AppConfig&()> config;
+    IMousePointer& pointer;
+    IEventLoop& events;
+    IMessageBox& messages;
+    ISaveDialog& saveDialog;
+    std::function<std::unique_ptr<IProgressWindow>()> makeProgressWindow;
+    WindowHandle owner = 0;
+    QString programFolder; // Windows-style; where the save dialog starts
+};
+
+// Turns the included rows of the grid into one zip package: the rows' files with their companions,
+// the folder script and the views files, the version manifest, the product's logs and its
+// configuration files.
+class PackageBuilder
+{
+public:
+    PackageBuilder(ITreeGrid& grid, BuildServices services);
+
+    void Build_Package(const QString& packageName, bool interactive);
+    void cmdBuild_Click(const QString& currentFolder);
+
+    // The package file list of the last build, as the manifest lists it.
+    const QStringList& PackageFiles() const { return m_files; }
+
+private:
+    struct TemplateEntry
+    {
+        QString path;
+        QString viewsFile;
+        int views = 0;
+    };
+
+    void collect();
+    void collectRow(int row);
+    void folderScript(const QString& templatePath);
+    void addCompanions(const QString& path, std::initializer_list<const char*> extensions);
+    void append(const QString& path);
+    // Returns the archive path, or the empty text when the build ends before zipping.
+    QString settleArchivePath(const QString& packageName, bool interactive);
+    void zip(const QString& archivePath, const QString& manifestPath);
+    void status(const QString& text);
+
+    ITreeGrid& m_grid;
+    BuildServices m_services;
+    QStringList m_files;
+    std::vector<TemplateEntry> m_templates;
+    IPathUtility* m_paths = nullptr; // for the length of one build
+    std::unique_ptr<IProgressWindow> m_progress;
+};

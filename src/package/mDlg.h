@@ -1,0 +1,28 @@
+#pragma once
+
+#include "outside/ISaveDialog.h"
+
+#include <QPoint>
+#include <QRect>
+
+struct SaveDialogResult
+{
+    bool cancelled = true;
+    QString path;
+};
+
+// The save-file dialog wrapper. Its dialog record is kept from one call to the next, so the flags
+// that a dialog hands back are used again by the next one.
+namespace mDlg {
+
+SaveDialogResult ShowSave(ISaveDialog& dialog, WindowHandle owner, const QString& proposed, const QString& title,
+                          const QString& initialFolder, const QString& filter, const QString& defaultExtension);
+
+// Where a dialog goes to stand centred over its owner: each coordinate rounded to the nearest
+// integer, halves to even.
+QPoint CenterOver(const QRect& owner, const QRect& dialog);
+
+// The kept record, as the last call left it.
+const SaveFileRecord& KeptRecord();
+
+} // namespace mDlg
