@@ -20,6 +20,7 @@
 namespace {
 
 constexpr size_t kChunk = 256 * 1024;
+constexpr size_t kProbe = 64 * 1024;
 constexpr int kLevel = 6;
 constexpr uLong kUtf8Names = 1u << 11;
 constexpr qint64 kZip64Threshold = 0xF0000000LL; // leaves room for a file that grows while read
@@ -62,6 +63,25 @@ struct Fd
     Fd& operator=(const Fd&) = delete;
 };
 
+// Reads until the buffer is full or the file ends; a read error ends the reading and is kept.
+size_t readFully(int fd, unsigned char* buffer, size_t size, QString& error)
+{
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, buffer + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = errnoText(errno);
+            break;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    return got;
+}
+
 struct Deflater
 {
     z_stream stream{};
@@ -75,6 +95,36 @@ struct Deflater
     Deflater(const Deflater&) = delete;
     Deflater& operator=(const Deflater&) = delete;
 };
+
+std::vector<unsigned char> deflateWhole(const unsigned char* data, size_t size)
+{
+    Deflater deflater;
+    std::vector<unsigned char> out(deflateBound(&deflater.stream, static_cast<uLong>(size)) + 16);
+    deflater.stream.next_in = const_cast<unsigned char*>(data);
+    deflater.stream.avail_in = static_cast<uInt>(size);
+    deflater.stream.next_out = out.data();
+    deflater.stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&deflater.stream, Z_FINISH);
+    out.resize(deflater.stream.total_out);
+    return out;
+}
+
+// Whether a sample shrinks by at least 2% at the fastest level: incompressible data is stored.
+bool compresses(const unsigned char* data, size_t size)
+{
+    std::vector<unsigned char> out(compressBound(static_cast<uLong>(size)));
+    z_stream stream{};
+    if (deflateInit2(&stream, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return true;
+    stream.next_in = const_cast<unsigned char*>(data);
+    stream.avail_in = static_cast<uInt>(size);
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    const uLong produced = stream.total_out;
+    deflateEnd(&stream);
+    return produced < size - size / 50;
+}
 
 } // namespace
 
@@ -228,42 +278,62 @@ bool MinizipWriter::addFile(const Candidate& candidate)
     info.external_fa = 0x20; // archive attribute
     const QByteArray name = candidate.entryName.toUtf8();
     const int zip64 = st.st_size >= kZip64Threshold ? 1 : 0;
+
+    std::vector<unsigned char> in(kChunk);
+    QString readError;
+    size_t got = readFully(file.fd, in.data(), in.size(), readError);
+    const bool wholeFile = got < in.size() || !readError.isEmpty();
+    // A file that fits one chunk is compressed in memory and stored instead when that is smaller;
+    // a larger one is stored when a sample of its start does not compress.
+    std::vector<unsigned char> packed;
+    bool store = false;
+    if (wholeFile) {
+        packed = deflateWhole(in.data(), got);
+        store = packed.size() >= got;
+    } else {
+        store = !compresses(in.data(), std::min(got, kProbe));
+    }
     if (zipOpenNewFileInZip4_64(m_archive->handle, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                Z_DEFLATED, kLevel, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, 0, kUtf8Names,
-                                zip64) != ZIP_OK)
+                                store ? 0 : Z_DEFLATED, store ? 0 : kLevel, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
+                                nullptr, 0, 0, kUtf8Names, zip64) != ZIP_OK)
         return fail(QStringLiteral("Cannot write the package: ") + errnoText(errno));
     m_names.insert(candidate.entryName);
+    const auto write = [&](const unsigned char* data, size_t size) {
+        return size == 0 || zipWriteInFileInZip(m_archive->handle, data, static_cast<unsigned>(size)) == ZIP_OK;
+    };
 
-    Deflater deflater;
-    if (!deflater.ready)
-        return fail(QStringLiteral("Out of memory"));
-    std::vector<unsigned char> in(kChunk);
-    std::vector<unsigned char> out(kChunk + kChunk / 8 + 64);
-    uLong crc = crc32(0L, Z_NULL, 0);
-    quint64 total = 0;
-    QString readError;
-    for (bool last = false; !last;) {
-        ssize_t got = 0;
-        do {
-            got = ::read(file.fd, in.data(), in.size());
-        } while (got < 0 && errno == EINTR);
-        if (got < 0) {
-            readError = errnoText(errno);
-            got = 0;
+    uLong crc = crc32(0L, in.data(), static_cast<uInt>(got));
+    quint64 total = got;
+    if (wholeFile) {
+        if (!(store ? write(in.data(), got) : write(packed.data(), packed.size())))
+            return fail(QStringLiteral("Cannot write the package: ") + errnoText(errno));
+    } else {
+        Deflater deflater;
+        if (!deflater.ready)
+            return fail(QStringLiteral("Out of memory"));
+        std::vector<unsigned char> out(store ? 0 : kChunk + kChunk / 8 + 64);
+        for (bool last = false;;) {
+            if (store) {
+                if (!write(in.data(), got))
+                    return fail(QStringLiteral("Cannot write the package: ") + errnoText(errno));
+            } else {
+                deflater.stream.next_in = in.data();
+                deflater.stream.avail_in = static_cast<uInt>(got);
+                do {
+                    deflater.stream.next_out = out.data();
+                    deflater.stream.avail_out = static_cast<uInt>(out.size());
+                    deflate(&deflater.stream, last ? Z_FINISH : Z_NO_FLUSH);
+                    if (!write(out.data(), out.size() - deflater.stream.avail_out))
+                        return fail(QStringLiteral("Cannot write the package: ") + errnoText(errno));
+                } while (deflater.stream.avail_out == 0);
+            }
+            if (last)
+                break;
+            got = readError.isEmpty() ? readFully(file.fd, in.data(), in.size(), readError) : 0;
+            last = got < in.size();
+            crc = crc32(crc, in.data(), static_cast<uInt>(got));
+            total += got;
         }
-        last = got == 0;
-        crc = crc32(crc, in.data(), static_cast<uInt>(got));
-        total += static_cast<quint64>(got);
-        deflater.stream.next_in = in.data();
-        deflater.stream.avail_in = static_cast<uInt>(got);
-        do {
-            deflater.stream.next_out = out.data();
-            deflater.stream.avail_out = static_cast<uInt>(out.size());
-            deflate(&deflater.stream, last ? Z_FINISH : Z_NO_FLUSH);
-            const auto produced = static_cast<unsigned>(out.size() - deflater.stream.avail_out);
-            if (produced > 0 && zipWriteInFileInZip(m_archive->handle, out.data(), produced) != ZIP_OK)
-                return fail(QStringLiteral("Cannot write the package: ") + errnoText(errno));
-        } while (deflater.stream.avail_out == 0);
     }
     if (zipCloseFileInZipRaw64(m_archive->handle, total, crc) != ZIP_OK)
         return fail(QStringLiteral("Cannot write the package: ") + errnoText(errno));

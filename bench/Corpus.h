@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Writes a support-package corpus below folder: many small configuration files, data files of
+// records, large logs and some incompressible files; about totalMegabytes in all. Returns bytes.
+qint64 WriteCorpus(const QString& folder, int totalMegabytes);
+// Writes count small files of 0.25 to 4 KB below folder. Returns bytes.
+qint64 WriteTinyFiles(const QString& folder, int count);
+// Peak resident memory of a command, and its wall time, measured by /usr/bin/time.
+struct Measured
+{
+    double seconds = 0;
+    double peakMegabytes = 0;
+    bool ok = false;
+};
+Measured MeasureCommand(const QString& program, const QStringList& arguments, const QString& workingFolder = {});
