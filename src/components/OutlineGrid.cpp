@@ -352,6 +352,11 @@ void OutlineGrid::SetNodePicture(GridNode node, int picture)
     notify(Change::Cells, node);
 }
 
+bool OutlineGrid::Contains(GridNode node) const
+{
+    return node >= 0 && static_cast<size_t>(node) < m_slots.size() && m_slots[static_cast<size_t>(node)];
+}
+
 void OutlineGrid::SetMouseCell(int row, int col)
 {
     m_mouseRow = row;

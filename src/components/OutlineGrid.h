@@ -70,6 +70,7 @@ public:
     void SetNodePicture(GridNode node, int picture) override;
 
     // What a view needs besides the grid operations.
+    bool Contains(GridNode node) const;
     void SetMouseCell(int row, int col);
     const std::vector<GridNode>& TopRows() const { return m_top; } // rows below the header
     const std::vector<GridNode>& ChildrenOf(GridNode node) const;

@@ -44,6 +44,7 @@ void PackageBuilder::cmdBuild_Click(const QString& currentFolder)
 void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
 {
     QString archivePath;
+    m_wrote = false;
     const bool completed = RunTraced(kModule, kBuild, [&] {
         const std::unique_ptr<IPathUtility> paths = Registry::Create<IPathUtility>();
         m_paths = paths.get();
@@ -61,6 +62,7 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
         if (archivePath.isEmpty())
             return;
         zip(archivePath, manifest);
+        m_wrote = true;
         m_services.pointer.SetDefault();
         m_progress->Close();
         m_progress.reset();

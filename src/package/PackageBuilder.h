@@ -1,5 +1,6 @@
 #pragma once
 
+#include "outside/IProgressWindow.h"
 #include "outside/ISaveDialog.h"
 
 #include <QString>
@@ -41,6 +42,8 @@ public:
     void Build_Package(const QString& packageName, bool interactive);
     void cmdBuild_Click(const QString& currentFolder);
 
+    // Whether the last build wrote its package.
+    bool WrotePackage() const { return m_wrote; }
     // The package file list of the last build, as the manifest lists it.
     const QStringList& PackageFiles() const { return m_files; }
 
@@ -68,4 +71,5 @@ private:
     std::vector<TemplateEntry> m_templates;
     IPathUtility* m_paths = nullptr; // for the length of one build
     std::unique_ptr<IProgressWindow> m_progress;
+    bool m_wrote = false;
 };

@@ -1,0 +1,245 @@
+#include "app/SatchelWindow.h"
+
+#include "app/ResizeForm.h"
+#include "app/frmPacifier.h"
+#include "diag/Debug.h"
+#include "diag/ErrorTrap.h"
+#include "platform/HostPath.h"
+#include "platform/qt/GridView.h"
+#include "platform/qt/QtFolderTree.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTimer>
+
+namespace {
+
+constexpr double kHeaderHeight = 975;
+constexpr double kButtonsWidth = 2835;
+constexpr double kButtonsHeight = 615;
+
+} // namespace
+
+SatchelWindow::SatchelWindow(Desktop& desktop, const QString& commandLine)
+    : m_desktop(desktop), m_messages(desktop, [this] { return static_cast<QWidget*>(this); }), m_saveDialog(desktop)
+{
+    setObjectName(QStringLiteral("frmSatchel"));
+    setWindowTitle(QStringLiteral("TSSatchel"));
+    setWindowIcon(QIcon(QStringLiteral(":/pictures/ts6satchel.png")));
+    m_grid.SetTextMatrix(0, 0, QStringLiteral("Description"));
+    m_grid.SetTextMatrix(0, 1, QStringLiteral("Filename"));
+    buildParts();
+    buildMenus();
+
+    const QFileInfo program(QCoreApplication::applicationFilePath());
+    SatchelServices services{*this,
+                             *m_folders,
+                             m_grid,
+                             m_screen,
+                             m_pointer,
+                             m_events,
+                             m_messages,
+                             m_saveDialog,
+                             [this]() -> std::unique_ptr<IProgressWindow> {
+                                 auto window = std::make_unique<frmPacifier>();
+                                 if (m_controller && m_controller->BatchStarted())
+                                     return std::make_unique<EchoingProgress>(std::move(window));
+                                 return window;
+                             },
+                             HandleOf(this),
+                             HostPath::ToWindows(program.absolutePath()),
+                             program.fileName(),
+                             [this] { Resize_Form(); },
+                             {},
+                             {}};
+    m_controller = std::make_unique<frmSatchel>(std::move(services), commandLine);
+    m_gridView->setMouseUpHandler([this](int b, int s, double x, double y) { m_controller->grdFiles_Mouseup(b, s, x, y); });
+}
+
+SatchelWindow::~SatchelWindow() = default;
+
+double SatchelWindow::twipsX(int pixels) const { return pixels * m_screen.TwipsPerPixelX(); }
+double SatchelWindow::twipsY(int pixels) const { return pixels * m_screen.TwipsPerPixelY(); }
+int SatchelWindow::pixelsX(double twips) const { return qRound(twips / m_screen.TwipsPerPixelX()); }
+int SatchelWindow::pixelsY(double twips) const { return qRound(twips / m_screen.TwipsPerPixelY()); }
+
+void SatchelWindow::buildParts()
+{
+    m_client = new QWidget(this);
+    m_client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(m_client);
+    m_client->installEventFilter(this);
+
+    m_header = new QLabel(m_client);
+    m_header->setObjectName(QStringLiteral("HeaderPicture"));
+    m_header->setPixmap(QPixmap(QStringLiteral(":/pictures/banner.jpg")));
+    m_header->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_header->setAutoFillBackground(true);
+    QPalette strip = m_header->palette();
+    strip.setColor(QPalette::Window, QColor(0x2f, 0x7f, 0xb8));
+    m_header->setPalette(strip);
+    m_header->setGeometry(0, 0, pixelsX(13050), pixelsY(kHeaderHeight));
+
+    m_title = new QLabel(QStringLiteral("Label1"), m_header);
+    m_title->setObjectName(QStringLiteral("AppTitleLabel"));
+    QFont titleFont = m_title->font();
+    titleFont.setPointSize(12);
+    titleFont.setBold(true);
+    m_title->setFont(titleFont);
+    QPalette light = m_title->palette();
+    light.setColor(QPalette::WindowText, Qt::white);
+    m_title->setPalette(light);
+    m_title->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_title->setGeometry(pixelsX(4440), pixelsY(240), pixelsX(2775), pixelsY(375));
+
+    m_splitter = new QSplitter(Qt::Horizontal, m_client);
+    m_splitter->setObjectName(QStringLiteral("SplitContainer"));
+    m_folders = new QtFolderTree(m_splitter);
+    m_gridView = new GridView(m_grid, m_splitter);
+    m_splitter->setSizes({pixelsX(5580), pixelsX(7050)});
+    m_splitter->setGeometry(pixelsX(120), pixelsY(1080), pixelsX(12735), pixelsY(5535));
+
+    m_buttons = new QWidget(m_client);
+    m_buttons->setObjectName(QStringLiteral("ButtonContainer"));
+    m_buttons->setGeometry(pixelsX(10080), pixelsY(6720), pixelsX(kButtonsWidth), pixelsY(kButtonsHeight));
+    auto* build = new QPushButton(QStringLiteral("&Build Package"), m_buttons);
+    build->setObjectName(QStringLiteral("cmdBuild"));
+    build->setGeometry(pixelsX(120), pixelsY(120), pixelsX(1215), pixelsY(375));
+    auto* close = new QPushButton(QStringLiteral("&Close"), m_buttons);
+    close->setObjectName(QStringLiteral("cmdClose"));
+    close->setGeometry(pixelsX(1440), pixelsY(120), pixelsX(1215), pixelsY(375));
+    connect(build, &QPushButton::clicked, this, [this] { m_controller->cmdBuild_Click(); });
+    connect(close, &QPushButton::clicked, this, [this] { m_controller->cmdClose_Click(); });
+}
+
+void SatchelWindow::buildMenus()
+{
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    QAction* exit = file->addAction(QStringLiteral("E&xit"));
+    exit->setObjectName(QStringLiteral("mnuFileExit"));
+    connect(exit, &QAction::triggered, this, [this] { m_controller->mnuFileExit_Click(); });
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
+    QAction* tutorial = help->addAction(QStringLiteral("Video Tutorial"));
+    tutorial->setObjectName(QStringLiteral("mnuHelpVideoTutorial"));
+    connect(tutorial, &QAction::triggered, this, [this] { m_controller->mnuHelpVideoTutorial_Click(); });
+    help->addSeparator()->setObjectName(QStringLiteral("mnuHelpSep0"));
+    QAction* about = help->addAction(QStringLiteral("&About"));
+    about->setObjectName(QStringLiteral("mnuHelpAbout"));
+    connect(about, &QAction::triggered, this, [this] { m_controller->mnuHelpAbout_Click(); });
+}
+
+bool SatchelWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_client && event->type() == QEvent::Resize) {
+        m_header->setGeometry(0, 0, m_client->width(), m_header->height()); // docked to the top edge
+        if (m_controller)
+            m_controller->Form_Resize();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void SatchelWindow::Resize_Form()
+{
+    Debug::LogMessage(QStringLiteral("frmSatchel"), QStringLiteral("Resize_Form"), QStringLiteral("Start"));
+    FormMetrics m;
+    m.clientLeft = 0;
+    m.clientWidth = twipsX(m_client->width());
+    m.clientHeight = twipsY(m_client->height());
+    m.headerWidth = twipsX(m_header->width());
+    m.headerHeight = twipsY(m_header->height());
+    m.headerInnerWidth = twipsX(m_header->contentsRect().width());
+    m.headerInnerHeight = twipsY(m_header->contentsRect().height());
+    m.buttonsWidth = twipsX(m_buttons->width());
+    m.buttonsHeight = twipsY(m_buttons->height());
+    m.titleWidth = twipsX(m_title->width());
+    m.titleHeight = twipsY(m_title->height());
+    const FormLayout layout = ComputeFormLayout(m);
+    // Each step stands alone: one that fails leaves its part where it was.
+    RunQuietly([&] {
+        if (layout.splitter)
+            m_splitter->setGeometry(pixelsX(layout.splitter->left()), pixelsY(layout.splitter->top()),
+                                    pixelsX(layout.splitter->width()), pixelsY(layout.splitter->height()));
+    });
+    RunQuietly([&] { m_buttons->move(pixelsX(layout.buttons.left()), pixelsY(layout.buttons.top())); });
+    RunQuietly([&] {
+        if (layout.title)
+            m_title->move(pixelsX(layout.title->x()), pixelsY(layout.title->y()));
+    });
+}
+
+QRect SatchelWindow::NormalRectangle() const
+{
+    if ((isMaximized() || isMinimized()) && normalGeometry().isValid())
+        return normalGeometry();
+    return geometry();
+}
+
+void SatchelWindow::Move(double left, double top, double width, double height)
+{
+    setGeometry(pixelsX(left), pixelsY(top), pixelsX(width), pixelsY(height));
+}
+
+int SatchelWindow::WindowState() const
+{
+    if (windowState() & Qt::WindowMinimized)
+        return 1;
+    if (windowState() & Qt::WindowMaximized)
+        return 2;
+    return 0;
+}
+
+void SatchelWindow::SetWindowState(int state)
+{
+    switch (state) {
+    case 0:
+        setWindowState(Qt::WindowNoState);
+        break;
+    case 1:
+        setWindowState(Qt::WindowMinimized);
+        break;
+    case 2:
+        setWindowState(Qt::WindowMaximized);
+        break;
+    default:
+        Raise(380, QStringLiteral("Invalid property value"), QStringLiteral("frmSatchel"));
+    }
+}
+
+void SatchelWindow::SetTitleCaption(const QString& caption)
+{
+    m_title->setText(caption);
+}
+
+void SatchelWindow::SetHelpFile(const QString& path)
+{
+    m_helpFile = path;
+}
+
+void SatchelWindow::Destroy()
+{
+    m_destroyed = true;
+    if (isVisible())
+        QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void SatchelWindow::closeEvent(QCloseEvent* event)
+{
+    if (m_destroyed) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (m_controller->Building()) {
+        // Closing during a build waits for the build to end.
+        QTimer::singleShot(100, this, &QWidget::close);
+        return;
+    }
+    m_controller->mnuFileExit_Click();
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "app/frmSatchel.h"
+#include "components/OutlineGrid.h"
+#include "outside/IMainWindow.h"
+#include "platform/qt/QtDesktop.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class GridView;
+class QLabel;
+class QPushButton;
+class QSplitter;
+class QtFolderTree;
+
+// The main window: banner strip with the title, the splitter with folder tree and file grid, the
+// button panel, the menus. It is thin: its controller, frmSatchel, does the work.
+class SatchelWindow final : public QMainWindow, public IMainWindow
+{
+    Q_OBJECT
+
+public:
+    SatchelWindow(Desktop& desktop, const QString& commandLine);
+    ~SatchelWindow() override;
+
+    frmSatchel& controller() { return *m_controller; }
+    OutlineGrid& grid() { return m_grid; }
+    GridView& gridView() { return *m_gridView; }
+    QtSaveDialog& saveDialog() { return m_saveDialog; }
+
+    // The layout step of every resize: splitter, button panel and title follow the client area.
+    void Resize_Form();
+
+    // IMainWindow
+    QRect NormalRectangle() const override;
+    void Move(double left, double top, double width, double height) override;
+    int WindowState() const override;
+    void SetWindowState(int state) override;
+    void SetTitleCaption(const QString& caption) override;
+    void SetHelpFile(const QString& path) override;
+    void Destroy() override;
+
+    QString helpFile() const { return m_helpFile; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildParts();
+    void buildMenus();
+    double twipsX(int pixels) const;
+    double twipsY(int pixels) const;
+    int pixelsX(double twips) const;
+    int pixelsY(double twips) const;
+
+    Desktop& m_desktop;
+    OutlineGrid m_grid;
+    QtScreen m_screen;
+    QtMousePointer m_pointer;
+    QtEventLoop m_events;
+    QtMessageBox m_messages;
+    QtSaveDialog m_saveDialog;
+    QWidget* m_client = nullptr;
+    QLabel* m_header = nullptr;
+    QLabel* m_title = nullptr;
+    QSplitter* m_splitter = nullptr;
+    QtFolderTree* m_folders = nullptr;
+    GridView* m_gridView = nullptr;
+    QWidget* m_buttons = nullptr;
+    std::unique_ptr<frmSatchel> m_controller;
+    QString m_helpFile;
+    bool m_destroyed = false;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "outside/IProgressWindow.h"
+
+#include <QDialog>
+
+class QLabel;
+
+// The progress window of a build: a banner and one status line, on top of every other window,
+// centred on the screen; no buttons and no way to cancel.
+class frmPacifier final : public QDialog, public IProgressWindow
+{
+    Q_OBJECT
+
+public:
+    frmPacifier();
+    ~frmPacifier() override;
+
+    void Show() override;
+    void SetStatus(const QString& text) override;
+    void Close() override;
+
+    QString statusText() const;
+
+private:
+    void Form_Load();
+    void CenterOnScreen();
+
+    QLabel* m_image;
+    QLabel* m_pacifierText;
+    bool m_loaded = false;
+};

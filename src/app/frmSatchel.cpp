@@ -1,0 +1,208 @@
+#include "app/frmSatchel.h"
+
+#include "catalogue/PathHelpers.h"
+#include "diag/Debug.h"
+#include "diag/ErrorTrap.h"
+#include "diag/Int16.h"
+#include "outside/HostFunctions.h"
+#include "outside/IDesktop.h"
+#include "outside/IFolderTree.h"
+#include "outside/IMainWindow.h"
+#include "outside/IScreen.h"
+#include "package/PackageName.h"
+#include "settings/AppConfig.h"
+#include "settings/mSubclasser.h"
+
+#include <QScopeGuard>
+
+#include <cstdio>
+
+namespace {
+
+const QString kModule = QStringLiteral("frmSatchel");
+const QString kFormLoad = QStringLiteral("Form_Load");
+const QString kBackslash = QStringLiteral("\\");
+const QString kPrefix = QStringLiteral("TSSatchelage");
+constexpr int kMinimised = 1;
+
+void log(const QString& message)
+{
+    Debug::LogMessage(kModule, kFormLoad, message);
+}
+
+} // namespace
+
+const QString frmSatchel::AppTitle = QStringLiteral("TS6Satchel");
+
+frmSatchel::frmSatchel(SatchelServices services, QString commandLine)
+    : m_services(std::move(services)), m_commandLine(std::move(commandLine)),
+      m_loader(m_state, m_services.grid, m_services.folders, m_services.pointer),
+      m_rules(m_services.grid, m_services.messages, m_services.programName),
+      m_builder(m_services.grid, BuildServices{[this]() -> AppConfig& { return Config(); }, m_services.pointer,
+                                               m_services.events, m_services.messages, m_services.saveDialog,
+                                               m_services.makeProgressWindow, m_services.handle,
+                                               m_services.programFolder})
+{
+    m_services.folders.SetAfterSelectHandler([this] { lstFolders_OnAfterNodeSelect(); });
+}
+
+frmSatchel::~frmSatchel() = default;
+
+AppConfig& frmSatchel::Config()
+{
+    if (!m_config)
+        m_config = std::make_unique<AppConfig>(m_services.screen, m_services.programName);
+    return *m_config;
+}
+
+void frmSatchel::Form_Load()
+{
+    RunTraced(kModule, kFormLoad, [this] {
+        restorePlacement();
+        m_services.window.SetHelpFile(m_services.programFolder + kBackslash + RemoveExtension(m_services.programName) +
+                                      QStringLiteral(".chm"));
+        m_services.window.SetTitleCaption(AppTitle);
+        if (m_commandLine.isEmpty()) {
+            m_services.folders.SelectFolder(Config().LastFolder(), 0, true);
+            return;
+        }
+        startFromCommandLine();
+    });
+}
+
+void frmSatchel::restorePlacement()
+{
+    const double tx = m_services.screen.TwipsPerPixelX();
+    const double ty = m_services.screen.TwipsPerPixelY();
+    AppConfig& config = Config();
+    const double left = config.WindowLeft() * tx;
+    const double top = config.WindowTop() * ty;
+    const double width = config.WindowWidth() * tx;
+    const double height = config.WindowHeight() * ty;
+    m_services.window.Move(left, top, width, height);
+    m_services.window.SetWindowState(Int16::fromWide(config.WindowState()));
+}
+
+void frmSatchel::startFromCommandLine()
+{
+    QString first;
+    QString rest;
+    SplitCommandLine(TrimBlanks(m_commandLine), first, rest);
+    m_state.CurrentFolder = GetPath(first);
+    m_state.TemplateFilter = GetFileName(first);
+    log(QStringLiteral("Folder: ") + m_state.CurrentFolder);
+    log(QStringLiteral("Template: ") + m_state.TemplateFilter);
+    const QString currentPath = JoinPath(kBackslash, {m_state.CurrentFolder, m_state.TemplateFilter});
+    log(QStringLiteral("Current Path: ") + currentPath);
+    if (!m_state.TemplateFilter.isEmpty()) {
+        if (!FileExists(currentPath)) {
+            log(QStringLiteral("Template not found."));
+            return;
+        }
+        log(QStringLiteral("Template found."));
+        batchBuild(rest, m_state.TemplateFilter);
+        return;
+    }
+    const QString templates = JoinPath(kBackslash, {m_state.CurrentFolder, QStringLiteral("*.TST?")});
+    if (Host::FindNames(templates, Host::ListFilter::FilesOnly).isEmpty()) {
+        log(QStringLiteral("Folder not found."));
+        return;
+    }
+    log(QStringLiteral("Folder found."));
+    batchBuild(rest, kPrefix);
+}
+
+void frmSatchel::batchBuild(const QString& rest, const QString& prefix)
+{
+    m_batchStarted = true;
+    m_services.pointer.SetBusy();
+    m_services.folders.SelectFolder(m_state.CurrentFolder, 0, true);
+    if (!rest.isEmpty())
+        build(rest, false);
+    else
+        build(GetDefaultPackageName(m_state.CurrentFolder, prefix), true);
+    m_services.pointer.SetDefault();
+    unload();
+}
+
+void frmSatchel::build(const QString& packageName, bool interactive)
+{
+    m_building = true;
+    const auto done = qScopeGuard([this] { m_building = false; });
+    m_builder.Build_Package(packageName, interactive);
+}
+
+void frmSatchel::unload()
+{
+    if (m_unloaded)
+        return;
+    Form_Unload();
+    m_unloaded = true;
+    m_services.window.Destroy();
+}
+
+void frmSatchel::Form_Unload()
+{
+    // A failure here must not keep the window open: it is told on standard error.
+    try {
+        mSubclasser::SaveWindowPlacement(m_services.window, Config());
+        const int state = m_services.window.WindowState();
+        if (state != kMinimised)
+            Config().SetWindowState(state);
+        const QString folder = m_services.folders.SelectedFolderPath();
+        if (!folder.isEmpty())
+            Config().SetLastFolder(folder);
+    } catch (...) {
+        const RuntimeError e = RuntimeError::fromCurrentException();
+        std::fprintf(stderr, "ts6satchel: the settings could not be stored: %s\n",
+                     qPrintable(Debug::ComposeErrorText(e.description(), e.number(), e.source())));
+    }
+}
+
+void frmSatchel::Form_Resize()
+{
+    if (m_services.window.WindowState() != kMinimised && m_services.resizeLayout)
+        m_services.resizeLayout();
+}
+
+void frmSatchel::cmdBuild_Click()
+{
+    if (m_building)
+        return; // one build at a time: both would write the same manifest
+    m_building = true;
+    const auto done = qScopeGuard([this] { m_building = false; });
+    m_builder.cmdBuild_Click(m_state.CurrentFolder);
+}
+
+void frmSatchel::cmdClose_Click()
+{
+    if (!m_building)
+        unload();
+}
+
+void frmSatchel::mnuFileExit_Click()
+{
+    cmdClose_Click();
+}
+
+void frmSatchel::mnuHelpVideoTutorial_Click()
+{
+    if (m_services.showHelpTopic)
+        m_services.showHelpTopic(QStringLiteral("Video Tutorials"));
+}
+
+void frmSatchel::mnuHelpAbout_Click()
+{
+    if (m_services.showAbout)
+        m_services.showAbout();
+}
+
+void frmSatchel::grdFiles_Mouseup(int button, int shift, double x, double y)
+{
+    m_rules.grdFiles_Mouseup(button, shift, x, y);
+}
+
+void frmSatchel::lstFolders_OnAfterNodeSelect()
+{
+    m_loader.lstFolders_OnAfterNodeSelect();
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "catalogue/CatalogueLoader.h"
+#include "catalogue/CatalogueRows.h"
+#include "catalogue/SelectionRules.h"
+#include "package/PackageBuilder.h"
+
+#include <functional>
+#include <memory>
+
+class AppConfig;
+class IMainWindow;
+class IProductInfo;
+class IScreen;
+
+// Everything the main window's controller reaches: its window and controls, the desktop, and
+// where the program itself lives.
+struct SatchelServices
+{
+    IMainWindow& window;
+    IFolderTree& folders;
+    ITreeGrid& grid;
+    IScreen& screen;
+    IMousePointer& pointer;
+    IEventLoop& events;
+    IMessageBox& messages;
+    ISaveDialog& saveDialog;
+    std::function<std::unique_ptr<IProgressWindow>()> makeProgressWindow;
+    WindowHandle handle = 0;
+    QString programFolder; // Windows-style
+    QString programName;   // the executable's file name, e.g. "ts6satchel"
+    std::function<void()> resizeLayout;                 // the layout step of a resize
+    std::function<void(const QString&)> showHelpTopic;  // the Help menu's topic command
+    std::function<void()> showAbout;                    // the About box, modal
+};
+
+// The controller of the main window: start-up (interactive or batch), shutdown, the two buttons,
+// the menu, and the folder state that loading and building share.
+class frmSatchel
+{
+public:
+    frmSatchel(SatchelServices services, QString commandLine);
+    ~frmSatchel();
+
+    void Form_Load();
+    void Form_Unload();
+    void Form_Resize();
+    void cmdBuild_Click();
+    void cmdClose_Click();
+    void mnuFileExit_Click();
+    void mnuHelpVideoTutorial_Click();
+    void mnuHelpAbout_Click();
+    void grdFiles_Mouseup(int button, int shift, double x, double y);
+    void lstFolders_OnAfterNodeSelect();
+
+    AppConfig& Config();
+    const QString& CurrentFolder() const { return m_state.CurrentFolder; }
+    const QString& TemplateFilter() const { return m_state.TemplateFilter; }
+
+    // Whether the window has been unloaded (a batch start unloads it before it is ever shown).
+    bool Unloaded() const { return m_unloaded; }
+    // Whether Form_Load started a build (a batch start), and how the last build ended.
+    bool BatchStarted() const { return m_batchStarted; }
+    bool Building() const { return m_building; }
+    const PackageBuilder& Builder() const { return m_builder; }
+
+    static const QString AppTitle;
+
+private:
+    void restorePlacement();
+    void startFromCommandLine();
+    void batchBuild(const QString& rest, const QString& prefix);
+    void build(const QString& packageName, bool interactive);
+    void unload();
+
+    SatchelServices m_services;
+    const QString m_commandLine;
+    ControllerState m_state;
+    std::unique_ptr<AppConfig> m_config;
+    CatalogueLoader m_loader;
+    SelectionRules m_rules;
+    PackageBuilder m_builder;
+    bool m_unloaded = false;
+    bool m_batchStarted = false;
+    bool m_building = false;
+};

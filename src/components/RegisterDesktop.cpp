@@ -1,0 +1,5 @@
+#include "components/RegisterDesktop.h"
+
+void RegisterDesktopComponents()
+{
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "outside/IWindowPlacement.h"
+
+#include <QString>
+
+// The main window as its controller drives it: placement in twips, window state (0 normal,
+// 1 minimised, 2 maximised; anything else is refused with a run-time error), the title label,
+// the help-file setting, and unloading.
+class IMainWindow : public IWindowPlacement
+{
+public:
+    virtual void Move(double left, double top, double width, double height) = 0;
+    virtual int WindowState() const = 0;
+    virtual void SetWindowState(int state) = 0;
+    virtual void SetTitleCaption(const QString& caption) = 0;
+    virtual void SetHelpFile(const QString& path) = 0;
+    // Destroys the window after its controller has run its unload step.
+    virtual void Destroy() = 0;
+};

@@ -1,0 +1,136 @@
+#include "platform/qt/GridItemModel.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <QTimer>
+
+GridItemModel::GridItemModel(OutlineGrid& grid, QObject* parent) : QAbstractItemModel(parent), m_grid(grid)
+{
+    m_grid.SetChangeListener([this](OutlineGrid::Change change, GridNode node) { onChange(change, node); });
+}
+
+const QPixmap& GridItemModel::picture(int number)
+{
+    static const std::array<QPixmap, 3> pictures{QPixmap(QStringLiteral(":/pictures/check-included.png")),
+                                                 QPixmap(QStringLiteral(":/pictures/check-partly.png")),
+                                                 QPixmap(QStringLiteral(":/pictures/check-excluded.png"))};
+    static const QPixmap none;
+    return number >= 1 && number <= 3 ? pictures[static_cast<size_t>(number - 1)] : none;
+}
+
+void GridItemModel::onChange(OutlineGrid::Change change, GridNode node)
+{
+    switch (change) {
+    case OutlineGrid::Change::Structure:
+        if (!m_resetPending) {
+            m_resetPending = true;
+            beginResetModel();
+            QTimer::singleShot(0, this, &GridItemModel::flush);
+        }
+        break;
+    case OutlineGrid::Change::Cells:
+        if (!m_resetPending && node != kNoNode && m_grid.Contains(node))
+            Q_EMIT dataChanged(indexOf(node, 0), indexOf(node, m_grid.Cols() - 1));
+        break;
+    case OutlineGrid::Change::Layout:
+        if (!m_resetPending)
+            Q_EMIT layoutSettingsChanged();
+        break;
+    }
+}
+
+void GridItemModel::flush()
+{
+    if (!m_resetPending)
+        return;
+    m_resetPending = false;
+    endResetModel();
+    Q_EMIT layoutSettingsChanged();
+}
+
+GridNode GridItemModel::nodeOf(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return kNoNode;
+    const auto node = static_cast<GridNode>(index.internalId());
+    return m_grid.Contains(node) ? node : kNoNode;
+}
+
+QModelIndex GridItemModel::indexOf(GridNode node, int column) const
+{
+    if (!m_grid.Contains(node))
+        return {};
+    return createIndex(m_grid.IndexInParent(node), column, static_cast<quintptr>(node));
+}
+
+QModelIndex GridItemModel::index(int row, int column, const QModelIndex& parent) const
+{
+    if (m_resetPending || column < 0 || column >= m_grid.Cols())
+        return {};
+    const GridNode parentNode = parent.isValid() ? nodeOf(parent) : kNoNode;
+    if (parent.isValid() && parentNode == kNoNode)
+        return {};
+    const auto& children = m_grid.ChildrenOf(parentNode);
+    if (row < 0 || static_cast<size_t>(row) >= children.size())
+        return {};
+    return createIndex(row, column, static_cast<quintptr>(children[static_cast<size_t>(row)]));
+}
+
+QModelIndex GridItemModel::parent(const QModelIndex& child) const
+{
+    const GridNode node = nodeOf(child);
+    if (node == kNoNode)
+        return {};
+    const GridNode parentNode = m_grid.ParentOf(node);
+    return parentNode == kNoNode ? QModelIndex() : indexOf(parentNode);
+}
+
+int GridItemModel::rowCount(const QModelIndex& parent) const
+{
+    if (m_resetPending || parent.column() > 0)
+        return 0;
+    if (!parent.isValid())
+        return static_cast<int>(m_grid.TopRows().size());
+    const GridNode node = nodeOf(parent);
+    return node == kNoNode ? 0 : static_cast<int>(m_grid.ChildrenOf(node).size());
+}
+
+int GridItemModel::columnCount(const QModelIndex&) const
+{
+    return m_grid.Cols();
+}
+
+QVariant GridItemModel::data(const QModelIndex& index, int role) const
+{
+    const GridNode node = nodeOf(index);
+    if (node == kNoNode || index.column() >= m_grid.Cols())
+        return {};
+    const OutlineGrid::Cell& cell = m_grid.CellOf(node, index.column());
+    switch (role) {
+    case Qt::DisplayRole:
+        return cell.text;
+    case Qt::DecorationRole:
+        return cell.picture > 0 ? QVariant(picture(cell.picture)) : QVariant();
+    case Qt::BackgroundRole:
+        if (cell.back == GridColor::SystemHighlight)
+            return QApplication::palette().brush(QPalette::Highlight);
+        if (cell.back == GridColor::White)
+            return QBrush(Qt::white);
+        return {};
+    case Qt::ForegroundRole:
+        if (cell.fore == GridColor::White)
+            return QBrush(Qt::white);
+        if (cell.fore == GridColor::SystemHighlight)
+            return QApplication::palette().brush(QPalette::Highlight);
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant GridItemModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    return m_grid.HeaderText(section);
+}

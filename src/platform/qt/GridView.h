@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/qt/GridItemModel.h"
+
+#include <QTreeView>
+
+#include <functional>
+
+// The tree-grid on screen: outline with expand and collapse, check pictures, column 2 hidden,
+// columns sized to their contents. A mouse button released over a cell tells the grid which cell
+// it was and runs the click handler; a click on an expand/collapse indicator only expands or
+// collapses.
+class GridView final : public QTreeView
+{
+    Q_OBJECT
+
+public:
+    GridView(OutlineGrid& grid, QWidget* parent = nullptr);
+
+    GridItemModel& gridModel() { return m_model; }
+    void setMouseUpHandler(std::function<void(int button, int shift, double x, double y)> handler);
+    // The grid row and column of a point in the viewport; -1 where there is none.
+    std::pair<int, int> cellAt(const QPoint& viewportPoint) const;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    void applyLayout();
+    void applyExpansion(const QModelIndex& parent);
+    bool onIndicator(const QPoint& viewportPoint) const;
+
+    GridItemModel m_model;
+    std::function<void(int, int, double, double)> m_mouseUp;
+    bool m_pressOnIndicator = false;
+};

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "outside/IDesktop.h"
+#include "outside/IProgressWindow.h"
+#include "outside/IScreen.h"
+#include "outside/ISaveDialog.h"
+
+#include <QStringList>
+
+#include <functional>
+
+#include <memory>
+
+class QWidget;
+
+// How the program meets the person in front of it. Without a display nothing that needs a
+// person is shown; what was left out is noted, so the program can say why it ends with status 2.
+class Desktop
+{
+public:
+    explicit Desktop(bool headless) : m_headless(headless) {}
+    bool headless() const { return m_headless; }
+    void notePersonNeeded(const QString& what) { m_needed.append(what); }
+    const QStringList& personNeeded() const { return m_needed; }
+
+private:
+    bool m_headless;
+    QStringList m_needed;
+};
+
+class QtMousePointer final : public IMousePointer
+{
+public:
+    ~QtMousePointer() override;
+    void SetBusy() override;
+    void SetDefault() override;
+
+private:
+    int m_depth = 0;
+};
+
+class QtEventLoop final : public IEventLoop
+{
+public:
+    void DoEvents() override;
+};
+
+class QtMessageBox final : public IMessageBox
+{
+public:
+    QtMessageBox(Desktop& desktop, std::function<QWidget*()> owner) : m_desktop(desktop), m_owner(std::move(owner)) {}
+    void Show(const QString& text, MessageIcon icon, const QString& caption) override;
+
+private:
+    Desktop& m_desktop;
+    std::function<QWidget*()> m_owner;
+};
+
+// The primary screen; twips per pixel are 1440 over the logical dots per inch of each axis.
+class QtScreen final : public IScreen
+{
+public:
+    double WidthTwips() const override;
+    double HeightTwips() const override;
+    double TwipsPerPixelX() const override;
+    double TwipsPerPixelY() const override;
+};
+
+// The save dialog on QFileDialog: the proposed path, the title, the one filter, a question before
+// replacing a file, centred over its owner; a cancel (or no display) is reported as cancelled.
+class QtSaveDialog final : public ISaveDialog
+{
+public:
+    explicit QtSaveDialog(Desktop& desktop) : m_desktop(desktop) {}
+    bool GetSaveFileName(SaveFileRecord& record) override;
+
+    // For tests: called with the dialog once it is shown, instead of waiting for a person.
+    std::function<void(QWidget* dialog)> answerer;
+
+private:
+    Desktop& m_desktop;
+};
+
+// Echoes each status text of a build on standard error, besides showing it in the window.
+class EchoingProgress final : public IProgressWindow
+{
+public:
+    explicit EchoingProgress(std::unique_ptr<IProgressWindow> window) : m_window(std::move(window)) {}
+    void Show() override;
+    void SetStatus(const QString& text) override;
+    void Close() override;
+
+private:
+    std::unique_ptr<IProgressWindow> m_window;
+};
+
+QWidget* WidgetOf(WindowHandle handle);
+WindowHandle HandleOf(QWidget* widget);
