@@ -1,0 +1,233 @@
+#include "app/frmSatchel.h"
+#include "components/OutlineGrid.h"
+#include "outside/IMainWindow.h"
+#include "platform/HostPath.h"
+#include "settings/AppConfig.h"
+#include "support/ArchiveCheck.h"
+#include "support/FakeLogSink.h"
+#include "support/FakeScreen.h"
+#include "support/Fakes.h"
+#include "support/Installation.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QTest>
+
+namespace {
+
+class FakeMainWindow final : public IMainWindow
+{
+public:
+    QRect NormalRectangle() const override { return normal; }
+    void Move(double l, double t, double w, double h) override { moved = QRectF(l, t, w, h); }
+    int WindowState() const override { return state; }
+    void SetWindowState(int s) override
+    {
+        if (s < 0 || s > 2)
+            Raise(380, QStringLiteral("Invalid property value"));
+        state = s;
+    }
+    void SetTitleCaption(const QString& c) override { title = c; }
+    void SetHelpFile(const QString& p) override { helpFile = p; }
+    void Destroy() override { destroyed = true; }
+
+    QRect normal{10, 20, 1000, 700};
+    QRectF moved;
+    int state = 0;
+    QString title = QStringLiteral("Label1");
+    QString helpFile;
+    bool destroyed = false;
+};
+
+struct Harness
+{
+    TestEnvironment env;
+    FakeLogInstalled log;
+    FakeMainWindow window;
+    FakeFolderTree tree;
+    OutlineGrid grid;
+    FakeScreen screen{1366, 768};
+    FakeMousePointer pointer;
+    FakeEventLoop events;
+    FakeMessageBox messages;
+    FakeSaveDialog dialog;
+    std::shared_ptr<ProgressLog> progress = std::make_shared<ProgressLog>();
+    std::unique_ptr<frmSatchel> form;
+
+    Harness()
+    {
+        TemplateSpec spec;
+        spec.title = QStringLiteral("Orders");
+        env.write(QStringLiteral("c/App/ORDERS.TST6"), TemplateToml(spec));
+        env.write(QStringLiteral("c/App/ORDERS.TSD6"));
+        spec.title = QStringLiteral("Stock");
+        env.write(QStringLiteral("c/App/STOCK.TST"), TemplateToml(spec));
+        env.write(QStringLiteral("c/Empty/readme.txt"));
+        env.makeFolder(QStringLiteral("c/Out"));
+    }
+
+    void start(const QString& commandLine)
+    {
+        form = std::make_unique<frmSatchel>(
+            SatchelServices{window, tree, grid, screen, pointer, events, messages, dialog,
+                            [this] { return std::make_unique<FakeProgressWindow>(progress); }, 0,
+                            QStringLiteral("C:\\PROGRAM"), QStringLiteral("ts6satchel"), {}, {}, {}},
+            commandLine);
+        form->Form_Load();
+    }
+
+    QStringList formLoadLog() const
+    {
+        QStringList out;
+        for (const QString& e : log.record->entries)
+            if (e.section(QLatin1Char('|'), 3, 3) == QLatin1String("Form_Load"))
+                out.append(e.section(QLatin1Char('|'), 1, 1).section(QLatin1Char(':'), 0, 0) + QLatin1Char(' ') +
+                           e.section(QLatin1Char('|'), 4));
+        return out;
+    }
+};
+
+} // namespace
+
+class TestFrmSatchel : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void noCommandLineOpensOnTheLastFolder();
+    void existingTemplateBuildsAtOnce();
+    void folderWithPackagePathBuildsWithoutDialog();
+    void missingOrRelativeTemplateStartsInteractively_data();
+    void missingOrRelativeTemplateStartsInteractively();
+    void storedWindowStateOfFiveTakesTheErrorPath();
+    void unloadStoresPlacementStateAndFolder();
+};
+
+void TestFrmSatchel::noCommandLineOpensOnTheLastFolder()
+{
+    Harness h;
+    h.start(QString());
+    QCOMPARE(h.tree.selected, HostPath::ToWindows(QDir::currentPath()));
+    QCOMPARE(h.window.moved, QRectF(283 * 15, 84 * 15, 800 * 15, 600 * 15));
+    QCOMPARE(h.window.title, QStringLiteral("TS6Satchel"));
+    QCOMPARE(h.window.helpFile, QStringLiteral("C:\\PROGRAM\\ts6satchel.chm"));
+    QVERIFY(!h.form->Unloaded());
+    QCOMPARE(h.formLoadLog().size(), 2); // START and END only
+}
+
+void TestFrmSatchel::existingTemplateBuildsAtOnce()
+{
+    Harness h;
+    h.dialog.answer = QStringLiteral("C:\\Out\\orders");
+    h.start(QStringLiteral("\"C:\\App\\orders.tst6\""));
+    QCOMPARE(h.form->CurrentFolder(), QStringLiteral("C:\\APP\\"));
+    QCOMPARE(h.form->TemplateFilter(), QStringLiteral("orders.tst6"));
+    QCOMPARE(GridDump(h.grid).size(), 3); // root, the one template, its data file
+    QVERIFY(h.dialog.seen.first().file.startsWith(QLatin1String("C:\\APP\\orders20")));
+    QVERIFY(CheckArchive(h.env.driveC() + QStringLiteral("/Out/orders.ZIP")).valid());
+    QCOMPARE(h.messages.shown.size(), 1);
+    QVERIFY(h.form->Unloaded());
+    QVERIFY(h.window.destroyed);
+    QCOMPARE(h.formLoadLog().mid(1, 4),
+             (QStringList{QStringLiteral("LOG Folder: C:\\App\\"), QStringLiteral("LOG Template: orders.tst6"),
+                          QStringLiteral("LOG Current Path: C:\\App\\orders.tst6"),
+                          QStringLiteral("LOG Template found.")}));
+    QCOMPARE(h.pointer.calls.first(), QStringLiteral("busy"));
+    QCOMPARE(h.pointer.calls.last(), QStringLiteral("default"));
+}
+
+void TestFrmSatchel::folderWithPackagePathBuildsWithoutDialog()
+{
+    Harness h;
+    h.start(QStringLiteral("\"C:\\App\\\"  \"C:\\Out\\support.zip\" "));
+    QVERIFY(h.form->Unloaded());
+    QVERIFY(h.dialog.seen.isEmpty());
+    QVERIFY(h.messages.shown.isEmpty());
+    const ArchiveReport report = CheckArchive(h.env.driveC() + QStringLiteral("/Out/support.zip"));
+    QVERIFY2(report.valid(), qPrintable(report.details));
+    QVERIFY(report.names.contains(QStringLiteral("C/App/STOCK.TST")));
+    QVERIFY(h.formLoadLog().contains(QStringLiteral("LOG Folder found.")));
+
+    Harness empty;
+    empty.start(QStringLiteral("\"C:\\Empty\\\" \"C:\\Out\\none.zip\""));
+    QVERIFY(!empty.form->Unloaded());
+    QVERIFY(empty.formLoadLog().contains(QStringLiteral("LOG Folder not found.")));
+    QVERIFY(!QFileInfo::exists(empty.env.driveC() + QStringLiteral("/Out/none.zip")));
+}
+
+void TestFrmSatchel::missingOrRelativeTemplateStartsInteractively_data()
+{
+    QTest::addColumn<QString>("commandLine");
+    QTest::addColumn<QString>("filter");
+    QTest::newRow("missing template") << "\"C:\\App\\NONE.TST6\"" << "NONE.TST6";
+    QTest::newRow("relative template") << "\"App\\ORDERS.TST6\"" << "ORDERS.TST6";
+    QTest::newRow("unquoted folder and package") << "C:\\App\\ C:\\Out\\p.zip" << "p.zip";
+}
+
+void TestFrmSatchel::missingOrRelativeTemplateStartsInteractively()
+{
+    QFETCH(QString, commandLine);
+    QFETCH(QString, filter);
+    Harness h;
+    const QString previous = QDir::currentPath();
+    const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
+    QDir::setCurrent(h.env.driveC());
+    h.start(commandLine);
+    QVERIFY(!h.form->Unloaded());
+    QCOMPARE(h.form->TemplateFilter(), filter);
+    QVERIFY(h.formLoadLog().contains(QStringLiteral("LOG Template not found.")));
+    QVERIFY(h.tree.selected.isEmpty());
+    // Every later selection lists only files of that name.
+    h.tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
+    QCOMPARE(h.grid.Rows(), filter == QLatin1String("ORDERS.TST6") ? 4 : 1);
+}
+
+void TestFrmSatchel::storedWindowStateOfFiveTakesTheErrorPath()
+{
+    Harness h;
+    {
+        QDir().mkpath(h.env.configHome() + QStringLiteral("/Norvale/TS6"));
+        QSettings ini(h.env.configHome() + QStringLiteral("/Norvale/TS6/ts6satchel.ini"), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("Settings/WindowState"), QStringLiteral("5"));
+    }
+    h.start(QStringLiteral("\"C:\\App\\\" \"C:\\Out\\x.zip\""));
+    const QStringList log = h.formLoadLog();
+    QCOMPARE(log.size(), 3);
+    QCOMPARE(log.at(1), QStringLiteral("END ") + h.log.record->entries.first().section(QLatin1Char('|'), 4));
+    QCOMPARE(log.at(2), QStringLiteral("ERROR Runtime error occurred: 380 : Invalid property value"));
+    QCOMPARE(h.window.title, QStringLiteral("Label1"));
+    QVERIFY(h.window.helpFile.isEmpty());
+    QVERIFY(h.tree.selected.isEmpty());
+    QVERIFY(!h.form->Unloaded());
+}
+
+void TestFrmSatchel::unloadStoresPlacementStateAndFolder()
+{
+    Harness h;
+    h.start(QString());
+    h.tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
+    h.window.state = 2;
+    h.form->cmdClose_Click();
+    QVERIFY(h.form->Unloaded());
+    AppConfig& config = h.form->Config();
+    QCOMPARE(config.WindowLeft(), 10);
+    QCOMPARE(config.WindowTop(), 20);
+    QCOMPARE(config.WindowWidth(), 1000);
+    QCOMPARE(config.WindowHeight(), 700);
+    QCOMPARE(config.WindowState(), 2);
+    QCOMPARE(config.LastFolder(), QStringLiteral("C:\\App"));
+
+    // Minimised: the rectangle is stored, the state stays as it was.
+    Harness again;
+    again.start(QString());
+    again.window.state = 1;
+    again.window.normal = QRect(5, 6, 700, 500);
+    again.form->Form_Unload();
+    QCOMPARE(again.form->Config().WindowState(), 0);
+    QCOMPARE(again.form->Config().WindowWidth(), 700);
+}
+
+QTEST_GUILESS_MAIN(TestFrmSatchel)
+#include "tst_frmsatchel.moc"
