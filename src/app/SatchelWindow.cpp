@@ -1,6 +1,7 @@
 #include "app/SatchelWindow.h"
 
 #include "app/ResizeForm.h"
+#include "app/frmAbout.h"
 #include "app/frmPacifier.h"
 #include "diag/Debug.h"
 #include "diag/ErrorTrap.h"
@@ -55,13 +56,20 @@ SatchelWindow::SatchelWindow(Desktop& desktop, const QString& commandLine)
                              HostPath::ToWindows(program.absolutePath()),
                              program.fileName(),
                              [this] { Resize_Form(); },
-                             {},
-                             {}};
+                             [this] {
+                                 frmAbout about(this);
+                                 about.exec();
+                             }};
     m_controller = std::make_unique<frmSatchel>(std::move(services), commandLine);
     m_gridView->setMouseUpHandler([this](int b, int s, double x, double y) { m_controller->grdFiles_Mouseup(b, s, x, y); });
 }
 
-SatchelWindow::~SatchelWindow() = default;
+SatchelWindow::~SatchelWindow()
+{
+    // The parts show the grid and call the controller: they go first, while both still exist.
+    m_controller.reset();
+    delete takeCentralWidget();
+}
 
 double SatchelWindow::twipsX(int pixels) const { return pixels * m_screen.TwipsPerPixelX(); }
 double SatchelWindow::twipsY(int pixels) const { return pixels * m_screen.TwipsPerPixelY(); }

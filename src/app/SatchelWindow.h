@@ -29,6 +29,8 @@ public:
     OutlineGrid& grid() { return m_grid; }
     GridView& gridView() { return *m_gridView; }
     QtSaveDialog& saveDialog() { return m_saveDialog; }
+    QtMessageBox& messageBox() { return m_messages; }
+    QtFolderTree& folderTree() { return *m_folders; }
 
     // The layout step of every resize: splitter, button panel and title follow the client area.
     void Resize_Form();

@@ -7,7 +7,11 @@
 #include "outside/HostFunctions.h"
 #include "outside/IDesktop.h"
 #include "outside/IFolderTree.h"
+#include "outside/IHelpCatalog.h"
 #include "outside/IMainWindow.h"
+#include "outside/IProductInfo.h"
+#include "outside/Registry.h"
+#include "outside/Require.h"
 #include "outside/IScreen.h"
 #include "package/PackageName.h"
 #include "settings/AppConfig.h"
@@ -187,8 +191,38 @@ void frmSatchel::mnuFileExit_Click()
 
 void frmSatchel::mnuHelpVideoTutorial_Click()
 {
-    if (m_services.showHelpTopic)
-        m_services.showHelpTopic(QStringLiteral("Video Tutorials"));
+    ShowHelpTopic(QStringLiteral("Video Tutorials"));
+}
+
+IProductInfo& frmSatchel::Product()
+{
+    if (!m_product) {
+        auto made = Registry::Create<IProductInfo>();
+        Require(made->SetProduct(QStringLiteral("TS6")), *made, "SetProduct");
+        Require(made->Refresh(), *made, "Refresh");
+        m_product = std::move(made);
+    }
+    return *m_product;
+}
+
+void frmSatchel::ShowHelpTopic(const QString& topicName)
+{
+    // A help command that fails says so and the program goes on; an unknown topic does nothing.
+    try {
+        const std::unique_ptr<IHelpCatalog> catalog = Registry::Create<IHelpCatalog>();
+        QString installPath;
+        IProductInfo& product = Product();
+        Require(product.InstallPath(installPath), product, "InstallPath");
+        const QString index = JoinPath(kBackslash, {installPath, QStringLiteral("TS6SatchelHelp.xml")});
+        Require(catalog->SetIndexFile(index), *catalog, "SetIndexFile");
+        Require(catalog->Load(), *catalog, "Load");
+        if (const std::unique_ptr<IHelpTopic> topic = catalog->FindTopic(topicName))
+            Require(topic->Open(), *catalog, "Open");
+    } catch (...) {
+        const RuntimeError e = RuntimeError::fromCurrentException();
+        m_services.messages.Show(QStringLiteral("Help is not available: ") + e.description(), MessageIcon::Exclamation,
+                                 QStringLiteral("TS Satchel"));
+    }
 }
 
 void frmSatchel::mnuHelpAbout_Click()

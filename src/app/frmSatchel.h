@@ -29,9 +29,8 @@ struct SatchelServices
     WindowHandle handle = 0;
     QString programFolder; // Windows-style
     QString programName;   // the executable's file name, e.g. "ts6satchel"
-    std::function<void()> resizeLayout;                 // the layout step of a resize
-    std::function<void(const QString&)> showHelpTopic;  // the Help menu's topic command
-    std::function<void()> showAbout;                    // the About box, modal
+    std::function<void()> resizeLayout; // the layout step of a resize
+    std::function<void()> showAbout;    // the About box, modal
 };
 
 // The controller of the main window: start-up (interactive or batch), shutdown, the two buttons,
@@ -54,6 +53,7 @@ public:
     void lstFolders_OnAfterNodeSelect();
 
     AppConfig& Config();
+    void ShowHelpTopic(const QString& topicName);
     const QString& CurrentFolder() const { return m_state.CurrentFolder; }
     const QString& TemplateFilter() const { return m_state.TemplateFilter; }
 
@@ -72,11 +72,13 @@ private:
     void batchBuild(const QString& rest, const QString& prefix);
     void build(const QString& packageName, bool interactive);
     void unload();
+    IProductInfo& Product();
 
     SatchelServices m_services;
     const QString m_commandLine;
     ControllerState m_state;
     std::unique_ptr<AppConfig> m_config;
+    std::unique_ptr<IProductInfo> m_product;
     CatalogueLoader m_loader;
     SelectionRules m_rules;
     PackageBuilder m_builder;

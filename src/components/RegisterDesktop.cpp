@@ -1,5 +1,20 @@
 #include "components/RegisterDesktop.h"
 
+#include "components/XmlHelpCatalog.h"
+#include "outside/Registry.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+bool OpenOnDesktop(const QString& urlOrHostPath)
+{
+    const QUrl url = urlOrHostPath.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(urlOrHostPath)
+                                                                 : QUrl(urlOrHostPath, QUrl::TolerantMode);
+    return QDesktopServices::openUrl(url);
+}
+
 void RegisterDesktopComponents()
 {
+    Registry::Register(QString::fromLatin1(IHelpCatalog::ClassId),
+                       [] { return std::make_unique<XmlHelpCatalog>(OpenOnDesktop); });
 }

@@ -1,4 +1,9 @@
 #pragma once
 
+#include <QString>
+
 // Registers the outside components that reach the desktop (help topics open through it).
 void RegisterDesktopComponents();
+
+// Hands a web address, a mailto: text or a host file to the desktop's handler for it.
+bool OpenOnDesktop(const QString& urlOrHostPath);

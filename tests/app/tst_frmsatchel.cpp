@@ -73,7 +73,7 @@ struct Harness
         form = std::make_unique<frmSatchel>(
             SatchelServices{window, tree, grid, screen, pointer, events, messages, dialog,
                             [this] { return std::make_unique<FakeProgressWindow>(progress); }, 0,
-                            QStringLiteral("C:\\PROGRAM"), QStringLiteral("ts6satchel"), {}, {}, {}},
+                            QStringLiteral("C:\\PROGRAM"), QStringLiteral("ts6satchel"), {}, {}},
             commandLine);
         form->Form_Load();
     }

@@ -9,6 +9,11 @@ GridItemModel::GridItemModel(OutlineGrid& grid, QObject* parent) : QAbstractItem
     m_grid.SetChangeListener([this](OutlineGrid::Change change, GridNode node) { onChange(change, node); });
 }
 
+GridItemModel::~GridItemModel()
+{
+    m_grid.SetChangeListener({});
+}
+
 const QPixmap& GridItemModel::picture(int number)
 {
     static const std::array<QPixmap, 3> pictures{QPixmap(QStringLiteral(":/pictures/check-included.png")),

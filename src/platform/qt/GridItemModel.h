@@ -16,6 +16,7 @@ class GridItemModel final : public QAbstractItemModel
 
 public:
     explicit GridItemModel(OutlineGrid& grid, QObject* parent = nullptr);
+    ~GridItemModel() override;
 
     QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex& child) const override;

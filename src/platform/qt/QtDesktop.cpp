@@ -58,6 +58,8 @@ void QtMessageBox::Show(const QString& text, MessageIcon icon, const QString& ca
     }
     QMessageBox box(icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning, caption, text,
                     QMessageBox::Ok, m_owner ? m_owner() : nullptr);
+    if (answerer)
+        QTimer::singleShot(0, &box, [this, &box] { answerer(&box); });
     box.exec();
 }
 
