@@ -18,6 +18,8 @@
 #include <QSplitter>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 constexpr double kHeaderHeight = 975;
@@ -103,6 +105,7 @@ void SatchelWindow::buildParts()
     light.setColor(QPalette::WindowText, Qt::white);
     m_title->setPalette(light);
     m_title->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_title->setContentsMargins(0, 0, 8, 0);
     m_title->setGeometry(pixelsX(4440), pixelsY(240), pixelsX(2775), pixelsY(375));
 
     m_splitter = new QSplitter(Qt::Horizontal, m_client);
@@ -121,6 +124,12 @@ void SatchelWindow::buildParts()
     auto* close = new QPushButton(QStringLiteral("&Close"), m_buttons);
     close->setObjectName(QStringLiteral("cmdClose"));
     close->setGeometry(pixelsX(1440), pixelsY(120), pixelsX(1215), pixelsY(375));
+    // The design widths are for the design font; a wider font widens the buttons and their panel.
+    const int buttonWidth = std::max({pixelsX(1215), build->sizeHint().width(), close->sizeHint().width()});
+    const int gap = pixelsX(105);
+    build->setGeometry(pixelsX(120), pixelsY(120), buttonWidth, pixelsY(375));
+    close->setGeometry(pixelsX(120) + buttonWidth + gap, pixelsY(120), buttonWidth, pixelsY(375));
+    m_buttons->resize(std::max(pixelsX(kButtonsWidth), 2 * buttonWidth + gap + pixelsX(300)), m_buttons->height());
     connect(build, &QPushButton::clicked, this, [this] { m_controller->cmdBuild_Click(); });
     connect(close, &QPushButton::clicked, this, [this] { m_controller->cmdClose_Click(); });
 }

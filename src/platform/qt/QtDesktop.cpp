@@ -107,8 +107,10 @@ bool QtSaveDialog::GetSaveFileName(SaveFileRecord& record)
     const QString proposed = (end >= 0 ? record.file.left(end) : record.file).trimmed();
     const std::optional<QString> hostProposed = HostPath::ForWriting(proposed);
     const QStringList parts = record.filter.split(QChar(u'\0'), Qt::SkipEmptyParts);
-    const QString filter = parts.size() >= 2 ? parts.at(0).trimmed() + QStringLiteral(" (") + parts.at(1) + QLatin1Char(')')
-                                             : QStringLiteral("Zip File (*.ZIP)");
+    // "Zip File(*.ZIP) " already names its pattern in parentheses, as Qt wants it.
+    QString filter = parts.value(0).trimmed();
+    if (!filter.contains(QLatin1Char('(')) && parts.size() >= 2)
+        filter += QStringLiteral(" (") + parts.at(1) + QLatin1Char(')');
 
     QFileDialog dialog(owner, record.title);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
