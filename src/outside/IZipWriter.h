@@ -12,3 +12,14 @@ public:
     virtual bool Finish() = 0;
     virtual bool SetArchivePath(const QString& path) = 0;
 };
+
+#include <functional>
+
+// A writer that may wait for work done elsewhere calls this hook now and then while it waits, so
+// the windows stay painted.
+class IBusyHook
+{
+public:
+    virtual ~IBusyHook() = default;
+    virtual void SetBusyHook(std::function<void()> hook) = 0;
+};

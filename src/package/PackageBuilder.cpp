@@ -184,6 +184,8 @@ void PackageBuilder::zip(const QString& archivePath, const QString& manifest)
     m_services.pointer.SetBusy();
 
     const std::unique_ptr<IZipWriter> writer = Registry::Create<IZipWriter>();
+    if (auto* waits = dynamic_cast<IBusyHook*>(writer.get()))
+        waits->SetBusyHook([this] { m_services.events.DoEvents(); }); // the windows stay painted
     const auto add = [&](const QString& source, bool subfolders, bool keepFolderPath) {
         Require(writer->Add(source, subfolders, keepFolderPath, QString()), *writer, "Add");
     };

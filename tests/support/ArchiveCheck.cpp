@@ -41,6 +41,10 @@ ArchiveReport CheckArchive(const QString& hostPath)
     report.unzipOk = run(QStringLiteral("unzip"), {QStringLiteral("-tqq"), hostPath}, out, code) == QProcess::NormalExit &&
                      code == 0;
     report.details = QStringLiteral("unzip: ") + QString::fromUtf8(out);
+    report.sevenZipOk = run(QStringLiteral("7zz"), {QStringLiteral("t"), QStringLiteral("-bd"), QStringLiteral("-bso0"), hostPath}, out, code) ==
+                            QProcess::NormalExit &&
+                        code == 0;
+    report.details += QStringLiteral("\n7zz: ") + QString::fromUtf8(out);
     QProcess python;
     python.start(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromUtf8(kListScript), hostPath});
     python.waitForFinished(300000);

@@ -4,16 +4,17 @@
 #include <QString>
 #include <QStringList>
 
-// What tools written elsewhere say of an archive: Info-ZIP's "unzip -t" and Python's zipfile.
+// What tools written elsewhere say of an archive: Info-ZIP's "unzip -t", Python's zipfile and "7zz t".
 struct ArchiveReport
 {
     bool unzipOk = false;
     bool pythonOk = false;
+    bool sevenZipOk = false;
     bool allNamesUtf8 = false;
     QStringList names; // in archive order
     QString comment;
     QString details; // what the tools printed, for failure messages
-    bool valid() const { return unzipOk && pythonOk; }
+    bool valid() const { return unzipOk && pythonOk && sevenZipOk; }
 };
 
 ArchiveReport CheckArchive(const QString& hostPath);

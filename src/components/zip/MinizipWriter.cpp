@@ -3,14 +3,18 @@
 #include "platform/DirectoryCache.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"
+#include "components/zip/Compressors.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <minizip/zip.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -19,9 +23,7 @@
 
 namespace {
 
-constexpr size_t kChunk = 256 * 1024;
 constexpr size_t kProbe = 64 * 1024;
-constexpr int kLevel = 6;
 constexpr uLong kUtf8Names = 1u << 11;
 constexpr qint64 kZip64Threshold = 0xF0000000LL; // leaves room for a file that grows while read
 constexpr int kMaxDepth = 4096;
@@ -82,49 +84,7 @@ size_t readFully(int fd, unsigned char* buffer, size_t size, QString& error)
     return got;
 }
 
-struct Deflater
-{
-    z_stream stream{};
-    bool ready = false;
-    Deflater() { ready = deflateInit2(&stream, kLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
-    ~Deflater()
-    {
-        if (ready)
-            deflateEnd(&stream);
-    }
-    Deflater(const Deflater&) = delete;
-    Deflater& operator=(const Deflater&) = delete;
-};
-
-std::vector<unsigned char> deflateWhole(const unsigned char* data, size_t size)
-{
-    Deflater deflater;
-    std::vector<unsigned char> out(deflateBound(&deflater.stream, static_cast<uLong>(size)) + 16);
-    deflater.stream.next_in = const_cast<unsigned char*>(data);
-    deflater.stream.avail_in = static_cast<uInt>(size);
-    deflater.stream.next_out = out.data();
-    deflater.stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&deflater.stream, Z_FINISH);
-    out.resize(deflater.stream.total_out);
-    return out;
-}
-
-// Whether a sample shrinks by at least 2% at the fastest level: incompressible data is stored.
-bool compresses(const unsigned char* data, size_t size)
-{
-    std::vector<unsigned char> out(compressBound(static_cast<uLong>(size)));
-    z_stream stream{};
-    if (deflateInit2(&stream, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return true;
-    stream.next_in = const_cast<unsigned char*>(data);
-    stream.avail_in = static_cast<uInt>(size);
-    stream.next_out = out.data();
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    const uLong produced = stream.total_out;
-    deflateEnd(&stream);
-    return produced < size - size / 50;
-}
+constexpr std::chrono::milliseconds kHookInterval(50);
 
 } // namespace
 
@@ -138,10 +98,75 @@ struct MinizipWriter::Archive
     }
 };
 
-MinizipWriter::MinizipWriter() = default;
+struct MinizipWriter::Chunk
+{
+    Bytes data; // the input, then what goes into the archive
+    uLong crc = 0;
+    size_t size = 0;
+    bool done = false;
+};
+
+struct MinizipWriter::Entry
+{
+    Candidate candidate;
+    bool chunked = false;
+    bool zip64 = false;
+    bool deflated = false;
+    time_t modified = 0;
+    qint64 budget = 0; // bytes it holds in flight
+    // A whole file, filled in by a worker.
+    bool done = false;
+    QString skipReason; // not empty: the file is skipped
+    Bytes data;
+    uLong crc = 0;
+    quint64 size = 0;
+    QString readError;
+    // A file in chunks, filled in by the adding thread and the workers.
+    std::deque<std::shared_ptr<Chunk>> chunks;
+    bool allQueued = false;
+    bool opened = false;
+};
+
+// Reads, checks and compresses one whole file on a worker.
+void MinizipWriter::compressWholeFile(Entry& e) const
+{
+    const Fd file(::open(QFile::encodeName(e.candidate.hostPath).constData(), O_RDONLY | O_CLOEXEC));
+    struct stat st{};
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
+        e.skipReason = errnoText(errno);
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        e.skipReason = S_ISDIR(st.st_mode) ? errnoText(EISDIR) : QStringLiteral("Not a regular file");
+        return;
+    }
+    e.modified = st.st_mtim.tv_sec;
+    // Room for a file that grows while it is read, within a bound: it is stored as read.
+    const auto capacity = static_cast<size_t>(std::min<qint64>(st.st_size + 65536, 2 * MinizipWriter::kWholeFileLimit));
+    Bytes input(capacity);
+    const size_t got = readFully(file.fd, input.data(), input.size(), e.readError);
+    input.resize(got);
+    e.size = got;
+    e.crc = libdeflate_crc32(0, input.data(), got);
+    e.deflated = Compressors::DeflateWhole(input.data(), got, e.data);
+    if (!e.deflated)
+        e.data = std::move(input);
+}
+
+MinizipWriter::MinizipWriter(int workers, ZipOutputFactory output)
+    : m_pool(std::make_unique<WorkerPool>(workers)), m_makeOutput(output)
+{
+}
+
+QString MinizipWriter::writeFailure() const
+{
+    return QStringLiteral("Cannot write the package: ") +
+           (m_output && m_output->failed() ? m_output->errorText() : errnoText(errno));
+}
 
 MinizipWriter::~MinizipWriter()
 {
+    m_pool.reset(); // running jobs finish, the rest are dropped
     discard();
 }
 
@@ -154,6 +179,7 @@ bool MinizipWriter::fail(const QString& why)
 void MinizipWriter::discard()
 {
     m_archive.reset();
+    m_output.reset();
     if (!m_tempPath.isEmpty())
         QFile::remove(m_tempPath);
     m_tempPath.clear();
@@ -165,6 +191,8 @@ bool MinizipWriter::SetArchivePath(const QString& path)
     m_names.clear();
     m_skipped.clear();
     m_archivePath.clear();
+    m_pending.clear();
+    m_inFlight = 0;
     const std::optional<QString> host = HostPath::ForWriting(path);
     if (!host)
         return fail(QStringLiteral("The folder of the package does not exist: ") + path);
@@ -178,10 +206,13 @@ bool MinizipWriter::SetArchivePath(const QString& path)
         return fail(QStringLiteral("Cannot create the package ") + path + QStringLiteral(": ") + errnoText(errno));
     ::close(fd);
     m_tempPath = QFile::decodeName(temp);
+    m_output = m_makeOutput ? m_makeOutput() : std::make_unique<ZipOutput>();
+    zlib_filefunc64_def functions{};
+    m_output->fillFunctions(functions);
     m_archive = std::make_unique<Archive>();
-    m_archive->handle = zipOpen64(temp.constData(), APPEND_STATUS_CREATE);
+    m_archive->handle = zipOpen2_64(temp.constData(), APPEND_STATUS_CREATE, nullptr, &functions);
     if (!m_archive->handle) {
-        const QString why = errnoText(errno);
+        const QString why = m_output->failed() ? m_output->errorText() : errnoText(errno);
         discard();
         return fail(QStringLiteral("Cannot create the package ") + path + QStringLiteral(": ") + why);
     }
@@ -196,10 +227,14 @@ bool MinizipWriter::Add(const QString& source, bool includeSubfolders, bool keep
     std::vector<Candidate> candidates;
     collect(source, includeSubfolders, keepFolderPath, candidates);
     for (const Candidate& candidate : candidates)
-        if (!addFile(candidate)) {
+        if (!queue(candidate)) {
             discard();
             return false;
         }
+    if (!drain(false)) {
+        discard();
+        return false;
+    }
     return true;
 }
 
@@ -256,90 +291,218 @@ void MinizipWriter::collectFolder(const QString& hostFolder, const QString& hand
                       includeSubfolders, keepFolderPath, entryFolder + QLatin1Char('/') + sub->name, out, depth + 1);
 }
 
-bool MinizipWriter::addFile(const Candidate& candidate)
+bool MinizipWriter::queue(const Candidate& candidate)
 {
     if (m_names.contains(candidate.entryName))
         return true; // a second add of a name is skipped
-    const auto skip = [&](const QString& why) {
-        m_skipped.append(candidate.handedPath + QStringLiteral(": ") + why);
+    m_names.insert(candidate.entryName);
+    auto entry = std::make_shared<Entry>();
+    entry->candidate = candidate;
+    struct stat st{};
+    if (::stat(QFile::encodeName(candidate.hostPath).constData(), &st) != 0) {
+        entry->skipReason = errnoText(errno);
+        entry->done = true;
+        m_pending.push_back(entry);
+        return true;
+    }
+    if (S_ISREG(st.st_mode) && st.st_size > kWholeFileLimit) {
+        const int fd = ::open(QFile::encodeName(candidate.hostPath).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            entry->skipReason = errnoText(errno);
+            entry->done = true;
+            m_pending.push_back(entry);
+            return true;
+        }
+        const Fd file(fd);
+        return queueChunked(entry, file.fd);
+    }
+    entry->budget = std::max<qint64>(st.st_size, 4096);
+    if (!waitForRoom(entry->budget))
+        return false;
+    m_inFlight += entry->budget;
+    m_pending.push_back(entry);
+    m_pool->Submit([this, entry] {
+        try {
+            compressWholeFile(*entry);
+        } catch (const std::bad_alloc&) {
+            entry->data.clear();
+            entry->skipReason = QStringLiteral("Out of memory");
+        }
+        const std::lock_guard lock(m_mutex);
+        entry->done = true;
+        m_progress.notify_all();
+    });
+    return true;
+}
+
+bool MinizipWriter::queueChunked(const std::shared_ptr<Entry>& entry, int fd)
+{
+    struct stat st{};
+    ::fstat(fd, &st);
+    entry->chunked = true;
+    entry->modified = st.st_mtim.tv_sec;
+    entry->zip64 = st.st_size >= kZip64Threshold;
+    m_pending.push_back(entry);
+
+    Bytes current(kChunk);
+    current.resize(readFully(fd, current.data(), kChunk, entry->readError));
+    entry->deflated = Compressors::Compresses(current.data(), std::min(current.size(), kProbe));
+    for (bool last = false; !last;) {
+        Bytes next;
+        if (entry->readError.isEmpty() && current.size() == kChunk) {
+            next.resize(kChunk);
+            next.resize(readFully(fd, next.data(), kChunk, entry->readError));
+        }
+        last = next.empty();
+        auto chunk = std::make_shared<Chunk>();
+        chunk->size = current.size();
+        chunk->data = std::move(current);
+        const auto bytes = static_cast<qint64>(chunk->size);
+        if (!waitForRoom(bytes))
+            return false;
+        m_inFlight += bytes;
+        {
+            const std::lock_guard lock(m_mutex);
+            entry->chunks.push_back(chunk);
+            entry->budget += bytes;
+        }
+        const bool deflated = entry->deflated;
+        m_pool->Submit([this, chunk, last, deflated] {
+            chunk->crc = libdeflate_crc32(0, chunk->data.data(), chunk->size);
+            if (deflated)
+                chunk->data = Compressors::DeflateChunk(chunk->data.data(), chunk->size, last);
+            const std::lock_guard lock(m_mutex);
+            chunk->done = true;
+            m_progress.notify_all();
+        });
+        current = std::move(next);
+    }
+    const std::lock_guard lock(m_mutex);
+    entry->allQueued = true;
+    return true;
+}
+
+bool MinizipWriter::waitForRoom(qint64 bytes)
+{
+    while (m_inFlight > 0 && m_inFlight + bytes > kBytesInFlight)
+        if (!drain(true))
+            return false;
+    return true;
+}
+
+bool MinizipWriter::drain(bool waitForFront)
+{
+    while (!m_pending.empty()) {
+        bool finished = false;
+        if (!writeEntry(*m_pending.front(), finished, waitForFront))
+            return false;
+        if (!finished)
+            return true;
+        m_pending.pop_front();
+        if (waitForFront)
+            return true; // room was made
+    }
+    return true;
+}
+
+bool MinizipWriter::writeBytes(const unsigned char* data, size_t size)
+{
+    for (size_t at = 0; at < size;) {
+        const auto part = static_cast<unsigned>(std::min<size_t>(size - at, 1u << 30));
+        if (zipWriteInFileInZip(m_archive->handle, data + at, part) != ZIP_OK)
+            return fail(writeFailure());
+        at += part;
+    }
+    return true;
+}
+
+bool MinizipWriter::openEntry(Entry& e)
+{
+    zip_fileinfo info{};
+    info.tmz_date = zipTime(e.modified);
+    info.external_fa = 0x20; // archive attribute
+    const QByteArray name = e.candidate.entryName.toUtf8();
+    if (zipOpenNewFileInZip4_64(m_archive->handle, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                e.deflated ? Z_DEFLATED : 0, e.deflated ? Compressors::kLevel : 0, 1, -MAX_WBITS, 8,
+                                Z_DEFAULT_STRATEGY, nullptr, 0, 0, kUtf8Names, e.zip64 ? 1 : 0) != ZIP_OK)
+        return fail(writeFailure());
+    e.opened = true;
+    return true;
+}
+
+bool MinizipWriter::writeEntry(Entry& e, bool& finished, bool wait)
+{
+    const auto waitUntil = [&](const std::function<bool()>& ready) {
+        std::unique_lock lock(m_mutex);
+        while (!ready()) {
+            if (!wait)
+                return false;
+            m_progress.wait_for(lock, kHookInterval);
+            if (!ready() && m_busyHook) {
+                lock.unlock();
+                m_busyHook();
+                lock.lock();
+            }
+        }
         return true;
     };
-    const Fd file(::open(QFile::encodeName(candidate.hostPath).constData(), O_RDONLY | O_CLOEXEC));
-    if (file.fd < 0)
-        return skip(errnoText(errno));
-    struct stat st{};
-    if (::fstat(file.fd, &st) != 0)
-        return skip(errnoText(errno));
-    if (!S_ISREG(st.st_mode))
-        return skip(S_ISDIR(st.st_mode) ? errnoText(EISDIR) : QStringLiteral("Not a regular file"));
-
-    zip_fileinfo info{};
-    info.tmz_date = zipTime(st.st_mtim.tv_sec);
-    info.external_fa = 0x20; // archive attribute
-    const QByteArray name = candidate.entryName.toUtf8();
-    const int zip64 = st.st_size >= kZip64Threshold ? 1 : 0;
-
-    std::vector<unsigned char> in(kChunk);
-    QString readError;
-    size_t got = readFully(file.fd, in.data(), in.size(), readError);
-    const bool wholeFile = got < in.size() || !readError.isEmpty();
-    // A file that fits one chunk is compressed in memory and stored instead when that is smaller;
-    // a larger one is stored when a sample of its start does not compress.
-    std::vector<unsigned char> packed;
-    bool store = false;
-    if (wholeFile) {
-        packed = deflateWhole(in.data(), got);
-        store = packed.size() >= got;
-    } else {
-        store = !compresses(in.data(), std::min(got, kProbe));
-    }
-    if (zipOpenNewFileInZip4_64(m_archive->handle, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                store ? 0 : Z_DEFLATED, store ? 0 : kLevel, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
-                                nullptr, 0, 0, kUtf8Names, zip64) != ZIP_OK)
-        return fail(QStringLiteral("Cannot write the package: ") + errnoText(errno));
-    m_names.insert(candidate.entryName);
-    const auto write = [&](const unsigned char* data, size_t size) {
-        return size == 0 || zipWriteInFileInZip(m_archive->handle, data, static_cast<unsigned>(size)) == ZIP_OK;
+    const auto release = [&](qint64 bytes) {
+        m_inFlight -= bytes;
+        e.budget -= bytes;
     };
-
-    uLong crc = crc32(0L, in.data(), static_cast<uInt>(got));
-    quint64 total = got;
-    if (wholeFile) {
-        if (!(store ? write(in.data(), got) : write(packed.data(), packed.size())))
-            return fail(QStringLiteral("Cannot write the package: ") + errnoText(errno));
-    } else {
-        Deflater deflater;
-        if (!deflater.ready)
-            return fail(QStringLiteral("Out of memory"));
-        std::vector<unsigned char> out(store ? 0 : kChunk + kChunk / 8 + 64);
-        for (bool last = false;;) {
-            if (store) {
-                if (!write(in.data(), got))
-                    return fail(QStringLiteral("Cannot write the package: ") + errnoText(errno));
-            } else {
-                deflater.stream.next_in = in.data();
-                deflater.stream.avail_in = static_cast<uInt>(got);
-                do {
-                    deflater.stream.next_out = out.data();
-                    deflater.stream.avail_out = static_cast<uInt>(out.size());
-                    deflate(&deflater.stream, last ? Z_FINISH : Z_NO_FLUSH);
-                    if (!write(out.data(), out.size() - deflater.stream.avail_out))
-                        return fail(QStringLiteral("Cannot write the package: ") + errnoText(errno));
-                } while (deflater.stream.avail_out == 0);
-            }
-            if (last)
-                break;
-            got = readError.isEmpty() ? readFully(file.fd, in.data(), in.size(), readError) : 0;
-            last = got < in.size();
-            crc = crc32(crc, in.data(), static_cast<uInt>(got));
-            total += got;
+    finished = false;
+    if (!e.chunked) {
+        if (!waitUntil([&] { return e.done; }))
+            return true;
+        finished = true;
+        release(e.budget);
+        if (!e.skipReason.isEmpty()) {
+            m_skipped.append(e.candidate.handedPath + QStringLiteral(": ") + e.skipReason);
+            return true;
         }
+        e.zip64 = e.size >= static_cast<quint64>(kZip64Threshold);
+        if (!openEntry(e) || !writeBytes(e.data.data(), e.data.size()) ||
+            zipCloseFileInZipRaw64(m_archive->handle, e.size, e.crc) != ZIP_OK)
+            return m_lastError.isEmpty() ? fail(writeFailure()) : false;
+        e.data = {};
+    } else {
+        if (!e.opened && !openEntry(e))
+            return false;
+        for (;;) {
+            std::shared_ptr<Chunk> chunk;
+            bool ended = false;
+            const bool ready = waitUntil([&] {
+                ended = e.chunks.empty() && e.allQueued;
+                return ended || (!e.chunks.empty() && e.chunks.front()->done) || (e.chunks.empty() && !e.allQueued);
+            });
+            if (!ready)
+                return true;
+            {
+                const std::lock_guard lock(m_mutex);
+                if (e.chunks.empty()) {
+                    if (!ended)
+                        return true; // more chunks are still to be queued
+                } else {
+                    chunk = e.chunks.front();
+                    e.chunks.pop_front();
+                }
+            }
+            if (!chunk)
+                break;
+            if (!writeBytes(chunk->data.data(), chunk->data.size()))
+                return false;
+            e.crc = e.size == 0 ? chunk->crc : crc32_combine64(e.crc, chunk->crc, static_cast<z_off64_t>(chunk->size));
+            e.size += chunk->size;
+            release(static_cast<qint64>(chunk->size));
+            wait = false; // one written: write on only what is ready
+        }
+        if (zipCloseFileInZipRaw64(m_archive->handle, e.size, e.crc) != ZIP_OK)
+            return fail(writeFailure());
+        finished = true;
     }
-    if (zipCloseFileInZipRaw64(m_archive->handle, total, crc) != ZIP_OK)
-        return fail(QStringLiteral("Cannot write the package: ") + errnoText(errno));
-    if (!readError.isEmpty())
-        m_skipped.append(candidate.handedPath + QStringLiteral(": ") + readError +
-                         QStringLiteral(" (only the first %1 bytes stored)").arg(total));
+    if (!e.readError.isEmpty())
+        m_skipped.append(e.candidate.handedPath + QStringLiteral(": ") + e.readError +
+                         QStringLiteral(" (only the first %1 bytes stored)").arg(e.size));
     return true;
 }
 
@@ -347,16 +510,21 @@ bool MinizipWriter::Finish()
 {
     if (!m_archive)
         return fail(QStringLiteral("No package is open"));
+    while (!m_pending.empty())
+        if (!drain(true)) {
+            discard();
+            return false;
+        }
     QByteArray comment = m_skipped.join(QLatin1Char('\n')).toUtf8();
     if (comment.size() > 65000)
         comment = comment.left(65000);
     zipFile handle = m_archive->handle;
     m_archive->handle = nullptr;
     const int closed = zipClose(handle, comment.isEmpty() ? nullptr : comment.constData());
-    const int error = errno;
-    if (closed != ZIP_OK) {
+    if (closed != ZIP_OK || m_output->failed()) {
+        const QString why = writeFailure();
         discard();
-        return fail(QStringLiteral("Cannot write the package: ") + errnoText(error));
+        return fail(why);
     }
     const Fd synced(::open(QFile::encodeName(m_tempPath).constData(), O_RDONLY | O_CLOEXEC));
     if (synced.fd < 0 || ::fsync(synced.fd) != 0) {

@@ -1,0 +1,254 @@
+#include "components/zip/DeflateStitch.h"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+constexpr int kMaxBits = 15;
+
+class BitReader
+{
+public:
+    BitReader(const std::uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+
+    // The next n bits (n <= 25), least significant first; reading past the end is an error.
+    std::uint32_t peek(int n)
+    {
+        while (m_count < n) {
+            const size_t byte = (m_position + static_cast<size_t>(m_count)) / 8;
+            const std::uint64_t value = byte < m_size ? m_data[byte] : 0;
+            m_buffer |= value << m_count;
+            m_count += 8;
+        }
+        return static_cast<std::uint32_t>(m_buffer & ((1ull << n) - 1));
+    }
+    void skip(int n)
+    {
+        m_buffer >>= n;
+        m_count -= n;
+        m_position += static_cast<size_t>(n);
+    }
+    std::uint32_t bits(int n)
+    {
+        const std::uint32_t v = peek(n);
+        skip(n);
+        return v;
+    }
+    void alignToByte()
+    {
+        const int drop = static_cast<int>((8 - m_position % 8) % 8);
+        if (drop)
+            bits(drop);
+    }
+    void skipBytes(size_t n)
+    {
+        // Only called at a byte boundary: what the buffer holds is read again from the new place.
+        m_buffer = 0;
+        m_count = 0;
+        m_position += n * 8;
+    }
+    size_t position() const { return m_position; }
+    bool overrun() const { return m_position > m_size * 8; }
+
+private:
+    const std::uint8_t* m_data;
+    size_t m_size;
+    size_t m_position = 0; // bits consumed
+    std::uint64_t m_buffer = 0;
+    int m_count = 0;
+};
+
+// A canonical Huffman code as a lookup table indexed by the next maxBits bits of the stream.
+class Decoder
+{
+public:
+    bool build(const std::uint8_t* lengths, int count)
+    {
+        std::array<int, kMaxBits + 1> perLength{};
+        m_maxBits = 0;
+        for (int s = 0; s < count; ++s) {
+            ++perLength[lengths[s]];
+            m_maxBits = std::max<int>(m_maxBits, lengths[s]);
+        }
+        perLength[0] = 0;
+        if (m_maxBits == 0) {
+            m_maxBits = 1; // a code with no symbols: any use of it is an error
+            m_table.assign(2, Entry{0, 0});
+            return true;
+        }
+        std::array<std::uint32_t, kMaxBits + 2> next{};
+        std::uint32_t code = 0;
+        for (int len = 1; len <= kMaxBits; ++len) {
+            code = (code + static_cast<std::uint32_t>(perLength[len - 1])) << 1;
+            next[len] = code;
+        }
+        m_table.assign(size_t{1} << m_maxBits, Entry{0, 0});
+        for (int s = 0; s < count; ++s) {
+            const int len = lengths[s];
+            if (len == 0)
+                continue;
+            const std::uint32_t c = next[len]++;
+            if (c >= (1u << len))
+                return false; // over-subscribed
+            std::uint32_t reversed = 0;
+            for (int i = 0; i < len; ++i)
+                reversed |= ((c >> i) & 1u) << (len - 1 - i);
+            for (std::uint32_t fill = reversed; fill < m_table.size(); fill += 1u << len)
+                m_table[fill] = Entry{static_cast<std::uint16_t>(s), static_cast<std::uint8_t>(len)};
+        }
+        return true;
+    }
+
+    // The next symbol, or -1 for bits that are no code.
+    int decode(BitReader& in) const
+    {
+        const Entry e = m_table[in.peek(m_maxBits)];
+        if (e.length == 0)
+            return -1;
+        in.skip(e.length);
+        return e.symbol;
+    }
+
+private:
+    struct Entry
+    {
+        std::uint16_t symbol;
+        std::uint8_t length;
+    };
+    std::vector<Entry> m_table;
+    int m_maxBits = 0;
+};
+
+constexpr std::array<std::uint8_t, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr std::array<std::uint8_t, 30> kDistanceExtra = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                                         6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr std::array<std::uint8_t, 19> kCodeLengthOrder = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
+                                                           11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+bool skipCodes(BitReader& in, const Decoder& literals, const Decoder& distances)
+{
+    for (;;) {
+        const int symbol = literals.decode(in);
+        if (symbol < 0 || in.overrun())
+            return false;
+        if (symbol < 256)
+            continue;
+        if (symbol == 256)
+            return true;
+        if (symbol > 285)
+            return false;
+        in.bits(kLengthExtra[static_cast<size_t>(symbol - 257)]);
+        const int distance = distances.decode(in);
+        if (distance < 0 || distance > 29)
+            return false;
+        in.bits(kDistanceExtra[static_cast<size_t>(distance)]);
+    }
+}
+
+bool fixedDecoders(Decoder& literals, Decoder& distances)
+{
+    std::array<std::uint8_t, 288> lit{};
+    for (size_t s = 0; s < lit.size(); ++s)
+        lit[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
+    std::array<std::uint8_t, 30> dist{};
+    dist.fill(5);
+    return literals.build(lit.data(), 288) && distances.build(dist.data(), 30);
+}
+
+bool dynamicDecoders(BitReader& in, Decoder& literals, Decoder& distances)
+{
+    const int hlit = static_cast<int>(in.bits(5)) + 257;
+    const int hdist = static_cast<int>(in.bits(5)) + 1;
+    const int hclen = static_cast<int>(in.bits(4)) + 4;
+    if (hlit > 286 || hdist > 30)
+        return false;
+    std::array<std::uint8_t, 19> codeLengths{};
+    for (int i = 0; i < hclen; ++i)
+        codeLengths[kCodeLengthOrder[static_cast<size_t>(i)]] = static_cast<std::uint8_t>(in.bits(3));
+    Decoder lengthCode;
+    if (!lengthCode.build(codeLengths.data(), 19))
+        return false;
+    std::array<std::uint8_t, 286 + 30> lengths{};
+    for (int i = 0; i < hlit + hdist;) {
+        const int symbol = lengthCode.decode(in);
+        if (symbol < 0 || in.overrun())
+            return false;
+        if (symbol < 16) {
+            lengths[static_cast<size_t>(i++)] = static_cast<std::uint8_t>(symbol);
+            continue;
+        }
+        int repeat = 0;
+        std::uint8_t value = 0;
+        if (symbol == 16) {
+            if (i == 0)
+                return false;
+            value = lengths[static_cast<size_t>(i - 1)];
+            repeat = 3 + static_cast<int>(in.bits(2));
+        } else if (symbol == 17) {
+            repeat = 3 + static_cast<int>(in.bits(3));
+        } else {
+            repeat = 11 + static_cast<int>(in.bits(7));
+        }
+        if (i + repeat > hlit + hdist)
+            return false;
+        while (repeat-- > 0)
+            lengths[static_cast<size_t>(i++)] = value;
+    }
+    return literals.build(lengths.data(), hlit) && distances.build(lengths.data() + hlit, hdist);
+}
+
+} // namespace
+
+namespace DeflateStitch {
+
+std::optional<StreamEnd> FindStreamEnd(const std::uint8_t* data, size_t size)
+{
+    BitReader in(data, size);
+    Decoder literals;
+    Decoder distances;
+    for (;;) {
+        const size_t header = in.position();
+        const bool final = in.bits(1) != 0;
+        const std::uint32_t type = in.bits(2);
+        if (type == 0) {
+            in.alignToByte();
+            const std::uint32_t length = in.bits(16);
+            const std::uint32_t check = in.bits(16);
+            if ((length ^ 0xFFFFu) != check)
+                return std::nullopt;
+            in.skipBytes(length);
+        } else if (type == 1 || type == 2) {
+            if (!(type == 1 ? fixedDecoders(literals, distances) : dynamicDecoders(in, literals, distances)) ||
+                !skipCodes(in, literals, distances))
+                return std::nullopt;
+        } else {
+            return std::nullopt;
+        }
+        if (in.overrun())
+            return std::nullopt;
+        if (final)
+            return StreamEnd{header, in.position()};
+    }
+}
+
+bool MakeContinuable(Bytes& stream)
+{
+    const std::optional<StreamEnd> end = FindStreamEnd(stream.data(), stream.size());
+    if (!end)
+        return false;
+    stream[end->finalBlockBit / 8] &= static_cast<std::uint8_t>(~(1u << (end->finalBlockBit % 8)));
+    // Then an empty stored block: three zero header bits, zeros to the byte boundary, 0000 FFFF.
+    const size_t bytes = (end->endBit + 3 + 7) / 8;
+    stream.resize(bytes, 0);
+    const size_t lastByte = end->endBit / 8;
+    if (lastByte < bytes)
+        stream[lastByte] &= static_cast<std::uint8_t>((1u << (end->endBit % 8)) - 1);
+    for (size_t i = lastByte + 1; i < bytes; ++i)
+        stream[i] = 0;
+    stream.insert(stream.end(), {0x00, 0x00, 0xFF, 0xFF});
+    return true;
+}
+
+} // namespace DeflateStitch

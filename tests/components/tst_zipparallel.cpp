@@ -1,0 +1,178 @@
+#include "components/zip/DeflateStitch.h"
+#include "components/zip/MinizipWriter.h"
+#include "support/ArchiveCheck.h"
+#include "support/FailingOutput.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QTest>
+
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <random>
+
+namespace {
+
+QByteArray logText(int bytes, unsigned seed)
+{
+    std::mt19937 random(seed);
+    QByteArray out;
+    out.reserve(bytes + 100);
+    while (out.size() < bytes)
+        out += "2026-12-04 10:" + QByteArray::number(random() % 60) + " order=" + QByteArray::number(random() % 9000) +
+               " screen=ORDERS step=" + QByteArray::number(random() % 7) + "\r\n";
+    return out.left(bytes);
+}
+
+QByteArray noise(int bytes, unsigned seed)
+{
+    std::mt19937 random(seed);
+    QByteArray out(bytes, Qt::Uninitialized);
+    for (char& c : out)
+        c = static_cast<char>(random());
+    return out;
+}
+
+QByteArray inflateRaw(const Bytes& stream, size_t expected)
+{
+    QByteArray out(static_cast<qsizetype>(expected) + 16, '\0');
+    z_stream z{};
+    inflateInit2(&z, -MAX_WBITS);
+    z.next_in = const_cast<Bytef*>(stream.data());
+    z.avail_in = static_cast<uInt>(stream.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    const int result = inflate(&z, Z_FINISH);
+    out.resize(static_cast<qsizetype>(z.total_out));
+    inflateEnd(&z);
+    return result == Z_STREAM_END ? out : QByteArray("not a complete stream");
+}
+
+Bytes zlibStream(const QByteArray& data, int level, int strategy)
+{
+    z_stream z{};
+    deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, strategy);
+    Bytes out(deflateBound(&z, static_cast<uLong>(data.size())) + 16);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+} // namespace
+
+class TestZipParallel : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void streamEndsAreFoundInEveryBlockKind();
+    void stitchedChunksInflateToTheWholeFile();
+    void garbageIsRejectedNotCrashedOn();
+    void sameBytesWhateverTheWorkers();
+    void fullDiskLeavesNothingBehind();
+};
+
+void TestZipParallel::streamEndsAreFoundInEveryBlockKind()
+{
+    const QByteArray text = logText(300000, 1);
+    for (const auto& [level, strategy] : {std::pair{0, Z_DEFAULT_STRATEGY}, std::pair{6, Z_FIXED},
+                                          std::pair{6, Z_DEFAULT_STRATEGY}, std::pair{9, Z_HUFFMAN_ONLY}}) {
+        const Bytes stream = zlibStream(text, level, strategy);
+        const auto end = DeflateStitch::FindStreamEnd(stream.data(), stream.size());
+        QVERIFY(end);
+        QCOMPARE((end->endBit + 7) / 8, stream.size());
+        QVERIFY(end->finalBlockBit < end->endBit);
+    }
+    const Bytes empty = zlibStream(QByteArray(), 6, Z_DEFAULT_STRATEGY);
+    QVERIFY(DeflateStitch::FindStreamEnd(empty.data(), empty.size()));
+}
+
+void TestZipParallel::stitchedChunksInflateToTheWholeFile()
+{
+    const QByteArray parts[] = {logText(1 << 20, 2), noise(70000, 3), QByteArray(), logText(12345, 4), QByteArray(5000, 'a')};
+    libdeflate_compressor* compressor = libdeflate_alloc_compressor(6);
+    Bytes joined;
+    QByteArray whole;
+    for (size_t i = 0; i < std::size(parts); ++i) {
+        const QByteArray& part = parts[i];
+        Bytes stream(libdeflate_deflate_compress_bound(compressor, static_cast<size_t>(part.size())));
+        stream.resize(libdeflate_deflate_compress(compressor, part.constData(), static_cast<size_t>(part.size()),
+                                                  stream.data(), stream.size()));
+        if (i + 1 < std::size(parts))
+            QVERIFY(DeflateStitch::MakeContinuable(stream));
+        joined.insert(joined.end(), stream.begin(), stream.end());
+        whole += part;
+    }
+    libdeflate_free_compressor(compressor);
+    QCOMPARE(inflateRaw(joined, static_cast<size_t>(whole.size())), whole);
+}
+
+void TestZipParallel::garbageIsRejectedNotCrashedOn()
+{
+    std::mt19937 random(5);
+    int accepted = 0;
+    for (int i = 0; i < 3000; ++i) {
+        Bytes junk(static_cast<size_t>(random() % 600));
+        for (auto& b : junk)
+            b = static_cast<unsigned char>(random());
+        if (const auto end = DeflateStitch::FindStreamEnd(junk.data(), junk.size())) {
+            QVERIFY(end->endBit <= junk.size() * 8);
+            ++accepted;
+        }
+    }
+    QVERIFY(accepted < 3000);
+}
+
+void TestZipParallel::sameBytesWhateverTheWorkers()
+{
+    TestEnvironment env;
+    for (int i = 0; i < 150; ++i)
+        env.write(QStringLiteral("c/Logs/small/f%1.config").arg(i), logText(200 + i * 37, static_cast<unsigned>(i)));
+    env.write(QStringLiteral("c/Logs/medium.log"), logText(5 << 20, 7));
+    const QByteArray big = logText(40 << 20, 8); // chunked: larger than a whole-file buffer
+    env.write(QStringLiteral("c/Logs/big.log"), big);
+    env.write(QStringLiteral("c/Logs/big.bin"), noise(34 << 20, 9));
+    QByteArray archives[3];
+    const int workers[] = {1, 2, 5};
+    for (int k = 0; k < 3; ++k) {
+        MinizipWriter zip(workers[k]);
+        QVERIFY(zip.SetArchivePath(QStringLiteral("C:\\P%1.ZIP").arg(k)));
+        QVERIFY(zip.Add(QStringLiteral("C:\\LOGS\\*.*"), true, true, QString()));
+        QVERIFY(zip.Finish());
+        QFile f(env.driveC() + QStringLiteral("/P%1.ZIP").arg(k));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        archives[k] = f.readAll();
+    }
+    QVERIFY(archives[0] == archives[1]);
+    QVERIFY(archives[0] == archives[2]);
+    const QString path = env.driveC() + QStringLiteral("/P0.ZIP");
+    const ArchiveReport report = CheckArchive(path);
+    QVERIFY2(report.valid(), qPrintable(report.details));
+    QCOMPARE(report.names.size(), 153);
+    QCOMPARE(ReadEntry(path, QStringLiteral("C/Logs/big.log")), big);
+    QVERIFY(QFileInfo(path).size() < big.size() / 2 + (34 << 20) + (5 << 20));
+}
+
+void TestZipParallel::fullDiskLeavesNothingBehind()
+{
+    TestEnvironment env;
+    env.write(QStringLiteral("c/Logs/a.log"), noise(3 << 20, 10));
+    env.write(QStringLiteral("c/Logs/b.log"), logText(40 << 20, 11));
+    env.makeFolder(QStringLiteral("c/Out"));
+    MinizipWriter zip(2, &FailingOutput<1 << 20>::make);
+    QVERIFY(zip.SetArchivePath(QStringLiteral("C:\\OUT\\P.ZIP")));
+    const bool added = zip.Add(QStringLiteral("C:\\LOGS\\*.*"), false, true, QString());
+    const bool finished = added && zip.Finish();
+    QVERIFY(!finished);
+    QVERIFY2(zip.LastError().contains(QLatin1String("No space left on device")), qPrintable(zip.LastError()));
+    QVERIFY(QDir(env.driveC() + QStringLiteral("/Out")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+}
+
+QTEST_GUILESS_MAIN(TestZipParallel)
+#include "tst_zipparallel.moc"
