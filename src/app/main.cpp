@@ -2,6 +2,7 @@
 #include "app/SatchelWindow.h"
 #include "components/Registration.h"
 #include "components/RegisterDesktop.h"
+#include "outside/Interruption.h"
 #include "platform/CommandLine.h"
 
 #include <QApplication>
@@ -44,6 +45,9 @@ bool headless()
 
 int exitStatus(SatchelWindow& window, const Desktop& desktop)
 {
+    const int signal = Interruption::Requested();
+    if (signal != 0 && !window.controller().Builder().WrotePackage())
+        std::fprintf(stderr, "ts6satchel: interrupted by signal %d; no package was written\n", signal);
     for (const QString& why : desktop.personNeeded())
         std::fprintf(stderr, "ts6satchel: no display to show %s\n", qPrintable(why));
     if (!desktop.personNeeded().isEmpty())
@@ -77,10 +81,15 @@ int main(int argc, char** argv)
     RegisterDesktopComponents();
 
     Desktop desktop(noDisplay);
-    SatchelWindow window(desktop, BuildCommandLine(QApplication::arguments().mid(1)));
+    const QString commandLine = BuildCommandLine(QApplication::arguments().mid(1));
+    // A start with a command line may build at once: a signal then ends the build cleanly.
+    if (!commandLine.isEmpty())
+        Interruption::Install();
+    SatchelWindow window(desktop, commandLine);
     window.controller().Form_Load();
     if (window.controller().Unloaded())
         return exitStatus(window, desktop);
+    Interruption::Uninstall();
     if (noDisplay) {
         std::fputs("ts6satchel: no display to show the main window; give a folder or template and a package "
                    "path to build a package without one (see --help)\n",

@@ -5,7 +5,9 @@
 #include "diag/Debug.h"
 #include "diag/ErrorTrap.h"
 #include "diag/Int16.h"
+#include "outside/FileLock.h"
 #include "outside/IDesktop.h"
+#include "outside/Interruption.h"
 #include "outside/IPathUtility.h"
 #include "outside/IProgressWindow.h"
 #include "outside/ITreeGrid.h"
@@ -36,6 +38,8 @@ PackageBuilder::PackageBuilder(ITreeGrid& grid, BuildServices services) : m_grid
 {
 }
 
+PackageBuilder::~PackageBuilder() = default;
+
 void PackageBuilder::cmdBuild_Click(const QString& currentFolder)
 {
     Build_Package(GetDefaultPackageName(currentFolder, QStringLiteral("TSSatchelage")), true);
@@ -51,11 +55,16 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
         const auto forget = qScopeGuard([this] { m_paths = nullptr; });
         m_files.clear();
         m_templates.clear();
+        Interruption::Check();
         collect();
 
         QString temp;
         Require(m_paths->TempFolder(temp), *m_paths, "TempFolder");
         const QString manifest = JoinPath(kBackslash, {temp, QStringLiteral("TSVERSION.TXT")});
+        // Another build (another run of the program) writes the same manifest file: it waits
+        // here until this build's manifest is in its archive.
+        m_manifestLock = std::make_unique<FileLock>(manifest + QStringLiteral(".lock"));
+        const auto unlock = qScopeGuard([this] { m_manifestLock.reset(); });
         WriteVersionManifest(manifest, m_files, m_services.config());
 
         archivePath = settleArchivePath(packageName, interactive);
@@ -172,6 +181,7 @@ QString PackageBuilder::settleArchivePath(const QString& packageName, bool inter
 
 void PackageBuilder::status(const QString& text)
 {
+    Interruption::Check();
     m_progress->SetStatus(text);
     m_services.events.DoEvents();
 }
@@ -185,13 +195,17 @@ void PackageBuilder::zip(const QString& archivePath, const QString& manifest)
 
     const std::unique_ptr<IZipWriter> writer = Registry::Create<IZipWriter>();
     if (auto* waits = dynamic_cast<IBusyHook*>(writer.get()))
-        waits->SetBusyHook([this] { m_services.events.DoEvents(); }); // the windows stay painted
+        waits->SetBusyHook([this] {
+            Interruption::Check();
+            m_services.events.DoEvents(); // the windows stay painted
+        });
     const auto add = [&](const QString& source, bool subfolders, bool keepFolderPath) {
         Require(writer->Add(source, subfolders, keepFolderPath, QString()), *writer, "Add");
     };
     Require(writer->SetArchivePath(archivePath), *writer, "SetArchivePath");
     status(QStringLiteral("Adding ") + manifest);
     add(manifest, false, false);
+    m_manifestLock.reset();
 
     status(QStringLiteral("Adding application files"));
     for (const QString& file : std::as_const(m_files)) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 class AppConfig;
+class FileLock;
 class IEventLoop;
 class IMessageBox;
 class IMousePointer;
@@ -38,6 +39,7 @@ class PackageBuilder
 {
 public:
     PackageBuilder(ITreeGrid& grid, BuildServices services);
+    ~PackageBuilder();
 
     void Build_Package(const QString& packageName, bool interactive);
     void cmdBuild_Click(const QString& currentFolder);
@@ -71,5 +73,6 @@ private:
     std::vector<TemplateEntry> m_templates;
     IPathUtility* m_paths = nullptr; // for the length of one build
     std::unique_ptr<IProgressWindow> m_progress;
+    std::unique_ptr<FileLock> m_manifestLock; // from writing the manifest until it is in the archive
     bool m_wrote = false;
 };

@@ -1,5 +1,6 @@
 #include "platform/DirectoryCache.h"
 
+#include "platform/HostName.h"
 #include "platform/Wildcard.h"
 
 #include <QFile>
@@ -85,7 +86,7 @@ std::shared_ptr<DirectoryListing> readListing(const QByteArray& folder)
     auto listing = std::make_shared<DirectoryListing>();
     while (const dirent* entry = ::readdir(dir)) {
         DirectoryEntry e;
-        e.name = QFile::decodeName(entry->d_name);
+        e.name = HostName::Decode(entry->d_name);
         e.folded = FoldName(e.name);
         e.isDirectory = isDirectory(folder, entry);
         listing->entries.push_back(std::move(e));
@@ -93,14 +94,14 @@ std::shared_ptr<DirectoryListing> readListing(const QByteArray& folder)
     ::closedir(dir);
     std::sort(listing->entries.begin(), listing->entries.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
         const int byFolded = a.folded.compare(b.folded);
-        return byFolded != 0 ? byFolded < 0 : QFile::encodeName(a.name) < QFile::encodeName(b.name);
+        return byFolded != 0 ? byFolded < 0 : HostName::Encode(a.name) < HostName::Encode(b.name);
     });
     return listing;
 }
 
 Cached current(const QString& hostFolder)
 {
-    const QByteArray encoded = QFile::encodeName(hostFolder);
+    const QByteArray encoded = HostName::Encode(hostFolder);
     const std::optional<Stamp> stamp = stampOf(encoded);
     if (!stamp)
         return {};
@@ -148,7 +149,7 @@ std::optional<QString> Lookup(const QString& hostFolder, const QString& name)
         return std::nullopt;
     struct stat st{};
     const QString exact = hostFolder == QLatin1String("/") ? QLatin1Char('/') + name : hostFolder + QLatin1Char('/') + name;
-    if (::lstat(QFile::encodeName(exact).constData(), &st) == 0)
+    if (::lstat(HostName::Encode(exact).constData(), &st) == 0)
         return name;
     const Cached c = current(hostFolder);
     if (!c.listing)

@@ -1,6 +1,7 @@
 #include "outside/HostFunctions.h"
 
 #include "platform/DirectoryCache.h"
+#include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "platform/PeVersion.h"
 #include "platform/Wildcard.h"
@@ -65,9 +66,8 @@ std::optional<Attributes> GetAttributes(const QString& path)
     const std::optional<HostLocation> location = HostPath::Resolve(path);
     if (!location)
         return std::nullopt;
-    const QFileInfo info(location->hostPath());
     const bool hidden = !location->components.isEmpty() && location->components.last().startsWith(QLatin1Char('.'));
-    return Attributes{info.isDir(), hidden};
+    return Attributes{HostName::IsDirectory(location->hostPath()), hidden};
 }
 
 QStringList FindNames(const QString& folderAndPattern, ListFilter filter)
@@ -109,8 +109,10 @@ QString FileVersion(const QString& path)
     const std::optional<HostLocation> location = HostPath::Resolve(path);
     if (!location)
         return {};
+    if (HostName::IsDirectory(location->hostPath()))
+        return {};
     QFile file(location->hostPath());
-    if (QFileInfo(file).isDir() || !file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly))
         return {};
     const qint64 size = file.size();
     const uchar* mapped = size > 0 ? file.map(0, size) : nullptr;

@@ -1,3 +1,4 @@
+#include "platform/HostName.h"
 #include "platform/HostPath.h"
 
 #include "platform/DirectoryCache.h"
@@ -126,7 +127,7 @@ std::optional<HostLocation> Resolve(const QString& windowsPath)
     if (!location)
         return std::nullopt;
     QString folder = location->root.hostFolder;
-    if (!QFileInfo::exists(folder))
+    if (!HostName::Exists(folder))
         return std::nullopt;
     for (QString& component : location->components) {
         const std::optional<QString> found = DirectoryCache::Lookup(folder, component);

@@ -10,7 +10,11 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <random>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -76,6 +80,7 @@ private Q_SLOTS:
     void garbageIsRejectedNotCrashedOn();
     void sameBytesWhateverTheWorkers();
     void fullDiskLeavesNothingBehind();
+    void fileSwappedForAFolderWhileBeingPacked();
 };
 
 void TestZipParallel::streamEndsAreFoundInEveryBlockKind()
@@ -172,6 +177,49 @@ void TestZipParallel::fullDiskLeavesNothingBehind()
     QVERIFY(!finished);
     QVERIFY2(zip.LastError().contains(QLatin1String("No space left on device")), qPrintable(zip.LastError()));
     QVERIFY(QDir(env.driveC() + QStringLiteral("/Out")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+}
+
+void TestZipParallel::fileSwappedForAFolderWhileBeingPacked()
+{
+    TestEnvironment env;
+    const QString file = env.write(QStringLiteral("c/Logs/flip.log"), "a file\n");
+    env.write(QStringLiteral("c/Logs/steady.log"), "steady\n");
+    std::atomic<bool> stop{false};
+    std::thread flipper([&] {
+        const QByteArray path = QFile::encodeName(file);
+        for (int i = 0; !stop; ++i) {
+            if (i % 2 == 0) {
+                ::unlink(path.constData());
+                ::mkdir(path.constData(), 0755);
+            } else {
+                ::rmdir(path.constData());
+                if (FILE* f = std::fopen(path.constData(), "w")) {
+                    std::fputs("a file\n", f);
+                    std::fclose(f);
+                }
+            }
+        }
+    });
+    for (int round = 0; round < 60; ++round) {
+        MinizipWriter zip(2);
+        const QString name = QStringLiteral("C:\\R%1.ZIP").arg(round);
+        QVERIFY(zip.SetArchivePath(name));
+        QVERIFY(zip.Add(QStringLiteral("C:\\LOGS\\*.LOG"), false, true, QString()));
+        QVERIFY(zip.Add(QStringLiteral("C:\\LOGS\\FLIP.LOG"), false, true, QString()));
+        QVERIFY(zip.Finish());
+    }
+    stop = true;
+    flipper.join();
+    for (int round = 0; round < 60; round += 15) {
+        const QString path = env.driveC() + QStringLiteral("/R%1.ZIP").arg(round);
+        const ArchiveReport report = CheckArchive(path);
+        QVERIFY2(report.valid(), qPrintable(report.details));
+        QVERIFY(report.names.contains(QStringLiteral("C/Logs/steady.log")));
+        if (report.names.contains(QStringLiteral("C/Logs/flip.log"))) { // as it was read, or just made
+            const QByteArray read = ReadEntry(path, QStringLiteral("C/Logs/flip.log"));
+            QVERIFY(read == "a file\n" || read.isEmpty());
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestZipParallel)

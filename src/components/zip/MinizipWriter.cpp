@@ -1,6 +1,7 @@
 #include "components/zip/MinizipWriter.h"
 
 #include "platform/DirectoryCache.h"
+#include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"
 #include "components/zip/Compressors.h"
@@ -114,7 +115,8 @@ struct MinizipWriter::Entry
     bool deflated = false;
     time_t modified = 0;
     qint64 budget = 0; // bytes it holds in flight
-    // A whole file, filled in by a worker.
+    // A whole file, filled in by a worker (and read by the adding thread when the add named it).
+    bool read = false;
     bool done = false;
     QString skipReason; // not empty: the file is skipped
     Bytes data;
@@ -128,9 +130,9 @@ struct MinizipWriter::Entry
 };
 
 // Reads, checks and compresses one whole file on a worker.
-void MinizipWriter::compressWholeFile(Entry& e) const
+void MinizipWriter::readWholeFile(Entry& e)
 {
-    const Fd file(::open(QFile::encodeName(e.candidate.hostPath).constData(), O_RDONLY | O_CLOEXEC));
+    const Fd file(::open(HostName::Encode(e.candidate.hostPath).constData(), O_RDONLY | O_CLOEXEC));
     struct stat st{};
     if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
         e.skipReason = errnoText(errno);
@@ -144,13 +146,23 @@ void MinizipWriter::compressWholeFile(Entry& e) const
     // Room for a file that grows while it is read, within a bound: it is stored as read.
     const auto capacity = static_cast<size_t>(std::min<qint64>(st.st_size + 65536, 2 * MinizipWriter::kWholeFileLimit));
     Bytes input(capacity);
-    const size_t got = readFully(file.fd, input.data(), input.size(), e.readError);
-    input.resize(got);
-    e.size = got;
-    e.crc = libdeflate_crc32(0, input.data(), got);
-    e.deflated = Compressors::DeflateWhole(input.data(), got, e.data);
-    if (!e.deflated)
-        e.data = std::move(input);
+    input.resize(readFully(file.fd, input.data(), input.size(), e.readError));
+    e.size = input.size();
+    e.data = std::move(input);
+    e.read = true;
+}
+
+void MinizipWriter::compressWholeFile(Entry& e)
+{
+    if (!e.read)
+        readWholeFile(e);
+    if (!e.skipReason.isEmpty())
+        return;
+    e.crc = libdeflate_crc32(0, e.data.data(), e.data.size());
+    Bytes packed;
+    e.deflated = Compressors::DeflateWhole(e.data.data(), e.data.size(), packed);
+    if (e.deflated)
+        e.data = std::move(packed);
 }
 
 MinizipWriter::MinizipWriter(int workers, ZipOutputFactory output)
@@ -176,12 +188,73 @@ bool MinizipWriter::fail(const QString& why)
     return false;
 }
 
+// minizip counts entries in the 16-bit fields of the end record only; past 65,535 entries the
+// zip64 end record and its locator go in before it, as readers then expect.
+bool MinizipWriter::addZip64Directory()
+{
+    const Fd file(::open(HostName::Encode(m_tempPath).constData(), O_RDWR | O_CLOEXEC));
+    struct stat st{};
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0)
+        return fail(QStringLiteral("Cannot complete the package: ") + errnoText(errno));
+    const qint64 size = st.st_size;
+    const qint64 tailSize = std::min<qint64>(size, 22 + 65535 + 20);
+    QByteArray tail(tailSize, '\0');
+    if (::pread(file.fd, tail.data(), static_cast<size_t>(tailSize), size - tailSize) != tailSize)
+        return fail(QStringLiteral("Cannot complete the package: ") + errnoText(errno));
+    const auto u16 = [&](qsizetype at) { return static_cast<quint16>(static_cast<quint8>(tail[at]) | (static_cast<quint8>(tail[at + 1]) << 8)); };
+    const auto u32 = [&](qsizetype at) { return static_cast<quint32>(u16(at) | (static_cast<quint32>(u16(at + 2)) << 16)); };
+    qsizetype end = -1;
+    for (qsizetype at = tailSize - 22; at >= 0 && end < 0; --at)
+        if (u32(at) == 0x06054b50 && at + 22 + u16(at + 20) == tailSize)
+            end = at;
+    if (end < 0)
+        return fail(QStringLiteral("Cannot complete the package: no end record"));
+    if (end >= 20 && u32(end - 20) == 0x07064b50)
+        return true; // minizip wrote the zip64 records itself
+    const quint64 directorySize = u32(end + 12);
+    const quint64 directoryOffset = u32(end + 16);
+    const QByteArray comment = tail.mid(end + 22);
+    const quint64 zip64At = static_cast<quint64>(size - tailSize + end);
+    QByteArray records;
+    const auto put = [&](quint64 value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            records += static_cast<char>((value >> (8 * i)) & 0xFF);
+    };
+    put(0x06064b50, 4);   // zip64 end of central directory record
+    put(44, 8);
+    put(45, 2);
+    put(45, 2);
+    put(0, 4);
+    put(0, 4);
+    put(m_entries, 8);
+    put(m_entries, 8);
+    put(directorySize, 8);
+    put(directoryOffset, 8);
+    put(0x07064b50, 4);   // its locator
+    put(0, 4);
+    put(zip64At, 8);
+    put(1, 4);
+    put(0x06054b50, 4);   // the end record, its counts saying "see zip64"
+    put(0, 2);
+    put(0, 2);
+    put(0xFFFF, 2);
+    put(0xFFFF, 2);
+    put(directorySize, 4);
+    put(directoryOffset, 4);
+    put(static_cast<quint64>(comment.size()), 2);
+    records += comment;
+    if (::pwrite(file.fd, records.constData(), static_cast<size_t>(records.size()), static_cast<off_t>(zip64At)) !=
+        records.size())
+        return fail(QStringLiteral("Cannot complete the package: ") + errnoText(errno));
+    return true;
+}
+
 void MinizipWriter::discard()
 {
     m_archive.reset();
     m_output.reset();
     if (!m_tempPath.isEmpty())
-        QFile::remove(m_tempPath);
+        ::unlink(HostName::Encode(m_tempPath).constData());
     m_tempPath.clear();
 }
 
@@ -193,19 +266,19 @@ bool MinizipWriter::SetArchivePath(const QString& path)
     m_archivePath.clear();
     m_pending.clear();
     m_inFlight = 0;
+    m_entries = 0;
     const std::optional<QString> host = HostPath::ForWriting(path);
     if (!host)
         return fail(QStringLiteral("The folder of the package does not exist: ") + path);
-    const QFileInfo target(*host);
-    if (target.isDir())
+    if (HostName::IsDirectory(*host))
         return fail(QStringLiteral("The package path is a folder: ") + path);
-    QByteArray temp = QFile::encodeName(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                                        QStringLiteral(".XXXXXX"));
+    const qsizetype cut = host->lastIndexOf(QLatin1Char('/'));
+    QByteArray temp = HostName::Encode(host->left(cut + 1) + QLatin1Char('.') + host->mid(cut + 1) + QStringLiteral(".XXXXXX"));
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return fail(QStringLiteral("Cannot create the package ") + path + QStringLiteral(": ") + errnoText(errno));
     ::close(fd);
-    m_tempPath = QFile::decodeName(temp);
+    m_tempPath = HostName::Decode(temp);
     m_output = m_makeOutput ? m_makeOutput() : std::make_unique<ZipOutput>();
     zlib_filefunc64_def functions{};
     m_output->fillFunctions(functions);
@@ -246,17 +319,17 @@ void MinizipWriter::collect(const QString& source, bool includeSubfolders, bool 
     if (hasWildcard(last)) {
         const QString handedFolder = source.left(std::max<qsizetype>(cut, 0));
         const std::optional<HostLocation> folder = HostPath::Resolve(handedFolder);
-        if (!folder || !QFileInfo(folder->hostPath()).isDir())
+        if (!folder || !HostName::IsDirectory(folder->hostPath()))
             return;
         collectFolder(folder->hostPath(), handedFolder, last, includeSubfolders, keepFolderPath, folder->entryName(),
                       out, 0);
         return;
     }
     const std::optional<HostLocation> file = HostPath::Resolve(source);
-    if (!file || QFileInfo(file->hostPath()).isDir())
+    if (!file || HostName::IsDirectory(file->hostPath()))
         return; // nothing there, or a folder named without a pattern: adds nothing
     const QString name = keepFolderPath ? file->entryName() : file->components.value(file->components.size() - 1);
-    out.push_back({file->hostPath(), name, source});
+    out.push_back({file->hostPath(), name, source, true});
 }
 
 void MinizipWriter::collectFolder(const QString& hostFolder, const QString& handedFolder, const QString& pattern,
@@ -275,7 +348,7 @@ void MinizipWriter::collectFolder(const QString& hostFolder, const QString& hand
         if (entry.isDirectory) {
             struct stat st{};
             // Never into a link to a folder: it may lead anywhere, or round in a loop.
-            if (includeSubfolders && ::lstat(QFile::encodeName(hostPath).constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            if (includeSubfolders && ::lstat(HostName::Encode(hostPath).constData(), &st) == 0 && S_ISDIR(st.st_mode))
                 subfolders.push_back(&entry);
             continue;
         }
@@ -299,14 +372,14 @@ bool MinizipWriter::queue(const Candidate& candidate)
     auto entry = std::make_shared<Entry>();
     entry->candidate = candidate;
     struct stat st{};
-    if (::stat(QFile::encodeName(candidate.hostPath).constData(), &st) != 0) {
+    if (::stat(HostName::Encode(candidate.hostPath).constData(), &st) != 0) {
         entry->skipReason = errnoText(errno);
         entry->done = true;
         m_pending.push_back(entry);
         return true;
     }
     if (S_ISREG(st.st_mode) && st.st_size > kWholeFileLimit) {
-        const int fd = ::open(QFile::encodeName(candidate.hostPath).constData(), O_RDONLY | O_CLOEXEC);
+        const int fd = ::open(HostName::Encode(candidate.hostPath).constData(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             entry->skipReason = errnoText(errno);
             entry->done = true;
@@ -321,6 +394,13 @@ bool MinizipWriter::queue(const Candidate& candidate)
         return false;
     m_inFlight += entry->budget;
     m_pending.push_back(entry);
+    if (candidate.named) {
+        readWholeFile(*entry);
+        if (!entry->skipReason.isEmpty()) {
+            entry->done = true;
+            return true;
+        }
+    }
     m_pool->Submit([this, entry] {
         try {
             compressWholeFile(*entry);
@@ -421,10 +501,12 @@ bool MinizipWriter::openEntry(Entry& e)
     zip_fileinfo info{};
     info.tmz_date = zipTime(e.modified);
     info.external_fa = 0x20; // archive attribute
-    const QByteArray name = e.candidate.entryName.toUtf8();
+    // A name that is not UTF-8 keeps its bytes, without the flag that would call it UTF-8.
+    const bool utf8 = !HostName::HasRawBytes(e.candidate.entryName);
+    const QByteArray name = HostName::Encode(e.candidate.entryName);
     if (zipOpenNewFileInZip4_64(m_archive->handle, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
                                 e.deflated ? Z_DEFLATED : 0, e.deflated ? Compressors::kLevel : 0, 1, -MAX_WBITS, 8,
-                                Z_DEFAULT_STRATEGY, nullptr, 0, 0, kUtf8Names, e.zip64 ? 1 : 0) != ZIP_OK)
+                                Z_DEFAULT_STRATEGY, nullptr, 0, 0, utf8 ? kUtf8Names : 0, e.zip64 ? 1 : 0) != ZIP_OK)
         return fail(writeFailure());
     e.opened = true;
     return true;
@@ -465,6 +547,7 @@ bool MinizipWriter::writeEntry(Entry& e, bool& finished, bool wait)
             zipCloseFileInZipRaw64(m_archive->handle, e.size, e.crc) != ZIP_OK)
             return m_lastError.isEmpty() ? fail(writeFailure()) : false;
         e.data = {};
+        ++m_entries;
     } else {
         if (!e.opened && !openEntry(e))
             return false;
@@ -498,6 +581,7 @@ bool MinizipWriter::writeEntry(Entry& e, bool& finished, bool wait)
         }
         if (zipCloseFileInZipRaw64(m_archive->handle, e.size, e.crc) != ZIP_OK)
             return fail(writeFailure());
+        ++m_entries;
         finished = true;
     }
     if (!e.readError.isEmpty())
@@ -526,7 +610,12 @@ bool MinizipWriter::Finish()
         discard();
         return fail(why);
     }
-    const Fd synced(::open(QFile::encodeName(m_tempPath).constData(), O_RDONLY | O_CLOEXEC));
+    if (m_entries > 0xFFFF && !addZip64Directory()) {
+        const QString why = m_lastError;
+        discard();
+        return fail(why);
+    }
+    const Fd synced(::open(HostName::Encode(m_tempPath).constData(), O_RDONLY | O_CLOEXEC));
     if (synced.fd < 0 || ::fsync(synced.fd) != 0) {
         const QString why = errnoText(errno);
         discard();
@@ -535,7 +624,7 @@ bool MinizipWriter::Finish()
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(synced.fd, 0666 & ~mask); // as any new file of the user's; the temporary file was private
-    if (::rename(QFile::encodeName(m_tempPath).constData(), QFile::encodeName(m_archivePath).constData()) != 0) {
+    if (::rename(HostName::Encode(m_tempPath).constData(), HostName::Encode(m_archivePath).constData()) != 0) {
         const QString why = errnoText(errno);
         discard();
         return fail(QStringLiteral("Cannot write the package: ") + why);

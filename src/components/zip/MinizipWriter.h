@@ -14,7 +14,10 @@
 
 // The package archive: deflate entries written through minizip's raw mode, zip64 where needed,
 // UTF-8 names, each entry with its file's modification time. Files are compressed on a pool of
-// workers (one per core) while the entries are written in the order of the add calls; the bytes
+// workers (one per core) while the entries are written in the order of the add calls. A file
+// named by an add is read before the add returns (so a file rewritten right after, such as the
+// manifest of the next build, cannot reach this archive); files found by a pattern are read by the
+// workers too. The bytes
 // of the archive do not depend on the number of workers. Memory is bounded: large files go in
 // chunks, and the data in flight is capped. The archive is written to a temporary file beside its
 // path and renamed over it at Finish; a writer dropped before a successful Finish removes its
@@ -51,6 +54,7 @@ private:
         QString hostPath;
         QString entryName;
         QString handedPath; // the path as the build handed it, for the comment
+        bool named = false; // named by the add itself, not found by a pattern
     };
 
     bool fail(const QString& why);
@@ -60,7 +64,8 @@ private:
                        std::vector<Candidate>& out, int depth);
     bool queue(const Candidate& candidate);
     bool queueChunked(const std::shared_ptr<Entry>& entry, int fd);
-    void compressWholeFile(Entry& entry) const;
+    static void readWholeFile(Entry& entry);
+    static void compressWholeFile(Entry& entry);
     bool waitForRoom(qint64 bytes);
     bool drain(bool waitForFront);
     bool writeEntry(Entry& entry, bool& finished, bool wait);
@@ -69,6 +74,7 @@ private:
     void discard();
 
     QString writeFailure() const;
+    bool addZip64Directory();
 
     std::unique_ptr<WorkerPool> m_pool;
     ZipOutputFactory m_makeOutput;
@@ -85,4 +91,5 @@ private:
     std::condition_variable m_progress;
     std::deque<std::shared_ptr<Entry>> m_pending; // queued, not yet written, in add order
     qint64 m_inFlight = 0;
+    quint64 m_entries = 0;
 };

@@ -1,0 +1,19 @@
+#pragma once
+
+// Signals that ask the program to stop (interrupt, terminate, hang-up). A build that sees one ends
+// through its error path: END, then ERROR, and no package. Nothing is done inside the signal
+// handler but noting the signal.
+namespace Interruption {
+
+// Notes SIGINT, SIGTERM and SIGHUP from now on instead of ending the process at once.
+void Install();
+// Gives the three signals back their usual effect.
+void Uninstall();
+// The signal noted so far, or 0.
+int Requested();
+// Raises the run-time error "Interrupted by signal N" when a signal was noted.
+void Check();
+// Forgets a noted signal (tests).
+void Reset();
+
+} // namespace Interruption

@@ -1,0 +1,111 @@
+#include "platform/HostName.h"
+
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr char16_t kEscapeBase = 0xDC00;
+
+bool isContinuation(unsigned char c)
+{
+    return (c & 0xC0) == 0x80;
+}
+
+// The length of the valid UTF-8 sequence at p (at most n bytes), or 0.
+int sequenceLength(const unsigned char* p, qsizetype n)
+{
+    const unsigned char c = p[0];
+    if (c < 0x80)
+        return 1;
+    int len = 0;
+    char32_t min = 0;
+    if ((c & 0xE0) == 0xC0) {
+        len = 2;
+        min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+        len = 3;
+        min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+        len = 4;
+        min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (n < len)
+        return 0;
+    char32_t cp = c & (0x7F >> len);
+    for (int i = 1; i < len; ++i) {
+        if (!isContinuation(p[i]))
+            return 0;
+        cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return len;
+}
+
+} // namespace
+
+namespace HostName {
+
+QString Decode(const char* bytes, qsizetype size)
+{
+    if (size < 0)
+        size = static_cast<qsizetype>(std::strlen(bytes));
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes);
+    QString out;
+    out.reserve(size);
+    for (qsizetype i = 0; i < size;) {
+        const int len = sequenceLength(p + i, size - i);
+        if (len == 0) {
+            out.append(QChar(static_cast<char16_t>(kEscapeBase + p[i])));
+            ++i;
+            continue;
+        }
+        out.append(QString::fromUtf8(bytes + i, len));
+        i += len;
+    }
+    return out;
+}
+
+bool HasRawBytes(const QString& name)
+{
+    for (const QChar c : name)
+        if (c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF)
+            return true;
+    return false;
+}
+
+QByteArray Encode(const QString& name)
+{
+    if (!HasRawBytes(name))
+        return name.toUtf8();
+    QByteArray out;
+    out.reserve(name.size() * 2);
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i <= name.size(); ++i) {
+        const bool escape = i < name.size() && name.at(i).unicode() >= 0xDC80 && name.at(i).unicode() <= 0xDCFF;
+        if (i == name.size() || escape) {
+            out += QStringView(name).mid(runStart, i - runStart).toUtf8();
+            if (escape)
+                out += static_cast<char>(name.at(i).unicode() - kEscapeBase);
+            runStart = i + 1;
+        }
+    }
+    return out;
+}
+
+bool IsDirectory(const QString& hostPath)
+{
+    struct stat st{};
+    return ::stat(Encode(hostPath).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool Exists(const QString& hostPath)
+{
+    struct stat st{};
+    return ::stat(Encode(hostPath).constData(), &st) == 0;
+}
+
+} // namespace HostName

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// File names on the host are bytes; the program's texts are Unicode. Names that are valid UTF-8
+// convert as they are; each byte of a name that is not becomes U+DC80..U+DCFF and converts back
+// to the same byte, so such a file can still be found and read, never mistaken for another.
+namespace HostName {
+
+QString Decode(const char* bytes, qsizetype size = -1);
+QByteArray Encode(const QString& name);
+// Whether a name holds bytes that are not UTF-8.
+bool HasRawBytes(const QString& name);
+
+bool IsDirectory(const QString& hostPath);
+bool Exists(const QString& hostPath);
+
+} // namespace HostName
