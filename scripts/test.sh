@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, configures, builds and runs the whole test suite.
-# In CI (CI=true) warnings are errors.
+# Installs what is missing, configures, builds and runs the whole test suite: the tests, a bounded
+# fuzzing run of the template reader, the suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a soak of 200 batch builds. In CI (CI=true) warnings are errors.
+# TS6_QUICK=1 runs the tests and the fuzzer only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,3 +23,13 @@ mkdir -p build/fuzz/corpus
     -rss_limit_mb=2048 -print_final_stats=1 build/fuzz/corpus tests/fuzz/seeds 2>build/fuzz/last-run.log \
     || { tail -n 60 build/fuzz/last-run.log; exit 1; }
 grep -E '^stat::number_of_executed_units' build/fuzz/last-run.log | sed 's/^/fuzz_templatereader: /'
+
+[ "${TS6_QUICK:-}" = "1" ] && exit 0
+
+# The whole suite once more under the sanitizers.
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan -j2
+
+# A long run of batch builds: no growth in descriptors, leftovers or memory; the trace rotates.
+bash scripts/soak.sh "${TS6_SOAK_COUNT:-200}"

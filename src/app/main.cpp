@@ -6,6 +6,7 @@
 #include "platform/CommandLine.h"
 
 #include <QApplication>
+#include <QDir>
 
 #include <cstdio>
 #include <cstring>
@@ -43,8 +44,20 @@ bool headless()
     return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// With TS6_REPORT_RESOURCES set, the open descriptors at the end of the run go to standard error
+// (the soak test watches them across hundreds of runs).
+void reportResources()
+{
+    if (qEnvironmentVariableIsEmpty("TS6_REPORT_RESOURCES"))
+        return;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    std::fprintf(stderr, "ts6satchel: open descriptors at exit: %lld\n",
+                 static_cast<long long>(fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size() - 1));
+}
+
 int exitStatus(SatchelWindow& window, const Desktop& desktop)
 {
+    reportResources();
     const int signal = Interruption::Requested();
     if (signal != 0 && !window.controller().Builder().WrotePackage())
         std::fprintf(stderr, "ts6satchel: interrupted by signal %d; no package was written\n", signal);

@@ -13,6 +13,12 @@
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr long kMaxGrowthMegabytes = 600; // the sanitizer keeps freed memory aside for a while
+#else
+constexpr long kMaxGrowthMegabytes = 200;
+#endif
+
 long peakKilobytes()
 {
     rusage usage{};
@@ -43,7 +49,7 @@ void TestZipBig::severalGigabytesWithZip64AndBoundedMemory()
     QVERIFY(zip.Add(QStringLiteral("C:\\LOGS\\*.LOG"), false, true, QString()));
     QVERIFY(zip.Finish());
     const long grown = (peakKilobytes() - before) / 1024;
-    QVERIFY2(grown < 200, qPrintable(QStringLiteral("memory grew by %1 MB").arg(grown)));
+    QVERIFY2(grown < kMaxGrowthMegabytes, qPrintable(QStringLiteral("memory grew by %1 MB").arg(grown)));
 
     const QString archive = env.driveC() + QStringLiteral("/P.ZIP");
     QProcess python;
