@@ -10,9 +10,10 @@
 
 namespace {
 
-const char* const kWords[] = {"INFO", "WARN", "order", "customer", "screen", "ORDERS", "saved", "opened", "closed",
-                              "query", "STOCK", "region", "printed", "batch", "user", "session", "timeout", "ms",
-                              "record", "field", "value", "updated", "commit", "retry", "agent", "license"};
+const char* const kWords[] = {"INFO",    "WARN",    "order",   "customer", "screen", "ORDERS",  "saved",
+                              "opened",  "closed",  "query",   "STOCK",    "region", "printed", "batch",
+                              "user",    "session", "timeout", "ms",       "record", "field",   "value",
+                              "updated", "commit",  "retry",   "agent",    "license"};
 
 QByteArray logText(std::mt19937& random, qint64 bytes)
 {
@@ -22,9 +23,9 @@ QByteArray logText(std::mt19937& random, qint64 bytes)
     std::uniform_int_distribution<int> number(0, 99999);
     int line = 0;
     while (out.size() < bytes) {
-        out += "2026-12-0" + QByteArray::number(1 + line % 9) + ' ' + QByteArray::number(10 + line % 14) + ':' +
-               QByteArray::number(10 + line % 50) + ':' + QByteArray::number(10 + number(random) % 50) + '.' +
-               QByteArray::number(number(random) % 1000);
+        out += "2026-12-0" + QByteArray::number(1 + line % 9) + ' ' + QByteArray::number(10 + line % 14) +
+               ':' + QByteArray::number(10 + line % 50) + ':' + QByteArray::number(10 + number(random) % 50) +
+               '.' + QByteArray::number(number(random) % 1000);
         for (int w = 0; w < 9; ++w)
             out += ' ' + QByteArray(kWords[word(random)]) + '=' + QByteArray::number(number(random));
         out += "\r\n";
@@ -80,13 +81,17 @@ qint64 WriteCorpus(const QString& folder, int totalMegabytes)
     QDir().mkpath(folder + QStringLiteral("/logs/archive"));
     QDir().mkpath(folder + QStringLiteral("/blobs"));
     for (int i = 0; i < 3000; ++i) // small configuration files: about 5% of the corpus
-        written += put(folder + QStringLiteral("/config/app%1.config").arg(i), logText(random, 1024 + (i * 37) % 8192));
+        written += put(folder + QStringLiteral("/config/app%1.config").arg(i),
+                       logText(random, 1024 + (i * 37) % 8192));
     for (int i = 0; i < 40 && written < total * 25 / 100; ++i) // data files: about 20%
-        written += put(folder + QStringLiteral("/data/table%1.tsd6").arg(i), dataRecords(random, total / 200));
+        written +=
+            put(folder + QStringLiteral("/data/table%1.tsd6").arg(i), dataRecords(random, total / 200));
     for (int i = 0; i < 10 && written < total * 88 / 100; ++i) // large logs
-        written += put(folder + QStringLiteral("/logs/archive/ts6-%1.log").arg(i), logText(random, total / 16));
+        written +=
+            put(folder + QStringLiteral("/logs/archive/ts6-%1.log").arg(i), logText(random, total / 16));
     for (int i = 0; written < total; ++i) // incompressible files
-        written += put(folder + QStringLiteral("/blobs/image%1.jpg").arg(i), noise(random, std::min<qint64>(8 << 20, total - written)));
+        written += put(folder + QStringLiteral("/blobs/image%1.jpg").arg(i),
+                       noise(random, std::min<qint64>(8 << 20, total - written)));
     return written;
 }
 
@@ -109,7 +114,8 @@ Measured MeasureCommand(const QString& program, const QStringList& arguments, co
     QProcess p;
     if (!workingFolder.isEmpty())
         p.setWorkingDirectory(workingFolder);
-    p.start(QStringLiteral("/usr/bin/time"), QStringList{QStringLiteral("-f"), QStringLiteral("TIME %e %M"), program} + arguments);
+    p.start(QStringLiteral("/usr/bin/time"),
+            QStringList{QStringLiteral("-f"), QStringLiteral("TIME %e %M"), program} + arguments);
     p.waitForFinished(-1);
     Measured m;
     m.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;

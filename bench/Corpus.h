@@ -15,4 +15,5 @@ struct Measured
     double peakMegabytes = 0;
     bool ok = false;
 };
-Measured MeasureCommand(const QString& program, const QStringList& arguments, const QString& workingFolder = {});
+Measured MeasureCommand(const QString& program, const QStringList& arguments,
+                        const QString& workingFolder = {});

@@ -60,7 +60,8 @@ void writeFolder(const QString& folder)
             toml += "OutputFile = 'C:\\OUT\\" + name + ".CSV'\nHelpFile = '" + name + ".HLP'\n";
         }
         for (int v = 1; v <= 5; ++v) {
-            toml += "\n[[View]]\nName = \"View " + QByteArray::number(v) + "\"\nNumber = " + QByteArray::number(v) + "\n";
+            toml += "\n[[View]]\nName = \"View " + QByteArray::number(v) +
+                    "\"\nNumber = " + QByteArray::number(v) + "\n";
             touch(folder + QLatin1Char('/') + stem.toLower() + QStringLiteral(".tvm6.v%1").arg(v));
         }
         QFile file(folder + QLatin1Char('/') + stem.toLower() + QStringLiteral(".tst6"));
@@ -106,6 +107,7 @@ int main(int argc, char** argv)
         const int rows = grid.Rows() - 1;
         std::printf("%-6d %10d %12.3f %14.0f\n", run, rows, seconds, rows / seconds);
     }
-    std::printf("peak memory: %.1f MB (%.1f MB before the first load)\n", peakKilobytes() / 1024.0, before / 1024.0);
+    std::printf("peak memory: %.1f MB (%.1f MB before the first load)\n", peakKilobytes() / 1024.0,
+                before / 1024.0);
     return 0;
 }

@@ -38,7 +38,8 @@ size_t libdeflateLevel(const QByteArray& in, int level)
 {
     libdeflate_compressor* c = libdeflate_alloc_compressor(level);
     std::vector<unsigned char> out(libdeflate_deflate_compress_bound(c, static_cast<size_t>(in.size())));
-    const size_t n = libdeflate_deflate_compress(c, in.constData(), static_cast<size_t>(in.size()), out.data(), out.size());
+    const size_t n = libdeflate_deflate_compress(c, in.constData(), static_cast<size_t>(in.size()),
+                                                 out.data(), out.size());
     libdeflate_free_compressor(c);
     return n;
 }
@@ -47,7 +48,9 @@ size_t isalLevel(const QByteArray& in, int level)
 {
     isal_zstream s;
     isal_deflate_stateless_init(&s);
-    std::vector<unsigned char> buffer(level == 1 ? ISAL_DEF_LVL1_DEFAULT : level == 2 ? ISAL_DEF_LVL2_DEFAULT : ISAL_DEF_LVL3_DEFAULT);
+    std::vector<unsigned char> buffer(level == 1   ? ISAL_DEF_LVL1_DEFAULT
+                                      : level == 2 ? ISAL_DEF_LVL2_DEFAULT
+                                                   : ISAL_DEF_LVL3_DEFAULT);
     s.level = static_cast<uint32_t>(level);
     s.level_buf = buffer.data();
     s.level_buf_size = static_cast<uint32_t>(buffer.size());
@@ -90,7 +93,8 @@ int main()
         {"isa-l 2", [](const QByteArray& b) { return isalLevel(b, 2); }},
         {"isa-l 3", [](const QByteArray& b) { return isalLevel(b, 3); }},
     };
-    std::printf("%-14s %12s %12s %12s %12s\n", "compressor", "logs MB/s", "logs size", "data MB/s", "data size");
+    std::printf("%-14s %12s %12s %12s %12s\n", "compressor", "logs MB/s", "logs size", "data MB/s",
+                "data size");
     for (const auto& [name, compress] : compressors) {
         double speed[2];
         size_t size[2];
@@ -102,8 +106,8 @@ int main()
             speed[k] = input->size() / 1e6 / (t.nsecsElapsed() / 1e9);
             ++k;
         }
-        std::printf("%-14s %12.1f %11.2f%% %12.1f %11.2f%%\n", name, speed[0], 100.0 * size[0] / logs.size(), speed[1],
-                    100.0 * size[1] / data.size());
+        std::printf("%-14s %12.1f %11.2f%% %12.1f %11.2f%%\n", name, speed[0], 100.0 * size[0] / logs.size(),
+                    speed[1], 100.0 * size[1] / data.size());
     }
     return 0;
 }

@@ -51,15 +51,17 @@ int main(int argc, char** argv)
         const int calls = 20000;
         volatile bool sink = false;
         const double upper = microsPer(calls, [&](int i) {
-            sink = FileExists(winFolder + QStringLiteral("FILE%1.DAT").arg(i % count, 6, 10, QLatin1Char('0')));
+            sink =
+                FileExists(winFolder + QStringLiteral("FILE%1.DAT").arg(i % count, 6, 10, QLatin1Char('0')));
         });
         const double exact = microsPer(calls, [&](int i) {
-            sink = FileExists(winFolder + QStringLiteral("file%1.dat").arg(i % count, 6, 10, QLatin1Char('0')));
+            sink =
+                FileExists(winFolder + QStringLiteral("file%1.dat").arg(i % count, 6, 10, QLatin1Char('0')));
         });
-        const double missing = microsPer(calls, [&](int i) {
-            sink = FileExists(winFolder + QStringLiteral("NONE%1.DAT").arg(i));
-        });
-        const double find = microsPer(200, [&](int) { sink = FindFiles(winFolder, QStringLiteral("*.TST?")).size() == 2; });
+        const double missing = microsPer(
+            calls, [&](int i) { sink = FileExists(winFolder + QStringLiteral("NONE%1.DAT").arg(i)); });
+        const double find =
+            microsPer(200, [&](int) { sink = FindFiles(winFolder, QStringLiteral("*.TST?")).size() == 2; });
         (void)sink;
         std::printf("%-8d %18.2f %18.2f %18.2f %22.1f\n", count, upper, exact, missing, find);
     }

@@ -11,7 +11,8 @@ FormLayout ComputeFormLayout(const FormMetrics& m)
     layout.buttons = QRectF(m.clientWidth - m.buttonsWidth, m.clientHeight - m.buttonsHeight, m.buttonsWidth,
                             m.buttonsHeight);
     if (m.headerWidth > kTitleThresholdTwips)
-        layout.title = QPointF(m.headerInnerWidth - m.titleWidth, (m.headerInnerHeight - m.titleHeight) / 2.0);
+        layout.title =
+            QPointF(m.headerInnerWidth - m.titleWidth, (m.headerInnerHeight - m.titleHeight) / 2.0);
     return layout;
 }
 

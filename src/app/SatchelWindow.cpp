@@ -29,7 +29,8 @@ constexpr double kButtonsHeight = 615;
 } // namespace
 
 SatchelWindow::SatchelWindow(Desktop& desktop, const QString& commandLine)
-    : m_desktop(desktop), m_messages(desktop, [this] { return static_cast<QWidget*>(this); }), m_saveDialog(desktop)
+    : m_desktop(desktop), m_messages(desktop, [this] { return static_cast<QWidget*>(this); }),
+      m_saveDialog(desktop)
 {
     setObjectName(QStringLiteral("frmSatchel"));
     setWindowTitle(QStringLiteral("TSSatchel"));
@@ -63,7 +64,8 @@ SatchelWindow::SatchelWindow(Desktop& desktop, const QString& commandLine)
                                  about.exec();
                              }};
     m_controller = std::make_unique<frmSatchel>(std::move(services), commandLine);
-    m_gridView->setMouseUpHandler([this](int b, int s, double x, double y) { m_controller->grdFiles_Mouseup(b, s, x, y); });
+    m_gridView->setMouseUpHandler(
+        [this](int b, int s, double x, double y) { m_controller->grdFiles_Mouseup(b, s, x, y); });
 }
 
 SatchelWindow::~SatchelWindow()
@@ -73,10 +75,22 @@ SatchelWindow::~SatchelWindow()
     delete takeCentralWidget();
 }
 
-double SatchelWindow::twipsX(int pixels) const { return pixels * m_screen.TwipsPerPixelX(); }
-double SatchelWindow::twipsY(int pixels) const { return pixels * m_screen.TwipsPerPixelY(); }
-int SatchelWindow::pixelsX(double twips) const { return qRound(twips / m_screen.TwipsPerPixelX()); }
-int SatchelWindow::pixelsY(double twips) const { return qRound(twips / m_screen.TwipsPerPixelY()); }
+double SatchelWindow::twipsX(int pixels) const
+{
+    return pixels * m_screen.TwipsPerPixelX();
+}
+double SatchelWindow::twipsY(int pixels) const
+{
+    return pixels * m_screen.TwipsPerPixelY();
+}
+int SatchelWindow::pixelsX(double twips) const
+{
+    return qRound(twips / m_screen.TwipsPerPixelX());
+}
+int SatchelWindow::pixelsY(double twips) const
+{
+    return qRound(twips / m_screen.TwipsPerPixelY());
+}
 
 void SatchelWindow::buildParts()
 {
@@ -129,7 +143,8 @@ void SatchelWindow::buildParts()
     const int gap = pixelsX(105);
     build->setGeometry(pixelsX(120), pixelsY(120), buttonWidth, pixelsY(375));
     close->setGeometry(pixelsX(120) + buttonWidth + gap, pixelsY(120), buttonWidth, pixelsY(375));
-    m_buttons->resize(std::max(pixelsX(kButtonsWidth), 2 * buttonWidth + gap + pixelsX(300)), m_buttons->height());
+    m_buttons->resize(std::max(pixelsX(kButtonsWidth), 2 * buttonWidth + gap + pixelsX(300)),
+                      m_buttons->height());
     connect(build, &QPushButton::clicked, this, [this] { m_controller->cmdBuild_Click(); });
     connect(close, &QPushButton::clicked, this, [this] { m_controller->cmdClose_Click(); });
 }

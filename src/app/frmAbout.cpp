@@ -34,11 +34,13 @@ QString frmAbout::VersionText(int major, int minor, int revision)
 
 QString frmAbout::MailtoText(const QString& address, const QString& title)
 {
-    return QStringLiteral("mailto:") + address + QStringLiteral("?Subject=") + title + QStringLiteral("&Body=");
+    return QStringLiteral("mailto:") + address + QStringLiteral("?Subject=") + title +
+           QStringLiteral("&Body=");
 }
 
 frmAbout::frmAbout(QWidget* owner, std::function<bool(const QString&)> open)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint),
       m_open(open ? std::move(open) : std::function<bool(const QString&)>(OpenOnDesktop))
 {
     setObjectName(QStringLiteral("frmAbout"));

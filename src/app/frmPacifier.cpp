@@ -18,7 +18,8 @@ int px(double twips, bool horizontal)
 } // namespace
 
 frmPacifier::frmPacifier()
-    : QDialog(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    : QDialog(nullptr,
+              Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       m_image(new QLabel(this)), m_pacifierText(new QLabel(this))
 {
     setObjectName(QStringLiteral("frmPacifier"));

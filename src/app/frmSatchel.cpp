@@ -10,9 +10,9 @@
 #include "outside/IHelpCatalog.h"
 #include "outside/IMainWindow.h"
 #include "outside/IProductInfo.h"
+#include "outside/IScreen.h"
 #include "outside/Registry.h"
 #include "outside/Require.h"
-#include "outside/IScreen.h"
 #include "package/PackageName.h"
 #include "settings/AppConfig.h"
 #include "settings/mSubclasser.h"
@@ -42,10 +42,10 @@ frmSatchel::frmSatchel(SatchelServices services, QString commandLine)
     : m_services(std::move(services)), m_commandLine(std::move(commandLine)),
       m_loader(m_state, m_services.grid, m_services.folders, m_services.pointer),
       m_rules(m_services.grid, m_services.messages, m_services.programName),
-      m_builder(m_services.grid, BuildServices{[this]() -> AppConfig& { return Config(); }, m_services.pointer,
-                                               m_services.events, m_services.messages, m_services.saveDialog,
-                                               m_services.makeProgressWindow, m_services.handle,
-                                               m_services.programFolder})
+      m_builder(m_services.grid,
+                BuildServices{[this]() -> AppConfig& { return Config(); }, m_services.pointer,
+                              m_services.events, m_services.messages, m_services.saveDialog,
+                              m_services.makeProgressWindow, m_services.handle, m_services.programFolder})
 {
     m_services.folders.SetAfterSelectHandler([this] { lstFolders_OnAfterNodeSelect(); });
 }
@@ -63,8 +63,8 @@ void frmSatchel::Form_Load()
 {
     RunTraced(kModule, kFormLoad, [this] {
         restorePlacement();
-        m_services.window.SetHelpFile(m_services.programFolder + kBackslash + RemoveExtension(m_services.programName) +
-                                      QStringLiteral(".chm"));
+        m_services.window.SetHelpFile(m_services.programFolder + kBackslash +
+                                      RemoveExtension(m_services.programName) + QStringLiteral(".chm"));
         m_services.window.SetTitleCaption(AppTitle);
         if (m_commandLine.isEmpty()) {
             m_services.folders.SelectFolder(Config().LastFolder(), 0, true);
@@ -220,8 +220,8 @@ void frmSatchel::ShowHelpTopic(const QString& topicName)
             Require(topic->Open(), *catalog, "Open");
     } catch (...) {
         const RuntimeError e = RuntimeError::fromCurrentException();
-        m_services.messages.Show(QStringLiteral("Help is not available: ") + e.description(), MessageIcon::Exclamation,
-                                 QStringLiteral("TS Satchel"));
+        m_services.messages.Show(QStringLiteral("Help is not available: ") + e.description(),
+                                 MessageIcon::Exclamation, QStringLiteral("TS Satchel"));
     }
 }
 

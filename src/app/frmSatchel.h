@@ -27,8 +27,8 @@ struct SatchelServices
     ISaveDialog& saveDialog;
     std::function<std::unique_ptr<IProgressWindow>()> makeProgressWindow;
     WindowHandle handle = 0;
-    QString programFolder; // Windows-style
-    QString programName;   // the executable's file name, e.g. "ts6satchel"
+    QString programFolder;              // Windows-style
+    QString programName;                // the executable's file name, e.g. "ts6satchel"
     std::function<void()> resizeLayout; // the layout step of a resize
     std::function<void()> showAbout;    // the About box, modal
 };

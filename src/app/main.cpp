@@ -1,7 +1,7 @@
 // ts6satchel: packs the files of a Tessarine application folder into a zip package for support.
 #include "app/SatchelWindow.h"
-#include "components/Registration.h"
 #include "components/RegisterDesktop.h"
+#include "components/Registration.h"
 #include "outside/Interruption.h"
 #include "platform/CommandLine.h"
 
@@ -52,7 +52,8 @@ void reportResources()
         return;
     const QDir fds(QStringLiteral("/proc/self/fd"));
     std::fprintf(stderr, "ts6satchel: open descriptors at exit: %lld\n",
-                 static_cast<long long>(fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size() - 1));
+                 static_cast<long long>(
+                     fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size() - 1));
 }
 
 int exitStatus(SatchelWindow& window, const Desktop& desktop)

@@ -34,16 +34,17 @@ struct CatalogueLoader::Template
     QString scriptFile;
 };
 
-CatalogueLoader::CatalogueLoader(ControllerState& state, ITreeGrid& grid, IFolderTree& tree, IMousePointer& pointer)
+CatalogueLoader::CatalogueLoader(ControllerState& state, ITreeGrid& grid, IFolderTree& tree,
+                                 IMousePointer& pointer)
     : m_state(state), m_grid(grid), m_tree(tree), m_pointer(pointer)
-{
-}
+{}
 
 void CatalogueLoader::lstFolders_OnAfterNodeSelect()
 {
     RunTraced(kModule, QStringLiteral("lstFolders_OnAfterNodeSelect"), [this] {
         const QString path = m_tree.SelectedFolderPath();
-        Debug::LogMessage(kModule, QStringLiteral("lstFolders_OnAfterNodeSelect"), QStringLiteral("Clicked on folder: ") + path);
+        Debug::LogMessage(kModule, QStringLiteral("lstFolders_OnAfterNodeSelect"),
+                          QStringLiteral("Clicked on folder: ") + path);
         if (path.isEmpty())
             return;
         m_pointer.SetBusy();
@@ -104,7 +105,8 @@ void CatalogueLoader::loadTemplate(Template& t)
     const bool current = t.path.right(5).toUpper() == QLatin1String(".TST6");
     const auto changed = [&](const char* extension) {
         QString result;
-        Require(m_paths->ChangeExtension(t.path, QString::fromLatin1(extension), result), *m_paths, "ChangeExtension");
+        Require(m_paths->ChangeExtension(t.path, QString::fromLatin1(extension), result), *m_paths,
+                "ChangeExtension");
         return result;
     };
     t.dataFile = changed(current ? ".TSD6" : ".TSD");
@@ -119,8 +121,8 @@ void CatalogueLoader::loadTemplate(Template& t)
     t.row = addFileRow(t.root, m_reader->Title(), RowKey::of(t.number, QStringLiteral("-TEMPLATEFILE")),
                        fileName(t.path), t.path);
     if (FileExists(t.dataFile))
-        addFileRow(t.row, RowText::DataFile, RowKey::of(t.number, QStringLiteral("-TSD")), fileName(t.dataFile),
-                   t.dataFile);
+        addFileRow(t.row, RowText::DataFile, RowKey::of(t.number, QStringLiteral("-TSD")),
+                   fileName(t.dataFile), t.dataFile);
     addApplicationFiles(t);
     addFieldGroups(t);
     addViews(t);
@@ -131,14 +133,14 @@ void CatalogueLoader::loadTemplate(Template& t)
 void CatalogueLoader::addUnreadableTemplate(Template& t)
 {
     const QString name = fileName(t.path);
-    t.row = addFileRow(t.root, name + RowText::Corrupted, RowKey::of(t.number, QStringLiteral("-TEMPLATEFILE")), name,
-                       t.path);
+    t.row = addFileRow(t.root, name + RowText::Corrupted,
+                       RowKey::of(t.number, QStringLiteral("-TEMPLATEFILE")), name, t.path);
     if (FileExists(t.dataFile))
-        addFileRow(t.row, RowText::DataFile, RowKey::of(t.number, QStringLiteral("-TSD")), fileName(t.dataFile),
-                   t.dataFile);
+        addFileRow(t.row, RowText::DataFile, RowKey::of(t.number, QStringLiteral("-TSD")),
+                   fileName(t.dataFile), t.dataFile);
     if (FileExists(t.scriptFile))
-        addFileRow(t.row, RowText::ScriptFile, RowKey::of(t.number, QStringLiteral("-TSX")), fileName(t.scriptFile),
-                   t.scriptFile);
+        addFileRow(t.row, RowText::ScriptFile, RowKey::of(t.number, QStringLiteral("-TSX")),
+                   fileName(t.scriptFile), t.scriptFile);
 }
 
 GridNode CatalogueLoader::addFileRow(GridNode parent, const QString& text, const QString& key,
@@ -153,9 +155,11 @@ GridNode CatalogueLoader::addFileRow(GridNode parent, const QString& text, const
 
 void CatalogueLoader::addApplicationFiles(Template& t)
 {
-    const GridNode group = addFileRow(t.row, RowText::ApplicationFiles, RowKey::of(t.number, QStringLiteral("-APPFILES")),
-                                      QString(), QString());
-    const auto addNamed = [&](const QString& path, const QString& found, const QString& text, const char* suffix) {
+    const GridNode group =
+        addFileRow(t.row, RowText::ApplicationFiles, RowKey::of(t.number, QStringLiteral("-APPFILES")),
+                   QString(), QString());
+    const auto addNamed = [&](const QString& path, const QString& found, const QString& text,
+                              const char* suffix) {
         Debug::LogMessage(kModule, kLoadGrid, found + path);
         addFileRow(group, text, RowKey::of(t.number, QLatin1String(suffix)),
                    MakeRelativePath(path.toUpper(), m_state.CurrentFolder), path);
@@ -171,8 +175,8 @@ void CatalogueLoader::addApplicationFiles(Template& t)
         addNamed(post, QStringLiteral("PostProcess file found: "), RowText::PostProcess, "-POST");
     if (FileExists(t.scriptFile)) {
         Debug::LogMessage(kModule, kLoadGrid, QStringLiteral("Script file found: ") + t.scriptFile);
-        addFileRow(group, RowText::ScriptFile, RowKey::of(t.number, QStringLiteral("-TSX")), fileName(t.scriptFile),
-                   t.scriptFile);
+        addFileRow(group, RowText::ScriptFile, RowKey::of(t.number, QStringLiteral("-TSX")),
+                   fileName(t.scriptFile), t.scriptFile);
     }
     removeIfEmpty(group);
 }
@@ -191,10 +195,11 @@ void CatalogueLoader::addFieldGroups(Template& t)
     const GridNode popups = group(RowText::PopupFiles, "-POPUPFILES");
     forEachField([&](int j, const TemplateField& field) {
         QString popup;
-        Require(m_paths->ChangeExtension(field.popupFile, QStringLiteral(".TPT"), popup), *m_paths, "ChangeExtension");
+        Require(m_paths->ChangeExtension(field.popupFile, QStringLiteral(".TPT"), popup), *m_paths,
+                "ChangeExtension");
         if (field.kindCode == QLatin1String("P") || field.kindCode == QLatin1String("L"))
-            addFileRow(popups, RowKey::fieldText(j, field.name), RowKey::ofField(t.number, j, "POPUP"), fileName(popup),
-                       popup);
+            addFileRow(popups, RowKey::fieldText(j, field.name), RowKey::ofField(t.number, j, "POPUP"),
+                       fileName(popup), popup);
     });
     removeIfEmpty(popups);
 
@@ -204,8 +209,8 @@ void CatalogueLoader::addFieldGroups(Template& t)
         forEachField([&](int j, const TemplateField& field) {
             const QString& path = field.*member;
             if (!path.isEmpty() && (!rootedOnly || IsRootedPath(path)))
-                addFileRow(files, RowKey::fieldText(j, field.name), RowKey::ofField(t.number, j, kind), fileName(path),
-                           path);
+                addFileRow(files, RowKey::fieldText(j, field.name), RowKey::ofField(t.number, j, kind),
+                           fileName(path), path);
         });
         removeIfEmpty(files);
     };
@@ -217,8 +222,8 @@ void CatalogueLoader::addFieldGroups(Template& t)
 void CatalogueLoader::addViews(Template& t)
 {
     m_reader->LoadViews();
-    const GridNode views = addFileRow(t.row, RowText::Views, RowKey::of(t.number, QStringLiteral("-VIEWFILES")),
-                                      QString(), QString());
+    const GridNode views = addFileRow(
+        t.row, RowText::Views, RowKey::of(t.number, QStringLiteral("-VIEWFILES")), QString(), QString());
     const Int16 count = Int16::fromWide(m_reader->ViewCount());
     for (Int16 j = 1; j <= count; ++j) {
         const TemplateView view = m_reader->View(j);

@@ -36,6 +36,6 @@ private:
     ITreeGrid& m_grid;
     IFolderTree& m_tree;
     IMousePointer& m_pointer;
-    IPathUtility* m_paths = nullptr;    // for the length of one load
+    IPathUtility* m_paths = nullptr;     // for the length of one load
     ITemplateReader* m_reader = nullptr; // for the length of one load
 };

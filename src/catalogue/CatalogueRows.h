@@ -35,7 +35,8 @@ inline QString of(int n, const QString& suffix)
 // "n-Vj-KIND" for the rows of field j.
 inline QString ofField(int n, int j, const char* kind)
 {
-    return QString::number(n) + QStringLiteral("-V") + QString::number(j) + QLatin1Char('-') + QLatin1String(kind);
+    return QString::number(n) + QStringLiteral("-V") + QString::number(j) + QLatin1Char('-') +
+           QLatin1String(kind);
 }
 inline QString fieldText(int j, const QString& name)
 {

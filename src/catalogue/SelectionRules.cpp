@@ -14,8 +14,7 @@ const QString kStart = QStringLiteral("Start");
 
 SelectionRules::SelectionRules(ITreeGrid& grid, IMessageBox& messageBox, QString programName)
     : m_grid(grid), m_messageBox(messageBox), m_programName(std::move(programName))
-{
-}
+{}
 
 void SelectionRules::grdFiles_Mouseup(int, int, double, double)
 {

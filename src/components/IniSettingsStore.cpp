@@ -11,8 +11,7 @@ class IniSection final : public ISettingsSection
 public:
     IniSection(std::shared_ptr<QSettings> settings, QString name)
         : m_settings(std::move(settings)), m_name(std::move(name))
-    {
-    }
+    {}
 
     bool ReadValue(const QString& key, const QString& defaultValue, QString& value) override
     {
@@ -41,7 +40,8 @@ QString IniSettingsStore::FilePath(const QString& product, const QString& applic
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (config.isEmpty())
         config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/Norvale/") + product + QLatin1Char('/') + application + QStringLiteral(".ini");
+    return config + QStringLiteral("/Norvale/") + product + QLatin1Char('/') + application +
+           QStringLiteral(".ini");
 }
 
 bool IniSettingsStore::SetApplicationName(const QString& name)

@@ -37,7 +37,8 @@ OutlineGrid::~OutlineGrid() = default;
 
 void OutlineGrid::invalidRow(int row)
 {
-    Raise(ErrorNumber::SubscriptOutOfRange, QStringLiteral("Subscript out of range (row %1)").arg(row), kSource);
+    Raise(ErrorNumber::SubscriptOutOfRange, QStringLiteral("Subscript out of range (row %1)").arg(row),
+          kSource);
 }
 
 OutlineGrid::RowData& OutlineGrid::at(GridNode node)
@@ -100,7 +101,8 @@ OutlineGrid::Cell& OutlineGrid::cellAt(int row, int col)
 const OutlineGrid::Cell& OutlineGrid::cellAt(int row, int col) const
 {
     if (col < 0 || col >= m_cols)
-        Raise(ErrorNumber::SubscriptOutOfRange, QStringLiteral("Subscript out of range (column %1)").arg(col), kSource);
+        Raise(ErrorNumber::SubscriptOutOfRange, QStringLiteral("Subscript out of range (column %1)").arg(col),
+              kSource);
     return at(rowNode(row)).cells[static_cast<size_t>(col)];
 }
 
@@ -197,7 +199,8 @@ void OutlineGrid::AutoSize(int col1, int col2)
         for (const GridNode node : rows) {
             const RowData& row = at(node);
             const int indent = c == 0 ? 2 * row.level + 3 : 0; // outline and picture in column 0
-            widest = std::max(widest, static_cast<int>(row.cells[static_cast<size_t>(c)].text.size()) + indent);
+            widest =
+                std::max(widest, static_cast<int>(row.cells[static_cast<size_t>(c)].text.size()) + indent);
         }
         m_widths[static_cast<size_t>(c)] = widest;
     }

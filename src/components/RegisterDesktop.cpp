@@ -9,7 +9,7 @@
 bool OpenOnDesktop(const QString& urlOrHostPath)
 {
     const QUrl url = urlOrHostPath.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(urlOrHostPath)
-                                                                 : QUrl(urlOrHostPath, QUrl::TolerantMode);
+                                                                : QUrl(urlOrHostPath, QUrl::TolerantMode);
     return QDesktopServices::openUrl(url);
 }
 

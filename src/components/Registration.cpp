@@ -10,8 +10,7 @@
 
 namespace {
 
-template <typename Implementation>
-void registerAs(const char* classId)
+template <typename Implementation> void registerAs(const char* classId)
 {
     Registry::Register(QString::fromLatin1(classId), [] { return std::make_unique<Implementation>(); });
 }

@@ -35,7 +35,8 @@ std::shared_ptr<spdlog::sinks::sink> sharedSink()
     const QString folder = SpdLogSink::ChooseFolder();
     try {
         if (!folder.isEmpty()) {
-            const std::string file = QFile::encodeName(folder + QStringLiteral("/TS6Satchel.log")).toStdString();
+            const std::string file =
+                QFile::encodeName(folder + QStringLiteral("/TS6Satchel.log")).toStdString();
             made = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(file, kRotateBytes, kRotateFiles);
         }
     } catch (const spdlog::spdlog_ex&) {

@@ -33,7 +33,8 @@ public:
                                 const QString& third);
 
 private:
-    bool write(const QString& entryTemplate, const QString& module, const QString& procedure, const QString& value);
+    bool write(const QString& entryTemplate, const QString& module, const QString& procedure,
+               const QString& value);
 
     std::shared_ptr<spdlog::logger> m_logger;
     QString m_lastError;

@@ -69,14 +69,14 @@ void TomlTemplateReader::Open(const QVariant& path)
         Raise(ErrorNumber::FileNotFound, QStringLiteral("File not found: ") + name, kSource);
     QFile file(*host);
     if (!file.open(QIODevice::ReadOnly))
-        Raise(ErrorNumber::PermissionDenied, QStringLiteral("Cannot read ") + name + QStringLiteral(": ") +
-                                                 file.errorString(), kSource);
+        Raise(ErrorNumber::PermissionDenied,
+              QStringLiteral("Cannot read ") + name + QStringLiteral(": ") + file.errorString(), kSource);
     if (file.size() > kMaxBytes)
         notATemplate(name, QStringLiteral("the file is too large"));
     const QByteArray text = file.read(kMaxBytes + 1);
     if (file.error() != QFileDevice::NoError)
-        Raise(ErrorNumber::DeviceIoError, QStringLiteral("Cannot read ") + name + QStringLiteral(": ") +
-                                              file.errorString(), kSource);
+        Raise(ErrorNumber::DeviceIoError,
+              QStringLiteral("Cannot read ") + name + QStringLiteral(": ") + file.errorString(), kSource);
     OpenText(text, name);
 }
 
@@ -87,7 +87,8 @@ void TomlTemplateReader::OpenText(const QByteArray& text, const QString& sourceN
     try {
         root = toml::parse(std::string_view(text.constData(), static_cast<size_t>(text.size())));
     } catch (const toml::parse_error& e) {
-        notATemplate(sourceName, QString::fromUtf8(e.description().data(), static_cast<qsizetype>(e.description().size())));
+        notATemplate(sourceName, QString::fromUtf8(e.description().data(),
+                                                   static_cast<qsizetype>(e.description().size())));
     }
     const toml::table* header = root.get_as<toml::table>("Template");
     if (!header)
@@ -119,12 +120,30 @@ const TomlTemplateReader::Content& TomlTemplateReader::open() const
     return *m_content;
 }
 
-QString TomlTemplateReader::Title() { return open().title; }
-QString TomlTemplateReader::PreProcessBatchFile() { return open().preProcess; }
-QString TomlTemplateReader::AuditLogFile() { return open().auditLog; }
-QString TomlTemplateReader::PostProcessBatchFile() { return open().postProcess; }
-int TomlTemplateReader::FieldCount() { return static_cast<int>(open().fields.size()); }
-int TomlTemplateReader::ViewCount() { return static_cast<int>(open().views.size()); }
+QString TomlTemplateReader::Title()
+{
+    return open().title;
+}
+QString TomlTemplateReader::PreProcessBatchFile()
+{
+    return open().preProcess;
+}
+QString TomlTemplateReader::AuditLogFile()
+{
+    return open().auditLog;
+}
+QString TomlTemplateReader::PostProcessBatchFile()
+{
+    return open().postProcess;
+}
+int TomlTemplateReader::FieldCount()
+{
+    return static_cast<int>(open().fields.size());
+}
+int TomlTemplateReader::ViewCount()
+{
+    return static_cast<int>(open().views.size());
+}
 
 TemplateField TomlTemplateReader::Field(int number)
 {

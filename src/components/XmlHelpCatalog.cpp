@@ -12,7 +12,9 @@ namespace {
 class Topic final : public IHelpTopic
 {
 public:
-    Topic(XmlHelpCatalog::Opener opener, QString target) : m_opener(std::move(opener)), m_target(std::move(target)) {}
+    Topic(XmlHelpCatalog::Opener opener, QString target)
+        : m_opener(std::move(opener)), m_target(std::move(target))
+    {}
     bool Open() override { return m_opener && m_opener(m_target); }
 
 private:
@@ -43,7 +45,8 @@ bool XmlHelpCatalog::Load()
     }
     QFile file(*host);
     if (!file.open(QIODevice::ReadOnly)) {
-        m_lastError = QStringLiteral("Cannot read the help index ") + m_indexFile + QStringLiteral(": ") + file.errorString();
+        m_lastError = QStringLiteral("Cannot read the help index ") + m_indexFile + QStringLiteral(": ") +
+                      file.errorString();
         return false;
     }
     m_indexFolder = QFileInfo(*host).absolutePath();
@@ -75,6 +78,9 @@ std::unique_ptr<IHelpTopic> XmlHelpCatalog::FindTopic(const QString& name)
     const auto it = m_targets.constFind(name);
     if (it == m_targets.cend())
         return nullptr;
-    const QString target = isWebAddress(*it) ? *it : QDir(m_indexFolder).absoluteFilePath(QString(*it).replace(QLatin1Char('\\'), QLatin1Char('/')));
+    const QString target =
+        isWebAddress(*it)
+            ? *it
+            : QDir(m_indexFolder).absoluteFilePath(QString(*it).replace(QLatin1Char('\\'), QLatin1Char('/')));
     return std::make_unique<Topic>(m_opener, target);
 }

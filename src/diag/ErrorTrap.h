@@ -11,8 +11,7 @@
 // run-time error END (with the START's id) and then ERROR, after which the procedure returns
 // normally. A failure inside the trap itself is not caught again. Returns whether the body
 // ran to its end.
-template <typename Body>
-bool RunTraced(const QString& moduleName, const QString& procName, Body&& body)
+template <typename Body> bool RunTraced(const QString& moduleName, const QString& procName, Body&& body)
 {
     QString traceId;
     try {
@@ -29,8 +28,7 @@ bool RunTraced(const QString& moduleName, const QString& procName, Body&& body)
 }
 
 // A trap that ends the procedure quietly: no message and no trace entry.
-template <typename Body>
-bool RunQuietly(Body&& body) noexcept
+template <typename Body> bool RunQuietly(Body&& body) noexcept
 {
     try {
         std::forward<Body>(body)();
@@ -41,8 +39,7 @@ bool RunQuietly(Body&& body) noexcept
 }
 
 // A predicate that swallows every error and then answers false.
-template <typename Body>
-bool AnswerOrFalse(Body&& body) noexcept
+template <typename Body> bool AnswerOrFalse(Body&& body) noexcept
 {
     try {
         return std::forward<Body>(body)();

@@ -15,7 +15,8 @@ public:
 
     static Int16 fromWide(std::int64_t value)
     {
-        if (value > std::numeric_limits<std::int16_t>::max() || value < std::numeric_limits<std::int16_t>::min())
+        if (value > std::numeric_limits<std::int16_t>::max() ||
+            value < std::numeric_limits<std::int16_t>::min())
             Raise(ErrorNumber::Overflow, QStringLiteral("Overflow"));
         Int16 result;
         result.m_value = static_cast<std::int16_t>(value);

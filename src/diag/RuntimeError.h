@@ -21,7 +21,7 @@ inline constexpr std::int32_t PermissionDenied = 70;
 inline constexpr std::int32_t DeviceIoError = 57;
 inline constexpr std::int32_t CannotCreateComponent = 429;
 inline constexpr std::int32_t ObjectRequired = 424;
-inline constexpr std::int32_t Interrupted = 18; // user interrupt
+inline constexpr std::int32_t Interrupted = 18;               // user interrupt
 inline constexpr std::int32_t ComponentFailure = -2147467259; // 0x80004005, unspecified failure
 } // namespace ErrorNumber
 

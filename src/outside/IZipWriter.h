@@ -8,7 +8,8 @@ class IZipWriter : public Component
 public:
     static constexpr char ClassId[] = "Norvale.ZipWriter";
 
-    virtual bool Add(const QString& source, bool includeSubfolders, bool keepFolderPath, const QString& unused) = 0;
+    virtual bool Add(const QString& source, bool includeSubfolders, bool keepFolderPath,
+                     const QString& unused) = 0;
     virtual bool Finish() = 0;
     virtual bool SetArchivePath(const QString& path) = 0;
 };

@@ -53,8 +53,7 @@ std::unique_ptr<Component> Registry::CreateComponent(const QString& classId)
 
 Registry::ScopedOverride::ScopedOverride(QString classId, Factory factory)
     : m_classId(std::move(classId)), m_previous(Exchange(m_classId, std::move(factory)))
-{
-}
+{}
 
 Registry::ScopedOverride::~ScopedOverride()
 {

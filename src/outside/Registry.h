@@ -19,8 +19,7 @@ public:
 
     // Creates the component registered under classId as interface I; a missing or unsuitable
     // registration raises the run-time error "cannot create component".
-    template <typename I>
-    static std::unique_ptr<I> Create(const QString& classId)
+    template <typename I> static std::unique_ptr<I> Create(const QString& classId)
     {
         std::unique_ptr<Component> made = CreateComponent(classId);
         if (auto* typed = dynamic_cast<I*>(made.get())) {
@@ -30,8 +29,7 @@ public:
         Raise(ErrorNumber::CannotCreateComponent, QStringLiteral("Cannot create component"), classId);
     }
 
-    template <typename I>
-    static std::unique_ptr<I> Create()
+    template <typename I> static std::unique_ptr<I> Create()
     {
         return Create<I>(QString::fromLatin1(I::ClassId));
     }

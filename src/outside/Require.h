@@ -14,8 +14,7 @@ inline void Require(bool ok, const Component& component, const char* classId, co
     Raise(ErrorNumber::ComponentFailure, why, QString::fromLatin1(classId));
 }
 
-template <typename I>
-void Require(bool ok, const I& component, const char* operation)
+template <typename I> void Require(bool ok, const I& component, const char* operation)
 {
     Require(ok, component, I::ClassId, operation);
 }

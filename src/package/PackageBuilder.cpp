@@ -7,11 +7,11 @@
 #include "diag/Int16.h"
 #include "outside/FileLock.h"
 #include "outside/IDesktop.h"
-#include "outside/Interruption.h"
 #include "outside/IPathUtility.h"
 #include "outside/IProgressWindow.h"
 #include "outside/ITreeGrid.h"
 #include "outside/IZipWriter.h"
+#include "outside/Interruption.h"
 #include "outside/Registry.h"
 #include "outside/Require.h"
 #include "package/PackageName.h"
@@ -34,9 +34,9 @@ void logZipping(const QString& message)
 
 } // namespace
 
-PackageBuilder::PackageBuilder(ITreeGrid& grid, BuildServices services) : m_grid(grid), m_services(std::move(services))
-{
-}
+PackageBuilder::PackageBuilder(ITreeGrid& grid, BuildServices services)
+    : m_grid(grid), m_services(std::move(services))
+{}
 
 PackageBuilder::~PackageBuilder() = default;
 
@@ -85,9 +85,10 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
         return;
     }
     if (interactive && !archivePath.isEmpty())
-        m_services.messages.Show(QStringLiteral("TS Satchel has successfully created the following Zip Package:\r\n\r\n") +
-                                     archivePath,
-                                 MessageIcon::Information, QStringLiteral("TS Satchel"));
+        m_services.messages.Show(
+            QStringLiteral("TS Satchel has successfully created the following Zip Package:\r\n\r\n") +
+                archivePath,
+            MessageIcon::Information, QStringLiteral("TS Satchel"));
 }
 
 void PackageBuilder::collect()
@@ -121,9 +122,11 @@ void PackageBuilder::collectRow(int row)
     Int16::fromWide(static_cast<qint64>(m_templates.size()));
     append(path);
     if (path.endsWith(QLatin1String(".TSD6")))
-        addCompanions(path, {".TSA6", ".TSL6", ".TSM6", ".TSI6", ".TSN6", ".TSSDB6", ".LOGS.TSSDB6", ".ADL6"});
+        addCompanions(path,
+                      {".TSA6", ".TSL6", ".TSM6", ".TSI6", ".TSN6", ".TSSDB6", ".LOGS.TSSDB6", ".ADL6"});
     else if (path.endsWith(QLatin1String(".TSD")))
-        addCompanions(path, {".TSA", ".TSL", ".TSM", ".TSI", ".TSN", ".TSSDB", ".LOGS.TSSDB", ".ADL6", ".ADL"});
+        addCompanions(path,
+                      {".TSA", ".TSL", ".TSM", ".TSI", ".TSN", ".TSSDB", ".LOGS.TSSDB", ".ADL6", ".ADL"});
     if (path.endsWith(QLatin1String(".TPT")))
         addCompanions(path, {".TPI", ".TPD"});
     if (GetExtension(path).toUpper().startsWith(QLatin1String(".V")) && !m_templates.empty()) {
@@ -154,7 +157,8 @@ void PackageBuilder::addCompanions(const QString& path, std::initializer_list<co
 {
     for (const char* extension : extensions) {
         QString companion;
-        Require(m_paths->ChangeExtension(path, QString::fromLatin1(extension), companion), *m_paths, "ChangeExtension");
+        Require(m_paths->ChangeExtension(path, QString::fromLatin1(extension), companion), *m_paths,
+                "ChangeExtension");
         bool exists = false;
         Require(m_paths->FileExists(companion, exists), *m_paths, "FileExists");
         if (exists)
@@ -172,7 +176,8 @@ QString PackageBuilder::settleArchivePath(const QString& packageName, bool inter
 {
     QString archivePath = packageName;
     if (interactive) {
-        archivePath = GetPackageFileName(m_services.saveDialog, m_services.owner, m_services.programFolder, packageName);
+        archivePath = GetPackageFileName(m_services.saveDialog, m_services.owner, m_services.programFolder,
+                                         packageName);
         m_services.events.DoEvents();
     }
     logZipping(QStringLiteral("Zipping to: ") + archivePath);

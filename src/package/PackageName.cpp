@@ -14,8 +14,8 @@ QString GetPackageFileName(ISaveDialog& dialog, WindowHandle owner, const QStrin
                            const QString& proposed)
 {
     const SaveDialogResult result =
-        mDlg::ShowSave(dialog, owner, proposed, QStringLiteral("Save Tessarine Package File As..."), programFolder,
-                       QStringLiteral("Zip File(*.ZIP) |*.ZIP"), QString());
+        mDlg::ShowSave(dialog, owner, proposed, QStringLiteral("Save Tessarine Package File As..."),
+                       programFolder, QStringLiteral("Zip File(*.ZIP) |*.ZIP"), QString());
     if (result.cancelled)
         return {};
     if (result.path.right(4).toUpper() == QLatin1String(".ZIP"))

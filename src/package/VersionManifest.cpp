@@ -20,11 +20,13 @@ void WriteVersionManifest(const QString& manifestPath, const QStringList& packag
         Raise(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + manifestPath, kSource);
     QFile file(*host);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        Raise(ErrorNumber::PermissionDenied, QStringLiteral("Cannot create ") + manifestPath + QStringLiteral(": ") +
-                                                 file.errorString(), kSource);
+        Raise(ErrorNumber::PermissionDenied,
+              QStringLiteral("Cannot create ") + manifestPath + QStringLiteral(": ") + file.errorString(),
+              kSource);
     QString text;
     const auto line = [&text](const QString& content) { text += content + QStringLiteral("\r\n"); };
-    const QString version = ReadFileVersion(JoinPath(QStringLiteral("\\"), {config.InstallPath(), QStringLiteral("TS6.EXE")}));
+    const QString version =
+        ReadFileVersion(JoinPath(QStringLiteral("\\"), {config.InstallPath(), QStringLiteral("TS6.EXE")}));
     line(QStringLiteral("Version: ") + version);
     line(QStringLiteral("Install Path: ") + config.InstallPath());
     line(QStringLiteral("Data Path: ") + config.DataPath());
@@ -36,8 +38,10 @@ void WriteVersionManifest(const QString& manifestPath, const QStringList& packag
         line(QLatin1Char(' ') + QString::number(k + 1) + QStringLiteral("  ") + packageFiles.at(k));
     const QByteArray bytes = text.toUtf8();
     if (file.write(bytes) != bytes.size() || !file.flush())
-        Raise(61, QStringLiteral("Cannot write ") + manifestPath + QStringLiteral(": ") + file.errorString(), kSource);
+        Raise(61, QStringLiteral("Cannot write ") + manifestPath + QStringLiteral(": ") + file.errorString(),
+              kSource);
     file.close();
     if (file.error() != QFileDevice::NoError)
-        Raise(61, QStringLiteral("Cannot write ") + manifestPath + QStringLiteral(": ") + file.errorString(), kSource);
+        Raise(61, QStringLiteral("Cannot write ") + manifestPath + QStringLiteral(": ") + file.errorString(),
+              kSource);
 }

@@ -16,8 +16,9 @@ SaveFileRecord g_record;
 
 namespace mDlg {
 
-SaveDialogResult ShowSave(ISaveDialog& dialog, WindowHandle owner, const QString& proposed, const QString& title,
-                          const QString& initialFolder, const QString& filter, const QString& defaultExtension)
+SaveDialogResult ShowSave(ISaveDialog& dialog, WindowHandle owner, const QString& proposed,
+                          const QString& title, const QString& initialFolder, const QString& filter,
+                          const QString& defaultExtension)
 {
     Debug::LogMessage(QStringLiteral("mComdlg"), QStringLiteral("ShowSave"), QString());
     g_record.structSize = 76;

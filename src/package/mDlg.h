@@ -15,8 +15,9 @@ struct SaveDialogResult
 // that a dialog hands back are used again by the next one.
 namespace mDlg {
 
-SaveDialogResult ShowSave(ISaveDialog& dialog, WindowHandle owner, const QString& proposed, const QString& title,
-                          const QString& initialFolder, const QString& filter, const QString& defaultExtension);
+SaveDialogResult ShowSave(ISaveDialog& dialog, WindowHandle owner, const QString& proposed,
+                          const QString& title, const QString& initialFolder, const QString& filter,
+                          const QString& defaultExtension);
 
 // Where a dialog goes to stand centred over its owner: each coordinate rounded to the nearest
 // integer, halves to even.

@@ -61,7 +61,8 @@ long long nowNs()
 
 std::optional<Stamp> stampOf(const QByteArray& path)
 {
-    struct stat st{};
+    struct stat st
+    {};
     if (::stat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return std::nullopt;
     return Stamp{st.st_dev, st.st_ino, toNs(st.st_mtim), toNs(st.st_ctim)};
@@ -73,7 +74,8 @@ bool isDirectory(const QByteArray& folder, const dirent* entry)
         return true;
     if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK)
         return false;
-    struct stat st{};
+    struct stat st
+    {};
     const QByteArray full = folder + '/' + entry->d_name;
     return ::stat(full.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
@@ -92,10 +94,11 @@ std::shared_ptr<DirectoryListing> readListing(const QByteArray& folder)
         listing->entries.push_back(std::move(e));
     }
     ::closedir(dir);
-    std::sort(listing->entries.begin(), listing->entries.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) {
-        const int byFolded = a.folded.compare(b.folded);
-        return byFolded != 0 ? byFolded < 0 : HostName::Encode(a.name) < HostName::Encode(b.name);
-    });
+    std::sort(listing->entries.begin(), listing->entries.end(),
+              [](const DirectoryEntry& a, const DirectoryEntry& b) {
+                  const int byFolded = a.folded.compare(b.folded);
+                  return byFolded != 0 ? byFolded < 0 : HostName::Encode(a.name) < HostName::Encode(b.name);
+              });
     return listing;
 }
 
@@ -147,8 +150,10 @@ std::optional<QString> Lookup(const QString& hostFolder, const QString& name)
 {
     if (name.isEmpty())
         return std::nullopt;
-    struct stat st{};
-    const QString exact = hostFolder == QLatin1String("/") ? QLatin1Char('/') + name : hostFolder + QLatin1Char('/') + name;
+    struct stat st
+    {};
+    const QString exact =
+        hostFolder == QLatin1String("/") ? QLatin1Char('/') + name : hostFolder + QLatin1Char('/') + name;
     if (::lstat(HostName::Encode(exact).constData(), &st) == 0)
         return name;
     const Cached c = current(hostFolder);

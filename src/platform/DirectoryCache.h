@@ -12,7 +12,10 @@ struct DirectoryEntry
     QString name;
     QString folded;
     bool isDirectory = false;
-    bool hidden() const { return name.startsWith(QLatin1Char('.')) && name != QLatin1String(".") && name != QLatin1String(".."); }
+    bool hidden() const
+    {
+        return name.startsWith(QLatin1Char('.')) && name != QLatin1String(".") && name != QLatin1String("..");
+    }
 };
 
 struct DirectoryListing

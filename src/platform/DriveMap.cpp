@@ -43,7 +43,8 @@ DriveMap DriveMap::Parse(const QString& text)
             name = name.toUpper();
         while (isShare && name.endsWith(QLatin1Char('\\')))
             name.chop(1);
-        std::erase_if(map.m_roots, [&](const DriveRoot& r) { return r.name.compare(name, Qt::CaseInsensitive) == 0; });
+        std::erase_if(map.m_roots,
+                      [&](const DriveRoot& r) { return r.name.compare(name, Qt::CaseInsensitive) == 0; });
         map.m_roots.push_back({name, cleanHostFolder(folder)});
         hasZ = hasZ || name == QLatin1String("Z");
     }

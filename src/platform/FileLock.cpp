@@ -14,11 +14,13 @@ FileLock::FileLock(const QString& path)
 {
     const std::optional<QString> host = Host::HostPathForWriting(path);
     if (!host)
-        Raise(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + path, QStringLiteral("FileLock"));
+        Raise(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + path,
+              QStringLiteral("FileLock"));
     m_fd = ::open(HostName::Encode(*host).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (m_fd < 0)
         Raise(ErrorNumber::PermissionDenied,
-              QStringLiteral("Cannot open ") + path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno)),
+              QStringLiteral("Cannot open ") + path + QStringLiteral(": ") +
+                  QString::fromLocal8Bit(std::strerror(errno)),
               QStringLiteral("FileLock"));
     while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
     }

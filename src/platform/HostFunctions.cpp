@@ -66,7 +66,8 @@ std::optional<Attributes> GetAttributes(const QString& path)
     const std::optional<HostLocation> location = HostPath::Resolve(path);
     if (!location)
         return std::nullopt;
-    const bool hidden = !location->components.isEmpty() && location->components.last().startsWith(QLatin1Char('.'));
+    const bool hidden =
+        !location->components.isEmpty() && location->components.last().startsWith(QLatin1Char('.'));
     return Attributes{HostName::IsDirectory(location->hostPath()), hidden};
 }
 
@@ -75,7 +76,8 @@ QStringList FindNames(const QString& folderAndPattern, ListFilter filter)
     if (folderAndPattern.isEmpty())
         return {};
     const auto [folder, pattern] = splitLast(folderAndPattern);
-    const std::optional<HostLocation> location = HostPath::Resolve(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const std::optional<HostLocation> location =
+        HostPath::Resolve(folder.isEmpty() ? QStringLiteral(".") : folder);
     if (!location)
         return {};
     const std::shared_ptr<const DirectoryListing> listing = DirectoryCache::List(location->hostPath());

@@ -85,7 +85,8 @@ QByteArray Encode(const QString& name)
     out.reserve(name.size() * 2);
     qsizetype runStart = 0;
     for (qsizetype i = 0; i <= name.size(); ++i) {
-        const bool escape = i < name.size() && name.at(i).unicode() >= 0xDC80 && name.at(i).unicode() <= 0xDCFF;
+        const bool escape =
+            i < name.size() && name.at(i).unicode() >= 0xDC80 && name.at(i).unicode() <= 0xDCFF;
         if (i == name.size() || escape) {
             out += QStringView(name).mid(runStart, i - runStart).toUtf8();
             if (escape)
@@ -98,13 +99,15 @@ QByteArray Encode(const QString& name)
 
 bool IsDirectory(const QString& hostPath)
 {
-    struct stat st{};
+    struct stat st
+    {};
     return ::stat(Encode(hostPath).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool Exists(const QString& hostPath)
 {
-    struct stat st{};
+    struct stat st
+    {};
     return ::stat(Encode(hostPath).constData(), &st) == 0;
 }
 

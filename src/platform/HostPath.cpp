@@ -1,5 +1,5 @@
-#include "platform/HostName.h"
 #include "platform/HostPath.h"
+#include "platform/HostName.h"
 
 #include "platform/DirectoryCache.h"
 
@@ -16,7 +16,8 @@ bool isSeparator(QChar c)
 
 bool hasDriveLetter(const QString& path)
 {
-    return path.size() >= 2 && path.at(1) == QLatin1Char(':') && path.at(0).unicode() < 128 && path.at(0).isLetter();
+    return path.size() >= 2 && path.at(1) == QLatin1Char(':') && path.at(0).unicode() < 128 &&
+           path.at(0).isLetter();
 }
 
 void appendComponents(QStringList& components, const QString& rest)
@@ -101,7 +102,8 @@ std::optional<HostLocation> Parse(const QString& windowsPath)
         if (!root)
             return std::nullopt;
         HostLocation location{*root, {}};
-        appendComponents(location.components, windowsPath.mid(2).section(QRegularExpression(QStringLiteral("[\\\\/]")), 2));
+        appendComponents(location.components,
+                         windowsPath.mid(2).section(QRegularExpression(QStringLiteral("[\\\\/]")), 2));
         return location;
     }
     if (hasDriveLetter(windowsPath)) {

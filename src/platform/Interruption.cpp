@@ -22,7 +22,8 @@ namespace Interruption {
 
 void Install()
 {
-    struct sigaction action{};
+    struct sigaction action
+    {};
     action.sa_handler = noteSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -45,7 +46,9 @@ void Check()
 {
     if (const int number = g_signal.load())
         Raise(ErrorNumber::Interrupted,
-              QStringLiteral("Interrupted by signal %1 (%2)").arg(number).arg(QString::fromLocal8Bit(strsignal(number))),
+              QStringLiteral("Interrupted by signal %1 (%2)")
+                  .arg(number)
+                  .arg(QString::fromLocal8Bit(strsignal(number))),
               QStringLiteral("ts6satchel"));
 }
 

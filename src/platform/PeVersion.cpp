@@ -131,7 +131,11 @@ private:
             if (m_in.u32(at) != kFixedInfoSignature)
                 continue;
             const std::uint32_t ms = m_in.u32(at + 8).value_or(0), ls = m_in.u32(at + 12).value_or(0);
-            return QStringLiteral("%1.%2.%3.%4").arg(ms >> 16).arg(ms & 0xFFFF).arg(ls >> 16).arg(ls & 0xFFFF);
+            return QStringLiteral("%1.%2.%3.%4")
+                .arg(ms >> 16)
+                .arg(ms & 0xFFFF)
+                .arg(ls >> 16)
+                .arg(ls & 0xFFFF);
         }
         return std::nullopt;
     }

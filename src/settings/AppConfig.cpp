@@ -28,15 +28,15 @@ AppConfig::AppConfig(const IScreen& screen, QString applicationName)
       m_defaultLeft(RoundHalfEven((screen.WidthTwips() / screen.TwipsPerPixelX() - kDefaultWidth) / 2.0)),
       m_defaultTop(RoundHalfEven((screen.HeightTwips() / screen.TwipsPerPixelY() - kDefaultHeight) / 2.0)),
       m_defaultLastFolder(HostPath::ToWindows(QDir::currentPath()))
-{
-}
+{}
 
 AppConfig::~AppConfig() = default;
 
 std::int32_t AppConfig::RoundHalfEven(double value)
 {
     const double rounded = std::nearbyint(value); // the default rounding mode rounds halves to even
-    if (!(rounded >= std::numeric_limits<std::int32_t>::min() && rounded <= std::numeric_limits<std::int32_t>::max()))
+    if (!(rounded >= std::numeric_limits<std::int32_t>::min() &&
+          rounded <= std::numeric_limits<std::int32_t>::max()))
         Raise(ErrorNumber::Overflow, QStringLiteral("Overflow"));
     return static_cast<std::int32_t>(rounded);
 }
@@ -47,7 +47,8 @@ std::int32_t AppConfig::ToLong(const QString& text)
     const QString trimmed = text.trimmed();
     const qlonglong whole = trimmed.toLongLong(&ok);
     if (ok) {
-        if (whole < std::numeric_limits<std::int32_t>::min() || whole > std::numeric_limits<std::int32_t>::max())
+        if (whole < std::numeric_limits<std::int32_t>::min() ||
+            whole > std::numeric_limits<std::int32_t>::max())
             Raise(ErrorNumber::Overflow, QStringLiteral("Overflow"));
         return static_cast<std::int32_t>(whole);
     }
@@ -118,16 +119,46 @@ void AppConfig::writeNumber(const char* key, std::int32_t value)
     WriteSetting(kSection, QString::fromLatin1(key), QString::number(value));
 }
 
-std::int32_t AppConfig::WindowLeft() { return readNumber("WindowLeft", m_defaultLeft); }
-void AppConfig::SetWindowLeft(std::int32_t newValue) { writeNumber("WindowLeft", newValue); }
-std::int32_t AppConfig::WindowTop() { return readNumber("WindowTop", m_defaultTop); }
-void AppConfig::SetWindowTop(std::int32_t newValue) { writeNumber("WindowTop", newValue); }
-std::int32_t AppConfig::WindowWidth() { return readNumber("WindowWidth", kDefaultWidth); }
-void AppConfig::SetWindowWidth(std::int32_t newValue) { writeNumber("WindowWidth", newValue); }
-std::int32_t AppConfig::WindowHeight() { return readNumber("WindowHeight", kDefaultHeight); }
-void AppConfig::SetWindowHeight(std::int32_t newValue) { writeNumber("WindowHeight", newValue); }
-std::int32_t AppConfig::WindowState() { return readNumber("WindowState", kDefaultState); }
-void AppConfig::SetWindowState(std::int32_t newValue) { writeNumber("WindowState", newValue); }
+std::int32_t AppConfig::WindowLeft()
+{
+    return readNumber("WindowLeft", m_defaultLeft);
+}
+void AppConfig::SetWindowLeft(std::int32_t newValue)
+{
+    writeNumber("WindowLeft", newValue);
+}
+std::int32_t AppConfig::WindowTop()
+{
+    return readNumber("WindowTop", m_defaultTop);
+}
+void AppConfig::SetWindowTop(std::int32_t newValue)
+{
+    writeNumber("WindowTop", newValue);
+}
+std::int32_t AppConfig::WindowWidth()
+{
+    return readNumber("WindowWidth", kDefaultWidth);
+}
+void AppConfig::SetWindowWidth(std::int32_t newValue)
+{
+    writeNumber("WindowWidth", newValue);
+}
+std::int32_t AppConfig::WindowHeight()
+{
+    return readNumber("WindowHeight", kDefaultHeight);
+}
+void AppConfig::SetWindowHeight(std::int32_t newValue)
+{
+    writeNumber("WindowHeight", newValue);
+}
+std::int32_t AppConfig::WindowState()
+{
+    return readNumber("WindowState", kDefaultState);
+}
+void AppConfig::SetWindowState(std::int32_t newValue)
+{
+    writeNumber("WindowState", newValue);
+}
 
 QString AppConfig::LastFolder()
 {
@@ -139,29 +170,24 @@ void AppConfig::SetLastFolder(const QString& newValue)
     WriteSetting(kSection, QStringLiteral("LastFolder"), newValue);
 }
 
+QString AppConfig::productPath(bool (IProductInfo::*path)(QString&), const char* operation)
+{
+    IProductInfo& info = GetProductInfo();
+    Require(info.Refresh(), info, "Refresh");
+    QString value;
+    Require((info.*path)(value), info, operation);
+    return value;
+}
+
 QString AppConfig::InstallPath()
 {
-    IProductInfo& info = GetProductInfo();
-    Require(info.Refresh(), info, "Refresh");
-    QString path;
-    Require(info.InstallPath(path), info, "InstallPath");
-    return path;
+    return productPath(&IProductInfo::InstallPath, "InstallPath");
 }
-
 QString AppConfig::DataPath()
 {
-    IProductInfo& info = GetProductInfo();
-    Require(info.Refresh(), info, "Refresh");
-    QString path;
-    Require(info.DataPath(path), info, "DataPath");
-    return path;
+    return productPath(&IProductInfo::DataPath, "DataPath");
 }
-
 QString AppConfig::SharedPath()
 {
-    IProductInfo& info = GetProductInfo();
-    Require(info.Refresh(), info, "Refresh");
-    QString path;
-    Require(info.SharedPath(path), info, "SharedPath");
-    return path;
+    return productPath(&IProductInfo::SharedPath, "SharedPath");
 }

@@ -48,6 +48,8 @@ private:
     QString ReadSetting(const QString& section, const QString& key, const QString& defaultValue);
     void WriteSetting(const QString& section, const QString& key, const QString& value);
     std::int32_t readNumber(const char* key, std::int32_t defaultValue);
+    // Refreshes the product information, then reads one of its paths.
+    QString productPath(bool (IProductInfo::*path)(QString&), const char* operation);
     void writeNumber(const char* key, std::int32_t value);
 
     const QString m_applicationName;

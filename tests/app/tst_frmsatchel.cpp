@@ -71,9 +71,20 @@ struct Harness
     void start(const QString& commandLine)
     {
         form = std::make_unique<frmSatchel>(
-            SatchelServices{window, tree, grid, screen, pointer, events, messages, dialog,
-                            [this] { return std::make_unique<FakeProgressWindow>(progress); }, 0,
-                            QStringLiteral("C:\\PROGRAM"), QStringLiteral("ts6satchel"), {}, {}},
+            SatchelServices{window,
+                            tree,
+                            grid,
+                            screen,
+                            pointer,
+                            events,
+                            messages,
+                            dialog,
+                            [this] { return std::make_unique<FakeProgressWindow>(progress); },
+                            0,
+                            QStringLiteral("C:\\PROGRAM"),
+                            QStringLiteral("ts6satchel"),
+                            {},
+                            {}},
             commandLine);
         form->Form_Load();
     }
@@ -83,8 +94,8 @@ struct Harness
         QStringList out;
         for (const QString& e : log.record->entries)
             if (e.section(QLatin1Char('|'), 3, 3) == QLatin1String("Form_Load"))
-                out.append(e.section(QLatin1Char('|'), 1, 1).section(QLatin1Char(':'), 0, 0) + QLatin1Char(' ') +
-                           e.section(QLatin1Char('|'), 4));
+                out.append(e.section(QLatin1Char('|'), 1, 1).section(QLatin1Char(':'), 0, 0) +
+                           QLatin1Char(' ') + e.section(QLatin1Char('|'), 4));
         return out;
     }
 };
@@ -130,10 +141,10 @@ void TestFrmSatchel::existingTemplateBuildsAtOnce()
     QCOMPARE(h.messages.shown.size(), 1);
     QVERIFY(h.form->Unloaded());
     QVERIFY(h.window.destroyed);
-    QCOMPARE(h.formLoadLog().mid(1, 4),
-             (QStringList{QStringLiteral("LOG Folder: C:\\App\\"), QStringLiteral("LOG Template: orders.tst6"),
-                          QStringLiteral("LOG Current Path: C:\\App\\orders.tst6"),
-                          QStringLiteral("LOG Template found.")}));
+    QCOMPARE(h.formLoadLog().mid(1, 4), (QStringList{QStringLiteral("LOG Folder: C:\\App\\"),
+                                                     QStringLiteral("LOG Template: orders.tst6"),
+                                                     QStringLiteral("LOG Current Path: C:\\App\\orders.tst6"),
+                                                     QStringLiteral("LOG Template found.")}));
     QCOMPARE(h.pointer.calls.first(), QStringLiteral("busy"));
     QCOMPARE(h.pointer.calls.last(), QStringLiteral("default"));
 }
@@ -161,9 +172,12 @@ void TestFrmSatchel::missingOrRelativeTemplateStartsInteractively_data()
 {
     QTest::addColumn<QString>("commandLine");
     QTest::addColumn<QString>("filter");
-    QTest::newRow("missing template") << "\"C:\\App\\NONE.TST6\"" << "NONE.TST6";
-    QTest::newRow("relative template") << "\"App\\ORDERS.TST6\"" << "ORDERS.TST6";
-    QTest::newRow("unquoted folder and package") << "C:\\App\\ C:\\Out\\p.zip" << "p.zip";
+    QTest::newRow("missing template") << "\"C:\\App\\NONE.TST6\""
+                                      << "NONE.TST6";
+    QTest::newRow("relative template") << "\"App\\ORDERS.TST6\""
+                                       << "ORDERS.TST6";
+    QTest::newRow("unquoted folder and package") << "C:\\App\\ C:\\Out\\p.zip"
+                                                 << "p.zip";
 }
 
 void TestFrmSatchel::missingOrRelativeTemplateStartsInteractively()
@@ -189,7 +203,8 @@ void TestFrmSatchel::storedWindowStateOfFiveTakesTheErrorPath()
     Harness h;
     {
         QDir().mkpath(h.env.configHome() + QStringLiteral("/Norvale/TS6"));
-        QSettings ini(h.env.configHome() + QStringLiteral("/Norvale/TS6/ts6satchel.ini"), QSettings::IniFormat);
+        QSettings ini(h.env.configHome() + QStringLiteral("/Norvale/TS6/ts6satchel.ini"),
+                      QSettings::IniFormat);
         ini.setValue(QStringLiteral("Settings/WindowState"), QStringLiteral("5"));
     }
     h.start(QStringLiteral("\"C:\\App\\\" \"C:\\Out\\x.zip\""));

@@ -1,9 +1,9 @@
 // The windows as a person meets them, on Qt's offscreen platform: clicks on the real grid view,
 // a build through the save dialog, the progress window, the About box, the layout on resizing.
+#include "app/ResizeForm.h"
 #include "app/SatchelWindow.h"
 #include "app/frmAbout.h"
 #include "app/frmPacifier.h"
-#include "app/ResizeForm.h"
 #include "components/RegisterDesktop.h"
 #include "platform/qt/GridView.h"
 #include "platform/qt/QtFolderTree.h"
@@ -32,8 +32,9 @@ struct Harness
     {
         TemplateSpec orders;
         orders.title = QStringLiteral("Orders");
-        orders.fields = {{QStringLiteral("A"), QStringLiteral("P"), QStringLiteral("C:\\App\\A.TPT"), {}, {}, {}},
-                         {QStringLiteral("B"), QStringLiteral("P"), QStringLiteral("C:\\App\\B.TPT"), {}, {}, {}}};
+        orders.fields = {
+            {QStringLiteral("A"), QStringLiteral("P"), QStringLiteral("C:\\App\\A.TPT"), {}, {}, {}},
+            {QStringLiteral("B"), QStringLiteral("P"), QStringLiteral("C:\\App\\B.TPT"), {}, {}, {}}};
         orders.views = {{QStringLiteral("Summary"), 1}};
         env.write(QStringLiteral("c/App/ORDERS.TST6"), TemplateToml(orders));
         for (const char* f : {"c/App/ORDERS.TSD6", "c/App/A.TPT", "c/App/B.TPT", "c/App/ORDERS.TVM6.V1"})
@@ -61,7 +62,10 @@ struct Harness
     GridView& view() { return window->gridView(); }
     OutlineGrid& grid() { return window->grid(); }
     GridNode node(const char* key) { return grid().NodeByKey(QString::fromLatin1(key)); }
-    int picture(const char* key) { return key ? grid().NodePicture(node(key)) : grid().NodePicture(grid().NodeOfRow(1)); }
+    int picture(const char* key)
+    {
+        return key ? grid().NodePicture(node(key)) : grid().NodePicture(grid().NodeOfRow(1));
+    }
 
     QRect cell(GridNode n, int column = 0)
     {
@@ -117,7 +121,8 @@ void TestWindows::clicksOnTheGridFollowTheRules()
     QCOMPARE(h.picture("1-TSD"), 3);
     QCOMPARE(h.picture("2-TSD"), 3);
     // The view shows the pictures the grid holds.
-    const QVariant shown = h.view().gridModel().data(h.view().gridModel().indexOf(h.node("1-TSD")), Qt::DecorationRole);
+    const QVariant shown =
+        h.view().gridModel().data(h.view().gridModel().indexOf(h.node("1-TSD")), Qt::DecorationRole);
     QCOMPARE(shown.value<QPixmap>().toImage(), GridItemModel::picture(3).toImage());
     QVERIFY(!GridItemModel::picture(1).isNull() && GridItemModel::picture(1).size() == QSize(13, 13));
 }
@@ -129,7 +134,8 @@ void TestWindows::indicatorOnlyExpandsOrCollapses()
     const QModelIndex index = h.view().gridModel().indexOf(templateRow);
     QVERIFY(h.view().isExpanded(index));
     const QRect rect = h.cell(templateRow);
-    QTest::mouseClick(h.view().viewport(), Qt::LeftButton, {}, QPoint(rect.left() - h.view().indentation() / 2, rect.center().y()));
+    QTest::mouseClick(h.view().viewport(), Qt::LeftButton, {},
+                      QPoint(rect.left() - h.view().indentation() / 2, rect.center().y()));
     QVERIFY(!h.view().isExpanded(index));
     QCOMPARE(h.picture("1-TEMPLATEFILE"), 1);
 }
@@ -142,7 +148,8 @@ void TestWindows::buildThroughTheSaveDialog()
     h.window->saveDialog().answerer = [&](QWidget* w) {
         auto* dialog = static_cast<QFileDialog*>(w);
         QCOMPARE(dialog->windowTitle(), QStringLiteral("Save Tessarine Package File As..."));
-        QVERIFY(dialog->selectedFiles().constFirst().startsWith(h.env.driveC() + QStringLiteral("/App/TSSatchelage")));
+        QVERIFY(dialog->selectedFiles().constFirst().startsWith(h.env.driveC() +
+                                                                QStringLiteral("/App/TSSatchelage")));
         dialog->selectFile(chosen);
         static_cast<QDialog*>(dialog)->accept();
     };
@@ -160,7 +167,8 @@ void TestWindows::cancelledSaveDialogWritesNothing()
     Harness h;
     h.window->saveDialog().answerer = [](QWidget* w) { static_cast<QDialog*>(w)->reject(); };
     h.window->controller().cmdBuild_Click();
-    QVERIFY(QDir(h.env.driveC() + QStringLiteral("/Out")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    QVERIFY(QDir(h.env.driveC() + QStringLiteral("/Out"))
+                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     QVERIFY(h.messages.isEmpty());
 }
 
@@ -172,7 +180,8 @@ void TestWindows::progressWindowIsTopmostAndCentred()
     QVERIFY(pacifier.windowFlags() & Qt::WindowStaysOnTopHint);
     QCOMPARE(pacifier.windowTitle(), QStringLiteral("TS Satchel"));
     const QtScreen screen;
-    const int left = CenterOnScreenCoordinate(screen.WidthTwips(), pacifier.width() * screen.TwipsPerPixelX());
+    const int left =
+        CenterOnScreenCoordinate(screen.WidthTwips(), pacifier.width() * screen.TwipsPerPixelX());
     QCOMPARE(pacifier.pos().x(), qRound(left / screen.TwipsPerPixelX()));
     QVERIFY(!pacifier.findChild<QLabel*>(QStringLiteral("Image1"))->pixmap().isNull());
     pacifier.SetStatus(QStringLiteral("Adding logs"));
@@ -210,15 +219,18 @@ void TestWindows::aboutBoxShowsTheProjectVersion()
         return true;
     });
     QCOMPARE(about.findChild<QLabel*>(QStringLiteral("lblVersion"))->text(), QStringLiteral("6.1 Build 400"));
-    QCOMPARE(frmAbout::VersionText(TS6_VERSION_MAJOR, TS6_VERSION_MINOR, TS6_VERSION_TWEAK), QStringLiteral("6.1 Build 400"));
+    QCOMPARE(frmAbout::VersionText(TS6_VERSION_MAJOR, TS6_VERSION_MINOR, TS6_VERSION_TWEAK),
+             QStringLiteral("6.1 Build 400"));
     QCOMPARE(about.findChild<QLabel*>(QStringLiteral("lblAppTitle"))->text(), QStringLiteral("TS6Satchel"));
-    QVERIFY(about.findChild<QLabel*>(QStringLiteral("lblCompanyInfo"))->text().startsWith(QLatin1String("Norvale \r\n")));
+    QVERIFY(about.findChild<QLabel*>(QStringLiteral("lblCompanyInfo"))
+                ->text()
+                .startsWith(QLatin1String("Norvale \r\n")));
     QCOMPARE(about.windowTitle(), QStringLiteral("About"));
     about.show();
     QTest::mouseClick(about.findChild<QLabel*>(QStringLiteral("lblWebsite")), Qt::LeftButton);
     QTest::mouseClick(about.findChild<QLabel*>(QStringLiteral("lblEmail")), Qt::LeftButton);
-    QCOMPARE(opened, (QStringList{frmAbout::Website,
-                                  QStringLiteral("mailto:") + frmAbout::Email + QStringLiteral("?Subject=TS6Satchel&Body=")}));
+    QCOMPARE(opened, (QStringList{frmAbout::Website, QStringLiteral("mailto:") + frmAbout::Email +
+                                                         QStringLiteral("?Subject=TS6Satchel&Body=")}));
     QCOMPARE(frmAbout::MailtoText(QStringLiteral("a@b"), QStringLiteral("Two Words")),
              QStringLiteral("mailto:a@b?Subject=Two Words&Body="));
     QTest::mouseClick(about.findChild<QPushButton*>(QStringLiteral("cmdOk")), Qt::LeftButton);

@@ -2,8 +2,8 @@
 #include "components/OutlineGrid.h"
 #include "outside/ITemplateReader.h"
 #include "outside/Registry.h"
-#include "support/Fakes.h"
 #include "support/FakeLogSink.h"
+#include "support/Fakes.h"
 #include "support/Installation.h"
 #include "support/TestEnvironment.h"
 
@@ -60,8 +60,10 @@ const QStringList kExpectedRows = {
     QStringLiteral("1|Order Entry|2-TEMPLATEFILE|ORDERS.TST6|C:\\APP\\ORDERS.TST6|1|collapsed"),
     QStringLiteral("2|Tessarine Data File|2-TSD|ORDERS.TSD6|C:\\APP\\ORDERS.TSD6|1"),
     QStringLiteral("2|Application Files|2-APPFILES|||1"),
-    QStringLiteral("3|Add Screen Options - Batch Filename to Execute|2-PRE|BATCH\\PRE.BAT|C:\\App\\Batch\\pre.bat|1"),
-    QStringLiteral("3|Transaction Audit Trail - Log Filename to Update|2-LOG|C:\\LOGS\\ORDERS.LOG|C:\\Logs\\orders.log|1"),
+    QStringLiteral(
+        "3|Add Screen Options - Batch Filename to Execute|2-PRE|BATCH\\PRE.BAT|C:\\App\\Batch\\pre.bat|1"),
+    QStringLiteral("3|Transaction Audit Trail - Log Filename to "
+                   "Update|2-LOG|C:\\LOGS\\ORDERS.LOG|C:\\Logs\\orders.log|1"),
     QStringLiteral("3|Tessarine Script File|2-TSX|ORDERS.TSX6|C:\\APP\\ORDERS.TSX6|1"),
     QStringLiteral("2|Popup Files|2-POPUPFILES|||1"),
     QStringLiteral("3|V1-CUSTOMER|2-V1-POPUP|CUSTOMER.TPT|C:\\APP\\CUSTOMER.TPT|1"),
@@ -114,10 +116,11 @@ QStringList entriesOf(const LogRecord& record)
     QStringList shortened;
     for (const QString& e : record.entries) {
         const QStringList parts = e.split(QLatin1Char('|'));
-        shortened.append(parts.at(1).section(QLatin1Char(':'), 0, 0) + QLatin1Char(' ') + parts.at(3) +
-                         (parts.at(1).startsWith(QLatin1String("LOG")) || parts.at(1).startsWith(QLatin1String("ERROR"))
-                              ? QLatin1Char(' ') + parts.at(4)
-                              : QString()));
+        shortened.append(
+            parts.at(1).section(QLatin1Char(':'), 0, 0) + QLatin1Char(' ') + parts.at(3) +
+            (parts.at(1).startsWith(QLatin1String("LOG")) || parts.at(1).startsWith(QLatin1String("ERROR"))
+                 ? QLatin1Char(' ') + parts.at(4)
+                 : QString()));
     }
     return shortened;
 }
@@ -200,9 +203,10 @@ void TestCatalogueLoader::folderHandlerUpperCasesAndEmptyPathLeavesTheGrid()
     h.tree.SelectFolder(QString(), 0, true);
     QCOMPARE(h.state.CurrentFolder, QStringLiteral("C:\\APP\\"));
     QCOMPARE(GridDump(h.grid), kExpectedRows);
-    QCOMPARE(entriesOf(*log.record), (QStringList{QStringLiteral("START lstFolders_OnAfterNodeSelect"),
-                                                  QStringLiteral("LOG lstFolders_OnAfterNodeSelect Clicked on folder: "),
-                                                  QStringLiteral("END lstFolders_OnAfterNodeSelect")}));
+    QCOMPARE(entriesOf(*log.record),
+             (QStringList{QStringLiteral("START lstFolders_OnAfterNodeSelect"),
+                          QStringLiteral("LOG lstFolders_OnAfterNodeSelect Clicked on folder: "),
+                          QStringLiteral("END lstFolders_OnAfterNodeSelect")}));
 }
 
 void TestCatalogueLoader::legacyScriptAndTemplateFilter()
@@ -218,12 +222,13 @@ void TestCatalogueLoader::legacyScriptAndTemplateFilter()
     Harness h;
     h.state.TemplateFilter = QStringLiteral("orders.tst");
     h.tree.SelectFolder(QStringLiteral("C:\\OLD"), 0, true);
-    QCOMPARE(GridDump(h.grid),
-             (QStringList{QStringLiteral("0|Found Templates||||1"),
-                          QStringLiteral("1|Legacy|1-TEMPLATEFILE|ORDERS.TST|C:\\OLD\\ORDERS.TST|1|collapsed"),
-                          QStringLiteral("2|Tessarine Data File|1-TSD|ORDERS.TSD|C:\\OLD\\ORDERS.TSD|1"),
-                          QStringLiteral("2|Application Files|1-APPFILES|||1"),
-                          QStringLiteral("3|Tessarine Script File|1-TSX|ORDERS.TSX6|C:\\OLD\\ORDERS.TSX6|1")}));
+    QCOMPARE(
+        GridDump(h.grid),
+        (QStringList{QStringLiteral("0|Found Templates||||1"),
+                     QStringLiteral("1|Legacy|1-TEMPLATEFILE|ORDERS.TST|C:\\OLD\\ORDERS.TST|1|collapsed"),
+                     QStringLiteral("2|Tessarine Data File|1-TSD|ORDERS.TSD|C:\\OLD\\ORDERS.TSD|1"),
+                     QStringLiteral("2|Application Files|1-APPFILES|||1"),
+                     QStringLiteral("3|Tessarine Script File|1-TSX|ORDERS.TSX6|C:\\OLD\\ORDERS.TSX6|1")}));
 }
 
 void TestCatalogueLoader::folderWithoutTemplatesLeavesTheHeaderOnly()

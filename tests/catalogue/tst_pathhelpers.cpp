@@ -57,8 +57,10 @@ void TestPathHelpers::isRootedPath()
 void TestPathHelpers::joinPath()
 {
     const QString bs = QStringLiteral("\\");
-    QCOMPARE(JoinPath(bs, {QStringLiteral("C:\\APP"), QStringLiteral("X.TST6")}), QStringLiteral("C:\\APP\\X.TST6"));
-    QCOMPARE(JoinPath(bs, {QStringLiteral("C:\\APP\\"), QStringLiteral("X.TST6")}), QStringLiteral("C:\\APP\\X.TST6"));
+    QCOMPARE(JoinPath(bs, {QStringLiteral("C:\\APP"), QStringLiteral("X.TST6")}),
+             QStringLiteral("C:\\APP\\X.TST6"));
+    QCOMPARE(JoinPath(bs, {QStringLiteral("C:\\APP\\"), QStringLiteral("X.TST6")}),
+             QStringLiteral("C:\\APP\\X.TST6"));
     QCOMPARE(JoinPath(bs, {}), QString());
     QCOMPARE(JoinPath(bs, {QStringLiteral("C:\\")}), QStringLiteral("C:"));
     QCOMPARE(JoinPath(bs, {QString(), QStringLiteral("A")}), QStringLiteral("\\A"));
@@ -70,12 +72,18 @@ void TestPathHelpers::removeExtension_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("plain") << "ORDERS.TST6" << "ORDERS";
-    QTest::newRow("two dots") << "A.B.C" << "A.B";
-    QTest::newRow("only a leading dot") << ".hidden" << "";
-    QTest::newRow("no dot") << "TSSatchelage" << "TSSatchelage";
-    QTest::newRow("dot in folder") << "C:\\V1.2\\NAME" << "C:\\V1";
-    QTest::newRow("blanks trimmed") << "  NAME .TST6" << "NAME";
+    QTest::newRow("plain") << "ORDERS.TST6"
+                           << "ORDERS";
+    QTest::newRow("two dots") << "A.B.C"
+                              << "A.B";
+    QTest::newRow("only a leading dot") << ".hidden"
+                                        << "";
+    QTest::newRow("no dot") << "TSSatchelage"
+                            << "TSSatchelage";
+    QTest::newRow("dot in folder") << "C:\\V1.2\\NAME"
+                                   << "C:\\V1";
+    QTest::newRow("blanks trimmed") << "  NAME .TST6"
+                                    << "NAME";
 }
 
 void TestPathHelpers::removeExtension()
@@ -89,13 +97,20 @@ void TestPathHelpers::getExtension_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("plain") << "C:\\APP\\A.TSD6" << ".TSD6";
-    QTest::newRow("several dots") << "A.LOGS.TSSDB6" << ".TSSDB6";
-    QTest::newRow("ends with dot") << "NAME." << ".";
-    QTest::newRow("dot only in folder") << "C:\\V1.2\\NAME" << "";
-    QTest::newRow("drive-relative") << "C:NAME" << "";
-    QTest::newRow("no dot") << "NAME" << "";
-    QTest::newRow("view file") << "C:\\A\\ORDERS.TVM6.V3" << ".V3";
+    QTest::newRow("plain") << "C:\\APP\\A.TSD6"
+                           << ".TSD6";
+    QTest::newRow("several dots") << "A.LOGS.TSSDB6"
+                                  << ".TSSDB6";
+    QTest::newRow("ends with dot") << "NAME."
+                                   << ".";
+    QTest::newRow("dot only in folder") << "C:\\V1.2\\NAME"
+                                        << "";
+    QTest::newRow("drive-relative") << "C:NAME"
+                                    << "";
+    QTest::newRow("no dot") << "NAME"
+                            << "";
+    QTest::newRow("view file") << "C:\\A\\ORDERS.TVM6.V3"
+                               << ".V3";
 }
 
 void TestPathHelpers::getExtension()
@@ -110,13 +125,27 @@ void TestPathHelpers::splitCommandLine_data()
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("rest");
-    QTest::newRow("unquoted takes all") << "C:\\APP\\ D:\\OUT.ZIP" << "C:\\APP\\ D:\\OUT.ZIP" << "";
-    QTest::newRow("unquoted keeps blanks") << " C:\\A " << " C:\\A " << "";
-    QTest::newRow("quoted alone") << "\"C:\\APP\\\"" << "C:\\APP\\" << "";
-    QTest::newRow("two quoted") << "\"C:\\APP\\\" \"D:\\OUT.ZIP\"" << "C:\\APP\\" << "D:\\OUT.ZIP";
-    QTest::newRow("quoted then bare") << "\"C:\\A\\\"   D:\\OUT.ZIP  " << "C:\\A\\" << "D:\\OUT.ZIP";
-    QTest::newRow("adjacent quotes") << "\"\"" << "" << "";
-    QTest::newRow("rest with one quote kept") << "\"A\" \"B" << "A" << "\"B";
+    QTest::newRow("unquoted takes all") << "C:\\APP\\ D:\\OUT.ZIP"
+                                        << "C:\\APP\\ D:\\OUT.ZIP"
+                                        << "";
+    QTest::newRow("unquoted keeps blanks") << " C:\\A "
+                                           << " C:\\A "
+                                           << "";
+    QTest::newRow("quoted alone") << "\"C:\\APP\\\""
+                                  << "C:\\APP\\"
+                                  << "";
+    QTest::newRow("two quoted") << "\"C:\\APP\\\" \"D:\\OUT.ZIP\""
+                                << "C:\\APP\\"
+                                << "D:\\OUT.ZIP";
+    QTest::newRow("quoted then bare") << "\"C:\\A\\\"   D:\\OUT.ZIP  "
+                                      << "C:\\A\\"
+                                      << "D:\\OUT.ZIP";
+    QTest::newRow("adjacent quotes") << "\"\""
+                                     << ""
+                                     << "";
+    QTest::newRow("rest with one quote kept") << "\"A\" \"B"
+                                              << "A"
+                                              << "\"B";
 }
 
 void TestPathHelpers::splitCommandLine()
@@ -147,8 +176,10 @@ void TestPathHelpers::smallTextHelpers()
 {
     QCOMPARE(MakeRelativePath(QStringLiteral("C:\\APP\\BATCH\\PRE.BAT"), QStringLiteral("c:\\app\\")),
              QStringLiteral("BATCH\\PRE.BAT"));
-    QCOMPARE(MakeRelativePath(QStringLiteral("C:\\APP\\PRE.BAT"), QStringLiteral("C:\\APP")), QStringLiteral("\\PRE.BAT"));
-    QCOMPARE(MakeRelativePath(QStringLiteral("D:\\PRE.BAT"), QStringLiteral("C:\\APP\\")), QStringLiteral("D:\\PRE.BAT"));
+    QCOMPARE(MakeRelativePath(QStringLiteral("C:\\APP\\PRE.BAT"), QStringLiteral("C:\\APP")),
+             QStringLiteral("\\PRE.BAT"));
+    QCOMPARE(MakeRelativePath(QStringLiteral("D:\\PRE.BAT"), QStringLiteral("C:\\APP\\")),
+             QStringLiteral("D:\\PRE.BAT"));
     QCOMPARE(MakeRelativePath(QStringLiteral("D:\\PRE.BAT"), QString()), QStringLiteral("D:\\PRE.BAT"));
 
     const QStringList list{QString(), QStringLiteral("c:\\a.txt"), QStringLiteral("C:\\B.TXT")};
@@ -168,11 +199,21 @@ void TestPathHelpers::folderAndFileParts_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("name");
-    QTest::newRow("template") << "C:\\APP\\ORDERS.TST6" << "C:\\APP\\" << "ORDERS.TST6";
-    QTest::newRow("folder with backslash") << "C:\\APP\\" << "C:\\APP\\" << "";
-    QTest::newRow("folder without backslash") << "C:\\APP" << "C:\\" << "APP";
-    QTest::newRow("bare name") << "ORDERS.TST6" << "" << "ORDERS.TST6";
-    QTest::newRow("drive-relative") << "C:ORDERS.TST6" << "C:" << "ORDERS.TST6";
+    QTest::newRow("template") << "C:\\APP\\ORDERS.TST6"
+                              << "C:\\APP\\"
+                              << "ORDERS.TST6";
+    QTest::newRow("folder with backslash") << "C:\\APP\\"
+                                           << "C:\\APP\\"
+                                           << "";
+    QTest::newRow("folder without backslash") << "C:\\APP"
+                                              << "C:\\"
+                                              << "APP";
+    QTest::newRow("bare name") << "ORDERS.TST6"
+                               << ""
+                               << "ORDERS.TST6";
+    QTest::newRow("drive-relative") << "C:ORDERS.TST6"
+                                    << "C:"
+                                    << "ORDERS.TST6";
 }
 
 void TestPathHelpers::folderAndFileParts()
@@ -198,13 +239,15 @@ void TestPathHelpers::findFiles()
     QCOMPARE(none, QStringList{QString()});
     QCOMPARE(FindFiles(QStringLiteral("C:\\NOWHERE"), QStringLiteral("*.*")), QStringList{QString()});
 
-    const QStringList expected{QString(), QStringLiteral("C:\\APP\\.hidden.tst6"), QStringLiteral("C:\\APP\\orders.tst6"),
-                               QStringLiteral("C:\\APP\\Stock.TST"), QStringLiteral("C:\\APP\\X.TST6")};
+    const QStringList expected{QString(), QStringLiteral("C:\\APP\\.hidden.tst6"),
+                               QStringLiteral("C:\\APP\\orders.tst6"), QStringLiteral("C:\\APP\\Stock.TST"),
+                               QStringLiteral("C:\\APP\\X.TST6")};
     QCOMPARE(FindFiles(QStringLiteral("C:\\APP"), QStringLiteral("*.TST?")), expected);
     QCOMPARE(FindFiles(QStringLiteral("C:\\APP\\"), QStringLiteral("*.TST?")), expected);
     QCOMPARE(FindFiles(QStringLiteral("C:\\APP\\"), QStringLiteral("ORDERS.TST6")),
              (QStringList{QString(), QStringLiteral("C:\\APP\\orders.tst6")}));
-    QVERIFY(FindFiles(QStringLiteral("C:\\APP"), QStringLiteral("*")).contains(QStringLiteral("C:\\APP\\..")));
+    QVERIFY(
+        FindFiles(QStringLiteral("C:\\APP"), QStringLiteral("*")).contains(QStringLiteral("C:\\APP\\..")));
 }
 
 void TestPathHelpers::fileAndFolderExistence_data()

@@ -1,7 +1,7 @@
 #include "catalogue/SelectionRules.h"
 #include "components/OutlineGrid.h"
-#include "support/Fakes.h"
 #include "support/FakeLogSink.h"
+#include "support/Fakes.h"
 #include "support/TestEnvironment.h"
 
 #include <QTest>
@@ -175,9 +175,10 @@ void TestSelectionRules::traceOfAClick()
     for (const QString& e : log.record->entries)
         procedures.append(e.section(QLatin1Char('|'), 3, 4));
     // Every row with children writes its own entry, depth first.
-    QCOMPARE(procedures, (QStringList{QStringLiteral("grdFiles_Mouseup|Start"), QStringLiteral("SelectChildren|Start"),
-                                      QStringLiteral("SelectChildren|Start"), QStringLiteral("SelectChildren|Start"),
-                                      QStringLiteral("SelectParent|Start")}));
+    QCOMPARE(procedures,
+             (QStringList{QStringLiteral("grdFiles_Mouseup|Start"), QStringLiteral("SelectChildren|Start"),
+                          QStringLiteral("SelectChildren|Start"), QStringLiteral("SelectChildren|Start"),
+                          QStringLiteral("SelectParent|Start")}));
 }
 
 QTEST_GUILESS_MAIN(TestSelectionRules)

@@ -22,8 +22,8 @@ void TestTemplateReader::readsEveryValue()
     TemplateSpec spec;
     spec.title = QStringLiteral("Order \"Entry\" \\ Ünïcode");
     spec.preProcess = QStringLiteral("C:\\TESS\\BATCH\\PRE.BAT");
-    spec.fields = {{QStringLiteral("A"), QStringLiteral("P"), QStringLiteral("C:\\A.TPT"), QStringLiteral("C:\\IN"),
-                    QStringLiteral("C:\\OUT"), QStringLiteral("A.HLP")},
+    spec.fields = {{QStringLiteral("A"), QStringLiteral("P"), QStringLiteral("C:\\A.TPT"),
+                    QStringLiteral("C:\\IN"), QStringLiteral("C:\\OUT"), QStringLiteral("A.HLP")},
                    {QStringLiteral("B"), QStringLiteral("L"), QString(), QString(), QString(), QString()}};
     spec.views = {{QStringLiteral("Summary"), 3}, {QStringLiteral("Text"), QStringLiteral("07")}};
     env.write(QStringLiteral("c/App/orders.tst6"), TemplateToml(spec));
@@ -70,7 +70,8 @@ void TestTemplateReader::openFailsOnWhatIsNotATemplate()
     env.write(QStringLiteral("c/App/bad.tst6"), content);
     env.makeFolder(QStringLiteral("c/App/X.TST6"));
     TomlTemplateReader reader;
-    for (const char* path : {"C:\\APP\\BAD.TST6", "C:\\APP\\X.TST6", "C:\\APP\\MISSING.TST6", "Q:\\NO.TST6"}) {
+    for (const char* path :
+         {"C:\\APP\\BAD.TST6", "C:\\APP\\X.TST6", "C:\\APP\\MISSING.TST6", "Q:\\NO.TST6"}) {
         try {
             reader.Open(QVariant(QString::fromLatin1(path)));
             QFAIL(path);

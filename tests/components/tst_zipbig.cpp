@@ -61,8 +61,10 @@ void TestZipBig::severalGigabytesWithZip64AndBoundedMemory()
                                  "with z.open('C/Logs/huge.log') as f: print(f.read(16).decode())"),
                   archive});
     QVERIFY(python.waitForFinished(600000));
-    QCOMPARE(QString::fromUtf8(python.readAllStandardOutput()),
-             QStringLiteral("C/Logs/huge.log %1 8\nC/Logs/small.log 18 0\nafter the big one\nstart of the log\n").arg(size));
+    QCOMPARE(
+        QString::fromUtf8(python.readAllStandardOutput()),
+        QStringLiteral("C/Logs/huge.log %1 8\nC/Logs/small.log 18 0\nafter the big one\nstart of the log\n")
+            .arg(size));
     const ArchiveReport report = CheckArchive(archive);
     QVERIFY2(report.valid(), qPrintable(report.details));
 }

@@ -24,7 +24,8 @@ QByteArray logText(int bytes, unsigned seed)
     QByteArray out;
     out.reserve(bytes + 100);
     while (out.size() < bytes)
-        out += "2026-12-04 10:" + QByteArray::number(random() % 60) + " order=" + QByteArray::number(random() % 9000) +
+        out += "2026-12-04 10:" + QByteArray::number(random() % 60) +
+               " order=" + QByteArray::number(random() % 9000) +
                " screen=ORDERS step=" + QByteArray::number(random() % 7) + "\r\n";
     return out.left(bytes);
 }
@@ -100,15 +101,16 @@ void TestZipParallel::streamEndsAreFoundInEveryBlockKind()
 
 void TestZipParallel::stitchedChunksInflateToTheWholeFile()
 {
-    const QByteArray parts[] = {logText(1 << 20, 2), noise(70000, 3), QByteArray(), logText(12345, 4), QByteArray(5000, 'a')};
+    const QByteArray parts[] = {logText(1 << 20, 2), noise(70000, 3), QByteArray(), logText(12345, 4),
+                                QByteArray(5000, 'a')};
     libdeflate_compressor* compressor = libdeflate_alloc_compressor(6);
     Bytes joined;
     QByteArray whole;
     for (size_t i = 0; i < std::size(parts); ++i) {
         const QByteArray& part = parts[i];
         Bytes stream(libdeflate_deflate_compress_bound(compressor, static_cast<size_t>(part.size())));
-        stream.resize(libdeflate_deflate_compress(compressor, part.constData(), static_cast<size_t>(part.size()),
-                                                  stream.data(), stream.size()));
+        stream.resize(libdeflate_deflate_compress(
+            compressor, part.constData(), static_cast<size_t>(part.size()), stream.data(), stream.size()));
         if (i + 1 < std::size(parts))
             QVERIFY(DeflateStitch::MakeContinuable(stream));
         joined.insert(joined.end(), stream.begin(), stream.end());
@@ -138,7 +140,8 @@ void TestZipParallel::sameBytesWhateverTheWorkers()
 {
     TestEnvironment env;
     for (int i = 0; i < 150; ++i)
-        env.write(QStringLiteral("c/Logs/small/f%1.config").arg(i), logText(200 + i * 37, static_cast<unsigned>(i)));
+        env.write(QStringLiteral("c/Logs/small/f%1.config").arg(i),
+                  logText(200 + i * 37, static_cast<unsigned>(i)));
     env.write(QStringLiteral("c/Logs/medium.log"), logText(5 << 20, 7));
     const QByteArray big = logText(40 << 20, 8); // chunked: larger than a whole-file buffer
     env.write(QStringLiteral("c/Logs/big.log"), big);
@@ -176,7 +179,8 @@ void TestZipParallel::fullDiskLeavesNothingBehind()
     const bool finished = added && zip.Finish();
     QVERIFY(!finished);
     QVERIFY2(zip.LastError().contains(QLatin1String("No space left on device")), qPrintable(zip.LastError()));
-    QVERIFY(QDir(env.driveC() + QStringLiteral("/Out")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    QVERIFY(QDir(env.driveC() + QStringLiteral("/Out"))
+                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
 }
 
 void TestZipParallel::fileSwappedForAFolderWhileBeingPacked()

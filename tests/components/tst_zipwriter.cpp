@@ -32,14 +32,17 @@ void TestZipWriter::entryNamesAndPatterns()
     env.write(QStringLiteral("c/Tess/Logs/Old/Deeper/c.txt"), "c");
     env.write(QStringLiteral("c/Tess/Logs/z.txt"), "z");
     env.write(QStringLiteral("c/Elsewhere/secret.log"), "s");
-    QVERIFY(QFile::link(env.driveC() + QStringLiteral("/Elsewhere"), env.driveC() + QStringLiteral("/Tess/Logs/Link")));
-    QVERIFY(QFile::link(env.driveC() + QStringLiteral("/Tess/Logs"), env.driveC() + QStringLiteral("/Tess/Logs/Loop")));
+    QVERIFY(QFile::link(env.driveC() + QStringLiteral("/Elsewhere"),
+                        env.driveC() + QStringLiteral("/Tess/Logs/Link")));
+    QVERIFY(QFile::link(env.driveC() + QStringLiteral("/Tess/Logs"),
+                        env.driveC() + QStringLiteral("/Tess/Logs/Loop")));
     env.write(QStringLiteral("c/App/ORDERS.TSD6"), "data");
     env.write(QStringLiteral("tmp/TSVERSION.TXT"), "manifest");
 
     MinizipWriter zip;
     QVERIFY(zip.SetArchivePath(QStringLiteral("C:\\OUT.ZIP")));
-    QVERIFY(zip.Add(QStringLiteral("Z:") + QString(env.tempDir() + QStringLiteral("/TSVERSION.TXT")).replace(QLatin1Char('/'), QLatin1Char('\\')),
+    QVERIFY(zip.Add(QStringLiteral("Z:") + QString(env.tempDir() + QStringLiteral("/TSVERSION.TXT"))
+                                               .replace(QLatin1Char('/'), QLatin1Char('\\')),
                     false, false, QString()));
     QVERIFY(zip.Add(QStringLiteral("C:\\APP\\ORDERS.TSD6"), false, true, QString()));
     QVERIFY(zip.Add(QStringLiteral("c:\\app\\orders.tsd6"), false, true, QString())); // the same name again
@@ -49,11 +52,12 @@ void TestZipWriter::entryNamesAndPatterns()
 
     const ArchiveReport report = CheckArchive(env.driveC() + QStringLiteral("/OUT.ZIP"));
     QVERIFY2(report.valid(), qPrintable(report.details));
-    QCOMPARE(report.names, (QStringList{QStringLiteral("TSVERSION.TXT"), QStringLiteral("C/App/ORDERS.TSD6"),
-                                        QStringLiteral("C/Tess/Logs/.hidden.log"), QStringLiteral("C/Tess/Logs/a.log"),
-                                        QStringLiteral("C/Tess/Logs/z.txt"), QStringLiteral("C/Tess/Logs/Old/b.log"),
-                                        QStringLiteral("C/Tess/Logs/Old/Deeper/c.txt"), QStringLiteral(".hidden.log"),
-                                        QStringLiteral("a.log")}));
+    QCOMPARE(report.names,
+             (QStringList{QStringLiteral("TSVERSION.TXT"), QStringLiteral("C/App/ORDERS.TSD6"),
+                          QStringLiteral("C/Tess/Logs/.hidden.log"), QStringLiteral("C/Tess/Logs/a.log"),
+                          QStringLiteral("C/Tess/Logs/z.txt"), QStringLiteral("C/Tess/Logs/Old/b.log"),
+                          QStringLiteral("C/Tess/Logs/Old/Deeper/c.txt"), QStringLiteral(".hidden.log"),
+                          QStringLiteral("a.log")}));
     QVERIFY(report.comment.isEmpty());
 }
 

@@ -1,7 +1,7 @@
+#include "components/SpdLogSink.h"
 #include "diag/Debug.h"
 #include "diag/ErrorTrap.h"
 #include "diag/Int16.h"
-#include "components/SpdLogSink.h"
 #include "support/FakeLogSink.h"
 #include "support/TestEnvironment.h"
 
@@ -29,14 +29,17 @@ void TestDebug::errorText_data()
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("number 0 leaves the number out")
-        << "Boom" << 0 << "" << "Runtime error occurred: Boom";
+    QTest::newRow("number 0 leaves the number out") << "Boom" << 0 << ""
+                                                    << "Runtime error occurred: Boom";
     QTest::newRow("negative number with its sign")
         << "Unspecified" << -2147467259 << "ZipWriter"
         << "Runtime error occurred: -2147467259 : Unspecified Source: ZipWriter";
-    QTest::newRow("positive number, empty source") << "Overflow" << 6 << "" << "Runtime error occurred: 6 : Overflow";
-    QTest::newRow("source without description") << "" << 0 << "Src" << "Runtime error occurred:  Source: Src";
-    QTest::newRow("everything empty") << "" << 0 << "" << "Runtime error occurred: ";
+    QTest::newRow("positive number, empty source") << "Overflow" << 6 << ""
+                                                   << "Runtime error occurred: 6 : Overflow";
+    QTest::newRow("source without description") << "" << 0 << "Src"
+                                                << "Runtime error occurred:  Source: Src";
+    QTest::newRow("everything empty") << "" << 0 << ""
+                                      << "Runtime error occurred: ";
 }
 
 void TestDebug::errorText()
@@ -50,7 +53,8 @@ void TestDebug::errorText()
     FakeLogInstalled fake;
     Debug::LogError(QStringLiteral("M"), QStringLiteral("P"), description, number, source);
     QCOMPARE(fake.record->entries,
-             QStringList{QStringLiteral("Legacy.TS6Satchel|ERROR: {ModuleName}, {ProcName}, {Message}|M|P|") + expected});
+             QStringList{QStringLiteral("Legacy.TS6Satchel|ERROR: {ModuleName}, {ProcName}, {Message}|M|P|") +
+                         expected});
 }
 
 void TestDebug::traceIdForm()
@@ -79,13 +83,20 @@ void TestDebug::sinksAreCreatedLazilyOncePerRun()
     Debug::LogMessage(QStringLiteral("frmSatchel"), QStringLiteral("Resize_Form"), QStringLiteral("Start"));
     Debug::LogError(QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), 1, QString());
     QCOMPARE(fake.record->created, 2);
-    QCOMPARE(fake.record->entries.at(0),
-             QStringLiteral("Legacy.Timing.TS6Satchel|START: {ModuleName}, {ProcName} [{TimeStamp}]|frmSatchel|Form_Load|") + id);
-    QCOMPARE(fake.record->entries.at(1),
-             QStringLiteral("Legacy.Timing.TS6Satchel|END: {ModuleName}, {ProcName} [{TimeStamp}]|frmSatchel|Form_Load|") + id);
+    QCOMPARE(
+        fake.record->entries.at(0),
+        QStringLiteral(
+            "Legacy.Timing.TS6Satchel|START: {ModuleName}, {ProcName} [{TimeStamp}]|frmSatchel|Form_Load|") +
+            id);
+    QCOMPARE(
+        fake.record->entries.at(1),
+        QStringLiteral(
+            "Legacy.Timing.TS6Satchel|END: {ModuleName}, {ProcName} [{TimeStamp}]|frmSatchel|Form_Load|") +
+            id);
     // An empty message is still handed to the sink.
-    QCOMPARE(fake.record->entries.at(2),
-             QStringLiteral("Legacy.TS6Satchel|LOG: {ModuleName}, {ProcName}, {message}|frmSatchel|Resize_Form|"));
+    QCOMPARE(
+        fake.record->entries.at(2),
+        QStringLiteral("Legacy.TS6Satchel|LOG: {ModuleName}, {ProcName}, {message}|frmSatchel|Resize_Form|"));
 }
 
 void TestDebug::trapWritesEndThenErrorWithTheStartsId()
@@ -93,7 +104,8 @@ void TestDebug::trapWritesEndThenErrorWithTheStartsId()
     FakeLogInstalled fake;
     bool after = false;
     const bool completed = RunTraced(QStringLiteral("frmSatchel"), QStringLiteral("Build_Package"), [&] {
-        Debug::LogMessage(QStringLiteral("frmSatchel"), QStringLiteral("Build_Package"), QStringLiteral("step"));
+        Debug::LogMessage(QStringLiteral("frmSatchel"), QStringLiteral("Build_Package"),
+                          QStringLiteral("step"));
         Raise(76, QStringLiteral("Path not found"), QStringLiteral("ZipWriter"));
         after = true;
     });
@@ -106,13 +118,15 @@ void TestDebug::trapWritesEndThenErrorWithTheStartsId()
     QVERIFY(e.at(1).endsWith(QLatin1String("|step")));
     QVERIFY(e.at(2).contains(QLatin1String("|END: ")));
     QCOMPARE(e.at(2).section(QLatin1Char('|'), 4), id);
-    QCOMPARE(e.at(3), QStringLiteral("Legacy.TS6Satchel|ERROR: {ModuleName}, {ProcName}, {Message}|frmSatchel|"
-                                     "Build_Package|Runtime error occurred: 76 : Path not found Source: ZipWriter"));
+    QCOMPARE(e.at(3),
+             QStringLiteral("Legacy.TS6Satchel|ERROR: {ModuleName}, {ProcName}, {Message}|frmSatchel|"
+                            "Build_Package|Runtime error occurred: 76 : Path not found Source: ZipWriter"));
 
     // A non-program exception is recorded as an error too, never let through.
     fake.record->entries.clear();
     QVERIFY(!RunTraced(QStringLiteral("m"), QStringLiteral("p"), [] { throw std::runtime_error("disk"); }));
-    QVERIFY(fake.record->entries.last().endsWith(QLatin1String("Runtime error occurred: 51 : disk Source: TS6Satchel")));
+    QVERIFY(fake.record->entries.last().endsWith(
+        QLatin1String("Runtime error occurred: 51 : disk Source: TS6Satchel")));
 }
 
 void TestDebug::sinkFailureReachesTheCaller()
@@ -145,22 +159,24 @@ void TestDebug::int16OverflowsPast32767()
 
 void TestDebug::traceFileLinesAndPlaceholders()
 {
-    QCOMPARE(SpdLogSink::FillTemplate(QStringLiteral("LOG: {ModuleName}, {ProcName}, {message}"), QStringLiteral("a{b}"),
-                                      QStringLiteral("{c}"), QStringLiteral("d")),
+    QCOMPARE(SpdLogSink::FillTemplate(QStringLiteral("LOG: {ModuleName}, {ProcName}, {message}"),
+                                      QStringLiteral("a{b}"), QStringLiteral("{c}"), QStringLiteral("d")),
              QStringLiteral("LOG: a{b}, {c}, d"));
 
     TestEnvironment env;
     const QString id = Debug::LogStart(QStringLiteral("frmSatchel"), QStringLiteral("LoadGrid"));
-    Debug::LogMessage(QStringLiteral("frmSatchel"), QStringLiteral("LoadGrid"), QStringLiteral("Log file found: C:\\X.LOG"));
+    Debug::LogMessage(QStringLiteral("frmSatchel"), QStringLiteral("LoadGrid"),
+                      QStringLiteral("Log file found: C:\\X.LOG"));
     QFile file(env.logDir() + QStringLiteral("/TS6Satchel.log"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 2);
     const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
     QVERIFY2(stamp.match(lines.at(0)).hasMatch(), qPrintable(lines.at(0)));
-    QVERIFY(lines.at(0).endsWith(QStringLiteral(" Legacy.Timing.TS6Satchel START: frmSatchel, LoadGrid [") + id +
-                                 QLatin1Char(']')));
-    QVERIFY(lines.at(1).endsWith(QLatin1String(" Legacy.TS6Satchel LOG: frmSatchel, LoadGrid, Log file found: C:\\X.LOG")));
+    QVERIFY(lines.at(0).endsWith(QStringLiteral(" Legacy.Timing.TS6Satchel START: frmSatchel, LoadGrid [") +
+                                 id + QLatin1Char(']')));
+    QVERIFY(lines.at(1).endsWith(
+        QLatin1String(" Legacy.TS6Satchel LOG: frmSatchel, LoadGrid, Log file found: C:\\X.LOG")));
 }
 
 QTEST_GUILESS_MAIN(TestDebug)

@@ -32,8 +32,8 @@ void askEverything(TomlTemplateReader& reader)
     (void)reader.PostProcessBatchFile();
     for (int j = 1, n = reader.FieldCount(); j <= n; ++j) {
         const TemplateField f = reader.Field(j);
-        (void)(f.name.size() + f.kindCode.size() + f.popupFile.size() + f.inputFile.size() + f.outputFile.size() +
-               f.helpFile.size());
+        (void)(f.name.size() + f.kindCode.size() + f.popupFile.size() + f.inputFile.size() +
+               f.outputFile.size() + f.helpFile.size());
     }
     reader.LoadViews();
     for (int j = 1, n = reader.ViewCount(); j <= n; ++j) {

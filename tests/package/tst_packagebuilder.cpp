@@ -24,12 +24,14 @@ void writeInstallation(TestEnvironment& env)
 {
     TemplateSpec orders;
     orders.title = QStringLiteral("Orders");
-    orders.fields = {{QStringLiteral("CUST"), QStringLiteral("P"), QStringLiteral("C:\\APP\\CUST.TPX"), {}, {}, {}},
-                     {QStringLiteral("CUST2"), QStringLiteral("L"), QStringLiteral("C:\\APP\\CUST.TPX"), {}, {}, {}}};
+    orders.fields = {
+        {QStringLiteral("CUST"), QStringLiteral("P"), QStringLiteral("C:\\APP\\CUST.TPX"), {}, {}, {}},
+        {QStringLiteral("CUST2"), QStringLiteral("L"), QStringLiteral("C:\\APP\\CUST.TPX"), {}, {}, {}}};
     orders.views = {{QStringLiteral("Summary"), 3}};
     env.write(QStringLiteral("c/App/ORDERS.TST6"), TemplateToml(orders));
-    for (const char* name : {"ORDERS.TSD6", "ORDERS.TSA6", "ORDERS.TSL6", "ORDERS.LOGS.TSSDB6", "ORDERS.ADL6",
-                             "ORDERS.TSSDB", "CUST.TPT", "CUST.TPI", "ORDERS.TVM6.V3", "TSScript.TSX6", "TSScript.TSX"})
+    for (const char* name :
+         {"ORDERS.TSD6", "ORDERS.TSA6", "ORDERS.TSL6", "ORDERS.LOGS.TSSDB6", "ORDERS.ADL6", "ORDERS.TSSDB",
+          "CUST.TPT", "CUST.TPI", "ORDERS.TVM6.V3", "TSScript.TSX6", "TSScript.TSX"})
         env.write(QStringLiteral("c/App/") + QLatin1String(name), QByteArray(name));
     TemplateSpec stock;
     stock.title = QStringLiteral("Stock");
@@ -99,10 +101,10 @@ struct Harness
     FakeScreen screen;
     AppConfig config{screen, QStringLiteral("ts6satchel")};
     CatalogueLoader loader{state, grid, tree, pointer};
-    PackageBuilder builder{grid,
-                           BuildServices{[this]() -> AppConfig& { return config; }, pointer, events, messages, dialog,
-                                         [this] { return std::make_unique<FakeProgressWindow>(progress); }, 0,
-                                         QStringLiteral("C:\\Program")}};
+    PackageBuilder builder{
+        grid, BuildServices{[this]() -> AppConfig& { return config; }, pointer, events, messages, dialog,
+                            [this] { return std::make_unique<FakeProgressWindow>(progress); }, 0,
+                            QStringLiteral("C:\\Program")}};
 
     Harness()
     {
@@ -112,18 +114,27 @@ struct Harness
         pointer.calls.clear();
     }
 
-    void setPicture(const char* key, int picture) { grid.SetNodePicture(grid.NodeByKey(QString::fromLatin1(key)), picture); }
-    QString out(const char* name) const { return env.driveC() + QStringLiteral("/Out/") + QLatin1String(name); }
+    void setPicture(const char* key, int picture)
+    {
+        grid.SetNodePicture(grid.NodeByKey(QString::fromLatin1(key)), picture);
+    }
+    QString out(const char* name) const
+    {
+        return env.driveC() + QStringLiteral("/Out/") + QLatin1String(name);
+    }
 };
 
 QString manifestText(const QStringList& files, const QString& version = QStringLiteral("6.1.0.400"),
-                     const QString& computer = QStringLiteral("PC1"), const QString& user = QStringLiteral("ann"))
+                     const QString& computer = QStringLiteral("PC1"),
+                     const QString& user = QStringLiteral("ann"))
 {
-    QString text = QStringLiteral("Version: ") + version + QStringLiteral("\r\nInstall Path: C:\\Tess\r\nData Path: \r\n") +
+    QString text = QStringLiteral("Version: ") + version +
+                   QStringLiteral("\r\nInstall Path: C:\\Tess\r\nData Path: \r\n") +
                    QStringLiteral("Shared Path: C:\\Shared\r\nComputer Name: ") + computer +
                    QStringLiteral("\r\nUser Name: ") + user + QStringLiteral("\r\nFiles:  \r\n");
     for (int k = 0; k < files.size(); ++k)
-        text += QLatin1Char(' ') + QString::number(k + 1) + QStringLiteral("  ") + files.at(k) + QStringLiteral("\r\n");
+        text += QLatin1Char(' ') + QString::number(k + 1) + QStringLiteral("  ") + files.at(k) +
+                QStringLiteral("\r\n");
     return text;
 }
 
@@ -155,9 +166,10 @@ QStringList shortTrace(const LogRecord& record)
     for (const QString& e : record.entries) {
         const QStringList p = e.split(QLatin1Char('|'));
         const QString kind = p.at(1).section(QLatin1Char(':'), 0, 0);
-        entries.append(kind + QLatin1Char(' ') + p.at(3) + (kind == QLatin1String("START") || kind == QLatin1String("END")
-                                                                 ? QString()
-                                                                 : QLatin1Char(' ') + p.at(4)));
+        entries.append(kind + QLatin1Char(' ') + p.at(3) +
+                       (kind == QLatin1String("START") || kind == QLatin1String("END")
+                            ? QString()
+                            : QLatin1Char(' ') + p.at(4)));
     }
     return entries;
 }
@@ -194,13 +206,16 @@ void TestPackageBuilder::everythingIncluded()
             expected.append(entryOf(f));
     expected += kProductEntries;
     QCOMPARE(report.names, expected);
-    QCOMPARE(QString::fromUtf8(ReadEntry(h.out("pkg.ZIP"), QStringLiteral("TSVERSION.TXT"))), manifestText(kAllFiles));
+    QCOMPARE(QString::fromUtf8(ReadEntry(h.out("pkg.ZIP"), QStringLiteral("TSVERSION.TXT"))),
+             manifestText(kAllFiles));
     QCOMPARE(ReadEntry(h.out("pkg.ZIP"), QStringLiteral("C/App/CUST.TPI")), QByteArray("CUST.TPI"));
 
     QCOMPARE(h.dialog.seen.size(), 1);
-    QVERIFY(h.dialog.seen.first().file.startsWith(QLatin1String("C:\\APP\\TSSatchelage2026_12_04_0905.zip ")));
+    QVERIFY(
+        h.dialog.seen.first().file.startsWith(QLatin1String("C:\\APP\\TSSatchelage2026_12_04_0905.zip ")));
     QCOMPARE(h.messages.shown,
-             QStringList{QStringLiteral("TS Satchel has successfully created the following Zip Package:\r\n\r\nC:\\Out\\pkg.ZIP")});
+             QStringList{QStringLiteral(
+                 "TS Satchel has successfully created the following Zip Package:\r\n\r\nC:\\Out\\pkg.ZIP")});
     QCOMPARE(h.messages.lastCaption, QStringLiteral("TS Satchel"));
     QCOMPARE(h.pointer.calls, (QStringList{QStringLiteral("busy"), QStringLiteral("default")}));
     const QStringList& progress = h.progress->events;
@@ -242,11 +257,12 @@ void TestPackageBuilder::traceOfABuild()
     log.record->entries.clear();
     h.builder.Build_Package(QStringLiteral("C:\\OUT\\PKG2.ZIP"), false);
     const QStringList trace = shortTrace(*log.record);
-    QCOMPARE(trace.mid(trace.size() - 4),
-             (QStringList{QStringLiteral("LOG BuildPackage Zipping to: C:\\OUT\\PKG2.ZIP"),
-                          QStringLiteral("LOG BuildPackage C:\\ProgramData\\Norvale\\TS6\\logs folder not found."),
-                          QStringLiteral("LOG BuildPackage C:\\ProgramData\\Norvale\\TS6 folder not found."),
-                          QStringLiteral("END Build_Package")}));
+    QCOMPARE(
+        trace.mid(trace.size() - 4),
+        (QStringList{QStringLiteral("LOG BuildPackage Zipping to: C:\\OUT\\PKG2.ZIP"),
+                     QStringLiteral("LOG BuildPackage C:\\ProgramData\\Norvale\\TS6\\logs folder not found."),
+                     QStringLiteral("LOG BuildPackage C:\\ProgramData\\Norvale\\TS6 folder not found."),
+                     QStringLiteral("END Build_Package")}));
 }
 
 void TestPackageBuilder::excludedAndPartlyIncludedRows()
@@ -256,7 +272,7 @@ void TestPackageBuilder::excludedAndPartlyIncludedRows()
     h.setPicture("1-TSD", 3);
     h.setPicture("2-VIEWFILES", 3); // a group row: never packed itself
     h.setPicture("2-TVM-STOCK.V1", 3);
-    h.setPicture("1-V1-POPUP", 3);  // the same popup stays included on the next row
+    h.setPicture("1-V1-POPUP", 3); // the same popup stays included on the next row
     h.builder.Build_Package(QStringLiteral("C:\\OUT\\PKG.ZIP"), false);
     QCOMPARE(h.builder.PackageFiles(),
              (QStringList{QStringLiteral("C:\\APP\\TSScript.TSX6"), QStringLiteral("C:\\APP\\ORDERS.TST6"),
@@ -294,7 +310,8 @@ void TestPackageBuilder::cancelledDialog()
     QCOMPARE(trace.mid(trace.size() - 3),
              (QStringList{QStringLiteral("LOG ShowSave "), QStringLiteral("LOG BuildPackage Zipping to: "),
                           QStringLiteral("END Build_Package")}));
-    QVERIFY(QDir(h.env.driveC() + QStringLiteral("/Out")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    QVERIFY(QDir(h.env.driveC() + QStringLiteral("/Out"))
+                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     QVERIFY(h.progress->events.isEmpty());
     QVERIFY(h.messages.shown.isEmpty());
     QVERIFY(h.dialog.seen.first().file.startsWith(QLatin1String("C:\\OUT\\TSSatchelage")));
@@ -314,25 +331,29 @@ void TestPackageBuilder::failureInTheMiddle()
     h.builder.Build_Package(QStringLiteral("C:\\OUT\\X.ZIP"), true);
     const QStringList trace = shortTrace(*log.record);
     QCOMPARE(trace.mid(trace.size() - 2),
-             (QStringList{QStringLiteral("END Build_Package"),
-                          QStringLiteral("ERROR Build_Package Runtime error occurred: -2147467259 : No space left on "
-                                         "device Source: Norvale.ZipWriter")}));
+             (QStringList{
+                 QStringLiteral("END Build_Package"),
+                 QStringLiteral("ERROR Build_Package Runtime error occurred: -2147467259 : No space left on "
+                                "device Source: Norvale.ZipWriter")}));
     QCOMPARE(h.pointer.calls, (QStringList{QStringLiteral("busy"), QStringLiteral("default")}));
     QCOMPARE(h.progress->events.first(), QStringLiteral("show"));
     QCOMPARE(h.progress->events.last(), QStringLiteral("close"));
     QVERIFY(h.messages.shown.isEmpty());
-    QVERIFY(QDir(h.env.driveC() + QStringLiteral("/Out")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    QVERIFY(QDir(h.env.driveC() + QStringLiteral("/Out"))
+                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
 
     // A disk that fills up under the real writer, with its workers, ends the same way.
     {
-        const Registry::ScopedOverride fullDisk(QString::fromLatin1(IZipWriter::ClassId),
-                                            [] { return std::make_unique<MinizipWriter>(2, &FailingOutput<300>::make); });
+        const Registry::ScopedOverride fullDisk(QString::fromLatin1(IZipWriter::ClassId), [] {
+            return std::make_unique<MinizipWriter>(2, &FailingOutput<300>::make);
+        });
         log.record->entries.clear();
         h.builder.Build_Package(QStringLiteral("C:\\OUT\\FULL.ZIP"), false);
         const QStringList full = shortTrace(*log.record);
         QCOMPARE(full.at(full.size() - 2), QStringLiteral("END Build_Package"));
         QVERIFY2(full.last().contains(QLatin1String("No space left on device")), qPrintable(full.last()));
-        QVERIFY(QDir(h.env.driveC() + QStringLiteral("/Out")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+        QVERIFY(QDir(h.env.driveC() + QStringLiteral("/Out"))
+                    .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     }
 
     // A package folder that does not exist fails the same way, and no folder is made for it.

@@ -28,10 +28,18 @@ void TestPackageName::defaultName_data()
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("prefix");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("folder") << "C:\\APP" << "TSSatchelage" << "C:\\APP\\TSSatchelage2026_12_04_0905.zip";
-    QTest::newRow("folder with backslash") << "C:\\APP\\" << "TSSatchelage" << "C:\\APP\\TSSatchelage2026_12_04_0905.zip";
-    QTest::newRow("template name loses its extension") << "C:\\APP\\" << " ORDERS.TST6" << "C:\\APP\\ORDERS2026_12_04_0905.zip";
-    QTest::newRow("empty folder") << "" << "TSSatchelage" << "\\TSSatchelage2026_12_04_0905.zip";
+    QTest::newRow("folder") << "C:\\APP"
+                            << "TSSatchelage"
+                            << "C:\\APP\\TSSatchelage2026_12_04_0905.zip";
+    QTest::newRow("folder with backslash") << "C:\\APP\\"
+                                           << "TSSatchelage"
+                                           << "C:\\APP\\TSSatchelage2026_12_04_0905.zip";
+    QTest::newRow("template name loses its extension") << "C:\\APP\\"
+                                                       << " ORDERS.TST6"
+                                                       << "C:\\APP\\ORDERS2026_12_04_0905.zip";
+    QTest::newRow("empty folder") << ""
+                                  << "TSSatchelage"
+                                  << "\\TSSatchelage2026_12_04_0905.zip";
 }
 
 void TestPackageName::defaultName()
@@ -49,11 +57,16 @@ void TestPackageName::chosenNameGetsZip_data()
 {
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("no extension") << "C:\\OUT\\pkg" << "C:\\OUT\\pkg.ZIP";
-    QTest::newRow("lower-case zip") << "C:\\OUT\\pkg.zip" << "C:\\OUT\\pkg.zip";
-    QTest::newRow("mixed-case zip") << "C:\\OUT\\pkg.Zip" << "C:\\OUT\\pkg.Zip";
-    QTest::newRow("other extension") << "C:\\OUT\\pkg.txt" << "C:\\OUT\\pkg.txt.ZIP";
-    QTest::newRow("cancelled") << "" << "";
+    QTest::newRow("no extension") << "C:\\OUT\\pkg"
+                                  << "C:\\OUT\\pkg.ZIP";
+    QTest::newRow("lower-case zip") << "C:\\OUT\\pkg.zip"
+                                    << "C:\\OUT\\pkg.zip";
+    QTest::newRow("mixed-case zip") << "C:\\OUT\\pkg.Zip"
+                                    << "C:\\OUT\\pkg.Zip";
+    QTest::newRow("other extension") << "C:\\OUT\\pkg.txt"
+                                     << "C:\\OUT\\pkg.txt.ZIP";
+    QTest::newRow("cancelled") << ""
+                               << "";
 }
 
 void TestPackageName::chosenNameGetsZip()
@@ -62,7 +75,8 @@ void TestPackageName::chosenNameGetsZip()
     QFETCH(QString, expected);
     FakeSaveDialog dialog;
     dialog.answer = chosen;
-    QCOMPARE(GetPackageFileName(dialog, 7, QStringLiteral("C:\\PROGRAM"), QStringLiteral("C:\\APP\\x.zip")), expected);
+    QCOMPARE(GetPackageFileName(dialog, 7, QStringLiteral("C:\\PROGRAM"), QStringLiteral("C:\\APP\\x.zip")),
+             expected);
     const SaveFileRecord& shown = dialog.seen.first();
     QCOMPARE(shown.title, QStringLiteral("Save Tessarine Package File As..."));
     QCOMPARE(shown.initialDir, QStringLiteral("C:\\PROGRAM"));
@@ -77,7 +91,8 @@ void TestPackageName::dialogRecordIsKept()
     dialog.answer = QStringLiteral("C:\\A.ZIP");
     dialog.returnedFlags = 0x280006 | 0x1; // the dialog hands back a read-only flag
     const QString longName = QString(3000, QLatin1Char('x'));
-    const SaveDialogResult first = mDlg::ShowSave(dialog, 1, longName, QStringLiteral("T"), QString(), QStringLiteral("a|b"), QString());
+    const SaveDialogResult first =
+        mDlg::ShowSave(dialog, 1, longName, QStringLiteral("T"), QString(), QStringLiteral("a|b"), QString());
     QVERIFY(!first.cancelled);
     QCOMPARE(first.path, QStringLiteral("C:\\A.ZIP"));
     const SaveFileRecord& shown = dialog.seen.at(0);
@@ -89,21 +104,25 @@ void TestPackageName::dialogRecordIsKept()
     QCOMPARE(shown.flags, 0x280006u);
 
     dialog.answer.clear();
-    const SaveDialogResult second = mDlg::ShowSave(dialog, 1, QStringLiteral("C:\\B.ZIP"), QStringLiteral("T"), QString(),
-                                                   QStringLiteral("a|b"), QString());
+    const SaveDialogResult second =
+        mDlg::ShowSave(dialog, 1, QStringLiteral("C:\\B.ZIP"), QStringLiteral("T"), QString(),
+                       QStringLiteral("a|b"), QString());
     QVERIFY(second.cancelled);
     QVERIFY(second.path.isEmpty());
     QCOMPARE(dialog.seen.at(1).flags, 0x280007u); // the flags of the first dialog are used again
     QCOMPARE(dialog.seen.at(1).file.left(9), QStringLiteral("C:\\B.ZIP "));
     QCOMPARE(dialog.seen.at(1).file.at(2047), QChar(u'\0'));
-    QCOMPARE(m_log->record->entries.last(), QStringLiteral("Legacy.TS6Satchel|LOG: {ModuleName}, {ProcName}, {message}|mComdlg|ShowSave|"));
+    QCOMPARE(m_log->record->entries.last(),
+             QStringLiteral("Legacy.TS6Satchel|LOG: {ModuleName}, {ProcName}, {message}|mComdlg|ShowSave|"));
 }
 
 void TestPackageName::centredOverTheOwner()
 {
     QCOMPARE(mDlg::CenterOver(QRect(100, 50, 800, 600), QRect(0, 0, 400, 300)), QPoint(300, 200));
-    QCOMPARE(mDlg::CenterOver(QRect(0, 0, 801, 601), QRect(0, 0, 400, 300)), QPoint(200, 150));  // 200.5, 150.5 to even
-    QCOMPARE(mDlg::CenterOver(QRect(0, 0, 803, 603), QRect(0, 0, 400, 300)), QPoint(202, 152));  // 201.5, 151.5 to even
+    QCOMPARE(mDlg::CenterOver(QRect(0, 0, 801, 601), QRect(0, 0, 400, 300)),
+             QPoint(200, 150)); // 200.5, 150.5 to even
+    QCOMPARE(mDlg::CenterOver(QRect(0, 0, 803, 603), QRect(0, 0, 400, 300)),
+             QPoint(202, 152)); // 201.5, 151.5 to even
     QCOMPARE(mDlg::CenterOver(QRect(0, 0, 100, 100), QRect(0, 0, 400, 300)), QPoint(-150, -100));
 }
 

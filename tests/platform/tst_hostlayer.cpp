@@ -32,18 +32,30 @@ void TestHostLayer::wildcards_data()
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("matches");
-    QTest::newRow("legacy template") << "*.TST?" << "x.tst" << true;
-    QTest::newRow("current template") << "*.TST?" << "X.TST6" << true;
-    QTest::newRow("two more characters") << "*.TST?" << "X.TST66" << false;
-    QTest::newRow("other extension") << "*.TST?" << "X.TSD6" << false;
-    QTest::newRow("star-dot-star, no dot") << "*.*" << "README" << true;
-    QTest::newRow("star-dot-star, dots") << "*.*" << "a.b.c" << true;
-    QTest::newRow("exact name, other case") << "ORDERS.TST6" << "orders.tst6" << true;
-    QTest::newRow("question before dot may be empty") << "AB?.TXT" << "AB.TXT" << true;
-    QTest::newRow("question in the middle is one character") << "A?C" << "AC" << false;
-    QTest::newRow("star in the middle") << "*.CONFIG" << "app.settings.config" << true;
-    QTest::newRow("star matches empty") << "*LOG" << "LOG" << true;
-    QTest::newRow("dot entries with star") << "*" << ".." << true;
+    QTest::newRow("legacy template") << "*.TST?"
+                                     << "x.tst" << true;
+    QTest::newRow("current template") << "*.TST?"
+                                      << "X.TST6" << true;
+    QTest::newRow("two more characters") << "*.TST?"
+                                         << "X.TST66" << false;
+    QTest::newRow("other extension") << "*.TST?"
+                                     << "X.TSD6" << false;
+    QTest::newRow("star-dot-star, no dot") << "*.*"
+                                           << "README" << true;
+    QTest::newRow("star-dot-star, dots") << "*.*"
+                                         << "a.b.c" << true;
+    QTest::newRow("exact name, other case") << "ORDERS.TST6"
+                                            << "orders.tst6" << true;
+    QTest::newRow("question before dot may be empty") << "AB?.TXT"
+                                                      << "AB.TXT" << true;
+    QTest::newRow("question in the middle is one character") << "A?C"
+                                                             << "AC" << false;
+    QTest::newRow("star in the middle") << "*.CONFIG"
+                                        << "app.settings.config" << true;
+    QTest::newRow("star matches empty") << "*LOG"
+                                        << "LOG" << true;
+    QTest::newRow("dot entries with star") << "*"
+                                           << ".." << true;
 }
 
 void TestHostLayer::wildcards()
@@ -59,16 +71,36 @@ void TestHostLayer::windowsToHost_data()
     QTest::addColumn<QString>("drives");
     QTest::addColumn<QString>("windowsPath");
     QTest::addColumn<QString>("hostPath"); // "" when the path cannot lie anywhere
-    QTest::newRow("mapped drive") << "C=/srv/c" << "C:\\App\\x.tst6" << "/srv/c/App/x.tst6";
-    QTest::newRow("letters are case-blind") << "c=/srv/c" << "C:\\a" << "/srv/c/a";
-    QTest::newRow("forward slashes separate too") << "C=/srv/c" << "C:/a/b" << "/srv/c/a/b";
-    QTest::newRow("dot-dot never above the root") << "C=/srv/c" << "C:\\..\\..\\a\\.\\b" << "/srv/c/a/b";
-    QTest::newRow("Z is the host root") << "" << "Z:\\etc\\hosts" << "/etc/hosts";
-    QTest::newRow("Z remapped") << "Z=/mnt/z" << "Z:\\etc" << "/mnt/z/etc";
-    QTest::newRow("unmapped drive") << "C=/srv/c" << "D:\\x" << "";
-    QTest::newRow("share") << "\\\\files\\tess=/srv/share" << "\\\\FILES\\Tess\\a\\b" << "/srv/share/a/b";
-    QTest::newRow("unknown share") << "" << "\\\\files\\tess\\a" << "";
-    QTest::newRow("rubbish in the map is ignored") << "CC=/x;;=;D=relative;E=/e" << "E:\\" << "/e";
+    QTest::newRow("mapped drive") << "C=/srv/c"
+                                  << "C:\\App\\x.tst6"
+                                  << "/srv/c/App/x.tst6";
+    QTest::newRow("letters are case-blind") << "c=/srv/c"
+                                            << "C:\\a"
+                                            << "/srv/c/a";
+    QTest::newRow("forward slashes separate too") << "C=/srv/c"
+                                                  << "C:/a/b"
+                                                  << "/srv/c/a/b";
+    QTest::newRow("dot-dot never above the root") << "C=/srv/c"
+                                                  << "C:\\..\\..\\a\\.\\b"
+                                                  << "/srv/c/a/b";
+    QTest::newRow("Z is the host root") << ""
+                                        << "Z:\\etc\\hosts"
+                                        << "/etc/hosts";
+    QTest::newRow("Z remapped") << "Z=/mnt/z"
+                                << "Z:\\etc"
+                                << "/mnt/z/etc";
+    QTest::newRow("unmapped drive") << "C=/srv/c"
+                                    << "D:\\x"
+                                    << "";
+    QTest::newRow("share") << "\\\\files\\tess=/srv/share"
+                           << "\\\\FILES\\Tess\\a\\b"
+                           << "/srv/share/a/b";
+    QTest::newRow("unknown share") << ""
+                                   << "\\\\files\\tess\\a"
+                                   << "";
+    QTest::newRow("rubbish in the map is ignored") << "CC=/x;;=;D=relative;E=/e"
+                                                   << "E:\\"
+                                                   << "/e";
 }
 
 void TestHostLayer::windowsToHost()
@@ -86,14 +118,30 @@ void TestHostLayer::hostToWindows_data()
     QTest::addColumn<QString>("drives");
     QTest::addColumn<QString>("hostPath");
     QTest::addColumn<QString>("windowsPath");
-    QTest::newRow("mapped drive") << "C=/srv/tess/c" << "/srv/tess/c/App/x.tst6" << "C:\\App\\x.tst6";
-    QTest::newRow("elsewhere is Z") << "C=/srv/tess/c" << "/home/ann/a" << "Z:\\home\\ann\\a";
-    QTest::newRow("component-wise prefix only") << "C=/srv/tess/c" << "/srv/tess/cc/a" << "Z:\\srv\\tess\\cc\\a";
-    QTest::newRow("longest prefix wins") << "C=/srv;D=/srv/d" << "/srv/d/x" << "D:\\x";
-    QTest::newRow("drive root") << "C=/srv/c" << "/srv/c" << "C:\\";
-    QTest::newRow("trailing slash kept") << "C=/srv/c" << "/srv/c/App/" << "C:\\App\\";
-    QTest::newRow("already Windows-style") << "" << "D:\\x" << "D:\\x";
-    QTest::newRow("share") << "\\\\fs\\t=/srv/share" << "/srv/share/a" << "\\\\fs\\t\\a";
+    QTest::newRow("mapped drive") << "C=/srv/tess/c"
+                                  << "/srv/tess/c/App/x.tst6"
+                                  << "C:\\App\\x.tst6";
+    QTest::newRow("elsewhere is Z") << "C=/srv/tess/c"
+                                    << "/home/ann/a"
+                                    << "Z:\\home\\ann\\a";
+    QTest::newRow("component-wise prefix only") << "C=/srv/tess/c"
+                                                << "/srv/tess/cc/a"
+                                                << "Z:\\srv\\tess\\cc\\a";
+    QTest::newRow("longest prefix wins") << "C=/srv;D=/srv/d"
+                                         << "/srv/d/x"
+                                         << "D:\\x";
+    QTest::newRow("drive root") << "C=/srv/c"
+                                << "/srv/c"
+                                << "C:\\";
+    QTest::newRow("trailing slash kept") << "C=/srv/c"
+                                         << "/srv/c/App/"
+                                         << "C:\\App\\";
+    QTest::newRow("already Windows-style") << ""
+                                           << "D:\\x"
+                                           << "D:\\x";
+    QTest::newRow("share") << "\\\\fs\\t=/srv/share"
+                           << "/srv/share/a"
+                           << "\\\\fs\\t\\a";
 }
 
 void TestHostLayer::hostToWindows()
@@ -117,7 +165,8 @@ void TestHostLayer::caseBlindLookupPrefersExactThenFirstInByteOrder()
     };
     QCOMPARE(resolved("C:\\dir\\data.txt"), QStringLiteral("Dir/data.txt"));
     QCOMPARE(resolved("C:\\DIR\\Data.TXT"), QStringLiteral("Dir/Data.TXT"));
-    QCOMPARE(resolved("C:\\DIR\\DATA.TXT"), QStringLiteral("Dir/DATA.txt")); // "DATA.txt" < "Data.TXT" < "data.txt"
+    QCOMPARE(resolved("C:\\DIR\\DATA.TXT"),
+             QStringLiteral("Dir/DATA.txt")); // "DATA.txt" < "Data.TXT" < "data.txt"
     QCOMPARE(resolved("C:\\DIR\\NONE.TXT"), QString());
 }
 
@@ -143,7 +192,8 @@ void TestHostLayer::entryNames()
     QVERIFY(l);
     QCOMPARE(l->entryName(), QStringLiteral("C/Tess/logs/a.log"));
     const ScopedEnv share("TS6_DRIVES", QStringLiteral("\\\\Server\\Share=") + env.driveC());
-    const std::optional<HostLocation> u = HostPath::Resolve(QStringLiteral("\\\\server\\share\\tess\\logs\\a.log"));
+    const std::optional<HostLocation> u =
+        HostPath::Resolve(QStringLiteral("\\\\server\\share\\tess\\logs\\a.log"));
     QVERIFY(u);
     QCOMPARE(u->entryName(), QStringLiteral("UNC/Server/Share/Tess/logs/a.log"));
 }
@@ -151,7 +201,8 @@ void TestHostLayer::entryNames()
 void TestHostLayer::commandLine()
 {
     const ScopedEnv env("TS6_DRIVES", QString());
-    QCOMPARE(BuildCommandLine({QStringLiteral("/srv/tess/c/Apps/Orders/"), QStringLiteral("/tmp/orders-support.zip")}),
+    QCOMPARE(BuildCommandLine(
+                 {QStringLiteral("/srv/tess/c/Apps/Orders/"), QStringLiteral("/tmp/orders-support.zip")}),
              QStringLiteral("\"Z:\\srv\\tess\\c\\Apps\\Orders\\\" \"Z:\\tmp\\orders-support.zip\""));
     QCOMPARE(BuildCommandLine({QStringLiteral("C:\\APP\\"), QStringLiteral("rel/x.zip")}),
              QStringLiteral("\"C:\\APP\\\" \"rel/x.zip\""));
@@ -161,7 +212,8 @@ void TestHostLayer::commandLine()
 void TestHostLayer::programDataAndTempFolders()
 {
     TestEnvironment env;
-    QCOMPARE(GetProgramDataPath(), QStringLiteral("Z:") + QString(env.programData()).replace(QLatin1Char('/'), QLatin1Char('\\')));
+    QCOMPARE(GetProgramDataPath(),
+             QStringLiteral("Z:") + QString(env.programData()).replace(QLatin1Char('/'), QLatin1Char('\\')));
     const ScopedEnv data("TS6_PROGRAMDATA", env.driveC() + QStringLiteral("/ProgramData/"));
     QCOMPARE(GetProgramDataPath(), QStringLiteral("C:\\ProgramData"));
     const ScopedEnv onRoot("TS6_PROGRAMDATA", env.driveC());

@@ -38,11 +38,13 @@ ArchiveReport CheckArchive(const QString& hostPath)
     ArchiveReport report;
     QByteArray out;
     int code = -1;
-    report.unzipOk = run(QStringLiteral("unzip"), {QStringLiteral("-tqq"), hostPath}, out, code) == QProcess::NormalExit &&
-                     code == 0;
+    report.unzipOk =
+        run(QStringLiteral("unzip"), {QStringLiteral("-tqq"), hostPath}, out, code) == QProcess::NormalExit &&
+        code == 0;
     report.details = QStringLiteral("unzip: ") + QString::fromUtf8(out);
-    report.sevenZipOk = run(QStringLiteral("7zz"), {QStringLiteral("t"), QStringLiteral("-bd"), QStringLiteral("-bso0"), hostPath}, out, code) ==
-                            QProcess::NormalExit &&
+    report.sevenZipOk = run(QStringLiteral("7zz"),
+                            {QStringLiteral("t"), QStringLiteral("-bd"), QStringLiteral("-bso0"), hostPath},
+                            out, code) == QProcess::NormalExit &&
                         code == 0;
     report.details += QStringLiteral("\n7zz: ") + QString::fromUtf8(out);
     QProcess python;
@@ -50,7 +52,8 @@ ArchiveReport CheckArchive(const QString& hostPath)
     python.waitForFinished(300000);
     const QString listing = QString::fromUtf8(python.readAllStandardOutput());
     report.pythonOk = python.exitStatus() == QProcess::NormalExit && python.exitCode() == 0;
-    report.details += QStringLiteral("\npython: ") + listing + QString::fromUtf8(python.readAllStandardError());
+    report.details +=
+        QStringLiteral("\npython: ") + listing + QString::fromUtf8(python.readAllStandardError());
     report.allNamesUtf8 = true;
     for (const QString& line : listing.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         if (line.startsWith(QLatin1String("U ")) || line.startsWith(QLatin1String("N "))) {
@@ -66,7 +69,8 @@ ArchiveReport CheckArchive(const QString& hostPath)
 QByteArray ReadEntry(const QString& hostPath, const QString& name)
 {
     QProcess python;
-    python.start(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromUtf8(kReadScript), hostPath, name});
+    python.start(QStringLiteral("python3"),
+                 {QStringLiteral("-c"), QString::fromUtf8(kReadScript), hostPath, name});
     python.waitForFinished(300000);
     return python.readAllStandardOutput();
 }

@@ -5,8 +5,7 @@
 #include <cerrno>
 
 // An archive output that fails as a full disk does once a number of bytes have been written.
-template <std::uint64_t Limit>
-class FailingOutput final : public ZipOutput
+template <std::uint64_t Limit> class FailingOutput final : public ZipOutput
 {
 public:
     static std::unique_ptr<ZipOutput> make() { return std::make_unique<FailingOutput>(); }

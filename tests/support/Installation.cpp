@@ -20,8 +20,8 @@ void dump(const OutlineGrid& grid, GridNode node, QStringList& lines)
 {
     const auto text = [&](int col) { return grid.CellOf(node, col).text; };
     QString line = QString::number(grid.NodeLevel(node)) + QLatin1Char('|') + text(0) + QLatin1Char('|') +
-                   grid.NodeKey(node) + QLatin1Char('|') + text(1) + QLatin1Char('|') + text(2) + QLatin1Char('|') +
-                   QString::number(grid.NodePicture(node));
+                   grid.NodeKey(node) + QLatin1Char('|') + text(1) + QLatin1Char('|') + text(2) +
+                   QLatin1Char('|') + QString::number(grid.NodePicture(node));
     if (!grid.IsExpanded(node))
         line += QStringLiteral("|collapsed");
     lines.append(line);
@@ -45,7 +45,8 @@ QByteArray TemplateToml(const TemplateSpec& spec)
     }
     for (const ViewSpec& v : spec.views) {
         out += "\n[[View]]\nName = " + basic(v.name) + "\nNumber = ";
-        out += v.number.typeId() == QMetaType::QString ? basic(v.number.toString()) : v.number.toString().toUtf8();
+        out += v.number.typeId() == QMetaType::QString ? basic(v.number.toString())
+                                                       : v.number.toString().toUtf8();
         out += "\n";
     }
     return out;

@@ -26,11 +26,11 @@ QByteArray headers(quint32 resourceSize)
     put16(b, 0, 0x5A4D);
     put32(b, 0x3C, kPe);
     put32(b, kPe, 0x00004550);
-    put16(b, kPe + 4, 0x14C);       // machine
-    put16(b, kPe + 6, 1);           // one section
-    put16(b, kPe + 20, 224);        // size of the optional header
-    put16(b, kOptional, 0x10B);     // PE32
-    put32(b, kOptional + 92, 16);   // data directories
+    put16(b, kPe + 4, 0x14C);     // machine
+    put16(b, kPe + 6, 1);         // one section
+    put16(b, kPe + 20, 224);      // size of the optional header
+    put16(b, kOptional, 0x10B);   // PE32
+    put32(b, kOptional + 92, 16); // data directories
     if (resourceSize > 0) {
         put32(b, kOptional + 96 + 16, kRva);
         put32(b, kOptional + 96 + 20, resourceSize);

@@ -27,21 +27,26 @@ public:
         TemplateSpec orders;
         orders.title = QStringLiteral("Orders");
         orders.auditLog = QStringLiteral("C:\\Data\\ORDERS.LOG");
-        orders.fields = {{QStringLiteral("CUST"), QStringLiteral("P"), QStringLiteral("C:\\App\\CUST.TPT"), {}, {}, {}}};
+        orders.fields = {
+            {QStringLiteral("CUST"), QStringLiteral("P"), QStringLiteral("C:\\App\\CUST.TPT"), {}, {}, {}}};
         write("c/App/ORDERS.TST6", TemplateToml(orders));
         TemplateSpec stock;
         stock.title = QStringLiteral("Stock");
         write("c/App/STOCK.TST", TemplateToml(stock));
-        for (const char* f : {"c/App/ORDERS.TSD6", "c/App/ORDERS.TSA6", "c/App/CUST.TPT", "c/App/CUST.TPD",
-                              "c/App/STOCK.TSD", "c/Data/ORDERS.LOG", "c/ProgramData/Norvale/TS6/logs/tess.log",
-                              "c/ProgramData/Norvale/TS6/TS6.CONFIG", "c/Shared/GLOBAL.TSX"})
+        for (const char* f :
+             {"c/App/ORDERS.TSD6", "c/App/ORDERS.TSA6", "c/App/CUST.TPT", "c/App/CUST.TPD", "c/App/STOCK.TSD",
+              "c/Data/ORDERS.LOG", "c/ProgramData/Norvale/TS6/logs/tess.log",
+              "c/ProgramData/Norvale/TS6/TS6.CONFIG", "c/Shared/GLOBAL.TSX"})
             write(f, QByteArray(f));
         write("c/Tess/TS6.EXE", MakeVersionedProgram(6, 1, 0, 400));
         QDir().mkpath(m_dir.path() + QStringLiteral("/c/Out"));
         QDir().mkpath(m_dir.path() + QStringLiteral("/tmp"));
     }
 
-    QString path(const char* relative) const { return m_dir.path() + QLatin1Char('/') + QLatin1String(relative); }
+    QString path(const char* relative) const
+    {
+        return m_dir.path() + QLatin1Char('/') + QLatin1String(relative);
+    }
 
     Run run(const QStringList& arguments, const char* dropVariable = nullptr) const
     {
@@ -64,8 +69,8 @@ public:
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(TS6_PROGRAM), arguments);
         p.waitForFinished(120000);
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
     }
 
     // The trace entries, without time stamps, trace ids and logger names.
@@ -74,7 +79,8 @@ public:
         QFile f(path("c/ProgramData/Norvale/TS6/logs/TS6Satchel.log"));
         f.open(QIODevice::ReadOnly);
         QStringList entries;
-        for (const QString& line : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        for (const QString& line :
+             QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
             QString entry = line.section(QLatin1Char(' '), 3);
             entry.remove(QRegularExpression(QStringLiteral(" \\[ID_[^\\]]*\\]$")));
             entries.append(entry);
@@ -95,8 +101,9 @@ private:
     QTemporaryDir m_dir;
 };
 
-const char kManifestHead[] = "Version: 6.1.0.400\r\nInstall Path: C:\\Tess\r\nData Path: C:\\Data\r\n"
-                             "Shared Path: C:\\Shared\r\nComputer Name: SUPPORT-PC\r\nUser Name: ann\r\nFiles:  \r\n";
+const char kManifestHead[] =
+    "Version: 6.1.0.400\r\nInstall Path: C:\\Tess\r\nData Path: C:\\Data\r\n"
+    "Shared Path: C:\\Shared\r\nComputer Name: SUPPORT-PC\r\nUser Name: ann\r\nFiles:  \r\n";
 
 } // namespace
 
@@ -137,9 +144,11 @@ void TestProgram::batchStartOnAFolder()
                           QStringLiteral("C/App/ORDERS.TSD6"), QStringLiteral("C/App/ORDERS.TSA6"),
                           QStringLiteral("C/Data/ORDERS.LOG"), QStringLiteral("C/App/CUST.TPT"),
                           QStringLiteral("C/App/CUST.TPD"), QStringLiteral("C/App/STOCK.TST"),
-                          QStringLiteral("C/App/STOCK.TSD"), QStringLiteral("C/ProgramData/Norvale/TS6/logs/tess.log"),
+                          QStringLiteral("C/App/STOCK.TSD"),
+                          QStringLiteral("C/ProgramData/Norvale/TS6/logs/tess.log"),
                           QStringLiteral("C/ProgramData/Norvale/TS6/logs/TS6Satchel.log"),
-                          QStringLiteral("C/ProgramData/Norvale/TS6/TS6.CONFIG"), QStringLiteral("C/Shared/GLOBAL.TSX")}));
+                          QStringLiteral("C/ProgramData/Norvale/TS6/TS6.CONFIG"),
+                          QStringLiteral("C/Shared/GLOBAL.TSX")}));
     QCOMPARE(ReadEntry(package, QStringLiteral("TSVERSION.TXT")),
              QByteArray(kManifestHead) + " 1  C:\\APP\\ORDERS.TST6\r\n 2  C:\\APP\\ORDERS.TSD6\r\n"
                                          " 3  C:\\APP\\ORDERS.TSA6\r\n 4  C:\\DATA\\ORDERS.LOG\r\n"
@@ -165,7 +174,8 @@ void TestProgram::batchStartOnAFolder()
         QStringLiteral("LOG: frmSatchel, Build_Package, Looking for folder Script: C:\\APP\\TSScript.TSX6"),
         QStringLiteral("LOG: frmSatchel, Build_Package, Looking for folder Script: C:\\APP\\TSScript.TSX"),
         QStringLiteral("LOG: frmSatchel, BuildPackage, Zipping to: C:\\Out\\support.zip"),
-        QStringLiteral("LOG: frmSatchel, BuildPackage, Adding C:\\ProgramData\\Norvale\\TS6\\logs to satchel."),
+        QStringLiteral(
+            "LOG: frmSatchel, BuildPackage, Adding C:\\ProgramData\\Norvale\\TS6\\logs to satchel."),
         QStringLiteral("LOG: frmSatchel, BuildPackage, Adding C:\\ProgramData\\Norvale\\TS6 to satchel."),
         QStringLiteral("LOG: frmSatchel, BuildPackage, Adding Shared Path C:\\Shared to satchel."),
         QStringLiteral("END: frmSatchel, Build_Package"),
@@ -182,8 +192,9 @@ void TestProgram::templateStartWithAPackagePath()
     QVERIFY2(run.status == 0, qPrintable(run.err));
     const ArchiveReport report = CheckArchive(package);
     QVERIFY2(report.valid(), qPrintable(report.details));
-    QCOMPARE(report.names.mid(0, 3), (QStringList{QStringLiteral("TSVERSION.TXT"), QStringLiteral("C/App/STOCK.TST"),
-                                                  QStringLiteral("C/App/STOCK.TSD")}));
+    QCOMPARE(report.names.mid(0, 3),
+             (QStringList{QStringLiteral("TSVERSION.TXT"), QStringLiteral("C/App/STOCK.TST"),
+                          QStringLiteral("C/App/STOCK.TSD")}));
     QCOMPARE(ReadEntry(package, QStringLiteral("TSVERSION.TXT")),
              QByteArray(kManifestHead) + " 1  C:\\APP\\STOCK.TST\r\n 2  C:\\APP\\STOCK.TSD\r\n");
 }
@@ -199,7 +210,8 @@ void TestProgram::failingBuildEndsWithStatusOne()
     const QStringList trace = inst.trace();
     const qsizetype end = trace.indexOf(QStringLiteral("END: frmSatchel, Build_Package"));
     QVERIFY(end > 0);
-    QVERIFY(trace.at(end + 1).startsWith(QLatin1String("ERROR: frmSatchel, Build_Package, Runtime error occurred: ")));
+    QVERIFY(trace.at(end + 1).startsWith(
+        QLatin1String("ERROR: frmSatchel, Build_Package, Runtime error occurred: ")));
     QCOMPARE(trace.last(), QStringLiteral("END: frmSatchel, Form_Load"));
 }
 

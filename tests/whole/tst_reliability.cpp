@@ -77,14 +77,17 @@ public:
         QFile f((logDir.isEmpty() ? path("trace") : logDir) + QStringLiteral("/TS6Satchel.log"));
         f.open(QIODevice::ReadOnly);
         QStringList entries;
-        for (const QString& line : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-            entries.append(line.section(QLatin1Char(' '), 3).remove(QRegularExpression(QStringLiteral(" \\[ID_[^\\]]*\\]$"))));
+        for (const QString& line :
+             QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            entries.append(line.section(QLatin1Char(' '), 3)
+                               .remove(QRegularExpression(QStringLiteral(" \\[ID_[^\\]]*\\]$"))));
         return entries;
     }
 
     bool outIsEmpty() const
     {
-        return QDir(path("c/Out")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        return QDir(path("c/Out"))
+            .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     }
 
     // Logs that take the program a while to pack.
@@ -95,7 +98,8 @@ public:
             QByteArray text;
             text.reserve(8 << 20);
             while (text.size() < (8 << 20))
-                text += "2026-12-04 step=" + QByteArray::number(random()) + " value=" + QByteArray::number(random() % 977) + "\n";
+                text += "2026-12-04 step=" + QByteArray::number(random()) +
+                        " value=" + QByteArray::number(random() % 977) + "\n";
             write(QStringLiteral("c/ProgramData/Norvale/TS6/logs/big%1.log").arg(f), text);
         }
     }
@@ -120,7 +124,8 @@ void expectInterruptedBuild(const World& w, const QString& package)
     const QStringList trace = w.trace();
     const qsizetype end = trace.lastIndexOf(QStringLiteral("END: frmSatchel, Build_Package"));
     QVERIFY(end > 0);
-    QVERIFY2(trace.at(end + 1).contains(QLatin1String("Interrupted by signal")), qPrintable(trace.at(end + 1)));
+    QVERIFY2(trace.at(end + 1).contains(QLatin1String("Interrupted by signal")),
+             qPrintable(trace.at(end + 1)));
     QVERIFY(!QFileInfo::exists(package));
     QVERIFY(w.outIsEmpty());
 }
@@ -155,10 +160,12 @@ void TestReliability::twoRunsAtOnceEachGetTheirOwnManifest()
         QCOMPARE(b->exitCode(), 0);
         const QString first = entryText(w.path("c/Out/first.zip"), "TSVERSION.TXT");
         const QString second = entryText(w.path("c/Out/second.zip"), "TSVERSION.TXT");
-        QVERIFY2(first.contains(QLatin1String(" 1  C:\\FIRST\\FIRST.TST6")) && !first.contains(QLatin1String("SECOND.TST6")),
+        QVERIFY2(first.contains(QLatin1String(" 1  C:\\FIRST\\FIRST.TST6")) &&
+                     !first.contains(QLatin1String("SECOND.TST6")),
                  qPrintable(first));
         QVERIFY2(!first.isEmpty(), "no manifest");
-        QVERIFY2(second.contains(QLatin1String(" 1  C:\\SECOND\\SECOND.TST6")) && !second.contains(QLatin1String("FIRST.TST6")),
+        QVERIFY2(second.contains(QLatin1String(" 1  C:\\SECOND\\SECOND.TST6")) &&
+                     !second.contains(QLatin1String("FIRST.TST6")),
                  qPrintable(second + QStringLiteral("\n---first:\n") + first));
         QVERIFY(CheckArchive(w.path("c/Out/first.zip")).valid());
     }
@@ -216,7 +223,8 @@ void TestReliability::realFullDisk()
     QVERIFY(empty);
     const QStringList trace = w.trace();
     QCOMPARE(trace.at(trace.size() - 3), QStringLiteral("END: frmSatchel, Build_Package"));
-    QVERIFY2(trace.at(trace.size() - 2).contains(QLatin1String("No space left on device")), qPrintable(trace.at(trace.size() - 2)));
+    QVERIFY2(trace.at(trace.size() - 2).contains(QLatin1String("No space left on device")),
+             qPrintable(trace.at(trace.size() - 2)));
 }
 
 void TestReliability::hostileNamesAndShapes()
@@ -259,18 +267,21 @@ void TestReliability::hostileNamesAndShapes()
     QVERIFY(bsdtar.waitForFinished(120000));
     QCOMPARE(bsdtar.exitCode(), 0);
     QVERIFY(report.names.contains(QStringLiteral("C/ProgramData/Norvale/TS6/logs/cafe.log")));
-    QVERIFY(std::any_of(report.names.cbegin(), report.names.cend(),
-                        [](const QString& n) { return n.endsWith(QLatin1String("/deep.log")) && n.size() > 300; }));
+    QVERIFY(std::any_of(report.names.cbegin(), report.names.cend(), [](const QString& n) {
+        return n.endsWith(QLatin1String("/deep.log")) && n.size() > 300;
+    }));
     QVERIFY(std::any_of(report.names.cbegin(), report.names.cend(),
                         [](const QString& n) { return n.endsWith(QLatin1String("/n/n/bottom.log")); }));
     // The Latin-1 name keeps its bytes and its own content.
     QProcess python;
-    python.start(QStringLiteral("python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import sys,zipfile\nz=zipfile.ZipFile(sys.argv[1])\n"
-                                 "i=[i for i in z.infolist() if i.filename.encode('cp437').endswith(b'/caf\\xe9.log')][0]\n"
-                                 "print(z.read(i).decode(), end='')"),
-                  package});
+    python.start(
+        QStringLiteral("python3"),
+        {QStringLiteral("-c"),
+         QStringLiteral(
+             "import sys,zipfile\nz=zipfile.ZipFile(sys.argv[1])\n"
+             "i=[i for i in z.infolist() if i.filename.encode('cp437').endswith(b'/caf\\xe9.log')][0]\n"
+             "print(z.read(i).decode(), end='')"),
+         package});
     QVERIFY(python.waitForFinished(60000));
     QCOMPARE(QString::fromUtf8(python.readAllStandardOutput()), QStringLiteral("latin-1 named\n"));
     // The loop is skipped and named, the link back up is not followed.
@@ -287,7 +298,8 @@ void TestReliability::logFolderThatIsALinkLoop()
     QDir(logs).removeRecursively();
     QFile::link(logs, logs); // the folder is a link to itself
     QCOMPARE(w.run({w.path("c/App/"), w.path("c/Out/p.zip")}), 0);
-    QVERIFY(w.trace().contains(QStringLiteral("LOG: frmSatchel, BuildPackage, C:\\ProgramData\\Norvale\\TS6\\logs folder not found.")));
+    QVERIFY(w.trace().contains(QStringLiteral(
+        "LOG: frmSatchel, BuildPackage, C:\\ProgramData\\Norvale\\TS6\\logs folder not found.")));
     QVERIFY(CheckArchive(w.path("c/Out/p.zip")).valid());
 }
 

@@ -124,7 +124,7 @@ constexpr std::array<std::uint8_t, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1
                                                        2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
 constexpr std::array<std::uint8_t, 30> kDistanceExtra = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                                          6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr std::array<std::uint8_t, 19> kCodeLengthOrder = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
+constexpr std::array<std::uint8_t, 19> kCodeLengthOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                            11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 bool skipCodes(BitReader& in, const Decoder& literals, const Decoder& distances)
@@ -220,7 +220,8 @@ std::optional<StreamEnd> FindStreamEnd(const std::uint8_t* data, size_t size)
                 return std::nullopt;
             in.skipBytes(length);
         } else if (type == 1 || type == 2) {
-            if (!(type == 1 ? fixedDecoders(literals, distances) : dynamicDecoders(in, literals, distances)) ||
+            if (!(type == 1 ? fixedDecoders(literals, distances)
+                            : dynamicDecoders(in, literals, distances)) ||
                 !skipCodes(in, literals, distances))
                 return std::nullopt;
         } else {

@@ -1,16 +1,16 @@
 #include "components/zip/MinizipWriter.h"
 
+#include "components/zip/Compressors.h"
 #include "platform/DirectoryCache.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"
-#include "components/zip/Compressors.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-#include <minizip/zip.h>
 #include <libdeflate.h>
+#include <minizip/zip.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -133,7 +133,8 @@ struct MinizipWriter::Entry
 void MinizipWriter::readWholeFile(Entry& e)
 {
     const Fd file(::open(HostName::Encode(e.candidate.hostPath).constData(), O_RDONLY | O_CLOEXEC));
-    struct stat st{};
+    struct stat st
+    {};
     if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
         e.skipReason = errnoText(errno);
         return;
@@ -144,7 +145,8 @@ void MinizipWriter::readWholeFile(Entry& e)
     }
     e.modified = st.st_mtim.tv_sec;
     // Room for a file that grows while it is read, within a bound: it is stored as read.
-    const auto capacity = static_cast<size_t>(std::min<qint64>(st.st_size + 65536, 2 * MinizipWriter::kWholeFileLimit));
+    const auto capacity =
+        static_cast<size_t>(std::min<qint64>(st.st_size + 65536, 2 * MinizipWriter::kWholeFileLimit));
     Bytes input(capacity);
     input.resize(readFully(file.fd, input.data(), input.size(), e.readError));
     e.size = input.size();
@@ -167,8 +169,7 @@ void MinizipWriter::compressWholeFile(Entry& e)
 
 MinizipWriter::MinizipWriter(int workers, ZipOutputFactory output)
     : m_pool(std::make_unique<WorkerPool>(workers)), m_makeOutput(output)
-{
-}
+{}
 
 QString MinizipWriter::writeFailure() const
 {
@@ -193,7 +194,8 @@ bool MinizipWriter::fail(const QString& why)
 bool MinizipWriter::addZip64Directory()
 {
     const Fd file(::open(HostName::Encode(m_tempPath).constData(), O_RDWR | O_CLOEXEC));
-    struct stat st{};
+    struct stat st
+    {};
     if (file.fd < 0 || ::fstat(file.fd, &st) != 0)
         return fail(QStringLiteral("Cannot complete the package: ") + errnoText(errno));
     const qint64 size = st.st_size;
@@ -201,8 +203,12 @@ bool MinizipWriter::addZip64Directory()
     QByteArray tail(tailSize, '\0');
     if (::pread(file.fd, tail.data(), static_cast<size_t>(tailSize), size - tailSize) != tailSize)
         return fail(QStringLiteral("Cannot complete the package: ") + errnoText(errno));
-    const auto u16 = [&](qsizetype at) { return static_cast<quint16>(static_cast<quint8>(tail[at]) | (static_cast<quint8>(tail[at + 1]) << 8)); };
-    const auto u32 = [&](qsizetype at) { return static_cast<quint32>(u16(at) | (static_cast<quint32>(u16(at + 2)) << 16)); };
+    const auto u16 = [&](qsizetype at) {
+        return static_cast<quint16>(static_cast<quint8>(tail[at]) | (static_cast<quint8>(tail[at + 1]) << 8));
+    };
+    const auto u32 = [&](qsizetype at) {
+        return static_cast<quint32>(u16(at) | (static_cast<quint32>(u16(at + 2)) << 16));
+    };
     qsizetype end = -1;
     for (qsizetype at = tailSize - 22; at >= 0 && end < 0; --at)
         if (u32(at) == 0x06054b50 && at + 22 + u16(at + 20) == tailSize)
@@ -220,7 +226,7 @@ bool MinizipWriter::addZip64Directory()
         for (int i = 0; i < bytes; ++i)
             records += static_cast<char>((value >> (8 * i)) & 0xFF);
     };
-    put(0x06064b50, 4);   // zip64 end of central directory record
+    put(0x06064b50, 4); // zip64 end of central directory record
     put(44, 8);
     put(45, 2);
     put(45, 2);
@@ -230,11 +236,11 @@ bool MinizipWriter::addZip64Directory()
     put(m_entries, 8);
     put(directorySize, 8);
     put(directoryOffset, 8);
-    put(0x07064b50, 4);   // its locator
+    put(0x07064b50, 4); // its locator
     put(0, 4);
     put(zip64At, 8);
     put(1, 4);
-    put(0x06054b50, 4);   // the end record, its counts saying "see zip64"
+    put(0x06054b50, 4); // the end record, its counts saying "see zip64"
     put(0, 2);
     put(0, 2);
     put(0xFFFF, 2);
@@ -243,8 +249,8 @@ bool MinizipWriter::addZip64Directory()
     put(directoryOffset, 4);
     put(static_cast<quint64>(comment.size()), 2);
     records += comment;
-    if (::pwrite(file.fd, records.constData(), static_cast<size_t>(records.size()), static_cast<off_t>(zip64At)) !=
-        records.size())
+    if (::pwrite(file.fd, records.constData(), static_cast<size_t>(records.size()),
+                 static_cast<off_t>(zip64At)) != records.size())
         return fail(QStringLiteral("Cannot complete the package: ") + errnoText(errno));
     return true;
 }
@@ -273,10 +279,12 @@ bool MinizipWriter::SetArchivePath(const QString& path)
     if (HostName::IsDirectory(*host))
         return fail(QStringLiteral("The package path is a folder: ") + path);
     const qsizetype cut = host->lastIndexOf(QLatin1Char('/'));
-    QByteArray temp = HostName::Encode(host->left(cut + 1) + QLatin1Char('.') + host->mid(cut + 1) + QStringLiteral(".XXXXXX"));
+    QByteArray temp = HostName::Encode(host->left(cut + 1) + QLatin1Char('.') + host->mid(cut + 1) +
+                                       QStringLiteral(".XXXXXX"));
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
-        return fail(QStringLiteral("Cannot create the package ") + path + QStringLiteral(": ") + errnoText(errno));
+        return fail(QStringLiteral("Cannot create the package ") + path + QStringLiteral(": ") +
+                    errnoText(errno));
     ::close(fd);
     m_tempPath = HostName::Decode(temp);
     m_output = m_makeOutput ? m_makeOutput() : std::make_unique<ZipOutput>();
@@ -314,27 +322,29 @@ bool MinizipWriter::Add(const QString& source, bool includeSubfolders, bool keep
 void MinizipWriter::collect(const QString& source, bool includeSubfolders, bool keepFolderPath,
                             std::vector<Candidate>& out)
 {
-    const qsizetype cut = std::max(source.lastIndexOf(QLatin1Char('\\')), source.lastIndexOf(QLatin1Char('/')));
+    const qsizetype cut =
+        std::max(source.lastIndexOf(QLatin1Char('\\')), source.lastIndexOf(QLatin1Char('/')));
     const QString last = source.mid(cut + 1);
     if (hasWildcard(last)) {
         const QString handedFolder = source.left(std::max<qsizetype>(cut, 0));
         const std::optional<HostLocation> folder = HostPath::Resolve(handedFolder);
         if (!folder || !HostName::IsDirectory(folder->hostPath()))
             return;
-        collectFolder(folder->hostPath(), handedFolder, last, includeSubfolders, keepFolderPath, folder->entryName(),
-                      out, 0);
+        collectFolder(folder->hostPath(), handedFolder, last, includeSubfolders, keepFolderPath,
+                      folder->entryName(), out, 0);
         return;
     }
     const std::optional<HostLocation> file = HostPath::Resolve(source);
     if (!file || HostName::IsDirectory(file->hostPath()))
         return; // nothing there, or a folder named without a pattern: adds nothing
-    const QString name = keepFolderPath ? file->entryName() : file->components.value(file->components.size() - 1);
+    const QString name =
+        keepFolderPath ? file->entryName() : file->components.value(file->components.size() - 1);
     out.push_back({file->hostPath(), name, source, true});
 }
 
-void MinizipWriter::collectFolder(const QString& hostFolder, const QString& handedFolder, const QString& pattern,
-                                  bool includeSubfolders, bool keepFolderPath, const QString& entryFolder,
-                                  std::vector<Candidate>& out, int depth)
+void MinizipWriter::collectFolder(const QString& hostFolder, const QString& handedFolder,
+                                  const QString& pattern, bool includeSubfolders, bool keepFolderPath,
+                                  const QString& entryFolder, std::vector<Candidate>& out, int depth)
 {
     const std::shared_ptr<const DirectoryListing> listing = DirectoryCache::List(hostFolder);
     if (!listing)
@@ -346,9 +356,11 @@ void MinizipWriter::collectFolder(const QString& hostFolder, const QString& hand
             continue;
         const QString hostPath = hostFolder + QLatin1Char('/') + entry.name;
         if (entry.isDirectory) {
-            struct stat st{};
+            struct stat st
+            {};
             // Never into a link to a folder: it may lead anywhere, or round in a loop.
-            if (includeSubfolders && ::lstat(HostName::Encode(hostPath).constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            if (includeSubfolders && ::lstat(HostName::Encode(hostPath).constData(), &st) == 0 &&
+                S_ISDIR(st.st_mode))
                 subfolders.push_back(&entry);
             continue;
         }
@@ -360,8 +372,9 @@ void MinizipWriter::collectFolder(const QString& hostFolder, const QString& hand
     if (depth >= kMaxDepth)
         return;
     for (const DirectoryEntry* sub : subfolders)
-        collectFolder(hostFolder + QLatin1Char('/') + sub->name, handedFolder + QLatin1Char('\\') + sub->name, pattern,
-                      includeSubfolders, keepFolderPath, entryFolder + QLatin1Char('/') + sub->name, out, depth + 1);
+        collectFolder(hostFolder + QLatin1Char('/') + sub->name, handedFolder + QLatin1Char('\\') + sub->name,
+                      pattern, includeSubfolders, keepFolderPath, entryFolder + QLatin1Char('/') + sub->name,
+                      out, depth + 1);
 }
 
 bool MinizipWriter::queue(const Candidate& candidate)
@@ -371,7 +384,8 @@ bool MinizipWriter::queue(const Candidate& candidate)
     m_names.insert(candidate.entryName);
     auto entry = std::make_shared<Entry>();
     entry->candidate = candidate;
-    struct stat st{};
+    struct stat st
+    {};
     if (::stat(HostName::Encode(candidate.hostPath).constData(), &st) != 0) {
         entry->skipReason = errnoText(errno);
         entry->done = true;
@@ -417,7 +431,8 @@ bool MinizipWriter::queue(const Candidate& candidate)
 
 bool MinizipWriter::queueChunked(const std::shared_ptr<Entry>& entry, int fd)
 {
-    struct stat st{};
+    struct stat st
+    {};
     ::fstat(fd, &st);
     entry->chunked = true;
     entry->modified = st.st_mtim.tv_sec;
@@ -505,8 +520,9 @@ bool MinizipWriter::openEntry(Entry& e)
     const bool utf8 = !HostName::HasRawBytes(e.candidate.entryName);
     const QByteArray name = HostName::Encode(e.candidate.entryName);
     if (zipOpenNewFileInZip4_64(m_archive->handle, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                e.deflated ? Z_DEFLATED : 0, e.deflated ? Compressors::kLevel : 0, 1, -MAX_WBITS, 8,
-                                Z_DEFAULT_STRATEGY, nullptr, 0, 0, utf8 ? kUtf8Names : 0, e.zip64 ? 1 : 0) != ZIP_OK)
+                                e.deflated ? Z_DEFLATED : 0, e.deflated ? Compressors::kLevel : 0, 1,
+                                -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, 0, utf8 ? kUtf8Names : 0,
+                                e.zip64 ? 1 : 0) != ZIP_OK)
         return fail(writeFailure());
     e.opened = true;
     return true;
@@ -556,7 +572,8 @@ bool MinizipWriter::writeEntry(Entry& e, bool& finished, bool wait)
             bool ended = false;
             const bool ready = waitUntil([&] {
                 ended = e.chunks.empty() && e.allQueued;
-                return ended || (!e.chunks.empty() && e.chunks.front()->done) || (e.chunks.empty() && !e.allQueued);
+                return ended || (!e.chunks.empty() && e.chunks.front()->done) ||
+                       (e.chunks.empty() && !e.allQueued);
             });
             if (!ready)
                 return true;
@@ -574,7 +591,8 @@ bool MinizipWriter::writeEntry(Entry& e, bool& finished, bool wait)
                 break;
             if (!writeBytes(chunk->data.data(), chunk->data.size()))
                 return false;
-            e.crc = e.size == 0 ? chunk->crc : crc32_combine64(e.crc, chunk->crc, static_cast<z_off64_t>(chunk->size));
+            e.crc = e.size == 0 ? chunk->crc
+                                : crc32_combine64(e.crc, chunk->crc, static_cast<z_off64_t>(chunk->size));
             e.size += chunk->size;
             release(static_cast<qint64>(chunk->size));
             wait = false; // one written: write on only what is ready
@@ -624,7 +642,8 @@ bool MinizipWriter::Finish()
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(synced.fd, 0666 & ~mask); // as any new file of the user's; the temporary file was private
-    if (::rename(HostName::Encode(m_tempPath).constData(), HostName::Encode(m_archivePath).constData()) != 0) {
+    if (::rename(HostName::Encode(m_tempPath).constData(), HostName::Encode(m_archivePath).constData()) !=
+        0) {
         const QString why = errnoText(errno);
         discard();
         return fail(QStringLiteral("Cannot write the package: ") + why);

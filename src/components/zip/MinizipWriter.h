@@ -28,7 +28,8 @@ public:
     explicit MinizipWriter(int workers = WorkerPool::DefaultSize(), ZipOutputFactory output = nullptr);
     ~MinizipWriter() override;
 
-    bool Add(const QString& source, bool includeSubfolders, bool keepFolderPath, const QString& unused) override;
+    bool Add(const QString& source, bool includeSubfolders, bool keepFolderPath,
+             const QString& unused) override;
     bool Finish() override;
     bool SetArchivePath(const QString& path) override;
     QString LastError() const override { return m_lastError; }
@@ -58,7 +59,8 @@ private:
     };
 
     bool fail(const QString& why);
-    void collect(const QString& source, bool includeSubfolders, bool keepFolderPath, std::vector<Candidate>& out);
+    void collect(const QString& source, bool includeSubfolders, bool keepFolderPath,
+                 std::vector<Candidate>& out);
     void collectFolder(const QString& hostFolder, const QString& handedFolder, const QString& pattern,
                        bool includeSubfolders, bool keepFolderPath, const QString& entryFolder,
                        std::vector<Candidate>& out, int depth);

@@ -115,7 +115,8 @@ unsigned long ZipOutput::write(const void* data, unsigned long size)
     std::uint64_t position = m_position;
     if (position < m_bufferStart) {
         // A header written before the buffer began: patched in the file itself.
-        const size_t before = static_cast<size_t>(std::min<std::uint64_t>(remaining, m_bufferStart - position));
+        const size_t before =
+            static_cast<size_t>(std::min<std::uint64_t>(remaining, m_bufferStart - position));
         if (!writeOut(bytes, before, position))
             return 0;
         bytes += before;

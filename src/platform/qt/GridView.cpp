@@ -53,7 +53,8 @@ void GridView::applyLayout()
     const int charWidth = fontMetrics().averageCharWidth();
     for (int c = 0; c < grid.Cols(); ++c)
         if (grid.ColWidthHint(c) > 0)
-            setColumnWidth(c, grid.ColWidthHint(c) * charWidth + 2 * charWidth + (c == 0 ? iconSize().width() + indentation() : 0));
+            setColumnWidth(c, grid.ColWidthHint(c) * charWidth + 2 * charWidth +
+                                  (c == 0 ? iconSize().width() + indentation() : 0));
 }
 
 std::pair<int, int> GridView::cellAt(const QPoint& viewportPoint) const
@@ -96,7 +97,8 @@ void GridView::mouseReleaseEvent(QMouseEvent* event)
     const auto [row, column] = cellAt(at);
     m_model.grid().SetMouseCell(row, column);
     const int button = event->button() == Qt::LeftButton ? 1 : event->button() == Qt::RightButton ? 2 : 4;
-    const int shift = (event->modifiers() & Qt::ShiftModifier ? 1 : 0) | (event->modifiers() & Qt::ControlModifier ? 2 : 0) |
+    const int shift = (event->modifiers() & Qt::ShiftModifier ? 1 : 0) |
+                      (event->modifiers() & Qt::ControlModifier ? 2 : 0) |
                       (event->modifiers() & Qt::AltModifier ? 4 : 0);
     m_mouseUp(button, shift, event->position().x(), event->position().y());
 }

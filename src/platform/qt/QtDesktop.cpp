@@ -53,11 +53,12 @@ void QtEventLoop::DoEvents()
 void QtMessageBox::Show(const QString& text, MessageIcon icon, const QString& caption)
 {
     if (m_desktop.headless()) {
-        m_desktop.notePersonNeeded(QStringLiteral("a message for the user: ") + QString(text).replace(QLatin1String("\r\n"), QLatin1String(" ")));
+        m_desktop.notePersonNeeded(QStringLiteral("a message for the user: ") +
+                                   QString(text).replace(QLatin1String("\r\n"), QLatin1String(" ")));
         return;
     }
-    QMessageBox box(icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning, caption, text,
-                    QMessageBox::Ok, m_owner ? m_owner() : nullptr);
+    QMessageBox box(icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
+                    caption, text, QMessageBox::Ok, m_owner ? m_owner() : nullptr);
     if (answerer)
         QTimer::singleShot(0, &box, [this, &box] { answerer(&box); });
     box.exec();

@@ -2,8 +2,8 @@
 
 #include "outside/IDesktop.h"
 #include "outside/IProgressWindow.h"
-#include "outside/IScreen.h"
 #include "outside/ISaveDialog.h"
+#include "outside/IScreen.h"
 
 #include <QStringList>
 
@@ -48,7 +48,9 @@ public:
 class QtMessageBox final : public IMessageBox
 {
 public:
-    QtMessageBox(Desktop& desktop, std::function<QWidget*()> owner) : m_desktop(desktop), m_owner(std::move(owner)) {}
+    QtMessageBox(Desktop& desktop, std::function<QWidget*()> owner)
+        : m_desktop(desktop), m_owner(std::move(owner))
+    {}
     void Show(const QString& text, MessageIcon icon, const QString& caption) override;
 
     // For tests: called with the message box once it is shown, instead of waiting for a person.

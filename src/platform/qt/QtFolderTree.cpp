@@ -27,7 +27,8 @@ void QtFolderTree::SelectFolder(const QString& path, int, bool raiseEvent)
 {
     const std::optional<HostLocation> location = HostPath::Resolve(path);
     if (!location || !QFileInfo(location->hostPath()).isDir())
-        Raise(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + path, QStringLiteral("FolderView"));
+        Raise(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + path,
+              QStringLiteral("FolderView"));
     m_selectedHostPath = location->hostPath();
     {
         const QScopedValueRollback<bool> quiet(m_selecting, true);
