@@ -58,12 +58,12 @@ struct Harness
 
     Harness()
     {
-        TemplateSpec spec;
-        spec.title = QStringLiteral("Orders");
-        env.write(QStringLiteral("c/App/ORDERS.TST6"), TemplateToml(spec));
+        TemplateSpec content;
+        content.title = QStringLiteral("Orders");
+        env.write(QStringLiteral("c/App/ORDERS.TST6"), TemplateToml(content));
         env.write(QStringLiteral("c/App/ORDERS.TSD6"));
-        spec.title = QStringLiteral("Stock");
-        env.write(QStringLiteral("c/App/STOCK.TST"), TemplateToml(spec));
+        content.title = QStringLiteral("Stock");
+        env.write(QStringLiteral("c/App/STOCK.TST"), TemplateToml(content));
         env.write(QStringLiteral("c/Empty/readme.txt"));
         env.makeFolder(QStringLiteral("c/Out"));
     }

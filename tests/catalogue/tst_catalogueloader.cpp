@@ -212,13 +212,13 @@ void TestCatalogueLoader::folderHandlerUpperCasesAndEmptyPathLeavesTheGrid()
 void TestCatalogueLoader::legacyScriptAndTemplateFilter()
 {
     TestEnvironment env;
-    TemplateSpec spec;
-    spec.title = QStringLiteral("Legacy");
-    env.write(QStringLiteral("c/Old/ORDERS.TST"), TemplateToml(spec));
+    TemplateSpec content;
+    content.title = QStringLiteral("Legacy");
+    env.write(QStringLiteral("c/Old/ORDERS.TST"), TemplateToml(content));
     env.write(QStringLiteral("c/Old/ORDERS.TSX6"));
     env.write(QStringLiteral("c/Old/ORDERS.TSX"));
     env.write(QStringLiteral("c/Old/ORDERS.TSD"));
-    env.write(QStringLiteral("c/Old/OTHER.TST"), TemplateToml(spec));
+    env.write(QStringLiteral("c/Old/OTHER.TST"), TemplateToml(content));
     Harness h;
     h.state.TemplateFilter = QStringLiteral("orders.tst");
     h.tree.SelectFolder(QStringLiteral("C:\\OLD"), 0, true);

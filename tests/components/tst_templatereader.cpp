@@ -19,18 +19,18 @@ private Q_SLOTS:
 void TestTemplateReader::readsEveryValue()
 {
     TestEnvironment env;
-    TemplateSpec spec;
-    spec.title = QStringLiteral("Order \"Entry\" \\ Ünïcode");
-    spec.preProcess = QStringLiteral("C:\\TESS\\BATCH\\PRE.BAT");
-    spec.fields = {{QStringLiteral("A"), QStringLiteral("P"), QStringLiteral("C:\\A.TPT"),
+    TemplateSpec content;
+    content.title = QStringLiteral("Order \"Entry\" \\ Ünïcode");
+    content.preProcess = QStringLiteral("C:\\TESS\\BATCH\\PRE.BAT");
+    content.fields = {{QStringLiteral("A"), QStringLiteral("P"), QStringLiteral("C:\\A.TPT"),
                     QStringLiteral("C:\\IN"), QStringLiteral("C:\\OUT"), QStringLiteral("A.HLP")},
                    {QStringLiteral("B"), QStringLiteral("L"), QString(), QString(), QString(), QString()}};
-    spec.views = {{QStringLiteral("Summary"), 3}, {QStringLiteral("Text"), QStringLiteral("07")}};
-    env.write(QStringLiteral("c/App/orders.tst6"), TemplateToml(spec));
+    content.views = {{QStringLiteral("Summary"), 3}, {QStringLiteral("Text"), QStringLiteral("07")}};
+    env.write(QStringLiteral("c/App/orders.tst6"), TemplateToml(content));
     TomlTemplateReader reader;
     reader.Open(QVariant(QStringLiteral("C:\\APP\\ORDERS.TST6")));
-    QCOMPARE(reader.Title(), spec.title);
-    QCOMPARE(reader.PreProcessBatchFile(), spec.preProcess);
+    QCOMPARE(reader.Title(), content.title);
+    QCOMPARE(reader.PreProcessBatchFile(), content.preProcess);
     QCOMPARE(reader.AuditLogFile(), QString());
     QCOMPARE(reader.FieldCount(), 2);
     QCOMPARE(reader.Field(1).popupFile, QStringLiteral("C:\\A.TPT"));

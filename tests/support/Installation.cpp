@@ -31,19 +31,19 @@ void dump(const OutlineGrid& grid, GridNode node, QStringList& lines)
 
 } // namespace
 
-QByteArray TemplateToml(const TemplateSpec& spec)
+QByteArray TemplateToml(const TemplateSpec& content)
 {
     QByteArray out = "[Template]\n";
-    out += "Title = " + basic(spec.title) + "\n";
-    out += "PreProcessBatchFile = " + literal(spec.preProcess) + "\n";
-    out += "AuditLogFile = " + literal(spec.auditLog) + "\n";
-    out += "PostProcessBatchFile = " + literal(spec.postProcess) + "\n";
-    for (const FieldSpec& f : spec.fields) {
+    out += "Title = " + basic(content.title) + "\n";
+    out += "PreProcessBatchFile = " + literal(content.preProcess) + "\n";
+    out += "AuditLogFile = " + literal(content.auditLog) + "\n";
+    out += "PostProcessBatchFile = " + literal(content.postProcess) + "\n";
+    for (const FieldSpec& f : content.fields) {
         out += "\n[[Field]]\nName = " + basic(f.name) + "\nKindCode = " + basic(f.kindCode) + "\n";
         out += "PopupFile = " + literal(f.popupFile) + "\nInputFile = " + literal(f.inputFile) + "\n";
         out += "OutputFile = " + literal(f.outputFile) + "\nHelpFile = " + literal(f.helpFile) + "\n";
     }
-    for (const ViewSpec& v : spec.views) {
+    for (const ViewSpec& v : content.views) {
         out += "\n[[View]]\nName = " + basic(v.name) + "\nNumber = ";
         out += v.number.typeId() == QMetaType::QString ? basic(v.number.toString())
                                                        : v.number.toString().toUtf8();

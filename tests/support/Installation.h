@@ -33,7 +33,7 @@ struct TemplateSpec
 };
 
 // The template as a TOML document, Windows paths in literal strings.
-QByteArray TemplateToml(const TemplateSpec& spec);
+QByteArray TemplateToml(const TemplateSpec& content);
 
 // One line per grid row: "level|text|key|column 1|column 2|picture" plus "|collapsed" for a
 // collapsed node; the header row is left out.

@@ -40,9 +40,9 @@ public:
 
     void templateIn(const QString& folder, const QString& title) const
     {
-        TemplateSpec spec;
-        spec.title = title;
-        write(folder + QLatin1Char('/') + title + QStringLiteral(".TST6"), TemplateToml(spec));
+        TemplateSpec content;
+        content.title = title;
+        write(folder + QLatin1Char('/') + title + QStringLiteral(".TST6"), TemplateToml(content));
         write(folder + QLatin1Char('/') + title + QStringLiteral(".TSD6"), title.toUtf8());
     }
 
