@@ -5,25 +5,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default --target ts6satchel
-
+source scripts/sample.sh
 work="$PWD/build/example"
-rm -rf "$work"
-mkdir -p "$work"
-cp -r examples/drive-c "$work/"
-export TS6_SAMPLE="$work"
-# shellcheck source=../examples/sample.env
-source examples/sample.env
+prepare_sample ts6satchel "$work"
 
 package="$work/TS6Satchel-sample.zip"
 status=0
-./build/default/ts6satchel "$work/drive-c/Apps/Orders/" "$package" || status=$?
+./build/default/ts6satchel "$TS6_SAMPLE/drive-c/Apps/Orders/" "$package" || status=$?
 echo
 echo "ts6satchel ended with status $status"
 if [ "$status" -ne 0 ] || [ ! -f "$package" ]; then
-    echo "no package was written; the trace is in $work/drive-c/ProgramData/Norvale/TS6/logs/TS6Satchel.log"
+    echo "no package was written; the trace is in $TS6_SAMPLE/drive-c/ProgramData/Norvale/TS6/logs/TS6Satchel.log"
     exit 1
 fi
 echo "Package: $package"

@@ -5,17 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
-cmake --preset default >/dev/null
-cmake --build --preset default --target screenshots
-
+source scripts/sample.sh
 work="$PWD/build/screenshots"
-rm -rf "$work"
-mkdir -p "$work/sample"
-cp -r examples/drive-c "$work/sample/"
-export TS6_SAMPLE="$work/sample"
-# shellcheck source=../examples/sample.env
-source examples/sample.env
+prepare_sample screenshots "$work"
 unset QT_QPA_PLATFORM
 xvfb-run -a -s "-screen 0 1280x800x24" ./build/default/tests/screenshots "$work/sample/drive-c/Apps/Orders" "$work"
 ls -l "$work"/*.png

@@ -1,26 +1,16 @@
 #pragma once
 
+#include "outside/ITemplateReader.h"
+
 #include <QList>
 #include <QString>
 #include <QVariant>
 
 class OutlineGrid;
 
-struct FieldSpec
-{
-    QString name;
-    QString kindCode;
-    QString popupFile;
-    QString inputFile;
-    QString outputFile;
-    QString helpFile;
-};
-
-struct ViewSpec
-{
-    QString name;
-    QVariant number; // an integer or a text
-};
+// A template's fields and views, as the reader gives them back.
+using FieldSpec = TemplateField;
+using ViewSpec = TemplateView;
 
 struct TemplateSpec
 {
