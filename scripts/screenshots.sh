@@ -9,5 +9,5 @@ source scripts/sample.sh
 work="$PWD/build/screenshots"
 prepare_sample screenshots "$work"
 unset QT_QPA_PLATFORM
-xvfb-run -a -s "-screen 0 1280x800x24" ./build/default/tests/screenshots "$work/sample/drive-c/Apps/Orders" "$work"
+xvfb-run -a -s "-screen 0 1280x800x24" ./build/default/tools/screenshots "$work/sample/drive-c/Apps/Orders" "$work"
 ls -l "$work"/*.png
