@@ -1,6 +1,9 @@
 #include "app/frmSatchel.h"
 #include "components/OutlineGrid.h"
+#include "outside/IHelpCatalog.h"
 #include "outside/IMainWindow.h"
+#include "outside/IProductInfo.h"
+#include "outside/Registry.h"
 #include "platform/HostPath.h"
 #include "settings/AppConfig.h"
 #include "support/ArchiveCheck.h"
@@ -40,6 +43,89 @@ public:
     QString helpFile;
     bool destroyed = false;
 };
+
+// Counts what the help command asks of the product information and the help catalogue.
+struct HelpRecord
+{
+    QStringList calls;
+    QStringList opened;
+};
+
+class FakeProductInfo final : public IProductInfo
+{
+public:
+    explicit FakeProductInfo(std::shared_ptr<HelpRecord> r) : m_record(std::move(r)) {}
+    bool SetProduct(const QString& p) override { return note(QStringLiteral("SetProduct ") + p); }
+    bool SharedPath(QString& p) override
+    {
+        p.clear();
+        return true;
+    }
+    bool InstallPath(QString& p) override
+    {
+        p = QStringLiteral("C:\\TESS");
+        return note(QStringLiteral("InstallPath"));
+    }
+    bool Refresh() override { return note(QStringLiteral("Refresh")); }
+    bool DataPath(QString& p) override
+    {
+        p.clear();
+        return true;
+    }
+
+private:
+    bool note(const QString& call)
+    {
+        m_record->calls.append(call);
+        return true;
+    }
+    std::shared_ptr<HelpRecord> m_record;
+};
+
+class FakeHelpCatalog final : public IHelpCatalog
+{
+public:
+    explicit FakeHelpCatalog(std::shared_ptr<HelpRecord> r) : m_record(std::move(r)) {}
+    bool SetIndexFile(const QString& path) override
+    {
+        m_record->calls.append(QStringLiteral("SetIndexFile ") + path);
+        return true;
+    }
+    bool Load() override
+    {
+        m_record->calls.append(QStringLiteral("Load"));
+        return !m_record->calls.contains(QStringLiteral("fail"));
+    }
+    std::unique_ptr<IHelpTopic> FindTopic(const QString& name) override;
+    QString LastError() const override { return QStringLiteral("the index is broken"); }
+
+private:
+    std::shared_ptr<HelpRecord> m_record;
+};
+
+class FakeTopic final : public IHelpTopic
+{
+public:
+    FakeTopic(std::shared_ptr<HelpRecord> r, QString name) : m_record(std::move(r)), m_name(std::move(name))
+    {}
+    bool Open() override
+    {
+        m_record->opened.append(m_name);
+        return true;
+    }
+
+private:
+    std::shared_ptr<HelpRecord> m_record;
+    QString m_name;
+};
+
+std::unique_ptr<IHelpTopic> FakeHelpCatalog::FindTopic(const QString& name)
+{
+    m_record->calls.append(QStringLiteral("FindTopic ") + name);
+    if (name != QLatin1String("Video Tutorials"))
+        return nullptr;
+    return std::make_unique<FakeTopic>(m_record, name);
+}
 
 struct Harness
 {
@@ -114,6 +200,7 @@ private Q_SLOTS:
     void missingOrRelativeTemplateStartsInteractively();
     void storedWindowStateOfFiveTakesTheErrorPath();
     void unloadStoresPlacementStateAndFolder();
+    void helpTopicAndItsFailure();
 };
 
 void TestFrmSatchel::noCommandLineOpensOnTheLastFolder()
@@ -242,6 +329,33 @@ void TestFrmSatchel::unloadStoresPlacementStateAndFolder()
     again.form->Form_Unload();
     QCOMPARE(again.form->Config().WindowState(), 0);
     QCOMPARE(again.form->Config().WindowWidth(), 700);
+}
+
+void TestFrmSatchel::helpTopicAndItsFailure()
+{
+    Harness h;
+    auto record = std::make_shared<HelpRecord>();
+    const Registry::ScopedOverride product(QString::fromLatin1(IProductInfo::ClassId),
+                                           [record] { return std::make_unique<FakeProductInfo>(record); });
+    const Registry::ScopedOverride help(QString::fromLatin1(IHelpCatalog::ClassId),
+                                        [record] { return std::make_unique<FakeHelpCatalog>(record); });
+    h.start(QString());
+    h.form->mnuHelpVideoTutorial_Click();
+    h.form->mnuHelpVideoTutorial_Click();
+    const QStringList once{QStringLiteral("InstallPath"),
+                           QStringLiteral("SetIndexFile C:\\TESS\\TS6SatchelHelp.xml"),
+                           QStringLiteral("Load"), QStringLiteral("FindTopic Video Tutorials")};
+    const QStringList expected =
+        QStringList{QStringLiteral("SetProduct TS6"), QStringLiteral("Refresh")} + once + once;
+    QCOMPARE(record->calls, expected);
+    QCOMPARE(record->opened,
+             (QStringList{QStringLiteral("Video Tutorials"), QStringLiteral("Video Tutorials")}));
+    h.form->ShowHelpTopic(QStringLiteral("No Such Topic")); // nothing happens, no message
+    QVERIFY(h.messages.shown.isEmpty());
+
+    record->calls.append(QStringLiteral("fail"));
+    h.form->mnuHelpVideoTutorial_Click();
+    QCOMPARE(h.messages.shown, QStringList{QStringLiteral("Help is not available: the index is broken")});
 }
 
 QTEST_GUILESS_MAIN(TestFrmSatchel)
