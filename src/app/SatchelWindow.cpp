@@ -45,18 +45,15 @@ SatchelWindow::SatchelWindow(Desktop& desktop, const QString& commandLine)
                              *m_folders,
                              m_grid,
                              m_screen,
-                             m_pointer,
-                             m_events,
-                             m_messages,
-                             m_saveDialog,
-                             [this]() -> std::unique_ptr<IProgressWindow> {
-                                 auto window = std::make_unique<frmPacifier>();
-                                 if (m_controller && m_controller->BatchStarted())
-                                     return std::make_unique<EchoingProgress>(std::move(window));
-                                 return window;
-                             },
-                             HandleOf(this),
-                             HostPath::ToWindows(program.absolutePath()),
+                             DesktopServices{m_pointer, m_events, m_messages, m_saveDialog,
+                                             [this]() -> std::unique_ptr<IProgressWindow> {
+                                                 auto window = std::make_unique<frmPacifier>();
+                                                 if (m_controller && m_controller->BatchStarted())
+                                                     return std::make_unique<EchoingProgress>(
+                                                         std::move(window));
+                                                 return window;
+                                             },
+                                             HandleOf(this), HostPath::ToWindows(program.absolutePath())},
                              program.fileName(),
                              [this] { Resize_Form(); },
                              [this] {

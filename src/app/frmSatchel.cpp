@@ -40,12 +40,10 @@ const QString frmSatchel::AppTitle = QStringLiteral("TS6Satchel");
 
 frmSatchel::frmSatchel(SatchelServices services, QString commandLine)
     : m_services(std::move(services)), m_commandLine(std::move(commandLine)),
-      m_loader(m_state, m_services.grid, m_services.folders, m_services.pointer),
-      m_rules(m_services.grid, m_services.messages, m_services.programName),
-      m_builder(m_services.grid,
-                BuildServices{[this]() -> AppConfig& { return Config(); }, m_services.pointer,
-                              m_services.events, m_services.messages, m_services.saveDialog,
-                              m_services.makeProgressWindow, m_services.handle, m_services.programFolder})
+      m_loader(m_state, m_services.grid, m_services.folders, m_services.desktop.pointer),
+      m_rules(m_services.grid, m_services.desktop.messages, m_services.programName),
+      m_builder(
+          m_services.grid, [this]() -> AppConfig& { return Config(); }, m_services.desktop)
 {
     m_services.folders.SetAfterSelectHandler([this] { lstFolders_OnAfterNodeSelect(); });
 }
@@ -63,7 +61,7 @@ void frmSatchel::Form_Load()
 {
     RunTraced(kModule, kFormLoad, [this] {
         restorePlacement();
-        m_services.window.SetHelpFile(m_services.programFolder + kBackslash +
+        m_services.window.SetHelpFile(m_services.desktop.programFolder + kBackslash +
                                       RemoveExtension(m_services.programName) + QStringLiteral(".chm"));
         m_services.window.SetTitleCaption(AppTitle);
         if (m_commandLine.isEmpty()) {
@@ -119,13 +117,13 @@ void frmSatchel::startFromCommandLine()
 void frmSatchel::batchBuild(const QString& rest, const QString& prefix)
 {
     m_batchStarted = true;
-    m_services.pointer.SetBusy();
+    m_services.desktop.pointer.SetBusy();
     m_services.folders.SelectFolder(m_state.CurrentFolder, 0, true);
     if (!rest.isEmpty())
         build(rest, false);
     else
         build(GetDefaultPackageName(m_state.CurrentFolder, prefix), true);
-    m_services.pointer.SetDefault();
+    m_services.desktop.pointer.SetDefault();
     unload();
 }
 
@@ -220,8 +218,8 @@ void frmSatchel::ShowHelpTopic(const QString& topicName)
             Require(topic->Open(), *catalog, "Open");
     } catch (...) {
         const RuntimeError e = RuntimeError::fromCurrentException();
-        m_services.messages.Show(QStringLiteral("Help is not available: ") + e.description(),
-                                 MessageIcon::Exclamation, QStringLiteral("TS Satchel"));
+        m_services.desktop.messages.Show(QStringLiteral("Help is not available: ") + e.description(),
+                                         MessageIcon::Exclamation, QStringLiteral("TS Satchel"));
     }
 }
 

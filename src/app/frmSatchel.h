@@ -21,13 +21,7 @@ struct SatchelServices
     IFolderTree& folders;
     ITreeGrid& grid;
     IScreen& screen;
-    IMousePointer& pointer;
-    IEventLoop& events;
-    IMessageBox& messages;
-    ISaveDialog& saveDialog;
-    std::function<std::unique_ptr<IProgressWindow>()> makeProgressWindow;
-    WindowHandle handle = 0;
-    QString programFolder;              // Windows-style
+    DesktopServices desktop;            // its handle is the main window's, its folder the program's
     QString programName;                // the executable's file name, e.g. "ts6satchel"
     std::function<void()> resizeLayout; // the layout step of a resize
     std::function<void()> showAbout;    // the About box, modal

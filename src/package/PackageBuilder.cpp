@@ -34,8 +34,8 @@ void logZipping(const QString& message)
 
 } // namespace
 
-PackageBuilder::PackageBuilder(ITreeGrid& grid, BuildServices services)
-    : m_grid(grid), m_services(std::move(services))
+PackageBuilder::PackageBuilder(ITreeGrid& grid, std::function<AppConfig&()> config, DesktopServices desktop)
+    : m_grid(grid), m_config(std::move(config)), m_desktop(std::move(desktop))
 {}
 
 PackageBuilder::~PackageBuilder() = default;
@@ -65,19 +65,19 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
         // here until this build's manifest is in its archive.
         m_manifestLock = std::make_unique<FileLock>(manifest + QStringLiteral(".lock"));
         const auto unlock = qScopeGuard([this] { m_manifestLock.reset(); });
-        WriteVersionManifest(manifest, m_files, m_services.config());
+        WriteVersionManifest(manifest, m_files, m_config());
 
         archivePath = settleArchivePath(packageName, interactive);
         if (archivePath.isEmpty())
             return;
         zip(archivePath, manifest);
         m_wrote = true;
-        m_services.pointer.SetDefault();
+        m_desktop.pointer.SetDefault();
         m_progress->Close();
         m_progress.reset();
     });
     if (!completed) {
-        m_services.pointer.SetDefault();
+        m_desktop.pointer.SetDefault();
         if (m_progress) {
             m_progress->Close();
             m_progress.reset();
@@ -85,7 +85,7 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
         return;
     }
     if (interactive && !archivePath.isEmpty())
-        m_services.messages.Show(
+        m_desktop.messages.Show(
             QStringLiteral("TS Satchel has successfully created the following Zip Package:\r\n\r\n") +
                 archivePath,
             MessageIcon::Information, QStringLiteral("TS Satchel"));
@@ -176,9 +176,9 @@ QString PackageBuilder::settleArchivePath(const QString& packageName, bool inter
 {
     QString archivePath = packageName;
     if (interactive) {
-        archivePath = GetPackageFileName(m_services.saveDialog, m_services.owner, m_services.programFolder,
-                                         packageName);
-        m_services.events.DoEvents();
+        archivePath =
+            GetPackageFileName(m_desktop.saveDialog, m_desktop.owner, m_desktop.programFolder, packageName);
+        m_desktop.events.DoEvents();
     }
     logZipping(QStringLiteral("Zipping to: ") + archivePath);
     return TrimBlanks(archivePath).isEmpty() ? QString() : archivePath;
@@ -188,21 +188,21 @@ void PackageBuilder::status(const QString& text)
 {
     Interruption::Check();
     m_progress->SetStatus(text);
-    m_services.events.DoEvents();
+    m_desktop.events.DoEvents();
 }
 
 void PackageBuilder::zip(const QString& archivePath, const QString& manifest)
 {
-    m_progress = m_services.makeProgressWindow();
+    m_progress = m_desktop.makeProgressWindow();
     m_progress->Show();
     status(QStringLiteral("Creating zip file ..."));
-    m_services.pointer.SetBusy();
+    m_desktop.pointer.SetBusy();
 
     const std::unique_ptr<IZipWriter> writer = Registry::Create<IZipWriter>();
     if (auto* waits = dynamic_cast<IBusyHook*>(writer.get()))
         waits->SetBusyHook([this] {
             Interruption::Check();
-            m_services.events.DoEvents(); // the windows stay painted
+            m_desktop.events.DoEvents(); // the windows stay painted
         });
     const auto add = [&](const QString& source, bool subfolders, bool keepFolderPath) {
         Require(writer->Add(source, subfolders, keepFolderPath, QString()), *writer, "Add");
@@ -240,7 +240,7 @@ void PackageBuilder::zip(const QString& archivePath, const QString& manifest)
         logZipping(local + QStringLiteral(" folder not found."));
     }
 
-    const QString shared = m_services.config().SharedPath();
+    const QString shared = m_config().SharedPath();
     if (FolderExists(shared)) {
         logZipping(QStringLiteral("Adding Shared Path ") + shared + QStringLiteral(" to satchel."));
         status(QStringLiteral("Adding configuration files"));

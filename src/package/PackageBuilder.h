@@ -19,10 +19,10 @@ class IPathUtility;
 class IProgressWindow;
 class ITreeGrid;
 
-// What a build reaches besides the grid: the settings, and the windows and desktop it shows.
-struct BuildServices
+// The windows and the desktop that a build shows: the pointer, the event loop, messages, the save
+// dialog (over its owner, starting in the program's folder) and the progress window.
+struct DesktopServices
 {
-    std::function<AppConfig&()> config;
     IMousePointer& pointer;
     IEventLoop& events;
     IMessageBox& messages;
@@ -38,7 +38,7 @@ struct BuildServices
 class PackageBuilder
 {
 public:
-    PackageBuilder(ITreeGrid& grid, BuildServices services);
+    PackageBuilder(ITreeGrid& grid, std::function<AppConfig&()> config, DesktopServices desktop);
     ~PackageBuilder();
 
     void Build_Package(const QString& packageName, bool interactive);
@@ -68,7 +68,8 @@ private:
     void status(const QString& text);
 
     ITreeGrid& m_grid;
-    BuildServices m_services;
+    std::function<AppConfig&()> m_config;
+    DesktopServices m_desktop;
     QStringList m_files;
     std::vector<TemplateEntry> m_templates;
     IPathUtility* m_paths = nullptr; // for the length of one build

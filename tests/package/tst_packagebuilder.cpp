@@ -101,10 +101,10 @@ struct Harness
     FakeScreen screen;
     AppConfig config{screen, QStringLiteral("ts6satchel")};
     CatalogueLoader loader{state, grid, tree, pointer};
-    PackageBuilder builder{
-        grid, BuildServices{[this]() -> AppConfig& { return config; }, pointer, events, messages, dialog,
-                            [this] { return std::make_unique<FakeProgressWindow>(progress); }, 0,
-                            QStringLiteral("C:\\Program")}};
+    PackageBuilder builder{grid, [this]() -> AppConfig& { return config; },
+                           DesktopServices{pointer, events, messages, dialog,
+                                           [this] { return std::make_unique<FakeProgressWindow>(progress); },
+                                           0, QStringLiteral("C:\\Program")}};
 
     Harness()
     {
