@@ -176,4 +176,15 @@ QString ToWindows(const QString& hostPath)
     return result;
 }
 
+QString ToHost(const QString& windowsPath)
+{
+    if (!IsWindowsStyle(windowsPath))
+        return windowsPath;
+    if (const std::optional<HostLocation> found = Resolve(windowsPath))
+        return found->hostPath();
+    if (const std::optional<HostLocation> placed = Parse(windowsPath))
+        return placed->hostPath();
+    return windowsPath;
+}
+
 } // namespace HostPath

@@ -38,4 +38,9 @@ QString ToWindows(const QString& hostPath);
 
 bool IsWindowsStyle(const QString& path);
 
+// A Windows-style path as a person on this host reads it: the host path of the file or folder it
+// names (its on-disk spelling when it exists), the text unchanged when it lies on no mapped drive.
+// For messages and standard error; the trace keeps the Windows-style text.
+QString ToHost(const QString& windowsPath);
+
 } // namespace HostPath
