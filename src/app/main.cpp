@@ -1,48 +1,144 @@
 // ts6satchel: packs the files of a Tessarine application folder into a zip package for support.
 #include "app/SatchelWindow.h"
+#include "catalogue/PathHelpers.h"
 #include "components/RegisterDesktop.h"
 #include "components/Registration.h"
+#include "outside/HostFunctions.h"
 #include "outside/Interruption.h"
 #include "platform/CommandLine.h"
+#include "platform/HostName.h"
+#include "platform/HostPath.h"
+#include "platform/Wildcard.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSocketNotifier>
 
 #include <cstdio>
-#include <cstring>
+#include <unistd.h>
 
 namespace {
 
-const char kUsage[] =
-    "Usage: ts6satchel [FOLDER\\ | TEMPLATE [PACKAGE]]\n"
-    "\n"
-    "Packs the files of a Tessarine application folder, with a version manifest, the product's\n"
-    "logs and its configuration files, into one zip package for support.\n"
-    "\n"
-    "  (nothing)            open the main window on the last folder\n"
-    "  FOLDER/              build a package of every template in the folder (a trailing / or \\)\n"
-    "  TEMPLATE             build a package of one template (*.TST6 or *.TST)\n"
-    "  PACKAGE              write the package there, with no dialog and no message\n"
-    "  --help, --version    print this text or the version\n"
-    "\n"
-    "Paths may be host paths (/srv/tess/c/Apps/Orders/) or Windows-style (C:\\Apps\\Orders\\), mapped\n"
-    "through TS6_DRIVES. Exit status: 0 package written (or window closed), 1 no package written,\n"
-    "2 a person was needed but there is no display.\n";
+constexpr int kUsageError = 64; // EX_USAGE
 
-// Qt's own notes about running without a display are no news to a batch start; everything else
-// Qt reports goes through as usual.
-void quietOffscreenNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
+void say(const QString& line)
 {
+    std::fprintf(stderr, "ts6satchel: %s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
+// The arguments after the program's name, byte-exact: a name that is not UTF-8 keeps its bytes.
+QStringList processArguments(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(HostName::Decode(argv[i]));
+    return arguments;
+}
+
+// The platforms to try in turn: the one asked for, or the displays that are set, and then none
+// at all, so that a display that cannot be reached never aborts the program.
+QByteArray platformList()
+{
+    const QByteArray asked = qgetenv("QT_QPA_PLATFORM");
+    QByteArrayList platforms;
+    if (!asked.isEmpty())
+        platforms.append(asked);
+    else {
+        if (!qEnvironmentVariableIsEmpty("DISPLAY"))
+            platforms.append("xcb");
+        if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            platforms.append("wayland");
+    }
+    if (!platforms.contains("offscreen"))
+        platforms.append("offscreen");
+    return platforms.join(';');
+}
+
+bool g_choosingPlatform = false;
+
+// Qt's notes about a platform it could not use while it chose one, and about running without a
+// display, are no news to a batch start: the program says so itself in one line. Everything else
+// Qt reports goes through as usual.
+void quietPlatformNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    const QLatin1String category(context.category ? context.category : "");
+    if (g_choosingPlatform && (category.startsWith(QLatin1String("qt.qpa.")) ||
+                               message.startsWith(QLatin1String("Failed to create wl_display"))))
+        return;
     if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")) ||
         message.startsWith(QLatin1String("This plugin does not support")))
         return;
     std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
-bool headless()
+bool onDisplay()
 {
-    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
+
+// Tells why there are no windows when a display was set but could not be reached.
+void noteUnreachableDisplay()
+{
+    if (qgetenv("QT_QPA_PLATFORM").contains("offscreen"))
+        return; // asked for
+    QStringList set;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+        if (!qEnvironmentVariableIsEmpty(name))
+            set.append(QLatin1String(name) + QLatin1Char('=') + qEnvironmentVariable(name));
+    if (!set.isEmpty())
+        say(QStringLiteral("cannot reach the display (%1); going on without one")
+                .arg(set.join(QStringLiteral(", "))));
+}
+
+// A signal closes what waits for a person: the open dialog (then the build sees the signal and
+// ends), any dialog that would open after it, and the main window.
+class SignalWatch : public QObject
+{
+public:
+    explicit SignalWatch(QWidget& mainWindow) : m_mainWindow(mainWindow)
+    {
+        if (Interruption::WakeFd() < 0)
+            return;
+        m_notifier = new QSocketNotifier(Interruption::WakeFd(), QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatch::signalled);
+        if (Interruption::Requested() != 0)
+            signalled();
+    }
+
+private:
+    void signalled()
+    {
+        char bytes[64];
+        while (::read(Interruption::WakeFd(), bytes, sizeof bytes) > 0) {
+        }
+        if (!m_watchingDialogs) {
+            qApp->installEventFilter(this);
+            m_watchingDialogs = true;
+        }
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            dialog->reject();
+        if (m_mainWindow.isVisible())
+            m_mainWindow.close();
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* dialog = qobject_cast<QDialog*>(watched);
+        if (event->type() == QEvent::Show && dialog && dialog->isModal())
+            QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
+        return false;
+    }
+
+    QWidget& m_mainWindow;
+    QSocketNotifier* m_notifier = nullptr;
+    bool m_watchingDialogs = false;
+};
 
 // With TS6_REPORT_RESOURCES set, the open descriptors at the end of the run go to standard error
 // (the soak test watches them across hundreds of runs).
@@ -56,60 +152,119 @@ void reportResources()
                      fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size() - 1));
 }
 
-int exitStatus(SatchelWindow& window, const Desktop& desktop)
+// A text of the program with every Windows-style path in it as the host path a person reads. A
+// Windows path runs to the next ":" (which no name may hold) or the end of the line.
+QString withHostPaths(const QString& text)
+{
+    static const QRegularExpression windowsPath(QStringLiteral("(?:[A-Za-z]:|\\\\\\\\)[\\\\/][^:\\r\\n]*"));
+    QString out;
+    qsizetype at = 0;
+    for (auto it = windowsPath.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        const QString path = match.captured().trimmed();
+        out += text.mid(at, match.capturedStart() - at) + HostPath::ToHost(path);
+        at = match.capturedStart() + path.size();
+    }
+    return out + text.mid(at);
+}
+
+// The last line of a batch start, and its exit status: 0 written, 1 not written, 2 a person was
+// needed but there is no display.
+int endOfBatchStart(SatchelWindow& window, const Desktop& desktop)
 {
     reportResources();
-    const int signal = Interruption::Requested();
-    if (signal != 0 && !window.controller().Builder().WrotePackage())
-        std::fprintf(stderr, "ts6satchel: interrupted by signal %d; no package was written\n", signal);
-    for (const QString& why : desktop.personNeeded())
-        std::fprintf(stderr, "ts6satchel: no display to show %s\n", qPrintable(why));
-    if (!desktop.personNeeded().isEmpty())
+    const PackageBuilder& builder = window.controller().Builder();
+    const QStringList& needed = desktop.personNeeded();
+    if (builder.WrotePackage()) {
+        const QString host = HostPath::ToHost(builder.ArchivePath());
+        say(QStringLiteral("wrote %1 (%2)")
+                .arg(host, QLocale::c().formattedDataSize(QFileInfo(host).size())));
+    } else if (builder.LastError()) {
+        say(QStringLiteral("no package was written: ") + withHostPaths(builder.LastError()->description()));
+    } else if (!needed.isEmpty()) {
+        say(QStringLiteral("no package was written: no display to show ") + needed.constFirst() +
+            QStringLiteral("; give a package path to build without it"));
+    } else {
+        say(QStringLiteral("no package was written: the package path is empty"));
+    }
+    if (!needed.isEmpty())
         return 2;
-    return window.controller().Builder().WrotePackage() ? 0 : 1;
+    return builder.WrotePackage() ? 0 : 1;
+}
+
+// Says what a command line named that could not be found, before the main window opens.
+void sayWhatWasNotFound(const frmSatchel& controller)
+{
+    const QString folder = controller.CurrentFolder();
+    const QString name = controller.TemplateFilter();
+    const QString path = HostPath::ToHost(JoinPath(QStringLiteral("\\"), {folder, name}));
+    if (!name.isEmpty())
+        say((MatchesWildcard(QStringLiteral("*.TST?"), name)
+                 ? QStringLiteral("template not found: ")
+                 : QStringLiteral("folder or template not found: ")) +
+            path);
+    else if (!FolderExists(folder))
+        say(QStringLiteral("folder not found: ") + HostPath::ToHost(folder));
+    else
+        say(QStringLiteral("no templates (*.TST6, *.TST) in the folder ") + HostPath::ToHost(folder));
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, stdout);
+    // First of all: from here on a signal ends the run through its error path, leaving nothing.
+    Interruption::Install();
+
+    const CommandLineOptions options = ParseArguments(processArguments(argc, argv));
+    switch (options.action) {
+    case CommandLineOptions::Action::Help:
+        std::fputs(qPrintable(HelpText()), stdout);
         return 0;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    case CommandLineOptions::Action::Version:
         std::printf("ts6satchel %s\n", TS6_VERSION);
         return 0;
+    case CommandLineOptions::Action::UsageError:
+        say(options.error);
+        std::fputs(qPrintable(UsageHint()), stderr);
+        return kUsageError;
+    case CommandLineOptions::Action::Run:
+        break;
     }
-    const bool noDisplay = headless();
-    if (noDisplay && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (noDisplay)
-        qInstallMessageHandler(quietOffscreenNotes);
 
-    QApplication app(argc, argv);
+    // Qt reads no arguments of the user's: only the platforms to try.
+    QByteArray platforms = platformList();
+    char platformOption[] = "-platform";
+    int qtArgc = 3;
+    char* qtArgv[] = {argv[0], platformOption, platforms.data(), nullptr};
+    qInstallMessageHandler(quietPlatformNotes);
+    g_choosingPlatform = true;
+    QApplication app(qtArgc, qtArgv);
+    g_choosingPlatform = false;
+    const bool headless = !onDisplay();
+    if (headless)
+        noteUnreachableDisplay();
     Q_INIT_RESOURCE(resources);
     QApplication::setApplicationName(QStringLiteral("ts6satchel"));
     QApplication::setApplicationVersion(QStringLiteral(TS6_VERSION));
     RegisterCoreComponents();
     RegisterDesktopComponents();
 
-    Desktop desktop(noDisplay);
-    const QString commandLine = BuildCommandLine(QApplication::arguments().mid(1));
-    // A start with a command line may build at once: a signal then ends the build cleanly.
-    if (!commandLine.isEmpty())
-        Interruption::Install();
+    Desktop desktop(headless);
+    const QString commandLine = BuildCommandLine(options.paths);
     SatchelWindow window(desktop, commandLine);
+    SignalWatch signalWatch(window);
     window.controller().Form_Load();
     if (window.controller().Unloaded())
-        return exitStatus(window, desktop);
-    Interruption::Uninstall();
-    if (noDisplay) {
-        std::fputs("ts6satchel: no display to show the main window; give a folder or template and a package "
-                   "path to build a package without one (see --help)\n",
-                   stderr);
+        return endOfBatchStart(window, desktop);
+    if (!commandLine.isEmpty())
+        sayWhatWasNotFound(window.controller());
+    if (headless) {
+        say(QStringLiteral("no display to show the main window; give a folder or template and a package path "
+                           "to build a package without one (see --help)"));
         return 2;
     }
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    return Interruption::Requested() != 0 ? 1 : status;
 }

@@ -25,7 +25,7 @@ bool PathUtility::FileExists(const QString& path, bool& exists)
 
 bool PathUtility::TempFolder(QString& folder)
 {
-    folder = Host::TempFolder();
+    folder = Host::TempFolder(&m_lastError);
     return !folder.isEmpty();
 }
 

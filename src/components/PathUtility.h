@@ -11,4 +11,8 @@ public:
     bool FolderPart(const QString& path, QString& folder) override;
     bool FileNamePart(const QString& path, QString& name) override;
     bool ChangeExtension(const QString& path, const QString& extension, QString& result) override;
+    QString LastError() const override { return m_lastError; }
+
+private:
+    QString m_lastError;
 };

@@ -5,13 +5,16 @@
 
 #include <QString>
 
+#include <optional>
 #include <utility>
 
 // The error trap of a traced procedure: START, then the body; on the normal way out END; on a
 // run-time error END (with the START's id) and then ERROR, after which the procedure returns
 // normally. A failure inside the trap itself is not caught again. Returns whether the body
-// ran to its end.
-template <typename Body> bool RunTraced(const QString& moduleName, const QString& procName, Body&& body)
+// ran to its end; when it did not and failure is given, the recorded error is kept there.
+template <typename Body>
+bool RunTraced(const QString& moduleName, const QString& procName, Body&& body,
+               std::optional<RuntimeError>* failure = nullptr)
 {
     QString traceId;
     try {
@@ -19,6 +22,8 @@ template <typename Body> bool RunTraced(const QString& moduleName, const QString
         std::forward<Body>(body)();
     } catch (...) {
         const RuntimeError error = RuntimeError::fromCurrentException();
+        if (failure)
+            *failure = error;
         Debug::LogEnd(moduleName, procName, traceId);
         Debug::LogError(moduleName, procName, error.description(), error.number(), error.source());
         return false;

@@ -2,15 +2,14 @@
 
 #include <QString>
 
-#include <memory>
-
-// An exclusive lock on a lock file, held while the object lives; taking it waits for any other
-// holder, in this process or another, to let go.
+// An exclusive lock on an existing file or folder (no lock file is made), held while the object
+// lives. Taking it waits for any other holder, in this process or another, to let go; a signal
+// that asks the program to stop ends the wait with the run-time error of Interruption::Check.
 class FileLock
 {
 public:
-    // Takes the lock on the file at a Windows-style path (made when missing); raises a run-time
-    // error when the file cannot be opened.
+    // Takes the lock on the file or folder at a Windows-style path; raises a run-time error when it
+    // cannot be opened.
     explicit FileLock(const QString& path);
     ~FileLock();
     FileLock(const FileLock&) = delete;

@@ -32,8 +32,11 @@ QStringList FindNames(const QString& folderAndPattern, ListFilter filter);
 
 // The common application-data folder, Windows-style, without trailing "\".
 QString CommonAppDataFolder();
-// The user's temporary folder, Windows-style.
-QString TempFolder();
+// The user's own temporary folder, Windows-style: TMPDIR when only this user can write to it,
+// otherwise (unset, or shared like /tmp) the folder "ts6satchel-<uid>" inside it, made with mode
+// 0700 and used only when it is a real folder of this user. Empty, with the reason in why, when
+// there is none.
+QString TempFolder(QString* why = nullptr);
 // The dotted version of a Windows program file's version resource; empty for anything else.
 QString FileVersion(const QString& path);
 // The host path of a Windows-style path for opening: the existing file, or the place to create one.

@@ -2,10 +2,11 @@
 
 // Signals that ask the program to stop (interrupt, terminate, hang-up). A build that sees one ends
 // through its error path: END, then ERROR, and no package. Nothing is done inside the signal
-// handler but noting the signal.
+// handler but noting the signal and waking whoever waits on WakeFd.
 namespace Interruption {
 
-// Notes SIGINT, SIGTERM and SIGHUP from now on instead of ending the process at once.
+// Notes SIGINT, SIGTERM and SIGHUP from now on instead of ending the process at once. System calls
+// are not restarted after them, so a wait in the kernel ends when one arrives.
 void Install();
 // Gives the three signals back their usual effect.
 void Uninstall();
@@ -15,5 +16,8 @@ int Requested();
 void Check();
 // Forgets a noted signal (tests).
 void Reset();
+// A descriptor that becomes readable when a signal is noted (for an event loop to watch); -1
+// before Install. Its bytes carry no meaning and may be read away.
+int WakeFd();
 
 } // namespace Interruption

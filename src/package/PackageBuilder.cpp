@@ -47,35 +47,35 @@ void PackageBuilder::cmdBuild_Click(const QString& currentFolder)
 
 void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
 {
-    QString archivePath;
+    m_archivePath.clear();
+    m_lastError.reset();
     m_wrote = false;
-    const bool completed = RunTraced(kModule, kBuild, [&] {
-        const std::unique_ptr<IPathUtility> paths = Registry::Create<IPathUtility>();
-        m_paths = paths.get();
-        const auto forget = qScopeGuard([this] { m_paths = nullptr; });
-        m_files.clear();
-        m_templates.clear();
-        Interruption::Check();
-        collect();
+    const bool completed = RunTraced(
+        kModule, kBuild,
+        [&] {
+            const std::unique_ptr<IPathUtility> paths = Registry::Create<IPathUtility>();
+            m_paths = paths.get();
+            const auto forget = qScopeGuard([this] { m_paths = nullptr; });
+            m_files.clear();
+            m_templates.clear();
+            Interruption::Check();
+            collect();
 
-        QString temp;
-        Require(m_paths->TempFolder(temp), *m_paths, "TempFolder");
-        const QString manifest = JoinPath(kBackslash, {temp, QStringLiteral("TSVERSION.TXT")});
-        // Another build (another run of the program) writes the same manifest file: it waits
-        // here until this build's manifest is in its archive.
-        m_manifestLock = std::make_unique<FileLock>(manifest + QStringLiteral(".lock"));
-        const auto unlock = qScopeGuard([this] { m_manifestLock.reset(); });
-        WriteVersionManifest(manifest, m_files, m_config());
+            QString temp;
+            Require(m_paths->TempFolder(temp), *m_paths, "TempFolder");
+            const QString manifestPath = JoinPath(kBackslash, {temp, QStringLiteral("TSVERSION.TXT")});
+            const QByteArray manifest = WriteVersionManifest(manifestPath, m_files, m_config());
 
-        archivePath = settleArchivePath(packageName, interactive);
-        if (archivePath.isEmpty())
-            return;
-        zip(archivePath, manifest);
-        m_wrote = true;
-        m_desktop.pointer.SetDefault();
-        m_progress->Close();
-        m_progress.reset();
-    });
+            m_archivePath = settleArchivePath(packageName, interactive);
+            if (m_archivePath.isEmpty())
+                return;
+            zip(m_archivePath, temp, manifestPath, manifest);
+            m_wrote = true;
+            m_desktop.pointer.SetDefault();
+            m_progress->Close();
+            m_progress.reset();
+        },
+        &m_lastError);
     if (!completed) {
         m_desktop.pointer.SetDefault();
         if (m_progress) {
@@ -84,10 +84,10 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
         }
         return;
     }
-    if (interactive && !archivePath.isEmpty())
+    if (interactive && !m_archivePath.isEmpty())
         m_desktop.messages.Show(
             QStringLiteral("TS Satchel has successfully created the following Zip Package:\r\n\r\n") +
-                archivePath,
+                m_archivePath,
             MessageIcon::Information, QStringLiteral("TS Satchel"));
 }
 
@@ -179,6 +179,7 @@ QString PackageBuilder::settleArchivePath(const QString& packageName, bool inter
         archivePath =
             GetPackageFileName(m_desktop.saveDialog, m_desktop.owner, m_desktop.programFolder, packageName);
         m_desktop.events.DoEvents();
+        Interruption::Check(); // a signal while the dialog was open closed it
     }
     logZipping(QStringLiteral("Zipping to: ") + archivePath);
     return TrimBlanks(archivePath).isEmpty() ? QString() : archivePath;
@@ -191,7 +192,8 @@ void PackageBuilder::status(const QString& text)
     m_desktop.events.DoEvents();
 }
 
-void PackageBuilder::zip(const QString& archivePath, const QString& manifest)
+void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, const QString& manifestPath,
+                         const QByteArray& manifest)
 {
     m_progress = m_desktop.makeProgressWindow();
     m_progress->Show();
@@ -208,9 +210,15 @@ void PackageBuilder::zip(const QString& archivePath, const QString& manifest)
         Require(writer->Add(source, subfolders, keepFolderPath, QString()), *writer, "Add");
     };
     Require(writer->SetArchivePath(archivePath), *writer, "SetArchivePath");
-    status(QStringLiteral("Adding ") + manifest);
-    add(manifest, false, false);
-    m_manifestLock.reset();
+    status(QStringLiteral("Adding ") + manifestPath);
+    {
+        // Another run of this user may have written its own manifest meanwhile: this build's goes
+        // back in place and into the archive (which reads it before the add returns) while no
+        // other run can do the same.
+        const FileLock manifestTurn(tempFolder);
+        PlaceFile(manifestPath, manifest, QStringLiteral("WriteVersionManifest"));
+        add(manifestPath, false, false);
+    }
 
     status(QStringLiteral("Adding application files"));
     for (const QString& file : std::as_const(m_files)) {

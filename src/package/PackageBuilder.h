@@ -1,5 +1,6 @@
 #pragma once
 
+#include "diag/RuntimeError.h"
 #include "outside/IProgressWindow.h"
 #include "outside/ISaveDialog.h"
 
@@ -8,10 +9,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class AppConfig;
-class FileLock;
 class IEventLoop;
 class IMessageBox;
 class IMousePointer;
@@ -44,8 +45,11 @@ public:
     void Build_Package(const QString& packageName, bool interactive);
     void cmdBuild_Click(const QString& currentFolder);
 
-    // Whether the last build wrote its package.
+    // Whether the last build wrote its package, and where (the archive path, Windows-style).
     bool WrotePackage() const { return m_wrote; }
+    const QString& ArchivePath() const { return m_archivePath; }
+    // The run-time error that ended the last build, as its ERROR entry records it.
+    const std::optional<RuntimeError>& LastError() const { return m_lastError; }
     // The package file list of the last build, as the manifest lists it.
     const QStringList& PackageFiles() const { return m_files; }
 
@@ -64,7 +68,8 @@ private:
     void append(const QString& path);
     // Returns the archive path, or the empty text when the build ends before zipping.
     QString settleArchivePath(const QString& packageName, bool interactive);
-    void zip(const QString& archivePath, const QString& manifestPath);
+    void zip(const QString& archivePath, const QString& tempFolder, const QString& manifestPath,
+             const QByteArray& manifest);
     void status(const QString& text);
 
     ITreeGrid& m_grid;
@@ -74,6 +79,7 @@ private:
     std::vector<TemplateEntry> m_templates;
     IPathUtility* m_paths = nullptr; // for the length of one build
     std::unique_ptr<IProgressWindow> m_progress;
-    std::unique_ptr<FileLock> m_manifestLock; // from writing the manifest until it is in the archive
+    QString m_archivePath;
+    std::optional<RuntimeError> m_lastError;
     bool m_wrote = false;
 };

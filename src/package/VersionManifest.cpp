@@ -3,26 +3,41 @@
 #include "catalogue/PathHelpers.h"
 #include "diag/RuntimeError.h"
 #include "outside/HostFunctions.h"
+#include "platform/HostName.h"
 #include "settings/AppConfig.h"
 
-#include <QFile>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
-const QString kSource = QStringLiteral("WriteVersionManifest");
+constexpr int kCannotWrite = 61; // "Disk full" and other write failures
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
 
 } // namespace
 
-void WriteVersionManifest(const QString& manifestPath, const QStringList& packageFiles, AppConfig& config)
+QByteArray VersionManifestText(const QStringList& packageFiles, AppConfig& config)
 {
-    const std::optional<QString> host = Host::HostPathForWriting(manifestPath);
-    if (!host)
-        Raise(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + manifestPath, kSource);
-    QFile file(*host);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        Raise(ErrorNumber::PermissionDenied,
-              QStringLiteral("Cannot create ") + manifestPath + QStringLiteral(": ") + file.errorString(),
-              kSource);
     QString text;
     const auto line = [&text](const QString& content) { text += content + QStringLiteral("\r\n"); };
     const QString version =
@@ -36,12 +51,43 @@ void WriteVersionManifest(const QString& manifestPath, const QStringList& packag
     line(QStringLiteral("Files:  "));
     for (qsizetype k = 0; k < packageFiles.size(); ++k)
         line(QLatin1Char(' ') + QString::number(k + 1) + QStringLiteral("  ") + packageFiles.at(k));
-    const QByteArray bytes = text.toUtf8();
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        Raise(61, QStringLiteral("Cannot write ") + manifestPath + QStringLiteral(": ") + file.errorString(),
-              kSource);
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        Raise(61, QStringLiteral("Cannot write ") + manifestPath + QStringLiteral(": ") + file.errorString(),
-              kSource);
+    return text.toUtf8();
+}
+
+QByteArray WriteVersionManifest(const QString& manifestPath, const QStringList& packageFiles,
+                                AppConfig& config)
+{
+    QByteArray bytes = VersionManifestText(packageFiles, config);
+    PlaceFile(manifestPath, bytes, QStringLiteral("WriteVersionManifest"));
+    return bytes;
+}
+
+void PlaceFile(const QString& path, const QByteArray& bytes, const QString& source)
+{
+    const std::optional<QString> host = Host::HostPathForWriting(path);
+    if (!host)
+        Raise(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + path, source);
+    const QByteArray target = HostName::Encode(*host);
+    const qsizetype cut = target.lastIndexOf('/');
+    QByteArray temp = target.left(cut + 1) + '.' + target.mid(cut + 1) + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        Raise(ErrorNumber::PermissionDenied,
+              QStringLiteral("Cannot create ") + path + QStringLiteral(": ") + errnoText(errno), source);
+    const bool written = writeAll(fd, bytes);
+    int error = errno;
+    const bool closed = ::close(fd) == 0;
+    if (written && !closed)
+        error = errno;
+    if (!written || !closed) {
+        ::unlink(temp.constData());
+        Raise(kCannotWrite, QStringLiteral("Cannot write ") + path + QStringLiteral(": ") + errnoText(error),
+              source);
+    }
+    if (::rename(temp.constData(), target.constData()) != 0) {
+        error = errno;
+        ::unlink(temp.constData());
+        Raise(ErrorNumber::PermissionDenied,
+              QStringLiteral("Cannot create ") + path + QStringLiteral(": ") + errnoText(error), source);
+    }
 }

@@ -1,14 +1,202 @@
 #include "platform/CommandLine.h"
 
+#include "outside/HostFunctions.h"
+#include "platform/HostName.h"
 #include "platform/HostPath.h"
 
-QString BuildCommandLine(const QStringList& arguments)
+#include <QCommandLineParser>
+#include <QDir>
+
+#include <vector>
+
+namespace {
+
+using Action = CommandLineOptions::Action;
+
+// One option: its names (one letter for "-x", more for "--name"), the name of its value (empty
+// when it takes none), its line in the help text, and what it sets. apply answers why the value
+// cannot be taken, or the empty text.
+struct OptionRow
+{
+    QStringList names;
+    QString valueName;
+    QString help;
+    QString (*apply)(CommandLineOptions& options, const QString& value);
+};
+
+// The first of --help and --version wins; either wins over a start.
+void ask(CommandLineOptions& options, Action action)
+{
+    if (options.action == Action::Run)
+        options.action = action;
+}
+
+const std::vector<OptionRow>& optionRows()
+{
+    static const std::vector<OptionRow> rows{
+        {{QStringLiteral("h"), QStringLiteral("help")},
+         {},
+         QStringLiteral("print this text and end"),
+         [](CommandLineOptions& options, const QString&) {
+             ask(options, Action::Help);
+             return QString();
+         }},
+        {{QStringLiteral("V"), QStringLiteral("version")},
+         {},
+         QStringLiteral("print the version and end"),
+         [](CommandLineOptions& options, const QString&) {
+             ask(options, Action::Version);
+             return QString();
+         }},
+    };
+    return rows;
+}
+
+QString spelled(const OptionRow& row)
+{
+    QStringList names;
+    for (const QString& name : row.names)
+        names.append((name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name);
+    QString text = names.join(QStringLiteral(", "));
+    if (!row.valueName.isEmpty())
+        text += QLatin1Char(' ') + row.valueName;
+    return text;
+}
+
+QString helpLine(const QString& left, const QString& right)
+{
+    return QStringLiteral("  ") + left.leftJustified(22) + QLatin1Char(' ') + right + QLatin1Char('\n');
+}
+
+const char kUsage[] = "Usage: ts6satchel [OPTION]... [FOLDER | TEMPLATE [PACKAGE]]\n";
+
+const char kAbout[] =
+    "\n"
+    "Packs the files of a Tessarine application folder, with a version manifest, the product's logs\n"
+    "and its configuration files, into one zip package for support.\n"
+    "\n"
+    "  (no arguments)         open the main window on the last folder\n"
+    "  FOLDER                 build a package of every template in the folder\n"
+    "  TEMPLATE               build a package of one template (a .TST6 or .TST file)\n"
+    "  PACKAGE                write the package there, with no dialog and no message; without it\n"
+    "                         the save dialog asks where\n"
+    "\n"
+    "Paths are host paths, absolute (/srv/tess/c/Apps/Orders) or relative to the working folder\n"
+    "(Apps/Orders), or Windows-style (C:\\Apps\\Orders\\) through the drive map TS6_DRIVES.\n"
+    "\n"
+    "Options:\n";
+
+const char kEpilogue[] =
+    "\n"
+    "Exit status:\n"
+    "  0   the package was written (or the main window was closed)\n"
+    "  1   no package was written; the reason is on standard error and in the trace\n"
+    "  2   a person was needed (the main window, the save dialog or a message) but no display\n"
+    "      can be reached\n"
+    "  64  the command line cannot be read (an unknown option, too many paths)\n"
+    "\n"
+    "Environment:\n"
+    "  TS6_DRIVES             the drive map: LETTER=HOSTFOLDER pairs separated by \";\", and\n"
+    "                         \\\\server\\share=HOSTFOLDER; Z is / unless the map says otherwise\n"
+    "  TS6_PROGRAMDATA        the common application-data folder (default /var/lib)\n"
+    "  TS6_INSTALL_PATH, TS6_DATA_PATH, TS6_SHARED_PATH\n"
+    "                         the product's folders (default: product.ini in\n"
+    "                         $XDG_CONFIG_HOME/Norvale/TS6/ or /etc/xdg/Norvale/TS6/)\n"
+    "  TS6_LOG_DIR            the folder of the trace TS6Satchel.log (default: the product's log\n"
+    "                         folder, else $XDG_STATE_HOME/Norvale/TS6/logs)\n"
+    "  TMPDIR                 where the version manifest is written; when it is unset or shared\n"
+    "                         like /tmp, a private folder ts6satchel-<uid> inside it (or /tmp)\n"
+    "  COMPUTERNAME, USERNAME the computer and user names the manifest records\n"
+    "  XDG_CONFIG_HOME        where the settings are kept (Norvale/TS6/ts6satchel.ini)\n"
+    "  DISPLAY, WAYLAND_DISPLAY\n"
+    "                         the display; when none can be reached, a start with a package path\n"
+    "                         runs without windows and one that needs a person ends with status 2\n"
+    "  TS6_REPORT_RESOURCES   when set, the open descriptors at exit go to standard error\n";
+
+// Folders and files looked up as the program will look them up: case-blind, through the drive map.
+bool namesFolder(const QString& windowsOrHostPath)
+{
+    if (!HostPath::IsWindowsStyle(windowsOrHostPath))
+        return HostName::IsDirectory(windowsOrHostPath);
+    const std::optional<Host::Attributes> attributes = Host::GetAttributes(windowsOrHostPath);
+    return attributes && attributes->directory;
+}
+
+bool endsWithSeparator(const QString& path)
+{
+    return path.endsWith(QLatin1Char('\\')) || path.endsWith(QLatin1Char('/'));
+}
+
+} // namespace
+
+CommandLineOptions ParseArguments(const QStringList& arguments)
+{
+    CommandLineOptions options;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    std::vector<QCommandLineOption> qtOptions;
+    for (const OptionRow& row : optionRows()) {
+        qtOptions.emplace_back(row.names, row.help, row.valueName);
+        parser.addOption(qtOptions.back());
+    }
+    if (!parser.parse(QStringList{QStringLiteral("ts6satchel")} + arguments)) {
+        options.action = Action::UsageError;
+        options.error = parser.errorText();
+        return options;
+    }
+    for (std::size_t i = 0; i < qtOptions.size(); ++i) {
+        if (!parser.isSet(qtOptions[i]))
+            continue;
+        const QString refused = optionRows()[i].apply(options, parser.value(qtOptions[i]));
+        if (!refused.isEmpty()) {
+            options.action = Action::UsageError;
+            options.error = refused;
+            return options;
+        }
+    }
+    options.paths = parser.positionalArguments();
+    if (options.action == Action::Run && options.paths.size() > 2) {
+        options.action = Action::UsageError;
+        options.error =
+            QStringLiteral("Too many paths: give one folder or template, and at most a package path.");
+    }
+    return options;
+}
+
+QString HelpText()
+{
+    QString text = QLatin1String(kUsage) + QLatin1String(kAbout);
+    for (const OptionRow& row : optionRows())
+        text += helpLine(spelled(row), row.help);
+    text += helpLine(QStringLiteral("--"),
+                     QStringLiteral("end of the options: a path that follows may begin with \"-\""));
+    return text + QLatin1String(kEpilogue);
+}
+
+QString UsageHint()
+{
+    return QLatin1String(kUsage) + QStringLiteral("Try 'ts6satchel --help' for more information.\n");
+}
+
+QString ArgumentAsMeant(const QString& argument)
+{
+    if (argument.trimmed().isEmpty())
+        return argument; // an empty package path stays empty
+    QString path = argument;
+    if (!HostPath::IsWindowsStyle(path) && !path.startsWith(QLatin1Char('/')) &&
+        !path.startsWith(QLatin1Char('\\')))
+        path = QDir::currentPath() + QLatin1Char('/') + path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    path = HostPath::ToWindows(path);
+    if (!endsWithSeparator(path) && namesFolder(path))
+        path += HostPath::IsWindowsStyle(path) ? QLatin1Char('\\') : QLatin1Char('/');
+    return path;
+}
+
+QString BuildCommandLine(const QStringList& paths)
 {
     QStringList quoted;
-    quoted.reserve(arguments.size());
-    for (const QString& argument : arguments) {
-        const QString text = argument.startsWith(QLatin1Char('/')) ? HostPath::ToWindows(argument) : argument;
-        quoted.append(QLatin1Char('"') + text + QLatin1Char('"'));
-    }
+    quoted.reserve(paths.size());
+    for (const QString& path : paths)
+        quoted.append(QLatin1Char('"') + ArgumentAsMeant(path) + QLatin1Char('"'));
     return quoted.join(QLatin1Char(' '));
 }

@@ -2,27 +2,55 @@
 
 #include "diag/RuntimeError.h"
 #include "outside/HostFunctions.h"
+#include "outside/Interruption.h"
 #include "platform/HostName.h"
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+namespace {
+
+const QString kSource = QStringLiteral("FileLock");
+
+// How often a waiting lock looks again; a signal ends the pause at once.
+constexpr long kPauseNanoseconds = 50'000'000;
+
+} // namespace
+
 FileLock::FileLock(const QString& path)
 {
-    const std::optional<QString> host = Host::HostPathForWriting(path);
+    const std::optional<QString> host = Host::HostPathForReading(path);
     if (!host)
-        Raise(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + path,
-              QStringLiteral("FileLock"));
-    m_fd = ::open(HostName::Encode(*host).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        Raise(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + path, kSource);
+    m_fd = ::open(HostName::Encode(*host).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (m_fd < 0)
         Raise(ErrorNumber::PermissionDenied,
               QStringLiteral("Cannot open ") + path + QStringLiteral(": ") +
                   QString::fromLocal8Bit(std::strerror(errno)),
-              QStringLiteral("FileLock"));
-    while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+              kSource);
+    // Polled rather than blocking: a signal that came just before a blocking call would be seen
+    // only once the holder lets go.
+    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if (error != EWOULDBLOCK && error != EINTR) {
+            ::close(m_fd);
+            m_fd = -1;
+            Raise(ErrorNumber::PermissionDenied,
+                  QStringLiteral("Cannot lock ") + path + QStringLiteral(": ") +
+                      QString::fromLocal8Bit(std::strerror(error)),
+                  kSource);
+        }
+        if (Interruption::Requested() != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+            Interruption::Check();
+        }
+        const timespec pause{0, kPauseNanoseconds};
+        ::nanosleep(&pause, nullptr);
     }
 }
 

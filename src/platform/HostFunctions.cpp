@@ -10,6 +10,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 bool endsWithSeparator(const QString& path)
@@ -40,6 +45,12 @@ bool passes(const DirectoryEntry& entry, Host::ListFilter filter)
         return !entry.hidden() && !entry.isDirectory;
     }
     return false;
+}
+
+// Owned by this user and not writable by anyone else.
+bool ownedAndPrivate(const struct stat& st)
+{
+    return st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 QString windowsFolderOf(const QString& hostFolder)
@@ -99,11 +110,35 @@ QString CommonAppDataFolder()
     return windowsFolderOf(configured.isEmpty() ? QStringLiteral("/var/lib") : configured);
 }
 
-QString TempFolder()
+QString TempFolder(QString* why)
 {
-    const QString configured = qEnvironmentVariable("TMPDIR");
-    const QString host = configured.isEmpty() ? QStringLiteral("/tmp") : QDir::cleanPath(configured);
-    return windowsFolderOf(host);
+    const QString problem = QStringLiteral("Cannot use the temporary folder ");
+    const QString configured = HostName::Decode(qgetenv("TMPDIR").constData());
+    const QString base = configured.isEmpty() ? QStringLiteral("/tmp")
+                                              : QDir::cleanPath(QDir::current().absoluteFilePath(configured));
+    struct stat st
+    {};
+    if (::stat(HostName::Encode(base).constData(), &st) == 0 && S_ISDIR(st.st_mode) && ownedAndPrivate(st))
+        return windowsFolderOf(base);
+    // Shared like /tmp: a folder of this user's own inside it, never one that someone else made.
+    const QString own = base + QStringLiteral("/ts6satchel-") + QString::number(::geteuid());
+    const QByteArray ownBytes = HostName::Encode(own);
+    const auto fail = [&](const QString& reason) {
+        if (why)
+            *why = problem + HostPath::ToWindows(own) + QStringLiteral(": ") + reason;
+        return QString();
+    };
+    if (::mkdir(ownBytes.constData(), 0700) != 0 && errno != EEXIST)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (::lstat(ownBytes.constData(), &st) != 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISDIR(st.st_mode))
+        return fail(QStringLiteral("something other than a folder (a link?) stands at its name"));
+    if (st.st_uid != ::geteuid())
+        return fail(QStringLiteral("it belongs to another user"));
+    if ((st.st_mode & 077) != 0 && ::chmod(ownBytes.constData(), 0700) != 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    return windowsFolderOf(own);
 }
 
 QString FileVersion(const QString& path)

@@ -3,17 +3,39 @@
 #include "diag/RuntimeError.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
-// The one piece of state a signal handler may touch.
+// The state a signal handler may touch: the signal, and the pipe that wakes an event loop.
 std::atomic<int> g_signal{0};
+std::atomic<int> g_wakeWrite{-1};
+int g_wakeRead = -1;
 
 extern "C" void noteSignal(int number)
 {
+    const int savedErrno = errno;
     g_signal.store(number);
+    if (const int fd = g_wakeWrite.load(); fd >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1); // a full pipe is awake already
+    }
+    errno = savedErrno;
+}
+
+void openWakePipe()
+{
+    if (g_wakeRead >= 0)
+        return;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return; // signals are still noted; only the wake-up is missing
+    g_wakeRead = fds[0];
+    g_wakeWrite.store(fds[1]);
 }
 
 } // namespace
@@ -22,11 +44,12 @@ namespace Interruption {
 
 void Install()
 {
+    openWakePipe();
     struct sigaction action
     {};
     action.sa_handler = noteSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    action.sa_flags = 0;
     for (const int number : {SIGINT, SIGTERM, SIGHUP})
         sigaction(number, &action, nullptr);
 }
@@ -55,6 +78,11 @@ void Check()
 void Reset()
 {
     g_signal.store(0);
+}
+
+int WakeFd()
+{
+    return g_wakeRead;
 }
 
 } // namespace Interruption

@@ -1,12 +1,13 @@
 #include "catalogue/PathHelpers.h"
 #include "outside/HostFunctions.h"
-#include "platform/CommandLine.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"
 #include "support/PeWriter.h"
 #include "support/TestEnvironment.h"
 
 #include <QTest>
+
+#include <unistd.h>
 
 class TestHostLayer : public QObject
 {
@@ -22,7 +23,6 @@ private Q_SLOTS:
     void caseBlindLookupPrefersExactThenFirstInByteOrder();
     void listingSeesChangesMadeBetweenLookups();
     void entryNames();
-    void commandLine();
     void programDataAndTempFolders();
     void fileVersions();
 };
@@ -198,17 +198,6 @@ void TestHostLayer::entryNames()
     QCOMPARE(u->entryName(), QStringLiteral("UNC/Server/Share/Tess/logs/a.log"));
 }
 
-void TestHostLayer::commandLine()
-{
-    const ScopedEnv env("TS6_DRIVES", QString());
-    QCOMPARE(BuildCommandLine(
-                 {QStringLiteral("/srv/tess/c/Apps/Orders/"), QStringLiteral("/tmp/orders-support.zip")}),
-             QStringLiteral("\"Z:\\srv\\tess\\c\\Apps\\Orders\\\" \"Z:\\tmp\\orders-support.zip\""));
-    QCOMPARE(BuildCommandLine({QStringLiteral("C:\\APP\\"), QStringLiteral("rel/x.zip")}),
-             QStringLiteral("\"C:\\APP\\\" \"rel/x.zip\""));
-    QCOMPARE(BuildCommandLine({}), QString());
-}
-
 void TestHostLayer::programDataAndTempFolders()
 {
     TestEnvironment env;
@@ -218,8 +207,14 @@ void TestHostLayer::programDataAndTempFolders()
     QCOMPARE(GetProgramDataPath(), QStringLiteral("C:\\ProgramData"));
     const ScopedEnv onRoot("TS6_PROGRAMDATA", env.driveC());
     QCOMPARE(GetProgramDataPath(), QStringLiteral("C:"));
-    const ScopedEnv tmp("TMPDIR", env.driveC() + QStringLiteral("/Temp"));
+    const ScopedEnv tmp("TMPDIR", env.makeFolder(QStringLiteral("c/Temp")));
     QCOMPARE(Host::TempFolder(), QStringLiteral("C:\\Temp"));
+    // Shared like /tmp: a private folder of this user inside it.
+    QFile::setPermissions(env.driveC() + QStringLiteral("/Temp"), QFileDevice::Permissions(0x7777));
+    QCOMPARE(Host::TempFolder(), QStringLiteral("C:\\Temp\\ts6satchel-%1").arg(::geteuid()));
+    QCOMPARE(QFileInfo(env.driveC() + QStringLiteral("/Temp/ts6satchel-%1").arg(::geteuid())).permissions() &
+                 0x0077,
+             QFileDevice::Permissions());
 }
 
 void TestHostLayer::fileVersions()

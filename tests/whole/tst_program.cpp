@@ -33,6 +33,7 @@ public:
         TemplateSpec stock;
         stock.title = QStringLiteral("Stock");
         write("c/App/STOCK.TST", TemplateToml(stock));
+        write("c/-Odd/ODD.TST", TemplateToml(stock));
         for (const char* f :
              {"c/App/ORDERS.TSD6", "c/App/ORDERS.TSA6", "c/App/CUST.TPT", "c/App/CUST.TPD", "c/App/STOCK.TSD",
               "c/Data/ORDERS.LOG", "c/ProgramData/Norvale/TS6/logs/tess.log",
@@ -43,12 +44,11 @@ public:
         QDir().mkpath(m_dir.path() + QStringLiteral("/tmp"));
     }
 
-    QString path(const char* relative) const
-    {
-        return m_dir.path() + QLatin1Char('/') + QLatin1String(relative);
-    }
+    QString path(const QString& relative) const { return m_dir.path() + QLatin1Char('/') + relative; }
 
-    Run run(const QStringList& arguments, const char* dropVariable = nullptr) const
+    // Runs the program in a folder below the root, with more environment variables ("NAME=value").
+    Run run(const QStringList& arguments, const QString& folder = QString(),
+            const QStringList& more = QStringList()) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "TS6_LOG_DIR"})
@@ -63,10 +63,11 @@ public:
         env.insert(QStringLiteral("TMPDIR"), path("tmp"));
         env.insert(QStringLiteral("COMPUTERNAME"), QStringLiteral("SUPPORT-PC"));
         env.insert(QStringLiteral("USERNAME"), QStringLiteral("ann"));
-        if (dropVariable)
-            env.remove(QString::fromLatin1(dropVariable));
+        for (const QString& setting : more)
+            env.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
         QProcess p;
         p.setProcessEnvironment(env);
+        p.setWorkingDirectory(path(folder));
         p.start(QStringLiteral(TS6_PROGRAM), arguments);
         p.waitForFinished(120000);
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
@@ -112,29 +113,18 @@ class TestProgram : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void versionAndHelp();
     void batchStartOnAFolder();
-    void templateStartWithAPackagePath();
-    void failingBuildEndsWithStatusOne();
-    void startsThatNeedAPersonEndWithStatusTwo();
+    void startsAsTyped_data();
+    void startsAsTyped();
 };
 
-void TestProgram::versionAndHelp()
-{
-    const Installation inst;
-    const Run version = inst.run({QStringLiteral("--version")});
-    QCOMPARE(version.status, 0);
-    QCOMPARE(version.out, QStringLiteral("ts6satchel %1\n").arg(QLatin1String(TS6_VERSION)));
-    const Run help = inst.run({QStringLiteral("--help")});
-    QCOMPARE(help.status, 0);
-    QVERIFY(help.out.startsWith(QLatin1String("Usage: ts6satchel")));
-}
-
+// A folder given without "/", relative to the working folder: the package, its manifest and the
+// trace are those of the folder.
 void TestProgram::batchStartOnAFolder()
 {
     const Installation inst;
     const QString package = inst.path("c/Out/support.zip");
-    const Run run = inst.run({inst.path("c/App/"), package});
+    const Run run = inst.run({QStringLiteral("App"), QStringLiteral("Out/support.zip")}, QStringLiteral("c"));
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QVERIFY(run.err.contains(QLatin1String("Adding application files\n")));
     const ArchiveReport report = CheckArchive(package);
@@ -184,52 +174,111 @@ void TestProgram::batchStartOnAFolder()
     QCOMPARE(trace, expected);
 }
 
-void TestProgram::templateStartWithAPackagePath()
+void TestProgram::startsAsTyped_data()
 {
-    const Installation inst;
-    const QString package = inst.path("c/Out/stock.zip");
-    const Run run = inst.run({inst.path("c/App/stock.tst"), package});
-    QVERIFY2(run.status == 0, qPrintable(run.err));
-    const ArchiveReport report = CheckArchive(package);
-    QVERIFY2(report.valid(), qPrintable(report.details));
-    QCOMPARE(report.names.mid(0, 3),
-             (QStringList{QStringLiteral("TSVERSION.TXT"), QStringLiteral("C/App/STOCK.TST"),
-                          QStringLiteral("C/App/STOCK.TSD")}));
-    QCOMPARE(ReadEntry(package, QStringLiteral("TSVERSION.TXT")),
-             QByteArray(kManifestHead) + " 1  C:\\APP\\STOCK.TST\r\n 2  C:\\APP\\STOCK.TSD\r\n");
+    QTest::addColumn<QString>("folder"); // the working folder, below the root
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<int>("status");
+    // The first file line of the package's manifest; empty when no package may be written.
+    QTest::addColumn<QString>("firstFile");
+    // The last lines of standard error, each a beginning; "%R" is the root of the test's world.
+    QTest::addColumn<QStringList>("lastErrors");
+    QTest::addColumn<QStringList>("outputHolds"); // what standard output holds; nothing when empty
+    const QStringList none;
+    const QString orders = QStringLiteral(" 1  C:\\APP\\ORDERS.TST6");
+    const QString wrote = QStringLiteral("ts6satchel: wrote %R/c/Out/p.zip (");
+    const QString noDisplay = QStringLiteral("ts6satchel: no display to show the main window; ");
+    const auto row = [](const char* name) -> QTestData& { return QTest::newRow(name); };
+
+    row("folder with /") << "" << QStringList{"%R/c/App/", "%R/c/Out/p.zip"} << none << 0 << orders
+                         << QStringList{wrote} << none;
+    row("folder without /") << "" << QStringList{"%R/c/App", "%R/c/Out/p.zip"} << none << 0 << orders
+                            << QStringList{wrote} << none;
+    row("relative template, host spelling") << "c/App" << QStringList{"stock.tst", "../Out/p.zip"} << none
+                                            << 0 << " 1  C:\\APP\\STOCK.TST" << QStringList{wrote} << none;
+    row("relative template, Windows spelling") << "c" << QStringList{"App\\STOCK.TST", "Out\\p.zip"} << none
+                                               << 0 << " 1  C:\\APP\\STOCK.TST" << QStringList{wrote} << none;
+    row("a folder that begins with -, after --") << "c" << QStringList{"--", "-Odd", "Out/p.zip"} << none << 0
+                                                 << " 1  C:\\-ODD\\ODD.TST" << QStringList{wrote} << none;
+    row("unreachable displays") << "" << QStringList{"%R/c/App", "%R/c/Out/p.zip"}
+                                << QStringList{"DISPLAY=:4093", "WAYLAND_DISPLAY=no-compositor"} << 0
+                                << orders << QStringList{wrote} << none;
+    row("missing package folder")
+        << "" << QStringList{"%R/c/App", "%R/c/Out/missing/p.zip"} << none << 1 << ""
+        << QStringList{"ts6satchel: no package was written: The folder of the package "
+                       "does not exist: %R/c/Out/missing/p.zip\n"}
+        << none;
+    row("blank package path")
+        << "" << QStringList{"%R/c/App", " "} << none << 1 << ""
+        << QStringList{"ts6satchel: no package was written: the package path is empty\n"} << none;
+    row("no package path and no display")
+        << "" << QStringList{"%R/c/App"} << none << 2 << ""
+        << QStringList{"ts6satchel: no package was written: no display to show the save dialog"} << none;
+    row("template not found") << "" << QStringList{"%R/c/App/NONE.TST6", "%R/c/Out/p.zip"} << none << 2 << ""
+                              << QStringList{"ts6satchel: template not found: %R/c/App/NONE.TST6\n",
+                                             noDisplay}
+                              << none;
+    row("folder without templates") << "c" << QStringList{"Data"} << none << 2 << ""
+                                    << QStringList{"ts6satchel: no templates (*.TST6, *.TST) in the folder "
+                                                   "%R/c/Data\n",
+                                                   noDisplay}
+                                    << none;
+    row("no arguments, unreachable display")
+        << "" << none << QStringList{"DISPLAY=:4093"} << 2 << ""
+        << QStringList{"ts6satchel: cannot reach the display (DISPLAY=:4093)", noDisplay} << none;
+    row("unknown option") << "" << QStringList{"--bogus", "%R/c/App", "%R/c/Out/p.zip"} << none << 64 << ""
+                          << QStringList{"ts6satchel: Unknown option 'bogus'.\n", "Usage: ts6satchel ",
+                                         "Try 'ts6satchel --help' for more information.\n"}
+                          << none;
+    row("-h") << "" << QStringList{"-h", "%R/c/App"} << none << 0 << "" << none
+              << QStringList{"Usage: ts6satchel", "--version", "  64  ", "TS6_DRIVES", "TMPDIR"};
+    row("--version") << "" << QStringList{"--version"} << none << 0 << "" << none
+                     << QStringList{QStringLiteral("ts6satchel %1\n").arg(QLatin1String(TS6_VERSION))};
 }
 
-void TestProgram::failingBuildEndsWithStatusOne()
+void TestProgram::startsAsTyped()
 {
+    QFETCH(QString, folder);
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, environment);
+    QFETCH(int, status);
+    QFETCH(QString, firstFile);
+    QFETCH(QStringList, lastErrors);
+    QFETCH(QStringList, outputHolds);
     const Installation inst;
-    const QString package = inst.path("c/Out/missing-folder/support.zip");
-    const Run run = inst.run({inst.path("c/App/"), package});
-    QCOMPARE(run.status, 1);
-    QVERIFY(!QFileInfo::exists(inst.path("c/Out/missing-folder")));
-    QVERIFY(QDir(inst.path("c/Out")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-    const QStringList trace = inst.trace();
-    const qsizetype end = trace.indexOf(QStringLiteral("END: frmSatchel, Build_Package"));
-    QVERIFY(end > 0);
-    QVERIFY(trace.at(end + 1).startsWith(
-        QLatin1String("ERROR: frmSatchel, Build_Package, Runtime error occurred: ")));
-    QCOMPARE(trace.last(), QStringLiteral("END: frmSatchel, Form_Load"));
-}
+    const QString root = inst.path(QString());
+    for (QString& argument : arguments)
+        argument.replace(QLatin1String("%R/"), root);
 
-void TestProgram::startsThatNeedAPersonEndWithStatusTwo()
-{
-    const Installation inst;
-    const Run interactive = inst.run({});
-    QCOMPARE(interactive.status, 2);
-    QVERIFY(interactive.err.contains(QLatin1String("no display to show the main window")));
+    const Run run = inst.run(arguments, folder, environment);
+    QVERIFY2(run.status == status, qPrintable(run.err));
+    QStringList errors = run.err.split(QLatin1Char('\n'));
+    errors.removeLast(); // after the last line end
+    QVERIFY2(errors.size() >= lastErrors.size(), qPrintable(run.err));
+    const QStringList last = errors.mid(errors.size() - lastErrors.size());
+    for (qsizetype i = 0; i < lastErrors.size(); ++i)
+        QVERIFY2((last.at(i) + QLatin1Char('\n'))
+                     .startsWith(QString(lastErrors.at(i)).replace(QLatin1String("%R/"), root)),
+                 qPrintable(run.err));
+    for (const QString& text : outputHolds)
+        QVERIFY2(run.out.contains(text), qPrintable(run.out));
+    if (outputHolds.isEmpty())
+        QCOMPARE(run.out, QString());
 
-    // A batch start without a package path needs the save dialog.
-    const Run noPath = inst.run({inst.path("c/App/")});
-    QCOMPARE(noPath.status, 2);
-    QVERIFY(noPath.err.contains(QLatin1String("save dialog")));
-    QVERIFY(QDir(inst.path("c/Out")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-
-    const Run notFound = inst.run({inst.path("c/App/NONE.TST6"), inst.path("c/Out/x.zip")});
-    QCOMPARE(notFound.status, 2);
+    const QString package = inst.path("c/Out/p.zip");
+    if (!firstFile.isEmpty()) {
+        QVERIFY(CheckArchive(package).valid());
+        QVERIFY(QString::fromUtf8(ReadEntry(package, QStringLiteral("TSVERSION.TXT")))
+                    .contains(firstFile + QStringLiteral("\r\n")));
+    } else {
+        QVERIFY(QDir(inst.path("c/Out")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
+    if (status == 64) { // nothing written at all: no trace, no settings, no manifest
+        QVERIFY(!QFileInfo::exists(inst.path("c/ProgramData/Norvale/TS6/logs/TS6Satchel.log")));
+        QVERIFY(!QFileInfo::exists(inst.path("config")));
+        QVERIFY(QDir(inst.path("tmp")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

@@ -1,0 +1,107 @@
+// The command line as the program reads it: options, and paths made what a Linux user means.
+#include "platform/CommandLine.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QScopeGuard>
+#include <QTest>
+
+using Action = CommandLineOptions::Action;
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void readsWhatTheUserMeans_data();
+    void readsWhatTheUserMeans();
+    void helpTellsEverything();
+};
+
+void TestCommandLine::readsWhatTheUserMeans_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("action");
+    // The usage error, or the command line of the start ("%T" the test's root on drive Z).
+    QTest::addColumn<QString>("expected");
+    const auto row = [](const char* name, QStringList arguments, Action action, const QString& expected) {
+        QTest::newRow(name) << arguments << int(action) << expected;
+    };
+    // Run in the folder C:\Apps, which holds the folder Orders.
+    row("nothing", {}, Action::Run, QString());
+    row("folder with /", {"Orders/"}, Action::Run, "\"C:\\Apps\\Orders\\\"");
+    row("folder without /", {"Orders", "out.zip"}, Action::Run,
+        "\"C:\\Apps\\Orders\\\" \"C:\\Apps\\out.zip\"");
+    row("folder in other case", {"ORDERS"}, Action::Run, "\"C:\\Apps\\ORDERS\\\"");
+    row("Windows-style folder without \\", {"C:\\Apps\\Orders"}, Action::Run, "\"C:\\Apps\\Orders\\\"");
+    row("absolute host folder", {"%T/c/Apps/Orders"}, Action::Run, "\"C:\\Apps\\Orders\\\"");
+    row("host path off the drives", {"%T/elsewhere/p.zip"}, Action::Run, "\"Z:%W\\elsewhere\\p.zip\"");
+    row("relative template, host spelling", {"Orders/orders.tst6", "../p.zip"}, Action::Run,
+        "\"C:\\Apps\\Orders\\orders.tst6\" \"C:\\p.zip\"");
+    row("relative template, Windows spelling", {"Orders\\ORDERS.TST6", "..\\p.zip"}, Action::Run,
+        "\"C:\\Apps\\Orders\\ORDERS.TST6\" \"C:\\p.zip\"");
+    row("blank package path stays blank", {"Orders", " "}, Action::Run, "\"C:\\Apps\\Orders\\\" \" \"");
+    row("a path after --", {"--", "-Odd"}, Action::Run, "\"C:\\Apps\\-Odd\"");
+    row("- is a path", {"-"}, Action::Run, "\"C:\\Apps\\-\"");
+    row("-h", {"-h"}, Action::Help, QString());
+    row("--help with a path", {"Orders", "--help"}, Action::Help, QString());
+    row("--help --version", {"--help", "--version"}, Action::Help, QString());
+    row("-V", {"-V"}, Action::Version, QString());
+    row("unknown long option", {"--bogus", "Orders"}, Action::UsageError, "Unknown option 'bogus'.");
+    row("unknown short option", {"-x"}, Action::UsageError, "Unknown option 'x'.");
+    row("value to an option without one", {"--help=yes"}, Action::UsageError,
+        "Unexpected value after '--help'.");
+    row("three paths", {"Orders", "a.zip", "b.zip"}, Action::UsageError,
+        "Too many paths: give one folder or template, and at most a package path.");
+}
+
+void TestCommandLine::readsWhatTheUserMeans()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, action);
+    QFETCH(QString, expected);
+    TestEnvironment env;
+    env.makeFolder(QStringLiteral("c/Apps/Orders"));
+    const QString previous = QDir::currentPath();
+    const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
+    QDir::setCurrent(env.driveC() + QStringLiteral("/Apps"));
+    for (QString& argument : arguments)
+        argument.replace(QLatin1String("%T"), env.root());
+    expected.replace(QLatin1String("%W"), QString(env.root()).replace(QLatin1Char('/'), QLatin1Char('\\')));
+
+    const CommandLineOptions options = ParseArguments(arguments);
+    QCOMPARE(int(options.action), action);
+    if (options.action == Action::UsageError)
+        QCOMPARE(options.error, expected);
+    else if (options.action == Action::Run)
+        QCOMPARE(BuildCommandLine(options.paths), expected);
+}
+
+void TestCommandLine::helpTellsEverything()
+{
+    const QString help = HelpText();
+    for (const char* needed : {"Usage: ts6satchel",
+                               "-h, --help",
+                               "-V, --version",
+                               "  --  ",
+                               "  0  ",
+                               "  1  ",
+                               "  2  ",
+                               "  64  ",
+                               "TS6_DRIVES",
+                               "TS6_PROGRAMDATA",
+                               "TS6_INSTALL_PATH",
+                               "TS6_DATA_PATH",
+                               "TS6_SHARED_PATH",
+                               "TS6_LOG_DIR",
+                               "TMPDIR",
+                               "COMPUTERNAME",
+                               "USERNAME",
+                               "XDG_CONFIG_HOME",
+                               "DISPLAY",
+                               "WAYLAND_DISPLAY"})
+        QVERIFY2(help.contains(QLatin1String(needed)), needed);
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
