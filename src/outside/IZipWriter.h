@@ -14,7 +14,10 @@ public:
     virtual bool SetArchivePath(const QString& path) = 0;
 };
 
+#include <QtGlobal>
+
 #include <functional>
+#include <utility>
 
 // A writer that may wait for work done elsewhere calls this hook now and then while it waits, so
 // the windows stay painted.
@@ -23,4 +26,7 @@ class IBusyHook
 public:
     virtual ~IBusyHook() = default;
     virtual void SetBusyHook(std::function<void()> hook) = 0;
+    // How far the archive is: the bytes of file data written into it so far, and the bytes of
+    // the files the adds have found so far.
+    virtual std::pair<qint64, qint64> BytesDone() const { return {0, 0}; }
 };

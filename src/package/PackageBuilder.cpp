@@ -202,8 +202,10 @@ void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, 
 
     const std::unique_ptr<IZipWriter> writer = Registry::Create<IZipWriter>();
     if (auto* waits = dynamic_cast<IBusyHook*>(writer.get()))
-        waits->SetBusyHook([this] {
+        waits->SetBusyHook([this, waits] {
             Interruption::Check();
+            const auto [done, total] = waits->BytesDone();
+            m_progress->SetBytes(done, total);
             m_desktop.events.DoEvents(); // the windows stay painted
         });
     const auto add = [&](const QString& source, bool subfolders, bool keepFolderPath) {

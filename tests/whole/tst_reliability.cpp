@@ -4,18 +4,27 @@
 #include "support/Installation.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <csignal>
+#include <fcntl.h>
+#include <optional>
 #include <random>
+#include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+void setMode(const QString& path, mode_t mode)
+{
+    ::chmod(QFile::encodeName(path).constData(), mode);
+}
 
 class World
 {
@@ -25,6 +34,8 @@ public:
         QDir().mkpath(path("c/Out"));
         QDir().mkpath(path("tmp"));
         QDir().mkpath(path("c/ProgramData/Norvale/TS6/logs"));
+        QDir().mkpath(path("runtime"));
+        setMode(path("runtime"), 0700);
     }
 
     QString path(const QString& relative) const { return m_dir.path() + QLatin1Char('/') + relative; }
@@ -46,7 +57,10 @@ public:
         write(folder + QLatin1Char('/') + title + QStringLiteral(".TSD6"), title.toUtf8());
     }
 
-    QProcess* start(const QStringList& arguments, const QString& logDir = QString()) const
+    // Starts the program; more holds environment settings ("NAME=value"). As nobody, the run has
+    // its own trace, settings and home.
+    QProcess* start(const QStringList& arguments, const QStringList& more = QStringList(),
+                    bool asNobody = false) const
     {
         auto* p = new QProcess;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -54,11 +68,32 @@ public:
             env.remove(QString::fromLatin1(name));
         env.insert(QStringLiteral("TS6_DRIVES"), QStringLiteral("C=") + path("c"));
         env.insert(QStringLiteral("TS6_PROGRAMDATA"), path("c/ProgramData"));
-        env.insert(QStringLiteral("TS6_LOG_DIR"), logDir.isEmpty() ? path("trace") : logDir);
+        env.insert(QStringLiteral("TS6_LOG_DIR"), path("trace"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
         env.insert(QStringLiteral("TMPDIR"), path("tmp"));
+        // Qt's own runtime folder, which it would otherwise make in TMPDIR.
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path("runtime"));
+        QStringList settings = more;
+        if (asNobody) {
+            for (const char* folder : {"nobody", "nobody/trace", "nobody/config", "nobody/home"}) {
+                QDir().mkpath(path(folder));
+                setMode(path(folder), 0777);
+            }
+            settings << QStringLiteral("TS6_LOG_DIR=") + path("nobody/trace")
+                     << QStringLiteral("XDG_CONFIG_HOME=") + path("nobody/config")
+                     << QStringLiteral("HOME=") + path("nobody/home") << QStringLiteral("XDG_RUNTIME_DIR=");
+        }
+        for (const QString& setting : std::as_const(settings))
+            env.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
         p->setProcessEnvironment(env);
-        p->start(QStringLiteral(TS6_PROGRAM), arguments);
+        p->setReadChannel(QProcess::StandardError);
+        if (asNobody)
+            p->start(QStringLiteral("setpriv"),
+                     QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                 QStringLiteral("--clear-groups"), QStringLiteral(TS6_PROGRAM)} +
+                         arguments);
+        else
+            p->start(QStringLiteral(TS6_PROGRAM), arguments);
         p->waitForStarted();
         return p;
     }
@@ -72,9 +107,9 @@ public:
         return p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
     }
 
-    QStringList trace(const QString& logDir = QString()) const
+    QStringList trace() const
     {
-        QFile f((logDir.isEmpty() ? path("trace") : logDir) + QStringLiteral("/TS6Satchel.log"));
+        QFile f(path("trace") + QStringLiteral("/TS6Satchel.log"));
         f.open(QIODevice::ReadOnly);
         QStringList entries;
         for (const QString& line :
@@ -119,6 +154,70 @@ QString entryText(const QString& archive, const char* name)
     return QString::fromUtf8(ReadEntry(archive, QString::fromLatin1(name)));
 }
 
+// Reads the run's standard error until it holds the text; false when the run ends first.
+bool waitForError(QProcess& run, const QString& text, QString& err)
+{
+    while (!err.contains(text)) {
+        if (!run.waitForReadyRead(300000))
+            return false;
+        err += QString::fromUtf8(run.readAllStandardError());
+    }
+    return true;
+}
+
+// An exclusive lock on a folder, as a run of the program takes it on its temporary folder.
+class HeldLock
+{
+public:
+    explicit HeldLock(const QString& folder)
+        : m_fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_CLOEXEC))
+    {
+        ::flock(m_fd, LOCK_EX);
+    }
+    ~HeldLock() { ::close(m_fd); }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+
+private:
+    int m_fd;
+};
+
+// An X server of the test's own, so that the program shows its save dialog and waits there.
+class VirtualDisplay
+{
+public:
+    VirtualDisplay()
+    {
+        m_server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                                QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        QByteArray number;
+        while (!number.endsWith('\n') && m_server.waitForReadyRead(60000))
+            number += m_server.readAllStandardOutput();
+        if (!number.trimmed().isEmpty())
+            m_name = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
+    }
+    ~VirtualDisplay()
+    {
+        m_server.terminate();
+        m_server.waitForFinished();
+    }
+    QString name() const { return m_name; } // empty when no server could be started
+
+private:
+    QProcess m_server;
+    QString m_name;
+};
+
+// What a temporary folder holds, each entry with "@" after a link.
+QStringList entriesOf(const QString& folder)
+{
+    QStringList names;
+    for (const QFileInfo& entry :
+         QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        names.append(entry.fileName() + (entry.isSymLink() ? QStringLiteral("@") : QString()));
+    return names;
+}
+
 void expectInterruptedBuild(const World& w, const QString& package)
 {
     const QStringList trace = w.trace();
@@ -137,70 +236,174 @@ class TestReliability : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void twoRunsAtOnceEachGetTheirOwnManifest();
-    void signalInTheMiddleLeavesNothing_data();
-    void signalInTheMiddleLeavesNothing();
+    void runsThatMeet_data();
+    void runsThatMeet();
+    void signalEndsTheRun_data();
+    void signalEndsTheRun();
     void realFullDisk();
     void hostileNamesAndShapes();
     void logFolderThatIsALinkLoop();
     void hundredThousandLogFiles();
 };
 
-void TestReliability::twoRunsAtOnceEachGetTheirOwnManifest()
+void TestReliability::runsThatMeet_data()
 {
+    QTest::addColumn<bool>("sharedTemp");   // TMPDIR is shared like /tmp (else only the test's own)
+    QTest::addColumn<QString>("planted");   // a link planted in TMPDIR at this name ("%U" the uid)
+    QTest::addColumn<QString>("secondRun"); // "": none; "same user": meets the first at the manifest
+    QTest::addColumn<int>("status");
+    QTest::newRow("two runs of one user, at the manifest") << false << QString() << "same user" << 0;
+    QTest::newRow("two users, one shared TMPDIR") << true << QString() << "nobody" << 0;
+    QTest::newRow("a link planted at the manifest's name") << false << "TSVERSION.TXT" << QString() << 0;
+    QTest::newRow("a link planted at the private folder's name") << true << "ts6satchel-%U" << QString() << 1;
+}
+
+void TestReliability::runsThatMeet()
+{
+    QFETCH(bool, sharedTemp);
+    QFETCH(QString, planted);
+    QFETCH(QString, secondRun);
+    QFETCH(int, status);
+    const bool asNobody = secondRun == QLatin1String("nobody");
+    if (asNobody && ::geteuid() != 0)
+        QSKIP("a second user needs root to be simulated");
     const World w;
     w.templateIn(QStringLiteral("c/First"), QStringLiteral("FIRST"));
     w.templateIn(QStringLiteral("c/Second"), QStringLiteral("SECOND"));
-    w.bigLogs(48); // both runs are busy long enough to overlap
-    for (int round = 0; round < 3; ++round) {
-        std::unique_ptr<QProcess> a(w.start({w.path("c/First/"), w.path("c/Out/first.zip")}));
-        std::unique_ptr<QProcess> b(w.start({w.path("c/Second/"), w.path("c/Out/second.zip")}));
-        QVERIFY(a->waitForFinished(300000) && b->waitForFinished(300000));
-        QCOMPARE(a->exitCode(), 0);
-        QCOMPARE(b->exitCode(), 0);
-        const QString first = entryText(w.path("c/Out/first.zip"), "TSVERSION.TXT");
-        const QString second = entryText(w.path("c/Out/second.zip"), "TSVERSION.TXT");
-        QVERIFY2(first.contains(QLatin1String(" 1  C:\\FIRST\\FIRST.TST6")) &&
-                     !first.contains(QLatin1String("SECOND.TST6")),
-                 qPrintable(first));
-        QVERIFY2(!first.isEmpty(), "no manifest");
-        QVERIFY2(second.contains(QLatin1String(" 1  C:\\SECOND\\SECOND.TST6")) &&
-                     !second.contains(QLatin1String("FIRST.TST6")),
-                 qPrintable(second + QStringLiteral("\n---first:\n") + first));
-        QVERIFY(CheckArchive(w.path("c/Out/first.zip")).valid());
+    w.write(QStringLiteral("victim/keep.txt"), "keep");
+    const QString temp = w.path(sharedTemp ? "shared" : "tmp");
+    QDir().mkpath(temp);
+    if (sharedTemp)
+        setMode(temp, 01777);
+    if (asNobody) {
+        setMode(w.path(QString()), 0755);
+        setMode(w.path("c/Out"), 0777);
     }
+    if (!planted.isEmpty()) {
+        const QString name = QString(planted).replace(QLatin1String("%U"), QString::number(::geteuid()));
+        QVERIFY(
+            QFile::link(w.path(name.startsWith(QLatin1String("TSVERSION")) ? "victim/keep.txt" : "victim"),
+                        temp + QLatin1Char('/') + name));
+    }
+    const QStringList tmpdir{QStringLiteral("TMPDIR=") + temp};
+    const QString ownTemp = sharedTemp ? temp + QStringLiteral("/ts6satchel-%1").arg(::geteuid()) : temp;
+
+    std::optional<HeldLock> held;
+    if (secondRun == QLatin1String("same user"))
+        held.emplace(ownTemp); // both runs write their manifest, then wait to pack it
+    std::unique_ptr<QProcess> first(w.start({w.path("c/First/"), w.path("c/Out/first.zip")}, tmpdir));
+    std::unique_ptr<QProcess> second;
+    if (!secondRun.isEmpty())
+        second.reset(w.start({w.path("c/Second/"), w.path("c/Out/second.zip")}, tmpdir, asNobody));
+    if (held) {
+        QString errFirst;
+        QString errSecond;
+        QVERIFY(waitForError(*first, QStringLiteral("\\TSVERSION.TXT\n"), errFirst));
+        QVERIFY(waitForError(*second, QStringLiteral("\\TSVERSION.TXT\n"), errSecond));
+        held.reset();
+    }
+    QVERIFY(first->waitForFinished(300000));
+    const QString err = QString::fromUtf8(first->readAllStandardError());
+    QCOMPARE(first->exitCode(), status);
+    if (second) {
+        QVERIFY(second->waitForFinished(300000));
+        QVERIFY2(second->exitCode() == 0, second->readAllStandardError().constData());
+        const QString manifest = entryText(w.path("c/Out/second.zip"), "TSVERSION.TXT");
+        QVERIFY2(manifest.contains(QLatin1String(" 1  C:\\SECOND\\SECOND.TST6\r\n")) &&
+                     !manifest.contains(QLatin1String("FIRST")),
+                 qPrintable(manifest));
+    }
+    if (status == 0) {
+        const QString manifest = entryText(w.path("c/Out/first.zip"), "TSVERSION.TXT");
+        QVERIFY2(manifest.contains(QLatin1String(" 1  C:\\FIRST\\FIRST.TST6\r\n")) &&
+                     !manifest.contains(QLatin1String("SECOND")),
+                 qPrintable(manifest));
+        QVERIFY(CheckArchive(w.path("c/Out/first.zip")).valid());
+        // Nothing is left behind but the last manifest, a file of its own.
+        QCOMPARE(entriesOf(ownTemp), QStringList{QStringLiteral("TSVERSION.TXT")});
+        if (asNobody)
+            QCOMPARE(entriesOf(temp + QStringLiteral("/ts6satchel-65534")),
+                     QStringList{QStringLiteral("TSVERSION.TXT")});
+    } else {
+        QVERIFY2(
+            err.endsWith(QStringLiteral("ts6satchel: no package was written: Cannot use the temporary folder "
+                                        "%1: something other than a folder (a link?) stands at its name\n")
+                             .arg(ownTemp)),
+            qPrintable(err));
+        QVERIFY(w.outIsEmpty());
+    }
+    QCOMPARE(entriesOf(w.path("victim")), QStringList{QStringLiteral("keep.txt")});
+    QFile victim(w.path("victim/keep.txt"));
+    QVERIFY(victim.open(QIODevice::ReadOnly));
+    QCOMPARE(victim.readAll(), QByteArray("keep"));
 }
 
-void TestReliability::signalInTheMiddleLeavesNothing_data()
+void TestReliability::signalEndsTheRun_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::addColumn<bool>("twice");
-    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
-    QTest::newRow("SIGINT") << int(SIGINT) << false;
-    QTest::newRow("SIGHUP, then SIGINT while cleaning up") << int(SIGHUP) << true;
+    QTest::addColumn<int>("then");           // a second signal while the run cleans up, or 0
+    QTest::addColumn<QString>("waitingFor"); // "large add", "another run", "save dialog"
+    QTest::newRow("SIGTERM during a large add") << int(SIGTERM) << 0 << "large add";
+    QTest::newRow("SIGINT during a large add, SIGHUP while cleaning up")
+        << int(SIGINT) << int(SIGHUP) << "large add";
+    QTest::newRow("SIGTERM while another run packs its manifest") << int(SIGTERM) << 0 << "another run";
+    QTest::newRow("SIGTERM while the save dialog is open") << int(SIGTERM) << 0 << "save dialog";
 }
 
-void TestReliability::signalInTheMiddleLeavesNothing()
+void TestReliability::signalEndsTheRun()
 {
     QFETCH(int, signal);
-    QFETCH(bool, twice);
+    QFETCH(int, then);
+    QFETCH(QString, waitingFor);
     const World w;
     w.templateIn(QStringLiteral("c/App"), QStringLiteral("APP"));
-    w.bigLogs(240);
     const QString package = w.path("c/Out/p.zip");
-    std::unique_ptr<QProcess> p(w.start({w.path("c/App/"), package}));
-    QThread::msleep(500);
-    QVERIFY(p->state() == QProcess::Running);
-    ::kill(static_cast<pid_t>(p->processId()), signal);
-    if (twice) {
-        QThread::msleep(20);
-        ::kill(static_cast<pid_t>(p->processId()), SIGINT);
+    QStringList arguments{w.path("c/App/"), package};
+    QStringList environment;
+    std::optional<HeldLock> held;
+    std::optional<VirtualDisplay> display;
+    QString sign = QStringLiteral("Adding logs\n");
+    if (waitingFor == QLatin1String("large add")) {
+        w.bigLogs(240);
+    } else if (waitingFor == QLatin1String("another run")) {
+        held.emplace(w.path("tmp"));
+        sign = QStringLiteral("\\TSVERSION.TXT\n");
+    } else {
+        display.emplace();
+        if (display->name().isEmpty())
+            QSKIP("no X server (Xvfb) can be started here");
+        environment << QStringLiteral("DISPLAY=") + display->name();
+        arguments.removeLast(); // the save dialog asks where the package goes
     }
+    std::unique_ptr<QProcess> p(w.start(arguments, environment));
+    QString err;
+    if (display) {
+        // The manifest is written just before the dialog opens. Meanwhile another run of the same
+        // user packs its own manifest without waiting for the dialog.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(w.path("tmp/TSVERSION.TXT")), 300000);
+        QCOMPARE(w.run({w.path("c/App/"), w.path("other.zip")}), 0);
+        QVERIFY(p->state() == QProcess::Running);
+    } else {
+        QVERIFY2(waitForError(*p, sign, err), qPrintable(err));
+    }
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    ::kill(static_cast<pid_t>(p->processId()), signal);
+    if (then != 0)
+        ::kill(static_cast<pid_t>(p->processId()), then);
     QVERIFY(p->waitForFinished(120000));
+    const qint64 ms = sinceSignal.elapsed();
+    err += QString::fromUtf8(p->readAllStandardError());
     QCOMPARE(p->exitStatus(), QProcess::NormalExit);
     QCOMPARE(p->exitCode(), 1);
-    QVERIFY(QString::fromUtf8(p->readAllStandardError()).contains(QLatin1String("interrupted by signal")));
+    QVERIFY2(err.section(QLatin1Char('\n'), -2)
+                 .startsWith(QLatin1String("ts6satchel: no package was written: Interrupted by signal ")),
+             qPrintable(err));
     expectInterruptedBuild(w, package);
+    QCOMPARE(entriesOf(w.path("tmp")), QStringList{QStringLiteral("TSVERSION.TXT")});
+    // Waiting for another run or for a person ends at once.
+    if (waitingFor != QLatin1String("large add"))
+        QVERIFY2(ms < 1000, qPrintable(QStringLiteral("ended %1 ms after the signal").arg(ms)));
 }
 
 void TestReliability::realFullDisk()

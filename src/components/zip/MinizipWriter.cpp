@@ -392,6 +392,7 @@ bool MinizipWriter::queue(const Candidate& candidate)
         m_pending.push_back(entry);
         return true;
     }
+    m_bytesFound += S_ISREG(st.st_mode) ? st.st_size : 0;
     if (S_ISREG(st.st_mode) && st.st_size > kWholeFileLimit) {
         const int fd = ::open(HostName::Encode(candidate.hostPath).constData(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
@@ -564,6 +565,7 @@ bool MinizipWriter::writeEntry(Entry& e, bool& finished, bool wait)
             return m_lastError.isEmpty() ? fail(writeFailure()) : false;
         e.data = {};
         ++m_entries;
+        m_bytesWritten += static_cast<qint64>(e.size);
     } else {
         if (!e.opened && !openEntry(e))
             return false;
@@ -594,6 +596,7 @@ bool MinizipWriter::writeEntry(Entry& e, bool& finished, bool wait)
             e.crc = e.size == 0 ? chunk->crc
                                 : crc32_combine64(e.crc, chunk->crc, static_cast<z_off64_t>(chunk->size));
             e.size += chunk->size;
+            m_bytesWritten += static_cast<qint64>(chunk->size);
             release(static_cast<qint64>(chunk->size));
             wait = false; // one written: write on only what is ready
         }

@@ -34,6 +34,7 @@ public:
     bool SetArchivePath(const QString& path) override;
     QString LastError() const override { return m_lastError; }
     void SetBusyHook(std::function<void()> hook) override { m_busyHook = std::move(hook); }
+    std::pair<qint64, qint64> BytesDone() const override { return {m_bytesWritten, m_bytesFound}; }
 
     // The files skipped so far, "path: reason", as the archive's comment lists them.
     const QStringList& Skipped() const { return m_skipped; }
@@ -93,5 +94,7 @@ private:
     std::condition_variable m_progress;
     std::deque<std::shared_ptr<Entry>> m_pending; // queued, not yet written, in add order
     qint64 m_inFlight = 0;
+    qint64 m_bytesWritten = 0; // file data in the archive so far
+    qint64 m_bytesFound = 0;   // file data the adds have found so far
     quint64 m_entries = 0;
 };

@@ -11,7 +11,11 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <QLocale>
+
 #include <cstdio>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 QWidget* WidgetOf(WindowHandle handle)
 {
@@ -139,6 +143,10 @@ bool QtSaveDialog::GetSaveFileName(SaveFileRecord& record)
     return true;
 }
 
+EchoingProgress::EchoingProgress(std::unique_ptr<IProgressWindow> window)
+    : m_window(std::move(window)), m_terminal(::isatty(STDERR_FILENO) == 1)
+{}
+
 void EchoingProgress::Show()
 {
     m_window->Show();
@@ -146,12 +154,42 @@ void EchoingProgress::Show()
 
 void EchoingProgress::SetStatus(const QString& text)
 {
-    std::fprintf(stderr, "%s\n", qPrintable(text));
+    m_status = text;
+    if (m_terminal)
+        rewrite(text);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(text));
     std::fflush(stderr);
     m_window->SetStatus(text);
 }
 
+void EchoingProgress::SetBytes(qint64 done, qint64 total)
+{
+    if (!m_terminal || total <= 0)
+        return;
+    const QLocale c = QLocale::c();
+    rewrite(
+        QStringLiteral("%1  %2 of %3").arg(m_status, c.formattedDataSize(done), c.formattedDataSize(total)));
+    std::fflush(stderr);
+}
+
 void EchoingProgress::Close()
 {
+    if (m_terminal) {
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+    }
     m_window->Close();
+}
+
+void EchoingProgress::rewrite(const QString& line)
+{
+    winsize size{};
+    const int columns = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col : 80;
+    // A line longer than the terminal would wrap, and the next one could not be written over it.
+    const QString shown = line.size() < columns ? line : QStringLiteral("...") + line.right(columns - 4);
+    if (shown == m_shown)
+        return;
+    m_shown = shown;
+    std::fprintf(stderr, "\r%s\033[K", qPrintable(shown));
 }

@@ -86,17 +86,25 @@ private:
     Desktop& m_desktop;
 };
 
-// Echoes each status text of a build on standard error, besides showing it in the window.
+// Echoes the status texts of a build on standard error, besides showing them in the window: one
+// line each, or on a terminal one line that is rewritten, with the bytes done and in all while a
+// long add goes on, and cleared at the end.
 class EchoingProgress final : public IProgressWindow
 {
 public:
-    explicit EchoingProgress(std::unique_ptr<IProgressWindow> window) : m_window(std::move(window)) {}
+    explicit EchoingProgress(std::unique_ptr<IProgressWindow> window);
     void Show() override;
     void SetStatus(const QString& text) override;
+    void SetBytes(qint64 done, qint64 total) override;
     void Close() override;
 
 private:
+    void rewrite(const QString& line);
+
     std::unique_ptr<IProgressWindow> m_window;
+    const bool m_terminal;
+    QString m_status;
+    QString m_shown; // the line on the terminal
 };
 
 QWidget* WidgetOf(WindowHandle handle);
