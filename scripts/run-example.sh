@@ -11,7 +11,7 @@ prepare_sample ts6satchel "$work"
 
 package="$work/TS6Satchel-sample.zip"
 status=0
-./build/default/ts6satchel "$TS6_SAMPLE/drive-c/Apps/Orders/" "$package" || status=$?
+./build/default/ts6satchel "$TS6_SAMPLE/drive-c/Apps/Orders" "$package" || status=$?
 echo
 echo "ts6satchel ended with status $status"
 if [ "$status" -ne 0 ] || [ ! -f "$package" ]; then

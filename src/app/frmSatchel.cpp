@@ -59,7 +59,7 @@ AppConfig& frmSatchel::Config()
 
 void frmSatchel::Form_Load()
 {
-    RunTraced(kModule, kFormLoad, [this] {
+    const auto startUp = [this] {
         restorePlacement();
         m_services.window.SetHelpFile(m_services.desktop.programFolder + kBackslash +
                                       RemoveExtension(m_services.programName) + QStringLiteral(".chm"));
@@ -69,7 +69,8 @@ void frmSatchel::Form_Load()
             return;
         }
         startFromCommandLine();
-    });
+    };
+    RunTraced(kModule, kFormLoad, startUp, &m_loadError);
 }
 
 void frmSatchel::restorePlacement()

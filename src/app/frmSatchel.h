@@ -57,6 +57,8 @@ public:
     bool BatchStarted() const { return m_batchStarted; }
     bool Building() const { return m_building; }
     const PackageBuilder& Builder() const { return m_builder; }
+    // The run-time error that ended start-up early, as its ERROR entry records it.
+    const std::optional<RuntimeError>& LoadError() const { return m_loadError; }
 
     static const QString AppTitle;
 
@@ -76,6 +78,7 @@ private:
     CatalogueLoader m_loader;
     SelectionRules m_rules;
     PackageBuilder m_builder;
+    std::optional<RuntimeError> m_loadError;
     bool m_unloaded = false;
     bool m_batchStarted = false;
     bool m_building = false;

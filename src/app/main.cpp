@@ -19,6 +19,7 @@
 #include <QSocketNotifier>
 
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -257,7 +258,9 @@ int main(int argc, char** argv)
     window.controller().Form_Load();
     if (window.controller().Unloaded())
         return endOfBatchStart(window, desktop);
-    if (!commandLine.isEmpty())
+    if (const std::optional<RuntimeError>& failure = window.controller().LoadError())
+        say(QStringLiteral("the start went wrong: ") + withHostPaths(failure->description()));
+    else if (!commandLine.isEmpty())
         sayWhatWasNotFound(window.controller());
     if (headless) {
         say(QStringLiteral("no display to show the main window; give a folder or template and a package path "
@@ -266,5 +269,11 @@ int main(int argc, char** argv)
     }
     window.show();
     const int status = QApplication::exec();
-    return Interruption::Requested() != 0 ? 1 : status;
+    if (const int signal = Interruption::Requested(); signal != 0) {
+        say(QStringLiteral("the window was closed by signal %1 (%2)")
+                .arg(signal)
+                .arg(QString::fromLocal8Bit(strsignal(signal))));
+        return 1;
+    }
+    return status;
 }

@@ -50,32 +50,30 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
     m_archivePath.clear();
     m_lastError.reset();
     m_wrote = false;
-    const bool completed = RunTraced(
-        kModule, kBuild,
-        [&] {
-            const std::unique_ptr<IPathUtility> paths = Registry::Create<IPathUtility>();
-            m_paths = paths.get();
-            const auto forget = qScopeGuard([this] { m_paths = nullptr; });
-            m_files.clear();
-            m_templates.clear();
-            Interruption::Check();
-            collect();
+    const auto build = [&] {
+        const std::unique_ptr<IPathUtility> paths = Registry::Create<IPathUtility>();
+        m_paths = paths.get();
+        const auto forget = qScopeGuard([this] { m_paths = nullptr; });
+        m_files.clear();
+        m_templates.clear();
+        Interruption::Check();
+        collect();
 
-            QString temp;
-            Require(m_paths->TempFolder(temp), *m_paths, "TempFolder");
-            const QString manifestPath = JoinPath(kBackslash, {temp, QStringLiteral("TSVERSION.TXT")});
-            const QByteArray manifest = WriteVersionManifest(manifestPath, m_files, m_config());
+        QString temp;
+        Require(m_paths->TempFolder(temp), *m_paths, "TempFolder");
+        const QString manifestPath = JoinPath(kBackslash, {temp, QStringLiteral("TSVERSION.TXT")});
+        const QByteArray manifest = WriteVersionManifest(manifestPath, m_files, m_config());
 
-            m_archivePath = settleArchivePath(packageName, interactive);
-            if (m_archivePath.isEmpty())
-                return;
-            zip(m_archivePath, temp, manifestPath, manifest);
-            m_wrote = true;
-            m_desktop.pointer.SetDefault();
-            m_progress->Close();
-            m_progress.reset();
-        },
-        &m_lastError);
+        m_archivePath = settleArchivePath(packageName, interactive);
+        if (m_archivePath.isEmpty())
+            return;
+        zip(m_archivePath, temp, manifestPath, manifest);
+        m_wrote = true;
+        m_desktop.pointer.SetDefault();
+        m_progress->Close();
+        m_progress.reset();
+    };
+    const bool completed = RunTraced(kModule, kBuild, build, &m_lastError);
     if (!completed) {
         m_desktop.pointer.SetDefault();
         if (m_progress) {

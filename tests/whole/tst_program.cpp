@@ -10,6 +10,9 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <cstdio>
+#include <sys/stat.h>
+
 namespace {
 
 struct Run
@@ -34,6 +37,13 @@ public:
         stock.title = QStringLiteral("Stock");
         write("c/App/STOCK.TST", TemplateToml(stock));
         write("c/-Odd/ODD.TST", TemplateToml(stock));
+        // A folder named in Latin-1, not UTF-8: "Café".
+        const QByteArray latin1 = QFile::encodeName(path("c/Caf")) + "\xe9";
+        ::mkdir(latin1.constData(), 0755);
+        const QByteArray toml = TemplateToml(stock);
+        FILE* odd = std::fopen((latin1 + "/ODD.TST").constData(), "w");
+        std::fwrite(toml.constData(), 1, static_cast<size_t>(toml.size()), odd);
+        std::fclose(odd);
         for (const char* f :
              {"c/App/ORDERS.TSD6", "c/App/ORDERS.TSA6", "c/App/CUST.TPT", "c/App/CUST.TPD", "c/App/STOCK.TSD",
               "c/Data/ORDERS.LOG", "c/ProgramData/Norvale/TS6/logs/tess.log",
@@ -68,7 +78,21 @@ public:
         QProcess p;
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(path(folder));
-        p.start(QStringLiteral(TS6_PROGRAM), arguments);
+        if (std::any_of(arguments.cbegin(), arguments.cend(),
+                        [](const QString& a) { return a.contains(QLatin1String("\\x")); }))
+            // Arguments that are not UTF-8, "\xNN" for a byte: Python passes the bytes on.
+            p.start(
+                QStringLiteral("python3"),
+                QStringList{
+                    QStringLiteral("-c"),
+                    QStringLiteral(
+                        "import os,sys\n"
+                        "a=[x.encode().decode('unicode_escape').encode('latin-1') for x in sys.argv[1:]]\n"
+                        "os.execv(a[0],a)"),
+                    QStringLiteral(TS6_PROGRAM)} +
+                    arguments);
+        else
+            p.start(QStringLiteral(TS6_PROGRAM), arguments);
         p.waitForFinished(120000);
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
                 QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
@@ -201,6 +225,8 @@ void TestProgram::startsAsTyped_data()
                                                << 0 << " 1  C:\\APP\\STOCK.TST" << QStringList{wrote} << none;
     row("a folder that begins with -, after --") << "c" << QStringList{"--", "-Odd", "Out/p.zip"} << none << 0
                                                  << " 1  C:\\-ODD\\ODD.TST" << QStringList{wrote} << none;
+    row("a folder name that is not UTF-8") << "" << QStringList{"%R/c/Caf\\xe9", "%R/c/Out/p.zip"} << none
+                                           << 0 << "\\ODD.TST" << QStringList{wrote} << none;
     row("unreachable displays") << "" << QStringList{"%R/c/App", "%R/c/Out/p.zip"}
                                 << QStringList{"DISPLAY=:4093", "WAYLAND_DISPLAY=no-compositor"} << 0
                                 << orders << QStringList{wrote} << none;

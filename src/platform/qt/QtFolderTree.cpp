@@ -1,6 +1,7 @@
 #include "platform/qt/QtFolderTree.h"
 
 #include "diag/RuntimeError.h"
+#include "platform/HostName.h"
 #include "platform/HostPath.h"
 
 #include <QFileInfo>
@@ -26,7 +27,7 @@ QtFolderTree::QtFolderTree(QWidget* parent) : QTreeView(parent), m_model(new QFi
 void QtFolderTree::SelectFolder(const QString& path, int, bool raiseEvent)
 {
     const std::optional<HostLocation> location = HostPath::Resolve(path);
-    if (!location || !QFileInfo(location->hostPath()).isDir())
+    if (!location || !HostName::IsDirectory(location->hostPath()))
         Raise(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + path,
               QStringLiteral("FolderView"));
     m_selectedHostPath = location->hostPath();
