@@ -13,13 +13,13 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
-#include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -60,21 +60,24 @@ QByteArray platformList()
     return platforms.join(';');
 }
 
-bool g_choosingPlatform = false;
-
-// Qt's notes about a platform it could not use while it chose one, and about running without a
-// display, are no news to a batch start: the program says so itself in one line. Everything else
-// Qt reports goes through as usual.
-void quietPlatformNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
+// Qt's notes about running without a display are no news to a batch start. Everything else Qt
+// reports goes through as usual.
+void quietOffscreenNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    const QLatin1String category(context.category ? context.category : "");
-    if (g_choosingPlatform && (category.startsWith(QLatin1String("qt.qpa.")) ||
-                               message.startsWith(QLatin1String("Failed to create wl_display"))))
-        return;
     if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")) ||
         message.startsWith(QLatin1String("This plugin does not support")))
         return;
     std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+// While Qt chooses its platform, its notes about the platforms it could not use are left out too:
+// the program says in one line that it goes on without a display.
+void quietPlatformNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (QLatin1String(context.category ? context.category : "").startsWith(QLatin1String("qt.qpa.")) ||
+        message.startsWith(QLatin1String("Failed to create wl_display")))
+        return;
+    quietOffscreenNotes(type, context, message);
 }
 
 bool onDisplay()
@@ -106,8 +109,8 @@ public:
     {
         if (Interruption::WakeFd() < 0)
             return;
-        m_notifier = new QSocketNotifier(Interruption::WakeFd(), QSocketNotifier::Read, this);
-        connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatch::signalled);
+        auto* notifier = new QSocketNotifier(Interruption::WakeFd(), QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, &SignalWatch::signalled);
         if (Interruption::Requested() != 0)
             signalled();
     }
@@ -137,7 +140,6 @@ private:
     }
 
     QWidget& m_mainWindow;
-    QSocketNotifier* m_notifier = nullptr;
     bool m_watchingDialogs = false;
 };
 
@@ -178,8 +180,10 @@ int endOfBatchStart(SatchelWindow& window, const Desktop& desktop)
     const QStringList& needed = desktop.personNeeded();
     if (builder.WrotePackage()) {
         const QString host = HostPath::ToHost(builder.ArchivePath());
-        say(QStringLiteral("wrote %1 (%2)")
-                .arg(host, QLocale::c().formattedDataSize(QFileInfo(host).size())));
+        struct stat st
+        {};
+        ::stat(HostName::Encode(host).constData(), &st);
+        say(QStringLiteral("wrote %1 (%2)").arg(host, QLocale::c().formattedDataSize(st.st_size)));
     } else if (builder.LastError()) {
         say(QStringLiteral("no package was written: ") + withHostPaths(builder.LastError()->description()));
     } else if (!needed.isEmpty()) {
@@ -193,9 +197,14 @@ int endOfBatchStart(SatchelWindow& window, const Desktop& desktop)
     return builder.WrotePackage() ? 0 : 1;
 }
 
-// Says what a command line named that could not be found, before the main window opens.
-void sayWhatWasNotFound(const frmSatchel& controller)
+// Says why a command line led to no package, before the main window opens: what it named could
+// not be found, or the start went wrong before.
+void sayWhyNoPackage(const frmSatchel& controller)
 {
+    if (const std::optional<RuntimeError>& failure = controller.LoadError()) {
+        say(QStringLiteral("the start went wrong: ") + withHostPaths(failure->description()));
+        return;
+    }
     const QString folder = controller.CurrentFolder();
     const QString name = controller.TemplateFilter();
     const QString path = HostPath::ToHost(JoinPath(QStringLiteral("\\"), {folder, name}));
@@ -239,9 +248,8 @@ int main(int argc, char** argv)
     int qtArgc = 3;
     char* qtArgv[] = {argv[0], platformOption, platforms.data(), nullptr};
     qInstallMessageHandler(quietPlatformNotes);
-    g_choosingPlatform = true;
     QApplication app(qtArgc, qtArgv);
-    g_choosingPlatform = false;
+    qInstallMessageHandler(quietOffscreenNotes);
     const bool headless = !onDisplay();
     if (headless)
         noteUnreachableDisplay();
@@ -258,10 +266,8 @@ int main(int argc, char** argv)
     window.controller().Form_Load();
     if (window.controller().Unloaded())
         return endOfBatchStart(window, desktop);
-    if (const std::optional<RuntimeError>& failure = window.controller().LoadError())
-        say(QStringLiteral("the start went wrong: ") + withHostPaths(failure->description()));
-    else if (!commandLine.isEmpty())
-        sayWhatWasNotFound(window.controller());
+    if (!commandLine.isEmpty())
+        sayWhyNoPackage(window.controller());
     if (headless) {
         say(QStringLiteral("no display to show the main window; give a folder or template and a package path "
                            "to build a package without one (see --help)"));

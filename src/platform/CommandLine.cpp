@@ -111,6 +111,7 @@ const char kEpilogue[] =
     "  DISPLAY, WAYLAND_DISPLAY\n"
     "                         the display; when none can be reached, a start with a package path\n"
     "                         runs without windows and one that needs a person ends with status 2\n"
+    "  QT_QPA_PLATFORM        the Qt platform to try first (without a display, none is needed)\n"
     "  TS6_REPORT_RESOURCES   when set, the open descriptors at exit go to standard error\n";
 
 // Folders and files looked up as the program will look them up: case-blind, through the drive map.
