@@ -41,8 +41,9 @@ QStringList processArguments(int argc, char** argv)
     return arguments;
 }
 
-// The platforms to try in turn: the one asked for, or the displays that are set, and then none
-// at all, so that a display that cannot be reached never aborts the program.
+// The platforms to try in turn: the one asked for, or the displays that are set (X first, as Qt
+// chooses by default), and then none at all, so that a display that cannot be reached never aborts
+// the program.
 QByteArray platformList()
 {
     const QByteArray asked = qgetenv("QT_QPA_PLATFORM");
