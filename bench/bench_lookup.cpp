@@ -1,9 +1,11 @@
 // Prints the cost of FileExists on upper-cased names and of FindFiles in folders of 1,000,
 // 10,000 and 50,000 files, then the same lookups in the 50,000-file folder while another thread
-// creates a file in it every 5 ms. A lookup's cost should stay flat as the folder grows, and
-// stay within a small factor of the quiet figure while the folder changes.
+// creates a file in it every 5 ms, alone and within one load or build (a ListingScope). A
+// lookup's cost should stay flat as the folder grows, and within a load stay close to the quiet
+// figure while the folder changes.
 #include "catalogue/PathHelpers.h"
 #include "components/Registration.h"
+#include "outside/HostFunctions.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -134,6 +136,11 @@ int main(int argc, char** argv)
         const Cost changing = lookups(200);
         std::printf("  a file created every 5 ms                    %12.2f %12.2f   (%.1fx quiet CPU)\n",
                     changing.cpuUs, changing.wallUs, changing.cpuUs / quiet.cpuUs);
+        // As a catalogue load or a build looks things up: each folder listed once for all of it.
+        const Host::ListingScope load;
+        const Cost inLoad = lookups(20000);
+        std::printf("  the same, within one load or build           %12.2f %12.2f   (%.1fx quiet CPU)\n",
+                    inLoad.cpuUs, inLoad.wallUs, inLoad.cpuUs / quiet.cpuUs);
     }
     return 0;
 }
