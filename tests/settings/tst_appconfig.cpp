@@ -45,7 +45,6 @@ private Q_SLOTS:
     void damagedFileIsReadAndRewrittenWhole();
     void settingsFilePlace_data();
     void settingsFilePlace();
-    void windowPlacementStoresTheNormalRectangle();
     void productPathsFromEnvironmentAndProductIni();
 };
 
@@ -135,7 +134,8 @@ void TestAppConfig::damagedFileIsReadAndRewrittenWhole()
     AppConfig config(screen, QStringLiteral("ts6satchel.run")); // the file is named without the extension
     QCOMPARE(config.WindowLeft(), 5);
     QCOMPARE(config.LastFolder(), QStringLiteral("C:\\APP\\"));
-    // What the main window writes as it closes: every setting, none lost to the damage.
+    // What the main window writes as it closes (the normal rectangle, the state, the folder):
+    // every setting, none lost to the damage.
     FakePlacement window;
     window.normal = QRect(10, 20, 900, 700);
     mSubclasser::SaveWindowPlacement(window, config);
@@ -172,20 +172,6 @@ void TestAppConfig::settingsFilePlace()
                                  : QFile::decodeName(getpwuid(getuid())->pw_dir) + QStringLiteral("/.config");
     QCOMPARE(IniSettingsStore::FilePath(QStringLiteral("TS6"), kApp),
              expected + QStringLiteral("/Norvale/TS6/ts6satchel.ini"));
-}
-
-void TestAppConfig::windowPlacementStoresTheNormalRectangle()
-{
-    TestEnvironment env;
-    const FakeScreen screen;
-    AppConfig config(screen, kApp);
-    FakePlacement window;
-    window.normal = QRect(QPoint(-8, 20), QSize(1024, 700));
-    mSubclasser::SaveWindowPlacement(window, config);
-    QCOMPARE(config.WindowLeft(), -8);
-    QCOMPARE(config.WindowTop(), 20);
-    QCOMPARE(config.WindowWidth(), 1024);
-    QCOMPARE(config.WindowHeight(), 700);
 }
 
 void TestAppConfig::productPathsFromEnvironmentAndProductIni()
