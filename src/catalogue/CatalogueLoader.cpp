@@ -4,6 +4,7 @@
 #include "diag/Debug.h"
 #include "diag/ErrorTrap.h"
 #include "diag/Int16.h"
+#include "outside/HostFunctions.h"
 #include "outside/IDesktop.h"
 #include "outside/IFolderTree.h"
 #include "outside/IPathUtility.h"
@@ -64,6 +65,7 @@ QString CatalogueLoader::fileName(const QString& path)
 void CatalogueLoader::LoadGrid(const QString& pattern)
 {
     RunTraced(kModule, kLoadGrid, [&] {
+        const Host::ListingScope listings; // every folder listed once for the whole load
         m_state.TemplateList = FindFiles(m_state.CurrentFolder, pattern);
         const Int16 count = Int16::fromWide(m_state.TemplateList.size() - 1);
         m_state.TemplateCount = count;

@@ -1,8 +1,8 @@
 #include "components/EnvProductInfo.h"
 
 #include "platform/HostPath.h"
+#include "platform/UserFolders.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 
@@ -10,11 +10,9 @@ namespace {
 
 QString productIniPath(const QString& product)
 {
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.isEmpty())
-        config = QDir::homePath() + QStringLiteral("/.config");
+    const QString config = UserFolders::ConfigHome();
     const QString user = config + QStringLiteral("/Norvale/") + product + QStringLiteral("/product.ini");
-    if (QFileInfo::exists(user))
+    if (!config.isEmpty() && QFileInfo::exists(user))
         return user;
     const QString system = QStringLiteral("/etc/xdg/Norvale/") + product + QStringLiteral("/product.ini");
     return QFileInfo::exists(system) ? system : QString();

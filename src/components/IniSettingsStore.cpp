@@ -1,5 +1,7 @@
 #include "components/IniSettingsStore.h"
 
+#include "platform/UserFolders.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -37,9 +39,9 @@ IniSettingsStore::~IniSettingsStore() = default;
 
 QString IniSettingsStore::FilePath(const QString& product, const QString& application)
 {
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    const QString config = UserFolders::ConfigHome();
     if (config.isEmpty())
-        config = QDir::homePath() + QStringLiteral("/.config");
+        return {};
     return config + QStringLiteral("/Norvale/") + product + QLatin1Char('/') + application +
            QStringLiteral(".ini");
 }
@@ -62,20 +64,31 @@ bool IniSettingsStore::open()
 {
     if (m_settings)
         return true;
+    return reopen();
+}
+
+bool IniSettingsStore::reopen()
+{
+    m_settings.reset();
     if (m_product.isEmpty() || m_application.isEmpty()) {
         m_lastError = QStringLiteral("The settings store has no product or application name");
         return false;
     }
-    m_settings = std::make_shared<QSettings>(FilePath(m_product, m_application), QSettings::IniFormat);
+    const QString file = FilePath(m_product, m_application);
+    if (file.isEmpty()) {
+        m_lastError = QStringLiteral("No home folder for the settings file: HOME is unset and the user "
+                                     "database names none");
+        return false;
+    }
+    m_settings = std::make_shared<QSettings>(file, QSettings::IniFormat);
     return true;
 }
 
 bool IniSettingsStore::Reload()
 {
-    if (!open())
-        return false;
-    m_settings->sync();
-    return true;
+    // A fresh reader each time: what it found wrong in the file (a damaged line) is no failure of
+    // a later write, which rewrites the file whole with every setting it could read.
+    return reopen();
 }
 
 bool IniSettingsStore::Save()
@@ -84,7 +97,9 @@ bool IniSettingsStore::Save()
         return false;
     QDir().mkpath(QFileInfo(m_settings->fileName()).absolutePath());
     m_settings->sync();
-    if (m_settings->status() != QSettings::NoError) {
+    // A damaged file reads as far as it goes (FormatError) and is written whole all the same;
+    // only a file that cannot be written is a failure.
+    if (m_settings->status() == QSettings::AccessError) {
         m_lastError = QStringLiteral("Cannot write the settings file ") + m_settings->fileName();
         return false;
     }

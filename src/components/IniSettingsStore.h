@@ -8,7 +8,8 @@
 
 class QSettings;
 
-// The settings store as an INI file, $XDG_CONFIG_HOME/Norvale/<product>/<application>.ini.
+// The settings store as an INI file, $XDG_CONFIG_HOME/Norvale/<product>/<application>.ini (the
+// home folder's .config when unset). Reload reads the file afresh; save writes it through.
 class IniSettingsStore final : public ISettingsStore
 {
 public:
@@ -28,6 +29,7 @@ public:
 
 private:
     bool open();
+    bool reopen();
 
     QString m_product;
     QString m_application;

@@ -22,6 +22,7 @@ struct OutlineGrid::RowData
     bool isNode = false;
     int level = 0;
     GridNode parent = kNoNode;
+    int index = 0; // its place among its parent's children (or the top rows)
     std::vector<GridNode> children;
     bool expanded = true;
 };
@@ -29,6 +30,7 @@ struct OutlineGrid::RowData
 OutlineGrid::OutlineGrid()
 {
     m_header = newRow(kNoNode, 0);
+    at(m_header).index = -1; // not among the top rows
     m_hidden.assign(static_cast<size_t>(m_cols), false);
     m_widths.assign(static_cast<size_t>(m_cols), 0);
 }
@@ -122,16 +124,23 @@ void OutlineGrid::SetRows(int rows)
     if (rows < 1)
         Raise(ErrorNumber::InvalidArgument, QStringLiteral("Invalid row count"), kSource);
     const std::vector<GridNode> order = flat();
-    if (static_cast<size_t>(rows) < order.size()) {
-        // The rows cut off are a tail of the pre-order: each whole subtree in it goes at once.
-        for (size_t i = static_cast<size_t>(rows); i < order.size(); ++i) {
-            const GridNode node = order[i];
-            if (m_slots[static_cast<size_t>(node)])
-                dropSubtree(node);
-        }
+    // The rows cut off are a tail of the pre-order: each whole subtree in it goes at once, and
+    // it and its later siblings are the tail of their parent's children.
+    for (size_t i = static_cast<size_t>(rows); i < order.size(); ++i) {
+        const GridNode node = order[i];
+        if (!m_slots[static_cast<size_t>(node)])
+            continue;
+        const RowData& row = at(node);
+        auto& holder = row.parent == kNoNode ? m_top : at(row.parent).children;
+        if (holder.size() > static_cast<size_t>(row.index))
+            holder.resize(static_cast<size_t>(row.index));
+        freeSubtree(node);
     }
-    for (int i = static_cast<int>(order.size()); i < rows; ++i)
-        m_top.push_back(newRow(kNoNode, 0));
+    for (int i = static_cast<int>(order.size()); i < rows; ++i) {
+        const GridNode node = newRow(kNoNode, 0);
+        at(node).index = static_cast<int>(m_top.size());
+        m_top.push_back(node);
+    }
     m_flatValid = false;
     notify(Change::Structure);
 }
@@ -277,9 +286,10 @@ GridNode OutlineGrid::NodeFirstSibling(GridNode node) const
 
 GridNode OutlineGrid::NodeNextSibling(GridNode node) const
 {
-    const auto& siblings = ChildrenOf(NodeParent(node));
-    const auto it = std::find(siblings.begin(), siblings.end(), node);
-    return it == siblings.end() || it + 1 == siblings.end() ? kNoNode : *(it + 1);
+    const RowData& row = at(node);
+    const auto& siblings = ChildrenOf(row.parent);
+    const auto next = static_cast<size_t>(row.index) + 1;
+    return row.index >= 0 && next < siblings.size() ? siblings[next] : kNoNode;
 }
 
 GridNode OutlineGrid::AddNode(GridNode parent, const QString& text, const QString& key)
@@ -290,7 +300,9 @@ GridNode OutlineGrid::AddNode(GridNode parent, const QString& text, const QStrin
     data.isNode = true;
     data.key = key;
     data.cells[0].text = text;
-    at(parent).children.push_back(node);
+    auto& siblings = at(parent).children;
+    data.index = static_cast<int>(siblings.size());
+    siblings.push_back(node);
     if (!key.isEmpty() && !m_keys.contains(key))
         m_keys.insert(key, node);
     notify(Change::Structure, node);
@@ -299,14 +311,21 @@ GridNode OutlineGrid::AddNode(GridNode parent, const QString& text, const QStrin
 
 void OutlineGrid::detach(GridNode node)
 {
-    const GridNode parent = at(node).parent;
-    auto& holder = parent == kNoNode ? m_top : at(parent).children;
-    holder.erase(std::remove(holder.begin(), holder.end(), node), holder.end());
+    const RowData& row = at(node);
+    auto& holder = row.parent == kNoNode ? m_top : at(row.parent).children;
+    holder.erase(holder.begin() + row.index);
+    for (size_t i = static_cast<size_t>(row.index); i < holder.size(); ++i)
+        at(holder[i]).index = static_cast<int>(i);
 }
 
 void OutlineGrid::dropSubtree(GridNode node)
 {
     detach(node);
+    freeSubtree(node);
+}
+
+void OutlineGrid::freeSubtree(GridNode node)
+{
     std::vector<GridNode> pending{node};
     while (!pending.empty()) {
         const GridNode n = pending.back();
@@ -378,8 +397,7 @@ GridNode OutlineGrid::ParentOf(GridNode node) const
 
 int OutlineGrid::IndexInParent(GridNode node) const
 {
-    const auto& siblings = ChildrenOf(at(node).parent);
-    return static_cast<int>(std::find(siblings.begin(), siblings.end(), node) - siblings.begin());
+    return at(node).index;
 }
 
 const OutlineGrid::Cell& OutlineGrid::CellOf(GridNode node, int col) const

@@ -95,6 +95,7 @@ private:
     const std::vector<GridNode>& flat() const;
     GridNode newRow(GridNode parent, int level);
     void dropSubtree(GridNode node);
+    void freeSubtree(GridNode node); // already detached
     void detach(GridNode node);
     void notify(Change change, GridNode node = kNoNode);
     [[noreturn]] static void invalidRow(int row);

@@ -19,7 +19,10 @@ qsizetype nameStart(const QString& path)
 
 bool PathUtility::FileExists(const QString& path, bool& exists)
 {
-    exists = !path.isEmpty() && Host::PathExists(path);
+    // A file: a folder, a dangling link or a named pipe of that name is no companion file.
+    const std::optional<Host::Attributes> attributes =
+        path.isEmpty() ? std::nullopt : Host::GetAttributes(path);
+    exists = attributes && attributes->regularFile;
     return true;
 }
 

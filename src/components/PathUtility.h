@@ -2,7 +2,8 @@
 
 #include "outside/IPathUtility.h"
 
-// Path questions on Windows-style texts, answered by text rules and the host layer.
+// Path questions on Windows-style texts, answered by text rules and the host layer. A file
+// exists for it when it is a regular file or a link to one.
 class PathUtility final : public IPathUtility
 {
 public:

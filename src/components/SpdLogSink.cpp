@@ -1,27 +1,147 @@
 #include "components/SpdLogSink.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QStandardPaths>
+#include "platform/HostName.h"
+#include "platform/UserFolders.h"
 
-#include <spdlog/sinks/rotating_file_sink.h>
+#include <QDir>
+
+#include <spdlog/sinks/base_sink.h>
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr std::size_t kRotateBytes = 5 * 1024 * 1024;
-constexpr std::size_t kRotateFiles = 3;
+constexpr off_t kRotateBytes = 5 * 1024 * 1024;
+// The file and its rotated copies, newest first: TS6Satchel.log, TS6Satchel.1.log ... .3.log.
+constexpr std::array<const char*, 4> kFiles{"TS6Satchel.log", "TS6Satchel.1.log", "TS6Satchel.2.log",
+                                            "TS6Satchel.3.log"};
 
 bool usableFolder(const QString& folder)
 {
     if (folder.isEmpty() || !QDir().mkpath(folder))
         return false;
-    return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+    return ::access(HostName::Encode(folder).constData(), W_OK | X_OK) == 0;
 }
+
+// Holds an exclusive lock on the log folder for its lifetime. Every run of the program that
+// writes the trace takes it around the size check, the rotation and the write, so two runs never
+// rotate the same file. Where the file system has no such locks, entries go unlocked.
+class FolderLock
+{
+public:
+    explicit FolderLock(int folderFd) : m_fd(folderFd)
+    {
+        while (::flock(m_fd, LOCK_EX) != 0)
+            if (errno != EINTR) {
+                m_fd = -1;
+                break;
+            }
+    }
+    ~FolderLock()
+    {
+        if (m_fd >= 0)
+            ::flock(m_fd, LOCK_UN);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int m_fd;
+};
+
+// The trace file that every run of the program shares. Each entry is appended under the folder
+// lock after a look at the file now at the name: when another run has rotated it, this run
+// re-opens the new file; when the file is full, this run rotates it. So runs writing at once
+// rotate it once, and no entry and no older file is lost.
+class SharedRotatingFile final : public spdlog::sinks::base_sink<std::mutex>
+{
+public:
+    explicit SharedRotatingFile(const QString& folder) : m_folder(HostName::Encode(folder))
+    {
+        m_folderFd = ::open(m_folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_folderFd < 0)
+            spdlog::throw_spdlog_ex("cannot open the log folder", errno);
+        m_fd = ::open(path(0).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (m_fd < 0) {
+            const int error = errno;
+            ::close(m_folderFd);
+            spdlog::throw_spdlog_ex("cannot open the trace file", error);
+        }
+    }
+    ~SharedRotatingFile() override
+    {
+        ::close(m_fd);
+        ::close(m_folderFd);
+    }
+    SharedRotatingFile(const SharedRotatingFile&) = delete;
+    SharedRotatingFile& operator=(const SharedRotatingFile&) = delete;
+
+protected:
+    void sink_it_(const spdlog::details::log_msg& message) override
+    {
+        spdlog::memory_buf_t line;
+        formatter_->format(message, line);
+        const FolderLock lock(m_folderFd);
+        struct stat named
+        {};
+        struct stat open
+        {};
+        if (::stat(path(0).constData(), &named) != 0 || ::fstat(m_fd, &open) != 0 ||
+            named.st_ino != open.st_ino || named.st_dev != open.st_dev) {
+            reopen(); // another run rotated the file, or it was removed
+            ::fstat(m_fd, &open);
+        }
+        if (open.st_size > 0 && open.st_size + static_cast<off_t>(line.size()) > kRotateBytes) {
+            rotate();
+            reopen();
+        }
+        writeAll(line.data(), line.size());
+    }
+    void flush_() override {} // every entry is written through at once
+
+private:
+    QByteArray path(size_t index) const { return m_folder + '/' + kFiles[index]; }
+
+    void reopen()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = ::open(path(0).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (m_fd < 0)
+            spdlog::throw_spdlog_ex("cannot open the trace file", errno);
+    }
+
+    void rotate() const
+    {
+        for (size_t i = kFiles.size() - 1; i > 0; --i)
+            ::rename(path(i - 1).constData(), path(i).constData());
+    }
+
+    void writeAll(const char* data, size_t size) const
+    {
+        while (size > 0) {
+            const ssize_t written = ::write(m_fd, data, size);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                spdlog::throw_spdlog_ex("cannot write the trace file", errno);
+            data += written;
+            size -= static_cast<size_t>(written);
+        }
+    }
+
+    QByteArray m_folder;
+    int m_folderFd = -1;
+    int m_fd = -1;
+};
 
 // The one file sink of the process, shared by both loggers so their lines interleave in order.
 std::shared_ptr<spdlog::sinks::sink> sharedSink()
@@ -34,11 +154,8 @@ std::shared_ptr<spdlog::sinks::sink> sharedSink()
     std::shared_ptr<spdlog::sinks::sink> made;
     const QString folder = SpdLogSink::ChooseFolder();
     try {
-        if (!folder.isEmpty()) {
-            const std::string file =
-                QFile::encodeName(folder + QStringLiteral("/TS6Satchel.log")).toStdString();
-            made = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(file, kRotateBytes, kRotateFiles);
-        }
+        if (!folder.isEmpty())
+            made = std::make_shared<SharedRotatingFile>(folder);
     } catch (const spdlog::spdlog_ex&) {
         made.reset();
     }
@@ -63,11 +180,9 @@ QString SpdLogSink::ChooseFolder()
     const QString productLogs = dataRoot + QStringLiteral("/Norvale/TS6/logs");
     if (usableFolder(productLogs))
         return productLogs;
-    QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    if (state.isEmpty())
-        state = QDir::homePath() + QStringLiteral("/.local/state");
+    const QString state = UserFolders::StateHome();
     const QString userLogs = state + QStringLiteral("/Norvale/TS6/logs");
-    return usableFolder(userLogs) ? userLogs : QString();
+    return !state.isEmpty() && usableFolder(userLogs) ? userLogs : QString();
 }
 
 QString SpdLogSink::FillTemplate(const QString& entryTemplate, const QString& first, const QString& second,

@@ -9,7 +9,8 @@ class logger;
 }
 
 // The trace on disk: "TS6Satchel.log", one line per entry with local time and logger name,
-// flushed as written, rotated at 5 MB over 3 files. Both loggers of a run share one file.
+// written through at once, rotated at 5 MB keeping three older files. Both loggers of a run share
+// one file, and runs that write it at once rotate it once, losing no entry.
 class SpdLogSink final : public ILogSink
 {
 public:

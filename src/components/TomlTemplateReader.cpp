@@ -2,6 +2,7 @@
 
 #include "diag/RuntimeError.h"
 #include "outside/HostFunctions.h"
+#include "platform/HostName.h"
 
 #include <QFile>
 
@@ -64,13 +65,19 @@ void TomlTemplateReader::Open(const QVariant& path)
 {
     m_content.reset();
     const QString name = path.toString();
-    const std::optional<QString> host = Host::HostPathForReading(name);
+    QString why;
+    const std::optional<QString> host = Host::HostPathForReading(name, &why);
     if (!host)
-        Raise(ErrorNumber::FileNotFound, QStringLiteral("File not found: ") + name, kSource);
-    QFile file(*host);
-    if (!file.open(QIODevice::ReadOnly))
+        Raise(ErrorNumber::FileNotFound, why + QStringLiteral(": ") + name, kSource);
+    // Opened by its host name's bytes, and only as a regular file: a named pipe of a template's
+    // name must never hold up the load.
+    const int fd = HostName::OpenRegularFile(*host, why);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         Raise(ErrorNumber::PermissionDenied,
-              QStringLiteral("Cannot read ") + name + QStringLiteral(": ") + file.errorString(), kSource);
+              QStringLiteral("Cannot read ") + name + QStringLiteral(": ") +
+                  (fd < 0 ? why : file.errorString()),
+              kSource);
     if (file.size() > kMaxBytes)
         notATemplate(name, QStringLiteral("the file is too large"));
     const QByteArray text = file.read(kMaxBytes + 1);

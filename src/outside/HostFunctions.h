@@ -13,6 +13,7 @@ struct Attributes
 {
     bool directory = false;
     bool hidden = false;
+    bool regularFile = false; // a regular file or a link to one: no folder, pipe or device
 };
 
 enum class ListFilter
@@ -20,6 +21,17 @@ enum class ListFilter
     Everything,      // files and folders, hidden ones too, "." and ".." when they match
     FoldersAndFiles, // a listing with the directory mask: no hidden entries
     FilesOnly,       // a listing with normal attributes: files that are not hidden, no folders
+};
+
+// For its lifetime (one catalogue load, one build), each folder is listed at most once, however
+// often it changes meanwhile: lookups cost the same in a folder that others keep changing.
+class ListingScope
+{
+public:
+    ListingScope();
+    ~ListingScope();
+    ListingScope(const ListingScope&) = delete;
+    ListingScope& operator=(const ListingScope&) = delete;
 };
 
 // True when the path names an existing file or folder.
@@ -40,7 +52,9 @@ QString TempFolder(QString* why = nullptr);
 // The dotted version of a Windows program file's version resource; empty for anything else.
 QString FileVersion(const QString& path);
 // The host path of a Windows-style path for opening: the existing file, or the place to create one.
-std::optional<QString> HostPathForReading(const QString& path);
-std::optional<QString> HostPathForWriting(const QString& path);
+// When there is none, whyNot (when given) tells a person why: "No such file or directory",
+// "File name too long", "Invalid file name".
+std::optional<QString> HostPathForReading(const QString& path, QString* whyNot = nullptr);
+std::optional<QString> HostPathForWriting(const QString& path, QString* whyNot = nullptr);
 
 } // namespace Host

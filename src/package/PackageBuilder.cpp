@@ -6,6 +6,7 @@
 #include "diag/ErrorTrap.h"
 #include "diag/Int16.h"
 #include "outside/FileLock.h"
+#include "outside/HostFunctions.h"
 #include "outside/IDesktop.h"
 #include "outside/IPathUtility.h"
 #include "outside/IProgressWindow.h"
@@ -51,6 +52,7 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
     m_lastError.reset();
     m_wrote = false;
     const auto build = [&] {
+        const Host::ListingScope listings; // every folder listed once for the whole build
         const std::unique_ptr<IPathUtility> paths = Registry::Create<IPathUtility>();
         m_paths = paths.get();
         const auto forget = qScopeGuard([this] { m_paths = nullptr; });

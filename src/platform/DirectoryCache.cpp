@@ -3,7 +3,6 @@
 #include "platform/HostName.h"
 #include "platform/Wildcard.h"
 
-#include <QFile>
 #include <QHash>
 
 #include <algorithm>
@@ -37,6 +36,7 @@ struct Cached
 {
     Stamp stamp;
     long long readAt = 0;
+    unsigned long long snapshot = 0; // the snapshot it was last used in; 0 for none
     std::shared_ptr<const DirectoryListing> listing;
 };
 
@@ -44,6 +44,8 @@ struct Cache
 {
     std::mutex mutex;
     QHash<QString, Cached> folders;
+    int openSnapshots = 0;
+    unsigned long long snapshot = 0; // the current snapshot while openSnapshots > 0
 };
 
 Cache& cache()
@@ -102,19 +104,33 @@ std::shared_ptr<DirectoryListing> readListing(const QByteArray& folder)
     return listing;
 }
 
+// The snapshot under way, 0 for none; call with the mutex held.
+unsigned long long snapshotOf(const Cache& c)
+{
+    return c.openSnapshots > 0 ? c.snapshot : 0;
+}
+
 Cached current(const QString& hostFolder)
 {
-    const QByteArray encoded = HostName::Encode(hostFolder);
-    const std::optional<Stamp> stamp = stampOf(encoded);
-    if (!stamp)
-        return {};
     Cache& c = cache();
     {
         const std::lock_guard lock(c.mutex);
         const auto it = c.folders.constFind(hostFolder);
-        if (it != c.folders.cend() && it->stamp == *stamp && it->readAt - stamp->modified > kRacyWindowNs &&
-            it->readAt - stamp->changed > kRacyWindowNs)
+        if (it != c.folders.cend() && it->snapshot != 0 && it->snapshot == snapshotOf(c))
             return *it;
+    }
+    const QByteArray encoded = HostName::Encode(hostFolder);
+    const std::optional<Stamp> stamp = stampOf(encoded);
+    if (!stamp)
+        return {};
+    {
+        const std::lock_guard lock(c.mutex);
+        const auto it = c.folders.find(hostFolder);
+        if (it != c.folders.end() && it->stamp == *stamp && it->readAt - stamp->modified > kRacyWindowNs &&
+            it->readAt - stamp->changed > kRacyWindowNs) {
+            it->snapshot = snapshotOf(c);
+            return *it;
+        }
     }
     Cached fresh;
     fresh.stamp = *stamp;
@@ -124,6 +140,7 @@ Cached current(const QString& hostFolder)
         return {};
     fresh.listing = std::move(listing);
     const std::lock_guard lock(c.mutex);
+    fresh.snapshot = snapshotOf(c);
     if (c.folders.size() >= kMaxFolders)
         c.folders.clear();
     c.folders.insert(hostFolder, fresh);
@@ -140,6 +157,21 @@ const DirectoryEntry* DirectoryListing::find(const QString& folded) const
 }
 
 namespace DirectoryCache {
+
+void BeginSnapshot()
+{
+    Cache& c = cache();
+    const std::lock_guard lock(c.mutex);
+    if (c.openSnapshots++ == 0)
+        ++c.snapshot;
+}
+
+void EndSnapshot()
+{
+    Cache& c = cache();
+    const std::lock_guard lock(c.mutex);
+    --c.openSnapshots;
+}
 
 std::shared_ptr<const DirectoryListing> List(const QString& hostFolder)
 {

@@ -27,8 +27,16 @@ struct DirectoryListing
 
 // Folder listings, each read once and kept while the folder is unchanged (its modification and
 // change times, checked with one stat per use), so case-blind lookups and searches cost the
-// same in a folder of fifty files or fifty thousand.
+// same in a folder of fifty files or fifty thousand. Inside a snapshot, a listing is read once
+// for the whole snapshot, however often its folder changes meanwhile.
 namespace DirectoryCache {
+
+// Between these (on any thread), each folder is listed at most once: a catalogue load or a build
+// sees every folder as it first found it, and a folder that other programs keep changing costs
+// no re-reading. Snapshots nest; the outermost end ends it. A name looked up exactly is still
+// found when it appears later, so the files the program writes itself are found.
+void BeginSnapshot();
+void EndSnapshot();
 
 // The listing of an existing host folder ("." and ".." included), or nothing.
 std::shared_ptr<const DirectoryListing> List(const QString& hostFolder);

@@ -67,6 +67,16 @@ QString windowsFolderOf(const QString& hostFolder)
 
 namespace Host {
 
+ListingScope::ListingScope()
+{
+    DirectoryCache::BeginSnapshot();
+}
+
+ListingScope::~ListingScope()
+{
+    DirectoryCache::EndSnapshot();
+}
+
 bool PathExists(const QString& path)
 {
     return HostPath::Resolve(path).has_value();
@@ -79,7 +89,8 @@ std::optional<Attributes> GetAttributes(const QString& path)
         return std::nullopt;
     const bool hidden =
         !location->components.isEmpty() && location->components.last().startsWith(QLatin1Char('.'));
-    return Attributes{HostName::IsDirectory(location->hostPath()), hidden};
+    const QString host = location->hostPath();
+    return Attributes{HostName::IsDirectory(host), hidden, HostName::IsRegularFile(host)};
 }
 
 QStringList FindNames(const QString& folderAndPattern, ListFilter filter)
@@ -146,10 +157,10 @@ QString FileVersion(const QString& path)
     const std::optional<HostLocation> location = HostPath::Resolve(path);
     if (!location)
         return {};
-    if (HostName::IsDirectory(location->hostPath()))
-        return {};
-    QFile file(location->hostPath());
-    if (!file.open(QIODevice::ReadOnly))
+    QString error;
+    const int fd = HostName::OpenRegularFile(location->hostPath(), error);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return {};
     const qint64 size = file.size();
     const uchar* mapped = size > 0 ? file.map(0, size) : nullptr;
@@ -158,17 +169,23 @@ QString FileVersion(const QString& path)
     return ReadPeFileVersion(file.readAll());
 }
 
-std::optional<QString> HostPathForReading(const QString& path)
+std::optional<QString> HostPathForReading(const QString& path, QString* whyNot)
 {
-    const std::optional<HostLocation> location = HostPath::Resolve(path);
+    HostPath::Miss miss = HostPath::Miss::None;
+    const std::optional<HostLocation> location = HostPath::Resolve(path, &miss);
+    if (whyNot)
+        *whyNot = HostPath::MissReason(miss);
     return location ? std::optional<QString>(location->hostPath()) : std::nullopt;
 }
 
-std::optional<QString> HostPathForWriting(const QString& path)
+std::optional<QString> HostPathForWriting(const QString& path, QString* whyNot)
 {
-    if (endsWithSeparator(path))
-        return std::nullopt;
-    return HostPath::ForWriting(path);
+    HostPath::Miss miss = HostPath::Miss::BadName;
+    const std::optional<QString> host =
+        endsWithSeparator(path) ? std::nullopt : HostPath::ForWriting(path, &miss);
+    if (whyNot)
+        *whyNot = HostPath::MissReason(host ? HostPath::Miss::None : miss);
+    return host;
 }
 
 } // namespace Host

@@ -1,7 +1,10 @@
 #include "platform/HostName.h"
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -102,6 +105,37 @@ bool IsDirectory(const QString& hostPath)
     struct stat st
     {};
     return ::stat(Encode(hostPath).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const QString& hostPath)
+{
+    struct stat st
+    {};
+    return ::stat(Encode(hostPath).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+int OpenRegularFile(const QString& hostPath, QString& error)
+{
+    const QByteArray path = Encode(hostPath);
+    struct stat st
+    {};
+    // Looked at before opening, so that no device is ever opened; checked again on what opened.
+    if (::stat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = QStringLiteral("not a regular file");
+        return -1;
+    }
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        error = QStringLiteral("not a regular file");
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
 bool Exists(const QString& hostPath)

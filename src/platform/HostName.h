@@ -14,6 +14,13 @@ QByteArray Encode(const QString& name);
 bool HasRawBytes(const QString& name);
 
 bool IsDirectory(const QString& hostPath);
+// A regular file, or a link to one.
+bool IsRegularFile(const QString& hostPath);
 bool Exists(const QString& hostPath);
+
+// Opens a regular file (or a link to one) for reading without ever blocking: a named pipe, a
+// socket or a device is refused, never opened in a way that waits. The descriptor (the caller
+// closes it), or -1 with the reason in error.
+int OpenRegularFile(const QString& hostPath, QString& error);
 
 } // namespace HostName

@@ -4,8 +4,10 @@
 #include "platform/DirectoryCache.h"
 
 #include <QDir>
-#include <QFileInfo>
-#include <QRegularExpression>
+
+#include <algorithm>
+#include <climits>
+#include <unistd.h>
 
 namespace {
 
@@ -20,37 +22,88 @@ bool hasDriveLetter(const QString& path)
            path.at(0).isLetter();
 }
 
-void appendComponents(QStringList& components, const QString& rest)
+// Characters that Windows never allows in a name; a path holding one names nothing.
+bool isForbidden(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u < 0x20 || u == u'<' || u == u'>' || u == u':' || u == u'"' || u == u'|' || u == u'?' ||
+           u == u'*';
+}
+
+// A component as Windows looks it up: without its trailing blanks and dots.
+QString lookupName(const QString& part)
+{
+    qsizetype end = part.size();
+    while (end > 0 && (part.at(end - 1) == QLatin1Char(' ') || part.at(end - 1) == QLatin1Char('.')))
+        --end;
+    return part.left(end);
+}
+
+// Adds the components of rest, resolving "." and ".." by text and never above the root. False
+// when a name holds a character Windows never allows.
+bool appendComponents(QStringList& components, QStringView rest)
 {
     QString part;
     const auto flush = [&] {
         if (part == QLatin1String("..")) {
             if (!components.isEmpty())
                 components.removeLast();
-        } else if (!part.isEmpty() && part != QLatin1String(".")) {
-            components.append(part);
+        } else if (const QString name = lookupName(part); !name.isEmpty()) {
+            components.append(name);
         }
         part.clear();
     };
     for (const QChar c : rest) {
         if (isSeparator(c))
             flush();
+        else if (isForbidden(c))
+            return false;
         else
             part.append(c);
     }
     flush();
+    return true;
+}
+
+qsizetype nextSeparator(const QString& path, qsizetype from)
+{
+    for (qsizetype i = from; i < path.size(); ++i)
+        if (isSeparator(path.at(i)))
+            return i;
+    return -1;
+}
+
+bool hasForbidden(QStringView name)
+{
+    return std::any_of(name.begin(), name.end(), isForbidden);
+}
+
+void report(HostPath::Miss* miss, HostPath::Miss why)
+{
+    if (miss)
+        *miss = why;
+}
+
+// Whether a name or the whole host path is longer than the host's file systems take.
+bool pastHostLimits(const HostLocation& location)
+{
+    for (const QString& c : location.components)
+        if (HostName::Encode(c).size() > NAME_MAX)
+            return true;
+    return HostName::Encode(location.hostPath()).size() >= PATH_MAX;
 }
 
 std::optional<HostLocation> currentDirectory()
 {
-    const DriveMap map = DriveMap::FromEnvironment();
-    const QString cwd = QDir::currentPath();
-    const std::optional<DriveRoot> root = map.Owner(cwd);
+    char buffer[PATH_MAX];
+    if (!::getcwd(buffer, sizeof buffer))
+        return std::nullopt;
+    const QString cwd = HostName::Decode(buffer); // byte-exact, whatever the folder names
+    const std::optional<DriveRoot> root = DriveMap::FromEnvironment().Owner(cwd);
     if (!root)
         return std::nullopt;
-    HostLocation location{*root, {}};
-    appendComponents(location.components, cwd.mid(root->hostFolder.size()));
-    return location;
+    // Host names as they are: no Windows rules apply to the folders the program runs in.
+    return HostLocation{*root, cwd.mid(root->hostFolder.size()).split(QLatin1Char('/'), Qt::SkipEmptyParts)};
 }
 
 QString joinHost(const QString& folder, const QString& name)
@@ -89,45 +142,81 @@ bool IsWindowsStyle(const QString& path)
     return hasDriveLetter(path) || path.startsWith(QLatin1String("\\\\"));
 }
 
-std::optional<HostLocation> Parse(const QString& windowsPath)
+QString MissReason(Miss miss)
 {
+    switch (miss) {
+    case Miss::None:
+        return {};
+    case Miss::NotFound:
+        return QStringLiteral("No such file or directory");
+    case Miss::BadName:
+        return QStringLiteral("Invalid file name");
+    case Miss::TooLong:
+        return QStringLiteral("File name too long");
+    }
+    return {};
+}
+
+std::optional<HostLocation> Parse(const QString& windowsPath, Miss* miss)
+{
+    report(miss, Miss::NotFound);
     const DriveMap map = DriveMap::FromEnvironment();
+    std::optional<HostLocation> location;
+    QStringView rest;
     if (windowsPath.size() >= 2 && isSeparator(windowsPath.at(0)) && isSeparator(windowsPath.at(1))) {
-        QStringList parts;
-        appendComponents(parts, windowsPath.mid(2));
-        if (parts.size() < 2)
+        // "\\server\share\...": exactly two separators, then a server and a share, neither empty.
+        const qsizetype serverEnd = nextSeparator(windowsPath, 2);
+        if (serverEnd <= 2)
             return std::nullopt;
+        qsizetype shareEnd = nextSeparator(windowsPath, serverEnd + 1);
+        if (shareEnd < 0)
+            shareEnd = windowsPath.size();
+        const QStringView server = QStringView(windowsPath).mid(2, serverEnd - 2);
+        const QStringView share = QStringView(windowsPath).mid(serverEnd + 1, shareEnd - serverEnd - 1);
+        if (share.isEmpty())
+            return std::nullopt;
+        if (hasForbidden(server) || hasForbidden(share)) {
+            report(miss, Miss::BadName);
+            return std::nullopt;
+        }
         const std::optional<DriveRoot> root =
-            map.Find(QStringLiteral("\\\\") + parts.at(0) + QLatin1Char('\\') + parts.at(1));
+            map.Find(QStringLiteral("\\\\") + server.toString() + QLatin1Char('\\') + share.toString());
         if (!root)
             return std::nullopt;
-        HostLocation location{*root, {}};
-        appendComponents(location.components,
-                         windowsPath.mid(2).section(QRegularExpression(QStringLiteral("[\\\\/]")), 2));
-        return location;
-    }
-    if (hasDriveLetter(windowsPath)) {
+        location = HostLocation{*root, {}};
+        rest = QStringView(windowsPath).mid(shareEnd);
+    } else if (hasDriveLetter(windowsPath)) {
         const std::optional<DriveRoot> root = map.Find(windowsPath.left(1));
         if (!root)
             return std::nullopt;
-        HostLocation location{*root, {}};
-        appendComponents(location.components, windowsPath.mid(2));
-        return location;
+        location = HostLocation{*root, {}};
+        rest = QStringView(windowsPath).mid(2);
+    } else {
+        location = currentDirectory();
+        if (!location)
+            return std::nullopt;
+        if (!windowsPath.isEmpty() && isSeparator(windowsPath.at(0)))
+            location->components.clear();
+        rest = windowsPath;
     }
-    std::optional<HostLocation> location = currentDirectory();
-    if (!location)
+    if (!appendComponents(location->components, rest)) {
+        report(miss, Miss::BadName);
         return std::nullopt;
-    if (!windowsPath.isEmpty() && isSeparator(windowsPath.at(0)))
-        location->components.clear();
-    appendComponents(location->components, windowsPath);
+    }
+    report(miss, Miss::None);
     return location;
 }
 
-std::optional<HostLocation> Resolve(const QString& windowsPath)
+std::optional<HostLocation> Resolve(const QString& windowsPath, Miss* miss)
 {
-    std::optional<HostLocation> location = Parse(windowsPath);
+    std::optional<HostLocation> location = Parse(windowsPath, miss);
     if (!location)
         return std::nullopt;
+    if (pastHostLimits(*location)) {
+        report(miss, Miss::TooLong);
+        return std::nullopt;
+    }
+    report(miss, Miss::NotFound);
     QString folder = location->root.hostFolder;
     if (!HostName::Exists(folder))
         return std::nullopt;
@@ -138,20 +227,31 @@ std::optional<HostLocation> Resolve(const QString& windowsPath)
         component = *found;
         folder = joinHost(folder, component);
     }
+    report(miss, Miss::None);
     return location;
 }
 
-std::optional<QString> ForWriting(const QString& windowsPath)
+std::optional<QString> ForWriting(const QString& windowsPath, Miss* miss)
 {
-    std::optional<HostLocation> location = Parse(windowsPath);
-    if (!location || location->components.isEmpty())
+    std::optional<HostLocation> location = Parse(windowsPath, miss);
+    if (!location)
         return std::nullopt;
+    if (location->components.isEmpty()) {
+        report(miss, Miss::BadName);
+        return std::nullopt;
+    }
+    if (pastHostLimits(*location)) {
+        report(miss, Miss::TooLong);
+        return std::nullopt;
+    }
     const QString name = location->components.takeLast();
     QString folder = location->root.hostFolder;
     for (const QString& component : std::as_const(location->components)) {
         const std::optional<QString> found = DirectoryCache::Lookup(folder, component);
-        if (!found)
+        if (!found) {
+            report(miss, Miss::NotFound);
             return std::nullopt;
+        }
         folder = joinHost(folder, *found);
     }
     return joinHost(folder, name);

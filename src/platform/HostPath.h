@@ -20,17 +20,30 @@ struct HostLocation
 
 namespace HostPath {
 
+// Why a path names nothing on the host.
+enum class Miss
+{
+    None,
+    NotFound, // a component does not exist, the drive or share is not mapped
+    BadName,  // a character Windows never allows in a name: NUL, control characters, <>:"|?*
+    TooLong,  // a name or the whole host path is past the host's limit
+};
+// The reason as a person reads it ("File name too long").
+QString MissReason(Miss miss);
+
 // Splits a Windows-style path ("\" or "/" separators) into drive and components, resolving "."
-// and ".." by text and never above the drive's root. A path without a drive is taken relative
-// to the current directory (or the root of its drive). Nothing for an unmapped drive.
-std::optional<HostLocation> Parse(const QString& windowsPath);
+// and ".." by text and never above the drive's root; trailing blanks and dots of a component
+// are dropped, as Windows drops them. A path without a drive is taken relative to the current
+// directory (or the root of its drive). Nothing for an unmapped drive, a network path without
+// server or share, or a name holding a character Windows never allows.
+std::optional<HostLocation> Parse(const QString& windowsPath, Miss* miss = nullptr);
 
 // The existing file or folder that a Windows-style path names, every component looked up
-// case-blind; nothing when any component is missing.
-std::optional<HostLocation> Resolve(const QString& windowsPath);
+// case-blind; nothing when any component is missing, and miss (when given) says why.
+std::optional<HostLocation> Resolve(const QString& windowsPath, Miss* miss = nullptr);
 
 // The host path at which to create a file: the folder resolved case-blind, the name as given.
-std::optional<QString> ForWriting(const QString& windowsPath);
+std::optional<QString> ForWriting(const QString& windowsPath, Miss* miss = nullptr);
 
 // A host path as the program sees it: the drive whose folder is the longest prefix, then "\"
 // separators; a trailing "/" becomes a trailing "\". A Windows-style text is kept as it stands.

@@ -21,6 +21,13 @@ constexpr std::int32_t kDefaultWidth = 800;
 constexpr std::int32_t kDefaultHeight = 600;
 constexpr std::int32_t kDefaultState = 0;
 
+// The executable's name as the store knows it: "ts6satchel.run" is "ts6satchel".
+QString withoutExtension(const QString& name)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 ? name.left(dot) : name;
+}
+
 } // namespace
 
 AppConfig::AppConfig(const IScreen& screen, QString applicationName)
@@ -73,7 +80,7 @@ ISettingsStore& AppConfig::GetSettingsStore()
     if (!m_store) {
         auto made = Registry::Create<ISettingsStore>();
         Require(made->SetProduct(kProduct), *made, "SetProduct");
-        Require(made->SetApplicationName(m_applicationName), *made, "SetApplicationName");
+        Require(made->SetApplicationName(withoutExtension(m_applicationName)), *made, "SetApplicationName");
         m_store = std::move(made);
     }
     return *m_store;

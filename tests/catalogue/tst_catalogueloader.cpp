@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -50,6 +51,8 @@ void writeInstallation(TestEnvironment& env)
 
     env.makeFolder(QStringLiteral("c/App/X.TST6"));
     env.write(QStringLiteral("c/App/readme.txt"));
+    // A named pipe of a template's name: never read, so it never holds up the load.
+    mkfifo(QFile::encodeName(env.driveC() + QStringLiteral("/App/ZPIPE.TST6")).constData(), 0600);
 }
 
 const QStringList kExpectedRows = {
@@ -78,6 +81,7 @@ const QStringList kExpectedRows = {
     QStringLiteral("2|Views|3-VIEWFILES|||1"),
     QStringLiteral("3|Main|3-TVM-stock.V2|stock.V2|C:\\APP\\stock.V2|1"),
     QStringLiteral("1|X.TST6 - Corrupted|4-TEMPLATEFILE|X.TST6|C:\\APP\\X.TST6|1"),
+    QStringLiteral("1|ZPIPE.TST6 - Corrupted|5-TEMPLATEFILE|ZPIPE.TST6|C:\\APP\\ZPIPE.TST6|1"),
 };
 
 struct Harness
@@ -155,7 +159,7 @@ void TestCatalogueLoader::everyRowKindInOrder()
     QCOMPARE(h.grid.CellOf(h.grid.NodeOfRow(1), 2).back, GridColor::SystemHighlight);
     QCOMPARE(h.grid.CellOf(h.grid.NodeOfRow(1), 1).fore, GridColor::White);
     QVERIFY(h.grid.ColWidthHint(0) > 0);
-    QCOMPARE(h.state.TemplateCount, 4);
+    QCOMPARE(h.state.TemplateCount, 5);
     QCOMPARE(h.pointer.calls, (QStringList{QStringLiteral("busy"), QStringLiteral("default")}));
 }
 

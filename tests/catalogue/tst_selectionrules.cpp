@@ -98,6 +98,12 @@ void TestSelectionRules::lastIncludedFileExcludesTheGroup()
     g.click("1-V2-POPUP");
     g.click("1-V3-POPUP");
     QCOMPARE(g.pictures(), QStringLiteral("1 2 1 3 3 3 3 1 1 1 1 1"));
+    // The same after the group's first row has gone: the rows after it are its siblings still.
+    Grid removed;
+    removed.grid.RemoveNode(removed.grid.NodeByKey(QStringLiteral("1-V1-POPUP")));
+    removed.click("1-V2-POPUP");
+    removed.click("1-V3-POPUP");
+    QCOMPARE(removed.pictures(), QStringLiteral("1 2 1 3 3 3 1 1 1 1 1"));
 }
 
 void TestSelectionRules::partlyIncludedGroupRowExcludesThenIncludes()

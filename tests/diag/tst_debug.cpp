@@ -6,7 +6,11 @@
 #include "support/TestEnvironment.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 class TestDebug : public QObject
 {
@@ -21,6 +25,7 @@ private Q_SLOTS:
     void sinkFailureReachesTheCaller();
     void int16OverflowsPast32767();
     void traceFileLinesAndPlaceholders();
+    void programsWritingAtOnceRotateTheTraceOnce();
 };
 
 void TestDebug::errorText_data()
@@ -177,6 +182,60 @@ void TestDebug::traceFileLinesAndPlaceholders()
                                  id + QLatin1Char(']')));
     QVERIFY(lines.at(1).endsWith(
         QLatin1String(" Legacy.TS6Satchel LOG: frmSatchel, LoadGrid, Log file found: C:\\X.LOG")));
+}
+
+void TestDebug::programsWritingAtOnceRotateTheTraceOnce()
+{
+    TestEnvironment env;
+    // The trace just short of its 5 MB, with its three older files.
+    env.write(QStringLiteral("trace/TS6Satchel.log"),
+              QByteArray(5 * 1024 * 1024 - 4000, 'x') + "\ncurrent\n");
+    for (const char* older : {"1", "2", "3"})
+        env.write(QStringLiteral("trace/TS6Satchel.%1.log").arg(QLatin1String(older)),
+                  QByteArray("history ") + older + '\n');
+    constexpr int kPrograms = 4;
+    constexpr int kEntries = 768;
+    int gate[2];
+    QCOMPARE(pipe(gate), 0);
+    std::vector<pid_t> programs;
+    for (int p = 0; p < kPrograms; ++p) {
+        const pid_t pid = fork();
+        if (pid == 0) { // a program of its own: its own sink, its own file handles
+            close(gate[1]);
+            char none = 0;
+            const bool started = read(gate[0], &none, 1) == 0; // all start when the gate closes
+            for (int i = 0; started && i < kEntries; ++i)
+                Debug::LogMessage(QStringLiteral("p"), QString::number(p), QString::number(i));
+            _exit(started ? 0 : 1);
+        }
+        programs.push_back(pid);
+    }
+    close(gate[0]);
+    close(gate[1]);
+    for (const pid_t pid : programs) {
+        int status = -1;
+        QCOMPARE(waitpid(pid, &status, 0), pid);
+        QCOMPARE(status, 0);
+    }
+    // Rotated once: the full file is the first older one, the older ones each moved up by one.
+    QStringList lines;
+    const auto read = [&](const char* name) {
+        QFile file(env.logDir() + QLatin1Char('/') + QLatin1String(name));
+        const QByteArray all = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        lines += QString::fromUtf8(all).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return all;
+    };
+    QVERIFY(read("TS6Satchel.1.log").startsWith(QByteArray(5 * 1024 * 1024 - 4000, 'x') + "\ncurrent\n"));
+    QCOMPARE(read("TS6Satchel.2.log"), QByteArray("history 1\n"));
+    QCOMPARE(read("TS6Satchel.3.log"), QByteArray("history 2\n"));
+    read("TS6Satchel.log");
+    // Every entry there, once.
+    QSet<QString> entries;
+    for (const QString& line : std::as_const(lines))
+        if (const qsizetype at = line.indexOf(QLatin1String("LOG: p, ")); at >= 0)
+            entries.insert(line.mid(at));
+    QCOMPARE(entries.size(), kPrograms * kEntries);
+    QCOMPARE(lines.size(), kPrograms * kEntries + 4);
 }
 
 QTEST_GUILESS_MAIN(TestDebug)

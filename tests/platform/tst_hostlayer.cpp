@@ -2,11 +2,15 @@
 #include "outside/HostFunctions.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"
+#include "support/ArchiveCheck.h"
+#include "support/Installation.h"
 #include "support/PeWriter.h"
 #include "support/TestEnvironment.h"
 
+#include <QProcess>
 #include <QTest>
 
+#include <cstdio>
 #include <unistd.h>
 
 class TestHostLayer : public QObject
@@ -20,11 +24,19 @@ private Q_SLOTS:
     void windowsToHost();
     void hostToWindows_data();
     void hostToWindows();
-    void caseBlindLookupPrefersExactThenFirstInByteOrder();
+    void lookups_data();
+    void lookups();
     void listingSeesChangesMadeBetweenLookups();
+    void packageOfAWindowsCopy_data();
+    void packageOfAWindowsCopy();
     void entryNames();
     void programDataAndTempFolders();
     void fileVersions();
+
+private:
+    std::unique_ptr<TestEnvironment> m_copy; // the Windows copy that packageOfAWindowsCopy packs
+    QStringList m_entries;
+    QString m_manifest;
 };
 
 void TestHostLayer::wildcards_data()
@@ -101,6 +113,23 @@ void TestHostLayer::windowsToHost_data()
     QTest::newRow("rubbish in the map is ignored") << "CC=/x;;=;D=relative;E=/e"
                                                    << "E:\\"
                                                    << "/e";
+    QTest::newRow("trailing blanks and dots dropped") << "C=/srv/c"
+                                                      << "C:\\HELP. \\MAIN.HLP \\IN.CSV."
+                                                      << "/srv/c/HELP/MAIN.HLP/IN.CSV";
+    QTest::newRow("NUL in a name") << "C=/srv/c" << QStringLiteral("C:\\ETC\\PASSWD") + QChar(0) + ".CSV"
+                                   << "";
+    QTest::newRow("a character Windows never allows") << "C=/srv/c"
+                                                      << "C:\\A|B"
+                                                      << "";
+    QTest::newRow("a stream name") << "C=/srv/c"
+                                   << "C:\\A.TXT:secret"
+                                   << "";
+    QTest::newRow("share after three backslashes") << "\\\\files\\tess=/srv/share"
+                                                   << "\\\\\\files\\tess\\a"
+                                                   << "";
+    QTest::newRow("empty name between server and share") << "\\\\files\\tess=/srv/share"
+                                                         << "\\\\files\\\\tess\\a"
+                                                         << "";
 }
 
 void TestHostLayer::windowsToHost()
@@ -153,21 +182,43 @@ void TestHostLayer::hostToWindows()
     QCOMPARE(HostPath::ToWindows(hostPath), windowsPath);
 }
 
-void TestHostLayer::caseBlindLookupPrefersExactThenFirstInByteOrder()
+void TestHostLayer::lookups_data()
+{
+    QTest::addColumn<QString>("windowsPath");
+    QTest::addColumn<QString>("found"); // the components found, or why nothing was
+    QTest::newRow("exact name first") << "C:\\dir\\data.txt"
+                                      << "Dir/data.txt";
+    QTest::newRow("exact name, other spelling") << "C:\\DIR\\Data.TXT"
+                                                << "Dir/Data.TXT";
+    QTest::newRow("else the first in byte order") << "C:\\DIR\\DATA.TXT"
+                                                  << "Dir/DATA.txt"; // "DATA.txt" < "Data.TXT" < "data.txt"
+    QTest::newRow("missing") << "C:\\DIR\\NONE.TXT"
+                             << "No such file or directory";
+    QTest::newRow("trailing blank") << "C:\\DIR\\DATA.TXT "
+                                    << "Dir/DATA.txt";
+    QTest::newRow("trailing dots") << "C:\\DIR..\\data.txt."
+                                   << "Dir/data.txt";
+    QTest::newRow("NUL after an existing name") << QStringLiteral("C:\\DIR\\data.txt") + QChar(0) + ".CSV"
+                                                << "Invalid file name";
+    QTest::newRow("name past the host's limit")
+        << QStringLiteral("C:\\DIR\\") + QString(256, QLatin1Char('a')) << "File name too long";
+    QString deep = QStringLiteral("C:");
+    while (deep.size() < 4100)
+        deep += QLatin1Char('\\') + QString(200, QLatin1Char('d'));
+    QTest::newRow("path past the host's limit") << deep << "File name too long";
+}
+
+void TestHostLayer::lookups()
 {
     TestEnvironment env;
     env.write(QStringLiteral("c/Dir/data.txt"), "lower");
     env.write(QStringLiteral("c/Dir/DATA.txt"), "upper");
     env.write(QStringLiteral("c/Dir/Data.TXT"), "mixed");
-    const auto resolved = [](const char* p) {
-        const std::optional<HostLocation> l = HostPath::Resolve(QString::fromLatin1(p));
-        return l ? l->components.join(QLatin1Char('/')) : QString();
-    };
-    QCOMPARE(resolved("C:\\dir\\data.txt"), QStringLiteral("Dir/data.txt"));
-    QCOMPARE(resolved("C:\\DIR\\Data.TXT"), QStringLiteral("Dir/Data.TXT"));
-    QCOMPARE(resolved("C:\\DIR\\DATA.TXT"),
-             QStringLiteral("Dir/DATA.txt")); // "DATA.txt" < "Data.TXT" < "data.txt"
-    QCOMPARE(resolved("C:\\DIR\\NONE.TXT"), QString());
+    QFETCH(QString, windowsPath);
+    QFETCH(QString, found);
+    HostPath::Miss miss = HostPath::Miss::None;
+    const std::optional<HostLocation> l = HostPath::Resolve(windowsPath, &miss);
+    QCOMPARE(l ? l->components.join(QLatin1Char('/')) : HostPath::MissReason(miss), found);
 }
 
 void TestHostLayer::listingSeesChangesMadeBetweenLookups()
@@ -182,6 +233,79 @@ void TestHostLayer::listingSeesChangesMadeBetweenLookups()
     QVERIFY(!FileExists(QStringLiteral("C:\\APP\\A.TXT")));
     QCOMPARE(FindFiles(QStringLiteral("C:\\APP"), QStringLiteral("*.TXT")),
              (QStringList{QString(), QStringLiteral("C:\\APP\\b.txt")}));
+    {
+        // Within one load or build a folder is listed once: later changes show after it, except
+        // a name looked up exactly (the files the program writes itself).
+        const Host::ListingScope load;
+        QVERIFY(FileExists(QStringLiteral("C:\\APP\\B.TXT")));
+        env.write(QStringLiteral("c/App/c.txt"));
+        QVERIFY(!FileExists(QStringLiteral("C:\\APP\\C.TXT")));
+        QVERIFY(FileExists(QStringLiteral("C:\\APP\\c.txt")));
+    }
+    QVERIFY(FileExists(QStringLiteral("C:\\APP\\C.TXT")));
+}
+
+void TestHostLayer::packageOfAWindowsCopy_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("packed");
+    QTest::newRow("help file named with a trailing blank") << "C/HELP/main.hlp" << true;
+    QTest::newRow("input file named with a trailing dot") << "C/DATA/in.csv" << true;
+    QTest::newRow("input file of a template named in cp1252") << "C/DATA/cafe.csv" << true;
+    QTest::newRow("companion that is a link to a file") << "C/App/orders.tsm6" << true;
+    QTest::newRow("companion that is a folder") << "C:\\APP\\ORDERS.TSA6" << false;
+    QTest::newRow("companion that is a dangling link") << "C:\\APP\\ORDERS.TSL6" << false;
+    QTest::newRow("a path holding NUL is listed") << "C:\\ETC\\PASSWD" << true;
+    QTest::newRow("but packs nothing") << "C/ETC/PASSWD" << false;
+}
+
+// A folder copied from Windows, packed once by the program in a batch start: each row names an
+// entry of the package, or a line of its manifest ("C:\\..."), and whether it is there.
+void TestHostLayer::packageOfAWindowsCopy()
+{
+    if (!m_copy) {
+        m_copy = std::make_unique<TestEnvironment>();
+        TestEnvironment& env = *m_copy;
+        TemplateSpec orders;
+        orders.fields = {{QStringLiteral("A"), QString(), QString(), QStringLiteral("C:\\DATA\\IN.CSV."),
+                          QString(), QStringLiteral("C:\\HELP\\MAIN.HLP ")}};
+        env.write(QStringLiteral("c/App/orders.tst6"), TemplateToml(orders));
+        env.write(QStringLiteral("c/App/orders.tsd6"));
+        env.makeFolder(QStringLiteral("c/App/orders.tsa6/inside"));
+        QFile::link(QStringLiteral("nowhere"), env.driveC() + QStringLiteral("/App/orders.tsl6"));
+        QFile::link(QStringLiteral("orders.tsd6"), env.driveC() + QStringLiteral("/App/orders.tsm6"));
+        TemplateSpec cafe;
+        cafe.fields = {{QStringLiteral("B"), QString(), QString(), QStringLiteral("C:\\DATA\\CAFE.CSV"),
+                        QString(), QString()}};
+        const QString cafePath = env.write(QStringLiteral("c/App/cafe.tst6"), TemplateToml(cafe));
+        QCOMPARE(::rename(QFile::encodeName(cafePath).constData(),
+                          QFile::encodeName(env.driveC() + QStringLiteral("/App/caf")) + "\xe9.tst6"),
+                 0); // named in cp1252
+        env.write(QStringLiteral("c/App/passwd.tst6"),
+                  "[Template]\n[[Field]]\nInputFile = \"C:\\\\ETC\\\\PASSWD\\u0000.CSV\"\n");
+        for (const char* file : {"c/HELP/main.hlp", "c/DATA/in.csv", "c/DATA/cafe.csv", "c/ETC/PASSWD"})
+            env.write(QString::fromLatin1(file));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QString::fromLatin1(name));
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        const QString package = env.root() + QStringLiteral("/out.zip");
+        program.start(QStringLiteral(TS6_PROGRAM), {QStringLiteral("C:\\APP\\"), package});
+        QVERIFY(program.waitForFinished(120000));
+        QCOMPARE(program.exitCode(), 0);
+        const ArchiveReport report = CheckArchive(package);
+        QVERIFY2(report.valid(), qPrintable(report.details));
+        m_entries = report.names;
+        m_manifest = QString::fromUtf8(ReadEntry(package, QStringLiteral("TSVERSION.TXT")));
+    }
+    QFETCH(QString, entry);
+    QFETCH(bool, packed);
+    const bool there = entry.contains(QLatin1Char(':'))
+                           ? m_manifest.contains(entry)
+                           : std::any_of(m_entries.begin(), m_entries.end(),
+                                         [&](const QString& n) { return n.startsWith(entry); });
+    QVERIFY2(there == packed, qPrintable(m_entries.join(QLatin1Char(' ')) + QLatin1Char('\n') + m_manifest));
 }
 
 void TestHostLayer::entryNames()

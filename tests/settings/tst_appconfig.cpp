@@ -11,6 +11,9 @@
 #include <QSettings>
 #include <QTest>
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace {
 
 const QString kApp = QStringLiteral("ts6satchel");
@@ -38,7 +41,10 @@ private Q_SLOTS:
     void defaultsFollowTheScreen();
     void writesGoThroughAtOnce();
     void storedNonNumberIsATypeMismatch();
-    void windowPlacementStoresTheNormalRectangle();
+    void damagedFileIsReadAndRewrittenWhole_data();
+    void damagedFileIsReadAndRewrittenWhole();
+    void settingsFilePlace_data();
+    void settingsFilePlace();
     void productPathsFromEnvironmentAndProductIni();
 };
 
@@ -110,18 +116,62 @@ void TestAppConfig::storedNonNumberIsATypeMismatch()
     QCOMPARE(config.WindowHeight(), 700);
 }
 
-void TestAppConfig::windowPlacementStoresTheNormalRectangle()
+void TestAppConfig::damagedFileIsReadAndRewrittenWhole_data()
+{
+    QTest::addColumn<QByteArray>("damage");
+    QTest::newRow("a line without =") << QByteArray("garbage line\n");
+    QTest::newRow("an unclosed section") << QByteArray("[Broken\n");
+    QTest::newRow("binary garbage") << QByteArray("\x01\xff\xfe\x00\x80garbage\n", 13);
+}
+
+void TestAppConfig::damagedFileIsReadAndRewrittenWhole()
 {
     TestEnvironment env;
+    QFETCH(QByteArray, damage);
+    env.write(QStringLiteral("config/Norvale/TS6/ts6satchel.ini"),
+              "[Settings]\nWindowLeft=5\nLastFolder=C:\\\\APP\\\\\n" + damage + "WindowTop=7\n");
     const FakeScreen screen;
-    AppConfig config(screen, kApp);
+    AppConfig config(screen, QStringLiteral("ts6satchel.run")); // the file is named without the extension
+    QCOMPARE(config.WindowLeft(), 5);
+    QCOMPARE(config.LastFolder(), QStringLiteral("C:\\APP\\"));
+    // What the main window writes as it closes (the normal rectangle, the state, the folder):
+    // every setting, none lost to the damage.
     FakePlacement window;
-    window.normal = QRect(QPoint(-8, 20), QSize(1024, 700));
+    window.normal = QRect(10, 20, 900, 700);
     mSubclasser::SaveWindowPlacement(window, config);
-    QCOMPARE(config.WindowLeft(), -8);
-    QCOMPARE(config.WindowTop(), 20);
-    QCOMPARE(config.WindowWidth(), 1024);
-    QCOMPARE(config.WindowHeight(), 700);
+    config.SetWindowState(2);
+    config.SetLastFolder(QStringLiteral("C:\\NEW\\"));
+    const QSettings file(iniFile(), QSettings::IniFormat);
+    QCOMPARE(file.status(), QSettings::NoError);
+    QStringList values;
+    for (const char* key :
+         {"WindowLeft", "WindowTop", "WindowWidth", "WindowHeight", "WindowState", "LastFolder"})
+        values.append(file.value(QStringLiteral("Settings/") + QLatin1String(key)).toString());
+    QCOMPARE(values.join(QLatin1Char(' ')), QStringLiteral("10 20 900 700 2 C:\\NEW\\"));
+}
+
+void TestAppConfig::settingsFilePlace_data()
+{
+    QTest::addColumn<bool>("configHome");
+    QTest::addColumn<bool>("home");
+    QTest::newRow("XDG_CONFIG_HOME") << true << true;
+    QTest::newRow("HOME") << false << true;
+    QTest::newRow("neither: the user database") << false << false;
+}
+
+void TestAppConfig::settingsFilePlace()
+{
+    TestEnvironment env;
+    QFETCH(bool, configHome);
+    QFETCH(bool, home);
+    const ScopedEnv homeVariable("HOME", home ? env.root() : QString());
+    const ScopedEnv configVariable("XDG_CONFIG_HOME", configHome ? env.configHome() : QString());
+    const QString expected = configHome ? env.configHome()
+                             : home
+                                 ? env.root() + QStringLiteral("/.config")
+                                 : QFile::decodeName(getpwuid(getuid())->pw_dir) + QStringLiteral("/.config");
+    QCOMPARE(IniSettingsStore::FilePath(QStringLiteral("TS6"), kApp),
+             expected + QStringLiteral("/Norvale/TS6/ts6satchel.ini"));
 }
 
 void TestAppConfig::productPathsFromEnvironmentAndProductIni()

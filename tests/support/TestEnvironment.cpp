@@ -9,6 +9,9 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <cstdio>
+#include <ftw.h>
+
 ScopedEnv::ScopedEnv(const char* name, const QString& value) : m_name(name)
 {
     if (qEnvironmentVariableIsSet(name))
@@ -48,6 +51,11 @@ TestEnvironment::~TestEnvironment()
 {
     Debug::ResetSinks();
     DirectoryCache::Clear();
+    // Removed by bytes: Qt's own removal leaves out names that are not UTF-8.
+    nftw(
+        QFile::encodeName(m_dir.path()).constData(),
+        [](const char* path, const struct stat*, int, FTW*) { return ::remove(path); }, 16,
+        FTW_DEPTH | FTW_PHYS);
 }
 
 QString TestEnvironment::write(const QString& relativePath, const QByteArray& content)

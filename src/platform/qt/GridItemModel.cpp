@@ -29,18 +29,61 @@ void GridItemModel::onChange(OutlineGrid::Change change, GridNode node)
     case OutlineGrid::Change::Structure:
         if (!m_resetPending) {
             m_resetPending = true;
+            m_changedRows.clear();
+            m_changedParents.clear();
             beginResetModel();
             QTimer::singleShot(0, this, &GridItemModel::flush);
         }
         break;
     case OutlineGrid::Change::Cells:
         if (!m_resetPending && node != kNoNode && m_grid.Contains(node))
-            Q_EMIT dataChanged(indexOf(node, 0), indexOf(node, m_grid.Cols() - 1));
+            noteCellChange(node);
         break;
     case OutlineGrid::Change::Layout:
         if (!m_resetPending)
             Q_EMIT layoutSettingsChanged();
         break;
+    }
+}
+
+void GridItemModel::noteCellChange(GridNode node)
+{
+    const int row = m_grid.IndexInParent(node);
+    if (row < 0) { // the header row
+        Q_EMIT headerDataChanged(Qt::Horizontal, 0, m_grid.Cols() - 1);
+        return;
+    }
+    if (m_changedRows.empty())
+        QMetaObject::invokeMethod(this, &GridItemModel::tellCellChanges, Qt::QueuedConnection);
+    const GridNode parent = m_grid.ParentOf(node);
+    RowRange* range = nullptr;
+    if (!m_changedRows.empty() && m_changedRows.back().first == parent) {
+        range = &m_changedRows.back().second;
+    } else if (const auto it = m_changedParents.constFind(parent); it != m_changedParents.cend()) {
+        range = &m_changedRows[*it].second;
+    } else {
+        m_changedParents.insert(parent, m_changedRows.size());
+        m_changedRows.push_back({parent, RowRange{row, row}});
+        return;
+    }
+    range->first = std::min(range->first, row);
+    range->last = std::max(range->last, row);
+}
+
+void GridItemModel::tellCellChanges()
+{
+    const auto changed = std::exchange(m_changedRows, {});
+    m_changedParents.clear();
+    if (m_resetPending)
+        return;
+    for (const auto& [parent, rows] : changed) {
+        if (parent != kNoNode && !m_grid.Contains(parent))
+            continue;
+        const QModelIndex parentIndex = indexOf(parent);
+        const int last = std::min(rows.last, rowCount(parentIndex) - 1);
+        if (rows.first <= last)
+            Q_EMIT dataChanged(index(rows.first, 0, parentIndex),
+                               index(last, m_grid.Cols() - 1, parentIndex));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "platform/qt/GridView.h"
 
+#include <QAccessible>
 #include <QHeaderView>
 #include <QMouseEvent>
 
@@ -101,4 +102,25 @@ void GridView::mouseReleaseEvent(QMouseEvent* event)
                       (event->modifiers() & Qt::ControlModifier ? 2 : 0) |
                       (event->modifiers() & Qt::AltModifier ? 4 : 0);
     m_mouseUp(button, shift, event->position().x(), event->position().y());
+}
+
+void GridView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                           const QList<int>& roles)
+{
+    // A click on a large group changes thousands of rows at once. Working out the rectangle of
+    // each costs more than painting the few that show, so such a change repaints the viewport.
+    constexpr int kManyRows = 256;
+    if (bottomRight.row() - topLeft.row() < kManyRows) {
+        QTreeView::dataChanged(topLeft, bottomRight, roles);
+        return;
+    }
+    viewport()->update();
+    if (QAccessible::isActive()) {
+        QAccessibleTableModelChangeEvent event(this, QAccessibleTableModelChangeEvent::DataChanged);
+        event.setFirstRow(topLeft.row());
+        event.setFirstColumn(topLeft.column());
+        event.setLastRow(bottomRight.row());
+        event.setLastColumn(bottomRight.column());
+        QAccessible::updateAccessibility(&event);
+    }
 }

@@ -3,21 +3,17 @@
 #include "diag/RuntimeError.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
+#include "platform/qt/HostFolderModel.h"
 
-#include <QFileInfo>
-#include <QFileSystemModel>
 #include <QHeaderView>
 #include <QScopedValueRollback>
 
-QtFolderTree::QtFolderTree(QWidget* parent) : QTreeView(parent), m_model(new QFileSystemModel(this))
+QtFolderTree::QtFolderTree(QWidget* parent) : QTreeView(parent), m_model(new HostFolderModel(this))
 {
     setObjectName(QStringLiteral("lstFolders"));
-    m_model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
-    m_model->setReadOnly(true);
-    m_model->setRootPath(QStringLiteral("/"));
     setModel(m_model);
-    for (int c = 1; c < m_model->columnCount(); ++c)
-        hideColumn(c);
+    // A folder opened again shows the subfolders made or removed meanwhile.
+    connect(this, &QTreeView::expanded, m_model, &HostFolderModel::refresh);
     header()->hide();
     setSelectionMode(QAbstractItemView::SingleSelection);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -26,9 +22,13 @@ QtFolderTree::QtFolderTree(QWidget* parent) : QTreeView(parent), m_model(new QFi
 
 void QtFolderTree::SelectFolder(const QString& path, int, bool raiseEvent)
 {
-    const std::optional<HostLocation> location = HostPath::Resolve(path);
+    HostPath::Miss miss = HostPath::Miss::None;
+    const std::optional<HostLocation> location = HostPath::Resolve(path, &miss);
     if (!location || !HostName::IsDirectory(location->hostPath()))
-        Raise(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + path,
+        Raise(ErrorNumber::PathNotFound,
+              (miss == HostPath::Miss::TooLong ? HostPath::MissReason(miss)
+                                               : QStringLiteral("Path not found")) +
+                  QStringLiteral(": ") + path,
               QStringLiteral("FolderView"));
     m_selectedHostPath = location->hostPath();
     {

@@ -4,10 +4,11 @@
 
 #include <QTreeView>
 
-class QFileSystemModel;
+class HostFolderModel;
 
-// The folder tree: folders of the host's file system; selecting one (by the user or by path)
-// raises after-select, which runs and finishes before SelectFolder returns.
+// The folder tree: folders of the host's file system, whatever bytes their names hold; selecting
+// one (by the user or by path) raises after-select, which runs and finishes before SelectFolder
+// returns.
 class QtFolderTree final : public QTreeView, public IFolderTree
 {
     Q_OBJECT
@@ -23,7 +24,7 @@ public:
 private:
     void onCurrentChanged(const QModelIndex& current);
 
-    QFileSystemModel* m_model;
+    HostFolderModel* m_model;
     QString m_selectedHostPath;
     std::function<void()> m_afterSelect;
     bool m_selecting = false;

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// The user's own folders on the host. The home folder is HOME, or the one the user database
+// names when HOME is unset or empty (a service, sudo or cron start), and never the file
+// system's root. An XDG variable counts only when it holds an absolute path.
+namespace UserFolders {
+
+// Empty when neither HOME nor the user database names one.
+QString Home();
+// $XDG_CONFIG_HOME, else <home>/.config; empty without a home folder.
+QString ConfigHome();
+// $XDG_STATE_HOME, else <home>/.local/state; empty without a home folder.
+QString StateHome();
+
+} // namespace UserFolders
