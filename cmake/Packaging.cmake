@@ -10,13 +10,13 @@ set(CPACK_PACKAGE_CONTACT "${TS6_MAINTAINER}")
 set(CPACK_PACKAGE_HOMEPAGE_URL https://www.norvale.example)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "support package builder for Tessarine installations")
 set(CPACK_PACKAGE_DESCRIPTION
-    "TS6Satchel finds the templates of a Tessarine application folder, lists every file that\n"
-    "belongs to each one in a checkable tree-grid, and packs the files that stay checked, with a\n"
-    "version manifest, the product's log folder and its configuration files, into one zip\n"
-    "package for support.\n"
+    "TS6Satchel finds the templates of a Tessarine application folder, lists\n"
+    "every file that belongs to each one in a checkable tree-grid, and packs\n"
+    "the files that stay checked, with a version manifest, the product's log\n"
+    "folder and its configuration files, into one zip package for support.\n"
     "\n"
-    "From the command line it builds a package at once, with no window, also on a machine\n"
-    "without a display.")
+    "From the command line it builds a package at once, with no window, also\n"
+    "on a machine without a display.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -2,10 +2,9 @@
 # Installs a built tree into an empty folder and checks what lands there: exactly the expected
 # files, a desktop entry and metainfo that their validators accept, a manual page that man
 # formats without a warning, a completion that bash reads, and a program that runs.
-# Usage: data/check-install.sh BUILD_FOLDER VERSION   (a CTest test; needs the "test" group)
+# Usage: data/check-install.sh BUILD_FOLDER VERSION APP_ID   (a CTest test; needs the "test" group)
 set -euo pipefail
-build="$1" version="$2"
-id=example.norvale.ts6satchel
+build="$1" version="$2" id="$3"
 
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
