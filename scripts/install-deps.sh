@@ -1,33 +1,62 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, running and testing TS6Satchel needs.
-# Safe to run again: packages already present are left alone.
+# Installs the Debian packages TS6Satchel needs, by purpose. Safe to run again: packages already
+# present are left alone, and nothing is asked of apt when none is missing.
+#
+#   bash scripts/install-deps.sh [GROUP]...     (no group: build)
+#
+#   build     building and running the program, and the sample run of scripts/run-example.sh
+#   test      the test suite, the fuzzer, the soak and the checks of the installed files
+#   bench     the benchmarks, their competitors, the screenshots under Xvfb, rendering the icons
+#   package   making and checking the Debian package (scripts/package-deb.sh)
+#   all       every group
 set -euo pipefail
 
-packages=(
-  # build
-  build-essential cmake ninja-build pkg-config git
+declare -A groups
+groups[build]="
+  build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   zlib1g-dev libminizip-dev libdeflate-dev libspdlog-dev libfmt-dev libtomlplusplus-dev
-  # the compressors the zip benchmark compares
-  libisal-dev
-  # fuzzing the template reader
+  fonts-dejavu-core unzip"
+groups[test]="
   clang-14 libclang-rt-14-dev
-  # checking archives with tools written elsewhere, and the benchmarks' competitors
-  unzip zip python3 7zip libarchive-tools
-  # running the windows without a display, fonts for them, screenshots
-  xvfb xauth fonts-dejavu-core x11-apps imagemagick
-  # measuring peak memory in the benchmarks
-  time
-)
+  unzip python3 7zip libarchive-tools time
+  desktop-file-utils appstream man-db"
+groups[bench]="
+  libisal-dev zip 7zip python3 time
+  xvfb xauth fonts-dejavu-core librsvg2-bin"
+groups[package]="dpkg-dev file lintian"
+
+chosen=("${@:-build}")
+wanted=()
+for group in "${chosen[@]}"; do
+    [ "$group" != all ] || group="build test bench package"
+    for g in $group; do
+        if [ -z "${groups[$g]+set}" ]; then
+            echo "install-deps.sh: there is no group '$g'; the groups are: build test bench package all" >&2
+            exit 64
+        fi
+        read -r -d '' -a names <<<"${groups[$g]}" || true
+        wanted+=("${names[@]}")
+    done
+done
 
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+for p in $(printf '%s\n' "${wanted[@]}" | sort -u); do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+[ ${#missing[@]} -gt 0 ] || exit 0
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+as_root=(env DEBIAN_FRONTEND=noninteractive)
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+        echo "install-deps.sh: these Debian packages are missing: ${missing[*]}" >&2
+        echo "Installing them needs root, and sudo is not installed. As root, run:" >&2
+        echo "    apt-get update && apt-get install --no-install-recommends ${missing[*]}" >&2
+        exit 1
+    fi
+    as_root=(sudo "${as_root[@]}")
+fi
+
+echo "install-deps.sh: installing ${missing[*]}"
+"${as_root[@]}" apt-get update
+"${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 source scripts/sample.sh
 work="$PWD/build/screenshots"
-prepare_sample screenshots "$work"
+prepare_sample screenshots "$work" bench
 unset QT_QPA_PLATFORM
 xvfb-run -a -s "-screen 0 1280x800x24" ./build/default/tools/screenshots "$work/sample/drive-c/Apps/Orders" "$work"
 ls -l "$work"/*.png

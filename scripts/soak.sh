@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 count="${1:-200}"
 preset="${TS6_SOAK_PRESET:-default}"
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh build test
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target ts6satchel >/dev/null
 program="$PWD/build/$preset/ts6satchel"

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh build test bench
 
 preset=default
 [ "${CI:-}" = "true" ] && preset=ci

@@ -257,6 +257,7 @@ int main(int argc, char** argv)
     Q_INIT_RESOURCE(resources);
     QApplication::setApplicationName(QStringLiteral("ts6satchel"));
     QApplication::setApplicationVersion(QStringLiteral(TS6_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral(TS6_APP_ID));
     RegisterCoreComponents();
     RegisterDesktopComponents();
 
