@@ -53,6 +53,7 @@ protected:
 private:
     void buildParts();
     void buildMenus();
+    void clientResized();
     double twipsX(int pixels) const;
     double twipsY(int pixels) const;
     int pixelsX(double twips) const;

@@ -1,19 +1,47 @@
 #include "platform/qt/GridView.h"
 
+#include <QHash>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// The check state is there for assistive tools: the grid shows its own pictures, no check box,
+// and its clicks go to the grid's rules alone.
+class PictureDelegate final : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->features &= ~QStyleOptionViewItem::HasCheckIndicator;
+    }
+    bool editorEvent(QEvent*, QAbstractItemModel*, const QStyleOptionViewItem&, const QModelIndex&) override
+    {
+        return false;
+    }
+};
+
+} // namespace
 
 GridView::GridView(OutlineGrid& grid, QWidget* parent) : QTreeView(parent), m_model(grid)
 {
     setObjectName(QStringLiteral("grdfiles"));
+    setAccessibleName(tr("Files"));
     setModel(&m_model);
+    setItemDelegate(new PictureDelegate(this));
     setUniformRowHeights(true);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setExpandsOnDoubleClick(false);
     setIconSize(QSize(13, 13));
-    header()->setStretchLastSection(false);
+    header()->setStretchLastSection(true);
     connect(&m_model, &GridItemModel::layoutSettingsChanged, this, &GridView::applyLayout);
     connect(this, &QTreeView::expanded, this, [this](const QModelIndex& i) {
         if (const GridNode n = m_model.nodeOf(i); n != kNoNode)
@@ -50,11 +78,35 @@ void GridView::applyLayout()
     for (int c = 0; c < grid.Cols(); ++c)
         setColumnHidden(c, grid.IsColHidden(c));
     applyExpansion(QModelIndex());
-    const int charWidth = fontMetrics().averageCharWidth();
     for (int c = 0; c < grid.Cols(); ++c)
-        if (grid.ColWidthHint(c) > 0)
-            setColumnWidth(c, grid.ColWidthHint(c) * charWidth + 2 * charWidth +
-                                  (c == 0 ? iconSize().width() + indentation() : 0));
+        if (grid.ColWidthHint(c) > 0 && !grid.IsColHidden(c))
+            setColumnWidth(c, contentsWidth(c));
+}
+
+// The width of a column's widest text in the view's font, over every row, collapsed ones too, as
+// the grid's own sizing counts them.
+int GridView::contentsWidth(int column) const
+{
+    const OutlineGrid& grid = m_model.grid();
+    const QFontMetrics metrics = fontMetrics();
+    const int padding = 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) +
+                        2 * metrics.averageCharWidth();
+    const int picture = column == 0 ? iconSize().width() + 4 : 0;
+    int widest = metrics.horizontalAdvance(grid.HeaderText(column)) + padding;
+    QHash<QString, int> measured; // group and kind texts repeat in every template
+    const auto walk = [&](const auto& self, const std::vector<GridNode>& rows, int depth) -> void {
+        for (const GridNode node : rows) {
+            const QString& text = grid.CellOf(node, column).text;
+            auto known = measured.constFind(text);
+            if (known == measured.cend())
+                known = measured.insert(text, metrics.horizontalAdvance(text));
+            const int outline = column == 0 ? (depth + (rootIsDecorated() ? 1 : 0)) * indentation() : 0;
+            widest = std::max(widest, *known + outline + picture + padding);
+            self(self, grid.ChildrenOf(node), depth + 1);
+        }
+    };
+    walk(walk, grid.TopRows(), 0);
+    return widest;
 }
 
 std::pair<int, int> GridView::cellAt(const QPoint& viewportPoint) const
@@ -86,6 +138,19 @@ void GridView::mouseDoubleClickEvent(QMouseEvent* event)
     // A second click is a click like the first: the grid rules see every release.
     m_pressOnIndicator = onIndicator(event->position().toPoint());
     QTreeView::mouseDoubleClickEvent(event);
+}
+
+void GridView::keyPressEvent(QKeyEvent* event)
+{
+    const QModelIndex current = currentIndex();
+    const GridNode node = m_model.nodeOf(current);
+    if ((event->key() != Qt::Key_Space && event->key() != Qt::Key_Select) || node == kNoNode || !m_mouseUp) {
+        QTreeView::keyPressEvent(event);
+        return;
+    }
+    // A click on the check picture of the current row: the same rules, the same messages.
+    m_model.grid().SetMouseCell(m_model.grid().NodeRow(node), 0);
+    m_mouseUp(1, 0, -1, -1);
 }
 
 void GridView::mouseReleaseEvent(QMouseEvent* event)

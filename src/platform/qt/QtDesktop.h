@@ -5,6 +5,8 @@
 #include "outside/ISaveDialog.h"
 #include "outside/IScreen.h"
 
+#include <QIcon>
+#include <QPalette>
 #include <QStringList>
 
 #include <functional>
@@ -98,6 +100,12 @@ public:
 private:
     std::unique_ptr<IProgressWindow> m_window;
 };
+
+// The program's icon, which every window of it carries (the main window makes it the application's).
+QIcon ProgramIcon();
+// A window painted white, as the progress window and the About box are, whatever the desktop's
+// theme: the text on it dark and its links blue, so a dark theme never gives white on white.
+QPalette WhitePalette(QPalette palette);
 
 QWidget* WidgetOf(WindowHandle handle);
 WindowHandle HandleOf(QWidget* widget);
