@@ -14,8 +14,8 @@ packages=(
   clang-14 libclang-rt-14-dev
   # checking archives with tools written elsewhere, and the benchmarks' competitors
   unzip zip python3 7zip libarchive-tools
-  # running the windows without a display, fonts for them, screenshots
-  xvfb xauth fonts-dejavu-core x11-apps imagemagick
+  # running the windows without a display, fonts for them, screenshots with a window manager
+  xvfb xauth fonts-dejavu-core x11-apps x11-utils imagemagick icewm
   # measuring peak memory in the benchmarks
   time
 )

@@ -135,19 +135,34 @@ void SatchelWindow::buildParts()
     m_buttons->setGeometry(pixelsX(10080), pixelsY(6720), pixelsX(kButtonsWidth), pixelsY(kButtonsHeight));
     auto* build = new QPushButton(tr("&Build Package"), m_buttons);
     build->setObjectName(QStringLiteral("cmdBuild"));
-    build->setGeometry(pixelsX(120), pixelsY(120), pixelsX(1215), pixelsY(375));
     auto* close = new QPushButton(tr("&Close"), m_buttons);
     close->setObjectName(QStringLiteral("cmdClose"));
-    close->setGeometry(pixelsX(1440), pixelsY(120), pixelsX(1215), pixelsY(375));
-    // The design widths are for the design font; a wider font widens the buttons and their panel.
+    sizeButtons();
+    connect(build, &QPushButton::clicked, this, [this] { m_controller->cmdBuild_Click(); });
+    connect(close, &QPushButton::clicked, this, [this] { m_controller->cmdClose_Click(); });
+}
+
+// The design places the buttons for the design font; a wider font widens them and their panel.
+void SatchelWindow::sizeButtons()
+{
+    auto* build = m_buttons->findChild<QPushButton*>(QStringLiteral("cmdBuild"));
+    auto* close = m_buttons->findChild<QPushButton*>(QStringLiteral("cmdClose"));
     const int buttonWidth = std::max({pixelsX(1215), build->sizeHint().width(), close->sizeHint().width()});
     const int gap = pixelsX(105);
     build->setGeometry(pixelsX(120), pixelsY(120), buttonWidth, pixelsY(375));
     close->setGeometry(pixelsX(120) + buttonWidth + gap, pixelsY(120), buttonWidth, pixelsY(375));
     m_buttons->resize(std::max(pixelsX(kButtonsWidth), 2 * buttonWidth + gap + pixelsX(300)),
                       m_buttons->height());
-    connect(build, &QPushButton::clicked, this, [this] { m_controller->cmdBuild_Click(); });
-    connect(close, &QPushButton::clicked, this, [this] { m_controller->cmdClose_Click(); });
+}
+
+void SatchelWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::FontChange) { // the desktop's font changed while the window is open
+        sizeButtons();
+        if (m_controller)
+            m_controller->Form_Resize();
+    }
 }
 
 void SatchelWindow::buildMenus()

@@ -87,7 +87,9 @@ QLabel* frmAbout::link(QBoxLayout* layout, const char* name, const QString& addr
 {
     QLabel* l = label(layout, name, 255, Qt::AlignRight | Qt::AlignVCenter);
     l->setTextFormat(Qt::RichText);
-    l->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(address.toHtmlEscaped()));
+    // Blue and underlined on the white box, whatever colour the desktop's theme gives links.
+    l->setText(QStringLiteral("<a href=\"%1\" style=\"color:#0000ff; text-decoration:underline\">%1</a>")
+                   .arg(address.toHtmlEscaped()));
     l->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     l->setAccessibleName(accessibleName);
     l->installEventFilter(this);

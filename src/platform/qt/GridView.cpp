@@ -1,6 +1,5 @@
 #include "platform/qt/GridView.h"
 
-#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -41,6 +40,9 @@ GridView::GridView(OutlineGrid& grid, QWidget* parent) : QTreeView(parent), m_mo
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setExpandsOnDoubleClick(false);
     setIconSize(QSize(13, 13));
+    // The outline column fits the rows that are shown, and widens as rows expand; the last column
+    // shown takes the rest of the width.
+    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     header()->setStretchLastSection(true);
     connect(&m_model, &GridItemModel::layoutSettingsChanged, this, &GridView::applyLayout);
     connect(this, &QTreeView::expanded, this, [this](const QModelIndex& i) {
@@ -78,35 +80,33 @@ void GridView::applyLayout()
     for (int c = 0; c < grid.Cols(); ++c)
         setColumnHidden(c, grid.IsColHidden(c));
     applyExpansion(QModelIndex());
-    for (int c = 0; c < grid.Cols(); ++c)
+    for (int c = 1; c < grid.Cols(); ++c)
         if (grid.ColWidthHint(c) > 0 && !grid.IsColHidden(c))
-            setColumnWidth(c, contentsWidth(c));
+            setColumnWidth(c, textWidth(c));
 }
 
-// The width of a column's widest text in the view's font, over every row, collapsed ones too, as
-// the grid's own sizing counts them.
-int GridView::contentsWidth(int column) const
+// The widest text of a column in the view's font, over every row, collapsed ones too, so that
+// expanding a row never cuts a file name.
+int GridView::textWidth(int column) const
 {
     const OutlineGrid& grid = m_model.grid();
     const QFontMetrics metrics = fontMetrics();
-    const int padding = 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) +
-                        2 * metrics.averageCharWidth();
-    const int picture = column == 0 ? iconSize().width() + 4 : 0;
-    int widest = metrics.horizontalAdvance(grid.HeaderText(column)) + padding;
-    QHash<QString, int> measured; // group and kind texts repeat in every template
-    const auto walk = [&](const auto& self, const std::vector<GridNode>& rows, int depth) -> void {
+    int widest = metrics.horizontalAdvance(grid.HeaderText(column));
+    const auto walk = [&](const auto& self, const std::vector<GridNode>& rows) -> void {
         for (const GridNode node : rows) {
-            const QString& text = grid.CellOf(node, column).text;
-            auto known = measured.constFind(text);
-            if (known == measured.cend())
-                known = measured.insert(text, metrics.horizontalAdvance(text));
-            const int outline = column == 0 ? (depth + (rootIsDecorated() ? 1 : 0)) * indentation() : 0;
-            widest = std::max(widest, *known + outline + picture + padding);
-            self(self, grid.ChildrenOf(node), depth + 1);
+            widest = std::max(widest, metrics.horizontalAdvance(grid.CellOf(node, column).text));
+            self(self, grid.ChildrenOf(node));
         }
     };
-    walk(walk, grid.TopRows(), 0);
-    return widest;
+    walk(walk, grid.TopRows());
+    return widest + 2 * metrics.averageCharWidth();
+}
+
+void GridView::changeEvent(QEvent* event)
+{
+    QTreeView::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        applyLayout();
 }
 
 std::pair<int, int> GridView::cellAt(const QPoint& viewportPoint) const

@@ -28,11 +28,12 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void applyLayout();
     void applyExpansion(const QModelIndex& parent);
-    int contentsWidth(int column) const;
+    int textWidth(int column) const;
     bool onIndicator(const QPoint& viewportPoint) const;
 
     GridItemModel m_model;
