@@ -14,7 +14,7 @@ unset QT_QPA_PLATFORM
 # IceWM draws the frames the windows ask for (no minimise or maximise button where a window has
 # none); without its task bar, so the pictures show only the program.
 mkdir -p "$work/icewm"
-echo "ShowTaskBar=0" >"$work/icewm/preferences"
+printf "ShowTaskBar=0\nShowWorkspaceStatus=0\n" >"$work/icewm/preferences"
 export ICEWM_PRIVCFG="$work/icewm"
 xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   icewm >/dev/null 2>&1 &

@@ -106,17 +106,15 @@ class TestFrmSatchel : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void noCommandLineOpensOnTheLastFolder();
+    void noCommandLineOpensOnTheLastFolderAndUnloadStoresIt();
     void existingTemplateBuildsAtOnce();
-    void folderWithPackagePathBuildsWithoutDialog();
-    void missingOrRelativeTemplateStartsInteractively_data();
-    void missingOrRelativeTemplateStartsInteractively();
+    void templateOrFolderNotFoundStartsInteractively_data();
+    void templateOrFolderNotFoundStartsInteractively();
     void storedWindowStateOfFiveTakesTheErrorPath();
-    void unloadStoresPlacementStateAndFolder();
     void helpTopicAndItsFailure();
 };
 
-void TestFrmSatchel::noCommandLineOpensOnTheLastFolder()
+void TestFrmSatchel::noCommandLineOpensOnTheLastFolderAndUnloadStoresIt()
 {
     Harness h;
     h.start(QString());
@@ -126,6 +124,25 @@ void TestFrmSatchel::noCommandLineOpensOnTheLastFolder()
     QCOMPARE(h.window.helpFile, QStringLiteral("C:\\PROGRAM\\ts6satchel.chm"));
     QVERIFY(!h.form->Unloaded());
     QCOMPARE(h.formLoadLog().size(), 2); // START and END only
+
+    h.tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
+    h.window.state = 2;
+    h.form->cmdClose_Click();
+    QVERIFY(h.form->Unloaded());
+    AppConfig& config = h.form->Config();
+    QCOMPARE(QRect(config.WindowLeft(), config.WindowTop(), config.WindowWidth(), config.WindowHeight()),
+             h.window.normal);
+    QCOMPARE(config.WindowState(), 2);
+    QCOMPARE(config.LastFolder(), QStringLiteral("C:\\App"));
+
+    // Minimised: the rectangle is stored, the state stays as it was.
+    Harness again;
+    again.start(QString());
+    again.window.state = 1;
+    again.window.normal = QRect(5, 6, 700, 500);
+    again.form->Form_Unload();
+    QCOMPARE(again.form->Config().WindowState(), 0);
+    QCOMPARE(again.form->Config().WindowWidth(), 700);
 }
 
 void TestFrmSatchel::existingTemplateBuildsAtOnce()
@@ -149,41 +166,26 @@ void TestFrmSatchel::existingTemplateBuildsAtOnce()
     QCOMPARE(h.pointer.calls.last(), QStringLiteral("default"));
 }
 
-void TestFrmSatchel::folderWithPackagePathBuildsWithoutDialog()
-{
-    Harness h;
-    h.start(QStringLiteral("\"C:\\App\\\"  \"C:\\Out\\support.zip\" "));
-    QVERIFY(h.form->Unloaded());
-    QVERIFY(h.dialog.seen.isEmpty());
-    QVERIFY(h.messages.shown.isEmpty());
-    const ArchiveReport report = CheckArchive(h.env.driveC() + QStringLiteral("/Out/support.zip"));
-    QVERIFY2(report.valid(), qPrintable(report.details));
-    QVERIFY(report.names.contains(QStringLiteral("C/App/STOCK.TST")));
-    QVERIFY(h.formLoadLog().contains(QStringLiteral("LOG Folder found.")));
-
-    Harness empty;
-    empty.start(QStringLiteral("\"C:\\Empty\\\" \"C:\\Out\\none.zip\""));
-    QVERIFY(!empty.form->Unloaded());
-    QVERIFY(empty.formLoadLog().contains(QStringLiteral("LOG Folder not found.")));
-    QVERIFY(!QFileInfo::exists(empty.env.driveC() + QStringLiteral("/Out/none.zip")));
-}
-
-void TestFrmSatchel::missingOrRelativeTemplateStartsInteractively_data()
+void TestFrmSatchel::templateOrFolderNotFoundStartsInteractively_data()
 {
     QTest::addColumn<QString>("commandLine");
     QTest::addColumn<QString>("filter");
+    QTest::addColumn<int>("rowsLater"); // when C:\App is selected afterwards
     QTest::newRow("missing template") << "\"C:\\App\\NONE.TST6\""
-                                      << "NONE.TST6";
+                                      << "NONE.TST6" << 1;
     QTest::newRow("relative template") << "\"App\\ORDERS.TST6\""
-                                       << "ORDERS.TST6";
+                                       << "ORDERS.TST6" << 4;
     QTest::newRow("unquoted folder and package") << "C:\\App\\ C:\\Out\\p.zip"
-                                                 << "p.zip";
+                                                 << "p.zip" << 1;
+    QTest::newRow("folder without templates, package path") << "\"C:\\Empty\\\" \"C:\\Out\\none.zip\""
+                                                            << "" << 5;
 }
 
-void TestFrmSatchel::missingOrRelativeTemplateStartsInteractively()
+void TestFrmSatchel::templateOrFolderNotFoundStartsInteractively()
 {
     QFETCH(QString, commandLine);
     QFETCH(QString, filter);
+    QFETCH(int, rowsLater);
     Harness h;
     const QString previous = QDir::currentPath();
     const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
@@ -191,11 +193,13 @@ void TestFrmSatchel::missingOrRelativeTemplateStartsInteractively()
     h.start(commandLine);
     QVERIFY(!h.form->Unloaded());
     QCOMPARE(h.form->TemplateFilter(), filter);
-    QVERIFY(h.formLoadLog().contains(QStringLiteral("LOG Template not found.")));
+    QVERIFY(h.formLoadLog().contains(filter.isEmpty() ? QStringLiteral("LOG Folder not found.")
+                                                      : QStringLiteral("LOG Template not found.")));
     QVERIFY(h.tree.selected.isEmpty());
+    QVERIFY(QDir(h.env.driveC() + QStringLiteral("/Out")).isEmpty());
     // Every later selection lists only files of that name.
     h.tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
-    QCOMPARE(h.grid.Rows(), filter == QLatin1String("ORDERS.TST6") ? 4 : 1);
+    QCOMPARE(h.grid.Rows(), rowsLater);
 }
 
 void TestFrmSatchel::storedWindowStateOfFiveTakesTheErrorPath()
@@ -216,32 +220,6 @@ void TestFrmSatchel::storedWindowStateOfFiveTakesTheErrorPath()
     QVERIFY(h.window.helpFile.isEmpty());
     QVERIFY(h.tree.selected.isEmpty());
     QVERIFY(!h.form->Unloaded());
-}
-
-void TestFrmSatchel::unloadStoresPlacementStateAndFolder()
-{
-    Harness h;
-    h.start(QString());
-    h.tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
-    h.window.state = 2;
-    h.form->cmdClose_Click();
-    QVERIFY(h.form->Unloaded());
-    AppConfig& config = h.form->Config();
-    QCOMPARE(config.WindowLeft(), 10);
-    QCOMPARE(config.WindowTop(), 20);
-    QCOMPARE(config.WindowWidth(), 1000);
-    QCOMPARE(config.WindowHeight(), 700);
-    QCOMPARE(config.WindowState(), 2);
-    QCOMPARE(config.LastFolder(), QStringLiteral("C:\\App"));
-
-    // Minimised: the rectangle is stored, the state stays as it was.
-    Harness again;
-    again.start(QString());
-    again.window.state = 1;
-    again.window.normal = QRect(5, 6, 700, 500);
-    again.form->Form_Unload();
-    QCOMPARE(again.form->Config().WindowState(), 0);
-    QCOMPARE(again.form->Config().WindowWidth(), 700);
 }
 
 void TestFrmSatchel::helpTopicAndItsFailure()

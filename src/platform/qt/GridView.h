@@ -33,10 +33,12 @@ protected:
 private:
     void applyLayout();
     void applyExpansion(const QModelIndex& parent);
+    void fitOutline();
     int textWidth(int column) const;
     bool onIndicator(const QPoint& viewportPoint) const;
 
     GridItemModel m_model;
     std::function<void(int, int, double, double)> m_mouseUp;
     bool m_pressOnIndicator = false;
+    bool m_layingOut = false;
 };
