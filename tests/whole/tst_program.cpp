@@ -158,6 +158,7 @@ void TestProgram::batchStartOnAFolder()
     const QStringList trace = inst.trace();
     const QStringList expected{
         QStringLiteral("START: frmSatchel, Form_Load"),
+        QStringLiteral("LOG: frmSatchel, Resize_Form, Start"), // the restored placement
         QStringLiteral("LOG: frmSatchel, Form_Load, Folder: C:\\App\\"),
         QStringLiteral("LOG: frmSatchel, Form_Load, Template: "),
         QStringLiteral("LOG: frmSatchel, Form_Load, Current Path: C:\\App\\"),
