@@ -23,7 +23,7 @@ groups[test]="
   desktop-file-utils appstream man-db"
 groups[bench]="
   libisal-dev zip 7zip python3 time
-  xvfb xauth fonts-dejavu-core librsvg2-bin"
+  xvfb xauth x11-utils icewm fonts-dejavu-core librsvg2-bin"
 groups[package]="dpkg-dev file lintian"
 
 chosen=("${@:-build}")

@@ -1,12 +1,17 @@
 // Opens the program's windows on the sample installation, as a person would see them, and saves
-// screenshots: the main window with the grid expanded, the progress window during a build, the
-// About box. Run by scripts/screenshots.sh under Xvfb, with the sample's environment.
+// screenshots: the main window with the grid expanded, the save dialog, the progress window during
+// a build, the final message, the About box; then the progress window and the About box with a dark
+// palette and with an 11 pt font; last, the main window of a fresh start on a LastFolder deep in
+// the tree. Run by scripts/screenshots.sh under Xvfb, with the sample's environment.
 #include "app/SatchelWindow.h"
 #include "app/frmAbout.h"
+#include "app/frmPacifier.h"
 #include "components/RegisterDesktop.h"
 #include "components/Registration.h"
+#include "platform/HostPath.h"
 #include "platform/qt/GridView.h"
 #include "platform/qt/QtFolderTree.h"
+#include "settings/AppConfig.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -17,6 +22,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -27,12 +33,51 @@ void settle(int ms = 300)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
+// Lets the event loop run until the condition holds, for at most the time given.
+bool settleUntil(const std::function<bool()>& condition, int ms = 10000)
+{
+    const QDeadlineTimer until(ms);
+    while (!condition() && !until.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return condition();
+}
+
 bool shoot(const QString& file)
 {
     const QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
     const bool saved = screen.save(file);
     std::printf("%s %s\n", saved ? "saved" : "could not save", qPrintable(file));
     return saved;
+}
+
+QPalette darkPalette()
+{
+    QPalette dark;
+    for (const auto role : {QPalette::Window, QPalette::Button, QPalette::AlternateBase})
+        dark.setColor(role, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::Base, QColor(0x2a, 0x2a, 0x2a));
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::BrightText})
+        dark.setColor(role, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Highlight, QColor(0x2a, 0x82, 0xda));
+    dark.setColor(QPalette::Link, QColor(0x8a, 0xc4, 0xff));
+    return dark;
+}
+
+// The progress window and the About box in the theme that is set.
+bool shootSmallWindows(QWidget* owner, const QString& out, const QString& suffix)
+{
+    frmPacifier pacifier;
+    pacifier.Show();
+    pacifier.SetStatus(QStringLiteral("Adding C:\\TESSARINE\\DATA\\ORDERS.LOG"));
+    settle();
+    bool ok = shoot(out + QStringLiteral("/progress-window") + suffix + QStringLiteral(".png"));
+    pacifier.Close();
+    frmAbout about(owner, [](const QString&) { return true; });
+    about.show();
+    settle();
+    ok = shoot(out + QStringLiteral("/about-box") + suffix + QStringLiteral(".png")) && ok;
+    about.accept();
+    return ok;
 }
 
 } // namespace
@@ -50,16 +95,16 @@ int main(int argc, char** argv)
     RegisterCoreComponents();
     RegisterDesktopComponents();
     Desktop desktop(false);
-    SatchelWindow window(desktop, QString());
-    window.controller().Form_Load();
-    window.folderTree().SelectFolder(folder, 0, true);
-    window.setGeometry(40, 40, 1100, 680);
-    window.show();
+    auto window = std::make_unique<SatchelWindow>(desktop, QString());
+    window->controller().Form_Load();
+    window->folderTree().SelectFolder(folder, 0, true);
+    window->setGeometry(40, 40, 1100, 680);
+    window->show();
     settle();
-    window.gridView().gridModel().flush();
-    window.gridView().expandAll();
-    window.grid().SetNodePicture(window.grid().NodeByKey(QStringLiteral("2-V2-POPUP")), 3);
-    window.controller().grdFiles_Mouseup(1, 0, 0, 0); // nothing under the pointer: no change
+    window->gridView().gridModel().flush();
+    window->gridView().expandAll();
+    window->grid().SetNodePicture(window->grid().NodeByKey(QStringLiteral("2-V2-POPUP")), 3);
+    window->controller().grdFiles_Mouseup(1, 0, 0, 0); // nothing under the pointer: no change
     settle();
     bool ok = shoot(out + QStringLiteral("/main-window.png"));
 
@@ -75,24 +120,54 @@ int main(int argc, char** argv)
             }
     });
     watch.start(0);
-    window.saveDialog().answerer = [&](QWidget* dialog) {
+    window->saveDialog().answerer = [&](QWidget* dialog) {
         settle(200);
         ok = shoot(out + QStringLiteral("/save-dialog.png")) && ok;
         static_cast<QFileDialog*>(dialog)->selectFile(out + QStringLiteral("/screenshot-package.zip"));
         static_cast<QDialog*>(dialog)->accept();
     };
-    window.messageBox().answerer = [&](QWidget* box) {
+    window->messageBox().answerer = [&](QWidget* box) {
         settle(200);
         ok = shoot(out + QStringLiteral("/final-message.png")) && ok;
         static_cast<QDialog*>(box)->accept();
     };
-    window.controller().cmdBuild_Click();
+    window->controller().cmdBuild_Click();
     watch.stop();
 
-    frmAbout about(&window, [](const QString&) { return true; });
-    about.show();
-    settle();
-    ok = shoot(out + QStringLiteral("/about-box.png")) && ok;
-    about.accept();
+    {
+        frmAbout about(window.get(), [](const QString&) { return true; });
+        about.show();
+        settle();
+        ok = shoot(out + QStringLiteral("/about-box.png")) && ok;
+        about.accept();
+    }
+
+    // The small windows in a dark theme, then with a larger desktop font.
+    const QPalette palette = QApplication::palette();
+    const QFont font = QApplication::font();
+    QApplication::setPalette(darkPalette());
+    ok = shootSmallWindows(window.get(), out, QStringLiteral("-dark")) && ok;
+    QApplication::setPalette(palette);
+    QFont large = font;
+    large.setPointSize(11);
+    QApplication::setFont(large);
+    ok = shootSmallWindows(window.get(), out, QStringLiteral("-11pt")) && ok;
+    QApplication::setFont(font);
+
+    // A fresh start on a folder deep in the tree, stored as LastFolder: the tree shows it once the
+    // folders around it have loaded.
+    window->controller().Config().SetLastFolder(HostPath::ToWindows(folder));
+    window.reset();
+    window = std::make_unique<SatchelWindow>(desktop, QString());
+    window->controller().Form_Load();
+    window->show();
+    QtFolderTree& tree = window->folderTree();
+    const bool shown = settleUntil([&] {
+        const QModelIndex current = tree.currentIndex();
+        return current.isValid() && tree.viewport()->rect().contains(tree.visualRect(current));
+    });
+    settle(1000); // the folders above it load in the background; they must not push it out of view
+    std::printf("LastFolder %s in view\n", shown ? "is" : "is not");
+    ok = shoot(out + QStringLiteral("/main-window-lastfolder.png")) && ok;
     return ok && caught ? 0 : 1;
 }

@@ -12,7 +12,9 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSplitter>
@@ -33,10 +35,12 @@ SatchelWindow::SatchelWindow(Desktop& desktop, const QString& commandLine)
       m_saveDialog(desktop)
 {
     setObjectName(QStringLiteral("frmSatchel"));
-    setWindowTitle(QStringLiteral("TSSatchel"));
-    setWindowIcon(QIcon(QStringLiteral(":/pictures/ts6satchel.png")));
-    m_grid.SetTextMatrix(0, 0, QStringLiteral("Description"));
-    m_grid.SetTextMatrix(0, 1, QStringLiteral("Filename"));
+    setWindowTitle(tr("TSSatchel"));
+    // The program's icon on every window it opens: the progress window, message boxes and
+    // dialogs of a batch start, whose main window is never shown, and Qt's own questions.
+    QGuiApplication::setWindowIcon(ProgramIcon());
+    m_grid.SetTextMatrix(0, 0, tr("Description"));
+    m_grid.SetTextMatrix(0, 1, tr("Filename"));
     buildParts();
     buildMenus();
 
@@ -129,49 +133,68 @@ void SatchelWindow::buildParts()
     m_buttons = new QWidget(m_client);
     m_buttons->setObjectName(QStringLiteral("ButtonContainer"));
     m_buttons->setGeometry(pixelsX(10080), pixelsY(6720), pixelsX(kButtonsWidth), pixelsY(kButtonsHeight));
-    auto* build = new QPushButton(QStringLiteral("&Build Package"), m_buttons);
+    auto* build = new QPushButton(tr("&Build Package"), m_buttons);
     build->setObjectName(QStringLiteral("cmdBuild"));
-    build->setGeometry(pixelsX(120), pixelsY(120), pixelsX(1215), pixelsY(375));
-    auto* close = new QPushButton(QStringLiteral("&Close"), m_buttons);
+    auto* close = new QPushButton(tr("&Close"), m_buttons);
     close->setObjectName(QStringLiteral("cmdClose"));
-    close->setGeometry(pixelsX(1440), pixelsY(120), pixelsX(1215), pixelsY(375));
-    // The design widths are for the design font; a wider font widens the buttons and their panel.
+    sizeButtons();
+    connect(build, &QPushButton::clicked, this, [this] { m_controller->cmdBuild_Click(); });
+    connect(close, &QPushButton::clicked, this, [this] { m_controller->cmdClose_Click(); });
+}
+
+// The design places the buttons for the design font; a wider font widens them and their panel.
+void SatchelWindow::sizeButtons()
+{
+    auto* build = m_buttons->findChild<QPushButton*>(QStringLiteral("cmdBuild"));
+    auto* close = m_buttons->findChild<QPushButton*>(QStringLiteral("cmdClose"));
     const int buttonWidth = std::max({pixelsX(1215), build->sizeHint().width(), close->sizeHint().width()});
     const int gap = pixelsX(105);
     build->setGeometry(pixelsX(120), pixelsY(120), buttonWidth, pixelsY(375));
     close->setGeometry(pixelsX(120) + buttonWidth + gap, pixelsY(120), buttonWidth, pixelsY(375));
     m_buttons->resize(std::max(pixelsX(kButtonsWidth), 2 * buttonWidth + gap + pixelsX(300)),
                       m_buttons->height());
-    connect(build, &QPushButton::clicked, this, [this] { m_controller->cmdBuild_Click(); });
-    connect(close, &QPushButton::clicked, this, [this] { m_controller->cmdClose_Click(); });
+}
+
+void SatchelWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::FontChange) { // the desktop's font changed while the window is open
+        sizeButtons();
+        if (m_controller)
+            m_controller->Form_Resize();
+    }
 }
 
 void SatchelWindow::buildMenus()
 {
-    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    QMenu* file = menuBar()->addMenu(tr("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
-    QAction* exit = file->addAction(QStringLiteral("E&xit"));
+    QAction* exit = file->addAction(tr("E&xit"));
     exit->setObjectName(QStringLiteral("mnuFileExit"));
     connect(exit, &QAction::triggered, this, [this] { m_controller->mnuFileExit_Click(); });
-    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
-    QAction* tutorial = help->addAction(QStringLiteral("Video Tutorial"));
+    QAction* tutorial = help->addAction(tr("Video Tutorial"));
     tutorial->setObjectName(QStringLiteral("mnuHelpVideoTutorial"));
     connect(tutorial, &QAction::triggered, this, [this] { m_controller->mnuHelpVideoTutorial_Click(); });
     help->addSeparator()->setObjectName(QStringLiteral("mnuHelpSep0"));
-    QAction* about = help->addAction(QStringLiteral("&About"));
+    QAction* about = help->addAction(tr("&About"));
     about->setObjectName(QStringLiteral("mnuHelpAbout"));
     connect(about, &QAction::triggered, this, [this] { m_controller->mnuHelpAbout_Click(); });
 }
 
 bool SatchelWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_client && event->type() == QEvent::Resize) {
-        m_header->setGeometry(0, 0, m_client->width(), m_header->height()); // docked to the top edge
-        if (m_controller)
-            m_controller->Form_Resize();
-    }
+    if (watched == m_client && event->type() == QEvent::Resize)
+        clientResized();
     return QMainWindow::eventFilter(watched, event);
+}
+
+void SatchelWindow::clientResized()
+{
+    m_header->setGeometry(0, 0, m_client->width(), m_header->height()); // docked to the top edge
+    if (m_controller)
+        m_controller->Form_Resize();
 }
 
 void SatchelWindow::Resize_Form()
@@ -213,6 +236,17 @@ QRect SatchelWindow::NormalRectangle() const
 void SatchelWindow::Move(double left, double top, double width, double height)
 {
     setGeometry(pixelsX(left), pixelsY(top), pixelsX(width), pixelsY(height));
+    if (isVisible())
+        return;
+    // A hidden window hears of its new size only when it is shown. The placement restored at
+    // start-up is laid out now, in the order of the start-up's steps, and not again at the show.
+    const QSize before = m_client->size();
+    layout()->invalidate();
+    layout()->activate();
+    if (m_client->size() != before) {
+        m_client->setAttribute(Qt::WA_PendingResizeEvent, false);
+        clientResized();
+    }
 }
 
 int SatchelWindow::WindowState() const

@@ -48,11 +48,14 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildParts();
     void buildMenus();
+    void clientResized();
+    void sizeButtons();
     double twipsX(int pixels) const;
     double twipsY(int pixels) const;
     int pixelsX(double twips) const;

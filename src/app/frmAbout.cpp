@@ -5,10 +5,11 @@
 #include "package/mDlg.h"
 #include "platform/qt/QtDesktop.h"
 
-#include <QEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 const QString frmAbout::Website = QStringLiteral("https://www.norvale.example");
 const QString frmAbout::Email = QStringLiteral("support@norvale.example");
@@ -24,11 +25,29 @@ int px(double twips, bool horizontal)
     return qRound(twips / (horizontal ? screen.TwipsPerPixelX() : screen.TwipsPerPixelY()));
 }
 
+int pxY(double twips)
+{
+    return px(twips, false);
+}
+
+// One line of an etched separator, in a colour of the desktop's palette.
+QFrame* line(QWidget* parent, const char* name, QPalette::ColorRole colour)
+{
+    auto* l = new QFrame(parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setFixedHeight(1);
+    l->setAutoFillBackground(true);
+    QPalette p = l->palette();
+    p.setColor(QPalette::Window, parent->palette().color(colour));
+    l->setPalette(p);
+    return l;
+}
+
 } // namespace
 
 QString frmAbout::VersionText(int major, int minor, int revision)
 {
-    return QString::number(major) + QLatin1Char('.') + QString::number(minor) + QStringLiteral(" Build ") +
+    return QString::number(major) + QLatin1Char('.') + QString::number(minor) + tr(" Build ") +
            QString::number(revision);
 }
 
@@ -39,99 +58,137 @@ QString frmAbout::MailtoText(const QString& address, const QString& title)
 }
 
 frmAbout::frmAbout(QWidget* owner, std::function<bool(const QString&)> open)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint),
+    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                         Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_open(open ? std::move(open) : std::function<bool(const QString&)>(OpenOnDesktop))
 {
     setObjectName(QStringLiteral("frmAbout"));
-    setWindowTitle(QStringLiteral("About"));
+    setWindowTitle(tr("About"));
     setModal(true);
     setAutoFillBackground(true);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
-    setFixedSize(px(6045, true), px(4620, false));
+    setPalette(WhitePalette(palette()));
     Form_Load();
     if (owner)
-        move(mDlg::CenterOver(owner->frameGeometry(), QRect(QPoint(), size())));
+        move(mDlg::CenterOver(owner->frameGeometry(), QRect(QPoint(), sizeHint())));
 }
 
-QLabel* frmAbout::label(const char* name, int left, int top, int width, int height)
+QLabel* frmAbout::label(QBoxLayout* layout, const char* name, double heightTwips, Qt::Alignment alignment)
 {
     auto* l = new QLabel(this);
     l->setObjectName(QString::fromLatin1(name));
-    l->setGeometry(px(left, true), px(top, false), px(width, true), px(height, false));
+    l->setMinimumHeight(pxY(heightTwips));
+    l->setAlignment(alignment);
+    layout->addWidget(l);
+    return l;
+}
+
+QLabel* frmAbout::link(QBoxLayout* layout, const char* name, const QString& address,
+                       const QString& accessibleName)
+{
+    QLabel* l = label(layout, name, 255, Qt::AlignRight | Qt::AlignVCenter);
+    l->setTextFormat(Qt::RichText);
+    // Blue and underlined on the white box, whatever colour the desktop's theme gives links.
+    l->setText(QStringLiteral("<a href=\"%1\" style=\"color:#0000ff; text-decoration:underline\">%1</a>")
+                   .arg(address.toHtmlEscaped()));
+    l->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    l->setAccessibleName(accessibleName);
+    l->installEventFilter(this);
     return l;
 }
 
 void frmAbout::Form_Load()
 {
-    QLabel* image = label("Image1", 0, 0, 8700, 960);
-    image->setPixmap(QPixmap(QStringLiteral(":/pictures/banner.jpg")));
-    image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The design's places, top to bottom; each part as high as the design, higher when its text
+    // needs it, and the frame fixed at the size that results (never below the design's size).
+    auto* box = new QVBoxLayout(this);
+    box->setContentsMargins(0, 0, 0, pxY(45));
+    box->setSpacing(0);
+    box->setSizeConstraint(QLayout::SetFixedSize);
 
-    QLabel* title = label("lblAppTitle", 120, 960, 5775, 375);
+    auto* image = new QLabel(this);
+    image->setObjectName(QStringLiteral("Image1"));
+    image->setPixmap(QPixmap(QStringLiteral(":/pictures/banner.jpg"))); // wider than the box: cut off
+    image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    image->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    image->setMinimumSize(px(6045, true), pxY(960));
+    image->setMaximumHeight(pxY(960));
+    box->addWidget(image);
+
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(px(120, true), 0, px(150, true), 0);
+    body->setSpacing(0);
+    box->addLayout(body);
+
+    QLabel* title = label(body, "lblAppTitle", 375, Qt::AlignCenter);
     title->setText(frmSatchel::AppTitle);
-    title->setAlignment(Qt::AlignCenter);
     QFont titleFont = title->font();
     titleFont.setPointSizeF(13.5);
     titleFont.setBold(true);
     title->setFont(titleFont);
-
-    QLabel* version = label("lblVersion", 120, 1320, 5775, 255);
-    version->setText(VersionText(TS6_VERSION_MAJOR, TS6_VERSION_MINOR, TS6_VERSION_TWEAK));
-    version->setAlignment(Qt::AlignCenter);
-
-    QLabel* company = label("lblCompanyInfo", 2970, 1800, 2895, 1335);
-    company->setText(kCompanyInfo);
-    company->setAlignment(Qt::AlignRight | Qt::AlignTop);
-
-    const QString linkStyle = QStringLiteral("color: blue; text-decoration: underline;");
-    m_website = label("lblWebsite", 3000, 3240, 2895, 255);
-    m_email = label("lblEmail", 3000, 3600, 2895, 255);
-    m_website->setText(Website);
-    m_email->setText(Email);
-    for (QLabel* link : {m_website, m_email}) {
-        link->setStyleSheet(linkStyle);
-        link->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        link->setCursor(Qt::PointingHandCursor);
-        link->installEventFilter(this);
-    }
+    label(body, "lblVersion", 255, Qt::AlignCenter)
+        ->setText(VersionText(TS6_VERSION_MAJOR, TS6_VERSION_MINOR, TS6_VERSION_TWEAK));
+    body->addSpacing(pxY(225));
+    label(body, "lblCompanyInfo", 1335, Qt::AlignRight | Qt::AlignTop)->setText(kCompanyInfo);
+    body->addSpacing(pxY(105));
+    m_website = link(body, "lblWebsite", Website, tr("Web site"));
+    connect(m_website, &QLabel::linkActivated, this, &frmAbout::lblWebsite_Click);
+    body->addSpacing(pxY(105));
+    m_email = link(body, "lblEmail", Email, tr("Support e-mail"));
+    connect(m_email, &QLabel::linkActivated, this, &frmAbout::lblEmail_Click);
+    body->addSpacing(pxY(105));
 
     // An etched separator: a shadow line with a light line just below it.
-    auto* line1 = new QFrame(this);
-    line1->setObjectName(QStringLiteral("Line1"));
-    line1->setGeometry(px(120, true), px(3960, false), px(5760, true), 1);
-    line1->setStyleSheet(QStringLiteral("background: palette(dark);"));
-    auto* line2 = new QFrame(this);
-    line2->setObjectName(QStringLiteral("Line2"));
-    line2->setGeometry(px(120, true), px(3960, false) + 1, px(5760, true), 1);
-    line2->setStyleSheet(QStringLiteral("background: palette(light);"));
+    body->addWidget(line(this, "Line1", QPalette::Dark));
+    body->addWidget(line(this, "Line2", QPalette::Light));
+    body->addSpacing(pxY(90));
 
-    auto* ok = new QPushButton(QStringLiteral("&OK"), this);
+    auto* ok = new QPushButton(tr("&OK"), this);
     ok->setObjectName(QStringLiteral("cmdOk"));
-    ok->setGeometry(px(2385, true), px(4080, false), px(1215, true), px(495, false));
+    ok->setMinimumSize(px(1215, true), pxY(495));
     ok->setDefault(true);
+    ok->setFocus();
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    body->addWidget(ok, 0, Qt::AlignHCenter);
 }
 
 void frmAbout::lblWebsite_Click()
 {
-    m_open(m_website->text()); // a failure to open is not reported
+    m_open(Website); // a failure to open is not reported
 }
 
 void frmAbout::lblEmail_Click()
 {
-    m_open(MailtoText(m_email->text(), frmSatchel::AppTitle));
+    m_open(MailtoText(Email, frmSatchel::AppTitle));
 }
 
+// A link that the keyboard reaches shows it, and Enter, Return or Space open it.
 bool frmAbout::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonRelease) {
-        if (watched == m_website)
-            lblWebsite_Click();
-        else if (watched == m_email)
-            lblEmail_Click();
+    auto* const link = watched == m_website || watched == m_email ? static_cast<QLabel*>(watched) : nullptr;
+    if (!link)
+        return QDialog::eventFilter(watched, event);
+    const qsizetype length = (link == m_website ? Website : Email).size();
+    switch (event->type()) {
+    case QEvent::FocusIn:
+        if (static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason)
+            link->setSelection(0, static_cast<int>(length));
+        break;
+    case QEvent::FocusOut:
+        link->setSelection(0, 0);
+        break;
+    case QEvent::KeyPress:
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            link == m_website ? lblWebsite_Click() : lblEmail_Click();
+            return true;
+        default:
+            break;
+        }
+        break;
+    default:
+        break;
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -4,10 +4,12 @@
 
 #include <functional>
 
+class QBoxLayout;
 class QLabel;
 
 // The About box: the program's title and version, the maker's contact details, and two links
-// (web address and support e-mail) handed to the desktop. Modal, centred over its owner.
+// (web address and support e-mail) handed to the desktop. Modal, centred over its owner, with a
+// fixed frame as large as its design, larger where the desktop's font needs the room.
 class frmAbout final : public QDialog
 {
     Q_OBJECT
@@ -31,7 +33,8 @@ protected:
 
 private:
     void Form_Load();
-    QLabel* label(const char* name, int left, int top, int width, int height);
+    QLabel* label(QBoxLayout* layout, const char* name, double heightTwips, Qt::Alignment alignment);
+    QLabel* link(QBoxLayout* layout, const char* name, const QString& address, const QString& accessibleName);
 
     std::function<bool(const QString&)> m_open;
     QLabel* m_website = nullptr;

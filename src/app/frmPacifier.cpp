@@ -4,7 +4,6 @@
 #include "platform/qt/QtDesktop.h"
 
 #include <QLabel>
-#include <QScreen>
 
 namespace {
 
@@ -23,20 +22,18 @@ frmPacifier::frmPacifier()
       m_image(new QLabel(this)), m_pacifierText(new QLabel(this))
 {
     setObjectName(QStringLiteral("frmPacifier"));
-    setWindowTitle(QStringLiteral("TS Satchel"));
+    setWindowTitle(tr("TS Satchel"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     setAutoFillBackground(true);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
+    setPalette(WhitePalette(palette()));
     setFixedSize(px(9015, true), px(2040, false));
     m_image->setObjectName(QStringLiteral("Image1"));
     m_image->setGeometry(0, 0, px(9015, true), px(1215, false));
     m_image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_pacifierText->setObjectName(QStringLiteral("pacifierText"));
+    m_pacifierText->setAccessibleName(tr("Status"));
     m_pacifierText->setGeometry(px(120, true), px(1320, false), px(8775, true), px(615, false));
     m_pacifierText->setAutoFillBackground(true);
-    m_pacifierText->setPalette(white);
     m_pacifierText->setWordWrap(true);
     m_pacifierText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
@@ -54,12 +51,22 @@ void frmPacifier::Form_Load()
 
 void frmPacifier::CenterOnScreen()
 {
+    // The whole window is centred, title bar and borders included.
     const QtScreen screen;
-    const double widthTwips = width() * screen.TwipsPerPixelX();
-    const double heightTwips = height() * screen.TwipsPerPixelY();
+    m_centredFrame = frameGeometry().size();
+    const double widthTwips = m_centredFrame.width() * screen.TwipsPerPixelX();
+    const double heightTwips = m_centredFrame.height() * screen.TwipsPerPixelY();
     const int left = CenterOnScreenCoordinate(screen.WidthTwips(), widthTwips);
     const int top = CenterOnScreenCoordinate(screen.HeightTwips(), heightTwips);
     move(qRound(left / screen.TwipsPerPixelX()), qRound(top / screen.TwipsPerPixelY()));
+}
+
+void frmPacifier::moveEvent(QMoveEvent* event)
+{
+    QDialog::moveEvent(event);
+    // The frame's size is known only once the window manager has framed the window.
+    if (m_loaded && isVisible() && frameGeometry().size() != m_centredFrame)
+        CenterOnScreen();
 }
 
 void frmPacifier::Show()
@@ -67,6 +74,8 @@ void frmPacifier::Show()
     if (!m_loaded)
         Form_Load();
     show();
+    if (frameGeometry().size() != m_centredFrame)
+        CenterOnScreen();
     raise();
 }
 

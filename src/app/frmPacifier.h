@@ -7,7 +7,8 @@
 class QLabel;
 
 // The progress window of a build: a banner and one status line, on top of every other window,
-// centred on the screen; no buttons and no way to cancel.
+// centred on the screen; no buttons and no way to cancel, Esc and the title bar's close included:
+// only the build closes it.
 class frmPacifier final : public QDialog, public IProgressWindow
 {
     Q_OBJECT
@@ -19,8 +20,12 @@ public:
     void Show() override;
     void SetStatus(const QString& text) override;
     void Close() override;
+    void reject() override {}
 
     QString statusText() const;
+
+protected:
+    void moveEvent(QMoveEvent* event) override;
 
 private:
     void Form_Load();
@@ -28,5 +33,6 @@ private:
 
     QLabel* m_image;
     QLabel* m_pacifierText;
+    QSize m_centredFrame; // the frame's size when it was last centred
     bool m_loaded = false;
 };

@@ -219,8 +219,8 @@ void frmSatchel::ShowHelpTopic(const QString& topicName)
             Require(topic->Open(), *catalog, "Open");
     } catch (...) {
         const RuntimeError e = RuntimeError::fromCurrentException();
-        m_services.desktop.messages.Show(QStringLiteral("Help is not available: ") + e.description(),
-                                         MessageIcon::Exclamation, QStringLiteral("TS Satchel"));
+        m_services.desktop.messages.Show(tr("Help is not available: %1").arg(e.description()),
+                                         MessageIcon::Exclamation, tr("TS Satchel"));
     }
 }
 

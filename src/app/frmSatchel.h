@@ -5,6 +5,8 @@
 #include "catalogue/SelectionRules.h"
 #include "package/PackageBuilder.h"
 
+#include <QCoreApplication>
+
 #include <functional>
 #include <memory>
 
@@ -31,6 +33,8 @@ struct SatchelServices
 // the menu, and the folder state that loading and building share.
 class frmSatchel
 {
+    Q_DECLARE_TR_FUNCTIONS(frmSatchel)
+
 public:
     frmSatchel(SatchelServices services, QString commandLine);
     ~frmSatchel();

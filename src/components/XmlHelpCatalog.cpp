@@ -1,10 +1,10 @@
 #include "components/XmlHelpCatalog.h"
 
 #include "outside/HostFunctions.h"
+#include "platform/HostPath.h"
 
-#include <QDir>
+#include <QCoreApplication>
 #include <QFile>
-#include <QFileInfo>
 #include <QXmlStreamReader>
 
 namespace {
@@ -27,6 +27,11 @@ bool isWebAddress(const QString& target)
     return target.contains(QLatin1String("://")) || target.startsWith(QLatin1String("mailto:"));
 }
 
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("XmlHelpCatalog", text);
+}
+
 } // namespace
 
 bool XmlHelpCatalog::SetIndexFile(const QString& path)
@@ -38,39 +43,58 @@ bool XmlHelpCatalog::SetIndexFile(const QString& path)
 bool XmlHelpCatalog::Load()
 {
     m_targets.clear();
+    const QString shown = HostPath::ToHost(m_indexFile); // what a person reads in the message
     const std::optional<QString> host = Host::HostPathForReading(m_indexFile);
     if (!host) {
-        m_lastError = QStringLiteral("The help index is missing: ") + m_indexFile;
+        m_lastError = tr("The help index is missing: %1").arg(shown);
         return false;
     }
     QFile file(*host);
     if (!file.open(QIODevice::ReadOnly)) {
-        m_lastError = QStringLiteral("Cannot read the help index ") + m_indexFile + QStringLiteral(": ") +
-                      file.errorString();
+        m_lastError = tr("Cannot read the help index %1: %2").arg(shown, file.errorString());
         return false;
     }
-    m_indexFolder = QFileInfo(*host).absolutePath();
     QXmlStreamReader xml(&file);
-    while (xml.readNextStartElement()) {
-        if (xml.name() != QLatin1String("HelpIndex")) {
-            xml.skipCurrentElement();
-            continue;
-        }
-        while (xml.readNextStartElement()) {
-            if (xml.name() == QLatin1String("Topic")) {
-                const QString name = xml.attributes().value(QLatin1String("name")).toString();
-                if (!m_targets.contains(name))
-                    m_targets.insert(name, xml.attributes().value(QLatin1String("target")).toString());
-            }
-            xml.skipCurrentElement();
-        }
+    if (xml.readNextStartElement()) {
+        if (xml.name() == QLatin1String("HelpIndex"))
+            readTopics(xml);
+        else
+            xml.raiseError(tr("the document is not a HelpIndex"));
     }
+    // The root element is the whole index; what follows it must still be well-formed.
+    while (!xml.atEnd())
+        xml.readNext();
     if (xml.hasError()) {
-        m_lastError = QStringLiteral("The help index is not readable: ") + xml.errorString();
+        m_lastError = tr("The help index %1 is not readable: %2 (line %3)")
+                          .arg(shown, xml.errorString())
+                          .arg(xml.lineNumber());
         m_targets.clear();
         return false;
     }
     return true;
+}
+
+void XmlHelpCatalog::readTopics(QXmlStreamReader& xml)
+{
+    while (xml.readNextStartElement()) {
+        if (xml.name() == QLatin1String("Topic")) {
+            const QString name = xml.attributes().value(QLatin1String("name")).toString();
+            if (!m_targets.contains(name))
+                m_targets.insert(name, xml.attributes().value(QLatin1String("target")).toString());
+        }
+        xml.skipCurrentElement();
+    }
+}
+
+QString XmlHelpCatalog::targetOnHost(const QString& target) const
+{
+    if (isWebAddress(target) || target.startsWith(QLatin1Char('/')))
+        return target;
+    if (HostPath::IsWindowsStyle(target))
+        return HostPath::ToHost(target);
+    // Relative to the index's folder, looked up case-blind like every other path.
+    const qsizetype cut = m_indexFile.lastIndexOf(QLatin1Char('\\'));
+    return HostPath::ToHost(m_indexFile.left(cut + 1) + target);
 }
 
 std::unique_ptr<IHelpTopic> XmlHelpCatalog::FindTopic(const QString& name)
@@ -78,9 +102,8 @@ std::unique_ptr<IHelpTopic> XmlHelpCatalog::FindTopic(const QString& name)
     const auto it = m_targets.constFind(name);
     if (it == m_targets.cend())
         return nullptr;
-    const QString target =
-        isWebAddress(*it)
-            ? *it
-            : QDir(m_indexFolder).absoluteFilePath(QString(*it).replace(QLatin1Char('\\'), QLatin1Char('/')));
+    const QString target = targetOnHost(*it);
+    // The reason to give should the desktop have no program to open the topic with.
+    m_lastError = tr("No program could open %1").arg(target);
     return std::make_unique<Topic>(m_opener, target);
 }

@@ -6,10 +6,13 @@
 
 #include <functional>
 
+class QXmlStreamReader;
+
 // The product's help index, "TS6SatchelHelp.xml":
 //   <HelpIndex><Topic name="Video Tutorials" target="https://..."/></HelpIndex>
-// A target is a web address or a file path relative to the index; a topic opens it through the
-// opener it was given (the desktop, in the program).
+// A target is a web address or a file path relative to the index (host or Windows-style, found
+// case-blind); a topic opens it through the opener it was given (the desktop, in the program).
+// The reasons for a failure name the index by its host path: they are shown to a person.
 class XmlHelpCatalog final : public IHelpCatalog
 {
 public:
@@ -22,9 +25,11 @@ public:
     QString LastError() const override { return m_lastError; }
 
 private:
+    void readTopics(QXmlStreamReader& xml);
+    QString targetOnHost(const QString& target) const;
+
     Opener m_opener;
     QString m_indexFile;
-    QString m_indexFolder; // host folder of the index, for relative targets
     QHash<QString, QString> m_targets;
     QString m_lastError;
 };

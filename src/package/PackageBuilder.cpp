@@ -17,6 +17,7 @@
 #include "outside/Require.h"
 #include "package/PackageName.h"
 #include "package/VersionManifest.h"
+#include "platform/HostPath.h"
 #include "settings/AppConfig.h"
 
 #include <QScopeGuard>
@@ -87,7 +88,7 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
     if (interactive && !m_archivePath.isEmpty())
         m_desktop.messages.Show(
             QStringLiteral("TS Satchel has successfully created the following Zip Package:\r\n\r\n") +
-                m_archivePath,
+                HostPath::ToHost(m_archivePath), // a person reads the host path the save dialog showed
             MessageIcon::Information, QStringLiteral("TS Satchel"));
 }
 

@@ -1,8 +1,8 @@
 #include "app/frmSatchel.h"
 #include "components/OutlineGrid.h"
+#include "components/XmlHelpCatalog.h"
 #include "outside/IHelpCatalog.h"
 #include "outside/IMainWindow.h"
-#include "outside/IProductInfo.h"
 #include "outside/Registry.h"
 #include "platform/HostPath.h"
 #include "settings/AppConfig.h"
@@ -43,89 +43,6 @@ public:
     QString helpFile;
     bool destroyed = false;
 };
-
-// Counts what the help command asks of the product information and the help catalogue.
-struct HelpRecord
-{
-    QStringList calls;
-    QStringList opened;
-};
-
-class FakeProductInfo final : public IProductInfo
-{
-public:
-    explicit FakeProductInfo(std::shared_ptr<HelpRecord> r) : m_record(std::move(r)) {}
-    bool SetProduct(const QString& p) override { return note(QStringLiteral("SetProduct ") + p); }
-    bool SharedPath(QString& p) override
-    {
-        p.clear();
-        return true;
-    }
-    bool InstallPath(QString& p) override
-    {
-        p = QStringLiteral("C:\\TESS");
-        return note(QStringLiteral("InstallPath"));
-    }
-    bool Refresh() override { return note(QStringLiteral("Refresh")); }
-    bool DataPath(QString& p) override
-    {
-        p.clear();
-        return true;
-    }
-
-private:
-    bool note(const QString& call)
-    {
-        m_record->calls.append(call);
-        return true;
-    }
-    std::shared_ptr<HelpRecord> m_record;
-};
-
-class FakeHelpCatalog final : public IHelpCatalog
-{
-public:
-    explicit FakeHelpCatalog(std::shared_ptr<HelpRecord> r) : m_record(std::move(r)) {}
-    bool SetIndexFile(const QString& path) override
-    {
-        m_record->calls.append(QStringLiteral("SetIndexFile ") + path);
-        return true;
-    }
-    bool Load() override
-    {
-        m_record->calls.append(QStringLiteral("Load"));
-        return !m_record->calls.contains(QStringLiteral("fail"));
-    }
-    std::unique_ptr<IHelpTopic> FindTopic(const QString& name) override;
-    QString LastError() const override { return QStringLiteral("the index is broken"); }
-
-private:
-    std::shared_ptr<HelpRecord> m_record;
-};
-
-class FakeTopic final : public IHelpTopic
-{
-public:
-    FakeTopic(std::shared_ptr<HelpRecord> r, QString name) : m_record(std::move(r)), m_name(std::move(name))
-    {}
-    bool Open() override
-    {
-        m_record->opened.append(m_name);
-        return true;
-    }
-
-private:
-    std::shared_ptr<HelpRecord> m_record;
-    QString m_name;
-};
-
-std::unique_ptr<IHelpTopic> FakeHelpCatalog::FindTopic(const QString& name)
-{
-    m_record->calls.append(QStringLiteral("FindTopic ") + name);
-    if (name != QLatin1String("Video Tutorials"))
-        return nullptr;
-    return std::make_unique<FakeTopic>(m_record, name);
-}
 
 struct Harness
 {
@@ -189,17 +106,15 @@ class TestFrmSatchel : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void noCommandLineOpensOnTheLastFolder();
+    void noCommandLineOpensOnTheLastFolderAndUnloadStoresIt();
     void existingTemplateBuildsAtOnce();
-    void folderWithPackagePathBuildsWithoutDialog();
-    void missingOrRelativeTemplateStartsInteractively_data();
-    void missingOrRelativeTemplateStartsInteractively();
+    void templateOrFolderNotFoundStartsInteractively_data();
+    void templateOrFolderNotFoundStartsInteractively();
     void storedWindowStateOfFiveTakesTheErrorPath();
-    void unloadStoresPlacementStateAndFolder();
     void helpTopicAndItsFailure();
 };
 
-void TestFrmSatchel::noCommandLineOpensOnTheLastFolder()
+void TestFrmSatchel::noCommandLineOpensOnTheLastFolderAndUnloadStoresIt()
 {
     Harness h;
     h.start(QString());
@@ -209,6 +124,25 @@ void TestFrmSatchel::noCommandLineOpensOnTheLastFolder()
     QCOMPARE(h.window.helpFile, QStringLiteral("C:\\PROGRAM\\ts6satchel.chm"));
     QVERIFY(!h.form->Unloaded());
     QCOMPARE(h.formLoadLog().size(), 2); // START and END only
+
+    h.tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
+    h.window.state = 2;
+    h.form->cmdClose_Click();
+    QVERIFY(h.form->Unloaded());
+    AppConfig& config = h.form->Config();
+    QCOMPARE(QRect(config.WindowLeft(), config.WindowTop(), config.WindowWidth(), config.WindowHeight()),
+             h.window.normal);
+    QCOMPARE(config.WindowState(), 2);
+    QCOMPARE(config.LastFolder(), QStringLiteral("C:\\App"));
+
+    // Minimised: the rectangle is stored, the state stays as it was.
+    Harness again;
+    again.start(QString());
+    again.window.state = 1;
+    again.window.normal = QRect(5, 6, 700, 500);
+    again.form->Form_Unload();
+    QCOMPARE(again.form->Config().WindowState(), 0);
+    QCOMPARE(again.form->Config().WindowWidth(), 700);
 }
 
 void TestFrmSatchel::existingTemplateBuildsAtOnce()
@@ -232,41 +166,26 @@ void TestFrmSatchel::existingTemplateBuildsAtOnce()
     QCOMPARE(h.pointer.calls.last(), QStringLiteral("default"));
 }
 
-void TestFrmSatchel::folderWithPackagePathBuildsWithoutDialog()
-{
-    Harness h;
-    h.start(QStringLiteral("\"C:\\App\\\"  \"C:\\Out\\support.zip\" "));
-    QVERIFY(h.form->Unloaded());
-    QVERIFY(h.dialog.seen.isEmpty());
-    QVERIFY(h.messages.shown.isEmpty());
-    const ArchiveReport report = CheckArchive(h.env.driveC() + QStringLiteral("/Out/support.zip"));
-    QVERIFY2(report.valid(), qPrintable(report.details));
-    QVERIFY(report.names.contains(QStringLiteral("C/App/STOCK.TST")));
-    QVERIFY(h.formLoadLog().contains(QStringLiteral("LOG Folder found.")));
-
-    Harness empty;
-    empty.start(QStringLiteral("\"C:\\Empty\\\" \"C:\\Out\\none.zip\""));
-    QVERIFY(!empty.form->Unloaded());
-    QVERIFY(empty.formLoadLog().contains(QStringLiteral("LOG Folder not found.")));
-    QVERIFY(!QFileInfo::exists(empty.env.driveC() + QStringLiteral("/Out/none.zip")));
-}
-
-void TestFrmSatchel::missingOrRelativeTemplateStartsInteractively_data()
+void TestFrmSatchel::templateOrFolderNotFoundStartsInteractively_data()
 {
     QTest::addColumn<QString>("commandLine");
     QTest::addColumn<QString>("filter");
+    QTest::addColumn<int>("rowsLater"); // when C:\App is selected afterwards
     QTest::newRow("missing template") << "\"C:\\App\\NONE.TST6\""
-                                      << "NONE.TST6";
+                                      << "NONE.TST6" << 1;
     QTest::newRow("relative template") << "\"App\\ORDERS.TST6\""
-                                       << "ORDERS.TST6";
+                                       << "ORDERS.TST6" << 4;
     QTest::newRow("unquoted folder and package") << "C:\\App\\ C:\\Out\\p.zip"
-                                                 << "p.zip";
+                                                 << "p.zip" << 1;
+    QTest::newRow("folder without templates, package path") << "\"C:\\Empty\\\" \"C:\\Out\\none.zip\""
+                                                            << "" << 5;
 }
 
-void TestFrmSatchel::missingOrRelativeTemplateStartsInteractively()
+void TestFrmSatchel::templateOrFolderNotFoundStartsInteractively()
 {
     QFETCH(QString, commandLine);
     QFETCH(QString, filter);
+    QFETCH(int, rowsLater);
     Harness h;
     const QString previous = QDir::currentPath();
     const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
@@ -274,11 +193,13 @@ void TestFrmSatchel::missingOrRelativeTemplateStartsInteractively()
     h.start(commandLine);
     QVERIFY(!h.form->Unloaded());
     QCOMPARE(h.form->TemplateFilter(), filter);
-    QVERIFY(h.formLoadLog().contains(QStringLiteral("LOG Template not found.")));
+    QVERIFY(h.formLoadLog().contains(filter.isEmpty() ? QStringLiteral("LOG Folder not found.")
+                                                      : QStringLiteral("LOG Template not found.")));
     QVERIFY(h.tree.selected.isEmpty());
+    QVERIFY(QDir(h.env.driveC() + QStringLiteral("/Out")).isEmpty());
     // Every later selection lists only files of that name.
     h.tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
-    QCOMPARE(h.grid.Rows(), filter == QLatin1String("ORDERS.TST6") ? 4 : 1);
+    QCOMPARE(h.grid.Rows(), rowsLater);
 }
 
 void TestFrmSatchel::storedWindowStateOfFiveTakesTheErrorPath()
@@ -301,57 +222,45 @@ void TestFrmSatchel::storedWindowStateOfFiveTakesTheErrorPath()
     QVERIFY(!h.form->Unloaded());
 }
 
-void TestFrmSatchel::unloadStoresPlacementStateAndFolder()
-{
-    Harness h;
-    h.start(QString());
-    h.tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
-    h.window.state = 2;
-    h.form->cmdClose_Click();
-    QVERIFY(h.form->Unloaded());
-    AppConfig& config = h.form->Config();
-    QCOMPARE(config.WindowLeft(), 10);
-    QCOMPARE(config.WindowTop(), 20);
-    QCOMPARE(config.WindowWidth(), 1000);
-    QCOMPARE(config.WindowHeight(), 700);
-    QCOMPARE(config.WindowState(), 2);
-    QCOMPARE(config.LastFolder(), QStringLiteral("C:\\App"));
-
-    // Minimised: the rectangle is stored, the state stays as it was.
-    Harness again;
-    again.start(QString());
-    again.window.state = 1;
-    again.window.normal = QRect(5, 6, 700, 500);
-    again.form->Form_Unload();
-    QCOMPARE(again.form->Config().WindowState(), 0);
-    QCOMPARE(again.form->Config().WindowWidth(), 700);
-}
-
 void TestFrmSatchel::helpTopicAndItsFailure()
 {
     Harness h;
-    auto record = std::make_shared<HelpRecord>();
-    const Registry::ScopedOverride product(QString::fromLatin1(IProductInfo::ClassId),
-                                           [record] { return std::make_unique<FakeProductInfo>(record); });
-    const Registry::ScopedOverride help(QString::fromLatin1(IHelpCatalog::ClassId),
-                                        [record] { return std::make_unique<FakeHelpCatalog>(record); });
+    const auto setInstallFolder = [&](const char* folder) {
+        h.env.write(QStringLiteral("config/Norvale/TS6/product.ini"),
+                    "[TS6]\nInstallPath=" + (h.env.driveC() + QLatin1String(folder)).toUtf8() + '\n');
+    };
+    const auto writeIndex = [&](const QByteArray& target) {
+        h.env.write(QStringLiteral("c/Tess/TS6SatchelHelp.xml"),
+                    "<HelpIndex><Topic name=\"Video Tutorials\" target=\"" + target + "\"/></HelpIndex>");
+    };
+    QStringList opened;
+    const Registry::ScopedOverride help(QString::fromLatin1(IHelpCatalog::ClassId), [&opened] {
+        return std::make_unique<XmlHelpCatalog>([&opened](const QString& target) {
+            opened.append(target);
+            return true;
+        });
+    });
+    setInstallFolder("/Tess");
+    writeIndex("https://a.example/");
     h.start(QString());
     h.form->mnuHelpVideoTutorial_Click();
+    // The second command reads the index again, but the product's paths only the first time.
+    setInstallFolder("/Elsewhere");
+    writeIndex("https://b.example/");
     h.form->mnuHelpVideoTutorial_Click();
-    const QStringList once{QStringLiteral("InstallPath"),
-                           QStringLiteral("SetIndexFile C:\\TESS\\TS6SatchelHelp.xml"),
-                           QStringLiteral("Load"), QStringLiteral("FindTopic Video Tutorials")};
-    const QStringList expected =
-        QStringList{QStringLiteral("SetProduct TS6"), QStringLiteral("Refresh")} + once + once;
-    QCOMPARE(record->calls, expected);
-    QCOMPARE(record->opened,
-             (QStringList{QStringLiteral("Video Tutorials"), QStringLiteral("Video Tutorials")}));
+    QCOMPARE(opened,
+             (QStringList{QStringLiteral("https://a.example/"), QStringLiteral("https://b.example/")}));
     h.form->ShowHelpTopic(QStringLiteral("No Such Topic")); // nothing happens, no message
+    QCOMPARE(opened.size(), 2);
     QVERIFY(h.messages.shown.isEmpty());
 
-    record->calls.append(QStringLiteral("fail"));
+    h.env.write(QStringLiteral("c/Tess/TS6SatchelHelp.xml"), "<HelpIndex>");
     h.form->mnuHelpVideoTutorial_Click();
-    QCOMPARE(h.messages.shown, QStringList{QStringLiteral("Help is not available: the index is broken")});
+    QCOMPARE(h.messages.shown.size(), 1);
+    QVERIFY2(h.messages.shown.first().startsWith(QStringLiteral("Help is not available: The help index ") +
+                                                 h.env.driveC() +
+                                                 QStringLiteral("/Tess/TS6SatchelHelp.xml is not readable")),
+             qPrintable(h.messages.shown.first()));
 }
 
 QTEST_GUILESS_MAIN(TestFrmSatchel)

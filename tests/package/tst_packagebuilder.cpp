@@ -213,9 +213,10 @@ void TestPackageBuilder::everythingIncluded()
     QCOMPARE(h.dialog.seen.size(), 1);
     QVERIFY(
         h.dialog.seen.first().file.startsWith(QLatin1String("C:\\APP\\TSSatchelage2026_12_04_0905.zip ")));
-    QCOMPARE(h.messages.shown,
-             QStringList{QStringLiteral(
-                 "TS Satchel has successfully created the following Zip Package:\r\n\r\nC:\\Out\\pkg.ZIP")});
+    QCOMPARE(
+        h.messages.shown,
+        QStringList{QStringLiteral("TS Satchel has successfully created the following Zip Package:\r\n\r\n") +
+                    h.out("pkg.ZIP")});
     QCOMPARE(h.messages.lastCaption, QStringLiteral("TS Satchel"));
     QCOMPARE(h.pointer.calls, (QStringList{QStringLiteral("busy"), QStringLiteral("default")}));
     const QStringList& progress = h.progress->events;

@@ -97,8 +97,9 @@ void TestProgram::batchStartOnAFolder()
 
     // The folder given without "/" is read as a folder.
     const QStringList trace = inst.trace();
-    QCOMPARE(trace.mid(0, 5),
+    QCOMPARE(trace.mid(0, 6),
              (QStringList{QStringLiteral("START: frmSatchel, Form_Load"),
+                          QStringLiteral("LOG: frmSatchel, Resize_Form, Start"), // the restored placement
                           QStringLiteral("LOG: frmSatchel, Form_Load, Folder: C:\\App\\"),
                           QStringLiteral("LOG: frmSatchel, Form_Load, Template: "),
                           QStringLiteral("LOG: frmSatchel, Form_Load, Current Path: C:\\App\\"),

@@ -159,6 +159,16 @@ QVariant GridItemModel::data(const QModelIndex& index, int role) const
         return cell.text;
     case Qt::DecorationRole:
         return cell.picture > 0 ? QVariant(picture(cell.picture)) : QVariant();
+    // The picture's meaning, for assistive tools: the view shows the picture.
+    case Qt::CheckStateRole:
+        return cell.picture >= 1 && cell.picture <= 3
+                   ? QVariant(std::array{Qt::Checked, Qt::PartiallyChecked, Qt::Unchecked}[cell.picture - 1])
+                   : QVariant();
+    case Qt::AccessibleDescriptionRole:
+        return cell.picture >= 1 && cell.picture <= 3
+                   ? QVariant(
+                         std::array{tr("included"), tr("partly included"), tr("excluded")}[cell.picture - 1])
+                   : QVariant();
     case Qt::BackgroundRole:
         if (cell.back == GridColor::SystemHighlight)
             return QApplication::palette().brush(QPalette::Highlight);
@@ -174,6 +184,14 @@ QVariant GridItemModel::data(const QModelIndex& index, int role) const
     default:
         return {};
     }
+}
+
+Qt::ItemFlags GridItemModel::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags flags = QAbstractItemModel::flags(index);
+    if (data(index, Qt::CheckStateRole).isValid())
+        flags |= Qt::ItemIsUserCheckable; // so assistive tools read the state; clicks go to the grid's rules
+    return flags;
 }
 
 QVariant GridItemModel::headerData(int section, Qt::Orientation orientation, int role) const

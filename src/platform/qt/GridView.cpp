@@ -2,27 +2,59 @@
 
 #include <QAccessible>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScopedValueRollback>
+#include <QStyledItemDelegate>
+
+#include <array>
+
+namespace {
+
+// The check state is there for assistive tools: the grid shows its own pictures, no check box,
+// and its clicks go to the grid's rules alone.
+class PictureDelegate final : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->features &= ~QStyleOptionViewItem::HasCheckIndicator;
+    }
+    bool editorEvent(QEvent*, QAbstractItemModel*, const QStyleOptionViewItem&, const QModelIndex&) override
+    {
+        return false;
+    }
+};
+
+} // namespace
 
 GridView::GridView(OutlineGrid& grid, QWidget* parent) : QTreeView(parent), m_model(grid)
 {
     setObjectName(QStringLiteral("grdfiles"));
+    setAccessibleName(tr("Files"));
     setModel(&m_model);
+    setItemDelegate(new PictureDelegate(this));
     setUniformRowHeights(true);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setExpandsOnDoubleClick(false);
     setIconSize(QSize(13, 13));
-    header()->setStretchLastSection(false);
+    header()->setStretchLastSection(true); // the last column shown takes the rest of the width
     connect(&m_model, &GridItemModel::layoutSettingsChanged, this, &GridView::applyLayout);
     connect(this, &QTreeView::expanded, this, [this](const QModelIndex& i) {
         if (const GridNode n = m_model.nodeOf(i); n != kNoNode)
             m_model.grid().SetExpanded(n, true);
+        fitOutline();
     });
     connect(this, &QTreeView::collapsed, this, [this](const QModelIndex& i) {
         if (const GridNode n = m_model.nodeOf(i); n != kNoNode)
             m_model.grid().SetExpanded(n, false);
+        fitOutline();
     });
     applyLayout();
 }
@@ -50,12 +82,60 @@ void GridView::applyLayout()
     OutlineGrid& grid = m_model.grid();
     for (int c = 0; c < grid.Cols(); ++c)
         setColumnHidden(c, grid.IsColHidden(c));
-    applyExpansion(QModelIndex());
-    const int charWidth = fontMetrics().averageCharWidth();
-    for (int c = 0; c < grid.Cols(); ++c)
-        if (grid.ColWidthHint(c) > 0)
-            setColumnWidth(c, grid.ColWidthHint(c) * charWidth + 2 * charWidth +
-                                  (c == 0 ? iconSize().width() + indentation() : 0));
+    {
+        const QScopedValueRollback<bool> once(m_layingOut, true); // one fit for all the rows
+        applyExpansion(QModelIndex());
+    }
+    fitOutline();
+    for (int c = 1; c < grid.Cols(); ++c)
+        if (grid.ColWidthHint(c) > 0 && !grid.IsColHidden(c))
+            setColumnWidth(c, textWidth(c));
+}
+
+// The outline column fits the rows that are shown, and follows them as rows expand and collapse,
+// so that at first the file names stand beside the templates. It is measured on expanding and
+// collapsing only: a click that changes ten thousand pictures does not measure anything.
+void GridView::fitOutline()
+{
+    if (!m_layingOut && m_model.grid().ColWidthHint(0) > 0)
+        resizeColumnToContents(0);
+}
+
+// The widest text of a column in the view's font, over every row, collapsed ones too, so that
+// expanding a row never cuts a file name. Texts of plain ASCII, nearly all of them, are summed
+// from a table of character widths: tens of thousands of rows cost a millisecond or two.
+int GridView::textWidth(int column) const
+{
+    const OutlineGrid& grid = m_model.grid();
+    const QFontMetrics metrics = fontMetrics();
+    std::array<int, 128> ascii{};
+    for (char16_t c = 0; c < ascii.size(); ++c)
+        ascii[c] = metrics.horizontalAdvance(QChar(c));
+    const auto width = [&](const QString& text) {
+        int sum = 0;
+        for (const QChar c : text) {
+            if (c.unicode() >= ascii.size())
+                return metrics.horizontalAdvance(text);
+            sum += ascii[c.unicode()];
+        }
+        return sum;
+    };
+    int widest = width(grid.HeaderText(column));
+    const auto walk = [&](const auto& self, const std::vector<GridNode>& rows) -> void {
+        for (const GridNode node : rows) {
+            widest = std::max(widest, width(grid.CellOf(node, column).text));
+            self(self, grid.ChildrenOf(node));
+        }
+    };
+    walk(walk, grid.TopRows());
+    return widest + 2 * metrics.averageCharWidth();
+}
+
+void GridView::changeEvent(QEvent* event)
+{
+    QTreeView::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        applyLayout();
 }
 
 std::pair<int, int> GridView::cellAt(const QPoint& viewportPoint) const
@@ -87,6 +167,19 @@ void GridView::mouseDoubleClickEvent(QMouseEvent* event)
     // A second click is a click like the first: the grid rules see every release.
     m_pressOnIndicator = onIndicator(event->position().toPoint());
     QTreeView::mouseDoubleClickEvent(event);
+}
+
+void GridView::keyPressEvent(QKeyEvent* event)
+{
+    const QModelIndex current = currentIndex();
+    const GridNode node = m_model.nodeOf(current);
+    if ((event->key() != Qt::Key_Space && event->key() != Qt::Key_Select) || node == kNoNode || !m_mouseUp) {
+        QTreeView::keyPressEvent(event);
+        return;
+    }
+    // A click on the check picture of the current row: the same rules, the same messages.
+    m_model.grid().SetMouseCell(m_model.grid().NodeRow(node), 0);
+    m_mouseUp(1, 0, -1, -1);
 }
 
 void GridView::mouseReleaseEvent(QMouseEvent* event)

@@ -7,9 +7,10 @@
 #include <functional>
 
 // The tree-grid on screen: outline with expand and collapse, check pictures, column 2 hidden,
-// columns sized to their contents. A mouse button released over a cell tells the grid which cell
-// it was and runs the click handler; a click on an expand/collapse indicator only expands or
-// collapses.
+// columns sized to their contents and the last one stretched to the view's edge. A mouse button
+// released over a cell tells the grid which cell it was and runs the click handler; a click on an
+// expand/collapse indicator only expands or collapses. Space acts as a click on the current
+// row's check picture. Each row's state reaches assistive tools as its check state.
 class GridView final : public QTreeView
 {
     Q_OBJECT
@@ -28,13 +29,18 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void applyLayout();
     void applyExpansion(const QModelIndex& parent);
+    void fitOutline();
+    int textWidth(int column) const;
     bool onIndicator(const QPoint& viewportPoint) const;
 
     GridItemModel m_model;
     std::function<void(int, int, double, double)> m_mouseUp;
     bool m_pressOnIndicator = false;
+    bool m_layingOut = false;
 };

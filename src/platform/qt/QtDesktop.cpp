@@ -17,6 +17,21 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+QIcon ProgramIcon()
+{
+    return QIcon(QStringLiteral(":/pictures/ts6satchel.png"));
+}
+
+QPalette WhitePalette(QPalette palette)
+{
+    for (const QPalette::ColorRole role : {QPalette::Window, QPalette::Base})
+        palette.setColor(role, Qt::white);
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text})
+        palette.setColor(role, Qt::black);
+    palette.setColor(QPalette::Link, Qt::blue);
+    return palette;
+}
+
 QWidget* WidgetOf(WindowHandle handle)
 {
     return reinterpret_cast<QWidget*>(handle);

@@ -5,6 +5,8 @@
 #include "outside/ISaveDialog.h"
 #include "outside/IScreen.h"
 
+#include <QIcon>
+#include <QPalette>
 #include <QStringList>
 
 #include <functional>
@@ -106,6 +108,12 @@ private:
     QString m_status;
     QString m_shown; // the line on the terminal
 };
+
+// The program's icon, which every window of it carries (the main window makes it the application's).
+QIcon ProgramIcon();
+// A window painted white, as the progress window and the About box are, whatever the desktop's
+// theme: the text on it dark and its links blue, so a dark theme never gives white on white.
+QPalette WhitePalette(QPalette palette);
 
 QWidget* WidgetOf(WindowHandle handle);
 WindowHandle HandleOf(QWidget* widget);

@@ -5,19 +5,26 @@
 #include "platform/HostPath.h"
 #include "platform/qt/HostFolderModel.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QScopedValueRollback>
+#include <QScrollBar>
 
 QtFolderTree::QtFolderTree(QWidget* parent) : QTreeView(parent), m_model(new HostFolderModel(this))
 {
     setObjectName(QStringLiteral("lstFolders"));
+    setAccessibleName(tr("Folders"));
     setModel(m_model);
     // A folder opened again shows the subfolders made or removed meanwhile.
     connect(this, &QTreeView::expanded, m_model, &HostFolderModel::refresh);
     header()->hide();
     setSelectionMode(QAbstractItemView::SingleSelection);
-    connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& current) { onCurrentChanged(current); });
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { onSelectionChanged(); });
+    // Folders listed or made since can move the row.
+    connect(m_model, &QAbstractItemModel::layoutChanged, this, [this] { keepInView(); });
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, [this] { keepInView(); });
+    connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+            [this] { m_keepInView = QPersistentModelIndex(); });
 }
 
 void QtFolderTree::SelectFolder(const QString& path, int, bool raiseEvent)
@@ -34,10 +41,10 @@ void QtFolderTree::SelectFolder(const QString& path, int, bool raiseEvent)
     {
         const QScopedValueRollback<bool> quiet(m_selecting, true);
         const QModelIndex index = m_model->index(m_selectedHostPath);
-        if (index.isValid()) {
+        m_keepInView = index;
+        if (index.isValid())
             setCurrentIndex(index);
-            scrollTo(index);
-        }
+        keepInView();
     }
     if (raiseEvent && m_afterSelect)
         m_afterSelect();
@@ -53,11 +60,38 @@ void QtFolderTree::SetAfterSelectHandler(std::function<void()> handler)
     m_afterSelect = std::move(handler);
 }
 
-void QtFolderTree::onCurrentChanged(const QModelIndex& current)
+void QtFolderTree::onSelectionChanged()
 {
-    if (m_selecting)
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    if (m_selecting || selected.isEmpty())
         return;
-    m_selectedHostPath = current.isValid() ? m_model->filePath(current) : QString();
+    m_keepInView = QPersistentModelIndex();
+    m_selectedHostPath = m_model->filePath(selected.constFirst());
     if (m_afterSelect)
         m_afterSelect();
+}
+
+void QtFolderTree::keepInView()
+{
+    if (m_keepInView.isValid())
+        scrollTo(m_keepInView, QAbstractItemView::PositionAtCenter); // expands the folders above it
+}
+
+bool QtFolderTree::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::Wheel)
+        m_keepInView = QPersistentModelIndex();
+    return QTreeView::viewportEvent(event);
+}
+
+void QtFolderTree::keyPressEvent(QKeyEvent* event)
+{
+    m_keepInView = QPersistentModelIndex();
+    QTreeView::keyPressEvent(event);
+}
+
+void QtFolderTree::resizeEvent(QResizeEvent* event)
+{
+    QTreeView::resizeEvent(event);
+    keepInView();
 }
