@@ -7,7 +7,7 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  zlib1g-dev libminizip-dev libdeflate-dev libspdlog-dev libfmt-dev libtomlplusplus-dev
+  zlib1g-dev libdeflate-dev libspdlog-dev libfmt-dev libtomlplusplus-dev
   # the compressors the zip benchmark compares
   libisal-dev
   # fuzzing the template reader

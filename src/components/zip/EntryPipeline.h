@@ -1,0 +1,75 @@
+#pragma once
+
+#include "components/zip/ArchiveFile.h"
+#include "components/zip/SourceCollector.h"
+#include "components/zip/WorkerPool.h"
+
+#include <QSet>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <vector>
+
+// The second part of the package writer: reads, checks and encodes the collected files on a
+// pool of workers and hands the results to the archive file in add order.
+//
+// Work goes out in jobs of about kChunk bytes: a run of small files, or one chunk of a large file
+// (its chunks encode on any core and are joined in order). Each job's result comes back through a
+// future, so a failure in a worker (out of memory, say) reaches the adding thread as the exception
+// it was. The futures wait in a bounded queue in add order, which bounds the memory in use
+// whatever the size of the files. How files are cut into jobs depends only on their sizes, never
+// on the number of workers, so neither do the archive's bytes.
+//
+// Workers read the files a pattern found. A file the add named is read on the adding thread before
+// the add returns, so a file rewritten right after (the manifest of the next build) cannot reach
+// this package; a byte transform for such files would slot in there, ahead of the encoding.
+class EntryPipeline
+{
+public:
+    // Files up to this size are read and encoded whole; larger ones in chunks of this size.
+    static constexpr quint64 kChunk = 1024 * 1024;
+
+    // tick is called on the adding thread while it waits; it may throw to stop the work.
+    EntryPipeline(ArchiveFile& archive, int workers, std::function<void()> tick);
+    ~EntryPipeline();
+    EntryPipeline(const EntryPipeline&) = delete;
+    EntryPipeline& operator=(const EntryPipeline&) = delete;
+
+    // Queues the files of one add and writes out what is ready; a name already in the package is
+    // passed over.
+    void Add(const std::vector<Source>& sources);
+    // Waits for everything queued and writes it out.
+    void Finish();
+
+    // "path: reason" for every file left out, in add order.
+    const QStringList& Skipped() const { return m_skipped; }
+
+    class OpenFile;
+    struct Piece;
+    struct Encoded;
+
+private:
+    struct Large;
+    struct Slot;
+    struct Batch;
+
+    void addNamed(const Source& source, const QByteArray& name, bool utf8);
+    void addFound(const Source& source, const QByteArray& name, bool utf8);
+    void addChunks(const QString& handed, EntryHead head, const std::shared_ptr<const OpenFile>& file,
+                   quint64 size, bool readHere);
+    void addSkip(const QString& handed, const QString& reason);
+    void submit();
+    bool writeFront(bool wait);
+    void writeSlot(const Slot& slot, Encoded& result);
+
+    ArchiveFile& m_archive;
+    std::function<void()> m_tick;
+    std::deque<Batch> m_queue;     // submitted, in add order
+    std::unique_ptr<Batch> m_open; // being filled
+    QSet<QByteArray> m_names;
+    QStringList m_skipped;
+    WorkerPool m_pool; // last: dropped first, before what its jobs were handed
+};
