@@ -53,12 +53,15 @@ double megabytes(qint64 bytes)
     return static_cast<double>(bytes) / 1e6;
 }
 
+void line(const char* tool, double speed, double baseline, qint64 archive, const Measured& m)
+{
+    std::printf("%-30s %9.1f MB/s %6.2fx %10.1f MB %9.1f MB %7.2f s %s\n", tool, speed, speed / baseline,
+                megabytes(archive), m.peakMegabytes, m.cpuSeconds, m.ok ? "" : "FAILED");
+}
+
 void row(const char* tool, const Measured& m, qint64 input, const QString& archive, double baseline)
 {
-    const double speed = m.seconds > 0 ? megabytes(input) / m.seconds : 0.0;
-    std::printf("%-30s %9.1f MB/s %6.2fx %10.1f MB %9.1f MB %s\n", tool, speed,
-                baseline > 0 ? speed / baseline : 1.0, megabytes(QFileInfo(archive).size()), m.peakMegabytes,
-                m.ok ? "" : "FAILED");
+    line(tool, m.seconds > 0 ? megabytes(input) / m.seconds : 0.0, baseline, QFileInfo(archive).size(), m);
     QFile::remove(archive);
 }
 
@@ -145,11 +148,14 @@ qint64 stopAfterSignal(const BatchStart& b)
 {
     QProcess p;
     p.setProcessEnvironment(b.environment);
+    p.setReadChannel(QProcess::StandardError);
     p.start(QStringLiteral(TS6_PROGRAM), b.arguments);
     QByteArray err;
     while (!err.contains("Adding logs") && p.waitForReadyRead(60000))
         err += p.readAllStandardError();
     std::this_thread::sleep_for(std::chrono::milliseconds(300)); // well into the large add
+    if (p.processId() <= 0)
+        return -1;
     QElapsedTimer timer;
     timer.start();
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
@@ -165,8 +171,8 @@ Measured best(const Measured& a, const Measured& b)
 void compare(const QString& title, const QString& root, const QString& corpus, qint64 input,
              const QString& self, bool everyTool)
 {
-    std::printf("\n%s: %.1f MB\n%-30s %14s %7s %13s %12s\n", qPrintable(title), megabytes(input), "tool",
-                "speed", "vs -6", "archive", "peak memory");
+    std::printf("\n%s: %.1f MB\n%-30s %14s %7s %13s %12s %9s\n", qPrintable(title), megabytes(input), "tool",
+                "speed", "vs -6", "archive", "peak memory", "CPU");
     const QString out = root + QStringLiteral("/out.zip");
     const BatchStart batch = batchStart(root, corpus, out);
     const QStringList zip6 = {QStringLiteral("-r"), QStringLiteral("-6"), QStringLiteral("-q"), out,
@@ -185,12 +191,10 @@ void compare(const QString& title, const QString& root, const QString& corpus, q
     const double baseline = megabytes(input) / zip.seconds;
     const double ceiling = megabytes(input) / ceilingSeconds(corpus);
     const double speed = megabytes(input) / program.seconds;
-    std::printf("%-30s %9.1f MB/s %6.2fx %10.1f MB %9.1f MB %s\n", "ts6satchel batch start", speed,
-                speed / baseline, megabytes(programSize), program.peakMegabytes, program.ok ? "" : "FAILED");
-    std::printf("%-30s %9.1f MB/s %6.2fx   (batch start: %.0f%% of it)\n", "ceiling: encoders, no I/O",
-                ceiling, ceiling / baseline, 100.0 * speed / ceiling);
-    std::printf("%-30s %9.1f MB/s %6.2fx %10.1f MB %9.1f MB\n", "zip -r -6", baseline, 1.0,
-                megabytes(zipSize), zip.peakMegabytes);
+    line("ts6satchel batch start", speed, baseline, programSize, program);
+    std::printf("%-30s %9.1f MB/s %6.2fx   (the batch start reaches %.0f%% of it)\n",
+                "ceiling: encoders, no I/O", ceiling, ceiling / baseline, 100.0 * speed / ceiling);
+    line("zip -r -6", baseline, baseline, zipSize, zip);
     if (!everyTool)
         return;
     row("ZipWriter (1 worker)",
@@ -228,10 +232,13 @@ void compare(const QString& title, const QString& root, const QString& corpus, q
 
 int main(int argc, char** argv)
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each row as soon as it is measured
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() == 5 && args.at(1) == QLatin1String("pack"))
         return pack(args.at(2), args.at(3), args.at(4).toInt());
+    if (args.size() == 3 && args.at(1) == QLatin1String("corpus")) // to profile by hand
+        return WriteCorpus(args.at(2), 320) > 0 ? 0 : 1;
 
     const int megabytes = args.size() > 1 ? args.at(1).toInt() : 320;
     QTemporaryDir root(QStringLiteral("/var/tmp/ts6bench-XXXXXX"));

@@ -1,3 +1,6 @@
+// The package writer and its parts, on real files, with the archives read back by unzip, 7-Zip and
+// Python's zipfile.
+#include "components/zip/Compressors.h"
 #include "components/zip/ZipWriter.h"
 #include "support/ArchiveCheck.h"
 #include "support/TestEnvironment.h"
@@ -9,9 +12,14 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <zlib.h>
+
+#include <atomic>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <utime.h>
 
 namespace {
@@ -31,6 +39,28 @@ void touch(const QString& path, qint64 seconds)
     QCOMPARE(::utime(QFile::encodeName(path).constData(), &times), 0);
 }
 
+QByteArray noise(int bytes, quint32 seed)
+{
+    QByteArray out(bytes, Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(out.data()), bytes / 4);
+    return out;
+}
+
+QByteArray inflateRaw(const Bytes& stream, qsizetype expected)
+{
+    QByteArray out(expected + 16, '\0');
+    z_stream z{};
+    inflateInit2(&z, -MAX_WBITS);
+    z.next_in = const_cast<Bytef*>(stream.data());
+    z.avail_in = static_cast<uInt>(stream.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    const int result = inflate(&z, Z_FINISH);
+    out.resize(static_cast<qsizetype>(z.total_out));
+    inflateEnd(&z);
+    return result == Z_STREAM_END ? out : QByteArray("not a complete stream");
+}
+
 QStringList filesIn(const QString& folder)
 {
     QStringList files = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
@@ -47,7 +77,9 @@ class TestZipWriter : public QObject
 private Q_SLOTS:
     void whatAnAddPacks_data();
     void whatAnAddPacks();
-    void contentModesAndTimes();
+    void chunksJoinIntoOneStream();
+    void contentModesTimesWhateverTheWorkers();
+    void fileSwappedForAFolderWhileBeingPacked();
     void commentPastTheZipLimit();
     void packageIsCompleteOrNotThere();
 };
@@ -114,18 +146,37 @@ void TestZipWriter::whatAnAddPacks()
     QCOMPARE(report.comment, comment);
 }
 
-// Contents read back, large files in chunks, stored what does not compress, and each entry made by
-// Unix with its mode, a UTF-8 name and its time, clamped to the DOS range.
-void TestZipWriter::contentModesAndTimes()
+// Chunks encoded on their own (compressed, or in stored blocks), then the final block: one stream.
+void TestZipWriter::chunksJoinIntoOneStream()
+{
+    QByteArray text;
+    for (int i = 0; text.size() < (1 << 20); ++i)
+        text += "2026-12-04 order=" + QByteArray::number(i * 7919 % 100003) + "\r\n";
+    const QByteArray parts[] = {text,        noise(70000, 3), QByteArray(), text.left(12345),
+                                "abcabcabc", noise(300, 5)};
+    Bytes joined;
+    QByteArray whole;
+    for (const QByteArray& part : parts) {
+        Bytes stream;
+        Compressors::EncodeChunk(reinterpret_cast<const unsigned char*>(part.constData()),
+                                 static_cast<size_t>(part.size()), stream);
+        QVERIFY(stream.size() <= static_cast<size_t>(part.size()) + 5 * (part.size() / 65535 + 1));
+        joined.insert(joined.end(), stream.begin(), stream.end());
+        whole += part;
+    }
+    joined.insert(joined.end(), std::begin(Compressors::kFinalBlock), std::end(Compressors::kFinalBlock));
+    QCOMPARE(inflateRaw(joined, whole.size()), whole);
+}
+
+// Contents read back, large files in chunks, stored what does not compress, each entry made by Unix
+// with its mode, a UTF-8 name and its time clamped to the DOS range; and the same archive, byte for
+// byte, whatever the number of workers.
+void TestZipWriter::contentModesTimesWhateverTheWorkers()
 {
     TestEnvironment env;
     QByteArray text;
     for (int i = 0; text.size() < (3 << 20) + 12345; ++i) // several chunks and a part
         text += "line " + QByteArray::number(i * 7919 % 100003) + "\n";
-    QByteArray noise(3 << 20, Qt::Uninitialized);
-    quint32 seed = 12345;
-    for (char& ch : noise)
-        ch = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
     struct File
     {
         const char* name;
@@ -137,10 +188,10 @@ void TestZipWriter::contentModesAndTimes()
     };
     const QDateTime stamp(QDate(2024, 2, 29), QTime(13, 37, 42));
     const File files[] = {
-        {"big.txt", text, 0640, stamp, 8, "2024-02-29 13:37:42"},
+        {"big.txt", text, 0640, stamp, 8, "2024-02-29 13:37:42"}, // named: read by the adding thread
         {"empty.txt", QByteArray(), 0644, stamp, 0, "2024-02-29 13:37:42"},
-        {"noise.bin", noise, 0600, stamp, 8, "2024-02-29 13:37:42"}, // chunks, in stored blocks
-        {"small-noise.bin", noise.left(70000), 0644, stamp, 0, "2024-02-29 13:37:42"},
+        {"noise.bin", noise(3 << 20, 1), 0600, stamp, 8, "2024-02-29 13:37:42"}, // chunks in stored blocks
+        {"small-noise.bin", noise(70000, 2), 0644, stamp, 0, "2024-02-29 13:37:42"},
         {"run.sh", "#!/bin/sh\n", 0755, stamp, 0, "2024-02-29 13:37:42"},
         {"Überwachung €.log", text.left(5000), 0644, QDateTime::fromSecsSinceEpoch(0), 8,
          "1980-01-01 00:00:00"},
@@ -152,16 +203,25 @@ void TestZipWriter::contentModesAndTimes()
         QCOMPARE(::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(f.mode)), 0);
         touch(path, f.time.toSecsSinceEpoch());
     }
-    ZipWriter zip;
-    QVERIFY(zip.SetArchivePath(QStringLiteral("C:\\OUT.ZIP")));
-    QVERIFY(zip.Add(QStringLiteral("C:\\DATA\\*.*"), false, false, QString()));
-    QVERIFY(zip.Finish());
+    for (int i = 0; i < 300; ++i) // more than one job's worth of small files
+        env.write(QStringLiteral("c/Data/Many/%1.config").arg(i), text.mid(i * 97, 200 + i));
+    QByteArrayList archives;
+    for (const int workers : {1, 2, 5}) {
+        ZipWriter zip(workers);
+        QVERIFY(zip.SetArchivePath(QStringLiteral("C:\\OUT.ZIP")));
+        QVERIFY(addAll(zip, {QStringLiteral("-k C:\\DATA\\BIG.TXT"), QStringLiteral("sk C:\\DATA\\*.*")}));
+        QVERIFY(zip.Finish());
+        QFile f(env.driveC() + QStringLiteral("/OUT.ZIP"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        archives.append(f.readAll());
+    }
+    QVERIFY(archives[0] == archives[1] && archives[0] == archives[2]);
     const ArchiveReport report = CheckArchive(env.driveC() + QStringLiteral("/OUT.ZIP"));
     QVERIFY2(report.valid(), qPrintable(report.details));
-    QCOMPARE(report.entries.size(), static_cast<qsizetype>(std::size(files)));
-    for (const ArchiveEntry& e : report.entries) {
-        const File& f = *std::find_if(std::begin(files), std::end(files),
-                                      [&](const File& x) { return QString::fromUtf8(x.name) == e.name; });
+    QCOMPARE(report.entries.size(), static_cast<qsizetype>(std::size(files)) + 300);
+    for (const File& f : files) {
+        const ArchiveEntry& e =
+            report.entries.at(report.names.indexOf(QStringLiteral("C/Data/") + QString::fromUtf8(f.name)));
         QCOMPARE(e.sha256, QCryptographicHash::hash(f.content, QCryptographicHash::Sha256).toHex());
         QCOMPARE(e.mode, S_IFREG | f.mode);
         QCOMPARE(e.madeBy, 3);
@@ -171,19 +231,48 @@ void TestZipWriter::contentModesAndTimes()
     }
 }
 
+// A file that becomes a folder and back while packages are made of it: packed as read, or listed
+// as left out; never a crash or a broken archive.
+void TestZipWriter::fileSwappedForAFolderWhileBeingPacked()
+{
+    TestEnvironment env;
+    const QByteArray file = QFile::encodeName(env.write(QStringLiteral("c/Logs/flip.log"), "a file\n"));
+    std::atomic<bool> stop{false};
+    std::thread flipper([&] {
+        while (!stop) {
+            ::unlink(file.constData());
+            ::mkdir(file.constData(), 0755);
+            ::rmdir(file.constData());
+            QFile f(QFile::decodeName(file));
+            f.open(QIODevice::WriteOnly) && f.write("a file\n");
+        }
+    });
+    for (int round = 0; round < 40; ++round) {
+        ZipWriter zip(2);
+        QVERIFY(zip.SetArchivePath(QStringLiteral("C:\\R%1.ZIP").arg(round)));
+        QVERIFY(addAll(zip, {QStringLiteral("-k C:\\LOGS\\*.LOG"), QStringLiteral("-- C:\\LOGS\\FLIP.LOG")}));
+        QVERIFY(zip.Finish());
+    }
+    stop = true;
+    flipper.join();
+    for (int round = 0; round < 40; round += 13) {
+        const ArchiveReport report = CheckArchive(env.driveC() + QStringLiteral("/R%1.ZIP").arg(round));
+        QVERIFY2(report.valid(), qPrintable(report.details));
+        for (const ArchiveEntry& e : report.entries) // as it was read, or just made
+            QVERIFY(e.size == 0 || e.size == 7);
+    }
+}
+
 void TestZipWriter::commentPastTheZipLimit()
 {
     TestEnvironment env;
     const QString logs = env.makeFolder(QStringLiteral("c/Logs"));
     const int pipes = 1200;
-    for (int i = 0; i < pipes; ++i)
-        QCOMPARE(
-            ::mkfifo(QFile::encodeName(logs + QStringLiteral("/%1-a-pipe-with-a-rather-long-name-to-fill-the-"
-                                                             "comment-sooner.log")
-                                                  .arg(i, 4, 10, QLatin1Char('0')))
-                         .constData(),
-                     0600),
-            0);
+    for (int i = 0; i < pipes; ++i) {
+        const QString name =
+            QStringLiteral("/%1-a-pipe-with-a-long-name-that-fills-the-comment.log").arg(i, 4);
+        QCOMPARE(::mkfifo(QFile::encodeName(logs + name).constData(), 0600), 0);
+    }
     ZipWriter zip;
     QVERIFY(zip.SetArchivePath(QStringLiteral("C:\\OUT.ZIP")));
     QVERIFY(zip.Add(QStringLiteral("C:\\LOGS\\*.LOG"), false, true, QString()));
@@ -195,75 +284,47 @@ void TestZipWriter::commentPastTheZipLimit()
     const qsizetype listed = lines.size() - 1;
     QVERIFY(listed > 100);
     QCOMPARE(lines.last(), QStringLiteral("... and %1 more not listed").arg(pipes - listed));
-    QVERIFY(lines.at(listed - 1).endsWith(QLatin1String("-comment-sooner.log: not a regular file")));
+    QVERIFY(lines.at(listed - 1).endsWith(QLatin1String("-the-comment.log: not a regular file")));
 }
 
+// The package is complete or not there: a dropped writer, a missing folder, a package path that
+// names a file to pack and a disk that takes no more (here the file-size limit) leave the folder
+// as it was.
 void TestZipWriter::packageIsCompleteOrNotThere()
 {
     TestEnvironment env;
-    const QString c = env.driveC();
-    env.write(QStringLiteral("c/a.txt"), "a");
-    env.write(QStringLiteral("c/Logs/today.log"), "today");
+    const QString out = env.makeFolder(QStringLiteral("c/Out"));
+    env.write(QStringLiteral("c/Logs/today.log"), noise(1 << 20, 7));
     env.write(QStringLiteral("c/Out/package.zip"), "the previous package");
-    const auto packs = [](const QString& path, const QStringList& adds, QString* error = nullptr) {
-        ZipWriter zip;
-        const bool ok = zip.SetArchivePath(path) && addAll(zip, adds) && zip.Finish();
-        if (error)
-            *error = zip.LastError();
-        return ok;
-    };
     {
         ZipWriter dropped; // before Finish, as a failing build drops it
         QVERIFY(dropped.SetArchivePath(QStringLiteral("C:\\OUT\\PACKAGE.ZIP")));
-        QVERIFY(dropped.Add(QStringLiteral("C:\\A.TXT"), false, true, QString()));
+        QVERIFY(dropped.Add(QStringLiteral("C:\\LOGS\\*.*"), false, true, QString()));
     }
-    QCOMPARE(filesIn(c + QStringLiteral("/Out")), QStringList{QStringLiteral("package.zip")});
-    QFile previous(c + QStringLiteral("/Out/package.zip"));
-    QVERIFY(previous.open(QIODevice::ReadOnly));
-    QCOMPARE(previous.readAll(), QByteArray("the previous package"));
-
-    QString error;
-    QVERIFY(!packs(QStringLiteral("C:\\NO\\SUCH\\OUT.ZIP"), {QStringLiteral("-k C:\\A.TXT")}, &error));
-    QVERIFY(error.contains(QLatin1String("C:\\NO\\SUCH\\OUT.ZIP")));
-    QVERIFY(!QFileInfo::exists(c + QStringLiteral("/NO")));
-
-    // The package path names a file that goes into the package: that file stays as it was.
-    QVERIFY(!packs(QStringLiteral("C:\\A.TXT"), {QStringLiteral("-k C:\\A.TXT")}, &error));
-    QCOMPARE(error, QStringLiteral("The package path names a file that goes into the package: C:\\A.TXT"));
-    QVERIFY(!packs(QStringLiteral("C:\\LOGS\\TODAY.LOG"), {QStringLiteral("-k C:\\LOGS\\*.*")}, &error));
-    QVERIFY(error.endsWith(QLatin1String("C:\\LOGS\\today.log")));
-    QCOMPARE(filesIn(c),
-             (QStringList{QStringLiteral("Logs"), QStringLiteral("Out"), QStringLiteral("a.txt")}));
-    QCOMPARE(filesIn(c + QStringLiteral("/Logs")), QStringList{QStringLiteral("today.log")});
-
-    // A package inside the folder it packs holds neither itself nor the package it replaces, and
-    // its name is looked up case-blind.
-    for (int run = 0; run < 2; ++run)
-        QVERIFY(packs(QStringLiteral("C:\\LOGS\\PKG.ZIP"), {QStringLiteral("sk C:\\LOGS\\*.*")}));
-    QCOMPARE(filesIn(c + QStringLiteral("/Logs")),
-             (QStringList{QStringLiteral("PKG.ZIP"), QStringLiteral("today.log")}));
-    QCOMPARE(CheckArchive(c + QStringLiteral("/Logs/PKG.ZIP")).names,
-             QStringList{QStringLiteral("C/Logs/today.log")});
-    QVERIFY(packs(QStringLiteral("C:\\OUT\\PACKAGE.ZIP"), {QStringLiteral("-- C:\\A.TXT")}));
-    QCOMPARE(filesIn(c + QStringLiteral("/Out")), QStringList{QStringLiteral("package.zip")});
-    QCOMPARE(CheckArchive(c + QStringLiteral("/Out/package.zip")).names,
-             QStringList{QStringLiteral("a.txt")});
-
-    // A disk that takes no more (here the file-size limit): the build fails and leaves nothing.
-    QByteArray noise(1 << 20, Qt::Uninitialized);
-    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
-    env.write(QStringLiteral("c/Logs/today.log"), noise);
+    ZipWriter zip;
+    QVERIFY(!zip.SetArchivePath(QStringLiteral("C:\\NO\\SUCH\\OUT.ZIP")));
+    QCOMPARE(zip.LastError(),
+             QStringLiteral("The folder of the package does not exist: C:\\NO\\SUCH\\OUT.ZIP"));
+    QVERIFY(zip.SetArchivePath(QStringLiteral("C:\\LOGS\\TODAY.LOG")));
+    QVERIFY(!zip.Add(QStringLiteral("C:\\LOGS\\*.*"), false, true, QString()));
+    QCOMPARE(zip.LastError(),
+             QStringLiteral("The package path names a file that goes into the package: C:\\LOGS\\today.log"));
     rlimit old{};
     ::getrlimit(RLIMIT_FSIZE, &old);
     const rlimit small{64 * 1024, old.rlim_max};
     std::signal(SIGXFSZ, SIG_IGN);
     ::setrlimit(RLIMIT_FSIZE, &small);
-    const bool written =
-        packs(QStringLiteral("C:\\OUT\\FULL.ZIP"), {QStringLiteral("sk C:\\LOGS\\*.*")}, &error);
+    const bool written = zip.SetArchivePath(QStringLiteral("C:\\OUT\\FULL.ZIP")) &&
+                         zip.Add(QStringLiteral("C:\\LOGS\\*.*"), false, true, QString()) && zip.Finish();
     ::setrlimit(RLIMIT_FSIZE, &old);
     QVERIFY(!written);
-    QCOMPARE(error, QStringLiteral("Cannot write the package: File too large"));
-    QCOMPARE(filesIn(c + QStringLiteral("/Out")), QStringList{QStringLiteral("package.zip")});
+    QCOMPARE(zip.LastError(), QStringLiteral("Cannot write the package: File too large"));
+    QCOMPARE(filesIn(env.driveC()), (QStringList{QStringLiteral("Logs"), QStringLiteral("Out")}));
+    QCOMPARE(filesIn(env.driveC() + QStringLiteral("/Logs")), QStringList{QStringLiteral("today.log")});
+    QCOMPARE(filesIn(out), QStringList{QStringLiteral("package.zip")});
+    QFile previous(out + QStringLiteral("/package.zip"));
+    QVERIFY(previous.open(QIODevice::ReadOnly));
+    QCOMPARE(previous.readAll(), QByteArray("the previous package"));
 }
 
 QTEST_GUILESS_MAIN(TestZipWriter)

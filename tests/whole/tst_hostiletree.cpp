@@ -247,9 +247,11 @@ void TestHostileTree::stopSignalInALargeAdd()
     while (!err.contains("Adding logs") && p->waitForReadyRead(120000))
         err += p->readAllStandardError();
     QVERIFY2(err.contains("Adding logs"), err.constData());
+    const auto pid = static_cast<pid_t>(p->processId());
+    QVERIFY(pid > 0);
     QElapsedTimer stopping;
     stopping.start();
-    ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
+    ::kill(pid, SIGTERM);
     QVERIFY(p->waitForFinished(60000));
     const qint64 took = stopping.elapsed();
     QCOMPARE(p->exitCode(), 1);

@@ -40,22 +40,12 @@ QString errnoText(int error)
     Raise(ErrorNumber::DeviceIoError, errnoText(error));
 }
 
-void put16(QByteArray& out, quint64 v)
+// Appends little-endian fields: each a value and its width in bytes.
+void putFields(QByteArray& out, std::initializer_list<std::pair<quint64, int>> fields)
 {
-    out += static_cast<char>(v & 0xFF);
-    out += static_cast<char>((v >> 8) & 0xFF);
-}
-
-void put32(QByteArray& out, quint64 v)
-{
-    put16(out, v & 0xFFFF);
-    put16(out, (v >> 16) & 0xFFFF);
-}
-
-void put64(QByteArray& out, quint64 v)
-{
-    put32(out, v & kMax32);
-    put32(out, v >> 32);
+    for (const auto& [value, bytes] : fields)
+        for (int i = 0; i < bytes; ++i)
+            out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
 quint64 capped(quint64 v)
@@ -84,20 +74,12 @@ QByteArray timeExtra(qint64 seconds)
 {
     QByteArray out;
     if (seconds >= -0x80000000LL && seconds <= static_cast<qint64>(kMax32)) {
-        put16(out, 0x5455);
-        put16(out, 5);
-        out += '\x01'; // the modification time only
-        put32(out, static_cast<quint64>(seconds) & kMax32);
+        putFields(
+            out, {{0x5455, 2}, {5, 2}, {1, 1}, {static_cast<quint64>(seconds) & kMax32, 4}}); // modified only
         return out;
     }
-    const qint64 ticks = std::max<qint64>(0, seconds + kFileTimeOffset) * 10'000'000;
-    put16(out, 0x000A);
-    put16(out, 32);
-    put32(out, 0);
-    put16(out, 0x0001);
-    put16(out, 24);
-    for (int i = 0; i < 3; ++i) // modified, accessed, created
-        put64(out, static_cast<quint64>(ticks));
+    const auto ticks = static_cast<quint64>(std::max<qint64>(0, seconds + kFileTimeOffset) * 10'000'000);
+    putFields(out, {{0x000A, 2}, {32, 2}, {0, 4}, {0x0001, 2}, {24, 2}, {ticks, 8}, {ticks, 8}, {ticks, 8}});
     return out;
 }
 
@@ -217,26 +199,21 @@ void ArchiveFile::writeHeader(const EntryHead& head, quint32 crc, quint64 packed
 {
     const auto [date, time] = dosDateTime(head.modified);
     QByteArray extra;
-    if (head.zip64) {
-        put16(extra, 0x0001);
-        put16(extra, 16);
-        put64(extra, size);
-        put64(extra, packed);
-    }
+    if (head.zip64)
+        putFields(extra, {{0x0001, 2}, {16, 2}, {size, 8}, {packed, 8}});
     extra += timeExtra(head.modified);
     QByteArray h;
-    h.reserve(30 + head.name.size() + extra.size());
-    put32(h, 0x04034b50);
-    put16(h, head.zip64 ? kNeedsZip64 : kNeeds);
-    put16(h, head.utf8 ? kUtf8Name : 0);
-    put16(h, head.deflated ? 8 : 0);
-    put16(h, time);
-    put16(h, date);
-    put32(h, crc);
-    put32(h, head.zip64 ? kMax32 : packed);
-    put32(h, head.zip64 ? kMax32 : size);
-    put16(h, static_cast<quint64>(head.name.size()));
-    put16(h, static_cast<quint64>(extra.size()));
+    putFields(h, {{0x04034b50, 4},
+                  {head.zip64 ? kNeedsZip64 : kNeeds, 2},
+                  {head.utf8 ? kUtf8Name : 0, 2},
+                  {head.deflated ? 8 : 0, 2},
+                  {time, 2},
+                  {date, 2},
+                  {crc, 4},
+                  {head.zip64 ? kMax32 : packed, 4},
+                  {head.zip64 ? kMax32 : size, 4},
+                  {static_cast<quint64>(head.name.size()), 2},
+                  {static_cast<quint64>(extra.size()), 2}});
     h += head.name;
     h += extra;
     put(h.constData(), static_cast<size_t>(h.size()));
@@ -247,36 +224,32 @@ void ArchiveFile::addCentral(const EntryHead& head, quint64 offset, quint32 crc,
     const auto [date, time] = dosDateTime(head.modified);
     const bool bigSizes = head.zip64 || packed >= kMax32 || size >= kMax32;
     const bool bigOffset = offset >= kMax32;
-    QByteArray extra;
-    if (bigSizes || bigOffset) {
-        put16(extra, 0x0001);
-        put16(extra, (bigSizes ? 16 : 0) + (bigOffset ? 8 : 0));
-        if (bigSizes) {
-            put64(extra, size);
-            put64(extra, packed);
-        }
-        if (bigOffset)
-            put64(extra, offset);
-    }
+    QByteArray extra; // zip64: the sizes, the offset, or both
+    if (bigSizes || bigOffset)
+        putFields(extra, {{0x0001, 2}, {(bigSizes ? 16 : 0) + (bigOffset ? 8 : 0), 2}});
+    if (bigSizes)
+        putFields(extra, {{size, 8}, {packed, 8}});
+    if (bigOffset)
+        putFields(extra, {{offset, 8}});
     extra += timeExtra(head.modified);
     QByteArray& c = m_central;
-    put32(c, 0x02014b50);
-    put16(c, kMadeByUnix);
-    put16(c, bigSizes || bigOffset ? kNeedsZip64 : kNeeds);
-    put16(c, head.utf8 ? kUtf8Name : 0);
-    put16(c, head.deflated ? 8 : 0);
-    put16(c, time);
-    put16(c, date);
-    put32(c, crc);
-    put32(c, bigSizes ? kMax32 : packed);
-    put32(c, bigSizes ? kMax32 : size);
-    put16(c, static_cast<quint64>(head.name.size()));
-    put16(c, static_cast<quint64>(extra.size()));
-    put16(c, 0); // no entry comment
-    put16(c, 0); // disk
-    put16(c, 0); // internal attributes
-    put32(c, externalAttributes(head.mode));
-    put32(c, capped(offset));
+    putFields(c, {{0x02014b50, 4},
+                  {kMadeByUnix, 2},
+                  {bigSizes || bigOffset ? kNeedsZip64 : kNeeds, 2},
+                  {head.utf8 ? kUtf8Name : 0, 2},
+                  {head.deflated ? 8 : 0, 2},
+                  {time, 2},
+                  {date, 2},
+                  {crc, 4},
+                  {bigSizes ? kMax32 : packed, 4},
+                  {bigSizes ? kMax32 : size, 4},
+                  {static_cast<quint64>(head.name.size()), 2},
+                  {static_cast<quint64>(extra.size()), 2},
+                  {0, 2}, // no entry comment
+                  {0, 2}, // disk
+                  {0, 2}, // internal attributes
+                  {externalAttributes(head.mode), 4},
+                  {capped(offset), 4}});
     c += head.name;
     c += extra;
     ++m_entries;
@@ -309,14 +282,12 @@ void ArchiveFile::EndEntry(quint32 crc, quint64 size)
     if (!m_open.head.zip64 && (packed >= kMax32 || size >= kMax32))
         Raise(ErrorNumber::DeviceIoError, QStringLiteral("Cannot write the package: an entry passed 4 GiB"));
     QByteArray fields;
-    put32(fields, crc);
-    put32(fields, m_open.head.zip64 ? kMax32 : packed);
-    put32(fields, m_open.head.zip64 ? kMax32 : size);
+    putFields(fields,
+              {{crc, 4}, {m_open.head.zip64 ? kMax32 : packed, 4}, {m_open.head.zip64 ? kMax32 : size, 4}});
     patch(m_open.offset + 14, fields);
-    if (m_open.head.zip64) {
+    if (m_open.head.zip64) { // and in the zip64 field that follows the name
         QByteArray sizes;
-        put64(sizes, size);
-        put64(sizes, packed);
+        putFields(sizes, {{size, 8}, {packed, 8}});
         patch(m_open.offset + 30 + static_cast<quint64>(m_open.head.name.size()) + 4, sizes);
     }
     addCentral(m_open.head, m_open.offset, crc, packed, size);
@@ -352,30 +323,28 @@ void ArchiveFile::Complete(const QStringList& skipped)
     QByteArray end;
     if (m_entries > 0xFFFF || start >= kMax32 || size >= kMax32) {
         const quint64 at = position();
-        put32(end, 0x06064b50); // zip64 end of central directory record
-        put64(end, 44);
-        put16(end, kMadeByUnix);
-        put16(end, kNeedsZip64);
-        put32(end, 0);
-        put32(end, 0);
-        put64(end, m_entries);
-        put64(end, m_entries);
-        put64(end, size);
-        put64(end, start);
-        put32(end, 0x07064b50); // its locator
-        put32(end, 0);
-        put64(end, at);
-        put32(end, 1);
+        putFields(end, {{0x06064b50, 4},
+                        {44, 8},
+                        {kMadeByUnix, 2},
+                        {kNeedsZip64, 2},
+                        {0, 4},
+                        {0, 4}, // zip64 end record
+                        {m_entries, 8},
+                        {m_entries, 8},
+                        {size, 8},
+                        {start, 8}});
+        putFields(end, {{0x07064b50, 4}, {0, 4}, {at, 8}, {1, 4}}); // its locator
     }
     const QByteArray comment = Comment(skipped);
-    put32(end, 0x06054b50);
-    put16(end, 0);
-    put16(end, 0);
-    put16(end, std::min<quint64>(m_entries, 0xFFFF));
-    put16(end, std::min<quint64>(m_entries, 0xFFFF));
-    put32(end, capped(size));
-    put32(end, capped(start));
-    put16(end, static_cast<quint64>(comment.size()));
+    const quint64 count = std::min<quint64>(m_entries, 0xFFFF);
+    putFields(end, {{0x06054b50, 4},
+                    {0, 2},
+                    {0, 2},
+                    {count, 2},
+                    {count, 2},
+                    {capped(size), 4},
+                    {capped(start), 4},
+                    {static_cast<quint64>(comment.size()), 2}});
     end += comment;
     put(end.constData(), static_cast<size_t>(end.size()));
     flush();

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,14 +101,14 @@ struct EntryPipeline::Piece
 // What a job gives back for one piece.
 struct EntryPipeline::Encoded
 {
-    Bytes data; // what goes into the archive
-    bool deflated = false;
-    quint32 crc = 0;
-    quint64 size = 0;   // the bytes read
-    QString readError;  // reading stopped early with this error
-    QString skipReason; // a whole file that could not be read at all
     quint32 mode = 0;
     qint64 modified = 0;
+    QString readError{};  // reading stopped early with this error
+    QString skipReason{}; // a whole file that could not be read at all
+    Bytes data{};         // what goes into the archive
+    bool deflated = false;
+    quint32 crc = 0;
+    quint64 size = 0; // the bytes read
 };
 
 // A large file's entry, while its chunks come back.
@@ -142,53 +143,48 @@ struct EntryPipeline::Batch
 
 namespace {
 
-// Runs on a worker: gets each piece's bytes and encodes them.
-std::vector<EntryPipeline::Encoded> encodeAll(std::vector<EntryPipeline::Piece>& pieces)
+// Reads a piece the adding thread did not read: a whole file, opened here, or a chunk through the
+// shared descriptor. False when the file cannot be opened at all.
+bool readPiece(const EntryPipeline::Piece& p, EntryPipeline::Encoded& e, Bytes& buffer)
+{
+    std::optional<EntryPipeline::OpenFile> opened;
+    if (!p.file) {
+        struct stat st
+        {};
+        const int fd = openRegular(p.path, st, e.skipReason);
+        if (fd < 0)
+            return false;
+        opened.emplace(fd);
+        e.mode = st.st_mode;
+        e.modified = st.st_mtim.tv_sec;
+    }
+    buffer.resize(p.length);
+    buffer.resize(
+        readAt(opened ? opened->fd() : p.file->fd(), buffer.data(), p.length, p.offset, e.readError));
+    return true;
+}
+
+// Runs on a worker: a piece's CRC and its encoding, a complete stream or a chunk's blocks.
+EntryPipeline::Encoded encode(EntryPipeline::Piece& p)
 {
     thread_local Bytes input;
     thread_local Bytes packed;
-    std::vector<EntryPipeline::Encoded> out(pieces.size());
-    for (size_t i = 0; i < pieces.size(); ++i) {
-        EntryPipeline::Piece& p = pieces[i];
-        EntryPipeline::Encoded& e = out[i];
-        const unsigned char* data = p.given.data();
-        size_t size = p.given.size();
-        e.mode = p.mode;
-        e.modified = p.modified;
-        e.readError = p.readError;
-        if (!p.isGiven) {
-            input.resize(p.length);
-            int fd = p.file ? p.file->fd() : -1;
-            struct stat st
-            {};
-            if (!p.file && (fd = openRegular(p.path, st, e.skipReason)) < 0)
-                continue;
-            if (!p.file) {
-                e.mode = st.st_mode;
-                e.modified = st.st_mtim.tv_sec;
-            }
-            size = readAt(fd, input.data(), p.length, p.offset, e.readError);
-            if (!p.file)
-                ::close(fd);
-            data = input.data();
-        }
-        e.size = size;
-        e.crc = libdeflate_crc32(0, data, size);
-        if (p.chunk) {
-            Compressors::EncodeChunk(data, size, packed);
-            e.deflated = true;
-        } else {
-            e.deflated = Compressors::DeflateWhole(data, size, packed);
-        }
-        if (e.deflated)
-            e.data.assign(packed.begin(), packed.end());
-        else if (p.isGiven)
-            e.data = std::move(p.given);
-        else
-            e.data.assign(data, data + size);
-        p.given = Bytes();
-    }
-    return out;
+    EntryPipeline::Encoded e{.mode = p.mode, .modified = p.modified, .readError = p.readError};
+    if (!p.isGiven && !readPiece(p, e, input))
+        return e;
+    Bytes& bytes = p.isGiven ? p.given : input;
+    e.size = bytes.size();
+    e.crc = libdeflate_crc32(0, bytes.data(), bytes.size());
+    if (p.chunk)
+        Compressors::EncodeChunk(bytes.data(), bytes.size(), packed);
+    e.deflated = p.chunk || Compressors::DeflateWhole(bytes.data(), bytes.size(), packed);
+    if (e.deflated)
+        e.data.assign(packed.begin(), packed.end());
+    else if (p.isGiven)
+        e.data = std::move(p.given);
+    else
+        e.data.assign(input.begin(), input.end());
+    return e;
 }
 
 } // namespace
@@ -334,7 +330,13 @@ void EntryPipeline::submit()
     Batch& batch = *m_open;
     if (!batch.pieces.empty()) {
         auto task = std::make_shared<std::packaged_task<std::vector<Encoded>()>>(
-            [pieces = std::move(batch.pieces)]() mutable { return encodeAll(pieces); });
+            [pieces = std::move(batch.pieces)]() mutable {
+                std::vector<Encoded> results;
+                results.reserve(pieces.size());
+                for (Piece& piece : pieces)
+                    results.push_back(encode(piece));
+                return results;
+            });
         batch.results = task->get_future();
         m_pool.Submit([task] { (*task)(); });
     }
