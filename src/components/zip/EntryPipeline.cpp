@@ -213,6 +213,10 @@ void EntryPipeline::Add(const std::vector<Source>& sources)
         else
             addFound(source, name, utf8);
     }
+}
+
+void EntryPipeline::EndAdd()
+{
     submit();
     while (writeFront(false)) {
     }

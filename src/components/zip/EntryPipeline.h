@@ -38,9 +38,10 @@ public:
     EntryPipeline(const EntryPipeline&) = delete;
     EntryPipeline& operator=(const EntryPipeline&) = delete;
 
-    // Queues the files of one add and writes out what is ready; a name already in the package is
-    // passed over.
+    // Queues files of an add; a name already in the package is passed over.
     void Add(const std::vector<Source>& sources);
+    // Ends an add: hands on what is queued and writes out what is ready.
+    void EndAdd();
     // Waits for everything queued and writes it out.
     void Finish();
 

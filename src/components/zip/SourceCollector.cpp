@@ -93,27 +93,27 @@ SourceCollector::SourceCollector(FileIdentity temporary, std::optional<FileIdent
     : m_temporary(temporary), m_replaced(replaced), m_tick(std::move(tick))
 {}
 
-std::vector<Source> SourceCollector::Collect(const QString& source, bool includeSubfolders,
-                                             bool keepFolderPath)
+void SourceCollector::Collect(const QString& source, bool includeSubfolders, bool keepFolderPath,
+                              const Sink& sink)
 {
-    std::vector<Source> out;
     const qsizetype cut =
         std::max(source.lastIndexOf(QLatin1Char('\\')), source.lastIndexOf(QLatin1Char('/')));
     const QString last = source.mid(cut + 1);
     if (!hasWildcard(last)) {
+        std::vector<Source> out;
         collectNamed(source, keepFolderPath, out);
-        return out;
+        sink(std::move(out));
+        return;
     }
     const QString handedFolder = source.left(std::max<qsizetype>(cut, 0));
     const std::optional<HostLocation> place = HostPath::Resolve(handedFolder);
     if (!place)
-        return out; // nothing there: adds nothing
+        return; // nothing there: adds nothing
     auto folder = std::make_shared<const SourceFolder>(
         SourceFolder{.host = HostName::Encode(place->hostPath()),
                      .entry = keepFolderPath ? place->entryName() : QString(),
                      .handed = handedFolder});
-    collectFolder(folder, FoldName(last), includeSubfolders, out);
-    return out;
+    collectFolder(folder, FoldName(last), includeSubfolders, sink);
 }
 
 void SourceCollector::collectNamed(const QString& source, bool keepFolderPath, std::vector<Source>& out)
@@ -153,15 +153,16 @@ void SourceCollector::collectNamed(const QString& source, bool keepFolderPath, s
 }
 
 void SourceCollector::collectFolder(const std::shared_ptr<const SourceFolder>& folder,
-                                    const QString& foldedPattern, bool includeSubfolders,
-                                    std::vector<Source>& out)
+                                    const QString& foldedPattern, bool includeSubfolders, const Sink& sink)
 {
     m_tick();
+    std::vector<Source> out;
     const DirPtr dir(::opendir(folder->host.constData()));
     if (!dir) {
         const int error = errno;
         if (error != ENOENT && error != ENOTDIR) // a folder that is there but cannot be listed
             out.push_back({.folder = folder, .handed = folder->handed, .skipReason = errnoText(error)});
+        sink(std::move(out));
         return;
     }
     std::vector<Listed> listed;
@@ -209,6 +210,7 @@ void SourceCollector::collectFolder(const std::shared_ptr<const SourceFolder>& f
         file.modified = st.st_mtim.tv_sec;
         out.push_back(std::move(file));
     }
+    sink(std::move(out));
     for (const Listed* sub : subfolders) {
         const QString name = HostName::Decode(sub->raw.constData(), sub->raw.size());
         collectFolder(
@@ -216,7 +218,7 @@ void SourceCollector::collectFolder(const std::shared_ptr<const SourceFolder>& f
                 .host = joinHost(folder->host, sub->raw),
                 .entry = folder->entry.isEmpty() ? QString() : folder->entry + QLatin1Char('/') + name,
                 .handed = folder->handed + QLatin1Char('\\') + name}),
-            foldedPattern, includeSubfolders, out);
+            foldedPattern, includeSubfolders, sink);
     }
 }
 

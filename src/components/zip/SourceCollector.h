@@ -35,7 +35,9 @@ struct Source
 };
 
 // The first part of the package writer: turns an add into the files it packs, in the order of a
-// Windows listing (names case-blind, files before subfolders). Only regular files are packed; a
+// Windows listing (names case-blind, files before subfolders), one folder at a time, so that the
+// files of the first folder are on their way while the next is listed. A filter or an ordering of
+// an add's files takes them all before it hands them on. Only regular files are packed; a
 // pipe, socket or device is never opened, a folder that cannot be listed, a file that vanished
 // and a path too long for the host come back with their reason. Links to folders are not
 // followed. The package never packs itself: its temporary file is passed over, and so is an
@@ -47,12 +49,14 @@ public:
     // tick is called now and then on long listings; it may throw to stop the work.
     SourceCollector(FileIdentity temporary, std::optional<FileIdentity> replaced, std::function<void()> tick);
 
-    std::vector<Source> Collect(const QString& source, bool includeSubfolders, bool keepFolderPath);
+    using Sink = std::function<void(std::vector<Source>&&)>;
+    // Hands the files of an add to the sink, a folder at a time.
+    void Collect(const QString& source, bool includeSubfolders, bool keepFolderPath, const Sink& sink);
 
 private:
     void collectNamed(const QString& source, bool keepFolderPath, std::vector<Source>& out);
     void collectFolder(const std::shared_ptr<const SourceFolder>& folder, const QString& foldedPattern,
-                       bool includeSubfolders, std::vector<Source>& out);
+                       bool includeSubfolders, const Sink& sink);
     // Whether a regular file found is the package itself (left out); throws when the package
     // would replace a file that goes into it.
     bool isPackage(const FileIdentity& file, const Source& source) const;

@@ -118,7 +118,9 @@ bool ZipWriter::Add(const QString& source, bool includeSubfolders, bool keepFold
         return false;
     }
     return guarded([&] {
-        m_package->pipeline.Add(m_package->collector.Collect(source, includeSubfolders, keepFolderPath));
+        m_package->collector.Collect(source, includeSubfolders, keepFolderPath,
+                                     [this](std::vector<Source>&& files) { m_package->pipeline.Add(files); });
+        m_package->pipeline.EndAdd();
     });
 }
 

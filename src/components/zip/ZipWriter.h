@@ -18,7 +18,8 @@
 //  - the archive file (ArchiveFile) writes headers, data, central directory and comment to an
 //    unnamed temporary file and gives it the package's name only when it is complete.
 // A filter or ordering of the collected files (newest first, a size budget) fits between the
-// first two; a byte transform of a file's content fits where the pipeline reads named files.
+// first two, as the sink of the collector; a byte transform of a file's content fits where the
+// pipeline reads named files.
 //
 // Threads. The thread that calls SetArchivePath, Add and Finish (the adding thread) owns
 // everything here: the collector, the queue, the archive file, the central directory, the names
