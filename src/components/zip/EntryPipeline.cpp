@@ -311,9 +311,10 @@ void EntryPipeline::addChunks(const QString& handed, EntryHead head,
         } else {
             piece.file = file;
         }
+        // A chunk read here ends the entry by its flag; one read by a worker also by coming back short.
         m_open->slots.push_back({.handed = handed,
                                  .large = large,
-                                 .length = piece.length,
+                                 .length = readHere ? piece.given.size() : piece.length,
                                  .lastChunk = i + 1 == chunks || shortRead});
         m_open->bytes += piece.length;
         m_open->pieces.push_back(std::move(piece));

@@ -23,9 +23,11 @@
 // whatever the size of the files. How files are cut into jobs depends only on their sizes, never
 // on the number of workers, so neither do the archive's bytes.
 //
-// Workers read the files a pattern found. A file the add named is read on the adding thread before
-// the add returns, so a file rewritten right after (the manifest of the next build) cannot reach
-// this package; a byte transform for such files would slot in there, ahead of the encoding.
+// Workers read the files a pattern found, in parallel. A file the add named is read on the adding
+// thread, in order, before the add returns, so a file rewritten right after (the manifest of the
+// next build) cannot reach this package. A byte transform of a file's content (masking secrets)
+// slots in there: such a file is read that way, transformed chunk by chunk, and its chunks still
+// encode on the workers; the CRC and sizes are those of the bytes handed on.
 class EntryPipeline
 {
 public:
