@@ -115,7 +115,7 @@ Measured MeasureCommand(const QString& program, const QStringList& arguments, co
     if (!workingFolder.isEmpty())
         p.setWorkingDirectory(workingFolder);
     p.start(QStringLiteral("/usr/bin/time"),
-            QStringList{QStringLiteral("-f"), QStringLiteral("TIME %e %M"), program} + arguments);
+            QStringList{QStringLiteral("-f"), QStringLiteral("TIME %e %M %U %S"), program} + arguments);
     p.waitForFinished(-1);
     Measured m;
     m.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
@@ -124,6 +124,8 @@ Measured MeasureCommand(const QString& program, const QStringList& arguments, co
         if (line.startsWith(QLatin1String("TIME "))) {
             m.seconds = line.section(QLatin1Char(' '), 1, 1).toDouble();
             m.peakMegabytes = line.section(QLatin1Char(' '), 2, 2).toDouble() / 1024.0;
+            m.cpuSeconds = line.section(QLatin1Char(' '), 3, 3).toDouble() +
+                           line.section(QLatin1Char(' '), 4, 4).toDouble();
         }
     return m;
 }

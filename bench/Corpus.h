@@ -8,10 +8,12 @@
 qint64 WriteCorpus(const QString& folder, int totalMegabytes);
 // Writes count small files of 0.25 to 4 KB below folder. Returns bytes.
 qint64 WriteTinyFiles(const QString& folder, int count);
-// Peak resident memory of a command, and its wall time, measured by /usr/bin/time.
+// Peak resident memory of a command, its wall time and its CPU time (user and system, which a busy
+// machine skews less), measured by /usr/bin/time.
 struct Measured
 {
     double seconds = 0;
+    double cpuSeconds = 0;
     double peakMegabytes = 0;
     bool ok = false;
 };

@@ -5,7 +5,7 @@
 #include "components/PathUtility.h"
 #include "components/SpdLogSink.h"
 #include "components/TomlTemplateReader.h"
-#include "components/zip/MinizipWriter.h"
+#include "components/zip/ZipWriter.h"
 #include "outside/Registry.h"
 
 namespace {
@@ -24,5 +24,5 @@ void RegisterCoreComponents()
     registerAs<EnvProductInfo>(IProductInfo::ClassId);
     registerAs<PathUtility>(IPathUtility::ClassId);
     registerAs<TomlTemplateReader>(ITemplateReader::ClassId);
-    registerAs<MinizipWriter>(IZipWriter::ClassId);
+    registerAs<ZipWriter>(IZipWriter::ClassId);
 }

@@ -19,8 +19,9 @@ public:
 #include <functional>
 #include <utility>
 
-// A writer that may wait for work done elsewhere calls this hook now and then while it waits, so
-// the windows stay painted.
+// A writer that may wait for work done elsewhere, or list a large folder, calls this hook now and
+// then meanwhile, so the windows stay painted. A stop signal's run-time error raised by the hook
+// (Interruption::Check) ends the writer's operation: it drops its package and lets the error through.
 class IBusyHook
 {
 public:

@@ -49,7 +49,7 @@ void Install()
     {};
     action.sa_handler = noteSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
+    action.sa_flags = 0; // no SA_RESTART: a blocked read or wait returns, and the build notices
     for (const int number : {SIGINT, SIGTERM, SIGHUP})
         sigaction(number, &action, nullptr);
 }

@@ -1,17 +1,32 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
-// What tools written elsewhere say of an archive: Info-ZIP's "unzip -t", Python's zipfile and "7zz t".
+// One entry as Python's zipfile reads it.
+struct ArchiveEntry
+{
+    QString name;
+    bool utf8 = false; // general-purpose bit 11
+    qint64 size = 0;
+    QString modified;  // the DOS date and time, "YYYY-MM-DD hh:mm:ss"
+    int mode = 0;      // the Unix type and permission bits
+    int madeBy = 0;    // the system that made it: 3 is Unix
+    int method = 0;    // 0 stored, 8 deflated
+    QByteArray sha256; // of the content, in hex
+};
+
+// What tools written elsewhere say of an archive: Info-ZIP's "unzip -t", Python's zipfile (which
+// reads every entry and checks its CRC) and "7zz t".
 struct ArchiveReport
 {
     bool unzipOk = false;
     bool pythonOk = false;
     bool sevenZipOk = false;
-    bool allNamesUtf8 = false;
     QStringList names; // in archive order
+    QList<ArchiveEntry> entries;
     QString comment;
     QString details; // what the tools printed, for failure messages
     bool valid() const { return unzipOk && pythonOk && sevenZipOk; }

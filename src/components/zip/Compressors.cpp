@@ -3,39 +3,57 @@
 #include "components/zip/DeflateStitch.h"
 
 #include <libdeflate.h>
-#include <zlib.h>
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
 namespace {
 
+// What is tried before a large piece is compressed: a sample that does not shrink by 2% at the
+// fastest level (pictures, archives, encrypted data) is stored without spending a compressor on it.
+constexpr size_t kProbe = 64 * 1024;
+constexpr size_t kStoredBlock = 65535;
+
 struct CompressorDeleter
 {
     void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
+using CompressorPtr = std::unique_ptr<libdeflate_compressor, CompressorDeleter>;
 
-libdeflate_compressor& threadCompressor()
+// Each thread keeps its own compressors: libdeflate's are not shared between threads.
+libdeflate_compressor& compressor(int level)
 {
-    thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-        libdeflate_alloc_compressor(Compressors::kLevel));
-    if (!compressor)
+    thread_local CompressorPtr main(libdeflate_alloc_compressor(Compressors::kLevel));
+    thread_local CompressorPtr fast(libdeflate_alloc_compressor(1));
+    libdeflate_compressor* c = level == 1 ? fast.get() : main.get();
+    if (!c)
         throw std::bad_alloc();
-    return *compressor;
+    return *c;
 }
 
-struct ZStream
+bool worthCompressing(const unsigned char* data, size_t size)
 {
-    z_stream s{};
-    explicit ZStream(int level)
-    {
-        if (deflateInit2(&s, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-            throw std::bad_alloc();
+    if (size <= kProbe)
+        return true;
+    thread_local Bytes sample(kProbe);
+    const size_t limit = kProbe - kProbe / 50;
+    return libdeflate_deflate_compress(&compressor(1), data, kProbe, sample.data(), limit) != 0;
+}
+
+void storedBlocks(const unsigned char* data, size_t size, Bytes& out)
+{
+    out.clear();
+    out.reserve(size + (size / kStoredBlock + 1) * 5);
+    for (size_t at = 0; at < size; at += kStoredBlock) {
+        const auto n = static_cast<unsigned>(std::min(kStoredBlock, size - at));
+        // Not final, type 0; the header's remaining bits pad to the byte boundary.
+        out.insert(out.end(),
+                   {0x00, static_cast<unsigned char>(n & 0xFF), static_cast<unsigned char>(n >> 8),
+                    static_cast<unsigned char>(~n & 0xFF), static_cast<unsigned char>((~n >> 8) & 0xFF)});
+        out.insert(out.end(), data + at, data + at + n);
     }
-    ~ZStream() { deflateEnd(&s); }
-    ZStream(const ZStream&) = delete;
-    ZStream& operator=(const ZStream&) = delete;
-};
+}
 
 } // namespace
 
@@ -43,54 +61,28 @@ namespace Compressors {
 
 bool DeflateWhole(const unsigned char* data, size_t size, Bytes& out)
 {
+    if (size == 0 || !worthCompressing(data, size))
+        return false;
+    out.resize(size - 1); // room for anything smaller than the file, and no more
+    const size_t produced =
+        libdeflate_deflate_compress(&compressor(kLevel), data, size, out.data(), out.size());
+    out.resize(produced);
+    return produced != 0;
+}
+
+void EncodeChunk(const unsigned char* data, size_t size, Bytes& out)
+{
     out.clear();
     if (size == 0)
-        return false;
-    libdeflate_compressor& compressor = threadCompressor();
-    out.resize(size);
-    const size_t produced = libdeflate_deflate_compress(&compressor, data, size, out.data(), out.size());
-    if (produced == 0 || produced >= size) { // no smaller than the input: store it
-        out.clear();
-        out.shrink_to_fit();
-        return false;
+        return;
+    if (worthCompressing(data, size)) {
+        libdeflate_compressor& c = compressor(kLevel);
+        out.resize(libdeflate_deflate_compress_bound(&c, size));
+        out.resize(libdeflate_deflate_compress(&c, data, size, out.data(), out.size()));
+        if (DeflateStitch::MakeContinuable(out) && out.size() < size)
+            return;
     }
-    out.resize(produced);
-    out.shrink_to_fit();
-    return true;
-}
-
-bool Compresses(const unsigned char* data, size_t size)
-{
-    if (size == 0)
-        return true;
-    ZStream z(1);
-    Bytes out(deflateBound(&z.s, static_cast<uLong>(size)));
-    z.s.next_in = const_cast<unsigned char*>(data);
-    z.s.avail_in = static_cast<uInt>(size);
-    z.s.next_out = out.data();
-    z.s.avail_out = static_cast<uInt>(out.size());
-    deflate(&z.s, Z_FINISH);
-    return z.s.total_out < size - size / 50;
-}
-
-Bytes DeflateChunk(const unsigned char* data, size_t size, bool last)
-{
-    libdeflate_compressor& compressor = threadCompressor();
-    Bytes out(libdeflate_deflate_compress_bound(&compressor, size));
-    out.resize(libdeflate_deflate_compress(&compressor, data, size, out.data(), out.size()));
-    if (last || DeflateStitch::MakeContinuable(out))
-        return out;
-    // Not expected: a stream of its own that cannot be read back. zlib ends a chunk on a byte
-    // boundary by itself, with the same result for the same data.
-    ZStream z(kLevel);
-    out.assign(deflateBound(&z.s, static_cast<uLong>(size)) + 64, 0);
-    z.s.next_in = const_cast<unsigned char*>(data);
-    z.s.avail_in = static_cast<uInt>(size);
-    z.s.next_out = out.data();
-    z.s.avail_out = static_cast<uInt>(out.size());
-    deflate(&z.s, Z_SYNC_FLUSH);
-    out.resize(z.s.total_out);
-    return out;
+    storedBlocks(data, size, out);
 }
 
 } // namespace Compressors

@@ -2,64 +2,71 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace {
 
 constexpr int kMaxBits = 15;
 
+// Reads a deflate stream's bits, least significant first, 56 or more at a time: the walk over a
+// chunk's stream is on the writer's hot path. Past the end it reads zeros; overrun() tells.
 class BitReader
 {
 public:
     BitReader(const std::uint8_t* data, size_t size) : m_data(data), m_size(size) {}
 
-    // The next n bits (n <= 25), least significant first; reading past the end is an error.
-    std::uint32_t peek(int n)
+    // At least 56 bits in the buffer.
+    void refill()
     {
-        while (m_count < n) {
-            const size_t byte = (m_position + static_cast<size_t>(m_count)) / 8;
-            const std::uint64_t value = byte < m_size ? m_data[byte] : 0;
-            m_buffer |= value << m_count;
-            m_count += 8;
+        if (m_next + 8 <= m_size) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, m_data + m_next, 8); // the byte order of x86 and ARM: little-endian
+            m_buffer |= word << m_count;
+            m_next += static_cast<size_t>((63 - m_count) >> 3);
+            m_count |= 56;
+            return;
         }
-        return static_cast<std::uint32_t>(m_buffer & ((1ull << n) - 1));
+        for (; m_count <= 56; m_count += 8, ++m_next)
+            m_buffer |= static_cast<std::uint64_t>(m_next < m_size ? m_data[m_next] : 0) << m_count;
     }
+    // The next n bits; the caller has made them available.
+    std::uint32_t peek(int n) const { return static_cast<std::uint32_t>(m_buffer & ((1ull << n) - 1)); }
     void skip(int n)
     {
         m_buffer >>= n;
         m_count -= n;
-        m_position += static_cast<size_t>(n);
     }
     std::uint32_t bits(int n)
     {
+        if (m_count < n)
+            refill();
         const std::uint32_t v = peek(n);
         skip(n);
         return v;
     }
-    void alignToByte()
-    {
-        const int drop = static_cast<int>((8 - m_position % 8) % 8);
-        if (drop)
-            bits(drop);
-    }
+    int available() const { return m_count; }
+    void alignToByte() { skip(m_count % 8); }
     void skipBytes(size_t n)
     {
-        // Only called at a byte boundary: what the buffer holds is read again from the new place.
+        // At a byte boundary: what the buffer holds is read again from the new place.
+        m_next = position() / 8 + n;
         m_buffer = 0;
         m_count = 0;
-        m_position += n * 8;
     }
-    size_t position() const { return m_position; }
-    bool overrun() const { return m_position > m_size * 8; }
+    size_t position() const { return m_next * 8 - static_cast<size_t>(m_count); }
+    bool overrun() const { return position() > m_size * 8; }
 
 private:
     const std::uint8_t* m_data;
     size_t m_size;
-    size_t m_position = 0; // bits consumed
+    size_t m_next = 0; // the next byte to load
     std::uint64_t m_buffer = 0;
-    int m_count = 0;
+    int m_count = 0; // bits in the buffer
 };
 
-// A canonical Huffman code as a lookup table indexed by the next maxBits bits of the stream.
+// A canonical Huffman code as lookup tables: a first table indexed by the next 10 bits (small
+// enough to stay in the processor's nearest cache), and for longer codes a second table per first
+// index, indexed by the bits after those.
 class Decoder
 {
 public:
@@ -72,18 +79,14 @@ public:
             m_maxBits = std::max<int>(m_maxBits, lengths[s]);
         }
         perLength[0] = 0;
-        if (m_maxBits == 0) {
-            m_maxBits = 1; // a code with no symbols: any use of it is an error
-            m_table.assign(2, Entry{0, 0});
-            return true;
-        }
+        m_firstBits = std::clamp(m_maxBits, 1, kFirstBits); // a code with no symbols: any use is an error
+        m_table.assign(size_t{1} << m_firstBits, 0);
         std::array<std::uint32_t, kMaxBits + 2> next{};
         std::uint32_t code = 0;
         for (int len = 1; len <= kMaxBits; ++len) {
             code = (code + static_cast<std::uint32_t>(perLength[len - 1])) << 1;
             next[len] = code;
         }
-        m_table.assign(size_t{1} << m_maxBits, Entry{0, 0});
         for (int s = 0; s < count; ++s) {
             const int len = lengths[s];
             if (len == 0)
@@ -94,8 +97,22 @@ public:
             std::uint32_t reversed = 0;
             for (int i = 0; i < len; ++i)
                 reversed |= ((c >> i) & 1u) << (len - 1 - i);
-            for (std::uint32_t fill = reversed; fill < m_table.size(); fill += 1u << len)
-                m_table[fill] = Entry{static_cast<std::uint16_t>(s), static_cast<std::uint8_t>(len)};
+            const std::uint32_t entry =
+                static_cast<std::uint32_t>(s) | (static_cast<std::uint32_t>(len) << 16);
+            if (len <= m_firstBits) {
+                for (std::uint32_t at = reversed; at < (1u << m_firstBits); at += 1u << len)
+                    m_table[at] = entry;
+                continue;
+            }
+            std::uint32_t& link = m_table[reversed & ((1u << m_firstBits) - 1)];
+            if (link == 0) {
+                link = kLink | static_cast<std::uint32_t>(m_table.size());
+                m_table.resize(m_table.size() + (size_t{1} << (m_maxBits - m_firstBits)), 0);
+            }
+            const std::uint32_t second = link & 0xFFFF;
+            for (std::uint32_t at = reversed >> m_firstBits; at < (1u << (m_maxBits - m_firstBits));
+                 at += 1u << (len - m_firstBits))
+                m_table[second + at] = entry;
         }
         return true;
     }
@@ -103,21 +120,22 @@ public:
     // The next symbol, or -1 for bits that are no code.
     int decode(BitReader& in) const
     {
-        const Entry e = m_table[in.peek(m_maxBits)];
-        if (e.length == 0)
+        std::uint32_t e = m_table[in.peek(m_firstBits)];
+        if (e & kLink)
+            e = m_table[(e & 0xFFFF) + (in.peek(m_maxBits) >> m_firstBits)];
+        const int length = static_cast<int>((e >> 16) & 0x1F);
+        if (length == 0)
             return -1;
-        in.skip(e.length);
-        return e.symbol;
+        in.skip(length);
+        return static_cast<int>(e & 0xFFFF);
     }
 
 private:
-    struct Entry
-    {
-        std::uint16_t symbol;
-        std::uint8_t length;
-    };
-    std::vector<Entry> m_table;
+    static constexpr int kFirstBits = 10;
+    static constexpr std::uint32_t kLink = 1u << 31;
+    std::vector<std::uint32_t> m_table; // symbol | length << 16, or kLink | where a second table starts
     int m_maxBits = 0;
+    int m_firstBits = 0;
 };
 
 constexpr std::array<std::uint8_t, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
@@ -130,6 +148,8 @@ constexpr std::array<std::uint8_t, 19> kCodeLengthOrder = {16, 17, 18, 0, 8,  7,
 bool skipCodes(BitReader& in, const Decoder& literals, const Decoder& distances)
 {
     for (;;) {
+        if (in.available() < 48) // the most one length and distance take
+            in.refill();
         const int symbol = literals.decode(in);
         if (symbol < 0 || in.overrun())
             return false;
@@ -172,6 +192,8 @@ bool dynamicDecoders(BitReader& in, Decoder& literals, Decoder& distances)
         return false;
     std::array<std::uint8_t, 286 + 30> lengths{};
     for (int i = 0; i < hlit + hdist;) {
+        if (in.available() < 16)
+            in.refill();
         const int symbol = lengthCode.decode(in);
         if (symbol < 0 || in.overrun())
             return false;

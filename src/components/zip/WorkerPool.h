@@ -1,34 +1,32 @@
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <thread>
 #include <vector>
 
-// A fixed set of worker threads taking jobs in the order they were handed in. Jobs not started
-// when the pool is destroyed are dropped; running ones finish first.
+// A fixed set of worker threads taking jobs in the order they were handed in.
+//
+// The workers never take the stop signals (SIGINT, SIGTERM, SIGHUP): those go to the thread that
+// can act on them. A pool that is dropped forgets the jobs not yet started and waits a short while
+// for the running ones; a job still running then (reading a file on a stalled network share, say)
+// is left to end on its own. Jobs therefore hold everything they touch themselves.
 class WorkerPool
 {
 public:
+    // Starts up to `workers` threads (at least one); throws std::system_error when none can start.
     explicit WorkerPool(int workers);
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
     void Submit(std::function<void()> job);
-    int Size() const { return static_cast<int>(m_threads.size()); }
 
     // One worker per core.
     static int DefaultSize();
 
 private:
-    void run();
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<std::function<void()>> m_jobs;
-    bool m_stopping = false;
+    struct Shared;
+    std::shared_ptr<Shared> m_shared;
     std::vector<std::thread> m_threads;
 };

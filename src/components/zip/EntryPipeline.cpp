@@ -1,0 +1,419 @@
+#include "components/zip/EntryPipeline.h"
+
+#include "components/zip/Compressors.h"
+#include "diag/RuntimeError.h"
+#include "outside/Interruption.h"
+#include "platform/HostName.h"
+
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::chrono::milliseconds kWaitStep(50);
+constexpr size_t kBatchFiles = 256;
+constexpr size_t kQueued = 16; // batches in flight: enough to keep the workers busy, and no more
+constexpr quint64 kZip64Threshold = 0xF0000000ULL; // stored blocks can make an entry a little larger
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Opens a file for reading without blocking: a pipe or device put in a file's place is found by
+// fstat and never read. Returns the descriptor, or -1 with the reason.
+int openRegular(const QByteArray& path, struct stat& st, QString& reason)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = errnoText(errno);
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        reason = S_ISREG(st.st_mode) ? errnoText(errno) : QStringLiteral("not a regular file");
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads up to size bytes at offset; a read error ends the reading and is kept.
+size_t readAt(int fd, unsigned char* buffer, size_t size, quint64 offset, QString& error)
+{
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::pread(fd, buffer + got, size - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) {
+            Interruption::Check();
+            continue;
+        }
+        if (n < 0) {
+            error = errnoText(errno);
+            break;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    return got;
+}
+
+} // namespace
+
+// A descriptor shared by the jobs that read the chunks of one file.
+class EntryPipeline::OpenFile
+{
+public:
+    explicit OpenFile(int fd) : m_fd(fd) {}
+    ~OpenFile() { ::close(m_fd); }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// What a job is to encode: a whole file or one chunk of a large one, read by the job (from a path,
+// or from a shared descriptor) or already read by the adding thread.
+struct EntryPipeline::Piece
+{
+    QByteArray path;
+    std::shared_ptr<const OpenFile> file;
+    quint64 offset = 0;
+    quint64 length = 0; // the most to read
+    Bytes given;
+    QString readError; // of given bytes
+    bool isGiven = false;
+    bool chunk = false;
+    quint32 mode = 0; // of a given whole file
+    qint64 modified = 0;
+};
+
+// What a job gives back for one piece.
+struct EntryPipeline::Encoded
+{
+    quint32 mode = 0;
+    qint64 modified = 0;
+    QString readError{};  // reading stopped early with this error
+    QString skipReason{}; // a whole file that could not be read at all
+    Bytes data{};         // what goes into the archive
+    bool deflated = false;
+    quint32 crc = 0;
+    quint64 size = 0; // the bytes read
+};
+
+// A large file's entry, while its chunks come back.
+struct EntryPipeline::Large
+{
+    EntryHead head;
+    quint32 crc = 0;
+    quint64 size = 0;
+    QString readError;
+    bool begun = false;
+    bool ended = false;
+};
+
+// The adding thread's note of one piece (or of one file left out), in add order.
+struct EntryPipeline::Slot
+{
+    QString handed{};
+    EntryHead head{};
+    std::shared_ptr<Large> large{}; // a chunk of this entry
+    quint64 length = 0;             // a chunk's planned length
+    bool lastChunk = false;
+    QString skipReason{}; // no piece: left out before any reading
+};
+
+struct EntryPipeline::Batch
+{
+    std::vector<Slot> slots;
+    std::vector<Piece> pieces;
+    quint64 bytes = 0;
+    std::future<std::vector<Encoded>> results;
+};
+
+namespace {
+
+// Reads a piece the adding thread did not read: a whole file, opened here, or a chunk through the
+// shared descriptor. False when the file cannot be opened at all.
+bool readPiece(const EntryPipeline::Piece& p, EntryPipeline::Encoded& e, Bytes& buffer)
+{
+    std::optional<EntryPipeline::OpenFile> opened;
+    if (!p.file) {
+        struct stat st
+        {};
+        const int fd = openRegular(p.path, st, e.skipReason);
+        if (fd < 0)
+            return false;
+        opened.emplace(fd);
+        e.mode = st.st_mode;
+        e.modified = st.st_mtim.tv_sec;
+    }
+    buffer.resize(p.length);
+    buffer.resize(
+        readAt(opened ? opened->fd() : p.file->fd(), buffer.data(), p.length, p.offset, e.readError));
+    return true;
+}
+
+// Runs on a worker: a piece's CRC and its encoding, a complete stream or a chunk's blocks.
+EntryPipeline::Encoded encode(EntryPipeline::Piece& p)
+{
+    thread_local Bytes input;
+    thread_local Bytes packed;
+    EntryPipeline::Encoded e{.mode = p.mode, .modified = p.modified, .readError = p.readError};
+    if (!p.isGiven && !readPiece(p, e, input))
+        return e;
+    Bytes& bytes = p.isGiven ? p.given : input;
+    e.size = bytes.size();
+    e.crc = libdeflate_crc32(0, bytes.data(), bytes.size());
+    if (p.chunk)
+        Compressors::EncodeChunk(bytes.data(), bytes.size(), packed);
+    e.deflated = p.chunk || Compressors::DeflateWhole(bytes.data(), bytes.size(), packed);
+    if (e.deflated)
+        e.data.assign(packed.begin(), packed.end());
+    else if (p.isGiven)
+        e.data = std::move(p.given);
+    else
+        e.data.assign(input.begin(), input.end());
+    return e;
+}
+
+} // namespace
+
+EntryPipeline::EntryPipeline(ArchiveFile& archive, int workers, std::function<void()> tick)
+    : m_archive(archive), m_tick(std::move(tick)), m_open(std::make_unique<Batch>()), m_pool(workers)
+{}
+
+EntryPipeline::~EntryPipeline() = default;
+
+void EntryPipeline::Add(const std::vector<Source>& sources)
+{
+    for (const Source& source : sources) {
+        if (!source.skipReason.isEmpty()) {
+            addSkip(source.handedPath(), source.skipReason);
+            continue;
+        }
+        const QString entryName = source.entryName();
+        const QByteArray name = HostName::Encode(entryName);
+        if (m_names.contains(name))
+            continue; // a second add of a name is passed over
+        m_names.insert(name);
+        m_bytesFound += source.size;
+        const bool utf8 = !HostName::HasRawBytes(entryName);
+        if (source.named)
+            addNamed(source, name, utf8);
+        else
+            addFound(source, name, utf8);
+    }
+}
+
+void EntryPipeline::EndAdd()
+{
+    submit();
+    while (writeFront(false)) {
+    }
+}
+
+void EntryPipeline::Finish()
+{
+    submit();
+    while (writeFront(true)) {
+    }
+}
+
+void EntryPipeline::addSkip(const QString& handed, const QString& reason)
+{
+    m_open->slots.push_back({.handed = handed, .skipReason = reason});
+}
+
+// A named file is read here, before the add returns.
+void EntryPipeline::addNamed(const Source& source, const QByteArray& name, bool utf8)
+{
+    struct stat st
+    {};
+    QString reason;
+    const int fd = openRegular(source.hostPath(), st, reason);
+    if (fd < 0)
+        return addSkip(source.handedPath(), reason);
+    const auto file = std::make_shared<const OpenFile>(fd);
+    const auto size = static_cast<quint64>(st.st_size);
+    const EntryHead head{.name = name, .utf8 = utf8, .mode = st.st_mode, .modified = st.st_mtim.tv_sec};
+    if (size > kChunk)
+        return addChunks(source.handedPath(), head, file, size, true);
+    Piece piece;
+    piece.isGiven = true;
+    piece.given.resize(size);
+    piece.given.resize(readAt(fd, piece.given.data(), size, 0, piece.readError));
+    piece.mode = st.st_mode;
+    piece.modified = st.st_mtim.tv_sec;
+    m_open->bytes += size;
+    m_open->pieces.push_back(std::move(piece));
+    m_open->slots.push_back({.handed = source.handedPath(), .head = head});
+}
+
+// A file a pattern found: small ones go into the open batch and are read by a worker.
+void EntryPipeline::addFound(const Source& source, const QByteArray& name, bool utf8)
+{
+    const auto size = static_cast<quint64>(source.size);
+    if (size <= kChunk) {
+        if (m_open->bytes + size > kChunk || m_open->pieces.size() >= kBatchFiles)
+            submit();
+        Piece piece;
+        piece.path = source.hostPath();
+        piece.length = size;
+        m_open->bytes += size;
+        m_open->pieces.push_back(std::move(piece));
+        m_open->slots.push_back({.handed = source.handedPath(), .head = {.name = name, .utf8 = utf8}});
+        return;
+    }
+    struct stat st
+    {};
+    QString reason;
+    const int fd = openRegular(source.hostPath(), st, reason);
+    if (fd < 0)
+        return addSkip(source.handedPath(), reason);
+    addChunks(source.handedPath(),
+              {.name = name, .utf8 = utf8, .mode = st.st_mode, .modified = st.st_mtim.tv_sec},
+              std::make_shared<const OpenFile>(fd), static_cast<quint64>(st.st_size), false);
+}
+
+// A large file in chunks, each a job of its own: read here (readHere), or by the workers through
+// the shared descriptor. What is stored ends at the size the file had when it was opened, or where
+// a chunk comes back short.
+void EntryPipeline::addChunks(const QString& handed, EntryHead head,
+                              const std::shared_ptr<const OpenFile>& file, quint64 size, bool readHere)
+{
+    submit();
+    head.zip64 = size >= kZip64Threshold;
+    auto large = std::make_shared<Large>();
+    large->head = head;
+    const quint64 chunks = std::max<quint64>(1, (size + kChunk - 1) / kChunk);
+    for (quint64 i = 0; i < chunks; ++i) {
+        Piece piece;
+        piece.chunk = true;
+        piece.offset = i * kChunk;
+        piece.length = std::min(kChunk, size - piece.offset);
+        bool shortRead = false;
+        if (readHere) {
+            piece.isGiven = true;
+            piece.given.resize(piece.length);
+            piece.given.resize(
+                readAt(file->fd(), piece.given.data(), piece.length, piece.offset, piece.readError));
+            shortRead = piece.given.size() < piece.length;
+        } else {
+            piece.file = file;
+        }
+        // A chunk read here ends the entry by its flag; one read by a worker also by coming back short.
+        m_open->slots.push_back({.handed = handed,
+                                 .large = large,
+                                 .length = readHere ? piece.given.size() : piece.length,
+                                 .lastChunk = i + 1 == chunks || shortRead});
+        m_open->bytes += piece.length;
+        m_open->pieces.push_back(std::move(piece));
+        submit();
+        if (shortRead)
+            break;
+    }
+}
+
+// Hands the open batch to the workers, once there is room in the queue.
+void EntryPipeline::submit()
+{
+    if (m_open->slots.empty())
+        return;
+    m_tick();
+    while (m_queue.size() >= kQueued && writeFront(true)) {
+    }
+    Batch& batch = *m_open;
+    if (!batch.pieces.empty()) {
+        auto task = std::make_shared<std::packaged_task<std::vector<Encoded>()>>(
+            [pieces = std::move(batch.pieces)]() mutable {
+                std::vector<Encoded> results;
+                results.reserve(pieces.size());
+                for (Piece& piece : pieces)
+                    results.push_back(encode(piece));
+                return results;
+            });
+        batch.results = task->get_future();
+        m_pool.Submit([task] { (*task)(); });
+    }
+    m_queue.push_back(std::move(batch));
+    m_open = std::make_unique<Batch>();
+}
+
+// Writes the oldest batch once its results are in; false when there is none, or (not waiting)
+// when it is not ready yet.
+bool EntryPipeline::writeFront(bool wait)
+{
+    if (m_queue.empty())
+        return false;
+    Batch& batch = m_queue.front();
+    std::vector<Encoded> results;
+    if (batch.results.valid()) {
+        while (batch.results.wait_for(wait ? kWaitStep : std::chrono::milliseconds(0)) !=
+               std::future_status::ready) {
+            if (!wait)
+                return false;
+            m_tick();
+        }
+        results = batch.results.get(); // a worker's failure is thrown here
+    }
+    size_t next = 0;
+    for (const Slot& slot : batch.slots) {
+        if (!slot.skipReason.isEmpty())
+            m_skipped.append(slot.handed + QStringLiteral(": ") + slot.skipReason);
+        else
+            writeSlot(slot, results.at(next++));
+    }
+    m_queue.pop_front();
+    return true;
+}
+
+void EntryPipeline::writeSlot(const Slot& slot, Encoded& r)
+{
+    if (!slot.large) {
+        if (!r.skipReason.isEmpty()) {
+            m_skipped.append(slot.handed + QStringLiteral(": ") + r.skipReason);
+            return;
+        }
+        EntryHead head = slot.head;
+        head.mode = r.mode;
+        head.modified = r.modified;
+        head.deflated = r.deflated;
+        m_archive.AddEntry(head, r.data, r.crc, r.size);
+        m_bytesWritten += r.size;
+        if (!r.readError.isEmpty())
+            m_skipped.append(slot.handed + QStringLiteral(": ") + r.readError +
+                             QStringLiteral(" (only the first %1 bytes stored)").arg(r.size));
+        return;
+    }
+    Large& large = *slot.large;
+    if (large.ended)
+        return; // past a chunk that came back short
+    if (!large.begun)
+        m_archive.BeginEntry(large.head);
+    large.begun = true;
+    m_archive.Append(r.data.data(), r.data.size());
+    large.crc = static_cast<quint32>(crc32_combine64(large.crc, r.crc, static_cast<z_off64_t>(r.size)));
+    large.size += r.size;
+    m_bytesWritten += r.size;
+    if (!r.readError.isEmpty())
+        large.readError = r.readError;
+    if (r.size < slot.length || slot.lastChunk) {
+        m_archive.Append(Compressors::kFinalBlock, sizeof Compressors::kFinalBlock);
+        m_archive.EndEntry(large.crc, large.size);
+        large.ended = true;
+        if (!large.readError.isEmpty())
+            m_skipped.append(slot.handed + QStringLiteral(": ") + large.readError +
+                             QStringLiteral(" (only the first %1 bytes stored)").arg(large.size));
+    }
+}

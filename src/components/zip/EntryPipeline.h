@@ -1,0 +1,84 @@
+#pragma once
+
+#include "components/zip/ArchiveFile.h"
+#include "components/zip/SourceCollector.h"
+#include "components/zip/WorkerPool.h"
+
+#include <QSet>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <vector>
+
+// The second part of the package writer: reads, checks and encodes the collected files on a
+// pool of workers and hands the results to the archive file in add order.
+//
+// Work goes out in jobs of about kChunk bytes: a run of small files, or one chunk of a large file
+// (its chunks encode on any core and are joined in order). Each job's result comes back through a
+// future, so a failure in a worker (out of memory, say) reaches the adding thread as the exception
+// it was. The futures wait in a bounded queue in add order, which bounds the memory in use
+// whatever the size of the files. How files are cut into jobs depends only on their sizes, never
+// on the number of workers, so neither do the archive's bytes.
+//
+// Workers read the files a pattern found, in parallel. A file the add named is read on the adding
+// thread, in order, before the add returns, so a file rewritten right after (the manifest of the
+// next build) cannot reach this package. A byte transform of a file's content (masking secrets)
+// slots in there: such a file is read that way, transformed chunk by chunk, and its chunks still
+// encode on the workers; the CRC and sizes are those of the bytes handed on.
+class EntryPipeline
+{
+public:
+    // Files up to this size are read and encoded whole; larger ones in chunks of this size. Chosen
+    // by measurement (bench_zip): libdeflate packs log text 4% smaller in pieces of one deflate
+    // block, as here, than in pieces of 1 MiB, at the same speed, and the memory in flight is small.
+    static constexpr quint64 kChunk = 256 * 1024;
+
+    // tick is called on the adding thread while it waits; it may throw to stop the work.
+    EntryPipeline(ArchiveFile& archive, int workers, std::function<void()> tick);
+    ~EntryPipeline();
+    EntryPipeline(const EntryPipeline&) = delete;
+    EntryPipeline& operator=(const EntryPipeline&) = delete;
+
+    // Queues files of an add; a name already in the package is passed over.
+    void Add(const std::vector<Source>& sources);
+    // Ends an add: hands on what is queued and writes out what is ready.
+    void EndAdd();
+    // Waits for everything queued and writes it out.
+    void Finish();
+
+    // "path: reason" for every file left out, in add order.
+    const QStringList& Skipped() const { return m_skipped; }
+    // The bytes of file data written so far, and of the files queued so far.
+    std::pair<qint64, qint64> BytesDone() const { return {m_bytesWritten, m_bytesFound}; }
+
+    class OpenFile;
+    struct Piece;
+    struct Encoded;
+
+private:
+    struct Large;
+    struct Slot;
+    struct Batch;
+
+    void addNamed(const Source& source, const QByteArray& name, bool utf8);
+    void addFound(const Source& source, const QByteArray& name, bool utf8);
+    void addChunks(const QString& handed, EntryHead head, const std::shared_ptr<const OpenFile>& file,
+                   quint64 size, bool readHere);
+    void addSkip(const QString& handed, const QString& reason);
+    void submit();
+    bool writeFront(bool wait);
+    void writeSlot(const Slot& slot, Encoded& result);
+
+    ArchiveFile& m_archive;
+    std::function<void()> m_tick;
+    std::deque<Batch> m_queue;     // submitted, in add order
+    std::unique_ptr<Batch> m_open; // being filled
+    QSet<QByteArray> m_names;
+    QStringList m_skipped;
+    qint64 m_bytesWritten = 0;
+    qint64 m_bytesFound = 0;
+    WorkerPool m_pool; // last: dropped first, before what its jobs were handed
+};

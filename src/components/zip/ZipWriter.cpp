@@ -1,0 +1,144 @@
+#include "components/zip/ZipWriter.h"
+
+#include "components/zip/ArchiveFile.h"
+#include "components/zip/EntryPipeline.h"
+#include "components/zip/SourceCollector.h"
+#include "diag/RuntimeError.h"
+#include "outside/Interruption.h"
+#include "platform/HostName.h"
+#include "platform/HostPath.h"
+
+#include <chrono>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr std::chrono::milliseconds kHookInterval(50);
+
+// Where the package goes: the file already there when one matches case-blind (so "PACKAGE.ZIP"
+// replaces "package.zip"), else the name as given in its folder.
+std::optional<QString> packageHostPath(const QString& path)
+{
+    if (const std::optional<HostLocation> existing = HostPath::Resolve(path);
+        existing && !existing->components.isEmpty())
+        return existing->hostPath();
+    return HostPath::ForWriting(path);
+}
+
+// The regular file the package will replace, if any: the package must not pack it.
+std::optional<FileIdentity> replacedFile(const QString& hostPath)
+{
+    struct stat st
+    {};
+    if (::lstat(HostName::Encode(hostPath).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FileIdentity{st.st_dev, st.st_ino};
+}
+
+} // namespace
+
+// The package being written. The pipeline is declared last, so it is dropped first: its workers
+// stop before the archive file goes.
+struct ZipWriter::Package
+{
+    Package(const QString& hostPath, int workers, const std::function<void()>& tick)
+        : archive(hostPath), collector(archive.Identity(), replacedFile(hostPath), tick),
+          pipeline(archive, workers, tick)
+    {}
+    ArchiveFile archive;
+    SourceCollector collector;
+    EntryPipeline pipeline;
+};
+
+ZipWriter::ZipWriter(int workers) : m_workers(workers) {}
+
+ZipWriter::~ZipWriter() = default;
+
+void ZipWriter::tick()
+{
+    Interruption::Check();
+    const auto now = std::chrono::steady_clock::now();
+    if (m_busyHook && now - m_lastHook >= kHookInterval) {
+        m_lastHook = now;
+        m_busyHook();
+    }
+}
+
+// Runs one operation of the writer. A failure drops the package (nothing is left on disk) and
+// becomes LastError; a stop signal, and anything the busy hook raises, goes on to the caller.
+template <typename Work> bool ZipWriter::guarded(Work&& work)
+{
+    try {
+        std::forward<Work>(work)();
+        return true;
+    } catch (const RuntimeError& e) {
+        m_package.reset();
+        if (e.number() == ErrorNumber::Interrupted)
+            throw;
+        m_lastError = e.description();
+    } catch (const std::bad_alloc&) {
+        m_package.reset();
+        m_lastError = QStringLiteral("Out of memory");
+    } catch (const std::exception& e) {
+        m_package.reset();
+        m_lastError = QString::fromLocal8Bit(e.what());
+    }
+    return false;
+}
+
+bool ZipWriter::SetArchivePath(const QString& path)
+{
+    m_package.reset();
+    const std::optional<QString> host = packageHostPath(path);
+    if (!host) {
+        m_lastError = QStringLiteral("The folder of the package does not exist: ") + path;
+        return false;
+    }
+    if (HostName::IsDirectory(*host)) {
+        m_lastError = QStringLiteral("The package path is a folder: ") + path;
+        return false;
+    }
+    try {
+        m_package = std::make_unique<Package>(*host, m_workers, [this] { tick(); });
+        return true;
+    } catch (const RuntimeError& e) {
+        m_lastError =
+            QStringLiteral("Cannot create the package ") + path + QStringLiteral(": ") + e.description();
+    } catch (const std::exception& e) {
+        m_lastError = QStringLiteral("Cannot create the package ") + path + QStringLiteral(": ") +
+                      QString::fromLocal8Bit(e.what());
+    }
+    return false;
+}
+
+bool ZipWriter::Add(const QString& source, bool includeSubfolders, bool keepFolderPath, const QString&)
+{
+    if (!m_package) {
+        m_lastError = QStringLiteral("No package is open");
+        return false;
+    }
+    return guarded([&] {
+        m_package->collector.Collect(source, includeSubfolders, keepFolderPath,
+                                     [this](std::vector<Source>&& files) { m_package->pipeline.Add(files); });
+        m_package->pipeline.EndAdd();
+    });
+}
+
+bool ZipWriter::Finish()
+{
+    if (!m_package) {
+        m_lastError = QStringLiteral("No package is open");
+        return false;
+    }
+    return guarded([&] {
+        m_package->pipeline.Finish();
+        m_package->archive.Complete(m_package->pipeline.Skipped());
+        m_bytesDone = m_package->pipeline.BytesDone();
+        m_package.reset();
+    });
+}
+
+std::pair<qint64, qint64> ZipWriter::BytesDone() const
+{
+    return m_package ? m_package->pipeline.BytesDone() : m_bytesDone;
+}

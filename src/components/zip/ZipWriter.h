@@ -1,0 +1,59 @@
+#pragma once
+
+#include "components/zip/WorkerPool.h"
+#include "outside/IZipWriter.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+// The package writer: deflate entries, zip64 where needed, UTF-8 names, each entry with its file's
+// mode and modification time, and a comment listing every file left out with the reason.
+//
+// It is three parts, each in its own file:
+//  - the source collector (SourceCollector) turns an add into the files it packs: listing,
+//    patterns, only regular files, never the package itself, the reasons for what is left out;
+//  - the entry pipeline (EntryPipeline) reads and encodes those files on a pool of workers and
+//    hands the results back in add order, through a bounded queue of futures;
+//  - the archive file (ArchiveFile) writes headers, data, central directory and comment to an
+//    unnamed temporary file and gives it the package's name only when it is complete.
+// A filter or ordering of the collected files (newest first, a size budget) fits between the
+// first two, as the sink of the collector; a byte transform of a file's content fits where the
+// pipeline reads named files.
+//
+// Threads. The thread that calls SetArchivePath, Add and Finish (the adding thread) owns
+// everything here: the collector, the queue, the archive file, the central directory, the names
+// and the comment lines; it also reads the files an add names. A worker owns only the job it runs:
+// the job's pieces, the descriptor it reads through (shared read-only with the other chunks of the
+// same file) and its result, until the adding thread takes that from the job's future. Nothing
+// else crosses between threads, so the writer needs no lock of its own.
+//
+// Stopping. While it waits the adding thread calls the busy hook and notes the stop signals
+// (Interruption): a signal ends the add at once with "Interrupted by signal N", however large the
+// file in hand. A failed or dropped writer leaves no file: the package is complete or not there.
+class ZipWriter final : public IZipWriter, public IBusyHook
+{
+public:
+    explicit ZipWriter(int workers = WorkerPool::DefaultSize());
+    ~ZipWriter() override;
+
+    bool SetArchivePath(const QString& path) override;
+    bool Add(const QString& source, bool includeSubfolders, bool keepFolderPath,
+             const QString& unused) override;
+    bool Finish() override;
+    QString LastError() const override { return m_lastError; }
+    void SetBusyHook(std::function<void()> hook) override { m_busyHook = std::move(hook); }
+    std::pair<qint64, qint64> BytesDone() const override;
+
+private:
+    struct Package;
+    template <typename Work> bool guarded(Work&& work);
+    void tick();
+
+    int m_workers;
+    std::function<void()> m_busyHook;
+    std::chrono::steady_clock::time_point m_lastHook;
+    QString m_lastError;
+    std::unique_ptr<Package> m_package;
+    std::pair<qint64, qint64> m_bytesDone; // of the last package, once it is complete
+};
