@@ -151,7 +151,7 @@ void TestZipWriter::chunksJoinIntoOneStream()
 {
     QByteArray text;
     for (int i = 0; text.size() < (1 << 20); ++i)
-        text += "2026-12-04 order=" + QByteArray::number(i * 7919 % 100003) + "\r\n";
+        text += "2026-12-04 order=" + QByteArray::number(qint64(i) * 7919 % 100003) + "\r\n";
     const QByteArray parts[] = {text,        noise(70000, 3), QByteArray(), text.left(12345),
                                 "abcabcabc", noise(300, 5)};
     Bytes joined;
@@ -176,7 +176,7 @@ void TestZipWriter::contentModesTimesWhateverTheWorkers()
     TestEnvironment env;
     QByteArray text;
     for (int i = 0; text.size() < (3 << 20) + 12345; ++i) // several chunks and a part
-        text += "line " + QByteArray::number(i * 7919 % 100003) + "\n";
+        text += "line " + QByteArray::number(qint64(i) * 7919 % 100003) + "\n";
     struct File
     {
         const char* name;

@@ -104,12 +104,13 @@ public:
                     m_table[at] = entry;
                 continue;
             }
-            std::uint32_t& link = m_table[reversed & ((1u << m_firstBits) - 1)];
-            if (link == 0) {
-                link = kLink | static_cast<std::uint32_t>(m_table.size());
+            // By index, not by reference: growing the table moves it.
+            const size_t first = reversed & ((1u << m_firstBits) - 1);
+            if (m_table[first] == 0) {
+                m_table[first] = kLink | static_cast<std::uint32_t>(m_table.size());
                 m_table.resize(m_table.size() + (size_t{1} << (m_maxBits - m_firstBits)), 0);
             }
-            const std::uint32_t second = link & 0xFFFF;
+            const std::uint32_t second = m_table[first] & 0xFFFF;
             for (std::uint32_t at = reversed >> m_firstBits; at < (1u << (m_maxBits - m_firstBits));
                  at += 1u << (len - m_firstBits))
                 m_table[second + at] = entry;
