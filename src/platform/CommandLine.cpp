@@ -91,27 +91,35 @@ const std::vector<OptionRow>& optionRows()
         {{QStringLiteral("redact")},
          {},
          QStringLiteral(
-             "mask secrets (passwords, tokens, keys) in the configuration and log files; REDACTED.TXT "
-             "in the package counts them"),
+             "mask the secrets in the configuration and log files: the values of passwords, secrets, "
+             "tokens and API keys, bearer tokens and private keys become ********; REDACTED.TXT in the "
+             "package says how many in each file"),
          [](CommandLineOptions& options, const QString&) { return set(options.redact); }},
         {{QStringLiteral("since")},
          QStringLiteral("DATE"),
          QStringLiteral(
-             "pack only the log files changed since DATE (YYYY-MM-DD), or in the last N days (Nd)"),
+             "leave out the log files last changed before DATE (YYYY-MM-DD), or before the start of the "
+             "day N days ago (Nd); the package's comment lists them"),
          readSince},
         {{QStringLiteral("max-log-size")},
          QStringLiteral("SIZE"),
          QStringLiteral(
-             "pack the newest log files up to SIZE bytes in all; K, M and G are thousands, millions "
-             "and billions (200M)"),
+             "pack the log files newest first, stopping before their total passes SIZE bytes; K, M "
+             "and G are thousands, millions and billions (200M, 2G); the package's comment lists the "
+             "files left out"),
          readSize},
         {{QStringLiteral("json")},
          {},
-         QStringLiteral("print a summary of the build as one JSON object on standard output"),
+         QStringLiteral(
+             "after the build, print one JSON object on standard output: the package, its size, "
+             "SHA-256 and entry count, the files left out, the values masked, the seconds taken and the "
+             "exit status"),
          [](CommandLineOptions& options, const QString&) { return set(options.json); }},
         {{QStringLiteral("checksum")},
          {},
-         QStringLiteral("write PACKAGE.sha256 beside the package, for sha256sum -c"),
+         QStringLiteral(
+             "write the checksum file PACKAGE.sha256 for sha256sum -c beside the package, once the "
+             "package is complete"),
          [](CommandLineOptions& options, const QString&) { return set(options.checksum); }},
     };
     return rows;
