@@ -54,6 +54,15 @@ unsigned char lower(unsigned char c)
     return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c | 0x20) : c;
 }
 
+// Appends bytes at once (an insert into Bytes goes byte by byte through its allocator).
+void append(Bytes& out, const unsigned char* data, size_t size)
+{
+    const size_t at = out.size();
+    out.resize(at + size);
+    if (size > 0)
+        std::memcpy(out.data() + at, data, size);
+}
+
 bool oneOf(unsigned char c, const char* set)
 {
     return c != 0 && std::strchr(set, c) != nullptr;
@@ -96,6 +105,33 @@ bool endsLikeASecret(char last, char before)
     default:
         return false;
     }
+}
+
+// The pairs of last two letters (lower case) that a key that matters may end with: those of the
+// names below, and of name and value.
+constexpr std::array<bool, 65536> keyEnds()
+{
+    std::array<bool, 65536> ends{};
+    for (const char* pair : {"rd", "wd", "se", "et", "ey", "en", "on", "me", "ue"})
+        for (const int before : {int(pair[0]), pair[0] - 32})
+            for (const int last : {int(pair[1]), pair[1] - 32})
+                ends[static_cast<size_t>(last << 8 | before)] = true;
+    return ends;
+}
+constexpr std::array<bool, 65536> kKeyEnds = keyEnds();
+
+// Whether the word before a separator at i may be a key that matters, by its last two letters:
+// most words are passed over here, without a look at the whole word.
+inline bool mayEndAKey(const unsigned char* p, size_t i)
+{
+    size_t j = i;
+    while (j > 0 && i - j < kReach && is(p[j - 1], Blank))
+        --j;
+    if (j > 0 && (p[j - 1] == '"' || p[j - 1] == '\''))
+        --j;
+    if (j < 2 || !isAlnum(p[j - 1]) || !isAlnum(p[j - 2]))
+        return true; // not plain letters: the whole word decides
+    return kKeyEnds[static_cast<size_t>(p[j - 1] << 8 | p[j - 2])];
 }
 
 // Whether a key's name is that of a secret: its letters and digits, case ignored, end with one
@@ -146,7 +182,7 @@ bool SecretMask::LooksBinary(const unsigned char* data, size_t size)
 
 void SecretMask::Feed(const unsigned char* data, size_t size, bool last, Bytes& out)
 {
-    m_buffer.insert(m_buffer.end(), data, data + size);
+    append(m_buffer, data, size);
     const size_t end = m_buffer.size();
     // Every decision at a byte looks at most kReach bytes back and ahead, so bytes closer than
     // that to the end wait for the next call: how the file is cut into calls changes nothing.
@@ -176,12 +212,39 @@ void SecretMask::process(size_t limit, size_t end, Bytes& out)
         const unsigned char* p = m_buffer.data();
         while (i < limit && !is(p[i], Trigger))
             ++i;
-        if (i < limit)
+        if (i >= limit)
+            break;
+        if (passedOver(p, i, end))
+            ++i;
+        else
             i = trigger(i, end, out);
     }
     if (m_state == State::Scan)
         flush(i, out);
     m_next = i;
+}
+
+// The common cases where a trigger begins nothing, told at a glance: a word that cannot be a key
+// that matters before "=" or ":" (not "://"), a "-" not followed by another, a "b" not followed by "e", a ">"
+// that ends no secret element's start.
+bool SecretMask::passedOver(const unsigned char* p, size_t i, size_t end) const
+{
+    const unsigned char next = i + 1 < end ? p[i + 1] : 0;
+    switch (p[i]) {
+    case ':':
+        return next != '/' && !mayEndAKey(p, i); // "://" may lead to a URL's password
+    case '=':
+        return !mayEndAKey(p, i);
+    case '-':
+        return next != '-';
+    case 'b':
+    case 'B':
+        return lower(next) != 'e';
+    case '>':
+        return !m_secretElementNext;
+    default:
+        return false;
+    }
 }
 
 size_t SecretMask::trigger(size_t i, size_t end, Bytes& out)
@@ -383,7 +446,8 @@ size_t SecretMask::privateKeyBlock(size_t i, size_t end, Bytes& out)
     m_lineBreak = QByteArray(reinterpret_cast<const char*>(p + header), static_cast<qsizetype>(b - header));
     flush(b, out);
     mask(out);
-    out.insert(out.end(), m_lineBreak.cbegin(), m_lineBreak.cend());
+    append(out, reinterpret_cast<const unsigned char*>(m_lineBreak.constData()),
+           static_cast<size_t>(m_lineBreak.size()));
     m_state = State::Until;
     m_until = "-----END";
     return b;
@@ -476,14 +540,13 @@ size_t SecretMask::drop(size_t i, size_t limit, size_t end, Bytes& out)
 void SecretMask::flush(size_t to, Bytes& out)
 {
     if (to > m_emitted)
-        out.insert(out.end(), m_buffer.begin() + static_cast<std::ptrdiff_t>(m_emitted),
-                   m_buffer.begin() + static_cast<std::ptrdiff_t>(to));
+        append(out, m_buffer.data() + m_emitted, to - m_emitted);
     m_emitted = to;
 }
 
 void SecretMask::mask(Bytes& out)
 {
-    out.insert(out.end(), kMask, kMask + sizeof kMask - 1);
+    append(out, reinterpret_cast<const unsigned char*>(kMask), sizeof kMask - 1);
     m_started = true;
     ++m_masked;
 }

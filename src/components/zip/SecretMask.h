@@ -61,6 +61,7 @@ private:
     };
 
     void process(size_t limit, size_t end, Bytes& out);
+    bool passedOver(const unsigned char* p, size_t i, size_t end) const;
     size_t trigger(size_t i, size_t end, Bytes& out);
     size_t drop(size_t i, size_t limit, size_t end, Bytes& out);
     size_t afterSeparator(size_t i, size_t end, Bytes& out);
