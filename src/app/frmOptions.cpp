@@ -49,12 +49,10 @@ frmOptions::frmOptions(QWidget* owner, const SavedPackageOptions& options)
     box->addWidget(logs);
     m_byAge = check(this, "chkLogAge", tr("Leave out log files &older than"), options.maxLogDays.has_value());
     m_days = limit(box, m_byAge, options.maxLogDays.value_or(kDefaultDays), 0, 36500,
-                   tr("Oldest log files to pack, in days"));
-    m_days->setSuffix(tr(" days"));
-    m_bySize = check(this, "chkLogSize", tr("Pack at most"), options.maxLogMegabytes.has_value());
+                   tr("Oldest log files to pack, in days"), tr(" days"), QString());
+    m_bySize = check(this, "chkLogSize", tr("Pack &at most"), options.maxLogMegabytes.has_value());
     m_megabytes = limit(box, m_bySize, options.maxLogMegabytes.value_or(kDefaultMegabytes), 1, 1000000,
-                        tr("Most log files to pack, in megabytes"));
-    m_megabytes->setSuffix(tr(" MB of log files"));
+                        tr("Most log files to pack, in megabytes"), tr(" MB"), tr("of log files"));
     box->addSpacing(8);
 
     auto* scope = new QLabel(tr("These options apply to the packages built in this window; a batch start "
@@ -73,20 +71,24 @@ frmOptions::frmOptions(QWidget* owner, const SavedPackageOptions& options)
         move(mDlg::CenterOver(owner->frameGeometry(), QRect(QPoint(), sizeHint())));
 }
 
-// A spin box after its check box, on a row of their own, usable while the box is checked.
+// A spin box after its check box, and the words that follow it, on a row of their own; usable
+// while the box is checked.
 QSpinBox* frmOptions::limit(QBoxLayout* box, QCheckBox* check, int value, int low, int high,
-                            const QString& accessibleName)
+                            const QString& accessibleName, const QString& unit, const QString& after)
 {
     auto* spin = new QSpinBox(this);
     spin->setObjectName(check->objectName().replace(QLatin1String("chk"), QLatin1String("spn")));
     spin->setRange(low, high);
     spin->setValue(value);
+    spin->setSuffix(unit);
     spin->setAccessibleName(accessibleName);
     spin->setEnabled(check->isChecked());
     connect(check, &QCheckBox::toggled, spin, &QWidget::setEnabled);
     auto* row = new QHBoxLayout;
     row->addWidget(check);
     row->addWidget(spin);
+    if (!after.isEmpty())
+        row->addWidget(new QLabel(after, this));
     row->addStretch();
     box->addLayout(row);
     return spin;

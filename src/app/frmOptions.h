@@ -23,7 +23,7 @@ public:
 
 private:
     QSpinBox* limit(QBoxLayout* box, QCheckBox* check, int value, int low, int high,
-                    const QString& accessibleName);
+                    const QString& accessibleName, const QString& unit, const QString& after);
 
     QCheckBox* m_mask = nullptr;
     QCheckBox* m_byAge = nullptr;
