@@ -196,8 +196,8 @@ void checksum(RunSummary& run, const CommandLineOptions& options)
     }
 }
 
-// The last line of a batch start, and its exit status: 0 written, 1 not written, 2 a person was
-// needed but there is no display.
+// The last line of a batch start, and how it ended: the package and its checksum when asked for,
+// and the exit status: 0 written, 1 not written, 2 a person was needed but there is no display.
 RunSummary endOfBatchStart(SatchelWindow& window, const Desktop& desktop, const CommandLineOptions& options)
 {
     reportResources();

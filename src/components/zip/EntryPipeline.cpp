@@ -24,7 +24,8 @@ constexpr std::chrono::milliseconds kWaitStep(50);
 constexpr size_t kBatchFiles = 256;
 constexpr size_t kQueued = 16; // batches in flight: enough to keep the workers busy, and no more
 constexpr quint64 kZip64Threshold = 0xF0000000ULL; // stored blocks can make an entry a little larger
-// Masks can make a text longer (a one-byte value becomes eight), though never by half as much again.
+// Masks can make a text longer (a one-byte value becomes eight), though never three times as long:
+// each stands for a key (three bytes at least), its separator and a value.
 constexpr quint64 kMaskedZip64Threshold = kZip64Threshold / 3;
 
 QString errnoText(int error)

@@ -37,6 +37,13 @@ std::optional<FileIdentity> replacedFile(const QString& hostPath)
     return FileIdentity{st.st_dev, st.st_ino};
 }
 
+// Whether an add under these rules masks the secrets of a file of that name (when it is text).
+bool masks(AddRules::Masking masking, const QString& name)
+{
+    return masking == AddRules::Masking::Everything ||
+           (masking == AddRules::Masking::ByExtension && SecretMask::IsTextFileName(name));
+}
+
 } // namespace
 
 // The package being written. The pipeline is declared last, so it is dropped first: its workers
@@ -126,17 +133,15 @@ bool ZipWriter::Add(const QString& source, bool includeSubfolders, bool keepFold
         const bool choosing = m_rules.notBefore || m_rules.budget;
         package.masking = package.masking || m_rules.masking != AddRules::Masking::None;
         std::vector<Source> all; // to choose from, once the add has found them all
-        package.collector.Collect(source, includeSubfolders, keepFolderPath,
-                                  [&](std::vector<Source>&& files) {
-                                      for (Source& file : files)
-                                          file.mask = m_rules.masking == AddRules::Masking::Everything ||
-                                                      (m_rules.masking == AddRules::Masking::ByExtension &&
-                                                       SecretMask::IsTextFileName(file.name));
-                                      if (!choosing)
-                                          return package.pipeline.Add(files);
-                                      all.insert(all.end(), std::make_move_iterator(files.begin()),
-                                                 std::make_move_iterator(files.end()));
-                                  });
+        const auto take = [&](std::vector<Source>&& files) {
+            for (Source& file : files)
+                file.mask = masks(m_rules.masking, file.name);
+            if (!choosing)
+                return package.pipeline.Add(files);
+            all.insert(all.end(), std::make_move_iterator(files.begin()),
+                       std::make_move_iterator(files.end()));
+        };
+        package.collector.Collect(source, includeSubfolders, keepFolderPath, take);
         if (choosing)
             package.pipeline.Add(ChooseNewestFirst(std::move(all), m_rules));
         package.pipeline.EndAdd();
