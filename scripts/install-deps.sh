@@ -15,7 +15,7 @@ declare -A groups
 groups[build]="
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  zlib1g-dev libdeflate-dev libspdlog-dev libfmt-dev libtomlplusplus-dev libssl-dev
+  zlib1g-dev libdeflate-dev libspdlog-dev libfmt-dev libtomlplusplus-dev
   fonts-dejavu-core unzip"
 groups[test]="
   clang-14 libclang-rt-14-dev

@@ -5,12 +5,11 @@
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
-
-#include <openssl/evp.h>
 
 #include <cerrno>
 #include <cstring>
@@ -25,11 +24,6 @@ QString errnoText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
 }
-
-struct DigestFree
-{
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
 
 // Closes a descriptor when it goes.
 class Descriptor
@@ -110,9 +104,7 @@ QByteArray Sha256OfFile(const QString& hostPath)
     const Descriptor file(::open(HostName::Encode(hostPath).constData(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0)
         fail(errno);
-    const std::unique_ptr<EVP_MD_CTX, DigestFree> context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
-        Raise(ErrorNumber::OutOfMemory, QStringLiteral("Out of memory"));
+    QCryptographicHash hash(QCryptographicHash::Sha256);
     QByteArray block(1 << 20, Qt::Uninitialized);
     for (;;) {
         const ssize_t n = ::read(file.get(), block.data(), static_cast<size_t>(block.size()));
@@ -124,12 +116,9 @@ QByteArray Sha256OfFile(const QString& hostPath)
             fail(errno);
         if (n == 0)
             break;
-        EVP_DigestUpdate(context.get(), block.constData(), static_cast<size_t>(n));
+        hash.addData(QByteArrayView(block.constData(), n));
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_DigestFinal_ex(context.get(), digest, &size);
-    return QByteArray(reinterpret_cast<const char*>(digest), static_cast<qsizetype>(size)).toHex();
+    return hash.result().toHex();
 }
 
 QString WriteChecksumFile(const QString& packageHostPath, const QByteArray& sha256)
