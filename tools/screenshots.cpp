@@ -1,10 +1,12 @@
 // Opens the program's windows on the sample installation, as a person would see them, and saves
 // screenshots: the main window with the grid expanded, the save dialog, the progress window during
-// a build, the final message, the About box; then the progress window and the About box with a dark
-// palette and with an 11 pt font; last, the main window of a fresh start on a LastFolder deep in
-// the tree. Run by scripts/screenshots.sh under Xvfb, with the sample's environment.
+// a build, the final message, the About box, the Options dialog; then the progress window, the About
+// box and the Options dialog with a dark palette and with an 11 pt font; last, the main window of a fresh
+// start on a LastFolder deep in the tree. Run by scripts/screenshots.sh under Xvfb, with the sample's
+// environment.
 #include "app/SatchelWindow.h"
 #include "app/frmAbout.h"
+#include "app/frmOptions.h"
 #include "app/frmPacifier.h"
 #include "components/RegisterDesktop.h"
 #include "components/Registration.h"
@@ -63,7 +65,18 @@ QPalette darkPalette()
     return dark;
 }
 
-// The progress window and the About box in the theme that is set.
+// The Options dialog, one limit set.
+bool shootOptions(QWidget* owner, const QString& out, const QString& suffix)
+{
+    frmOptions options(owner, SavedPackageOptions{.maskSecrets = true, .maxLogDays = 7});
+    options.show();
+    settle();
+    const bool ok = shoot(out + QStringLiteral("/options-dialog") + suffix + QStringLiteral(".png"));
+    options.reject();
+    return ok;
+}
+
+// The progress window, the About box and the Options dialog in the theme that is set.
 bool shootSmallWindows(QWidget* owner, const QString& out, const QString& suffix)
 {
     frmPacifier pacifier;
@@ -77,7 +90,7 @@ bool shootSmallWindows(QWidget* owner, const QString& out, const QString& suffix
     settle();
     ok = shoot(out + QStringLiteral("/about-box") + suffix + QStringLiteral(".png")) && ok;
     about.accept();
-    return ok;
+    return shootOptions(owner, out, suffix) && ok;
 }
 
 } // namespace
@@ -141,6 +154,7 @@ int main(int argc, char** argv)
         ok = shoot(out + QStringLiteral("/about-box.png")) && ok;
         about.accept();
     }
+    ok = shootOptions(window.get(), out, QString()) && ok;
 
     // The small windows in a dark theme, then with a larger desktop font.
     const QPalette palette = QApplication::palette();

@@ -2,6 +2,7 @@
 
 #include "app/ResizeForm.h"
 #include "app/frmAbout.h"
+#include "app/frmOptions.h"
 #include "app/frmPacifier.h"
 #include "diag/Debug.h"
 #include "diag/ErrorTrap.h"
@@ -30,7 +31,7 @@ constexpr double kButtonsHeight = 615;
 
 } // namespace
 
-SatchelWindow::SatchelWindow(Desktop& desktop, const QString& commandLine)
+SatchelWindow::SatchelWindow(Desktop& desktop, const QString& commandLine, const PackageOptions& batchOptions)
     : m_desktop(desktop), m_messages(desktop, [this] { return static_cast<QWidget*>(this); }),
       m_saveDialog(desktop)
 {
@@ -64,7 +65,13 @@ SatchelWindow::SatchelWindow(Desktop& desktop, const QString& commandLine)
                                  frmAbout about(this);
                                  about.exec();
                              }};
-    m_controller = std::make_unique<frmSatchel>(std::move(services), commandLine);
+    services.editOptions = [this](const SavedPackageOptions& current) -> std::optional<SavedPackageOptions> {
+        frmOptions options(this, current);
+        if (options.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return options.Options();
+    };
+    m_controller = std::make_unique<frmSatchel>(std::move(services), commandLine, batchOptions);
     m_gridView->setMouseUpHandler(
         [this](int b, int s, double x, double y) { m_controller->grdFiles_Mouseup(b, s, x, y); });
 }
@@ -169,6 +176,10 @@ void SatchelWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
+    QAction* options = file->addAction(tr("&Options..."));
+    options->setObjectName(QStringLiteral("mnuFileOptions"));
+    connect(options, &QAction::triggered, this, [this] { m_controller->mnuFileOptions_Click(); });
+    file->addSeparator()->setObjectName(QStringLiteral("mnuFileSep0"));
     QAction* exit = file->addAction(tr("E&xit"));
     exit->setObjectName(QStringLiteral("mnuFileExit"));
     connect(exit, &QAction::triggered, this, [this] { m_controller->mnuFileExit_Click(); });

@@ -22,7 +22,7 @@ class SatchelWindow final : public QMainWindow, public IMainWindow
     Q_OBJECT
 
 public:
-    SatchelWindow(Desktop& desktop, const QString& commandLine);
+    SatchelWindow(Desktop& desktop, const QString& commandLine, const PackageOptions& batchOptions = {});
     ~SatchelWindow() override;
 
     frmSatchel& controller() { return *m_controller; }

@@ -38,12 +38,14 @@ void log(const QString& message)
 
 const QString frmSatchel::AppTitle = QStringLiteral("TS6Satchel");
 
-frmSatchel::frmSatchel(SatchelServices services, QString commandLine)
+frmSatchel::frmSatchel(SatchelServices services, QString commandLine, PackageOptions batchOptions)
     : m_services(std::move(services)), m_commandLine(std::move(commandLine)),
+      m_batchOptions(std::move(batchOptions)),
       m_loader(m_state, m_services.grid, m_services.folders, m_services.desktop.pointer),
       m_rules(m_services.grid, m_services.desktop.messages, m_services.programName),
       m_builder(
-          m_services.grid, [this]() -> AppConfig& { return Config(); }, m_services.desktop)
+          m_services.grid, [this]() -> AppConfig& { return Config(); }, m_services.desktop,
+          [this] { return buildOptions(); })
 {
     m_services.folders.SetAfterSelectHandler([this] { lstFolders_OnAfterNodeSelect(); });
 }
@@ -181,6 +183,27 @@ void frmSatchel::cmdClose_Click()
 {
     if (!m_building)
         unload();
+}
+
+PackageOptions frmSatchel::buildOptions()
+{
+    return m_batchStarted ? m_batchOptions : OptionsOn(ReadSavedOptions(Config()), QDate::currentDate());
+}
+
+void frmSatchel::mnuFileOptions_Click()
+{
+    if (!m_services.editOptions)
+        return;
+    // Options that cannot be read or kept say so; the program goes on.
+    try {
+        if (const std::optional<SavedPackageOptions> chosen =
+                m_services.editOptions(ReadSavedOptions(Config())))
+            WriteSavedOptions(Config(), *chosen);
+    } catch (...) {
+        const RuntimeError e = RuntimeError::fromCurrentException();
+        m_services.desktop.messages.Show(tr("The options could not be kept: %1").arg(e.description()),
+                                         MessageIcon::Exclamation, tr("TS Satchel"));
+    }
 }
 
 void frmSatchel::mnuFileExit_Click()

@@ -27,16 +27,19 @@ struct SatchelServices
     QString programName;                // the executable's file name, e.g. "ts6satchel"
     std::function<void()> resizeLayout; // the layout step of a resize
     std::function<void()> showAbout;    // the About box, modal
+    // The Options dialog, modal, opened on these options: the options chosen, or none if cancelled.
+    std::function<std::optional<SavedPackageOptions>(const SavedPackageOptions&)> editOptions{};
 };
 
 // The controller of the main window: start-up (interactive or batch), shutdown, the two buttons,
-// the menu, and the folder state that loading and building share.
+// the menu, and the folder state that loading and building share. A batch start builds with the
+// options of the command line; a build started in the window, with the options the window keeps.
 class frmSatchel
 {
     Q_DECLARE_TR_FUNCTIONS(frmSatchel)
 
 public:
-    frmSatchel(SatchelServices services, QString commandLine);
+    frmSatchel(SatchelServices services, QString commandLine, PackageOptions batchOptions = {});
     ~frmSatchel();
 
     void Form_Load();
@@ -44,6 +47,7 @@ public:
     void Form_Resize();
     void cmdBuild_Click();
     void cmdClose_Click();
+    void mnuFileOptions_Click();
     void mnuFileExit_Click();
     void mnuHelpVideoTutorial_Click();
     void mnuHelpAbout_Click();
@@ -72,10 +76,12 @@ private:
     void batchBuild(const QString& rest, const QString& prefix);
     void build(const QString& packageName, bool interactive);
     void unload();
+    PackageOptions buildOptions();
     IProductInfo& Product();
 
     SatchelServices m_services;
     const QString m_commandLine;
+    const PackageOptions m_batchOptions;
     ControllerState m_state;
     std::unique_ptr<AppConfig> m_config;
     std::unique_ptr<IProductInfo> m_product;

@@ -5,6 +5,7 @@
 #include "components/Registration.h"
 #include "outside/HostFunctions.h"
 #include "outside/Interruption.h"
+#include "package/PackageSummary.h"
 #include "platform/CommandLine.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QSocketNotifier>
@@ -172,11 +174,34 @@ QString withHostPaths(const QString& text)
     return out + text.mid(at);
 }
 
-// The last line of a batch start, and its exit status: 0 written, 1 not written, 2 a person was
-// needed but there is no display.
-int endOfBatchStart(SatchelWindow& window, const Desktop& desktop)
+// Says why no package was written, and keeps the reason for the summary.
+void sayNone(RunSummary& run, const QString& reason)
+{
+    run.reason = reason;
+    say(QStringLiteral("no package was written: ") + reason);
+}
+
+// The checksum the options ask for: in the summary, and (--checksum) beside the package. A failure
+// is said, and makes the run end with status 1.
+void checksum(RunSummary& run, const CommandLineOptions& options)
+{
+    try {
+        run.sha256 = Sha256OfFile(*run.package);
+        if (options.checksum)
+            WriteChecksumFile(*run.package, run.sha256);
+    } catch (const RuntimeError& e) {
+        run.reason = e.description();
+        run.status = 1;
+        say(run.reason);
+    }
+}
+
+// The last line of a batch start, and how it ended: the package and its checksum when asked for,
+// and the exit status: 0 written, 1 not written, 2 a person was needed but there is no display.
+RunSummary endOfBatchStart(SatchelWindow& window, const Desktop& desktop, const CommandLineOptions& options)
 {
     reportResources();
+    RunSummary run;
     const PackageBuilder& builder = window.controller().Builder();
     const QStringList& needed = desktop.personNeeded();
     if (builder.WrotePackage()) {
@@ -184,40 +209,63 @@ int endOfBatchStart(SatchelWindow& window, const Desktop& desktop)
         struct stat st
         {};
         ::stat(HostName::Encode(host).constData(), &st);
+        run.package = host;
+        run.bytes = st.st_size;
+        run.report = builder.Report();
         say(QStringLiteral("wrote %1 (%2)").arg(host, QLocale::c().formattedDataSize(st.st_size)));
+        if (options.checksum || options.json)
+            checksum(run, options);
     } else if (builder.LastError()) {
-        say(QStringLiteral("no package was written: ") + withHostPaths(builder.LastError()->description()));
+        sayNone(run, withHostPaths(builder.LastError()->description()));
     } else if (!needed.isEmpty()) {
-        say(QStringLiteral("no package was written: no display to show ") + needed.constFirst() +
-            QStringLiteral("; give a package path to build without it"));
+        sayNone(run, QStringLiteral("no display to show ") + needed.constFirst() +
+                         QStringLiteral("; give a package path to build without it"));
     } else {
-        say(QStringLiteral("no package was written: the package path is empty"));
+        sayNone(run, QStringLiteral("the package path is empty"));
     }
     if (!needed.isEmpty())
-        return 2;
-    return builder.WrotePackage() ? 0 : 1;
+        run.status = 2;
+    else if (!builder.WrotePackage())
+        run.status = 1;
+    return run;
 }
 
 // Says why a command line led to no package, before the main window opens: what it named could
-// not be found, or the start went wrong before.
-void sayWhyNoPackage(const frmSatchel& controller)
+// not be found, or the start went wrong before. Returns what it said.
+QString sayWhyNoPackage(const frmSatchel& controller)
 {
-    if (const std::optional<RuntimeError>& failure = controller.LoadError()) {
-        say(QStringLiteral("the start went wrong: ") + withHostPaths(failure->description()));
-        return;
-    }
+    QString why;
     const QString folder = controller.CurrentFolder();
     const QString name = controller.TemplateFilter();
     const QString path = HostPath::ToHost(JoinPath(QStringLiteral("\\"), {folder, name}));
-    if (!name.isEmpty())
-        say((MatchesWildcard(QStringLiteral("*.TST?"), name)
-                 ? QStringLiteral("template not found: ")
-                 : QStringLiteral("folder or template not found: ")) +
-            path);
+    if (const std::optional<RuntimeError>& failure = controller.LoadError())
+        why = QStringLiteral("the start went wrong: ") + withHostPaths(failure->description());
+    else if (!name.isEmpty())
+        why = (MatchesWildcard(QStringLiteral("*.TST?"), name)
+                   ? QStringLiteral("template not found: ")
+                   : QStringLiteral("folder or template not found: ")) +
+              path;
     else if (!FolderExists(folder))
-        say(QStringLiteral("folder not found: ") + HostPath::ToHost(folder));
+        why = QStringLiteral("folder not found: ") + HostPath::ToHost(folder);
     else
-        say(QStringLiteral("no templates (*.TST6, *.TST) in the folder ") + HostPath::ToHost(folder));
+        why = QStringLiteral("no templates (*.TST6, *.TST) in the folder ") + HostPath::ToHost(folder);
+    say(why);
+    return why;
+}
+
+// The run the window started, as the summary tells it.
+RunSummary runOfTheWindow(int status, const QString& reason)
+{
+    RunSummary run;
+    run.status = status;
+    run.reason = reason;
+    return run;
+}
+
+// What the command line asks of a batch start's package.
+PackageOptions batchOptions(const CommandLineOptions& options)
+{
+    return {.maskSecrets = options.redact, .since = options.since, .maxLogBytes = options.maxLogSize};
 }
 
 } // namespace
@@ -226,6 +274,8 @@ int main(int argc, char** argv)
 {
     // First of all: from here on a signal ends the run through its error path, leaving nothing.
     Interruption::Install();
+    QElapsedTimer clock;
+    clock.start();
 
     const CommandLineOptions options = ParseArguments(processArguments(argc, argv));
     switch (options.action) {
@@ -263,25 +313,33 @@ int main(int argc, char** argv)
 
     Desktop desktop(headless);
     const QString commandLine = BuildCommandLine(options.paths);
-    SatchelWindow window(desktop, commandLine);
+    SatchelWindow window(desktop, commandLine, batchOptions(options));
     SignalWatch signalWatch(window);
-    window.controller().Form_Load();
-    if (window.controller().Unloaded())
-        return endOfBatchStart(window, desktop);
-    if (!commandLine.isEmpty())
-        sayWhyNoPackage(window.controller());
-    if (headless) {
-        say(QStringLiteral("no display to show the main window; give a folder or template and a package path "
-                           "to build a package without one (see --help)"));
-        return 2;
+    const RunSummary run = [&] {
+        window.controller().Form_Load();
+        if (window.controller().Unloaded())
+            return endOfBatchStart(window, desktop, options);
+        const QString why = commandLine.isEmpty() ? QString() : sayWhyNoPackage(window.controller());
+        if (headless) {
+            say(QStringLiteral("no display to show the main window; give a folder or template and a package "
+                               "path to build a package without one (see --help)"));
+            return runOfTheWindow(2, why);
+        }
+        window.show();
+        const int status = QApplication::exec();
+        if (const int signal = Interruption::Requested(); signal != 0) {
+            const QString closed = QStringLiteral("the window was closed by signal %1 (%2)")
+                                       .arg(signal)
+                                       .arg(QString::fromLocal8Bit(strsignal(signal)));
+            say(closed);
+            return runOfTheWindow(1, closed);
+        }
+        return runOfTheWindow(status, why);
+    }();
+    if (options.json) {
+        RunSummary summary = run;
+        summary.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+        std::fputs(SummaryJson(summary).constData(), stdout);
     }
-    window.show();
-    const int status = QApplication::exec();
-    if (const int signal = Interruption::Requested(); signal != 0) {
-        say(QStringLiteral("the window was closed by signal %1 (%2)")
-                .arg(signal)
-                .arg(QString::fromLocal8Bit(strsignal(signal))));
-        return 1;
-    }
-    return status;
+    return run.status;
 }

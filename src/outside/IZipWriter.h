@@ -17,7 +17,9 @@ public:
 #include <QtGlobal>
 
 #include <functional>
+#include <optional>
 #include <utility>
+#include <vector>
 
 // A writer that may wait for work done elsewhere, or list a large folder, calls this hook now and
 // then meanwhile, so the windows stay painted. A stop signal's run-time error raised by the hook
@@ -30,4 +32,60 @@ public:
     // How far the archive is: the bytes of file data written into it so far, and the bytes of
     // the files the adds have found so far.
     virtual std::pair<qint64, qint64> BytesDone() const { return {0, 0}; }
+};
+
+// How the adds that follow treat the files they find, until the rules change. The plain rules,
+// the default, pack every file as it is, in the order found.
+struct AddRules
+{
+    enum class Masking
+    {
+        None,        // every file as it is
+        ByExtension, // files whose extension marks configuration or log text: secrets masked
+        Everything,  // every text file of the add: secrets masked (binary files stay as they are)
+    };
+    Masking masking = Masking::None;
+    // When either of these is set the files go in newest first (by modification time), and those
+    // left out are listed in the comment with the reason given here.
+    std::optional<qint64> notBefore{}; // seconds since 1970: files changed earlier are left out
+    QString tooOld{};
+    std::optional<qint64> budget{}; // bytes: the files stop before their total passes it
+    QString overBudget{};
+    bool operator==(const AddRules&) const = default;
+};
+
+// A writer that masks secrets and chooses files by age and size, on request. A writer that masks
+// anything puts REDACTED.TXT at the package's root: per file, how many values were masked.
+class IAddRules
+{
+public:
+    virtual ~IAddRules() = default;
+    virtual void SetAddRules(const AddRules& rules) = 0;
+};
+
+// What a finished package holds besides its files' bytes.
+struct PackageReport
+{
+    struct LeftOut
+    {
+        QString path; // as the add named or found it, Windows-style
+        QString reason;
+    };
+    struct Masked
+    {
+        QString path; // as the add named or found it, Windows-style
+        QString entry;
+        int values = 0;
+    };
+    qint64 entries = 0;
+    std::vector<LeftOut> leftOut;
+    std::vector<Masked> masked; // only files where something was masked
+};
+
+// A writer that tells what its last finished package holds.
+class IPackageReport
+{
+public:
+    virtual ~IPackageReport() = default;
+    virtual PackageReport Report() const = 0;
 };

@@ -36,8 +36,9 @@ void logZipping(const QString& message)
 
 } // namespace
 
-PackageBuilder::PackageBuilder(ITreeGrid& grid, std::function<AppConfig&()> config, DesktopServices desktop)
-    : m_grid(grid), m_config(std::move(config)), m_desktop(std::move(desktop))
+PackageBuilder::PackageBuilder(ITreeGrid& grid, std::function<AppConfig&()> config, DesktopServices desktop,
+                               std::function<PackageOptions()> options)
+    : m_grid(grid), m_config(std::move(config)), m_desktop(std::move(desktop)), m_options(std::move(options))
 {}
 
 PackageBuilder::~PackageBuilder() = default;
@@ -51,8 +52,10 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
 {
     m_archivePath.clear();
     m_lastError.reset();
+    m_report = {};
     m_wrote = false;
     const auto build = [&] {
+        m_current = m_options ? m_options() : PackageOptions{};
         const Host::ListingScope listings; // every folder listed once for the whole build
         const std::unique_ptr<IPathUtility> paths = Registry::Create<IPathUtility>();
         m_paths = paths.get();
@@ -193,6 +196,29 @@ void PackageBuilder::status(const QString& text)
     m_desktop.events.DoEvents();
 }
 
+// The rules of the adds that follow: secrets masked as the options ask, and for the log folder the
+// age and size budget.
+void PackageBuilder::setRules(IZipWriter& writer, AddRules::Masking masking, bool logs)
+{
+    AddRules rules;
+    if (m_current.maskSecrets)
+        rules.masking = masking;
+    if (logs && m_current.since) {
+        rules.notBefore = m_current.since->startOfDay().toSecsSinceEpoch();
+        rules.tooOld = TooOldReason(*m_current.since);
+    }
+    if (logs && m_current.maxLogBytes) {
+        rules.budget = m_current.maxLogBytes;
+        rules.overBudget = OverBudgetReason(*m_current.maxLogBytes);
+    }
+    if (auto* taking = dynamic_cast<IAddRules*>(&writer))
+        taking->SetAddRules(rules);
+    else if (rules != AddRules{})
+        Raise(ErrorNumber::ComponentFailure,
+              QStringLiteral("The zip writer cannot mask secrets or choose log files"),
+              QString::fromLatin1(IZipWriter::ClassId));
+}
+
 void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, const QString& manifestPath,
                          const QByteArray& manifest)
 {
@@ -213,6 +239,7 @@ void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, 
         Require(writer->Add(source, subfolders, keepFolderPath, QString()), *writer, "Add");
     };
     Require(writer->SetArchivePath(archivePath), *writer, "SetArchivePath");
+    setRules(*writer, AddRules::Masking::None, false); // the manifest goes in as written
     status(QStringLiteral("Adding ") + manifestPath);
     {
         // Another run of this user may have written its own manifest meanwhile: this build's goes
@@ -223,6 +250,7 @@ void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, 
         add(manifestPath, false, false);
     }
 
+    setRules(*writer, AddRules::Masking::ByExtension, false);
     status(QStringLiteral("Adding application files"));
     for (const QString& file : std::as_const(m_files)) {
         if (!FileExists(file))
@@ -236,11 +264,13 @@ void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, 
     if (FolderExists(logs)) {
         logZipping(QStringLiteral("Adding ") + logs + QStringLiteral(" to satchel."));
         status(QStringLiteral("Adding logs"));
+        setRules(*writer, AddRules::Masking::Everything, true);
         add(logs + QStringLiteral("\\*.*"), true, true);
     } else {
         logZipping(logs + QStringLiteral(" folder not found."));
     }
 
+    setRules(*writer, AddRules::Masking::Everything, false); // the configuration folders
     const QString local = programData + QStringLiteral("\\Norvale\\TS6");
     if (FolderExists(local)) {
         logZipping(QStringLiteral("Adding ") + local + QStringLiteral(" to satchel."));
@@ -259,4 +289,6 @@ void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, 
             add(shared + QLatin1String(pattern), false, true);
     }
     Require(writer->Finish(), *writer, "Finish");
+    if (const auto* reporting = dynamic_cast<const IPackageReport*>(writer.get()))
+        m_report = reporting->Report();
 }

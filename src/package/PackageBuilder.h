@@ -3,6 +3,8 @@
 #include "diag/RuntimeError.h"
 #include "outside/IProgressWindow.h"
 #include "outside/ISaveDialog.h"
+#include "outside/IZipWriter.h"
+#include "package/PackageOptions.h"
 
 #include <QString>
 #include <QStringList>
@@ -35,11 +37,13 @@ struct DesktopServices
 
 // Turns the included rows of the grid into one zip package: the rows' files with their companions,
 // the folder script and the views files, the version manifest, the product's logs and its
-// configuration files.
+// configuration files. The options, asked for at the start of each build, may mask secrets and
+// budget the logs.
 class PackageBuilder
 {
 public:
-    PackageBuilder(ITreeGrid& grid, std::function<AppConfig&()> config, DesktopServices desktop);
+    PackageBuilder(ITreeGrid& grid, std::function<AppConfig&()> config, DesktopServices desktop,
+                   std::function<PackageOptions()> options = {});
     ~PackageBuilder();
 
     void Build_Package(const QString& packageName, bool interactive);
@@ -52,6 +56,8 @@ public:
     const std::optional<RuntimeError>& LastError() const { return m_lastError; }
     // The package file list of the last build, as the manifest lists it.
     const QStringList& PackageFiles() const { return m_files; }
+    // What the last package written holds besides its files: entries, files left out, values masked.
+    const PackageReport& Report() const { return m_report; }
 
 private:
     struct TemplateEntry
@@ -71,10 +77,14 @@ private:
     void zip(const QString& archivePath, const QString& tempFolder, const QString& manifestPath,
              const QByteArray& manifest);
     void status(const QString& text);
+    void setRules(IZipWriter& writer, AddRules::Masking masking, bool logs);
 
     ITreeGrid& m_grid;
     std::function<AppConfig&()> m_config;
     DesktopServices m_desktop;
+    std::function<PackageOptions()> m_options;
+    PackageOptions m_current; // of the build under way
+    PackageReport m_report;
     QStringList m_files;
     std::vector<TemplateEntry> m_templates;
     IPathUtility* m_paths = nullptr; // for the length of one build

@@ -6,7 +6,9 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QRegularExpression>
 
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -31,6 +33,44 @@ void ask(CommandLineOptions& options, Action action)
         options.action = action;
 }
 
+// --since: a day (2026-11-01), or Nd for the last N days, counted from the start of the day N days
+// before today.
+QString readSince(CommandLineOptions& options, const QString& value)
+{
+    static const QRegularExpression days(QStringLiteral("^(\\d{1,5})[dD]$"));
+    static const QRegularExpression day(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    if (const QRegularExpressionMatch match = days.match(value); match.hasMatch())
+        options.since = QDate::currentDate().addDays(-match.captured(1).toInt());
+    else if (day.match(value).hasMatch() && QDate::fromString(value, Qt::ISODate).isValid())
+        options.since = QDate::fromString(value, Qt::ISODate);
+    else
+        return QStringLiteral(
+                   "--since: cannot read the date '%1': give YYYY-MM-DD, or Nd for the last N days.")
+            .arg(value);
+    return QString();
+}
+
+// --max-log-size: bytes, or a number with K, M or G for thousands, millions or billions of bytes.
+QString readSize(CommandLineOptions& options, const QString& value)
+{
+    static const QRegularExpression size(QStringLiteral("^(\\d{1,12}(?:\\.\\d{1,6})?)\\s*([kKmMgG]?)[bB]?$"));
+    const QRegularExpressionMatch match = size.match(value);
+    const int power = QStringLiteral("kmg").indexOf(match.captured(2).toLower()) + 1;
+    const double bytes = match.captured(1).toDouble() * std::pow(1000.0, power);
+    if (!match.hasMatch() || bytes > 1e18)
+        return QStringLiteral("--max-log-size: cannot read the size '%1': give bytes, or a number with K, M "
+                              "or G (200M, 2G).")
+            .arg(value);
+    options.maxLogSize = qRound64(bytes);
+    return QString();
+}
+
+QString set(bool& flag)
+{
+    flag = true;
+    return QString();
+}
+
 const std::vector<OptionRow>& optionRows()
 {
     static const std::vector<OptionRow> rows{
@@ -48,6 +88,39 @@ const std::vector<OptionRow>& optionRows()
              ask(options, Action::Version);
              return QString();
          }},
+        {{QStringLiteral("redact")},
+         {},
+         QStringLiteral(
+             "mask the secrets in the configuration and log files: the values of passwords, secrets, "
+             "tokens and API keys, bearer tokens and private keys become ********; REDACTED.TXT in the "
+             "package says how many in each file"),
+         [](CommandLineOptions& options, const QString&) { return set(options.redact); }},
+        {{QStringLiteral("since")},
+         QStringLiteral("DATE"),
+         QStringLiteral(
+             "leave out the log files last changed before DATE (YYYY-MM-DD), or before the start of the "
+             "day N days ago (Nd); the package's comment lists them"),
+         readSince},
+        {{QStringLiteral("max-log-size")},
+         QStringLiteral("SIZE"),
+         QStringLiteral(
+             "pack the log files newest first, stopping before their total passes SIZE bytes; K, M "
+             "and G are thousands, millions and billions (200M, 2G); the package's comment lists the "
+             "files left out"),
+         readSize},
+        {{QStringLiteral("json")},
+         {},
+         QStringLiteral(
+             "after the build, print one JSON object on standard output: the package, its size, "
+             "SHA-256 and entry count, the files left out, the values masked, the seconds taken and the "
+             "exit status"),
+         [](CommandLineOptions& options, const QString&) { return set(options.json); }},
+        {{QStringLiteral("checksum")},
+         {},
+         QStringLiteral(
+             "write the checksum file PACKAGE.sha256 for sha256sum -c beside the package, once the "
+             "package is complete"),
+         [](CommandLineOptions& options, const QString&) { return set(options.checksum); }},
     };
     return rows;
 }
@@ -63,9 +136,25 @@ QString spelled(const OptionRow& row)
     return text;
 }
 
+// An option's lines in the help text: its names, then its help wrapped to lines of 100 at most.
 QString helpLine(const QString& left, const QString& right)
 {
-    return QStringLiteral("  ") + left.leftJustified(22) + QLatin1Char(' ') + right + QLatin1Char('\n');
+    constexpr qsizetype kIndent = 25;
+    constexpr qsizetype kWidth = 100;
+    QString text = QStringLiteral("  ") + left.leftJustified(kIndent - 3) + QLatin1Char(' ');
+    qsizetype column = text.size();
+    for (const QString& word : right.split(QLatin1Char(' '))) {
+        if (column > kIndent && column + 1 + word.size() > kWidth) {
+            text += QLatin1Char('\n') + QString(kIndent, QLatin1Char(' '));
+            column = kIndent;
+        } else if (column > kIndent) {
+            text += QLatin1Char(' ');
+            ++column;
+        }
+        text += word;
+        column += word.size();
+    }
+    return text + QLatin1Char('\n');
 }
 
 const char kUsage[] = "Usage: ts6satchel [OPTION]... [FOLDER | TEMPLATE [PACKAGE]]\n";
@@ -93,7 +182,7 @@ const char kEpilogue[] =
     "  1   no package was written; the reason is on standard error and in the trace\n"
     "  2   a person was needed (the main window, the save dialog or a message) but no display\n"
     "      can be reached\n"
-    "  64  the command line cannot be read (an unknown option, too many paths)\n"
+    "  64  the command line cannot be read (an unknown option, an option's value, too many paths)\n"
     "\n"
     "Environment:\n"
     "  TS6_DRIVES             the drive map: LETTER=HOSTFOLDER pairs separated by \";\", and\n"
@@ -160,6 +249,15 @@ CommandLineOptions ParseArguments(const QStringList& arguments)
         options.action = Action::UsageError;
         options.error =
             QStringLiteral("Too many paths: give one folder or template, and at most a package path.");
+    }
+    const bool batchOnly =
+        options.redact || options.since || options.maxLogSize || options.json || options.checksum;
+    if (options.action == Action::Run && options.paths.isEmpty() && batchOnly) {
+        options.action = Action::UsageError;
+        options.error =
+            QStringLiteral("--redact, --since, --max-log-size, --json and --checksum are for a batch "
+                           "start: give a folder or template (the main window keeps its own options "
+                           "under File > Options).");
     }
     return options;
 }

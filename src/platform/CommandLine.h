@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 // What the process arguments ask for. Options begin with "-" and may stand anywhere; "--" ends
 // them, so a path that begins with "-" can follow it.
@@ -17,6 +20,13 @@ struct CommandLineOptions
     Action action = Action::Run;
     QString error;     // why the command line cannot be read (UsageError)
     QStringList paths; // the folder or template, and the package path, as given
+
+    // What a batch start does beyond the plain package.
+    bool redact = false;              // --redact: secrets masked in configuration and log files
+    std::optional<QDate> since;       // --since: log files changed before this day left out
+    std::optional<qint64> maxLogSize; // --max-log-size: bytes of log files at most, newest first
+    bool json = false;                // --json: a JSON summary on standard output
+    bool checksum = false;            // --checksum: PACKAGE.sha256 beside the package
 };
 
 // Reads the arguments that follow the program's own name.

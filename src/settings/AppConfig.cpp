@@ -177,6 +177,16 @@ void AppConfig::SetLastFolder(const QString& newValue)
     WriteSetting(kSection, QStringLiteral("LastFolder"), newValue);
 }
 
+QString AppConfig::Value(const QString& section, const QString& key, const QString& defaultValue)
+{
+    return ReadSetting(section, key, defaultValue);
+}
+
+void AppConfig::SetValue(const QString& section, const QString& key, const QString& value)
+{
+    WriteSetting(section, key, value);
+}
+
 QString AppConfig::productPath(bool (IProductInfo::*path)(QString&), const char* operation)
 {
     IProductInfo& info = GetProductInfo();

@@ -33,6 +33,11 @@ public:
     QString LastFolder();
     void SetLastFolder(const QString& newValue);
 
+    // A value of another section of the same store (the package options keep theirs in
+    // "PackageOptions"), read and written through at once like the settings above.
+    QString Value(const QString& section, const QString& key, const QString& defaultValue);
+    void SetValue(const QString& section, const QString& key, const QString& value);
+
     QString InstallPath();
     QString DataPath();
     QString SharedPath();

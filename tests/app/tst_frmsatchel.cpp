@@ -57,6 +57,7 @@ struct Harness
     FakeMessageBox messages;
     FakeSaveDialog dialog;
     std::shared_ptr<ProgressLog> progress = std::make_shared<ProgressLog>();
+    std::function<std::optional<SavedPackageOptions>(const SavedPackageOptions&)> editOptions;
     std::unique_ptr<frmSatchel> form;
 
     Harness()
@@ -83,7 +84,8 @@ struct Harness
                                             0, QStringLiteral("C:\\PROGRAM")},
                             QStringLiteral("ts6satchel"),
                             {},
-                            {}},
+                            {},
+                            editOptions},
             commandLine);
         form->Form_Load();
     }
@@ -112,6 +114,7 @@ private Q_SLOTS:
     void templateOrFolderNotFoundStartsInteractively();
     void storedWindowStateOfFiveTakesTheErrorPath();
     void helpTopicAndItsFailure();
+    void windowBuildsWithTheOptionsItKeeps();
 };
 
 void TestFrmSatchel::noCommandLineOpensOnTheLastFolderAndUnloadStoresIt()
@@ -261,6 +264,42 @@ void TestFrmSatchel::helpTopicAndItsFailure()
                                                  h.env.driveC() +
                                                  QStringLiteral("/Tess/TS6SatchelHelp.xml is not readable")),
              qPrintable(h.messages.shown.first()));
+}
+
+// File > Options keeps the options in a section of their own, and the builds of the window take
+// them; a batch start takes those of its command line (here none).
+void TestFrmSatchel::windowBuildsWithTheOptionsItKeeps()
+{
+    Harness h;
+    h.env.write(QStringLiteral("programdata/Norvale/TS6/logs/today.log"), "password=Hunter2\n");
+    QList<SavedPackageOptions> shown;
+    std::optional<SavedPackageOptions> chosen = SavedPackageOptions{true, 7, 200};
+    h.editOptions = [&](const SavedPackageOptions& current) {
+        shown.append(current);
+        return chosen;
+    };
+    h.start(QString());
+    h.form->mnuFileOptions_Click();
+    chosen.reset(); // cancelled: the options stay
+    h.form->mnuFileOptions_Click();
+    QCOMPARE(shown, (QList<SavedPackageOptions>{{}, {true, 7, 200}}));
+    QSettings ini(h.env.configHome() + QStringLiteral("/Norvale/TS6/ts6satchel.ini"), QSettings::IniFormat);
+    QCOMPARE(ini.childGroups(), QStringList{QStringLiteral("PackageOptions")});
+    QCOMPARE(ini.value(QStringLiteral("PackageOptions/MaxLogDays")).toString(), QStringLiteral("7"));
+
+    h.tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
+    for (const char* start : {"window", "batch"}) {
+        const bool window = QLatin1String(start) == QLatin1String("window");
+        h.dialog.answer = QStringLiteral("C:\\Out\\") + QLatin1String(start);
+        if (window)
+            h.form->cmdBuild_Click();
+        else
+            h.start(QStringLiteral("\"C:\\App\\\" \"C:\\Out\\batch.ZIP\""));
+        const QString package =
+            h.env.driveC() + QStringLiteral("/Out/") + QLatin1String(start) + QStringLiteral(".ZIP");
+        QVERIFY(CheckArchive(package).valid());
+        QCOMPARE(ReadEntry(package, QStringLiteral("REDACTED.TXT")).contains("Values masked: 1"), window);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFrmSatchel)

@@ -4,6 +4,7 @@
 #include "app/ResizeForm.h"
 #include "app/SatchelWindow.h"
 #include "app/frmAbout.h"
+#include "app/frmOptions.h"
 #include "app/frmPacifier.h"
 #include "components/RegisterDesktop.h"
 #include "platform/qt/GridView.h"
@@ -15,6 +16,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
@@ -22,6 +24,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -133,6 +136,7 @@ private Q_SLOTS:
     void startsThatSelectNoFolderKeepLastFolder();
     void lastFolderDeepInTheTreeIsShown();
     void buildThroughTheSaveDialog();
+    void optionsThroughTheFileMenu();
     void smallWindowsInAnyTheme_data();
     void smallWindowsInAnyTheme();
     void layoutFollowsTheWindowFromTheStart();
@@ -272,6 +276,31 @@ void TestWindows::buildThroughTheSaveDialog()
     QCOMPARE(h.messages.size(), 1);
     QVERIFY(
         h.messages.first().endsWith(QStringLiteral("\r\n") + chosen + QStringLiteral(".ZIP"))); // host path
+}
+
+// File > Options: the dialog, with the program's icon, shows the options kept; a limit can be set
+// once its box is checked; OK keeps what was chosen.
+void TestWindows::optionsThroughTheFileMenu()
+{
+    Harness h;
+    QStringList seen;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<frmOptions*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        auto* days = dialog->findChild<QSpinBox*>(QStringLiteral("spnLogAge"));
+        seen << QString::number(dialog->windowHandle()->icon().isNull())
+             << QString::number(days->isEnabled());
+        QTest::mouseClick(dialog->findChild<QCheckBox*>(QStringLiteral("chkMaskSecrets")), Qt::LeftButton);
+        QTest::mouseClick(dialog->findChild<QCheckBox*>(QStringLiteral("chkLogAge")), Qt::LeftButton);
+        seen << QString::number(days->isEnabled()) << days->accessibleName();
+        days->setValue(7);
+        QTest::keyClick(dialog, Qt::Key_Return);
+    });
+    h.window->findChild<QAction*>(QStringLiteral("mnuFileOptions"))->trigger();
+    QCOMPARE(seen, (QStringList{QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("1"),
+                                QStringLiteral("Oldest log files to pack, in days")}));
+    QCOMPARE(ReadSavedOptions(h.window->controller().Config()), (SavedPackageOptions{true, 7, std::nullopt}));
 }
 
 void TestWindows::smallWindowsInAnyTheme_data()

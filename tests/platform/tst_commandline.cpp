@@ -50,6 +50,13 @@ void TestCommandLine::readsWhatTheUserMeans_data()
         "Unexpected value after '--help'.");
     row("three paths", {"Orders", "a.zip", "b.zip"}, Action::UsageError,
         "Too many paths: give one folder or template, and at most a package path.");
+    row("a day that is not in the calendar", {"--since", "2026-02-30", "Orders"}, Action::UsageError,
+        "--since: cannot read the date '2026-02-30': give YYYY-MM-DD, or Nd for the last N days.");
+    row("a size in other units", {"--max-log-size=2GiB", "Orders"}, Action::UsageError,
+        "--max-log-size: cannot read the size '2GiB': give bytes, or a number with K, M or G (200M, 2G).");
+    row("options of a batch start without a folder", {"--redact"}, Action::UsageError,
+        "--redact, --since, --max-log-size, --json and --checksum are for a batch start: give a folder or "
+        "template (the main window keeps its own options under File > Options).");
 }
 
 void TestCommandLine::readsWhatTheUserMeans()

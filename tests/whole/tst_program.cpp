@@ -5,11 +5,16 @@
 #include "support/PeWriter.h"
 #include "support/ProgramWorld.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utime.h>
 
 namespace {
 
@@ -51,6 +56,42 @@ public:
     }
 };
 
+// The files with secrets that the options rows pack: each with its content, what it becomes with
+// its secrets masked, and its age in days. Data files (.TSD6) are never masked, binary files
+// neither; the trace goes elsewhere, so the log folder holds only these.
+struct Secretive
+{
+    const char* path;
+    QByteArray content;
+    QByteArray masked;
+    double age;
+};
+const QString kLogs = QStringLiteral("c/ProgramData/Norvale/TS6/logs/");
+const QList<Secretive> kSecretive{
+    {"c/ProgramData/Norvale/TS6/logs/old.log", "started\npassword=OldSecret1\n",
+     "started\npassword=********\n", 40},
+    {"c/ProgramData/Norvale/TS6/logs/mid.log", QByteArray("a log line\n").repeated(300), {}, 20},
+    {"c/ProgramData/Norvale/TS6/logs/new.log",
+     QByteArray("a log line\n").repeated(290) + "token: NewSecret2\n",
+     QByteArray("a log line\n").repeated(290) + "token: ********\n", 3},
+    {"c/ProgramData/Norvale/TS6/logs/settings/agent.ini",
+     "[auth]\r\nPassword=IniSecret3\r\nPasswordPolicy=Strict\r\n",
+     "[auth]\r\nPassword=********\r\nPasswordPolicy=Strict\r\n", 2},
+    {"c/ProgramData/Norvale/TS6/logs/state.json", R"({"apiKey": "JsonSecret4", "user": "ann"})",
+     R"({"apiKey": "********", "user": "ann"})", 1},
+    {"c/ProgramData/Norvale/TS6/logs/core.dmp", QByteArray("MDMP\0\0password=BinarySecret5\n", 28), {}, 0.05},
+    {"c/ProgramData/Norvale/TS6/TS6.CONFIG",
+     "<add key=\"DbPassword\" value=\"XmlSecret6\" />\n<add name=\"Main\" "
+     "connectionString=\"Server=db;Password=ConnSecret7;\" />\n",
+     "<add key=\"DbPassword\" value=\"********\" />\n<add name=\"Main\" "
+     "connectionString=\"Server=db;Password=********;\" />\n",
+     0},
+    {"c/Shared/Tess.config", "<settings><password>ElemSecret8</password></settings>\n",
+     "<settings><password>********</password></settings>\n", 0},
+    {"c/Data/ORDERS.LOG", "pwd=AppSecret9\n", "pwd=********\n", 0},
+    {"c/App/ORDERS.TSD6", "password=DataFile\n", {}, 0},
+};
+
 const char kManifestHead[] =
     "Version: 6.1.0.400\r\nInstall Path: C:\\Tess\r\nData Path: C:\\Data\r\n"
     "Shared Path: C:\\Shared\r\nComputer Name: SUPPORT-PC\r\nUser Name: ann\r\nFiles:  \r\n";
@@ -65,6 +106,8 @@ private Q_SLOTS:
     void batchStartOnAFolder();
     void startsAsTyped_data();
     void startsAsTyped();
+    void whatTheOptionsPack_data();
+    void whatTheOptionsPack();
 };
 
 // A folder given without "/", relative to the working folder: the package, its manifest and the
@@ -163,6 +206,19 @@ void TestProgram::startsAsTyped_data()
     row("no arguments, unreachable display")
         << "" << none << QStringList{"DISPLAY=:4093"} << 2 << ""
         << QStringList{"ts6satchel: cannot reach the display (DISPLAY=:4093)", noDisplay} << none;
+    row("--json on a package that cannot be written")
+        << "" << QStringList{"--json", "%R/c/App", "%R/c/Out/missing/p.zip"} << none << 1 << ""
+        << QStringList{"ts6satchel: no package was written: The folder of the package does not exist"}
+        << QStringList{"{\"bytes\":null,", "\"package\":null,",
+                       "\"reason\":\"The folder of the package does not "
+                       "exist: %R/c/Out/missing/p.zip\",",
+                       "\"status\":1}\n"};
+    row("a date that cannot be read")
+        << "" << QStringList{"--since", "soon", "%R/c/App", "%R/c/Out/p.zip"} << none << 64 << ""
+        << QStringList{"ts6satchel: --since: cannot read the date 'soon': give "
+                       "YYYY-MM-DD, or Nd for the last N days.\n",
+                       "Usage: ts6satchel ", "Try "}
+        << none;
     row("unknown option") << "" << QStringList{"--bogus", "%R/c/App", "%R/c/Out/p.zip"} << none << 64 << ""
                           << QStringList{"ts6satchel: Unknown option 'bogus'.\n", "Usage: ts6satchel ",
                                          "Try 'ts6satchel --help' for more information.\n"}
@@ -199,7 +255,7 @@ void TestProgram::startsAsTyped()
                      .startsWith(QString(lastErrors.at(i)).replace(QLatin1String("%R/"), root)),
                  qPrintable(run.err));
     for (const QString& text : outputHolds)
-        QVERIFY2(run.out.contains(text), qPrintable(run.out));
+        QVERIFY2(run.out.contains(QString(text).replace(QLatin1String("%R/"), root)), qPrintable(run.out));
     if (outputHolds.isEmpty())
         QCOMPARE(run.out, QString());
 
@@ -216,6 +272,120 @@ void TestProgram::startsAsTyped()
         QVERIFY(!QFileInfo::exists(inst.path("config")));
         QVERIFY(inst.isEmpty(QStringLiteral("tmp")));
     }
+}
+
+void TestProgram::whatTheOptionsPack_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("logs");    // the log folder's entries in package order, below it
+    QTest::addColumn<QStringList>("leftOut"); // the comment's lines, "%L" the log folder
+    QTest::addColumn<QByteArray>("redacted"); // REDACTED.TXT; empty: no such entry, nothing masked
+    const QString daysAgo = QDate::currentDate().addDays(-30).toString(Qt::ISODate);
+    const QString tenDaysAgo = QDate::currentDate().addDays(-10).toString(Qt::ISODate);
+    QTest::newRow("plain: every file as it is, in the order listed")
+        << QStringList()
+        << QStringList{"core.dmp", "mid.log", "new.log", "old.log", "state.json", "settings/agent.ini"}
+        << QStringList() << QByteArray();
+    QTest::newRow("--redact, --since Nd, --max-log-size, --json, --checksum")
+        << QStringList{"--redact", "--since", "30d", "--max-log-size", "6K", "--json", "--checksum"}
+        << QStringList{"core.dmp", "state.json", "settings/agent.ini", "new.log"}
+        << QStringList{"%L\\mid.log: log budget of 6 KB reached", "%L\\old.log: older than " + daysAgo}
+        << QByteArray("TS6Satchel masked the secrets in the configuration and log files of this package: "
+                      "each value became ********.\r\nFiles checked: 7. Values masked: 7, in 6 files:\r\n"
+                      "      1  C/Data/ORDERS.LOG\r\n"
+                      "      1  C/ProgramData/Norvale/TS6/logs/state.json\r\n"
+                      "      1  C/ProgramData/Norvale/TS6/logs/settings/agent.ini\r\n"
+                      "      1  C/ProgramData/Norvale/TS6/logs/new.log\r\n"
+                      "      2  C/ProgramData/Norvale/TS6/TS6.CONFIG\r\n"
+                      "      1  C/Shared/Tess.config\r\n");
+    QTest::newRow("--since a date") << QStringList{"--since", tenDaysAgo}
+                                    << QStringList{"core.dmp", "state.json", "settings/agent.ini", "new.log"}
+                                    << QStringList{"%L\\mid.log: older than " + tenDaysAgo,
+                                                   "%L\\old.log: older than " + tenDaysAgo}
+                                    << QByteArray();
+}
+
+// The options of a batch start on files with secrets: which log files go in, in which order, and
+// every entry as its file, or as its file masked; the JSON summary and the checksum file agree
+// with the package.
+void TestProgram::whatTheOptionsPack()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, logs);
+    QFETCH(QStringList, leftOut);
+    QFETCH(QByteArray, redacted);
+    Installation inst;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QHash<QString, QByteArray> masked; // entry name: its content with the secrets masked
+    for (const Secretive& file : kSecretive) {
+        inst.write(QLatin1String(file.path), file.content);
+        const auto time = static_cast<time_t>(now - static_cast<qint64>(file.age * 86400));
+        const utimbuf times{time, time};
+        QCOMPARE(::utime(QFile::encodeName(inst.path(QLatin1String(file.path))).constData(), &times), 0);
+        masked.insert(QStringLiteral("C") + QLatin1String(file.path).mid(1),
+                      file.masked.isEmpty() ? file.content : file.masked);
+    }
+    QFile::remove(inst.path(kLogs + QStringLiteral("tess.log")));
+    const QString package = inst.path("c/Out/p.zip");
+    const ProgramRun run = inst.run(options + QStringList{inst.path("c/App/"), package},
+                                    {QStringLiteral("TS6_LOG_DIR=") + inst.path("trace")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+
+    const ArchiveReport report = CheckArchive(package);
+    QVERIFY2(report.valid(), qPrintable(report.details));
+    QStringList logEntries;
+    const QString logFolder = QStringLiteral("C") + kLogs.mid(1);
+    for (const QString& name : report.names)
+        if (name.startsWith(logFolder))
+            logEntries.append(name.mid(logFolder.size()));
+    QCOMPARE(logEntries, logs);
+    QCOMPARE(report.comment,
+             leftOut.join(QLatin1Char('\n'))
+                 .replace(QStringLiteral("%L"), QStringLiteral("C:\\ProgramData\\Norvale\\TS6\\logs")));
+    QCOMPARE(report.names.contains(QStringLiteral("REDACTED.TXT")), !redacted.isEmpty());
+    if (!redacted.isEmpty())
+        QCOMPARE(ReadEntry(package, QStringLiteral("REDACTED.TXT")), redacted);
+    for (const ArchiveEntry& entry : report.entries) {
+        if (entry.name == QLatin1String("TSVERSION.TXT") || entry.name == QLatin1String("REDACTED.TXT"))
+            continue;
+        QFile file(inst.path(QStringLiteral("c") + entry.name.mid(1)));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content =
+            redacted.isEmpty() ? file.readAll() : masked.value(entry.name, file.readAll());
+        QVERIFY2(entry.sha256 == QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex(),
+                 qPrintable(entry.name));
+    }
+
+    if (!options.contains(QLatin1String("--json"))) {
+        QCOMPARE(run.out, QString());
+        return;
+    }
+    QFile zip(package);
+    QVERIFY(zip.open(QIODevice::ReadOnly));
+    const QByteArray sha256 = QCryptographicHash::hash(zip.readAll(), QCryptographicHash::Sha256).toHex();
+    QVERIFY2(run.out.count(QLatin1Char('\n')) == 1, qPrintable(run.out));
+    const QJsonObject json = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    QCOMPARE(json.value(QLatin1String("package")).toString(), package);
+    QCOMPARE(json.value(QLatin1String("bytes")).toInteger(), zip.size());
+    QCOMPARE(json.value(QLatin1String("sha256")).toString().toLatin1(), sha256);
+    QCOMPARE(json.value(QLatin1String("entries")).toInteger(), report.names.size());
+    QCOMPARE(json.value(QLatin1String("status")).toInt(-1), 0);
+    QVERIFY(json.value(QLatin1String("reason")).isNull() &&
+            json.value(QLatin1String("seconds")).toDouble() > 0);
+    QStringList skipped;
+    for (const QJsonValue& file : json.value(QLatin1String("skipped")).toArray())
+        skipped.append(file[QLatin1String("path")].toString() + QStringLiteral(": ") +
+                       file[QLatin1String("reason")].toString());
+    QCOMPARE(skipped.join(QLatin1Char('\n')),
+             leftOut.join(QLatin1Char('\n')).replace(QStringLiteral("%L\\"), inst.path(kLogs)));
+    int values = 0;
+    for (const QJsonValue& file : json.value(QLatin1String("redacted")).toArray())
+        values += file[QLatin1String("count")].toInt();
+    QCOMPARE(values, 7);
+    QProcess check;
+    check.setWorkingDirectory(inst.path("c/Out"));
+    check.start(QStringLiteral("sha256sum"), {QStringLiteral("-c"), QStringLiteral("p.zip.sha256")});
+    QVERIFY(check.waitForFinished() && check.exitCode() == 0);
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

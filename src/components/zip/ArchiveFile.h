@@ -46,6 +46,7 @@ public:
     ArchiveFile& operator=(const ArchiveFile&) = delete;
 
     FileIdentity Identity() const { return m_identity; }
+    quint64 Entries() const { return m_entries; }
 
     // A whole entry whose data, CRC and size are known.
     void AddEntry(const EntryHead& head, const Bytes& data, quint32 crc, quint64 size);

@@ -1,6 +1,7 @@
 #include "components/zip/EntryPipeline.h"
 
 #include "components/zip/Compressors.h"
+#include "components/zip/SecretMask.h"
 #include "diag/RuntimeError.h"
 #include "outside/Interruption.h"
 #include "platform/HostName.h"
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
@@ -22,6 +24,9 @@ constexpr std::chrono::milliseconds kWaitStep(50);
 constexpr size_t kBatchFiles = 256;
 constexpr size_t kQueued = 16; // batches in flight: enough to keep the workers busy, and no more
 constexpr quint64 kZip64Threshold = 0xF0000000ULL; // stored blocks can make an entry a little larger
+// Masks can make a text longer (a one-byte value becomes eight), though never three times as long:
+// each stands for a key (three bytes at least), its separator and a value.
+constexpr quint64 kMaskedZip64Threshold = kZip64Threshold / 3;
 
 QString errnoText(int error)
 {
@@ -94,7 +99,8 @@ struct EntryPipeline::Piece
     QString readError; // of given bytes
     bool isGiven = false;
     bool chunk = false;
-    quint32 mode = 0; // of a given whole file
+    bool mask = false; // a whole file to be masked
+    quint32 mode = 0;  // of a given whole file
     qint64 modified = 0;
 };
 
@@ -108,7 +114,8 @@ struct EntryPipeline::Encoded
     Bytes data{};         // what goes into the archive
     bool deflated = false;
     quint32 crc = 0;
-    quint64 size = 0; // the bytes read
+    quint64 size = 0; // the bytes read, or the masked bytes
+    int masked = -1;  // a masked text: how many values
 };
 
 // A large file's entry, while its chunks come back.
@@ -118,6 +125,7 @@ struct EntryPipeline::Large
     quint32 crc = 0;
     quint64 size = 0;
     QString readError;
+    int masked = -1; // a masked text: how many values
     bool begun = false;
     bool ended = false;
 };
@@ -164,26 +172,35 @@ bool readPiece(const EntryPipeline::Piece& p, EntryPipeline::Encoded& e, Bytes& 
     return true;
 }
 
-// Runs on a worker: a piece's CRC and its encoding, a complete stream or a chunk's blocks.
+// Runs on a worker: a piece's CRC and its encoding, a complete stream or a chunk's blocks; a whole
+// text to be masked is masked first.
 EntryPipeline::Encoded encode(EntryPipeline::Piece& p)
 {
     thread_local Bytes input;
+    thread_local Bytes masked;
     thread_local Bytes packed;
     EntryPipeline::Encoded e{.mode = p.mode, .modified = p.modified, .readError = p.readError};
     if (!p.isGiven && !readPiece(p, e, input))
         return e;
-    Bytes& bytes = p.isGiven ? p.given : input;
-    e.size = bytes.size();
-    e.crc = libdeflate_crc32(0, bytes.data(), bytes.size());
+    Bytes* bytes = p.isGiven ? &p.given : &input;
+    if (p.mask && !SecretMask::LooksBinary(bytes->data(), bytes->size())) {
+        SecretMask mask;
+        masked.clear();
+        mask.Feed(bytes->data(), bytes->size(), true, masked);
+        e.masked = mask.Masked();
+        bytes = &masked;
+    }
+    e.size = bytes->size();
+    e.crc = libdeflate_crc32(0, bytes->data(), bytes->size());
     if (p.chunk)
-        Compressors::EncodeChunk(bytes.data(), bytes.size(), packed);
-    e.deflated = p.chunk || Compressors::DeflateWhole(bytes.data(), bytes.size(), packed);
+        Compressors::EncodeChunk(bytes->data(), bytes->size(), packed);
+    e.deflated = p.chunk || Compressors::DeflateWhole(bytes->data(), bytes->size(), packed);
     if (e.deflated)
         e.data.assign(packed.begin(), packed.end());
-    else if (p.isGiven)
+    else if (bytes == &p.given)
         e.data = std::move(p.given);
     else
-        e.data.assign(input.begin(), input.end());
+        e.data.assign(bytes->begin(), bytes->end());
     return e;
 }
 
@@ -230,9 +247,46 @@ void EntryPipeline::Finish()
     }
 }
 
+void EntryPipeline::AddText(const QString& name, const QByteArray& text)
+{
+    const QByteArray encoded = HostName::Encode(name);
+    if (m_names.contains(encoded))
+        return;
+    m_names.insert(encoded);
+    Piece piece;
+    piece.isGiven = true;
+    piece.given.assign(text.cbegin(), text.cend());
+    piece.mode = S_IFREG | 0644;
+    piece.modified = std::time(nullptr);
+    Encoded e = encode(piece);
+    m_archive.AddEntry({.name = encoded, .mode = e.mode, .modified = e.modified, .deflated = e.deflated},
+                       e.data, e.crc, e.size);
+}
+
+QStringList EntryPipeline::CommentLines() const
+{
+    QStringList lines;
+    lines.reserve(static_cast<qsizetype>(m_leftOut.size()));
+    for (const PackageReport::LeftOut& file : m_leftOut)
+        lines.append(file.path + QStringLiteral(": ") + file.reason);
+    return lines;
+}
+
 void EntryPipeline::addSkip(const QString& handed, const QString& reason)
 {
     m_open->slots.push_back({.handed = handed, .skipReason = reason});
+}
+
+void EntryPipeline::leaveOut(const QString& handed, const QString& reason)
+{
+    m_leftOut.push_back({handed, reason});
+}
+
+void EntryPipeline::noteMasked(const QString& handed, const QByteArray& name, int values)
+{
+    ++m_checked;
+    if (values > 0)
+        m_masked.push_back({handed, HostName::Decode(name.constData(), name.size()), values});
 }
 
 // A named file is read here, before the add returns.
@@ -248,9 +302,10 @@ void EntryPipeline::addNamed(const Source& source, const QByteArray& name, bool 
     const auto size = static_cast<quint64>(st.st_size);
     const EntryHead head{.name = name, .utf8 = utf8, .mode = st.st_mode, .modified = st.st_mtim.tv_sec};
     if (size > kChunk)
-        return addChunks(source.handedPath(), head, file, size, true);
+        return addChunks(source.handedPath(), head, file, size, true, source.mask);
     Piece piece;
     piece.isGiven = true;
+    piece.mask = source.mask;
     piece.given.resize(size);
     piece.given.resize(readAt(fd, piece.given.data(), size, 0, piece.readError));
     piece.mode = st.st_mode;
@@ -270,6 +325,7 @@ void EntryPipeline::addFound(const Source& source, const QByteArray& name, bool 
         Piece piece;
         piece.path = source.hostPath();
         piece.length = size;
+        piece.mask = source.mask;
         m_open->bytes += size;
         m_open->pieces.push_back(std::move(piece));
         m_open->slots.push_back({.handed = source.handedPath(), .head = {.name = name, .utf8 = utf8}});
@@ -281,21 +337,25 @@ void EntryPipeline::addFound(const Source& source, const QByteArray& name, bool 
     const int fd = openRegular(source.hostPath(), st, reason);
     if (fd < 0)
         return addSkip(source.handedPath(), reason);
-    addChunks(source.handedPath(),
-              {.name = name, .utf8 = utf8, .mode = st.st_mode, .modified = st.st_mtim.tv_sec},
-              std::make_shared<const OpenFile>(fd), static_cast<quint64>(st.st_size), false);
+    addChunks(
+        source.handedPath(), {.name = name, .utf8 = utf8, .mode = st.st_mode, .modified = st.st_mtim.tv_sec},
+        std::make_shared<const OpenFile>(fd), static_cast<quint64>(st.st_size), source.mask, source.mask);
 }
 
 // A large file in chunks, each a job of its own: read here (readHere), or by the workers through
 // the shared descriptor. What is stored ends at the size the file had when it was opened, or where
-// a chunk comes back short.
+// a chunk comes back short. A text to be masked is read here and masked chunk by chunk, in order.
 void EntryPipeline::addChunks(const QString& handed, EntryHead head,
-                              const std::shared_ptr<const OpenFile>& file, quint64 size, bool readHere)
+                              const std::shared_ptr<const OpenFile>& file, quint64 size, bool readHere,
+                              bool mask)
 {
     submit();
-    head.zip64 = size >= kZip64Threshold;
+    head.zip64 = size >= (mask ? kMaskedZip64Threshold : kZip64Threshold);
     auto large = std::make_shared<Large>();
     large->head = head;
+    std::optional<SecretMask> masker;
+    if (mask)
+        masker.emplace();
     const quint64 chunks = std::max<quint64>(1, (size + kChunk - 1) / kChunk);
     for (quint64 i = 0; i < chunks; ++i) {
         Piece piece;
@@ -309,6 +369,14 @@ void EntryPipeline::addChunks(const QString& handed, EntryHead head,
             piece.given.resize(
                 readAt(file->fd(), piece.given.data(), piece.length, piece.offset, piece.readError));
             shortRead = piece.given.size() < piece.length;
+            if (masker && i == 0 && SecretMask::LooksBinary(piece.given.data(), piece.given.size()))
+                masker.reset(); // binary: packed as it is
+            if (masker) {
+                Bytes masked;
+                masker->Feed(piece.given.data(), piece.given.size(), i + 1 == chunks || shortRead, masked);
+                piece.given = std::move(masked);
+                large->masked = masker->Masked();
+            }
         } else {
             piece.file = file;
         }
@@ -370,7 +438,7 @@ bool EntryPipeline::writeFront(bool wait)
     size_t next = 0;
     for (const Slot& slot : batch.slots) {
         if (!slot.skipReason.isEmpty())
-            m_skipped.append(slot.handed + QStringLiteral(": ") + slot.skipReason);
+            leaveOut(slot.handed, slot.skipReason);
         else
             writeSlot(slot, results.at(next++));
     }
@@ -382,7 +450,7 @@ void EntryPipeline::writeSlot(const Slot& slot, Encoded& r)
 {
     if (!slot.large) {
         if (!r.skipReason.isEmpty()) {
-            m_skipped.append(slot.handed + QStringLiteral(": ") + r.skipReason);
+            leaveOut(slot.handed, r.skipReason);
             return;
         }
         EntryHead head = slot.head;
@@ -391,9 +459,11 @@ void EntryPipeline::writeSlot(const Slot& slot, Encoded& r)
         head.deflated = r.deflated;
         m_archive.AddEntry(head, r.data, r.crc, r.size);
         m_bytesWritten += r.size;
+        if (r.masked >= 0)
+            noteMasked(slot.handed, head.name, r.masked);
         if (!r.readError.isEmpty())
-            m_skipped.append(slot.handed + QStringLiteral(": ") + r.readError +
-                             QStringLiteral(" (only the first %1 bytes stored)").arg(r.size));
+            leaveOut(slot.handed,
+                     r.readError + QStringLiteral(" (only the first %1 bytes stored)").arg(r.size));
         return;
     }
     Large& large = *slot.large;
@@ -412,8 +482,10 @@ void EntryPipeline::writeSlot(const Slot& slot, Encoded& r)
         m_archive.Append(Compressors::kFinalBlock, sizeof Compressors::kFinalBlock);
         m_archive.EndEntry(large.crc, large.size);
         large.ended = true;
+        if (large.masked >= 0)
+            noteMasked(slot.handed, large.head.name, large.masked);
         if (!large.readError.isEmpty())
-            m_skipped.append(slot.handed + QStringLiteral(": ") + large.readError +
-                             QStringLiteral(" (only the first %1 bytes stored)").arg(large.size));
+            leaveOut(slot.handed,
+                     large.readError + QStringLiteral(" (only the first %1 bytes stored)").arg(large.size));
     }
 }

@@ -3,6 +3,7 @@
 #include "components/zip/ArchiveFile.h"
 #include "components/zip/SourceCollector.h"
 #include "components/zip/WorkerPool.h"
+#include "outside/IZipWriter.h"
 
 #include <QSet>
 #include <QStringList>
@@ -25,9 +26,12 @@
 //
 // Workers read the files a pattern found, in parallel. A file the add named is read on the adding
 // thread, in order, before the add returns, so a file rewritten right after (the manifest of the
-// next build) cannot reach this package. A byte transform of a file's content (masking secrets)
-// slots in there: such a file is read that way, transformed chunk by chunk, and its chunks still
-// encode on the workers; the CRC and sizes are those of the bytes handed on.
+// next build) cannot reach this package.
+//
+// A file to be masked (Source::mask) that is text (no NUL in its first 8 KiB) goes in with its
+// secrets masked (SecretMask): a whole file on the worker that encodes it; a large one on the
+// adding thread, which reads it chunk by chunk and masks each in turn, while its chunks still
+// encode on the workers. The CRC and sizes are those of the masked bytes.
 class EntryPipeline
 {
 public:
@@ -48,9 +52,15 @@ public:
     void EndAdd();
     // Waits for everything queued and writes it out.
     void Finish();
+    // After Finish: an entry of the given text, named at the root, unless the name is taken.
+    void AddText(const QString& name, const QByteArray& text);
 
-    // "path: reason" for every file left out, in add order.
-    const QStringList& Skipped() const { return m_skipped; }
+    // Every file left out, and why, in add order; and as lines for the comment ("path: reason").
+    const std::vector<PackageReport::LeftOut>& LeftOut() const { return m_leftOut; }
+    QStringList CommentLines() const;
+    // The files where values were masked, in add order, and how many text files were masked in all.
+    const std::vector<PackageReport::Masked>& Masked() const { return m_masked; }
+    int Checked() const { return m_checked; }
     // The bytes of file data written so far, and of the files queued so far.
     std::pair<qint64, qint64> BytesDone() const { return {m_bytesWritten, m_bytesFound}; }
 
@@ -66,8 +76,10 @@ private:
     void addNamed(const Source& source, const QByteArray& name, bool utf8);
     void addFound(const Source& source, const QByteArray& name, bool utf8);
     void addChunks(const QString& handed, EntryHead head, const std::shared_ptr<const OpenFile>& file,
-                   quint64 size, bool readHere);
+                   quint64 size, bool readHere, bool mask);
     void addSkip(const QString& handed, const QString& reason);
+    void leaveOut(const QString& handed, const QString& reason);
+    void noteMasked(const QString& handed, const QByteArray& name, int values);
     void submit();
     bool writeFront(bool wait);
     void writeSlot(const Slot& slot, Encoded& result);
@@ -77,7 +89,9 @@ private:
     std::deque<Batch> m_queue;     // submitted, in add order
     std::unique_ptr<Batch> m_open; // being filled
     QSet<QByteArray> m_names;
-    QStringList m_skipped;
+    std::vector<PackageReport::LeftOut> m_leftOut;
+    std::vector<PackageReport::Masked> m_masked;
+    int m_checked = 0;
     qint64 m_bytesWritten = 0;
     qint64 m_bytesFound = 0;
     WorkerPool m_pool; // last: dropped first, before what its jobs were handed

@@ -25,6 +25,7 @@ struct Source
     QString name{};       // on disk, within the folder
     QString handed{};     // a named file: the path as handed
     bool named = false;   // named by the add: read before the add returns
+    bool mask = false;    // packed with its secrets masked (when it is text)
     qint64 size = 0;      // when it was listed
     qint64 modified = 0;  // seconds since 1970, when it was listed
     QString skipReason{}; // not empty: left out, and listed in the comment with this reason

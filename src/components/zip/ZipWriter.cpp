@@ -2,6 +2,8 @@
 
 #include "components/zip/ArchiveFile.h"
 #include "components/zip/EntryPipeline.h"
+#include "components/zip/FileChoice.h"
+#include "components/zip/SecretMask.h"
 #include "components/zip/SourceCollector.h"
 #include "diag/RuntimeError.h"
 #include "outside/Interruption.h"
@@ -35,6 +37,13 @@ std::optional<FileIdentity> replacedFile(const QString& hostPath)
     return FileIdentity{st.st_dev, st.st_ino};
 }
 
+// Whether an add under these rules masks the secrets of a file of that name (when it is text).
+bool masks(AddRules::Masking masking, const QString& name)
+{
+    return masking == AddRules::Masking::Everything ||
+           (masking == AddRules::Masking::ByExtension && SecretMask::IsTextFileName(name));
+}
+
 } // namespace
 
 // The package being written. The pipeline is declared last, so it is dropped first: its workers
@@ -48,6 +57,7 @@ struct ZipWriter::Package
     ArchiveFile archive;
     SourceCollector collector;
     EntryPipeline pipeline;
+    bool masking = false; // an add masked secrets: REDACTED.TXT tells what
 };
 
 ZipWriter::ZipWriter(int workers) : m_workers(workers) {}
@@ -89,6 +99,7 @@ template <typename Work> bool ZipWriter::guarded(Work&& work)
 bool ZipWriter::SetArchivePath(const QString& path)
 {
     m_package.reset();
+    m_report = {};
     const std::optional<QString> host = packageHostPath(path);
     if (!host) {
         m_lastError = QStringLiteral("The folder of the package does not exist: ") + path;
@@ -118,10 +129,40 @@ bool ZipWriter::Add(const QString& source, bool includeSubfolders, bool keepFold
         return false;
     }
     return guarded([&] {
-        m_package->collector.Collect(source, includeSubfolders, keepFolderPath,
-                                     [this](std::vector<Source>&& files) { m_package->pipeline.Add(files); });
-        m_package->pipeline.EndAdd();
+        Package& package = *m_package;
+        const bool choosing = m_rules.notBefore || m_rules.budget;
+        package.masking = package.masking || m_rules.masking != AddRules::Masking::None;
+        std::vector<Source> all; // to choose from, once the add has found them all
+        const auto take = [&](std::vector<Source>&& files) {
+            for (Source& file : files)
+                file.mask = masks(m_rules.masking, file.name);
+            if (!choosing)
+                return package.pipeline.Add(files);
+            all.insert(all.end(), std::make_move_iterator(files.begin()),
+                       std::make_move_iterator(files.end()));
+        };
+        package.collector.Collect(source, includeSubfolders, keepFolderPath, take);
+        if (choosing)
+            package.pipeline.Add(ChooseNewestFirst(std::move(all), m_rules));
+        package.pipeline.EndAdd();
     });
+}
+
+QByteArray ZipWriter::RedactedText(int checked, const std::vector<PackageReport::Masked>& masked)
+{
+    QByteArray text = "TS6Satchel masked the secrets in the configuration and log files of this package: "
+                      "each value became ********.\r\n";
+    int values = 0;
+    for (const PackageReport::Masked& file : masked)
+        values += file.values;
+    text += "Files checked: " + QByteArray::number(checked) + ". ";
+    if (masked.empty())
+        return text + "No secrets were found.\r\n";
+    text += "Values masked: " + QByteArray::number(values) + ", in " + QByteArray::number(masked.size()) +
+            (masked.size() == 1 ? " file:\r\n" : " files:\r\n");
+    for (const PackageReport::Masked& file : masked)
+        text += QByteArray::number(file.values).rightJustified(7) + "  " + file.entry.toUtf8() + "\r\n";
+    return text;
 }
 
 bool ZipWriter::Finish()
@@ -131,9 +172,14 @@ bool ZipWriter::Finish()
         return false;
     }
     return guarded([&] {
-        m_package->pipeline.Finish();
-        m_package->archive.Complete(m_package->pipeline.Skipped());
-        m_bytesDone = m_package->pipeline.BytesDone();
+        EntryPipeline& pipeline = m_package->pipeline;
+        pipeline.Finish();
+        if (m_package->masking)
+            pipeline.AddText(QStringLiteral("REDACTED.TXT"),
+                             RedactedText(pipeline.Checked(), pipeline.Masked()));
+        m_package->archive.Complete(pipeline.CommentLines());
+        m_bytesDone = pipeline.BytesDone();
+        m_report = {static_cast<qint64>(m_package->archive.Entries()), pipeline.LeftOut(), pipeline.Masked()};
         m_package.reset();
     });
 }

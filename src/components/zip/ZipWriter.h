@@ -17,9 +17,9 @@
 //    hands the results back in add order, through a bounded queue of futures;
 //  - the archive file (ArchiveFile) writes headers, data, central directory and comment to an
 //    unnamed temporary file and gives it the package's name only when it is complete.
-// A filter or ordering of the collected files (newest first, a size budget) fits between the
-// first two, as the sink of the collector; a byte transform of a file's content fits where the
-// pipeline reads named files.
+// On request (IAddRules) an add's files are chosen newest first within an age and a size budget
+// (FileChoice) between the first two, as the sink of the collector, and configuration and log text
+// is masked (SecretMask) where the pipeline reads it; REDACTED.TXT then tells what was masked.
 //
 // Threads. The thread that calls SetArchivePath, Add and Finish (the adding thread) owns
 // everything here: the collector, the queue, the archive file, the central directory, the names
@@ -31,7 +31,7 @@
 // Stopping. While it waits the adding thread calls the busy hook and notes the stop signals
 // (Interruption): a signal ends the add at once with "Interrupted by signal N", however large the
 // file in hand. A failed or dropped writer leaves no file: the package is complete or not there.
-class ZipWriter final : public IZipWriter, public IBusyHook
+class ZipWriter final : public IZipWriter, public IBusyHook, public IAddRules, public IPackageReport
 {
 public:
     explicit ZipWriter(int workers = WorkerPool::DefaultSize());
@@ -44,6 +44,11 @@ public:
     QString LastError() const override { return m_lastError; }
     void SetBusyHook(std::function<void()> hook) override { m_busyHook = std::move(hook); }
     std::pair<qint64, qint64> BytesDone() const override;
+    void SetAddRules(const AddRules& rules) override { m_rules = rules; }
+    PackageReport Report() const override { return m_report; }
+
+    // The text of REDACTED.TXT: how many text files were masked, and how many values in which.
+    static QByteArray RedactedText(int checked, const std::vector<PackageReport::Masked>& masked);
 
 private:
     struct Package;
@@ -56,4 +61,6 @@ private:
     QString m_lastError;
     std::unique_ptr<Package> m_package;
     std::pair<qint64, qint64> m_bytesDone; // of the last package, once it is complete
+    AddRules m_rules;
+    PackageReport m_report; // of the last package, once it is complete
 };

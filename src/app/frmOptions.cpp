@@ -1,0 +1,105 @@
+#include "app/frmOptions.h"
+
+#include "package/mDlg.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kDefaultDays = 30;
+constexpr int kDefaultMegabytes = 200;
+
+QCheckBox* check(QWidget* parent, const char* name, const QString& text, bool checked)
+{
+    auto* box = new QCheckBox(text, parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setChecked(checked);
+    return box;
+}
+
+} // namespace
+
+frmOptions::frmOptions(QWidget* owner, const SavedPackageOptions& options)
+    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                         Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("frmOptions"));
+    setWindowTitle(tr("Options"));
+    setModal(true);
+    auto* box = new QVBoxLayout(this);
+    box->setSizeConstraint(QLayout::SetFixedSize);
+
+    m_mask = check(this, "chkMaskSecrets", tr("&Mask secrets in configuration and log files"),
+                   options.maskSecrets);
+    box->addWidget(m_mask);
+    auto* maskNote = new QLabel(tr("Passwords, tokens and keys become ********; REDACTED.TXT in the package "
+                                   "says how many in each file."),
+                                this);
+    maskNote->setWordWrap(true);
+    maskNote->setContentsMargins(24, 0, 0, 0);
+    box->addWidget(maskNote);
+    box->addSpacing(8);
+
+    auto* logs = new QLabel(tr("Log files, newest first:"), this);
+    box->addWidget(logs);
+    m_byAge = check(this, "chkLogAge", tr("Leave out log files &older than"), options.maxLogDays.has_value());
+    m_days = limit(box, m_byAge, options.maxLogDays.value_or(kDefaultDays), 0, 36500,
+                   tr("Oldest log files to pack, in days"), tr(" days"), QString());
+    m_bySize = check(this, "chkLogSize", tr("Pack &at most"), options.maxLogMegabytes.has_value());
+    m_megabytes = limit(box, m_bySize, options.maxLogMegabytes.value_or(kDefaultMegabytes), 1, 1000000,
+                        tr("Most log files to pack, in megabytes"), tr(" MB"), tr("of log files"));
+    box->addSpacing(8);
+
+    auto* scope = new QLabel(tr("These options apply to the packages built in this window; a batch start "
+                                "takes its own from the command line."),
+                             this);
+    scope->setWordWrap(true);
+    box->addWidget(scope);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->setObjectName(QStringLiteral("buttons"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    box->addWidget(buttons);
+    m_mask->setFocus();
+    if (owner)
+        move(mDlg::CenterOver(owner->frameGeometry(), QRect(QPoint(), sizeHint())));
+}
+
+// A spin box after its check box, and the words that follow it, on a row of their own; usable
+// while the box is checked.
+QSpinBox* frmOptions::limit(QBoxLayout* box, QCheckBox* check, int value, int low, int high,
+                            const QString& accessibleName, const QString& unit, const QString& after)
+{
+    auto* spin = new QSpinBox(this);
+    spin->setObjectName(check->objectName().replace(QLatin1String("chk"), QLatin1String("spn")));
+    spin->setRange(low, high);
+    spin->setValue(value);
+    spin->setSuffix(unit);
+    spin->setAccessibleName(accessibleName);
+    spin->setEnabled(check->isChecked());
+    connect(check, &QCheckBox::toggled, spin, &QWidget::setEnabled);
+    auto* row = new QHBoxLayout;
+    row->addWidget(check);
+    row->addWidget(spin);
+    if (!after.isEmpty())
+        row->addWidget(new QLabel(after, this));
+    row->addStretch();
+    box->addLayout(row);
+    return spin;
+}
+
+SavedPackageOptions frmOptions::Options() const
+{
+    SavedPackageOptions options{.maskSecrets = m_mask->isChecked()};
+    if (m_byAge->isChecked())
+        options.maxLogDays = m_days->value();
+    if (m_bySize->isChecked())
+        options.maxLogMegabytes = m_megabytes->value();
+    return options;
+}

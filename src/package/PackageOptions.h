@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+
+#include <optional>
+
+class AppConfig;
+
+// What a build does beyond the plain package: secrets masked in configuration and log files, and
+// the product's log folder packed newest first within an age and a size budget. The default is
+// the plain package.
+struct PackageOptions
+{
+    bool maskSecrets = false;
+    std::optional<QDate> since{};        // log files last changed before this day are left out
+    std::optional<qint64> maxLogBytes{}; // the log files stop before their total passes this
+    bool operator==(const PackageOptions&) const = default;
+};
+
+// The options the main window keeps for the builds it starts, in the settings file's section
+// "PackageOptions": the age in days, so that it moves with the date, and the size in megabytes.
+struct SavedPackageOptions
+{
+    bool maskSecrets = false;
+    std::optional<int> maxLogDays{};
+    std::optional<int> maxLogMegabytes{};
+    bool operator==(const SavedPackageOptions&) const = default;
+};
+
+SavedPackageOptions ReadSavedOptions(AppConfig& config);
+void WriteSavedOptions(AppConfig& config, const SavedPackageOptions& options);
+// The saved options for a build started on that day: the logs of the last N days are those changed
+// since the start of the day N days before.
+PackageOptions OptionsOn(const SavedPackageOptions& saved, QDate today);
+
+// A size as support reads it, in thousands, millions or billions of bytes: "200 MB", "1500 KB".
+QString SizeText(qint64 bytes);
+// The reasons the comment gives for a log file left out: "older than 2026-11-01", "log budget of
+// 200 MB reached".
+QString TooOldReason(QDate since);
+QString OverBudgetReason(qint64 bytes);

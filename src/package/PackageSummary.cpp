@@ -1,0 +1,156 @@
+#include "package/PackageSummary.h"
+
+#include "diag/RuntimeError.h"
+#include "outside/Interruption.h"
+#include "platform/HostName.h"
+#include "platform/HostPath.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Closes a descriptor when it goes.
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+// A line of sha256sum: the hash, two blanks, the name; a name holding "\" or a line break has them
+// escaped, and the line begins with "\".
+QByteArray checksumLine(const QByteArray& sha256, const QByteArray& name)
+{
+    QByteArray escaped = name;
+    escaped.replace('\\', "\\\\").replace('\n', "\\n");
+    return (escaped == name ? QByteArray() : QByteArray("\\")) + sha256 + "  " + escaped + '\n';
+}
+
+// Writes all the bytes: 0, or the error number of the failure.
+int writeAll(int fd, const QByteArray& bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        done += n;
+    }
+    return 0;
+}
+
+} // namespace
+
+QByteArray SummaryJson(const RunSummary& summary)
+{
+    QJsonArray skipped;
+    for (const PackageReport::LeftOut& file : summary.report.leftOut)
+        skipped.append(QJsonObject{{QStringLiteral("path"), HostPath::ToHost(file.path)},
+                                   {QStringLiteral("reason"), file.reason}});
+    QJsonArray redacted;
+    for (const PackageReport::Masked& file : summary.report.masked)
+        redacted.append(QJsonObject{{QStringLiteral("path"), HostPath::ToHost(file.path)},
+                                    {QStringLiteral("entry"), file.entry},
+                                    {QStringLiteral("count"), file.values}});
+    const bool wrote = summary.package.has_value();
+    const QJsonObject object{
+        {QStringLiteral("package"), wrote ? QJsonValue(*summary.package) : QJsonValue()},
+        {QStringLiteral("bytes"), wrote ? QJsonValue(summary.bytes) : QJsonValue()},
+        {QStringLiteral("sha256"), wrote ? QJsonValue(QString::fromLatin1(summary.sha256)) : QJsonValue()},
+        {QStringLiteral("entries"), wrote ? QJsonValue(summary.report.entries) : QJsonValue()},
+        {QStringLiteral("skipped"), skipped},
+        {QStringLiteral("redacted"), redacted},
+        {QStringLiteral("seconds"), qRound64(summary.seconds * 1000) / 1000.0},
+        {QStringLiteral("status"), summary.status},
+        {QStringLiteral("reason"), summary.reason.isEmpty() ? QJsonValue() : QJsonValue(summary.reason)},
+    };
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QByteArray Sha256OfFile(const QString& hostPath)
+{
+    const auto fail = [&](int error) {
+        Raise(ErrorNumber::DeviceIoError,
+              QStringLiteral("Cannot read the package %1: %2").arg(hostPath, errnoText(error)));
+    };
+    const Descriptor file(::open(HostName::Encode(hostPath).constData(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0)
+        fail(errno);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::read(file.get(), block.data(), static_cast<size_t>(block.size()));
+        if (n < 0 && errno == EINTR) {
+            Interruption::Check();
+            continue;
+        }
+        if (n < 0)
+            fail(errno);
+        if (n == 0)
+            break;
+        hash.addData(QByteArrayView(block.constData(), n));
+    }
+    return hash.result().toHex();
+}
+
+QString WriteChecksumFile(const QString& packageHostPath, const QByteArray& sha256)
+{
+    const QByteArray package = HostName::Encode(packageHostPath);
+    const QByteArray target = package + ".sha256";
+    const qsizetype cut = package.lastIndexOf('/');
+    const QString shown = packageHostPath + QStringLiteral(".sha256");
+    const auto fail = [&](int error) {
+        Raise(ErrorNumber::DeviceIoError,
+              QStringLiteral("Cannot write the checksum %1: %2").arg(shown, errnoText(error)));
+    };
+    QByteArray temporary;
+    int fd = -1;
+    while (fd < 0) {
+        temporary = package.left(cut + 1) + '.' + package.mid(cut + 1) + ".sha256." +
+                    QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            fail(errno);
+    }
+    Descriptor file(fd);
+    int error = writeAll(file.get(), checksumLine(sha256, package.mid(cut + 1)));
+    if (error == 0 && ::fsync(file.get()) != 0)
+        error = errno;
+    if (error == 0 && ::close(file.release()) != 0)
+        error = errno;
+    if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temporary.constData());
+        fail(error);
+    }
+    return shown;
+}

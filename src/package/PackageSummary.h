@@ -1,0 +1,34 @@
+#pragma once
+
+#include "outside/IZipWriter.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// What a batch start tells a script about its run (--json): the package written, with its size,
+// SHA-256 and entries, the files left out and the values masked, how long it took and how it ended.
+struct RunSummary
+{
+    std::optional<QString> package{}; // its host path, when one was written
+    qint64 bytes = 0;
+    QByteArray sha256{}; // lower-case hex
+    PackageReport report{};
+    double seconds = 0;
+    int status = 0;
+    QString reason{}; // why no package was written, or what went wrong after it was
+};
+
+// One JSON object on one line: package, bytes, sha256 and entries (null without a package),
+// skipped (path and reason each), redacted (path, entry and count each), seconds, status, reason
+// (null when nothing went wrong). Paths are host paths.
+QByteArray SummaryJson(const RunSummary& summary);
+
+// The SHA-256 of a file, in lower-case hex. A file that cannot be read raises a run-time error.
+QByteArray Sha256OfFile(const QString& hostPath);
+
+// Writes "<package>.sha256" beside the package, one line in the format sha256sum -c reads (the
+// package's name without its folder, so the check runs in that folder): a new file, renamed over
+// any earlier one only once it is complete. A failure raises a run-time error with the reason.
+QString WriteChecksumFile(const QString& packageHostPath, const QByteArray& sha256);
