@@ -1,6 +1,6 @@
 #include "components/OutlineGrid.h"
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "components/TomlTemplateReader.h"
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "outside/HostFunctions.h"
 #include "platform/HostName.h"
 

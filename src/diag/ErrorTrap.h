@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/RuntimeError.h"
 #include "diag/Debug.h"
-#include "diag/RuntimeError.h"
 
 #include <QString>
 

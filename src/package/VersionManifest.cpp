@@ -1,7 +1,7 @@
 #include "package/VersionManifest.h"
 
+#include "base/RuntimeError.h"
 #include "catalogue/PathHelpers.h"
-#include "diag/RuntimeError.h"
 #include "outside/HostFunctions.h"
 #include "platform/HostName.h"
 #include "settings/AppConfig.h"

@@ -1,6 +1,6 @@
 #include "outside/FileLock.h"
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "outside/HostFunctions.h"
 #include "outside/Interruption.h"
 #include "platform/HostName.h"

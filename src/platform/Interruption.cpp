@@ -1,6 +1,6 @@
 #include "outside/Interruption.h"
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 
 #include <atomic>
 #include <cerrno>

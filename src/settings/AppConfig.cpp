@@ -1,6 +1,6 @@
 #include "settings/AppConfig.h"
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "outside/IProductInfo.h"
 #include "outside/IScreen.h"
 #include "outside/ISettingsStore.h"

@@ -1,6 +1,6 @@
 #include "components/zip/ArchiveFile.h"
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "outside/Interruption.h"
 #include "platform/HostName.h"
 

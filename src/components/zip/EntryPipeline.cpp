@@ -1,7 +1,7 @@
 #include "components/zip/EntryPipeline.h"
 
+#include "base/RuntimeError.h"
 #include "components/zip/Compressors.h"
-#include "diag/RuntimeError.h"
 #include "outside/Interruption.h"
 #include "platform/HostName.h"
 

@@ -1,6 +1,6 @@
 #include "components/zip/SourceCollector.h"
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"

@@ -1,9 +1,9 @@
 #include "components/zip/ZipWriter.h"
 
+#include "base/RuntimeError.h"
 #include "components/zip/ArchiveFile.h"
 #include "components/zip/EntryPipeline.h"
 #include "components/zip/SourceCollector.h"
-#include "diag/RuntimeError.h"
 #include "outside/Interruption.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"

@@ -1,6 +1,6 @@
 #include "platform/qt/QtFolderTree.h"
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "platform/qt/HostFolderModel.h"
