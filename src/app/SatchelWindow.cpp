@@ -1,8 +1,8 @@
 #include "app/SatchelWindow.h"
 
-#include "app/ResizeForm.h"
 #include "app/frmAbout.h"
 #include "app/frmPacifier.h"
+#include "controller/ResizeForm.h"
 #include "diag/Debug.h"
 #include "diag/ErrorTrap.h"
 #include "platform/HostPath.h"

@@ -1,7 +1,7 @@
 #include "app/frmAbout.h"
 
-#include "app/frmSatchel.h"
 #include "components/RegisterDesktop.h"
+#include "controller/frmSatchel.h"
 #include "package/mDlg.h"
 #include "platform/qt/QtDesktop.h"
 

@@ -1,6 +1,6 @@
 #include "app/frmPacifier.h"
 
-#include "app/ResizeForm.h"
+#include "controller/ResizeForm.h"
 #include "platform/qt/QtDesktop.h"
 
 #include <QLabel>

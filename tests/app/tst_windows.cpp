@@ -1,11 +1,11 @@
 // The windows as a person meets them, on Qt's offscreen platform: clicks and keys on the real
 // grid view, the folder tree at start-up, a build through the save dialog, the progress window,
 // the About box, the layout on resizing, dark themes and large fonts.
-#include "app/ResizeForm.h"
 #include "app/SatchelWindow.h"
 #include "app/frmAbout.h"
 #include "app/frmPacifier.h"
 #include "components/RegisterDesktop.h"
+#include "controller/ResizeForm.h"
 #include "platform/qt/GridView.h"
 #include "platform/qt/QtFolderTree.h"
 #include "settings/AppConfig.h"

@@ -1,4 +1,4 @@
-#include "app/frmSatchel.h"
+#include "controller/frmSatchel.h"
 
 #include "base/Int16.h"
 #include "catalogue/PathHelpers.h"
