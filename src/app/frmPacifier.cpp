@@ -5,17 +5,6 @@
 
 #include <QLabel>
 
-namespace {
-
-// Twips to pixels on the primary screen.
-int px(double twips, bool horizontal)
-{
-    const QtScreen screen;
-    return qRound(twips / (horizontal ? screen.TwipsPerPixelX() : screen.TwipsPerPixelY()));
-}
-
-} // namespace
-
 frmPacifier::frmPacifier()
     : QDialog(nullptr,
               Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
@@ -26,13 +15,13 @@ frmPacifier::frmPacifier()
     setAttribute(Qt::WA_DeleteOnClose, false);
     setAutoFillBackground(true);
     setPalette(WhitePalette(palette()));
-    setFixedSize(px(9015, true), px(2040, false));
+    setFixedSize(ToPixelsX(9015), ToPixelsY(2040));
     m_image->setObjectName(QStringLiteral("Image1"));
-    m_image->setGeometry(0, 0, px(9015, true), px(1215, false));
+    m_image->setGeometry(0, 0, ToPixelsX(9015), ToPixelsY(1215));
     m_image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_pacifierText->setObjectName(QStringLiteral("pacifierText"));
     m_pacifierText->setAccessibleName(tr("Status"));
-    m_pacifierText->setGeometry(px(120, true), px(1320, false), px(8775, true), px(615, false));
+    m_pacifierText->setGeometry(ToPixelsX(120), ToPixelsY(1320), ToPixelsX(8775), ToPixelsY(615));
     m_pacifierText->setAutoFillBackground(true);
     m_pacifierText->setWordWrap(true);
     m_pacifierText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);

@@ -136,6 +136,7 @@ private Q_SLOTS:
     void smallWindowsInAnyTheme_data();
     void smallWindowsInAnyTheme();
     void layoutFollowsTheWindowFromTheStart();
+    void centredOverTheOwner();
 };
 
 void TestWindows::clicksAndKeysOnTheGridFollowTheRules()
@@ -405,6 +406,16 @@ void TestWindows::layoutFollowsTheWindowFromTheStart()
     QCOMPARE(title->pos(), wide);
     auto* buttons = h.window->findChild<QWidget*>(QStringLiteral("ButtonContainer"));
     QCOMPARE(buttons->geometry().right() + 1, h.window->centralWidget()->width());
+}
+
+void TestWindows::centredOverTheOwner()
+{
+    QCOMPARE(CenterOver(QRect(100, 50, 800, 600), QRect(0, 0, 400, 300)), QPoint(300, 200));
+    QCOMPARE(CenterOver(QRect(0, 0, 801, 601), QRect(0, 0, 400, 300)),
+             QPoint(200, 150)); // 200.5, 150.5 to even
+    QCOMPARE(CenterOver(QRect(0, 0, 803, 603), QRect(0, 0, 400, 300)),
+             QPoint(202, 152)); // 201.5, 151.5 to even
+    QCOMPARE(CenterOver(QRect(0, 0, 100, 100), QRect(0, 0, 400, 300)), QPoint(-150, -100));
 }
 
 QTEST_MAIN(TestWindows)
