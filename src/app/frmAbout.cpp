@@ -1,8 +1,8 @@
 #include "app/frmAbout.h"
 
-#include "components/RegisterDesktop.h"
 #include "controller/frmSatchel.h"
 #include "platform/qt/QtDesktop.h"
+#include "platform/qt/RegisterDesktop.h"
 
 #include <QFrame>
 #include <QKeyEvent>

@@ -1,7 +1,6 @@
 // ts6satchel: packs the files of a Tessarine application folder into a zip package for support.
 #include "app/SatchelWindow.h"
 #include "catalogue/PathHelpers.h"
-#include "components/RegisterDesktop.h"
 #include "components/Registration.h"
 #include "outside/HostFunctions.h"
 #include "outside/Interruption.h"
@@ -9,6 +8,7 @@
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"
+#include "platform/qt/RegisterDesktop.h"
 
 #include <QApplication>
 #include <QDialog>
