@@ -1,6 +1,7 @@
 #include "app/frmAbout.h"
 
 #include "controller/frmSatchel.h"
+#include "diag/ErrorTrap.h"
 #include "platform/qt/QtDesktop.h"
 #include "platform/qt/RegisterDesktop.h"
 
@@ -119,10 +120,10 @@ void frmAbout::Form_Load()
     label(body, "lblCompanyInfo", 1335, Qt::AlignRight | Qt::AlignTop)->setText(kCompanyInfo);
     body->addSpacing(ToPixelsY(105));
     m_website = link(body, "lblWebsite", Website, tr("Web site"));
-    connect(m_website, &QLabel::linkActivated, this, &frmAbout::lblWebsite_Click);
+    connect(m_website, &QLabel::linkActivated, this, guarded([this] { lblWebsite_Click(); }));
     body->addSpacing(ToPixelsY(105));
     m_email = link(body, "lblEmail", Email, tr("Support e-mail"));
-    connect(m_email, &QLabel::linkActivated, this, &frmAbout::lblEmail_Click);
+    connect(m_email, &QLabel::linkActivated, this, guarded([this] { lblEmail_Click(); }));
     body->addSpacing(ToPixelsY(105));
 
     // An etched separator: a shadow line with a light line just below it.
@@ -152,31 +153,34 @@ void frmAbout::lblEmail_Click()
 // A link that the keyboard reaches shows it, and Enter, Return or Space open it.
 bool frmAbout::eventFilter(QObject* watched, QEvent* event)
 {
-    auto* const link = watched == m_website || watched == m_email ? static_cast<QLabel*>(watched) : nullptr;
-    if (!link)
-        return QDialog::eventFilter(watched, event);
-    const qsizetype length = (link == m_website ? Website : Email).size();
-    switch (event->type()) {
-    case QEvent::FocusIn:
-        if (static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason)
-            link->setSelection(0, static_cast<int>(length));
-        break;
-    case QEvent::FocusOut:
-        link->setSelection(0, 0);
-        break;
-    case QEvent::KeyPress:
-        switch (static_cast<QKeyEvent*>(event)->key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-        case Qt::Key_Space:
-            link == m_website ? lblWebsite_Click() : lblEmail_Click();
-            return true;
+    return guarded([&] {
+        auto* const link =
+            watched == m_website || watched == m_email ? static_cast<QLabel*>(watched) : nullptr;
+        if (!link)
+            return QDialog::eventFilter(watched, event);
+        const qsizetype length = (link == m_website ? Website : Email).size();
+        switch (event->type()) {
+        case QEvent::FocusIn:
+            if (static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason)
+                link->setSelection(0, static_cast<int>(length));
+            break;
+        case QEvent::FocusOut:
+            link->setSelection(0, 0);
+            break;
+        case QEvent::KeyPress:
+            switch (static_cast<QKeyEvent*>(event)->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Space:
+                link == m_website ? lblWebsite_Click() : lblEmail_Click();
+                return true;
+            default:
+                break;
+            }
+            break;
         default:
             break;
         }
-        break;
-    default:
-        break;
-    }
-    return QDialog::eventFilter(watched, event);
+        return QDialog::eventFilter(watched, event);
+    })();
 }

@@ -1,6 +1,7 @@
 #include "app/frmPacifier.h"
 
 #include "controller/ResizeForm.h"
+#include "diag/ErrorTrap.h"
 #include "platform/qt/QtDesktop.h"
 
 #include <QLabel>
@@ -52,10 +53,12 @@ void frmPacifier::CenterOnScreen()
 
 void frmPacifier::moveEvent(QMoveEvent* event)
 {
-    QDialog::moveEvent(event);
-    // The frame's size is known only once the window manager has framed the window.
-    if (m_loaded && isVisible() && frameGeometry().size() != m_centredFrame)
-        CenterOnScreen();
+    guarded([&] {
+        QDialog::moveEvent(event);
+        // The frame's size is known only once the window manager has framed the window.
+        if (m_loaded && isVisible() && frameGeometry().size() != m_centredFrame)
+            CenterOnScreen();
+    })();
 }
 
 void frmPacifier::Show()

@@ -2,6 +2,7 @@
 #include "app/SatchelWindow.h"
 #include "catalogue/PathHelpers.h"
 #include "components/Registration.h"
+#include "diag/ErrorTrap.h"
 #include "outside/HostFunctions.h"
 #include "outside/Interruption.h"
 #include "platform/CommandLine.h"
@@ -111,7 +112,7 @@ public:
         if (Interruption::WakeFd() < 0)
             return;
         auto* notifier = new QSocketNotifier(Interruption::WakeFd(), QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this, &SignalWatch::signalled);
+        connect(notifier, &QSocketNotifier::activated, this, guarded([this] { signalled(); }));
         if (Interruption::Requested() != 0)
             signalled();
     }
@@ -134,10 +135,12 @@ private:
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        auto* dialog = qobject_cast<QDialog*>(watched);
-        if (event->type() == QEvent::Show && dialog && dialog->isModal())
-            QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
-        return false;
+        return guarded([&] {
+            auto* dialog = qobject_cast<QDialog*>(watched);
+            if (event->type() == QEvent::Show && dialog && dialog->isModal())
+                QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
+            return false;
+        })();
     }
 
     QWidget& m_mainWindow;

@@ -66,7 +66,7 @@ void ZipWriter::tick()
 
 // Runs one operation of the writer. A failure drops the package (nothing is left on disk) and
 // becomes LastError; a stop signal, and anything the busy hook raises, goes on to the caller.
-template <typename Work> bool ZipWriter::guarded(Work&& work)
+template <typename Work> bool ZipWriter::asStatus(Work&& work)
 {
     try {
         std::forward<Work>(work)();
@@ -117,7 +117,7 @@ bool ZipWriter::Add(const QString& source, bool includeSubfolders, bool keepFold
         m_lastError = QStringLiteral("No package is open");
         return false;
     }
-    return guarded([&] {
+    return asStatus([&] {
         m_package->collector.Collect(source, includeSubfolders, keepFolderPath,
                                      [this](std::vector<Source>&& files) { m_package->pipeline.Add(files); });
         m_package->pipeline.EndAdd();
@@ -130,7 +130,7 @@ bool ZipWriter::Finish()
         m_lastError = QStringLiteral("No package is open");
         return false;
     }
-    return guarded([&] {
+    return asStatus([&] {
         m_package->pipeline.Finish();
         m_package->archive.Complete(m_package->pipeline.Skipped());
         m_bytesDone = m_package->pipeline.BytesDone();
