@@ -77,11 +77,6 @@ void frmPacifier::SetStatus(const QString& text)
     m_pacifierText->repaint();
 }
 
-QString frmPacifier::statusText() const
-{
-    return m_pacifierText->text();
-}
-
 void frmPacifier::Close()
 {
     setWindowFlag(Qt::WindowStaysOnTopHint, false);

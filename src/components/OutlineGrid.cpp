@@ -278,12 +278,6 @@ GridNode OutlineGrid::NodeFirstChild(GridNode node) const
     return children.empty() ? kNoNode : children.front();
 }
 
-GridNode OutlineGrid::NodeFirstSibling(GridNode node) const
-{
-    const GridNode parent = NodeParent(node);
-    return parent == kNoNode ? node : NodeFirstChild(parent);
-}
-
 GridNode OutlineGrid::NodeNextSibling(GridNode node) const
 {
     const RowData& row = at(node);

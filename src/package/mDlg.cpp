@@ -44,9 +44,4 @@ SaveDialogResult ShowSave(ISaveDialog& dialog, WindowHandle owner, const QString
     return {false, end >= 0 ? g_record.file.left(end) : g_record.file};
 }
 
-const SaveFileRecord& KeptRecord()
-{
-    return g_record;
-}
-
 } // namespace mDlg

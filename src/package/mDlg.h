@@ -16,7 +16,4 @@ SaveDialogResult ShowSave(ISaveDialog& dialog, WindowHandle owner, const QString
                           const QString& title, const QString& initialFolder, const QString& filter,
                           const QString& defaultExtension);
 
-// The kept record, as the last call left it.
-const SaveFileRecord& KeptRecord();
-
 } // namespace mDlg
