@@ -5,7 +5,6 @@
 
 #include <QString>
 
-#include <concepts>
 #include <functional>
 #include <optional>
 #include <type_traits>
@@ -72,9 +71,10 @@ template <typename Body, typename OnError> class Guarded
 public:
     Guarded(Body body, OnError onError) : m_body(std::move(body)), m_onError(std::move(onError)) {}
 
-    template <typename... Args>
-    requires std::invocable<const Body&, Args...> std::invoke_result_t<const Body&, Args...>
-    operator()(Args&&... args) const noexcept
+    // What the body gives back; no type, and so no call, for arguments the body does not take.
+    template <typename... Args> using Result = std::invoke_result_t<const Body&, Args...>;
+
+    template <typename... Args> Result<Args...> operator()(Args&&... args) const noexcept
     {
         try {
             return std::invoke(m_body, std::forward<Args>(args)...);
@@ -83,7 +83,7 @@ public:
                 m_onError(RuntimeError::fromCurrentException());
             } catch (...) {
             }
-            return std::invoke_result_t<const Body&, Args...>();
+            return Result<Args...>();
         }
     }
 
