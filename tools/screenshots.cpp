@@ -8,11 +8,11 @@
 #include "app/frmAbout.h"
 #include "app/frmOptions.h"
 #include "app/frmPacifier.h"
-#include "components/RegisterDesktop.h"
 #include "components/Registration.h"
 #include "platform/HostPath.h"
 #include "platform/qt/GridView.h"
 #include "platform/qt/QtFolderTree.h"
+#include "platform/qt/RegisterDesktop.h"
 #include "settings/AppConfig.h"
 
 #include <QApplication>

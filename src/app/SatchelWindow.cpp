@@ -1,9 +1,9 @@
 #include "app/SatchelWindow.h"
 
-#include "app/ResizeForm.h"
 #include "app/frmAbout.h"
 #include "app/frmOptions.h"
 #include "app/frmPacifier.h"
+#include "controller/ResizeForm.h"
 #include "diag/Debug.h"
 #include "diag/ErrorTrap.h"
 #include "platform/HostPath.h"
@@ -145,8 +145,8 @@ void SatchelWindow::buildParts()
     auto* close = new QPushButton(tr("&Close"), m_buttons);
     close->setObjectName(QStringLiteral("cmdClose"));
     sizeButtons();
-    connect(build, &QPushButton::clicked, this, [this] { m_controller->cmdBuild_Click(); });
-    connect(close, &QPushButton::clicked, this, [this] { m_controller->cmdClose_Click(); });
+    connect(build, &QPushButton::clicked, this, guarded([this] { m_controller->cmdBuild_Click(); }));
+    connect(close, &QPushButton::clicked, this, guarded([this] { m_controller->cmdClose_Click(); }));
 }
 
 // The design places the buttons for the design font; a wider font widens them and their panel.
@@ -164,12 +164,14 @@ void SatchelWindow::sizeButtons()
 
 void SatchelWindow::changeEvent(QEvent* event)
 {
-    QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::FontChange) { // the desktop's font changed while the window is open
-        sizeButtons();
-        if (m_controller)
-            m_controller->Form_Resize();
-    }
+    guarded([&] {
+        QMainWindow::changeEvent(event);
+        if (event->type() == QEvent::FontChange) { // the desktop's font changed while the window is open
+            sizeButtons();
+            if (m_controller)
+                m_controller->Form_Resize();
+        }
+    })();
 }
 
 void SatchelWindow::buildMenus()
@@ -178,27 +180,30 @@ void SatchelWindow::buildMenus()
     file->setObjectName(QStringLiteral("mnuFile"));
     QAction* options = file->addAction(tr("&Options..."));
     options->setObjectName(QStringLiteral("mnuFileOptions"));
-    connect(options, &QAction::triggered, this, [this] { m_controller->mnuFileOptions_Click(); });
+    connect(options, &QAction::triggered, this, guarded([this] { m_controller->mnuFileOptions_Click(); }));
     file->addSeparator()->setObjectName(QStringLiteral("mnuFileSep0"));
     QAction* exit = file->addAction(tr("E&xit"));
     exit->setObjectName(QStringLiteral("mnuFileExit"));
-    connect(exit, &QAction::triggered, this, [this] { m_controller->mnuFileExit_Click(); });
+    connect(exit, &QAction::triggered, this, guarded([this] { m_controller->mnuFileExit_Click(); }));
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
     QAction* tutorial = help->addAction(tr("Video Tutorial"));
     tutorial->setObjectName(QStringLiteral("mnuHelpVideoTutorial"));
-    connect(tutorial, &QAction::triggered, this, [this] { m_controller->mnuHelpVideoTutorial_Click(); });
+    connect(tutorial, &QAction::triggered, this,
+            guarded([this] { m_controller->mnuHelpVideoTutorial_Click(); }));
     help->addSeparator()->setObjectName(QStringLiteral("mnuHelpSep0"));
     QAction* about = help->addAction(tr("&About"));
     about->setObjectName(QStringLiteral("mnuHelpAbout"));
-    connect(about, &QAction::triggered, this, [this] { m_controller->mnuHelpAbout_Click(); });
+    connect(about, &QAction::triggered, this, guarded([this] { m_controller->mnuHelpAbout_Click(); }));
 }
 
 bool SatchelWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_client && event->type() == QEvent::Resize)
-        clientResized();
-    return QMainWindow::eventFilter(watched, event);
+    return guarded([&] {
+        if (watched == m_client && event->type() == QEvent::Resize)
+            clientResized();
+        return QMainWindow::eventFilter(watched, event);
+    })();
 }
 
 void SatchelWindow::clientResized()
@@ -305,15 +310,17 @@ void SatchelWindow::Destroy()
 
 void SatchelWindow::closeEvent(QCloseEvent* event)
 {
-    if (m_destroyed) {
-        event->accept();
-        return;
-    }
-    event->ignore();
-    if (m_controller->Building()) {
-        // Closing during a build waits for the build to end.
-        QTimer::singleShot(100, this, &QWidget::close);
-        return;
-    }
-    m_controller->mnuFileExit_Click();
+    guarded([&] {
+        if (m_destroyed) {
+            event->accept();
+            return;
+        }
+        event->ignore();
+        if (m_controller->Building()) {
+            // Closing during a build waits for the build to end.
+            QTimer::singleShot(100, this, &QWidget::close);
+            return;
+        }
+        m_controller->mnuFileExit_Click();
+    })();
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/frmSatchel.h"
 #include "components/OutlineGrid.h"
+#include "controller/frmSatchel.h"
 #include "outside/IMainWindow.h"
 #include "platform/qt/QtDesktop.h"
 

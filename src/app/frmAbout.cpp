@@ -1,9 +1,9 @@
 #include "app/frmAbout.h"
 
-#include "app/frmSatchel.h"
-#include "components/RegisterDesktop.h"
-#include "package/mDlg.h"
+#include "controller/frmSatchel.h"
+#include "diag/ErrorTrap.h"
 #include "platform/qt/QtDesktop.h"
+#include "platform/qt/RegisterDesktop.h"
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -18,17 +18,6 @@ namespace {
 
 const QString kCompanyInfo = QStringLiteral("Norvale \r\n14 Harbour Row\r\nKestrel Bay KB4 2NW\r\n"
                                             "Tel: +44 1632 960415\r\nFax: +44 1632 960416");
-
-int px(double twips, bool horizontal)
-{
-    const QtScreen screen;
-    return qRound(twips / (horizontal ? screen.TwipsPerPixelX() : screen.TwipsPerPixelY()));
-}
-
-int pxY(double twips)
-{
-    return px(twips, false);
-}
 
 // One line of an etched separator, in a colour of the desktop's palette.
 QFrame* line(QWidget* parent, const char* name, QPalette::ColorRole colour)
@@ -69,14 +58,14 @@ frmAbout::frmAbout(QWidget* owner, std::function<bool(const QString&)> open)
     setPalette(WhitePalette(palette()));
     Form_Load();
     if (owner)
-        move(mDlg::CenterOver(owner->frameGeometry(), QRect(QPoint(), sizeHint())));
+        move(CenterOver(owner->frameGeometry(), QRect(QPoint(), sizeHint())));
 }
 
 QLabel* frmAbout::label(QBoxLayout* layout, const char* name, double heightTwips, Qt::Alignment alignment)
 {
     auto* l = new QLabel(this);
     l->setObjectName(QString::fromLatin1(name));
-    l->setMinimumHeight(pxY(heightTwips));
+    l->setMinimumHeight(ToPixelsY(heightTwips));
     l->setAlignment(alignment);
     layout->addWidget(l);
     return l;
@@ -101,7 +90,7 @@ void frmAbout::Form_Load()
     // The design's places, top to bottom; each part as high as the design, higher when its text
     // needs it, and the frame fixed at the size that results (never below the design's size).
     auto* box = new QVBoxLayout(this);
-    box->setContentsMargins(0, 0, 0, pxY(45));
+    box->setContentsMargins(0, 0, 0, ToPixelsY(45));
     box->setSpacing(0);
     box->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -110,12 +99,12 @@ void frmAbout::Form_Load()
     image->setPixmap(QPixmap(QStringLiteral(":/pictures/banner.jpg"))); // wider than the box: cut off
     image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     image->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    image->setMinimumSize(px(6045, true), pxY(960));
-    image->setMaximumHeight(pxY(960));
+    image->setMinimumSize(ToPixelsX(6045), ToPixelsY(960));
+    image->setMaximumHeight(ToPixelsY(960));
     box->addWidget(image);
 
     auto* body = new QVBoxLayout;
-    body->setContentsMargins(px(120, true), 0, px(150, true), 0);
+    body->setContentsMargins(ToPixelsX(120), 0, ToPixelsX(150), 0);
     body->setSpacing(0);
     box->addLayout(body);
 
@@ -127,24 +116,24 @@ void frmAbout::Form_Load()
     title->setFont(titleFont);
     label(body, "lblVersion", 255, Qt::AlignCenter)
         ->setText(VersionText(TS6_VERSION_MAJOR, TS6_VERSION_MINOR, TS6_VERSION_TWEAK));
-    body->addSpacing(pxY(225));
+    body->addSpacing(ToPixelsY(225));
     label(body, "lblCompanyInfo", 1335, Qt::AlignRight | Qt::AlignTop)->setText(kCompanyInfo);
-    body->addSpacing(pxY(105));
+    body->addSpacing(ToPixelsY(105));
     m_website = link(body, "lblWebsite", Website, tr("Web site"));
-    connect(m_website, &QLabel::linkActivated, this, &frmAbout::lblWebsite_Click);
-    body->addSpacing(pxY(105));
+    connect(m_website, &QLabel::linkActivated, this, guarded([this] { lblWebsite_Click(); }));
+    body->addSpacing(ToPixelsY(105));
     m_email = link(body, "lblEmail", Email, tr("Support e-mail"));
-    connect(m_email, &QLabel::linkActivated, this, &frmAbout::lblEmail_Click);
-    body->addSpacing(pxY(105));
+    connect(m_email, &QLabel::linkActivated, this, guarded([this] { lblEmail_Click(); }));
+    body->addSpacing(ToPixelsY(105));
 
     // An etched separator: a shadow line with a light line just below it.
     body->addWidget(line(this, "Line1", QPalette::Dark));
     body->addWidget(line(this, "Line2", QPalette::Light));
-    body->addSpacing(pxY(90));
+    body->addSpacing(ToPixelsY(90));
 
     auto* ok = new QPushButton(tr("&OK"), this);
     ok->setObjectName(QStringLiteral("cmdOk"));
-    ok->setMinimumSize(px(1215, true), pxY(495));
+    ok->setMinimumSize(ToPixelsX(1215), ToPixelsY(495));
     ok->setDefault(true);
     ok->setFocus();
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
@@ -164,31 +153,34 @@ void frmAbout::lblEmail_Click()
 // A link that the keyboard reaches shows it, and Enter, Return or Space open it.
 bool frmAbout::eventFilter(QObject* watched, QEvent* event)
 {
-    auto* const link = watched == m_website || watched == m_email ? static_cast<QLabel*>(watched) : nullptr;
-    if (!link)
-        return QDialog::eventFilter(watched, event);
-    const qsizetype length = (link == m_website ? Website : Email).size();
-    switch (event->type()) {
-    case QEvent::FocusIn:
-        if (static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason)
-            link->setSelection(0, static_cast<int>(length));
-        break;
-    case QEvent::FocusOut:
-        link->setSelection(0, 0);
-        break;
-    case QEvent::KeyPress:
-        switch (static_cast<QKeyEvent*>(event)->key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-        case Qt::Key_Space:
-            link == m_website ? lblWebsite_Click() : lblEmail_Click();
-            return true;
+    return guarded([&] {
+        auto* const link =
+            watched == m_website || watched == m_email ? static_cast<QLabel*>(watched) : nullptr;
+        if (!link)
+            return QDialog::eventFilter(watched, event);
+        const qsizetype length = (link == m_website ? Website : Email).size();
+        switch (event->type()) {
+        case QEvent::FocusIn:
+            if (static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason)
+                link->setSelection(0, static_cast<int>(length));
+            break;
+        case QEvent::FocusOut:
+            link->setSelection(0, 0);
+            break;
+        case QEvent::KeyPress:
+            switch (static_cast<QKeyEvent*>(event)->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Space:
+                link == m_website ? lblWebsite_Click() : lblEmail_Click();
+                return true;
+            default:
+                break;
+            }
+            break;
         default:
             break;
         }
-        break;
-    default:
-        break;
-    }
-    return QDialog::eventFilter(watched, event);
+        return QDialog::eventFilter(watched, event);
+    })();
 }

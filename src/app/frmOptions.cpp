@@ -1,6 +1,6 @@
 #include "app/frmOptions.h"
 
-#include "package/mDlg.h"
+#include "platform/qt/QtDesktop.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -68,7 +68,7 @@ frmOptions::frmOptions(QWidget* owner, const SavedPackageOptions& options)
     box->addWidget(buttons);
     m_mask->setFocus();
     if (owner)
-        move(mDlg::CenterOver(owner->frameGeometry(), QRect(QPoint(), sizeHint())));
+        move(CenterOver(owner->frameGeometry(), QRect(QPoint(), sizeHint())));
 }
 
 // A spin box after its check box, and the words that follow it, on a row of their own; usable

@@ -1,20 +1,10 @@
 #include "app/frmPacifier.h"
 
-#include "app/ResizeForm.h"
+#include "controller/ResizeForm.h"
+#include "diag/ErrorTrap.h"
 #include "platform/qt/QtDesktop.h"
 
 #include <QLabel>
-
-namespace {
-
-// Twips to pixels on the primary screen.
-int px(double twips, bool horizontal)
-{
-    const QtScreen screen;
-    return qRound(twips / (horizontal ? screen.TwipsPerPixelX() : screen.TwipsPerPixelY()));
-}
-
-} // namespace
 
 frmPacifier::frmPacifier()
     : QDialog(nullptr,
@@ -26,13 +16,13 @@ frmPacifier::frmPacifier()
     setAttribute(Qt::WA_DeleteOnClose, false);
     setAutoFillBackground(true);
     setPalette(WhitePalette(palette()));
-    setFixedSize(px(9015, true), px(2040, false));
+    setFixedSize(ToPixelsX(9015), ToPixelsY(2040));
     m_image->setObjectName(QStringLiteral("Image1"));
-    m_image->setGeometry(0, 0, px(9015, true), px(1215, false));
+    m_image->setGeometry(0, 0, ToPixelsX(9015), ToPixelsY(1215));
     m_image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_pacifierText->setObjectName(QStringLiteral("pacifierText"));
     m_pacifierText->setAccessibleName(tr("Status"));
-    m_pacifierText->setGeometry(px(120, true), px(1320, false), px(8775, true), px(615, false));
+    m_pacifierText->setGeometry(ToPixelsX(120), ToPixelsY(1320), ToPixelsX(8775), ToPixelsY(615));
     m_pacifierText->setAutoFillBackground(true);
     m_pacifierText->setWordWrap(true);
     m_pacifierText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -63,10 +53,12 @@ void frmPacifier::CenterOnScreen()
 
 void frmPacifier::moveEvent(QMoveEvent* event)
 {
-    QDialog::moveEvent(event);
-    // The frame's size is known only once the window manager has framed the window.
-    if (m_loaded && isVisible() && frameGeometry().size() != m_centredFrame)
-        CenterOnScreen();
+    guarded([&] {
+        QDialog::moveEvent(event);
+        // The frame's size is known only once the window manager has framed the window.
+        if (m_loaded && isVisible() && frameGeometry().size() != m_centredFrame)
+            CenterOnScreen();
+    })();
 }
 
 void frmPacifier::Show()
@@ -83,11 +75,6 @@ void frmPacifier::SetStatus(const QString& text)
 {
     m_pacifierText->setText(text);
     m_pacifierText->repaint();
-}
-
-QString frmPacifier::statusText() const
-{
-    return m_pacifierText->text();
 }
 
 void frmPacifier::Close()

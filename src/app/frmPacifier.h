@@ -22,8 +22,6 @@ public:
     void Close() override;
     void reject() override {}
 
-    QString statusText() const;
-
 protected:
     void moveEvent(QMoveEvent* event) override;
 

@@ -1,8 +1,8 @@
 // ts6satchel: packs the files of a Tessarine application folder into a zip package for support.
 #include "app/SatchelWindow.h"
 #include "catalogue/PathHelpers.h"
-#include "components/RegisterDesktop.h"
 #include "components/Registration.h"
+#include "diag/ErrorTrap.h"
 #include "outside/HostFunctions.h"
 #include "outside/Interruption.h"
 #include "package/PackageSummary.h"
@@ -10,6 +10,7 @@
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"
+#include "platform/qt/RegisterDesktop.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -113,7 +114,7 @@ public:
         if (Interruption::WakeFd() < 0)
             return;
         auto* notifier = new QSocketNotifier(Interruption::WakeFd(), QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this, &SignalWatch::signalled);
+        connect(notifier, &QSocketNotifier::activated, this, guarded([this] { signalled(); }));
         if (Interruption::Requested() != 0)
             signalled();
     }
@@ -136,10 +137,12 @@ private:
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        auto* dialog = qobject_cast<QDialog*>(watched);
-        if (event->type() == QEvent::Show && dialog && dialog->isModal())
-            QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
-        return false;
+        return guarded([&] {
+            auto* dialog = qobject_cast<QDialog*>(watched);
+            if (event->type() == QEvent::Show && dialog && dialog->isModal())
+                QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
+            return false;
+        })();
     }
 
     QWidget& m_mainWindow;

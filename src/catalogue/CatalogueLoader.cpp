@@ -1,9 +1,9 @@
 #include "catalogue/CatalogueLoader.h"
 
+#include "base/Int16.h"
 #include "catalogue/PathHelpers.h"
 #include "diag/Debug.h"
 #include "diag/ErrorTrap.h"
-#include "diag/Int16.h"
 #include "outside/HostFunctions.h"
 #include "outside/IDesktop.h"
 #include "outside/IFolderTree.h"

@@ -1,7 +1,7 @@
 #include "catalogue/PathHelpers.h"
 
+#include "base/Int16.h"
 #include "diag/ErrorTrap.h"
-#include "diag/Int16.h"
 #include "outside/HostFunctions.h"
 #include "outside/IPathUtility.h"
 #include "outside/ITemplateReader.h"

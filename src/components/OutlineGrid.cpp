@@ -1,6 +1,6 @@
 #include "components/OutlineGrid.h"
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 
 #include <algorithm>
 
@@ -276,12 +276,6 @@ GridNode OutlineGrid::NodeFirstChild(GridNode node) const
 {
     const auto& children = at(node).children;
     return children.empty() ? kNoNode : children.front();
-}
-
-GridNode OutlineGrid::NodeFirstSibling(GridNode node) const
-{
-    const GridNode parent = NodeParent(node);
-    return parent == kNoNode ? node : NodeFirstChild(parent);
 }
 
 GridNode OutlineGrid::NodeNextSibling(GridNode node) const

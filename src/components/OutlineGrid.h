@@ -60,7 +60,6 @@ public:
     int NodeChildren(GridNode node) const override;
     GridNode NodeParent(GridNode node) const override;
     GridNode NodeFirstChild(GridNode node) const override;
-    GridNode NodeFirstSibling(GridNode node) const override;
     GridNode NodeNextSibling(GridNode node) const override;
     GridNode AddNode(GridNode parent, const QString& text, const QString& key) override;
     void RemoveNode(GridNode node) override;

@@ -1,5 +1,6 @@
 #include "components/SpdLogSink.h"
 
+#include "base/CHandle.h"
 #include "platform/HostName.h"
 #include "platform/UserFolders.h"
 
@@ -66,38 +67,28 @@ class SharedRotatingFile final : public spdlog::sinks::base_sink<std::mutex>
 public:
     explicit SharedRotatingFile(const QString& folder) : m_folder(HostName::Encode(folder))
     {
-        m_folderFd = ::open(m_folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (m_folderFd < 0)
+        m_folderFd.reset(::open(m_folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!m_folderFd)
             spdlog::throw_spdlog_ex("cannot open the log folder", errno);
-        m_fd = ::open(path(0).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (m_fd < 0) {
-            const int error = errno;
-            ::close(m_folderFd);
-            spdlog::throw_spdlog_ex("cannot open the trace file", error);
-        }
+        m_fd.reset(::open(path(0).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+        if (!m_fd)
+            spdlog::throw_spdlog_ex("cannot open the trace file", errno);
     }
-    ~SharedRotatingFile() override
-    {
-        ::close(m_fd);
-        ::close(m_folderFd);
-    }
-    SharedRotatingFile(const SharedRotatingFile&) = delete;
-    SharedRotatingFile& operator=(const SharedRotatingFile&) = delete;
 
 protected:
     void sink_it_(const spdlog::details::log_msg& message) override
     {
         spdlog::memory_buf_t line;
         formatter_->format(message, line);
-        const FolderLock lock(m_folderFd);
+        const FolderLock lock(m_folderFd.get());
         struct stat named
         {};
         struct stat open
         {};
-        if (::stat(path(0).constData(), &named) != 0 || ::fstat(m_fd, &open) != 0 ||
+        if (::stat(path(0).constData(), &named) != 0 || ::fstat(m_fd.get(), &open) != 0 ||
             named.st_ino != open.st_ino || named.st_dev != open.st_dev) {
             reopen(); // another run rotated the file, or it was removed
-            ::fstat(m_fd, &open);
+            ::fstat(m_fd.get(), &open);
         }
         if (open.st_size > 0 && open.st_size + static_cast<off_t>(line.size()) > kRotateBytes) {
             rotate();
@@ -112,10 +103,9 @@ private:
 
     void reopen()
     {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = ::open(path(0).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (m_fd < 0)
+        m_fd.reset(); // the old one first: errno below is the open's
+        m_fd.reset(::open(path(0).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+        if (!m_fd)
             spdlog::throw_spdlog_ex("cannot open the trace file", errno);
     }
 
@@ -128,7 +118,7 @@ private:
     void writeAll(const char* data, size_t size) const
     {
         while (size > 0) {
-            const ssize_t written = ::write(m_fd, data, size);
+            const ssize_t written = ::write(m_fd.get(), data, size);
             if (written < 0 && errno == EINTR)
                 continue;
             if (written <= 0)
@@ -139,8 +129,8 @@ private:
     }
 
     QByteArray m_folder;
-    int m_folderFd = -1;
-    int m_fd = -1;
+    UniqueFd m_folderFd;
+    UniqueFd m_fd;
 };
 
 // The one file sink of the process, shared by both loggers so their lines interleave in order.

@@ -1,6 +1,6 @@
 #include "components/TomlTemplateReader.h"
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "outside/HostFunctions.h"
 #include "platform/HostName.h"
 
@@ -71,13 +71,13 @@ void TomlTemplateReader::Open(const QVariant& path)
         Raise(ErrorNumber::FileNotFound, why + QStringLiteral(": ") + name, kSource);
     // Opened by its host name's bytes, and only as a regular file: a named pipe of a template's
     // name must never hold up the load.
-    const int fd = HostName::OpenRegularFile(*host, why);
+    UniqueFd fd = HostName::OpenRegularFile(*host, why);
     QFile file;
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+    if (!fd || !file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         Raise(ErrorNumber::PermissionDenied,
-              QStringLiteral("Cannot read ") + name + QStringLiteral(": ") +
-                  (fd < 0 ? why : file.errorString()),
+              QStringLiteral("Cannot read ") + name + QStringLiteral(": ") + (!fd ? why : file.errorString()),
               kSource);
+    fd.release(); // the file closes it now
     if (file.size() > kMaxBytes)
         notATemplate(name, QStringLiteral("the file is too large"));
     const QByteArray text = file.read(kMaxBytes + 1);

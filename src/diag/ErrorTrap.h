@@ -1,11 +1,13 @@
 #pragma once
 
+#include "base/RuntimeError.h"
 #include "diag/Debug.h"
-#include "diag/RuntimeError.h"
 
 #include <QString>
 
+#include <functional>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 // The error trap of a traced procedure: START, then the body; on the normal way out END; on a
@@ -51,4 +53,51 @@ template <typename Body> bool AnswerOrFalse(Body&& body) noexcept
     } catch (...) {
         return false;
     }
+}
+
+// Says on standard error what could not be done, and the error: "ts6satchel: <what>: Runtime error
+// occurred: <number> : <description> Source: <source>".
+void TellOnStandardError(const QString& what, const RuntimeError& error);
+// What an edge does with an error that nothing else there expects: it tells it on standard error.
+void TellUnexpected(const RuntimeError& error);
+
+// The trap at an edge where Qt calls the program: a connected signal, an event override, a queued
+// call. The body runs; a run-time error that escapes it goes to onError, never into the event loop,
+// and the call then gives back the empty value (false for a bool). A failure of onError itself is
+// dropped. Call it at once (in an event override) or hand it to connect, which passes it as many of
+// the signal's arguments as the body takes.
+template <typename Body, typename OnError> class Guarded
+{
+public:
+    Guarded(Body body, OnError onError) : m_body(std::move(body)), m_onError(std::move(onError)) {}
+
+    // What the body gives back; no type, and so no call, for arguments the body does not take.
+    template <typename... Args> using Result = std::invoke_result_t<const Body&, Args...>;
+
+    template <typename... Args> Result<Args...> operator()(Args&&... args) const noexcept
+    {
+        try {
+            return std::invoke(m_body, std::forward<Args>(args)...);
+        } catch (...) {
+            try {
+                m_onError(RuntimeError::fromCurrentException());
+            } catch (...) {
+            }
+            return Result<Args...>();
+        }
+    }
+
+private:
+    Body m_body;
+    OnError m_onError;
+};
+
+template <typename Body, typename OnError> Guarded<Body, OnError> guarded(Body body, OnError onError)
+{
+    return {std::move(body), std::move(onError)};
+}
+
+template <typename Body> auto guarded(Body body)
+{
+    return guarded(std::move(body), TellUnexpected);
 }

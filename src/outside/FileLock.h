@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/CHandle.h"
+
 #include <QString>
 
 // An exclusive lock on an existing file or folder (no lock file is made), held while the object
@@ -11,10 +13,9 @@ public:
     // Takes the lock on the file or folder at a Windows-style path; raises a run-time error when it
     // cannot be opened.
     explicit FileLock(const QString& path);
-    ~FileLock();
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
 private:
-    int m_fd = -1;
+    UniqueFd m_fd; // closing it lets go of the lock
 };

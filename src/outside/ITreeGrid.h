@@ -48,7 +48,6 @@ public:
     virtual int NodeChildren(GridNode node) const = 0;
     virtual GridNode NodeParent(GridNode node) const = 0;
     virtual GridNode NodeFirstChild(GridNode node) const = 0;
-    virtual GridNode NodeFirstSibling(GridNode node) const = 0;
     virtual GridNode NodeNextSibling(GridNode node) const = 0;
     // Adds a node with its column-0 text and key as the last child of parent.
     virtual GridNode AddNode(GridNode parent, const QString& text, const QString& key) = 0;

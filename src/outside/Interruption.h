@@ -8,14 +8,10 @@ namespace Interruption {
 // Notes SIGINT, SIGTERM and SIGHUP from now on instead of ending the process at once. System calls
 // are not restarted after them, so a wait in the kernel ends when one arrives.
 void Install();
-// Gives the three signals back their usual effect.
-void Uninstall();
 // The signal noted so far, or 0.
 int Requested();
 // Raises the run-time error "Interrupted by signal N" when a signal was noted.
 void Check();
-// Forgets a noted signal (tests).
-void Reset();
 // A descriptor that becomes readable when a signal is noted (for an event loop to watch); -1
 // before Install. Its bytes carry no meaning and may be read away.
 int WakeFd();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "outside/Component.h"
 
 #include <QString>

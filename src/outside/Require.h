@@ -1,6 +1,6 @@
 #pragma once
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "outside/Component.h"
 
 // Turns a component's failure status into the run-time error its caller's trap records.

@@ -1,10 +1,10 @@
 #include "package/PackageBuilder.h"
 
+#include "base/Int16.h"
 #include "catalogue/CatalogueRows.h"
 #include "catalogue/PathHelpers.h"
 #include "diag/Debug.h"
 #include "diag/ErrorTrap.h"
-#include "diag/Int16.h"
 #include "outside/FileLock.h"
 #include "outside/HostFunctions.h"
 #include "outside/IDesktop.h"

@@ -1,6 +1,7 @@
 #include "package/PackageSummary.h"
 
-#include "diag/RuntimeError.h"
+#include "base/CHandle.h"
+#include "base/RuntimeError.h"
 #include "outside/Interruption.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
@@ -24,25 +25,6 @@ QString errnoText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
 }
-
-// Closes a descriptor when it goes.
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
 
 // A line of sha256sum: the hash, two blanks, the name; a name holding "\" or a line break has them
 // escaped, and the line begins with "\".
@@ -101,7 +83,7 @@ QByteArray Sha256OfFile(const QString& hostPath)
         Raise(ErrorNumber::DeviceIoError,
               QStringLiteral("Cannot read the package %1: %2").arg(hostPath, errnoText(error)));
     };
-    const Descriptor file(::open(HostName::Encode(hostPath).constData(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd file(::open(HostName::Encode(hostPath).constData(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0)
         fail(errno);
     QCryptographicHash hash(QCryptographicHash::Sha256);
@@ -140,11 +122,11 @@ QString WriteChecksumFile(const QString& packageHostPath, const QByteArray& sha2
         if (fd < 0 && errno != EEXIST)
             fail(errno);
     }
-    Descriptor file(fd);
+    UniqueFd file(fd);
     int error = writeAll(file.get(), checksumLine(sha256, package.mid(cut + 1)));
     if (error == 0 && ::fsync(file.get()) != 0)
         error = errno;
-    if (error == 0 && ::close(file.release()) != 0)
+    if (error == 0 && !file.close())
         error = errno;
     if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
         error = errno;

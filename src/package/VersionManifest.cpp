@@ -1,7 +1,8 @@
 #include "package/VersionManifest.h"
 
+#include "base/CHandle.h"
+#include "base/RuntimeError.h"
 #include "catalogue/PathHelpers.h"
-#include "diag/RuntimeError.h"
 #include "outside/HostFunctions.h"
 #include "platform/HostName.h"
 #include "settings/AppConfig.h"
@@ -70,13 +71,13 @@ void PlaceFile(const QString& path, const QByteArray& bytes, const QString& sour
     const QByteArray target = HostName::Encode(*host);
     const qsizetype cut = target.lastIndexOf('/');
     QByteArray temp = target.left(cut + 1) + '.' + target.mid(cut + 1) + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
+    UniqueFd fd(::mkstemp(temp.data()));
+    if (!fd)
         Raise(ErrorNumber::PermissionDenied,
               QStringLiteral("Cannot create ") + path + QStringLiteral(": ") + errnoText(errno), source);
-    const bool written = writeAll(fd, bytes);
+    const bool written = writeAll(fd.get(), bytes);
     int error = errno;
-    const bool closed = ::close(fd) == 0;
+    const bool closed = fd.close();
     if (written && !closed)
         error = errno;
     if (!written || !closed) {

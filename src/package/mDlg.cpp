@@ -1,7 +1,6 @@
 #include "package/mDlg.h"
 
 #include "diag/Debug.h"
-#include "settings/AppConfig.h"
 
 namespace {
 
@@ -43,18 +42,6 @@ SaveDialogResult ShowSave(ISaveDialog& dialog, WindowHandle owner, const QString
         return {};
     const qsizetype end = g_record.file.indexOf(QChar(u'\0'));
     return {false, end >= 0 ? g_record.file.left(end) : g_record.file};
-}
-
-QPoint CenterOver(const QRect& owner, const QRect& dialog)
-{
-    const double x = owner.left() + owner.width() / 2.0 - dialog.width() / 2.0;
-    const double y = owner.top() + owner.height() / 2.0 - dialog.height() / 2.0;
-    return {AppConfig::RoundHalfEven(x), AppConfig::RoundHalfEven(y)};
-}
-
-const SaveFileRecord& KeptRecord()
-{
-    return g_record;
 }
 
 } // namespace mDlg

@@ -2,9 +2,6 @@
 
 #include "outside/ISaveDialog.h"
 
-#include <QPoint>
-#include <QRect>
-
 struct SaveDialogResult
 {
     bool cancelled = true;
@@ -18,12 +15,5 @@ namespace mDlg {
 SaveDialogResult ShowSave(ISaveDialog& dialog, WindowHandle owner, const QString& proposed,
                           const QString& title, const QString& initialFolder, const QString& filter,
                           const QString& defaultExtension);
-
-// Where a dialog goes to stand centred over its owner: each coordinate rounded to the nearest
-// integer, halves to even.
-QPoint CenterOver(const QRect& owner, const QRect& dialog);
-
-// The kept record, as the last call left it.
-const SaveFileRecord& KeptRecord();
 
 } // namespace mDlg

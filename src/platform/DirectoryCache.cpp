@@ -1,5 +1,6 @@
 #include "platform/DirectoryCache.h"
 
+#include "base/CHandle.h"
 #include "platform/HostName.h"
 #include "platform/Wildcard.h"
 
@@ -84,18 +85,17 @@ bool isDirectory(const QByteArray& folder, const dirent* entry)
 
 std::shared_ptr<DirectoryListing> readListing(const QByteArray& folder)
 {
-    DIR* dir = ::opendir(folder.constData());
+    const unique_c_ptr<DIR, ::closedir> dir(::opendir(folder.constData()));
     if (!dir)
         return nullptr;
     auto listing = std::make_shared<DirectoryListing>();
-    while (const dirent* entry = ::readdir(dir)) {
+    while (const dirent* entry = ::readdir(dir.get())) {
         DirectoryEntry e;
         e.name = HostName::Decode(entry->d_name);
         e.folded = FoldName(e.name);
         e.isDirectory = isDirectory(folder, entry);
         listing->entries.push_back(std::move(e));
     }
-    ::closedir(dir);
     std::sort(listing->entries.begin(), listing->entries.end(),
               [](const DirectoryEntry& a, const DirectoryEntry& b) {
                   const int byFolded = a.folded.compare(b.folded);

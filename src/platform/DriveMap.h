@@ -25,8 +25,6 @@ public:
     // The root whose host folder is the longest component-wise prefix of an absolute host path.
     std::optional<DriveRoot> Owner(const QString& hostPath) const;
 
-    const std::vector<DriveRoot>& Roots() const { return m_roots; }
-
 private:
     std::vector<DriveRoot> m_roots;
 };

@@ -1,6 +1,6 @@
 #include "outside/FileLock.h"
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "outside/HostFunctions.h"
 #include "outside/Interruption.h"
 #include "platform/HostName.h"
@@ -26,36 +26,23 @@ FileLock::FileLock(const QString& path)
     const std::optional<QString> host = Host::HostPathForReading(path);
     if (!host)
         Raise(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + path, kSource);
-    m_fd = ::open(HostName::Encode(*host).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (m_fd < 0)
+    m_fd.reset(::open(HostName::Encode(*host).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!m_fd)
         Raise(ErrorNumber::PermissionDenied,
               QStringLiteral("Cannot open ") + path + QStringLiteral(": ") +
                   QString::fromLocal8Bit(std::strerror(errno)),
               kSource);
     // Polled rather than blocking: a signal that came just before a blocking call would be seen
     // only once the holder lets go.
-    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
-        if (error != EWOULDBLOCK && error != EINTR) {
-            ::close(m_fd);
-            m_fd = -1;
+        if (error != EWOULDBLOCK && error != EINTR)
             Raise(ErrorNumber::PermissionDenied,
                   QStringLiteral("Cannot lock ") + path + QStringLiteral(": ") +
                       QString::fromLocal8Bit(std::strerror(error)),
                   kSource);
-        }
-        if (Interruption::Requested() != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-            Interruption::Check();
-        }
+        Interruption::Check();
         const timespec pause{0, kPauseNanoseconds};
         ::nanosleep(&pause, nullptr);
     }
-}
-
-FileLock::~FileLock()
-{
-    if (m_fd >= 0)
-        ::close(m_fd); // closing lets go of the lock
 }

@@ -158,10 +158,11 @@ QString FileVersion(const QString& path)
     if (!location)
         return {};
     QString error;
-    const int fd = HostName::OpenRegularFile(location->hostPath(), error);
+    UniqueFd fd = HostName::OpenRegularFile(location->hostPath(), error);
     QFile file;
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+    if (!fd || !file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return {};
+    fd.release(); // the file closes it now
     const qint64 size = file.size();
     const uchar* mapped = size > 0 ? file.map(0, size) : nullptr;
     if (mapped)

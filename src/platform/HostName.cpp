@@ -114,7 +114,7 @@ bool IsRegularFile(const QString& hostPath)
     return ::stat(Encode(hostPath).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-int OpenRegularFile(const QString& hostPath, QString& error)
+UniqueFd OpenRegularFile(const QString& hostPath, QString& error)
 {
     const QByteArray path = Encode(hostPath);
     struct stat st
@@ -122,19 +122,18 @@ int OpenRegularFile(const QString& hostPath, QString& error)
     // Looked at before opening, so that no device is ever opened; checked again on what opened.
     if (::stat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
         error = QStringLiteral("not a regular file");
-        return -1;
+        return {};
     }
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd) {
         error = QString::fromLocal8Bit(std::strerror(errno));
-        return -1;
+        return {};
     }
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         error = QStringLiteral("not a regular file");
-        return -1;
+        return {};
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/CHandle.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -19,8 +21,8 @@ bool IsRegularFile(const QString& hostPath);
 bool Exists(const QString& hostPath);
 
 // Opens a regular file (or a link to one) for reading without ever blocking: a named pipe, a
-// socket or a device is refused, never opened in a way that waits. The descriptor (the caller
-// closes it), or -1 with the reason in error.
-int OpenRegularFile(const QString& hostPath, QString& error);
+// socket or a device is refused, never opened in a way that waits. The descriptor, or none with
+// the reason in error.
+UniqueFd OpenRegularFile(const QString& hostPath, QString& error);
 
 } // namespace HostName

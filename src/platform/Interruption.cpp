@@ -1,6 +1,6 @@
 #include "outside/Interruption.h"
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 
 #include <atomic>
 #include <cerrno>
@@ -54,12 +54,6 @@ void Install()
         sigaction(number, &action, nullptr);
 }
 
-void Uninstall()
-{
-    for (const int number : {SIGINT, SIGTERM, SIGHUP})
-        std::signal(number, SIG_DFL);
-}
-
 int Requested()
 {
     return g_signal.load();
@@ -73,11 +67,6 @@ void Check()
                   .arg(number)
                   .arg(QString::fromLocal8Bit(strsignal(number))),
               QStringLiteral("ts6satchel"));
-}
-
-void Reset()
-{
-    g_signal.store(0);
 }
 
 int WakeFd()

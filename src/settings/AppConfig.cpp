@@ -1,6 +1,7 @@
 #include "settings/AppConfig.h"
 
-#include "diag/RuntimeError.h"
+#include "base/Rounding.h"
+#include "base/RuntimeError.h"
 #include "outside/IProductInfo.h"
 #include "outside/IScreen.h"
 #include "outside/ISettingsStore.h"
@@ -10,7 +11,6 @@
 
 #include <QDir>
 
-#include <cmath>
 #include <limits>
 
 namespace {
@@ -38,15 +38,6 @@ AppConfig::AppConfig(const IScreen& screen, QString applicationName)
 {}
 
 AppConfig::~AppConfig() = default;
-
-std::int32_t AppConfig::RoundHalfEven(double value)
-{
-    const double rounded = std::nearbyint(value); // the default rounding mode rounds halves to even
-    if (!(rounded >= std::numeric_limits<std::int32_t>::min() &&
-          rounded <= std::numeric_limits<std::int32_t>::max()))
-        Raise(ErrorNumber::Overflow, QStringLiteral("Overflow"));
-    return static_cast<std::int32_t>(rounded);
-}
 
 std::int32_t AppConfig::ToLong(const QString& text)
 {

@@ -42,8 +42,6 @@ public:
     QString DataPath();
     QString SharedPath();
 
-    // Rounds to the nearest integer with halves going to the even neighbour.
-    static std::int32_t RoundHalfEven(double value);
     // A stored setting as a 32-bit number; anything else raises type mismatch (or overflow).
     static std::int32_t ToLong(const QString& text);
 

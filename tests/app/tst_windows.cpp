@@ -1,14 +1,14 @@
 // The windows as a person meets them, on Qt's offscreen platform: clicks and keys on the real
 // grid view, the folder tree at start-up, a build through the save dialog, the progress window,
 // the About box, the layout on resizing, dark themes and large fonts.
-#include "app/ResizeForm.h"
 #include "app/SatchelWindow.h"
 #include "app/frmAbout.h"
 #include "app/frmOptions.h"
 #include "app/frmPacifier.h"
-#include "components/RegisterDesktop.h"
+#include "controller/ResizeForm.h"
 #include "platform/qt/GridView.h"
 #include "platform/qt/QtFolderTree.h"
+#include "platform/qt/RegisterDesktop.h"
 #include "settings/AppConfig.h"
 #include "support/ArchiveCheck.h"
 #include "support/Installation.h"
@@ -140,6 +140,7 @@ private Q_SLOTS:
     void smallWindowsInAnyTheme_data();
     void smallWindowsInAnyTheme();
     void layoutFollowsTheWindowFromTheStart();
+    void centredOverTheOwner();
 };
 
 void TestWindows::clicksAndKeysOnTheGridFollowTheRules()
@@ -434,6 +435,16 @@ void TestWindows::layoutFollowsTheWindowFromTheStart()
     QCOMPARE(title->pos(), wide);
     auto* buttons = h.window->findChild<QWidget*>(QStringLiteral("ButtonContainer"));
     QCOMPARE(buttons->geometry().right() + 1, h.window->centralWidget()->width());
+}
+
+void TestWindows::centredOverTheOwner()
+{
+    QCOMPARE(CenterOver(QRect(100, 50, 800, 600), QRect(0, 0, 400, 300)), QPoint(300, 200));
+    QCOMPARE(CenterOver(QRect(0, 0, 801, 601), QRect(0, 0, 400, 300)),
+             QPoint(200, 150)); // 200.5, 150.5 to even
+    QCOMPARE(CenterOver(QRect(0, 0, 803, 603), QRect(0, 0, 400, 300)),
+             QPoint(202, 152)); // 201.5, 151.5 to even
+    QCOMPARE(CenterOver(QRect(0, 0, 100, 100), QRect(0, 0, 400, 300)), QPoint(-150, -100));
 }
 
 QTEST_MAIN(TestWindows)

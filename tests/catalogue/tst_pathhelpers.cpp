@@ -1,5 +1,5 @@
+#include "base/RuntimeError.h"
 #include "catalogue/PathHelpers.h"
-#include "diag/RuntimeError.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>

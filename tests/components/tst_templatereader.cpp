@@ -1,5 +1,5 @@
+#include "base/RuntimeError.h"
 #include "components/TomlTemplateReader.h"
-#include "diag/RuntimeError.h"
 #include "support/Installation.h"
 #include "support/TestEnvironment.h"
 
@@ -23,8 +23,8 @@ void TestTemplateReader::readsEveryValue()
     content.title = QStringLiteral("Order \"Entry\" \\ Ünïcode");
     content.preProcess = QStringLiteral("C:\\TESS\\BATCH\\PRE.BAT");
     content.fields = {{QStringLiteral("A"), QStringLiteral("P"), QStringLiteral("C:\\A.TPT"),
-                    QStringLiteral("C:\\IN"), QStringLiteral("C:\\OUT"), QStringLiteral("A.HLP")},
-                   {QStringLiteral("B"), QStringLiteral("L"), QString(), QString(), QString(), QString()}};
+                       QStringLiteral("C:\\IN"), QStringLiteral("C:\\OUT"), QStringLiteral("A.HLP")},
+                      {QStringLiteral("B"), QStringLiteral("L"), QString(), QString(), QString(), QString()}};
     content.views = {{QStringLiteral("Summary"), 3}, {QStringLiteral("Text"), QStringLiteral("07")}};
     env.write(QStringLiteral("c/App/orders.tst6"), TemplateToml(content));
     TomlTemplateReader reader;

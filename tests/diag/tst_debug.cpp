@@ -1,7 +1,7 @@
+#include "base/Int16.h"
 #include "components/SpdLogSink.h"
 #include "diag/Debug.h"
 #include "diag/ErrorTrap.h"
-#include "diag/Int16.h"
 #include "support/FakeLogSink.h"
 #include "support/TestEnvironment.h"
 

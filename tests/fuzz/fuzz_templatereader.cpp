@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the template reader as a template file, then asks it every question
 // the catalogue asks. Whatever it rejects must come back as a run-time error; anything else (a
 // crash, a leak, another exception, a hang) is a fault.
+#include "base/RuntimeError.h"
 #include "components/TomlTemplateReader.h"
-#include "diag/RuntimeError.h"
 
 #include <QDir>
 #include <QFile>

@@ -17,7 +17,6 @@ private Q_SLOTS:
     void chosenNameGetsZip_data();
     void chosenNameGetsZip();
     void dialogRecordIsKept();
-    void centredOverTheOwner();
 
 private:
     std::unique_ptr<FakeLogInstalled> m_log;
@@ -114,16 +113,6 @@ void TestPackageName::dialogRecordIsKept()
     QCOMPARE(dialog.seen.at(1).file.at(2047), QChar(u'\0'));
     QCOMPARE(m_log->record->entries.last(),
              QStringLiteral("Legacy.TS6Satchel|LOG: {ModuleName}, {ProcName}, {message}|mComdlg|ShowSave|"));
-}
-
-void TestPackageName::centredOverTheOwner()
-{
-    QCOMPARE(mDlg::CenterOver(QRect(100, 50, 800, 600), QRect(0, 0, 400, 300)), QPoint(300, 200));
-    QCOMPARE(mDlg::CenterOver(QRect(0, 0, 801, 601), QRect(0, 0, 400, 300)),
-             QPoint(200, 150)); // 200.5, 150.5 to even
-    QCOMPARE(mDlg::CenterOver(QRect(0, 0, 803, 603), QRect(0, 0, 400, 300)),
-             QPoint(202, 152)); // 201.5, 151.5 to even
-    QCOMPARE(mDlg::CenterOver(QRect(0, 0, 100, 100), QRect(0, 0, 400, 300)), QPoint(-150, -100));
 }
 
 QTEST_GUILESS_MAIN(TestPackageName)

@@ -1,5 +1,5 @@
+#include "base/RuntimeError.h"
 #include "components/IniSettingsStore.h"
-#include "diag/RuntimeError.h"
 #include "outside/IWindowPlacement.h"
 #include "platform/HostPath.h"
 #include "settings/AppConfig.h"

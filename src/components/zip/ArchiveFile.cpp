@@ -1,6 +1,6 @@
 #include "components/zip/ArchiveFile.h"
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 #include "outside/Interruption.h"
 #include "platform/HostName.h"
 
@@ -106,11 +106,8 @@ QByteArray hiddenBeside(const QByteArray& path)
 
 void syncFolder(const QByteArray& folder)
 {
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd); // the new name survives a crash; a folder that cannot be synced is no failure
-        ::close(fd);
-    }
+    if (const UniqueFd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); fd)
+        ::fsync(fd.get()); // the new name survives a crash; a folder that cannot be synced is no failure
 }
 
 } // namespace
@@ -118,27 +115,25 @@ void syncFolder(const QByteArray& folder)
 ArchiveFile::ArchiveFile(const QString& packageHostPath) : m_target(HostName::Encode(packageHostPath))
 {
     if (::access("/proc/self/fd", X_OK) == 0) {
-        m_fd = ::open(folderOf(m_target).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-        if (m_fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        m_fd.reset(::open(folderOf(m_target).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+        if (!m_fd && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
             failCreate(errno);
     }
-    while (m_fd < 0) { // no unnamed files here: a hidden one beside the package
+    while (!m_fd) { // no unnamed files here: a hidden one beside the package
         m_temporary = hiddenBeside(m_target);
-        m_fd = ::open(m_temporary.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (m_fd < 0 && errno != EEXIST)
+        m_fd.reset(::open(m_temporary.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (!m_fd && errno != EEXIST)
             failCreate(errno);
     }
     struct stat st
     {};
-    ::fstat(m_fd, &st);
+    ::fstat(m_fd.get(), &st);
     m_identity = {st.st_dev, st.st_ino};
     m_buffer.reserve(kBufferSize);
 }
 
 ArchiveFile::~ArchiveFile()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
     if (!m_temporary.isEmpty())
         ::unlink(m_temporary.constData());
 }
@@ -146,7 +141,7 @@ ArchiveFile::~ArchiveFile()
 void ArchiveFile::writeAt(const char* data, size_t size, quint64 offset)
 {
     while (size > 0) {
-        const ssize_t n = ::pwrite(m_fd, data, size, static_cast<off_t>(offset));
+        const ssize_t n = ::pwrite(m_fd.get(), data, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) {
             Interruption::Check();
             continue;
@@ -166,7 +161,7 @@ void ArchiveFile::flush()
     m_buffer.clear();
     if (m_written - m_synced >= kWriteBackStep) {
         // Start writing back now, so that the fsync at the end has little left to wait for.
-        ::sync_file_range(m_fd, static_cast<off_t>(m_synced), static_cast<off_t>(m_written - m_synced),
+        ::sync_file_range(m_fd.get(), static_cast<off_t>(m_synced), static_cast<off_t>(m_written - m_synced),
                           SYNC_FILE_RANGE_WRITE);
         m_synced = m_written;
     }
@@ -348,7 +343,7 @@ void ArchiveFile::Complete(const QStringList& skipped)
     end += comment;
     put(end.constData(), static_cast<size_t>(end.size()));
     flush();
-    if (::fsync(m_fd) != 0)
+    if (::fsync(m_fd.get()) != 0)
         failWrite(errno);
     linkIn();
     syncFolder(folderOf(m_target));
@@ -362,7 +357,7 @@ void ArchiveFile::linkIn()
         m_temporary.clear();
         return;
     }
-    const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd);
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd.get());
     if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, m_target.constData(), AT_SYMLINK_FOLLOW) == 0)
         return;
     if (errno != EEXIST)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/CHandle.h"
 #include "components/zip/Bytes.h"
 
 #include <QByteArray>
@@ -75,7 +76,7 @@ private:
 
     QByteArray m_target;    // the package's host path
     QByteArray m_temporary; // the hidden file's path when the file system has no unnamed files
-    int m_fd = -1;
+    UniqueFd m_fd;
     FileIdentity m_identity;
     Bytes m_buffer;
     quint64 m_written = 0; // bytes handed to the file so far

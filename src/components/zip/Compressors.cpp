@@ -1,11 +1,11 @@
 #include "components/zip/Compressors.h"
 
+#include "base/CHandle.h"
 #include "components/zip/DeflateStitch.h"
 
 #include <libdeflate.h>
 
 #include <algorithm>
-#include <memory>
 #include <new>
 
 namespace {
@@ -15,11 +15,7 @@ namespace {
 constexpr size_t kProbe = 64 * 1024;
 constexpr size_t kStoredBlock = 65535;
 
-struct CompressorDeleter
-{
-    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
-};
-using CompressorPtr = std::unique_ptr<libdeflate_compressor, CompressorDeleter>;
+using CompressorPtr = unique_c_ptr<libdeflate_compressor, libdeflate_free_compressor>;
 
 // Each thread keeps its own compressors: libdeflate's are not shared between threads.
 libdeflate_compressor& compressor(int level)

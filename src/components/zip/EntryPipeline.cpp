@@ -1,8 +1,9 @@
 #include "components/zip/EntryPipeline.h"
 
+#include "base/CHandle.h"
+#include "base/RuntimeError.h"
 #include "components/zip/Compressors.h"
 #include "components/zip/SecretMask.h"
-#include "diag/RuntimeError.h"
 #include "outside/Interruption.h"
 #include "platform/HostName.h"
 
@@ -34,18 +35,17 @@ QString errnoText(int error)
 }
 
 // Opens a file for reading without blocking: a pipe or device put in a file's place is found by
-// fstat and never read. Returns the descriptor, or -1 with the reason.
-int openRegular(const QByteArray& path, struct stat& st, QString& reason)
+// fstat and never read. Returns the descriptor, or none with the reason.
+UniqueFd openRegular(const QByteArray& path, struct stat& st, QString& reason)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd) {
         reason = errnoText(errno);
-        return -1;
+        return {};
     }
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         reason = S_ISREG(st.st_mode) ? errnoText(errno) : QStringLiteral("not a regular file");
-        ::close(fd);
-        return -1;
+        return {};
     }
     return fd;
 }
@@ -73,26 +73,12 @@ size_t readAt(int fd, unsigned char* buffer, size_t size, quint64 offset, QStrin
 
 } // namespace
 
-// A descriptor shared by the jobs that read the chunks of one file.
-class EntryPipeline::OpenFile
-{
-public:
-    explicit OpenFile(int fd) : m_fd(fd) {}
-    ~OpenFile() { ::close(m_fd); }
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    int fd() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 // What a job is to encode: a whole file or one chunk of a large one, read by the job (from a path,
 // or from a shared descriptor) or already read by the adding thread.
 struct EntryPipeline::Piece
 {
     QByteArray path;
-    std::shared_ptr<const OpenFile> file;
+    std::shared_ptr<const UniqueFd> file; // shared by the jobs that read the chunks of one file
     quint64 offset = 0;
     quint64 length = 0; // the most to read
     Bytes given;
@@ -155,20 +141,19 @@ namespace {
 // shared descriptor. False when the file cannot be opened at all.
 bool readPiece(const EntryPipeline::Piece& p, EntryPipeline::Encoded& e, Bytes& buffer)
 {
-    std::optional<EntryPipeline::OpenFile> opened;
+    UniqueFd opened;
     if (!p.file) {
         struct stat st
         {};
-        const int fd = openRegular(p.path, st, e.skipReason);
-        if (fd < 0)
+        opened = openRegular(p.path, st, e.skipReason);
+        if (!opened)
             return false;
-        opened.emplace(fd);
         e.mode = st.st_mode;
         e.modified = st.st_mtim.tv_sec;
     }
     buffer.resize(p.length);
     buffer.resize(
-        readAt(opened ? opened->fd() : p.file->fd(), buffer.data(), p.length, p.offset, e.readError));
+        readAt(opened ? opened.get() : p.file->get(), buffer.data(), p.length, p.offset, e.readError));
     return true;
 }
 
@@ -295,10 +280,9 @@ void EntryPipeline::addNamed(const Source& source, const QByteArray& name, bool 
     struct stat st
     {};
     QString reason;
-    const int fd = openRegular(source.hostPath(), st, reason);
-    if (fd < 0)
+    auto file = std::make_shared<const UniqueFd>(openRegular(source.hostPath(), st, reason));
+    if (!*file)
         return addSkip(source.handedPath(), reason);
-    const auto file = std::make_shared<const OpenFile>(fd);
     const auto size = static_cast<quint64>(st.st_size);
     const EntryHead head{.name = name, .utf8 = utf8, .mode = st.st_mode, .modified = st.st_mtim.tv_sec};
     if (size > kChunk)
@@ -307,7 +291,7 @@ void EntryPipeline::addNamed(const Source& source, const QByteArray& name, bool 
     piece.isGiven = true;
     piece.mask = source.mask;
     piece.given.resize(size);
-    piece.given.resize(readAt(fd, piece.given.data(), size, 0, piece.readError));
+    piece.given.resize(readAt(file->get(), piece.given.data(), size, 0, piece.readError));
     piece.mode = st.st_mode;
     piece.modified = st.st_mtim.tv_sec;
     m_open->bytes += size;
@@ -334,19 +318,19 @@ void EntryPipeline::addFound(const Source& source, const QByteArray& name, bool 
     struct stat st
     {};
     QString reason;
-    const int fd = openRegular(source.hostPath(), st, reason);
-    if (fd < 0)
+    auto file = std::make_shared<const UniqueFd>(openRegular(source.hostPath(), st, reason));
+    if (!*file)
         return addSkip(source.handedPath(), reason);
-    addChunks(
-        source.handedPath(), {.name = name, .utf8 = utf8, .mode = st.st_mode, .modified = st.st_mtim.tv_sec},
-        std::make_shared<const OpenFile>(fd), static_cast<quint64>(st.st_size), source.mask, source.mask);
+    addChunks(source.handedPath(),
+              {.name = name, .utf8 = utf8, .mode = st.st_mode, .modified = st.st_mtim.tv_sec}, file,
+              static_cast<quint64>(st.st_size), source.mask, source.mask);
 }
 
 // A large file in chunks, each a job of its own: read here (readHere), or by the workers through
 // the shared descriptor. What is stored ends at the size the file had when it was opened, or where
 // a chunk comes back short. A text to be masked is read here and masked chunk by chunk, in order.
 void EntryPipeline::addChunks(const QString& handed, EntryHead head,
-                              const std::shared_ptr<const OpenFile>& file, quint64 size, bool readHere,
+                              const std::shared_ptr<const UniqueFd>& file, quint64 size, bool readHere,
                               bool mask)
 {
     submit();
@@ -367,7 +351,7 @@ void EntryPipeline::addChunks(const QString& handed, EntryHead head,
             piece.isGiven = true;
             piece.given.resize(piece.length);
             piece.given.resize(
-                readAt(file->fd(), piece.given.data(), piece.length, piece.offset, piece.readError));
+                readAt(file->get(), piece.given.data(), piece.length, piece.offset, piece.readError));
             shortRead = piece.given.size() < piece.length;
             if (masker && i == 0 && SecretMask::LooksBinary(piece.given.data(), piece.given.size()))
                 masker.reset(); // binary: packed as it is

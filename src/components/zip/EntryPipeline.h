@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/CHandle.h"
 #include "components/zip/ArchiveFile.h"
 #include "components/zip/SourceCollector.h"
 #include "components/zip/WorkerPool.h"
@@ -64,7 +65,6 @@ public:
     // The bytes of file data written so far, and of the files queued so far.
     std::pair<qint64, qint64> BytesDone() const { return {m_bytesWritten, m_bytesFound}; }
 
-    class OpenFile;
     struct Piece;
     struct Encoded;
 
@@ -75,7 +75,7 @@ private:
 
     void addNamed(const Source& source, const QByteArray& name, bool utf8);
     void addFound(const Source& source, const QByteArray& name, bool utf8);
-    void addChunks(const QString& handed, EntryHead head, const std::shared_ptr<const OpenFile>& file,
+    void addChunks(const QString& handed, EntryHead head, const std::shared_ptr<const UniqueFd>& file,
                    quint64 size, bool readHere, bool mask);
     void addSkip(const QString& handed, const QString& reason);
     void leaveOut(const QString& handed, const QString& reason);

@@ -1,6 +1,7 @@
 #include "components/zip/SourceCollector.h"
 
-#include "diag/RuntimeError.h"
+#include "base/CHandle.h"
+#include "base/RuntimeError.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"
@@ -49,12 +50,11 @@ bool tooLongForHost(const HostLocation& place)
 
 bool startsLikeAZip(const QByteArray& path)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    const UniqueFd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd)
         return false;
     char magic[4] = {};
-    const bool read = ::pread(fd, magic, sizeof magic, 0) == sizeof magic;
-    ::close(fd);
+    const bool read = ::pread(fd.get(), magic, sizeof magic, 0) == sizeof magic;
     return read && magic[0] == 'P' && magic[1] == 'K' && (magic[2] == 3 || magic[2] == 5);
 }
 
@@ -65,11 +65,7 @@ struct Listed
     unsigned char type = DT_UNKNOWN;
 };
 
-struct DirCloser
-{
-    void operator()(DIR* d) const { ::closedir(d); }
-};
-using DirPtr = std::unique_ptr<DIR, DirCloser>;
+using DirPtr = unique_c_ptr<DIR, ::closedir>;
 
 } // namespace
 

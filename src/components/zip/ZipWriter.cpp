@@ -1,11 +1,11 @@
 #include "components/zip/ZipWriter.h"
 
+#include "base/RuntimeError.h"
 #include "components/zip/ArchiveFile.h"
 #include "components/zip/EntryPipeline.h"
 #include "components/zip/FileChoice.h"
 #include "components/zip/SecretMask.h"
 #include "components/zip/SourceCollector.h"
-#include "diag/RuntimeError.h"
 #include "outside/Interruption.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
@@ -76,7 +76,7 @@ void ZipWriter::tick()
 
 // Runs one operation of the writer. A failure drops the package (nothing is left on disk) and
 // becomes LastError; a stop signal, and anything the busy hook raises, goes on to the caller.
-template <typename Work> bool ZipWriter::guarded(Work&& work)
+template <typename Work> bool ZipWriter::asStatus(Work&& work)
 {
     try {
         std::forward<Work>(work)();
@@ -128,7 +128,7 @@ bool ZipWriter::Add(const QString& source, bool includeSubfolders, bool keepFold
         m_lastError = QStringLiteral("No package is open");
         return false;
     }
-    return guarded([&] {
+    return asStatus([&] {
         Package& package = *m_package;
         const bool choosing = m_rules.notBefore || m_rules.budget;
         package.masking = package.masking || m_rules.masking != AddRules::Masking::None;
@@ -171,7 +171,7 @@ bool ZipWriter::Finish()
         m_lastError = QStringLiteral("No package is open");
         return false;
     }
-    return guarded([&] {
+    return asStatus([&] {
         EntryPipeline& pipeline = m_package->pipeline;
         pipeline.Finish();
         if (m_package->masking)

@@ -52,7 +52,7 @@ public:
 
 private:
     struct Package;
-    template <typename Work> bool guarded(Work&& work);
+    template <typename Work> bool asStatus(Work&& work);
     void tick();
 
     int m_workers;

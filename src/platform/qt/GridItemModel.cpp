@@ -1,5 +1,7 @@
 #include "platform/qt/GridItemModel.h"
 
+#include "diag/ErrorTrap.h"
+
 #include <QApplication>
 #include <QPalette>
 #include <QTimer>
@@ -32,7 +34,7 @@ void GridItemModel::onChange(OutlineGrid::Change change, GridNode node)
             m_changedRows.clear();
             m_changedParents.clear();
             beginResetModel();
-            QTimer::singleShot(0, this, &GridItemModel::flush);
+            QTimer::singleShot(0, this, guarded([this] { flush(); }));
         }
         break;
     case OutlineGrid::Change::Cells:
@@ -54,7 +56,7 @@ void GridItemModel::noteCellChange(GridNode node)
         return;
     }
     if (m_changedRows.empty())
-        QMetaObject::invokeMethod(this, &GridItemModel::tellCellChanges, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, guarded([this] { tellCellChanges(); }), Qt::QueuedConnection);
     const GridNode parent = m_grid.ParentOf(node);
     RowRange* range = nullptr;
     if (!m_changedRows.empty() && m_changedRows.back().first == parent) {

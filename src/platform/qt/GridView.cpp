@@ -1,5 +1,7 @@
 #include "platform/qt/GridView.h"
 
+#include "diag/ErrorTrap.h"
+
 #include <QAccessible>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -45,18 +47,19 @@ GridView::GridView(OutlineGrid& grid, QWidget* parent) : QTreeView(parent), m_mo
     setExpandsOnDoubleClick(false);
     setIconSize(QSize(13, 13));
     header()->setStretchLastSection(true); // the last column shown takes the rest of the width
-    connect(&m_model, &GridItemModel::layoutSettingsChanged, this, &GridView::applyLayout);
-    connect(this, &QTreeView::expanded, this, [this](const QModelIndex& i) {
-        if (const GridNode n = m_model.nodeOf(i); n != kNoNode)
-            m_model.grid().SetExpanded(n, true);
-        fitOutline();
-    });
-    connect(this, &QTreeView::collapsed, this, [this](const QModelIndex& i) {
-        if (const GridNode n = m_model.nodeOf(i); n != kNoNode)
-            m_model.grid().SetExpanded(n, false);
-        fitOutline();
-    });
+    connect(&m_model, &GridItemModel::layoutSettingsChanged, this, guarded([this] { applyLayout(); }));
+    connect(this, &QTreeView::expanded, this,
+            guarded([this](const QModelIndex& i) { setExpandedNode(i, true); }));
+    connect(this, &QTreeView::collapsed, this,
+            guarded([this](const QModelIndex& i) { setExpandedNode(i, false); }));
     applyLayout();
+}
+
+void GridView::setExpandedNode(const QModelIndex& index, bool expanded)
+{
+    if (const GridNode n = m_model.nodeOf(index); n != kNoNode)
+        m_model.grid().SetExpanded(n, expanded);
+    fitOutline();
 }
 
 void GridView::setMouseUpHandler(std::function<void(int, int, double, double)> handler)
@@ -133,9 +136,11 @@ int GridView::textWidth(int column) const
 
 void GridView::changeEvent(QEvent* event)
 {
-    QTreeView::changeEvent(event);
-    if (event->type() == QEvent::FontChange)
-        applyLayout();
+    guarded([&] {
+        QTreeView::changeEvent(event);
+        if (event->type() == QEvent::FontChange)
+            applyLayout();
+    })();
 }
 
 std::pair<int, int> GridView::cellAt(const QPoint& viewportPoint) const
@@ -158,43 +163,52 @@ bool GridView::onIndicator(const QPoint& viewportPoint) const
 
 void GridView::mousePressEvent(QMouseEvent* event)
 {
-    m_pressOnIndicator = onIndicator(event->position().toPoint());
-    QTreeView::mousePressEvent(event);
+    guarded([&] {
+        m_pressOnIndicator = onIndicator(event->position().toPoint());
+        QTreeView::mousePressEvent(event);
+    })();
 }
 
 void GridView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     // A second click is a click like the first: the grid rules see every release.
-    m_pressOnIndicator = onIndicator(event->position().toPoint());
-    QTreeView::mouseDoubleClickEvent(event);
+    guarded([&] {
+        m_pressOnIndicator = onIndicator(event->position().toPoint());
+        QTreeView::mouseDoubleClickEvent(event);
+    })();
 }
 
 void GridView::keyPressEvent(QKeyEvent* event)
 {
-    const QModelIndex current = currentIndex();
-    const GridNode node = m_model.nodeOf(current);
-    if ((event->key() != Qt::Key_Space && event->key() != Qt::Key_Select) || node == kNoNode || !m_mouseUp) {
-        QTreeView::keyPressEvent(event);
-        return;
-    }
-    // A click on the check picture of the current row: the same rules, the same messages.
-    m_model.grid().SetMouseCell(m_model.grid().NodeRow(node), 0);
-    m_mouseUp(1, 0, -1, -1);
+    guarded([&] {
+        const QModelIndex current = currentIndex();
+        const GridNode node = m_model.nodeOf(current);
+        if ((event->key() != Qt::Key_Space && event->key() != Qt::Key_Select) || node == kNoNode ||
+            !m_mouseUp) {
+            QTreeView::keyPressEvent(event);
+            return;
+        }
+        // A click on the check picture of the current row: the same rules, the same messages.
+        m_model.grid().SetMouseCell(m_model.grid().NodeRow(node), 0);
+        m_mouseUp(1, 0, -1, -1);
+    })();
 }
 
 void GridView::mouseReleaseEvent(QMouseEvent* event)
 {
-    QTreeView::mouseReleaseEvent(event);
-    const QPoint at = event->position().toPoint();
-    if (m_pressOnIndicator || onIndicator(at) || !m_mouseUp)
-        return;
-    const auto [row, column] = cellAt(at);
-    m_model.grid().SetMouseCell(row, column);
-    const int button = event->button() == Qt::LeftButton ? 1 : event->button() == Qt::RightButton ? 2 : 4;
-    const int shift = (event->modifiers() & Qt::ShiftModifier ? 1 : 0) |
-                      (event->modifiers() & Qt::ControlModifier ? 2 : 0) |
-                      (event->modifiers() & Qt::AltModifier ? 4 : 0);
-    m_mouseUp(button, shift, event->position().x(), event->position().y());
+    guarded([&] {
+        QTreeView::mouseReleaseEvent(event);
+        const QPoint at = event->position().toPoint();
+        if (m_pressOnIndicator || onIndicator(at) || !m_mouseUp)
+            return;
+        const auto [row, column] = cellAt(at);
+        m_model.grid().SetMouseCell(row, column);
+        const int button = event->button() == Qt::LeftButton ? 1 : event->button() == Qt::RightButton ? 2 : 4;
+        const int shift = (event->modifiers() & Qt::ShiftModifier ? 1 : 0) |
+                          (event->modifiers() & Qt::ControlModifier ? 2 : 0) |
+                          (event->modifiers() & Qt::AltModifier ? 4 : 0);
+        m_mouseUp(button, shift, event->position().x(), event->position().y());
+    })();
 }
 
 void GridView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
@@ -202,18 +216,20 @@ void GridView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottom
 {
     // A click on a large group changes thousands of rows at once. Working out the rectangle of
     // each costs more than painting the few that show, so such a change repaints the viewport.
-    constexpr int kManyRows = 256;
-    if (bottomRight.row() - topLeft.row() < kManyRows) {
-        QTreeView::dataChanged(topLeft, bottomRight, roles);
-        return;
-    }
-    viewport()->update();
-    if (QAccessible::isActive()) {
-        QAccessibleTableModelChangeEvent event(this, QAccessibleTableModelChangeEvent::DataChanged);
-        event.setFirstRow(topLeft.row());
-        event.setFirstColumn(topLeft.column());
-        event.setLastRow(bottomRight.row());
-        event.setLastColumn(bottomRight.column());
-        QAccessible::updateAccessibility(&event);
-    }
+    guarded([&] {
+        constexpr int kManyRows = 256;
+        if (bottomRight.row() - topLeft.row() < kManyRows) {
+            QTreeView::dataChanged(topLeft, bottomRight, roles);
+            return;
+        }
+        viewport()->update();
+        if (QAccessible::isActive()) {
+            QAccessibleTableModelChangeEvent event(this, QAccessibleTableModelChangeEvent::DataChanged);
+            event.setFirstRow(topLeft.row());
+            event.setFirstColumn(topLeft.column());
+            event.setLastRow(bottomRight.row());
+            event.setLastColumn(bottomRight.column());
+            QAccessible::updateAccessibility(&event);
+        }
+    })();
 }

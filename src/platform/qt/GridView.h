@@ -33,6 +33,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void setExpandedNode(const QModelIndex& index, bool expanded);
     void applyLayout();
     void applyExpansion(const QModelIndex& parent);
     void fitOutline();

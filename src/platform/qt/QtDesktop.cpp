@@ -1,6 +1,6 @@
 #include "platform/qt/QtDesktop.h"
 
-#include "package/mDlg.h"
+#include "base/Rounding.h"
 #include "platform/HostPath.h"
 
 #include <QApplication>
@@ -116,6 +116,23 @@ double QtScreen::HeightTwips() const
     return (s ? s->size().height() : 768) * TwipsPerPixelY();
 }
 
+int ToPixelsX(double twips)
+{
+    return qRound(twips / QtScreen().TwipsPerPixelX());
+}
+
+int ToPixelsY(double twips)
+{
+    return qRound(twips / QtScreen().TwipsPerPixelY());
+}
+
+QPoint CenterOver(const QRect& owner, const QRect& dialog)
+{
+    const double x = owner.left() + owner.width() / 2.0 - dialog.width() / 2.0;
+    const double y = owner.top() + owner.height() / 2.0 - dialog.height() / 2.0;
+    return {RoundHalfEven(x), RoundHalfEven(y)};
+}
+
 bool QtSaveDialog::GetSaveFileName(SaveFileRecord& record)
 {
     if (m_desktop.headless()) {
@@ -146,7 +163,7 @@ bool QtSaveDialog::GetSaveFileName(SaveFileRecord& record)
         dialog.setDefaultSuffix(record.defaultExtension);
     if (owner) {
         dialog.adjustSize();
-        const QPoint at = mDlg::CenterOver(owner->frameGeometry(), QRect(QPoint(), dialog.size()));
+        const QPoint at = CenterOver(owner->frameGeometry(), QRect(QPoint(), dialog.size()));
         dialog.move(at);
     }
     if (answerer)

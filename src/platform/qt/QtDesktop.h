@@ -7,6 +7,8 @@
 
 #include <QIcon>
 #include <QPalette>
+#include <QPoint>
+#include <QRect>
 #include <QStringList>
 
 #include <functional>
@@ -72,6 +74,14 @@ public:
     double TwipsPerPixelX() const override;
     double TwipsPerPixelY() const override;
 };
+
+// Twips to whole pixels on the primary screen, along each axis.
+int ToPixelsX(double twips);
+int ToPixelsY(double twips);
+
+// Where a dialog goes to stand centred over its owner: each coordinate rounded to the nearest
+// integer, halves to even.
+QPoint CenterOver(const QRect& owner, const QRect& dialog);
 
 // The save dialog on QFileDialog: the proposed path, the title, the one filter, a question before
 // replacing a file, centred over its owner; a cancel (or no display) is reported as cancelled.

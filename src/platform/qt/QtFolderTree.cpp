@@ -1,6 +1,7 @@
 #include "platform/qt/QtFolderTree.h"
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
+#include "diag/ErrorTrap.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "platform/qt/HostFolderModel.h"
@@ -16,15 +17,17 @@ QtFolderTree::QtFolderTree(QWidget* parent) : QTreeView(parent), m_model(new Hos
     setAccessibleName(tr("Folders"));
     setModel(m_model);
     // A folder opened again shows the subfolders made or removed meanwhile.
-    connect(this, &QTreeView::expanded, m_model, &HostFolderModel::refresh);
+    connect(this, &QTreeView::expanded, m_model,
+            guarded([this](const QModelIndex& index) { m_model->refresh(index); }));
     header()->hide();
     setSelectionMode(QAbstractItemView::SingleSelection);
-    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { onSelectionChanged(); });
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            guarded([this] { onSelectionChanged(); }));
     // Folders listed or made since can move the row.
-    connect(m_model, &QAbstractItemModel::layoutChanged, this, [this] { keepInView(); });
-    connect(m_model, &QAbstractItemModel::rowsInserted, this, [this] { keepInView(); });
+    connect(m_model, &QAbstractItemModel::layoutChanged, this, guarded([this] { keepInView(); }));
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, guarded([this] { keepInView(); }));
     connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
-            [this] { m_keepInView = QPersistentModelIndex(); });
+            guarded([this] { m_keepInView = QPersistentModelIndex(); }));
 }
 
 void QtFolderTree::SelectFolder(const QString& path, int, bool raiseEvent)
@@ -79,19 +82,25 @@ void QtFolderTree::keepInView()
 
 bool QtFolderTree::viewportEvent(QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::Wheel)
-        m_keepInView = QPersistentModelIndex();
-    return QTreeView::viewportEvent(event);
+    return guarded([&] {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::Wheel)
+            m_keepInView = QPersistentModelIndex();
+        return QTreeView::viewportEvent(event);
+    })();
 }
 
 void QtFolderTree::keyPressEvent(QKeyEvent* event)
 {
-    m_keepInView = QPersistentModelIndex();
-    QTreeView::keyPressEvent(event);
+    guarded([&] {
+        m_keepInView = QPersistentModelIndex();
+        QTreeView::keyPressEvent(event);
+    })();
 }
 
 void QtFolderTree::resizeEvent(QResizeEvent* event)
 {
-    QTreeView::resizeEvent(event);
-    keepInView();
+    guarded([&] {
+        QTreeView::resizeEvent(event);
+        keepInView();
+    })();
 }

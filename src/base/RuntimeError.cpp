@@ -1,4 +1,4 @@
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 
 #include <new>
 

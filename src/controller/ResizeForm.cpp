@@ -1,4 +1,4 @@
-#include "app/ResizeForm.h"
+#include "controller/ResizeForm.h"
 
 #include <cmath>
 

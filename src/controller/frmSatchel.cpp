@@ -1,9 +1,9 @@
-#include "app/frmSatchel.h"
+#include "controller/frmSatchel.h"
 
+#include "base/Int16.h"
 #include "catalogue/PathHelpers.h"
 #include "diag/Debug.h"
 #include "diag/ErrorTrap.h"
-#include "diag/Int16.h"
 #include "outside/HostFunctions.h"
 #include "outside/IDesktop.h"
 #include "outside/IFolderTree.h"
@@ -18,8 +18,6 @@
 #include "settings/mSubclasser.h"
 
 #include <QScopeGuard>
-
-#include <cstdio>
 
 namespace {
 
@@ -149,7 +147,7 @@ void frmSatchel::unload()
 void frmSatchel::Form_Unload()
 {
     // A failure here must not keep the window open: it is told on standard error.
-    try {
+    const auto store = [this] {
         mSubclasser::SaveWindowPlacement(m_services.window, Config());
         const int state = m_services.window.WindowState();
         if (state != kMinimised)
@@ -157,11 +155,10 @@ void frmSatchel::Form_Unload()
         const QString folder = m_services.folders.SelectedFolderPath();
         if (!folder.isEmpty())
             Config().SetLastFolder(folder);
-    } catch (...) {
-        const RuntimeError e = RuntimeError::fromCurrentException();
-        std::fprintf(stderr, "ts6satchel: the settings could not be stored: %s\n",
-                     qPrintable(Debug::ComposeErrorText(e.description(), e.number(), e.source())));
-    }
+    };
+    guarded(store, [](const RuntimeError& e) {
+        TellOnStandardError(QStringLiteral("the settings could not be stored"), e);
+    })();
 }
 
 void frmSatchel::Form_Resize()
@@ -230,7 +227,7 @@ IProductInfo& frmSatchel::Product()
 void frmSatchel::ShowHelpTopic(const QString& topicName)
 {
     // A help command that fails says so and the program goes on; an unknown topic does nothing.
-    try {
+    const auto open = [this, &topicName] {
         const std::unique_ptr<IHelpCatalog> catalog = Registry::Create<IHelpCatalog>();
         QString installPath;
         IProductInfo& product = Product();
@@ -240,11 +237,11 @@ void frmSatchel::ShowHelpTopic(const QString& topicName)
         Require(catalog->Load(), *catalog, "Load");
         if (const std::unique_ptr<IHelpTopic> topic = catalog->FindTopic(topicName))
             Require(topic->Open(), *catalog, "Open");
-    } catch (...) {
-        const RuntimeError e = RuntimeError::fromCurrentException();
+    };
+    guarded(open, [this](const RuntimeError& e) {
         m_services.desktop.messages.Show(tr("Help is not available: %1").arg(e.description()),
                                          MessageIcon::Exclamation, tr("TS Satchel"));
-    }
+    })();
 }
 
 void frmSatchel::mnuHelpAbout_Click()

@@ -1,6 +1,6 @@
-#include "app/frmSatchel.h"
 #include "components/OutlineGrid.h"
 #include "components/XmlHelpCatalog.h"
+#include "controller/frmSatchel.h"
 #include "outside/IHelpCatalog.h"
 #include "outside/IMainWindow.h"
 #include "outside/Registry.h"

@@ -1,4 +1,4 @@
-#include "components/RegisterDesktop.h"
+#include "platform/qt/RegisterDesktop.h"
 
 #include "components/XmlHelpCatalog.h"
 #include "outside/Registry.h"

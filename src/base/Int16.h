@@ -1,6 +1,6 @@
 #pragma once
 
-#include "diag/RuntimeError.h"
+#include "base/RuntimeError.h"
 
 #include <cstdint>
 #include <limits>
