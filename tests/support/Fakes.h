@@ -2,15 +2,17 @@
 
 #include "outside/IDesktop.h"
 #include "outside/IFolderTree.h"
+#include "outside/IProgressWindow.h"
+#include "outside/ISaveDialog.h"
 
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 // A folder tree that selects whatever path it is given and raises after-select at once.
-class FakeFolderTree final : public IFolderTree
+struct FakeFolderTree final : IFolderTree
 {
-public:
     void SelectFolder(const QString& path, int, bool raiseEvent) override
     {
         selected = path;
@@ -24,17 +26,15 @@ public:
     std::function<void()> handler;
 };
 
-class FakeMousePointer final : public IMousePointer
+struct FakeMousePointer final : IMousePointer
 {
-public:
     void SetBusy() override { calls.append(QStringLiteral("busy")); }
     void SetDefault() override { calls.append(QStringLiteral("default")); }
     QStringList calls;
 };
 
-class FakeMessageBox final : public IMessageBox
+struct FakeMessageBox final : IMessageBox
 {
-public:
     void Show(const QString& text, MessageIcon icon, const QString& caption) override
     {
         shown.append(text);
@@ -46,22 +46,15 @@ public:
     QString lastCaption;
 };
 
-class FakeEventLoop final : public IEventLoop
+struct FakeEventLoop final : IEventLoop
 {
-public:
     void DoEvents() override { ++turns; }
     int turns = 0;
 };
 
-#include "outside/IProgressWindow.h"
-#include "outside/ISaveDialog.h"
-
-#include <memory>
-
 // A save dialog answered by the test: the path it "chooses", or cancel when that is empty.
-class FakeSaveDialog final : public ISaveDialog
+struct FakeSaveDialog final : ISaveDialog
 {
-public:
     bool GetSaveFileName(SaveFileRecord& record) override
     {
         seen.append(record);
@@ -82,14 +75,11 @@ struct ProgressLog
     QStringList events;
 };
 
-class FakeProgressWindow final : public IProgressWindow
+struct FakeProgressWindow final : IProgressWindow
 {
-public:
     explicit FakeProgressWindow(std::shared_ptr<ProgressLog> log) : m_log(std::move(log)) {}
     void Show() override { m_log->events.append(QStringLiteral("show")); }
     void SetStatus(const QString& text) override { m_log->events.append(text); }
     void Close() override { m_log->events.append(QStringLiteral("close")); }
-
-private:
     std::shared_ptr<ProgressLog> m_log;
 };
