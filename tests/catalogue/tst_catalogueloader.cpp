@@ -20,18 +20,18 @@ namespace {
 void writeInstallation(TestEnvironment& env)
 {
     // The log file is named but missing: still listed; the post-process file is on no drive: not listed.
-    TemplateSpec orders{u"Order Entry"_s, u"C:\\App\\Batch\\pre.bat"_s, u"C:\\Logs\\orders.log"_s,
-                        u"D:\\POST.BAT"_s};
-    orders.fields = {
-        {u"CUSTOMER"_s, u"P"_s, u"C:\\APP\\CUSTOMER.TPX"_s, u"C:\\DATA\\IN.CSV"_s, u"OUT.CSV"_s,
-         u"CUSTOMER.HLP"_s},
-        {u"NOTE"_s, u"p"_s, u"C:\\APP\\NOTE.TPT"_s, QString(), u"BATCH\\OUT.CSV"_s, QString()},
-        {u"REGION"_s, u"L"_s, QString(), QString(), QString(), QString()},
-    };
-    orders.views = {{u"Summary"_s, 3}, {u"Detail"_s, u"7"_s}};
+    const TemplateSpec orders{
+        u"Order Entry"_s,
+        u"C:\\App\\Batch\\pre.bat"_s,
+        u"C:\\Logs\\orders.log"_s,
+        u"D:\\POST.BAT"_s,
+        {{u"CUSTOMER"_s, u"P"_s, u"C:\\APP\\CUSTOMER.TPX"_s, u"C:\\DATA\\IN.CSV"_s, u"OUT.CSV"_s,
+          u"CUSTOMER.HLP"_s},
+         {u"NOTE"_s, u"p"_s, u"C:\\APP\\NOTE.TPT"_s, QString(), u"BATCH\\OUT.CSV"_s, QString()},
+         {u"REGION"_s, u"L"_s, QString(), QString(), QString(), QString()}},
+        {{u"Summary"_s, 3}, {u"Detail"_s, u"7"_s}}};
     env.write(u"c/App/ORDERS.TST6"_s, TemplateToml(orders));
-    TemplateSpec stock{u"Stock"_s};
-    stock.views = {{u"Main"_s, 2}};
+    const TemplateSpec stock{u"Stock"_s, {}, {}, {}, {}, {{u"Main"_s, 2}}};
     env.write(u"c/App/stock.tst"_s, TemplateToml(stock));
     env.write(u"c/App/broken.tst6"_s, "this is [not a template");
     for (const char* name :

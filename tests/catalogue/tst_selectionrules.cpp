@@ -73,13 +73,8 @@ class TestSelectionRules : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { m_env = std::make_unique<TestEnvironment>(); }
-    void cleanupTestCase() { m_env.reset(); }
     void clicks_data();
     void clicks();
-
-private:
-    std::unique_ptr<TestEnvironment> m_env;
 };
 
 void TestSelectionRules::clicks_data()
@@ -118,6 +113,7 @@ void TestSelectionRules::clicks()
     QFETCH(QStringList, actions);
     QFETCH(QString, pictures);
     QFETCH(bool, viewsMessage);
+    const TestEnvironment env; // the trace goes there
     Grid g;
     for (const QString& action : actions)
         g.act(action);

@@ -32,13 +32,15 @@ QStringList words(const char* text, char separator = ' ')
 // and shared configuration.
 void writeInstallation(TestEnvironment& env)
 {
-    TemplateSpec orders{u"Orders"_s, u"C:\\App\\PRE.BAT"_s, u"C:\\App\\ORDERS.LOG"_s, u"C:\\App\\POST.BAT"_s};
-    orders.fields = {{u"CUST"_s, u"P"_s, u"C:\\APP\\CUST.TPX"_s, {}, {}, {}},
-                     {u"CUST2"_s, u"L"_s, u"C:\\APP\\CUST.TPX"_s, {}, {}, {}}};
-    orders.views = {{u"Summary"_s, 3}};
+    const TemplateSpec orders{u"Orders"_s,
+                              u"C:\\App\\PRE.BAT"_s,
+                              u"C:\\App\\ORDERS.LOG"_s,
+                              u"C:\\App\\POST.BAT"_s,
+                              {{u"CUST"_s, u"P"_s, u"C:\\APP\\CUST.TPX"_s, {}, {}, {}},
+                               {u"CUST2"_s, u"L"_s, u"C:\\APP\\CUST.TPX"_s, {}, {}, {}}},
+                              {{u"Summary"_s, 3}}};
     env.write(u"c/App/ORDERS.TST6"_s, TemplateToml(orders));
-    TemplateSpec stock{u"Stock"_s};
-    stock.views = {{u"Main"_s, 1}};
+    const TemplateSpec stock{u"Stock"_s, {}, {}, {}, {}, {{u"Main"_s, 1}}};
     env.write(u"c/App/STOCK.TST"_s, TemplateToml(stock));
     for (const QString& name :
          words("App/ORDERS.TSD6 App/ORDERS.TSA6 App/ORDERS.TSL6 App/ORDERS.LOGS.TSSDB6 "
