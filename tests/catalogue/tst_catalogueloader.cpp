@@ -105,8 +105,6 @@ public:
     void Close() override {}
 };
 
-} // namespace
-
 // The files of a folder that were opened since the watch began.
 QStringList openedSince(int watch)
 {
@@ -125,6 +123,8 @@ QStringList openedSince(int watch)
     opened.sort();
     return opened;
 }
+
+} // namespace
 
 class TestCatalogueLoader : public QObject
 {
