@@ -14,6 +14,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <optional>
@@ -22,9 +23,11 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QStringList words(const char* text, char separator = ' ')
+// The words of a text, each with the prefix given.
+QStringList words(const char* text, const QString& prefix = {})
 {
-    return QString::fromLatin1(text).split(QLatin1Char(separator), Qt::SkipEmptyParts);
+    QStringList words = QString::fromLatin1(text).split(u' ', Qt::SkipEmptyParts);
+    return prefix.isEmpty() ? words : words.replaceInStrings(QRegularExpression(u"^"_s), prefix);
 }
 
 // Two templates in C:\App (a current one with every kind of application file, and a legacy one)
@@ -56,19 +59,12 @@ void writeInstallation(TestEnvironment& env)
     env.makeFolder(u"c/Temp"_s);
 }
 
-QStringList inApp(const char* names)
-{
-    QStringList paths = words(names);
-    for (QString& path : paths)
-        path.prepend(u"C:\\APP\\"_s);
-    return paths;
-}
-
 const QStringList kAllFiles =
-    inApp("TSScript.TSX6 ORDERS.TST6 ORDERS.TSD6 ORDERS.TSA6 ORDERS.TSL6 ORDERS.LOGS.TSSDB6 "
+    words("TSScript.TSX6 ORDERS.TST6 ORDERS.TSD6 ORDERS.TSA6 ORDERS.TSL6 ORDERS.LOGS.TSSDB6 "
           "ORDERS.ADL6 PRE.BAT ORDERS.LOG POST.BAT ORDERS.TSX6 CUST.TPT CUST.TPI "
           "ORDERS.TVM6.V3 TSScript.TSX STOCK.TST STOCK.TSD STOCK.TSA STOCK.ADL6 STOCK.ADL "
-          "STOCK.V1 ORDERS.TVM6 STOCK.TVM");
+          "STOCK.V1 ORDERS.TVM6 STOCK.TVM",
+          u"C:\\APP\\"_s);
 
 struct Harness
 {
@@ -138,8 +134,9 @@ void TestPackageBuilder::packages_data()
     QTest::newRow("every row included") << true << QStringList() << kAllFiles;
     QTest::newRow("excluded and partly included rows")
         << false << words("1-TEMPLATEFILE=2 1-TSD=3 1-LOG=3 2-VIEWFILES=3 2-TVM-STOCK.V1=3 1-V1-POPUP=3")
-        << inApp("TSScript.TSX6 ORDERS.TST6 PRE.BAT POST.BAT ORDERS.TSX6 CUST.TPT CUST.TPI ORDERS.TVM6.V3 "
-                 "TSScript.TSX STOCK.TST STOCK.TSD STOCK.TSA STOCK.ADL6 STOCK.ADL ORDERS.TVM6");
+        << words("TSScript.TSX6 ORDERS.TST6 PRE.BAT POST.BAT ORDERS.TSX6 CUST.TPT CUST.TPI ORDERS.TVM6.V3 "
+                 "TSScript.TSX STOCK.TST STOCK.TSD STOCK.TSA STOCK.ADL6 STOCK.ADL ORDERS.TVM6",
+                 u"C:\\APP\\"_s);
     QTest::newRow("every row excluded") << false << QStringList{"*=3"} << QStringList();
 }
 
@@ -188,9 +185,8 @@ void TestPackageBuilder::packages()
     const QStringList& progress = h.progress->events;
     QCOMPARE(
         progress.mid(0, 4) + progress.mid(progress.size() - 4),
-        words("show|Creating zip file ...|Adding C:\\Temp\\TSVERSION.TXT|Adding application files|Adding "
-              "logs|Adding local configuration files|Adding configuration files|close",
-              '|'));
+        u"show|Creating zip file ...|Adding C:\\Temp\\TSVERSION.TXT|Adding application files|Adding logs|"
+        "Adding local configuration files|Adding configuration files|close"_s.split(u'|'));
     QCOMPARE(progress.size(), 4 + entries.size() - 1 + 4); // an "Adding" for each listed file that exists
     QVERIFY(h.events.turns >= progress.size() - 2);
 }
