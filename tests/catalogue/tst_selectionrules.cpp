@@ -1,20 +1,22 @@
 #include "catalogue/SelectionRules.h"
 #include "components/OutlineGrid.h"
-#include "support/FakeLogSink.h"
 #include "support/Fakes.h"
 #include "support/TestEnvironment.h"
 
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Root; template 1 with a data file, a popup group of three files and a views group of two
-// views; template 2 with a data file.
+// views; template 2 with a data file. Row order: root, T1, TSD, POPUPS, V1, V2, V3, VIEWS, TVM1,
+// TVM2, T2, TSD2.
 struct Grid
 {
     OutlineGrid grid;
     FakeMessageBox messages;
-    SelectionRules rules{grid, messages, QStringLiteral("ts6satchel")};
+    SelectionRules rules{grid, messages, u"ts6satchel"_s};
 
     Grid()
     {
@@ -30,8 +32,7 @@ struct Grid
         const GridNode views = add(t1, "1-VIEWFILES");
         add(views, "1-TVM-A.TVM6.V1");
         add(views, "1-TVM-A.TVM6.V2");
-        const GridNode t2 = add(root, "2-TEMPLATEFILE");
-        add(t2, "2-TSD");
+        add(add(root, "2-TEMPLATEFILE"), "2-TSD");
     }
 
     GridNode add(GridNode parent, const char* key)
@@ -41,10 +42,17 @@ struct Grid
         return node;
     }
 
-    void click(const char* key, int col = 0)
+    // "KEY" clicks the row's column 0, "KEY@n" its column n, "row n" grid row n, "-KEY" removes the row.
+    void act(const QString& action)
     {
-        const GridNode node = key ? grid.NodeByKey(QString::fromLatin1(key)) : grid.NodeOfRow(1);
-        grid.SetMouseCell(grid.NodeRow(node), col);
+        if (action.startsWith(u'-'))
+            return grid.RemoveNode(grid.NodeByKey(action.mid(1)));
+        if (action.startsWith(u"row "_s))
+            grid.SetMouseCell(action.mid(4).toInt(), 0);
+        else
+            grid.SetMouseCell(action == u"root"_s ? 1
+                                                  : grid.NodeRow(grid.NodeByKey(action.section(u'@', 0, 0))),
+                              action.section(u'@', 1).toInt());
         rules.grdFiles_Mouseup(2, 0, 10.0, 10.0);
     }
 
@@ -54,11 +62,10 @@ struct Grid
         QStringList p;
         for (int row = 1; row < grid.Rows(); ++row)
             p.append(QString::number(grid.CellPicture(row, 0)));
-        return p.join(QLatin1Char(' '));
+        return p.join(u' ');
     }
 };
 
-// Row order: root, T1, TSD, POPUPS, V1, V2, V3, VIEWS, TVM1, TVM2, T2, TSD2
 } // namespace
 
 class TestSelectionRules : public QObject
@@ -66,125 +73,57 @@ class TestSelectionRules : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { m_env = std::make_unique<TestEnvironment>(); }
-    void cleanupTestCase() { m_env.reset(); }
-    void fileRowInAGroup();
-    void lastIncludedFileExcludesTheGroup();
-    void partlyIncludedGroupRowExcludesThenIncludes();
-    void templateRowRecomputesTheRoot();
-    void rootRowFlipsEverythingQuietly();
-    void dataFileRowRecomputesTheTemplateOnly();
-    void viewsCannotBeChosenOneByOne();
-    void clicksOutsideColumnZeroChangeNothing();
-    void traceOfAClick();
-
-private:
-    std::unique_ptr<TestEnvironment> m_env;
+    void clicks_data();
+    void clicks();
 };
 
-void TestSelectionRules::fileRowInAGroup()
+void TestSelectionRules::clicks_data()
 {
-    Grid g;
-    g.click("1-V2-POPUP");
-    QCOMPARE(g.pictures(), QStringLiteral("1 2 1 2 1 3 1 1 1 1 1 1"));
-    g.click("1-V2-POPUP");
-    QCOMPARE(g.pictures(), QStringLiteral("1 1 1 1 1 1 1 1 1 1 1 1"));
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<QString>("pictures");
+    QTest::addColumn<bool>("viewsMessage");
+    const auto row = [](const char* name, const QStringList& actions, const char* pictures,
+                        bool message = false) {
+        QTest::newRow(name) << actions << QString::fromLatin1(pictures) << message;
+    };
+    const QString v1 = u"1-V1-POPUP"_s, v2 = u"1-V2-POPUP"_s, v3 = u"1-V3-POPUP"_s,
+                  popups = u"1-POPUPFILES"_s;
+    const QString t1 = u"1-TEMPLATEFILE"_s, t2 = u"2-TEMPLATEFILE"_s, view = u"1-TVM-A.TVM6.V2"_s;
+    row("first file of a group", {v1}, "1 2 1 2 3 1 1 1 1 1 1 1");
+    row("file in the middle of a group", {v2}, "1 2 1 2 1 3 1 1 1 1 1 1");
+    row("the same file again", {v2, v2}, "1 1 1 1 1 1 1 1 1 1 1 1");
+    row("last included file excludes the group", {v1, v2, v3}, "1 2 1 3 3 3 3 1 1 1 1 1");
+    // The rows after a group's removed first row are its siblings still.
+    row("last included file after the first has gone", {"-" + v1, v2, v3}, "1 2 1 3 3 3 1 1 1 1 1");
+    row("partly included group row excludes", {v1, popups}, "1 2 1 3 3 3 3 1 1 1 1 1");
+    row("then includes", {v1, popups, popups}, "1 1 1 1 1 1 1 1 1 1 1 1");
+    row("template row recomputes the root", {v1, t1}, "2 3 3 3 3 3 3 3 3 3 1 1");
+    row("every template row excluded", {v1, t1, t2}, "3 3 3 3 3 3 3 3 3 3 3 3");
+    row("a template row back", {v1, t1, t2, t2}, "2 3 3 3 3 3 3 3 3 3 1 1");
+    row("root row flips everything quietly", {v1, "root"}, "3 3 3 3 3 3 3 3 3 3 3 3");
+    row("and back", {v1, "root", "root"}, "1 1 1 1 1 1 1 1 1 1 1 1");
+    row("data file row recomputes the template only", {"2-TSD"}, "1 1 1 1 1 1 1 1 1 1 3 3");
+    row("a view cannot be chosen alone", {view}, "1 1 1 1 1 1 1 1 1 1 1 1", true);
+    row("the views group can", {view, "1-VIEWFILES"}, "1 2 1 1 1 1 1 3 3 3 1 1", true);
+    row("outside column 0 or any row", {v1 + "@1", v1 + "@2", "row -1", "row 0"}, "1 1 1 1 1 1 1 1 1 1 1 1");
 }
 
-void TestSelectionRules::lastIncludedFileExcludesTheGroup()
+void TestSelectionRules::clicks()
 {
+    QFETCH(QStringList, actions);
+    QFETCH(QString, pictures);
+    QFETCH(bool, viewsMessage);
+    const TestEnvironment env; // the trace goes there
     Grid g;
-    g.click("1-V1-POPUP");
-    g.click("1-V2-POPUP");
-    g.click("1-V3-POPUP");
-    QCOMPARE(g.pictures(), QStringLiteral("1 2 1 3 3 3 3 1 1 1 1 1"));
-    // The same after the group's first row has gone: the rows after it are its siblings still.
-    Grid removed;
-    removed.grid.RemoveNode(removed.grid.NodeByKey(QStringLiteral("1-V1-POPUP")));
-    removed.click("1-V2-POPUP");
-    removed.click("1-V3-POPUP");
-    QCOMPARE(removed.pictures(), QStringLiteral("1 2 1 3 3 3 1 1 1 1 1"));
-}
-
-void TestSelectionRules::partlyIncludedGroupRowExcludesThenIncludes()
-{
-    Grid g;
-    g.click("1-V1-POPUP");
-    QCOMPARE(g.grid.NodePicture(g.grid.NodeByKey(QStringLiteral("1-POPUPFILES"))), 2);
-    g.click("1-POPUPFILES");
-    QCOMPARE(g.pictures(), QStringLiteral("1 2 1 3 3 3 3 1 1 1 1 1"));
-    g.click("1-POPUPFILES");
-    QCOMPARE(g.pictures(), QStringLiteral("1 1 1 1 1 1 1 1 1 1 1 1"));
-}
-
-void TestSelectionRules::templateRowRecomputesTheRoot()
-{
-    Grid g;
-    g.click("1-V1-POPUP"); // template 1 partly included
-    g.click("1-TEMPLATEFILE");
-    QCOMPARE(g.pictures(), QStringLiteral("2 3 3 3 3 3 3 3 3 3 1 1"));
-    g.click("2-TEMPLATEFILE");
-    QCOMPARE(g.pictures(), QStringLiteral("3 3 3 3 3 3 3 3 3 3 3 3"));
-    g.click("2-TEMPLATEFILE");
-    QCOMPARE(g.pictures(), QStringLiteral("2 3 3 3 3 3 3 3 3 3 1 1"));
-}
-
-void TestSelectionRules::rootRowFlipsEverythingQuietly()
-{
-    Grid g;
-    g.click("1-V1-POPUP");
-    g.click(nullptr);
-    QCOMPARE(g.pictures(), QStringLiteral("3 3 3 3 3 3 3 3 3 3 3 3"));
-    g.click(nullptr);
-    QCOMPARE(g.pictures(), QStringLiteral("1 1 1 1 1 1 1 1 1 1 1 1"));
-    QVERIFY(g.messages.shown.isEmpty());
-}
-
-void TestSelectionRules::dataFileRowRecomputesTheTemplateOnly()
-{
-    Grid g;
-    g.click("2-TSD");
-    QCOMPARE(g.pictures(), QStringLiteral("1 1 1 1 1 1 1 1 1 1 3 3")); // root keeps its picture
-}
-
-void TestSelectionRules::viewsCannotBeChosenOneByOne()
-{
-    Grid g;
-    g.click("1-TVM-A.TVM6.V2");
-    QCOMPARE(g.messages.shown, QStringList{QStringLiteral("You cannot select individual Views!")});
-    QCOMPARE(g.messages.lastIcon, MessageIcon::Exclamation);
-    QCOMPARE(g.messages.lastCaption, QStringLiteral("ts6satchel"));
-    QCOMPARE(g.pictures(), QStringLiteral("1 1 1 1 1 1 1 1 1 1 1 1"));
-    g.click("1-VIEWFILES");
-    QCOMPARE(g.pictures(), QStringLiteral("1 2 1 1 1 1 1 3 3 3 1 1"));
-    QCOMPARE(g.messages.shown.size(), 1);
-}
-
-void TestSelectionRules::clicksOutsideColumnZeroChangeNothing()
-{
-    Grid g;
-    g.click("1-V1-POPUP", 1);
-    g.click("1-V1-POPUP", 2);
-    g.grid.SetMouseCell(-1, 0);
-    g.rules.grdFiles_Mouseup(1, 0, 0, 0);
-    g.grid.SetMouseCell(0, 0); // the header row is no node
-    g.rules.grdFiles_Mouseup(1, 0, 0, 0);
-    QCOMPARE(g.pictures(), QStringLiteral("1 1 1 1 1 1 1 1 1 1 1 1"));
-}
-
-void TestSelectionRules::traceOfAClick()
-{
-    FakeLogInstalled log;
-    Grid g;
-    g.click("1-TEMPLATEFILE");
-    QStringList procedures;
-    for (const QString& e : log.record->entries)
-        procedures.append(e.section(QLatin1Char('|'), 3, 4));
-    // Every row with children writes its own entry, depth first.
-    QCOMPARE(procedures,
-             (QStringList{QStringLiteral("grdFiles_Mouseup|Start"), QStringLiteral("SelectChildren|Start"),
-                          QStringLiteral("SelectChildren|Start"), QStringLiteral("SelectChildren|Start"),
-                          QStringLiteral("SelectParent|Start")}));
+    for (const QString& action : actions)
+        g.act(action);
+    QCOMPARE(g.pictures(), pictures);
+    QCOMPARE(g.messages.shown,
+             viewsMessage ? QStringList{u"You cannot select individual Views!"_s} : QStringList());
+    if (viewsMessage) {
+        QCOMPARE(g.messages.lastIcon, MessageIcon::Exclamation);
+        QCOMPARE(g.messages.lastCaption, u"ts6satchel"_s);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSelectionRules)

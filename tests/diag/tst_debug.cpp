@@ -6,65 +6,33 @@
 #include "support/TestEnvironment.h"
 
 #include <QRegularExpression>
-#include <QSet>
 #include <QTest>
+
+#include <functional>
 
 #include <sys/wait.h>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(std::function<void()>)
 
 class TestDebug : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void errorText_data();
-    void errorText();
     void traceIdForm();
-    void sinksAreCreatedLazilyOncePerRun();
-    void trapWritesEndThenErrorWithTheStartsId();
-    void sinkFailureReachesTheCaller();
-    void int16OverflowsPast32767();
+    void sinksAreMadeLazilyOnceAndTheirFailureRaised();
+    void trapWritesEndThenError_data();
+    void trapWritesEndThenError();
     void traceFileLinesAndPlaceholders();
     void programsWritingAtOnceRotateTheTraceOnce();
 };
 
-void TestDebug::errorText_data()
-{
-    QTest::addColumn<QString>("description");
-    QTest::addColumn<int>("number");
-    QTest::addColumn<QString>("source");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("number 0 leaves the number out") << "Boom" << 0 << ""
-                                                    << "Runtime error occurred: Boom";
-    QTest::newRow("negative number with its sign")
-        << "Unspecified" << -2147467259 << "ZipWriter"
-        << "Runtime error occurred: -2147467259 : Unspecified Source: ZipWriter";
-    QTest::newRow("positive number, empty source") << "Overflow" << 6 << ""
-                                                   << "Runtime error occurred: 6 : Overflow";
-    QTest::newRow("source without description") << "" << 0 << "Src"
-                                                << "Runtime error occurred:  Source: Src";
-    QTest::newRow("everything empty") << "" << 0 << ""
-                                      << "Runtime error occurred: ";
-}
-
-void TestDebug::errorText()
-{
-    QFETCH(QString, description);
-    QFETCH(int, number);
-    QFETCH(QString, source);
-    QFETCH(QString, expected);
-    QCOMPARE(Debug::ComposeErrorText(description, number, source), expected);
-
-    FakeLogInstalled fake;
-    Debug::LogError(QStringLiteral("M"), QStringLiteral("P"), description, number, source);
-    QCOMPARE(fake.record->entries,
-             QStringList{QStringLiteral("Legacy.TS6Satchel|ERROR: {ModuleName}, {ProcName}, {Message}|M|P|") +
-                         expected});
-}
-
 void TestDebug::traceIdForm()
 {
-    const QRegularExpression form(QStringLiteral("^ID_(\\d+)\\.(\\d{3})_(\\d+)$"));
+    const QRegularExpression form(u"^ID_(\\d+)\\.(\\d{3})_(\\d+)$"_s);
     for (int i = 0; i < 2000; ++i) {
         const QString id = Debug::NewTraceId();
         const QRegularExpressionMatch m = form.match(id);
@@ -72,114 +40,106 @@ void TestDebug::traceIdForm()
         QVERIFY(m.captured(1).toInt() < 86400 + 1);
         const int n = m.captured(3).toInt();
         QVERIFY2(n >= 1 && n <= 10000, qPrintable(id));
-        QVERIFY(!m.captured(3).startsWith(QLatin1Char('0')));
+        QVERIFY(!m.captured(3).startsWith(u'0'));
     }
 }
 
-void TestDebug::sinksAreCreatedLazilyOncePerRun()
+// Each entry goes to its sink with its template as it stands; each sink is made at its first entry.
+void TestDebug::sinksAreMadeLazilyOnceAndTheirFailureRaised()
 {
     FakeLogInstalled fake;
     QCOMPARE(fake.record->created, 0);
-    const QString id = Debug::LogStart(QStringLiteral("frmSatchel"), QStringLiteral("Form_Load"));
+    const QString id = Debug::LogStart(u"frmSatchel"_s, u"Form_Load"_s);
     QCOMPARE(fake.record->created, 1); // the timing sink only
-    Debug::LogEnd(QStringLiteral("frmSatchel"), QStringLiteral("Form_Load"), id);
+    Debug::LogEnd(u"frmSatchel"_s, u"Form_Load"_s, id);
     QCOMPARE(fake.record->created, 1);
-    Debug::LogMessage(QStringLiteral("frmSatchel"), QStringLiteral("Resize_Form"), QString());
-    Debug::LogMessage(QStringLiteral("frmSatchel"), QStringLiteral("Resize_Form"), QStringLiteral("Start"));
-    Debug::LogError(QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), 1, QString());
+    Debug::LogMessage(u"frmSatchel"_s, u"Resize_Form"_s, QString()); // an empty message is handed on too
+    Debug::LogError(u"a"_s, u"b"_s, u"c"_s, -1, u"d"_s);
     QCOMPARE(fake.record->created, 2);
+    const QString timing = u"Legacy.Timing.TS6Satchel|"_s;
     QCOMPARE(
-        fake.record->entries.at(0),
-        QStringLiteral(
-            "Legacy.Timing.TS6Satchel|START: {ModuleName}, {ProcName} [{TimeStamp}]|frmSatchel|Form_Load|") +
-            id);
-    QCOMPARE(
-        fake.record->entries.at(1),
-        QStringLiteral(
-            "Legacy.Timing.TS6Satchel|END: {ModuleName}, {ProcName} [{TimeStamp}]|frmSatchel|Form_Load|") +
-            id);
-    // An empty message is still handed to the sink.
-    QCOMPARE(
-        fake.record->entries.at(2),
-        QStringLiteral("Legacy.TS6Satchel|LOG: {ModuleName}, {ProcName}, {message}|frmSatchel|Resize_Form|"));
+        fake.record->entries,
+        (QStringList{timing + "START: {ModuleName}, {ProcName} [{TimeStamp}]|frmSatchel|Form_Load|" + id,
+                     timing + "END: {ModuleName}, {ProcName} [{TimeStamp}]|frmSatchel|Form_Load|" + id,
+                     "Legacy.TS6Satchel|LOG: {ModuleName}, {ProcName}, {message}|frmSatchel|Resize_Form|",
+                     "Legacy.TS6Satchel|ERROR: {ModuleName}, {ProcName}, {Message}|a|b|Runtime error "
+                     "occurred: -1 : c Source: d"}));
+
+    // A sink's failure is the caller's run-time error.
+    fake.record->failWrites = true;
+    try {
+        Debug::LogMessage(u"m"_s, u"p"_s, u"x"_s);
+        QFAIL("no error");
+    } catch (const RuntimeError& e) {
+        QVERIFY(e.number() < 0);
+        QCOMPARE(e.source(), QLatin1String(ILogSink::ClassId));
+    }
 }
 
-void TestDebug::trapWritesEndThenErrorWithTheStartsId()
+void TestDebug::trapWritesEndThenError_data()
 {
+    QTest::addColumn<std::function<void()>>("body");
+    QTest::addColumn<QString>("error");
+    const auto raise = [](const char* name, int number, const char* description, const char* source,
+                          const char* text) {
+        QTest::newRow(name) << std::function<void()>([=] {
+            Raise(number, QString::fromUtf8(description), QString::fromUtf8(source));
+        }) << QString::fromUtf8(text);
+    };
+    raise("number and source", 76, "Path not found", "ZipWriter", "76 : Path not found Source: ZipWriter");
+    raise("number 0 leaves the number out", 0, "Boom", "", "Boom");
+    raise("negative number with its sign", -2147467259, "Unspecified", "ZipWriter",
+          "-2147467259 : Unspecified Source: ZipWriter");
+    raise("source without description", 0, "", "Src", " Source: Src");
+    raise("everything empty", 0, "", "", "");
+    // Any other exception is recorded as an error too, never let through.
+    QTest::newRow("other exception") << std::function<void()>([] { throw std::runtime_error("disk"); })
+                                     << u"51 : disk Source: TS6Satchel"_s;
+    QTest::newRow("16-bit counter past 32767") << std::function<void()>([] {
+        Int16 counter = 32766;
+        QCOMPARE(int(++counter), 32767);
+        ++counter;
+    }) << u"6 : Overflow"_s;
+    QTest::newRow("16-bit number below -32768")
+        << std::function<void()>([] { Int16::fromWide(-32769); }) << u"6 : Overflow"_s;
+}
+
+// The trap ends the procedure: its END entry, with the START's id, and then its ERROR entry.
+void TestDebug::trapWritesEndThenError()
+{
+    QFETCH(std::function<void()>, body);
+    QFETCH(QString, error);
     FakeLogInstalled fake;
     bool after = false;
-    const bool completed = RunTraced(QStringLiteral("frmSatchel"), QStringLiteral("Build_Package"), [&] {
-        Debug::LogMessage(QStringLiteral("frmSatchel"), QStringLiteral("Build_Package"),
-                          QStringLiteral("step"));
-        Raise(76, QStringLiteral("Path not found"), QStringLiteral("ZipWriter"));
+    QVERIFY(!RunTraced(u"frmSatchel"_s, u"Build_Package"_s, [&] {
+        Debug::LogMessage(u"frmSatchel"_s, u"Build_Package"_s, u"step"_s);
+        body();
         after = true;
-    });
-    QVERIFY(!completed);
+    }));
     QVERIFY(!after);
-    const QStringList& e = fake.record->entries;
-    QCOMPARE(e.size(), 4);
-    const QString id = e.at(0).section(QLatin1Char('|'), 4);
-    QVERIFY(e.at(0).contains(QLatin1String("|START: ")));
-    QVERIFY(e.at(1).endsWith(QLatin1String("|step")));
-    QVERIFY(e.at(2).contains(QLatin1String("|END: ")));
-    QCOMPARE(e.at(2).section(QLatin1Char('|'), 4), id);
-    QCOMPARE(e.at(3),
-             QStringLiteral("Legacy.TS6Satchel|ERROR: {ModuleName}, {ProcName}, {Message}|frmSatchel|"
-                            "Build_Package|Runtime error occurred: 76 : Path not found Source: ZipWriter"));
-
-    // A non-program exception is recorded as an error too, never let through.
-    fake.record->entries.clear();
-    QVERIFY(!RunTraced(QStringLiteral("m"), QStringLiteral("p"), [] { throw std::runtime_error("disk"); }));
-    QVERIFY(fake.record->entries.last().endsWith(
-        QLatin1String("Runtime error occurred: 51 : disk Source: TS6Satchel")));
-}
-
-void TestDebug::sinkFailureReachesTheCaller()
-{
-    FakeLogInstalled fake;
-    fake.record->failWrites = true;
-    bool raised = false;
-    try {
-        Debug::LogMessage(QStringLiteral("m"), QStringLiteral("p"), QStringLiteral("x"));
-    } catch (const RuntimeError& e) {
-        raised = e.number() < 0 && e.source() == QLatin1String(ILogSink::ClassId);
-    }
-    QVERIFY(raised);
-}
-
-void TestDebug::int16OverflowsPast32767()
-{
-    Int16 counter = 32766;
-    ++counter;
-    QCOMPARE(int(counter), 32767);
-    try {
-        ++counter;
-        QFAIL("no overflow");
-    } catch (const RuntimeError& e) {
-        QCOMPARE(e.number(), 6);
-        QCOMPARE(e.description(), QStringLiteral("Overflow"));
-    }
-    QVERIFY_THROWS_EXCEPTION(RuntimeError, Int16::fromWide(-32769));
+    QCOMPARE(fake.record->lines(),
+             (QStringList{"START: frmSatchel, Build_Package", "LOG: frmSatchel, Build_Package, step",
+                          "END: frmSatchel, Build_Package",
+                          "ERROR: frmSatchel, Build_Package, Runtime error occurred: " + error}));
+    QCOMPARE(fake.record->entries.at(2).section(u'|', 4), fake.record->entries.at(0).section(u'|', 4));
 }
 
 void TestDebug::traceFileLinesAndPlaceholders()
 {
-    QCOMPARE(SpdLogSink::FillTemplate(QStringLiteral("LOG: {ModuleName}, {ProcName}, {message}"),
-                                      QStringLiteral("a{b}"), QStringLiteral("{c}"), QStringLiteral("d")),
-             QStringLiteral("LOG: a{b}, {c}, d"));
+    QCOMPARE(
+        SpdLogSink::FillTemplate(u"LOG: {ModuleName}, {ProcName}, {message}"_s, u"a{b}"_s, u"{c}"_s, u"d"_s),
+        u"LOG: a{b}, {c}, d"_s);
 
     TestEnvironment env;
-    const QString id = Debug::LogStart(QStringLiteral("frmSatchel"), QStringLiteral("LoadGrid"));
-    Debug::LogMessage(QStringLiteral("frmSatchel"), QStringLiteral("LoadGrid"),
-                      QStringLiteral("Log file found: C:\\X.LOG"));
-    QFile file(env.logDir() + QStringLiteral("/TS6Satchel.log"));
+    const QString id = Debug::LogStart(u"frmSatchel"_s, u"LoadGrid"_s);
+    Debug::LogMessage(u"frmSatchel"_s, u"LoadGrid"_s, u"Log file found: C:\\X.LOG"_s);
+    QFile file(env.logDir() + u"/TS6Satchel.log"_s);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 2);
-    const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+    const QRegularExpression stamp(u"^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "_s);
     QVERIFY2(stamp.match(lines.at(0)).hasMatch(), qPrintable(lines.at(0)));
-    QVERIFY(lines.at(0).endsWith(QStringLiteral(" Legacy.Timing.TS6Satchel START: frmSatchel, LoadGrid [") +
-                                 id + QLatin1Char(']')));
+    QVERIFY(lines.at(0).endsWith(u" Legacy.Timing.TS6Satchel START: frmSatchel, LoadGrid ["_s + id + u']'));
     QVERIFY(lines.at(1).endsWith(
         QLatin1String(" Legacy.TS6Satchel LOG: frmSatchel, LoadGrid, Log file found: C:\\X.LOG")));
 }
@@ -188,10 +148,10 @@ void TestDebug::programsWritingAtOnceRotateTheTraceOnce()
 {
     TestEnvironment env;
     // The trace just short of its 5 MB, with its three older files.
-    env.write(QStringLiteral("trace/TS6Satchel.log"),
-              QByteArray(5 * 1024 * 1024 - 4000, 'x') + "\ncurrent\n");
+    const QByteArray full = QByteArray(5 * 1024 * 1024 - 4000, 'x') + "\ncurrent\n";
+    env.write(u"trace/TS6Satchel.log"_s, full);
     for (const char* older : {"1", "2", "3"})
-        env.write(QStringLiteral("trace/TS6Satchel.%1.log").arg(QLatin1String(older)),
+        env.write(u"trace/TS6Satchel.%1.log"_s.arg(QLatin1String(older)),
                   QByteArray("history ") + older + '\n');
     constexpr int kPrograms = 4;
     constexpr int kEntries = 768;
@@ -205,7 +165,7 @@ void TestDebug::programsWritingAtOnceRotateTheTraceOnce()
             char none = 0;
             const bool started = read(gate[0], &none, 1) == 0; // all start when the gate closes
             for (int i = 0; started && i < kEntries; ++i)
-                Debug::LogMessage(QStringLiteral("p"), QString::number(p), QString::number(i));
+                Debug::LogMessage(u"p"_s, QString::number(p), QString::number(i));
             _exit(started ? 0 : 1);
         }
         programs.push_back(pid);
@@ -217,25 +177,22 @@ void TestDebug::programsWritingAtOnceRotateTheTraceOnce()
         QCOMPARE(waitpid(pid, &status, 0), pid);
         QCOMPARE(status, 0);
     }
-    // Rotated once: the full file is the first older one, the older ones each moved up by one.
-    QStringList lines;
-    const auto read = [&](const char* name) {
-        QFile file(env.logDir() + QLatin1Char('/') + QLatin1String(name));
-        const QByteArray all = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        lines += QString::fromUtf8(all).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        return all;
-    };
-    QVERIFY(read("TS6Satchel.1.log").startsWith(QByteArray(5 * 1024 * 1024 - 4000, 'x') + "\ncurrent\n"));
-    QCOMPARE(read("TS6Satchel.2.log"), QByteArray("history 1\n"));
-    QCOMPARE(read("TS6Satchel.3.log"), QByteArray("history 2\n"));
-    read("TS6Satchel.log");
-    // Every entry there, once.
-    QSet<QString> entries;
-    for (const QString& line : std::as_const(lines))
-        if (const qsizetype at = line.indexOf(QLatin1String("LOG: p, ")); at >= 0)
-            entries.insert(line.mid(at));
+    // Rotated once: the full file is the first older one, the older ones each moved up by one; every
+    // entry is there once.
+    QByteArray all;
+    for (const char* name : {"TS6Satchel.3.log", "TS6Satchel.2.log", "TS6Satchel.1.log", "TS6Satchel.log"}) {
+        QFile file(env.logDir() + u'/' + QLatin1String(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        all += file.readAll();
+    }
+    const QByteArray older = "history 2\nhistory 1\n" + full;
+    QVERIFY(all.startsWith(older));
+    QStringList entries = QString::fromUtf8(all.mid(older.size())).split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(entries.size(), kPrograms * kEntries);
-    QCOMPARE(lines.size(), kPrograms * kEntries + 4);
+    for (QString& entry : entries)
+        entry = entry.section(u' ', 3); // without the time
+    entries.removeDuplicates();
+    QCOMPARE(entries.size(), kPrograms * kEntries);
 }
 
 QTEST_GUILESS_MAIN(TestDebug)

@@ -1,6 +1,7 @@
 #include "catalogue/CatalogueLoader.h"
+#include "catalogue/SelectionRules.h"
 #include "components/OutlineGrid.h"
-#include "components/zip/ZipWriter.h"
+#include "outside/ITemplateReader.h"
 #include "outside/Registry.h"
 #include "package/PackageBuilder.h"
 #include "settings/AppConfig.h"
@@ -13,82 +14,67 @@
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTest>
+
+#include <optional>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
-// Two templates in C:\App (a current one and a legacy one) with companions, popups, views and
-// both folder scripts; the product's logs, local configuration and shared configuration.
+// The words of a text, each with the prefix given.
+QStringList words(const char* text, const QString& prefix = {})
+{
+    QStringList words = QString::fromLatin1(text).split(u' ', Qt::SkipEmptyParts);
+    return prefix.isEmpty() ? words : words.replaceInStrings(QRegularExpression(u"^"_s), prefix);
+}
+
+// Two templates in C:\App (a current one with every kind of application file, and a legacy one)
+// with companions, popups, views and both folder scripts; the product's logs, local configuration
+// and shared configuration.
 void writeInstallation(TestEnvironment& env)
 {
-    TemplateSpec orders;
-    orders.title = QStringLiteral("Orders");
-    orders.fields = {
-        {QStringLiteral("CUST"), QStringLiteral("P"), QStringLiteral("C:\\APP\\CUST.TPX"), {}, {}, {}},
-        {QStringLiteral("CUST2"), QStringLiteral("L"), QStringLiteral("C:\\APP\\CUST.TPX"), {}, {}, {}}};
-    orders.views = {{QStringLiteral("Summary"), 3}};
-    env.write(QStringLiteral("c/App/ORDERS.TST6"), TemplateToml(orders));
-    for (const char* name :
-         {"ORDERS.TSD6", "ORDERS.TSA6", "ORDERS.TSL6", "ORDERS.LOGS.TSSDB6", "ORDERS.ADL6", "ORDERS.TSSDB",
-          "CUST.TPT", "CUST.TPI", "ORDERS.TVM6.V3", "TSScript.TSX6", "TSScript.TSX"})
-        env.write(QStringLiteral("c/App/") + QLatin1String(name), QByteArray(name));
-    TemplateSpec stock;
-    stock.title = QStringLiteral("Stock");
-    stock.views = {{QStringLiteral("Main"), 1}};
-    env.write(QStringLiteral("c/App/STOCK.TST"), TemplateToml(stock));
-    for (const char* name : {"STOCK.TSD", "STOCK.TSA", "STOCK.ADL6", "STOCK.ADL", "STOCK.V1", "STOCK.TVM"})
-        env.write(QStringLiteral("c/App/") + QLatin1String(name), QByteArray(name));
-
-    env.write(QStringLiteral("c/ProgramData/Norvale/TS6/logs/a.log"), "log a");
-    env.write(QStringLiteral("c/ProgramData/Norvale/TS6/logs/sub/b.log"), "log b");
-    env.write(QStringLiteral("c/ProgramData/Norvale/TS6/TSApplications.TSSDB"), "apps");
-    env.write(QStringLiteral("c/ProgramData/Norvale/TS6/x.CONFIG"), "config");
-    env.write(QStringLiteral("c/Shared/a.ITS"), "its");
-    env.write(QStringLiteral("c/Shared/b.TSX"), "tsx");
-    env.write(QStringLiteral("c/Shared/c.config"), "cfg");
-    env.write(QStringLiteral("c/Tess/TS6.EXE"), MakeVersionedProgram(6, 1, 0, 400));
-    env.makeFolder(QStringLiteral("c/Out"));
-    env.makeFolder(QStringLiteral("c/Temp"));
+    const TemplateSpec orders{u"Orders"_s,
+                              u"C:\\App\\PRE.BAT"_s,
+                              u"C:\\App\\ORDERS.LOG"_s,
+                              u"C:\\App\\POST.BAT"_s,
+                              {{u"CUST"_s, u"P"_s, u"C:\\APP\\CUST.TPX"_s, {}, {}, {}},
+                               {u"CUST2"_s, u"L"_s, u"C:\\APP\\CUST.TPX"_s, {}, {}, {}}},
+                              {{u"Summary"_s, 3}}};
+    env.write(u"c/App/ORDERS.TST6"_s, TemplateToml(orders));
+    const TemplateSpec stock{u"Stock"_s, {}, {}, {}, {}, {{u"Main"_s, 1}}};
+    env.write(u"c/App/STOCK.TST"_s, TemplateToml(stock));
+    for (const QString& name :
+         words("App/ORDERS.TSD6 App/ORDERS.TSA6 App/ORDERS.TSL6 App/ORDERS.LOGS.TSSDB6 "
+               "App/ORDERS.ADL6 App/ORDERS.TSSDB App/PRE.BAT App/ORDERS.LOG App/POST.BAT "
+               "App/ORDERS.TSX6 App/CUST.TPT App/CUST.TPI App/ORDERS.TVM6.V3 App/TSScript.TSX6 "
+               "App/TSScript.TSX App/STOCK.TSD App/STOCK.TSA App/STOCK.ADL6 App/STOCK.ADL "
+               "App/STOCK.V1 App/STOCK.TVM ProgramData/Norvale/TS6/logs/a.log "
+               "ProgramData/Norvale/TS6/logs/sub/b.log ProgramData/Norvale/TS6/TSApplications.TSSDB "
+               "ProgramData/Norvale/TS6/x.CONFIG Shared/a.ITS Shared/b.TSX Shared/c.config"))
+        env.write(u"c/"_s + name, name.toUtf8());
+    env.write(u"c/Tess/TS6.EXE"_s, MakeVersionedProgram(6, 1, 0, 400));
+    env.makeFolder(u"c/Out"_s);
+    env.makeFolder(u"c/Temp"_s);
 }
 
-const QStringList kAllFiles = {
-    QStringLiteral("C:\\APP\\TSScript.TSX6"), QStringLiteral("C:\\APP\\ORDERS.TST6"),
-    QStringLiteral("C:\\APP\\ORDERS.TSD6"),   QStringLiteral("C:\\APP\\ORDERS.TSA6"),
-    QStringLiteral("C:\\APP\\ORDERS.TSL6"),   QStringLiteral("C:\\APP\\ORDERS.LOGS.TSSDB6"),
-    QStringLiteral("C:\\APP\\ORDERS.ADL6"),   QStringLiteral("C:\\APP\\CUST.TPT"),
-    QStringLiteral("C:\\APP\\CUST.TPI"),      QStringLiteral("C:\\APP\\ORDERS.TVM6.V3"),
-    QStringLiteral("C:\\APP\\TSScript.TSX"),  QStringLiteral("C:\\APP\\STOCK.TST"),
-    QStringLiteral("C:\\APP\\STOCK.TSD"),     QStringLiteral("C:\\APP\\STOCK.TSA"),
-    QStringLiteral("C:\\APP\\STOCK.ADL6"),    QStringLiteral("C:\\APP\\STOCK.ADL"),
-    QStringLiteral("C:\\APP\\STOCK.V1"),      QStringLiteral("C:\\APP\\ORDERS.TVM6"),
-    QStringLiteral("C:\\APP\\STOCK.TVM"),
-};
-
-const QStringList kProductEntries = {
-    QStringLiteral("C/ProgramData/Norvale/TS6/logs/a.log"),
-    QStringLiteral("C/ProgramData/Norvale/TS6/logs/sub/b.log"),
-    QStringLiteral("C/ProgramData/Norvale/TS6/TSApplications.TSSDB"),
-    QStringLiteral("C/ProgramData/Norvale/TS6/x.CONFIG"),
-    QStringLiteral("C/Shared/a.ITS"),
-    QStringLiteral("C/Shared/b.TSX"),
-    QStringLiteral("C/Shared/c.config"),
-};
-
-// The on-disk entry name of a listed path, e.g. C:\APP\STOCK.TSD -> C/App/STOCK.TSD.
-QString entryOf(const QString& listed)
-{
-    return QStringLiteral("C/App/") + listed.section(QLatin1Char('\\'), -1);
-}
+const QStringList kAllFiles =
+    words("TSScript.TSX6 ORDERS.TST6 ORDERS.TSD6 ORDERS.TSA6 ORDERS.TSL6 ORDERS.LOGS.TSSDB6 "
+          "ORDERS.ADL6 PRE.BAT ORDERS.LOG POST.BAT ORDERS.TSX6 CUST.TPT CUST.TPI "
+          "ORDERS.TVM6.V3 TSScript.TSX STOCK.TST STOCK.TSD STOCK.TSA STOCK.ADL6 STOCK.ADL "
+          "STOCK.V1 ORDERS.TVM6 STOCK.TVM",
+          u"C:\\APP\\"_s);
 
 struct Harness
 {
     TestEnvironment env;
-    ScopedEnv programData{"TS6_PROGRAMDATA", env.driveC() + QStringLiteral("/ProgramData")};
-    ScopedEnv shared{"TS6_SHARED_PATH", env.driveC() + QStringLiteral("/Shared")};
-    ScopedEnv install{"TS6_INSTALL_PATH", env.driveC() + QStringLiteral("/Tess")};
-    ScopedEnv temp{"TMPDIR", env.driveC() + QStringLiteral("/Temp")};
-    ScopedEnv computer{"COMPUTERNAME", QStringLiteral("PC1")};
-    ScopedEnv user{"USERNAME", QStringLiteral("ann")};
+    ScopedEnv programData{"TS6_PROGRAMDATA", env.driveC() + u"/ProgramData"_s};
+    ScopedEnv shared{"TS6_SHARED_PATH", env.driveC() + u"/Shared"_s};
+    ScopedEnv install{"TS6_INSTALL_PATH", env.driveC() + u"/Tess"_s};
+    ScopedEnv temp{"TMPDIR", env.driveC() + u"/Temp"_s};
+    ScopedEnv computer{"COMPUTERNAME", u"PC1"_s};
+    ScopedEnv user{"USERNAME", u"ann"_s};
     ControllerState state;
     OutlineGrid grid;
     FakeFolderTree tree;
@@ -98,79 +84,32 @@ struct Harness
     FakeSaveDialog dialog;
     std::shared_ptr<ProgressLog> progress = std::make_shared<ProgressLog>();
     FakeScreen screen;
-    AppConfig config{screen, QStringLiteral("ts6satchel")};
+    AppConfig config{screen, u"ts6satchel"_s};
     CatalogueLoader loader{state, grid, tree, pointer};
     PackageBuilder builder{grid, [this]() -> AppConfig& { return config; },
                            DesktopServices{pointer, events, messages, dialog,
                                            [this] { return std::make_unique<FakeProgressWindow>(progress); },
-                                           0, QStringLiteral("C:\\Program")}};
+                                           0, u"C:\\Program"_s}};
 
     Harness()
     {
         writeInstallation(env);
         tree.SetAfterSelectHandler([this] { loader.lstFolders_OnAfterNodeSelect(); });
-        tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
+        tree.SelectFolder(u"C:\\App"_s, 0, true);
         pointer.calls.clear();
     }
-
-    void setPicture(const char* key, int picture)
-    {
-        grid.SetNodePicture(grid.NodeByKey(QString::fromLatin1(key)), picture);
-    }
-    QString out(const char* name) const
-    {
-        return env.driveC() + QStringLiteral("/Out/") + QLatin1String(name);
-    }
+    QString out(const char* name) const { return env.driveC() + u"/Out/"_s + QLatin1String(name); }
 };
 
-QString manifestText(const QStringList& files, const QString& version = QStringLiteral("6.1.0.400"),
-                     const QString& computer = QStringLiteral("PC1"),
-                     const QString& user = QStringLiteral("ann"))
+QString manifestText(const QStringList& files, const QString& version = u"6.1.0.400"_s,
+                     const QString& computer = u"PC1"_s, const QString& user = u"ann"_s)
 {
-    QString text = QStringLiteral("Version: ") + version +
-                   QStringLiteral("\r\nInstall Path: C:\\Tess\r\nData Path: \r\n") +
-                   QStringLiteral("Shared Path: C:\\Shared\r\nComputer Name: ") + computer +
-                   QStringLiteral("\r\nUser Name: ") + user + QStringLiteral("\r\nFiles:  \r\n");
+    QString text = u"Version: "_s + version + u"\r\nInstall Path: C:\\Tess\r\nData Path: \r\n"_s +
+                   u"Shared Path: C:\\Shared\r\nComputer Name: "_s + computer + u"\r\nUser Name: "_s + user +
+                   u"\r\nFiles:  \r\n"_s;
     for (int k = 0; k < files.size(); ++k)
-        text += QLatin1Char(' ') + QString::number(k + 1) + QStringLiteral("  ") + files.at(k) +
-                QStringLiteral("\r\n");
+        text += u' ' + QString::number(k + 1) + u"  "_s + files.at(k) + u"\r\n"_s;
     return text;
-}
-
-// A zip writer that fails on its third add, as a full disk would in the middle of a build.
-class FailingZipWriter final : public IZipWriter
-{
-public:
-    bool Add(const QString& s, bool sub, bool keep, const QString& x) override
-    {
-        if (++m_adds == 3) {
-            m_error = QStringLiteral("No space left on device");
-            return false;
-        }
-        return m_real.Add(s, sub, keep, x);
-    }
-    bool Finish() override { return m_real.Finish(); }
-    bool SetArchivePath(const QString& path) override { return m_real.SetArchivePath(path); }
-    QString LastError() const override { return m_error; }
-
-private:
-    ZipWriter m_real;
-    int m_adds = 0;
-    QString m_error;
-};
-
-QStringList shortTrace(const LogRecord& record)
-{
-    QStringList entries;
-    for (const QString& e : record.entries) {
-        const QStringList p = e.split(QLatin1Char('|'));
-        const QString kind = p.at(1).section(QLatin1Char(':'), 0, 0);
-        entries.append(kind + QLatin1Char(' ') + p.at(3) +
-                       (kind == QLatin1String("START") || kind == QLatin1String("END")
-                            ? QString()
-                            : QLatin1Char(' ') + p.at(4)));
-    }
-    return entries;
 }
 
 } // namespace
@@ -180,201 +119,190 @@ class TestPackageBuilder : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void everythingIncluded();
-    void traceOfABuild();
-    void excludedAndPartlyIncludedRows();
-    void everyRowExcluded();
-    void cancelledDialog();
-    void failureInTheMiddle();
-    void nonInteractiveUsesThePathAsGiven();
-    void manifestWithoutProgramOrEnvironment();
+    void packages_data();
+    void packages();
+    void traceOfEachSituation_data();
+    void traceOfEachSituation();
+    void noPathNoPackageButTheManifest();
 };
 
-void TestPackageBuilder::everythingIncluded()
+void TestPackageBuilder::packages_data()
 {
+    QTest::addColumn<bool>("interactive");     // through the save dialog, else to the path as given
+    QTest::addColumn<QStringList>("pictures"); // "key=picture", "*" for every row
+    QTest::addColumn<QStringList>("files");
+    QTest::newRow("every row included") << true << QStringList() << kAllFiles;
+    QTest::newRow("excluded and partly included rows")
+        << false << words("1-TEMPLATEFILE=2 1-TSD=3 1-LOG=3 2-VIEWFILES=3 2-TVM-STOCK.V1=3 1-V1-POPUP=3")
+        << words("TSScript.TSX6 ORDERS.TST6 PRE.BAT POST.BAT ORDERS.TSX6 CUST.TPT CUST.TPI ORDERS.TVM6.V3 "
+                 "TSScript.TSX STOCK.TST STOCK.TSD STOCK.TSA STOCK.ADL6 STOCK.ADL ORDERS.TVM6",
+                 u"C:\\APP\\"_s);
+    QTest::newRow("every row excluded") << false << QStringList{"*=3"} << QStringList();
+}
+
+// The whole package (every entry, in order) and what the user sees on the way.
+void TestPackageBuilder::packages()
+{
+    QFETCH(bool, interactive);
+    QFETCH(QStringList, pictures);
+    QFETCH(QStringList, files);
     Harness h;
-    h.dialog.answer = QStringLiteral("C:\\Out\\pkg");
-    h.builder.Build_Package(QStringLiteral("C:\\APP\\TSSatchelage2026_12_04_0905.zip"), true);
-    QCOMPARE(h.builder.PackageFiles(), kAllFiles);
-
-    const ArchiveReport report = CheckArchive(h.out("pkg.ZIP"));
+    for (const QString& setting : pictures)
+        for (int row = 1; row < h.grid.Rows(); ++row)
+            if (setting.startsWith(u'*') ||
+                h.grid.NodeKey(h.grid.NodeOfRow(row)) == setting.section(u'=', 0, 0))
+                h.grid.SetCellPicture(row, 0, setting.section(u'=', 1).toInt());
+    h.dialog.answer = u"C:\\Out\\pkg"_s; // the extension is added
+    h.builder.Build_Package(interactive ? u"C:\\APP\\TSSatchelage2026_12_04_0905.zip"_s : u"C:\\Out\\pkg"_s,
+                            interactive);
+    const QString package = h.out(interactive ? "pkg.ZIP" : "pkg");
+    QCOMPARE(h.builder.PackageFiles(), files);
+    const ArchiveReport report = CheckArchive(package);
     QVERIFY2(report.valid(), qPrintable(report.details));
-    QStringList expected{QStringLiteral("TSVERSION.TXT")};
-    for (const QString& f : kAllFiles)
-        if (f != QLatin1String("C:\\APP\\ORDERS.TVM6")) // named in the manifest, missing on disk
-            expected.append(entryOf(f));
-    expected += kProductEntries;
-    QCOMPARE(report.names, expected);
-    QCOMPARE(QString::fromUtf8(ReadEntry(h.out("pkg.ZIP"), QStringLiteral("TSVERSION.TXT"))),
-             manifestText(kAllFiles));
-    QCOMPARE(ReadEntry(h.out("pkg.ZIP"), QStringLiteral("C/App/CUST.TPI")), QByteArray("CUST.TPI"));
+    QStringList entries{u"TSVERSION.TXT"_s};
+    for (const QString& file : files)
+        if (file != u"C:\\APP\\ORDERS.TVM6"_s) // named in the manifest, missing on disk
+            entries.append(u"C/App/"_s + file.section(u'\\', -1));
+    QCOMPARE(report.names,
+             entries + words("C/ProgramData/Norvale/TS6/logs/a.log C/ProgramData/Norvale/TS6/logs/sub/b.log "
+                             "C/ProgramData/Norvale/TS6/TSApplications.TSSDB "
+                             "C/ProgramData/Norvale/TS6/x.CONFIG C/Shared/a.ITS C/Shared/b.TSX "
+                             "C/Shared/c.config"));
+    QCOMPARE(QString::fromUtf8(ReadEntry(package, u"TSVERSION.TXT"_s)), manifestText(files));
+    if (files.contains(u"C:\\APP\\CUST.TPI"_s))
+        QCOMPARE(ReadEntry(package, u"C/App/CUST.TPI"_s), QByteArray("App/CUST.TPI"));
 
-    QCOMPARE(h.dialog.seen.size(), 1);
-    QVERIFY(
-        h.dialog.seen.first().file.startsWith(QLatin1String("C:\\APP\\TSSatchelage2026_12_04_0905.zip ")));
-    QCOMPARE(
-        h.messages.shown,
-        QStringList{QStringLiteral("TS Satchel has successfully created the following Zip Package:\r\n\r\n") +
-                    h.out("pkg.ZIP")});
-    QCOMPARE(h.messages.lastCaption, QStringLiteral("TS Satchel"));
-    QCOMPARE(h.pointer.calls, (QStringList{QStringLiteral("busy"), QStringLiteral("default")}));
+    QCOMPARE(h.dialog.seen.size(), interactive ? 1 : 0);
+    QCOMPARE(h.messages.shown.join(u'|'),
+             interactive
+                 ? u"TS Satchel has successfully created the following Zip Package:\r\n\r\n"_s + package
+                 : QString());
+    if (interactive) {
+        QVERIFY(h.dialog.seen.first().file.startsWith(u"C:\\APP\\TSSatchelage2026_12_04_0905.zip "_s));
+        QCOMPARE(h.messages.lastCaption, u"TS Satchel"_s);
+    }
+    QCOMPARE(h.pointer.calls, (QStringList{"busy", "default"}));
     const QStringList& progress = h.progress->events;
-    QCOMPARE(progress.mid(0, 4), (QStringList{QStringLiteral("show"), QStringLiteral("Creating zip file ..."),
-                                              QStringLiteral("Adding C:\\Temp\\TSVERSION.TXT"),
-                                              QStringLiteral("Adding application files")}));
-    QCOMPARE(progress.mid(progress.size() - 4),
-             (QStringList{QStringLiteral("Adding logs"), QStringLiteral("Adding local configuration files"),
-                          QStringLiteral("Adding configuration files"), QStringLiteral("close")}));
-    QCOMPARE(progress.size(), 4 + 18 + 4); // one "Adding" for every listed file that exists
-    QVERIFY(h.events.turns >= 24);
-}
-
-void TestPackageBuilder::traceOfABuild()
-{
-    Harness h;
-    FakeLogInstalled log;
-    h.builder.Build_Package(QStringLiteral("C:\\OUT\\PKG.ZIP"), false);
-    QCOMPARE(shortTrace(*log.record),
-             (QStringList{
-                 QStringLiteral("START Build_Package"),
-                 QStringLiteral("LOG Build_Package Looking for folder Script: C:\\APP\\TSScript.TSX6"),
-                 QStringLiteral("LOG Build_Package Folder Script found and added to package."),
-                 QStringLiteral("LOG Build_Package Looking for folder Script: C:\\APP\\TSScript.TSX6"),
-                 QStringLiteral("LOG Build_Package Looking for folder Script: C:\\APP\\TSScript.TSX"),
-                 QStringLiteral("LOG Build_Package Folder Script found and added to package."),
-                 QStringLiteral("LOG BuildPackage Zipping to: C:\\OUT\\PKG.ZIP"),
-                 QStringLiteral("LOG BuildPackage Adding C:\\ProgramData\\Norvale\\TS6\\logs to satchel."),
-                 QStringLiteral("LOG BuildPackage Adding C:\\ProgramData\\Norvale\\TS6 to satchel."),
-                 QStringLiteral("LOG BuildPackage Adding Shared Path C:\\Shared to satchel."),
-                 QStringLiteral("END Build_Package"),
-             }));
-    QVERIFY(h.messages.shown.isEmpty());
-    QVERIFY(CheckArchive(h.out("PKG.ZIP")).valid());
-
-    // Without the product's folders: the two "not found" entries, nothing for the shared path.
-    QDir(h.env.driveC() + QStringLiteral("/ProgramData")).removeRecursively();
-    QDir(h.env.driveC() + QStringLiteral("/Shared")).removeRecursively();
-    log.record->entries.clear();
-    h.builder.Build_Package(QStringLiteral("C:\\OUT\\PKG2.ZIP"), false);
-    const QStringList trace = shortTrace(*log.record);
     QCOMPARE(
-        trace.mid(trace.size() - 4),
-        (QStringList{QStringLiteral("LOG BuildPackage Zipping to: C:\\OUT\\PKG2.ZIP"),
-                     QStringLiteral("LOG BuildPackage C:\\ProgramData\\Norvale\\TS6\\logs folder not found."),
-                     QStringLiteral("LOG BuildPackage C:\\ProgramData\\Norvale\\TS6 folder not found."),
-                     QStringLiteral("END Build_Package")}));
+        progress.mid(0, 4) + progress.mid(progress.size() - 4),
+        u"show|Creating zip file ...|Adding C:\\Temp\\TSVERSION.TXT|Adding application files|Adding logs|"
+        "Adding local configuration files|Adding configuration files|close"_s.split(u'|'));
+    QCOMPARE(progress.size(), 4 + entries.size() - 1 + 4); // an "Adding" for each listed file that exists
+    QVERIFY(h.events.turns >= progress.size() - 2);
 }
 
-void TestPackageBuilder::excludedAndPartlyIncludedRows()
+// What a support engineer reads in the trace after each situation: the entries, their kind and text.
+void TestPackageBuilder::traceOfEachSituation_data()
 {
-    Harness h;
-    h.setPicture("1-TEMPLATEFILE", 2);
-    h.setPicture("1-TSD", 3);
-    h.setPicture("2-VIEWFILES", 3); // a group row: never packed itself
-    h.setPicture("2-TVM-STOCK.V1", 3);
-    h.setPicture("1-V1-POPUP", 3); // the same popup stays included on the next row
-    h.builder.Build_Package(QStringLiteral("C:\\OUT\\PKG.ZIP"), false);
-    QCOMPARE(h.builder.PackageFiles(),
-             (QStringList{QStringLiteral("C:\\APP\\TSScript.TSX6"), QStringLiteral("C:\\APP\\ORDERS.TST6"),
-                          QStringLiteral("C:\\APP\\CUST.TPT"), QStringLiteral("C:\\APP\\CUST.TPI"),
-                          QStringLiteral("C:\\APP\\ORDERS.TVM6.V3"), QStringLiteral("C:\\APP\\TSScript.TSX"),
-                          QStringLiteral("C:\\APP\\STOCK.TST"), QStringLiteral("C:\\APP\\STOCK.TSD"),
-                          QStringLiteral("C:\\APP\\STOCK.TSA"), QStringLiteral("C:\\APP\\STOCK.ADL6"),
-                          QStringLiteral("C:\\APP\\STOCK.ADL"), QStringLiteral("C:\\APP\\ORDERS.TVM6")}));
-    QVERIFY(CheckArchive(h.out("PKG.ZIP")).valid());
+    QTest::addColumn<QStringList>("trace");
+    const QString select = u"START: frmSatchel, lstFolders_OnAfterNodeSelect\n"
+                           "LOG: frmSatchel, lstFolders_OnAfterNodeSelect, Clicked on folder: C:\\App\n"_s;
+    const QString selected = u"END: frmSatchel, lstFolders_OnAfterNodeSelect"_s;
+    const auto row = [](const char* situation, const QString& trace) {
+        QTest::newRow(situation) << trace.split(u'\n');
+    };
+    row("load", select +
+                    u"START: frmSatchel, LoadGrid\n"
+                    "LOG: frmSatchel, LoadGrid, PreProcess file found: C:\\App\\PRE.BAT\n"
+                    "LOG: frmSatchel, LoadGrid, Log file found: C:\\App\\ORDERS.LOG\n"
+                    "LOG: frmSatchel, LoadGrid, PostProcess file found: C:\\App\\POST.BAT\n"
+                    "LOG: frmSatchel, LoadGrid, Script file found: C:\\APP\\ORDERS.TSX6\n"
+                    "END: frmSatchel, LoadGrid\n"_s +
+                    selected);
+    row("load of a tree node without a path", QString(select).remove(u"C:\\App"_s) + selected);
+    row("load whose template reader cannot be made",
+        select +
+            u"START: frmSatchel, LoadGrid\nEND: frmSatchel, LoadGrid\n"
+            "ERROR: frmSatchel, LoadGrid, Runtime error occurred: 429 : Cannot create component Source: "
+            "Norvale.TemplateReader\n"_s +
+            selected);
+
+    // Every row with children that a click sets writes its entry, then the upward rule writes one.
+    const QString children = u"LOG: frmSatchel, SelectChildren, Start\n"_s;
+    const QString mouseUp = u"LOG: frmSatchel, grdFiles_Mouseup, Start\n"_s;
+    const QString parent = u"LOG: frmSatchel, SelectParent, Start"_s;
+    row("click on a template row", mouseUp + children.repeated(4) + parent);
+    row("click on the root row, which ends quietly", mouseUp + children.repeated(7) + parent);
+
+    const QString scripts =
+        u"START: frmSatchel, Build_Package\n"
+        "LOG: frmSatchel, Build_Package, Looking for folder Script: C:\\APP\\TSScript.TSX6\n"
+        "LOG: frmSatchel, Build_Package, Folder Script found and added to package.\n"
+        "LOG: frmSatchel, Build_Package, Looking for folder Script: C:\\APP\\TSScript.TSX6\n"
+        "LOG: frmSatchel, Build_Package, Looking for folder Script: C:\\APP\\TSScript.TSX\n"
+        "LOG: frmSatchel, Build_Package, Folder Script found and added to package.\n"_s;
+    const QString zipping = u"LOG: frmSatchel, BuildPackage, Zipping to: C:\\OUT\\PKG.ZIP\n"_s;
+    const QString built = u"END: frmSatchel, Build_Package"_s;
+    row("build",
+        scripts + zipping +
+            u"LOG: frmSatchel, BuildPackage, Adding C:\\ProgramData\\Norvale\\TS6\\logs to satchel.\n"
+            "LOG: frmSatchel, BuildPackage, Adding C:\\ProgramData\\Norvale\\TS6 to satchel.\n"
+            "LOG: frmSatchel, BuildPackage, Adding Shared Path C:\\Shared to satchel.\n"_s +
+            built);
+    row("build without the product's folders",
+        scripts + zipping +
+            u"LOG: frmSatchel, BuildPackage, C:\\ProgramData\\Norvale\\TS6\\logs folder not found.\n"
+            "LOG: frmSatchel, BuildPackage, C:\\ProgramData\\Norvale\\TS6 folder not found.\n"_s +
+            built);
+    row("build to a blank path", scripts + u"LOG: frmSatchel, BuildPackage, Zipping to:    \n"_s + built);
+    const QString dialog = u"LOG: mComdlg, ShowSave, \n"_s;
+    row("build with the save dialog cancelled",
+        scripts + dialog + u"LOG: frmSatchel, BuildPackage, Zipping to: \n"_s + built);
+    row("build into a folder that does not exist",
+        scripts + dialog + u"LOG: frmSatchel, BuildPackage, Zipping to: C:\\OUT\\NEW\\PKG.ZIP\n"_s + built +
+            u"\nERROR: frmSatchel, Build_Package, Runtime error occurred: -2147467259 : The folder of the "
+            u"package "
+            "does not exist: C:\\OUT\\NEW\\PKG.ZIP Source: Norvale.ZipWriter"_s);
 }
 
-void TestPackageBuilder::everyRowExcluded()
+void TestPackageBuilder::traceOfEachSituation()
 {
+    QFETCH(QStringList, trace);
+    const QByteArray situation = QTest::currentDataTag();
     Harness h;
-    for (int row = 1; row < h.grid.Rows(); ++row)
-        h.grid.SetCellPicture(row, 0, 3);
-    h.builder.Build_Package(QStringLiteral("C:\\OUT\\PKG.ZIP"), false);
-    QVERIFY(h.builder.PackageFiles().isEmpty());
-    const ArchiveReport report = CheckArchive(h.out("PKG.ZIP"));
-    QVERIFY2(report.valid(), qPrintable(report.details));
-    QCOMPARE(report.names, QStringList{QStringLiteral("TSVERSION.TXT")} + kProductEntries);
-    const QString manifest = QString::fromUtf8(ReadEntry(h.out("PKG.ZIP"), QStringLiteral("TSVERSION.TXT")));
-    QCOMPARE(manifest.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts).size(), 7);
-    QVERIFY(manifest.endsWith(QLatin1String("\r\nFiles:  \r\n")));
-}
-
-void TestPackageBuilder::cancelledDialog()
-{
-    Harness h;
+    if (situation.contains("without the product's folders")) {
+        QDir(h.env.driveC() + u"/ProgramData"_s).removeRecursively();
+        QDir(h.env.driveC() + u"/Shared"_s).removeRecursively();
+    }
+    std::optional<Registry::ScopedOverride> fault;
+    if (situation.contains("reader cannot be made"))
+        fault.emplace(QString::fromLatin1(ITemplateReader::ClassId), [] { return nullptr; });
+    SelectionRules rules{h.grid, h.messages, u"ts6satchel"_s};
+    const bool nowhere = situation.contains("does not exist");
+    h.dialog.answer = nowhere ? u"C:\\OUT\\NEW\\PKG.ZIP"_s : QString(); // else cancelled
     FakeLogInstalled log;
-    h.dialog.answer.clear();
-    h.builder.cmdBuild_Click(QStringLiteral("C:\\OUT\\"));
-    const QStringList trace = shortTrace(*log.record);
-    QCOMPARE(trace.first(), QStringLiteral("START Build_Package"));
-    QCOMPARE(trace.mid(trace.size() - 3),
-             (QStringList{QStringLiteral("LOG ShowSave "), QStringLiteral("LOG BuildPackage Zipping to: "),
-                          QStringLiteral("END Build_Package")}));
-    QVERIFY(QDir(h.env.driveC() + QStringLiteral("/Out"))
-                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-    QVERIFY(h.progress->events.isEmpty());
+    if (situation.startsWith("load")) {
+        h.tree.SelectFolder(situation.contains("without a path") ? QString() : u"C:\\App"_s, 0, true);
+    } else if (situation.startsWith("click")) {
+        h.grid.SetMouseCell(
+            situation.contains("root") ? 1 : h.grid.NodeRow(h.grid.NodeByKey(u"1-TEMPLATEFILE"_s)), 0);
+        rules.grdFiles_Mouseup(1, 0, 0, 0);
+    } else {
+        const bool interactive = situation.contains("cancelled") || nowhere;
+        h.builder.Build_Package(situation.contains("blank") ? u"   "_s : u"C:\\OUT\\PKG.ZIP"_s, interactive);
+    }
+    QCOMPARE(log.record->lines(), trace);
+    // Whatever happened, the pointer and the progress window are back as they were, and no message shows.
+    QVERIFY(h.pointer.calls.isEmpty() || h.pointer.calls.last() == u"default"_s);
+    QVERIFY(h.progress->events.isEmpty() || h.progress->events.last() == u"close"_s);
     QVERIFY(h.messages.shown.isEmpty());
-    QVERIFY(h.dialog.seen.first().file.startsWith(QLatin1String("C:\\OUT\\TSSatchelage")));
-    // The manifest is written all the same.
-    QFile manifest(h.env.driveC() + QStringLiteral("/Temp/TSVERSION.TXT"));
-    QVERIFY(manifest.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(manifest.readAll()), manifestText(kAllFiles));
 }
 
-void TestPackageBuilder::failureInTheMiddle()
+void TestPackageBuilder::noPathNoPackageButTheManifest()
 {
     Harness h;
-    FakeLogInstalled log;
-    const Registry::ScopedOverride zip(QString::fromLatin1(IZipWriter::ClassId),
-                                       [] { return std::make_unique<FailingZipWriter>(); });
-    h.dialog.answer = QStringLiteral("C:\\Out\\pkg.zip");
-    h.builder.Build_Package(QStringLiteral("C:\\OUT\\X.ZIP"), true);
-    const QStringList trace = shortTrace(*log.record);
-    QCOMPARE(trace.mid(trace.size() - 2),
-             (QStringList{
-                 QStringLiteral("END Build_Package"),
-                 QStringLiteral("ERROR Build_Package Runtime error occurred: -2147467259 : No space left on "
-                                "device Source: Norvale.ZipWriter")}));
-    QCOMPARE(h.pointer.calls, (QStringList{QStringLiteral("busy"), QStringLiteral("default")}));
-    QCOMPARE(h.progress->events.first(), QStringLiteral("show"));
-    QCOMPARE(h.progress->events.last(), QStringLiteral("close"));
-    QVERIFY(h.messages.shown.isEmpty());
-    QVERIFY(QDir(h.env.driveC() + QStringLiteral("/Out"))
-                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-
-    // A package folder that does not exist fails the same way, and no folder is made for it.
-    log.record->entries.clear();
-    h.builder.Build_Package(QStringLiteral("C:\\OUT\\NEW\\PKG.ZIP"), false);
-    QVERIFY(shortTrace(*log.record).last().startsWith(QLatin1String("ERROR Build_Package")));
-    QVERIFY(!QFileInfo::exists(h.env.driveC() + QStringLiteral("/Out/NEW")));
-}
-
-void TestPackageBuilder::nonInteractiveUsesThePathAsGiven()
-{
-    Harness h;
-    h.builder.Build_Package(QStringLiteral("C:\\Out\\support-package"), false);
-    QVERIFY(CheckArchive(h.out("support-package")).valid());
-    QVERIFY(h.dialog.seen.isEmpty());
-    QVERIFY(h.messages.shown.isEmpty());
-
-    FakeLogInstalled log;
-    h.builder.Build_Package(QStringLiteral("   "), false);
-    QCOMPARE(shortTrace(*log.record).last(), QStringLiteral("END Build_Package"));
-    QVERIFY(h.progress->events.count(QStringLiteral("show")) == 1);
-}
-
-void TestPackageBuilder::manifestWithoutProgramOrEnvironment()
-{
-    Harness h;
-    QFile::remove(h.env.driveC() + QStringLiteral("/Tess/TS6.EXE"));
-    const ScopedEnv noComputer("COMPUTERNAME", QString());
+    QFile::remove(h.env.driveC() + u"/Tess/TS6.EXE"_s);
     qunsetenv("COMPUTERNAME");
     qunsetenv("USERNAME");
-    h.builder.Build_Package(QStringLiteral("C:\\OUT\\PKG.ZIP"), false);
-    const QString manifest = QString::fromUtf8(ReadEntry(h.out("PKG.ZIP"), QStringLiteral("TSVERSION.TXT")));
-    QCOMPARE(manifest, manifestText(kAllFiles, QString(), QString(), QString()));
-    QVERIFY(manifest.startsWith(QLatin1String("Version: \r\n")));
-    QVERIFY(manifest.contains(QLatin1String("\r\n 10  C:\\APP\\ORDERS.TVM6.V3\r\n")));
+    h.builder.cmdBuild_Click(u"C:\\OUT\\"_s); // the save dialog cancelled
+    QVERIFY(h.dialog.seen.first().file.startsWith(u"C:\\OUT\\TSSatchelage"_s));
+    h.builder.Build_Package(u"   "_s, false);
+    QVERIFY(h.progress->events.isEmpty());
+    QVERIFY(h.messages.shown.isEmpty());
+    // The manifest is written all the same, without the program's version, the computer and the user.
+    QFile manifest(h.env.driveC() + u"/Temp/TSVERSION.TXT"_s);
+    QVERIFY(manifest.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(manifest.readAll()), manifestText(kAllFiles, QString(), QString(), QString()));
 }
 
 QTEST_GUILESS_MAIN(TestPackageBuilder)

@@ -14,21 +14,37 @@
 #include <pwd.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString kApp = QStringLiteral("ts6satchel");
+const QString kApp = u"ts6satchel"_s;
 
 QString iniFile()
 {
-    return IniSettingsStore::FilePath(QStringLiteral("TS6"), kApp);
+    return IniSettingsStore::FilePath(u"TS6"_s, kApp);
 }
 
 class FakePlacement final : public IWindowPlacement
 {
 public:
-    QRect normal;
-    QRect NormalRectangle() const override { return normal; }
+    QRect NormalRectangle() const override { return QRect(-8, 20, 900, 700); }
 };
+
+// The six settings as the getters give them, "error N" for a run-time error.
+QString settingsOf(AppConfig& config)
+{
+    QStringList values;
+    for (const auto get : {&AppConfig::WindowLeft, &AppConfig::WindowTop, &AppConfig::WindowWidth,
+                           &AppConfig::WindowHeight, &AppConfig::WindowState}) {
+        try {
+            values.append(QString::number((config.*get)()));
+        } catch (const RuntimeError& e) {
+            values.append(u"error "_s + QString::number(e.number()));
+        }
+    }
+    return values.join(u' ') + u' ' + config.LastFolder();
+}
 
 } // namespace
 
@@ -37,117 +53,63 @@ class TestAppConfig : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void defaultsFollowTheScreen_data();
-    void defaultsFollowTheScreen();
-    void writesGoThroughAtOnce();
-    void storedNonNumberIsATypeMismatch();
-    void damagedFileIsReadAndRewrittenWhole_data();
-    void damagedFileIsReadAndRewrittenWhole();
+    void readAndWritten_data();
+    void readAndWritten();
     void settingsFilePlace_data();
     void settingsFilePlace();
     void productPathsFromEnvironmentAndProductIni();
 };
 
-void TestAppConfig::defaultsFollowTheScreen_data()
+void TestAppConfig::readAndWritten_data()
 {
-    QTest::addColumn<int>("width");
-    QTest::addColumn<int>("height");
-    QTest::addColumn<int>("left");
-    QTest::addColumn<int>("top");
-    QTest::newRow("1365 rounds the half to even") << 1365 << 768 << 282 << 84;
-    QTest::newRow("1366") << 1366 << 768 << 283 << 84;
-    QTest::newRow("odd height") << 1920 << 1081 << 560 << 240;
-    QTest::newRow("smaller than the window") << 640 << 480 << -80 << -60;
+    QTest::addColumn<QSize>("screen");
+    QTest::addColumn<QByteArray>("file");  // the settings file as found; none when empty
+    QTest::addColumn<QString>("settings"); // as read, "%cwd" the working folder
+    const auto row = [](const char* name, QSize screen, const QByteArray& file, const char* settings) {
+        QTest::newRow(name) << screen << file << QString::fromUtf8(settings);
+    };
+    row("no file, 1365 rounds the half to even", {1365, 768}, {}, "282 84 800 600 0 %cwd");
+    row("no file, 1366", {1366, 768}, {}, "283 84 800 600 0 %cwd");
+    row("no file, odd height", {1920, 1081}, {}, "560 240 800 600 0 %cwd");
+    row("no file, screen smaller than the window", {640, 480}, {}, "-80 -60 800 600 0 %cwd");
+    row("stored values that are no numbers", {1920, 1080},
+        "[Settings]\nWindowTop=abc\nWindowWidth=99999999999\nWindowHeight=\" 700 \"\n",
+        "560 error 13 error 6 700 0 %cwd");
+    // A damaged file is read as far as it goes.
+    const QByteArray head = "[Settings]\nWindowLeft=5\nLastFolder=C:\\\\APP\\\\\n";
+    row("a line without =", {1920, 1080}, head + "garbage line\n", "5 240 800 600 0 C:\\APP\\");
+    row("an unclosed section", {1920, 1080}, head + "[Broken\n", "5 240 800 600 0 C:\\APP\\");
+    row("binary garbage", {1920, 1080}, head + QByteArray("\x01\xff\xfe\x00\x80garbage\n", 13),
+        "5 240 800 600 0 C:\\APP\\");
 }
 
-void TestAppConfig::defaultsFollowTheScreen()
+// What the settings file holds is read as it is, never written by a read, and every write (what the
+// main window writes as it closes) goes through at once, whole, to any other instance.
+void TestAppConfig::readAndWritten()
 {
+    QFETCH(QSize, screen);
+    QFETCH(QByteArray, file);
+    QFETCH(QString, settings);
     TestEnvironment env;
-    QFETCH(int, width);
-    QFETCH(int, height);
-    QFETCH(int, left);
-    QFETCH(int, top);
-    const FakeScreen screen(width, height);
-    AppConfig config(screen, kApp);
-    QCOMPARE(config.WindowLeft(), left);
-    QCOMPARE(config.WindowTop(), top);
-    QCOMPARE(config.WindowWidth(), 800);
-    QCOMPARE(config.WindowHeight(), 600);
-    QCOMPARE(config.WindowState(), 0);
-    QCOMPARE(config.LastFolder(), HostPath::ToWindows(QDir::currentPath()));
-    QVERIFY(!QFile::exists(iniFile())); // reads never write
-}
+    if (!file.isEmpty())
+        env.write(u"config/Norvale/TS6/ts6satchel.ini"_s, file);
+    const FakeScreen fake(screen.width(), screen.height());
+    AppConfig first(fake, u"ts6satchel.run"_s); // the file is named without the extension
+    AppConfig second(fake, kApp);
+    QCOMPARE(settingsOf(second), settings.replace(u"%cwd"_s, HostPath::ToWindows(QDir::currentPath())));
+    QCOMPARE(QFile::exists(iniFile()), !file.isEmpty());
 
-void TestAppConfig::writesGoThroughAtOnce()
-{
-    TestEnvironment env;
-    const FakeScreen screen;
-    AppConfig first(screen, kApp);
-    AppConfig second(screen, kApp);
-    QCOMPARE(second.WindowLeft(), 560); // read before the write: the other instance must not cache it
-    first.SetWindowLeft(-8);
-    first.SetLastFolder(QStringLiteral("C:\\APP\\"));
-    QCOMPARE(second.WindowLeft(), -8);
-    QCOMPARE(second.LastFolder(), QStringLiteral("C:\\APP\\"));
-    const QSettings file(iniFile(), QSettings::IniFormat);
-    QCOMPARE(file.value(QStringLiteral("Settings/WindowLeft")).toString(), QStringLiteral("-8"));
-    QCOMPARE(file.value(QStringLiteral("Settings/LastFolder")).toString(), QStringLiteral("C:\\APP\\"));
-}
-
-void TestAppConfig::storedNonNumberIsATypeMismatch()
-{
-    TestEnvironment env;
-    {
-        QDir().mkpath(QFileInfo(iniFile()).absolutePath());
-        QSettings file(iniFile(), QSettings::IniFormat);
-        file.setValue(QStringLiteral("Settings/WindowTop"), QStringLiteral("abc"));
-        file.setValue(QStringLiteral("Settings/WindowWidth"), QStringLiteral("99999999999"));
-        file.setValue(QStringLiteral("Settings/WindowHeight"), QStringLiteral(" 700 "));
-    }
-    const FakeScreen screen;
-    AppConfig config(screen, kApp);
-    try {
-        config.WindowTop();
-        QFAIL("no error");
-    } catch (const RuntimeError& e) {
-        QCOMPARE(e.number(), 13);
-    }
-    QVERIFY_THROWS_EXCEPTION(RuntimeError, config.WindowWidth());
-    QCOMPARE(config.WindowHeight(), 700);
-}
-
-void TestAppConfig::damagedFileIsReadAndRewrittenWhole_data()
-{
-    QTest::addColumn<QByteArray>("damage");
-    QTest::newRow("a line without =") << QByteArray("garbage line\n");
-    QTest::newRow("an unclosed section") << QByteArray("[Broken\n");
-    QTest::newRow("binary garbage") << QByteArray("\x01\xff\xfe\x00\x80garbage\n", 13);
-}
-
-void TestAppConfig::damagedFileIsReadAndRewrittenWhole()
-{
-    TestEnvironment env;
-    QFETCH(QByteArray, damage);
-    env.write(QStringLiteral("config/Norvale/TS6/ts6satchel.ini"),
-              "[Settings]\nWindowLeft=5\nLastFolder=C:\\\\APP\\\\\n" + damage + "WindowTop=7\n");
-    const FakeScreen screen;
-    AppConfig config(screen, QStringLiteral("ts6satchel.run")); // the file is named without the extension
-    QCOMPARE(config.WindowLeft(), 5);
-    QCOMPARE(config.LastFolder(), QStringLiteral("C:\\APP\\"));
-    // What the main window writes as it closes (the normal rectangle, the state, the folder):
-    // every setting, none lost to the damage.
-    FakePlacement window;
-    window.normal = QRect(10, 20, 900, 700);
-    mSubclasser::SaveWindowPlacement(window, config);
-    config.SetWindowState(2);
-    config.SetLastFolder(QStringLiteral("C:\\NEW\\"));
-    const QSettings file(iniFile(), QSettings::IniFormat);
-    QCOMPARE(file.status(), QSettings::NoError);
+    mSubclasser::SaveWindowPlacement(FakePlacement(), first);
+    first.SetWindowState(2);
+    first.SetLastFolder(u"C:\\NEW\\"_s);
+    QCOMPARE(settingsOf(second), u"-8 20 900 700 2 C:\\NEW\\"_s);
+    const QSettings written(iniFile(), QSettings::IniFormat);
+    QCOMPARE(written.status(), QSettings::NoError);
     QStringList values;
     for (const char* key :
          {"WindowLeft", "WindowTop", "WindowWidth", "WindowHeight", "WindowState", "LastFolder"})
-        values.append(file.value(QStringLiteral("Settings/") + QLatin1String(key)).toString());
-    QCOMPARE(values.join(QLatin1Char(' ')), QStringLiteral("10 20 900 700 2 C:\\NEW\\"));
+        values.append(written.value(u"Settings/"_s + QLatin1String(key)).toString());
+    QCOMPARE(values.join(u' '), u"-8 20 900 700 2 C:\\NEW\\"_s);
 }
 
 void TestAppConfig::settingsFilePlace_data()
@@ -167,30 +129,28 @@ void TestAppConfig::settingsFilePlace()
     const ScopedEnv homeVariable("HOME", home ? env.root() : QString());
     const ScopedEnv configVariable("XDG_CONFIG_HOME", configHome ? env.configHome() : QString());
     const QString expected = configHome ? env.configHome()
-                             : home
-                                 ? env.root() + QStringLiteral("/.config")
-                                 : QFile::decodeName(getpwuid(getuid())->pw_dir) + QStringLiteral("/.config");
-    QCOMPARE(IniSettingsStore::FilePath(QStringLiteral("TS6"), kApp),
-             expected + QStringLiteral("/Norvale/TS6/ts6satchel.ini"));
+                             : home     ? env.root() + u"/.config"_s
+                                        : QFile::decodeName(getpwuid(getuid())->pw_dir) + u"/.config"_s;
+    QCOMPARE(IniSettingsStore::FilePath(u"TS6"_s, kApp), expected + u"/Norvale/TS6/ts6satchel.ini"_s);
 }
 
 void TestAppConfig::productPathsFromEnvironmentAndProductIni()
 {
     TestEnvironment env;
-    env.write(QStringLiteral("config/Norvale/TS6/product.ini"),
+    env.write(u"config/Norvale/TS6/product.ini"_s,
               "[TS6]\nInstallPath=" + env.driveC().toUtf8() + "/Tess\nDataPath=D:\\\\DATA\nSharedPath=\n");
     const FakeScreen screen;
     AppConfig config(screen, kApp);
-    QCOMPARE(config.InstallPath(), QStringLiteral("C:\\Tess"));
-    QCOMPARE(config.DataPath(), QStringLiteral("D:\\DATA"));
+    QCOMPARE(config.InstallPath(), u"C:\\Tess"_s);
+    QCOMPARE(config.DataPath(), u"D:\\DATA"_s);
     QCOMPARE(config.SharedPath(), QString());
     {
-        const ScopedEnv shared("TS6_SHARED_PATH", env.driveC() + QStringLiteral("/Shared/"));
-        const ScopedEnv install("TS6_INSTALL_PATH", QStringLiteral("E:\\TS6"));
-        QCOMPARE(config.SharedPath(), QStringLiteral("C:\\Shared\\")); // refreshed at every read
-        QCOMPARE(config.InstallPath(), QStringLiteral("E:\\TS6"));
+        const ScopedEnv shared("TS6_SHARED_PATH", env.driveC() + u"/Shared/"_s);
+        const ScopedEnv install("TS6_INSTALL_PATH", u"E:\\TS6"_s);
+        QCOMPARE(config.SharedPath(), u"C:\\Shared\\"_s); // refreshed at every read
+        QCOMPARE(config.InstallPath(), u"E:\\TS6"_s);
     }
-    QFile::remove(env.configHome() + QStringLiteral("/Norvale/TS6/product.ini"));
+    QFile::remove(env.configHome() + u"/Norvale/TS6/product.ini"_s);
     QCOMPARE(config.InstallPath(), QString());
 }
 

@@ -2,34 +2,20 @@
 
 #include "diag/Debug.h"
 
-bool FakeLogSink::SetLoggerName(const QString& name)
+QStringList LogRecord::lines() const
 {
-    m_name = name;
-    return true;
-}
-
-bool FakeLogSink::add(const QString& t, const QString& m, const QString& p, const QString& v)
-{
-    if (m_record->failWrites)
-        return false;
-    m_record->entries.append(m_name + QLatin1Char('|') + t + QLatin1Char('|') + m + QLatin1Char('|') + p +
-                             QLatin1Char('|') + v);
-    return true;
-}
-
-bool FakeLogSink::WriteMessage(const QString& t, const QString& m, const QString& p, const QString& v)
-{
-    return add(t, m, p, v);
-}
-
-bool FakeLogSink::WriteError(const QString& t, const QString& m, const QString& p, const QString& v)
-{
-    return add(t, m, p, v);
-}
-
-bool FakeLogSink::WriteTiming(const QString& t, const QString& m, const QString& p, const QString& v)
-{
-    return add(t, m, p, v);
+    QStringList lines;
+    for (const QString& entry : entries) {
+        const QStringList parts = entry.split(QLatin1Char('|'));
+        QString line = parts.at(1);
+        line.replace(QLatin1String("{ModuleName}"), parts.at(2))
+            .replace(QLatin1String("{ProcName}"), parts.at(3));
+        line.replace(QLatin1String(" [{TimeStamp}]"), QString()); // the trace id pairs entries, no more
+        const QString value = entry.section(QLatin1Char('|'), 4);
+        lines.append(
+            line.replace(QLatin1String("{message}"), value).replace(QLatin1String("{Message}"), value));
+    }
+    return lines;
 }
 
 FakeLogInstalled::FakeLogInstalled()

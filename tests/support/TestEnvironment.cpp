@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
 
 #include <cstdio>
 #include <ftw.h>
@@ -79,13 +78,9 @@ QStringList TestEnvironment::traceEntries() const
 {
     QFile file(logDir() + QStringLiteral("/TS6Satchel.log"));
     QStringList entries;
-    if (!file.open(QIODevice::ReadOnly))
-        return entries;
-    QTextStream in(&file);
-    while (!in.atEnd()) {
-        const QString line = in.readLine();
-        // "YYYY-MM-DD HH:MM:SS.mmm <logger> <entry>"
-        entries.append(line.section(QLatin1Char(' '), 3));
-    }
+    if (file.open(QIODevice::ReadOnly))
+        for (const QString& line :
+             QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            entries.append(line.section(QLatin1Char(' '), 3)); // after "YYYY-MM-DD HH:MM:SS.mmm <logger>"
     return entries;
 }
