@@ -10,9 +10,7 @@ class TestPackageName : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void defaultName_data();
     void defaultName();
-    void chosenNameGetsZip_data();
     void chosenNameGetsZip();
     void dialogRecordIsKept();
 
@@ -20,58 +18,35 @@ private:
     const FakeLogInstalled m_log;
 };
 
-void TestPackageName::defaultName_data()
-{
-    QTest::addColumn<QString>("folder");
-    QTest::addColumn<QString>("prefix");
-    QTest::addColumn<QDateTime>("at");
-    QTest::addColumn<QString>("expected");
-    const QDateTime at(QDate(2026, 12, 4), QTime(9, 5, 59));
-    const auto row = [](const char* name, const QString& folder, const QString& prefix, const QDateTime& at,
-                        const QString& expected) {
-        QTest::newRow(name) << folder << prefix << at << expected;
-    };
-    row("folder", "C:\\APP", "TSSatchelage", at, "C:\\APP\\TSSatchelage2026_12_04_0905.zip");
-    row("folder with backslash", "C:\\APP\\", "TSSatchelage", at, "C:\\APP\\TSSatchelage2026_12_04_0905.zip");
-    row("template name loses its extension", "C:\\APP\\", " ORDERS.TST6", at,
-        "C:\\APP\\ORDERS2026_12_04_0905.zip");
-    row("empty folder", "", "TSSatchelage", at, "\\TSSatchelage2026_12_04_0905.zip");
-    row("24-hour clock", "C:\\APP", "T", QDateTime(QDate(2026, 1, 2), QTime(23, 7)),
-        "C:\\APP\\T2026_01_02_2307.zip");
-}
-
 void TestPackageName::defaultName()
 {
-    QFETCH(QString, folder);
-    QFETCH(QString, prefix);
-    QFETCH(QDateTime, at);
-    QFETCH(QString, expected);
-    QCOMPARE(GetDefaultPackageName(folder, prefix, at), expected);
-}
-
-void TestPackageName::chosenNameGetsZip_data()
-{
-    QTest::addColumn<QString>("chosen");
-    QTest::addColumn<QString>("expected");
-    const auto row = [](const char* name, const QString& chosen, const QString& expected) {
-        QTest::newRow(name) << chosen << expected;
+    const QDateTime at(QDate(2026, 12, 4), QTime(9, 5, 59));
+    const auto name = [&](const char* folder, const char* prefix, const QDateTime& when) {
+        return GetDefaultPackageName(QString::fromLatin1(folder), QString::fromLatin1(prefix), when);
     };
-    row("no extension", "C:\\OUT\\pkg", "C:\\OUT\\pkg.ZIP");
-    row("lower-case zip", "C:\\OUT\\pkg.zip", "C:\\OUT\\pkg.zip");
-    row("mixed-case zip", "C:\\OUT\\pkg.Zip", "C:\\OUT\\pkg.Zip");
-    row("other extension", "C:\\OUT\\pkg.txt", "C:\\OUT\\pkg.txt.ZIP");
-    row("cancelled", "", "");
+    const QString app = QStringLiteral("C:\\APP\\TSSatchelage2026_12_04_0905.zip");
+    QCOMPARE(name("C:\\APP", "TSSatchelage", at), app);
+    QCOMPARE(name("C:\\APP\\", "TSSatchelage", at), app);
+    QCOMPARE(name("C:\\APP\\", " ORDERS.TST6", at), QStringLiteral("C:\\APP\\ORDERS2026_12_04_0905.zip"));
+    QCOMPARE(name("", "TSSatchelage", at), QStringLiteral("\\TSSatchelage2026_12_04_0905.zip"));
+    QCOMPARE(name("C:\\APP", "T", QDateTime(QDate(2026, 1, 2), QTime(23, 7))),
+             QStringLiteral("C:\\APP\\T2026_01_02_2307.zip"));
 }
 
+// The chosen name gets ".ZIP" unless it ends in it, in any case; the dialog is told what it shows.
 void TestPackageName::chosenNameGetsZip()
 {
-    QFETCH(QString, chosen);
-    QFETCH(QString, expected);
     FakeSaveDialog dialog;
-    dialog.answer = chosen;
-    QCOMPARE(GetPackageFileName(dialog, 7, QStringLiteral("C:\\PROGRAM"), QStringLiteral("C:\\APP\\x.zip")),
-             expected);
-    const SaveFileRecord& shown = dialog.seen.first();
+    const auto chosen = [&](const char* answer) {
+        dialog.answer = QString::fromLatin1(answer);
+        return GetPackageFileName(dialog, 7, QStringLiteral("C:\\PROGRAM"), QStringLiteral("C:\\APP\\x.zip"));
+    };
+    QCOMPARE(chosen("C:\\OUT\\pkg"), QStringLiteral("C:\\OUT\\pkg.ZIP"));
+    QCOMPARE(chosen("C:\\OUT\\pkg.zip"), QStringLiteral("C:\\OUT\\pkg.zip"));
+    QCOMPARE(chosen("C:\\OUT\\pkg.Zip"), QStringLiteral("C:\\OUT\\pkg.Zip"));
+    QCOMPARE(chosen("C:\\OUT\\pkg.txt"), QStringLiteral("C:\\OUT\\pkg.txt.ZIP"));
+    QCOMPARE(chosen(""), QString()); // cancelled
+    const SaveFileRecord& shown = dialog.seen.last();
     QCOMPARE(shown.title, QStringLiteral("Save Tessarine Package File As..."));
     QCOMPARE(shown.initialDir, QStringLiteral("C:\\PROGRAM"));
     QCOMPARE(shown.owner, WindowHandle(7));
