@@ -69,10 +69,9 @@ void TestPackageName::dialogRecordIsKept()
     QCOMPARE(dialog.seen.at(0).flags, 0x280006u);
 
     dialog.answer.clear();
-    const SaveDialogResult second =
-        mDlg::ShowSave(dialog, 1, QStringLiteral("C:\\B.ZIP"), QStringLiteral("T"), QString(),
-                       QStringLiteral("a|b"), QString());
-    QVERIFY(second.cancelled && second.path.isEmpty());
+    mDlg::ShowSave(dialog, 1, QStringLiteral("C:\\B.ZIP"), QStringLiteral("T"), QString(),
+                   QStringLiteral("a|b"),
+                   QString()); // cancelled
     QCOMPARE(dialog.seen.at(1).flags, 0x280007u);
     QCOMPARE(dialog.seen.at(1).file,
              QStringLiteral("C:\\B.ZIP") + QString(2039, QLatin1Char(' ')) + QChar(u'\0'));

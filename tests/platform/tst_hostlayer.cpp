@@ -109,8 +109,6 @@ void TestHostLayer::lookups_data()
         "C/Dir/DATA.txt"); // DATA.txt < Data.TXT < data.txt
     row("share, spelled as mapped", "\\\\server\\share\\dir\\data.txt", "UNC/Server/Share/Dir/data.txt");
     row("missing", "C:\\DIR\\NONE.TXT", "No such file or directory");
-    row("trailing blank", "C:\\DIR\\DATA.TXT ", "C/Dir/DATA.txt");
-    row("trailing dots", "C:\\DIR..\\data.txt.", "C/Dir/data.txt");
     row("NUL after an existing name", QStringLiteral("C:\\DIR\\data.txt") + QChar(0) + ".CSV",
         "Invalid file name");
     row("name past the host's limit", "C:\\DIR\\" + QString(256, QLatin1Char('a')), "File name too long");
