@@ -1,46 +1,34 @@
 #include "support/PeWriter.h"
 
+#include <initializer_list>
+#include <utility>
+
 namespace {
-
-void put16(QByteArray& b, int at, quint32 v)
-{
-    b[at] = char(v & 0xFF);
-    b[at + 1] = char((v >> 8) & 0xFF);
-}
-
-void put32(QByteArray& b, int at, quint32 v)
-{
-    put16(b, at, v & 0xFFFF);
-    put16(b, at + 2, v >> 16);
-}
 
 constexpr int kPe = 0x40;
 constexpr int kOptional = kPe + 4 + 20;
 constexpr int kSections = kOptional + 224;
-constexpr int kRaw = 0x200;
-constexpr quint32 kRva = 0x1000;
+constexpr quint32 kRva = 0x1000; // of the one section, ".rsrc", at 0x200 in the file
 
-QByteArray headers(quint32 resourceSize)
+// Little-endian numbers at their offsets, each with its width in bytes.
+void put(QByteArray& b, std::initializer_list<std::pair<int, quint32>> numbers, int width)
 {
-    QByteArray b(kRaw, '\0');
-    put16(b, 0, 0x5A4D);
-    put32(b, 0x3C, kPe);
-    put32(b, kPe, 0x00004550);
-    put16(b, kPe + 4, 0x14C);     // machine
-    put16(b, kPe + 6, 1);         // one section
-    put16(b, kPe + 20, 224);      // size of the optional header
-    put16(b, kOptional, 0x10B);   // PE32
-    put32(b, kOptional + 92, 16); // data directories
-    if (resourceSize > 0) {
-        put32(b, kOptional + 96 + 16, kRva);
-        put32(b, kOptional + 96 + 20, resourceSize);
-    }
+    for (const auto& [at, v] : numbers)
+        for (int i = 0; i < width; ++i)
+            b[at + i] = char((v >> (8 * i)) & 0xFF);
+}
+
+QByteArray program(const QByteArray& resources)
+{
+    QByteArray b(0x200, '\0');
+    put(b, {{0, 0x5A4D}, {kPe + 4, 0x14C}, {kPe + 6, 1}, {kPe + 20, 224}, {kOptional, 0x10B}}, 2);
+    put(b, {{0x3C, kPe}, {kPe, 0x00004550}, {kOptional + 92, 16}}, 4); // 16 data directories
+    if (!resources.isEmpty())
+        put(b, {{kOptional + 96 + 16, kRva}, {kOptional + 96 + 20, quint32(resources.size())}}, 4);
     b.replace(kSections, 5, ".rsrc");
-    put32(b, kSections + 8, 0x200);
-    put32(b, kSections + 12, kRva);
-    put32(b, kSections + 16, 0x200);
-    put32(b, kSections + 20, kRaw);
-    return b;
+    put(b, {{kSections + 8, 0x200}, {kSections + 12, kRva}, {kSections + 16, 0x200}, {kSections + 20, 0x200}},
+        4);
+    return b + (resources.isEmpty() ? QByteArray(0x200, '\0') : resources);
 }
 
 } // namespace
@@ -48,32 +36,24 @@ QByteArray headers(quint32 resourceSize)
 QByteArray MakeVersionedProgram(quint16 major, quint16 minor, quint16 build, quint16 revision)
 {
     QByteArray r(0x200, '\0');
-    // Three directory levels: type 16 (version) -> name 1 -> language 0x409 -> data entry.
-    const auto directory = [&](int at, quint32 id, quint32 target) {
-        put16(r, at + 14, 1);
-        put32(r, at + 16, id);
-        put32(r, at + 20, target);
-    };
-    directory(0x00, 16, 0x80000018);
-    directory(0x18, 1, 0x80000030);
-    directory(0x30, 0x409, 0x48);
-    const int data = 0x58;
-    put32(r, 0x48, kRva + data);
-    put32(r, 0x4C, 92);
-    put16(r, data, 92);
-    put16(r, data + 2, 52);
+    // Three directory levels, one entry each: type 16 (version) -> name 1 -> language 0x409 -> the
+    // data entry at 0x48, which points at VS_VERSION_INFO at 0x58 and its fixed part at 0x80.
+    put(r, {{0x0E, 1}, {0x26, 1}, {0x3E, 1}, {0x58, 92}, {0x5A, 52}}, 2);
+    put(r, {{0x10, 16}, {0x14, 0x80000018}, {0x28, 1}, {0x2C, 0x80000030}, {0x40, 0x409}, {0x44, 0x48}}, 4);
+    put(r, {{0x48, kRva + 0x58}, {0x4C, 92}}, 4);
     const QString key = QStringLiteral("VS_VERSION_INFO");
     for (int i = 0; i < key.size(); ++i)
-        put16(r, data + 6 + 2 * i, key.at(i).unicode());
-    const int fixed = data + 40;
-    put32(r, fixed, 0xFEEF04BD);
-    put32(r, fixed + 4, 0x10000);
-    put32(r, fixed + 8, (quint32(major) << 16) | minor);
-    put32(r, fixed + 12, (quint32(build) << 16) | revision);
-    return headers(0x200) + r;
+        put(r, {{0x58 + 6 + 2 * i, key.at(i).unicode()}}, 2);
+    put(r,
+        {{0x80, 0xFEEF04BD},
+         {0x84, 0x10000},
+         {0x88, (quint32(major) << 16) | minor},
+         {0x8C, (quint32(build) << 16) | revision}},
+        4);
+    return program(r);
 }
 
 QByteArray MakeProgramWithoutVersion()
 {
-    return headers(0) + QByteArray(0x200, '\0');
+    return program(QByteArray());
 }
