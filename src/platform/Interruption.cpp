@@ -52,6 +52,9 @@ void Install()
     action.sa_flags = 0; // no SA_RESTART: a blocked read or wait returns, and the build notices
     for (const int number : {SIGINT, SIGTERM, SIGHUP})
         sigaction(number, &action, nullptr);
+    // Past the file-size limit (ulimit -f) a write then fails with EFBIG, which the build reports,
+    // instead of the signal killing the program with its temporary file open.
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 int Requested()
