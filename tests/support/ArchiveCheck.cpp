@@ -36,11 +36,11 @@ ArchiveReport CheckArchive(const QString& hostPath)
 {
     ArchiveReport report;
     QByteArray out, err;
-    report.unzipOk = run("unzip", {"-tqq", hostPath}, out);
+    const bool unzipOk = run("unzip", {"-tqq", hostPath}, out);
     report.details = "unzip: " + QString::fromUtf8(out);
-    report.sevenZipOk = run("7zz", {"t", "-bd", "-bso0", hostPath}, out);
+    const bool sevenZipOk = run("7zz", {"t", "-bd", "-bso0", hostPath}, out);
     report.details += "\n7zz: " + QString::fromUtf8(out);
-    report.pythonOk = run("python3", {"-c", kListScript, hostPath}, out, &err);
+    const bool pythonOk = run("python3", {"-c", kListScript, hostPath}, out, &err);
     const QString listing = QString::fromUtf8(out);
     report.details += "\npython: " + listing + QString::fromUtf8(err);
     for (const QString& line : listing.split('\n', Qt::SkipEmptyParts)) {
@@ -54,8 +54,8 @@ ArchiveReport CheckArchive(const QString& hostPath)
         }
     }
     // An archive of no entries is well formed; unzip only warns that it is empty.
-    report.unzipOk = report.unzipOk || (report.pythonOk && report.names.isEmpty() &&
-                                        report.details.contains("zipfile is empty"));
+    const bool empty = report.names.isEmpty() && report.details.contains("zipfile is empty");
+    report.allRead = (unzipOk || empty) && sevenZipOk && pythonOk;
     return report;
 }
 

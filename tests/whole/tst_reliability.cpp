@@ -1,5 +1,8 @@
-// The program where support tools fail: two runs at once, a signal in the middle of a build, a full
-// disk, a hundred thousand log files. Real processes, real files.
+// The program where support tools fail: two runs at once, a signal or a failed write in the middle
+// of a build, trees that are not what a tool expects (pipes where files should be, the package
+// among the files it packs, folders that cannot be listed or that loop, dates outside the DOS
+// range, names not in UTF-8, paths longer and deeper than Windows allows), a hundred thousand log
+// files. Real processes, real files.
 #include "support/ArchiveCheck.h"
 #include "support/ProgramWorld.h"
 
@@ -13,6 +16,7 @@
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -76,10 +80,13 @@ class TestReliability : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { qputenv("TZ", "UTC"); }
     void runsThatMeet_data();
     void runsThatMeet();
     void failedBuildLeavesNothing_data();
     void failedBuildLeavesNothing();
+    void packsWhatItCan_data();
+    void packsWhatItCan();
     void hundredThousandLogFiles();
 };
 
@@ -171,6 +178,8 @@ void TestReliability::failedBuildLeavesNothing_data()
         << "another run" << int(SIGTERM) << 0 << signalled + "15 ";
     QTest::newRow("SIGHUP while the save dialog is open")
         << "save dialog" << int(SIGHUP) << 0 << signalled + "1 ";
+    QTest::newRow("package path that names an input")
+        << "input" << 0 << 0 << "The package path names a file that goes into the package: ";
     QTest::newRow("a full disk") << "full disk" << 0 << 0
                                  << "Cannot write the package: No space left on device\n";
     QTest::newRow("a file size limit")
@@ -188,7 +197,7 @@ void TestReliability::failedBuildLeavesNothing()
     QFETCH(QString, reason);
     World w;
     w.writeTemplate("c/App/APP.TST6");
-    QStringList arguments{w.path("c/App/"), w.path("c/Out/p.zip")};
+    QStringList arguments{w.path("c/App/"), w.path(cause == "input" ? "c/App/APP.TSD6" : "c/Out/p.zip")};
     QString sign = "Adding logs\n"; // the run has started, its signal handlers in place
     std::unique_ptr<HeldLock> held;
     QProcess xServer;
@@ -209,7 +218,7 @@ void TestReliability::failedBuildLeavesNothing()
             QSKIP("no X server (Xvfb) can be started here");
         w.environment << "DISPLAY=" + display;
         arguments.removeLast(); // the save dialog asks where the package goes
-    } else {
+    } else if (cause != "input") {
         std::mt19937 random(9);
         QByteArray noise(6 << 20, Qt::Uninitialized);
         std::generate(noise.begin(), noise.end(), [&] { return static_cast<char>(random()); });
@@ -245,6 +254,121 @@ void TestReliability::failedBuildLeavesNothing()
              qPrintable(err));
     QCOMPARE(w.entries("c/Out"), QStringList());
     QCOMPARE(w.entries("tmp"), QStringList{"TSVERSION.TXT"});
+    QFile input(w.path("c/App/APP.TSD6")); // every input left as it was
+    QVERIFY(input.open(QIODevice::ReadOnly) && input.readAll() == "APP");
+}
+
+void TestReliability::packsWhatItCan_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("package");
+    QTest::addColumn<QStringList>("comment"); // the package's comment, line by line
+    QTest::addColumn<QStringList>("names");   // entries the package holds, the log files among them made here
+    QTest::addColumn<QString>("absent");      // a text that no entry name holds
+    const QString out = "c/Out/p.zip";
+    const QString logs = "C/ProgramData/Norvale/TS6/logs/";
+    const QString handed = "C:\\ProgramData\\Norvale\\TS6\\logs\\";
+    QString deep = logs; // a path well over 260 characters
+    for (int i = 0; i < 12; ++i)
+        deep += QString("a-rather-long-folder-name-%1/").arg(i);
+    QTest::newRow("pipes as data file, input file and log")
+        << "pipes" << out
+        << QStringList{"C:\\APP\\APP.TSD6: not a regular file", "C:\\APP\\IN.TXT: not a regular file",
+                       handed + "pipe.log: not a regular file"}
+        << QStringList{"TSVERSION.TXT", "C/App/APP.TST6", logs + "tess.log"} << "pipe";
+    QTest::newRow("package in the log folder, built twice")
+        << "twice" << kLogs + "pkg.zip" << QStringList()
+        << QStringList{"TSVERSION.TXT", "C/App/APP.TST6", "C/App/APP.TSD6", "C/App/IN.TXT", logs + "tess.log"}
+        << "pkg.zip";
+    QTest::newRow("log subfolder that cannot be listed")
+        << "locked" << out << QStringList{handed + "locked: Permission denied"}
+        << QStringList{logs + "tess.log", logs + "open/a.log"} << "secret";
+    QTest::newRow("dates of 1970 and 2108, a UTF-8 name")
+        << "dates" << out << QStringList()
+        << QStringList{logs + "old.log", logs + "future.log", logs + "Überwachung.log"} << "";
+    QTest::newRow("package name matched case-blind")
+        << "case"
+        << "c/Out/PACKAGE.ZIP" << QStringList() << QStringList{logs + "tess.log"} << "Out/";
+    QTest::newRow("a name not in UTF-8, long and deep paths, link loops")
+        << "shapes" << out
+        << QStringList{handed + "loop-a: Too many levels of symbolic links",
+                       handed + "loop-b: Too many levels of symbolic links"}
+        << QStringList{logs + "cafe.log", deep + "deep.log",
+                       logs + QString("n/").repeated(1000) + "bottom.log"}
+        << "back-to-top";
+    QTest::newRow("log folder that is a link to itself")
+        << "self" << out << QStringList() << QStringList{"TSVERSION.TXT", "C/App/APP.TST6"} << "ProgramData";
+}
+
+void TestReliability::packsWhatItCan()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, package);
+    QFETCH(QStringList, comment);
+    QFETCH(QStringList, names);
+    QFETCH(QString, absent);
+    const World w;
+    w.writeTemplate("c/App/APP.TST6", {{"IN", "I", {}, "C:\\App\\IN.TXT", {}, {}}});
+    w.write("c/App/IN.TXT", "input");
+    w.write(kLogs + "tess.log", "log");
+    for (const QString& name : names)
+        if (name.startsWith("C/ProgramData/"))
+            w.write('c' + name.mid(1), name.toUtf8());
+    const QString logs = w.path(kLogs);
+    if (setup == "pipes") {
+        for (const char* f : {"c/App/APP.TSD6", "c/App/IN.TXT", "c/ProgramData/Norvale/TS6/logs/pipe.log"}) {
+            QFile::remove(w.path(f));
+            QCOMPARE(::mkfifo(QFile::encodeName(w.path(f)).constData(), 0600), 0);
+        }
+    } else if (setup == "locked") {
+        w.write(kLogs + "locked/secret.log", "s");
+        SetMode(logs + "locked", 0);
+    } else if (setup == "dates") {
+        QCOMPARE(QProcess::execute("touch", {"-d", "@0", logs + "old.log"}), 0);
+        QCOMPARE(QProcess::execute("touch", {"-d", "2108-06-01T12:00:00Z", logs + "future.log"}), 0);
+    } else if (setup == "case") {
+        w.write("c/Out/package.zip", "the previous package");
+    } else if (setup == "shapes") {
+        w.write(kLogs + "cafe.log", "plain named\n");
+        FILE* f = std::fopen((QFile::encodeName(logs) + "caf\xe9.log").constData(), "w"); // Latin-1
+        QVERIFY(f);
+        std::fputs("latin-1 named\n", f);
+        std::fclose(f);
+        QFile::link(logs + "loop-b", logs + "loop-a");
+        QFile::link(logs + "loop-a", logs + "loop-b");
+        QFile::link(logs, logs + "back-to-top");
+    } else if (setup == "self") {
+        QDir(logs).removeRecursively();
+        QFile::link(logs.chopped(1), logs.chopped(1));
+    }
+    for (int build = setup == "twice" ? 2 : 1; build > 0; --build) {
+        const ProgramRun run = w.run({w.path("c/App/"), w.path(package)});
+        QVERIFY2(run.status == 0 && run.err.section('\n', -2).startsWith("ts6satchel: wrote "),
+                 qPrintable(run.err));
+    }
+    const QString archive = w.path(setup == "case" ? "c/Out/package.zip" : package);
+    const ArchiveReport report = CheckArchive(archive);
+    QVERIFY2(report.valid(), qPrintable(report.details));
+    QCOMPARE(QProcess::execute("sh", {"-c", "bsdtar -tf \"$0\" >/dev/null", archive}), 0);
+    for (const QString& name : names)
+        QVERIFY2(report.names.contains(name), qPrintable(name + " not in " + report.names.join(' ')));
+    if (!absent.isEmpty())
+        QCOMPARE(report.names.filter(absent), QStringList());
+    QCOMPARE(report.comment.split('\n', Qt::SkipEmptyParts), comment);
+    if (setup == "case")
+        QCOMPARE(w.entries("c/Out"), QStringList{"package.zip"});
+    if (setup == "shapes") // the name keeps its bytes (so read as code page 437) and its own content
+        QCOMPARE(ReadEntry(archive, "C/ProgramData/Norvale/TS6/logs/cafΘ.log"),
+                 QByteArray("latin-1 named\n"));
+    if (setup == "dates") { // the exact times, beyond the DOS range, in the extra fields
+        QProcess sevenZip;
+        sevenZip.start("7zz", {"l", "-slt", archive});
+        QVERIFY(sevenZip.waitForFinished(300000));
+        const QString listing = QString::fromUtf8(sevenZip.readAllStandardOutput());
+        QVERIFY2(listing.contains("Modified = 1970-01-01 00:00:00") &&
+                     listing.contains("Modified = 2108-06-01 12:00:00"),
+                 qPrintable(listing));
+    }
 }
 
 void TestReliability::hundredThousandLogFiles()
