@@ -64,7 +64,8 @@ std::unique_ptr<QProcess> ProgramWorld::start(const QStringList& arguments, cons
         env.remove(name);
     QStringList settings{"TS6_DRIVES=C=" + path("c"),          "TS6_PROGRAMDATA=" + path("c/ProgramData"),
                          "XDG_CONFIG_HOME=" + path("config"),  "XDG_STATE_HOME=" + path("state"),
-                         "XDG_RUNTIME_DIR=" + path("runtime"), "TMPDIR=" + path("tmp")};
+                         "XDG_RUNTIME_DIR=" + path("runtime"), "TMPDIR=" + path("tmp"),
+                         "TS6_LOG_DIR=" + path("trace")};
     settings += environment + more;
     if (asNobody) {
         for (const char* own : {"nobody", "nobody/trace", "nobody/config", "nobody/home"}) {

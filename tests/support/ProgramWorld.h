@@ -19,7 +19,8 @@ struct ProgramRun
 
 // A world for runs of the built program: a temporary root that is drive C ("c", the common
 // application data in "c/ProgramData"), with the settings, state, runtime and temporary folders
-// of the program inside the root ("config", "state", "runtime", "tmp"), and no display. Under
+// and the trace of the program inside the root ("config", "state", "runtime", "tmp", "trace"),
+// and no display. Under
 // root the program runs without the right to pass by a file's mode, as a user's run would.
 class ProgramWorld
 {

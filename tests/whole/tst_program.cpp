@@ -1,7 +1,6 @@
 // Runs the built program as a user or a script would: no display, its environment pointed at
 // temporary folders, and looks at what it leaves behind.
 #include "support/ArchiveCheck.h"
-#include "support/PeWriter.h"
 #include "support/ProgramWorld.h"
 
 #include <QCryptographicHash>
@@ -17,12 +16,8 @@
 namespace {
 
 const QString kLogs = QStringLiteral("c/ProgramData/Norvale/TS6/logs/");
-const char kManifestHead[] =
-    "Version: 6.1.0.400\r\nInstall Path: C:\\Tess\r\nData Path: C:\\Data\r\n"
-    "Shared Path: C:\\Shared\r\nComputer Name: SUPPORT-PC\r\nUser Name: ann\r\nFiles:  \r\n";
-
-// The installation the runs pack: two templates, the product's program, and a folder named in
-// Latin-1, not UTF-8 ("Café").
+// The installation the runs pack: a template with files in two folders, and a folder named in
+// Latin-1, not UTF-8 ("Café"). The trace goes to the product's log folder, as it does by default.
 class Installation : public ProgramWorld
 {
 public:
@@ -30,15 +25,12 @@ public:
     {
         writeTemplate("c/App/ORDERS.TST6",
                       {{"CUST", "P", "C:\\App\\CUST.TPT", "C:\\Data\\ORDERS.LOG", {}, {}}});
-        for (const char* file : {"c/App/CUST.TPT", "c/Data/ORDERS.LOG", "c/Shared/GLOBAL.TSX"})
-            write(file, file);
-        write("c/Tess/TS6.EXE", MakeVersionedProgram(6, 1, 0, 400));
+        write("c/App/CUST.TPT", "popup");
+        write("c/Data/ORDERS.LOG", "log");
         const QByteArray latin1 = QFile::encodeName(path("c/Caf")) + "\xe9";
         ::mkdir(latin1.constData(), 0755);
         ::symlink(QFile::encodeName(path("c/App/ORDERS.TST6")).constData(), latin1 + "/ODD.TST6");
-        environment =
-            QStringList{"TS6_INSTALL_PATH=C:\\Tess", "TS6_DATA_PATH=C:\\Data",
-                        "TS6_SHARED_PATH=" + path("c/Shared"), "COMPUTERNAME=SUPPORT-PC", "USERNAME=ann"};
+        environment = QStringList{"TS6_SHARED_PATH=" + path("c/Shared"), "TS6_LOG_DIR="};
     }
 };
 
@@ -54,10 +46,9 @@ const QList<std::tuple<const char*, QByteArray, double>> kSecretive{
     {"c/ProgramData/Norvale/TS6/logs/state.json", R"({"apiKey": "JsonSecret4", "user": "ann"})", 1},
     {"c/ProgramData/Norvale/TS6/logs/core.dmp", QByteArray("MDMP\0\0password=BinarySecret5\n", 28), 0.05},
     {"c/ProgramData/Norvale/TS6/TS6.CONFIG",
-     "<add key=\"DbPassword\" value=\"XmlSecret6\" />\n<add name=\"Main\" "
-     "connectionString=\"Server=db;Password=ConnSecret7;\" />\n",
-     0},
+     "<a key=\"DbPassword\" value=\"XmlSecret6\" />\nPassword=IniSecret7\n", 0},
     {"c/Shared/Tess.config", "<settings><password>ElemSecret8</password></settings>\n", 0},
+    {"c/Shared/GLOBAL.TSX", "nothing to mask\n", 0},
     {"c/Data/ORDERS.LOG", "pwd=AppSecret9\n", 0},
     {"c/App/ORDERS.TSD6", "password=DataSecret0\n", 0},
 };
@@ -148,12 +139,9 @@ void TestProgram::startsAsTyped()
 
     const ProgramRun run = inst.run(arguments, environment, folder);
     QVERIFY2(run.status == status, qPrintable(run.err));
-    const QStringList errors = run.err.split('\n'); // the last one follows the last line end
-    QVERIFY2(errors.size() > lastErrors.size(), qPrintable(run.err));
+    const QStringList last = run.err.split('\n').mid(run.err.count('\n') - lastErrors.size());
     for (qsizetype i = 0; i < lastErrors.size(); ++i)
-        QVERIFY2(
-            (errors.at(errors.size() - 1 - lastErrors.size() + i) + '\n').startsWith(rooted(lastErrors[i])),
-            qPrintable(run.err));
+        QVERIFY2((last.value(i) + '\n').startsWith(rooted(lastErrors[i])), qPrintable(run.err));
     for (const QString& text : outputHolds)
         QVERIFY2(run.out.contains(rooted(text)), qPrintable(run.out));
     QVERIFY(!outputHolds.isEmpty() || run.out.isEmpty());
@@ -165,8 +153,7 @@ void TestProgram::startsAsTyped()
         const ArchiveReport report = CheckArchive(package);
         QVERIFY2(report.valid(), qPrintable(report.details));
         const QString manifest = QString::fromUtf8(ReadEntry(package, "TSVERSION.TXT"));
-        QVERIFY2(manifest.startsWith(kManifestHead) && manifest.contains(firstFile + "\r\n"),
-                 qPrintable(manifest));
+        QVERIFY2(manifest.contains(firstFile + "\r\n"), qPrintable(manifest));
         QFile trace(inst.path(kLogs + "TS6Satchel.log")); // complete when the program ends
         QVERIFY(trace.open(QIODevice::ReadOnly));
         QVERIFY(trace.readAll().trimmed().split('\n').last().contains("END: frmSatchel, Form_Load"));
