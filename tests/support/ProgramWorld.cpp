@@ -4,7 +4,6 @@
 
 #include <QDir>
 
-#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,8 +22,7 @@ ProgramWorld::ProgramWorld()
 ProgramWorld::~ProgramWorld()
 {
     // Folders a test locked, or nested deeper than a path may be long, are removed by the tools.
-    QProcess::execute("chmod", {"-R", "u+rwx", m_dir.path()});
-    QProcess::execute("rm", {"-rf", m_dir.path()});
+    QProcess::execute("sh", {"-c", "chmod -R u+rwx \"$0\"; rm -rf \"$0\"", m_dir.path()});
 }
 
 QString ProgramWorld::path(const QString& relative) const
@@ -59,8 +57,8 @@ std::unique_ptr<QProcess> ProgramWorld::start(const QStringList& arguments, cons
                                               const QString& folder, bool asNobody) const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "TS6_LOG_DIR",
-                             "TS6_INSTALL_PATH", "TS6_DATA_PATH", "TS6_SHARED_PATH"})
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "TS6_INSTALL_PATH",
+                             "TS6_DATA_PATH", "TS6_SHARED_PATH"})
         env.remove(name);
     QStringList settings{"TS6_DRIVES=C=" + path("c"),          "TS6_PROGRAMDATA=" + path("c/ProgramData"),
                          "XDG_CONFIG_HOME=" + path("config"),  "XDG_STATE_HOME=" + path("state"),
@@ -85,7 +83,7 @@ std::unique_ptr<QProcess> ProgramWorld::start(const QStringList& arguments, cons
     if (inProgram)
         p->setChildProcessModifier(inProgram);
     QStringList command = QStringList{TS6_PROGRAM} + arguments;
-    if (std::any_of(command.cbegin(), command.cend(), [](const QString& a) { return a.contains("\\x"); }))
+    if (command.join(' ').contains("\\x"))
         command = QStringList{"python3", "-c", // turns "\xNN" into the byte
                               "import os,sys\na=[x.encode().decode('unicode_escape').encode('latin-1') "
                               "for x in sys.argv[1:]]\nos.execv(a[0],a)"} +

@@ -4,14 +4,14 @@
 #include "support/ProgramWorld.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTest>
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include <cstdio>
 
 namespace {
 
@@ -27,9 +27,9 @@ public:
                       {{"CUST", "P", "C:\\App\\CUST.TPT", "C:\\Data\\ORDERS.LOG", {}, {}}});
         write("c/App/CUST.TPT", "popup");
         write("c/Data/ORDERS.LOG", "log");
-        const QByteArray latin1 = QFile::encodeName(path("c/Caf")) + "\xe9";
-        ::mkdir(latin1.constData(), 0755);
-        ::symlink(QFile::encodeName(path("c/App/ORDERS.TST6")).constData(), latin1 + "/ODD.TST6");
+        QDir().mkpath(path("c/Latin"));
+        QFile::link(path("c/App/ORDERS.TST6"), path("c/Latin/ODD.TST6"));
+        std::rename(QFile::encodeName(path("c/Latin")), QFile::encodeName(path("c/Caf")) + "\xe9");
         environment = QStringList{"TS6_SHARED_PATH=" + path("c/Shared"), "TS6_LOG_DIR="};
     }
 };
