@@ -66,10 +66,8 @@ std::unique_ptr<QProcess> ProgramWorld::start(const QStringList& arguments, cons
                          "TS6_LOG_DIR=" + path("trace")};
     settings += environment + more;
     if (asNobody) {
-        for (const char* own : {"nobody", "nobody/trace", "nobody/config", "nobody/home"}) {
-            QDir().mkpath(path(own));
-            SetMode(path(own), 0777);
-        }
+        QProcess::execute(
+            "install", {"-d", "-m", "777", path("nobody/trace"), path("nobody/config"), path("nobody/home")});
         settings << "TS6_LOG_DIR=" + path("nobody/trace") << "XDG_CONFIG_HOME=" + path("nobody/config")
                  << "HOME=" + path("nobody/home") << "XDG_RUNTIME_DIR=";
     }

@@ -27,8 +27,6 @@ class ProgramWorld
 public:
     ProgramWorld();
     ~ProgramWorld();
-    ProgramWorld(const ProgramWorld&) = delete;
-    ProgramWorld& operator=(const ProgramWorld&) = delete;
 
     QString path(const QString& relative) const;
     void write(const QString& relative, const QByteArray& content) const;
