@@ -205,7 +205,7 @@ void TestWindows::clicksKeysAndLoadsOnTheGrid()
     h.click("1-POPUPFILES"); // excluded: includes the group and its rows again
     QTRY_VERIFY_WITH_TIMEOUT(!changed.isEmpty(), kPatience);
     QCOMPARE(h.picture("1-V2-POPUP"), 1);
-    const FieldSpec help{
+    const TemplateField help{
         QStringLiteral("A"), QStringLiteral("H"), {}, {}, {}, QStringLiteral("C:\\App\\A.HLP")};
     h.env.write(QStringLiteral("c/App/ORDERS.TST6"),
                 TemplateToml({QStringLiteral("Orders"), {}, {}, {}, {help}, {}}));

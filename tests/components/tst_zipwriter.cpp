@@ -196,20 +196,24 @@ void TestZipWriter::contentModesTimesWhateverTheWorkers()
     QByteArray text;
     for (int i = 0; text.size() < (3 << 20) + 12345; ++i) // several chunks and a part
         text += "line " + QByteArray::number(qint64(i) * 7919 % 100003) + "\n";
-    using File = std::tuple<const char*, QByteArray, int, int>; // name, content, mode, deflated or stored
+    // name, content, mode, deflated or stored, time (0: the stamp), the DOS time it is stored with
+    using File = std::tuple<const char*, QByteArray, int, int, qint64, const char*>;
     const File files[] = {
-        {"big.txt", text, 0640, 8}, // named: read by the adding thread
-        {"empty.txt", QByteArray(), 0644, 0},
-        {"noise.bin", noise(3 << 20, 1), 0600, 8}, // chunks in stored blocks
-        {"mixed.bin", text.left(600000) + noise(600000, 4) + text.left(300000), 0644, 8}, // both, joined
-        {"small-noise.bin", noise(70000, 2), 0644, 0},
-        {"run.sh", "#!/bin/sh\n", 0755, 0},
-        {"Überwachung €.log", text.left(5000), 0644, 8},
+        {"big.txt", text, 0640, 8, 0, nullptr}, // named: read by the adding thread
+        {"empty.txt", QByteArray(), 0644, 0, 86400, "1980-01-01 00:00:00"},
+        {"noise.bin", noise(3 << 20, 1), 0600, 8, 4400000000,
+         "2107-12-31 23:59:58"}, // chunks in stored blocks
+        {"mixed.bin", text.left(600000) + noise(600000, 4) + text.left(300000), 0644, 8, 0,
+         nullptr}, // both, joined
+        {"small-noise.bin", noise(70000, 2), 0644, 0, 0, nullptr},
+        {"run.sh", "#!/bin/sh\n", 0755, 0, 0, nullptr},
+        {"Überwachung €.log", text.left(5000), 0644, 8, 0, nullptr},
     };
     const QDateTime stamp(QDate(2024, 2, 29), QTime(13, 37, 42));
-    for (const auto& [name, content, mode, method] : files) {
+    for (const auto& [name, content, mode, method, time, dos] : files) {
         const QByteArray path = QFile::encodeName(env.write("c/Data/" + QString::fromUtf8(name), content));
-        const utimbuf times{stamp.toSecsSinceEpoch(), stamp.toSecsSinceEpoch()};
+        const qint64 at = time != 0 ? time : stamp.toSecsSinceEpoch();
+        const utimbuf times{at, at};
         QVERIFY(::chmod(path.constData(), static_cast<mode_t>(mode)) == 0 &&
                 ::utime(path.constData(), &times) == 0);
     }
@@ -225,12 +229,13 @@ void TestZipWriter::contentModesTimesWhateverTheWorkers()
     const ArchiveReport report = CheckArchive(env.driveC() + QStringLiteral("/OUT.ZIP"));
     QVERIFY2(report.valid(), qPrintable(report.details));
     QCOMPARE(report.entries.size(), static_cast<qsizetype>(std::size(files)) + 300);
-    for (const auto& [name, content, mode, method] : files) {
+    for (const auto& [name, content, mode, method, time, dos] : files) {
         const ArchiveEntry& e = report.entries.at(report.names.indexOf("C/Data/" + QString::fromUtf8(name)));
         QCOMPARE(e.sha256, QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
         QCOMPARE(e.mode, S_IFREG | mode);
         QCOMPARE(e.method, method);
-        QCOMPARE(e.modified, stamp.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+        QCOMPARE(e.modified,
+                 dos ? QString::fromLatin1(dos) : stamp.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
     }
 }
 

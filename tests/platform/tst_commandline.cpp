@@ -34,6 +34,8 @@ void TestCommandLine::readsWhatTheUserMeans_data()
     row("host path off the drives", {"%T/elsewhere/p.zip"}, Action::Run, "\"Z:%W\\elsewhere\\p.zip\"");
     row("relative template, Windows spelling", {"Orders\\ORDERS.TST6", "..\\p.zip"}, Action::Run,
         "\"C:\\Apps\\Orders\\ORDERS.TST6\" \"C:\\p.zip\"");
+    row("relative template, host spelling", {"Orders/ORDERS.TST6", "p.zip"}, Action::Run,
+        "\"C:\\Apps\\Orders\\ORDERS.TST6\" \"C:\\Apps\\p.zip\"");
     row("blank package path stays blank", {"Orders", " "}, Action::Run, "\"C:\\Apps\\Orders\\\" \" \"");
     row("a path after --", {"--", "-Odd"}, Action::Run, "\"C:\\Apps\\-Odd\"");
     row("- is a path", {"-"}, Action::Run, "\"C:\\Apps\\-\"");

@@ -178,8 +178,7 @@ void TestHostLayer::packageOfAWindowsCopy()
     QVERIFY2(report.valid(), qPrintable(report.details));
     QCOMPARE(report.names,
              (QStringList{"TSVERSION.TXT", "C/App/orders.tst6", "C/App/orders.tsd6", "C/App/orders.tsm6",
-                          "C/DATA/in.csv", "C/HELP/main.hlp", "C/App/passwd.tst6",
-                          "C/ProgramData/Norvale/TS6/logs/TS6Satchel.log"}));
+                          "C/DATA/in.csv", "C/HELP/main.hlp", "C/App/passwd.tst6"}));
     const QString manifest = QString::fromUtf8(ReadEntry(package, QStringLiteral("TSVERSION.TXT")));
     QCOMPARE(
         manifest.section(QStringLiteral("Files:  \r\n"), 1),

@@ -6,6 +6,9 @@ namespace {
 
 const char* kListScript = R"(import hashlib, sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as z:
+    if len(sys.argv) > 2:
+        sys.stdout.buffer.write(z.read(sys.argv[2]))
+        sys.exit()
     for i in z.infolist():
         digest = hashlib.sha256(z.read(i)).hexdigest()
         print("E", i.filename, i.flag_bits & 0x800, i.file_size, "%04d-%02d-%02d %02d:%02d:%02d" % i.date_time,
@@ -13,11 +16,8 @@ with zipfile.ZipFile(sys.argv[1]) as z:
     print("C\t" + z.comment.decode("utf-8", "replace").replace("\n", "\\n"))
 )";
 
-const char* kReadScript = R"(import sys, zipfile
-with zipfile.ZipFile(sys.argv[1]) as z:
-    sys.stdout.buffer.write(z.read(sys.argv[2]))
-)";
-
+// Runs a tool; whether it ended well, and what it printed on standard output (and on standard
+// error too when err is not given).
 bool run(const QString& program, const QStringList& args, QByteArray& out, QByteArray* err = nullptr)
 {
     QProcess p;
@@ -36,36 +36,32 @@ ArchiveReport CheckArchive(const QString& hostPath)
 {
     ArchiveReport report;
     QByteArray out, err;
-    report.unzipOk = run(QStringLiteral("unzip"), {QStringLiteral("-tqq"), hostPath}, out);
-    report.details = QStringLiteral("unzip: ") + QString::fromUtf8(out);
-    report.sevenZipOk =
-        run(QStringLiteral("7zz"),
-            {QStringLiteral("t"), QStringLiteral("-bd"), QStringLiteral("-bso0"), hostPath}, out);
-    report.details += QStringLiteral("\n7zz: ") + QString::fromUtf8(out);
-    report.pythonOk = run(QStringLiteral("python3"),
-                          {QStringLiteral("-c"), QString::fromUtf8(kListScript), hostPath}, out, &err);
+    const bool unzipOk = run("unzip", {"-tqq", hostPath}, out);
+    report.details = "unzip: " + QString::fromUtf8(out);
+    const bool sevenZipOk = run("7zz", {"t", "-bd", "-bso0", hostPath}, out);
+    report.details += "\n7zz: " + QString::fromUtf8(out);
+    const bool pythonOk = run("python3", {"-c", kListScript, hostPath}, out, &err);
     const QString listing = QString::fromUtf8(out);
-    report.details += QStringLiteral("\npython: ") + listing + QString::fromUtf8(err);
-    for (const QString& line : listing.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QStringList f = line.split(QLatin1Char('\t'));
-        if (f.first() == QLatin1String("C")) {
-            report.comment = f.value(1).replace(QStringLiteral("\\n"), QStringLiteral("\n"));
+    report.details += "\npython: " + listing + QString::fromUtf8(err);
+    for (const QString& line : listing.split('\n', Qt::SkipEmptyParts)) {
+        const QStringList f = line.split('\t');
+        if (f.first() == "C") {
+            report.comment = f.value(1).replace("\\n", "\n");
         } else if (f.size() == 9) {
             report.names.append(f.at(1));
-            report.entries.append({f.at(1), f.at(2) != QLatin1String("0"), f.at(3).toLongLong(), f.at(4),
-                                   f.at(5).toInt(), f.at(6).toInt(), f.at(7).toInt(), f.at(8).toLatin1()});
+            report.entries.append({f.at(1), f.at(2) != "0", f.at(3).toLongLong(), f.at(4), f.at(5).toInt(),
+                                   f.at(6).toInt(), f.at(7).toInt(), f.at(8).toLatin1()});
         }
     }
     // An archive of no entries is well formed; unzip only warns that it is empty.
-    report.unzipOk = report.unzipOk || (report.pythonOk && report.names.isEmpty() &&
-                                        report.details.contains(QLatin1String("zipfile is empty")));
+    const bool empty = report.names.isEmpty() && report.details.contains("zipfile is empty");
+    report.allRead = (unzipOk || empty) && sevenZipOk && pythonOk;
     return report;
 }
 
 QByteArray ReadEntry(const QString& hostPath, const QString& name)
 {
     QByteArray out, err;
-    run(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromUtf8(kReadScript), hostPath, name},
-        out, &err);
+    run("python3", {"-c", kListScript, hostPath, name}, out, &err);
     return out;
 }

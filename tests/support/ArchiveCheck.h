@@ -1,8 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
 #include <QStringList>
 
 // One entry as Python's zipfile reads it.
@@ -22,14 +19,12 @@ struct ArchiveEntry
 // reads every entry and checks its CRC) and "7zz t".
 struct ArchiveReport
 {
-    bool unzipOk = false;
-    bool pythonOk = false;
-    bool sevenZipOk = false;
-    QStringList names; // in archive order
+    bool allRead = false; // by every tool, with no complaint
+    QStringList names;    // in archive order
     QList<ArchiveEntry> entries;
     QString comment;
     QString details; // what the tools printed, for failure messages
-    bool valid() const { return unzipOk && pythonOk && sevenZipOk; }
+    bool valid() const { return allRead; }
 };
 
 ArchiveReport CheckArchive(const QString& hostPath);

@@ -8,18 +8,15 @@
 
 class OutlineGrid;
 
-// A template's fields and views, as the reader gives them back.
-using FieldSpec = TemplateField;
-using ViewSpec = TemplateView;
-
+// A template's header, fields and views, as the reader gives them back.
 struct TemplateSpec
 {
     QString title;
     QString preProcess;
     QString auditLog;
     QString postProcess;
-    QList<FieldSpec> fields;
-    QList<ViewSpec> views;
+    QList<TemplateField> fields;
+    QList<TemplateView> views;
 };
 
 // The template as a TOML document, Windows paths in literal strings.

@@ -1,22 +1,11 @@
 #include "support/ProgramWorld.h"
 
+#include "support/Installation.h"
+
 #include <QDir>
-#include <QRegularExpression>
 
-#include <algorithm>
 #include <sys/stat.h>
-
-namespace {
-
-const QString kProgram = QStringLiteral(TS6_PROGRAM);
-
-// Runs the program through Python, which turns "\xNN" in the arguments into bytes.
-const QString kBytePasser = QStringLiteral("import os,sys\n"
-                                           "a=[x.encode().decode('unicode_escape').encode('latin-1') "
-                                           "for x in sys.argv[1:]]\n"
-                                           "os.execv(a[0],a)");
-
-} // namespace
+#include <unistd.h>
 
 void SetMode(const QString& path, unsigned mode)
 {
@@ -26,19 +15,19 @@ void SetMode(const QString& path, unsigned mode)
 ProgramWorld::ProgramWorld()
 {
     for (const char* folder : {"c/Out", "c/ProgramData/Norvale/TS6/logs", "tmp", "runtime"})
-        QDir().mkpath(path(QLatin1String(folder)));
-    SetMode(path(QStringLiteral("runtime")), 0700);
+        QDir().mkpath(path(folder));
+    SetMode(path("runtime"), 0700);
 }
 
 ProgramWorld::~ProgramWorld()
 {
-    // Folders nested deeper than a path may be long are removed by rm, not by QTemporaryDir.
-    QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), m_dir.path()});
+    // Folders a test locked, or nested deeper than a path may be long, are removed by the tools.
+    QProcess::execute("sh", {"-c", "chmod -R u+rwx \"$0\"; rm -rf \"$0\"", m_dir.path()});
 }
 
 QString ProgramWorld::path(const QString& relative) const
 {
-    return m_dir.path() + QLatin1Char('/') + relative;
+    return m_dir.path() + '/' + relative;
 }
 
 void ProgramWorld::write(const QString& relative, const QByteArray& content) const
@@ -49,51 +38,60 @@ void ProgramWorld::write(const QString& relative, const QByteArray& content) con
         qFatal("cannot write %s", qPrintable(path(relative)));
 }
 
+void ProgramWorld::writeTemplate(const QString& relative, const QList<TemplateField>& fields) const
+{
+    TemplateSpec content;
+    content.title = QFileInfo(relative).baseName();
+    content.fields = fields;
+    write(relative, TemplateToml(content));
+    write(QString(relative).replace(".TST", ".TSD"), content.title.toUtf8());
+}
+
+QStringList ProgramWorld::entries(const QString& folder) const
+{
+    return QDir(path(folder))
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
 std::unique_ptr<QProcess> ProgramWorld::start(const QStringList& arguments, const QStringList& more,
                                               const QString& folder, bool asNobody) const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "TS6_LOG_DIR",
-                             "TS6_INSTALL_PATH", "TS6_DATA_PATH", "TS6_SHARED_PATH"})
-        env.remove(QLatin1String(name));
-    QStringList settings{QStringLiteral("TS6_DRIVES=C=") + path(QStringLiteral("c")),
-                         QStringLiteral("TS6_PROGRAMDATA=") + path(QStringLiteral("c/ProgramData")),
-                         QStringLiteral("XDG_CONFIG_HOME=") + path(QStringLiteral("config")),
-                         QStringLiteral("XDG_STATE_HOME=") + path(QStringLiteral("state")),
-                         QStringLiteral("XDG_RUNTIME_DIR=") + path(QStringLiteral("runtime")),
-                         QStringLiteral("TMPDIR=") + path(QStringLiteral("tmp"))};
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "TS6_INSTALL_PATH",
+                             "TS6_DATA_PATH", "TS6_SHARED_PATH"})
+        env.remove(name);
+    QStringList settings{"TS6_DRIVES=C=" + path("c"),          "TS6_PROGRAMDATA=" + path("c/ProgramData"),
+                         "XDG_CONFIG_HOME=" + path("config"),  "XDG_STATE_HOME=" + path("state"),
+                         "XDG_RUNTIME_DIR=" + path("runtime"), "TMPDIR=" + path("tmp"),
+                         "TS6_LOG_DIR=" + path("trace")};
     settings += environment + more;
     if (asNobody) {
-        for (const char* own : {"nobody", "nobody/trace", "nobody/config", "nobody/home"}) {
-            QDir().mkpath(path(QLatin1String(own)));
-            SetMode(path(QLatin1String(own)), 0777);
-        }
-        settings << QStringLiteral("TS6_LOG_DIR=") + path(QStringLiteral("nobody/trace"))
-                 << QStringLiteral("XDG_CONFIG_HOME=") + path(QStringLiteral("nobody/config"))
-                 << QStringLiteral("HOME=") + path(QStringLiteral("nobody/home"))
-                 << QStringLiteral("XDG_RUNTIME_DIR=");
+        QProcess::execute(
+            "install", {"-d", "-m", "777", path("nobody/trace"), path("nobody/config"), path("nobody/home")});
+        settings << "TS6_LOG_DIR=" + path("nobody/trace") << "XDG_CONFIG_HOME=" + path("nobody/config")
+                 << "HOME=" + path("nobody/home") << "XDG_RUNTIME_DIR=";
     }
     for (const QString& setting : std::as_const(settings))
-        env.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+        env.insert(setting.section('=', 0, 0), setting.section('=', 1));
 
     auto p = std::make_unique<QProcess>();
     p->setProcessEnvironment(env);
     p->setWorkingDirectory(path(folder));
     p->setReadChannel(QProcess::StandardError);
-    QString program = kProgram;
-    QStringList args = arguments;
-    if (std::any_of(args.cbegin(), args.cend(),
-                    [](const QString& a) { return a.contains(QLatin1String("\\x")); })) {
-        args = QStringList{QStringLiteral("-c"), kBytePasser, program} + args;
-        program = QStringLiteral("python3");
-    }
-    if (asNobody) {
-        args = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                           QStringLiteral("--clear-groups"), program} +
-               args;
-        program = QStringLiteral("setpriv");
-    }
-    p->start(program, args);
+    if (inProgram)
+        p->setChildProcessModifier(inProgram);
+    QStringList command = QStringList{TS6_PROGRAM} + arguments;
+    if (command.join(' ').contains("\\x"))
+        command = QStringList{"python3", "-c", // turns "\xNN" into the byte
+                              "import os,sys\na=[x.encode().decode('unicode_escape').encode('latin-1') "
+                              "for x in sys.argv[1:]]\nos.execv(a[0],a)"} +
+                  command;
+    if (::geteuid() == 0)
+        command =
+            QStringList{"setpriv", "--bounding-set=-dac_override,-dac_read_search"} +
+            (asNobody ? QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} : QStringList()) +
+            command;
+    p->start(command.takeFirst(), command);
     p->waitForStarted();
     return p;
 }
@@ -105,20 +103,4 @@ ProgramRun ProgramWorld::run(const QStringList& arguments, const QStringList& mo
     p->waitForFinished(600000);
     return {p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1,
             QString::fromUtf8(p->readAllStandardOutput()), QString::fromUtf8(p->readAllStandardError())};
-}
-
-QStringList ProgramWorld::trace(const QString& folder) const
-{
-    QFile f(path(folder) + QStringLiteral("/TS6Satchel.log"));
-    f.open(QIODevice::ReadOnly);
-    QStringList entries;
-    for (const QString& line : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        entries.append(line.section(QLatin1Char(' '), 3)
-                           .remove(QRegularExpression(QStringLiteral(" \\[ID_[^\\]]*\\]$"))));
-    return entries;
-}
-
-bool ProgramWorld::isEmpty(const QString& folder) const
-{
-    return QDir(path(folder)).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }

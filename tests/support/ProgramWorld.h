@@ -1,9 +1,12 @@
 #pragma once
 
+#include "outside/ITemplateReader.h"
+
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 // What a run of the program wrote and how it ended (-1 when it did not end normally).
@@ -16,17 +19,22 @@ struct ProgramRun
 
 // A world for runs of the built program: a temporary root that is drive C ("c", the common
 // application data in "c/ProgramData"), with the settings, state, runtime and temporary folders
-// of the program inside the root ("config", "state", "runtime", "tmp"), and no display.
+// and the trace of the program inside the root ("config", "state", "runtime", "tmp", "trace"),
+// and no display. Under
+// root the program runs without the right to pass by a file's mode, as a user's run would.
 class ProgramWorld
 {
 public:
     ProgramWorld();
     ~ProgramWorld();
-    ProgramWorld(const ProgramWorld&) = delete;
-    ProgramWorld& operator=(const ProgramWorld&) = delete;
 
     QString path(const QString& relative) const;
     void write(const QString& relative, const QByteArray& content) const;
+    // A template at the relative path, titled by its base name, and its data file (".TSD6" beside
+    // ".TST6", ".TSD" beside ".TST") holding the title.
+    void writeTemplate(const QString& relative, const QList<TemplateField>& fields = {}) const;
+    // The names in a folder below the root, hidden ones too.
+    QStringList entries(const QString& folder) const;
 
     // Starts the program in a folder below the root, with more environment settings ("NAME=value")
     // after the world's own and those in environment. "\xNN" in an argument passes that byte as it
@@ -35,11 +43,9 @@ public:
                                     const QString& folder = {}, bool asNobody = false) const;
     ProgramRun run(const QStringList& arguments, const QStringList& more = {},
                    const QString& folder = {}) const;
-    // The entries of the trace in a folder below the root, without times, trace ids and loggers.
-    QStringList trace(const QString& folder) const;
-    bool isEmpty(const QString& folder) const;
 
-    QStringList environment; // settings for every run
+    QStringList environment;         // settings for every run
+    std::function<void()> inProgram; // runs in the program's process just before it starts
 
 private:
     QTemporaryDir m_dir;
