@@ -1,7 +1,5 @@
 #include "catalogue/CatalogueLoader.h"
 #include "components/OutlineGrid.h"
-#include "outside/ITemplateReader.h"
-#include "outside/Registry.h"
 #include "support/Fakes.h"
 #include "support/Installation.h"
 #include "support/TestEnvironment.h"
@@ -88,23 +86,6 @@ struct Harness
     }
 };
 
-// Reader that claims more fields than a 16-bit counter can count.
-class OverflowingReader final : public ITemplateReader
-{
-public:
-    void Open(const QVariant&) override {}
-    QString Title() override { return u"Huge"_s; }
-    QString PreProcessBatchFile() override { return {}; }
-    QString AuditLogFile() override { return {}; }
-    QString PostProcessBatchFile() override { return {}; }
-    int FieldCount() override { return 32768; }
-    TemplateField Field(int) override { return {}; }
-    void LoadViews() override {}
-    int ViewCount() override { return 0; }
-    TemplateView View(int) override { return {}; }
-    void Close() override {}
-};
-
 // The files of a folder that were opened since the watch began.
 QStringList openedSince(int watch)
 {
@@ -176,10 +157,10 @@ void TestCatalogueLoader::everyRowKindAtEveryLoad()
 void TestCatalogueLoader::overflowEndsTheLoadThroughItsTrap()
 {
     TestEnvironment env;
-    env.write(u"c/App/A.TST6"_s, "[Template]\n");
+    // More fields than a 16-bit counter can count.
+    env.write(u"c/App/A.TST6"_s,
+              "[Template]\nTitle = \"Huge\"\n" + QByteArray("[[Field]]\n").repeated(32768));
     env.write(u"c/App/A.TSD6"_s);
-    const Registry::ScopedOverride reader(QString::fromLatin1(ITemplateReader::ClassId),
-                                          [] { return std::make_unique<OverflowingReader>(); });
     Harness h;
     h.tree.SelectFolder(u"C:\\APP"_s, 0, true);
     // The rows made so far stay; the popup group that was being filled is there, empty.

@@ -19,6 +19,8 @@
 #include <QSettings>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 struct FakeMainWindow final : IMainWindow
@@ -55,12 +57,12 @@ struct Harness
 
     Harness()
     {
-        const QByteArray content = TemplateToml({QStringLiteral("Orders"), {}, {}, {}, {}, {}});
-        env.write(QStringLiteral("c/App/ORDERS.TST6"), content);
-        env.write(QStringLiteral("c/App/ORDERS.TSD6"));
-        env.write(QStringLiteral("c/App/STOCK.TST"), content);
-        env.write(QStringLiteral("c/Empty/readme.txt"));
-        env.makeFolder(QStringLiteral("c/Out"));
+        const QByteArray content = TemplateToml({u"Orders"_s, {}, {}, {}, {}, {}});
+        env.write(u"c/App/ORDERS.TST6"_s, content);
+        env.write(u"c/App/ORDERS.TSD6"_s);
+        env.write(u"c/App/STOCK.TST"_s, content);
+        env.write(u"c/Empty/readme.txt"_s);
+        env.makeFolder(u"c/Out"_s);
     }
 
     void start(const QString& commandLine)
@@ -68,11 +70,9 @@ struct Harness
         const auto progress = [] {
             return std::make_unique<FakeProgressWindow>(std::make_shared<ProgressLog>());
         };
-        const DesktopServices desktop{
-            pointer, events, messages, dialog, progress, 0, QStringLiteral("C:\\PROGRAM")};
+        const DesktopServices desktop{pointer, events, messages, dialog, progress, 0, u"C:\\PROGRAM"_s};
         form = std::make_unique<frmSatchel>(
-            SatchelServices{
-                window, tree, grid, screen, desktop, QStringLiteral("ts6satchel"), {}, {}, editOptions},
+            SatchelServices{window, tree, grid, screen, desktop, u"ts6satchel"_s, {}, {}, editOptions},
             commandLine);
         form->Form_Load();
     }
@@ -98,7 +98,7 @@ void TestFrmSatchel::noCommandLineOpensOnTheLastFolderAndUnloadStoresIt()
     h.start(QString());
     QCOMPARE(h.tree.selected, HostPath::ToWindows(QDir::currentPath()));
     QCOMPARE(h.window.moved, QRectF(283 * 15, 84 * 15, 800 * 15, 600 * 15));
-    QCOMPARE(h.window.helpFile, QStringLiteral("C:\\PROGRAM\\ts6satchel.chm"));
+    QCOMPARE(h.window.helpFile, u"C:\\PROGRAM\\ts6satchel.chm"_s);
 
     // Minimised: the rectangle is stored, the state stays as it was.
     AppConfig& config = h.form->Config();
@@ -109,12 +109,12 @@ void TestFrmSatchel::noCommandLineOpensOnTheLastFolderAndUnloadStoresIt()
              h.window.normal);
     QCOMPARE(config.WindowState(), 0);
 
-    h.tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
+    h.tree.SelectFolder(u"C:\\App"_s, 0, true);
     h.window.state = 2;
     h.form->cmdClose_Click();
     QVERIFY(h.form->Unloaded() && h.window.destroyed);
     QCOMPARE(config.WindowState(), 2);
-    QCOMPARE(config.LastFolder(), QStringLiteral("C:\\App"));
+    QCOMPARE(config.LastFolder(), u"C:\\App"_s);
 }
 
 void TestFrmSatchel::startsByCommandLine_data()
@@ -146,7 +146,7 @@ void TestFrmSatchel::startsByCommandLine()
     const QString previous = QDir::currentPath();
     const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
     QDir::setCurrent(h.env.driveC());
-    h.dialog.answer = QStringLiteral("C:\\Out\\orders");
+    h.dialog.answer = u"C:\\Out\\orders"_s;
     h.start(commandLine);
     QCOMPARE(h.form->TemplateFilter(), filter);
     QCOMPARE(h.form->Unloaded(), batch);
@@ -154,11 +154,11 @@ void TestFrmSatchel::startsByCommandLine()
     QCOMPARE(h.messages.shown.size(), batch ? 1 : 0);
     QCOMPARE(h.dialog.seen.size(), batch ? 1 : 0);
     if (batch) {
-        QVERIFY(h.dialog.seen.first().file.startsWith(QLatin1String("C:\\APP\\orders20")));
-        QVERIFY(CheckArchive(h.env.driveC() + QStringLiteral("/Out/orders.ZIP")).valid());
+        QVERIFY(h.dialog.seen.first().file.startsWith(u"C:\\APP\\orders20"_s));
+        QVERIFY(CheckArchive(h.env.driveC() + u"/Out/orders.ZIP"_s).valid());
     } else {
         QVERIFY(h.tree.selected.isEmpty());
-        h.tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
+        h.tree.SelectFolder(u"C:\\App"_s, 0, true);
     }
     QCOMPARE(h.grid.Rows(), rows);
 }
@@ -167,9 +167,9 @@ void TestFrmSatchel::helpTopicAndItsFailure()
 {
     Harness h;
     const auto install = [&](const char* folder, const QByteArray& target) {
-        h.env.write(QStringLiteral("config/Norvale/TS6/product.ini"),
+        h.env.write(u"config/Norvale/TS6/product.ini"_s,
                     "[TS6]\nInstallPath=" + (h.env.driveC() + QLatin1String(folder)).toUtf8() + '\n');
-        h.env.write(QStringLiteral("c/Tess/TS6SatchelHelp.xml"),
+        h.env.write(u"c/Tess/TS6SatchelHelp.xml"_s,
                     "<HelpIndex><Topic name=\"Video Tutorials\" target=\"" + target + "\"/></HelpIndex>");
     };
     QStringList opened;
@@ -185,15 +185,14 @@ void TestFrmSatchel::helpTopicAndItsFailure()
     // The second command reads the index again, but the product's paths only the first time.
     install("/Elsewhere", "https://b.example/");
     h.form->mnuHelpVideoTutorial_Click();
-    h.form->ShowHelpTopic(QStringLiteral("No Such Topic")); // nothing happens, no message
-    QCOMPARE(opened,
-             (QStringList{QStringLiteral("https://a.example/"), QStringLiteral("https://b.example/")}));
+    h.form->ShowHelpTopic(u"No Such Topic"_s); // nothing happens, no message
+    QCOMPARE(opened, (QStringList{u"https://a.example/"_s, u"https://b.example/"_s}));
     QVERIFY(h.messages.shown.isEmpty());
 
-    h.env.write(QStringLiteral("c/Tess/TS6SatchelHelp.xml"), "<HelpIndex>");
+    h.env.write(u"c/Tess/TS6SatchelHelp.xml"_s, "<HelpIndex>");
     h.form->mnuHelpVideoTutorial_Click();
     QCOMPARE(h.messages.shown.size(), 1);
-    QVERIFY2(h.messages.shown.first().startsWith(QStringLiteral("Help is not available: The help index ")),
+    QVERIFY2(h.messages.shown.first().startsWith(u"Help is not available: The help index "_s),
              qPrintable(h.messages.shown.first()));
 }
 
@@ -202,7 +201,7 @@ void TestFrmSatchel::helpTopicAndItsFailure()
 void TestFrmSatchel::windowBuildsWithTheOptionsItKeeps()
 {
     Harness h;
-    h.env.write(QStringLiteral("programdata/Norvale/TS6/logs/today.log"), "password=Hunter2\n");
+    h.env.write(u"programdata/Norvale/TS6/logs/today.log"_s, "password=Hunter2\n");
     QList<SavedPackageOptions> shown;
     std::optional<SavedPackageOptions> chosen = SavedPackageOptions{true, 7, 200};
     h.editOptions = [&](const SavedPackageOptions& current) {
@@ -214,19 +213,18 @@ void TestFrmSatchel::windowBuildsWithTheOptionsItKeeps()
     chosen.reset(); // cancelled: the options stay
     h.form->mnuFileOptions_Click();
     QCOMPARE(shown, (QList<SavedPackageOptions>{{}, {true, 7, 200}}));
-    QSettings ini(h.env.configHome() + QStringLiteral("/Norvale/TS6/ts6satchel.ini"), QSettings::IniFormat);
-    QCOMPARE(ini.childGroups(), QStringList{QStringLiteral("PackageOptions")});
-    QCOMPARE(ini.value(QStringLiteral("PackageOptions/MaxLogDays")).toString(), QStringLiteral("7"));
+    QSettings ini(h.env.configHome() + u"/Norvale/TS6/ts6satchel.ini"_s, QSettings::IniFormat);
+    QCOMPARE(ini.childGroups(), QStringList{u"PackageOptions"_s});
+    QCOMPARE(ini.value(u"PackageOptions/MaxLogDays"_s).toString(), u"7"_s);
 
-    h.tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
-    h.dialog.answer = QStringLiteral("C:\\Out\\window");
+    h.tree.SelectFolder(u"C:\\App"_s, 0, true);
+    h.dialog.answer = u"C:\\Out\\window"_s;
     h.form->cmdBuild_Click();
-    h.start(QStringLiteral("\"C:\\App\\\" \"C:\\Out\\batch.ZIP\""));
-    for (const QString& name : {QStringLiteral("window"), QStringLiteral("batch")}) {
-        const QString package = h.env.driveC() + QStringLiteral("/Out/") + name + QStringLiteral(".ZIP");
+    h.start(u"\"C:\\App\\\" \"C:\\Out\\batch.ZIP\""_s);
+    for (const QString& name : {u"window"_s, u"batch"_s}) {
+        const QString package = h.env.driveC() + u"/Out/"_s + name + u".ZIP"_s;
         QVERIFY(CheckArchive(package).valid());
-        QCOMPARE(ReadEntry(package, QStringLiteral("REDACTED.TXT")).contains("Values masked: 1"),
-                 name == QLatin1String("window"));
+        QCOMPARE(ReadEntry(package, u"REDACTED.TXT"_s).contains("Values masked: 1"), name == u"window"_s);
     }
 }
 

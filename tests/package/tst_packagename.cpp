@@ -5,6 +5,8 @@
 
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class TestPackageName : public QObject
 {
     Q_OBJECT
@@ -24,13 +26,13 @@ void TestPackageName::defaultName()
     const auto name = [&](const char* folder, const char* prefix, const QDateTime& when) {
         return GetDefaultPackageName(QString::fromLatin1(folder), QString::fromLatin1(prefix), when);
     };
-    const QString app = QStringLiteral("C:\\APP\\TSSatchelage2026_12_04_0905.zip");
+    const QString app = u"C:\\APP\\TSSatchelage2026_12_04_0905.zip"_s;
     QCOMPARE(name("C:\\APP", "TSSatchelage", at), app);
     QCOMPARE(name("C:\\APP\\", "TSSatchelage", at), app);
-    QCOMPARE(name("C:\\APP\\", " ORDERS.TST6", at), QStringLiteral("C:\\APP\\ORDERS2026_12_04_0905.zip"));
-    QCOMPARE(name("", "TSSatchelage", at), QStringLiteral("\\TSSatchelage2026_12_04_0905.zip"));
+    QCOMPARE(name("C:\\APP\\", " ORDERS.TST6", at), u"C:\\APP\\ORDERS2026_12_04_0905.zip"_s);
+    QCOMPARE(name("", "TSSatchelage", at), u"\\TSSatchelage2026_12_04_0905.zip"_s);
     QCOMPARE(name("C:\\APP", "T", QDateTime(QDate(2026, 1, 2), QTime(23, 7))),
-             QStringLiteral("C:\\APP\\T2026_01_02_2307.zip"));
+             u"C:\\APP\\T2026_01_02_2307.zip"_s);
 }
 
 // The chosen name gets ".ZIP" unless it ends in it, in any case; the dialog is told what it shows.
@@ -39,42 +41,39 @@ void TestPackageName::chosenNameGetsZip()
     FakeSaveDialog dialog;
     const auto chosen = [&](const char* answer) {
         dialog.answer = QString::fromLatin1(answer);
-        return GetPackageFileName(dialog, 7, QStringLiteral("C:\\PROGRAM"), QStringLiteral("C:\\APP\\x.zip"));
+        return GetPackageFileName(dialog, 7, u"C:\\PROGRAM"_s, u"C:\\APP\\x.zip"_s);
     };
-    QCOMPARE(chosen("C:\\OUT\\pkg"), QStringLiteral("C:\\OUT\\pkg.ZIP"));
-    QCOMPARE(chosen("C:\\OUT\\pkg.zip"), QStringLiteral("C:\\OUT\\pkg.zip"));
-    QCOMPARE(chosen("C:\\OUT\\pkg.Zip"), QStringLiteral("C:\\OUT\\pkg.Zip"));
-    QCOMPARE(chosen("C:\\OUT\\pkg.txt"), QStringLiteral("C:\\OUT\\pkg.txt.ZIP"));
+    QCOMPARE(chosen("C:\\OUT\\pkg"), u"C:\\OUT\\pkg.ZIP"_s);
+    QCOMPARE(chosen("C:\\OUT\\pkg.zip"), u"C:\\OUT\\pkg.zip"_s);
+    QCOMPARE(chosen("C:\\OUT\\pkg.Zip"), u"C:\\OUT\\pkg.Zip"_s);
+    QCOMPARE(chosen("C:\\OUT\\pkg.txt"), u"C:\\OUT\\pkg.txt.ZIP"_s);
     QCOMPARE(chosen(""), QString()); // cancelled
     const SaveFileRecord& shown = dialog.seen.last();
-    QCOMPARE(shown.title, QStringLiteral("Save Tessarine Package File As..."));
-    QCOMPARE(shown.initialDir, QStringLiteral("C:\\PROGRAM"));
+    QCOMPARE(shown.initialDir, u"C:\\PROGRAM"_s);
     QCOMPARE(shown.owner, WindowHandle(7));
     const QString nul(QChar(u'\0'));
-    QCOMPARE(shown.filter, QStringLiteral("Zip File(*.ZIP) ") + nul + QStringLiteral("*.ZIP") + nul + nul);
+    QCOMPARE(shown.filter, u"Zip File(*.ZIP) "_s + nul + u"*.ZIP"_s + nul + nul);
 }
 
 // One record from dialog to dialog: a name cut to the buffer, and the flags a dialog hands back.
 void TestPackageName::dialogRecordIsKept()
 {
     FakeSaveDialog dialog;
-    dialog.answer = QStringLiteral("C:\\A.ZIP");
+    dialog.answer = u"C:\\A.ZIP"_s;
     dialog.returnedFlags = 0x280006 | 0x1; // the dialog hands back a read-only flag
-    const QString longName = QString(3000, QLatin1Char('x'));
+    const QString longName = QString(3000, u'x');
     const SaveDialogResult first =
-        mDlg::ShowSave(dialog, 1, longName, QStringLiteral("T"), QString(), QStringLiteral("a|b"), QString());
+        mDlg::ShowSave(dialog, 1, longName, u"T"_s, QString(), u"a|b"_s, QString());
     QVERIFY(!first.cancelled);
-    QCOMPARE(first.path, QStringLiteral("C:\\A.ZIP"));
+    QCOMPARE(first.path, u"C:\\A.ZIP"_s);
     QCOMPARE(dialog.seen.at(0).file, longName.left(2048)); // its NUL overwritten
     QCOMPARE(dialog.seen.at(0).flags, 0x280006u);
 
     dialog.answer.clear();
-    mDlg::ShowSave(dialog, 1, QStringLiteral("C:\\B.ZIP"), QStringLiteral("T"), QString(),
-                   QStringLiteral("a|b"),
+    mDlg::ShowSave(dialog, 1, u"C:\\B.ZIP"_s, u"T"_s, QString(), u"a|b"_s,
                    QString()); // cancelled
     QCOMPARE(dialog.seen.at(1).flags, 0x280007u);
-    QCOMPARE(dialog.seen.at(1).file,
-             QStringLiteral("C:\\B.ZIP") + QString(2039, QLatin1Char(' ')) + QChar(u'\0'));
+    QCOMPARE(dialog.seen.at(1).file, u"C:\\B.ZIP"_s + QString(2039, u' ') + QChar(u'\0'));
 }
 
 QTEST_GUILESS_MAIN(TestPackageName)

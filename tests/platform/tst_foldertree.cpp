@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 
 // The folder tree on real folders whose names are not all UTF-8, as a Windows copy holds them.
+using namespace Qt::StringLiterals;
+
 class TestFolderTree : public QObject
 {
     Q_OBJECT
@@ -21,12 +23,9 @@ void TestFolderTree::everyFolderNameIsShownAndSelectable_data()
     QTest::addColumn<QByteArray>("name"); // the folder's name on disk, in bytes
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("listed"); // the subfolders shown when the parent is opened
-    QTest::newRow("UTF-8") << QByteArray("Überwachung") << QStringLiteral("Überwachung")
-                           << QStringLiteral("Other Überwachung");
-    QTest::newRow("cp1252") << QByteArray("caf\xe9") << QStringLiteral("caf\uFFFD")
-                            << QStringLiteral("caf\uFFFD Other");
-    QTest::newRow("hidden: shown once asked for")
-        << QByteArray(".cache") << QStringLiteral(".cache") << QStringLiteral("Other");
+    QTest::newRow("UTF-8") << QByteArray("Überwachung") << u"Überwachung"_s << u"Other Überwachung"_s;
+    QTest::newRow("cp1252") << QByteArray("caf\xe9") << u"caf\uFFFD"_s << u"caf\uFFFD Other"_s;
+    QTest::newRow("hidden: shown once asked for") << QByteArray(".cache") << u".cache"_s << u"Other"_s;
 }
 
 void TestFolderTree::everyFolderNameIsShownAndSelectable()
@@ -35,23 +34,23 @@ void TestFolderTree::everyFolderNameIsShownAndSelectable()
     QFETCH(QByteArray, name);
     QFETCH(QString, shown);
     const QString hostName = HostName::Decode(name.constData(), name.size());
-    const QByteArray onDisk = QFile::encodeName(env.makeFolder(QStringLiteral("c/App"))) + '/' + name;
+    const QByteArray onDisk = QFile::encodeName(env.makeFolder(u"c/App"_s)) + '/' + name;
     QCOMPARE(mkdir(onDisk.constData(), 0700), 0);
     QCOMPARE(mkdir((onDisk + "/Orders").constData(), 0700), 0);
-    env.makeFolder(QStringLiteral("c/App/Other"));
+    env.makeFolder(u"c/App/Other"_s);
     QFETCH(QString, listed);
     QtFolderTree tree;
     QString selected;
     tree.SetAfterSelectHandler([&] { selected = tree.SelectedFolderPath(); });
-    tree.SelectFolder(QStringLiteral("C:\\APP\\OTHER"), 0, true);
+    tree.SelectFolder(u"C:\\APP\\OTHER"_s, 0, true);
     const QModelIndex app = tree.currentIndex().parent();
     QStringList names;
     for (int row = 0; row < tree.model()->rowCount(app); ++row)
         names.append(tree.model()->index(row, 0, app).data().toString());
-    QCOMPARE(names.join(QLatin1Char(' ')), listed);
+    QCOMPARE(names.join(u' '), listed);
 
-    tree.SelectFolder(QStringLiteral("C:\\APP\\") + hostName + QStringLiteral("\\ORDERS"), 0, true);
-    QCOMPARE(selected, QStringLiteral("C:\\App\\") + hostName + QStringLiteral("\\Orders"));
+    tree.SelectFolder(u"C:\\APP\\"_s + hostName + u"\\ORDERS"_s, 0, true);
+    QCOMPARE(selected, u"C:\\App\\"_s + hostName + u"\\Orders"_s);
     const QModelIndex folder = tree.currentIndex().parent();
     QCOMPARE(folder.data().toString(), shown);
 
@@ -59,7 +58,7 @@ void TestFolderTree::everyFolderNameIsShownAndSelectable()
     selected.clear();
     tree.setCurrentIndex(folder.parent());
     tree.setCurrentIndex(folder);
-    QCOMPARE(selected, QStringLiteral("C:\\App\\") + hostName);
+    QCOMPARE(selected, u"C:\\App\\"_s + hostName);
 }
 
 QTEST_MAIN(TestFolderTree)
