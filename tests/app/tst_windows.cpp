@@ -7,6 +7,7 @@
 #include "app/frmOptions.h"
 #include "app/frmPacifier.h"
 #include "controller/ResizeForm.h"
+#include "platform/HostName.h"
 #include "platform/qt/GridView.h"
 #include "platform/qt/QtFolderTree.h"
 #include "platform/qt/RegisterDesktop.h"
@@ -30,6 +31,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -159,6 +161,8 @@ private Q_SLOTS:
     void smallWindowsInAnyTheme();
     void layoutFollowsTheWindowFromTheStart();
     void centredOverTheOwner();
+    void everyFolderNameIsShownAndSelectable_data();
+    void everyFolderNameIsShownAndSelectable();
 };
 
 // The view hands the rules the row and column under the mouse, or the current row for Space; the
@@ -431,6 +435,51 @@ void TestWindows::centredOverTheOwner()
     QCOMPARE(CenterOver(QRect(0, 0, 801, 601), QRect(0, 0, 400, 300)), QPoint(200, 150)); // 200.5 to even
     QCOMPARE(CenterOver(QRect(0, 0, 803, 603), QRect(0, 0, 400, 300)), QPoint(202, 152)); // 201.5 to even
     QCOMPARE(CenterOver(QRect(0, 0, 100, 100), QRect(0, 0, 400, 300)), QPoint(-150, -100));
+}
+
+// The folder tree on real folders whose names are not all UTF-8, as a Windows copy holds them.
+
+void TestWindows::everyFolderNameIsShownAndSelectable_data()
+{
+    QTest::addColumn<QByteArray>("name"); // the folder's name on disk, in bytes
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("listed"); // the subfolders shown when the parent is opened
+    QTest::newRow("UTF-8") << QByteArray("Überwachung") << u"Überwachung"_s << u"Other Überwachung"_s;
+    QTest::newRow("cp1252") << QByteArray("caf\xe9") << u"caf\uFFFD"_s << u"caf\uFFFD Other"_s;
+    QTest::newRow("hidden: shown once asked for") << QByteArray(".cache") << u".cache"_s << u"Other"_s;
+}
+
+void TestWindows::everyFolderNameIsShownAndSelectable()
+{
+    TestEnvironment env;
+    QFETCH(QByteArray, name);
+    QFETCH(QString, shown);
+    const QString hostName = HostName::Decode(name.constData(), name.size());
+    const QByteArray onDisk = QFile::encodeName(env.makeFolder(u"c/App"_s)) + '/' + name;
+    QCOMPARE(mkdir(onDisk.constData(), 0700), 0);
+    QCOMPARE(mkdir((onDisk + "/Orders").constData(), 0700), 0);
+    env.makeFolder(u"c/App/Other"_s);
+    QFETCH(QString, listed);
+    QtFolderTree tree;
+    QString selected;
+    tree.SetAfterSelectHandler([&] { selected = tree.SelectedFolderPath(); });
+    tree.SelectFolder(u"C:\\APP\\OTHER"_s, 0, true);
+    const QModelIndex app = tree.currentIndex().parent();
+    QStringList names;
+    for (int row = 0; row < tree.model()->rowCount(app); ++row)
+        names.append(tree.model()->index(row, 0, app).data().toString());
+    QCOMPARE(names.join(u' '), listed);
+
+    tree.SelectFolder(u"C:\\APP\\"_s + hostName + u"\\ORDERS"_s, 0, true);
+    QCOMPARE(selected, u"C:\\App\\"_s + hostName + u"\\Orders"_s);
+    const QModelIndex folder = tree.currentIndex().parent();
+    QCOMPARE(folder.data().toString(), shown);
+
+    // A person choosing it in the tree gets the same byte-exact path.
+    selected.clear();
+    tree.setCurrentIndex(folder.parent());
+    tree.setCurrentIndex(folder);
+    QCOMPARE(selected, u"C:\\App\\"_s + hostName);
 }
 
 QTEST_MAIN(TestWindows)
