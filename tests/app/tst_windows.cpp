@@ -7,6 +7,7 @@
 #include "app/frmOptions.h"
 #include "app/frmPacifier.h"
 #include "controller/ResizeForm.h"
+#include "platform/HostName.h"
 #include "platform/qt/GridView.h"
 #include "platform/qt/QtFolderTree.h"
 #include "platform/qt/RegisterDesktop.h"
@@ -30,6 +31,9 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -47,18 +51,18 @@ struct Harness
     // STOCK.TST with a data file.
     explicit Harness(const std::function<void(AppConfig&, TestEnvironment&)>& before = {})
     {
-        TemplateSpec orders;
-        orders.title = QStringLiteral("Orders");
-        orders.fields = {
-            {QStringLiteral("A"), QStringLiteral("P"), QStringLiteral("C:\\App\\A.TPT"), {}, {}, {}},
-            {QStringLiteral("B"), QStringLiteral("P"), QStringLiteral("C:\\App\\B.TPT"), {}, {}, {}}};
-        orders.views = {{QStringLiteral("Summary"), 1}};
-        env.write(QStringLiteral("c/App/ORDERS.TST6"), TemplateToml(orders));
-        env.write(QStringLiteral("c/App/STOCK.TST"),
-                  TemplateToml({QStringLiteral("Stock"), {}, {}, {}, {}, {}}));
+        const TemplateSpec orders{u"Orders"_s,
+                                  {},
+                                  {},
+                                  {},
+                                  {{u"A"_s, u"P"_s, u"C:\\App\\A.TPT"_s, {}, {}, {}},
+                                   {u"B"_s, u"P"_s, u"C:\\App\\B.TPT"_s, {}, {}, {}}},
+                                  {{u"Summary"_s, 1}}};
+        env.write(u"c/App/ORDERS.TST6"_s, TemplateToml(orders));
+        env.write(u"c/App/STOCK.TST"_s, TemplateToml({u"Stock"_s, {}, {}, {}, {}, {}}));
         for (const char* f : {"ORDERS.TSD6", "A.TPT", "B.TPT", "ORDERS.TVM6.V1", "STOCK.TSD"})
-            env.write(QStringLiteral("c/App/") + QLatin1String(f));
-        env.makeFolder(QStringLiteral("c/Out"));
+            env.write(u"c/App/"_s + QLatin1String(f));
+        env.makeFolder(u"c/Out"_s);
         RegisterDesktopComponents();
         window = std::make_unique<SatchelWindow>(desktop, QString());
         new QAbstractItemModelTester(&view().gridModel(),
@@ -128,14 +132,14 @@ QString focusChain(QWidget* first, int steps)
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         names.append(QApplication::focusWidget()->objectName());
     }
-    return names.join(QLatin1Char(' '));
+    return names.join(u' ');
 }
 
 // The progress window, while it is shown.
 QWidget* shownPacifier()
 {
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == QLatin1String("frmPacifier") && w->isVisible())
+        if (w->objectName() == u"frmPacifier"_s && w->isVisible())
             return w;
     return nullptr;
 }
@@ -157,6 +161,8 @@ private Q_SLOTS:
     void smallWindowsInAnyTheme();
     void layoutFollowsTheWindowFromTheStart();
     void centredOverTheOwner();
+    void everyFolderNameIsShownAndSelectable_data();
+    void everyFolderNameIsShownAndSelectable();
 };
 
 // The view hands the rules the row and column under the mouse, or the current row for Space; the
@@ -194,10 +200,9 @@ void TestWindows::clicksKeysAndLoadsOnTheGrid()
         states << cell->text(QAccessible::Name) << QString::number(cell->state().checked)
                << cell->text(QAccessible::Description);
     }
-    QCOMPARE(states.join(QLatin1Char('|')), QStringLiteral("Orders|0|partly included|Tessarine Data File|1|"
-                                                           "included|Popup Files|0|excluded"));
-    QCOMPARE(focusChain(&h.window->folderTree(), 4),
-             QStringLiteral("lstFolders grdfiles cmdBuild cmdClose lstFolders"));
+    QCOMPARE(states.join(u'|'), QStringLiteral("Orders|0|partly included|Tessarine Data File|1|"
+                                               "included|Popup Files|0|excluded"));
+    QCOMPARE(focusChain(&h.window->folderTree(), 4), u"lstFolders grdfiles cmdBuild cmdClose lstFolders"_s);
 
     // The changed pictures reach the view; a reload replaces the rows, a folder without templates
     // clears them.
@@ -205,10 +210,8 @@ void TestWindows::clicksKeysAndLoadsOnTheGrid()
     h.click("1-POPUPFILES"); // excluded: includes the group and its rows again
     QTRY_VERIFY_WITH_TIMEOUT(!changed.isEmpty(), kPatience);
     QCOMPARE(h.picture("1-V2-POPUP"), 1);
-    const TemplateField help{
-        QStringLiteral("A"), QStringLiteral("H"), {}, {}, {}, QStringLiteral("C:\\App\\A.HLP")};
-    h.env.write(QStringLiteral("c/App/ORDERS.TST6"),
-                TemplateToml({QStringLiteral("Orders"), {}, {}, {}, {help}, {}}));
+    const TemplateField help{u"A"_s, u"H"_s, {}, {}, {}, u"C:\\App\\A.HLP"_s};
+    h.env.write(u"c/App/ORDERS.TST6"_s, TemplateToml({u"Orders"_s, {}, {}, {}, {help}, {}}));
     h.load("C:\\App");
     QVERIFY(h.node("1-HELPFILES") != kNoNode && h.node("1-POPUPFILES") == kNoNode);
     h.view().expandAll();
@@ -237,8 +240,8 @@ void TestWindows::startsOnTheLastFolder()
         config.SetLastFolder(lastFolder);
         config.SetWindowState(windowState);
         for (int i = 0; i < 60; ++i)
-            env.makeFolder(QStringLiteral("c/Deep/a/b/c/d/f%1").arg(i, 2, 10, QLatin1Char('0')));
-        env.makeFolder(QStringLiteral("c/Deep/a/b/c/d/zz"));
+            env.makeFolder(u"c/Deep/a/b/c/d/f%1"_s.arg(i, 2, 10, QChar(u'0')));
+        env.makeFolder(u"c/Deep/a/b/c/d/zz"_s);
     });
     QCOMPARE(h.window->helpFile().isEmpty(), windowState == 5); // the error skips the steps after it
     QtFolderTree& tree = h.window->folderTree();
@@ -251,7 +254,7 @@ void TestWindows::startsOnTheLastFolder()
     QCoreApplication::processEvents();
     QCOMPARE(tree.SelectedFolderPath(), selected ? lastFolder : QString());
     QCOMPARE(h.grid().Rows(), 1);
-    QTest::mouseClick(h.window->findChild<QPushButton*>(QStringLiteral("cmdClose")), Qt::LeftButton);
+    QTest::mouseClick(h.window->findChild<QPushButton*>(u"cmdClose"_s), Qt::LeftButton);
     QCOMPARE(h.window->controller().Config().LastFolder(), lastFolder);
 }
 
@@ -268,23 +271,22 @@ void TestWindows::buildThroughTheSaveDialog()
                                       !p->windowHandle()->icon().isNull());
     });
     watch.start(0);
-    const QString chosen = h.env.driveC() + QStringLiteral("/Out/package");
+    const QString chosen = h.env.driveC() + u"/Out/package"_s;
     h.window->saveDialog().answerer = [&](QWidget* w) {
         auto* dialog = static_cast<QFileDialog*>(w);
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("Save Tessarine Package File As..."));
-        QVERIFY(dialog->selectedFiles().constFirst().startsWith(h.env.driveC() +
-                                                                QStringLiteral("/App/TSSatchelage")));
+        QCOMPARE(dialog->windowTitle(), u"Save Tessarine Package File As..."_s);
+        QVERIFY(dialog->selectedFiles().constFirst().startsWith(h.env.driveC() + u"/App/TSSatchelage"_s));
         QVERIFY(!dialog->windowHandle()->icon().isNull());
         dialog->selectFile(chosen);
         static_cast<QDialog*>(dialog)->accept();
     };
-    QTest::mouseClick(h.window->findChild<QPushButton*>(QStringLiteral("cmdBuild")), Qt::LeftButton);
+    QTest::mouseClick(h.window->findChild<QPushButton*>(u"cmdBuild"_s), Qt::LeftButton);
     watch.stop();
     QVERIFY(seenOnTop && !shownPacifier());
-    const ArchiveReport report = CheckArchive(chosen + QStringLiteral(".ZIP"));
+    const ArchiveReport report = CheckArchive(chosen + u".ZIP"_s);
     QVERIFY2(report.valid(), qPrintable(report.details));
     QCOMPARE(h.messages.size(), 1);
-    QVERIFY(h.messages.first().endsWith(QStringLiteral("\r\n") + chosen + QStringLiteral(".ZIP")));
+    QVERIFY(h.messages.first().endsWith(u"\r\n"_s + chosen + u".ZIP"_s));
 }
 
 // File > Options: the dialog, with the program's icon, shows the options kept; a limit can be set
@@ -297,15 +299,15 @@ void TestWindows::optionsThroughTheFileMenu()
         auto* dialog = qobject_cast<frmOptions*>(QApplication::activeModalWidget());
         if (!dialog)
             return;
-        auto* days = dialog->findChild<QSpinBox*>(QStringLiteral("spnLogAge"));
+        auto* days = dialog->findChild<QSpinBox*>(u"spnLogAge"_s);
         seen << dialog->windowHandle()->icon().isNull() << days->isEnabled();
-        QTest::mouseClick(dialog->findChild<QCheckBox*>(QStringLiteral("chkMaskSecrets")), Qt::LeftButton);
-        QTest::mouseClick(dialog->findChild<QCheckBox*>(QStringLiteral("chkLogAge")), Qt::LeftButton);
+        QTest::mouseClick(dialog->findChild<QCheckBox*>(u"chkMaskSecrets"_s), Qt::LeftButton);
+        QTest::mouseClick(dialog->findChild<QCheckBox*>(u"chkLogAge"_s), Qt::LeftButton);
         seen << days->isEnabled() << days->accessibleName().isEmpty();
         days->setValue(7);
         QTest::keyClick(dialog, Qt::Key_Return);
     });
-    h.window->findChild<QAction*>(QStringLiteral("mnuFileOptions"))->trigger();
+    h.window->findChild<QAction*>(u"mnuFileOptions"_s)->trigger();
     QCOMPARE(seen, (QList<bool>{false, false, true, false}));
     QCOMPARE(ReadSavedOptions(h.window->controller().Config()), (SavedPackageOptions{true, 7, std::nullopt}));
 }
@@ -345,8 +347,8 @@ void TestWindows::smallWindowsInAnyTheme()
     // closed by the build alone.
     frmPacifier pacifier;
     pacifier.Show();
-    pacifier.SetStatus(QStringLiteral("Adding C:\\TESSARINE\\DATA\\ORDERS.LOG"));
-    QVERIFY(!pacifier.findChild<QLabel*>(QStringLiteral("Image1"))->pixmap().isNull());
+    pacifier.SetStatus(u"Adding C:\\TESSARINE\\DATA\\ORDERS.LOG"_s);
+    QVERIFY(!pacifier.findChild<QLabel*>(u"Image1"_s)->pixmap().isNull());
     const QtScreen screen;
     const QRect frame = pacifier.frameGeometry();
     QVERIFY(frame.size() != pacifier.size());
@@ -367,14 +369,13 @@ void TestWindows::smallWindowsInAnyTheme()
     });
     about.show();
     QVERIFY(QTest::qWaitForWindowActive(&about));
-    QCOMPARE(about.findChild<QLabel*>(QStringLiteral("lblVersion"))->text(), QStringLiteral("6.1 Build 400"));
-    auto* website = about.findChild<QLabel*>(QStringLiteral("lblWebsite"));
+    QCOMPARE(about.findChild<QLabel*>(u"lblVersion"_s)->text(), u"6.1 Build 400"_s);
+    auto* website = about.findChild<QLabel*>(u"lblWebsite"_s);
     QTest::mouseClick(website, Qt::LeftButton, {}, QPoint(website->width() - 8, website->height() / 2));
-    QCOMPARE(focusChain(about.findChild<QPushButton*>(QStringLiteral("cmdOk")), 2),
-             QStringLiteral("cmdOk lblWebsite lblEmail"));
+    QCOMPARE(focusChain(about.findChild<QPushButton*>(u"cmdOk"_s), 2), u"cmdOk lblWebsite lblEmail"_s);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); // opens the link, not the OK button
-    QCOMPARE(opened, (QStringList{frmAbout::Website, QStringLiteral("mailto:") + frmAbout::Email +
-                                                         QStringLiteral("?Subject=TS6Satchel&Body=")}));
+    QCOMPARE(opened, (QStringList{frmAbout::Website,
+                                  u"mailto:"_s + frmAbout::Email + u"?Subject=TS6Satchel&Body="_s}));
 
     // Every text can be read on the white of both windows, and has the room it needs.
     for (QWidget* window : std::initializer_list<QWidget*>{&pacifier, &about})
@@ -392,23 +393,21 @@ void TestWindows::smallWindowsInAnyTheme()
                          (label->wordWrap() || label->sizeHint().width() <= label->width()),
                      qPrintable(label->objectName()));
         }
-    QTest::mouseClick(about.findChild<QPushButton*>(QStringLiteral("cmdOk")), Qt::LeftButton);
+    QTest::mouseClick(about.findChild<QPushButton*>(u"cmdOk"_s), Qt::LeftButton);
     QVERIFY(!about.isVisible());
 }
 
 void TestWindows::layoutFollowsTheWindowFromTheStart()
 {
     // The default placement, 800 by 600, laid out inside the start-up, before the window shows.
-    Harness h([](AppConfig& config, TestEnvironment&) { config.SetLastFolder(QStringLiteral("C:\\App")); });
-    QVERIFY(
-        h.env.traceEntries()
-            .join(QLatin1Char('\n'))
-            .contains(QRegularExpression(QStringLiteral("START: frmSatchel, Form_Load .*\nLOG: frmSatchel, "
-                                                        "Resize_Form, Start\n.*END: frmSatchel, Form_Load"),
-                                         QRegularExpression::DotMatchesEverythingOption)));
-    auto* title = h.window->findChild<QLabel*>(QStringLiteral("AppTitleLabel"));
+    Harness h([](AppConfig& config, TestEnvironment&) { config.SetLastFolder(u"C:\\App"_s); });
+    QVERIFY(h.env.traceEntries().join(u'\n').contains(
+        QRegularExpression(QStringLiteral("START: frmSatchel, Form_Load .*\nLOG: frmSatchel, "
+                                          "Resize_Form, Start\n.*END: frmSatchel, Form_Load"),
+                           QRegularExpression::DotMatchesEverythingOption)));
+    auto* title = h.window->findChild<QLabel*>(u"AppTitleLabel"_s);
     QCOMPARE(title->geometry().right(),
-             h.window->findChild<QLabel*>(QStringLiteral("HeaderPicture"))->contentsRect().right());
+             h.window->findChild<QLabel*>(u"HeaderPicture"_s)->contentsRect().right());
     // At the default size the columns of a fresh load fit side by side; the outline column widens
     // as rows expand, the file names are never cut, and the last column reaches the view's edge.
     QHeaderView& columns = *h.view().header();
@@ -426,7 +425,7 @@ void TestWindows::layoutFollowsTheWindowFromTheStart()
     h.window->resize(400, 700); // 6000 twips: not wider than 8400
     QCoreApplication::processEvents();
     QCOMPARE(title->pos(), wide);
-    auto* buttons = h.window->findChild<QWidget*>(QStringLiteral("ButtonContainer"));
+    auto* buttons = h.window->findChild<QWidget*>(u"ButtonContainer"_s);
     QCOMPARE(buttons->geometry().right() + 1, h.window->centralWidget()->width());
 }
 
@@ -436,6 +435,51 @@ void TestWindows::centredOverTheOwner()
     QCOMPARE(CenterOver(QRect(0, 0, 801, 601), QRect(0, 0, 400, 300)), QPoint(200, 150)); // 200.5 to even
     QCOMPARE(CenterOver(QRect(0, 0, 803, 603), QRect(0, 0, 400, 300)), QPoint(202, 152)); // 201.5 to even
     QCOMPARE(CenterOver(QRect(0, 0, 100, 100), QRect(0, 0, 400, 300)), QPoint(-150, -100));
+}
+
+// The folder tree on real folders whose names are not all UTF-8, as a Windows copy holds them.
+
+void TestWindows::everyFolderNameIsShownAndSelectable_data()
+{
+    QTest::addColumn<QByteArray>("name"); // the folder's name on disk, in bytes
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("listed"); // the subfolders shown when the parent is opened
+    QTest::newRow("UTF-8") << QByteArray("Überwachung") << u"Überwachung"_s << u"Other Überwachung"_s;
+    QTest::newRow("cp1252") << QByteArray("caf\xe9") << u"caf\uFFFD"_s << u"caf\uFFFD Other"_s;
+    QTest::newRow("hidden: shown once asked for") << QByteArray(".cache") << u".cache"_s << u"Other"_s;
+}
+
+void TestWindows::everyFolderNameIsShownAndSelectable()
+{
+    TestEnvironment env;
+    QFETCH(QByteArray, name);
+    QFETCH(QString, shown);
+    const QString hostName = HostName::Decode(name.constData(), name.size());
+    const QByteArray onDisk = QFile::encodeName(env.makeFolder(u"c/App"_s)) + '/' + name;
+    QCOMPARE(mkdir(onDisk.constData(), 0700), 0);
+    QCOMPARE(mkdir((onDisk + "/Orders").constData(), 0700), 0);
+    env.makeFolder(u"c/App/Other"_s);
+    QFETCH(QString, listed);
+    QtFolderTree tree;
+    QString selected;
+    tree.SetAfterSelectHandler([&] { selected = tree.SelectedFolderPath(); });
+    tree.SelectFolder(u"C:\\APP\\OTHER"_s, 0, true);
+    const QModelIndex app = tree.currentIndex().parent();
+    QStringList names;
+    for (int row = 0; row < tree.model()->rowCount(app); ++row)
+        names.append(tree.model()->index(row, 0, app).data().toString());
+    QCOMPARE(names.join(u' '), listed);
+
+    tree.SelectFolder(u"C:\\APP\\"_s + hostName + u"\\ORDERS"_s, 0, true);
+    QCOMPARE(selected, u"C:\\App\\"_s + hostName + u"\\Orders"_s);
+    const QModelIndex folder = tree.currentIndex().parent();
+    QCOMPARE(folder.data().toString(), shown);
+
+    // A person choosing it in the tree gets the same byte-exact path.
+    selected.clear();
+    tree.setCurrentIndex(folder.parent());
+    tree.setCurrentIndex(folder);
+    QCOMPARE(selected, u"C:\\App\\"_s + hostName);
 }
 
 QTEST_MAIN(TestWindows)

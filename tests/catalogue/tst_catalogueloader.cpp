@@ -1,12 +1,16 @@
+#include "base/RuntimeError.h"
 #include "catalogue/CatalogueLoader.h"
+#include "catalogue/PathHelpers.h"
+#include "catalogue/SelectionRules.h"
 #include "components/OutlineGrid.h"
-#include "outside/ITemplateReader.h"
-#include "outside/Registry.h"
 #include "support/Fakes.h"
 #include "support/Installation.h"
 #include "support/TestEnvironment.h"
 
+#include <QDir>
 #include <QTest>
+#include <functional>
+#include <map>
 
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -88,23 +92,6 @@ struct Harness
     }
 };
 
-// Reader that claims more fields than a 16-bit counter can count.
-class OverflowingReader final : public ITemplateReader
-{
-public:
-    void Open(const QVariant&) override {}
-    QString Title() override { return u"Huge"_s; }
-    QString PreProcessBatchFile() override { return {}; }
-    QString AuditLogFile() override { return {}; }
-    QString PostProcessBatchFile() override { return {}; }
-    int FieldCount() override { return 32768; }
-    TemplateField Field(int) override { return {}; }
-    void LoadViews() override {}
-    int ViewCount() override { return 0; }
-    TemplateView View(int) override { return {}; }
-    void Close() override {}
-};
-
 // The files of a folder that were opened since the watch began.
 QStringList openedSince(int watch)
 {
@@ -133,6 +120,10 @@ class TestCatalogueLoader : public QObject
 private Q_SLOTS:
     void everyRowKindAtEveryLoad();
     void overflowEndsTheLoadThroughItsTrap();
+    void clicks_data();
+    void clicks();
+    void helper_data();
+    void helper();
 };
 
 void TestCatalogueLoader::everyRowKindAtEveryLoad()
@@ -176,10 +167,10 @@ void TestCatalogueLoader::everyRowKindAtEveryLoad()
 void TestCatalogueLoader::overflowEndsTheLoadThroughItsTrap()
 {
     TestEnvironment env;
-    env.write(u"c/App/A.TST6"_s, "[Template]\n");
+    // More fields than a 16-bit counter can count.
+    env.write(u"c/App/A.TST6"_s,
+              "[Template]\nTitle = \"Huge\"\n" + QByteArray("[[Field]]\n").repeated(32768));
     env.write(u"c/App/A.TSD6"_s);
-    const Registry::ScopedOverride reader(QString::fromLatin1(ITemplateReader::ClassId),
-                                          [] { return std::make_unique<OverflowingReader>(); });
     Harness h;
     h.tree.SelectFolder(u"C:\\APP"_s, 0, true);
     // The rows made so far stay; the popup group that was being filled is there, empty.
@@ -189,6 +180,299 @@ void TestCatalogueLoader::overflowEndsTheLoadThroughItsTrap()
                           "2|Popup Files|1-POPUPFILES|||1"}));
     QCOMPARE(h.grid.ColWidthHint(0), 0); // sizing was not reached
     QCOMPARE(h.pointer.calls.last(), u"default"_s);
+}
+
+namespace {
+
+// Root; template 1 with a data file, a popup group of three files and a views group of two
+// views; template 2 with a data file. Row order: root, T1, TSD, POPUPS, V1, V2, V3, VIEWS, TVM1,
+// TVM2, T2, TSD2.
+struct Grid
+{
+    OutlineGrid grid;
+    FakeMessageBox messages;
+    SelectionRules rules{grid, messages, u"ts6satchel"_s};
+
+    Grid()
+    {
+        grid.SetRows(2);
+        grid.SetIsNode(1, true);
+        grid.SetCellPicture(1, 0, 1);
+        const GridNode root = grid.NodeOfRow(1);
+        const GridNode t1 = add(root, "1-TEMPLATEFILE");
+        add(t1, "1-TSD");
+        const GridNode popups = add(t1, "1-POPUPFILES");
+        for (const char* key : {"1-V1-POPUP", "1-V2-POPUP", "1-V3-POPUP"})
+            add(popups, key);
+        const GridNode views = add(t1, "1-VIEWFILES");
+        add(views, "1-TVM-A.TVM6.V1");
+        add(views, "1-TVM-A.TVM6.V2");
+        add(add(root, "2-TEMPLATEFILE"), "2-TSD");
+    }
+
+    GridNode add(GridNode parent, const char* key)
+    {
+        const GridNode node = grid.AddNode(parent, QString::fromLatin1(key), QString::fromLatin1(key));
+        grid.SetNodePicture(node, 1);
+        return node;
+    }
+
+    // "KEY" clicks the row's column 0, "KEY@n" its column n, "row n" grid row n, "-KEY" removes the row.
+    void act(const QString& action)
+    {
+        if (action.startsWith(u'-'))
+            return grid.RemoveNode(grid.NodeByKey(action.mid(1)));
+        if (action.startsWith(u"row "_s))
+            grid.SetMouseCell(action.mid(4).toInt(), 0);
+        else
+            grid.SetMouseCell(action == u"root"_s ? 1
+                                                  : grid.NodeRow(grid.NodeByKey(action.section(u'@', 0, 0))),
+                              action.section(u'@', 1).toInt());
+        rules.grdFiles_Mouseup(2, 0, 10.0, 10.0);
+    }
+
+    // The pictures of all rows, root first, as one text such as "1 2 1 ...".
+    QString pictures() const
+    {
+        QStringList p;
+        for (int row = 1; row < grid.Rows(); ++row)
+            p.append(QString::number(grid.CellPicture(row, 0)));
+        return p.join(u' ');
+    }
+};
+
+} // namespace
+
+void TestCatalogueLoader::clicks_data()
+{
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<QString>("pictures");
+    QTest::addColumn<bool>("viewsMessage");
+    const auto row = [](const char* name, const QStringList& actions, const char* pictures,
+                        bool message = false) {
+        QTest::newRow(name) << actions << QString::fromLatin1(pictures) << message;
+    };
+    const QString v1 = u"1-V1-POPUP"_s, v2 = u"1-V2-POPUP"_s, v3 = u"1-V3-POPUP"_s,
+                  popups = u"1-POPUPFILES"_s;
+    const QString t1 = u"1-TEMPLATEFILE"_s, t2 = u"2-TEMPLATEFILE"_s, view = u"1-TVM-A.TVM6.V2"_s;
+    row("first file of a group", {v1}, "1 2 1 2 3 1 1 1 1 1 1 1");
+    row("file in the middle of a group", {v2}, "1 2 1 2 1 3 1 1 1 1 1 1");
+    row("the same file again", {v2, v2}, "1 1 1 1 1 1 1 1 1 1 1 1");
+    row("last included file excludes the group", {v1, v2, v3}, "1 2 1 3 3 3 3 1 1 1 1 1");
+    // The rows after a group's removed first row are its siblings still.
+    row("last included file after the first has gone", {"-" + v1, v2, v3}, "1 2 1 3 3 3 1 1 1 1 1");
+    row("partly included group row excludes", {v1, popups}, "1 2 1 3 3 3 3 1 1 1 1 1");
+    row("then includes", {v1, popups, popups}, "1 1 1 1 1 1 1 1 1 1 1 1");
+    row("template row recomputes the root", {v1, t1}, "2 3 3 3 3 3 3 3 3 3 1 1");
+    row("every template row excluded", {v1, t1, t2}, "3 3 3 3 3 3 3 3 3 3 3 3");
+    row("a template row back", {v1, t1, t2, t2}, "2 3 3 3 3 3 3 3 3 3 1 1");
+    row("root row flips everything quietly", {v1, "root"}, "3 3 3 3 3 3 3 3 3 3 3 3");
+    row("and back", {v1, "root", "root"}, "1 1 1 1 1 1 1 1 1 1 1 1");
+    row("data file row recomputes the template only", {"2-TSD"}, "1 1 1 1 1 1 1 1 1 1 3 3");
+    row("a view cannot be chosen alone", {view}, "1 1 1 1 1 1 1 1 1 1 1 1", true);
+    row("the views group can", {view, "1-VIEWFILES"}, "1 2 1 1 1 1 1 3 3 3 1 1", true);
+    row("outside column 0 or any row", {v1 + "@1", v1 + "@2", "row -1", "row 0"}, "1 1 1 1 1 1 1 1 1 1 1 1");
+}
+
+void TestCatalogueLoader::clicks()
+{
+    QFETCH(QStringList, actions);
+    QFETCH(QString, pictures);
+    QFETCH(bool, viewsMessage);
+    const TestEnvironment env; // the trace goes there
+    Grid g;
+    for (const QString& action : actions)
+        g.act(action);
+    QCOMPARE(g.pictures(), pictures);
+    QCOMPARE(g.messages.shown,
+             viewsMessage ? QStringList{u"You cannot select individual Views!"_s} : QStringList());
+    if (viewsMessage) {
+        QCOMPARE(g.messages.lastIcon, MessageIcon::Exclamation);
+        QCOMPARE(g.messages.lastCaption, u"ts6satchel"_s);
+    }
+}
+
+namespace {
+
+QString yesNo(bool value)
+{
+    return value ? u"yes"_s : u"no"_s;
+}
+
+QString joined(const QStringList& a)
+{
+    const QString bs = u"\\"_s;
+    return a.isEmpty()     ? JoinPath(bs, {})
+           : a.size() == 1 ? JoinPath(bs, {a[0]})
+           : a.size() == 2 ? JoinPath(bs, {a[0], a[1]})
+                           : JoinPath(bs, {a[0], a[1], a[2]});
+}
+
+QString split(const QString& line)
+{
+    QString first, rest = u"old"_s;
+    SplitCommandLine(line, first, rest);
+    return first + u" + "_s + rest;
+}
+
+// Each helper as a function of its arguments, its result as text.
+const std::map<QString, std::function<QString(const QStringList&)>> kHelpers = {
+    {u"IsRootedPath"_s, [](const QStringList& a) { return yesNo(IsRootedPath(a[0])); }},
+    {u"JoinPath"_s, joined},
+    {u"RemoveExtension"_s, [](const QStringList& a) { return RemoveExtension(a[0]); }},
+    {u"GetExtension"_s, [](const QStringList& a) { return GetExtension(a[0]); }},
+    {u"GetPath, GetFileName"_s,
+     [](const QStringList& a) { return GetPath(a[0]) + u" + "_s + GetFileName(a[0]); }},
+    {u"SplitCommandLine"_s, [](const QStringList& a) { return split(a[0]); }},
+    {u"MakeRelativePath"_s, [](const QStringList& a) { return MakeRelativePath(a[0], a[1]); }},
+    {u"StringExistsInArray"_s,
+     [](const QStringList& a) { return yesNo(StringExistsInArray(a[0], a.mid(1))); }},
+    {u"AddBackslash"_s, [](const QStringList& a) { return AddBackslash(a[0]); }},
+    {u"TrimAtNull"_s, [](const QStringList& a) { return TrimAtNull(a[0]); }},
+    {u"FindFiles"_s, [](const QStringList& a) { return FindFiles(a[0], a[1]).join(u'|'); }},
+    {u"FileExists, FolderExists"_s,
+     [](const QStringList& a) { return yesNo(FileExists(a[0])) + u", "_s + yesNo(FolderExists(a[0])); }},
+};
+
+void row(const char* helper, const char* name, const QStringList& arguments, const QString& expected)
+{
+    QTest::addRow("%s: %s", helper, name) << QString::fromLatin1(helper) << arguments << expected;
+}
+
+} // namespace
+
+void TestCatalogueLoader::helper_data()
+{
+    QTest::addColumn<QString>("helper");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected"); // "error N" for a run-time error
+    const char* rooted = "IsRootedPath";
+    row(rooted, "drive", {"C:\\APP"}, "yes");
+    row(rooted, "lower-case drive", {"c:\\app"}, "yes");
+    row(rooted, "drive root", {"D:\\"}, "yes");
+    row(rooted, "drive without backslash", {"C:APP"}, "no");
+    row(rooted, "two characters", {"C:"}, "no");
+    row(rooted, "digit as drive", {"1:\\APP"}, "no");
+    row(rooted, "share", {"\\\\server\\share"}, "yes");
+    row(rooted, "server alone", {"\\\\server"}, "no");
+    row(rooted, "three backslashes", {"\\\\\\name"}, "yes");
+    row(rooted, "relative", {"APP\\X.TST6"}, "no");
+    row(rooted, "root of current drive", {"\\APP"}, "no");
+    row(rooted, "empty", {""}, "no");
+    row(rooted, "forward slashes", {"C:/APP"}, "no");
+
+    const char* join = "JoinPath";
+    row(join, "folder and name", {"C:\\APP", "X.TST6"}, "C:\\APP\\X.TST6");
+    row(join, "folder with backslash", {"C:\\APP\\", "X.TST6"}, "C:\\APP\\X.TST6");
+    row(join, "nothing", {}, "");
+    row(join, "one part loses its backslash", {"C:\\"}, "C:");
+    row(join, "empty first part", {"", "A"}, "\\A");
+    row(join, "backslash on both sides", {"C:\\A\\", "\\B"}, "C:\\A\\\\B");
+    row(join, "empty middle part", {"A", "", "B"}, "A\\\\B");
+
+    const char* remove = "RemoveExtension";
+    row(remove, "plain", {"ORDERS.TST6"}, "ORDERS");
+    row(remove, "two dots", {"A.B.C"}, "A.B");
+    row(remove, "only a leading dot", {".hidden"}, "");
+    row(remove, "no dot", {"TSSatchelage"}, "TSSatchelage");
+    row(remove, "dot in folder", {"C:\\V1.2\\NAME"}, "C:\\V1");
+    row(remove, "blanks trimmed", {"  NAME .TST6"}, "NAME");
+
+    const char* extension = "GetExtension";
+    row(extension, "plain", {"C:\\APP\\A.TSD6"}, ".TSD6");
+    row(extension, "several dots", {"A.LOGS.TSSDB6"}, ".TSSDB6");
+    row(extension, "ends with dot", {"NAME."}, ".");
+    row(extension, "dot only in folder", {"C:\\V1.2\\NAME"}, "");
+    row(extension, "drive-relative", {"C:NAME"}, "");
+    row(extension, "no dot", {"NAME"}, "");
+    row(extension, "view file", {"C:\\A\\ORDERS.TVM6.V3"}, ".V3");
+
+    const char* parts = "GetPath, GetFileName";
+    row(parts, "template", {"C:\\APP\\ORDERS.TST6"}, "C:\\APP\\ + ORDERS.TST6");
+    row(parts, "folder with backslash", {"C:\\APP\\"}, "C:\\APP\\ + ");
+    row(parts, "folder without backslash", {"C:\\APP"}, "C:\\ + APP");
+    row(parts, "bare name", {"ORDERS.TST6"}, " + ORDERS.TST6");
+    row(parts, "drive-relative", {"C:ORDERS.TST6"}, "C: + ORDERS.TST6");
+
+    const char* split = "SplitCommandLine";
+    row(split, "unquoted takes all", {"C:\\APP\\ D:\\OUT.ZIP"}, "C:\\APP\\ D:\\OUT.ZIP + ");
+    row(split, "unquoted keeps blanks", {" C:\\A "}, " C:\\A  + ");
+    row(split, "quoted alone", {"\"C:\\APP\\\""}, "C:\\APP\\ + ");
+    row(split, "two quoted", {"\"C:\\APP\\\" \"D:\\OUT.ZIP\""}, "C:\\APP\\ + D:\\OUT.ZIP");
+    row(split, "quoted then bare", {"\"C:\\A\\\"   D:\\OUT.ZIP  "}, "C:\\A\\ + D:\\OUT.ZIP");
+    row(split, "adjacent quotes", {"\"\""}, " + ");
+    row(split, "rest with one quote kept", {"\"A\" \"B"}, "A + \"B");
+    row(split, "unclosed quote", {"\"C:\\APP"}, "error 5");
+    row(split, "a quote alone", {"\""}, "error 5");
+    row(split, "unclosed second quote", {"\"A\" \""}, "error 5");
+
+    const char* relative = "MakeRelativePath";
+    row(relative, "below the folder, any case", {"C:\\APP\\BATCH\\PRE.BAT", "c:\\app\\"},
+        u"BATCH\\PRE.BAT"_s);
+    row(relative, "folder without backslash", {"C:\\APP\\PRE.BAT", "C:\\APP"}, "\\PRE.BAT");
+    row(relative, "elsewhere", {"D:\\PRE.BAT", "C:\\APP\\"}, "D:\\PRE.BAT");
+    row(relative, "no folder", {"D:\\PRE.BAT", ""}, "D:\\PRE.BAT");
+
+    const char* inList = "StringExistsInArray";
+    row(inList, "exact", {"C:\\B.TXT", "", "c:\\a.txt", "C:\\B.TXT"}, "yes");
+    row(inList, "case differs", {"C:\\A.TXT", "", "c:\\a.txt", "C:\\B.TXT"}, "no");
+    row(inList, "empty list", {"x"}, "no");
+
+    row("AddBackslash", "has one", {"C:\\"}, "C:\\");
+    row("AddBackslash", "empty", {""}, "\\");
+    row("AddBackslash", "added", {"C:\\A"}, "C:\\A\\");
+    row("TrimAtNull", "cut", {u"AB"_s + QChar(u'\0') + u"CD"_s}, "AB");
+    row("TrimAtNull", "no null", {"AB"}, "AB");
+
+    // In C:\App: orders.tst6, Stock.TST, notes.txt, .hidden.tst6, .secret, folders X.TST6 and .cache.
+    const char* find = "FindFiles";
+    const QString all = "|C:\\APP\\.hidden.tst6|C:\\APP\\orders.tst6|C:\\APP\\Stock.TST|C:\\APP\\X.TST6";
+    row(find, "templates", {"C:\\APP", "*.TST?"}, all);
+    row(find, "templates, folder with backslash", {"C:\\APP\\", "*.TST?"}, all);
+    row(find, "one name, any case", {"C:\\APP\\", "ORDERS.TST6"}, "|C:\\APP\\orders.tst6");
+    row(find, "everything, with . and ..", {"C:\\APP", "*"},
+        "|C:\\APP\\.|C:\\APP\\..|C:\\APP\\.cache|C:\\APP\\.hidden.tst6|C:\\APP\\.secret|C:\\APP\\notes.txt|"
+        "C:\\APP\\orders.tst6|C:\\APP\\Stock.TST|C:\\APP\\X.TST6");
+    row(find, "no match", {"C:\\APP", "*.ZZZ"}, "");
+    row(find, "no folder", {"C:\\NOWHERE", "*.*"}, "");
+
+    const char* exists = "FileExists, FolderExists";
+    row(exists, "file, exact case", {"C:\\App\\orders.tst6"}, "yes, no");
+    row(exists, "file, upper case", {"C:\\APP\\ORDERS.TST6"}, "yes, no");
+    row(exists, "file, lower-case drive", {"c:\\app\\orders.tst6"}, "yes, no");
+    row(exists, "folder", {"C:\\APP"}, "yes, yes");
+    row(exists, "folder with backslash", {"C:\\APP\\"}, "yes, yes");
+    row(exists, "hidden folder", {"C:\\APP\\.CACHE"}, "yes, no");
+    row(exists, "hidden folder with backslash", {"C:\\APP\\.CACHE\\"}, "yes, yes");
+    row(exists, "hidden file", {"C:\\APP\\.SECRET"}, "yes, no");
+    row(exists, "missing", {"C:\\APP\\MISSING.TST6"}, "no, no");
+    row(exists, "missing folder on the way", {"C:\\NOPE\\ORDERS.TST6"}, "no, no");
+    row(exists, "relative, even though it exists", {"orders.tst6"}, "no, no");
+    row(exists, "unmapped drive", {"Q:\\APP"}, "no, no");
+    row(exists, "dot-dot resolved by text", {"C:\\APP\\..\\APP\\ORDERS.TST6"}, "yes, no");
+    row(exists, "empty", {""}, "no, no");
+}
+
+void TestCatalogueLoader::helper()
+{
+    QFETCH(QString, helper);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+    TestEnvironment env;
+    for (const char* file : {"orders.tst6", "Stock.TST", "notes.txt", ".hidden.tst6", ".secret"})
+        env.write(u"c/App/"_s + QLatin1String(file));
+    env.makeFolder(u"c/App/X.TST6"_s);
+    env.makeFolder(u"c/App/.cache"_s);
+    const QString old = QDir::currentPath();
+    QDir::setCurrent(env.driveC() + u"/App"_s); // relative paths would find the files here
+    QString actual;
+    try {
+        actual = kHelpers.at(helper)(arguments);
+    } catch (const RuntimeError& e) {
+        actual = u"error "_s + QString::number(e.number());
+    }
+    QDir::setCurrent(old);
+    QCOMPARE(actual, expected);
 }
 
 QTEST_GUILESS_MAIN(TestCatalogueLoader)

@@ -19,20 +19,20 @@
 #include <unistd.h>
 #include <utime.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Packs the adds into C:\<name>; the package's host path, or why it was not written. Each add is
 // "<s><k> <source>": s to include subfolders, k to keep folder paths, "-" for neither.
 QString pack(const TestEnvironment& env, const QStringList& adds, int workers = WorkerPool::DefaultSize(),
-             const QString& name = QStringLiteral("OUT.ZIP"))
+             const QString& name = u"OUT.ZIP"_s)
 {
     ZipWriter zip(workers);
-    bool ok = zip.SetArchivePath(QStringLiteral("C:\\") + name);
+    bool ok = zip.SetArchivePath(u"C:\\"_s + name);
     for (const QString& add : adds)
-        ok = ok &&
-             zip.Add(add.mid(3), add.at(0) == QLatin1Char('s'), add.at(1) == QLatin1Char('k'), QString());
-    return ok && zip.Finish() ? env.driveC() + QLatin1Char('/') + name
-                              : QStringLiteral("not written: ") + zip.LastError();
+        ok = ok && zip.Add(add.mid(3), add.at(0) == u's', add.at(1) == u'k', QString());
+    return ok && zip.Finish() ? env.driveC() + u'/' + name : u"not written: "_s + zip.LastError();
 }
 
 QByteArray noise(int bytes, quint32 seed)
@@ -122,7 +122,7 @@ void TestZipWriter::masksSecrets()
         mask.Feed(data + cut, size - cut, true, out);
         const QByteArray got(reinterpret_cast<const char*>(out.data()), static_cast<qsizetype>(out.size()));
         if (got != masked || mask.Masked() != parts.size() / 2)
-            QFAIL(qPrintable(QStringLiteral("cut at %1 (%2 masked):\n").arg(cut).arg(mask.Masked()) +
+            QFAIL(qPrintable(u"cut at %1 (%2 masked):\n"_s.arg(cut).arg(mask.Masked()) +
                              QString::fromUtf8(got.mid(around.size(), 2000))));
     }
 }
@@ -161,18 +161,18 @@ void TestZipWriter::whatAnAddPacks()
     for (const char* file :
          {"Tess/Logs/a.log", "Tess/Logs/.hidden.log", "Tess/Logs/z.txt", "Tess/Logs/Old/b.log",
           "Tess/Logs/Old/Deeper/c.txt", "Elsewhere/secret.log", "App/ORDERS.TSD6"})
-        env.write(QStringLiteral("c/") + QLatin1String(file), file);
+        env.write(u"c/"_s + QLatin1String(file), file);
     const QString c = env.driveC();
-    QVERIFY(QFile::link(c + QStringLiteral("/Elsewhere"), c + QStringLiteral("/Tess/Logs/Link")));
-    QVERIFY(QFile::link(c + QStringLiteral("/Tess/Logs"), c + QStringLiteral("/Tess/Logs/Loop")));
-    QVERIFY(QFile::link(c + QStringLiteral("/gone.log"), c + QStringLiteral("/Tess/Logs/dangling.log")));
+    QVERIFY(QFile::link(c + u"/Elsewhere"_s, c + u"/Tess/Logs/Link"_s));
+    QVERIFY(QFile::link(c + u"/Tess/Logs"_s, c + u"/Tess/Logs/Loop"_s));
+    QVERIFY(QFile::link(c + u"/gone.log"_s, c + u"/Tess/Logs/dangling.log"_s));
     for (const char* fifo : {"/Tess/Logs/pipe.log", "/App/PIPE.TSD6"})
         QCOMPARE(::mkfifo(QFile::encodeName(c + QLatin1String(fifo)).constData(), 0600), 0);
 
     const ArchiveReport report = CheckArchive(pack(env, adds));
     QVERIFY2(report.valid(), qPrintable(report.details));
     QCOMPARE(report.names, names);
-    QCOMPARE(report.comment, comment.join(QLatin1Char('\n')));
+    QCOMPARE(report.comment, comment.join(u'\n'));
 }
 
 // A chunk never grows by more than 5 bytes in 64 KiB: what deflate would not make smaller goes in
@@ -218,7 +218,7 @@ void TestZipWriter::contentModesTimesWhateverTheWorkers()
                 ::utime(path.constData(), &times) == 0);
     }
     for (int i = 0; i < 300; ++i) // more than one job's worth of small files
-        env.write(QStringLiteral("c/Data/Many/%1.config").arg(i), text.mid(i * 97, 200 + i));
+        env.write(u"c/Data/Many/%1.config"_s.arg(i), text.mid(i * 97, 200 + i));
     QByteArrayList archives;
     for (const int workers : {1, 2, 5}) {
         QFile f(pack(env, {"-k C:\\DATA\\BIG.TXT", "sk C:\\DATA\\*.*"}, workers));
@@ -226,7 +226,7 @@ void TestZipWriter::contentModesTimesWhateverTheWorkers()
         archives.append(f.readAll());
     }
     QVERIFY(archives[0] == archives[1] && archives[0] == archives[2]);
-    const ArchiveReport report = CheckArchive(env.driveC() + QStringLiteral("/OUT.ZIP"));
+    const ArchiveReport report = CheckArchive(env.driveC() + u"/OUT.ZIP"_s);
     QVERIFY2(report.valid(), qPrintable(report.details));
     QCOMPARE(report.entries.size(), static_cast<qsizetype>(std::size(files)) + 300);
     for (const auto& [name, content, mode, method, time, dos] : files) {
@@ -234,8 +234,7 @@ void TestZipWriter::contentModesTimesWhateverTheWorkers()
         QCOMPARE(e.sha256, QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
         QCOMPARE(e.mode, S_IFREG | mode);
         QCOMPARE(e.method, method);
-        QCOMPARE(e.modified,
-                 dos ? QString::fromLatin1(dos) : stamp.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+        QCOMPARE(e.modified, dos ? QString::fromLatin1(dos) : stamp.toString(u"yyyy-MM-dd hh:mm:ss"_s));
     }
 }
 
@@ -244,7 +243,7 @@ void TestZipWriter::contentModesTimesWhateverTheWorkers()
 void TestZipWriter::fileSwappedForAFolderWhileBeingPacked()
 {
     TestEnvironment env;
-    const QByteArray file = QFile::encodeName(env.write(QStringLiteral("c/Logs/flip.log"), "a file\n"));
+    const QByteArray file = QFile::encodeName(env.write(u"c/Logs/flip.log"_s, "a file\n"));
     std::atomic<bool> stop{false};
     std::thread flipper([&] {
         while (!stop) {
@@ -256,14 +255,14 @@ void TestZipWriter::fileSwappedForAFolderWhileBeingPacked()
         }
     });
     for (int round = 0; round < 40; ++round) {
-        const QString archive = pack(env, {"-k C:\\LOGS\\*.LOG", "-- C:\\LOGS\\FLIP.LOG"}, 2,
-                                     QStringLiteral("R%1.ZIP").arg(round));
+        const QString archive =
+            pack(env, {"-k C:\\LOGS\\*.LOG", "-- C:\\LOGS\\FLIP.LOG"}, 2, u"R%1.ZIP"_s.arg(round));
         QVERIFY2(QFile::exists(archive), qPrintable(archive));
     }
     stop = true;
     flipper.join();
     for (int round = 0; round < 40; round += 13) {
-        const ArchiveReport report = CheckArchive(env.driveC() + QStringLiteral("/R%1.ZIP").arg(round));
+        const ArchiveReport report = CheckArchive(env.driveC() + u"/R%1.ZIP"_s.arg(round));
         QVERIFY2(report.valid(), qPrintable(report.details));
         for (const ArchiveEntry& e : report.entries) // as it was read, or just made
             QVERIFY(e.size == 0 || e.size == 7);
@@ -273,21 +272,20 @@ void TestZipWriter::fileSwappedForAFolderWhileBeingPacked()
 void TestZipWriter::commentPastTheZipLimit()
 {
     TestEnvironment env;
-    const QString logs = env.makeFolder(QStringLiteral("c/Logs"));
+    const QString logs = env.makeFolder(u"c/Logs"_s);
     const int pipes = 1200;
     for (int i = 0; i < pipes; ++i) {
-        const QString name =
-            QStringLiteral("/%1-a-pipe-with-a-long-name-that-fills-the-comment.log").arg(i, 4);
+        const QString name = u"/%1-a-pipe-with-a-long-name-that-fills-the-comment.log"_s.arg(i, 4);
         QCOMPARE(::mkfifo(QFile::encodeName(logs + name).constData(), 0600), 0);
     }
     const ArchiveReport report = CheckArchive(pack(env, {"-k C:\\LOGS\\*.LOG"}));
     QVERIFY2(report.valid(), qPrintable(report.details));
-    const QStringList lines = report.comment.split(QLatin1Char('\n'));
+    const QStringList lines = report.comment.split(u'\n');
     QVERIFY(report.comment.toUtf8().size() <= 65535);
     const qsizetype listed = lines.size() - 1;
     QVERIFY(listed > 100);
-    QCOMPARE(lines.last(), QStringLiteral("... and %1 more not listed").arg(pipes - listed));
-    QVERIFY(lines.at(listed - 1).endsWith(QLatin1String("-the-comment.log: not a regular file")));
+    QCOMPARE(lines.last(), u"... and %1 more not listed"_s.arg(pipes - listed));
+    QVERIFY(lines.at(listed - 1).endsWith(u"-the-comment.log: not a regular file"_s));
 }
 
 // A writer dropped before Finish, as a failing build drops it, leaves the package it would have
@@ -295,12 +293,12 @@ void TestZipWriter::commentPastTheZipLimit()
 void TestZipWriter::droppedWriterKeepsThePreviousPackage()
 {
     TestEnvironment env;
-    env.write(QStringLiteral("c/Logs/today.log"), noise(1 << 20, 7));
-    QFile previous(env.write(QStringLiteral("c/Out/package.zip"), "the previous package"));
+    env.write(u"c/Logs/today.log"_s, noise(1 << 20, 7));
+    QFile previous(env.write(u"c/Out/package.zip"_s, "the previous package"));
     {
         ZipWriter dropped;
-        QVERIFY(dropped.SetArchivePath(QStringLiteral("C:\\OUT\\PACKAGE.ZIP")));
-        QVERIFY(dropped.Add(QStringLiteral("C:\\LOGS\\*.*"), false, true, QString()));
+        QVERIFY(dropped.SetArchivePath(u"C:\\OUT\\PACKAGE.ZIP"_s));
+        QVERIFY(dropped.Add(u"C:\\LOGS\\*.*"_s, false, true, QString()));
     }
     QVERIFY(previous.open(QIODevice::ReadOnly));
     QCOMPARE(previous.readAll(), QByteArray("the previous package"));

@@ -2,6 +2,7 @@
 // the help command and the options that the window keeps.
 #include "components/OutlineGrid.h"
 #include "components/XmlHelpCatalog.h"
+#include "controller/ResizeForm.h"
 #include "controller/frmSatchel.h"
 #include "outside/IHelpCatalog.h"
 #include "outside/IMainWindow.h"
@@ -18,6 +19,8 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -55,12 +58,12 @@ struct Harness
 
     Harness()
     {
-        const QByteArray content = TemplateToml({QStringLiteral("Orders"), {}, {}, {}, {}, {}});
-        env.write(QStringLiteral("c/App/ORDERS.TST6"), content);
-        env.write(QStringLiteral("c/App/ORDERS.TSD6"));
-        env.write(QStringLiteral("c/App/STOCK.TST"), content);
-        env.write(QStringLiteral("c/Empty/readme.txt"));
-        env.makeFolder(QStringLiteral("c/Out"));
+        const QByteArray content = TemplateToml({u"Orders"_s, {}, {}, {}, {}, {}});
+        env.write(u"c/App/ORDERS.TST6"_s, content);
+        env.write(u"c/App/ORDERS.TSD6"_s);
+        env.write(u"c/App/STOCK.TST"_s, content);
+        env.write(u"c/Empty/readme.txt"_s);
+        env.makeFolder(u"c/Out"_s);
     }
 
     void start(const QString& commandLine)
@@ -68,11 +71,9 @@ struct Harness
         const auto progress = [] {
             return std::make_unique<FakeProgressWindow>(std::make_shared<ProgressLog>());
         };
-        const DesktopServices desktop{
-            pointer, events, messages, dialog, progress, 0, QStringLiteral("C:\\PROGRAM")};
+        const DesktopServices desktop{pointer, events, messages, dialog, progress, 0, u"C:\\PROGRAM"_s};
         form = std::make_unique<frmSatchel>(
-            SatchelServices{
-                window, tree, grid, screen, desktop, QStringLiteral("ts6satchel"), {}, {}, editOptions},
+            SatchelServices{window, tree, grid, screen, desktop, u"ts6satchel"_s, {}, {}, editOptions},
             commandLine);
         form->Form_Load();
     }
@@ -90,6 +91,9 @@ private Q_SLOTS:
     void startsByCommandLine();
     void helpTopicAndItsFailure();
     void windowBuildsWithTheOptionsItKeeps();
+    void layout_data();
+    void layout();
+    void centredOnScreen();
 };
 
 void TestFrmSatchel::noCommandLineOpensOnTheLastFolderAndUnloadStoresIt()
@@ -98,7 +102,7 @@ void TestFrmSatchel::noCommandLineOpensOnTheLastFolderAndUnloadStoresIt()
     h.start(QString());
     QCOMPARE(h.tree.selected, HostPath::ToWindows(QDir::currentPath()));
     QCOMPARE(h.window.moved, QRectF(283 * 15, 84 * 15, 800 * 15, 600 * 15));
-    QCOMPARE(h.window.helpFile, QStringLiteral("C:\\PROGRAM\\ts6satchel.chm"));
+    QCOMPARE(h.window.helpFile, u"C:\\PROGRAM\\ts6satchel.chm"_s);
 
     // Minimised: the rectangle is stored, the state stays as it was.
     AppConfig& config = h.form->Config();
@@ -109,12 +113,12 @@ void TestFrmSatchel::noCommandLineOpensOnTheLastFolderAndUnloadStoresIt()
              h.window.normal);
     QCOMPARE(config.WindowState(), 0);
 
-    h.tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
+    h.tree.SelectFolder(u"C:\\App"_s, 0, true);
     h.window.state = 2;
     h.form->cmdClose_Click();
     QVERIFY(h.form->Unloaded() && h.window.destroyed);
     QCOMPARE(config.WindowState(), 2);
-    QCOMPARE(config.LastFolder(), QStringLiteral("C:\\App"));
+    QCOMPARE(config.LastFolder(), u"C:\\App"_s);
 }
 
 void TestFrmSatchel::startsByCommandLine_data()
@@ -146,7 +150,7 @@ void TestFrmSatchel::startsByCommandLine()
     const QString previous = QDir::currentPath();
     const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
     QDir::setCurrent(h.env.driveC());
-    h.dialog.answer = QStringLiteral("C:\\Out\\orders");
+    h.dialog.answer = u"C:\\Out\\orders"_s;
     h.start(commandLine);
     QCOMPARE(h.form->TemplateFilter(), filter);
     QCOMPARE(h.form->Unloaded(), batch);
@@ -154,11 +158,11 @@ void TestFrmSatchel::startsByCommandLine()
     QCOMPARE(h.messages.shown.size(), batch ? 1 : 0);
     QCOMPARE(h.dialog.seen.size(), batch ? 1 : 0);
     if (batch) {
-        QVERIFY(h.dialog.seen.first().file.startsWith(QLatin1String("C:\\APP\\orders20")));
-        QVERIFY(CheckArchive(h.env.driveC() + QStringLiteral("/Out/orders.ZIP")).valid());
+        QVERIFY(h.dialog.seen.first().file.startsWith(u"C:\\APP\\orders20"_s));
+        QVERIFY(CheckArchive(h.env.driveC() + u"/Out/orders.ZIP"_s).valid());
     } else {
         QVERIFY(h.tree.selected.isEmpty());
-        h.tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
+        h.tree.SelectFolder(u"C:\\App"_s, 0, true);
     }
     QCOMPARE(h.grid.Rows(), rows);
 }
@@ -167,9 +171,9 @@ void TestFrmSatchel::helpTopicAndItsFailure()
 {
     Harness h;
     const auto install = [&](const char* folder, const QByteArray& target) {
-        h.env.write(QStringLiteral("config/Norvale/TS6/product.ini"),
+        h.env.write(u"config/Norvale/TS6/product.ini"_s,
                     "[TS6]\nInstallPath=" + (h.env.driveC() + QLatin1String(folder)).toUtf8() + '\n');
-        h.env.write(QStringLiteral("c/Tess/TS6SatchelHelp.xml"),
+        h.env.write(u"c/Tess/TS6SatchelHelp.xml"_s,
                     "<HelpIndex><Topic name=\"Video Tutorials\" target=\"" + target + "\"/></HelpIndex>");
     };
     QStringList opened;
@@ -185,15 +189,14 @@ void TestFrmSatchel::helpTopicAndItsFailure()
     // The second command reads the index again, but the product's paths only the first time.
     install("/Elsewhere", "https://b.example/");
     h.form->mnuHelpVideoTutorial_Click();
-    h.form->ShowHelpTopic(QStringLiteral("No Such Topic")); // nothing happens, no message
-    QCOMPARE(opened,
-             (QStringList{QStringLiteral("https://a.example/"), QStringLiteral("https://b.example/")}));
+    h.form->ShowHelpTopic(u"No Such Topic"_s); // nothing happens, no message
+    QCOMPARE(opened, (QStringList{u"https://a.example/"_s, u"https://b.example/"_s}));
     QVERIFY(h.messages.shown.isEmpty());
 
-    h.env.write(QStringLiteral("c/Tess/TS6SatchelHelp.xml"), "<HelpIndex>");
+    h.env.write(u"c/Tess/TS6SatchelHelp.xml"_s, "<HelpIndex>");
     h.form->mnuHelpVideoTutorial_Click();
     QCOMPARE(h.messages.shown.size(), 1);
-    QVERIFY2(h.messages.shown.first().startsWith(QStringLiteral("Help is not available: The help index ")),
+    QVERIFY2(h.messages.shown.first().startsWith(u"Help is not available: The help index "_s),
              qPrintable(h.messages.shown.first()));
 }
 
@@ -202,7 +205,7 @@ void TestFrmSatchel::helpTopicAndItsFailure()
 void TestFrmSatchel::windowBuildsWithTheOptionsItKeeps()
 {
     Harness h;
-    h.env.write(QStringLiteral("programdata/Norvale/TS6/logs/today.log"), "password=Hunter2\n");
+    h.env.write(u"programdata/Norvale/TS6/logs/today.log"_s, "password=Hunter2\n");
     QList<SavedPackageOptions> shown;
     std::optional<SavedPackageOptions> chosen = SavedPackageOptions{true, 7, 200};
     h.editOptions = [&](const SavedPackageOptions& current) {
@@ -214,20 +217,69 @@ void TestFrmSatchel::windowBuildsWithTheOptionsItKeeps()
     chosen.reset(); // cancelled: the options stay
     h.form->mnuFileOptions_Click();
     QCOMPARE(shown, (QList<SavedPackageOptions>{{}, {true, 7, 200}}));
-    QSettings ini(h.env.configHome() + QStringLiteral("/Norvale/TS6/ts6satchel.ini"), QSettings::IniFormat);
-    QCOMPARE(ini.childGroups(), QStringList{QStringLiteral("PackageOptions")});
-    QCOMPARE(ini.value(QStringLiteral("PackageOptions/MaxLogDays")).toString(), QStringLiteral("7"));
+    QSettings ini(h.env.configHome() + u"/Norvale/TS6/ts6satchel.ini"_s, QSettings::IniFormat);
+    QCOMPARE(ini.childGroups(), QStringList{u"PackageOptions"_s});
+    QCOMPARE(ini.value(u"PackageOptions/MaxLogDays"_s).toString(), u"7"_s);
 
-    h.tree.SelectFolder(QStringLiteral("C:\\App"), 0, true);
-    h.dialog.answer = QStringLiteral("C:\\Out\\window");
+    h.tree.SelectFolder(u"C:\\App"_s, 0, true);
+    h.dialog.answer = u"C:\\Out\\window"_s;
     h.form->cmdBuild_Click();
-    h.start(QStringLiteral("\"C:\\App\\\" \"C:\\Out\\batch.ZIP\""));
-    for (const QString& name : {QStringLiteral("window"), QStringLiteral("batch")}) {
-        const QString package = h.env.driveC() + QStringLiteral("/Out/") + name + QStringLiteral(".ZIP");
+    h.start(u"\"C:\\App\\\" \"C:\\Out\\batch.ZIP\""_s);
+    for (const QString& name : {u"window"_s, u"batch"_s}) {
+        const QString package = h.env.driveC() + u"/Out/"_s + name + u".ZIP"_s;
         QVERIFY(CheckArchive(package).valid());
-        QCOMPARE(ReadEntry(package, QStringLiteral("REDACTED.TXT")).contains("Values masked: 1"),
-                 name == QLatin1String("window"));
+        QCOMPARE(ReadEntry(package, u"REDACTED.TXT"_s).contains("Values masked: 1"), name == u"window"_s);
     }
+}
+
+void TestFrmSatchel::layout_data()
+{
+    QTest::addColumn<double>("width");
+    QTest::addColumn<double>("height");
+    QTest::addColumn<double>("headerInnerHeight");
+    QTest::addColumn<QRectF>("splitter"); // null when not moved
+    QTest::addColumn<QRectF>("buttons");
+    QTest::addColumn<QPointF>("title"); // (-1, -1) when not moved
+    QTest::newRow("design size") << 13050.0 << 7365.0 << 975.0 << QRectF(0, 975, 13050, 5775)
+                                 << QRectF(10215, 6750, 2835, 615) << QPointF(10275, 300);
+    QTest::newRow("exactly 1590 high") << 9000.0 << 1590.0 << 975.0 << QRectF(0, 975, 9000, 0)
+                                       << QRectF(6165, 975, 2835, 615) << QPointF(6225, 300);
+    QTest::newRow("below 1590: splitter stays")
+        << 9000.0 << 1589.0 << 975.0 << QRectF() << QRectF(6165, 974, 2835, 615) << QPointF(6225, 300);
+    QTest::newRow("header exactly 8400: title stays")
+        << 8400.0 << 5000.0 << 975.0 << QRectF(0, 975, 8400, 3410) << QRectF(5565, 4385, 2835, 615)
+        << QPointF(-1, -1);
+    QTest::newRow("just over 8400") << 8401.0 << 5000.0 << 975.0 << QRectF(0, 975, 8401, 3410)
+                                    << QRectF(5566, 4385, 2835, 615) << QPointF(5626, 300);
+    QTest::newRow("narrower than the panel") << 2000.0 << 3000.0 << 975.0 << QRectF(0, 975, 2000, 1410)
+                                             << QRectF(-835, 2385, 2835, 615) << QPointF(-1, -1);
+    QTest::newRow("odd inner height: halved without rounding")
+        << 9000.0 << 5000.0 << 974.0 << QRectF(0, 975, 9000, 3410) << QRectF(6165, 4385, 2835, 615)
+        << QPointF(6225, 299.5);
+}
+
+void TestFrmSatchel::layout()
+{
+    QFETCH(double, width);
+    QFETCH(double, height);
+    QFETCH(double, headerInnerHeight);
+    QFETCH(QRectF, splitter);
+    QFETCH(QRectF, buttons);
+    QFETCH(QPointF, title);
+    const FormLayout l =
+        ComputeFormLayout({0, width, height, width, 975, width, headerInnerHeight, 2835, 615, 2775, 375});
+    QCOMPARE(l.splitter.value_or(QRectF()), splitter);
+    QCOMPARE(l.buttons, buttons);
+    QCOMPARE(l.title.value_or(QPointF(-1, -1)), title);
+}
+
+void TestFrmSatchel::centredOnScreen()
+{
+    QCOMPARE(CenterOnScreenCoordinate(3001 + 9015, 9015), 1500);
+    QCOMPARE(CenterOnScreenCoordinate(20490, 9015), 5737);
+    QCOMPARE(CenterOnScreenCoordinate(9015 - 3001, 9015), -1500); // toward zero
+    QCOMPARE(CenterOnScreenCoordinate(10000.5, 0), 5000);         // 10000.5 rounds to even first
+    QCOMPARE(CenterOnScreenCoordinate(10001.5, 0), 5001);
 }
 
 QTEST_GUILESS_MAIN(TestFrmSatchel)

@@ -32,15 +32,12 @@ private Q_SLOTS:
 
 void TestDebug::traceIdForm()
 {
-    const QRegularExpression form(u"^ID_(\\d+)\\.(\\d{3})_(\\d+)$"_s);
+    // Seconds of the day, milliseconds, and a number from 1 to 10000 without leading zeros.
+    const QRegularExpression form(u"^ID_(\\d+)\\.\\d{3}_([1-9]\\d{0,3}|10000)$"_s);
     for (int i = 0; i < 2000; ++i) {
         const QString id = Debug::NewTraceId();
         const QRegularExpressionMatch m = form.match(id);
-        QVERIFY2(m.hasMatch(), qPrintable(id));
-        QVERIFY(m.captured(1).toInt() < 86400 + 1);
-        const int n = m.captured(3).toInt();
-        QVERIFY2(n >= 1 && n <= 10000, qPrintable(id));
-        QVERIFY(!m.captured(3).startsWith(u'0'));
+        QVERIFY2(m.hasMatch() && m.captured(1).toInt() <= 86400, qPrintable(id));
     }
 }
 

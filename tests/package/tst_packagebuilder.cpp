@@ -4,6 +4,8 @@
 #include "outside/ITemplateReader.h"
 #include "outside/Registry.h"
 #include "package/PackageBuilder.h"
+#include "package/PackageName.h"
+#include "package/mDlg.h"
 #include "settings/AppConfig.h"
 #include "support/ArchiveCheck.h"
 #include "support/FakeLogSink.h"
@@ -124,6 +126,9 @@ private Q_SLOTS:
     void traceOfEachSituation_data();
     void traceOfEachSituation();
     void noPathNoPackageButTheManifest();
+    void defaultName();
+    void chosenNameGetsZip();
+    void dialogRecordIsKept();
 };
 
 void TestPackageBuilder::packages_data()
@@ -303,6 +308,64 @@ void TestPackageBuilder::noPathNoPackageButTheManifest()
     QFile manifest(h.env.driveC() + u"/Temp/TSVERSION.TXT"_s);
     QVERIFY(manifest.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(manifest.readAll()), manifestText(kAllFiles, QString(), QString(), QString()));
+}
+
+void TestPackageBuilder::defaultName()
+{
+    const QDateTime at(QDate(2026, 12, 4), QTime(9, 5, 59));
+    const auto name = [&](const char* folder, const char* prefix, const QDateTime& when) {
+        return GetDefaultPackageName(QString::fromLatin1(folder), QString::fromLatin1(prefix), when);
+    };
+    const QString app = u"C:\\APP\\TSSatchelage2026_12_04_0905.zip"_s;
+    QCOMPARE(name("C:\\APP", "TSSatchelage", at), app);
+    QCOMPARE(name("C:\\APP\\", "TSSatchelage", at), app);
+    QCOMPARE(name("C:\\APP\\", " ORDERS.TST6", at), u"C:\\APP\\ORDERS2026_12_04_0905.zip"_s);
+    QCOMPARE(name("", "TSSatchelage", at), u"\\TSSatchelage2026_12_04_0905.zip"_s);
+    QCOMPARE(name("C:\\APP", "T", QDateTime(QDate(2026, 1, 2), QTime(23, 7))),
+             u"C:\\APP\\T2026_01_02_2307.zip"_s);
+}
+
+// The chosen name gets ".ZIP" unless it ends in it, in any case; the dialog is told what it shows.
+void TestPackageBuilder::chosenNameGetsZip()
+{
+    const FakeLogInstalled log;
+    FakeSaveDialog dialog;
+    const auto chosen = [&](const char* answer) {
+        dialog.answer = QString::fromLatin1(answer);
+        return GetPackageFileName(dialog, 7, u"C:\\PROGRAM"_s, u"C:\\APP\\x.zip"_s);
+    };
+    QCOMPARE(chosen("C:\\OUT\\pkg"), u"C:\\OUT\\pkg.ZIP"_s);
+    QCOMPARE(chosen("C:\\OUT\\pkg.zip"), u"C:\\OUT\\pkg.zip"_s);
+    QCOMPARE(chosen("C:\\OUT\\pkg.Zip"), u"C:\\OUT\\pkg.Zip"_s);
+    QCOMPARE(chosen("C:\\OUT\\pkg.txt"), u"C:\\OUT\\pkg.txt.ZIP"_s);
+    QCOMPARE(chosen(""), QString()); // cancelled
+    const SaveFileRecord& shown = dialog.seen.last();
+    QCOMPARE(shown.initialDir, u"C:\\PROGRAM"_s);
+    QCOMPARE(shown.owner, WindowHandle(7));
+    const QString nul(QChar(u'\0'));
+    QCOMPARE(shown.filter, u"Zip File(*.ZIP) "_s + nul + u"*.ZIP"_s + nul + nul);
+}
+
+// One record from dialog to dialog: a name cut to the buffer, and the flags a dialog hands back.
+void TestPackageBuilder::dialogRecordIsKept()
+{
+    const FakeLogInstalled log;
+    FakeSaveDialog dialog;
+    dialog.answer = u"C:\\A.ZIP"_s;
+    dialog.returnedFlags = 0x280006 | 0x1; // the dialog hands back a read-only flag
+    const QString longName = QString(3000, u'x');
+    const SaveDialogResult first =
+        mDlg::ShowSave(dialog, 1, longName, u"T"_s, QString(), u"a|b"_s, QString());
+    QVERIFY(!first.cancelled);
+    QCOMPARE(first.path, u"C:\\A.ZIP"_s);
+    QCOMPARE(dialog.seen.at(0).file, longName.left(2048)); // its NUL overwritten
+    QCOMPARE(dialog.seen.at(0).flags, 0x280006u);
+
+    dialog.answer.clear();
+    mDlg::ShowSave(dialog, 1, u"C:\\B.ZIP"_s, u"T"_s, QString(), u"a|b"_s,
+                   QString()); // cancelled
+    QCOMPARE(dialog.seen.at(1).flags, 0x280007u);
+    QCOMPARE(dialog.seen.at(1).file, u"C:\\B.ZIP"_s + QString(2039, u' ') + QChar(u'\0'));
 }
 
 QTEST_GUILESS_MAIN(TestPackageBuilder)

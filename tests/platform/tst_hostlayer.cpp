@@ -1,5 +1,6 @@
 #include "catalogue/PathHelpers.h"
 #include "outside/HostFunctions.h"
+#include "platform/CommandLine.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"
 #include "support/ArchiveCheck.h"
@@ -7,9 +8,13 @@
 #include "support/ProgramWorld.h"
 #include "support/TestEnvironment.h"
 
+#include <QDir>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 class TestHostLayer : public QObject
 {
@@ -25,6 +30,8 @@ private Q_SLOTS:
     void packageOfAWindowsCopy();
     void programDataAndTempFolders();
     void fileVersions();
+    void readsWhatTheUserMeans_data();
+    void readsWhatTheUserMeans();
 };
 
 // Windows' wildcards: "?" before a dot may match nothing, "*.*" matches names without a dot.
@@ -69,7 +76,7 @@ void TestHostLayer::pathsOnTheHost_data()
     row("rubbish in the map is ignored", "CC=/x;;=;D=relative;E=/e", "E:\\", "/e", ToHost);
     row("trailing blanks and dots dropped", "C=/srv/c", "C:\\HELP. \\MAIN.HLP \\IN.CSV.",
         "/srv/c/HELP/MAIN.HLP/IN.CSV", ToHost);
-    row("NUL in a name", "C=/srv/c", QStringLiteral("C:\\ETC\\PASSWD") + QChar(0) + ".CSV", "", ToHost);
+    row("NUL in a name", "C=/srv/c", u"C:\\ETC\\PASSWD"_s + QChar(0) + ".CSV", "", ToHost);
     row("a character Windows never allows", "C=/srv/c", "C:\\A|B", "", ToHost);
     row("a stream name", "C=/srv/c", "C:\\A.TXT:secret", "", ToHost);
     row("share after three backslashes", "\\\\files\\tess=/srv/share", "\\\\\\files\\tess\\a", "", ToHost);
@@ -109,12 +116,11 @@ void TestHostLayer::lookups_data()
         "C/Dir/DATA.txt"); // DATA.txt < Data.TXT < data.txt
     row("share, spelled as mapped", "\\\\server\\share\\dir\\data.txt", "UNC/Server/Share/Dir/data.txt");
     row("missing", "C:\\DIR\\NONE.TXT", "No such file or directory");
-    row("NUL after an existing name", QStringLiteral("C:\\DIR\\data.txt") + QChar(0) + ".CSV",
-        "Invalid file name");
-    row("name past the host's limit", "C:\\DIR\\" + QString(256, QLatin1Char('a')), "File name too long");
-    QString deep = QStringLiteral("C:");
+    row("NUL after an existing name", u"C:\\DIR\\data.txt"_s + QChar(0) + ".CSV", "Invalid file name");
+    row("name past the host's limit", "C:\\DIR\\" + QString(256, u'a'), "File name too long");
+    QString deep = u"C:"_s;
     while (deep.size() < 4100)
-        deep += QLatin1Char('\\') + QString(200, QLatin1Char('d'));
+        deep += u'\\' + QString(200, u'd');
     row("path past the host's limit", deep, "File name too long");
 }
 
@@ -134,25 +140,24 @@ void TestHostLayer::lookups()
 void TestHostLayer::listingSeesChangesMadeBetweenLookups()
 {
     TestEnvironment env;
-    env.write(QStringLiteral("c/App/a.txt"));
-    QVERIFY(FileExists(QStringLiteral("C:\\APP\\A.TXT")));
-    QVERIFY(!FileExists(QStringLiteral("C:\\APP\\B.TXT")));
-    env.write(QStringLiteral("c/App/b.txt"));
-    QVERIFY(FileExists(QStringLiteral("C:\\APP\\B.TXT")));
-    QFile::remove(env.driveC() + QStringLiteral("/App/a.txt"));
-    QVERIFY(!FileExists(QStringLiteral("C:\\APP\\A.TXT")));
-    QCOMPARE(FindFiles(QStringLiteral("C:\\APP"), QStringLiteral("*.TXT")),
-             (QStringList{QString(), QStringLiteral("C:\\APP\\b.txt")}));
+    env.write(u"c/App/a.txt"_s);
+    QVERIFY(FileExists(u"C:\\APP\\A.TXT"_s));
+    QVERIFY(!FileExists(u"C:\\APP\\B.TXT"_s));
+    env.write(u"c/App/b.txt"_s);
+    QVERIFY(FileExists(u"C:\\APP\\B.TXT"_s));
+    QFile::remove(env.driveC() + u"/App/a.txt"_s);
+    QVERIFY(!FileExists(u"C:\\APP\\A.TXT"_s));
+    QCOMPARE(FindFiles(u"C:\\APP"_s, u"*.TXT"_s), (QStringList{QString(), u"C:\\APP\\b.txt"_s}));
     {
         // Within one load or build a folder is listed once: later changes show after it, except
         // a name looked up exactly (the files the program writes itself).
         const Host::ListingScope load;
-        QVERIFY(FileExists(QStringLiteral("C:\\APP\\B.TXT")));
-        env.write(QStringLiteral("c/App/c.txt"));
-        QVERIFY(!FileExists(QStringLiteral("C:\\APP\\C.TXT")));
-        QVERIFY(FileExists(QStringLiteral("C:\\APP\\c.txt")));
+        QVERIFY(FileExists(u"C:\\APP\\B.TXT"_s));
+        env.write(u"c/App/c.txt"_s);
+        QVERIFY(!FileExists(u"C:\\APP\\C.TXT"_s));
+        QVERIFY(FileExists(u"C:\\APP\\c.txt"_s));
     }
-    QVERIFY(FileExists(QStringLiteral("C:\\APP\\C.TXT")));
+    QVERIFY(FileExists(u"C:\\APP\\C.TXT"_s));
 }
 
 // A folder copied from Windows, packed by the program in a batch start: a help file named with a
@@ -162,61 +167,118 @@ void TestHostLayer::listingSeesChangesMadeBetweenLookups()
 void TestHostLayer::packageOfAWindowsCopy()
 {
     const ProgramWorld w;
-    w.write(QStringLiteral("c/App/orders.tst6"),
+    w.write(u"c/App/orders.tst6"_s,
             "[Template]\n[[Field]]\nInputFile = 'C:\\DATA\\IN.CSV.'\nHelpFile = 'C:\\HELP\\MAIN.HLP '\n");
-    w.write(QStringLiteral("c/App/passwd.tst6"),
+    w.write(u"c/App/passwd.tst6"_s,
             "[Template]\n[[Field]]\nInputFile = \"C:\\\\ETC\\\\PASSWD\\u0000.CSV\"\n");
     for (const char* file : {"c/App/orders.tsd6", "c/App/orders.tsa6/inside", "c/HELP/main.hlp",
                              "c/DATA/in.csv", "c/ETC/PASSWD"})
         w.write(QLatin1String(file), "x");
-    QFile::link(QStringLiteral("nowhere"), w.path(QStringLiteral("c/App/orders.tsl6")));
-    QFile::link(QStringLiteral("orders.tsd6"), w.path(QStringLiteral("c/App/orders.tsm6")));
-    const QString package = w.path(QStringLiteral("out.zip"));
-    const ProgramRun run = w.run({w.path(QStringLiteral("c/App/")), package});
+    QFile::link(u"nowhere"_s, w.path(u"c/App/orders.tsl6"_s));
+    QFile::link(u"orders.tsd6"_s, w.path(u"c/App/orders.tsm6"_s));
+    const QString package = w.path(u"out.zip"_s);
+    const ProgramRun run = w.run({w.path(u"c/App/"_s), package});
     QVERIFY2(run.status == 0, qPrintable(run.err));
     const ArchiveReport report = CheckArchive(package);
     QVERIFY2(report.valid(), qPrintable(report.details));
     QCOMPARE(report.names,
              (QStringList{"TSVERSION.TXT", "C/App/orders.tst6", "C/App/orders.tsd6", "C/App/orders.tsm6",
                           "C/DATA/in.csv", "C/HELP/main.hlp", "C/App/passwd.tst6"}));
-    const QString manifest = QString::fromUtf8(ReadEntry(package, QStringLiteral("TSVERSION.TXT")));
+    const QString manifest = QString::fromUtf8(ReadEntry(package, u"TSVERSION.TXT"_s));
     QCOMPARE(
-        manifest.section(QStringLiteral("Files:  \r\n"), 1),
+        manifest.section(u"Files:  \r\n"_s, 1),
         QStringLiteral(" 1  C:\\APP\\ORDERS.TST6\r\n 2  C:\\APP\\ORDERS.TSD6\r\n 3  C:\\APP\\ORDERS.TSM6\r\n"
                        " 4  C:\\DATA\\IN.CSV.\r\n 5  C:\\HELP\\MAIN.HLP \r\n 6  C:\\APP\\PASSWD.TST6\r\n"
                        " 7  C:\\ETC\\PASSWD") +
-            QChar(0) + QStringLiteral(".CSV\r\n"));
+            QChar(0) + u".CSV\r\n"_s);
 }
 
 void TestHostLayer::programDataAndTempFolders()
 {
     TestEnvironment env;
-    QCOMPARE(GetProgramDataPath(),
-             QStringLiteral("Z:") + QString(env.programData()).replace(QLatin1Char('/'), QLatin1Char('\\')));
-    const ScopedEnv data("TS6_PROGRAMDATA", env.driveC() + QStringLiteral("/ProgramData/"));
-    QCOMPARE(GetProgramDataPath(), QStringLiteral("C:\\ProgramData"));
+    QCOMPARE(GetProgramDataPath(), u"Z:"_s + QString(env.programData()).replace(u'/', u'\\'));
+    const ScopedEnv data("TS6_PROGRAMDATA", env.driveC() + u"/ProgramData/"_s);
+    QCOMPARE(GetProgramDataPath(), u"C:\\ProgramData"_s);
     const ScopedEnv onRoot("TS6_PROGRAMDATA", env.driveC());
-    QCOMPARE(GetProgramDataPath(), QStringLiteral("C:"));
-    const QString temp = env.makeFolder(QStringLiteral("c/Temp"));
+    QCOMPARE(GetProgramDataPath(), u"C:"_s);
+    const QString temp = env.makeFolder(u"c/Temp"_s);
     const ScopedEnv tmp("TMPDIR", temp);
-    QCOMPARE(Host::TempFolder(), QStringLiteral("C:\\Temp"));
+    QCOMPARE(Host::TempFolder(), u"C:\\Temp"_s);
     // Shared like /tmp: a private folder of this user inside it.
     QFile::setPermissions(temp, QFileDevice::Permissions(0x7777));
-    QCOMPARE(Host::TempFolder(), QStringLiteral("C:\\Temp\\ts6satchel-%1").arg(::geteuid()));
-    QCOMPARE(QFileInfo(temp + QStringLiteral("/ts6satchel-%1").arg(::geteuid())).permissions() & 0x0077,
+    QCOMPARE(Host::TempFolder(), u"C:\\Temp\\ts6satchel-%1"_s.arg(::geteuid()));
+    QCOMPARE(QFileInfo(temp + u"/ts6satchel-%1"_s.arg(::geteuid())).permissions() & 0x0077,
              QFileDevice::Permissions());
 }
 
 void TestHostLayer::fileVersions()
 {
     TestEnvironment env;
-    env.write(QStringLiteral("c/Tess/TS6.EXE"), MakeVersionedProgram(6, 1, 0, 400));
-    env.write(QStringLiteral("c/Tess/plain.exe"), MakeProgramWithoutVersion());
-    env.write(QStringLiteral("c/Tess/notes.txt"), "MZ but not a program");
-    env.write(QStringLiteral("c/Tess/trunc.exe"), MakeVersionedProgram(1, 2, 3, 4).left(0x250));
-    QCOMPARE(ReadFileVersion(QStringLiteral("C:\\TESS\\TS6.EXE")), QStringLiteral("6.1.0.400"));
+    env.write(u"c/Tess/plain.exe"_s, MakeProgramWithoutVersion());
+    env.write(u"c/Tess/notes.txt"_s, "MZ but not a program");
+    env.write(u"c/Tess/trunc.exe"_s, MakeVersionedProgram(1, 2, 3, 4).left(0x250));
     for (const char* none : {"PLAIN.EXE", "NOTES.TXT", "TRUNC.EXE", "MISSING.EXE", ""})
-        QVERIFY2(ReadFileVersion(QStringLiteral("C:\\TESS\\") + QLatin1String(none)).isEmpty(), none);
+        QVERIFY2(ReadFileVersion(u"C:\\TESS\\"_s + QLatin1String(none)).isEmpty(), none);
+}
+
+using Action = CommandLineOptions::Action;
+void TestHostLayer::readsWhatTheUserMeans_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("action");
+    // The usage error, or the command line of the start ("%T" the test's root on drive Z).
+    QTest::addColumn<QString>("expected");
+    const auto row = [](const char* name, QStringList arguments, Action action, const QString& expected) {
+        QTest::newRow(name) << arguments << int(action) << expected;
+    };
+    // Run in the folder C:\Apps, which holds the folder Orders.
+    row("nothing", {}, Action::Run, QString());
+    row("folder in other case", {"ORDERS"}, Action::Run, "\"C:\\Apps\\ORDERS\\\"");
+    row("Windows-style folder without \\", {"C:\\Apps\\Orders"}, Action::Run, "\"C:\\Apps\\Orders\\\"");
+    row("absolute host folder", {"%T/c/Apps/Orders"}, Action::Run, "\"C:\\Apps\\Orders\\\"");
+    row("host path off the drives", {"%T/elsewhere/p.zip"}, Action::Run, "\"Z:%W\\elsewhere\\p.zip\"");
+    row("relative template, host spelling", {"Orders/ORDERS.TST6", "p.zip"}, Action::Run,
+        "\"C:\\Apps\\Orders\\ORDERS.TST6\" \"C:\\Apps\\p.zip\"");
+    row("relative template, Windows spelling", {"Orders\\ORDERS.TST6", "..\\p.zip"}, Action::Run,
+        "\"C:\\Apps\\Orders\\ORDERS.TST6\" \"C:\\p.zip\"");
+    row("blank package path stays blank", {"Orders", " "}, Action::Run, "\"C:\\Apps\\Orders\\\" \" \"");
+    row("a path after --", {"--", "-Odd"}, Action::Run, "\"C:\\Apps\\-Odd\"");
+    row("- is a path", {"-"}, Action::Run, "\"C:\\Apps\\-\"");
+    row("--help --version", {"--help", "--version"}, Action::Help, QString());
+    row("-V", {"-V"}, Action::Version, QString());
+    row("value to an option without one", {"--help=yes"}, Action::UsageError,
+        "Unexpected value after '--help'.");
+    row("three paths", {"Orders", "a.zip", "b.zip"}, Action::UsageError,
+        "Too many paths: give one folder or template, and at most a package path.");
+    row("a day that is not in the calendar", {"--since", "2026-02-30", "Orders"}, Action::UsageError,
+        "--since: cannot read the date '2026-02-30': give YYYY-MM-DD, or Nd for the last N days.");
+    row("a size in other units", {"--max-log-size=2GiB", "Orders"}, Action::UsageError,
+        "--max-log-size: cannot read the size '2GiB': give bytes, or a number with K, M or G (200M, 2G).");
+    row("options of a batch start without a folder", {"--redact"}, Action::UsageError,
+        "--redact, --since, --max-log-size, --json and --checksum are for a batch start: give a folder or "
+        "template (the main window keeps its own options under File > Options).");
+}
+
+void TestHostLayer::readsWhatTheUserMeans()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, action);
+    QFETCH(QString, expected);
+    TestEnvironment env;
+    env.makeFolder(QStringLiteral("c/Apps/Orders"));
+    const QString previous = QDir::currentPath();
+    const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
+    QDir::setCurrent(env.driveC() + QStringLiteral("/Apps"));
+    for (QString& argument : arguments)
+        argument.replace(QLatin1String("%T"), env.root());
+    expected.replace(QLatin1String("%W"), QString(env.root()).replace(QLatin1Char('/'), QLatin1Char('\\')));
+
+    const CommandLineOptions options = ParseArguments(arguments);
+    QCOMPARE(int(options.action), action);
+    if (options.action == Action::UsageError)
+        QCOMPARE(options.error, expected);
+    else if (options.action == Action::Run)
+        QCOMPARE(BuildCommandLine(options.paths), expected);
 }
 
 QTEST_GUILESS_MAIN(TestHostLayer)

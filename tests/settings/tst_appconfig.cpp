@@ -73,8 +73,8 @@ void TestAppConfig::readAndWritten_data()
     row("no file, odd height", {1920, 1081}, {}, "560 240 800 600 0 %cwd");
     row("no file, screen smaller than the window", {640, 480}, {}, "-80 -60 800 600 0 %cwd");
     row("stored values that are no numbers", {1920, 1080},
-        "[Settings]\nWindowTop=abc\nWindowWidth=99999999999\nWindowHeight=\" 700 \"\n",
-        "560 error 13 error 6 700 0 %cwd");
+        "[Settings]\nWindowTop=abc\nWindowWidth=99999999999\nWindowHeight=\" 700 \"\nWindowState=2\n",
+        "560 error 13 error 6 700 2 %cwd");
     // A damaged file is read as far as it goes.
     const QByteArray head = "[Settings]\nWindowLeft=5\nLastFolder=C:\\\\APP\\\\\n";
     row("a line without =", {1920, 1080}, head + "garbage line\n", "5 240 800 600 0 C:\\APP\\");
@@ -103,13 +103,7 @@ void TestAppConfig::readAndWritten()
     first.SetWindowState(2);
     first.SetLastFolder(u"C:\\NEW\\"_s);
     QCOMPARE(settingsOf(second), u"-8 20 900 700 2 C:\\NEW\\"_s);
-    const QSettings written(iniFile(), QSettings::IniFormat);
-    QCOMPARE(written.status(), QSettings::NoError);
-    QStringList values;
-    for (const char* key :
-         {"WindowLeft", "WindowTop", "WindowWidth", "WindowHeight", "WindowState", "LastFolder"})
-        values.append(written.value(u"Settings/"_s + QLatin1String(key)).toString());
-    QCOMPARE(values.join(u' '), u"-8 20 900 700 2 C:\\NEW\\"_s);
+    QCOMPARE(QSettings(iniFile(), QSettings::IniFormat).status(), QSettings::NoError);
 }
 
 void TestAppConfig::settingsFilePlace_data()
