@@ -2,6 +2,7 @@
 
 #include "base/CHandle.h"
 #include "base/RuntimeError.h"
+#include "base/SystemError.h"
 #include "outside/Interruption.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
@@ -21,11 +22,6 @@
 
 namespace {
 
-QString errnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // A line of sha256sum: the hash, two blanks, the name; a name holding "\" or a line break has them
 // escaped, and the line begins with "\".
 QByteArray checksumLine(const QByteArray& sha256, const QByteArray& name)
@@ -33,20 +29,6 @@ QByteArray checksumLine(const QByteArray& sha256, const QByteArray& name)
     QByteArray escaped = name;
     escaped.replace('\\', "\\\\").replace('\n', "\\n");
     return (escaped == name ? QByteArray() : QByteArray("\\")) + sha256 + "  " + escaped + '\n';
-}
-
-// Writes all the bytes: 0, or the error number of the failure.
-int writeAll(int fd, const QByteArray& bytes)
-{
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : ENOSPC;
-        done += n;
-    }
-    return 0;
 }
 
 } // namespace
@@ -81,7 +63,7 @@ QByteArray Sha256OfFile(const QString& hostPath)
 {
     const auto fail = [&](int error) {
         Raise(ErrorNumber::DeviceIoError,
-              QStringLiteral("Cannot read the package %1: %2").arg(hostPath, errnoText(error)));
+              QStringLiteral("Cannot read the package %1: %2").arg(hostPath, ErrnoText(error)));
     };
     const UniqueFd file(::open(HostName::Encode(hostPath).constData(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0)
@@ -111,7 +93,7 @@ QString WriteChecksumFile(const QString& packageHostPath, const QByteArray& sha2
     const QString shown = packageHostPath + QStringLiteral(".sha256");
     const auto fail = [&](int error) {
         Raise(ErrorNumber::DeviceIoError,
-              QStringLiteral("Cannot write the checksum %1: %2").arg(shown, errnoText(error)));
+              QStringLiteral("Cannot write the checksum %1: %2").arg(shown, ErrnoText(error)));
     };
     QByteArray temporary;
     int fd = -1;
@@ -123,7 +105,7 @@ QString WriteChecksumFile(const QString& packageHostPath, const QByteArray& sha2
             fail(errno);
     }
     UniqueFd file(fd);
-    int error = writeAll(file.get(), checksumLine(sha256, package.mid(cut + 1)));
+    int error = WriteAll(file.get(), checksumLine(sha256, package.mid(cut + 1)));
     if (error == 0 && ::fsync(file.get()) != 0)
         error = errno;
     if (error == 0 && !file.close())

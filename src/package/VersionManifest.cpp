@@ -2,6 +2,7 @@
 
 #include "base/CHandle.h"
 #include "base/RuntimeError.h"
+#include "base/SystemError.h"
 #include "catalogue/PathHelpers.h"
 #include "outside/HostFunctions.h"
 #include "platform/HostName.h"
@@ -16,24 +17,6 @@
 namespace {
 
 constexpr int kCannotWrite = 61; // "Disk full" and other write failures
-
-QString errnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -74,21 +57,19 @@ void PlaceFile(const QString& path, const QByteArray& bytes, const QString& sour
     UniqueFd fd(::mkstemp(temp.data()));
     if (!fd)
         Raise(ErrorNumber::PermissionDenied,
-              QStringLiteral("Cannot create ") + path + QStringLiteral(": ") + errnoText(errno), source);
-    const bool written = writeAll(fd.get(), bytes);
-    int error = errno;
-    const bool closed = fd.close();
-    if (written && !closed)
+              QStringLiteral("Cannot create ") + path + QStringLiteral(": ") + ErrnoText(errno), source);
+    int error = WriteAll(fd.get(), bytes);
+    if (!fd.close() && error == 0)
         error = errno;
-    if (!written || !closed) {
+    if (error != 0) {
         ::unlink(temp.constData());
-        Raise(kCannotWrite, QStringLiteral("Cannot write ") + path + QStringLiteral(": ") + errnoText(error),
+        Raise(kCannotWrite, QStringLiteral("Cannot write ") + path + QStringLiteral(": ") + ErrnoText(error),
               source);
     }
     if (::rename(temp.constData(), target.constData()) != 0) {
         error = errno;
         ::unlink(temp.constData());
         Raise(ErrorNumber::PermissionDenied,
-              QStringLiteral("Cannot create ") + path + QStringLiteral(": ") + errnoText(error), source);
+              QStringLiteral("Cannot create ") + path + QStringLiteral(": ") + ErrnoText(error), source);
     }
 }

@@ -1,6 +1,7 @@
 #include "components/zip/ArchiveFile.h"
 
 #include "base/RuntimeError.h"
+#include "base/SystemError.h"
 #include "outside/Interruption.h"
 #include "platform/HostName.h"
 
@@ -25,19 +26,14 @@ constexpr quint16 kUtf8Name = 1 << 11;
 constexpr qsizetype kCommentLimit = 65535;
 constexpr qint64 kFileTimeOffset = 11644473600LL; // seconds from 1601 to 1970
 
-QString errnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 [[noreturn]] void failWrite(int error)
 {
-    Raise(ErrorNumber::DeviceIoError, QStringLiteral("Cannot write the package: ") + errnoText(error));
+    Raise(ErrorNumber::DeviceIoError, QStringLiteral("Cannot write the package: ") + ErrnoText(error));
 }
 
 [[noreturn]] void failCreate(int error)
 {
-    Raise(ErrorNumber::DeviceIoError, errnoText(error));
+    Raise(ErrorNumber::DeviceIoError, ErrnoText(error));
 }
 
 // Appends little-endian fields: each a value and its width in bytes.

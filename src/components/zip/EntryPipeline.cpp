@@ -2,6 +2,7 @@
 
 #include "base/CHandle.h"
 #include "base/RuntimeError.h"
+#include "base/SystemError.h"
 #include "components/zip/Compressors.h"
 #include "components/zip/SecretMask.h"
 #include "outside/Interruption.h"
@@ -29,22 +30,17 @@ constexpr quint64 kZip64Threshold = 0xF0000000ULL; // stored blocks can make an 
 // each stands for a key (three bytes at least), its separator and a value.
 constexpr quint64 kMaskedZip64Threshold = kZip64Threshold / 3;
 
-QString errnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // Opens a file for reading without blocking: a pipe or device put in a file's place is found by
 // fstat and never read. Returns the descriptor, or none with the reason.
 UniqueFd openRegular(const QByteArray& path, struct stat& st, QString& reason)
 {
     UniqueFd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd) {
-        reason = errnoText(errno);
+        reason = ErrnoText(errno);
         return {};
     }
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        reason = S_ISREG(st.st_mode) ? errnoText(errno) : QStringLiteral("not a regular file");
+        reason = S_ISREG(st.st_mode) ? ErrnoText(errno) : QStringLiteral("not a regular file");
         return {};
     }
     return fd;
@@ -61,7 +57,7 @@ size_t readAt(int fd, unsigned char* buffer, size_t size, quint64 offset, QStrin
             continue;
         }
         if (n < 0) {
-            error = errnoText(errno);
+            error = ErrnoText(errno);
             break;
         }
         if (n == 0)

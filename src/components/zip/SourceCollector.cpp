@@ -2,6 +2,7 @@
 
 #include "base/CHandle.h"
 #include "base/RuntimeError.h"
+#include "base/SystemError.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"
@@ -18,11 +19,6 @@
 namespace {
 
 constexpr int kTickEvery = 512;
-
-QString errnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 QString notRegular()
 {
@@ -122,7 +118,7 @@ void SourceCollector::collectNamed(const QString& source, bool keepFolderPath, s
                            .name = parsed->components.last(),
                            .handed = source,
                            .named = true,
-                           .skipReason = errnoText(ENAMETOOLONG)});
+                           .skipReason = ErrnoText(ENAMETOOLONG)});
         return; // nothing there: adds nothing
     }
     HostLocation parent = *place;
@@ -136,7 +132,7 @@ void SourceCollector::collectNamed(const QString& source, bool keepFolderPath, s
     struct stat st
     {};
     if (::stat(file.hostPath().constData(), &st) != 0)
-        file.skipReason = errnoText(errno);
+        file.skipReason = ErrnoText(errno);
     else if (S_ISDIR(st.st_mode))
         return; // a folder named without a pattern adds nothing
     else if (!S_ISREG(st.st_mode))
@@ -157,7 +153,7 @@ void SourceCollector::collectFolder(const std::shared_ptr<const SourceFolder>& f
     if (!dir) {
         const int error = errno;
         if (error != ENOENT && error != ENOTDIR) // a folder that is there but cannot be listed
-            out.push_back({.folder = folder, .handed = folder->handed, .skipReason = errnoText(error)});
+            out.push_back({.folder = folder, .handed = folder->handed, .skipReason = ErrnoText(error)});
         sink(std::move(out));
         return;
     }
@@ -194,7 +190,7 @@ void SourceCollector::collectFolder(const std::shared_ptr<const SourceFolder>& f
         if (entry.type != DT_REG && entry.type != DT_LNK && entry.type != DT_UNKNOWN) {
             file.skipReason = notRegular(); // never opened: opening a pipe or a device may block
         } else if (::fstatat(dirfd(dir.get()), entry.raw.constData(), &st, 0) != 0) {
-            file.skipReason = errnoText(errno); // vanished, a dangling link, a link loop
+            file.skipReason = ErrnoText(errno); // vanished, a dangling link, a link loop
         } else if (S_ISDIR(st.st_mode)) {
             continue; // a link to a folder: not followed
         } else if (!S_ISREG(st.st_mode)) {
