@@ -2,9 +2,9 @@
 // back: a file over 4 GiB (sparse, so the disk is spared) and more than 65,535 entries after it. The
 // writer's memory does not grow with the size of a file.
 #include "components/zip/ZipWriter.h"
-#include "support/ArchiveCheck.h"
 #include "support/TestEnvironment.h"
 
+#include <QProcess>
 #include <QTest>
 
 #include <fcntl.h>
@@ -70,19 +70,18 @@ void TestZipBig::pastThe32BitLimits()
     QFile f(archive);
     QVERIFY(f.open(QIODevice::ReadOnly));
     const auto bytesOf = [&f](qint64 at, qint64 size) { return f.seek(at) ? f.read(size) : QByteArray(); };
-    // The end record says "see zip64" for the count; its locator leads to the zip64 record, which
-    // holds it, and where the directory starts and ends.
-    const QByteArray end = bytesOf(f.size() - 22 - 20, 42);
-    QCOMPARE(numberAt(end, 20, 4), 0x06054b50u);
-    QCOMPARE(numberAt(end, 20 + 10, 2), 0xFFFFu);
-    QCOMPARE(numberAt(end, 0, 4), 0x07064b50u);
-    const auto record = static_cast<qint64>(numberAt(end, 8, 8));
-    const QByteArray zip64 = bytesOf(record, 56);
-    QCOMPARE(numberAt(zip64, 0, 4), 0x06064b50u);
-    QCOMPARE(numberAt(zip64, 32, 8), static_cast<quint64>(entries));
-    const auto directory = static_cast<qint64>(numberAt(zip64, 48, 8));
-    QCOMPARE(numberAt(end, 20 + 16, 4), static_cast<quint64>(directory));
-    QCOMPARE(directory + static_cast<qint64>(numberAt(zip64, 40, 8)), record);
+    // Python's zipfile finds the directory through the zip64 records and reads every entry's
+    // header there, the big one's size from its zip64 field; then the last entry (and no big data).
+    QProcess python;
+    python.start("python3", {"-c",
+                             "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\ni = z.infolist()\n"
+                             "print(len(i), i[0].file_size, z.start_dir, z.read(i[-1]).decode(), sep='|')",
+                             archive});
+    QVERIFY(python.waitForFinished(300000));
+    const QStringList read = QString::fromUtf8(python.readAllStandardOutput()).split(u'|');
+    QCOMPARE(read, (QStringList{QString::number(entries), QString::number(size), read.value(2),
+                                QStringLiteral("the last one\n\n")}));
+    const qint64 directory = read.value(2).toLongLong();
     // The big entry's sizes: in the zip64 field of its central header and of its local header
     // (filled in after the data), the 32-bit fields saying "see zip64".
     for (const auto& [at, sizes, name] : {std::tuple{0LL, 18, 30}, std::tuple{directory, 20, 46}}) {
@@ -95,8 +94,6 @@ void TestZipBig::pastThe32BitLimits()
         QCOMPARE(numberAt(h, extra + 4, 8), static_cast<quint64>(size));
         QVERIFY(numberAt(h, extra + 12, 8) < static_cast<quint64>(size) / 100); // zeros compress
     }
-    // Python's zipfile reads the directory, then the last entry (and no big data).
-    QCOMPARE(ReadEntry(archive, QStringLiteral("C/Logs/zz.last")), QByteArray("the last one\n"));
 }
 
 QTEST_GUILESS_MAIN(TestZipBig)

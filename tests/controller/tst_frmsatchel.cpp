@@ -58,7 +58,7 @@ struct Harness
 
     Harness()
     {
-        const QByteArray content = TemplateToml({u"Orders"_s, {}, {}, {}, {}, {}});
+        const QByteArray content = TemplateToml({.title = u"Orders"_s});
         env.write(u"c/App/ORDERS.TST6"_s, content);
         env.write(u"c/App/ORDERS.TSD6"_s);
         env.write(u"c/App/STOCK.TST"_s, content);

@@ -69,7 +69,6 @@ void TestAppConfig::readAndWritten_data()
         QTest::newRow(name) << screen << file << QString::fromUtf8(settings);
     };
     row("no file, 1365 rounds the half to even", {1365, 768}, {}, "282 84 800 600 0 %cwd");
-    row("no file, 1366", {1366, 768}, {}, "283 84 800 600 0 %cwd");
     row("no file, odd height", {1920, 1081}, {}, "560 240 800 600 0 %cwd");
     row("no file, screen smaller than the window", {640, 480}, {}, "-80 -60 800 600 0 %cwd");
     row("stored values that are no numbers", {1920, 1080},

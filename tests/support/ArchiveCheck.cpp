@@ -11,8 +11,8 @@ with zipfile.ZipFile(sys.argv[1]) as z:
         sys.exit()
     for i in z.infolist():
         digest = hashlib.sha256(z.read(i)).hexdigest()
-        print("E", i.filename, i.flag_bits & 0x800, i.file_size, "%04d-%02d-%02d %02d:%02d:%02d" % i.date_time,
-              i.external_attr >> 16, i.create_system, i.compress_type, digest, sep="\t")
+        print("E", i.filename, i.file_size, "%04d-%02d-%02d %02d:%02d:%02d" % i.date_time,
+              i.external_attr >> 16, i.compress_type, digest, sep="\t")
     print("C\t" + z.comment.decode("utf-8", "replace").replace("\n", "\\n"))
 )";
 
@@ -47,10 +47,10 @@ ArchiveReport CheckArchive(const QString& hostPath)
         const QStringList f = line.split('\t');
         if (f.first() == "C") {
             report.comment = f.value(1).replace("\\n", "\n");
-        } else if (f.size() == 9) {
+        } else if (f.size() == 7) {
             report.names.append(f.at(1));
-            report.entries.append({f.at(1), f.at(2) != "0", f.at(3).toLongLong(), f.at(4), f.at(5).toInt(),
-                                   f.at(6).toInt(), f.at(7).toInt(), f.at(8).toLatin1()});
+            report.entries.append({f.at(1), f.at(2).toLongLong(), f.at(3), f.at(4).toInt(), f.at(5).toInt(),
+                                   f.at(6).toLatin1()});
         }
     }
     // An archive of no entries is well formed; unzip only warns that it is empty.

@@ -6,11 +6,9 @@
 struct ArchiveEntry
 {
     QString name;
-    bool utf8 = false; // general-purpose bit 11
     qint64 size = 0;
     QString modified;  // the DOS date and time, "YYYY-MM-DD hh:mm:ss"
     int mode = 0;      // the Unix type and permission bits
-    int madeBy = 0;    // the system that made it: 3 is Unix
     int method = 0;    // 0 stored, 8 deflated
     QByteArray sha256; // of the content, in hex
 };

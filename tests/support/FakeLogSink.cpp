@@ -1,6 +1,38 @@
 #include "support/FakeLogSink.h"
 
 #include "diag/Debug.h"
+#include "outside/ILogSink.h"
+
+namespace {
+
+// A sink that adds each entry to the record, or fails every write when the record says so.
+class FakeLogSink final : public ILogSink
+{
+public:
+    explicit FakeLogSink(std::shared_ptr<LogRecord> record) : m_record(std::move(record)) {}
+
+    using Text = const QString&;
+    bool SetLoggerName(Text name) override
+    {
+        m_name = name;
+        return true;
+    }
+    bool WriteMessage(Text t, Text m, Text p, Text v) override { return add({m_name, t, m, p, v}); }
+    bool WriteError(Text t, Text m, Text p, Text v) override { return add({m_name, t, m, p, v}); }
+    bool WriteTiming(Text t, Text m, Text p, Text v) override { return add({m_name, t, m, p, v}); }
+
+private:
+    bool add(const QStringList& parts)
+    {
+        if (!m_record->failWrites)
+            m_record->entries.append(parts.join(QLatin1Char('|')));
+        return !m_record->failWrites;
+    }
+    std::shared_ptr<LogRecord> m_record;
+    QString m_name;
+};
+
+} // namespace
 
 QStringList LogRecord::lines() const
 {

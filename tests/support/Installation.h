@@ -8,15 +8,16 @@
 
 class OutlineGrid;
 
-// A template's header, fields and views, as the reader gives them back.
+// A template's header, fields and views, as the reader gives them back; a test names only what it
+// sets, the rest stays empty.
 struct TemplateSpec
 {
-    QString title;
-    QString preProcess;
-    QString auditLog;
-    QString postProcess;
-    QList<TemplateField> fields;
-    QList<TemplateView> views;
+    QString title{};
+    QString preProcess{};
+    QString auditLog{};
+    QString postProcess{};
+    QList<TemplateField> fields{};
+    QList<TemplateView> views{};
 };
 
 // The template as a TOML document, Windows paths in literal strings.

@@ -21,21 +21,8 @@ ProgramWorld::ProgramWorld()
 
 ProgramWorld::~ProgramWorld()
 {
-    // Folders a test locked, or nested deeper than a path may be long, are removed by the tools.
-    QProcess::execute("sh", {"-c", "chmod -R u+rwx \"$0\"; rm -rf \"$0\"", m_dir.path()});
-}
-
-QString ProgramWorld::path(const QString& relative) const
-{
-    return m_dir.path() + '/' + relative;
-}
-
-void ProgramWorld::write(const QString& relative, const QByteArray& content) const
-{
-    QDir().mkpath(QFileInfo(path(relative)).absolutePath());
-    QFile f(path(relative));
-    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
-        qFatal("cannot write %s", qPrintable(path(relative)));
+    // Folders a test locked are opened again, for the removal.
+    QProcess::execute("chmod", {"-R", "u+rwx", root()});
 }
 
 void ProgramWorld::writeTemplate(const QString& relative, const QList<TemplateField>& fields) const

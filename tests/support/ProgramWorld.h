@@ -1,10 +1,10 @@
 #pragma once
 
 #include "outside/ITemplateReader.h"
+#include "support/TestEnvironment.h"
 
 #include <QProcess>
 #include <QStringList>
-#include <QTemporaryDir>
 
 #include <functional>
 #include <memory>
@@ -20,16 +20,14 @@ struct ProgramRun
 // A world for runs of the built program: a temporary root that is drive C ("c", the common
 // application data in "c/ProgramData"), with the settings, state, runtime and temporary folders
 // and the trace of the program inside the root ("config", "state", "runtime", "tmp", "trace"),
-// and no display. Under
-// root the program runs without the right to pass by a file's mode, as a user's run would.
-class ProgramWorld
+// and no display. Under root the program runs without the right to pass by a file's mode, as a
+// user's run would.
+class ProgramWorld : public TestEnvironment
 {
 public:
     ProgramWorld();
     ~ProgramWorld();
 
-    QString path(const QString& relative) const;
-    void write(const QString& relative, const QByteArray& content) const;
     // A template at the relative path, titled by its base name, and its data file (".TSD6" beside
     // ".TST6", ".TSD" beside ".TST") holding the title.
     void writeTemplate(const QString& relative, const QList<TemplateField>& fields = {}) const;
@@ -46,9 +44,6 @@ public:
 
     QStringList environment;         // settings for every run
     std::function<void()> inProgram; // runs in the program's process just before it starts
-
-private:
-    QTemporaryDir m_dir;
 };
 
 void SetMode(const QString& path, unsigned mode);

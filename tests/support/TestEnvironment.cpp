@@ -57,21 +57,19 @@ TestEnvironment::~TestEnvironment()
         FTW_DEPTH | FTW_PHYS);
 }
 
-QString TestEnvironment::write(const QString& relativePath, const QByteArray& content)
+QString TestEnvironment::write(const QString& relativePath, const QByteArray& content) const
 {
-    const QString path = root() + QLatin1Char('/') + relativePath;
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
+    QFile file(path(relativePath));
+    QDir().mkpath(QFileInfo(file).absolutePath());
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    return file.fileName();
 }
 
-QString TestEnvironment::makeFolder(const QString& relativePath)
+QString TestEnvironment::makeFolder(const QString& relativePath) const
 {
-    const QString path = root() + QLatin1Char('/') + relativePath;
-    QDir().mkpath(path);
-    return path;
+    QDir().mkpath(path(relativePath));
+    return path(relativePath);
 }
 
 QStringList TestEnvironment::traceEntries() const

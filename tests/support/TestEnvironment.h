@@ -36,10 +36,11 @@ public:
     QString programData() const { return m_dir.path() + QStringLiteral("/programdata"); }
     QString tempDir() const { return m_dir.path() + QStringLiteral("/tmp"); }
     QString configHome() const { return m_dir.path() + QStringLiteral("/config"); }
+    QString path(const QString& relativePath) const { return m_dir.path() + QLatin1Char('/') + relativePath; }
 
     // Writes a file below the root (folders made as needed) and returns its host path.
-    QString write(const QString& relativePath, const QByteArray& content = QByteArray("x"));
-    QString makeFolder(const QString& relativePath);
+    QString write(const QString& relativePath, const QByteArray& content = QByteArray("x")) const;
+    QString makeFolder(const QString& relativePath) const;
     // The trace written so far, one entry per line without the time and logger name.
     QStringList traceEntries() const;
 

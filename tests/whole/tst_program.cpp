@@ -93,8 +93,6 @@ void TestProgram::startsAsTyped_data()
                             << outputHolds;
     };
     row("relative folder without /", "c", {"App", "Out/p.zip"}, {}, 0, orders, {wrote});
-    row("relative template, Windows spelling", "c", {"App\\ORDERS.TST6", "Out\\p.zip"}, {}, 0, orders,
-        {wrote});
     row("a folder name that is not UTF-8", "", {"%R/c/Caf\\xe9", "%R/c/Out/p.zip"}, {}, 0, "\\ODD.TST6",
         {wrote});
     row("unreachable displays", "", {"%R/c/App", "%R/c/Out/p.zip"},
