@@ -3,9 +3,7 @@
 #include "platform/CommandLine.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"
-#include "support/ArchiveCheck.h"
 #include "support/PeWriter.h"
-#include "support/ProgramWorld.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -15,6 +13,9 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+
+// The ways a path row is read: from Windows to the host, back, or both.
+constexpr int ToHost = 1, ToWindows = 2, Both = ToHost | ToWindows;
 
 class TestHostLayer : public QObject
 {
@@ -27,7 +28,6 @@ private Q_SLOTS:
     void lookups_data();
     void lookups();
     void listingSeesChangesMadeBetweenLookups();
-    void packageOfAWindowsCopy();
     void programDataAndTempFolders();
     void fileVersions();
     void readsWhatTheUserMeans_data();
@@ -55,12 +55,6 @@ void TestHostLayer::pathsOnTheHost_data()
     QTest::addColumn<QString>("windowsPath");
     QTest::addColumn<QString>("hostPath"); // "" when the path cannot lie anywhere
     QTest::addColumn<int>("ways");
-    enum
-    {
-        ToHost = 1,
-        ToWindows = 2,
-        Both = 3
-    };
     const auto row = [](const char* name, const QString& drives, const QString& windows, const QString& host,
                         int ways) { QTest::newRow(name) << drives << windows << host << ways; };
     row("mapped drive", "C=/srv/c", "C:\\App\\x.tst6", "/srv/c/App/x.tst6", Both);
@@ -97,9 +91,9 @@ void TestHostLayer::pathsOnTheHost()
     QFETCH(int, ways);
     const ScopedEnv env("TS6_DRIVES", drives);
     const std::optional<HostLocation> parsed = HostPath::Parse(windowsPath);
-    if (ways & 1)
+    if (ways & ToHost)
         QCOMPARE(parsed ? parsed->hostPath() : QString(), hostPath);
-    if (ways & 2)
+    if (ways & ToWindows)
         QCOMPARE(HostPath::ToWindows(hostPath), windowsPath);
 }
 
@@ -158,39 +152,6 @@ void TestHostLayer::listingSeesChangesMadeBetweenLookups()
         QVERIFY(FileExists(u"C:\\APP\\c.txt"_s));
     }
     QVERIFY(FileExists(u"C:\\APP\\C.TXT"_s));
-}
-
-// A folder copied from Windows, packed by the program in a batch start: a help file named with a
-// trailing blank and an input file with a trailing dot, companions that are a link to a file
-// (packed), a folder and a dangling link (neither listed), and a path holding NUL (listed, packs
-// nothing).
-void TestHostLayer::packageOfAWindowsCopy()
-{
-    const ProgramWorld w;
-    w.write(u"c/App/orders.tst6"_s,
-            "[Template]\n[[Field]]\nInputFile = 'C:\\DATA\\IN.CSV.'\nHelpFile = 'C:\\HELP\\MAIN.HLP '\n");
-    w.write(u"c/App/passwd.tst6"_s,
-            "[Template]\n[[Field]]\nInputFile = \"C:\\\\ETC\\\\PASSWD\\u0000.CSV\"\n");
-    for (const char* file : {"c/App/orders.tsd6", "c/App/orders.tsa6/inside", "c/HELP/main.hlp",
-                             "c/DATA/in.csv", "c/ETC/PASSWD"})
-        w.write(QLatin1String(file), "x");
-    QFile::link(u"nowhere"_s, w.path(u"c/App/orders.tsl6"_s));
-    QFile::link(u"orders.tsd6"_s, w.path(u"c/App/orders.tsm6"_s));
-    const QString package = w.path(u"out.zip"_s);
-    const ProgramRun run = w.run({w.path(u"c/App/"_s), package});
-    QVERIFY2(run.status == 0, qPrintable(run.err));
-    const ArchiveReport report = CheckArchive(package);
-    QVERIFY2(report.valid(), qPrintable(report.details));
-    QCOMPARE(report.names,
-             (QStringList{"TSVERSION.TXT", "C/App/orders.tst6", "C/App/orders.tsd6", "C/App/orders.tsm6",
-                          "C/DATA/in.csv", "C/HELP/main.hlp", "C/App/passwd.tst6"}));
-    const QString manifest = QString::fromUtf8(ReadEntry(package, u"TSVERSION.TXT"_s));
-    QCOMPARE(
-        manifest.section(u"Files:  \r\n"_s, 1),
-        QStringLiteral(" 1  C:\\APP\\ORDERS.TST6\r\n 2  C:\\APP\\ORDERS.TSD6\r\n 3  C:\\APP\\ORDERS.TSM6\r\n"
-                       " 4  C:\\DATA\\IN.CSV.\r\n 5  C:\\HELP\\MAIN.HLP \r\n 6  C:\\APP\\PASSWD.TST6\r\n"
-                       " 7  C:\\ETC\\PASSWD") +
-            QChar(0) + u".CSV\r\n"_s);
 }
 
 void TestHostLayer::programDataAndTempFolders()
