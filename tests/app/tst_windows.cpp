@@ -12,6 +12,7 @@
 #include "platform/qt/RegisterDesktop.h"
 #include "settings/AppConfig.h"
 #include "support/ArchiveCheck.h"
+#include "support/FakeLogSink.h"
 #include "support/Installation.h"
 #include "support/TestEnvironment.h"
 
@@ -42,6 +43,7 @@ constexpr int kPatience = 120000; // milliseconds: what a busy machine may need
 struct Harness
 {
     TestEnvironment env;
+    FakeLogInstalled trace;
     Desktop desktop{false};
     std::unique_ptr<SatchelWindow> window;
     QStringList messages;
@@ -393,9 +395,9 @@ void TestWindows::layoutFollowsTheWindowFromTheStart()
 {
     // The default placement, 800 by 600, laid out inside the start-up, before the window shows.
     Harness h([](AppConfig& config, TestEnvironment&) { config.SetLastFolder(u"C:\\App"_s); });
-    QVERIFY(h.env.traceEntries().join(u'\n').contains(
-        QRegularExpression(QStringLiteral("START: frmSatchel, Form_Load .*\nLOG: frmSatchel, "
-                                          "Resize_Form, Start\n.*END: frmSatchel, Form_Load"),
+    QVERIFY(h.trace.record->lines().join(u'\n').contains(
+        QRegularExpression(u"START: frmSatchel, Form_Load\n.*LOG: frmSatchel, Resize_Form, Start\n.*"
+                           "END: frmSatchel, Form_Load"_s,
                            QRegularExpression::DotMatchesEverythingOption)));
     auto* title = h.window->findChild<QLabel*>(u"AppTitleLabel"_s);
     QCOMPARE(title->geometry().right(),

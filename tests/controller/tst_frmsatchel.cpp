@@ -69,7 +69,7 @@ struct Harness
     void start(const QString& commandLine)
     {
         const auto progress = [] {
-            return std::make_unique<FakeProgressWindow>(std::make_shared<ProgressLog>());
+            return std::make_unique<FakeProgressWindow>(std::make_shared<QStringList>());
         };
         const DesktopServices desktop{pointer, events, messages, dialog, progress, 0, u"C:\\PROGRAM"_s};
         form = std::make_unique<frmSatchel>(

@@ -84,7 +84,7 @@ struct Harness
     FakeEventLoop events;
     FakeMessageBox messages;
     FakeSaveDialog dialog;
-    std::shared_ptr<ProgressLog> progress = std::make_shared<ProgressLog>();
+    std::shared_ptr<QStringList> progress = std::make_shared<QStringList>();
     FakeScreen screen;
     AppConfig config{screen, u"ts6satchel"_s};
     CatalogueLoader loader{state, grid, tree, pointer};
@@ -187,7 +187,7 @@ void TestPackageBuilder::packages()
         QCOMPARE(h.messages.lastCaption, u"TS Satchel"_s);
     }
     QCOMPARE(h.pointer.calls, (QStringList{"busy", "default"}));
-    const QStringList& progress = h.progress->events;
+    const QStringList& progress = *h.progress;
     QCOMPARE(
         progress.mid(0, 4) + progress.mid(progress.size() - 4),
         u"show|Creating zip file ...|Adding C:\\Temp\\TSVERSION.TXT|Adding application files|Adding logs|"
@@ -289,7 +289,7 @@ void TestPackageBuilder::traceOfEachSituation()
     QCOMPARE(log.record->lines(), trace);
     // Whatever happened, the pointer and the progress window are back as they were, and no message shows.
     QVERIFY(h.pointer.calls.isEmpty() || h.pointer.calls.last() == u"default"_s);
-    QVERIFY(h.progress->events.isEmpty() || h.progress->events.last() == u"close"_s);
+    QVERIFY(h.progress->isEmpty() || h.progress->last() == u"close"_s);
     QVERIFY(h.messages.shown.isEmpty());
 }
 
@@ -302,7 +302,7 @@ void TestPackageBuilder::noPathNoPackageButTheManifest()
     h.builder.cmdBuild_Click(u"C:\\OUT\\"_s); // the save dialog cancelled
     QVERIFY(h.dialog.seen.first().file.startsWith(u"C:\\OUT\\TSSatchelage"_s));
     h.builder.Build_Package(u"   "_s, false);
-    QVERIFY(h.progress->events.isEmpty());
+    QVERIFY(h.progress->isEmpty());
     QVERIFY(h.messages.shown.isEmpty());
     // The manifest is written all the same, without the program's version, the computer and the user.
     QFile manifest(h.env.driveC() + u"/Temp/TSVERSION.TXT"_s);

@@ -70,16 +70,11 @@ struct FakeSaveDialog final : ISaveDialog
 };
 
 // Records what a build shows in its progress windows: "show", each status text, "close".
-struct ProgressLog
-{
-    QStringList events;
-};
-
 struct FakeProgressWindow final : IProgressWindow
 {
-    explicit FakeProgressWindow(std::shared_ptr<ProgressLog> log) : m_log(std::move(log)) {}
-    void Show() override { m_log->events.append(QStringLiteral("show")); }
-    void SetStatus(const QString& text) override { m_log->events.append(text); }
-    void Close() override { m_log->events.append(QStringLiteral("close")); }
-    std::shared_ptr<ProgressLog> m_log;
+    explicit FakeProgressWindow(std::shared_ptr<QStringList> events) : m_events(std::move(events)) {}
+    void Show() override { m_events->append(QStringLiteral("show")); }
+    void SetStatus(const QString& text) override { m_events->append(text); }
+    void Close() override { m_events->append(QStringLiteral("close")); }
+    std::shared_ptr<QStringList> m_events;
 };

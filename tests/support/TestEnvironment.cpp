@@ -71,14 +71,3 @@ QString TestEnvironment::makeFolder(const QString& relativePath) const
     QDir().mkpath(path(relativePath));
     return path(relativePath);
 }
-
-QStringList TestEnvironment::traceEntries() const
-{
-    QFile file(logDir() + QStringLiteral("/TS6Satchel.log"));
-    QStringList entries;
-    if (file.open(QIODevice::ReadOnly))
-        for (const QString& line :
-             QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-            entries.append(line.section(QLatin1Char(' '), 3)); // after "YYYY-MM-DD HH:MM:SS.mmm <logger>"
-    return entries;
-}

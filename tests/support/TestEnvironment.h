@@ -41,8 +41,6 @@ public:
     // Writes a file below the root (folders made as needed) and returns its host path.
     QString write(const QString& relativePath, const QByteArray& content = QByteArray("x")) const;
     QString makeFolder(const QString& relativePath) const;
-    // The trace written so far, one entry per line without the time and logger name.
-    QStringList traceEntries() const;
 
 private:
     QTemporaryDir m_dir;
