@@ -240,8 +240,6 @@ void TestFrmSatchel::layout_data()
     QTest::addColumn<QRectF>("splitter"); // null when not moved
     QTest::addColumn<QRectF>("buttons");
     QTest::addColumn<QPointF>("title"); // (-1, -1) when not moved
-    QTest::newRow("design size") << 13050.0 << 7365.0 << 975.0 << QRectF(0, 975, 13050, 5775)
-                                 << QRectF(10215, 6750, 2835, 615) << QPointF(10275, 300);
     QTest::newRow("exactly 1590 high") << 9000.0 << 1590.0 << 975.0 << QRectF(0, 975, 9000, 0)
                                        << QRectF(6165, 975, 2835, 615) << QPointF(6225, 300);
     QTest::newRow("below 1590: splitter stays")

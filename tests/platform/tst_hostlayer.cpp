@@ -201,7 +201,6 @@ void TestHostLayer::readsWhatTheUserMeans_data()
         "\"C:\\Apps\\Orders\\ORDERS.TST6\" \"C:\\Apps\\p.zip\"");
     row("relative template, Windows spelling", {"Orders\\ORDERS.TST6", "..\\p.zip"}, Action::Run,
         "\"C:\\Apps\\Orders\\ORDERS.TST6\" \"C:\\p.zip\"");
-    row("blank package path stays blank", {"Orders", " "}, Action::Run, "\"C:\\Apps\\Orders\\\" \" \"");
     row("a path after --", {"--", "-Odd"}, Action::Run, "\"C:\\Apps\\-Odd\"");
     row("- is a path", {"-"}, Action::Run, "\"C:\\Apps\\-\"");
     row("--help --version", {"--help", "--version"}, Action::Help, QString());

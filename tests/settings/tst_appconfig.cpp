@@ -76,8 +76,6 @@ void TestAppConfig::readAndWritten_data()
         "560 error 13 error 6 700 2 %cwd");
     // A damaged file is read as far as it goes.
     const QByteArray head = "[Settings]\nWindowLeft=5\nLastFolder=C:\\\\APP\\\\\n";
-    row("a line without =", {1920, 1080}, head + "garbage line\n", "5 240 800 600 0 C:\\APP\\");
-    row("an unclosed section", {1920, 1080}, head + "[Broken\n", "5 240 800 600 0 C:\\APP\\");
     row("binary garbage", {1920, 1080}, head + QByteArray("\x01\xff\xfe\x00\x80garbage\n", 13),
         "5 240 800 600 0 C:\\APP\\");
 }

@@ -13,8 +13,7 @@ class ScopedEnv
 public:
     ScopedEnv(const char* name, const QString& value);
     ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    Q_DISABLE_COPY_MOVE(ScopedEnv)
 
 private:
     QByteArray m_name;

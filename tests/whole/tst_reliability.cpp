@@ -149,7 +149,6 @@ void TestReliability::failedBuildLeavesNothing_data()
     QTest::addColumn<QString>("reason");
     const QString signalled = "Interrupted by signal ";
     const QList<int> none;
-    QTest::newRow("SIGTERM during a large add") << "large add" << QList<int>{SIGTERM} << signalled + "15 ";
     QTest::newRow("SIGINT during a large add, SIGHUP while cleaning up")
         << "large add" << QList<int>{SIGINT, SIGHUP} << signalled;
     QTest::newRow("SIGTERM while another run packs its manifest")
