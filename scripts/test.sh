@@ -32,4 +32,5 @@ cmake --build --preset asan
 ctest --preset asan -j2
 
 # A long run of batch builds: no growth in descriptors, leftovers or memory; the trace rotates.
-bash scripts/soak.sh "${TS6_SOAK_COUNT:-200}"
+# It runs the program built above, not a build of its own.
+TS6_SOAK_PRESET="$preset" bash scripts/soak.sh "${TS6_SOAK_COUNT:-200}"
