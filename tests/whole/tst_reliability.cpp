@@ -157,6 +157,8 @@ void TestReliability::failedBuildLeavesNothing_data()
         << "save dialog" << QList<int>{SIGHUP} << signalled + "1 ";
     QTest::newRow("package path that names an input")
         << "input" << none << "The package path names a file that goes into the package: ";
+    QTest::newRow("a named pipe at the package path")
+        << "pipe" << none << "The package path is not a regular file: ";
     QTest::newRow("a full disk") << "full disk" << none
                                  << "Cannot write the package: No space left on device\n";
     QTest::newRow("a file size limit")
@@ -173,7 +175,10 @@ void TestReliability::failedBuildLeavesNothing()
     QFETCH(QString, reason);
     ProgramWorld w;
     w.writeTemplate("c/App/APP.TST6");
-    QStringList arguments{w.path("c/App/"), w.path(cause == "input" ? "c/App/APP.TSD6" : "c/Out/p.zip")};
+    const QString package = cause == "input"  ? "c/App/APP.TSD6"
+                            : cause == "pipe" ? "pipe.zip"
+                                              : "c/Out/p.zip";
+    QStringList arguments{w.path("c/App/"), w.path(package)};
     QString sign = "Adding logs\n"; // the run has started, its signal handlers in place
     UniqueFd held;
     QProcess xServer;
@@ -196,6 +201,8 @@ void TestReliability::failedBuildLeavesNothing()
             QSKIP("no X server (Xvfb) can be started here");
         w.environment << "DISPLAY=:" + display;
         arguments.removeLast(); // the save dialog asks where the package goes
+    } else if (cause == "pipe") {
+        QCOMPARE(::mkfifo(QFile::encodeName(w.path(package)).constData(), 0600), 0);
     } else if (cause != "input") {
         QFile random("/dev/urandom");
         QVERIFY(random.open(QIODevice::ReadOnly));
@@ -231,6 +238,10 @@ void TestReliability::failedBuildLeavesNothing()
     QCOMPARE(w.entries("tmp"), QStringList{"TSVERSION.TXT"});
     QFile input(w.path("c/App/APP.TSD6")); // every input left as it was
     QVERIFY(input.open(QIODevice::ReadOnly) && input.readAll() == "APP");
+    struct stat st
+    {};
+    QVERIFY(cause != "pipe" ||
+            (::stat(QFile::encodeName(w.path(package)).constData(), &st) == 0 && S_ISFIFO(st.st_mode)));
 }
 
 void TestReliability::packsWhatItCan_data()

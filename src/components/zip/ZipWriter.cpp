@@ -109,6 +109,12 @@ bool ZipWriter::SetArchivePath(const QString& path)
         m_lastError = QStringLiteral("The package path is a folder: ") + path;
         return false;
     }
+    // The finished package takes the place of what stands at its path: a named pipe, a device or
+    // a socket there is never replaced.
+    if (HostName::Exists(*host) && !HostName::IsRegularFile(*host)) {
+        m_lastError = QStringLiteral("The package path is not a regular file: ") + path;
+        return false;
+    }
     try {
         m_package = std::make_unique<Package>(*host, m_workers, [this] { tick(); });
         return true;
