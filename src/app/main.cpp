@@ -291,6 +291,8 @@ int main(int argc, char** argv)
     case CommandLineOptions::Action::UsageError:
         say(options.error);
         std::fputs(qPrintable(UsageHint()), stderr);
+        if (options.json)
+            std::fputs(SummaryJson(runOfTheWindow(kUsageError, options.error)).constData(), stdout);
         return kUsageError;
     case CommandLineOptions::Action::Run:
         break;

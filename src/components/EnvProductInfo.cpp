@@ -1,5 +1,6 @@
 #include "components/EnvProductInfo.h"
 
+#include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "platform/UserFolders.h"
 
@@ -30,7 +31,7 @@ bool EnvProductInfo::Refresh()
 {
     const QString ini = m_product.isEmpty() ? QString() : productIniPath(m_product);
     std::unique_ptr<QSettings> file;
-    if (!ini.isEmpty())
+    if (!ini.isEmpty() && HostName::IsRegularFile(ini)) // a named pipe there would hold up the read
         file = std::make_unique<QSettings>(ini, QSettings::IniFormat);
     const auto read = [&](const char* variable, const char* key) {
         QString value = qEnvironmentVariable(variable);

@@ -1,5 +1,6 @@
 #include "components/IniSettingsStore.h"
 
+#include "platform/HostName.h"
 #include "platform/UserFolders.h"
 
 #include <QDir>
@@ -78,6 +79,11 @@ bool IniSettingsStore::reopen()
     if (file.isEmpty()) {
         m_lastError = QStringLiteral("No home folder for the settings file: HOME is unset and the user "
                                      "database names none");
+        return false;
+    }
+    // A named pipe or a device would hold up the read for good, and the save would replace it.
+    if (HostName::Exists(file) && !HostName::IsRegularFile(file)) {
+        m_lastError = QStringLiteral("The settings file is not a regular file: ") + file;
         return false;
     }
     m_settings = std::make_shared<QSettings>(file, QSettings::IniFormat);

@@ -95,11 +95,16 @@ QString WriteChecksumFile(const QString& packageHostPath, const QByteArray& sha2
         Raise(ErrorNumber::DeviceIoError,
               QStringLiteral("Cannot write the checksum %1: %2").arg(shown, ErrnoText(error)));
     };
+    // A named pipe or a device at the checksum's name is never replaced.
+    if (HostName::Exists(shown) && !HostName::IsRegularFile(shown))
+        Raise(ErrorNumber::DeviceIoError,
+              QStringLiteral("Cannot write the checksum %1: not a regular file").arg(shown));
     QByteArray temporary;
     int fd = -1;
     while (fd < 0) {
-        temporary = package.left(cut + 1) + '.' + package.mid(cut + 1) + ".sha256." +
-                    QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        // A short name of its own: one built on the package's name could pass the name limit.
+        temporary = package.left(cut + 1) + ".ts6satchel-" +
+                    QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".sha256";
         fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             fail(errno);

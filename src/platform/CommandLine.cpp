@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -217,6 +218,13 @@ bool endsWithSeparator(const QString& path)
     return path.endsWith(QLatin1Char('\\')) || path.endsWith(QLatin1Char('/'));
 }
 
+// A path that counts from the working folder.
+bool isRelative(const QString& path)
+{
+    return !path.trimmed().isEmpty() && !HostPath::IsWindowsStyle(path) &&
+           !path.startsWith(QLatin1Char('/')) && !path.startsWith(QLatin1Char('\\'));
+}
+
 } // namespace
 
 CommandLineOptions ParseArguments(const QStringList& arguments)
@@ -232,6 +240,7 @@ CommandLineOptions ParseArguments(const QStringList& arguments)
     if (!parser.parse(QStringList{QStringLiteral("ts6satchel")} + arguments)) {
         options.action = Action::UsageError;
         options.error = parser.errorText();
+        options.json = parser.isSet(QStringLiteral("json"));
         return options;
     }
     for (std::size_t i = 0; i < qtOptions.size(); ++i) {
@@ -249,6 +258,14 @@ CommandLineOptions ParseArguments(const QStringList& arguments)
         options.action = Action::UsageError;
         options.error =
             QStringLiteral("Too many paths: give one folder or template, and at most a package path.");
+    }
+    // Without its working folder a relative path would count from the root of the file system.
+    if (options.action == Action::Run &&
+        std::any_of(options.paths.cbegin(), options.paths.cend(), isRelative) &&
+        QDir::currentPath().isEmpty()) {
+        options.action = Action::UsageError;
+        options.error = QStringLiteral("Cannot read the working folder (removed, or its path too long): give "
+                                       "absolute paths.");
     }
     const bool batchOnly =
         options.redact || options.since || options.maxLogSize || options.json || options.checksum;
@@ -282,8 +299,7 @@ QString ArgumentAsMeant(const QString& argument)
     if (argument.trimmed().isEmpty())
         return argument; // an empty package path stays empty
     QString path = argument;
-    if (!HostPath::IsWindowsStyle(path) && !path.startsWith(QLatin1Char('/')) &&
-        !path.startsWith(QLatin1Char('\\')))
+    if (isRelative(path))
         path = QDir::currentPath() + QLatin1Char('/') + path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     path = HostPath::ToWindows(path);
     if (!endsWithSeparator(path) && namesFolder(path))

@@ -35,8 +35,12 @@ void TestDebug::sinksAreMadeLazilyOnceAndTheirFailureRaised()
     QCOMPARE(fake.record->created, 0);
     const QString id = Debug::LogStart(u"frmSatchel"_s, u"Form_Load"_s);
     // Seconds of the day, milliseconds, and a number from 1 to 10000 without leading zeros.
-    QVERIFY2(QRegularExpression(u"^ID_\\d{1,5}\\.\\d{3}_[1-9]\\d{0,4}$"_s).match(id).hasMatch(),
-             qPrintable(id));
+    const QRegularExpression form(u"^ID_(\\d+)\\.\\d{3}_([1-9]\\d{0,3}|10000)$"_s);
+    for (int i = 0; i < 2000; ++i) {
+        const QString sample = i == 0 ? id : Debug::NewTraceId();
+        const QRegularExpressionMatch m = form.match(sample);
+        QVERIFY2(m.hasMatch() && m.captured(1).toInt() <= 86400, qPrintable(sample));
+    }
     QCOMPARE(fake.record->created, 1); // the timing sink only
     Debug::LogEnd(u"frmSatchel"_s, u"Form_Load"_s, id);
     QCOMPARE(fake.record->created, 1);

@@ -207,6 +207,8 @@ void TestHostLayer::readsWhatTheUserMeans_data()
     row("-V", {"-V"}, Action::Version, QString());
     row("value to an option without one", {"--help=yes"}, Action::UsageError,
         "Unexpected value after '--help'.");
+    row("a relative path in a working folder that was removed", {"Orders"}, Action::UsageError,
+        "Cannot read the working folder (removed, or its path too long): give absolute paths.");
     row("three paths", {"Orders", "a.zip", "b.zip"}, Action::UsageError,
         "Too many paths: give one folder or template, and at most a package path.");
     row("a day that is not in the calendar", {"--since", "2026-02-30", "Orders"}, Action::UsageError,
@@ -228,6 +230,9 @@ void TestHostLayer::readsWhatTheUserMeans()
     const QString previous = QDir::currentPath();
     const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
     QDir::setCurrent(env.driveC() + QStringLiteral("/Apps"));
+    if (QByteArray(QTest::currentDataTag()).contains("removed"))
+        QVERIFY(QDir::setCurrent(env.makeFolder(QStringLiteral("c/Gone"))) &&
+                QDir().rmdir(env.path(QStringLiteral("c/Gone"))));
     for (QString& argument : arguments)
         argument.replace(QLatin1String("%T"), env.root());
     expected.replace(QLatin1String("%W"), QString(env.root()).replace(QLatin1Char('/'), QLatin1Char('\\')));

@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -138,6 +139,11 @@ void TestAppConfig::productPathsFromEnvironmentAndProductIni()
     }
     QFile::remove(env.configHome() + u"/Norvale/TS6/product.ini"_s);
     QCOMPARE(config.InstallPath(), QString());
+    // A named pipe at a settings file's name is never opened: the read would wait for good.
+    for (const char* file : {"/Norvale/TS6/product.ini", "/Norvale/TS6/ts6satchel.ini"})
+        QCOMPARE(::mkfifo(QFile::encodeName(env.configHome() + QLatin1String(file)).constData(), 0600), 0);
+    QCOMPARE(config.InstallPath(), QString());
+    QVERIFY_THROWS_EXCEPTION(RuntimeError, config.WindowState());
 }
 
 QTEST_GUILESS_MAIN(TestAppConfig)

@@ -99,6 +99,8 @@ void TestProgram::startsAsTyped_data()
         {"DISPLAY=:4093", "WAYLAND_DISPLAY=no-compositor"}, 0, orders, {wrote});
     row("missing package folder", "", {"%R/c/App", "%R/c/Out/missing/p.zip"}, {}, 1, "",
         {missing + ": %R/c/Out/missing/p.zip\n"});
+    row("package path ending in /", "", {"%R/c/App", "%R/c/Out/p/"}, {}, 1, "",
+        {"ts6satchel: no package was written: The package path names a folder, not a file: %R/c/Out/p\n"});
     row("blank package path", "", {"%R/c/App", " "}, {}, 1, "",
         {"ts6satchel: no package was written: the package path is empty\n"});
     row("no package path and no display", "", {"%R/c/App"}, {}, 2, "",
@@ -113,9 +115,10 @@ void TestProgram::startsAsTyped_data()
         {}, 1, "", {missing},
         {"{\"bytes\":null,", "\"package\":null,", "\"status\":1}\n",
          "\"reason\":\"The folder of the package does not exist: %R/c/Out/missing/p.zip\","});
-    row("unknown option", "", {"--bogus", "%R/c/App", "%R/c/Out/p.zip"}, {}, 64, "",
+    row("unknown option", "", {"--json", "--bogus", "%R/c/App", "%R/c/Out/p.zip"}, {}, 64, "",
         {"ts6satchel: Unknown option 'bogus'.\n", "Usage: ts6satchel ",
-         "Try 'ts6satchel --help' for more information.\n"});
+         "Try 'ts6satchel --help' for more information.\n"},
+        {"\"package\":null,", "\"reason\":\"Unknown option 'bogus'.\",", "\"status\":64}\n"});
     row("-h", "", {"-h", "%R/c/App"}, {}, 0, "", {},
         {"Usage: ts6satchel", "-h, --help", "-V, --version", "  0  ", "  1  ", "  2  ", "  64  ",
          "TS6_DRIVES", "TS6_PROGRAMDATA", "TS6_LOG_DIR", "TMPDIR", "DISPLAY"});

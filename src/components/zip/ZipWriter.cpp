@@ -19,12 +19,12 @@ constexpr std::chrono::milliseconds kHookInterval(50);
 
 // Where the package goes: the file already there when one matches case-blind (so "PACKAGE.ZIP"
 // replaces "package.zip"), else the name as given in its folder.
-std::optional<QString> packageHostPath(const QString& path)
+std::optional<QString> packageHostPath(const QString& path, HostPath::Miss& miss)
 {
     if (const std::optional<HostLocation> existing = HostPath::Resolve(path);
         existing && !existing->components.isEmpty())
         return existing->hostPath();
-    return HostPath::ForWriting(path);
+    return HostPath::ForWriting(path, &miss);
 }
 
 // The regular file the package will replace, if any: the package must not pack it.
@@ -100,9 +100,17 @@ bool ZipWriter::SetArchivePath(const QString& path)
 {
     m_package.reset();
     m_report = {};
-    const std::optional<QString> host = packageHostPath(path);
+    HostPath::Miss miss = HostPath::Miss::NotFound;
+    const std::optional<QString> host = packageHostPath(path, miss);
     if (!host) {
-        m_lastError = QStringLiteral("The folder of the package does not exist: ") + path;
+        m_lastError =
+            miss == HostPath::Miss::NotFound
+                ? QStringLiteral("The folder of the package does not exist: ") + path
+                : QStringLiteral("Cannot create the package %1: %2").arg(path, HostPath::MissReason(miss));
+        return false;
+    }
+    if (path.endsWith(QLatin1Char('\\')) || path.endsWith(QLatin1Char('/'))) {
+        m_lastError = QStringLiteral("The package path names a folder, not a file: ") + path;
         return false;
     }
     if (HostName::IsDirectory(*host)) {
