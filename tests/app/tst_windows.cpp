@@ -318,7 +318,6 @@ void TestWindows::smallWindowsInAnyTheme_data()
     QTest::addColumn<int>("pointSize"); // 0: the desktop's
     QTest::newRow("desktop's theme") << false << 0;
     QTest::newRow("dark palette") << true << 0;
-    QTest::newRow("11 pt font") << false << 11;
     QTest::newRow("dark palette, 14 pt font") << true << 14;
 }
 

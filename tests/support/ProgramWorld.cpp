@@ -44,13 +44,11 @@ std::unique_ptr<QProcess> ProgramWorld::start(const QStringList& arguments, cons
                                               const QString& folder, bool asNobody) const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "TS6_INSTALL_PATH",
-                             "TS6_DATA_PATH", "TS6_SHARED_PATH"})
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(name);
-    QStringList settings{"TS6_DRIVES=C=" + path("c"),          "TS6_PROGRAMDATA=" + path("c/ProgramData"),
-                         "XDG_CONFIG_HOME=" + path("config"),  "XDG_STATE_HOME=" + path("state"),
-                         "XDG_RUNTIME_DIR=" + path("runtime"), "TMPDIR=" + path("tmp"),
-                         "TS6_LOG_DIR=" + path("trace")};
+    // The test environment's own settings (drive C, the settings, state, temporary and trace
+    // folders) are in the program's too; the world adds its application data and runtime folder.
+    QStringList settings{"TS6_PROGRAMDATA=" + path("c/ProgramData"), "XDG_RUNTIME_DIR=" + path("runtime")};
     settings += environment + more;
     if (asNobody) {
         QProcess::execute(

@@ -29,14 +29,14 @@ ScopedEnv::~ScopedEnv()
 TestEnvironment::TestEnvironment()
 {
     QDir().mkpath(driveC());
-    QDir().mkpath(tempDir());
+    QDir().mkpath(path(QStringLiteral("tmp")));
     const auto set = [this](const char* name, const QString& value) {
         m_env[name] = std::make_unique<ScopedEnv>(name, value);
     };
     set("TS6_DRIVES", QStringLiteral("C=") + driveC());
     set("TS6_LOG_DIR", logDir());
     set("TS6_PROGRAMDATA", programData());
-    set("TMPDIR", tempDir());
+    set("TMPDIR", path(QStringLiteral("tmp")));
     set("XDG_CONFIG_HOME", configHome());
     set("XDG_STATE_HOME", m_dir.path() + QStringLiteral("/state"));
     for (const char* name : {"TS6_INSTALL_PATH", "TS6_DATA_PATH", "TS6_SHARED_PATH"})

@@ -33,7 +33,6 @@ public:
     QString driveC() const { return m_dir.path() + QStringLiteral("/c"); }
     QString logDir() const { return m_dir.path() + QStringLiteral("/trace"); }
     QString programData() const { return m_dir.path() + QStringLiteral("/programdata"); }
-    QString tempDir() const { return m_dir.path() + QStringLiteral("/tmp"); }
     QString configHome() const { return m_dir.path() + QStringLiteral("/config"); }
     QString path(const QString& relativePath) const { return m_dir.path() + QLatin1Char('/') + relativePath; }
 
