@@ -265,6 +265,20 @@ RunSummary runOfTheWindow(int status, const QString& reason)
     return run;
 }
 
+// Why the checksum asked for could not be written beside the package, found before the build so
+// that a refusal leaves nothing behind; empty when nothing stands in its way.
+QString checksumRefused(const CommandLineOptions& options)
+{
+    if (!options.checksum || options.paths.size() < 2 || options.paths.at(1).trimmed().isEmpty())
+        return {};
+    try {
+        CheckChecksumFileName(HostPath::ToHost(ArgumentAsMeant(options.paths.at(1))));
+    } catch (const RuntimeError& e) {
+        return e.description();
+    }
+    return {};
+}
+
 // What the command line asks of a batch start's package.
 PackageOptions batchOptions(const CommandLineOptions& options)
 {
@@ -321,6 +335,11 @@ int main(int argc, char** argv)
     SatchelWindow window(desktop, commandLine, batchOptions(options));
     SignalWatch signalWatch(window);
     const RunSummary run = [&] {
+        if (const QString refused = checksumRefused(options); !refused.isEmpty()) {
+            RunSummary none = runOfTheWindow(1, {});
+            sayNone(none, refused);
+            return none;
+        }
         window.controller().Form_Load();
         if (window.controller().Unloaded())
             return endOfBatchStart(window, desktop, options);

@@ -30,8 +30,13 @@ bool EnvProductInfo::SetProduct(const QString& product)
 bool EnvProductInfo::Refresh()
 {
     const QString ini = m_product.isEmpty() ? QString() : productIniPath(m_product);
+    // A named pipe or a device there would hold up the read for good.
+    if (!ini.isEmpty() && !HostName::IsRegularFile(ini)) {
+        m_lastError = QStringLiteral("The product file is not a regular file: ") + ini;
+        return false;
+    }
     std::unique_ptr<QSettings> file;
-    if (!ini.isEmpty() && HostName::IsRegularFile(ini)) // a named pipe there would hold up the read
+    if (!ini.isEmpty())
         file = std::make_unique<QSettings>(ini, QSettings::IniFormat);
     const auto read = [&](const char* variable, const char* key) {
         QString value = qEnvironmentVariable(variable);

@@ -13,10 +13,12 @@ public:
     bool InstallPath(QString& path) override;
     bool Refresh() override;
     bool DataPath(QString& path) override;
+    QString LastError() const override { return m_lastError; }
 
 private:
     QString m_product;
     QString m_install;
     QString m_data;
     QString m_shared;
+    QString m_lastError;
 };

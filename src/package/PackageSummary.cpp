@@ -14,6 +14,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -85,6 +86,19 @@ QByteArray Sha256OfFile(const QString& hostPath)
     return hash.result().toHex();
 }
 
+void CheckChecksumFileName(const QString& packageHostPath)
+{
+    const QString shown = packageHostPath + QStringLiteral(".sha256");
+    const auto refuse = [&](const QString& why) {
+        Raise(ErrorNumber::DeviceIoError, QStringLiteral("Cannot write the checksum %1: %2").arg(shown, why));
+    };
+    if (HostName::Encode(shown.section(QLatin1Char('/'), -1)).size() > NAME_MAX)
+        refuse(ErrnoText(ENAMETOOLONG));
+    // A named pipe or a device at its name is never replaced.
+    if (HostName::Exists(shown) && !HostName::IsRegularFile(shown))
+        refuse(QStringLiteral("not a regular file"));
+}
+
 QString WriteChecksumFile(const QString& packageHostPath, const QByteArray& sha256)
 {
     const QByteArray package = HostName::Encode(packageHostPath);
@@ -95,10 +109,7 @@ QString WriteChecksumFile(const QString& packageHostPath, const QByteArray& sha2
         Raise(ErrorNumber::DeviceIoError,
               QStringLiteral("Cannot write the checksum %1: %2").arg(shown, ErrnoText(error)));
     };
-    // A named pipe or a device at the checksum's name is never replaced.
-    if (HostName::Exists(shown) && !HostName::IsRegularFile(shown))
-        Raise(ErrorNumber::DeviceIoError,
-              QStringLiteral("Cannot write the checksum %1: not a regular file").arg(shown));
+    CheckChecksumFileName(packageHostPath);
     QByteArray temporary;
     int fd = -1;
     while (fd < 0) {

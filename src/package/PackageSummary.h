@@ -32,3 +32,7 @@ QByteArray Sha256OfFile(const QString& hostPath);
 // package's name without its folder, so the check runs in that folder): a new file, renamed over
 // any earlier one only once it is complete. A failure raises a run-time error with the reason.
 QString WriteChecksumFile(const QString& packageHostPath, const QByteArray& sha256);
+
+// Raises the error that the checksum file beside the package would meet at its name: a name past
+// the host's limit, or something other than a regular file standing there.
+void CheckChecksumFileName(const QString& packageHostPath);

@@ -237,10 +237,11 @@ CommandLineOptions ParseArguments(const QStringList& arguments)
         qtOptions.emplace_back(row.names, row.help, row.valueName);
         parser.addOption(qtOptions.back());
     }
-    if (!parser.parse(QStringList{QStringLiteral("ts6satchel")} + arguments)) {
+    const bool parsed = parser.parse(QStringList{QStringLiteral("ts6satchel")} + arguments);
+    options.json = parser.isSet(QStringLiteral("json")); // a usage error is answered in JSON too
+    if (!parsed) {
         options.action = Action::UsageError;
         options.error = parser.errorText();
-        options.json = parser.isSet(QStringLiteral("json"));
         return options;
     }
     for (std::size_t i = 0; i < qtOptions.size(); ++i) {
@@ -301,6 +302,10 @@ QString ArgumentAsMeant(const QString& argument)
     QString path = argument;
     if (isRelative(path))
         path = QDir::currentPath() + QLatin1Char('/') + path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    else if (path.startsWith(QLatin1Char('\\')) && !path.startsWith(QLatin1String("\\\\")))
+        if (const std::optional<HostLocation> location =
+                HostPath::Parse(path)) // on the working folder's drive
+            path = location->hostPath();
     path = HostPath::ToWindows(path);
     if (!endsWithSeparator(path) && namesFolder(path))
         path += HostPath::IsWindowsStyle(path) ? QLatin1Char('\\') : QLatin1Char('/');

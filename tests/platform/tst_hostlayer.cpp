@@ -201,6 +201,7 @@ void TestHostLayer::readsWhatTheUserMeans_data()
         "\"C:\\Apps\\Orders\\ORDERS.TST6\" \"C:\\Apps\\p.zip\"");
     row("relative template, Windows spelling", {"Orders\\ORDERS.TST6", "..\\p.zip"}, Action::Run,
         "\"C:\\Apps\\Orders\\ORDERS.TST6\" \"C:\\p.zip\"");
+    row("root of the working folder's drive", {"\\Apps\\Orders"}, Action::Run, "\"C:\\Apps\\Orders\\\"");
     row("a path after --", {"--", "-Odd"}, Action::Run, "\"C:\\Apps\\-Odd\"");
     row("- is a path", {"-"}, Action::Run, "\"C:\\Apps\\-\"");
     row("--help --version", {"--help", "--version"}, Action::Help, QString());
@@ -211,7 +212,8 @@ void TestHostLayer::readsWhatTheUserMeans_data()
         "Cannot read the working folder (removed, or its path too long): give absolute paths.");
     row("three paths", {"Orders", "a.zip", "b.zip"}, Action::UsageError,
         "Too many paths: give one folder or template, and at most a package path.");
-    row("a day that is not in the calendar", {"--since", "2026-02-30", "Orders"}, Action::UsageError,
+    row("a day that is not in the calendar", {"--since", "2026-02-30", "--json", "Orders"},
+        Action::UsageError,
         "--since: cannot read the date '2026-02-30': give YYYY-MM-DD, or Nd for the last N days.");
     row("a size in other units", {"--max-log-size=2GiB", "Orders"}, Action::UsageError,
         "--max-log-size: cannot read the size '2GiB': give bytes, or a number with K, M or G (200M, 2G).");
@@ -239,6 +241,7 @@ void TestHostLayer::readsWhatTheUserMeans()
 
     const CommandLineOptions options = ParseArguments(arguments);
     QCOMPARE(int(options.action), action);
+    QCOMPARE(options.json, arguments.contains(QStringLiteral("--json"))); // said in JSON even when refused
     if (options.action == Action::UsageError)
         QCOMPARE(options.error, expected);
     else if (options.action == Action::Run)

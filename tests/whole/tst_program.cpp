@@ -101,6 +101,9 @@ void TestProgram::startsAsTyped_data()
         {missing + ": %R/c/Out/missing/p.zip\n"});
     row("package path ending in /", "", {"%R/c/App", "%R/c/Out/p/"}, {}, 1, "",
         {"ts6satchel: no package was written: The package path names a folder, not a file: %R/c/Out/p\n"});
+    row("a checksum name past the limit: refused before the build", "",
+        {"--checksum", "%R/c/App", "%R/c/Out/" + QString(250, 'c')}, {}, 1, "",
+        {"ts6satchel: no package was written: Cannot write the checksum %R/c/Out/ccc"});
     row("blank package path", "", {"%R/c/App", " "}, {}, 1, "",
         {"ts6satchel: no package was written: the package path is empty\n"});
     row("no package path and no display", "", {"%R/c/App"}, {}, 2, "",
