@@ -300,12 +300,13 @@ QString ArgumentAsMeant(const QString& argument)
     if (argument.trimmed().isEmpty())
         return argument; // an empty package path stays empty
     QString path = argument;
-    if (isRelative(path))
+    if (isRelative(path)) {
         path = QDir::currentPath() + QLatin1Char('/') + path.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    else if (path.startsWith(QLatin1Char('\\')) && !path.startsWith(QLatin1String("\\\\")))
-        if (const std::optional<HostLocation> location =
-                HostPath::Parse(path)) // on the working folder's drive
+    } else if (path.startsWith(QLatin1Char('\\')) && !path.startsWith(QLatin1String("\\\\"))) {
+        // From the root of the working folder's drive.
+        if (const std::optional<HostLocation> location = HostPath::Parse(path))
             path = location->hostPath();
+    }
     path = HostPath::ToWindows(path);
     if (!endsWithSeparator(path) && namesFolder(path))
         path += HostPath::IsWindowsStyle(path) ? QLatin1Char('\\') : QLatin1Char('/');
