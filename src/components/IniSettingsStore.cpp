@@ -82,7 +82,7 @@ bool IniSettingsStore::reopen()
         return false;
     }
     // A named pipe or a device would hold up the read for good, and the save would replace it.
-    if (HostName::Exists(file) && !HostName::IsRegularFile(file)) {
+    if (HostName::IsOtherThanRegularFile(file)) {
         m_lastError = QStringLiteral("The settings file is not a regular file: ") + file;
         return false;
     }

@@ -95,7 +95,7 @@ void CheckChecksumFileName(const QString& packageHostPath)
     if (HostName::Encode(shown.section(QLatin1Char('/'), -1)).size() > NAME_MAX)
         refuse(ErrnoText(ENAMETOOLONG));
     // A named pipe or a device at its name is never replaced.
-    if (HostName::Exists(shown) && !HostName::IsRegularFile(shown))
+    if (HostName::IsOtherThanRegularFile(shown))
         refuse(QStringLiteral("not a regular file"));
 }
 

@@ -137,6 +137,13 @@ UniqueFd OpenRegularFile(const QString& hostPath, QString& error)
     return fd;
 }
 
+bool IsOtherThanRegularFile(const QString& hostPath)
+{
+    struct stat st
+    {};
+    return ::stat(Encode(hostPath).constData(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
 bool Exists(const QString& hostPath)
 {
     struct stat st

@@ -18,6 +18,9 @@ bool HasRawBytes(const QString& name);
 bool IsDirectory(const QString& hostPath);
 // A regular file, or a link to one.
 bool IsRegularFile(const QString& hostPath);
+// Something stands at the path that is not a regular file nor a link to one: a folder, a named
+// pipe, a device or a socket. Such a thing is never read as a file nor replaced by one.
+bool IsOtherThanRegularFile(const QString& hostPath);
 bool Exists(const QString& hostPath);
 
 // Opens a regular file (or a link to one) for reading without ever blocking: a named pipe, a

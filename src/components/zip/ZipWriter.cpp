@@ -119,7 +119,7 @@ bool ZipWriter::SetArchivePath(const QString& path)
     }
     // The finished package takes the place of what stands at its path: a named pipe, a device or
     // a socket there is never replaced.
-    if (HostName::Exists(*host) && !HostName::IsRegularFile(*host)) {
+    if (HostName::IsOtherThanRegularFile(*host)) {
         m_lastError = QStringLiteral("The package path is not a regular file: ") + path;
         return false;
     }
