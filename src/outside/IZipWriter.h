@@ -14,6 +14,7 @@ public:
     virtual bool SetArchivePath(const QString& path) = 0;
 };
 
+#include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
@@ -63,6 +64,25 @@ public:
     virtual void SetAddRules(const AddRules& rules) = 0;
 };
 
+// What a package's writer is told of the files around the package: those written beside it (a
+// checksum), which the build must never pack while it will replace them; and whether the
+// package's SHA-256 is wanted, read back from the finished file before it takes its name, so that
+// a stop signal while it is hashed leaves no package.
+struct PackageOutputs
+{
+    QStringList besides{}; // host paths
+    bool digest = false;
+    bool operator==(const PackageOutputs&) const = default;
+};
+
+// A writer that takes the outputs of the next package (before SetArchivePath).
+class IPackageOutputs
+{
+public:
+    virtual ~IPackageOutputs() = default;
+    virtual void SetOutputs(const PackageOutputs& outputs) = 0;
+};
+
 // What a finished package holds besides its files' bytes.
 struct PackageReport
 {
@@ -80,6 +100,7 @@ struct PackageReport
     qint64 entries = 0;
     std::vector<LeftOut> leftOut;
     std::vector<Masked> masked; // only files where something was masked
+    QByteArray sha256{};        // of the whole package, lower-case hex, when it was asked for
 };
 
 // A writer that tells what its last finished package holds.

@@ -72,6 +72,31 @@ QString Decode(const char* bytes, qsizetype size)
     return out;
 }
 
+QString EntryComponent(const QString& name)
+{
+    const auto isTrailing = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('.'); };
+    qsizetype keep = name.size();
+    while (keep > 0 && isTrailing(name.at(keep - 1)))
+        --keep;
+    const bool endsBadly = keep < name.size();
+    if (!endsBadly && !name.contains(QLatin1Char('\\')))
+        return name;
+    QString out;
+    out.reserve(name.size() + 8);
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const QChar c = name.at(i);
+        if (c == QLatin1Char('%'))
+            out += QStringLiteral("%25");
+        else if (c == QLatin1Char('\\'))
+            out += QStringLiteral("%5C");
+        else if (i >= keep)
+            out += c == QLatin1Char('.') ? QStringLiteral("%2E") : QStringLiteral("%20");
+        else
+            out += c;
+    }
+    return out;
+}
+
 bool HasRawBytes(const QString& name)
 {
     for (const QChar c : name)

@@ -15,6 +15,12 @@ QByteArray Encode(const QString& name);
 // Whether a name holds bytes that are not UTF-8.
 bool HasRawBytes(const QString& name);
 
+// One host name as one component of an entry name in the package: a name that a reader could take
+// as more than one component, or as none, is percent-encoded where it would be ("\\" as %5C, a
+// name ".." or one ending in blanks or dots with those as %2E and %20, and "%" itself as %25 in
+// such a name). Every other name stays as it is.
+QString EntryComponent(const QString& name);
+
 bool IsDirectory(const QString& hostPath);
 // A regular file, or a link to one.
 bool IsRegularFile(const QString& hostPath);

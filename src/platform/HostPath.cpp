@@ -131,7 +131,7 @@ QString HostLocation::entryName() const
         name = root.name.toUpper();
     }
     for (const QString& c : components)
-        name += QLatin1Char('/') + c;
+        name += QLatin1Char('/') + HostName::EntryComponent(c);
     return name;
 }
 

@@ -2,12 +2,14 @@
 // Python's zipfile.
 #include "components/zip/Compressors.h"
 #include "components/zip/SecretMask.h"
+#include "components/zip/SourceCollector.h"
 #include "components/zip/ZipWriter.h"
 #include "support/ArchiveCheck.h"
 #include "support/TestEnvironment.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTest>
@@ -53,6 +55,8 @@ private Q_SLOTS:
     void masksSecrets();
     void whatAnAddPacks_data();
     void whatAnAddPacks();
+    void walkNeverFollowsWhatIsSwappedIn_data();
+    void walkNeverFollowsWhatIsSwappedIn();
     void chunksGrowOnlyByStoredBlockHeaders();
     void contentModesTimesWhateverTheWorkers();
     void fileSwappedForAFolderWhileBeingPacked();
@@ -134,14 +138,21 @@ void TestZipWriter::whatAnAddPacks_data()
     QTest::addColumn<QStringList>("comment");
     const auto row = [](const char* name, const QStringList& adds, const QStringList& names,
                         const QStringList& comment) { QTest::newRow(name) << adds << names << comment; };
-    row("pattern with subfolders: hidden files, no links to folders, no pipes", {"sk C:\\TESS\\LOGS\\*.*"},
-        {"C/Tess/Logs/.hidden.log", "C/Tess/Logs/a.log", "C/Tess/Logs/z.txt", "C/Tess/Logs/Old/b.log",
+    // Every link in a walked folder is named and left alone; a name that a reader could split or
+    // drop is one entry component, percent-encoded.
+    row("pattern with subfolders: hidden files, no links, no pipes", {"sk C:\\TESS\\LOGS\\*.*"},
+        {"C/Tess/Logs/..%5C..%5Cx%25.log", "C/Tess/Logs/.hidden.log", "C/Tess/Logs/a.log",
+         "C/Tess/Logs/dots%2E%20%2E", "C/Tess/Logs/z.txt", "C/Tess/Logs/Old/b.log",
          "C/Tess/Logs/Old/Deeper/c.txt"},
-        {"C:\\TESS\\LOGS\\dangling.log: No such file or directory",
-         "C:\\TESS\\LOGS\\pipe.log: not a regular file"});
-    row("pattern without folder paths", {"-- c:\\tess\\logs\\*.LOG"}, {".hidden.log", "a.log"},
-        {"c:\\tess\\logs\\dangling.log: No such file or directory",
-         "c:\\tess\\logs\\pipe.log: not a regular file"});
+        {"C:\\TESS\\LOGS\\dangling.log: symbolic link, not followed",
+         "C:\\TESS\\LOGS\\Link: symbolic link, not followed",
+         "C:\\TESS\\LOGS\\Loop: symbolic link, not followed", "C:\\TESS\\LOGS\\pipe.log: not a regular file",
+         "C:\\TESS\\LOGS\\secret.log: symbolic link, not followed"});
+    row("pattern without folder paths", {"-- c:\\tess\\logs\\*.LOG"},
+        {"..%5C..%5Cx%25.log", ".hidden.log", "a.log"},
+        {"c:\\tess\\logs\\dangling.log: symbolic link, not followed",
+         "c:\\tess\\logs\\pipe.log: not a regular file",
+         "c:\\tess\\logs\\secret.log: symbolic link, not followed"});
     row("named files; a name already packed is passed over",
         {"-k C:\\APP\\ORDERS.TSD6", "-k c:\\app\\orders.tsd6", "-k C:\\APP\\PIPE.TSD6",
          "-- C:\\TESS\\LOGS\\OLD\\B.LOG", "s- C:\\TESS\\LOGS\\B.*"},
@@ -158,14 +169,15 @@ void TestZipWriter::whatAnAddPacks()
     QFETCH(QStringList, names);
     QFETCH(QStringList, comment);
     TestEnvironment env;
-    for (const char* file :
-         {"Tess/Logs/a.log", "Tess/Logs/.hidden.log", "Tess/Logs/z.txt", "Tess/Logs/Old/b.log",
-          "Tess/Logs/Old/Deeper/c.txt", "Elsewhere/secret.log", "App/ORDERS.TSD6"})
+    for (const char* file : {"Tess/Logs/a.log", "Tess/Logs/.hidden.log", "Tess/Logs/z.txt",
+                             "Tess/Logs/Old/b.log", "Tess/Logs/Old/Deeper/c.txt", "Elsewhere/secret.log",
+                             "App/ORDERS.TSD6", "Tess/Logs/..\\..\\x%.log", "Tess/Logs/dots. ."})
         env.write(u"c/"_s + QLatin1String(file), file);
     const QString c = env.driveC();
     QVERIFY(QFile::link(c + u"/Elsewhere"_s, c + u"/Tess/Logs/Link"_s));
     QVERIFY(QFile::link(c + u"/Tess/Logs"_s, c + u"/Tess/Logs/Loop"_s));
     QVERIFY(QFile::link(c + u"/gone.log"_s, c + u"/Tess/Logs/dangling.log"_s));
+    QVERIFY(QFile::link(c + u"/Elsewhere/secret.log"_s, c + u"/Tess/Logs/secret.log"_s));
     for (const char* fifo : {"/Tess/Logs/pipe.log", "/App/PIPE.TSD6"})
         QCOMPARE(::mkfifo(QFile::encodeName(c + QLatin1String(fifo)).constData(), 0600), 0);
 
@@ -173,6 +185,42 @@ void TestZipWriter::whatAnAddPacks()
     QVERIFY2(report.valid(), qPrintable(report.details));
     QCOMPARE(report.names, names);
     QCOMPARE(report.comment, comment.join(u'\n'));
+}
+
+void TestZipWriter::walkNeverFollowsWhatIsSwappedIn_data()
+{
+    QTest::addColumn<QString>("swap"); // what takes the subfolder's place once its folder is listed
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a link to a folder elsewhere") << u"link"_s << u"symbolic link, not followed"_s;
+    QTest::newRow("another folder") << u"folder"_s << u"replaced while the package was built"_s;
+}
+
+// A subfolder swapped for something else between its folder's listing and its own opening is named
+// with the reason, and nothing of what took its place is read.
+void TestZipWriter::walkNeverFollowsWhatIsSwappedIn()
+{
+    QFETCH(QString, swap);
+    QFETCH(QString, reason);
+    TestEnvironment env;
+    for (const char* file : {"Logs/a.log", "Logs/Sub/b.log", "Secret/shadow"})
+        env.write(u"c/"_s + QLatin1String(file), file);
+    const QString c = env.driveC();
+    int ticks = 0;
+    const auto tick = [&] {
+        if (++ticks != 2)
+            return; // the second tick comes just before the subfolder is opened
+        QVERIFY(QDir(c).rename(u"Logs/Sub"_s, u"Moved"_s));
+        QVERIFY(swap == u"link"_s ? QFile::link(c + u"/Secret"_s, c + u"/Logs/Sub"_s)
+                                  : QDir(c).rename(u"Secret"_s, u"Logs/Sub"_s));
+    };
+    const OutputGuard guard({}, {});
+    SourceCollector collector(guard, tick);
+    QStringList found;
+    collector.Collect(u"C:\\LOGS\\*.*"_s, true, true, [&](std::vector<Source>&& files) {
+        for (const Source& file : files)
+            found.append(file.handedPath() + u": "_s + file.skipReason);
+    });
+    QCOMPARE(found, (QStringList{u"C:\\LOGS\\a.log: "_s, u"C:\\LOGS\\Sub: "_s + reason}));
 }
 
 // A chunk never grows by more than 5 bytes in 64 KiB: what deflate would not make smaller goes in

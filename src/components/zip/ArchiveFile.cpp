@@ -5,6 +5,7 @@
 #include "outside/Interruption.h"
 #include "platform/HostName.h"
 
+#include <QCryptographicHash>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -90,14 +91,12 @@ QByteArray folderOf(const QByteArray& path)
     return cut <= 0 ? QByteArray("/") : path.left(cut);
 }
 
+// A hidden name in the package's folder, short whatever the package's name.
 QByteArray hiddenBeside(const QByteArray& path)
 {
-    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray suffix;
-    for (int i = 0; i < 6; ++i)
-        suffix += kLetters[QRandomGenerator::global()->bounded(static_cast<int>(sizeof kLetters - 1))];
     const qsizetype cut = path.lastIndexOf('/');
-    return path.left(cut + 1) + '.' + path.mid(cut + 1) + '.' + suffix;
+    return path.left(cut + 1) + ".ts6satchel-" +
+           QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".zip";
 }
 
 void syncFolder(const QByteArray& folder)
@@ -304,7 +303,7 @@ QByteArray ArchiveFile::Comment(const QStringList& lines)
     return kept + (count > 0 ? "\n" : "") + tail.arg(lines.size() - count).toUtf8();
 }
 
-void ArchiveFile::Complete(const QStringList& skipped)
+QByteArray ArchiveFile::Complete(const QStringList& skipped, bool digest)
 {
     const quint64 start = position();
     put(m_central.constData(), static_cast<size_t>(m_central.size()));
@@ -341,8 +340,29 @@ void ArchiveFile::Complete(const QStringList& skipped)
     flush();
     if (::fsync(m_fd.get()) != 0)
         failWrite(errno);
+    QByteArray hash = digest ? sha256() : QByteArray();
     linkIn();
     syncFolder(folderOf(m_target));
+    return hash;
+}
+
+QByteArray ArchiveFile::sha256() const
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (quint64 offset = 0; offset < m_written;) {
+        Interruption::Check();
+        const ssize_t n =
+            ::pread(m_fd.get(), block.data(), static_cast<size_t>(block.size()), static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            Raise(ErrorNumber::DeviceIoError,
+                  QStringLiteral("Cannot read the package back: ") + ErrnoText(n < 0 ? errno : EIO));
+        hash.addData(QByteArrayView(block.constData(), n));
+        offset += static_cast<quint64>(n);
+    }
+    return hash.result().toHex();
 }
 
 void ArchiveFile::linkIn()

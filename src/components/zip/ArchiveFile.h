@@ -2,20 +2,13 @@
 
 #include "base/CHandle.h"
 #include "components/zip/Bytes.h"
+#include "components/zip/OutputGuard.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <sys/types.h>
-
-// Which file a path or descriptor leads to, however it is named.
-struct FileIdentity
-{
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
 
 // What an entry's headers say besides its data.
 struct EntryHead
@@ -34,7 +27,8 @@ struct EntryHead
 //
 // Where the file system allows it the file has no name until it is complete (O_TMPFILE), so no
 // end of the program, not even SIGKILL, leaves it behind; elsewhere it is a hidden file beside the
-// package that the destructor removes. Complete links it in at the package path, replacing a file
+// package that the destructor removes, with a short name of its own (one built on the package's
+// name could pass the host's limit on a name). Complete links it in at the package path, replacing a file
 // there only in one step. Entries say "made by Unix" with the file's mode, so readers on Linux
 // take the names as UTF-8 and keep the permissions; a time outside the DOS range is clamped there
 // and kept exact in an extra field. Failures raise a run-time error with the reason.
@@ -57,8 +51,9 @@ public:
     void EndEntry(quint32 crc, quint64 size);
 
     // Writes the central directory and the comment (one skipped file a line), makes the file
-    // durable and gives it the package's name.
-    void Complete(const QStringList& skipped);
+    // durable and gives it the package's name. With digest, the finished file is read back and
+    // hashed before it takes its name; its SHA-256 in lower-case hex is returned (else nothing).
+    QByteArray Complete(const QStringList& skipped, bool digest = false);
 
     // The comment for these lines within the zip limit: past it, whole lines are left out and a
     // last line says how many.
@@ -71,6 +66,7 @@ private:
     void patch(quint64 offset, const QByteArray& bytes);
     void flush();
     void writeAt(const char* data, size_t size, quint64 offset);
+    QByteArray sha256() const;
     void linkIn();
     quint64 position() const { return m_written + m_buffer.size(); }
 

@@ -6,6 +6,7 @@
 #include "components/zip/Compressors.h"
 #include "components/zip/SecretMask.h"
 #include "outside/Interruption.h"
+#include "platform/Descriptors.h"
 #include "platform/HostName.h"
 
 #include <libdeflate.h>
@@ -30,20 +31,51 @@ constexpr quint64 kZip64Threshold = 0xF0000000ULL; // stored blocks can make an 
 // each stands for a key (three bytes at least), its separator and a value.
 constexpr quint64 kMaskedZip64Threshold = kZip64Threshold / 3;
 
-// Opens a file for reading without blocking: a pipe or device put in a file's place is found by
-// fstat and never read. Returns the descriptor, or none with the reason.
-UniqueFd openRegular(const QByteArray& path, struct stat& st, QString& reason)
+// The flags every input is opened with: never waiting (a pipe put in a file's place is found by
+// fstat and never read), never becoming the controlling terminal.
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY;
+
+// The reason a file found below an add's folder could not be opened: a link put in its place is
+// not followed.
+QString openReason(int error)
 {
-    UniqueFd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    return error == ELOOP ? SourceCollector::LinkReason() : ErrnoText(error);
+}
+
+bool lackOfDescriptors(int error)
+{
+    return error == EMFILE || error == ENFILE;
+}
+
+// Opens a file a pattern found, below the add's folder, and looks at what opened. Returns the
+// descriptor, or none with the reason.
+UniqueFd openFound(int root, const QByteArray& relative, struct stat& st, QString& reason)
+{
+    UniqueFd fd = Descriptors::OpenBeneath(root, relative, kReadFlags);
     if (!fd) {
+        reason = openReason(errno);
+        return {};
+    }
+    if (::fstat(fd.get(), &st) != 0) {
         reason = ErrnoText(errno);
         return {};
     }
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        reason = S_ISREG(st.st_mode) ? ErrnoText(errno) : QStringLiteral("not a regular file");
+    if (!S_ISREG(st.st_mode)) {
+        reason = SourceCollector::NotRegularReason();
         return {};
     }
     return fd;
+}
+
+bool startsLikeAZip(const unsigned char* data, size_t size)
+{
+    return size >= 4 && data[0] == 'P' && data[1] == 'K' && (data[2] == 3 || data[2] == 5);
+}
+
+bool startsLikeAZipAt(int fd)
+{
+    unsigned char magic[4] = {};
+    return ::pread(fd, magic, sizeof magic, 0) == sizeof magic && startsLikeAZip(magic, sizeof magic);
 }
 
 // Reads up to size bytes at offset; a read error ends the reading and is kept.
@@ -69,11 +101,13 @@ size_t readAt(int fd, unsigned char* buffer, size_t size, quint64 offset, QStrin
 
 } // namespace
 
-// What a job is to encode: a whole file or one chunk of a large one, read by the job (from a path,
-// or from a shared descriptor) or already read by the adding thread.
+// What a job is to encode: a whole file or one chunk of a large one, read by the job (a file a
+// pattern found, opened below its folder; or a chunk through a shared descriptor) or already read
+// by the adding thread.
 struct EntryPipeline::Piece
 {
-    QByteArray path;
+    std::shared_ptr<const UniqueFd> root; // a found file: the add's folder, and the file below it
+    QByteArray relative;
     std::shared_ptr<const UniqueFd> file; // shared by the jobs that read the chunks of one file
     quint64 offset = 0;
     quint64 length = 0; // the most to read
@@ -98,6 +132,15 @@ struct EntryPipeline::Encoded
     quint32 crc = 0;
     quint64 size = 0; // the bytes read, or the masked bytes
     int masked = -1;  // a masked text: how many values
+    // A found file, as its descriptor showed it: what the guard looks at.
+    struct stat opened
+    {};
+    bool wasOpened = false;
+    bool startsLikeZip = false;
+    // A found file larger now than a whole piece (it grew after it was listed), or one that could
+    // not be opened for lack of descriptors: the adding thread reads it itself, in order.
+    std::shared_ptr<const UniqueFd> late{};
+    bool noDescriptor = false;
 };
 
 // A large file's entry, while its chunks come back.
@@ -121,6 +164,10 @@ struct EntryPipeline::Slot
     quint64 length = 0;             // a chunk's planned length
     bool lastChunk = false;
     QString skipReason{}; // no piece: left out before any reading
+    bool found = false;   // a file a pattern found, read by a worker
+    bool mask = false;
+    std::shared_ptr<const UniqueFd> root{}; // a found file: where it can be opened again
+    QByteArray relative{};
 };
 
 struct EntryPipeline::Batch
@@ -133,23 +180,36 @@ struct EntryPipeline::Batch
 
 namespace {
 
-// Reads a piece the adding thread did not read: a whole file, opened here, or a chunk through the
-// shared descriptor. False when the file cannot be opened at all.
-bool readPiece(const EntryPipeline::Piece& p, EntryPipeline::Encoded& e, Bytes& buffer)
+// Opens and reads a found file the adding thread did not read: a whole file, unless it has grown
+// past a whole piece since it was listed. False when there is nothing to encode.
+bool readFound(const EntryPipeline::Piece& p, EntryPipeline::Encoded& e, Bytes& buffer)
 {
-    UniqueFd opened;
-    if (!p.file) {
-        struct stat st
-        {};
-        opened = openRegular(p.path, st, e.skipReason);
-        if (!opened)
-            return false;
-        e.mode = st.st_mode;
-        e.modified = st.st_mtim.tv_sec;
+    UniqueFd fd = Descriptors::OpenBeneath(p.root->get(), p.relative, kReadFlags);
+    if (!fd) {
+        const int error = errno;
+        e.noDescriptor = lackOfDescriptors(error);
+        e.skipReason = openReason(error);
+        return false;
     }
-    buffer.resize(p.length);
-    buffer.resize(
-        readAt(opened ? opened.get() : p.file->get(), buffer.data(), p.length, p.offset, e.readError));
+    if (::fstat(fd.get(), &e.opened) != 0) {
+        e.skipReason = ErrnoText(errno);
+        return false;
+    }
+    if (!S_ISREG(e.opened.st_mode)) {
+        e.skipReason = SourceCollector::NotRegularReason();
+        return false;
+    }
+    e.wasOpened = true;
+    e.mode = e.opened.st_mode;
+    e.modified = e.opened.st_mtim.tv_sec;
+    const auto size = static_cast<quint64>(e.opened.st_size);
+    if (size > EntryPipeline::kChunk) {
+        e.late = std::make_shared<const UniqueFd>(std::move(fd));
+        return false;
+    }
+    buffer.resize(size);
+    buffer.resize(readAt(fd.get(), buffer.data(), size, 0, e.readError));
+    e.startsLikeZip = startsLikeAZip(buffer.data(), buffer.size());
     return true;
 }
 
@@ -161,8 +221,12 @@ EntryPipeline::Encoded encode(EntryPipeline::Piece& p)
     thread_local Bytes masked;
     thread_local Bytes packed;
     EntryPipeline::Encoded e{.mode = p.mode, .modified = p.modified, .readError = p.readError};
-    if (!p.isGiven && !readPiece(p, e, input))
+    if (p.root && !readFound(p, e, input))
         return e;
+    if (p.file) {
+        input.resize(p.length);
+        input.resize(readAt(p.file->get(), input.data(), p.length, p.offset, e.readError));
+    }
     Bytes* bytes = p.isGiven ? &p.given : &input;
     if (p.mask && !SecretMask::LooksBinary(bytes->data(), bytes->size())) {
         SecretMask mask;
@@ -187,11 +251,20 @@ EntryPipeline::Encoded encode(EntryPipeline::Piece& p)
 
 } // namespace
 
-EntryPipeline::EntryPipeline(ArchiveFile& archive, int workers, std::function<void()> tick)
-    : m_archive(archive), m_tick(std::move(tick)), m_open(std::make_unique<Batch>()), m_pool(workers)
+EntryPipeline::EntryPipeline(ArchiveFile& archive, const OutputGuard& guard, int workers,
+                             std::function<void()> tick)
+    : m_archive(archive), m_guard(guard), m_tick(std::move(tick)),
+      m_largeAtOnce(std::clamp(Descriptors::Spare() - workers - kDescriptorsOfTheAddingThread, 1,
+                               static_cast<int>(kQueued))),
+      m_open(std::make_unique<Batch>()), m_pool(workers)
 {}
 
 EntryPipeline::~EntryPipeline() = default;
+
+int EntryPipeline::Workers(int wanted)
+{
+    return std::clamp(Descriptors::Spare() - kDescriptorsOfTheAddingThread - 1, 1, std::max(wanted, 1));
+}
 
 void EntryPipeline::Add(const std::vector<Source>& sources)
 {
@@ -207,7 +280,7 @@ void EntryPipeline::Add(const std::vector<Source>& sources)
         m_names.insert(name);
         m_bytesFound += source.size;
         const bool utf8 = !HostName::HasRawBytes(entryName);
-        if (source.named)
+        if (source.named())
             addNamed(source, name, utf8);
         else
             addFound(source, name, utf8);
@@ -270,17 +343,32 @@ void EntryPipeline::noteMasked(const QString& handed, const QByteArray& name, in
         m_masked.push_back({handed, HostName::Decode(name.constData(), name.size()), values});
 }
 
-// A named file is read here, before the add returns.
+// Whether a file a pattern found goes in: not the package's temporary file, nor an earlier output
+// it will replace (left out quietly). Any other file at an output's path fails the build.
+bool EntryPipeline::admitFound(const struct stat& st, bool startsLikeZip, const QString& handed) const
+{
+    switch (m_guard.Check(st)) {
+    case OutputGuard::Hit::None:
+        return true;
+    case OutputGuard::Hit::Temporary:
+        return false;
+    case OutputGuard::Hit::EarlierOutput:
+        break;
+    }
+    if (m_guard.IsEarlierOutput(st, startsLikeZip))
+        return false;
+    Raise(ErrorNumber::InvalidArgument, OutputGuard::InputReason(handed));
+}
+
+// A named file is read here, through the descriptor it was found with, before the add returns.
 void EntryPipeline::addNamed(const Source& source, const QByteArray& name, bool utf8)
 {
+    const std::shared_ptr<const UniqueFd>& file = source.opened;
+    const auto size = static_cast<quint64>(source.size);
     struct stat st
     {};
-    QString reason;
-    auto file = std::make_shared<const UniqueFd>(openRegular(source.hostPath(), st, reason));
-    if (!*file)
-        return addSkip(source.handedPath(), reason);
-    const auto size = static_cast<quint64>(st.st_size);
-    const EntryHead head{.name = name, .utf8 = utf8, .mode = st.st_mode, .modified = st.st_mtim.tv_sec};
+    ::fstat(file->get(), &st);
+    const EntryHead head{.name = name, .utf8 = utf8, .mode = st.st_mode, .modified = source.modified};
     if (size > kChunk)
         return addChunks(source.handedPath(), head, file, size, true, source.mask);
     Piece piece;
@@ -289,13 +377,14 @@ void EntryPipeline::addNamed(const Source& source, const QByteArray& name, bool 
     piece.given.resize(size);
     piece.given.resize(readAt(file->get(), piece.given.data(), size, 0, piece.readError));
     piece.mode = st.st_mode;
-    piece.modified = st.st_mtim.tv_sec;
+    piece.modified = source.modified;
     m_open->bytes += size;
     m_open->pieces.push_back(std::move(piece));
     m_open->slots.push_back({.handed = source.handedPath(), .head = head});
 }
 
-// A file a pattern found: small ones go into the open batch and are read by a worker.
+// A file a pattern found: small ones go into the open batch and are opened and read by a worker;
+// large ones are opened here and read in chunks by the workers.
 void EntryPipeline::addFound(const Source& source, const QByteArray& name, bool utf8)
 {
     const auto size = static_cast<quint64>(source.size);
@@ -303,23 +392,49 @@ void EntryPipeline::addFound(const Source& source, const QByteArray& name, bool 
         if (m_open->bytes + size > kChunk || m_open->pieces.size() >= kBatchFiles)
             submit();
         Piece piece;
-        piece.path = source.hostPath();
+        piece.root = source.folder->root;
+        piece.relative = source.relativePath();
         piece.length = size;
         piece.mask = source.mask;
         m_open->bytes += size;
         m_open->pieces.push_back(std::move(piece));
-        m_open->slots.push_back({.handed = source.handedPath(), .head = {.name = name, .utf8 = utf8}});
+        m_open->slots.push_back({.handed = source.handedPath(),
+                                 .head = {.name = name, .utf8 = utf8},
+                                 .found = true,
+                                 .mask = source.mask,
+                                 .root = source.folder->root,
+                                 .relative = source.relativePath()});
         return;
     }
+    waitForLargeTurn();
     struct stat st
     {};
     QString reason;
-    auto file = std::make_shared<const UniqueFd>(openRegular(source.hostPath(), st, reason));
-    if (!*file)
+    UniqueFd fd = openFound(source.folder->root->get(), source.relativePath(), st, reason);
+    if (!fd)
         return addSkip(source.handedPath(), reason);
+    if (!admitFound(st, startsLikeAZipAt(fd.get()), source.handedPath()))
+        return;
+    auto file = std::make_shared<const UniqueFd>(std::move(fd));
+    m_largeFiles.push_back(file);
     addChunks(source.handedPath(),
               {.name = name, .utf8 = utf8, .mode = st.st_mode, .modified = st.st_mtim.tv_sec}, file,
               static_cast<quint64>(st.st_size), source.mask, source.mask);
+}
+
+// Large files hold a descriptor while their chunks are on their way: past a few at once, the
+// oldest are written out first.
+void EntryPipeline::waitForLargeTurn()
+{
+    const auto expired = [](const std::weak_ptr<const UniqueFd>& file) { return file.expired(); };
+    m_largeFiles.erase(std::remove_if(m_largeFiles.begin(), m_largeFiles.end(), expired), m_largeFiles.end());
+    while (static_cast<int>(m_largeFiles.size()) >= m_largeAtOnce) {
+        submit();
+        if (!writeFront(true))
+            break;
+        m_largeFiles.erase(std::remove_if(m_largeFiles.begin(), m_largeFiles.end(), expired),
+                           m_largeFiles.end());
+    }
 }
 
 // A large file in chunks, each a job of its own: read here (readHere), or by the workers through
@@ -415,37 +530,47 @@ bool EntryPipeline::writeFront(bool wait)
         }
         results = batch.results.get(); // a worker's failure is thrown here
     }
+    // The batch leaves the queue before its slots are written: a failure while writing them leaves
+    // a queue that the next call can go on with, or drop.
+    const Batch done = std::move(batch);
+    m_queue.pop_front();
     size_t next = 0;
-    for (const Slot& slot : batch.slots) {
+    for (const Slot& slot : done.slots) {
         if (!slot.skipReason.isEmpty())
             leaveOut(slot.handed, slot.skipReason);
         else
             writeSlot(slot, results.at(next++));
     }
-    m_queue.pop_front();
     return true;
 }
 
 void EntryPipeline::writeSlot(const Slot& slot, Encoded& r)
 {
-    if (!slot.large) {
-        if (!r.skipReason.isEmpty()) {
-            leaveOut(slot.handed, r.skipReason);
-            return;
-        }
-        EntryHead head = slot.head;
-        head.mode = r.mode;
-        head.modified = r.modified;
-        head.deflated = r.deflated;
-        m_archive.AddEntry(head, r.data, r.crc, r.size);
-        m_bytesWritten += r.size;
-        if (r.masked >= 0)
-            noteMasked(slot.handed, head.name, r.masked);
-        if (!r.readError.isEmpty())
-            leaveOut(slot.handed,
-                     r.readError + QStringLiteral(" (only the first %1 bytes stored)").arg(r.size));
+    if (slot.large)
+        return writeChunk(slot, r);
+    if (slot.found && r.noDescriptor)
+        return readFoundHere(slot); // a descriptor may be free by now
+    if (!r.skipReason.isEmpty())
+        return leaveOut(slot.handed, r.skipReason);
+    if (slot.found && r.wasOpened &&
+        !admitFound(r.opened, r.startsLikeZip || (r.late && startsLikeAZipAt(r.late->get())), slot.handed))
         return;
-    }
+    EntryHead head = slot.head;
+    head.mode = r.mode;
+    head.modified = r.modified;
+    if (r.late)
+        return streamHere(slot.handed, head, *r.late, static_cast<quint64>(r.opened.st_size), slot.mask);
+    head.deflated = r.deflated;
+    m_archive.AddEntry(head, r.data, r.crc, r.size);
+    m_bytesWritten += r.size;
+    if (r.masked >= 0)
+        noteMasked(slot.handed, head.name, r.masked);
+    if (!r.readError.isEmpty())
+        leaveOut(slot.handed, r.readError + QStringLiteral(" (only the first %1 bytes stored)").arg(r.size));
+}
+
+void EntryPipeline::writeChunk(const Slot& slot, Encoded& r)
+{
     Large& large = *slot.large;
     if (large.ended)
         return; // past a chunk that came back short
@@ -468,4 +593,69 @@ void EntryPipeline::writeSlot(const Slot& slot, Encoded& r)
             leaveOut(slot.handed,
                      large.readError + QStringLiteral(" (only the first %1 bytes stored)").arg(large.size));
     }
+}
+
+// A found file a worker could not open for lack of descriptors: opened and read here, in order.
+void EntryPipeline::readFoundHere(const Slot& slot)
+{
+    struct stat st
+    {};
+    QString reason;
+    const UniqueFd fd = openFound(slot.root->get(), slot.relative, st, reason);
+    if (!fd)
+        return leaveOut(slot.handed, reason);
+    if (!admitFound(st, startsLikeAZipAt(fd.get()), slot.handed))
+        return;
+    EntryHead head = slot.head;
+    head.mode = st.st_mode;
+    head.modified = st.st_mtim.tv_sec;
+    streamHere(slot.handed, head, fd, static_cast<quint64>(st.st_size), slot.mask);
+}
+
+// Reads, masks and encodes a whole entry here, chunk by chunk, in memory that does not grow with
+// the file: for the few files the workers hand back.
+void EntryPipeline::streamHere(const QString& handed, EntryHead head, const UniqueFd& file, quint64 size,
+                               bool mask)
+{
+    head.zip64 = size >= (mask ? kMaskedZip64Threshold : kZip64Threshold);
+    head.deflated = true;
+    m_archive.BeginEntry(head);
+    std::optional<SecretMask> masker;
+    if (mask)
+        masker.emplace();
+    Bytes input;
+    Bytes masked;
+    Bytes packed;
+    quint32 crc = 0;
+    quint64 stored = 0;
+    QString readError;
+    for (quint64 offset = 0; offset < size || offset == 0;) {
+        m_tick();
+        const quint64 length = std::min(kChunk, size - offset);
+        input.resize(length);
+        input.resize(readAt(file.get(), input.data(), length, offset, readError));
+        const bool last = input.size() < length || offset + length >= size;
+        if (masker && offset == 0 && SecretMask::LooksBinary(input.data(), input.size()))
+            masker.reset(); // binary: packed as it is
+        const Bytes* bytes = &input;
+        if (masker) {
+            masked.clear();
+            masker->Feed(input.data(), input.size(), last, masked);
+            bytes = &masked;
+        }
+        crc = libdeflate_crc32(crc, bytes->data(), bytes->size());
+        stored += bytes->size();
+        Compressors::EncodeChunk(bytes->data(), bytes->size(), packed);
+        m_archive.Append(packed.data(), packed.size());
+        offset += input.size();
+        if (last)
+            break;
+    }
+    m_archive.Append(Compressors::kFinalBlock, sizeof Compressors::kFinalBlock);
+    m_archive.EndEntry(crc, stored);
+    m_bytesWritten += stored;
+    if (masker)
+        noteMasked(handed, head.name, masker->Masked());
+    if (!readError.isEmpty())
+        leaveOut(handed, readError + QStringLiteral(" (only the first %1 bytes stored)").arg(stored));
 }

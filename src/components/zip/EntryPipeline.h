@@ -2,6 +2,7 @@
 
 #include "base/CHandle.h"
 #include "components/zip/ArchiveFile.h"
+#include "components/zip/OutputGuard.h"
 #include "components/zip/SourceCollector.h"
 #include "components/zip/WorkerPool.h"
 #include "outside/IZipWriter.h"
@@ -25,9 +26,18 @@
 // whatever the size of the files. How files are cut into jobs depends only on their sizes, never
 // on the number of workers, so neither do the archive's bytes.
 //
-// Workers read the files a pattern found, in parallel. A file the add named is read on the adding
-// thread, in order, before the add returns, so a file rewritten right after (the manifest of the
-// next build) cannot reach this package.
+// Workers open and read the files a pattern found, in parallel, each below the add's folder and
+// never through a link; what is stored is what the descriptor read, whatever the listing said. A
+// file that has grown past a whole piece since it was listed, and one a worker could not open for
+// lack of descriptors, come back to the adding thread, which reads it itself in its turn. A file
+// the add named is read on the adding thread, through the descriptor it was found with, in order,
+// before the add returns, so a file rewritten right after (the manifest of the next build) cannot
+// reach this package. Every file read is checked against the package's outputs (OutputGuard).
+//
+// Descriptors. A worker holds one while it reads a file; a large file holds one while its chunks
+// are on their way, and only a few large files are on their way at once; the adding thread holds
+// the add's folder and one more. Workers() chooses how many workers the descriptors the process
+// may still open allow.
 //
 // A file to be masked (Source::mask) that is text (no NUL in its first 8 KiB) goes in with its
 // secrets masked (SecretMask): a whole file on the worker that encodes it; a large one on the
@@ -42,7 +52,7 @@ public:
     static constexpr quint64 kChunk = 256 * 1024;
 
     // tick is called on the adding thread while it waits; it may throw to stop the work.
-    EntryPipeline(ArchiveFile& archive, int workers, std::function<void()> tick);
+    EntryPipeline(ArchiveFile& archive, const OutputGuard& guard, int workers, std::function<void()> tick);
     ~EntryPipeline();
     EntryPipeline(const EntryPipeline&) = delete;
     EntryPipeline& operator=(const EntryPipeline&) = delete;
@@ -65,6 +75,9 @@ public:
     // The bytes of file data written so far, and of the files queued so far.
     std::pair<qint64, qint64> BytesDone() const { return {m_bytesWritten, m_bytesFound}; }
 
+    // How many of the wanted workers the descriptors left to the process allow (one at least).
+    static int Workers(int wanted);
+
     struct Piece;
     struct Encoded;
 
@@ -77,15 +90,27 @@ private:
     void addFound(const Source& source, const QByteArray& name, bool utf8);
     void addChunks(const QString& handed, EntryHead head, const std::shared_ptr<const UniqueFd>& file,
                    quint64 size, bool readHere, bool mask);
+    void waitForLargeTurn();
+    bool admitFound(const struct stat& st, bool startsLikeZip, const QString& handed) const;
     void addSkip(const QString& handed, const QString& reason);
     void leaveOut(const QString& handed, const QString& reason);
     void noteMasked(const QString& handed, const QByteArray& name, int values);
     void submit();
     bool writeFront(bool wait);
     void writeSlot(const Slot& slot, Encoded& result);
+    void writeChunk(const Slot& slot, Encoded& result);
+    void readFoundHere(const Slot& slot);
+    void streamHere(const QString& handed, EntryHead head, const UniqueFd& file, quint64 size, bool mask);
+
+    // The descriptors the adding thread may hold besides the workers': the add's folder, a folder
+    // being listed or a named file, and a file read here.
+    static constexpr int kDescriptorsOfTheAddingThread = 3;
 
     ArchiveFile& m_archive;
+    const OutputGuard& m_guard;
     std::function<void()> m_tick;
+    const int m_largeAtOnce; // large files on their way at once, each holding a descriptor
+    std::vector<std::weak_ptr<const UniqueFd>> m_largeFiles;
     std::deque<Batch> m_queue;     // submitted, in add order
     std::unique_ptr<Batch> m_open; // being filled
     QSet<QByteArray> m_names;

@@ -1,8 +1,8 @@
 #include "components/zip/SourceCollector.h"
 
-#include "base/CHandle.h"
 #include "base/RuntimeError.h"
 #include "base/SystemError.h"
+#include "platform/Descriptors.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"
@@ -20,14 +20,14 @@ namespace {
 
 constexpr int kTickEvery = 512;
 
-QString notRegular()
-{
-    return QStringLiteral("not a regular file");
-}
-
 QByteArray joinHost(const QByteArray& folder, const QByteArray& name)
 {
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+QByteArray joinRelative(const QByteArray& folder, const QByteArray& name)
+{
+    return folder == "." ? name : folder + '/' + name;
 }
 
 bool hasWildcard(const QString& name)
@@ -44,24 +44,37 @@ bool tooLongForHost(const HostLocation& place)
                        [](const QString& c) { return HostName::Encode(c).size() > NAME_MAX; });
 }
 
-bool startsLikeAZip(const QByteArray& path)
+QString entryBelow(const QString& folderEntry, const QString& name)
 {
-    const UniqueFd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!fd)
-        return false;
-    char magic[4] = {};
-    const bool read = ::pread(fd.get(), magic, sizeof magic, 0) == sizeof magic;
-    return read && magic[0] == 'P' && magic[1] == 'K' && (magic[2] == 3 || magic[2] == 5);
+    return folderEntry.isEmpty() ? QString()
+                                 : folderEntry + QLatin1Char('/') + HostName::EntryComponent(name);
 }
 
+// A listed entry: its name and what the listing saw there (the link itself, never what it leads to).
 struct Listed
 {
     QByteArray raw;
     QString folded;
-    unsigned char type = DT_UNKNOWN;
+    struct stat st
+    {};
+    bool seen = false; // st holds what the listing saw; false when the entry vanished meanwhile
 };
 
 using DirPtr = unique_c_ptr<DIR, ::closedir>;
+
+// Why a subfolder could not be opened: a link or something else put in its place since its folder
+// was listed, or the system's reason.
+QString folderOpenReason(const SourceFolder& folder, int error)
+{
+    if (error != ELOOP && error != ENOTDIR)
+        return ErrnoText(error);
+    struct stat st
+    {};
+    const bool link =
+        ::fstatat(folder.root->get(), folder.relative.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode);
+    return error == ELOOP || link ? SourceCollector::LinkReason() : SourceCollector::ReplacedReason();
+}
 
 } // namespace
 
@@ -70,9 +83,15 @@ QByteArray Source::hostPath() const
     return joinHost(folder->host, HostName::Encode(name));
 }
 
+QByteArray Source::relativePath() const
+{
+    return joinRelative(folder->relative, HostName::Encode(name));
+}
+
 QString Source::entryName() const
 {
-    return folder->entry.isEmpty() ? name : folder->entry + QLatin1Char('/') + name;
+    const QString component = HostName::EntryComponent(name);
+    return folder->entry.isEmpty() ? component : folder->entry + QLatin1Char('/') + component;
 }
 
 QString Source::handedPath() const
@@ -80,10 +99,24 @@ QString Source::handedPath() const
     return !handed.isEmpty() ? handed : folder->handed + QLatin1Char('\\') + name;
 }
 
-SourceCollector::SourceCollector(FileIdentity temporary, std::optional<FileIdentity> replaced,
-                                 std::function<void()> tick)
-    : m_temporary(temporary), m_replaced(replaced), m_tick(std::move(tick))
+SourceCollector::SourceCollector(const OutputGuard& guard, std::function<void()> tick)
+    : m_guard(guard), m_tick(std::move(tick))
 {}
+
+QString SourceCollector::LinkReason()
+{
+    return QStringLiteral("symbolic link, not followed");
+}
+
+QString SourceCollector::NotRegularReason()
+{
+    return QStringLiteral("not a regular file");
+}
+
+QString SourceCollector::ReplacedReason()
+{
+    return QStringLiteral("replaced while the package was built");
+}
 
 void SourceCollector::Collect(const QString& source, bool includeSubfolders, bool keepFolderPath,
                               const Sink& sink)
@@ -101,11 +134,25 @@ void SourceCollector::Collect(const QString& source, bool includeSubfolders, boo
     const std::optional<HostLocation> place = HostPath::Resolve(handedFolder);
     if (!place)
         return; // nothing there: adds nothing
-    auto folder = std::make_shared<const SourceFolder>(
-        SourceFolder{.host = HostName::Encode(place->hostPath()),
-                     .entry = keepFolderPath ? place->entryName() : QString(),
-                     .handed = handedFolder});
-    collectFolder(folder, FoldName(last), includeSubfolders, sink);
+    const QByteArray host = HostName::Encode(place->hostPath());
+    // The folder the add names is its author's choice: a link there is followed.
+    auto root = std::make_shared<const UniqueFd>(
+        ::open(host.constData(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC));
+    if (!*root) {
+        const int error = errno;
+        if (error != ENOENT && error != ENOTDIR) { // there, but it cannot be listed
+            auto folder =
+                std::make_shared<const SourceFolder>(SourceFolder{.host = host, .handed = handedFolder});
+            sink({Source{.folder = folder, .handed = handedFolder, .skipReason = ErrnoText(error)}});
+        }
+        return;
+    }
+    collectFolder(std::make_shared<const SourceFolder>(
+                      SourceFolder{.root = std::move(root),
+                                   .host = host,
+                                   .entry = keepFolderPath ? place->entryName() : QString(),
+                                   .handed = handedFolder}),
+                  FoldName(last), includeSubfolders, sink);
 }
 
 void SourceCollector::collectNamed(const QString& source, bool keepFolderPath, std::vector<Source>& out)
@@ -117,7 +164,6 @@ void SourceCollector::collectNamed(const QString& source, bool keepFolderPath, s
             out.push_back({.folder = std::make_shared<const SourceFolder>(),
                            .name = parsed->components.last(),
                            .handed = source,
-                           .named = true,
                            .skipReason = ErrnoText(ENAMETOOLONG)});
         return; // nothing there: adds nothing
     }
@@ -127,20 +173,34 @@ void SourceCollector::collectNamed(const QString& source, bool keepFolderPath, s
                     SourceFolder{.host = HostName::Encode(parent.hostPath()),
                                  .entry = keepFolderPath ? parent.entryName() : QString()}),
                 .name = name,
-                .handed = source,
-                .named = true};
+                .handed = source};
     struct stat st
     {};
-    if (::stat(file.hostPath().constData(), &st) != 0)
-        file.skipReason = ErrnoText(errno);
-    else if (S_ISDIR(st.st_mode))
+    // Looked at before opening, so a pipe or a device is never opened; checked again on what opened.
+    if (::stat(file.hostPath().constData(), &st) == 0 && S_ISDIR(st.st_mode))
         return; // a folder named without a pattern adds nothing
-    else if (!S_ISREG(st.st_mode))
-        file.skipReason = notRegular();
-    else if (isPackage({st.st_dev, st.st_ino}, file))
+    UniqueFd fd(::open(file.hostPath().constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd) {
+        file.skipReason = ErrnoText(errno);
+    } else if (::fstat(fd.get(), &st) != 0) {
+        file.skipReason = ErrnoText(errno);
+    } else if (S_ISDIR(st.st_mode)) {
         return;
-    file.size = st.st_size;
-    file.modified = st.st_mtim.tv_sec;
+    } else if (!S_ISREG(st.st_mode)) {
+        file.skipReason = NotRegularReason();
+    } else {
+        switch (m_guard.Check(st)) {
+        case OutputGuard::Hit::Temporary:
+            return;
+        case OutputGuard::Hit::EarlierOutput:
+            Raise(ErrorNumber::InvalidArgument, OutputGuard::InputReason(source));
+        case OutputGuard::Hit::None:
+            break;
+        }
+        file.size = st.st_size;
+        file.modified = st.st_mtim.tv_sec;
+        file.opened = std::make_shared<const UniqueFd>(std::move(fd));
+    }
     out.push_back(std::move(file));
 }
 
@@ -149,37 +209,52 @@ void SourceCollector::collectFolder(const std::shared_ptr<const SourceFolder>& f
 {
     m_tick();
     std::vector<Source> out;
-    const DirPtr dir(::opendir(folder->host.constData()));
-    if (!dir) {
-        const int error = errno;
-        if (error != ENOENT && error != ENOTDIR) // a folder that is there but cannot be listed
-            out.push_back({.folder = folder, .handed = folder->handed, .skipReason = ErrnoText(error)});
-        sink(std::move(out));
-        return;
-    }
     std::vector<Listed> listed;
-    while (const dirent* e = ::readdir(dir.get())) {
-        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
-            continue;
-        const QByteArray raw(e->d_name);
-        listed.push_back({raw, FoldName(HostName::Decode(raw.constData(), raw.size())), e->d_type});
-    }
+    {
+        UniqueFd fd = Descriptors::OpenBeneath(folder->root->get(), folder->relative,
+                                               O_RDONLY | O_DIRECTORY | O_NOCTTY);
+        if (!fd) {
+            // A subfolder that vanished meanwhile adds nothing; one that is now a link, or that
+            // cannot be listed, is named with the reason.
+            if (const int error = errno; error != ENOENT)
+                sink({Source{.folder = folder,
+                             .handed = folder->handed,
+                             .skipReason = folderOpenReason(*folder, error)}});
+            return;
+        }
+        struct stat opened
+        {};
+        const bool isRoot = folder->relative == ".";
+        if (!isRoot && (::fstat(fd.get(), &opened) != 0 || FileIdentity::Of(opened) != folder->listed)) {
+            sink({Source{.folder = folder, .handed = folder->handed, .skipReason = ReplacedReason()}});
+            return;
+        }
+        DirPtr dir(::fdopendir(fd.get()));
+        if (!dir) {
+            const int error = errno;
+            sink({Source{.folder = folder, .handed = folder->handed, .skipReason = ErrnoText(error)}});
+            return;
+        }
+        fd.release(); // the listing owns it now
+        while (const dirent* e = ::readdir(dir.get())) {
+            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+                continue;
+            const QByteArray raw(e->d_name);
+            Listed entry{.raw = raw, .folded = FoldName(HostName::Decode(raw.constData(), raw.size()))};
+            entry.seen = ::fstatat(dirfd(dir.get()), e->d_name, &entry.st, AT_SYMLINK_NOFOLLOW) == 0;
+            listed.push_back(std::move(entry));
+            if (listed.size() % kTickEvery == 0)
+                m_tick();
+        }
+    } // closed before anything below it is opened
     std::sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
         const int byFolded = a.folded.compare(b.folded);
         return byFolded != 0 ? byFolded < 0 : a.raw < b.raw;
     });
 
     std::vector<const Listed*> subfolders;
-    int count = 0;
-    for (Listed& entry : listed) {
-        if (++count % kTickEvery == 0)
-            m_tick();
-        struct stat st
-        {};
-        if (entry.type == DT_UNKNOWN &&
-            ::fstatat(dirfd(dir.get()), entry.raw.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-            entry.type = IFTODT(st.st_mode);
-        if (entry.type == DT_DIR) {
+    for (const Listed& entry : listed) {
+        if (entry.seen && S_ISDIR(entry.st.st_mode)) {
             if (includeSubfolders)
                 subfolders.push_back(&entry);
             continue;
@@ -187,41 +262,26 @@ void SourceCollector::collectFolder(const std::shared_ptr<const SourceFolder>& f
         if (!MatchesFoldedWildcard(foldedPattern, entry.folded))
             continue;
         Source file{.folder = folder, .name = HostName::Decode(entry.raw.constData(), entry.raw.size())};
-        if (entry.type != DT_REG && entry.type != DT_LNK && entry.type != DT_UNKNOWN) {
-            file.skipReason = notRegular(); // never opened: opening a pipe or a device may block
-        } else if (::fstatat(dirfd(dir.get()), entry.raw.constData(), &st, 0) != 0) {
-            file.skipReason = ErrnoText(errno); // vanished, a dangling link, a link loop
-        } else if (S_ISDIR(st.st_mode)) {
-            continue; // a link to a folder: not followed
-        } else if (!S_ISREG(st.st_mode)) {
-            file.skipReason = notRegular();
-        } else if (isPackage({st.st_dev, st.st_ino}, file)) {
-            continue;
-        }
-        file.size = st.st_size;
-        file.modified = st.st_mtim.tv_sec;
+        if (!entry.seen)
+            continue; // vanished between the listing and the look at it
+        if (S_ISLNK(entry.st.st_mode))
+            file.skipReason = LinkReason();
+        else if (!S_ISREG(entry.st.st_mode))
+            file.skipReason = NotRegularReason(); // never opened: opening a pipe or a device may block
+        file.size = entry.st.st_size;
+        file.modified = entry.st.st_mtim.tv_sec;
         out.push_back(std::move(file));
     }
     sink(std::move(out));
     for (const Listed* sub : subfolders) {
         const QString name = HostName::Decode(sub->raw.constData(), sub->raw.size());
-        collectFolder(
-            std::make_shared<const SourceFolder>(SourceFolder{
-                .host = joinHost(folder->host, sub->raw),
-                .entry = folder->entry.isEmpty() ? QString() : folder->entry + QLatin1Char('/') + name,
-                .handed = folder->handed + QLatin1Char('\\') + name}),
-            foldedPattern, includeSubfolders, sink);
+        collectFolder(std::make_shared<const SourceFolder>(
+                          SourceFolder{.root = folder->root,
+                                       .relative = joinRelative(folder->relative, sub->raw),
+                                       .listed = FileIdentity::Of(sub->st),
+                                       .host = joinHost(folder->host, sub->raw),
+                                       .entry = entryBelow(folder->entry, name),
+                                       .handed = folder->handed + QLatin1Char('\\') + name}),
+                      foldedPattern, includeSubfolders, sink);
     }
-}
-
-bool SourceCollector::isPackage(const FileIdentity& file, const Source& source) const
-{
-    if (file == m_temporary)
-        return true;
-    if (!m_replaced || file != *m_replaced)
-        return false;
-    if (!source.named && startsLikeAZip(source.hostPath()))
-        return true; // the earlier package at this path, which this one replaces
-    Raise(ErrorNumber::InvalidArgument,
-          QStringLiteral("The package path names a file that goes into the package: ") + source.handedPath());
 }

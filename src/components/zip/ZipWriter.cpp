@@ -11,7 +11,6 @@
 #include "platform/HostPath.h"
 
 #include <chrono>
-#include <sys/stat.h>
 
 namespace {
 
@@ -27,16 +26,6 @@ std::optional<QString> packageHostPath(const QString& path, HostPath::Miss& miss
     return HostPath::ForWriting(path, &miss);
 }
 
-// The regular file the package will replace, if any: the package must not pack it.
-std::optional<FileIdentity> replacedFile(const QString& hostPath)
-{
-    struct stat st
-    {};
-    if (::lstat(HostName::Encode(hostPath).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    return FileIdentity{st.st_dev, st.st_ino};
-}
-
 // Whether an add under these rules masks the secrets of a file of that name (when it is text).
 bool masks(AddRules::Masking masking, const QString& name)
 {
@@ -47,16 +36,27 @@ bool masks(AddRules::Masking masking, const QString& name)
 } // namespace
 
 // The package being written. The pipeline is declared last, so it is dropped first: its workers
-// stop before the archive file goes.
+// stop before the archive file and the guard go.
 struct ZipWriter::Package
 {
-    Package(const QString& hostPath, int workers, const std::function<void()>& tick)
-        : archive(hostPath), collector(archive.Identity(), replacedFile(hostPath), tick),
-          pipeline(archive, workers, tick)
+    Package(const QString& hostPath, const PackageOutputs& outputs, int workers,
+            const std::function<void()>& tick)
+        : archive(hostPath), guard(archive.Identity(), outputPaths(hostPath, outputs)),
+          collector(guard, tick), pipeline(archive, guard, EntryPipeline::Workers(workers), tick),
+          digest(outputs.digest)
     {}
+    static std::vector<QByteArray> outputPaths(const QString& hostPath, const PackageOutputs& outputs)
+    {
+        std::vector<QByteArray> paths{HostName::Encode(hostPath)};
+        for (const QString& beside : outputs.besides)
+            paths.push_back(HostName::Encode(beside));
+        return paths;
+    }
     ArchiveFile archive;
+    OutputGuard guard;
     SourceCollector collector;
     EntryPipeline pipeline;
+    bool digest = false;
     bool masking = false; // an add masked secrets: REDACTED.TXT tells what
 };
 
@@ -124,7 +124,7 @@ bool ZipWriter::SetArchivePath(const QString& path)
         return false;
     }
     try {
-        m_package = std::make_unique<Package>(*host, m_workers, [this] { tick(); });
+        m_package = std::make_unique<Package>(*host, m_outputs, m_workers, [this] { tick(); });
         return true;
     } catch (const RuntimeError& e) {
         m_lastError =
@@ -191,9 +191,10 @@ bool ZipWriter::Finish()
         if (m_package->masking)
             pipeline.AddText(QStringLiteral("REDACTED.TXT"),
                              RedactedText(pipeline.Checked(), pipeline.Masked()));
-        m_package->archive.Complete(pipeline.CommentLines());
+        const QByteArray sha256 = m_package->archive.Complete(pipeline.CommentLines(), m_package->digest);
         m_bytesDone = pipeline.BytesDone();
-        m_report = {static_cast<qint64>(m_package->archive.Entries()), pipeline.LeftOut(), pipeline.Masked()};
+        m_report = {static_cast<qint64>(m_package->archive.Entries()), pipeline.LeftOut(), pipeline.Masked(),
+                    sha256};
         m_package.reset();
     });
 }

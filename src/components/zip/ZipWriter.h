@@ -31,7 +31,11 @@
 // Stopping. While it waits the adding thread calls the busy hook and notes the stop signals
 // (Interruption): a signal ends the add at once with "Interrupted by signal N", however large the
 // file in hand. A failed or dropped writer leaves no file: the package is complete or not there.
-class ZipWriter final : public IZipWriter, public IBusyHook, public IAddRules, public IPackageReport
+class ZipWriter final : public IZipWriter,
+                        public IBusyHook,
+                        public IAddRules,
+                        public IPackageOutputs,
+                        public IPackageReport
 {
 public:
     explicit ZipWriter(int workers = WorkerPool::DefaultSize());
@@ -45,6 +49,7 @@ public:
     void SetBusyHook(std::function<void()> hook) override { m_busyHook = std::move(hook); }
     std::pair<qint64, qint64> BytesDone() const override;
     void SetAddRules(const AddRules& rules) override { m_rules = rules; }
+    void SetOutputs(const PackageOutputs& outputs) override { m_outputs = outputs; }
     PackageReport Report() const override { return m_report; }
 
     // The text of REDACTED.TXT: how many text files were masked, and how many values in which.
@@ -62,5 +67,6 @@ private:
     std::unique_ptr<Package> m_package;
     std::pair<qint64, qint64> m_bytesDone; // of the last package, once it is complete
     AddRules m_rules;
+    PackageOutputs m_outputs;
     PackageReport m_report; // of the last package, once it is complete
 };

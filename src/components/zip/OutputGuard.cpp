@@ -1,0 +1,45 @@
+#include "components/zip/OutputGuard.h"
+
+#include <fcntl.h>
+
+#include <utility>
+
+OutputGuard::OutputGuard(FileIdentity temporary, const std::vector<QByteArray>& outputs)
+    : m_temporary(temporary)
+{
+    bool first = true;
+    for (const QByteArray& path : outputs) {
+        const bool package = std::exchange(first, false);
+        UniqueFd fd(::open(path.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st
+        {};
+        if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode))
+            m_held.push_back({std::move(fd), FileIdentity::Of(st), package});
+    }
+}
+
+const OutputGuard::Held* OutputGuard::find(const struct stat& input) const
+{
+    for (const Held& held : m_held)
+        if (held.identity == FileIdentity::Of(input))
+            return &held;
+    return nullptr;
+}
+
+OutputGuard::Hit OutputGuard::Check(const struct stat& input) const
+{
+    if (FileIdentity::Of(input) == m_temporary)
+        return Hit::Temporary;
+    return find(input) ? Hit::EarlierOutput : Hit::None;
+}
+
+bool OutputGuard::IsEarlierOutput(const struct stat& input, bool startsLikeZip) const
+{
+    const Held* held = find(input);
+    return held && (!held->package || startsLikeZip);
+}
+
+QString OutputGuard::InputReason(const QString& handed)
+{
+    return QStringLiteral("The package path names a file that goes into the package: ") + handed;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "base/CHandle.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <vector>
+
+// Which file a path or descriptor leads to, however it is named.
+struct FileIdentity
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+    static FileIdentity Of(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+};
+
+// The files a package must neither pack nor replace while it is written: its own temporary file,
+// and the regular files standing at its path and at the paths written beside it (the checksum).
+// Those are held open for the whole build, so the identity of each stays its own: a file that
+// goes, and a new one that takes its inode number, is never taken for it.
+class OutputGuard
+{
+public:
+    enum class Hit
+    {
+        None,
+        Temporary,     // the package's own temporary file
+        EarlierOutput, // what the package (or the file beside it) will replace
+    };
+
+    // The outputs are host paths (the package first); a link standing at one is not followed, as
+    // the output replaces the link, not what it leads to.
+    OutputGuard(FileIdentity temporary, const std::vector<QByteArray>& outputs);
+    OutputGuard(const OutputGuard&) = delete;
+    OutputGuard& operator=(const OutputGuard&) = delete;
+
+    // What an input, seen through its open descriptor, is to the package.
+    Hit Check(const struct stat& input) const;
+    // Whether an input found by a pattern that is an earlier output may be left out quietly: an
+    // earlier package (it starts like a zip file) or an earlier file beside it. Any other file at
+    // the package's path is one the build packs, and the build fails.
+    bool IsEarlierOutput(const struct stat& input, bool startsLikeZip) const;
+
+    // The reason a build fails when its package would replace one of its inputs.
+    static QString InputReason(const QString& handed);
+
+private:
+    struct Held
+    {
+        UniqueFd fd;
+        FileIdentity identity;
+        bool package = false;
+    };
+    const Held* find(const struct stat& input) const;
+
+    FileIdentity m_temporary;
+    std::vector<Held> m_held;
+};

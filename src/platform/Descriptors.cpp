@@ -1,0 +1,85 @@
+#include "platform/Descriptors.h"
+
+#include <QDir>
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+// Whether the system resolves a whole path without links in one call (openat2, Linux 5.6); a
+// kernel or a sandbox that refuses it is asked once.
+std::atomic<bool> g_noOpenat2{false};
+
+bool openat2Refused(int error)
+{
+    return error == ENOSYS || error == EPERM || error == E2BIG;
+}
+
+} // namespace
+
+namespace Descriptors {
+
+UniqueFd OpenBeneath(int folder, const QByteArray& relative, int flags)
+{
+    if (!g_noOpenat2.load(std::memory_order_relaxed)) {
+        open_how how{};
+        how.flags = static_cast<quint64>(flags | O_NOFOLLOW | O_CLOEXEC);
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        const long fd = ::syscall(SYS_openat2, folder, relative.constData(), &how, sizeof how);
+        if (fd >= 0 || !openat2Refused(errno))
+            return UniqueFd(static_cast<int>(fd));
+        g_noOpenat2.store(true, std::memory_order_relaxed);
+    }
+    return OpenBeneathByComponents(folder, relative, flags);
+}
+
+UniqueFd OpenBeneathByComponents(int folder, const QByteArray& relative, int flags)
+{
+    const QList<QByteArray> components = relative.split('/');
+    UniqueFd at;
+    for (qsizetype i = 0; i < components.size(); ++i) {
+        const QByteArray& name = components.at(i);
+        if (name == "..") { // never above the folder, as the walks never ask for it
+            errno = EXDEV;
+            return {};
+        }
+        const bool last = i + 1 == components.size();
+        const int here = at ? at.get() : folder;
+        UniqueFd next(::openat(here, name.isEmpty() ? "." : name.constData(),
+                               (last ? flags : O_RDONLY | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC));
+        if (!next)
+            return {};
+        at = std::move(next);
+    }
+    return at;
+}
+
+void RaiseLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+int Spare()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 1 << 20;
+    // The listing itself takes one descriptor, counted among the entries.
+    const qsizetype open = QDir(QStringLiteral("/proc/self/fd"))
+                               .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                               .size();
+    const auto spare = static_cast<qint64>(limit.rlim_cur) - (open > 0 ? open - 1 : 64);
+    return static_cast<int>(std::clamp<qint64>(spare, 0, 1 << 20));
+}
+
+} // namespace Descriptors
