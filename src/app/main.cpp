@@ -7,6 +7,7 @@
 #include "outside/Interruption.h"
 #include "package/PackageSummary.h"
 #include "platform/CommandLine.h"
+#include "platform/Descriptors.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"
@@ -20,8 +21,10 @@
 #include <QRegularExpression>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -177,6 +180,22 @@ QString withHostPaths(const QString& text)
     return out + text.mid(at);
 }
 
+// A package that left files out because the process could open no more files says so, with the
+// limit that stood in the way.
+void sayLackOfDescriptors(const PackageReport& report)
+{
+    const QString reason = QString::fromLocal8Bit(std::strerror(EMFILE));
+    const auto count =
+        std::count_if(report.leftOut.cbegin(), report.leftOut.cend(),
+                      [&](const PackageReport::LeftOut& file) { return file.reason == reason; });
+    rlimit limit{};
+    if (count > 0 && ::getrlimit(RLIMIT_NOFILE, &limit) == 0)
+        say(QStringLiteral(
+                "%1 of the files were left out: the limit of %2 open files (ulimit -n) was reached")
+                .arg(count)
+                .arg(static_cast<qulonglong>(limit.rlim_cur)));
+}
+
 // Says why no package was written, and keeps the reason for the summary.
 void sayNone(RunSummary& run, const QString& reason)
 {
@@ -184,12 +203,13 @@ void sayNone(RunSummary& run, const QString& reason)
     say(QStringLiteral("no package was written: ") + reason);
 }
 
-// The checksum the options ask for: in the summary, and (--checksum) beside the package. A failure
-// is said, and makes the run end with status 1.
+// The checksum the options ask for: in the summary, and (--checksum) beside the package. The build
+// hashed the package before it took its name. A failure is said, and makes the run end with
+// status 1.
 void checksum(RunSummary& run, const CommandLineOptions& options)
 {
     try {
-        run.sha256 = Sha256OfFile(*run.package);
+        run.sha256 = run.report.sha256;
         if (options.checksum)
             WriteChecksumFile(*run.package, run.sha256);
     } catch (const RuntimeError& e) {
@@ -215,6 +235,7 @@ RunSummary endOfBatchStart(SatchelWindow& window, const Desktop& desktop, const 
         run.package = host;
         run.bytes = st.st_size;
         run.report = builder.Report();
+        sayLackOfDescriptors(run.report);
         say(QStringLiteral("wrote %1 (%2)").arg(host, QLocale::c().formattedDataSize(st.st_size)));
         if (options.checksum || options.json)
             checksum(run, options);
@@ -282,7 +303,11 @@ QString checksumRefused(const CommandLineOptions& options)
 // What the command line asks of a batch start's package.
 PackageOptions batchOptions(const CommandLineOptions& options)
 {
-    return {.maskSecrets = options.redact, .since = options.since, .maxLogBytes = options.maxLogSize};
+    return {.maskSecrets = options.redact,
+            .since = options.since,
+            .maxLogBytes = options.maxLogSize,
+            .digest = options.json,
+            .checksum = options.checksum};
 }
 
 } // namespace
@@ -291,6 +316,7 @@ int main(int argc, char** argv)
 {
     // First of all: from here on a signal ends the run through its error path, leaving nothing.
     Interruption::Install();
+    Descriptors::RaiseLimit();
     QElapsedTimer clock;
     clock.start();
 

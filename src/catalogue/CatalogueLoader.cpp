@@ -9,6 +9,7 @@
 #include "outside/IFolderTree.h"
 #include "outside/IPathUtility.h"
 #include "outside/ITemplateReader.h"
+#include "outside/Interruption.h"
 #include "outside/Registry.h"
 #include "outside/Require.h"
 
@@ -88,6 +89,7 @@ void CatalogueLoader::LoadGrid(const QString& pattern)
             m_reader = nullptr;
         });
         for (Int16 n = 1; n <= count; ++n) {
+            Interruption::Check(); // a stop signal ends a long load here, through the trap
             Template t;
             t.number = n;
             t.path = m_state.TemplateList.at(n);
@@ -190,8 +192,10 @@ void CatalogueLoader::addFieldGroups(Template& t)
     };
     const auto forEachField = [&](const std::function<void(int, const TemplateField&)>& visit) {
         const Int16 count = Int16::fromWide(m_reader->FieldCount());
-        for (Int16 j = 1; j <= count; ++j)
+        for (Int16 j = 1; j <= count; ++j) {
+            Interruption::Check();
             visit(j, m_reader->Field(j));
+        }
     };
 
     const GridNode popups = group(RowText::PopupFiles, "-POPUPFILES");

@@ -1,6 +1,7 @@
 #include "components/SpdLogSink.h"
 
 #include "base/CHandle.h"
+#include "outside/Interruption.h"
 #include "platform/HostName.h"
 #include "platform/UserFolders.h"
 
@@ -12,6 +13,7 @@
 
 #include <array>
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/file.h>
@@ -32,47 +34,58 @@ bool usableFolder(const QString& folder)
     return ::access(HostName::Encode(folder).constData(), W_OK | X_OK) == 0;
 }
 
-// Holds an exclusive lock on the log folder for its lifetime. Every run of the program that
-// writes the trace takes it around the size check, the rotation and the write, so two runs never
-// rotate the same file. Where the file system has no such locks, entries go unlocked.
-class FolderLock
+// How long an entry waits for the trace's lock. Runs of this program hold it for the moment an
+// entry takes; one held longer is another program's (a backup copying the folder), and the entry
+// is then written without it rather than holding up the run. A stop signal ends the wait at once.
+constexpr int kLockTries = 40;
+constexpr long kLockPauseNanoseconds = 25'000'000;
+
+// Holds an exclusive lock on the trace file for its lifetime, when it can be had in time.
+class TraceLock
 {
 public:
-    explicit FolderLock(int folderFd) : m_fd(folderFd)
+    explicit TraceLock(int fd)
     {
-        while (::flock(m_fd, LOCK_EX) != 0)
-            if (errno != EINTR) {
-                m_fd = -1;
-                break;
+        for (int tries = 0; tries < kLockTries; ++tries) {
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                m_fd = fd;
+                return;
             }
+            if ((errno != EWOULDBLOCK && errno != EINTR) || Interruption::Requested() != 0)
+                return; // no such locks here, or the run is to end: the entry goes unlocked
+            const timespec pause{0, kLockPauseNanoseconds};
+            ::nanosleep(&pause, nullptr);
+        }
     }
-    ~FolderLock()
+    ~TraceLock()
     {
         if (m_fd >= 0)
             ::flock(m_fd, LOCK_UN);
     }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
+    TraceLock(const TraceLock&) = delete;
+    TraceLock& operator=(const TraceLock&) = delete;
 
 private:
-    int m_fd;
+    int m_fd = -1;
 };
 
-// The trace file that every run of the program shares. Each entry is appended under the folder
-// lock after a look at the file now at the name: when another run has rotated it, this run
-// re-opens the new file; when the file is full, this run rotates it. So runs writing at once
-// rotate it once, and no entry and no older file is lost.
+// The trace file that every run of the program shares. Each entry is appended under the lock of
+// the file now at the name: a run that finds the name moved on (another run rotated the file)
+// opens the new file and locks that; a run that finds the file full rotates it. So runs writing at
+// once rotate it once, and no entry and no older file is lost. Only the trace file itself is held
+// open, one descriptor for the whole run.
 class SharedRotatingFile final : public spdlog::sinks::base_sink<std::mutex>
 {
 public:
-    explicit SharedRotatingFile(const QString& folder) : m_folder(HostName::Encode(folder))
+    explicit SharedRotatingFile(const QString& folder) : m_folder(HostName::Encode(folder)), m_fd(openTrace())
+    {}
+
+    QStringList files() const
     {
-        m_folderFd.reset(::open(m_folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!m_folderFd)
-            spdlog::throw_spdlog_ex("cannot open the log folder", errno);
-        m_fd.reset(::open(path(0).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-        if (!m_fd)
-            spdlog::throw_spdlog_ex("cannot open the trace file", errno);
+        QStringList paths;
+        for (size_t i = 0; i < kFiles.size(); ++i)
+            paths.append(HostName::Decode(path(i).constData()));
+        return paths;
     }
 
 protected:
@@ -80,33 +93,56 @@ protected:
     {
         spdlog::memory_buf_t line;
         formatter_->format(message, line);
-        const FolderLock lock(m_folderFd.get());
-        struct stat named
-        {};
-        struct stat open
-        {};
-        if (::stat(path(0).constData(), &named) != 0 || ::fstat(m_fd.get(), &open) != 0 ||
-            named.st_ino != open.st_ino || named.st_dev != open.st_dev) {
-            reopen(); // another run rotated the file, or it was removed
-            ::fstat(m_fd.get(), &open);
-        }
-        if (open.st_size > 0 && open.st_size + static_cast<off_t>(line.size()) > kRotateBytes) {
-            rotate();
-            reopen();
-        }
-        writeAll(line.data(), line.size());
+        // Another run may have rotated the file (or it was removed): the new one is opened and
+        // locked in its turn. Past two turns the entry goes to the file at hand.
+        for (int turn = 0; !writeLocked(line, turn < 2); ++turn)
+            m_fd = openTrace();
     }
     void flush_() override {} // every entry is written through at once
 
 private:
     QByteArray path(size_t index) const { return m_folder + '/' + kFiles[index]; }
 
-    void reopen()
+    bool stillNamed() const
     {
-        m_fd.reset(); // the old one first: errno below is the open's
-        m_fd.reset(::open(path(0).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-        if (!m_fd)
+        struct stat named
+        {};
+        struct stat open
+        {};
+        return ::stat(path(0).constData(), &named) == 0 && ::fstat(m_fd.get(), &open) == 0 &&
+               named.st_ino == open.st_ino && named.st_dev == open.st_dev;
+    }
+
+    // Appends the line under the lock of the file held; false (nothing written) when, asked to
+    // check, the file held is no longer the one at the name. A full file is rotated first, and the
+    // line goes to the new file, which is this run's alone until the lock on the old one goes.
+    bool writeLocked(const spdlog::memory_buf_t& line, bool checkName)
+    {
+        UniqueFd next;
+        {
+            const TraceLock lock(m_fd.get());
+            if (checkName && !stillNamed())
+                return false;
+            struct stat open
+            {};
+            ::fstat(m_fd.get(), &open);
+            if (open.st_size > 0 && open.st_size + static_cast<off_t>(line.size()) > kRotateBytes) {
+                rotate();
+                next = openTrace();
+            }
+            writeAll(next ? next.get() : m_fd.get(), line.data(), line.size());
+        }
+        if (next)
+            m_fd = std::move(next);
+        return true;
+    }
+
+    UniqueFd openTrace() const
+    {
+        UniqueFd fd(::open(path(0).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY | O_CLOEXEC, 0644));
+        if (!fd)
             spdlog::throw_spdlog_ex("cannot open the trace file", errno);
+        return fd;
     }
 
     void rotate() const
@@ -115,10 +151,10 @@ private:
             ::rename(path(i - 1).constData(), path(i).constData());
     }
 
-    void writeAll(const char* data, size_t size) const
+    static void writeAll(int fd, const char* data, size_t size)
     {
         while (size > 0) {
-            const ssize_t written = ::write(m_fd.get(), data, size);
+            const ssize_t written = ::write(fd, data, size);
             if (written < 0 && errno == EINTR)
                 continue;
             if (written <= 0)
@@ -129,7 +165,6 @@ private:
     }
 
     QByteArray m_folder;
-    UniqueFd m_folderFd;
     UniqueFd m_fd;
 };
 
@@ -194,6 +229,14 @@ QString SpdLogSink::FillTemplate(const QString& entryTemplate, const QString& fi
         i = close;
     }
     return out;
+}
+
+QStringList SpdLogSink::Files() const
+{
+    if (!m_logger || m_logger->sinks().empty())
+        return {};
+    const auto* file = dynamic_cast<const SharedRotatingFile*>(m_logger->sinks().front().get());
+    return file ? file->files() : QStringList();
 }
 
 bool SpdLogSink::SetLoggerName(const QString& name)

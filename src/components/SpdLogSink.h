@@ -25,6 +25,7 @@ public:
     bool WriteTiming(const QString& entryTemplate, const QString& module, const QString& procedure,
                      const QString& traceId) override;
     QString LastError() const override { return m_lastError; }
+    QStringList Files() const override;
 
     // The folder the trace goes to: TS6_LOG_DIR, else the product's log folder under the common
     // application data when it exists or can be made and is writable, else the user's state folder.

@@ -2,6 +2,8 @@
 
 #include "outside/Component.h"
 
+#include <QStringList>
+
 // Receives the trace entries: a template with three placeholders and the three values for them.
 class ILogSink : public Component
 {
@@ -15,4 +17,8 @@ public:
                             const QString& text) = 0;
     virtual bool WriteTiming(const QString& entryTemplate, const QString& module, const QString& procedure,
                              const QString& traceId) = 0;
+
+    // The host paths of the files the sink writes (the trace and the copies it rotates into), so
+    // that no package is ever written in their place; none when it writes no file.
+    virtual QStringList Files() const { return {}; }
 };

@@ -6,7 +6,8 @@
 namespace Interruption {
 
 // Notes SIGINT, SIGTERM and SIGHUP from now on instead of ending the process at once. System calls
-// are not restarted after them, so a wait in the kernel ends when one arrives.
+// are not restarted after them, so a wait in the kernel ends when one arrives. SIGPIPE and SIGXFSZ
+// are ignored: the writes they would stop fail with their reason instead.
 void Install();
 // The signal noted so far, or 0.
 int Requested();

@@ -8,6 +8,7 @@
 #include "outside/FileLock.h"
 #include "outside/HostFunctions.h"
 #include "outside/IDesktop.h"
+#include "outside/ILogSink.h"
 #include "outside/IPathUtility.h"
 #include "outside/IProgressWindow.h"
 #include "outside/ITreeGrid.h"
@@ -17,6 +18,7 @@
 #include "outside/Require.h"
 #include "package/PackageName.h"
 #include "package/VersionManifest.h"
+#include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "settings/AppConfig.h"
 
@@ -219,6 +221,44 @@ void PackageBuilder::setRules(IZipWriter& writer, AddRules::Masking masking, boo
               QString::fromLatin1(IZipWriter::ClassId));
 }
 
+// The files the program keeps, which no package and no checksum may take the place of: what each
+// is, and its host path.
+std::vector<std::pair<QString, QString>> PackageBuilder::keptFiles(const QString& manifestPath) const
+{
+    std::vector<std::pair<QString, QString>> kept;
+    for (const QString& trace : Debug::GetLogger().Files())
+        kept.emplace_back(QStringLiteral("trace"), trace);
+    if (const std::optional<QString> manifest = Host::HostPathForWriting(manifestPath))
+        kept.emplace_back(QStringLiteral("version manifest"), *manifest);
+    return kept;
+}
+
+// Tells the writer what goes beside the package, after refusing a package or checksum path that
+// names a file the program keeps: that file stays as it is.
+void PackageBuilder::setOutputs(IZipWriter& writer, const QString& archivePath,
+                                const QString& manifestPath) const
+{
+    const std::optional<QString> package = HostPath::ForReplacing(archivePath);
+    PackageOutputs outputs{.digest = m_current.digest || m_current.checksum};
+    if (package && m_current.checksum)
+        outputs.besides.append(*package + QStringLiteral(".sha256"));
+    for (const auto& [what, kept] : keptFiles(manifestPath)) {
+        if (package && HostName::SameEntry(*package, kept))
+            Raise(ErrorNumber::InvalidArgument,
+                  QStringLiteral("The package path names the program's %1: %2").arg(what, archivePath));
+        if (!outputs.besides.isEmpty() && HostName::SameEntry(outputs.besides.constFirst(), kept))
+            Raise(
+                ErrorNumber::InvalidArgument,
+                QStringLiteral("The checksum path names the program's %1: %2.sha256").arg(what, archivePath));
+    }
+    if (auto* taking = dynamic_cast<IPackageOutputs*>(&writer))
+        taking->SetOutputs(outputs);
+    else if (outputs != PackageOutputs{})
+        Raise(ErrorNumber::ComponentFailure,
+              QStringLiteral("The zip writer cannot hash the package or guard its checksum"),
+              QString::fromLatin1(IZipWriter::ClassId));
+}
+
 void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, const QString& manifestPath,
                          const QByteArray& manifest)
 {
@@ -238,6 +278,7 @@ void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, 
     const auto add = [&](const QString& source, bool subfolders, bool keepFolderPath) {
         Require(writer->Add(source, subfolders, keepFolderPath, QString()), *writer, "Add");
     };
+    setOutputs(*writer, archivePath, manifestPath);
     Require(writer->SetArchivePath(archivePath), *writer, "SetArchivePath");
     setRules(*writer, AddRules::Masking::None, false); // the manifest goes in as written
     status(QStringLiteral("Adding ") + manifestPath);

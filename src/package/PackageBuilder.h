@@ -78,6 +78,8 @@ private:
              const QByteArray& manifest);
     void status(const QString& text);
     void setRules(IZipWriter& writer, AddRules::Masking masking, bool logs);
+    std::vector<std::pair<QString, QString>> keptFiles(const QString& manifestPath) const;
+    void setOutputs(IZipWriter& writer, const QString& archivePath, const QString& manifestPath) const;
 
     ITreeGrid& m_grid;
     std::function<AppConfig&()> m_config;

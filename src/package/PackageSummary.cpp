@@ -3,11 +3,9 @@
 #include "base/CHandle.h"
 #include "base/RuntimeError.h"
 #include "base/SystemError.h"
-#include "outside/Interruption.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
 
-#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -58,32 +56,6 @@ QByteArray SummaryJson(const RunSummary& summary)
         {QStringLiteral("reason"), summary.reason.isEmpty() ? QJsonValue() : QJsonValue(summary.reason)},
     };
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
-}
-
-QByteArray Sha256OfFile(const QString& hostPath)
-{
-    const auto fail = [&](int error) {
-        Raise(ErrorNumber::DeviceIoError,
-              QStringLiteral("Cannot read the package %1: %2").arg(hostPath, ErrnoText(error)));
-    };
-    const UniqueFd file(::open(HostName::Encode(hostPath).constData(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0)
-        fail(errno);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    for (;;) {
-        const ssize_t n = ::read(file.get(), block.data(), static_cast<size_t>(block.size()));
-        if (n < 0 && errno == EINTR) {
-            Interruption::Check();
-            continue;
-        }
-        if (n < 0)
-            fail(errno);
-        if (n == 0)
-            break;
-        hash.addData(QByteArrayView(block.constData(), n));
-    }
-    return hash.result().toHex();
 }
 
 void CheckChecksumFileName(const QString& packageHostPath)

@@ -25,9 +25,6 @@ struct RunSummary
 // (null when nothing went wrong). Paths are host paths.
 QByteArray SummaryJson(const RunSummary& summary);
 
-// The SHA-256 of a file, in lower-case hex. A file that cannot be read raises a run-time error.
-QByteArray Sha256OfFile(const QString& hostPath);
-
 // Writes "<package>.sha256" beside the package, one line in the format sha256sum -c reads (the
 // package's name without its folder, so the check runs in that folder): a new file, renamed over
 // any earlier one only once it is complete. A failure raises a run-time error with the reason.

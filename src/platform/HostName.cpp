@@ -169,6 +169,23 @@ bool IsOtherThanRegularFile(const QString& hostPath)
     return ::stat(Encode(hostPath).constData(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
+bool SameEntry(const QString& first, const QString& second)
+{
+    const QByteArray a = Encode(first);
+    const QByteArray b = Encode(second);
+    const qsizetype cutA = a.lastIndexOf('/');
+    const qsizetype cutB = b.lastIndexOf('/');
+    if (cutA < 0 || cutB < 0 || a.mid(cutA + 1) != b.mid(cutB + 1))
+        return false;
+    struct stat folderA
+    {};
+    struct stat folderB
+    {};
+    return ::stat(cutA == 0 ? "/" : a.left(cutA).constData(), &folderA) == 0 &&
+           ::stat(cutB == 0 ? "/" : b.left(cutB).constData(), &folderB) == 0 &&
+           folderA.st_dev == folderB.st_dev && folderA.st_ino == folderB.st_ino;
+}
+
 bool Exists(const QString& hostPath)
 {
     struct stat st

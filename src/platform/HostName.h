@@ -28,6 +28,9 @@ bool IsRegularFile(const QString& hostPath);
 // pipe, a device or a socket. Such a thing is never read as a file nor replaced by one.
 bool IsOtherThanRegularFile(const QString& hostPath);
 bool Exists(const QString& hostPath);
+// Whether two host paths name the same entry of the same folder (the folders compared by what they
+// are, however they are reached; the names byte for byte): a file written at one replaces the other.
+bool SameEntry(const QString& first, const QString& second);
 
 // Opens a regular file (or a link to one) for reading without ever blocking: a named pipe, a
 // socket or a device is refused, never opened in a way that waits. The descriptor, or none with

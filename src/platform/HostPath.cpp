@@ -257,6 +257,14 @@ std::optional<QString> ForWriting(const QString& windowsPath, Miss* miss)
     return joinHost(folder, name);
 }
 
+std::optional<QString> ForReplacing(const QString& windowsPath, Miss* miss)
+{
+    if (const std::optional<HostLocation> existing = Resolve(windowsPath);
+        existing && !existing->components.isEmpty())
+        return existing->hostPath();
+    return ForWriting(windowsPath, miss);
+}
+
 QString ToWindows(const QString& hostPath)
 {
     if (IsWindowsStyle(hostPath) || !hostPath.startsWith(QLatin1Char('/')))

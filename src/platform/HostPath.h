@@ -44,6 +44,9 @@ std::optional<HostLocation> Resolve(const QString& windowsPath, Miss* miss = nul
 
 // The host path at which to create a file: the folder resolved case-blind, the name as given.
 std::optional<QString> ForWriting(const QString& windowsPath, Miss* miss = nullptr);
+// The host path at which a file takes the place of what is there: the existing file's own spelling
+// when one matches case-blind (so "PACKAGE.ZIP" replaces "package.zip"), else ForWriting.
+std::optional<QString> ForReplacing(const QString& windowsPath, Miss* miss = nullptr);
 
 // A host path as the program sees it: the drive whose folder is the longest prefix, then "\"
 // separators; a trailing "/" becomes a trailing "\". A Windows-style text is kept as it stands.

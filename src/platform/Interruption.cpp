@@ -7,35 +7,34 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace {
 
-// The state a signal handler may touch: the signal, and the pipe that wakes an event loop.
+// The state a signal handler may touch: the signal, and the counter that wakes an event loop (one
+// descriptor, so that a process with few to spare keeps them for its files).
 std::atomic<int> g_signal{0};
-std::atomic<int> g_wakeWrite{-1};
-int g_wakeRead = -1;
+std::atomic<int> g_wake{-1};
 
 extern "C" void noteSignal(int number)
 {
     const int savedErrno = errno;
     g_signal.store(number);
-    if (const int fd = g_wakeWrite.load(); fd >= 0) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1); // a full pipe is awake already
+    if (const int fd = g_wake.load(); fd >= 0) {
+        const eventfd_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(fd, &one, sizeof one); // full: awake already
     }
     errno = savedErrno;
 }
 
-void openWakePipe()
+void openWake()
 {
-    if (g_wakeRead >= 0)
+    if (g_wake.load() >= 0)
         return;
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return; // signals are still noted; only the wake-up is missing
-    g_wakeRead = fds[0];
-    g_wakeWrite.store(fds[1]);
+    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd >= 0) // else signals are still noted; only the wake-up is missing
+        g_wake.store(fd);
 }
 
 } // namespace
@@ -44,7 +43,7 @@ namespace Interruption {
 
 void Install()
 {
-    openWakePipe();
+    openWake();
     struct sigaction action
     {};
     action.sa_handler = noteSignal;
@@ -53,8 +52,11 @@ void Install()
     for (const int number : {SIGINT, SIGTERM, SIGHUP})
         sigaction(number, &action, nullptr);
     // Past the file-size limit (ulimit -f) a write then fails with EFBIG, which the build reports,
-    // instead of the signal killing the program with its temporary file open.
+    // instead of the signal killing the program with its temporary file open. A reader of standard
+    // error or output that goes away (| head -1) makes a write fail with EPIPE, which changes
+    // nothing that is built, instead of ending the run.
     ::signal(SIGXFSZ, SIG_IGN);
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 int Requested()
@@ -74,7 +76,7 @@ void Check()
 
 int WakeFd()
 {
-    return g_wakeRead;
+    return g_wake.load();
 }
 
 } // namespace Interruption

@@ -16,16 +16,6 @@ namespace {
 
 constexpr std::chrono::milliseconds kHookInterval(50);
 
-// Where the package goes: the file already there when one matches case-blind (so "PACKAGE.ZIP"
-// replaces "package.zip"), else the name as given in its folder.
-std::optional<QString> packageHostPath(const QString& path, HostPath::Miss& miss)
-{
-    if (const std::optional<HostLocation> existing = HostPath::Resolve(path);
-        existing && !existing->components.isEmpty())
-        return existing->hostPath();
-    return HostPath::ForWriting(path, &miss);
-}
-
 // Whether an add under these rules masks the secrets of a file of that name (when it is text).
 bool masks(AddRules::Masking masking, const QString& name)
 {
@@ -101,7 +91,7 @@ bool ZipWriter::SetArchivePath(const QString& path)
     m_package.reset();
     m_report = {};
     HostPath::Miss miss = HostPath::Miss::NotFound;
-    const std::optional<QString> host = packageHostPath(path, miss);
+    const std::optional<QString> host = HostPath::ForReplacing(path, &miss);
     if (!host) {
         m_lastError =
             miss == HostPath::Miss::NotFound
