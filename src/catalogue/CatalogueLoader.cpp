@@ -89,7 +89,6 @@ void CatalogueLoader::LoadGrid(const QString& pattern)
             m_reader = nullptr;
         });
         for (Int16 n = 1; n <= count; ++n) {
-            Interruption::Check(); // a stop signal ends a long load here, through the trap
             Template t;
             t.number = n;
             t.path = m_state.TemplateList.at(n);
@@ -118,7 +117,9 @@ void CatalogueLoader::loadTemplate(Template& t)
     const QString currentScript = changed(".TSX6");
     t.scriptFile = FileExists(currentScript) ? currentScript : changed(".TSX");
 
-    if (!TryOpenTemplate(*m_reader, t.path)) {
+    const bool read = TryOpenTemplate(*m_reader, t.path);
+    Interruption::Check(); // reading a template is the long part of a load: a signal ends it here
+    if (!read) {
         addUnreadableTemplate(t);
         return;
     }

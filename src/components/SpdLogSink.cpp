@@ -35,18 +35,20 @@ bool usableFolder(const QString& folder)
 }
 
 // How long an entry waits for the trace's lock. Runs of this program hold it for the moment an
-// entry takes; one held longer is another program's (a backup copying the folder), and the entry
-// is then written without it rather than holding up the run. A stop signal ends the wait at once.
+// entry takes; one held longer is another program's (a backup copying the folder): the entry is
+// then written without it rather than holding up the run, and later entries of the run only try
+// the lock, without waiting. A stop signal ends the wait at once.
 constexpr int kLockTries = 40;
 constexpr long kLockPauseNanoseconds = 25'000'000;
 
-// Holds an exclusive lock on the trace file for its lifetime, when it can be had in time.
+// Holds an exclusive lock on the trace file for its lifetime, when it can be had in time. waiting
+// tells whether to wait; it becomes false when the wait ran out.
 class TraceLock
 {
 public:
-    explicit TraceLock(int fd)
+    TraceLock(int fd, bool& waiting)
     {
-        for (int tries = 0; tries < kLockTries; ++tries) {
+        for (int tries = 0; tries < (waiting ? kLockTries : 1); ++tries) {
             if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
                 m_fd = fd;
                 return;
@@ -56,6 +58,7 @@ public:
             const timespec pause{0, kLockPauseNanoseconds};
             ::nanosleep(&pause, nullptr);
         }
+        waiting = false;
     }
     ~TraceLock()
     {
@@ -120,7 +123,7 @@ private:
     {
         UniqueFd next;
         {
-            const TraceLock lock(m_fd.get());
+            const TraceLock lock(m_fd.get(), m_waitForLock);
             if (checkName && !stillNamed())
                 return false;
             struct stat open
@@ -166,6 +169,7 @@ private:
 
     QByteArray m_folder;
     UniqueFd m_fd;
+    bool m_waitForLock = true; // false once another program held the lock past the wait
 };
 
 // The one file sink of the process, shared by both loggers so their lines interleave in order.

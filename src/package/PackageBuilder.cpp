@@ -233,8 +233,8 @@ std::vector<std::pair<QString, QString>> PackageBuilder::keptFiles(const QString
     return kept;
 }
 
-// Tells the writer what goes beside the package, after refusing a package or checksum path that
-// names a file the program keeps: that file stays as it is.
+// Tells the writer what goes beside the package, after refusing a package path that names a file
+// the program keeps: that file stays as it is. (None of them ends in ".sha256", the checksum's.)
 void PackageBuilder::setOutputs(IZipWriter& writer, const QString& archivePath,
                                 const QString& manifestPath) const
 {

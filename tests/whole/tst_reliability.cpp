@@ -5,6 +5,7 @@
 // files. Real processes, real files.
 #include "base/CHandle.h"
 #include "support/ArchiveCheck.h"
+#include "support/HeldAccess.h"
 #include "support/ProgramWorld.h"
 
 #include <QDir>
@@ -159,6 +160,14 @@ void TestReliability::failedBuildLeavesNothing_data()
         << "input" << none << "The package path names a file that goes into the package: ";
     QTest::newRow("a named pipe at the package path")
         << "pipe" << none << "The package path is not a regular file: ";
+    QTest::newRow("SIGINT while a template is read from a slow disk")
+        << "slow template" << QList<int>{SIGINT} << signalled + "2 ";
+    QTest::newRow("SIGTERM while the package is hashed")
+        << "hash" << QList<int>{SIGTERM} << signalled + "15 ";
+    QTest::newRow("package path that names the trace")
+        << "trace" << none << "The package path names the program's trace: ";
+    QTest::newRow("package path that names the version manifest")
+        << "manifest" << none << "The package path names the program's version manifest: ";
     QTest::newRow("a full disk") << "full disk" << none
                                  << "Cannot write the package: No space left on device\n";
     QTest::newRow("a file size limit")
@@ -175,12 +184,15 @@ void TestReliability::failedBuildLeavesNothing()
     QFETCH(QString, reason);
     ProgramWorld w;
     w.writeTemplate("c/App/APP.TST6");
-    const QString package = cause == "input"  ? "c/App/APP.TSD6"
-                            : cause == "pipe" ? "pipe.zip"
-                                              : "c/Out/p.zip";
+    const QString package = cause == "input"      ? "c/App/APP.TSD6"
+                            : cause == "pipe"     ? "pipe.zip"
+                            : cause == "trace"    ? "trace/TS6Satchel.log"
+                            : cause == "manifest" ? "tmp/TSVERSION.TXT"
+                                                  : "c/Out/p.zip";
     QStringList arguments{w.path("c/App/"), w.path(package)};
     QString sign = "Adding logs\n"; // the run has started, its signal handlers in place
     UniqueFd held;
+    std::unique_ptr<HeldAccess> slow; // where the run is held until the signal comes
     QProcess xServer;
     const auto stopServer = qScopeGuard([&] {
         xServer.kill();
@@ -201,9 +213,15 @@ void TestReliability::failedBuildLeavesNothing()
             QSKIP("no X server (Xvfb) can be started here");
         w.environment << "DISPLAY=:" + display;
         arguments.removeLast(); // the save dialog asks where the package goes
+    } else if (cause == "slow template") {
+        slow = HeldAccess::OnOpen(w.path("c/App/APP.TST6"));
+    } else if (cause == "hash") {
+        arguments.prepend("--json"); // the package is hashed before it takes its name
+        if (::mount("tmpfs", out.constData(), "tmpfs", 0, "size=64m") == 0)
+            slow = HeldAccess::OnRead(w.path("c/Out")); // the first read there is the hash's
     } else if (cause == "pipe") {
         QCOMPARE(::mkfifo(QFile::encodeName(w.path(package)).constData(), 0600), 0);
-    } else if (cause != "input") {
+    } else if (cause == "full disk" || cause == "size limit") {
         QFile random("/dev/urandom");
         QVERIFY(random.open(QIODevice::ReadOnly));
         w.write(kLogs + "noise.bin", random.read(6 << 20));
@@ -217,6 +235,8 @@ void TestReliability::failedBuildLeavesNothing()
             QSKIP("no small tmpfs can be mounted here (needs root and mount rights)");
     }
     const auto unmount = qScopeGuard([&] { ::umount(out.constData()); });
+    if ((cause == "slow template" || cause == "hash") && !slow)
+        QSKIP("no fanotify here to hold the run on a slow file (needs root)");
     const std::unique_ptr<QProcess> p = w.start(arguments);
     QString err;
     if (cause == "save dialog") {
@@ -224,18 +244,29 @@ void TestReliability::failedBuildLeavesNothing()
         // user packs its own manifest without waiting for the dialog.
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(w.path("tmp/TSVERSION.TXT")), 300000);
         QCOMPARE(w.run({w.path("c/App/"), w.path("other.zip")}).status, 0);
+    } else if (slow) {
+        QVERIFY(slow->waitHeld());
     } else if (!sent.isEmpty()) {
         QVERIFY2(waitForError(*p, sign, err), qPrintable(err));
     }
     for (const int number : sent)
         ::kill(static_cast<pid_t>(p->processId()), number);
+    if (slow)
+        slow->release();
     QVERIFY(p->waitForFinished(300000)); // a signal ends any wait, for a lock or for a person
     err += QString::fromUtf8(p->readAllStandardError());
     QVERIFY2(p->exitStatus() == QProcess::NormalExit && p->exitCode() == 1, qPrintable(err));
     QVERIFY2(err.section('\n', -2).startsWith("ts6satchel: no package was written: " + reason),
              qPrintable(err));
     QCOMPARE(w.entries("c/Out"), QStringList());
-    QCOMPARE(w.entries("tmp"), QStringList{"TSVERSION.TXT"});
+    // A signal in the catalogue load ends the load itself; the build after it writes nothing.
+    const bool inTheLoad = cause == "slow template";
+    QCOMPARE(w.entries("tmp"), inTheLoad ? QStringList() : QStringList{"TSVERSION.TXT"});
+    QFile trace(w.logDir() + "/TS6Satchel.log");
+    QVERIFY(trace.open(QIODevice::ReadOnly));
+    QCOMPARE(
+        trace.readAll().contains("ERROR: frmSatchel, LoadGrid, Runtime error occurred: 18 : Interrupted"),
+        inTheLoad);
     QFile input(w.path("c/App/APP.TSD6")); // every input left as it was
     QVERIFY(input.open(QIODevice::ReadOnly) && input.readAll() == "APP");
     struct stat st

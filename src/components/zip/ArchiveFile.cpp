@@ -362,6 +362,7 @@ QByteArray ArchiveFile::sha256() const
         hash.addData(QByteArrayView(block.constData(), n));
         offset += static_cast<quint64>(n);
     }
+    Interruption::Check(); // a signal while the last block was read leaves no package either
     return hash.result().toHex();
 }
 

@@ -67,15 +67,19 @@ UniqueFd openFound(int root, const QByteArray& relative, struct stat& st, QStrin
     return fd;
 }
 
-bool startsLikeAZip(const unsigned char* data, size_t size)
+// The first bytes of a file, for the guard to tell an earlier output by.
+QByteArray headOf(const unsigned char* data, size_t size)
 {
-    return size >= 4 && data[0] == 'P' && data[1] == 'K' && (data[2] == 3 || data[2] == 5);
+    return QByteArray(reinterpret_cast<const char*>(data),
+                      static_cast<qsizetype>(std::min<size_t>(size, OutputGuard::kHead)));
 }
 
-bool startsLikeAZipAt(int fd)
+QByteArray headAt(int fd)
 {
-    unsigned char magic[4] = {};
-    return ::pread(fd, magic, sizeof magic, 0) == sizeof magic && startsLikeAZip(magic, sizeof magic);
+    QByteArray head(OutputGuard::kHead, Qt::Uninitialized);
+    const ssize_t n = ::pread(fd, head.data(), static_cast<size_t>(head.size()), 0);
+    head.resize(n > 0 ? n : 0);
+    return head;
 }
 
 // Reads up to size bytes at offset; a read error ends the reading and is kept.
@@ -136,7 +140,7 @@ struct EntryPipeline::Encoded
     struct stat opened
     {};
     bool wasOpened = false;
-    bool startsLikeZip = false;
+    QByteArray head{}; // its first bytes
     // A found file larger now than a whole piece (it grew after it was listed), or one that could
     // not be opened for lack of descriptors: the adding thread reads it itself, in order.
     std::shared_ptr<const UniqueFd> late{};
@@ -209,7 +213,7 @@ bool readFound(const EntryPipeline::Piece& p, EntryPipeline::Encoded& e, Bytes& 
     }
     buffer.resize(size);
     buffer.resize(readAt(fd.get(), buffer.data(), size, 0, e.readError));
-    e.startsLikeZip = startsLikeAZip(buffer.data(), buffer.size());
+    e.head = headOf(buffer.data(), buffer.size());
     return true;
 }
 
@@ -345,7 +349,7 @@ void EntryPipeline::noteMasked(const QString& handed, const QByteArray& name, in
 
 // Whether a file a pattern found goes in: not the package's temporary file, nor an earlier output
 // it will replace (left out quietly). Any other file at an output's path fails the build.
-bool EntryPipeline::admitFound(const struct stat& st, bool startsLikeZip, const QString& handed) const
+bool EntryPipeline::admitFound(const struct stat& st, const QByteArray& head, const QString& handed) const
 {
     switch (m_guard.Check(st)) {
     case OutputGuard::Hit::None:
@@ -355,9 +359,9 @@ bool EntryPipeline::admitFound(const struct stat& st, bool startsLikeZip, const 
     case OutputGuard::Hit::EarlierOutput:
         break;
     }
-    if (m_guard.IsEarlierOutput(st, startsLikeZip))
+    if (m_guard.IsEarlierOutput(st, head))
         return false;
-    Raise(ErrorNumber::InvalidArgument, OutputGuard::InputReason(handed));
+    Raise(ErrorNumber::InvalidArgument, m_guard.InputReason(st, handed));
 }
 
 // A named file is read here, through the descriptor it was found with, before the add returns.
@@ -413,7 +417,7 @@ void EntryPipeline::addFound(const Source& source, const QByteArray& name, bool 
     UniqueFd fd = openFound(source.folder->root->get(), source.relativePath(), st, reason);
     if (!fd)
         return addSkip(source.handedPath(), reason);
-    if (!admitFound(st, startsLikeAZipAt(fd.get()), source.handedPath()))
+    if (!admitFound(st, headAt(fd.get()), source.handedPath()))
         return;
     auto file = std::make_shared<const UniqueFd>(std::move(fd));
     m_largeFiles.push_back(file);
@@ -553,7 +557,7 @@ void EntryPipeline::writeSlot(const Slot& slot, Encoded& r)
     if (!r.skipReason.isEmpty())
         return leaveOut(slot.handed, r.skipReason);
     if (slot.found && r.wasOpened &&
-        !admitFound(r.opened, r.startsLikeZip || (r.late && startsLikeAZipAt(r.late->get())), slot.handed))
+        !admitFound(r.opened, r.late ? headAt(r.late->get()) : r.head, slot.handed))
         return;
     EntryHead head = slot.head;
     head.mode = r.mode;
@@ -604,7 +608,7 @@ void EntryPipeline::readFoundHere(const Slot& slot)
     const UniqueFd fd = openFound(slot.root->get(), slot.relative, st, reason);
     if (!fd)
         return leaveOut(slot.handed, reason);
-    if (!admitFound(st, startsLikeAZipAt(fd.get()), slot.handed))
+    if (!admitFound(st, headAt(fd.get()), slot.handed))
         return;
     EntryHead head = slot.head;
     head.mode = st.st_mode;

@@ -91,7 +91,7 @@ private:
     void addChunks(const QString& handed, EntryHead head, const std::shared_ptr<const UniqueFd>& file,
                    quint64 size, bool readHere, bool mask);
     void waitForLargeTurn();
-    bool admitFound(const struct stat& st, bool startsLikeZip, const QString& handed) const;
+    bool admitFound(const struct stat& st, const QByteArray& head, const QString& handed) const;
     void addSkip(const QString& handed, const QString& reason);
     void leaveOut(const QString& handed, const QString& reason);
     void noteMasked(const QString& handed, const QByteArray& name, int values);

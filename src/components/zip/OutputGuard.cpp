@@ -1,5 +1,7 @@
 #include "components/zip/OutputGuard.h"
 
+#include <QRegularExpression>
+
 #include <fcntl.h>
 
 #include <utility>
@@ -33,13 +35,22 @@ OutputGuard::Hit OutputGuard::Check(const struct stat& input) const
     return find(input) ? Hit::EarlierOutput : Hit::None;
 }
 
-bool OutputGuard::IsEarlierOutput(const struct stat& input, bool startsLikeZip) const
+bool OutputGuard::IsEarlierOutput(const struct stat& input, const QByteArray& head) const
 {
     const Held* held = find(input);
-    return held && (!held->package || startsLikeZip);
+    if (!held)
+        return false;
+    if (held->package)
+        return head.startsWith("PK\x03\x04") || head.startsWith("PK\x05\x06");
+    static const QRegularExpression checksumLine(QStringLiteral("^\\\\?[0-9a-f]{64}  [^\\n]+\\n$"));
+    return input.st_size == head.size() && checksumLine.match(QString::fromLatin1(head)).hasMatch();
 }
 
-QString OutputGuard::InputReason(const QString& handed)
+QString OutputGuard::InputReason(const struct stat& input, const QString& handed) const
 {
-    return QStringLiteral("The package path names a file that goes into the package: ") + handed;
+    const Held* held = find(input);
+    return (held && !held->package
+                ? QStringLiteral("The checksum path names a file that goes into the package: ")
+                : QStringLiteral("The package path names a file that goes into the package: ")) +
+           handed;
 }

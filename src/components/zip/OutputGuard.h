@@ -41,13 +41,17 @@ public:
 
     // What an input, seen through its open descriptor, is to the package.
     Hit Check(const struct stat& input) const;
-    // Whether an input found by a pattern that is an earlier output may be left out quietly: an
-    // earlier package (it starts like a zip file) or an earlier file beside it. Any other file at
-    // the package's path is one the build packs, and the build fails.
-    bool IsEarlierOutput(const struct stat& input, bool startsLikeZip) const;
+    // How many of an input's first bytes IsEarlierOutput looks at.
+    static constexpr qsizetype kHead = 512;
+    // Whether an input found by a pattern that is an earlier output may be left out quietly, by
+    // its first bytes: an earlier package (it starts like a zip file) or an earlier checksum (one
+    // line as sha256sum writes it). Any other file at an output's path is one the build packs, and
+    // the build fails.
+    bool IsEarlierOutput(const struct stat& input, const QByteArray& head) const;
 
-    // The reason a build fails when its package would replace one of its inputs.
-    static QString InputReason(const QString& handed);
+    // The reason a build fails when its package, or the file beside it, would replace one of its
+    // inputs (an earlier output, by Check).
+    QString InputReason(const struct stat& input, const QString& handed) const;
 
 private:
     struct Held

@@ -193,7 +193,7 @@ void SourceCollector::collectNamed(const QString& source, bool keepFolderPath, s
         case OutputGuard::Hit::Temporary:
             return;
         case OutputGuard::Hit::EarlierOutput:
-            Raise(ErrorNumber::InvalidArgument, OutputGuard::InputReason(source));
+            Raise(ErrorNumber::InvalidArgument, m_guard.InputReason(st, source));
         case OutputGuard::Hit::None:
             break;
         }

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "base/CHandle.h"
+
+#include <QString>
+
+#include <memory>
+
+// Holds up the program where a slow disk or a stalled network share would: at its first open of a
+// file, or at its first read of any file on a mount, until the test lets it go. Built on
+// fanotify's permission events, which only root may use.
+class HeldAccess
+{
+public:
+    // Nothing when the system does not allow it (not root, no fanotify).
+    static std::unique_ptr<HeldAccess> OnOpen(const QString& file);
+    static std::unique_ptr<HeldAccess> OnRead(const QString& folderOnItsOwnMount);
+    explicit HeldAccess(UniqueFd group) : m_group(std::move(group)) {}
+    ~HeldAccess();
+    HeldAccess(const HeldAccess&) = delete;
+    HeldAccess& operator=(const HeldAccess&) = delete;
+
+    // Waits until a process is held there; false when none comes within the time.
+    bool waitHeld(int milliseconds = 300000);
+    // Lets the held process go on; later accesses are no longer held.
+    void release();
+
+private:
+    UniqueFd m_group;
+    UniqueFd m_held; // the file of the access that waits for an answer
+};
