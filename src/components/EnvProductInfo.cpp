@@ -1,11 +1,11 @@
 #include "components/EnvProductInfo.h"
 
+#include "components/IniFile.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "platform/UserFolders.h"
 
 #include <QFileInfo>
-#include <QSettings>
 
 namespace {
 
@@ -35,13 +35,23 @@ bool EnvProductInfo::Refresh()
         m_lastError = QStringLiteral("The product file is not a regular file: ") + ini;
         return false;
     }
-    std::unique_ptr<QSettings> file;
-    if (!ini.isEmpty())
-        file = std::make_unique<QSettings>(ini, QSettings::IniFormat);
+    IniDocument file;
+    if (!ini.isEmpty()) {
+        IniFile::Contents contents = IniFile::Read(ini);
+        if (contents.outcome == IniFile::Contents::Outcome::TooLarge) {
+            m_lastError = QStringLiteral("The product file %1 is larger than 1 MB").arg(ini);
+            return false;
+        }
+        if (contents.outcome == IniFile::Contents::Outcome::Failed) {
+            m_lastError = QStringLiteral("Cannot read the product file %1: %2").arg(ini, contents.error);
+            return false;
+        }
+        file = std::move(contents.document);
+    }
     const auto read = [&](const char* variable, const char* key) {
         QString value = qEnvironmentVariable(variable);
-        if (value.isEmpty() && file)
-            value = file->value(m_product + QLatin1Char('/') + QLatin1String(key)).toString();
+        if (value.isEmpty())
+            value = file.Value(m_product, QLatin1String(key)).value_or(QString());
         return HostPath::ToWindows(value);
     };
     m_install = read("TS6_INSTALL_PATH", "InstallPath");

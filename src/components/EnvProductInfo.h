@@ -4,7 +4,8 @@
 
 // The product's paths from TS6_INSTALL_PATH, TS6_DATA_PATH and TS6_SHARED_PATH, and for any that
 // is unset from product.ini (section of the product code) in $XDG_CONFIG_HOME/Norvale/<product>/
-// or /etc/xdg/Norvale/<product>/. Host paths are turned into Windows-style ones.
+// or /etc/xdg/Norvale/<product>/, a file of at most 1 MB that is only read. Host paths are turned
+// into Windows-style ones.
 class EnvProductInfo final : public IProductInfo
 {
 public:

@@ -1,41 +1,137 @@
 #include "components/IniSettingsStore.h"
 
+#include "base/CHandle.h"
+#include "base/RuntimeError.h"
+#include "base/SystemError.h"
+#include "components/IniFile.h"
+#include "outside/FileLock.h"
 #include "platform/HostName.h"
 #include "platform/UserFolders.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QSettings>
+#include <QList>
+#include <QRandomGenerator>
+#include <QSet>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// What the store knows of its file: shared with the sections it hands out.
+struct IniStoreContents
+{
+    struct Change
+    {
+        QString section;
+        QString key;
+        QString value;
+    };
+
+    IniDocument document;                // the file as last read, with the changes of this store
+    QList<Change> changes;               // made since the last reload or save, in order
+    QSet<QString> madeSections;          // added in memory, holding no key yet
+    std::optional<IniFile::Stamp> stamp; // of the file as last read; none before the first read
+};
 
 namespace {
 
 class IniSection final : public ISettingsSection
 {
 public:
-    IniSection(std::shared_ptr<QSettings> settings, QString name)
-        : m_settings(std::move(settings)), m_name(std::move(name))
+    IniSection(std::shared_ptr<IniStoreContents> contents, QString name)
+        : m_contents(std::move(contents)), m_name(std::move(name))
     {}
 
     bool ReadValue(const QString& key, const QString& defaultValue, QString& value) override
     {
-        value = m_settings->value(m_name + QLatin1Char('/') + key, defaultValue).toString();
+        value = m_contents->document.Value(m_name, key).value_or(defaultValue);
         return true;
     }
 
     bool WriteValue(const QString& key, const QString& value) override
     {
-        m_settings->setValue(m_name + QLatin1Char('/') + key, value);
+        m_contents->document.SetValue(m_name, key, value);
+        m_contents->changes.append({m_name, key, value});
         return true;
     }
 
 private:
-    std::shared_ptr<QSettings> m_settings;
+    std::shared_ptr<IniStoreContents> m_contents;
     QString m_name;
 };
 
+QString notRegular(const QString& file)
+{
+    return QStringLiteral("The settings file is not a regular file: ") + file;
+}
+
+// Where a settings file that is a link keeps its text: the link stays, its target is written.
+QByteArray linkTarget(const QByteArray& file)
+{
+    struct stat st
+    {};
+    if (::lstat(file.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return file;
+    const unique_c_ptr<char, std::free> real(::realpath(file.constData(), nullptr));
+    return real ? QByteArray(real.get()) : file;
+}
+
+// Makes the folder and those above it that are missing, each one that only its owner may enter.
+// 0, or the error number of the failure.
+int makeFolders(const QByteArray& folder)
+{
+    struct stat st
+    {};
+    if (::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+        return 0;
+    for (qsizetype slash = folder.indexOf('/', 1);; slash = folder.indexOf('/', slash + 1)) {
+        const QByteArray part = slash < 0 ? folder : folder.left(slash);
+        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
+            return errno;
+        if (slash < 0)
+            return 0;
+    }
+}
+
+// Writes the text to a new file in the folder, with the given permissions, and renames it over
+// the target; the old file stays as it was when anything fails. 0, or the error number.
+int replaceFile(const QByteArray& target, const QByteArray& folder, const QByteArray& text,
+                mode_t permissions)
+{
+    QByteArray temporary;
+    UniqueFd file;
+    while (!file) {
+        // A short name of its own: one built on the settings file's name could pass the name limit.
+        temporary = folder + "/.ts6satchel-" +
+                    QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".ini";
+        file.reset(::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!file && errno != EEXIST)
+            return errno;
+    }
+    int error = ::fchmod(file.get(), permissions) == 0 ? 0 : errno;
+    if (error == 0)
+        error = WriteAll(file.get(), text);
+    if (error == 0 && ::fsync(file.get()) != 0)
+        error = errno;
+    if (error == 0 && !file.close())
+        error = errno;
+    if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temporary.constData());
+        return error;
+    }
+    // The new name survives a crash; a folder that cannot be synced is no failure.
+    const UniqueFd directory(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory)
+        ::fsync(directory.get());
+    return 0;
+}
+
 } // namespace
 
-IniSettingsStore::IniSettingsStore() = default;
+IniSettingsStore::IniSettingsStore() : m_contents(std::make_shared<IniStoreContents>()) {}
 IniSettingsStore::~IniSettingsStore() = default;
 
 QString IniSettingsStore::FilePath(const QString& product, const QString& application)
@@ -47,77 +143,167 @@ QString IniSettingsStore::FilePath(const QString& product, const QString& applic
            QStringLiteral(".ini");
 }
 
+QString IniSettingsStore::FilePath() const
+{
+    if (!m_file.isEmpty() || m_product.isEmpty() || m_application.isEmpty())
+        return m_file;
+    return FilePath(m_product, m_application);
+}
+
+void IniSettingsStore::forget()
+{
+    m_file.clear();
+    m_contents = std::make_shared<IniStoreContents>();
+    m_warning.clear();
+}
+
 bool IniSettingsStore::SetApplicationName(const QString& name)
 {
     m_application = name;
-    m_settings.reset();
+    forget();
     return true;
 }
 
 bool IniSettingsStore::SetProduct(const QString& product)
 {
     m_product = product;
-    m_settings.reset();
+    forget();
     return true;
 }
 
-bool IniSettingsStore::open()
+bool IniSettingsStore::fileName(QString& file)
 {
-    if (m_settings)
-        return true;
-    return reopen();
-}
-
-bool IniSettingsStore::reopen()
-{
-    m_settings.reset();
     if (m_product.isEmpty() || m_application.isEmpty()) {
         m_lastError = QStringLiteral("The settings store has no product or application name");
         return false;
     }
-    const QString file = FilePath(m_product, m_application);
-    if (file.isEmpty()) {
+    if (m_file.isEmpty())
+        m_file = FilePath(m_product, m_application);
+    if (m_file.isEmpty()) {
         m_lastError = QStringLiteral("No home folder for the settings file: HOME is unset and the user "
                                      "database names none");
         return false;
     }
-    // A named pipe or a device would hold up the read for good, and the save would replace it.
-    if (HostName::IsOtherThanRegularFile(file)) {
-        m_lastError = QStringLiteral("The settings file is not a regular file: ") + file;
-        return false;
-    }
-    m_settings = std::make_shared<QSettings>(file, QSettings::IniFormat);
+    file = m_file;
     return true;
+}
+
+template <typename Work> bool IniSettingsStore::asStatus(Work&& work)
+{
+    try {
+        return std::forward<Work>(work)();
+    } catch (const RuntimeError& e) {
+        if (e.number() == ErrorNumber::Interrupted)
+            throw;
+        m_lastError = e.description();
+    } catch (const std::bad_alloc&) {
+        m_lastError = QStringLiteral("Out of memory");
+    }
+    return false;
+}
+
+void IniSettingsStore::leaveAlone(const QString& file)
+{
+    m_warning = QStringLiteral("The settings file %1 is larger than 1 MB: it was not read, and the settings "
+                               "of this run are not saved")
+                    .arg(file);
 }
 
 bool IniSettingsStore::Reload()
 {
-    // A fresh reader each time: what it found wrong in the file (a damaged line) is no failure of
-    // a later write, which rewrites the file whole with every setting it could read.
-    return reopen();
+    QString file;
+    if (!fileName(file))
+        return false;
+    if (!m_warning.isEmpty())
+        return true; // left alone for the rest of the run
+    IniStoreContents& contents = *m_contents;
+    const bool unsaved = !contents.changes.isEmpty();
+    contents.changes.clear();
+    const IniFile::Stamp stamp = IniFile::StampOf(file);
+    // A named pipe or a device would hold up the read for good, and the save would replace it.
+    if (stamp.kind == IniFile::Stamp::Kind::Other) {
+        m_lastError = notRegular(file);
+        return false;
+    }
+    if (!unsaved && stamp.kind != IniFile::Stamp::Kind::Unknown && contents.stamp == stamp)
+        return true;
+    return asStatus([&] { return read(file); });
+}
+
+bool IniSettingsStore::read(const QString& file)
+{
+    IniFile::Contents read = IniFile::Read(file);
+    switch (read.outcome) {
+    case IniFile::Contents::Outcome::TooLarge:
+        leaveAlone(file);
+        return true;
+    case IniFile::Contents::Outcome::Failed:
+        m_lastError = QStringLiteral("Cannot read the settings file %1: %2").arg(file, read.error);
+        return false;
+    case IniFile::Contents::Outcome::Read:
+    case IniFile::Contents::Outcome::Missing:
+        break;
+    }
+    m_contents->document = std::move(read.document);
+    m_contents->stamp = read.stamp;
+    return true;
 }
 
 bool IniSettingsStore::Save()
 {
-    if (!open())
+    QString file;
+    if (!fileName(file))
         return false;
-    QDir().mkpath(QFileInfo(m_settings->fileName()).absolutePath());
-    m_settings->sync();
-    // A damaged file reads as far as it goes (FormatError) and is written whole all the same;
-    // only a file that cannot be written is a failure.
-    if (m_settings->status() == QSettings::AccessError) {
-        m_lastError = QStringLiteral("Cannot write the settings file ") + m_settings->fileName();
+    if (m_warning.isEmpty() && !m_contents->changes.isEmpty() && !asStatus([&] {
+            save(file);
+            return true;
+        }))
         return false;
-    }
+    m_contents->changes.clear();
     return true;
+}
+
+void IniSettingsStore::save(const QString& file)
+{
+    const auto fail = [&file](const QString& reason) {
+        Raise(ErrorNumber::DeviceIoError,
+              QStringLiteral("Cannot write the settings file %1: %2").arg(file, reason));
+    };
+    if (IniFile::StampOf(file).kind == IniFile::Stamp::Kind::Other)
+        fail(QStringLiteral("not a regular file"));
+    const QByteArray target = linkTarget(HostName::Encode(file));
+    const QByteArray folder = target.left(target.lastIndexOf('/'));
+    if (const int error = makeFolders(folder); error != 0)
+        fail(ErrnoText(error));
+    // Other runs that save meanwhile wait for their turn; a stop signal ends the wait.
+    const FileLock turn(HostName::Decode(folder.constData(), folder.size()), FileLock::PathKind::Host);
+    IniFile::Contents now = IniFile::Read(HostName::Decode(target.constData(), target.size()));
+    switch (now.outcome) {
+    case IniFile::Contents::Outcome::TooLarge:
+        leaveAlone(file);
+        return;
+    case IniFile::Contents::Outcome::Failed:
+        fail(now.error);
+        break;
+    case IniFile::Contents::Outcome::Read:
+    case IniFile::Contents::Outcome::Missing:
+        break;
+    }
+    for (const IniStoreContents::Change& change : std::as_const(m_contents->changes))
+        now.document.SetValue(change.section, change.key, change.value);
+    struct stat st
+    {};
+    const mode_t permissions = ::stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : 0600;
+    if (const int error = replaceFile(target, folder, now.document.ToText(), permissions); error != 0)
+        fail(ErrnoText(error));
+    m_contents->document = std::move(now.document);
+    m_contents->stamp = IniFile::StampOf(file);
 }
 
 std::shared_ptr<ISettingsSection> IniSettingsStore::AddSection(const QString& name)
 {
-    if (!open())
-        return nullptr;
-    m_sections.insert(name);
-    return std::make_shared<IniSection>(m_settings, name);
+    m_contents->madeSections.insert(name);
+    return std::make_shared<IniSection>(m_contents, name);
 }
 
 std::shared_ptr<ISettingsSection> IniSettingsStore::GetSection(const QString& name)
@@ -125,13 +311,11 @@ std::shared_ptr<ISettingsSection> IniSettingsStore::GetSection(const QString& na
     bool has = false;
     if (!HasSection(name, has) || !has)
         return nullptr;
-    return std::make_shared<IniSection>(m_settings, name);
+    return std::make_shared<IniSection>(m_contents, name);
 }
 
 bool IniSettingsStore::HasSection(const QString& name, bool& has)
 {
-    if (!open())
-        return false;
-    has = m_sections.contains(name) || m_settings->childGroups().contains(name);
+    has = m_contents->madeSections.contains(name) || m_contents->document.HasSection(name);
     return true;
 }

@@ -2,14 +2,21 @@
 
 #include "outside/ISettingsStore.h"
 
-#include <QSet>
-
 #include <memory>
 
-class QSettings;
+struct IniStoreContents;
 
 // The settings store as an INI file, $XDG_CONFIG_HOME/Norvale/<product>/<application>.ini (the
-// home folder's .config when unset). Reload reads the file afresh; save writes it through.
+// home folder's .config when unset).
+//
+// Reload reads the file only when it changed since the last read (its device, inode, size and
+// modification time), so that the reload before every setting costs one stat. Save takes the
+// lock of the file's folder, reads the file afresh, puts in only the keys this store changed
+// since its last reload (so that another run that saved other keys meanwhile keeps them) and
+// writes a new file in the same folder that it renames over the old one: a failed save leaves
+// the old file as it was. A damaged file is read as far as it is understood and rewritten whole.
+// A file larger than 1 MB is neither read nor written for the rest of the run: Warning says so,
+// and the settings of the run stay in memory.
 class IniSettingsStore final : public ISettingsStore
 {
 public:
@@ -24,16 +31,25 @@ public:
     std::shared_ptr<ISettingsSection> GetSection(const QString& name) override;
     bool HasSection(const QString& name, bool& has) override;
     QString LastError() const override { return m_lastError; }
+    QString Warning() const override { return m_warning; }
+    QString FilePath() const override;
 
     static QString FilePath(const QString& product, const QString& application);
 
 private:
-    bool open();
-    bool reopen();
+    // Starts afresh after the product or the application name changed.
+    void forget();
+    bool fileName(QString& file);
+    bool read(const QString& file);
+    void save(const QString& file);
+    void leaveAlone(const QString& file);
+    // Runs a step that raises its failure; the failure becomes LastError, a stop signal goes on.
+    template <typename Work> bool asStatus(Work&& work);
 
     QString m_product;
     QString m_application;
-    std::shared_ptr<QSettings> m_settings;
-    QSet<QString> m_sections; // sections made in memory by AddSection
+    QString m_file; // the host path, once known
+    std::shared_ptr<IniStoreContents> m_contents;
     QString m_lastError;
+    QString m_warning; // once set, the file is left alone
 };

@@ -61,6 +61,10 @@ void frmSatchel::Form_Load()
 {
     const auto startUp = [this] {
         restorePlacement();
+        if (const QString warning = Config().SettingsWarning(); !warning.isEmpty()) {
+            log(warning);
+            SayOnStandardError(warning);
+        }
         m_services.window.SetHelpFile(m_services.desktop.programFolder + kBackslash +
                                       RemoveExtension(m_services.programName) + QStringLiteral(".chm"));
         m_services.window.SetTitleCaption(AppTitle);

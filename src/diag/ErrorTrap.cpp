@@ -2,11 +2,16 @@
 
 #include <cstdio>
 
+void SayOnStandardError(const QString& line)
+{
+    std::fprintf(stderr, "ts6satchel: %s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
 void TellOnStandardError(const QString& what, const RuntimeError& error)
 {
-    std::fprintf(stderr, "ts6satchel: %s: %s\n", qPrintable(what),
-                 qPrintable(Debug::ComposeErrorText(error.description(), error.number(), error.source())));
-    std::fflush(stderr);
+    SayOnStandardError(what + QStringLiteral(": ") +
+                       Debug::ComposeErrorText(error.description(), error.number(), error.source()));
 }
 
 void TellUnexpected(const RuntimeError& error)

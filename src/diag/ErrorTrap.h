@@ -55,6 +55,8 @@ template <typename Body> bool AnswerOrFalse(Body&& body) noexcept
     }
 }
 
+// Says one line on standard error: "ts6satchel: <line>".
+void SayOnStandardError(const QString& line);
 // Says on standard error what could not be done, and the error: "ts6satchel: <what>: Runtime error
 // occurred: <number> : <description> Source: <source>".
 void TellOnStandardError(const QString& what, const RuntimeError& error);

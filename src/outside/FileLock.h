@@ -10,9 +10,16 @@
 class FileLock
 {
 public:
-    // Takes the lock on the file or folder at a Windows-style path; raises a run-time error when it
-    // cannot be opened.
-    explicit FileLock(const QString& path);
+    // Which kind of path names the file or folder.
+    enum class PathKind
+    {
+        Windows,
+        Host
+    };
+
+    // Takes the lock on the file or folder at the path; raises a run-time error when it cannot be
+    // opened.
+    explicit FileLock(const QString& path, PathKind kind = PathKind::Windows);
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 

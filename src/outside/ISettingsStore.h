@@ -27,4 +27,9 @@ public:
     virtual std::shared_ptr<ISettingsSection> AddSection(const QString& name) = 0;
     virtual std::shared_ptr<ISettingsSection> GetSection(const QString& name) = 0;
     virtual bool HasSection(const QString& name, bool& has) = 0;
+    // What the program should tell the person about the store (a file it left alone), empty
+    // when nothing.
+    virtual QString Warning() const { return {}; }
+    // The host path of the file the store keeps, empty when none.
+    virtual QString FilePath() const { return {}; }
 };

@@ -21,9 +21,10 @@ constexpr long kPauseNanoseconds = 50'000'000;
 
 } // namespace
 
-FileLock::FileLock(const QString& path)
+FileLock::FileLock(const QString& path, PathKind kind)
 {
-    const std::optional<QString> host = Host::HostPathForReading(path);
+    const std::optional<QString> host =
+        kind == PathKind::Host ? std::optional<QString>(path) : Host::HostPathForReading(path);
     if (!host)
         Raise(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + path, kSource);
     m_fd.reset(::open(HostName::Encode(*host).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY));

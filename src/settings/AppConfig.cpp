@@ -178,6 +178,16 @@ void AppConfig::SetValue(const QString& section, const QString& key, const QStri
     WriteSetting(section, key, value);
 }
 
+QString AppConfig::SettingsWarning()
+{
+    return GetSettingsStore().Warning();
+}
+
+QString AppConfig::SettingsFilePath()
+{
+    return GetSettingsStore().FilePath();
+}
+
 QString AppConfig::productPath(bool (IProductInfo::*path)(QString&), const char* operation)
 {
     IProductInfo& info = GetProductInfo();

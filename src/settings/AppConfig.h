@@ -38,6 +38,12 @@ public:
     QString Value(const QString& section, const QString& key, const QString& defaultValue);
     void SetValue(const QString& section, const QString& key, const QString& value);
 
+    // What the settings store asks to tell the person (a settings file it left alone), empty when
+    // nothing; known once a setting has been read.
+    QString SettingsWarning();
+    // The host path of the settings file, empty when there is none; a package never replaces it.
+    QString SettingsFilePath();
+
     QString InstallPath();
     QString DataPath();
     QString SharedPath();

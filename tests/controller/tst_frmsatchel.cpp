@@ -87,6 +87,7 @@ class TestFrmSatchel : public QObject
 
 private Q_SLOTS:
     void noCommandLineOpensOnTheLastFolderAndUnloadStoresIt();
+    void aSettingsFileOverTheLimitIsLeftAlone();
     void startsByCommandLine_data();
     void startsByCommandLine();
     void helpTopicAndItsFailure();
@@ -119,6 +120,25 @@ void TestFrmSatchel::noCommandLineOpensOnTheLastFolderAndUnloadStoresIt()
     QVERIFY(h.form->Unloaded() && h.window.destroyed);
     QCOMPARE(config.WindowState(), 2);
     QCOMPARE(config.LastFolder(), u"C:\\App"_s);
+}
+
+// A settings file over 1 MB: the start says so in the trace and goes on with the defaults, and the
+// unload leaves the file as it was.
+void TestFrmSatchel::aSettingsFileOverTheLimitIsLeftAlone()
+{
+    Harness h;
+    const QByteArray big = "[Settings]\nWindowLeft=5\n;" + QByteArray(1'000'000 - 25, 'x') + '\n';
+    const QString ini = h.env.write(u"config/Norvale/TS6/ts6satchel.ini"_s, big);
+    h.start(QString());
+    QCOMPARE(h.window.moved, QRectF(283 * 15, 84 * 15, 800 * 15, 600 * 15));
+    h.form->cmdClose_Click();
+    QFile file(ini);
+    QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == big);
+    QFile trace(h.env.logDir() + u"/TS6Satchel.log"_s);
+    QVERIFY(trace.open(QIODevice::ReadOnly));
+    QVERIFY(trace.readAll().contains("LOG: frmSatchel, Form_Load, The settings file " + ini.toUtf8() +
+                                     " is larger than 1 MB: it was not read, and the settings of this run "
+                                     "are not saved\n"));
 }
 
 void TestFrmSatchel::startsByCommandLine_data()

@@ -1,6 +1,7 @@
 #include "base/RuntimeError.h"
 #include "components/IniSettingsStore.h"
 #include "outside/IWindowPlacement.h"
+#include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "settings/AppConfig.h"
 #include "settings/mSubclasser.h"
@@ -11,7 +12,9 @@
 #include <QSettings>
 #include <QTest>
 
+#include <csignal>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +50,25 @@ QString settingsOf(AppConfig& config)
     return values.join(u' ') + u' ' + config.LastFolder();
 }
 
+QByteArray contentOf(const QString& file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+mode_t permissionsOf(const QString& path)
+{
+    struct stat st
+    {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// A file of exactly the given size: the head, then a comment line.
+QByteArray paddedTo(const QByteArray& head, qsizetype size)
+{
+    return head + ';' + QByteArray(size - head.size() - 2, 'x') + '\n';
+}
+
 } // namespace
 
 class TestAppConfig : public QObject
@@ -56,6 +78,10 @@ class TestAppConfig : public QObject
 private Q_SLOTS:
     void readAndWritten_data();
     void readAndWritten();
+    void sharedWithQSettings_data();
+    void sharedWithQSettings();
+    void storesSaveOnlyTheirOwnKeys();
+    void aFailedSaveLeavesTheFile();
     void settingsFilePlace_data();
     void settingsFilePlace();
     void productPathsFromEnvironmentAndProductIni();
@@ -66,8 +92,10 @@ void TestAppConfig::readAndWritten_data()
     QTest::addColumn<QSize>("screen");
     QTest::addColumn<QByteArray>("file");  // the settings file as found; none when empty
     QTest::addColumn<QString>("settings"); // as read, "%cwd" the working folder
-    const auto row = [](const char* name, QSize screen, const QByteArray& file, const char* settings) {
-        QTest::newRow(name) << screen << file << QString::fromUtf8(settings);
+    QTest::addColumn<bool>("saved");       // whether the writes reach the file
+    const auto row = [](const char* name, QSize screen, const QByteArray& file, const char* settings,
+                        bool saved = true) {
+        QTest::newRow(name) << screen << file << QString::fromUtf8(settings) << saved;
     };
     row("no file, 1365 rounds the half to even", {1365, 768}, {}, "282 84 800 600 0 %cwd");
     row("no file, odd height", {1920, 1081}, {}, "560 240 800 600 0 %cwd");
@@ -75,10 +103,15 @@ void TestAppConfig::readAndWritten_data()
     row("stored values that are no numbers", {1920, 1080},
         "[Settings]\nWindowTop=abc\nWindowWidth=99999999999\nWindowHeight=\" 700 \"\nWindowState=2\n",
         "560 error 13 error 6 700 2 %cwd");
-    // A damaged file is read as far as it goes.
+    // A damaged file is read line by line, as far as it is understood, and rewritten without the rest.
     const QByteArray head = "[Settings]\nWindowLeft=5\nLastFolder=C:\\\\APP\\\\\n";
-    row("binary garbage", {1920, 1080}, head + QByteArray("\x01\xff\xfe\x00\x80garbage\n", 13),
+    row("binary garbage", {1920, 1080},
+        head + QByteArray("\x01\xff=\xfe\x00\x80garbage\n", 14).repeated(300) + "[Other]\nKept=yes\n",
         "5 240 800 600 0 C:\\APP\\");
+    row("exactly 1,000,000 bytes: read", {1920, 1080}, paddedTo(head, 1'000'000),
+        "5 240 800 600 0 C:\\APP\\");
+    row("1,000,001 bytes: neither read nor written", {1920, 1080}, paddedTo(head, 1'000'001),
+        "560 240 800 600 0 %cwd", false);
 }
 
 // What the settings file holds is read as it is, never written by a read, and every write (what the
@@ -88,20 +121,128 @@ void TestAppConfig::readAndWritten()
     QFETCH(QSize, screen);
     QFETCH(QByteArray, file);
     QFETCH(QString, settings);
+    QFETCH(bool, saved);
     TestEnvironment env;
     if (!file.isEmpty())
-        env.write(u"config/Norvale/TS6/ts6satchel.ini"_s, file);
+        ::chmod(QFile::encodeName(env.write(u"config/Norvale/TS6/ts6satchel.ini"_s, file)).constData(), 0640);
     const FakeScreen fake(screen.width(), screen.height());
     AppConfig first(fake, u"ts6satchel.run"_s); // the file is named without the extension
     AppConfig second(fake, kApp);
-    QCOMPARE(settingsOf(second), settings.replace(u"%cwd"_s, HostPath::ToWindows(QDir::currentPath())));
+    settings.replace(u"%cwd"_s, HostPath::ToWindows(QDir::currentPath()));
+    QCOMPARE(settingsOf(second), settings);
     QCOMPARE(QFile::exists(iniFile()), !file.isEmpty());
+    QCOMPARE(second.SettingsFilePath(), iniFile());
 
     mSubclasser::SaveWindowPlacement(FakePlacement(), first);
     first.SetWindowState(2);
     first.SetLastFolder(u"C:\\NEW\\"_s);
+    if (!saved) {
+        QCOMPARE(settingsOf(second), settings);
+        QCOMPARE(contentOf(iniFile()), file);
+        QCOMPARE(first.SettingsWarning(), u"The settings file "_s + iniFile() +
+                                              u" is larger than 1 MB: it was not read, and the settings "
+                                              u"of this run are not saved"_s);
+        return;
+    }
     QCOMPARE(settingsOf(second), u"-8 20 900 700 2 C:\\NEW\\"_s);
-    QCOMPARE(QSettings(iniFile(), QSettings::IniFormat).status(), QSettings::NoError);
+    QCOMPARE(first.SettingsWarning(), QString());
+    QSettings ini(iniFile(), QSettings::IniFormat);
+    QCOMPARE(ini.status(), QSettings::NoError);
+    QCOMPARE(ini.value(u"Other/Kept"_s).toString(), file.contains("Kept=yes") ? u"yes"_s : QString());
+    // Never larger than what was understood: six short settings, at most.
+    QVERIFY(QFileInfo(iniFile()).size() < std::max<qint64>(file.size(), 150));
+    QCOMPARE(permissionsOf(iniFile()), file.isEmpty() ? mode_t(0600) : mode_t(0640));
+    if (file.isEmpty())
+        QCOMPARE(permissionsOf(QFileInfo(iniFile()).path()), mode_t(0700));
+}
+
+void TestAppConfig::sharedWithQSettings_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::newRow("backslashes and quotes") << u"C:\\APP\\\"quoted\" \\\\server\\share\\"_s;
+    QTest::newRow("separators, blanks at the ends") << u"  a, b; c = d #e  "_s;
+    QTest::newRow("control characters, hex digits after escapes")
+        << u"tab\there\nline\x01"_s + u"0f"_s + QChar(0) + u"7\x7f"_s;
+    QTest::newRow("an at sign first") << u"@Invalid()"_s;
+    QTest::newRow("UTF-8 beyond 16 bits") << u"Zo\u00eb \u2713 \U0001F600"_s;
+    QTest::newRow("host-name bytes that are not UTF-8") << HostName::Decode("C:\\Caf\xe9\xff\x30");
+}
+
+// Files of the earlier store keep their values, and the earlier store reads ours: the same
+// texts under the same sections and keys, also where keys need escapes.
+void TestAppConfig::sharedWithQSettings()
+{
+    QFETCH(QString, value);
+    TestEnvironment env;
+    const FakeScreen screen;
+    const QString section = u"Odd Section"_s;
+    const QString key = u"key/\u00e9 \u20ac"_s;
+    if (!HostName::HasRawBytes(value)) { // such bytes the earlier store could never keep
+        {
+            QSettings theirs(iniFile(), QSettings::IniFormat);
+            theirs.setValue(u"Settings/LastFolder"_s, value);
+            theirs.setValue(section + u'/' + key, value);
+        }
+        AppConfig ours(screen, kApp);
+        QCOMPARE(ours.LastFolder(), value);
+        QCOMPARE(ours.Value(section, key, {}), value);
+        QFile::remove(iniFile());
+    }
+    AppConfig writer(screen, kApp);
+    writer.SetLastFolder(value);
+    writer.SetValue(section, key, value);
+    const QSettings theirs(iniFile(), QSettings::IniFormat);
+    QCOMPARE(theirs.value(u"Settings/LastFolder"_s).toString(), value);
+    QCOMPARE(theirs.value(section + u'/' + key).toString(), value);
+    AppConfig reader(screen, kApp);
+    QCOMPARE(reader.LastFolder(), value);
+    QCOMPARE(reader.Value(section, key, {}), value);
+}
+
+// Two stores that read the file before either saves each keep their own key: a save puts in only
+// what its store changed.
+void TestAppConfig::storesSaveOnlyTheirOwnKeys()
+{
+    TestEnvironment env;
+    env.write(u"config/Norvale/TS6/ts6satchel.ini"_s, "[Settings]\nWindowLeft=1\n");
+    IniSettingsStore a;
+    IniSettingsStore b;
+    for (IniSettingsStore* store : {&a, &b})
+        QVERIFY(store->SetProduct(u"TS6"_s) && store->SetApplicationName(kApp) && store->Reload());
+    QVERIFY(a.AddSection(u"Settings"_s)->WriteValue(u"WindowTop"_s, u"2"_s));
+    QVERIFY(b.AddSection(u"Settings"_s)->WriteValue(u"WindowWidth"_s, u"3"_s));
+    QVERIFY(a.Save() && b.Save());
+    const FakeScreen screen;
+    AppConfig config(screen, kApp);
+    QCOMPARE(settingsOf(config).section(u' ', 0, 3), u"1 2 3 600"_s);
+}
+
+// A write the system refuses (here the file-size limit) leaves the old file as it was, and says why.
+void TestAppConfig::aFailedSaveLeavesTheFile()
+{
+    TestEnvironment env;
+    const QByteArray old = "[Settings]\nWindowLeft=1\n";
+    env.write(u"config/Norvale/TS6/ts6satchel.ini"_s, old);
+    const FakeScreen screen;
+    AppConfig config(screen, kApp);
+    rlimit limit{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
+    const rlimit small{static_cast<rlim_t>(old.size()), limit.rlim_max};
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    QString why;
+    try {
+        config.SetLastFolder(u"C:\\A LONGER TEXT THAN THE LIMIT\\"_s);
+    } catch (const RuntimeError& e) {
+        why = e.description();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous);
+    QCOMPARE(why, u"Cannot write the settings file "_s + iniFile() + u": File too large"_s);
+    QCOMPARE(contentOf(iniFile()), old);
+    QCOMPARE(QDir(QFileInfo(iniFile()).path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{kApp + u".ini"_s});
+    QCOMPARE(config.WindowLeft(), 1);
 }
 
 void TestAppConfig::settingsFilePlace_data()
@@ -137,7 +278,14 @@ void TestAppConfig::productPathsFromEnvironmentAndProductIni()
         QCOMPARE(config.SharedPath(), u"C:\\Shared\\"_s); // refreshed at every read
         QCOMPARE(config.InstallPath(), u"E:\\TS6"_s);
     }
-    QFile::remove(env.configHome() + u"/Norvale/TS6/product.ini"_s);
+    const QString product = env.write(u"config/Norvale/TS6/product.ini"_s, paddedTo("[TS6]\n", 1'000'001));
+    try {
+        config.InstallPath();
+        QFAIL("a product file over 1 MB was read");
+    } catch (const RuntimeError& e) {
+        QCOMPARE(e.description(), u"The product file "_s + product + u" is larger than 1 MB"_s);
+    }
+    QFile::remove(product);
     QCOMPARE(config.InstallPath(), QString());
     // A named pipe at a settings file's name is never opened: the read would wait for good.
     for (const char* file : {"/Norvale/TS6/product.ini", "/Norvale/TS6/ts6satchel.ini"})
