@@ -226,6 +226,8 @@ void PackageBuilder::setRules(IZipWriter& writer, AddRules::Masking masking, boo
 std::vector<std::pair<QString, QString>> PackageBuilder::keptFiles(const QString& manifestPath) const
 {
     std::vector<std::pair<QString, QString>> kept;
+    if (const QString settings = m_config().SettingsFilePath(); !settings.isEmpty())
+        kept.emplace_back(QStringLiteral("settings file"), settings);
     for (const QString& trace : Debug::GetLogger().Files())
         kept.emplace_back(QStringLiteral("trace"), trace);
     if (const std::optional<QString> manifest = Host::HostPathForWriting(manifestPath))

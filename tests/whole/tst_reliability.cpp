@@ -166,6 +166,8 @@ void TestReliability::failedBuildLeavesNothing_data()
         << "hash" << QList<int>{SIGTERM} << signalled + "15 ";
     QTest::newRow("package path that names the trace")
         << "trace" << none << "The package path names the program's trace: ";
+    QTest::newRow("package path that names the settings file")
+        << "settings" << none << "The package path names the program's settings file: ";
     QTest::newRow("package path that names the version manifest")
         << "manifest" << none << "The package path names the program's version manifest: ";
     QTest::newRow("a full disk") << "full disk" << none
@@ -188,6 +190,7 @@ void TestReliability::failedBuildLeavesNothing()
                             : cause == "pipe"     ? "pipe.zip"
                             : cause == "trace"    ? "trace/TS6Satchel.log"
                             : cause == "manifest" ? "tmp/TSVERSION.TXT"
+                            : cause == "settings" ? "config/Norvale/TS6/ts6satchel.ini"
                                                   : "c/Out/p.zip";
     QStringList arguments{w.path("c/App/"), w.path(package)};
     QString sign = "Adding logs\n"; // the run has started, its signal handlers in place
@@ -213,6 +216,8 @@ void TestReliability::failedBuildLeavesNothing()
             QSKIP("no X server (Xvfb) can be started here");
         w.environment << "DISPLAY=:" + display;
         arguments.removeLast(); // the save dialog asks where the package goes
+    } else if (cause == "settings") {
+        w.write(package, "[Settings]\nLastFolder=C:\\\\App\\\\\n");
     } else if (cause == "slow template") {
         slow = HeldAccess::OnOpen(w.path("c/App/APP.TST6"));
     } else if (cause == "hash") {
@@ -316,6 +321,21 @@ void TestReliability::packsWhatItCan_data()
         << "windows" << out << QStringList()
         << QStringList{"C/App/orders.tsm6", "C/DATA/in.csv", "C/HELP/main.hlp", "C/App/passwd.tst6"}
         << "orders.ts[al]6|ETC";
+    QTest::newRow("a log and a log folder swapped for links while a large log is opened")
+        << "swap" << out
+        << QStringList{handed + "a-small.log: symbolic link, not followed",
+                       handed + "sub: symbolic link, not followed"}
+        << QStringList{logs + "big.log", logs + "tess.log"} << "shadow|inner";
+    QTest::newRow("a package name of 255 bytes, built twice")
+        << "twice"
+        << "c/Out/" + QString(251, 'p') + ".zip" << QStringList() << QStringList{logs + "tess.log"} << "";
+    QTest::newRow("twelve descriptors (ulimit -n 12) for logs large, small and deep")
+        << "few descriptors" << out << QStringList()
+        << QStringList{logs + "a/b/c/d/e/f/deep.log", logs + "x.log", logs + "y.log", logs + "z.log"} << "";
+    QTest::newRow("standard error's reader gone, as with 2>&1 | head -1")
+        << "stderr gone" << out << QStringList() << QStringList{logs + "tess.log"} << "";
+    QTest::newRow("SIGHUP while another program holds the settings folder's lock")
+        << "settings lock" << out << QStringList() << QStringList{logs + "tess.log"} << "";
     QTest::newRow("log folder that is a link to itself")
         << "self" << out << QStringList() << QStringList{"TSVERSION.TXT", "C/App/APP.TST6"} << "ProgramData";
 }
@@ -327,10 +347,12 @@ void TestReliability::packsWhatItCan()
     QFETCH(QStringList, comment);
     QFETCH(QStringList, names);
     QFETCH(QString, absent);
-    const ProgramWorld w;
+    ProgramWorld w;
     w.writeTemplate("c/App/APP.TST6", {{"IN", "I", {}, "C:\\App\\IN.TXT", {}, {}}});
     w.write("c/App/IN.TXT", "input");
     w.write(kLogs + "tess.log", "log");
+    std::unique_ptr<HeldAccess> slow; // the run held at a large log's opening, while the tree is swapped
+    UniqueFd held;                    // a lock another program holds
     for (const QString& name : names)
         if (name.startsWith("C/ProgramData/"))
             w.write('c' + name.mid(1), name.toUtf8());
@@ -368,16 +390,58 @@ void TestReliability::packsWhatItCan()
             w.write(file, "x");
         QFile::link("nowhere", w.path("c/App/orders.tsl6"));
         QFile::link("orders.tsd6", w.path("c/App/orders.tsm6"));
+    } else if (setup == "swap") {
+        w.write(kLogs + "a-small.log", "small");
+        w.write(kLogs + "big.log", QByteArray(300000, 'b')); // past a whole piece: opened while added
+        w.write(kLogs + "sub/inner.log", "inner");
+        w.write("c/Secret/shadow", "root:secret");
+        slow = HeldAccess::OnOpen(logs + "big.log");
+        if (!slow)
+            QSKIP("no fanotify here to hold the run on a slow file (needs root)");
+    } else if (setup == "few descriptors") {
+        w.write(kLogs + "large.log", QByteArray(3 << 20, 'l'));
+        w.inProgram = [] {
+            const rlimit limit{12, 12};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        };
+    } else if (setup == "stderr gone") {
+        w.inProgram = [] {
+            int ends[2];
+            if (::pipe(ends) == 0 && ::close(ends[0]) == 0)
+                ::dup2(ends[1], STDERR_FILENO);
+        };
+    } else if (setup == "settings lock") {
+        QDir().mkpath(w.path("config/Norvale/TS6"));
+        held = heldLock(w.path("config/Norvale/TS6"));
     } else if (setup == "self") {
         QDir(logs).removeRecursively();
         QFile::link(logs.chopped(1), logs.chopped(1));
     }
-    for (int build = setup == "twice" ? 2 : 1; build > 0; --build) {
-        const ProgramRun run = w.run({w.path("c/App/"), w.path(package)});
-        QVERIFY2(run.status == 0 && run.err.section('\n', -2).startsWith("ts6satchel: wrote "),
-                 qPrintable(run.err));
-    }
     const QString archive = w.path(setup == "case" ? "c/Out/package.zip" : package);
+    for (int build = setup == "twice" ? 2 : 1; build > 0; --build) {
+        const std::unique_ptr<QProcess> p = w.start({w.path("c/App/"), w.path(package)});
+        if (slow) {
+            QVERIFY(slow->waitHeld());
+            QVERIFY(QDir(logs).rename("sub", "../moved-sub") && QFile::remove(logs + "a-small.log"));
+            QVERIFY(QFile::link(w.path("c/Secret"), logs + "sub") &&
+                    QFile::link(w.path("c/Secret/shadow"), logs + "a-small.log"));
+            slow->release();
+        }
+        if (held) { // the package is written, then the settings wait for the lock
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(archive), 300000);
+            ::kill(static_cast<pid_t>(p->processId()), SIGHUP);
+        }
+        QVERIFY(p->waitForFinished(300000));
+        const QString err = QString::fromUtf8(p->readAllStandardError());
+        QVERIFY2(p->exitStatus() == QProcess::NormalExit && p->exitCode() == 0, qPrintable(err));
+        QVERIFY2(setup == "stderr gone" || err.section('\n', -2).startsWith("ts6satchel: wrote "),
+                 qPrintable(err));
+        QVERIFY2(!held || err.contains("the settings could not be stored: Runtime error occurred: 18 : "
+                                       "Interrupted by signal 1"),
+                 qPrintable(err));
+    }
+    QFile trace(w.logDir() + "/TS6Satchel.log"); // the run went to its end
+    QVERIFY(trace.open(QIODevice::ReadOnly) && trace.readAll().contains("END: frmSatchel, Form_Load"));
     const ArchiveReport report = CheckArchive(archive);
     QVERIFY2(report.valid(), qPrintable(report.details));
     QCOMPARE(QProcess::execute("sh", {"-c", "bsdtar -tf \"$0\" >/dev/null", archive}), 0);
