@@ -401,6 +401,7 @@ void TestReliability::packsWhatItCan()
     } else if (setup == "few descriptors") {
         w.write(kLogs + "large.log", QByteArray(3 << 20, 'l'));
         w.inProgram = [] {
+            ::close_range(3, ~0U, 0); // none inherited from the test: twelve for the program itself
             const rlimit limit{12, 12};
             ::setrlimit(RLIMIT_NOFILE, &limit);
         };
