@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -21,6 +22,20 @@ bool openat2Refused(int error)
     return error == ENOSYS || error == EPERM || error == E2BIG;
 }
 
+// A folder asked for where a link stands fails as "not a folder": it is told as the link it is.
+UniqueFd linkTold(UniqueFd fd, int folder, const QByteArray& relative, int flags)
+{
+    const int error = errno;
+    struct stat st
+    {};
+    if (!fd && error == ENOTDIR && (flags & O_DIRECTORY) &&
+        ::fstatat(folder, relative.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        errno = ELOOP;
+    else
+        errno = error;
+    return fd;
+}
+
 } // namespace
 
 namespace Descriptors {
@@ -33,7 +48,7 @@ UniqueFd OpenBeneath(int folder, const QByteArray& relative, int flags)
         how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
         const long fd = ::syscall(SYS_openat2, folder, relative.constData(), &how, sizeof how);
         if (fd >= 0 || !openat2Refused(errno))
-            return UniqueFd(static_cast<int>(fd));
+            return linkTold(UniqueFd(static_cast<int>(fd)), folder, relative, flags);
         g_noOpenat2.store(true, std::memory_order_relaxed);
     }
     return OpenBeneathByComponents(folder, relative, flags);
@@ -51,10 +66,17 @@ UniqueFd OpenBeneathByComponents(int folder, const QByteArray& relative, int fla
         }
         const bool last = i + 1 == components.size();
         const int here = at ? at.get() : folder;
-        UniqueFd next(::openat(here, name.isEmpty() ? "." : name.constData(),
-                               (last ? flags : O_RDONLY | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC));
+        const QByteArray step = name.isEmpty() ? QByteArray(".") : name;
+        // A folder on the way is opened as a place only, and looked at: a link there ends the walk.
+        UniqueFd next(::openat(here, step.constData(), (last ? flags : O_PATH) | O_NOFOLLOW | O_CLOEXEC));
         if (!next)
+            return linkTold(std::move(next), here, step, last ? flags : O_DIRECTORY);
+        struct stat st
+        {};
+        if (!last && (::fstat(next.get(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+            errno = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
             return {};
+        }
         at = std::move(next);
     }
     return at;

@@ -1,6 +1,7 @@
 #include "catalogue/PathHelpers.h"
 #include "outside/HostFunctions.h"
 #include "platform/CommandLine.h"
+#include "platform/Descriptors.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"
 #include "support/PeWriter.h"
@@ -10,6 +11,8 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -32,6 +35,8 @@ private Q_SLOTS:
     void fileVersions();
     void readsWhatTheUserMeans_data();
     void readsWhatTheUserMeans();
+    void opensBelowAFolderWithoutLinks_data();
+    void opensBelowAFolderWithoutLinks();
 };
 
 // Windows' wildcards: "?" before a dot may match nothing, "*.*" matches names without a dot.
@@ -246,6 +251,36 @@ void TestHostLayer::readsWhatTheUserMeans()
         QCOMPARE(options.error, expected);
     else if (options.action == Action::Run)
         QCOMPARE(BuildCommandLine(options.paths), expected);
+}
+
+void TestHostLayer::opensBelowAFolderWithoutLinks_data()
+{
+    QTest::addColumn<QByteArray>("relative");
+    QTest::addColumn<int>("error"); // 0: opened
+    QTest::newRow("a file two folders down") << QByteArray("a/b/f") << 0;
+    QTest::newRow("the folder itself") << QByteArray(".") << 0;
+    QTest::newRow("a link on the way") << QByteArray("a/up/b/f") << ELOOP;
+    QTest::newRow("a link at the end") << QByteArray("a/b/link") << ELOOP;
+    QTest::newRow("above the folder") << QByteArray("../x") << EXDEV;
+}
+
+// Both ways of opening below a folder (one call, and a component at a time where the system has
+// no such call) refuse every link, wherever it stands, and never leave the folder.
+void TestHostLayer::opensBelowAFolderWithoutLinks()
+{
+    QFETCH(QByteArray, relative);
+    QFETCH(int, error);
+    TestEnvironment env;
+    env.write(u"t/a/b/f"_s, "file");
+    env.write(u"x"_s, "outside");
+    QVERIFY(QFile::link(env.path(u"t/a"_s), env.path(u"t/a/up"_s)));
+    QVERIFY(QFile::link(env.path(u"t/a/b/f"_s), env.path(u"t/a/b/link"_s)));
+    const UniqueFd root(::open(QFile::encodeName(env.path(u"t"_s)).constData(), O_RDONLY | O_DIRECTORY));
+    for (const auto open : {Descriptors::OpenBeneath, Descriptors::OpenBeneathByComponents}) {
+        errno = 0;
+        const UniqueFd fd = open(root.get(), relative, O_RDONLY);
+        QCOMPARE(fd ? 0 : errno, error);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestHostLayer)

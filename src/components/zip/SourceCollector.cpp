@@ -64,16 +64,11 @@ using DirPtr = unique_c_ptr<DIR, ::closedir>;
 
 // Why a subfolder could not be opened: a link or something else put in its place since its folder
 // was listed, or the system's reason.
-QString folderOpenReason(const SourceFolder& folder, int error)
+QString folderOpenReason(int error)
 {
-    if (error != ELOOP && error != ENOTDIR)
-        return ErrnoText(error);
-    struct stat st
-    {};
-    const bool link =
-        ::fstatat(folder.root->get(), folder.relative.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(st.st_mode);
-    return error == ELOOP || link ? SourceCollector::LinkReason() : SourceCollector::ReplacedReason();
+    if (error == ELOOP)
+        return SourceCollector::LinkReason();
+    return error == ENOTDIR ? SourceCollector::ReplacedReason() : ErrnoText(error);
 }
 
 } // namespace
@@ -217,9 +212,8 @@ void SourceCollector::collectFolder(const std::shared_ptr<const SourceFolder>& f
             // A subfolder that vanished meanwhile adds nothing; one that is now a link, or that
             // cannot be listed, is named with the reason.
             if (const int error = errno; error != ENOENT)
-                sink({Source{.folder = folder,
-                             .handed = folder->handed,
-                             .skipReason = folderOpenReason(*folder, error)}});
+                sink({Source{
+                    .folder = folder, .handed = folder->handed, .skipReason = folderOpenReason(error)}});
             return;
         }
         struct stat opened
