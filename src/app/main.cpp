@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -310,11 +311,25 @@ PackageOptions batchOptions(const CommandLineOptions& options)
             .checksum = options.checksum};
 }
 
+// Standard input, output or error closed by whoever started the program are opened on /dev/null,
+// so that no file the program opens takes their place and receives what is meant for them.
+void openClosedStandardStreams()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+            if (const int null = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+                null >= 0 && null != fd) {
+                ::dup2(null, fd);
+                ::close(null);
+            }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // First of all: from here on a signal ends the run through its error path, leaving nothing.
+    openClosedStandardStreams();
+    // From here on a signal ends the run through its error path, leaving nothing.
     Interruption::Install();
     Descriptors::RaiseLimit();
     QElapsedTimer clock;

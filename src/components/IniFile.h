@@ -46,9 +46,9 @@ struct Contents
         Failed    // error tells why, in the system's words
     };
     Outcome outcome = Outcome::Failed;
-    IniDocument document;
-    Stamp stamp; // of the file as it was read
-    QString error;
+    IniDocument document{};
+    Stamp stamp{}; // of the file as it was read
+    QString error{};
 };
 
 // Reads the file at a host path, as far as it can be understood (IniDocument::Parse). A signal

@@ -13,6 +13,7 @@
 #include <QSet>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -61,20 +62,27 @@ private:
     QString m_name;
 };
 
-QString notRegular(const QString& file)
-{
-    return QStringLiteral("The settings file is not a regular file: ") + file;
-}
+// Where the settings are kept. A settings file that is a link this user made (to a folder of
+// dotfiles, say) keeps its text where the link leads, and the link stays. A link someone else
+// planted there (a root run on a user's folder) is never read nor written through: the save puts
+// a file of its own in the link's place. foreign tells which.
+const QString kTooLarge = QStringLiteral("larger than 1 MB");
+constexpr std::chrono::seconds kLockPatience(5);
 
-// Where a settings file that is a link keeps its text: the link stays, its target is written.
-QByteArray linkTarget(const QByteArray& file)
+QString settingsTarget(const QString& file, bool& foreign)
 {
+    const QByteArray path = HostName::Encode(file);
     struct stat st
     {};
-    if (::lstat(file.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+    foreign = false;
+    if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
         return file;
-    const unique_c_ptr<char, std::free> real(::realpath(file.constData(), nullptr));
-    return real ? QByteArray(real.get()) : file;
+    if (st.st_uid != ::geteuid()) {
+        foreign = true;
+        return file;
+    }
+    const unique_c_ptr<char, std::free> real(::realpath(path.constData(), nullptr));
+    return real ? HostName::Decode(real.get()) : file;
 }
 
 // Makes the folder and those above it that are missing, each one that only its owner may enter.
@@ -147,7 +155,9 @@ QString IniSettingsStore::FilePath() const
 {
     if (!m_file.isEmpty() || m_product.isEmpty() || m_application.isEmpty())
         return m_file;
-    return FilePath(m_product, m_application);
+    const QString named = FilePath(m_product, m_application);
+    bool foreign = false;
+    return named.isEmpty() ? QString() : settingsTarget(named, foreign);
 }
 
 void IniSettingsStore::forget()
@@ -177,8 +187,10 @@ bool IniSettingsStore::fileName(QString& file)
         m_lastError = QStringLiteral("The settings store has no product or application name");
         return false;
     }
-    if (m_file.isEmpty())
-        m_file = FilePath(m_product, m_application);
+    if (m_file.isEmpty()) {
+        const QString named = FilePath(m_product, m_application);
+        m_file = named.isEmpty() ? QString() : settingsTarget(named, m_foreignLink);
+    }
     if (m_file.isEmpty()) {
         m_lastError = QStringLiteral("No home folder for the settings file: HOME is unset and the user "
                                      "database names none");
@@ -202,11 +214,11 @@ template <typename Work> bool IniSettingsStore::asStatus(Work&& work)
     return false;
 }
 
-void IniSettingsStore::leaveAlone(const QString& file)
+void IniSettingsStore::leaveAlone(const QString& file, const QString& why)
 {
-    m_warning = QStringLiteral("The settings file %1 is larger than 1 MB: it was not read, and the settings "
-                               "of this run are not saved")
-                    .arg(file);
+    m_warning = QStringLiteral(
+                    "The settings file %1 is %2: it was not read, and the settings of this run are not saved")
+                    .arg(file, why);
 }
 
 bool IniSettingsStore::Reload()
@@ -219,11 +231,13 @@ bool IniSettingsStore::Reload()
     IniStoreContents& contents = *m_contents;
     const bool unsaved = !contents.changes.isEmpty();
     contents.changes.clear();
+    if (m_foreignLink)
+        return true; // nothing is read through it
     const IniFile::Stamp stamp = IniFile::StampOf(file);
     // A named pipe or a device would hold up the read for good, and the save would replace it.
     if (stamp.kind == IniFile::Stamp::Kind::Other) {
-        m_lastError = notRegular(file);
-        return false;
+        leaveAlone(file, QStringLiteral("not a regular file"));
+        return true;
     }
     if (!unsaved && stamp.kind != IniFile::Stamp::Kind::Unknown && contents.stamp == stamp)
         return true;
@@ -235,7 +249,7 @@ bool IniSettingsStore::read(const QString& file)
     IniFile::Contents read = IniFile::Read(file);
     switch (read.outcome) {
     case IniFile::Contents::Outcome::TooLarge:
-        leaveAlone(file);
+        leaveAlone(file, kTooLarge);
         return true;
     case IniFile::Contents::Outcome::Failed:
         m_lastError = QStringLiteral("Cannot read the settings file %1: %2").arg(file, read.error);
@@ -271,16 +285,20 @@ void IniSettingsStore::save(const QString& file)
     };
     if (IniFile::StampOf(file).kind == IniFile::Stamp::Kind::Other)
         fail(QStringLiteral("not a regular file"));
-    const QByteArray target = linkTarget(HostName::Encode(file));
+    const QByteArray target = HostName::Encode(file);
     const QByteArray folder = target.left(target.lastIndexOf('/'));
     if (const int error = makeFolders(folder); error != 0)
         fail(ErrnoText(error));
-    // Other runs that save meanwhile wait for their turn; a stop signal ends the wait.
-    const FileLock turn(HostName::Decode(folder.constData(), folder.size()), FileLock::PathKind::Host);
-    IniFile::Contents now = IniFile::Read(HostName::Decode(target.constData(), target.size()));
+    // Other runs of the program that save meanwhile wait for their turn, a moment each; a lock held
+    // longer is another program's, and the save goes on without it (the file is replaced whole, so
+    // a reader never sees half of it). A stop signal ends the wait.
+    const FileLock turn(HostName::Decode(folder.constData(), folder.size()), FileLock::PathKind::Host,
+                        kLockPatience);
+    IniFile::Contents now = m_foreignLink ? IniFile::Contents{.outcome = IniFile::Contents::Outcome::Missing}
+                                          : IniFile::Read(file);
     switch (now.outcome) {
     case IniFile::Contents::Outcome::TooLarge:
-        leaveAlone(file);
+        leaveAlone(file, kTooLarge);
         return;
     case IniFile::Contents::Outcome::Failed:
         fail(now.error);
@@ -293,11 +311,13 @@ void IniSettingsStore::save(const QString& file)
         now.document.SetValue(change.section, change.key, change.value);
     struct stat st
     {};
-    const mode_t permissions = ::stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : 0600;
+    const mode_t permissions =
+        !m_foreignLink && ::stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : 0600;
     if (const int error = replaceFile(target, folder, now.document.ToText(), permissions); error != 0)
         fail(ErrnoText(error));
     m_contents->document = std::move(now.document);
     m_contents->stamp = IniFile::StampOf(file);
+    m_foreignLink = false; // the file in its place is this run's own now
 }
 
 std::shared_ptr<ISettingsSection> IniSettingsStore::AddSection(const QString& name)

@@ -42,13 +42,14 @@ private:
     bool fileName(QString& file);
     bool read(const QString& file);
     void save(const QString& file);
-    void leaveAlone(const QString& file);
+    void leaveAlone(const QString& file, const QString& why);
     // Runs a step that raises its failure; the failure becomes LastError, a stop signal goes on.
     template <typename Work> bool asStatus(Work&& work);
 
     QString m_product;
     QString m_application;
-    QString m_file; // the host path, once known
+    QString m_file;             // the host path, once known
+    bool m_foreignLink = false; // m_file is a link someone else made: not read nor written through
     std::shared_ptr<IniStoreContents> m_contents;
     QString m_lastError;
     QString m_warning; // once set, the file is left alone

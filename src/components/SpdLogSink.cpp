@@ -140,11 +140,20 @@ private:
         return true;
     }
 
+    // The trace file, only ever a file of its own: a link or a second name planted at its name
+    // (in a log folder others may write to) would have a root run append to the file it leads to,
+    // and a named pipe would hold up every run. Such a file is refused, and the trace goes to
+    // standard error.
     UniqueFd openTrace() const
     {
-        UniqueFd fd(::open(path(0).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY | O_CLOEXEC, 0644));
+        UniqueFd fd(::open(path(0).constData(),
+                           O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644));
         if (!fd)
             spdlog::throw_spdlog_ex("cannot open the trace file", errno);
+        struct stat st
+        {};
+        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)
+            spdlog::throw_spdlog_ex("the trace file is not a file of its own");
         return fd;
     }
 

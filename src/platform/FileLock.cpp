@@ -21,7 +21,7 @@ constexpr long kPauseNanoseconds = 50'000'000;
 
 } // namespace
 
-FileLock::FileLock(const QString& path, PathKind kind)
+FileLock::FileLock(const QString& path, PathKind kind, std::optional<std::chrono::milliseconds> patience)
 {
     const std::optional<QString> host =
         kind == PathKind::Host ? std::optional<QString>(path) : Host::HostPathForReading(path);
@@ -35,6 +35,8 @@ FileLock::FileLock(const QString& path, PathKind kind)
               kSource);
     // Polled rather than blocking: a signal that came just before a blocking call would be seen
     // only once the holder lets go.
+    const auto giveUp =
+        std::chrono::steady_clock::now() + patience.value_or(std::chrono::milliseconds::max() / 2);
     while (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error != EWOULDBLOCK && error != EINTR)
@@ -43,6 +45,10 @@ FileLock::FileLock(const QString& path, PathKind kind)
                       QString::fromLocal8Bit(std::strerror(error)),
                   kSource);
         Interruption::Check();
+        if (std::chrono::steady_clock::now() >= giveUp) {
+            m_fd.reset();
+            return;
+        }
         const timespec pause{0, kPauseNanoseconds};
         ::nanosleep(&pause, nullptr);
     }

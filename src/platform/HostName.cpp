@@ -79,7 +79,7 @@ QString EntryComponent(const QString& name)
     while (keep > 0 && isTrailing(name.at(keep - 1)))
         --keep;
     const bool endsBadly = keep < name.size();
-    if (!endsBadly && !name.contains(QLatin1Char('\\')))
+    if (!endsBadly && !name.contains(QLatin1Char('\\')) && !name.contains(QLatin1Char('%')))
         return name;
     QString out;
     out.reserve(name.size() + 8);

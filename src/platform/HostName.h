@@ -17,8 +17,8 @@ bool HasRawBytes(const QString& name);
 
 // One host name as one component of an entry name in the package: a name that a reader could take
 // as more than one component, or as none, is percent-encoded where it would be ("\\" as %5C, a
-// name ".." or one ending in blanks or dots with those as %2E and %20, and "%" itself as %25 in
-// such a name). Every other name stays as it is.
+// name ".." or one ending in blanks or dots with those as %2E and %20), and "%" is always %25, so
+// no two names give one entry. Every other name stays as it is.
 QString EntryComponent(const QString& name);
 
 bool IsDirectory(const QString& hostPath);

@@ -141,16 +141,19 @@ void TestZipWriter::whatAnAddPacks_data()
     // Every link in a walked folder is named and left alone; a name that a reader could split or
     // drop is one entry component, percent-encoded.
     row("pattern with subfolders: hidden files, no links, no pipes", {"sk C:\\TESS\\LOGS\\*.*"},
-        {"C/Tess/Logs/..%5C..%5Cx%25.log", "C/Tess/Logs/.hidden.log", "C/Tess/Logs/a.log",
-         "C/Tess/Logs/dots%2E%20%2E", "C/Tess/Logs/z.txt", "C/Tess/Logs/Old/b.log",
+        {"C/Tess/Logs/..%255C..%255Cx%2525.log", "C/Tess/Logs/..%5C..%5Cx%25.log", "C/Tess/Logs/.hidden.log",
+         "C/Tess/Logs/a.log", "C/Tess/Logs/dots%2E%20%2E", "C/Tess/Logs/z.txt", "C/Tess/Logs/Old/b.log",
          "C/Tess/Logs/Old/Deeper/c.txt"},
         {"C:\\TESS\\LOGS\\dangling.log: symbolic link, not followed",
          "C:\\TESS\\LOGS\\Link: symbolic link, not followed",
-         "C:\\TESS\\LOGS\\Loop: symbolic link, not followed", "C:\\TESS\\LOGS\\pipe.log: not a regular file",
+         "C:\\TESS\\LOGS\\Loop: symbolic link, not followed",
+         "C:\\TESS\\LOGS\\nl%0Aname.log: symbolic link, not followed",
+         "C:\\TESS\\LOGS\\pipe.log: not a regular file",
          "C:\\TESS\\LOGS\\secret.log: symbolic link, not followed"});
     row("pattern without folder paths", {"-- c:\\tess\\logs\\*.LOG"},
-        {"..%5C..%5Cx%25.log", ".hidden.log", "a.log"},
+        {"..%255C..%255Cx%2525.log", "..%5C..%5Cx%25.log", ".hidden.log", "a.log"},
         {"c:\\tess\\logs\\dangling.log: symbolic link, not followed",
+         "c:\\tess\\logs\\nl%0Aname.log: symbolic link, not followed",
          "c:\\tess\\logs\\pipe.log: not a regular file",
          "c:\\tess\\logs\\secret.log: symbolic link, not followed"});
     row("named files; a name already packed is passed over",
@@ -169,15 +172,17 @@ void TestZipWriter::whatAnAddPacks()
     QFETCH(QStringList, names);
     QFETCH(QStringList, comment);
     TestEnvironment env;
-    for (const char* file : {"Tess/Logs/a.log", "Tess/Logs/.hidden.log", "Tess/Logs/z.txt",
-                             "Tess/Logs/Old/b.log", "Tess/Logs/Old/Deeper/c.txt", "Elsewhere/secret.log",
-                             "App/ORDERS.TSD6", "Tess/Logs/..\\..\\x%.log", "Tess/Logs/dots. ."})
+    for (const char* file :
+         {"Tess/Logs/a.log", "Tess/Logs/.hidden.log", "Tess/Logs/z.txt", "Tess/Logs/Old/b.log",
+          "Tess/Logs/Old/Deeper/c.txt", "Elsewhere/secret.log", "App/ORDERS.TSD6", "Tess/Logs/..\\..\\x%.log",
+          "Tess/Logs/..%5C..%5Cx%25.log", "Tess/Logs/dots. ."})
         env.write(u"c/"_s + QLatin1String(file), file);
     const QString c = env.driveC();
     QVERIFY(QFile::link(c + u"/Elsewhere"_s, c + u"/Tess/Logs/Link"_s));
     QVERIFY(QFile::link(c + u"/Tess/Logs"_s, c + u"/Tess/Logs/Loop"_s));
     QVERIFY(QFile::link(c + u"/gone.log"_s, c + u"/Tess/Logs/dangling.log"_s));
     QVERIFY(QFile::link(c + u"/Elsewhere/secret.log"_s, c + u"/Tess/Logs/secret.log"_s));
+    QVERIFY(QFile::link(c + u"/gone.log"_s, c + u"/Tess/Logs/nl\nname.log"_s));
     for (const char* fifo : {"/Tess/Logs/pipe.log", "/App/PIPE.TSD6"})
         QCOMPARE(::mkfifo(QFile::encodeName(c + QLatin1String(fifo)).constData(), 0600), 0);
 

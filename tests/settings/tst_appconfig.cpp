@@ -85,6 +85,8 @@ private Q_SLOTS:
     void settingsFilePlace_data();
     void settingsFilePlace();
     void productPathsFromEnvironmentAndProductIni();
+    void linkAtTheSettingsFile_data();
+    void linkAtTheSettingsFile();
 };
 
 void TestAppConfig::readAndWritten_data()
@@ -291,7 +293,39 @@ void TestAppConfig::productPathsFromEnvironmentAndProductIni()
     for (const char* file : {"/Norvale/TS6/product.ini", "/Norvale/TS6/ts6satchel.ini"})
         QCOMPARE(::mkfifo(QFile::encodeName(env.configHome() + QLatin1String(file)).constData(), 0600), 0);
     QVERIFY_THROWS_EXCEPTION(RuntimeError, config.InstallPath());
-    QVERIFY_THROWS_EXCEPTION(RuntimeError, config.WindowState());
+    QCOMPARE(config.WindowState(), 0); // the settings: the defaults, and the pipe left alone
+    QVERIFY(config.SettingsWarning().endsWith(u" is not a regular file: it was not read, and the settings of "
+                                              "this run are not saved"_s));
+}
+
+void TestAppConfig::linkAtTheSettingsFile_data()
+{
+    QTest::addColumn<bool>("planted"); // made by another user (else by this one)
+    QTest::newRow("a link of this user's: read and written where it leads") << false;
+    QTest::newRow("a link another user planted: neither read nor written through") << true;
+}
+
+void TestAppConfig::linkAtTheSettingsFile()
+{
+    QFETCH(bool, planted);
+    if (planted && ::geteuid() != 0)
+        QSKIP("a link of another user's needs root to be made");
+    TestEnvironment env;
+    const QByteArray text = "[Settings]\nWindowLeft=77\n";
+    const QString target = env.write(u"elsewhere/kept.ini"_s, text);
+    QDir().mkpath(env.configHome() + u"/Norvale/TS6"_s);
+    QVERIFY(QFile::link(target, iniFile()));
+    if (planted)
+        QCOMPARE(::lchown(QFile::encodeName(iniFile()).constData(), 65534, 65534), 0);
+    const FakeScreen screen(1920, 1080);
+    AppConfig config(screen, kApp);
+    QCOMPARE(config.WindowLeft(), planted ? 560 : 77);
+    QCOMPARE(config.SettingsFilePath(), planted ? iniFile() : target);
+    config.SetWindowTop(5);
+    QCOMPARE(QFileInfo(iniFile()).isSymLink(), !planted);
+    QFile kept(target);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll().contains("WindowTop=5"), !planted);
 }
 
 QTEST_GUILESS_MAIN(TestAppConfig)

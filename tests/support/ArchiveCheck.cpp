@@ -13,7 +13,7 @@ with zipfile.ZipFile(sys.argv[1]) as z:
         digest = hashlib.sha256(z.read(i)).hexdigest()
         print("E", i.filename, i.file_size, "%04d-%02d-%02d %02d:%02d:%02d" % i.date_time,
               i.external_attr >> 16, i.compress_type, digest, sep="\t")
-    print("C\t" + z.comment.decode("utf-8", "replace").replace("\n", "\\n"))
+    print("C\t" + z.comment.hex())
 )";
 
 // Runs a tool; whether it ended well, and what it printed on standard output (and on standard
@@ -46,7 +46,7 @@ ArchiveReport CheckArchive(const QString& hostPath)
     for (const QString& line : listing.split('\n', Qt::SkipEmptyParts)) {
         const QStringList f = line.split('\t');
         if (f.first() == "C") {
-            report.comment = f.value(1).replace("\\n", "\n");
+            report.comment = QString::fromUtf8(QByteArray::fromHex(f.value(1).toLatin1()));
         } else if (f.size() == 7) {
             report.names.append(f.at(1));
             report.entries.append({f.at(1), f.at(2).toLongLong(), f.at(3), f.at(4).toInt(), f.at(5).toInt(),

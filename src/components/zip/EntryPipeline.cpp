@@ -323,10 +323,21 @@ void EntryPipeline::AddText(const QString& name, const QByteArray& text)
 
 QStringList EntryPipeline::CommentLines() const
 {
+    // A line break or another control character in a name is shown as %0A and the like, so that a
+    // name can never make a line of its own in the comment.
+    const auto shown = [](const QString& path) {
+        QString out;
+        out.reserve(path.size());
+        for (const QChar c : path)
+            out += c.unicode() < 0x20 || c.unicode() == 0x7F
+                       ? QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper()
+                       : QString(c);
+        return out;
+    };
     QStringList lines;
     lines.reserve(static_cast<qsizetype>(m_leftOut.size()));
     for (const PackageReport::LeftOut& file : m_leftOut)
-        lines.append(file.path + QStringLiteral(": ") + file.reason);
+        lines.append(shown(file.path) + QStringLiteral(": ") + file.reason);
     return lines;
 }
 
