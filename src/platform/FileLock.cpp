@@ -35,8 +35,7 @@ FileLock::FileLock(const QString& path, PathKind kind, std::optional<std::chrono
               kSource);
     // Polled rather than blocking: a signal that came just before a blocking call would be seen
     // only once the holder lets go.
-    const auto giveUp =
-        std::chrono::steady_clock::now() + patience.value_or(std::chrono::milliseconds::max() / 2);
+    const auto started = std::chrono::steady_clock::now();
     while (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error != EWOULDBLOCK && error != EINTR)
@@ -45,7 +44,7 @@ FileLock::FileLock(const QString& path, PathKind kind, std::optional<std::chrono
                       QString::fromLocal8Bit(std::strerror(error)),
                   kSource);
         Interruption::Check();
-        if (std::chrono::steady_clock::now() >= giveUp) {
+        if (patience && std::chrono::steady_clock::now() - started >= *patience) {
             m_fd.reset();
             return;
         }

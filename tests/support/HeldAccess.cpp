@@ -35,11 +35,16 @@ HeldAccess::~HeldAccess()
     release();
 }
 
-bool HeldAccess::waitHeld(int milliseconds)
+bool HeldAccess::waitHeld(const std::function<bool()>& stillGoing, int milliseconds)
 {
+    constexpr int kStep = 100;
     pollfd ready{m_group.get(), POLLIN, 0};
-    if (m_held || ::poll(&ready, 1, milliseconds) != 1)
-        return m_held.get() >= 0;
+    int waited = 0;
+    while (!m_held && ::poll(&ready, 1, kStep) == 0)
+        if ((waited += kStep) >= milliseconds || !stillGoing())
+            return false;
+    if (m_held)
+        return true;
     fanotify_event_metadata event{};
     if (::read(m_group.get(), &event, sizeof event) < static_cast<ssize_t>(sizeof event) || event.fd < 0)
         return false;

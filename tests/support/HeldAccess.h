@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // Holds up the program where a slow disk or a stalled network share would: at its first open of a
@@ -20,8 +21,9 @@ public:
     HeldAccess(const HeldAccess&) = delete;
     HeldAccess& operator=(const HeldAccess&) = delete;
 
-    // Waits until a process is held there; false when none comes within the time.
-    bool waitHeld(int milliseconds = 300000);
+    // Waits until a process is held there; false when none comes within the time, or when the
+    // program ends first (stillGoing, asked now and then, says false).
+    bool waitHeld(const std::function<bool()>& stillGoing, int milliseconds = 300000);
     // Lets the held process go on; later accesses are no longer held.
     void release();
 
