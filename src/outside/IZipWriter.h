@@ -90,6 +90,8 @@ struct PackageReport
     {
         QString path; // as the add named or found it, Windows-style
         QString reason;
+        QString hostPath{};     // where it is on the host, when known
+        bool onPurpose = false; // by age or size, not for a fault
     };
     struct Masked
     {

@@ -36,7 +36,8 @@ QByteArray SummaryJson(const RunSummary& summary)
 {
     QJsonArray skipped;
     for (const PackageReport::LeftOut& file : summary.report.leftOut)
-        skipped.append(QJsonObject{{QStringLiteral("path"), HostPath::ToHost(file.path)},
+        skipped.append(QJsonObject{{QStringLiteral("path"),
+                                    file.hostPath.isEmpty() ? HostPath::ToHost(file.path) : file.hostPath},
                                    {QStringLiteral("reason"), file.reason}});
     QJsonArray redacted;
     for (const PackageReport::Masked& file : summary.report.masked)

@@ -51,12 +51,14 @@ QString readSince(CommandLineOptions& options, const QString& value)
     return QString();
 }
 
-// --max-log-size: bytes, or a number with K, M or G for thousands, millions or billions of bytes.
+// --max-log-size: bytes (a bare number, or with B), or a number with K, M or G for thousands,
+// millions or billions of bytes.
 QString readSize(CommandLineOptions& options, const QString& value)
 {
     static const QRegularExpression size(QStringLiteral("^(\\d{1,12}(?:\\.\\d{1,6})?)\\s*([kKmMgG]?)[bB]?$"));
     const QRegularExpressionMatch match = size.match(value);
-    const int power = QStringLiteral("kmg").indexOf(match.captured(2).toLower()) + 1;
+    const QString unit = match.captured(2).toLower();
+    const int power = unit.isEmpty() ? 0 : QStringLiteral("kmg").indexOf(unit) + 1;
     const double bytes = match.captured(1).toDouble() * std::pow(1000.0, power);
     if (!match.hasMatch() || bytes > 1e18)
         return QStringLiteral("--max-log-size: cannot read the size '%1': give bytes, or a number with K, M "

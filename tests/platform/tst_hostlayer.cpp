@@ -35,6 +35,8 @@ private Q_SLOTS:
     void fileVersions();
     void readsWhatTheUserMeans_data();
     void readsWhatTheUserMeans();
+    void logBudgetSizes_data();
+    void logBudgetSizes();
     void opensBelowAFolderWithoutLinks_data();
     void opensBelowAFolderWithoutLinks();
 };
@@ -251,6 +253,25 @@ void TestHostLayer::readsWhatTheUserMeans()
         QCOMPARE(options.error, expected);
     else if (options.action == Action::Run)
         QCOMPARE(BuildCommandLine(options.paths), expected);
+}
+
+void TestHostLayer::logBudgetSizes_data()
+{
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<qint64>("bytes");
+    for (const auto& [size, bytes] : std::initializer_list<std::pair<const char*, qint64>>{
+             {"2500", 2500}, {"2500B", 2500}, {"2.5K", 2500}, {"2.5 kb", 2500}, {"200M", 200'000'000},
+             {"2G", 2'000'000'000}, {"0", 0}})
+        QTest::newRow(size) << QString::fromLatin1(size) << bytes;
+}
+
+// A size without a unit is bytes; K, M and G are thousands, millions and billions.
+void TestHostLayer::logBudgetSizes()
+{
+    QFETCH(QString, size);
+    QFETCH(qint64, bytes);
+    const CommandLineOptions options = ParseArguments({u"--max-log-size"_s, size, u"/x"_s});
+    QCOMPARE(options.maxLogSize, std::optional<qint64>(bytes));
 }
 
 void TestHostLayer::opensBelowAFolderWithoutLinks_data()

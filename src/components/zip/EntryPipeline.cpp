@@ -162,7 +162,7 @@ struct EntryPipeline::Large
 // The adding thread's note of one piece (or of one file left out), in add order.
 struct EntryPipeline::Slot
 {
-    QString handed{};
+    Origin origin{};
     EntryHead head{};
     std::shared_ptr<Large> large{}; // a chunk of this entry
     quint64 length = 0;             // a chunk's planned length
@@ -274,7 +274,7 @@ void EntryPipeline::Add(const std::vector<Source>& sources)
 {
     for (const Source& source : sources) {
         if (!source.skipReason.isEmpty()) {
-            addSkip(source.handedPath(), source.skipReason);
+            addSkip(originOf(source), source.skipReason);
             continue;
         }
         const QString entryName = source.entryName();
@@ -334,33 +334,44 @@ QStringList EntryPipeline::CommentLines() const
                        : QString(c);
         return out;
     };
+    // Files that could not be packed come first, then those left out on purpose (by age or size):
+    // past the zip limit, the lines left out are the latter.
     QStringList lines;
     lines.reserve(static_cast<qsizetype>(m_leftOut.size()));
-    for (const PackageReport::LeftOut& file : m_leftOut)
-        lines.append(shown(file.path) + QStringLiteral(": ") + file.reason);
+    for (const bool onPurpose : {false, true})
+        for (const PackageReport::LeftOut& file : m_leftOut)
+            if (file.onPurpose == onPurpose)
+                lines.append(shown(file.path) + QStringLiteral(": ") + file.reason);
     return lines;
 }
 
-void EntryPipeline::addSkip(const QString& handed, const QString& reason)
+EntryPipeline::Origin EntryPipeline::originOf(const Source& source)
 {
-    m_open->slots.push_back({.handed = handed, .skipReason = reason});
+    return {.handed = source.handedPath(),
+            .host = source.folder->host.isEmpty() ? QString() : HostName::Decode(source.hostPath().constData()),
+            .onPurpose = source.onPurpose};
 }
 
-void EntryPipeline::leaveOut(const QString& handed, const QString& reason)
+void EntryPipeline::addSkip(const Origin& origin, const QString& reason)
 {
-    m_leftOut.push_back({handed, reason});
+    m_open->slots.push_back({.origin = origin, .skipReason = reason});
 }
 
-void EntryPipeline::noteMasked(const QString& handed, const QByteArray& name, int values)
+void EntryPipeline::leaveOut(const Origin& origin, const QString& reason)
+{
+    m_leftOut.push_back({origin.handed, reason, origin.host, origin.onPurpose});
+}
+
+void EntryPipeline::noteMasked(const Origin& origin, const QByteArray& name, int values)
 {
     ++m_checked;
     if (values > 0)
-        m_masked.push_back({handed, HostName::Decode(name.constData(), name.size()), values});
+        m_masked.push_back({origin.handed, HostName::Decode(name.constData(), name.size()), values});
 }
 
 // Whether a file a pattern found goes in: not the package's temporary file, nor an earlier output
 // it will replace (left out quietly). Any other file at an output's path fails the build.
-bool EntryPipeline::admitFound(const struct stat& st, const QByteArray& head, const QString& handed) const
+bool EntryPipeline::admitFound(const struct stat& st, const QByteArray& head, const Origin& origin) const
 {
     switch (m_guard.Check(st)) {
     case OutputGuard::Hit::None:
@@ -372,7 +383,7 @@ bool EntryPipeline::admitFound(const struct stat& st, const QByteArray& head, co
     }
     if (m_guard.IsEarlierOutput(st, head))
         return false;
-    Raise(ErrorNumber::InvalidArgument, m_guard.InputReason(st, handed));
+    Raise(ErrorNumber::InvalidArgument, m_guard.InputReason(st, origin.handed));
 }
 
 // A named file is read here, through the descriptor it was found with, before the add returns.
@@ -385,7 +396,7 @@ void EntryPipeline::addNamed(const Source& source, const QByteArray& name, bool 
     ::fstat(file->get(), &st);
     const EntryHead head{.name = name, .utf8 = utf8, .mode = st.st_mode, .modified = source.modified};
     if (size > kChunk)
-        return addChunks(source.handedPath(), head, file, size, true, source.mask);
+        return addChunks(originOf(source), head, file, size, true, source.mask);
     Piece piece;
     piece.isGiven = true;
     piece.mask = source.mask;
@@ -395,7 +406,7 @@ void EntryPipeline::addNamed(const Source& source, const QByteArray& name, bool 
     piece.modified = source.modified;
     m_open->bytes += size;
     m_open->pieces.push_back(std::move(piece));
-    m_open->slots.push_back({.handed = source.handedPath(), .head = head});
+    m_open->slots.push_back({.origin = originOf(source), .head = head});
 }
 
 // A file a pattern found: small ones go into the open batch and are opened and read by a worker;
@@ -413,7 +424,7 @@ void EntryPipeline::addFound(const Source& source, const QByteArray& name, bool 
         piece.mask = source.mask;
         m_open->bytes += size;
         m_open->pieces.push_back(std::move(piece));
-        m_open->slots.push_back({.handed = source.handedPath(),
+        m_open->slots.push_back({.origin = originOf(source),
                                  .head = {.name = name, .utf8 = utf8},
                                  .found = true,
                                  .mask = source.mask,
@@ -427,12 +438,12 @@ void EntryPipeline::addFound(const Source& source, const QByteArray& name, bool 
     QString reason;
     UniqueFd fd = openFound(source.folder->root->get(), source.relativePath(), st, reason);
     if (!fd)
-        return addSkip(source.handedPath(), reason);
-    if (!admitFound(st, headAt(fd.get()), source.handedPath()))
+        return addSkip(originOf(source), reason);
+    if (!admitFound(st, headAt(fd.get()), originOf(source)))
         return;
     auto file = std::make_shared<const UniqueFd>(std::move(fd));
     m_largeFiles.push_back(file);
-    addChunks(source.handedPath(),
+    addChunks(originOf(source),
               {.name = name, .utf8 = utf8, .mode = st.st_mode, .modified = st.st_mtim.tv_sec}, file,
               static_cast<quint64>(st.st_size), source.mask, source.mask);
 }
@@ -455,7 +466,7 @@ void EntryPipeline::waitForLargeTurn()
 // A large file in chunks, each a job of its own: read here (readHere), or by the workers through
 // the shared descriptor. What is stored ends at the size the file had when it was opened, or where
 // a chunk comes back short. A text to be masked is read here and masked chunk by chunk, in order.
-void EntryPipeline::addChunks(const QString& handed, EntryHead head,
+void EntryPipeline::addChunks(const Origin& origin, EntryHead head,
                               const std::shared_ptr<const UniqueFd>& file, quint64 size, bool readHere,
                               bool mask)
 {
@@ -491,7 +502,7 @@ void EntryPipeline::addChunks(const QString& handed, EntryHead head,
             piece.file = file;
         }
         // A chunk read here ends the entry by its flag; one read by a worker also by coming back short.
-        m_open->slots.push_back({.handed = handed,
+        m_open->slots.push_back({.origin = origin,
                                  .large = large,
                                  .length = readHere ? piece.given.size() : piece.length,
                                  .lastChunk = i + 1 == chunks || shortRead});
@@ -552,7 +563,7 @@ bool EntryPipeline::writeFront(bool wait)
     size_t next = 0;
     for (const Slot& slot : done.slots) {
         if (!slot.skipReason.isEmpty())
-            leaveOut(slot.handed, slot.skipReason);
+            leaveOut(slot.origin, slot.skipReason);
         else
             writeSlot(slot, results.at(next++));
     }
@@ -566,22 +577,22 @@ void EntryPipeline::writeSlot(const Slot& slot, Encoded& r)
     if (slot.found && r.noDescriptor)
         return readFoundHere(slot); // a descriptor may be free by now
     if (!r.skipReason.isEmpty())
-        return leaveOut(slot.handed, r.skipReason);
+        return leaveOut(slot.origin, r.skipReason);
     if (slot.found && r.wasOpened &&
-        !admitFound(r.opened, r.late ? headAt(r.late->get()) : r.head, slot.handed))
+        !admitFound(r.opened, r.late ? headAt(r.late->get()) : r.head, slot.origin))
         return;
     EntryHead head = slot.head;
     head.mode = r.mode;
     head.modified = r.modified;
     if (r.late)
-        return streamHere(slot.handed, head, *r.late, static_cast<quint64>(r.opened.st_size), slot.mask);
+        return streamHere(slot.origin, head, *r.late, static_cast<quint64>(r.opened.st_size), slot.mask);
     head.deflated = r.deflated;
     m_archive.AddEntry(head, r.data, r.crc, r.size);
     m_bytesWritten += r.size;
     if (r.masked >= 0)
-        noteMasked(slot.handed, head.name, r.masked);
+        noteMasked(slot.origin, head.name, r.masked);
     if (!r.readError.isEmpty())
-        leaveOut(slot.handed, r.readError + QStringLiteral(" (only the first %1 bytes stored)").arg(r.size));
+        leaveOut(slot.origin, r.readError + QStringLiteral(" (only the first %1 bytes stored)").arg(r.size));
 }
 
 void EntryPipeline::writeChunk(const Slot& slot, Encoded& r)
@@ -603,9 +614,9 @@ void EntryPipeline::writeChunk(const Slot& slot, Encoded& r)
         m_archive.EndEntry(large.crc, large.size);
         large.ended = true;
         if (large.masked >= 0)
-            noteMasked(slot.handed, large.head.name, large.masked);
+            noteMasked(slot.origin, large.head.name, large.masked);
         if (!large.readError.isEmpty())
-            leaveOut(slot.handed,
+            leaveOut(slot.origin,
                      large.readError + QStringLiteral(" (only the first %1 bytes stored)").arg(large.size));
     }
 }
@@ -618,18 +629,18 @@ void EntryPipeline::readFoundHere(const Slot& slot)
     QString reason;
     const UniqueFd fd = openFound(slot.root->get(), slot.relative, st, reason);
     if (!fd)
-        return leaveOut(slot.handed, reason);
-    if (!admitFound(st, headAt(fd.get()), slot.handed))
+        return leaveOut(slot.origin, reason);
+    if (!admitFound(st, headAt(fd.get()), slot.origin))
         return;
     EntryHead head = slot.head;
     head.mode = st.st_mode;
     head.modified = st.st_mtim.tv_sec;
-    streamHere(slot.handed, head, fd, static_cast<quint64>(st.st_size), slot.mask);
+    streamHere(slot.origin, head, fd, static_cast<quint64>(st.st_size), slot.mask);
 }
 
 // Reads, masks and encodes a whole entry here, chunk by chunk, in memory that does not grow with
 // the file: for the few files the workers hand back.
-void EntryPipeline::streamHere(const QString& handed, EntryHead head, const UniqueFd& file, quint64 size,
+void EntryPipeline::streamHere(const Origin& origin, EntryHead head, const UniqueFd& file, quint64 size,
                                bool mask)
 {
     head.zip64 = size >= (mask ? kMaskedZip64Threshold : kZip64Threshold);
@@ -670,7 +681,7 @@ void EntryPipeline::streamHere(const QString& handed, EntryHead head, const Uniq
     m_archive.EndEntry(crc, stored);
     m_bytesWritten += stored;
     if (masker)
-        noteMasked(handed, head.name, masker->Masked());
+        noteMasked(origin, head.name, masker->Masked());
     if (!readError.isEmpty())
-        leaveOut(handed, readError + QStringLiteral(" (only the first %1 bytes stored)").arg(stored));
+        leaveOut(origin, readError + QStringLiteral(" (only the first %1 bytes stored)").arg(stored));
 }

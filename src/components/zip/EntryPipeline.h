@@ -82,25 +82,34 @@ public:
     struct Encoded;
 
 private:
+    // Where a file came from: as the add handed or found it (Windows-style), its host path, and
+    // whether it is left out on purpose (by age or size), not for a fault.
+    struct Origin
+    {
+        QString handed{};
+        QString host{};
+        bool onPurpose = false;
+    };
     struct Large;
     struct Slot;
     struct Batch;
 
     void addNamed(const Source& source, const QByteArray& name, bool utf8);
     void addFound(const Source& source, const QByteArray& name, bool utf8);
-    void addChunks(const QString& handed, EntryHead head, const std::shared_ptr<const UniqueFd>& file,
+    void addChunks(const Origin& origin, EntryHead head, const std::shared_ptr<const UniqueFd>& file,
                    quint64 size, bool readHere, bool mask);
     void waitForLargeTurn();
-    bool admitFound(const struct stat& st, const QByteArray& head, const QString& handed) const;
-    void addSkip(const QString& handed, const QString& reason);
-    void leaveOut(const QString& handed, const QString& reason);
-    void noteMasked(const QString& handed, const QByteArray& name, int values);
+    bool admitFound(const struct stat& st, const QByteArray& head, const Origin& origin) const;
+    static Origin originOf(const Source& source);
+    void addSkip(const Origin& origin, const QString& reason);
+    void leaveOut(const Origin& origin, const QString& reason);
+    void noteMasked(const Origin& origin, const QByteArray& name, int values);
     void submit();
     bool writeFront(bool wait);
     void writeSlot(const Slot& slot, Encoded& result);
     void writeChunk(const Slot& slot, Encoded& result);
     void readFoundHere(const Slot& slot);
-    void streamHere(const QString& handed, EntryHead head, const UniqueFd& file, quint64 size, bool mask);
+    void streamHere(const Origin& origin, EntryHead head, const UniqueFd& file, quint64 size, bool mask);
 
     // The descriptors the adding thread may hold besides the workers': the add's folder, a folder
     // being listed or a named file, and a file read here.

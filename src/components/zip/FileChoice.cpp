@@ -23,6 +23,7 @@ std::vector<Source> ChooseNewestFirst(std::vector<Source> files, const AddRules&
             chosen.push_back(std::move(*file));
             continue;
         }
+        file->onPurpose = true;
         leftOut.push_back(std::move(*file));
     }
     chosen.insert(chosen.end(), std::make_move_iterator(leftOut.begin()),

@@ -36,6 +36,7 @@ struct Source
     qint64 size = 0;      // when it was found, for choosing; the bytes packed are those read
     qint64 modified = 0;  // seconds since 1970, when it was found
     QString skipReason{}; // not empty: left out, and listed in the comment with this reason
+    bool onPurpose = false; // left out by age or size, not for a fault
 
     bool named() const { return opened != nullptr; }
     QByteArray hostPath() const;
