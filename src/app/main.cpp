@@ -237,6 +237,9 @@ RunSummary endOfBatchStart(SatchelWindow& window, const Desktop& desktop, const 
         run.bytes = st.st_size;
         run.report = builder.Report();
         sayLackOfDescriptors(run.report);
+        if (!run.report.namesFile.isEmpty())
+            say(QStringLiteral("the placeholders' map is %1: keep it, and never send it with the package")
+                    .arg(run.report.namesFile));
         say(QStringLiteral("wrote %1 (%2)").arg(host, QLocale::c().formattedDataSize(st.st_size)));
         if (options.checksum || options.json)
             checksum(run, options);
@@ -305,6 +308,7 @@ QString checksumRefused(const CommandLineOptions& options)
 PackageOptions batchOptions(const CommandLineOptions& options)
 {
     return {.maskSecrets = options.redact,
+            .maskNames = options.redactNames,
             .since = options.since,
             .maxLogBytes = options.maxLogSize,
             .digest = options.json,

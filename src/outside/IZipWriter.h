@@ -52,6 +52,8 @@ struct AddRules
     QString tooOld{};
     std::optional<qint64> budget{}; // bytes: the files stop before their total passes it
     QString overBudget{};
+    // Host names, user names and addresses in the text replaced by placeholders too (masking on).
+    bool names = false;
     bool operator==(const AddRules&) const = default;
 };
 
@@ -62,6 +64,10 @@ class IAddRules
 public:
     virtual ~IAddRules() = default;
     virtual void SetAddRules(const AddRules& rules) = 0;
+    // With names replaced: reads the text files of an add (a file, or a folder and a pattern) and
+    // learns the host names they define, packing nothing, so that the names of the configuration
+    // are known before the logs that mention them are packed. Once the package is open.
+    virtual bool DiscoverNames(const QString& source) = 0;
 };
 
 // What a package's writer is told of the files around the package: those written beside it (a
@@ -72,6 +78,11 @@ struct PackageOutputs
 {
     QStringList besides{}; // host paths
     bool digest = false;
+    // With names replaced (AddRules::names): where the map of placeholders goes (a host path beside
+    // the package, never in it), and the names known from the start (the computer's, the user's).
+    QString namesFile{};
+    QStringList knownHosts{};
+    QStringList knownUsers{};
     bool operator==(const PackageOutputs&) const = default;
 };
 
@@ -97,12 +108,15 @@ struct PackageReport
     {
         QString path; // as the add named or found it, Windows-style
         QString entry;
-        int values = 0;
+        int values = 0;     // secrets masked
+        int names = 0;      // names replaced by placeholders
+        QString encoding{}; // "UTF-16 LE" and the like; empty for UTF-8 and Latin-1
     };
     qint64 entries = 0;
     std::vector<LeftOut> leftOut;
     std::vector<Masked> masked; // only files where something was masked
     QByteArray sha256{};        // of the whole package, lower-case hex, when it was asked for
+    QString namesFile{};        // the map of names written beside the package, when names were replaced
 };
 
 // A writer that tells what its last finished package holds.

@@ -20,6 +20,7 @@
 #include "package/VersionManifest.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
+#include "platform/UserFolders.h"
 #include "settings/AppConfig.h"
 
 #include <QScopeGuard>
@@ -203,8 +204,9 @@ void PackageBuilder::status(const QString& text)
 void PackageBuilder::setRules(IZipWriter& writer, AddRules::Masking masking, bool logs)
 {
     AddRules rules;
-    if (m_current.maskSecrets)
+    if (m_current.maskSecrets || m_current.maskNames)
         rules.masking = masking;
+    rules.names = m_current.maskNames;
     if (logs && m_current.since) {
         rules.notBefore = m_current.since->startOfDay().toSecsSinceEpoch();
         rules.tooOld = TooOldReason(*m_current.since);
@@ -244,14 +246,15 @@ void PackageBuilder::setOutputs(IZipWriter& writer, const QString& archivePath,
     PackageOutputs outputs{.digest = m_current.digest || m_current.checksum};
     if (package && m_current.checksum)
         outputs.besides.append(*package + QStringLiteral(".sha256"));
+    if (package && m_current.maskNames) {
+        outputs.namesFile = *package + QStringLiteral(".names");
+        outputs.knownHosts = UserFolders::ComputerNames();
+        outputs.knownUsers = UserFolders::UserNames();
+    }
     for (const auto& [what, kept] : keptFiles(manifestPath)) {
         if (package && HostName::SameEntry(*package, kept))
             Raise(ErrorNumber::InvalidArgument,
                   QStringLiteral("The package path names the program's %1: %2").arg(what, archivePath));
-        if (!outputs.besides.isEmpty() && HostName::SameEntry(outputs.besides.constFirst(), kept))
-            Raise(
-                ErrorNumber::InvalidArgument,
-                QStringLiteral("The checksum path names the program's %1: %2.sha256").arg(what, archivePath));
     }
     if (auto* taking = dynamic_cast<IPackageOutputs*>(&writer))
         taking->SetOutputs(outputs);
@@ -259,6 +262,25 @@ void PackageBuilder::setOutputs(IZipWriter& writer, const QString& archivePath,
         Raise(ErrorNumber::ComponentFailure,
               QStringLiteral("The zip writer cannot hash the package or guard its checksum"),
               QString::fromLatin1(IZipWriter::ClassId));
+}
+
+// With names replaced, the application files and the configuration files are read first for the
+// host names they define, so that those are replaced in every file, the logs packed before the
+// configuration folders among them.
+void PackageBuilder::discoverNames(IZipWriter& writer) const
+{
+    auto* discovering = dynamic_cast<IAddRules*>(&writer);
+    if (!m_current.maskNames || !discovering)
+        return;
+    const auto discover = [&](const QString& source) {
+        Require(discovering->DiscoverNames(source), writer, "DiscoverNames");
+    };
+    for (const QString& file : m_files)
+        discover(file);
+    const QString local = GetProgramDataPath() + QStringLiteral("\\Norvale\\TS6");
+    for (const QString& folder : {local, m_config().SharedPath()})
+        if (FolderExists(folder))
+            discover(folder + QStringLiteral("\\*.CONFIG"));
 }
 
 void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, const QString& manifestPath,
@@ -282,7 +304,9 @@ void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, 
     };
     setOutputs(*writer, archivePath, manifestPath);
     Require(writer->SetArchivePath(archivePath), *writer, "SetArchivePath");
-    setRules(*writer, AddRules::Masking::None, false); // the manifest goes in as written
+    discoverNames(*writer);
+    // The manifest goes in as written, but for the names it holds when they are replaced.
+    setRules(*writer, m_current.maskNames ? AddRules::Masking::Everything : AddRules::Masking::None, false);
     status(QStringLiteral("Adding ") + manifestPath);
     {
         // Another run of this user may have written its own manifest meanwhile: this build's goes
@@ -293,7 +317,7 @@ void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, 
         add(manifestPath, false, false);
     }
 
-    setRules(*writer, AddRules::Masking::ByExtension, false);
+    setRules(*writer, AddRules::Masking::Everything, false);
     status(QStringLiteral("Adding application files"));
     for (const QString& file : std::as_const(m_files)) {
         if (!FileExists(file))

@@ -80,6 +80,7 @@ private:
     void setRules(IZipWriter& writer, AddRules::Masking masking, bool logs);
     std::vector<std::pair<QString, QString>> keptFiles(const QString& manifestPath) const;
     void setOutputs(IZipWriter& writer, const QString& archivePath, const QString& manifestPath) const;
+    void discoverNames(IZipWriter& writer) const;
 
     ITreeGrid& m_grid;
     std::function<AppConfig&()> m_config;

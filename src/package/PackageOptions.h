@@ -13,7 +13,8 @@ class AppConfig;
 struct PackageOptions
 {
     bool maskSecrets = false;
-    std::optional<QDate> since{};        // log files last changed before this day are left out
+    bool maskNames = false;       // host names, user names and addresses replaced too (masks secrets as well)
+    std::optional<QDate> since{}; // log files last changed before this day are left out
     std::optional<qint64> maxLogBytes{}; // the log files stop before their total passes this
     bool digest = false;                 // the package's SHA-256 is wanted (in the build's report)
     bool checksum = false;               // "<package>.sha256" will be written beside the package

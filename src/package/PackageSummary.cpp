@@ -36,9 +36,9 @@ QByteArray SummaryJson(const RunSummary& summary)
 {
     QJsonArray skipped;
     for (const PackageReport::LeftOut& file : summary.report.leftOut)
-        skipped.append(QJsonObject{{QStringLiteral("path"),
-                                    file.hostPath.isEmpty() ? HostPath::ToHost(file.path) : file.hostPath},
-                                   {QStringLiteral("reason"), file.reason}});
+        skipped.append(QJsonObject{
+            {QStringLiteral("path"), file.hostPath.isEmpty() ? HostPath::ToHost(file.path) : file.hostPath},
+            {QStringLiteral("reason"), file.reason}});
     QJsonArray redacted;
     for (const PackageReport::Masked& file : summary.report.masked)
         redacted.append(QJsonObject{{QStringLiteral("path"), HostPath::ToHost(file.path)},
@@ -52,6 +52,8 @@ QByteArray SummaryJson(const RunSummary& summary)
         {QStringLiteral("entries"), wrote ? QJsonValue(summary.report.entries) : QJsonValue()},
         {QStringLiteral("skipped"), skipped},
         {QStringLiteral("redacted"), redacted},
+        {QStringLiteral("names"),
+         summary.report.namesFile.isEmpty() ? QJsonValue() : QJsonValue(summary.report.namesFile)},
         {QStringLiteral("seconds"), qRound64(summary.seconds * 1000) / 1000.0},
         {QStringLiteral("status"), summary.status},
         {QStringLiteral("reason"), summary.reason.isEmpty() ? QJsonValue() : QJsonValue(summary.reason)},

@@ -20,7 +20,8 @@ struct RunSummary
     QString reason{}; // why no package was written, or what went wrong after it was
 };
 
-// One JSON object on one line: package, bytes, sha256 and entries (null without a package),
+// One JSON object on one line: package, bytes, sha256 and entries (null without a package), names
+// (the map of placeholders beside the package, or null),
 // skipped (path and reason each), redacted (path, entry and count each), seconds, status, reason
 // (null when nothing went wrong). Paths are host paths.
 QByteArray SummaryJson(const RunSummary& summary);

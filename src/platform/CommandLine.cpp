@@ -94,10 +94,21 @@ const std::vector<OptionRow>& optionRows()
         {{QStringLiteral("redact")},
          {},
          QStringLiteral(
-             "mask the secrets in the configuration and log files: the values of passwords, secrets, "
+             "mask the secrets in every text file of the package: the values of passwords, secrets, "
              "tokens and API keys, bearer tokens and private keys become ********; REDACTED.TXT in the "
              "package says how many in each file"),
          [](CommandLineOptions& options, const QString&) { return set(options.redact); }},
+        {{QStringLiteral("redact-names")},
+         {},
+         QStringLiteral(
+             "as --redact, and the computer's name, the user's name, IP addresses and host names become "
+             "placeholders (host-1, user-1, ip-1) in every text file and the manifest; the map of "
+             "placeholders is written beside the package as PACKAGE.names (only you can read it) and "
+             "never goes into the package"),
+         [](CommandLineOptions& options, const QString&) {
+             options.redact = true;
+             return set(options.redactNames);
+         }},
         {{QStringLiteral("since")},
          QStringLiteral("DATE"),
          QStringLiteral(
@@ -274,10 +285,10 @@ CommandLineOptions ParseArguments(const QStringList& arguments)
         options.redact || options.since || options.maxLogSize || options.json || options.checksum;
     if (options.action == Action::Run && options.paths.isEmpty() && batchOnly) {
         options.action = Action::UsageError;
-        options.error =
-            QStringLiteral("--redact, --since, --max-log-size, --json and --checksum are for a batch "
-                           "start: give a folder or template (the main window keeps its own options "
-                           "under File > Options).");
+        options.error = QStringLiteral(
+            "--redact, --redact-names, --since, --max-log-size, --json and --checksum are for a batch "
+            "start: give a folder or template (the main window keeps its own options "
+            "under File > Options).");
     }
     return options;
 }

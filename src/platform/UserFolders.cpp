@@ -2,6 +2,8 @@
 
 #include "platform/HostName.h"
 
+#include <QSysInfo>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -21,16 +23,31 @@ QString homeOrNothing(const QString& folder)
     return folder.size() > 1 ? folder : QString();
 }
 
-QString userDatabaseHome()
+// The user database's entry of this user: its home folder or its name.
+QString userDatabase(bool home)
 {
     const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
     passwd entry{};
     passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
-        !found->pw_dir || found->pw_dir[0] != '/')
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return {};
+    if (!home)
+        return found->pw_name ? HostName::Decode(found->pw_name) : QString();
+    if (!found->pw_dir || found->pw_dir[0] != '/')
         return {};
     return homeOrNothing(HostName::Decode(found->pw_dir));
+}
+
+QString userDatabaseHome()
+{
+    return userDatabase(true);
+}
+
+void addOnce(QStringList& names, const QString& name)
+{
+    if (!name.isEmpty() && !names.contains(name))
+        names.append(name);
 }
 
 QString below(const QString& home, const char* rest)
@@ -58,6 +75,25 @@ QString StateHome()
 {
     const QString state = absoluteVariable("XDG_STATE_HOME");
     return state.isEmpty() ? below(Home(), "/.local/state") : state;
+}
+
+QStringList UserNames()
+{
+    QStringList names;
+    addOnce(names, userDatabase(false));
+    for (const char* variable : {"USERNAME", "USER", "LOGNAME"})
+        addOnce(names, qEnvironmentVariable(variable));
+    return names;
+}
+
+QStringList ComputerNames()
+{
+    QStringList names;
+    const QString host = QSysInfo::machineHostName();
+    addOnce(names, host);
+    addOnce(names, host.section(QLatin1Char('.'), 0, 0));
+    addOnce(names, qEnvironmentVariable("COMPUTERNAME"));
+    return names;
 }
 
 } // namespace UserFolders

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The user's own folders on the host. The home folder is HOME, or the one the user database
 // names when HOME is unset or empty (a service, sudo or cron start), and never the file
@@ -13,5 +14,10 @@ QString Home();
 QString ConfigHome();
 // $XDG_STATE_HOME, else <home>/.local/state; empty without a home folder.
 QString StateHome();
+
+// The names the user and the computer go by: the user database's and those the environment gives
+// (USERNAME, USER, LOGNAME); the host's name, short and whole, and COMPUTERNAME. No duplicates.
+QStringList UserNames();
+QStringList ComputerNames();
 
 } // namespace UserFolders

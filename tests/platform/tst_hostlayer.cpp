@@ -225,7 +225,9 @@ void TestHostLayer::readsWhatTheUserMeans_data()
     row("a size in other units", {"--max-log-size=2GiB", "Orders"}, Action::UsageError,
         "--max-log-size: cannot read the size '2GiB': give bytes, or a number with K, M or G (200M, 2G).");
     row("options of a batch start without a folder", {"--redact"}, Action::UsageError,
-        "--redact, --since, --max-log-size, --json and --checksum are for a batch start: give a folder or "
+        "--redact, --redact-names, --since, --max-log-size, --json and --checksum are for a batch start: "
+        "give a "
+        "folder or "
         "template (the main window keeps its own options under File > Options).");
 }
 
@@ -259,9 +261,14 @@ void TestHostLayer::logBudgetSizes_data()
 {
     QTest::addColumn<QString>("size");
     QTest::addColumn<qint64>("bytes");
-    for (const auto& [size, bytes] : std::initializer_list<std::pair<const char*, qint64>>{
-             {"2500", 2500}, {"2500B", 2500}, {"2.5K", 2500}, {"2.5 kb", 2500}, {"200M", 200'000'000},
-             {"2G", 2'000'000'000}, {"0", 0}})
+    for (const auto& [size, bytes] :
+         std::initializer_list<std::pair<const char*, qint64>>{{"2500", 2500},
+                                                               {"2500B", 2500},
+                                                               {"2.5K", 2500},
+                                                               {"2.5 kb", 2500},
+                                                               {"200M", 200'000'000},
+                                                               {"2G", 2'000'000'000},
+                                                               {"0", 0}})
         QTest::newRow(size) << QString::fromLatin1(size) << bytes;
 }
 

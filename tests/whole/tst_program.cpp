@@ -12,8 +12,15 @@
 #include <QTest>
 
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace {
+
+// A text as UTF-16 LE, as Windows tools write it.
+QByteArray utf16(const QString& text)
+{
+    return QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+}
 
 const QString kLogs = QStringLiteral("c/ProgramData/Norvale/TS6/logs/");
 // The installation the runs pack: a template with files in two folders, and a folder named in
@@ -35,18 +42,25 @@ public:
 };
 
 // The files with secrets that the options rows pack, each with its age in days. Every secret
-// value ends in "Secret" and a digit; a data file (.TSD6) and a binary file keep theirs.
+// value ends in "Secret" and a digit; a binary file keeps its own. A Windows tool's log is UTF-16
+// (".u16."), and a log cut short by a crash is padded with NULs.
 const QList<std::tuple<const char*, QByteArray, double>> kSecretive{
     {"c/ProgramData/Norvale/TS6/logs/old.log", "started\npassword=OldSecret1\n", 40},
     {"c/ProgramData/Norvale/TS6/logs/mid.log", QByteArray("a log line\n").repeated(300), 20},
     {"c/ProgramData/Norvale/TS6/logs/new.log",
-     QByteArray("a log line\n").repeated(290) + "token: NewSecret2\n", 3},
+     QByteArray("a log line\n").repeated(290) +
+         "token: NewSecret2\nto db01.corp.example 10.1.2.3 [fe80::1] as ann on TESTPC\n",
+     3},
     {"c/ProgramData/Norvale/TS6/logs/settings/agent.ini",
      "[auth]\r\nPassword=IniSecret3\r\nPasswordPolicy=Strict\r\n", 2},
     {"c/ProgramData/Norvale/TS6/logs/state.json", R"({"apiKey": "JsonSecret4", "user": "ann"})", 1},
-    {"c/ProgramData/Norvale/TS6/logs/core.dmp", QByteArray("MDMP\0\0password=BinarySecret5\n", 28), 0.05},
+    {"c/ProgramData/Norvale/TS6/logs/core.dmp",
+     QByteArray("MDMP\x01\x02\x03\x04\x05\x06\x07\x08\x0e\x0fpassword=BinarySecret5\n"), 0.05},
+    {"c/ProgramData/Norvale/TS6/logs/agent.u16.log",
+     utf16(QChar(0xFEFF) + QStringLiteral("started\r\npassword=WideSecretA\r\n")), 0.5},
+    {"c/ProgramData/Norvale/TS6/logs/crash.log", "password=PadSecretB\n" + QByteArray(3000, '\0'), 0.2},
     {"c/ProgramData/Norvale/TS6/TS6.CONFIG",
-     "<a key=\"DbPassword\" value=\"XmlSecret6\" />\nPassword=IniSecret7\n", 0},
+     "<a key=\"DbPassword\" value=\"XmlSecret6\" />\nPassword=IniSecret7\nServer=db01.corp.example\n", 0},
     {"c/Shared/Tess.config", "<settings><password>ElemSecret8</password></settings>\n", 0},
     {"c/Shared/GLOBAL.TSX", "nothing to mask\n", 0},
     {"c/Data/ORDERS.LOG", "pwd=AppSecret9\n", 0},
@@ -174,22 +188,33 @@ void TestProgram::whatTheOptionsPack_data()
     QTest::addColumn<QByteArray>("redacted"); // REDACTED.TXT; empty: no such entry, nothing masked
     const QString monthAgo = QDate::currentDate().addDays(-30).toString(Qt::ISODate);
     const QString tenDaysAgo = QDate::currentDate().addDays(-10).toString(Qt::ISODate);
-    const QStringList recent{"core.dmp", "state.json", "settings/agent.ini", "new.log"};
+    const QStringList recent{"core.dmp",   "crash.log",          "agent.u16.log",
+                             "state.json", "settings/agent.ini", "new.log"};
     QTest::newRow("plain: every file as it is, in the order listed")
-        << QStringList()
-        << QStringList{"core.dmp", "mid.log", "new.log", "old.log", "state.json", "settings/agent.ini"}
+        << QStringList() << QStringList{"agent.u16.log", "core.dmp", "crash.log",  "mid.log",
+                                        "new.log",       "old.log",  "state.json", "settings/agent.ini"}
         << QStringList() << QByteArray();
     QTest::newRow("--redact, --since Nd, --max-log-size, --json, --checksum")
-        << QStringList{"--redact", "--since", "30d", "--max-log-size", "6K", "--json", "--checksum"} << recent
-        << QStringList{"%L\\mid.log: log budget of 6 KB reached", "%L\\old.log: older than " + monthAgo}
-        << QByteArray("TS6Satchel masked the secrets in the configuration and log files of this package: "
-                      "each value became ********.\r\nFiles checked: 7. Values masked: 7, in 6 files:\r\n"
+        << QStringList{"--redact", "--since", "30d", "--max-log-size", "7K", "--json", "--checksum"} << recent
+        << QStringList{"%L\\mid.log: log budget of 7 KB reached", "%L\\old.log: older than " + monthAgo}
+        << QByteArray("TS6Satchel masked the secrets in the text files of this package: each value became "
+                      "********.\r\nFiles checked: 12. Values masked: 10; in 9 files:\r\n"
+                      "      1  C/App/ORDERS.TSD6\r\n"
                       "      1  C/Data/ORDERS.LOG\r\n"
+                      "      1  C/ProgramData/Norvale/TS6/logs/crash.log\r\n"
+                      "      1  C/ProgramData/Norvale/TS6/logs/agent.u16.log (UTF-16 LE)\r\n"
                       "      1  C/ProgramData/Norvale/TS6/logs/state.json\r\n"
                       "      1  C/ProgramData/Norvale/TS6/logs/settings/agent.ini\r\n"
                       "      1  C/ProgramData/Norvale/TS6/logs/new.log\r\n"
                       "      2  C/ProgramData/Norvale/TS6/TS6.CONFIG\r\n"
-                      "      1  C/Shared/Tess.config\r\n");
+                      "      1  C/Shared/Tess.config\r\n"
+                      "Files not checked, packed as they are (not text): 1\r\n"
+                      "         C/ProgramData/Norvale/TS6/logs/core.dmp\r\n");
+    QTest::newRow("--redact-names, --json: names and addresses as placeholders, the map beside the package")
+        << QStringList{"--redact-names", "--json"}
+        << QStringList{"agent.u16.log", "core.dmp", "crash.log",  "mid.log",
+                       "new.log",       "old.log",  "state.json", "settings/agent.ini"}
+        << QStringList() << QByteArray("names");
     QTest::newRow("--since a date") << QStringList{"--since", tenDaysAgo} << recent
                                     << QStringList{"%L\\mid.log: older than " + tenDaysAgo,
                                                    "%L\\old.log: older than " + tenDaysAgo}
@@ -206,7 +231,10 @@ void TestProgram::whatTheOptionsPack()
     QFETCH(QStringList, leftOut);
     QFETCH(QByteArray, redacted);
     Installation inst;
-    inst.environment << "TS6_LOG_DIR=" + inst.path("trace"); // the log folder holds only these files
+    inst.environment << "TS6_LOG_DIR=" + inst.path("trace") // the log folder holds only these files
+                     << "COMPUTERNAME=TESTPC"
+                     << "USERNAME=ann";
+    const bool names = redacted == "names";
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     for (const auto& [path, content, age] : kSecretive) {
         inst.write(path, content);
@@ -222,16 +250,40 @@ void TestProgram::whatTheOptionsPack()
     const QString logFolder = "C" + kLogs.mid(1);
     QCOMPARE(report.names.filter(logFolder).replaceInStrings(logFolder, QString()), logs);
     QCOMPARE(report.comment, leftOut.join('\n').replace("%L", "C:\\ProgramData\\Norvale\\TS6\\logs"));
-    QCOMPARE(ReadEntry(package, "REDACTED.TXT"), redacted);
+    if (names) {
+        QFile map(package + ".names");
+        struct stat st
+        {};
+        QVERIFY(map.open(QIODevice::ReadOnly) && ::fstat(map.handle(), &st) == 0 &&
+                (st.st_mode & 0777) == 0600);
+        const QByteArray mapText = map.readAll();
+        for (const char* original :
+             {"= TESTPC\n", "= ann\n", "= db01.corp.example\n", "= 10.1.2.3\n", "= fe80::1\n"})
+            QVERIFY2(mapText.contains(original), mapText.constData());
+        QVERIFY(report.names.filter(".names").isEmpty());
+        for (const QString& entry : report.names) {
+            const QByteArray text = ReadEntry(package, entry);
+            for (const char* original : {"TESTPC", "db01", "10.1.2.3", "fe80", " ann"})
+                QVERIFY2(!text.contains(original), qPrintable(entry + ": " + original));
+        }
+        QVERIFY(ReadEntry(package, "TSVERSION.TXT").contains("Computer Name: host-"));
+    } else {
+        QCOMPARE(ReadEntry(package, "REDACTED.TXT"), redacted);
+    }
     for (const ArchiveEntry& entry : report.entries) {
+        if (names)
+            break; // names differ: the map above tells
         if (!entry.name.startsWith("C/"))
             continue; // the manifest and the report of what was masked
         QFile file(inst.path("c" + entry.name.mid(1)));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QString content = QString::fromLatin1(file.readAll());
-        if (!redacted.isEmpty() && !entry.name.endsWith(".dmp") && !entry.name.endsWith(".TSD6"))
-            content.replace(QRegularExpression("\\w*Secret\\d"), "********");
-        QVERIFY2(entry.sha256 == sha256(content.toLatin1()), qPrintable(entry.name));
+        const bool wide = entry.name.contains(".u16.");
+        const QByteArray bytes = file.readAll();
+        QString content = wide ? QString(reinterpret_cast<const QChar*>(bytes.constData()), bytes.size() / 2)
+                               : QString::fromLatin1(bytes);
+        if (!redacted.isEmpty() && !entry.name.endsWith(".dmp"))
+            content.replace(QRegularExpression("\\w*Secret[0-9A-Z]"), "********");
+        QVERIFY2(entry.sha256 == sha256(wide ? utf16(content) : content.toLatin1()), qPrintable(entry.name));
     }
 
     QCOMPARE(run.out.isEmpty(), !options.contains("--json"));
@@ -245,6 +297,7 @@ void TestProgram::whatTheOptionsPack()
     QCOMPARE(json["sha256"].toString().toLatin1(), sha256(zip.readAll()));
     QVERIFY(json["bytes"].toInteger() == zip.size() && json["entries"].toInteger() == report.names.size());
     QVERIFY(json["status"].toInt(-1) == 0 && json["reason"].isNull() && json["seconds"].toDouble() > 0);
+    QCOMPARE(json["names"].toString(), names ? package + ".names" : QString());
     QStringList skipped;
     for (const QJsonValue& file : json["skipped"].toArray())
         skipped << file["path"].toString() + ": " + file["reason"].toString();
@@ -252,10 +305,10 @@ void TestProgram::whatTheOptionsPack()
     int values = 0;
     for (const QJsonValue& file : json["redacted"].toArray())
         values += file["count"].toInt();
-    QCOMPARE(values, 7);
-    QCOMPARE(
-        QProcess::execute("sh", {"-c", "cd \"$0\" && sha256sum --quiet -c p.zip.sha256", inst.path("c/Out")}),
-        0);
+    QCOMPARE(values, names ? 11 : 10); // old.log too, without --since
+    QVERIFY(!options.contains("--checksum") ||
+            QProcess::execute(
+                "sh", {"-c", "cd \"$0\" && sha256sum --quiet -c p.zip.sha256", inst.path("c/Out")}) == 0);
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

@@ -303,7 +303,8 @@ QByteArray ArchiveFile::Comment(const QStringList& lines)
     return kept + (count > 0 ? "\n" : "") + tail.arg(lines.size() - count).toUtf8();
 }
 
-QByteArray ArchiveFile::Complete(const QStringList& skipped, bool digest)
+QByteArray ArchiveFile::Complete(const QStringList& skipped, bool digest,
+                                 const std::function<void()>& beforeName)
 {
     const quint64 start = position();
     put(m_central.constData(), static_cast<size_t>(m_central.size()));
@@ -341,6 +342,8 @@ QByteArray ArchiveFile::Complete(const QStringList& skipped, bool digest)
     if (::fsync(m_fd.get()) != 0)
         failWrite(errno);
     QByteArray hash = digest ? sha256() : QByteArray();
+    if (beforeName)
+        beforeName();
     linkIn();
     syncFolder(folderOf(m_target));
     return hash;

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include <sys/types.h>
 
 // What an entry's headers say besides its data.
@@ -53,7 +55,10 @@ public:
     // Writes the central directory and the comment (one skipped file a line), makes the file
     // durable and gives it the package's name. With digest, the finished file is read back and
     // hashed before it takes its name; its SHA-256 in lower-case hex is returned (else nothing).
-    QByteArray Complete(const QStringList& skipped, bool digest = false);
+    // beforeName runs once the file is complete and durable, just before it takes its name; what
+    // it raises ends the package.
+    QByteArray Complete(const QStringList& skipped, bool digest = false,
+                        const std::function<void()>& beforeName = {});
 
     // The comment for these lines within the zip limit: past it, whole lines are left out and a
     // last line says how many.

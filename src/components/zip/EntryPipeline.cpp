@@ -5,6 +5,7 @@
 #include "base/SystemError.h"
 #include "components/zip/Compressors.h"
 #include "components/zip/SecretMask.h"
+#include "components/zip/TextMasker.h"
 #include "outside/Interruption.h"
 #include "platform/Descriptors.h"
 #include "platform/HostName.h"
@@ -119,8 +120,9 @@ struct EntryPipeline::Piece
     QString readError; // of given bytes
     bool isGiven = false;
     bool chunk = false;
-    bool mask = false; // a whole file to be masked
-    quint32 mode = 0;  // of a given whole file
+    bool mask = false;                // a whole file to be masked
+    std::shared_ptr<NameMap> names{}; // and its names replaced
+    quint32 mode = 0;                 // of a given whole file
     qint64 modified = 0;
 };
 
@@ -134,8 +136,8 @@ struct EntryPipeline::Encoded
     Bytes data{};         // what goes into the archive
     bool deflated = false;
     quint32 crc = 0;
-    quint64 size = 0; // the bytes read, or the masked bytes
-    int masked = -1;  // a masked text: how many values
+    quint64 size = 0;                    // the bytes read, or the masked bytes
+    std::optional<MaskOutcome> masked{}; // a file to be masked: what was found
     // A found file, as its descriptor showed it: what the guard looks at.
     struct stat opened
     {};
@@ -154,7 +156,7 @@ struct EntryPipeline::Large
     quint32 crc = 0;
     quint64 size = 0;
     QString readError;
-    int masked = -1; // a masked text: how many values
+    std::optional<MaskOutcome> masked; // a file to be masked: what was found
     bool begun = false;
     bool ended = false;
 };
@@ -170,6 +172,7 @@ struct EntryPipeline::Slot
     QString skipReason{}; // no piece: left out before any reading
     bool found = false;   // a file a pattern found, read by a worker
     bool mask = false;
+    std::shared_ptr<NameMap> names{};
     std::shared_ptr<const UniqueFd> root{}; // a found file: where it can be opened again
     QByteArray relative{};
 };
@@ -232,12 +235,14 @@ EntryPipeline::Encoded encode(EntryPipeline::Piece& p)
         input.resize(readAt(p.file->get(), input.data(), p.length, p.offset, e.readError));
     }
     Bytes* bytes = p.isGiven ? &p.given : &input;
-    if (p.mask && !SecretMask::LooksBinary(bytes->data(), bytes->size())) {
-        SecretMask mask;
+    if (p.mask) {
+        TextMasker masker(p.names);
         masked.clear();
-        mask.Feed(bytes->data(), bytes->size(), true, masked);
-        e.masked = mask.Masked();
-        bytes = &masked;
+        if (DetectEncoding(bytes->data(), bytes->size()) != TextEncoding::Binary) {
+            masker.Feed(bytes->data(), bytes->size(), true, masked);
+            bytes = &masked;
+        }
+        e.masked = MaskOutcome::Of(masker);
     }
     e.size = bytes->size();
     e.crc = libdeflate_crc32(0, bytes->data(), bytes->size());
@@ -348,7 +353,8 @@ QStringList EntryPipeline::CommentLines() const
 EntryPipeline::Origin EntryPipeline::originOf(const Source& source)
 {
     return {.handed = source.handedPath(),
-            .host = source.folder->host.isEmpty() ? QString() : HostName::Decode(source.hostPath().constData()),
+            .host =
+                source.folder->host.isEmpty() ? QString() : HostName::Decode(source.hostPath().constData()),
             .onPurpose = source.onPurpose};
 }
 
@@ -362,11 +368,17 @@ void EntryPipeline::leaveOut(const Origin& origin, const QString& reason)
     m_leftOut.push_back({origin.handed, reason, origin.host, origin.onPurpose});
 }
 
-void EntryPipeline::noteMasked(const Origin& origin, const QByteArray& name, int values)
+void EntryPipeline::noteMasked(const Origin& origin, const QByteArray& name, const MaskOutcome& outcome)
 {
+    const QString entry = HostName::Decode(name.constData(), name.size());
+    if (!outcome.checked) {
+        m_notChecked.push_back(entry);
+        return;
+    }
     ++m_checked;
-    if (values > 0)
-        m_masked.push_back({origin.handed, HostName::Decode(name.constData(), name.size()), values});
+    if (outcome.values > 0 || outcome.names > 0)
+        m_masked.push_back(
+            {origin.handed, entry, outcome.values, outcome.names, EncodingName(outcome.encoding)});
 }
 
 // Whether a file a pattern found goes in: not the package's temporary file, nor an earlier output
@@ -396,10 +408,11 @@ void EntryPipeline::addNamed(const Source& source, const QByteArray& name, bool 
     ::fstat(file->get(), &st);
     const EntryHead head{.name = name, .utf8 = utf8, .mode = st.st_mode, .modified = source.modified};
     if (size > kChunk)
-        return addChunks(originOf(source), head, file, size, true, source.mask);
+        return addChunks(originOf(source), head, file, size, true, source.mask, source.names);
     Piece piece;
     piece.isGiven = true;
     piece.mask = source.mask;
+    piece.names = source.names;
     piece.given.resize(size);
     piece.given.resize(readAt(file->get(), piece.given.data(), size, 0, piece.readError));
     piece.mode = st.st_mode;
@@ -422,12 +435,14 @@ void EntryPipeline::addFound(const Source& source, const QByteArray& name, bool 
         piece.relative = source.relativePath();
         piece.length = size;
         piece.mask = source.mask;
+        piece.names = source.names;
         m_open->bytes += size;
         m_open->pieces.push_back(std::move(piece));
         m_open->slots.push_back({.origin = originOf(source),
                                  .head = {.name = name, .utf8 = utf8},
                                  .found = true,
                                  .mask = source.mask,
+                                 .names = source.names,
                                  .root = source.folder->root,
                                  .relative = source.relativePath()});
         return;
@@ -445,7 +460,7 @@ void EntryPipeline::addFound(const Source& source, const QByteArray& name, bool 
     m_largeFiles.push_back(file);
     addChunks(originOf(source),
               {.name = name, .utf8 = utf8, .mode = st.st_mode, .modified = st.st_mtim.tv_sec}, file,
-              static_cast<quint64>(st.st_size), source.mask, source.mask);
+              static_cast<quint64>(st.st_size), source.mask, source.mask, source.names);
 }
 
 // Large files hold a descriptor while their chunks are on their way: past a few at once, the
@@ -468,15 +483,15 @@ void EntryPipeline::waitForLargeTurn()
 // a chunk comes back short. A text to be masked is read here and masked chunk by chunk, in order.
 void EntryPipeline::addChunks(const Origin& origin, EntryHead head,
                               const std::shared_ptr<const UniqueFd>& file, quint64 size, bool readHere,
-                              bool mask)
+                              bool mask, const std::shared_ptr<NameMap>& names)
 {
     submit();
     head.zip64 = size >= (mask ? kMaskedZip64Threshold : kZip64Threshold);
     auto large = std::make_shared<Large>();
     large->head = head;
-    std::optional<SecretMask> masker;
+    std::optional<TextMasker> masker;
     if (mask)
-        masker.emplace();
+        masker.emplace(names);
     const quint64 chunks = std::max<quint64>(1, (size + kChunk - 1) / kChunk);
     for (quint64 i = 0; i < chunks; ++i) {
         Piece piece;
@@ -490,13 +505,11 @@ void EntryPipeline::addChunks(const Origin& origin, EntryHead head,
             piece.given.resize(
                 readAt(file->get(), piece.given.data(), piece.length, piece.offset, piece.readError));
             shortRead = piece.given.size() < piece.length;
-            if (masker && i == 0 && SecretMask::LooksBinary(piece.given.data(), piece.given.size()))
-                masker.reset(); // binary: packed as it is
             if (masker) {
                 Bytes masked;
                 masker->Feed(piece.given.data(), piece.given.size(), i + 1 == chunks || shortRead, masked);
                 piece.given = std::move(masked);
-                large->masked = masker->Masked();
+                large->masked = MaskOutcome::Of(*masker);
             }
         } else {
             piece.file = file;
@@ -585,12 +598,13 @@ void EntryPipeline::writeSlot(const Slot& slot, Encoded& r)
     head.mode = r.mode;
     head.modified = r.modified;
     if (r.late)
-        return streamHere(slot.origin, head, *r.late, static_cast<quint64>(r.opened.st_size), slot.mask);
+        return streamHere(slot.origin, head, *r.late, static_cast<quint64>(r.opened.st_size), slot.mask,
+                          slot.names);
     head.deflated = r.deflated;
     m_archive.AddEntry(head, r.data, r.crc, r.size);
     m_bytesWritten += r.size;
-    if (r.masked >= 0)
-        noteMasked(slot.origin, head.name, r.masked);
+    if (r.masked)
+        noteMasked(slot.origin, head.name, *r.masked);
     if (!r.readError.isEmpty())
         leaveOut(slot.origin, r.readError + QStringLiteral(" (only the first %1 bytes stored)").arg(r.size));
 }
@@ -613,8 +627,8 @@ void EntryPipeline::writeChunk(const Slot& slot, Encoded& r)
         m_archive.Append(Compressors::kFinalBlock, sizeof Compressors::kFinalBlock);
         m_archive.EndEntry(large.crc, large.size);
         large.ended = true;
-        if (large.masked >= 0)
-            noteMasked(slot.origin, large.head.name, large.masked);
+        if (large.masked)
+            noteMasked(slot.origin, large.head.name, *large.masked);
         if (!large.readError.isEmpty())
             leaveOut(slot.origin,
                      large.readError + QStringLiteral(" (only the first %1 bytes stored)").arg(large.size));
@@ -635,20 +649,20 @@ void EntryPipeline::readFoundHere(const Slot& slot)
     EntryHead head = slot.head;
     head.mode = st.st_mode;
     head.modified = st.st_mtim.tv_sec;
-    streamHere(slot.origin, head, fd, static_cast<quint64>(st.st_size), slot.mask);
+    streamHere(slot.origin, head, fd, static_cast<quint64>(st.st_size), slot.mask, slot.names);
 }
 
 // Reads, masks and encodes a whole entry here, chunk by chunk, in memory that does not grow with
 // the file: for the few files the workers hand back.
 void EntryPipeline::streamHere(const Origin& origin, EntryHead head, const UniqueFd& file, quint64 size,
-                               bool mask)
+                               bool mask, const std::shared_ptr<NameMap>& names)
 {
     head.zip64 = size >= (mask ? kMaskedZip64Threshold : kZip64Threshold);
     head.deflated = true;
     m_archive.BeginEntry(head);
-    std::optional<SecretMask> masker;
+    std::optional<TextMasker> masker;
     if (mask)
-        masker.emplace();
+        masker.emplace(names);
     Bytes input;
     Bytes masked;
     Bytes packed;
@@ -661,8 +675,6 @@ void EntryPipeline::streamHere(const Origin& origin, EntryHead head, const Uniqu
         input.resize(length);
         input.resize(readAt(file.get(), input.data(), length, offset, readError));
         const bool last = input.size() < length || offset + length >= size;
-        if (masker && offset == 0 && SecretMask::LooksBinary(input.data(), input.size()))
-            masker.reset(); // binary: packed as it is
         const Bytes* bytes = &input;
         if (masker) {
             masked.clear();
@@ -681,7 +693,7 @@ void EntryPipeline::streamHere(const Origin& origin, EntryHead head, const Uniqu
     m_archive.EndEntry(crc, stored);
     m_bytesWritten += stored;
     if (masker)
-        noteMasked(origin, head.name, masker->Masked());
+        noteMasked(origin, head.name, MaskOutcome::Of(*masker));
     if (!readError.isEmpty())
         leaveOut(origin, readError + QStringLiteral(" (only the first %1 bytes stored)").arg(stored));
 }

@@ -4,6 +4,7 @@
 #include "components/zip/ArchiveFile.h"
 #include "components/zip/OutputGuard.h"
 #include "components/zip/SourceCollector.h"
+#include "components/zip/TextMasker.h"
 #include "components/zip/WorkerPool.h"
 #include "outside/IZipWriter.h"
 
@@ -72,6 +73,8 @@ public:
     // The files where values were masked, in add order, and how many text files were masked in all.
     const std::vector<PackageReport::Masked>& Masked() const { return m_masked; }
     int Checked() const { return m_checked; }
+    // The entries of files to be masked that could not be read as text, packed as they are.
+    const QStringList& NotChecked() const { return m_notChecked; }
     // The bytes of file data written so far, and of the files queued so far.
     std::pair<qint64, qint64> BytesDone() const { return {m_bytesWritten, m_bytesFound}; }
 
@@ -97,19 +100,20 @@ private:
     void addNamed(const Source& source, const QByteArray& name, bool utf8);
     void addFound(const Source& source, const QByteArray& name, bool utf8);
     void addChunks(const Origin& origin, EntryHead head, const std::shared_ptr<const UniqueFd>& file,
-                   quint64 size, bool readHere, bool mask);
+                   quint64 size, bool readHere, bool mask, const std::shared_ptr<NameMap>& names);
     void waitForLargeTurn();
     bool admitFound(const struct stat& st, const QByteArray& head, const Origin& origin) const;
     static Origin originOf(const Source& source);
     void addSkip(const Origin& origin, const QString& reason);
     void leaveOut(const Origin& origin, const QString& reason);
-    void noteMasked(const Origin& origin, const QByteArray& name, int values);
+    void noteMasked(const Origin& origin, const QByteArray& name, const MaskOutcome& outcome);
     void submit();
     bool writeFront(bool wait);
     void writeSlot(const Slot& slot, Encoded& result);
     void writeChunk(const Slot& slot, Encoded& result);
     void readFoundHere(const Slot& slot);
-    void streamHere(const Origin& origin, EntryHead head, const UniqueFd& file, quint64 size, bool mask);
+    void streamHere(const Origin& origin, EntryHead head, const UniqueFd& file, quint64 size, bool mask,
+                    const std::shared_ptr<NameMap>& names);
 
     // The descriptors the adding thread may hold besides the workers': the add's folder, a folder
     // being listed or a named file, and a file read here.
@@ -126,6 +130,7 @@ private:
     std::vector<PackageReport::LeftOut> m_leftOut;
     std::vector<PackageReport::Masked> m_masked;
     int m_checked = 0;
+    QStringList m_notChecked;
     qint64 m_bytesWritten = 0;
     qint64 m_bytesFound = 0;
     WorkerPool m_pool; // last: dropped first, before what its jobs were handed

@@ -6,17 +6,15 @@
 
 #include <utility>
 
-OutputGuard::OutputGuard(FileIdentity temporary, const std::vector<QByteArray>& outputs)
+OutputGuard::OutputGuard(FileIdentity temporary, const std::vector<std::pair<Output, QByteArray>>& outputs)
     : m_temporary(temporary)
 {
-    bool first = true;
-    for (const QByteArray& path : outputs) {
-        const bool package = std::exchange(first, false);
+    for (const auto& [output, path] : outputs) {
         UniqueFd fd(::open(path.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat st
         {};
         if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode))
-            m_held.push_back({std::move(fd), FileIdentity::Of(st), package});
+            m_held.push_back({std::move(fd), FileIdentity::Of(st), output});
     }
 }
 
@@ -40,17 +38,25 @@ bool OutputGuard::IsEarlierOutput(const struct stat& input, const QByteArray& he
     const Held* held = find(input);
     if (!held)
         return false;
-    if (held->package)
-        return head.startsWith("PK\x03\x04") || head.startsWith("PK\x05\x06");
     static const QRegularExpression checksumLine(QStringLiteral("^\\\\?[0-9a-f]{64}  [^\\n]+\\n$"));
-    return input.st_size == head.size() && checksumLine.match(QString::fromLatin1(head)).hasMatch();
+    static const QRegularExpression mapLine(QStringLiteral("^(host|user|ip)-[0-9]+ = "));
+    switch (held->output) {
+    case Output::Package:
+        return head.startsWith("PK\x03\x04") || head.startsWith("PK\x05\x06");
+    case Output::Checksum:
+        return input.st_size == head.size() && checksumLine.match(QString::fromLatin1(head)).hasMatch();
+    case Output::Names:
+        return head.isEmpty() || mapLine.match(QString::fromLatin1(head)).hasMatch();
+    }
+    return false;
 }
 
 QString OutputGuard::InputReason(const struct stat& input, const QString& handed) const
 {
     const Held* held = find(input);
-    return (held && !held->package
-                ? QStringLiteral("The checksum path names a file that goes into the package: ")
-                : QStringLiteral("The package path names a file that goes into the package: ")) +
-           handed;
+    const Output output = held ? held->output : Output::Package;
+    const QString what = output == Output::Checksum ? QStringLiteral("checksum path")
+                         : output == Output::Names  ? QStringLiteral("map of names beside the package")
+                                                    : QStringLiteral("package path");
+    return QStringLiteral("The %1 names a file that goes into the package: %2").arg(what, handed);
 }

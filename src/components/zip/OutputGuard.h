@@ -33,9 +33,16 @@ public:
         EarlierOutput, // what the package (or the file beside it) will replace
     };
 
-    // The outputs are host paths (the package first); a link standing at one is not followed, as
-    // the output replaces the link, not what it leads to.
-    OutputGuard(FileIdentity temporary, const std::vector<QByteArray>& outputs);
+    // What an output is: the package, or a file written beside it.
+    enum class Output
+    {
+        Package,
+        Checksum,
+        Names, // the map of the names replaced
+    };
+    // The outputs are host paths; a link standing at one is not followed, as the output replaces
+    // the link, not what it leads to.
+    OutputGuard(FileIdentity temporary, const std::vector<std::pair<Output, QByteArray>>& outputs);
     OutputGuard(const OutputGuard&) = delete;
     OutputGuard& operator=(const OutputGuard&) = delete;
 
@@ -44,9 +51,9 @@ public:
     // How many of an input's first bytes IsEarlierOutput looks at.
     static constexpr qsizetype kHead = 512;
     // Whether an input found by a pattern that is an earlier output may be left out quietly, by
-    // its first bytes: an earlier package (it starts like a zip file) or an earlier checksum (one
-    // line as sha256sum writes it). Any other file at an output's path is one the build packs, and
-    // the build fails.
+    // its first bytes: an earlier package (it starts like a zip file), an earlier checksum (one
+    // line as sha256sum writes it) or an earlier map of names. Any other file at an output's path is
+    // one the build packs, and the build fails.
     bool IsEarlierOutput(const struct stat& input, const QByteArray& head) const;
 
     // The reason a build fails when its package, or the file beside it, would replace one of its
@@ -58,7 +65,7 @@ private:
     {
         UniqueFd fd;
         FileIdentity identity;
-        bool package = false;
+        Output output = Output::Package;
     };
     const Held* find(const struct stat& input) const;
 

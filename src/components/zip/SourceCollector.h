@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/CHandle.h"
+#include "components/zip/NameMask.h"
 #include "components/zip/OutputGuard.h"
 
 #include <QByteArray>
@@ -32,11 +33,12 @@ struct Source
     // A named file, open since it was found (links followed: the template's author chose it):
     // read before the add returns.
     std::shared_ptr<const UniqueFd> opened{};
-    bool mask = false;    // packed with its secrets masked (when it is text)
-    qint64 size = 0;      // when it was found, for choosing; the bytes packed are those read
-    qint64 modified = 0;  // seconds since 1970, when it was found
-    QString skipReason{}; // not empty: left out, and listed in the comment with this reason
-    bool onPurpose = false; // left out by age or size, not for a fault
+    bool mask = false;                // packed with its secrets masked (when it is text)
+    std::shared_ptr<NameMap> names{}; // and its names replaced, with the package's placeholders
+    qint64 size = 0;                  // when it was found, for choosing; the bytes packed are those read
+    qint64 modified = 0;              // seconds since 1970, when it was found
+    QString skipReason{};             // not empty: left out, and listed in the comment with this reason
+    bool onPurpose = false;           // left out by age or size, not for a fault
 
     bool named() const { return opened != nullptr; }
     QByteArray hostPath() const;

@@ -1,20 +1,53 @@
 #include "components/zip/ZipWriter.h"
 
+#include "base/CHandle.h"
 #include "base/RuntimeError.h"
+#include "base/SystemError.h"
 #include "components/zip/ArchiveFile.h"
 #include "components/zip/EntryPipeline.h"
 #include "components/zip/FileChoice.h"
 #include "components/zip/SecretMask.h"
 #include "components/zip/SourceCollector.h"
+#include "components/zip/TextMasker.h"
 #include "outside/Interruption.h"
+#include "platform/Descriptors.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
 
+#include <QRandomGenerator>
+
+#include <cerrno>
 #include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr std::chrono::milliseconds kHookInterval(50);
+
+// Reads up to 1 MB of a file an add names or finds and learns the names it defines.
+void learnNames(const Source& file, const std::shared_ptr<NameMap>& names)
+{
+    constexpr size_t kMostRead = 1'000'000;
+    const UniqueFd found = file.named()
+                               ? UniqueFd()
+                               : Descriptors::OpenBeneath(file.folder->root->get(), file.relativePath(),
+                                                          O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    const int fd = file.named() ? file.opened->get() : found.get();
+    struct stat st
+    {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return;
+    Bytes text(std::min<size_t>(static_cast<size_t>(st.st_size), kMostRead));
+    const ssize_t got = ::pread(fd, text.data(), text.size(), 0);
+    if (got <= 0)
+        return;
+    TextMasker reader(names);
+    Bytes ignored;
+    if (DetectEncoding(text.data(), static_cast<size_t>(got)) != TextEncoding::Binary)
+        reader.Feed(text.data(), static_cast<size_t>(got), true, ignored);
+}
 
 // Whether an add under these rules masks the secrets of a file of that name (when it is text).
 bool masks(AddRules::Masking masking, const QString& name)
@@ -35,12 +68,34 @@ struct ZipWriter::Package
           collector(guard, tick), pipeline(archive, guard, EntryPipeline::Workers(workers), tick),
           digest(outputs.digest)
     {}
-    static std::vector<QByteArray> outputPaths(const QString& hostPath, const PackageOutputs& outputs)
+    static std::vector<std::pair<OutputGuard::Output, QByteArray>> outputPaths(const QString& hostPath,
+                                                                               const PackageOutputs& outputs)
     {
-        std::vector<QByteArray> paths{HostName::Encode(hostPath)};
+        std::vector<std::pair<OutputGuard::Output, QByteArray>> paths{
+            {OutputGuard::Output::Package, HostName::Encode(hostPath)}};
         for (const QString& beside : outputs.besides)
-            paths.push_back(HostName::Encode(beside));
+            paths.emplace_back(OutputGuard::Output::Checksum, HostName::Encode(beside));
+        if (!outputs.namesFile.isEmpty())
+            paths.emplace_back(OutputGuard::Output::Names, HostName::Encode(outputs.namesFile));
         return paths;
+    }
+    // The names of the package and their placeholders, made at the first add that asks for them,
+    // with the computer's and the user's names known from the start.
+    std::shared_ptr<NameMap> namesMap(const PackageOutputs& outputs)
+    {
+        if (!names) {
+            names = std::make_shared<NameMap>();
+            for (const QString& host : outputs.knownHosts)
+                names->PlaceholderOf(NameMap::Kind::Host, host.toUtf8(), true);
+            for (const QString& user : outputs.knownUsers)
+                names->PlaceholderOf(NameMap::Kind::User, user.toUtf8(), true);
+        }
+        return names;
+    }
+    ~Package()
+    {
+        if (!mapFile.isEmpty()) // written, but the package did not take its name
+            ::unlink(mapFile.constData());
     }
     ArchiveFile archive;
     OutputGuard guard;
@@ -48,6 +103,8 @@ struct ZipWriter::Package
     EntryPipeline pipeline;
     bool digest = false;
     bool masking = false; // an add masked secrets: REDACTED.TXT tells what
+    std::shared_ptr<NameMap> names;
+    QByteArray mapFile; // the map of names beside the package, until the package has its name
 };
 
 ZipWriter::ZipWriter(int workers) : m_workers(workers) {}
@@ -136,10 +193,13 @@ bool ZipWriter::Add(const QString& source, bool includeSubfolders, bool keepFold
         Package& package = *m_package;
         const bool choosing = m_rules.notBefore || m_rules.budget;
         package.masking = package.masking || m_rules.masking != AddRules::Masking::None;
+        const std::shared_ptr<NameMap> names = m_rules.names ? package.namesMap(m_outputs) : nullptr;
         std::vector<Source> all; // to choose from, once the add has found them all
         const auto take = [&](std::vector<Source>&& files) {
-            for (Source& file : files)
-                file.mask = masks(m_rules.masking, file.name);
+            for (Source& file : files) {
+                file.mask = masks(m_rules.masking, file.name) || names;
+                file.names = names;
+            }
             if (!choosing)
                 return package.pipeline.Add(files);
             all.insert(all.end(), std::make_move_iterator(files.begin()),
@@ -152,20 +212,61 @@ bool ZipWriter::Add(const QString& source, bool includeSubfolders, bool keepFold
     });
 }
 
-QByteArray ZipWriter::RedactedText(int checked, const std::vector<PackageReport::Masked>& masked)
+bool ZipWriter::DiscoverNames(const QString& source)
 {
-    QByteArray text = "TS6Satchel masked the secrets in the configuration and log files of this package: "
-                      "each value became ********.\r\n";
+    if (!m_package) {
+        m_lastError = QStringLiteral("No package is open");
+        return false;
+    }
+    return asStatus([&] {
+        const std::shared_ptr<NameMap> names = m_package->namesMap(m_outputs);
+        m_package->collector.Collect(source, false, false, [&](std::vector<Source>&& files) {
+            for (const Source& file : files)
+                if (file.skipReason.isEmpty())
+                    learnNames(file, names);
+        });
+    });
+}
+
+QByteArray ZipWriter::RedactedText(int checked, const std::vector<PackageReport::Masked>& masked,
+                                   const QStringList& notChecked, bool names)
+{
+    QByteArray text = "TS6Satchel masked the secrets in the text files of this package: each value became "
+                      "********" +
+                      QByteArray(names ? ", and each host name, user name and address a placeholder (host-1, "
+                                         "user-1, ip-1; the map stays with the sender)"
+                                       : "") +
+                      ".\r\n";
     int values = 0;
-    for (const PackageReport::Masked& file : masked)
+    int replaced = 0;
+    for (const PackageReport::Masked& file : masked) {
         values += file.values;
+        replaced += file.names;
+    }
     text += "Files checked: " + QByteArray::number(checked) + ". ";
-    if (masked.empty())
-        return text + "No secrets were found.\r\n";
-    text += "Values masked: " + QByteArray::number(values) + ", in " + QByteArray::number(masked.size()) +
-            (masked.size() == 1 ? " file:\r\n" : " files:\r\n");
-    for (const PackageReport::Masked& file : masked)
-        text += QByteArray::number(file.values).rightJustified(7) + "  " + file.entry.toUtf8() + "\r\n";
+    if (checked == 0)
+        text += "No file could be read as text, so none was searched.\r\n";
+    else if (masked.empty())
+        text += QByteArray(names ? "No secrets and no names were found.\r\n" : "No secrets were found.\r\n");
+    else
+        text += "Values masked: " + QByteArray::number(values) +
+                (names ? "; names replaced: " + QByteArray::number(replaced) : QByteArray()) + "; in " +
+                QByteArray::number(masked.size()) + (masked.size() == 1 ? " file:\r\n" : " files:\r\n");
+    for (const PackageReport::Masked& file : masked) {
+        text += QByteArray::number(file.values).rightJustified(7);
+        if (names)
+            text += QByteArray::number(file.names).rightJustified(7);
+        text += "  " + file.entry.toUtf8();
+        if (!file.encoding.isEmpty())
+            text += " (" + file.encoding.toUtf8() + ')';
+        text += "\r\n";
+    }
+    if (!notChecked.isEmpty()) {
+        text += "Files not checked, packed as they are (not text): " + QByteArray::number(notChecked.size()) +
+                "\r\n";
+        for (const QString& entry : notChecked)
+            text += "         " + entry.toUtf8() + "\r\n";
+    }
     return text;
 }
 
@@ -178,15 +279,60 @@ bool ZipWriter::Finish()
     return asStatus([&] {
         EntryPipeline& pipeline = m_package->pipeline;
         pipeline.Finish();
-        if (m_package->masking)
+        Package& package = *m_package;
+        if (package.masking)
             pipeline.AddText(QStringLiteral("REDACTED.TXT"),
-                             RedactedText(pipeline.Checked(), pipeline.Masked()));
-        const QByteArray sha256 = m_package->archive.Complete(pipeline.CommentLines(), m_package->digest);
+                             RedactedText(pipeline.Checked(), pipeline.Masked(), pipeline.NotChecked(),
+                                          package.names != nullptr));
+        // The map of names goes beside the package just before the package takes its name: one is
+        // never there without the other.
+        const QByteArray sha256 = package.archive.Complete(pipeline.CommentLines(), package.digest, [&] {
+            if (package.names && !m_outputs.namesFile.isEmpty())
+                package.mapFile = WriteNamesFile(m_outputs.namesFile, package.names->MapText());
+        });
+        const QString namesFile =
+            package.mapFile.isEmpty() ? QString() : HostName::Decode(package.mapFile.constData());
+        package.mapFile.clear(); // the package has its name: the map stays
         m_bytesDone = pipeline.BytesDone();
         m_report = {static_cast<qint64>(m_package->archive.Entries()), pipeline.LeftOut(), pipeline.Masked(),
-                    sha256};
+                    sha256, namesFile};
         m_package.reset();
     });
+}
+
+QByteArray ZipWriter::WriteNamesFile(const QString& hostPath, const QByteArray& map)
+{
+    const QByteArray target = HostName::Encode(hostPath);
+    const qsizetype cut = target.lastIndexOf('/');
+    const auto fail = [&](int error) {
+        Raise(ErrorNumber::DeviceIoError,
+              QStringLiteral("Cannot write the map of names %1: %2").arg(hostPath, ErrnoText(error)));
+    };
+    if (HostName::IsOtherThanRegularFile(hostPath))
+        Raise(ErrorNumber::DeviceIoError,
+              QStringLiteral("Cannot write the map of names %1: not a regular file").arg(hostPath));
+    QByteArray temporary;
+    int fd = -1;
+    while (fd < 0) { // a short name of its own: one built on the package's could pass the name limit
+        temporary = target.left(cut + 1) + ".ts6satchel-" +
+                    QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".names";
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            fail(errno);
+    }
+    UniqueFd file(fd);
+    int error = WriteAll(file.get(), map);
+    if (error == 0 && ::fsync(file.get()) != 0)
+        error = errno;
+    if (error == 0 && !file.close())
+        error = errno;
+    if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temporary.constData());
+        fail(error);
+    }
+    return target;
 }
 
 std::pair<qint64, qint64> ZipWriter::BytesDone() const

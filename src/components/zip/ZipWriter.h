@@ -50,10 +50,16 @@ public:
     std::pair<qint64, qint64> BytesDone() const override;
     void SetAddRules(const AddRules& rules) override { m_rules = rules; }
     void SetOutputs(const PackageOutputs& outputs) override { m_outputs = outputs; }
+    bool DiscoverNames(const QString& source) override;
     PackageReport Report() const override { return m_report; }
 
-    // The text of REDACTED.TXT: how many text files were masked, and how many values in which.
-    static QByteArray RedactedText(int checked, const std::vector<PackageReport::Masked>& masked);
+    // The text of REDACTED.TXT: how many text files were checked, how many values (and names) were
+    // masked in which, and the files that could not be read as text.
+    static QByteArray RedactedText(int checked, const std::vector<PackageReport::Masked>& masked,
+                                   const QStringList& notChecked, bool names);
+    // Writes the map of names (mode 0600) at a host path, as a new file renamed into place; returns
+    // its path's bytes. Raises a run-time error when it cannot be written.
+    static QByteArray WriteNamesFile(const QString& hostPath, const QByteArray& map);
 
 private:
     struct Package;

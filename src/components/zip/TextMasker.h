@@ -1,0 +1,79 @@
+#pragma once
+
+#include "components/zip/Bytes.h"
+#include "components/zip/NameMask.h"
+#include "components/zip/SecretMask.h"
+
+#include <QString>
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+
+// How a file's text is encoded, as its first bytes tell.
+enum class TextEncoding
+{
+    Binary,  // not text: packed as it is, never masked
+    Bytes,   // UTF-8 or Latin-1 (or any encoding where ASCII is ASCII), NUL padding allowed
+    Utf16LE, // with or without a byte-order mark
+    Utf16BE,
+};
+
+// The encoding of a file whose first bytes these are (up to a few KiB are looked at): a byte-order
+// mark decides; else UTF-16 is told by the NUL bytes in every other place of mostly ASCII text; else
+// the file is text unless control characters other than tab, line and page breaks and NUL are more
+// than one in a hundred of its other bytes (NUL runs are the padding a crash leaves in a log).
+TextEncoding DetectEncoding(const unsigned char* data, size_t size);
+// "UTF-16 LE" and the like, for the report; empty for bytes and binary.
+QString EncodingName(TextEncoding encoding);
+
+class TextMasker;
+
+// What masking found in one file.
+struct MaskOutcome
+{
+    bool checked = false; // read as text
+    TextEncoding encoding = TextEncoding::Binary;
+    int values = 0; // secrets masked
+    int names = 0;  // names replaced
+    static MaskOutcome Of(const TextMasker& masker);
+};
+
+// Masks a file's secrets (SecretMask) and, on request, its names (NameMask), in the file's own
+// encoding, as the file streams past a chunk at a time. The first call decides the encoding; a
+// UTF-16 text is turned into UTF-8 for the maskers and back, byte for byte where nothing was
+// masked (a lone surrogate survives, as does a last odd byte). A binary file comes out as it went
+// in. The result does not depend on how the file is cut into calls.
+class TextMasker
+{
+public:
+    explicit TextMasker(std::shared_ptr<NameMap> names = nullptr);
+    ~TextMasker();
+    TextMasker(const TextMasker&) = delete;
+    TextMasker& operator=(const TextMasker&) = delete;
+
+    void Feed(const unsigned char* data, size_t size, bool last, Bytes& out);
+
+    // After the first call: whether the file was read as text, and how.
+    bool Checked() const { return m_encoding && *m_encoding != TextEncoding::Binary; }
+    TextEncoding Encoding() const { return m_encoding.value_or(TextEncoding::Binary); }
+    int Masked() const { return m_secrets.Masked(); }
+    int NamesReplaced() const { return m_names ? m_names->Replaced() : 0; }
+
+private:
+    void maskUtf8(const unsigned char* data, size_t size, bool last, Bytes& out);
+    void decode(const unsigned char* data, size_t size, bool last, Bytes& utf8);
+    void encode(const unsigned char* data, size_t size, bool last, Bytes& out);
+    void putUnit(char16_t unit, Bytes& out) const;
+
+    friend struct MaskOutcome;
+    std::optional<TextEncoding> m_encoding;
+    SecretMask m_secrets;
+    std::optional<NameMask> m_names;
+    Bytes m_utf8;            // the text between the decoder and the maskers
+    Bytes m_masked;          // what the secret mask gave, before the names
+    Bytes m_renamed;         // what the name mask gave
+    int m_oddByte = -1;      // a byte of a UTF-16 unit whose other byte is in the next call
+    char16_t m_highUnit = 0; // a high surrogate whose low one may come next
+    Bytes m_carry;           // the start of a UTF-8 sequence whose end is in the next call
+};
