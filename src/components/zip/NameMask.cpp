@@ -164,10 +164,7 @@ QByteArray NameMap::PlaceholderOf(Kind kind, const QByteArray& value, bool own)
     if (kind != Kind::Address && !m_names->placeholders.contains(key)) {
         auto names = std::make_shared<Known>(*m_names);
         names->placeholders.insert(key, placeholder);
-        names->shortest = names->shortest == 0 ? key.size() : std::min(names->shortest, key.size());
-        names->longest = std::max(names->longest, key.size());
         m_names = std::move(names);
-        ++m_generation;
     }
     return placeholder;
 }
@@ -193,7 +190,7 @@ bool NameMap::IsEmpty() const
     return m_given.empty();
 }
 
-NameMask::NameMask(std::shared_ptr<NameMap> map) : m_map(std::move(map)) {}
+NameMask::NameMask(std::shared_ptr<NameMap> map) : m_map(std::move(map)), m_known(m_map->KnownNames()) {}
 
 void NameMask::Discover(const QByteArray& text, NameMap& map)
 {
@@ -205,10 +202,6 @@ void NameMask::Discover(const QByteArray& text, NameMap& map)
 
 void NameMask::Feed(const unsigned char* data, size_t size, bool last, Bytes& out)
 {
-    if (m_map->Generation() != m_generation) {
-        m_generation = m_map->Generation();
-        m_known = m_map->KnownNames();
-    }
     append(m_buffer, data, size);
     const size_t end = m_buffer.size();
     const size_t limit = last ? end : (end > kReach ? end - kReach : 0);
@@ -230,8 +223,12 @@ void NameMask::process(size_t limit, size_t end, Bytes& out)
 {
     std::vector<Match> matches;
     findAddresses(m_next, limit, end, matches);
-    findHosts(m_next, limit, end, matches);
-    findKnown(m_next, limit, end, matches);
+    std::vector<Match> defined;
+    findHosts(m_next, limit, end, defined);
+    std::sort(defined.begin(), defined.end(),
+              [](const Match& a, const Match& b) { return a.begin < b.begin; });
+    findKnown(m_next, limit, end, defined, matches);
+    matches.insert(matches.end(), defined.begin(), defined.end());
     std::sort(matches.begin(), matches.end(), [](const Match& a, const Match& b) {
         return a.begin != b.begin ? a.begin < b.begin : a.end > b.end;
     });
@@ -314,11 +311,10 @@ void NameMask::findHosts(size_t from, size_t limit, size_t end, std::vector<Matc
             --stop;
         const bool letters =
             std::any_of(p + at, p + stop, [](unsigned char c) { return !isDigit(c) && c != '.'; });
-        if (stop > at && letters && (stop < end || m_last) && at >= from && at < limit)
-            matches.push_back(
-                {at, stop,
-                 m_map->PlaceholderOf(NameMap::Kind::Host, QByteArray(reinterpret_cast<const char*>(p + at),
-                                                                      static_cast<qsizetype>(stop - at)))});
+        if (stop > at && letters && (stop < end || m_last) && at >= from && at < limit) {
+            const QByteArray host(reinterpret_cast<const char*>(p + at), static_cast<qsizetype>(stop - at));
+            matches.push_back({at, stop, m_map->PlaceholderOf(NameMap::Kind::Host, host), folded(host)});
+        }
     };
     const size_t lookBehind = from > 8 ? from - 8 : 0;
     for (size_t i = lookBehind; i < limit;) {
@@ -369,15 +365,15 @@ void NameMask::findHosts(size_t from, size_t limit, size_t end, std::vector<Matc
 
 // The host and user names already known, wherever one is a word of its own: a whole run of
 // letters, digits, "_", "-" and "." (a full stop after it not counted), looked up case-blind.
-void NameMask::findKnown(size_t from, size_t limit, size_t end, std::vector<Match>& matches) const
+void NameMask::findKnown(size_t from, size_t limit, size_t end, const std::vector<Match>& defined,
+                         std::vector<Match>& matches)
 {
-    if (!m_known || m_known->placeholders.isEmpty())
-        return;
     const unsigned char* p = m_buffer.data();
     size_t i = from;
     while (i > 0 && i < limit && isHostChar(p[i - 1]) && isHostChar(p[i]))
         ++i; // the rest of a word that began before: looked at already
     QByteArray word;
+    auto next = defined.cbegin();
     while (i < limit) {
         while (i < limit && !isHostChar(p[i]))
             ++i;
@@ -389,13 +385,18 @@ void NameMask::findKnown(size_t from, size_t limit, size_t end, std::vector<Matc
         size_t stop = i;
         while (stop > start && (p[stop - 1] == '.' || p[stop - 1] == '-'))
             --stop;
+        for (; next != defined.cend() && next->begin < start; ++next)
+            if (!next->placeholder.isEmpty())
+                m_defined.insert(next->host, next->placeholder);
         const auto length = static_cast<qsizetype>(stop - start);
-        if (start >= limit || length < m_known->shortest || length > m_known->longest)
+        if (start >= limit || length == 0 || length > static_cast<qsizetype>(kReach))
             continue;
         word.resize(length);
         for (qsizetype k = 0; k < length; ++k)
             word[k] = static_cast<char>(lower(p[start + static_cast<size_t>(k)]));
         if (const auto found = m_known->placeholders.constFind(word); found != m_known->placeholders.cend())
             matches.push_back({start, stop, *found});
+        else if (const auto own = m_defined.constFind(word); own != m_defined.cend())
+            matches.push_back({start, stop, *own});
     }
 }

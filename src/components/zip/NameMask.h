@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QHash>
 
-#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -28,16 +27,13 @@ public:
     // text that names nothing worth hiding ("localhost", a name of fewer than three characters).
     // A name given as this computer's or this user's own is always replaced.
     QByteArray PlaceholderOf(Kind kind, const QByteArray& value, bool own = false);
-    // The host and user names known so far, case folded, with their placeholders, for the search in
-    // every text; and a number that changes whenever one is added.
+    // The host and user names known so far, case folded, with their placeholders: what every text
+    // that begins now looks for.
     struct Known
     {
         QHash<QByteArray, QByteArray> placeholders;
-        qsizetype shortest = 0;
-        qsizetype longest = 0;
     };
     std::shared_ptr<const Known> KnownNames() const;
-    quint64 Generation() const { return m_generation.load(); }
     // "placeholder = original", one a line, in the order the placeholders were given.
     QByteArray MapText() const;
     bool IsEmpty() const;
@@ -48,15 +44,15 @@ private:
     std::vector<std::pair<QByteArray, QByteArray>> m_given; // placeholder, original
     int m_counts[3] = {};
     std::shared_ptr<const Known> m_names = std::make_shared<Known>();
-    std::atomic<quint64> m_generation{0};
 };
 
 // Replaces the names of a text as it streams past, a chunk at a time: IPv4 and IPv6 addresses,
 // the host names of URLs (scheme://host), the values of keys that name a host (host=, server=,
 // Data Source=, address=...), and every host or user name already known, wherever it stands as a
 // word of its own. Other dotted words (file names, version numbers) stay. The text is UTF-8 or any
-// encoding where ASCII is ASCII. As with SecretMask, how the text is cut changes nothing in what
-// comes out, for the names known when the file begins.
+// encoding where ASCII is ASCII. The names known when the text begins, and those the text itself
+// defines before a place, are replaced there; as with SecretMask, how the text is cut changes
+// nothing in what comes out.
 class NameMask
 {
 public:
@@ -75,15 +71,17 @@ private:
         size_t begin = 0;
         size_t end = 0;
         QByteArray placeholder;
+        QByteArray host{}; // a host name the text defines here (case folded)
     };
     void process(size_t limit, size_t end, Bytes& out);
     void findAddresses(size_t from, size_t limit, size_t end, std::vector<Match>& matches) const;
     void findHosts(size_t from, size_t limit, size_t end, std::vector<Match>& matches) const;
-    void findKnown(size_t from, size_t limit, size_t end, std::vector<Match>& matches) const;
+    void findKnown(size_t from, size_t limit, size_t end, const std::vector<Match>& defined,
+                   std::vector<Match>& matches);
 
     std::shared_ptr<NameMap> m_map;
-    std::shared_ptr<const NameMap::Known> m_known;
-    quint64 m_generation = ~0ULL;
+    std::shared_ptr<const NameMap::Known> m_known; // when the text began
+    QHash<QByteArray, QByteArray> m_defined;        // host names the text has defined so far
     Bytes m_buffer;
     size_t m_next = 0;
     bool m_last = false; // the call at hand ends the text

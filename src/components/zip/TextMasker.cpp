@@ -81,9 +81,11 @@ TextEncoding DetectEncoding(const unsigned char* data, size_t size)
     const size_t others = n - nulEven - nulOdd;
     const bool fewStray = stray * 100 <= others;
     // UTF-16 of mostly ASCII text: a NUL in one place of most pairs, almost never in the other.
-    if (pairs >= 2 && fewStray && nulOdd * 10 >= pairs * 4 && nulEven * 20 <= pairs)
+    // (A few in the other place are characters of other scripts, or a surrogate.)
+    const auto few = [pairs](size_t count) { return count <= 2 || count * 20 <= pairs; };
+    if (pairs >= 2 && fewStray && nulOdd * 10 >= pairs * 4 && few(nulEven))
         return TextEncoding::Utf16LE;
-    if (pairs >= 2 && fewStray && nulEven * 10 >= pairs * 4 && nulOdd * 20 <= pairs)
+    if (pairs >= 2 && fewStray && nulEven * 10 >= pairs * 4 && few(nulOdd))
         return TextEncoding::Utf16BE;
     return fewStray ? TextEncoding::Bytes : TextEncoding::Binary;
 }
@@ -117,8 +119,21 @@ TextMasker::~TextMasker() = default;
 
 void TextMasker::Feed(const unsigned char* data, size_t size, bool last, Bytes& out)
 {
-    if (!m_encoding)
-        m_encoding = DetectEncoding(data, size);
+    if (!m_encoding) { // the encoding is decided on the first few KiB, however the file is cut
+        append(m_start, data, size);
+        if (m_start.size() < kProbe && !last)
+            return;
+        m_encoding = DetectEncoding(m_start.data(), m_start.size());
+        const Bytes start = std::move(m_start);
+        m_start = Bytes();
+        route(start.data(), start.size(), last, out);
+        return;
+    }
+    route(data, size, last, out);
+}
+
+void TextMasker::route(const unsigned char* data, size_t size, bool last, Bytes& out)
+{
     switch (*m_encoding) {
     case TextEncoding::Binary:
         append(out, data, size);

@@ -61,6 +61,7 @@ public:
     int NamesReplaced() const { return m_names ? m_names->Replaced() : 0; }
 
 private:
+    void route(const unsigned char* data, size_t size, bool last, Bytes& out);
     void maskUtf8(const unsigned char* data, size_t size, bool last, Bytes& out);
     void decode(const unsigned char* data, size_t size, bool last, Bytes& utf8);
     void encode(const unsigned char* data, size_t size, bool last, Bytes& out);
@@ -68,6 +69,7 @@ private:
 
     friend struct MaskOutcome;
     std::optional<TextEncoding> m_encoding;
+    Bytes m_start; // the first bytes, until they are enough to decide the encoding
     SecretMask m_secrets;
     std::optional<NameMask> m_names;
     Bytes m_utf8;            // the text between the decoder and the maskers
