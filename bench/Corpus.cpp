@@ -28,6 +28,10 @@ QByteArray logText(std::mt19937& random, qint64 bytes)
                '.' + QByteArray::number(number(random) % 1000);
         for (int w = 0; w < 9; ++w)
             out += ' ' + QByteArray(kWords[word(random)]) + '=' + QByteArray::number(number(random));
+        if (line % 8 == 0) // where a request came from, and the node that served it
+            out += " client=10.1." + QByteArray::number(number(random) % 256) + '.' +
+                   QByteArray::number(number(random) % 256) + " server=app-node" +
+                   QByteArray::number(line % 5) + ".corp.example";
         out += "\r\n";
         ++line;
     }

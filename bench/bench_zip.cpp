@@ -3,7 +3,8 @@
 // program (a batch start), Info-ZIP zip -6 and -1, 7-Zip and Python's zipfile, printing MB/s,
 // archive size and peak memory for each. zip -6 and the batch start run three times each,
 // alternating, and the best run of each counts; on the support-package mix so does the batch start
-// with --redact (every file of the corpus is then a log file, its secrets masked), and its time
+// with --redact (every file of the corpus is then a log file, its secrets masked) and with
+// --redact-names (its addresses and host names replaced as well), and their time
 // against the plain one. Beside the batch start it prints the
 // pure-compression ceiling (the writer's encoders on every core, the files already in memory, no
 // I/O) and how close the batch start comes to it, and how long a batch start takes to end after
@@ -181,8 +182,10 @@ void compare(const QString& title, const QString& root, const QString& corpus, q
                               QStringLiteral(".")};
     BatchStart masking = batch;
     masking.arguments.prepend(QStringLiteral("--redact"));
-    Measured zip{}, program{}, masked{};
-    qint64 zipSize = 0, programSize = 0, maskedSize = 0;
+    BatchStart naming = batch;
+    naming.arguments.prepend(QStringLiteral("--redact-names"));
+    Measured zip{}, program{}, masked{}, named{};
+    qint64 zipSize = 0, programSize = 0, maskedSize = 0, namedSize = 0;
     for (int round = 0; round < kRounds; ++round) {
         QFile::remove(out);
         zip = round == 0 ? MeasureCommand(QStringLiteral("zip"), zip6, corpus)
@@ -196,6 +199,9 @@ void compare(const QString& title, const QString& root, const QString& corpus, q
         QFile::remove(out);
         masked = round == 0 ? runBatch(masking) : best(masked, runBatch(masking));
         maskedSize = QFileInfo(out).size();
+        QFile::remove(out);
+        named = round == 0 ? runBatch(naming) : best(named, runBatch(naming));
+        namedSize = QFileInfo(out).size();
     }
     const double baseline = megabytes(input) / zip.seconds;
     const double ceiling = megabytes(input) / ceilingSeconds(corpus);
@@ -206,6 +212,11 @@ void compare(const QString& title, const QString& root, const QString& corpus, q
              masked);
         std::printf("%-30s %9.2fx the time, %.2fx the CPU of the plain batch start\n", "  --redact takes",
                     masked.seconds / program.seconds, masked.cpuSeconds / program.cpuSeconds);
+        line("ts6satchel --redact-names", megabytes(input) / named.seconds, baseline, namedSize,
+             named);
+        std::printf("%-30s %9.2fx the time, %.2fx the CPU of the plain batch start\n",
+                    "  --redact-names takes", named.seconds / program.seconds,
+                    named.cpuSeconds / program.cpuSeconds);
     }
     std::printf("%-30s %9.1f MB/s %6.2fx   (the batch start reaches %.0f%% of it)\n",
                 "ceiling: encoders, no I/O", ceiling, ceiling / baseline, 100.0 * speed / ceiling);

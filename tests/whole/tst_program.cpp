@@ -46,6 +46,7 @@ public:
 // (".u16."), and a log cut short by a crash is padded with NULs.
 const QList<std::tuple<const char*, QByteArray, double>> kSecretive{
     {"c/ProgramData/Norvale/TS6/logs/old.log", "started\npassword=OldSecret1\n", 40},
+    {"c/ProgramData/Norvale/TS6/logs/old\\x.log", "a name with a backslash\n", 41}, // one entry component
     {"c/ProgramData/Norvale/TS6/logs/mid.log", QByteArray("a log line\n").repeated(300), 20},
     {"c/ProgramData/Norvale/TS6/logs/new.log",
      QByteArray("a log line\n").repeated(290) +
@@ -191,12 +192,14 @@ void TestProgram::whatTheOptionsPack_data()
     const QStringList recent{"core.dmp",   "crash.log",          "agent.u16.log",
                              "state.json", "settings/agent.ini", "new.log"};
     QTest::newRow("plain: every file as it is, in the order listed")
-        << QStringList() << QStringList{"agent.u16.log", "core.dmp", "crash.log",  "mid.log",
-                                        "new.log",       "old.log",  "state.json", "settings/agent.ini"}
+        << QStringList()
+        << QStringList{"agent.u16.log", "core.dmp",    "crash.log",  "mid.log",           "new.log",
+                       "old.log",       "old%5Cx.log", "state.json", "settings/agent.ini"}
         << QStringList() << QByteArray();
     QTest::newRow("--redact, --since Nd, --max-log-size, --json, --checksum")
         << QStringList{"--redact", "--since", "30d", "--max-log-size", "7K", "--json", "--checksum"} << recent
-        << QStringList{"%L\\mid.log: log budget of 7 KB reached", "%L\\old.log: older than " + monthAgo}
+        << QStringList{"%L\\mid.log: log budget of 7 KB reached", "%L\\old.log: older than " + monthAgo,
+                       "%L\\old\\x.log: older than " + monthAgo}
         << QByteArray("TS6Satchel masked the secrets in the text files of this package: each value became "
                       "********.\r\nFiles checked: 12. Values masked: 10; in 9 files:\r\n"
                       "      1  C/App/ORDERS.TSD6\r\n"
@@ -212,12 +215,13 @@ void TestProgram::whatTheOptionsPack_data()
                       "         C/ProgramData/Norvale/TS6/logs/core.dmp\r\n");
     QTest::newRow("--redact-names, --json: names and addresses as placeholders, the map beside the package")
         << QStringList{"--redact-names", "--json"}
-        << QStringList{"agent.u16.log", "core.dmp", "crash.log",  "mid.log",
-                       "new.log",       "old.log",  "state.json", "settings/agent.ini"}
+        << QStringList{"agent.u16.log", "core.dmp",    "crash.log",  "mid.log",           "new.log",
+                       "old.log",       "old%5Cx.log", "state.json", "settings/agent.ini"}
         << QStringList() << QByteArray("names");
     QTest::newRow("--since a date") << QStringList{"--since", tenDaysAgo} << recent
                                     << QStringList{"%L\\mid.log: older than " + tenDaysAgo,
-                                                   "%L\\old.log: older than " + tenDaysAgo}
+                                                   "%L\\old.log: older than " + tenDaysAgo,
+                                                   "%L\\old\\x.log: older than " + tenDaysAgo}
                                     << QByteArray();
 }
 
@@ -275,7 +279,7 @@ void TestProgram::whatTheOptionsPack()
             break; // names differ: the map above tells
         if (!entry.name.startsWith("C/"))
             continue; // the manifest and the report of what was masked
-        QFile file(inst.path("c" + entry.name.mid(1)));
+        QFile file(inst.path("c" + QString(entry.name.mid(1)).replace("%5C", "\\")));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const bool wide = entry.name.contains(".u16.");
         const QByteArray bytes = file.readAll();

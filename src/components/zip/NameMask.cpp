@@ -130,18 +130,32 @@ bool isIpv6(const unsigned char* p, size_t size)
     return groups <= 7 && (digit || groups >= 2) && size >= 3;
 }
 
-// A key's letters and digits, case folded, when it names a host: "Data Source", "db_host", "Server".
-bool namesAHost(std::string_view key)
+// Whether a key names a host, by its letters and digits, case folded: "Data Source", "db_host",
+// "Server", "serverAddress" (an e-mail address is no host). Looked at from the end, without
+// copying: most keys fail at their last letter.
+bool namesAHost(const unsigned char* key, size_t length)
 {
-    std::string letters;
-    for (const char c : key)
-        if (kWord[static_cast<unsigned char>(c)] && c != '_')
-            letters += static_cast<char>(lower(static_cast<unsigned char>(c)));
-    for (const std::string_view end :
-         {"host", "hostname", "server", "servername", "datasource", "address", "addr", "fqdn"})
-        if (letters.size() >= end.size() &&
-            letters.compare(letters.size() - end.size(), end.size(), end) == 0)
-            return !(letters.size() >= 12 && letters.compare(letters.size() - 12, 12, "emailaddress") == 0);
+    char tail[16]; // the last letters and digits, backwards
+    size_t n = 0;
+    for (size_t k = length; k > 0 && n < sizeof tail; --k)
+        if (isDigit(key[k - 1]) || (lower(key[k - 1]) >= 'a' && lower(key[k - 1]) <= 'z'))
+            tail[n++] = static_cast<char>(lower(key[k - 1]));
+    if (n == 0 || !std::strchr("tresnd", tail[0]))
+        return false;
+    const auto endsWith = [&](std::string_view end) {
+        if (end.size() > n)
+            return false;
+        for (size_t j = 0; j < end.size(); ++j)
+            if (tail[j] != end[end.size() - 1 - j])
+                return false;
+        return true;
+    };
+    if (endsWith("emailaddress"))
+        return false;
+    for (const std::string_view end : {"host", "hostname", "server", "servername", "datasource", "address",
+                                        "addr", "fqdn"})
+        if (endsWith(end))
+            return true;
     return false;
 }
 
@@ -336,7 +350,7 @@ void NameMask::findHosts(size_t from, size_t limit, size_t end, std::vector<Matc
         size_t k = keyEnd;
         while (k > 0 && keyEnd - k < 32 && (isHostChar(p[k - 1]) || p[k - 1] == ' '))
             --k;
-        if (!namesAHost(std::string_view(reinterpret_cast<const char*>(p + k), keyEnd - k)))
+        if (!namesAHost(p + k, keyEnd - k))
             return;
         size_t v = separator + 1;
         while (v < end && (p[v] == ' ' || p[v] == '"' || p[v] == '\''))
