@@ -34,7 +34,7 @@ frmOptions::frmOptions(QWidget* owner, const SavedPackageOptions& options)
     auto* box = new QVBoxLayout(this);
     box->setSizeConstraint(QLayout::SetFixedSize);
 
-    m_mask = check(this, "chkMaskSecrets", tr("&Mask secrets in configuration and log files"),
+    m_mask = check(this, "chkMaskSecrets", tr("&Mask secrets in the package's text files"),
                    options.maskSecrets);
     box->addWidget(m_mask);
     auto* maskNote = new QLabel(tr("Passwords, tokens and keys become ********; REDACTED.TXT in the package "

@@ -41,9 +41,8 @@ struct AddRules
 {
     enum class Masking
     {
-        None,        // every file as it is
-        ByExtension, // files whose extension marks configuration or log text: secrets masked
-        Everything,  // every text file of the add: secrets masked (binary files stay as they are)
+        None,       // every file as it is
+        Everything, // every text file of the add: secrets masked (binary files stay as they are)
     };
     Masking masking = Masking::None;
     // When either of these is set the files go in newest first (by modification time), and those

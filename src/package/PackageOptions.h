@@ -7,7 +7,7 @@
 
 class AppConfig;
 
-// What a build does beyond the plain package: secrets masked in configuration and log files, and
+// What a build does beyond the plain package: secrets masked in every text file, and
 // the product's log folder packed newest first within an age and a size budget. The default is
 // the plain package.
 struct PackageOptions

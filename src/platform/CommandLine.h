@@ -22,7 +22,7 @@ struct CommandLineOptions
     QStringList paths; // the folder or template, and the package path, as given
 
     // What a batch start does beyond the plain package.
-    bool redact = false;              // --redact: secrets masked in configuration and log files
+    bool redact = false;              // --redact: secrets masked in every text file
     bool redactNames = false;         // --redact-names: host and user names, addresses too
     std::optional<QDate> since;       // --since: log files changed before this day left out
     std::optional<qint64> maxLogSize; // --max-log-size: bytes of log files at most, newest first

@@ -152,8 +152,8 @@ bool namesAHost(const unsigned char* key, size_t length)
     };
     if (endsWith("emailaddress"))
         return false;
-    for (const std::string_view end : {"host", "hostname", "server", "servername", "datasource", "address",
-                                        "addr", "fqdn"})
+    for (const std::string_view end :
+         {"host", "hostname", "server", "servername", "datasource", "address", "addr", "fqdn"})
         if (endsWith(end))
             return true;
     return false;

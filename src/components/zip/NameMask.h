@@ -81,7 +81,7 @@ private:
 
     std::shared_ptr<NameMap> m_map;
     std::shared_ptr<const NameMap::Known> m_known; // when the text began
-    QHash<QByteArray, QByteArray> m_defined;        // host names the text has defined so far
+    QHash<QByteArray, QByteArray> m_defined;       // host names the text has defined so far
     Bytes m_buffer;
     size_t m_next = 0;
     bool m_last = false; // the call at hand ends the text

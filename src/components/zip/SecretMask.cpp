@@ -1,7 +1,5 @@
 #include "components/zip/SecretMask.h"
 
-#include <QSet>
-
 #include <array>
 #include <cstring>
 #include <string.h>
@@ -13,7 +11,6 @@ namespace {
 constexpr size_t kReach = 256;      // how far back a key, and how far ahead a value, is looked for
 constexpr size_t kTagReach = 65536; // a longer start tag is read as text
 constexpr size_t kLongestName = 64; // a longer word is no key
-constexpr size_t kBinaryProbe = 8192;
 constexpr size_t kWait = static_cast<size_t>(-1); // a start tag goes on past the bytes there are
 
 enum : unsigned char
@@ -251,23 +248,6 @@ size_t entity(const unsigned char* s, size_t size, unsigned char& c)
 }
 
 } // namespace
-
-bool SecretMask::IsTextFileName(const QString& fileName)
-{
-    static const QSet<QString> kExtensions{
-        QStringLiteral("config"), QStringLiteral("conf"),       QStringLiteral("cfg"),
-        QStringLiteral("cnf"),    QStringLiteral("ini"),        QStringLiteral("xml"),
-        QStringLiteral("json"),   QStringLiteral("yaml"),       QStringLiteral("yml"),
-        QStringLiteral("toml"),   QStringLiteral("properties"), QStringLiteral("env"),
-        QStringLiteral("log")};
-    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    return dot >= 0 && kExtensions.contains(fileName.mid(dot + 1).toLower());
-}
-
-bool SecretMask::LooksBinary(const unsigned char* data, size_t size)
-{
-    return std::memchr(data, 0, std::min(size, kBinaryProbe)) != nullptr;
-}
 
 void SecretMask::Feed(const unsigned char* data, size_t size, bool last, Bytes& out)
 {

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <vector>
 
-// Masks the secrets in configuration and log text as it streams past, a chunk at a time, in
+// Masks the secrets in text as it streams past, a chunk at a time, in
 // memory that does not grow with the file or its lines. Only a value is replaced, by ********;
 // everything around it stays as it was. A value is masked when it belongs to a key named like a
 // secret: its name, letters and digits only and case ignored, ends with password, passwd, pwd,
@@ -56,12 +56,6 @@ public:
     void Feed(const unsigned char* data, size_t size, bool last, Bytes& out);
     // How many values have been masked so far.
     int Masked() const { return m_masked; }
-
-    // Whether a file's name marks configuration or log text by its extension: .config, .conf,
-    // .cfg, .cnf, .ini, .xml, .json, .yaml, .yml, .toml, .properties, .env, .log.
-    static bool IsTextFileName(const QString& fileName);
-    // Whether a file whose first bytes these are is binary: a NUL within the first 8 KiB.
-    static bool LooksBinary(const unsigned char* data, size_t size);
 
 private:
     enum class State

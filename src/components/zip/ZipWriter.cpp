@@ -49,13 +49,6 @@ void learnNames(const Source& file, const std::shared_ptr<NameMap>& names)
         reader.Feed(text.data(), static_cast<size_t>(got), true, ignored);
 }
 
-// Whether an add under these rules masks the secrets of a file of that name (when it is text).
-bool masks(AddRules::Masking masking, const QString& name)
-{
-    return masking == AddRules::Masking::Everything ||
-           (masking == AddRules::Masking::ByExtension && SecretMask::IsTextFileName(name));
-}
-
 } // namespace
 
 // The package being written. The pipeline is declared last, so it is dropped first: its workers
@@ -197,7 +190,7 @@ bool ZipWriter::Add(const QString& source, bool includeSubfolders, bool keepFold
         std::vector<Source> all; // to choose from, once the add has found them all
         const auto take = [&](std::vector<Source>&& files) {
             for (Source& file : files) {
-                file.mask = masks(m_rules.masking, file.name) || names;
+                file.mask = m_rules.masking == AddRules::Masking::Everything || names;
                 file.names = names;
             }
             if (!choosing)

@@ -18,8 +18,9 @@
 //  - the archive file (ArchiveFile) writes headers, data, central directory and comment to an
 //    unnamed temporary file and gives it the package's name only when it is complete.
 // On request (IAddRules) an add's files are chosen newest first within an age and a size budget
-// (FileChoice) between the first two, as the sink of the collector, and configuration and log text
-// is masked (SecretMask) where the pipeline reads it; REDACTED.TXT then tells what was masked.
+// (FileChoice) between the first two, as the sink of the collector, and every text file is masked
+// (TextMasker: SecretMask and, on request, NameMask, in the file's own encoding) where the pipeline
+// reads it; REDACTED.TXT then tells what was masked and what could not be read as text.
 //
 // Threads. The thread that calls SetArchivePath, Add and Finish (the adding thread) owns
 // everything here: the collector, the queue, the archive file, the central directory, the names
