@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <string.h>
 #include <string_view>
@@ -31,9 +32,17 @@ bool isHex(unsigned char c)
     return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
+constexpr std::array<bool, 256> hostChars()
+{
+    std::array<bool, 256> h = wordChars();
+    h['-'] = h['.'] = true;
+    return h;
+}
+constexpr std::array<bool, 256> kHost = hostChars();
+
 bool isHostChar(unsigned char c)
 {
-    return kWord[c] || c == '-' || c == '.';
+    return kHost[c];
 }
 
 unsigned char lower(unsigned char c)
@@ -130,11 +139,38 @@ bool isIpv6(const unsigned char* p, size_t size)
     return groups <= 7 && (digit || groups >= 2) && size >= 3;
 }
 
+// The last three letters of the key names below ("host", "server", "addr", "hostname", "source",
+// "address", "fqdn"), each letter by its low five bits, as a set of 32,768: most keys fail at a
+// look in it.
+constexpr std::array<uint64_t, 512> hostKeyEnds()
+{
+    std::array<uint64_t, 512> set{};
+    for (const char* end : {"ost", "ver", "ddr", "ame", "rce", "ess", "qdn"}) {
+        const unsigned index = (end[0] & 31u) << 10 | (end[1] & 31u) << 5 | (end[2] & 31u);
+        set[index >> 6] |= uint64_t{1} << (index & 63);
+    }
+    return set;
+}
+constexpr std::array<uint64_t, 512> kHostKeyEnds = hostKeyEnds();
+
+// Whether a key ending at p (three bytes or more before it) may name a host, case-blind.
+inline bool mayEndAHostKey(const unsigned char* p)
+{
+    const unsigned index = (p[-3] & 31u) << 10 | (p[-2] & 31u) << 5 | (p[-1] & 31u);
+    return (kHostKeyEnds[index >> 6] >> (index & 63)) & 1;
+}
+
 // Whether a key names a host, by its letters and digits, case folded: "Data Source", "db_host",
 // "Server", "serverAddress" (an e-mail address is no host). Looked at from the end, without
 // copying: most keys fail at their last letter.
 bool namesAHost(const unsigned char* key, size_t length)
 {
+    // The last two letters decide most keys at once: those of the names below.
+    size_t last = length;
+    while (last > 0 && !kWord[key[last - 1]])
+        --last;
+    if (last < 3 || !mayEndAHostKey(key + last))
+        return false;
     char tail[16]; // the last letters and digits, backwards
     size_t n = 0;
     for (size_t k = length; k > 0 && n < sizeof tail; --k)
@@ -159,33 +195,72 @@ bool namesAHost(const unsigned char* key, size_t length)
     return false;
 }
 
+// A prefix and a number: "ip-" and 12 make "ip-12".
+QByteArray numbered(const char* prefix, qsizetype number)
+{
+    char digits[24];
+    char* at = std::end(digits);
+    do {
+        *--at = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number > 0);
+    QByteArray text(prefix);
+    text.append(at, std::end(digits) - at);
+    return text;
+}
+
 } // namespace
+
+void NameMap::NoteFirst(const QByteArray& folded, std::array<bool, 256>& firsts)
+{
+    const auto first = static_cast<unsigned char>(folded.at(0));
+    firsts[first] = true;
+    if (first >= 'a' && first <= 'z')
+        firsts[first - 'a' + 'A'] = true;
+}
+
+size_t NameMap::beginningOf(const QByteArray& folded)
+{
+    const auto first = static_cast<unsigned char>(folded.at(0));
+    return folded.size() == 1 ? first : size_t(first) << 8 | static_cast<unsigned char>(folded.at(1));
+}
 
 QByteArray NameMap::PlaceholderOf(Kind kind, const QByteArray& value, bool own)
 {
     const QByteArray key = kind == Kind::Address ? value : folded(value);
     if (key.isEmpty() || key == "localhost" || (!own && key.size() < 3))
         return {};
-    const QByteArray slot = QByteArray::number(static_cast<int>(kind)) + ':' + key;
+    const auto index = static_cast<size_t>(kind);
     const std::lock_guard lock(m_mutex);
-    if (const auto found = m_placeholders.constFind(slot); found != m_placeholders.cend())
+    QHash<QByteArray, QByteArray>& placeholders = m_placeholders[index];
+    if (const auto found = placeholders.constFind(key); found != placeholders.cend())
         return *found;
     static constexpr const char* kPrefixes[] = {"host-", "user-", "ip-"};
-    const int index = static_cast<int>(kind);
-    const QByteArray placeholder = kPrefixes[index] + QByteArray::number(++m_counts[index]);
-    m_placeholders.insert(slot, placeholder);
+    const QByteArray placeholder = numbered(kPrefixes[index], placeholders.size() + 1);
+    placeholders.insert(key, placeholder);
     m_given.emplace_back(placeholder, value);
-    if (kind != Kind::Address && !m_names->placeholders.contains(key)) {
-        auto names = std::make_shared<Known>(*m_names);
-        names->placeholders.insert(key, placeholder);
-        m_names = std::move(names);
-    }
+    m_namesStale = m_namesStale || kind != Kind::Address;
     return placeholder;
 }
 
-std::shared_ptr<const NameMap::Known> NameMap::KnownNames() const
+std::shared_ptr<const NameMap::Known> NameMap::KnownNames()
 {
     const std::lock_guard lock(m_mutex);
+    if (m_namesStale) {
+        auto names = std::make_shared<Known>();
+        for (const Kind kind : {Kind::Host, Kind::User}) {
+            const QHash<QByteArray, QByteArray>& placeholders = m_placeholders[static_cast<size_t>(kind)];
+            for (auto it = placeholders.cbegin(); it != placeholders.cend(); ++it) {
+                if (names->placeholders.contains(it.key()))
+                    continue; // a host and a user of one name: the host's placeholder stands
+                names->placeholders.insert(it.key(), it.value());
+                names->beginnings.set(beginningOf(it.key()));
+                NoteFirst(it.key(), names->firsts);
+            }
+        }
+        m_names = std::move(names);
+        m_namesStale = false;
+    }
     return m_names;
 }
 
@@ -204,7 +279,30 @@ bool NameMap::IsEmpty() const
     return m_given.empty();
 }
 
-NameMask::NameMask(std::shared_ptr<NameMap> map) : m_map(std::move(map)), m_known(m_map->KnownNames()) {}
+NameMask::NameMask(std::shared_ptr<NameMap> map)
+    : m_map(std::move(map)), m_known(m_map->KnownNames()), m_interesting(m_known->firsts)
+{
+    for (const unsigned char c : {'.', ':', '='})
+        m_interesting[c] = true;
+}
+
+// The map's placeholder of a value, asked of the map once a text; a value met before in the text
+// is looked up where it stands, without a copy.
+QByteArray NameMask::placeholderOf(NameMap::Kind kind, const unsigned char* value, size_t size,
+                                   bool* firstTime)
+{
+    QHash<QByteArray, QByteArray>& seen = m_seen[static_cast<size_t>(kind)];
+    const QByteArray here =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(value), static_cast<qsizetype>(size));
+    if (const auto found = seen.constFind(here); found != seen.cend())
+        return *found;
+    if (firstTime != nullptr)
+        *firstTime = true;
+    const QByteArray copy(here.constData(), here.size());
+    const QByteArray placeholder = m_map->PlaceholderOf(kind, copy);
+    seen.insert(copy, placeholder);
+    return placeholder;
+}
 
 void NameMask::Discover(const QByteArray& text, NameMap& map)
 {
@@ -226,26 +324,23 @@ void NameMask::Feed(const unsigned char* data, size_t size, bool last, Bytes& ou
         append(out, m_buffer.data() + m_next, end - m_next);
         m_buffer = Bytes();
         m_next = 0;
+        m_colonRunEnd = 0;
         return;
     }
     const size_t keep = m_next > kReach ? m_next - kReach : 0; // what a later match looks back on
     m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(keep));
     m_next -= keep;
+    m_colonRunEnd = m_colonRunEnd > keep ? m_colonRunEnd - keep : 0;
 }
 
 void NameMask::process(size_t limit, size_t end, Bytes& out)
 {
     std::vector<Match> matches;
-    findAddresses(m_next, limit, end, matches);
-    std::vector<Match> defined;
-    findHosts(m_next, limit, end, defined);
-    std::sort(defined.begin(), defined.end(),
-              [](const Match& a, const Match& b) { return a.begin < b.begin; });
-    findKnown(m_next, limit, end, defined, matches);
-    matches.insert(matches.end(), defined.begin(), defined.end());
+    scan(m_next, limit, end, matches);
     std::sort(matches.begin(), matches.end(), [](const Match& a, const Match& b) {
         return a.begin != b.begin ? a.begin < b.begin : a.end > b.end;
     });
+    out.reserve(out.size() + (limit - m_next) + 64);
     size_t at = m_next;
     for (const Match& match : matches) {
         if (match.begin < at || match.placeholder.isEmpty())
@@ -263,154 +358,196 @@ void NameMask::process(size_t limit, size_t end, Bytes& out)
     m_next = at;
 }
 
-// IPv4 addresses, told by their dots; IPv6 addresses, by their colons.
-void NameMask::findAddresses(size_t from, size_t limit, size_t end, std::vector<Match>& matches) const
+// One pass over the text, stopping only where something may begin: a dot (an IPv4 address), a
+// colon (an IPv6 address, a URL's "://", a JSON key's end), "=" (a key's value), or the first
+// letter of a name looked for. What the text defines is known from there on.
+void NameMask::scan(size_t from, size_t limit, size_t end, std::vector<Match>& matches)
 {
     const unsigned char* p = m_buffer.data();
-    // An address that begins before limit has its first dot at most three bytes later.
-    const size_t dotsEnd = std::min(end, limit + 3);
-    for (size_t i = from; i < dotsEnd;) {
-        const auto* hit = static_cast<const unsigned char*>(std::memchr(p + i, '.', dotsEnd - i));
-        if (hit == nullptr)
-            break;
-        const auto dot = static_cast<size_t>(hit - p);
-        size_t start = dot;
-        while (start > 0 && dot - start < 3 && isDigit(p[start - 1]))
-            --start;
-        const size_t length = start >= from && start < limit && start < dot
-                                  ? ipv4At(p + start, std::min(end - start, size_t{15}))
-                                  : 0;
-        if (length > 0 && standsAlone(p, start, start + length, end)) {
-            matches.push_back({start, start + length,
-                               m_map->PlaceholderOf(NameMap::Kind::Address,
-                                                    QByteArray(reinterpret_cast<const char*>(p + start),
-                                                               static_cast<qsizetype>(length)))});
-            i = start + length;
-        } else {
-            i = dot + 1;
+    // A URL's host may begin in this call though its "://" came just before.
+    for (size_t i = from > 3 ? from - 3 : 0; i < from; ++i)
+        if (p[i] == ':')
+            atColon(i, from, limit, end, matches);
+    const size_t dotsEnd = std::min(end, limit + 3); // an address begun before limit has a dot by then
+    for (size_t i = from; i < dotsEnd; ++i) {
+        const unsigned char c = p[i];
+        if (!m_interesting[c])
+            continue;
+        if (c == '.') {
+            // Most dots have no digit on both sides: a file name's, a host name's, a sentence's.
+            if (i > 0 && isDigit(p[i - 1]) && i + 1 < end && isDigit(p[i + 1]))
+                i = atDot(i, from, limit, end, matches);
+        } else if (i >= limit) {
+            continue;
+        } else if (c == ':') {
+            i = atColon(i, from, limit, end, matches);
+        } else if (c == '=') {
+            // Most keys are passed over by their last three letters.
+            if (i >= 3 && (p[i - 1] == ' ' || mayEndAHostKey(p + i)))
+                valueOfKey(i, i, from, limit, end, matches);
+        } else if ((i == 0 || !isHostChar(p[i - 1])) && mayBeginAName(p, i, end)) {
+            i = atWord(i, end, matches);
         }
-    }
-    for (size_t i = from; i < limit;) {
-        const auto* colon = static_cast<const unsigned char*>(std::memchr(p + i, ':', limit - i));
-        if (colon == nullptr)
-            break;
-        size_t start = static_cast<size_t>(colon - p);
-        while (start > 0 && static_cast<size_t>(colon - p) - start < kReach &&
-               (isHex(p[start - 1]) || p[start - 1] == ':'))
-            --start;
-        size_t stop = static_cast<size_t>(colon - p);
-        while (stop < end && stop - start < 45 && (isHex(p[stop]) || p[stop] == ':' || p[stop] == '.'))
-            ++stop;
-        while (stop > start && p[stop - 1] == '.') // a sentence's full stop
-            --stop;
-        if (start >= from && isIpv6(p + start, stop - start) && standsAlone(p, start, stop, end))
-            matches.push_back({start, stop,
-                               m_map->PlaceholderOf(NameMap::Kind::Address,
-                                                    QByteArray(reinterpret_cast<const char*>(p + start),
-                                                               static_cast<qsizetype>(stop - start)))});
-        i = std::max(stop, static_cast<size_t>(colon - p) + 1);
     }
 }
 
-// The host of a URL (scheme://user@host), and the value of a key that names a host (host=db01,
-// Data Source=tcp:db01,1433, "server": "db01").
-void NameMask::findHosts(size_t from, size_t limit, size_t end, std::vector<Match>& matches) const
+// At a dot: an IPv4 address around it, its first part at most three digits before. Returns where
+// the scan goes on.
+size_t NameMask::atDot(size_t dot, size_t from, size_t limit, size_t end, std::vector<Match>& matches)
 {
     const unsigned char* p = m_buffer.data();
-    const auto hostAt = [&](size_t at) {
-        size_t stop = at;
-        while (stop < end && stop - at < kReach && isHostChar(p[stop]))
-            ++stop;
-        while (stop > at && (p[stop - 1] == '.' || p[stop - 1] == '-'))
-            --stop;
-        const bool letters =
-            std::any_of(p + at, p + stop, [](unsigned char c) { return !isDigit(c) && c != '.'; });
-        if (stop > at && letters && (stop < end || m_last) && at >= from && at < limit) {
-            const QByteArray host(reinterpret_cast<const char*>(p + at), static_cast<qsizetype>(stop - at));
-            matches.push_back({at, stop, m_map->PlaceholderOf(NameMap::Kind::Host, host), folded(host)});
-        }
-    };
-    const size_t lookBehind = from > 8 ? from - 8 : 0;
-    for (size_t i = lookBehind; i < limit;) {
-        const void* hit = memmem(p + i, end - i, "://", 3);
-        if (hit == nullptr)
-            break;
-        const size_t host = static_cast<size_t>(static_cast<const unsigned char*>(hit) - p) + 3;
+    if (dot == 0 || !isDigit(p[dot - 1]) || dot + 1 >= end || !isDigit(p[dot + 1]))
+        return dot;
+    size_t start = dot;
+    while (start > 0 && dot - start < 3 && isDigit(p[start - 1]))
+        --start;
+    if (start < from || start >= limit)
+        return dot;
+    const size_t length = ipv4At(p + start, std::min(end - start, size_t{15}));
+    if (length == 0 || !standsAlone(p, start, start + length, end))
+        return dot;
+    matches.push_back({start, start + length, placeholderOf(NameMap::Kind::Address, p + start, length)});
+    return start + length - 1;
+}
+
+// At a colon: a URL's host (past its user and password), a JSON key's value, or an IPv6 address
+// in the run of hex digits and colons around it. Returns where the scan goes on.
+size_t NameMask::atColon(size_t colon, size_t from, size_t limit, size_t end, std::vector<Match>& matches)
+{
+    const unsigned char* p = m_buffer.data();
+    if (colon + 2 < end && p[colon + 1] == '/' && p[colon + 2] == '/') {
+        const size_t host = colon + 3;
         size_t at = host;
         for (size_t k = host; k < end && k - host < kReach && !std::strchr("/?#\"' \t\r\n<>", p[k]); ++k)
             if (p[k] == '@')
-                at = k + 1; // past the user and password
-        hostAt(at);
-        i = host;
+                at = k + 1;
+        hostAt(at, from, limit, end, matches);
+        return colon + 2;
     }
-    const auto valueOfKey = [&](size_t separator, size_t keyEnd) {
-        // The key before: letters, digits, "_", "-", "." and blanks ("Data Source").
-        while (keyEnd > 0 && p[keyEnd - 1] == ' ')
-            --keyEnd;
-        size_t k = keyEnd;
-        while (k > 0 && keyEnd - k < 32 && (isHostChar(p[k - 1]) || p[k - 1] == ' '))
-            --k;
-        if (!namesAHost(p + k, keyEnd - k))
-            return;
-        size_t v = separator + 1;
-        while (v < end && (p[v] == ' ' || p[v] == '"' || p[v] == '\''))
-            ++v;
-        if (v + 4 < end && std::memcmp(p + v, "tcp:", 4) == 0)
-            v += 4;
-        hostAt(v);
-    };
-    for (size_t i = from; i < limit;) { // key=value
-        const auto* hit = static_cast<const unsigned char*>(std::memchr(p + i, '=', limit - i));
-        if (hit == nullptr)
-            break;
-        const auto at = static_cast<size_t>(hit - p);
-        valueOfKey(at, at);
-        i = at + 1;
+    if (colon < from)
+        return colon;
+    if (colon > 0 && p[colon - 1] == '"') {
+        valueOfKey(colon, colon - 1, from, limit, end, matches);
+        return colon;
     }
-    for (size_t i = from; i < limit;) { // "key": value
-        const void* hit = memmem(p + i, std::min(end, limit + 1) - i, "\":", 2);
-        if (hit == nullptr)
-            break;
-        const auto at = static_cast<size_t>(static_cast<const unsigned char*>(hit) - p);
-        valueOfKey(at + 1, at);
-        i = at + 1;
+    if (colon < m_colonRunEnd)
+        return colon; // in a run already looked at whole: a time of day, a hardware address
+    size_t start = colon;
+    while (start > 0 && colon - start < 45 && (isHex(p[start - 1]) || p[start - 1] == ':'))
+        --start;
+    size_t stop = colon;
+    int colons = 0;
+    bool gap = false; // "::"
+    while (stop < end && stop - start < 45 && (isHex(p[stop]) || p[stop] == ':' || p[stop] == '.')) {
+        if (p[stop] == ':') {
+            ++colons;
+            gap = gap || (stop > start && p[stop - 1] == ':');
+        }
+        ++stop;
+    }
+    m_colonRunEnd = stop;
+    while (stop > start && p[stop - 1] == '.') // a sentence's full stop
+        --stop;
+    // Most runs (times of day, hardware addresses) fail at a glance: seven colons, or a "::".
+    const bool may = gap || colons >= 7 || (p[start] == ':' && start + 1 < end && p[start + 1] == ':');
+    if (may && start >= from && isIpv6(p + start, stop - start) && standsAlone(p, start, stop, end)) {
+        matches.push_back({start, stop, placeholderOf(NameMap::Kind::Address, p + start, stop - start)});
+        return stop - 1;
+    }
+    return colon;
+}
+
+// At "=" or a JSON key's colon: the value of a key that names a host (host=db01, Data
+// Source=tcp:db01,1433, "server": "db01").
+void NameMask::valueOfKey(size_t separator, size_t keyEnd, size_t from, size_t limit, size_t end,
+                          std::vector<Match>& matches)
+{
+    const unsigned char* p = m_buffer.data();
+    while (keyEnd > 0 && p[keyEnd - 1] == ' ')
+        --keyEnd;
+    if (keyEnd < 3 || !mayEndAHostKey(p + keyEnd))
+        return;
+    size_t k = keyEnd; // the key: letters, digits, "_", "-", "." and blanks ("Data Source")
+    while (k > 0 && keyEnd - k < 32 && (isHostChar(p[k - 1]) || p[k - 1] == ' '))
+        --k;
+    if (!namesAHost(p + k, keyEnd - k))
+        return;
+    size_t v = separator + 1;
+    while (v < end && (p[v] == ' ' || p[v] == '"' || p[v] == '\''))
+        ++v;
+    if (v + 4 < end && std::memcmp(p + v, "tcp:", 4) == 0)
+        v += 4;
+    hostAt(v, from, limit, end, matches);
+}
+
+// A host name at a place: up to the first character that no host name holds; it must hold a
+// letter. It is replaced, and known in the rest of the text.
+void NameMask::hostAt(size_t at, size_t from, size_t limit, size_t end, std::vector<Match>& matches)
+{
+    const unsigned char* p = m_buffer.data();
+    size_t stop = at;
+    while (stop < end && stop - at < kReach && isHostChar(p[stop]))
+        ++stop;
+    while (stop > at && (p[stop - 1] == '.' || p[stop - 1] == '-'))
+        --stop;
+    const bool letters =
+        std::any_of(p + at, p + stop, [](unsigned char c) { return !isDigit(c) && c != '.'; });
+    if (stop == at || !letters || (stop == end && !m_last) || at < from || at >= limit)
+        return;
+    bool firstTime = false;
+    const QByteArray placeholder = placeholderOf(NameMap::Kind::Host, p + at, stop - at, &firstTime);
+    matches.push_back({at, stop, placeholder});
+    if (placeholder.isEmpty() || !firstTime)
+        return;
+    const QByteArray host =
+        folded(QByteArray(reinterpret_cast<const char*>(p + at), static_cast<qsizetype>(stop - at)));
+    if (!m_defined.contains(host)) {
+        m_defined.insert(host, placeholder);
+        m_definedBeginnings.set(NameMap::beginningOf(host));
+        NameMap::NoteFirst(host, m_interesting);
     }
 }
 
-// The host and user names already known, wherever one is a word of its own: a whole run of
-// letters, digits, "_", "-" and "." (a full stop after it not counted), looked up case-blind.
-void NameMask::findKnown(size_t from, size_t limit, size_t end, const std::vector<Match>& defined,
-                         std::vector<Match>& matches)
+// Whether the word beginning at i may be a name known or defined, by its first two letters; a
+// word of one letter, or one going on with "." or "-", is looked at whole.
+bool NameMask::mayBeginAName(const unsigned char* p, size_t i, size_t end) const
+{
+    const unsigned char second = i + 1 < end ? p[i + 1] : 0;
+    if (!kWord[second])
+        return true;
+    const size_t pair = size_t(lower(p[i])) << 8 | lower(second);
+    return m_known->beginnings[pair] || m_definedBeginnings[pair];
+}
+
+// At a letter a name begins with: the word there, when it is a host or user name known, or one the
+// text defined before. A word is a whole run of letters, digits, "_", "-" and "." (a full stop
+// after it not counted), looked up case-blind. Returns where the scan goes on.
+size_t NameMask::atWord(size_t start, size_t end, std::vector<Match>& matches)
 {
     const unsigned char* p = m_buffer.data();
-    size_t i = from;
-    while (i > 0 && i < limit && isHostChar(p[i - 1]) && isHostChar(p[i]))
-        ++i; // the rest of a word that began before: looked at already
-    QByteArray word;
-    auto next = defined.cbegin();
-    while (i < limit) {
-        while (i < limit && !isHostChar(p[i]))
-            ++i;
-        const size_t start = i;
-        while (i < end && isHostChar(p[i]))
-            ++i;
-        if (i == end && !m_last)
-            break; // a word that may go on in the next call: it is looked at then
-        size_t stop = i;
-        while (stop > start && (p[stop - 1] == '.' || p[stop - 1] == '-'))
-            --stop;
-        for (; next != defined.cend() && next->begin < start; ++next)
-            if (!next->placeholder.isEmpty())
-                m_defined.insert(next->host, next->placeholder);
-        const auto length = static_cast<qsizetype>(stop - start);
-        if (start >= limit || length == 0 || length > static_cast<qsizetype>(kReach))
-            continue;
-        word.resize(length);
-        for (qsizetype k = 0; k < length; ++k)
-            word[k] = static_cast<char>(lower(p[start + static_cast<size_t>(k)]));
-        if (const auto found = m_known->placeholders.constFind(word); found != m_known->placeholders.cend())
-            matches.push_back({start, stop, *found});
-        else if (const auto own = m_defined.constFind(word); own != m_defined.cend())
-            matches.push_back({start, stop, *own});
-    }
+    if (start > 0 && isHostChar(p[start - 1]))
+        return start; // inside a word
+    size_t i = start;
+    while (i < end && isHostChar(p[i]))
+        ++i;
+    if (i == end && !m_last)
+        return i; // a word that may go on: looked at in the next call, which begins before it
+    size_t stop = i;
+    while (stop > start && (p[stop - 1] == '.' || p[stop - 1] == '-'))
+        --stop;
+    const auto length = static_cast<qsizetype>(stop - start);
+    if (length == 0 || length > static_cast<qsizetype>(kReach))
+        return i - 1;
+    // Most words are passed over by their first two letters, without a look-up.
+    const size_t pair = length == 1 ? lower(p[start]) : size_t(lower(p[start])) << 8 | lower(p[start + 1]);
+    if (!m_known->beginnings[pair] && !m_definedBeginnings[pair])
+        return i - 1;
+    m_word.resize(length);
+    for (qsizetype k = 0; k < length; ++k)
+        m_word[k] = static_cast<char>(lower(p[start + static_cast<size_t>(k)]));
+    if (const auto found = m_known->placeholders.constFind(m_word); found != m_known->placeholders.cend())
+        matches.push_back({start, stop, *found});
+    else if (const auto own = m_defined.constFind(m_word); own != m_defined.cend())
+        matches.push_back({start, stop, *own});
+    return i - 1;
 }

@@ -5,6 +5,9 @@
 #include <QByteArray>
 #include <QHash>
 
+#include <array>
+#include <bitset>
+
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -32,18 +35,23 @@ public:
     struct Known
     {
         QHash<QByteArray, QByteArray> placeholders;
+        std::bitset<65536> beginnings;  // the first two bytes (or the only one) of each name
+        std::array<bool, 256> firsts{}; // the first byte of each, in either case
     };
-    std::shared_ptr<const Known> KnownNames() const;
+    static void NoteFirst(const QByteArray& folded, std::array<bool, 256>& firsts);
+    // A name's first two bytes, or its only one, as a number for a set of beginnings.
+    static size_t beginningOf(const QByteArray& folded);
+    std::shared_ptr<const Known> KnownNames();
     // "placeholder = original", one a line, in the order the placeholders were given.
     QByteArray MapText() const;
     bool IsEmpty() const;
 
 private:
     mutable std::mutex m_mutex;
-    QHash<QByteArray, QByteArray> m_placeholders;           // by kind and case-folded value
-    std::vector<std::pair<QByteArray, QByteArray>> m_given; // placeholder, original
-    int m_counts[3] = {};
-    std::shared_ptr<const Known> m_names = std::make_shared<Known>();
+    std::array<QHash<QByteArray, QByteArray>, 3> m_placeholders; // by kind, then case-folded value
+    std::vector<std::pair<QByteArray, QByteArray>> m_given;      // placeholder, original
+    std::shared_ptr<const Known> m_names;                        // built again when a name was added since
+    bool m_namesStale = true;
 };
 
 // Replaces the names of a text as it streams past, a chunk at a time: IPv4 and IPv6 addresses,
@@ -71,19 +79,31 @@ private:
         size_t begin = 0;
         size_t end = 0;
         QByteArray placeholder;
-        QByteArray host{}; // a host name the text defines here (case folded)
     };
     void process(size_t limit, size_t end, Bytes& out);
-    void findAddresses(size_t from, size_t limit, size_t end, std::vector<Match>& matches) const;
-    void findHosts(size_t from, size_t limit, size_t end, std::vector<Match>& matches) const;
-    void findKnown(size_t from, size_t limit, size_t end, const std::vector<Match>& defined,
-                   std::vector<Match>& matches);
+    void scan(size_t from, size_t limit, size_t end, std::vector<Match>& matches);
+    size_t atDot(size_t dot, size_t from, size_t limit, size_t end, std::vector<Match>& matches);
+    size_t atColon(size_t colon, size_t from, size_t limit, size_t end, std::vector<Match>& matches);
+    void valueOfKey(size_t separator, size_t keyEnd, size_t from, size_t limit, size_t end,
+                    std::vector<Match>& matches);
+    void hostAt(size_t at, size_t from, size_t limit, size_t end, std::vector<Match>& matches);
+    size_t atWord(size_t start, size_t end, std::vector<Match>& matches);
+    // firstTime, when given, tells whether the value is met for the first time in the text.
+    QByteArray placeholderOf(NameMap::Kind kind, const unsigned char* value, size_t size,
+                             bool* firstTime = nullptr);
+    bool mayBeginAName(const unsigned char* p, size_t i, size_t end) const;
 
     std::shared_ptr<NameMap> m_map;
-    std::shared_ptr<const NameMap::Known> m_known; // when the text began
-    QHash<QByteArray, QByteArray> m_defined;       // host names the text has defined so far
+    std::shared_ptr<const NameMap::Known> m_known;       // when the text began
+    std::array<QHash<QByteArray, QByteArray>, 3> m_seen; // placeholders given in this text, by kind
+    QHash<QByteArray, QByteArray> m_defined;             // host names the text has defined so far
+    std::bitset<65536> m_definedBeginnings;
+    // The bytes where the scan stops: ".", ":", "=" and the first byte of every name looked for.
+    std::array<bool, 256> m_interesting{};
+    QByteArray m_word; // the word being looked up
     Bytes m_buffer;
     size_t m_next = 0;
-    bool m_last = false; // the call at hand ends the text
+    size_t m_colonRunEnd = 0; // the end of the run of hex digits and colons looked at last
+    bool m_last = false;      // the call at hand ends the text
     int m_replaced = 0;
 };

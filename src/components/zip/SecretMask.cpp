@@ -1,7 +1,9 @@
 #include "components/zip/SecretMask.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <span>
 #include <string.h>
 #include <string_view>
 #include <utility>
@@ -180,13 +182,16 @@ inline bool mayEndAKey(const unsigned char* p, size_t i)
 }
 
 // Whether a key's name is that of a secret: its letters and digits, case ignored, end with one
-// of these.
+// of these. The names are looked for by the last letter, the ones ending with it alone.
 bool isSecretName(const unsigned char* name, size_t length)
 {
     using namespace std::string_view_literals;
-    static constexpr std::string_view kNameEnds[] = {
-        "password"sv, "passwd"sv,    "pwd"sv,        "passphrase"sv, "secret"sv,     "token"sv,
-        "apikey"sv,   "secretkey"sv, "privatekey"sv, "accesskey"sv,  "accountkey"sv, "authorization"sv};
+    static constexpr std::string_view kEndingD[] = {"password"sv, "passwd"sv, "pwd"sv};
+    static constexpr std::string_view kEndingE[] = {"passphrase"sv};
+    static constexpr std::string_view kEndingT[] = {"secret"sv};
+    static constexpr std::string_view kEndingN[] = {"token"sv, "authorization"sv};
+    static constexpr std::string_view kEndingY[] = {"apikey"sv, "secretkey"sv, "privatekey"sv, "accesskey"sv,
+                                                    "accountkey"sv};
     char tail[16]; // the name's last letters and digits, backwards
     size_t n = 0;
     for (size_t k = length; k > 0 && n < sizeof tail; --k) {
@@ -196,14 +201,34 @@ bool isSecretName(const unsigned char* name, size_t length)
         if (n == 2 && !endsLikeASecret(tail[0], tail[1]))
             return false; // most words fail here
     }
-    for (const std::string_view end : kNameEnds) {
-        bool match = end.size() <= n;
-        for (size_t j = 0; match && j < end.size(); ++j)
-            match = tail[j] == end[end.size() - 1 - j];
-        if (match)
-            return true;
+    std::span<const std::string_view> names;
+    switch (n > 0 ? tail[0] : 0) {
+    case 'd':
+        names = kEndingD;
+        break;
+    case 'e':
+        names = kEndingE;
+        break;
+    case 't':
+        names = kEndingT;
+        break;
+    case 'n':
+        names = kEndingN;
+        break;
+    case 'y':
+        names = kEndingY;
+        break;
+    default:
+        return false;
     }
-    return false;
+    return std::any_of(names.begin(), names.end(), [&](std::string_view end) {
+        if (end.size() > n)
+            return false;
+        for (size_t j = 0; j < end.size(); ++j)
+            if (tail[j] != end[end.size() - 1 - j])
+                return false;
+        return true;
+    });
 }
 
 // Whether a whole value is true, false or null.
@@ -305,7 +330,7 @@ size_t SecretMask::process(size_t i, size_t limit, Bytes& out)
 // The common cases where a trigger begins nothing, told at a glance: a word that cannot be a key
 // that matters before "=" or ":" (not "://"), a "-" not followed by another, a "b" not followed
 // by "e", a "}" when no name waits for its value, a "<" in an attribute's value.
-bool SecretMask::passedOver(const unsigned char* p, size_t i) const
+inline bool SecretMask::passedOver(const unsigned char* p, size_t i) const
 {
     const unsigned char next = i + 1 < m_text.end ? p[i + 1] : 0;
     switch (p[i]) {
