@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -21,3 +22,22 @@ template <typename T> struct DefaultInitAllocator : std::allocator<T>
 };
 
 using Bytes = std::vector<unsigned char, DefaultInitAllocator<unsigned char>>;
+
+// The first place from i up to end whose byte is marked in wanted, or end: the maskers pass over
+// most of a text this way, four bytes a round.
+inline size_t SkipTo(const unsigned char* p, size_t i, size_t end, const bool* wanted)
+{
+    for (; i + 4 <= end; i += 4) {
+        if (wanted[p[i]])
+            return i;
+        if (wanted[p[i + 1]])
+            return i + 1;
+        if (wanted[p[i + 2]])
+            return i + 2;
+        if (wanted[p[i + 3]])
+            return i + 3;
+    }
+    while (i < end && !wanted[p[i]])
+        ++i;
+    return i;
+}

@@ -27,11 +27,6 @@ bool isDigit(unsigned char c)
     return c >= '0' && c <= '9';
 }
 
-bool isHex(unsigned char c)
-{
-    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 constexpr std::array<bool, 256> hostChars()
 {
     std::array<bool, 256> h = wordChars();
@@ -39,6 +34,25 @@ constexpr std::array<bool, 256> hostChars()
     return h;
 }
 constexpr std::array<bool, 256> kHost = hostChars();
+
+// What an IP address is made of.
+enum : unsigned char
+{
+    HexDigit = 1,
+    Colon = 2,
+    Dot = 4,
+};
+
+constexpr std::array<unsigned char, 256> addressChars()
+{
+    std::array<unsigned char, 256> a{};
+    for (const char* c = "0123456789abcdefABCDEF"; *c != 0; ++c)
+        a[static_cast<unsigned char>(*c)] = HexDigit;
+    a[':'] = Colon;
+    a['.'] = Dot;
+    return a;
+}
+constexpr std::array<unsigned char, 256> kAddressChars = addressChars();
 
 bool isHostChar(unsigned char c)
 {
@@ -268,8 +282,12 @@ QByteArray NameMap::MapText() const
 {
     const std::lock_guard lock(m_mutex);
     QByteArray text;
+    qsizetype size = 0;
     for (const auto& [placeholder, original] : m_given)
-        text += placeholder + " = " + original + '\n';
+        size += placeholder.size() + original.size() + 4;
+    text.reserve(size);
+    for (const auto& [placeholder, original] : m_given)
+        text.append(placeholder).append(" = ").append(original).append('\n');
     return text;
 }
 
@@ -291,6 +309,9 @@ NameMask::NameMask(std::shared_ptr<NameMap> map)
 QByteArray NameMask::placeholderOf(NameMap::Kind kind, const unsigned char* value, size_t size,
                                    bool* firstTime)
 {
+    if (kind == NameMap::Kind::Address) // told apart by their bytes alone: the map is asked at once
+        return m_map->PlaceholderOf(
+            kind, QByteArray(reinterpret_cast<const char*>(value), static_cast<qsizetype>(size)));
     QHash<QByteArray, QByteArray>& seen = m_seen[static_cast<size_t>(kind)];
     const QByteArray here =
         QByteArray::fromRawData(reinterpret_cast<const char*>(value), static_cast<qsizetype>(size));
@@ -369,24 +390,26 @@ void NameMask::scan(size_t from, size_t limit, size_t end, std::vector<Match>& m
         if (p[i] == ':')
             atColon(i, from, limit, end, matches);
     const size_t dotsEnd = std::min(end, limit + 3); // an address begun before limit has a dot by then
-    for (size_t i = from; i < dotsEnd; ++i) {
-        const unsigned char c = p[i];
-        if (!m_interesting[c])
-            continue;
-        if (c == '.') {
+    for (size_t i = SkipTo(p, from, dotsEnd, m_interesting.data()); i < dotsEnd;
+         i = SkipTo(p, i + 1, dotsEnd, m_interesting.data())) {
+        switch (p[i]) {
+        case '=':
+            // Most keys are passed over by their last three letters.
+            if (i < limit && i >= 3 && (p[i - 1] == ' ' || mayEndAHostKey(p + i)))
+                valueOfKey(i, i, from, limit, end, matches);
+            break;
+        case '.':
             // Most dots have no digit on both sides: a file name's, a host name's, a sentence's.
             if (i > 0 && isDigit(p[i - 1]) && i + 1 < end && isDigit(p[i + 1]))
                 i = atDot(i, from, limit, end, matches);
-        } else if (i >= limit) {
-            continue;
-        } else if (c == ':') {
-            i = atColon(i, from, limit, end, matches);
-        } else if (c == '=') {
-            // Most keys are passed over by their last three letters.
-            if (i >= 3 && (p[i - 1] == ' ' || mayEndAHostKey(p + i)))
-                valueOfKey(i, i, from, limit, end, matches);
-        } else if ((i == 0 || !isHostChar(p[i - 1])) && mayBeginAName(p, i, end)) {
-            i = atWord(i, end, matches);
+            break;
+        case ':':
+            if (i < limit)
+                i = atColon(i, from, limit, end, matches);
+            break;
+        default: // the first letter of a name
+            if (i < limit && (i == 0 || !isHostChar(p[i - 1])) && mayBeginAName(p, i, end))
+                i = atWord(i, end, matches);
         }
     }
 }
@@ -402,6 +425,11 @@ size_t NameMask::atDot(size_t dot, size_t from, size_t limit, size_t end, std::v
     while (start > 0 && dot - start < 3 && isDigit(p[start - 1]))
         --start;
     if (start < from || start >= limit)
+        return dot;
+    size_t next = dot + 1; // an address's second part ends at a dot
+    while (next < end && next - dot <= 3 && isDigit(p[next]))
+        ++next;
+    if (next >= end || p[next] != '.')
         return dot;
     const size_t length = ipv4At(p + start, std::min(end - start, size_t{15}));
     if (length == 0 || !standsAlone(p, start, start + length, end))
@@ -433,17 +461,19 @@ size_t NameMask::atColon(size_t colon, size_t from, size_t limit, size_t end, st
     if (colon < m_colonRunEnd)
         return colon; // in a run already looked at whole: a time of day, a hardware address
     size_t start = colon;
-    while (start > 0 && colon - start < 45 && (isHex(p[start - 1]) || p[start - 1] == ':'))
+    while (start > 0 && colon - start < 45 && (kAddressChars[p[start - 1]] & (HexDigit | Colon)) != 0)
         --start;
     size_t stop = colon;
     int colons = 0;
     bool gap = false; // "::"
-    while (stop < end && stop - start < 45 && (isHex(p[stop]) || p[stop] == ':' || p[stop] == '.')) {
-        if (p[stop] == ':') {
+    for (; stop < end && stop - start < 45; ++stop) {
+        const unsigned char kind = kAddressChars[p[stop]];
+        if (kind == 0)
+            break;
+        if (kind == Colon) {
             ++colons;
             gap = gap || (stop > start && p[stop - 1] == ':');
         }
-        ++stop;
     }
     m_colonRunEnd = stop;
     while (stop > start && p[stop - 1] == '.') // a sentence's full stop

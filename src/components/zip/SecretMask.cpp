@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <span>
 #include <string.h>
@@ -45,6 +46,15 @@ constexpr std::array<unsigned char, 256> classes()
     return c;
 }
 constexpr std::array<unsigned char, 256> kClass = classes();
+
+constexpr std::array<bool, 256> triggers()
+{
+    std::array<bool, 256> t{};
+    for (size_t c = 0; c < 256; ++c)
+        t[c] = (kClass[c] & Trigger) != 0;
+    return t;
+}
+constexpr std::array<bool, 256> kTriggers = triggers();
 
 // The kinds of unquoted value, each by the bytes that end it.
 enum : unsigned char
@@ -167,8 +177,37 @@ constexpr std::array<bool, 65536> keyEnds()
 }
 constexpr std::array<bool, 65536> kKeyEnds = keyEnds();
 
-// Whether the word before a separator at i may be a key that matters, by its last two letters:
-// most words are passed over here, without a look at the whole word.
+// A key's last four letters or digits as a number for the set below, case folded: each byte by its
+// low five bits, the twenty bits folded into fourteen.
+constexpr unsigned lastFour(unsigned char a, unsigned char b, unsigned char c, unsigned char d)
+{
+    const unsigned bits = (a & 31u) << 15 | (b & 31u) << 10 | (c & 31u) << 5 | (d & 31u);
+    return (bits ^ bits >> 14) & 0x3FFFu;
+}
+
+// The last four letters of the keys that matter, in the order written: those of the names below,
+// of name and value, and "pwd" after any letter or digit. Other words may share a number with
+// one of them; the whole word decides then.
+constexpr std::array<uint64_t, 256> keyEndsOfFour()
+{
+    std::array<uint64_t, 256> set{};
+    const auto add = [&set](const char* end) {
+        const unsigned n = lastFour(end[0], end[1], end[2], end[3]);
+        set[n >> 6] |= uint64_t{1} << (n & 63);
+    };
+    for (const char* end :
+         {"word", "sswd", "rase", "cret", "oken", "ikey", "tkey", "ekey", "skey", "tion", "name", "alue"})
+        add(end);
+    for (const char* alnum = "abcdefghijklmnopqrstuvwxyz0123456789"; *alnum != 0; ++alnum) {
+        const char end[] = {*alnum, 'p', 'w', 'd', 0};
+        add(end);
+    }
+    return set;
+}
+constexpr std::array<uint64_t, 256> kKeyEndsOfFour = keyEndsOfFour();
+
+// Whether the word before a separator at i may be a key that matters, by its last two letters,
+// then by its last four: most words are passed over here, without a look at the whole word.
 inline bool mayEndAKey(const unsigned char* p, size_t i)
 {
     size_t j = i;
@@ -178,7 +217,12 @@ inline bool mayEndAKey(const unsigned char* p, size_t i)
         --j;
     if (j < 2 || !isAlnum(p[j - 1]) || !isAlnum(p[j - 2]))
         return true; // not plain letters: the whole word decides
-    return kKeyEnds[static_cast<size_t>(p[j - 1] << 8 | p[j - 2])];
+    if (!kKeyEnds[static_cast<size_t>(p[j - 1] << 8 | p[j - 2])])
+        return false;
+    if (j < 4 || !isAlnum(p[j - 3]) || !isAlnum(p[j - 4]))
+        return true; // "pwd", "key"
+    const unsigned n = lastFour(p[j - 4], p[j - 3], p[j - 2], p[j - 1]);
+    return (kKeyEndsOfFour[n >> 6] >> (n & 63)) & 1;
 }
 
 // Whether a key's name is that of a secret: its letters and digits, case ignored, end with one
@@ -309,8 +353,7 @@ size_t SecretMask::process(size_t i, size_t limit, Bytes& out)
             i = drop(i, limit, out);
             continue;
         }
-        while (i < limit && !is(p[i], Trigger))
-            ++i;
+        i = SkipTo(p, i, limit, kTriggers.data());
         if (i >= limit)
             break;
         if (passedOver(p, i)) {
