@@ -126,12 +126,30 @@ void TestZipWriter::masksSecrets_data()
     // Each name ending the masker knows, in a few spellings, and a near miss of each; values and a
     // start tag longer than what a call holds back.
     QByteArray names;
-    for (const char* name : {"password",      "DbPassword",    "db.password",        "passwd",
-                             "PWD",           "user_pwd",      "Passphrase",         "secret",
-                             "client_secret", "token",         "access-token",       "apikey",
-                             "x-api-key",     "API_KEY",       "SecretKey",          "aws_secret_key",
-                             "privatekey",    "private-key",   "AccessKey",          "aws_secret_access_key",
-                             "AccountKey",    "authorization", "Proxy-Authorization"})
+    for (const char* name : {"password",
+                             "DbPassword",
+                             "db.password",
+                             "passwd",
+                             "PWD",
+                             "user_pwd",
+                             "dbPwd",
+                             "Passphrase",
+                             "secret",
+                             "client_secret",
+                             "token",
+                             "access-token",
+                             "apikey",
+                             "x-api-key",
+                             "API_KEY",
+                             "SecretKey",
+                             "aws_secret_key",
+                             "privatekey",
+                             "private-key",
+                             "AccessKey",
+                             "aws_secret_access_key",
+                             "AccountKey",
+                             "authorization",
+                             "Proxy-Authorization"})
         names += QByteArray(name) + "=`v-" + name + "`\n";
     for (const char* nearMiss :
          {"PasswordPolicy", "pwdLastSet", "PassphraseHint", "SecretName", "TokenLifetime", "ApiKeyId",
@@ -570,6 +588,13 @@ void TestZipWriter::namesAsPlaceholders_data()
         "TESTPC testpc TESTPC.corp xTESTPC ann anna ann's",
         "host-1 host-1 TESTPC.corp xTESTPC user-1 anna user-1's");
     row("localhost stays", "http://localhost:8080/ host=localhost", "http://localhost:8080/ host=localhost");
+    row("every key that names a host, and a near miss",
+        "hostname=alpha addr=bravo fqdn=charlie.corp serverAddress=delta db_host=echo ServerName=foxtrot "
+        "EmailAddress=ann@x.org",
+        "hostname=host-2 addr=host-3 fqdn=host-4 serverAddress=host-5 db_host=host-6 ServerName=host-7 "
+        "EmailAddress=user-1@x.org");
+    row("a time with its fraction, then an address with a part of three digits",
+        "at 10:00:01.250 from 10.100.1.9 in 12.5 ms", "at 10:00:01.250 from ip-1 in 12.5 ms");
 }
 
 // Each name and address becomes its placeholder, the same in every place; what only looks like one
