@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStyle>
 #include <QTimer>
 
 #include <algorithm>
@@ -166,6 +167,9 @@ void SatchelWindow::changeEvent(QEvent* event)
 {
     guarded([&] {
         QMainWindow::changeEvent(event);
+        if (event->type() == QEvent::WindowStateChange && isMaximized() && m_normalBefore.isValid() &&
+            m_normal.size() == size())
+            m_normal = m_normalBefore; // the maximised size was taken before the state was heard of
         if (event->type() == QEvent::FontChange) { // the desktop's font changed while the window is open
             sizeButtons();
             if (m_controller)
@@ -244,14 +248,52 @@ void SatchelWindow::Resize_Form()
 
 QRect SatchelWindow::NormalRectangle() const
 {
-    if ((isMaximized() || isMinimized()) && normalGeometry().isValid())
-        return normalGeometry();
-    return geometry();
+    if (!(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
+        return geometry();
+    if (m_normal.isValid())
+        return m_normal;
+    return normalGeometry().isValid() ? normalGeometry() : geometry();
+}
+
+QMargins SatchelWindow::FrameMargins() const
+{
+    const QRect frame = frameGeometry();
+    const QRect inner = geometry();
+    if (frame != inner)
+        return {inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+                frame.bottom() - inner.bottom()};
+    // Not yet drawn by the window manager: a title bar of about two lines of text and a thin border.
+    const int title =
+        std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this), 2 * fontMetrics().height());
+    return {4, title, 4, 4};
+}
+
+void SatchelWindow::noteNormalRectangle()
+{
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))
+        return;
+    if (geometry() != m_normal) {
+        m_normalBefore = m_normal;
+        m_normal = geometry();
+    }
+}
+
+void SatchelWindow::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    noteNormalRectangle();
+}
+
+void SatchelWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    noteNormalRectangle();
 }
 
 void SatchelWindow::Move(double left, double top, double width, double height)
 {
     setGeometry(pixelsX(left), pixelsY(top), pixelsX(width), pixelsY(height));
+    m_normal = geometry();
     if (isVisible())
         return;
     // A hidden window hears of its new size only when it is shown. The placement restored at

@@ -38,6 +38,7 @@ public:
     // IMainWindow
     QRect NormalRectangle() const override;
     void Move(double left, double top, double width, double height) override;
+    QMargins FrameMargins() const override;
     int WindowState() const override;
     void SetWindowState(int state) override;
     void SetTitleCaption(const QString& caption) override;
@@ -49,12 +50,15 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildParts();
     void buildMenus();
     void clientResized();
+    void noteNormalRectangle();
     void sizeButtons();
     double twipsX(int pixels) const;
     double twipsY(int pixels) const;
@@ -77,5 +81,9 @@ private:
     QWidget* m_buttons = nullptr;
     std::unique_ptr<frmSatchel> m_controller;
     QString m_helpFile;
+    // The last two rectangles the window had in its normal state: a maximise may be heard of after
+    // the window has already taken the screen's size.
+    QRect m_normal;
+    QRect m_normalBefore;
     bool m_destroyed = false;
 };

@@ -1,5 +1,7 @@
 #include "controller/frmSatchel.h"
 
+#include "controller/ResizeForm.h"
+
 #include "base/Int16.h"
 #include "catalogue/PathHelpers.h"
 #include "diag/Debug.h"
@@ -82,11 +84,10 @@ void frmSatchel::restorePlacement()
     const double tx = m_services.screen.TwipsPerPixelX();
     const double ty = m_services.screen.TwipsPerPixelY();
     AppConfig& config = Config();
-    const double left = config.WindowLeft() * tx;
-    const double top = config.WindowTop() * ty;
-    const double width = config.WindowWidth() * tx;
-    const double height = config.WindowHeight() * ty;
-    m_services.window.Move(left, top, width, height);
+    const QRect stored(config.WindowLeft(), config.WindowTop(), config.WindowWidth(), config.WindowHeight());
+    const QRect placed =
+        FitOnScreen(stored, m_services.window.FrameMargins(), m_services.screen.AvailableArea(stored));
+    m_services.window.Move(placed.left() * tx, placed.top() * ty, placed.width() * tx, placed.height() * ty);
     m_services.window.SetWindowState(Int16::fromWide(config.WindowState()));
 }
 

@@ -2,6 +2,7 @@
 
 #include "outside/IWindowPlacement.h"
 
+#include <QMargins>
 #include <QString>
 
 // The main window as its controller drives it: placement in twips, window state (0 normal,
@@ -11,6 +12,8 @@ class IMainWindow : public IWindowPlacement
 {
 public:
     virtual void Move(double left, double top, double width, double height) = 0;
+    // In pixels, the decoration around the window: as drawn, or a fair guess before the first show.
+    virtual QMargins FrameMargins() const = 0;
     virtual int WindowState() const = 0;
     virtual void SetWindowState(int state) = 0;
     virtual void SetTitleCaption(const QString& caption) = 0;

@@ -33,8 +33,10 @@ struct FakeMainWindow final : IMainWindow
     void SetTitleCaption(const QString&) override {}
     void SetHelpFile(const QString& p) override { helpFile = p; }
     void Destroy() override { destroyed = true; }
+    QMargins FrameMargins() const override { return frame; }
 
     QRect normal{10, 20, 1000, 700};
+    QMargins frame{2, 30, 2, 2};
     QRectF moved;
     int state = 0;
     QString helpFile;
@@ -95,6 +97,8 @@ private Q_SLOTS:
     void layout_data();
     void layout();
     void centredOnScreen();
+    void placementKeptOnTheScreen_data();
+    void placementKeptOnTheScreen();
 };
 
 void TestFrmSatchel::noCommandLineOpensOnTheLastFolderAndUnloadStoresIt()
@@ -297,6 +301,51 @@ void TestFrmSatchel::centredOnScreen()
     QCOMPARE(CenterOnScreenCoordinate(9015 - 3001, 9015), -1500); // toward zero
     QCOMPARE(CenterOnScreenCoordinate(10000.5, 0), 5000);         // 10000.5 rounds to even first
     QCOMPARE(CenterOnScreenCoordinate(10001.5, 0), 5001);
+}
+
+void TestFrmSatchel::placementKeptOnTheScreen_data()
+{
+    QTest::addColumn<QRect>("stored"); // null: none stored, the first start
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QRect>("placed");
+    // The frame is 2 pixels wide with a title bar of 30: the whole frame counts.
+    QTest::newRow("a placement that fits is restored exactly, also touching every edge")
+        << QRect(2, 30, 1362, 736) << QRect(0, 0, 1366, 768) << QRect(2, 30, 1362, 736);
+    QTest::newRow("one pixel past the right edge: moved, not shrunk")
+        << QRect(3, 30, 1362, 736) << QRect(0, 0, 1366, 768) << QRect(2, 30, 1362, 736);
+    QTest::newRow("a title bar above the screen or under a top panel is moved down")
+        << QRect(100, 10, 800, 600) << QRect(0, 32, 1366, 736) << QRect(100, 62, 800, 600);
+    QTest::newRow("on a monitor that is gone: moved onto the screen")
+        << QRect(2500, 1200, 800, 600) << QRect(0, 0, 1366, 768) << QRect(564, 166, 800, 600);
+    QTest::newRow("first start on 960 by 540 (1920 by 1080 at scale 2): moved, then shrunk")
+        << QRect() << QRect(0, 0, 960, 540) << QRect(80, 30, 800, 508);
+    QTest::newRow("larger than the screen each way: as large as it")
+        << QRect(-50, -50, 3000, 2000) << QRect(0, 0, 1024, 600) << QRect(2, 30, 1020, 568);
+}
+
+// The stored placement, or the first start's, is restored only as far as the screen's available
+// area holds the whole window.
+void TestFrmSatchel::placementKeptOnTheScreen()
+{
+    QFETCH(QRect, stored);
+    QFETCH(QRect, available);
+    QFETCH(QRect, placed);
+    Harness h;
+    h.screen.available = available;
+    h.screen.width = available.width();
+    h.screen.height = available.height();
+    if (!stored.isNull())
+        h.env.write(
+            u"config/Norvale/TS6/ts6satchel.ini"_s,
+            QStringLiteral("[Settings]\nWindowLeft=%1\nWindowTop=%2\nWindowWidth=%3\nWindowHeight=%4\n")
+                .arg(stored.left())
+                .arg(stored.top())
+                .arg(stored.width())
+                .arg(stored.height())
+                .toUtf8());
+    h.start(QString());
+    QCOMPARE(h.window.moved,
+             QRectF(placed.left() * 15, placed.top() * 15, placed.width() * 15, placed.height() * 15));
 }
 
 QTEST_GUILESS_MAIN(TestFrmSatchel)

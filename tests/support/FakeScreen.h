@@ -10,6 +10,11 @@ struct FakeScreen final : IScreen
     double HeightTwips() const override { return height * 15.0; }
     double TwipsPerPixelX() const override { return 15.0; }
     double TwipsPerPixelY() const override { return 15.0; }
+    QRect AvailableArea(const QRect&) const override
+    {
+        return available.isNull() ? QRect(0, 0, width, height) : available;
+    }
+    QRect available; // the whole screen when null
     int width;
     int height;
 };

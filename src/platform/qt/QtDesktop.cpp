@@ -116,6 +116,23 @@ double QtScreen::HeightTwips() const
     return (s ? s->size().height() : 768) * TwipsPerPixelY();
 }
 
+QRect QtScreen::AvailableArea(const QRect& near) const
+{
+    const QScreen* best = nullptr;
+    qint64 most = 0;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect common = screen->geometry().intersected(near);
+        const qint64 area = qint64(common.width()) * common.height();
+        if (area > most) {
+            most = area;
+            best = screen;
+        }
+    }
+    if (best == nullptr)
+        best = primary();
+    return best ? best->availableGeometry() : QRect();
+}
+
 int ToPixelsX(double twips)
 {
     return qRound(twips / QtScreen().TwipsPerPixelX());

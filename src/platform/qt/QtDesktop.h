@@ -73,6 +73,7 @@ public:
     double HeightTwips() const override;
     double TwipsPerPixelX() const override;
     double TwipsPerPixelY() const override;
+    QRect AvailableArea(const QRect& near) const override;
 };
 
 // Twips to whole pixels on the primary screen, along each axis.
