@@ -113,7 +113,11 @@ void TestZipWriter::masksSecrets_data()
         "invalid password: `account` bob locked\r\nGET /x?access_token=`X`&page=2 HTTP/1.1 200 153ms\r\n"
         "msg=\"login failed password=`abc`\" hdr Authorization: `Basic YW5u` sent Pwd={`a b;}}c`}\r\n"
         "sent as Bearer `eyJhbGciOi.J9x-y_z=` by agent\r\nAuthorization: `Basic YW5uOmh1bnRlcjI=`\r\n"
-        "db=postgres://app:`Hunter2`@db:5432/orders\r\n");
+        "db=postgres://app:`Hunter2`@db:5432/orders\r\nlogin password= user=bob status=401 took=12ms\r\n");
+    row("values over several lines: an element's to its end tag, a JSON value on the next line",
+        "<a>\n  <secret>`first\n  second`\n  </secret>\n  <password>`x`</password>\n</a>\n"
+        "{\"password\":\n  \"`p`\",\n \"n\": 1}\n<password>`a\n" +
+            QByteArray("line\n").repeated(19) + "line`\nnot part of it, no end tag\n");
     const QByteArray nul(1, '\0');
     row("a NUL ends a value as a line end does",
         "password=`a b`" + nul + nul + "token: `t u`" + nul + "x password=`p`" + nul + "\n");
@@ -149,11 +153,15 @@ void TestZipWriter::masksSecrets_data()
                              "aws_secret_access_key",
                              "AccountKey",
                              "authorization",
-                             "Proxy-Authorization"})
+                             "Proxy-Authorization",
+                             "passwords",
+                             "client_secrets",
+                             "tokens",
+                             "apiKeys"})
         names += QByteArray(name) + "=`v-" + name + "`\n";
-    for (const char* nearMiss :
-         {"PasswordPolicy", "pwdLastSet", "PassphraseHint", "SecretName", "TokenLifetime", "ApiKeyId",
-          "SecretKeyRef", "PrivateKeyPath", "AccessKeyId", "AccountKeyName", "AuthorizationUrl"})
+    for (const char* nearMiss : {"PasswordPolicy", "PasswordPolicies", "Options", "pwdLastSet",
+                                 "PassphraseHint", "SecretName", "TokenLifetime", "ApiKeyId", "SecretKeyRef",
+                                 "PrivateKeyPath", "AccessKeyId", "AccountKeyName", "AuthorizationUrl"})
         names += QByteArray(nearMiss) + "=shown\n";
     names += "x token=`" + QByteArray(300, 't') + "` after\n<add value=\"`" + QByteArray(3000, 'v') +
              "`\" note=\"" + QByteArray(300, 'n') + "\" key=\"ApiKey\"/>\n";
@@ -549,6 +557,31 @@ void TestZipWriter::textInItsOwnEncoding_data()
         << QByteArray("\x01\x02") + QByteArray(86, 'x') + " password=x\n"
         << QByteArray() << QString();
     QTest::newRow("binary: UTF-32") << QByteArray("\xff\xfe\0\0p\0\0\0", 8) << QByteArray() << QString();
+    // A second program that appends in the other encoding: each part masked in its own. The
+    // encoding is decided on the first 8 KiB: a part that long comes first, or a short one.
+    const QByteArray longLine = QByteArray(8200, 'x') + "\n";
+    const struct
+    {
+        const char* name;
+        QByteArray first;
+        QString decided;
+    } appended[] = {
+        {"UTF-16 appended at an odd place", "start password=A1\r\n", u"UTF-16 BE"_s},
+        {"UTF-16 appended at an even place", "start password=A1x\r\n", u"UTF-16 LE"_s},
+        {"UTF-16 appended after 8 KiB, at an even place", longLine + "password=A1\r\n", QString()},
+        {"UTF-16 appended after 8 KiB, at an odd place", longLine + "password=A1x\r\n", QString()}};
+    for (const auto& [name, first, decided] : appended)
+        QTest::newRow(name) << first + encoded(u"more password=W2\r\n"_s, u"16le"_s)
+                            << first.left(first.indexOf("=A1") + 1) + "********\r\n" +
+                                   encoded(u"more password=********\r\n"_s, u"16le"_s)
+                            << decided;
+    QTest::newRow("one-byte lines appended to UTF-16")
+        << encoded(secret, u"16le+bom"_s) + "password=Z3\n"
+        << encoded(hidden, u"16le+bom"_s) + "password=********\n"
+        << u"UTF-16 LE"_s;
+    QTest::newRow("the DOS end-of-file mark, a bell, backspace and colours are text")
+        << QByteArray("\x07\x08\x1b[31mERROR\x1b[0m\r\nPassword=D6\r\n\x1a")
+        << QByteArray("\x07\x08\x1b[31mERROR\x1b[0m\r\nPassword=********\r\n\x1a") << QString();
 }
 
 // Text is masked in its own encoding, byte for byte the same where nothing is masked; what is not

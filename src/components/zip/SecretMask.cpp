@@ -11,6 +11,7 @@
 
 namespace {
 
+constexpr int kValueLines = 20;     // the most lines an element's value runs to without its end tag
 constexpr size_t kReach = 256;      // how far back a key, and how far ahead a value, is looked for
 constexpr size_t kTagReach = 65536; // a longer start tag is read as text
 constexpr size_t kLongestName = 64; // a longer word is no key
@@ -150,6 +151,8 @@ bool named(const unsigned char* name, size_t length, std::string_view text)
 bool endsLikeASecret(char last, char before)
 {
     switch (last) {
+    case 's': // the plurals: passwords, secrets, tokens, apikeys
+        return before == 'd' || before == 't' || before == 'n' || before == 'y';
     case 'd':
         return before == 'r' || before == 'w';
     case 'e':
@@ -169,7 +172,7 @@ bool endsLikeASecret(char last, char before)
 constexpr std::array<bool, 65536> keyEnds()
 {
     std::array<bool, 65536> ends{};
-    for (const char* pair : {"rd", "wd", "se", "et", "ey", "en", "on", "me", "ue"})
+    for (const char* pair : {"rd", "wd", "se", "et", "ey", "en", "on", "me", "ue", "ds", "ts", "ns", "ys"})
         for (const int before : {int(pair[0]), pair[0] - 32})
             for (const int last : {int(pair[1]), pair[1] - 32})
                 ends[static_cast<size_t>(last << 8 | before)] = true;
@@ -186,7 +189,7 @@ constexpr unsigned lastFour(unsigned char a, unsigned char b, unsigned char c, u
 }
 
 // The last four letters of the keys that matter, in the order written: those of the names below,
-// of name and value, and "pwd" after any letter or digit. Other words may share a number with
+// of name and value, their plurals, and "pwd" after any letter or digit. Other words may share a number with
 // one of them; the whole word decides then.
 constexpr std::array<uint64_t, 256> keyEndsOfFour()
 {
@@ -195,8 +198,8 @@ constexpr std::array<uint64_t, 256> keyEndsOfFour()
         const unsigned n = lastFour(end[0], end[1], end[2], end[3]);
         set[n >> 6] |= uint64_t{1} << (n & 63);
     };
-    for (const char* end :
-         {"word", "sswd", "rase", "cret", "oken", "ikey", "tkey", "ekey", "skey", "tion", "name", "alue"})
+    for (const char* end : {"word", "sswd", "rase", "cret", "oken", "ikey", "tkey", "ekey", "skey", "tion",
+                            "name", "alue", "ords", "swds", "pwds", "rets", "kens", "keys"})
         add(end);
     for (const char* alnum = "abcdefghijklmnopqrstuvwxyz0123456789"; *alnum != 0; ++alnum) {
         const char end[] = {*alnum, 'p', 'w', 'd', 0};
@@ -245,8 +248,11 @@ bool isSecretName(const unsigned char* name, size_t length)
         if (n == 2 && !endsLikeASecret(tail[0], tail[1]))
             return false; // most words fail here
     }
+    size_t from = 0; // a plural is read as its singular
+    if (n > 1 && tail[0] == 's')
+        from = 1;
     std::span<const std::string_view> names;
-    switch (n > 0 ? tail[0] : 0) {
+    switch (n > from ? tail[from] : 0) {
     case 'd':
         names = kEndingD;
         break;
@@ -266,13 +272,26 @@ bool isSecretName(const unsigned char* name, size_t length)
         return false;
     }
     return std::any_of(names.begin(), names.end(), [&](std::string_view end) {
-        if (end.size() > n)
+        if (end.size() > n - from)
             return false;
         for (size_t j = 0; j < end.size(); ++j)
-            if (tail[j] != end[end.size() - 1 - j])
+            if (tail[from + j] != end[end.size() - 1 - j])
                 return false;
         return true;
     });
+}
+
+// Whether only blanks and line breaks stand between k and the next "<" (up to end, or what a call
+// may look ahead).
+bool onlyBlanksToTag(const unsigned char* p, size_t k, size_t end)
+{
+    for (size_t j = k; j < end && j - k < kReach; ++j) {
+        if (p[j] == '<')
+            return true;
+        if (!isSpace(p[j]))
+            return false;
+    }
+    return true;
 }
 
 // Whether a whole value is true, false or null.
@@ -461,6 +480,9 @@ size_t SecretMask::urlPassword(size_t i, size_t reach, Bytes& out)
 size_t SecretMask::value(size_t i, const Key& key, size_t v, size_t reach, Bytes& out)
 {
     const unsigned char* p = m_text.p;
+    if (key.quoted && p[i] == ':') // JSON: the value may be on a line of its own
+        while (v < reach && isSpace(p[v]))
+            ++v;
     if (v >= reach || isLineEnd(p[v]))
         return v; // empty
     const unsigned char c = p[v];
@@ -479,6 +501,8 @@ size_t SecretMask::value(size_t i, const Key& key, size_t v, size_t reach, Bytes
     if (plainLiteral(v, reach, 0))
         return v;
     const Context at = contextOf(key, i > kReach ? i - kReach : 0);
+    if (at.ends == EndsWord && p[i] == '=' && v > i + 1)
+        return v; // "password= user=bob" in a log line: the value is empty, the next word is not it
     if (c == '\\' && !at.lineStart && at.closer == '"' && v + 1 < reach && p[v + 1] == '"') {
         pass(v + 2, out); // Password=\"a;b\" in a quoted string
         enter(State::Quoted);
@@ -951,7 +975,11 @@ size_t SecretMask::drop(size_t i, size_t limit, Bytes& out)
                 m_until = "]]>";
                 return j + 9;
             }
-            ends = c == '<' || (m_started && isLineEnd(c));
+            // A value of several lines runs to the "<" after it; its last line break and the
+            // indentation before the end tag stay, and a tag that never comes ends it after a few
+            // lines (malformed XML is masked line by line).
+            ends = c == '<' ||
+                   (m_started && isLineEnd(c) && (onlyBlanksToTag(p, j, end) || ++m_lines > kValueLines));
             leading = is(c, Blank) || isLineEnd(c);
             break;
         default: // Token
@@ -1125,6 +1153,7 @@ void SecretMask::enter(State state)
     m_started = false;
     m_escapedQuote = false;
     m_depth = 0;
+    m_lines = 0;
     m_inValue = false;
     m_wrap = false;
 }

@@ -145,6 +145,7 @@ private:
     unsigned char m_ends = 0;    // the kind of bare value
     unsigned char m_closer = 0;
     int m_depth = 0;                     // JSON nesting
+    int m_lines = 0;                     // line breaks in an element's value
     bool m_inValue = false;              // in a JSON string or bare value being masked
     bool m_wrap = false;                 // a bare JSON value: its mask goes in quotes
     bool m_started = false;              // the value being dropped has begun (its mask is out)

@@ -17,8 +17,10 @@ void append(Bytes& out, const unsigned char* data, size_t size)
 // Control characters that text does not hold: all but tab, line and page breaks, escape and NUL.
 bool isStrayControl(unsigned char c)
 {
+    // Tab, line and page breaks, escape (colours), bell, backspace and the DOS end-of-file mark
+    // are found in text.
     return (c < 0x20 && c != 0 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v' &&
-            c != 0x1B) ||
+            c != 0x1B && c != 0x07 && c != 0x08 && c != 0x1A) ||
            c == 0x7F;
 }
 
@@ -109,16 +111,42 @@ MaskOutcome MaskOutcome::Of(const TextMasker& masker)
     return {masker.Checked(), masker.Encoding(), masker.Masked(), masker.NamesReplaced()};
 }
 
-TextMasker::TextMasker(std::shared_ptr<NameMap> names)
+TextMasker::TextMasker(std::shared_ptr<NameMap> names) : m_nameMap(std::move(names))
 {
-    if (names)
-        m_names.emplace(std::move(names));
+    if (m_nameMap)
+        m_names.emplace(m_nameMap);
+}
+
+TextMasker::TextMasker(std::shared_ptr<NameMap> names, TextEncoding encoding, bool shifted)
+    : TextMasker(std::move(names))
+{
+    m_encoding = encoding;
+    m_inside = true;
+    m_passFirstByte = shifted;
+}
+
+int TextMasker::Masked() const
+{
+    return m_secrets.Masked() + (m_inner ? m_inner->Masked() : 0) +
+           (m_innerShifted ? m_innerShifted->Masked() : 0);
+}
+
+int TextMasker::NamesReplaced() const
+{
+    return (m_names ? m_names->Replaced() : 0) + (m_inner ? m_inner->NamesReplaced() : 0) +
+           (m_innerShifted ? m_innerShifted->NamesReplaced() : 0);
 }
 
 TextMasker::~TextMasker() = default;
 
 void TextMasker::Feed(const unsigned char* data, size_t size, bool last, Bytes& out)
 {
+    if (m_passFirstByte && size > 0) {
+        append(out, data, 1);
+        ++data;
+        --size;
+        m_passFirstByte = false;
+    }
     if (!m_encoding) { // the encoding is decided on the first few KiB, however the file is cut
         append(m_start, data, size);
         if (m_start.size() < kProbe && !last)
@@ -133,6 +161,45 @@ void TextMasker::Feed(const unsigned char* data, size_t size, bool last, Bytes& 
 }
 
 void TextMasker::route(const unsigned char* data, size_t size, bool last, Bytes& out)
+{
+    if (*m_encoding == TextEncoding::Binary) {
+        append(out, data, size);
+        return;
+    }
+    if (!m_inner && !m_inside && holdsOtherText(data, size))
+        startInner();
+    if (!m_inner) {
+        maskOwn(data, size, last, out);
+        return;
+    }
+    m_own.clear();
+    maskOwn(data, size, last, m_own);
+    if (!m_innerShifted) {
+        m_inner->Feed(m_own.data(), m_own.size(), last, out);
+        return;
+    }
+    m_between.clear();
+    m_inner->Feed(m_own.data(), m_own.size(), last, m_between);
+    m_innerShifted->Feed(m_between.data(), m_between.size(), last, out);
+}
+
+// An ASCII character in UTF-16 has a NUL byte: a one-byte text without one holds no UTF-16 key.
+bool TextMasker::holdsOtherText(const unsigned char* data, size_t size) const
+{
+    return *m_encoding != TextEncoding::Bytes || std::memchr(data, 0, size) != nullptr;
+}
+
+void TextMasker::startInner()
+{
+    if (*m_encoding == TextEncoding::Bytes) {
+        m_inner.reset(new TextMasker(m_nameMap, TextEncoding::Utf16LE, false));
+        m_innerShifted.reset(new TextMasker(m_nameMap, TextEncoding::Utf16LE, true));
+        return;
+    }
+    m_inner.reset(new TextMasker(m_nameMap, TextEncoding::Bytes, false));
+}
+
+void TextMasker::maskOwn(const unsigned char* data, size_t size, bool last, Bytes& out)
 {
     switch (*m_encoding) {
     case TextEncoding::Binary:

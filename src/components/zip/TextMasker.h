@@ -57,11 +57,18 @@ public:
     // After the first call: whether the file was read as text, and how.
     bool Checked() const { return m_encoding && *m_encoding != TextEncoding::Binary; }
     TextEncoding Encoding() const { return m_encoding.value_or(TextEncoding::Binary); }
-    int Masked() const { return m_secrets.Masked(); }
-    int NamesReplaced() const { return m_names ? m_names->Replaced() : 0; }
+    int Masked() const;
+    int NamesReplaced() const;
 
 private:
+    // A masker of text of the given kind inside another text, its first byte passed over when
+    // shifted (UTF-16 that begins at an odd place).
+    TextMasker(std::shared_ptr<NameMap> names, TextEncoding encoding, bool shifted);
+
     void route(const unsigned char* data, size_t size, bool last, Bytes& out);
+    void maskOwn(const unsigned char* data, size_t size, bool last, Bytes& out);
+    bool holdsOtherText(const unsigned char* data, size_t size) const;
+    void startInner();
     void maskUtf8(const unsigned char* data, size_t size, bool last, Bytes& out);
     void decode(const unsigned char* data, size_t size, bool last, Bytes& utf8);
     void encode(const unsigned char* data, size_t size, bool last, Bytes& out);
@@ -78,4 +85,15 @@ private:
     int m_oddByte = -1;      // a byte of a UTF-16 unit whose other byte is in the next call
     char16_t m_highUnit = 0; // a high surrogate whose low one may come next
     Bytes m_carry;           // the start of a UTF-8 sequence whose end is in the next call
+    // Text of the other kind inside this one: UTF-16 lines that a second program appended to a
+    // one-byte log, one-byte lines added to a UTF-16 file. Maskers of that kind read what this
+    // one gives; they start at the first sign of such text (a NUL in a one-byte text; a UTF-16
+    // text has one from the start), for UTF-16 at either byte alignment.
+    std::shared_ptr<NameMap> m_nameMap;
+    bool m_inside = false;        // this is such a masker: it has none of its own
+    bool m_passFirstByte = false; // shifted by one byte
+    std::unique_ptr<TextMasker> m_inner;
+    std::unique_ptr<TextMasker> m_innerShifted;
+    Bytes m_own;     // what this masker gave, before the inner ones
+    Bytes m_between; // what the first inner masker gave
 };
