@@ -40,10 +40,14 @@ QByteArray SummaryJson(const RunSummary& summary)
             {QStringLiteral("path"), file.hostPath.isEmpty() ? HostPath::ToHost(file.path) : file.hostPath},
             {QStringLiteral("reason"), file.reason}});
     QJsonArray redacted;
-    for (const PackageReport::Masked& file : summary.report.masked)
-        redacted.append(QJsonObject{{QStringLiteral("path"), HostPath::ToHost(file.path)},
-                                    {QStringLiteral("entry"), file.entry},
-                                    {QStringLiteral("count"), file.values}});
+    for (const PackageReport::Masked& file : summary.report.masked) {
+        QJsonObject entry{{QStringLiteral("path"), HostPath::ToHost(file.path)},
+                          {QStringLiteral("entry"), file.entry},
+                          {QStringLiteral("count"), file.values}};
+        if (file.names > 0)
+            entry.insert(QStringLiteral("names"), file.names);
+        redacted.append(entry);
+    }
     const bool wrote = summary.package.has_value();
     const QJsonObject object{
         {QStringLiteral("package"), wrote ? QJsonValue(*summary.package) : QJsonValue()},

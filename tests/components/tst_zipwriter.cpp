@@ -626,6 +626,15 @@ void TestZipWriter::namesAsPlaceholders_data()
         "EmailAddress=ann@x.org",
         "hostname=host-2 addr=host-3 fqdn=host-4 serverAddress=host-5 db_host=host-6 ServerName=host-7 "
         "EmailAddress=user-1@x.org");
+    row("hosts named by XML in either order, by an element, by YAML",
+        "<add key=\"SmtpHost\" value=\"smtp01.corp\"/><add value=\"lic01\" key=\"LicenseServer\"/>"
+        "<add key=\"Theme\" value=\"Dark\"/><Server>sql77</Server>\ndb:\n  host: pg01.corp\n  - server: "
+        "web01\n"
+        "note: Dark",
+        "<add key=\"SmtpHost\" value=\"host-2\"/><add value=\"host-3\" key=\"LicenseServer\"/>"
+        "<add key=\"Theme\" value=\"Dark\"/><Server>host-4</Server>\ndb:\n  host: host-5\n  - server: "
+        "host-6\n"
+        "note: Dark");
     row("a time with its fraction, then an address with a part of three digits",
         "at 10:00:01.250 from 10.100.1.9 in 12.5 ms", "at 10:00:01.250 from ip-1 in 12.5 ms");
 }

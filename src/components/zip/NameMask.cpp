@@ -97,6 +97,15 @@ bool standsAlone(const unsigned char* p, size_t begin, size_t end, size_t size)
     return true;
 }
 
+// Whether the bytes at p spell a word (lower case), case-blind; the caller knows they are there.
+bool spelled(const unsigned char* p, std::string_view word)
+{
+    for (size_t k = 0; k < word.size(); ++k)
+        if (lower(p[k]) != static_cast<unsigned char>(word[k]))
+            return false;
+    return true;
+}
+
 // The length of an IPv4 address at p (up to size), or 0.
 size_t ipv4At(const unsigned char* p, size_t size)
 {
@@ -159,7 +168,7 @@ bool isIpv6(const unsigned char* p, size_t size)
 constexpr std::array<uint64_t, 512> hostKeyEnds()
 {
     std::array<uint64_t, 512> set{};
-    for (const char* end : {"ost", "ver", "ddr", "ame", "rce", "ess", "qdn"}) {
+    for (const char* end : {"ost", "ver", "ddr", "ame", "rce", "ess", "qdn", "lue"}) { // "value" too
         const unsigned index = (end[0] & 31u) << 10 | (end[1] & 31u) << 5 | (end[2] & 31u);
         set[index >> 6] |= uint64_t{1} << (index & 63);
     }
@@ -300,7 +309,7 @@ bool NameMap::IsEmpty() const
 NameMask::NameMask(std::shared_ptr<NameMap> map)
     : m_map(std::move(map)), m_known(m_map->KnownNames()), m_interesting(m_known->firsts)
 {
-    for (const unsigned char c : {'.', ':', '='})
+    for (const unsigned char c : {'.', ':', '=', '>'})
         m_interesting[c] = true;
 }
 
@@ -407,6 +416,10 @@ void NameMask::scan(size_t from, size_t limit, size_t end, std::vector<Match>& m
             if (i < limit)
                 i = atColon(i, from, limit, end, matches);
             break;
+        case '>':
+            if (i < limit)
+                elementOfHost(i, from, limit, end, matches);
+            break;
         default: // the first letter of a name
             if (i < limit && (i == 0 || !isHostChar(p[i - 1])) && mayBeginAName(p, i, end))
                 i = atWord(i, end, matches);
@@ -458,6 +471,11 @@ size_t NameMask::atColon(size_t colon, size_t from, size_t limit, size_t end, st
         valueOfKey(colon, colon - 1, from, limit, end, matches);
         return colon;
     }
+    if (colon + 1 < end && p[colon + 1] == ' ' && colon >= 3 && mayEndAHostKey(p + colon) &&
+        firstOnLine(colon)) { // YAML's "host: db01"
+        valueOfKey(colon, colon, from, limit, end, matches);
+        return colon;
+    }
     if (colon < m_colonRunEnd)
         return colon; // in a run already looked at whole: a time of day, a hardware address
     size_t start = colon;
@@ -497,6 +515,13 @@ void NameMask::valueOfKey(size_t separator, size_t keyEnd, size_t from, size_t l
         --keyEnd;
     if (keyEnd < 3 || !mayEndAHostKey(p + keyEnd))
         return;
+    if (keyEnd >= 5 && spelled(p + keyEnd - 5, "value") && (keyEnd == 5 || !isHostChar(p[keyEnd - 6]))) {
+        // <add key="SmtpHost" value="..."/>
+        const bool quoted = separator + 1 < end && (p[separator + 1] == '"' || p[separator + 1] == '\'');
+        if (quoted && tagKeyNamesAHost(separator, end))
+            hostAt(separator + 2, from, limit, end, matches);
+        return;
+    }
     size_t k = keyEnd; // the key: letters, digits, "_", "-", "." and blanks ("Data Source")
     while (k > 0 && keyEnd - k < 32 && (isHostChar(p[k - 1]) || p[k - 1] == ' '))
         --k;
@@ -507,6 +532,64 @@ void NameMask::valueOfKey(size_t separator, size_t keyEnd, size_t from, size_t l
         ++v;
     if (v + 4 < end && std::memcmp(p + v, "tcp:", 4) == 0)
         v += 4;
+    hostAt(v, from, limit, end, matches);
+}
+
+// Whether the key ending at a place is the first thing on its line, after indentation and a
+// YAML list's "- ".
+bool NameMask::firstOnLine(size_t keyEnd) const
+{
+    const unsigned char* p = m_buffer.data();
+    size_t k = keyEnd;
+    while (k > 0 && keyEnd - k < 64 && isHostChar(p[k - 1]))
+        --k;
+    while (k > 0 && keyEnd - k < kReach && (p[k - 1] == ' ' || p[k - 1] == '\t' || p[k - 1] == '-'))
+        --k;
+    return k == 0 || p[k - 1] == '\n' || p[k - 1] == '\r';
+}
+
+// Whether the start tag around a place has a key attribute whose value names a host, before or
+// after the place: <add key="DbServer" value="db01"/>, in either order.
+bool NameMask::tagKeyNamesAHost(size_t at, size_t end) const
+{
+    const unsigned char* p = m_buffer.data();
+    size_t open = at;
+    while (open > 0 && at - open < kReach && p[open - 1] != '<' && p[open - 1] != '>')
+        --open;
+    if (open == 0 || p[open - 1] != '<')
+        return false;
+    size_t close = at;
+    while (close < end && close - at < kReach && p[close] != '>' && p[close] != '<')
+        ++close;
+    for (size_t k = open; k + 5 < close; ++k) {
+        if (!spelled(p + k, "key=") || (k > 0 && isHostChar(p[k - 1])))
+            continue;
+        const unsigned char quote = p[k + 4];
+        if (quote != '"' && quote != '\'')
+            return false;
+        const size_t value = k + 5;
+        size_t stop = value;
+        while (stop < close && p[stop] != quote)
+            ++stop;
+        return stop < close && namesAHost(p + value, stop - value);
+    }
+    return false;
+}
+
+// At the ">" of a start tag that names a host (<Server>, <DbHost>): the element's text.
+void NameMask::elementOfHost(size_t close, size_t from, size_t limit, size_t end, std::vector<Match>& matches)
+{
+    const unsigned char* p = m_buffer.data();
+    if (close < 3 || !mayEndAHostKey(p + close))
+        return;
+    size_t k = close;
+    while (k > 0 && close - k < 32 && isHostChar(p[k - 1]))
+        --k;
+    if (k == 0 || p[k - 1] != '<' || !namesAHost(p + k, close - k))
+        return;
+    size_t v = close + 1;
+    while (v < end && v - close < 32 && (p[v] == ' ' || p[v] == '\t'))
+        ++v;
     hostAt(v, from, limit, end, matches);
 }
 

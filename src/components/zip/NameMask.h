@@ -87,6 +87,9 @@ private:
     void valueOfKey(size_t separator, size_t keyEnd, size_t from, size_t limit, size_t end,
                     std::vector<Match>& matches);
     void hostAt(size_t at, size_t from, size_t limit, size_t end, std::vector<Match>& matches);
+    void elementOfHost(size_t close, size_t from, size_t limit, size_t end, std::vector<Match>& matches);
+    bool tagKeyNamesAHost(size_t at, size_t end) const;
+    bool firstOnLine(size_t keyEnd) const;
     size_t atWord(size_t start, size_t end, std::vector<Match>& matches);
     // firstTime, when given, tells whether the value is met for the first time in the text.
     QByteArray placeholderOf(NameMap::Kind kind, const unsigned char* value, size_t size,

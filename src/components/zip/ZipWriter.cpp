@@ -245,6 +245,8 @@ QByteArray ZipWriter::RedactedText(int checked, const std::vector<PackageReport:
         text += "Values masked: " + QByteArray::number(values) +
                 (names ? "; names replaced: " + QByteArray::number(replaced) : QByteArray()) + "; in " +
                 QByteArray::number(masked.size()) + (masked.size() == 1 ? " file:\r\n" : " files:\r\n");
+    if (names && !masked.empty())
+        text += " values  names  entry\r\n";
     for (const PackageReport::Masked& file : masked) {
         text += QByteArray::number(file.values).rightJustified(7);
         if (names)
