@@ -113,7 +113,8 @@ void TestZipWriter::masksSecrets_data()
         "invalid password: `account` bob locked\r\nGET /x?access_token=`X`&page=2 HTTP/1.1 200 153ms\r\n"
         "msg=\"login failed password=`abc`\" hdr Authorization: `Basic YW5u` sent Pwd={`a b;}}c`}\r\n"
         "sent as Bearer `eyJhbGciOi.J9x-y_z=` by agent\r\nAuthorization: `Basic YW5uOmh1bnRlcjI=`\r\n"
-        "db=postgres://app:`Hunter2`@db:5432/orders\r\nlogin password= user=bob status=401 took=12ms\r\n");
+        "db=postgres://app:`Hunter2`@db:5432/orders\r\nlogin password= user=bob status=401 took=12ms\r\n"
+        "@set DB_PASSWORD=`a b;c`\r\nset  api_key=`x y`\r\n");
     row("values over several lines: an element's to its end tag, a JSON value on the next line",
         "<a>\n  <secret>`first\n  second`\n  </secret>\n  <password>`x`</password>\n</a>\n"
         "{\"password\":\n  \"`p`\",\n \"n\": 1}\n<password>`a\n" +

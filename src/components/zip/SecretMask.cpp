@@ -595,7 +595,8 @@ SecretMask::Context SecretMask::contextOf(const Key& key, size_t low) const
     return at;
 }
 
-// Whether what is before k on its line is only indentation, "export " and a YAML "- ".
+// Whether what is before k on its line is only indentation, "export " or a batch file's "set ",
+// and a YAML "- ".
 bool SecretMask::firstOnLine(size_t k, size_t low) const
 {
     const unsigned char* p = m_text.p;
@@ -613,6 +614,11 @@ bool SecretMask::firstOnLine(size_t k, size_t low) const
     }
     if (apart && j >= low + 6 && spells(p, j - 6, j, "export")) {
         j -= 6;
+        blanks();
+    } else if (apart && j >= low + 3 && spells(p, j - 3, j, "set")) { // a batch file's "set", "@set"
+        j -= 3;
+        if (j > low && p[j - 1] == '@')
+            --j;
         blanks();
     }
     if (j > low)
