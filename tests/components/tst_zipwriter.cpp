@@ -118,7 +118,9 @@ void TestZipWriter::masksSecrets_data()
     row("values over several lines: an element's to its end tag, a JSON value on the next line",
         "<a>\n  <secret>`first\n  second`\n  </secret>\n  <password>`x`</password>\n</a>\n"
         "{\"password\":\n  \"`p`\",\n \"n\": 1}\n<password>`a\n" +
-            QByteArray("line\n").repeated(19) + "line`\nnot part of it, no end tag\n");
+            QByteArray("line\n").repeated(19) + "line`\nnot part of it, no end tag\n" +
+            "db:\n  password: >-\n    `a`\n\n    `b`\n  user: shown\n- token: |\n   `t`\nnext: shown\n"
+            "db.password=`a\\\r\n   b`\r\nshown=1\n");
     const QByteArray nul(1, '\0');
     row("a NUL ends a value as a line end does",
         "password=`a b`" + nul + nul + "token: `t u`" + nul + "x password=`p`" + nul + "\n");
@@ -158,9 +160,13 @@ void TestZipWriter::masksSecrets_data()
                              "passwords",
                              "client_secrets",
                              "tokens",
-                             "apiKeys"})
+                             "apiKeys",
+                             "JwtKey",
+                             "SigningKey",
+                             "encryption_key",
+                             "MasterKey"})
         names += QByteArray(name) + "=`v-" + name + "`\n";
-    for (const char* nearMiss : {"PasswordPolicy", "PasswordPolicies", "Options", "pwdLastSet",
+    for (const char* nearMiss : {"PasswordPolicy", "PasswordPolicies", "Options", "PrimaryKey", "pwdLastSet",
                                  "PassphraseHint", "SecretName", "TokenLifetime", "ApiKeyId", "SecretKeyRef",
                                  "PrivateKeyPath", "AccessKeyId", "AccountKeyName", "AuthorizationUrl"})
         names += QByteArray(nearMiss) + "=shown\n";

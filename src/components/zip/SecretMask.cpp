@@ -198,8 +198,9 @@ constexpr std::array<uint64_t, 256> keyEndsOfFour()
         const unsigned n = lastFour(end[0], end[1], end[2], end[3]);
         set[n >> 6] |= uint64_t{1} << (n & 63);
     };
-    for (const char* end : {"word", "sswd", "rase", "cret", "oken", "ikey", "tkey", "ekey", "skey", "tion",
-                            "name", "alue", "ords", "swds", "pwds", "rets", "kens", "keys"})
+    for (const char* end :
+         {"word", "sswd", "rase", "cret", "oken", "ikey", "tkey", "ekey", "skey", "tion", "name",
+          "alue", "nkey", "gkey", "rkey", "ords", "swds", "pwds", "rets", "kens", "keys"})
         add(end);
     for (const char* alnum = "abcdefghijklmnopqrstuvwxyz0123456789"; *alnum != 0; ++alnum) {
         const char end[] = {*alnum, 'p', 'w', 'd', 0};
@@ -237,8 +238,9 @@ bool isSecretName(const unsigned char* name, size_t length)
     static constexpr std::string_view kEndingE[] = {"passphrase"sv};
     static constexpr std::string_view kEndingT[] = {"secret"sv};
     static constexpr std::string_view kEndingN[] = {"token"sv, "authorization"sv};
-    static constexpr std::string_view kEndingY[] = {"apikey"sv, "secretkey"sv, "privatekey"sv, "accesskey"sv,
-                                                    "accountkey"sv};
+    static constexpr std::string_view kEndingY[] = {"apikey"sv,     "secretkey"sv,     "privatekey"sv,
+                                                    "accesskey"sv,  "accountkey"sv,    "jwtkey"sv,
+                                                    "signingkey"sv, "encryptionkey"sv, "masterkey"sv};
     char tail[16]; // the name's last letters and digits, backwards
     size_t n = 0;
     for (size_t k = length; k > 0 && n < sizeof tail; --k) {
@@ -279,6 +281,17 @@ bool isSecretName(const unsigned char* name, size_t length)
                 return false;
         return true;
     });
+}
+
+// Whether the line break at j follows a backslash that carries the value on to the next line, as
+// in a .properties file.
+bool continuesLine(const unsigned char* p, size_t j)
+{
+    if (!isLineEnd(p[j]) || p[j] == 0)
+        return false;
+    if (p[j] == '\n' && j >= 2 && p[j - 1] == '\r')
+        --j;
+    return j >= 1 && p[j - 1] == '\\';
 }
 
 // Whether only blanks and line breaks stand between k and the next "<" (up to end, or what a call
@@ -486,6 +499,9 @@ size_t SecretMask::value(size_t i, const Key& key, size_t v, size_t reach, Bytes
     if (v >= reach || isLineEnd(p[v]))
         return v; // empty
     const unsigned char c = p[v];
+    if ((c == '|' || c == '>') && p[i] == ':' && !key.quoted)
+        if (const size_t next = blockStart(i, key, v, reach, out); next != 0)
+            return next;
     const unsigned char quote = c == '"' || c == '\'' ? c : 0;
     const size_t start = quote != 0 ? v + 1 : v;
     if (spells(p, start, reach, "-----begin "))
@@ -946,6 +962,8 @@ size_t SecretMask::drop(size_t i, size_t limit, Bytes& out)
         return dropUntil(i, limit);
     if (m_state == State::Nested)
         return nested(i, limit, out);
+    if (m_state == State::Block)
+        return block(i, limit, out);
     const unsigned char* p = m_text.p;
     const size_t end = m_text.end;
     size_t j = i;
@@ -966,7 +984,7 @@ size_t SecretMask::drop(size_t i, size_t limit, Bytes& out)
             }
             break;
         case State::Bare:
-            ends = (kEnds[c] & m_ends) != 0 || (c == m_closer && c != 0);
+            ends = ((kEnds[c] & m_ends) != 0 || (c == m_closer && c != 0)) && !continuesLine(p, j);
             pair = c == '\\' && m_closer == '"' && next == '"' && !m_text.attribute;
             break;
         case State::Braced:
@@ -1030,6 +1048,59 @@ size_t SecretMask::dropUntil(size_t i, size_t limit)
 // In a JSON object or array after a secret key, up to its end: keys, structure, true, false and
 // null are handed on, every string's content is masked, and every other value becomes the string
 // "********". A byte JSON cannot have there ends it: the rest is read as text.
+// At a YAML block scalar's indicator ("password: |", "key: >-") after a key first on its line: the
+// indicator's line is handed on and the block's lines follow; 0 when it is no such indicator.
+size_t SecretMask::blockStart(size_t i, const Key& key, size_t v, size_t reach, Bytes& out)
+{
+    const unsigned char* p = m_text.p;
+    const size_t low = i > kReach ? i - kReach : 0;
+    if (!firstOnLine(key.begin, low))
+        return 0;
+    size_t e = v + 1;
+    while (e < reach && (oneOf(p[e], "+-0123456789") || is(p[e], Blank)))
+        ++e;
+    if (e >= reach || !isLineEnd(p[e]))
+        return 0;
+    size_t lineStart = key.begin;
+    while (lineStart > low && !isLineEnd(p[lineStart - 1]))
+        --lineStart;
+    pass(e, out);
+    enter(State::Block);
+    m_blockIndent = key.begin - lineStart;
+    m_indent = 0;
+    return e;
+}
+
+// In a block scalar: each line indented more than its key is masked, its indentation and line
+// break kept; an empty line belongs to the block; the first line indented no more ends it.
+size_t SecretMask::block(size_t i, size_t limit, Bytes& out)
+{
+    const unsigned char* p = m_text.p;
+    size_t j = i;
+    while (j < limit) {
+        if (!m_inValue) { // in a line's indentation
+            const unsigned char c = p[j];
+            if (is(c, Blank) || isLineEnd(c)) {
+                m_indent = isLineEnd(c) ? 0 : m_indent + 1;
+                pass(++j, out);
+                continue;
+            }
+            if (m_indent <= m_blockIndent) {
+                enter(State::Scan);
+                return j;
+            }
+            mask(out); // each line's
+            m_inValue = true;
+        }
+        while (j < limit && !isLineEnd(p[j]))
+            ++j;
+        skip(j);
+        if (j < limit)
+            m_inValue = false;
+    }
+    return j;
+}
+
 size_t SecretMask::nested(size_t i, size_t limit, Bytes& out)
 {
     const unsigned char* p = m_text.p;

@@ -68,6 +68,7 @@ private:
         Element, // in an element's content, up to "<"
         Token,   // in a bearer token
         Until,   // in a private-key block or a CDATA section, up to m_until
+        Block,   // in a YAML block scalar's lines, each more indented than its key
     };
     // The text the rules read: the buffer, or an attribute's value with its entities decoded.
     struct Text
@@ -125,6 +126,8 @@ private:
     size_t drop(size_t i, size_t limit, Bytes& out);
     size_t dropUntil(size_t i, size_t limit);
     size_t nested(size_t i, size_t limit, Bytes& out);
+    size_t block(size_t i, size_t limit, Bytes& out);
+    size_t blockStart(size_t i, const Key& key, size_t v, size_t reach, Bytes& out);
     size_t jsonKeyEnd(size_t j) const;
     void closeValue(Bytes& out);
     size_t raw(size_t k) const;
@@ -146,6 +149,8 @@ private:
     unsigned char m_closer = 0;
     int m_depth = 0;                     // JSON nesting
     int m_lines = 0;                     // line breaks in an element's value
+    size_t m_blockIndent = 0;            // the column of a block scalar's key
+    size_t m_indent = 0;                 // of the block's line at hand, so far
     bool m_inValue = false;              // in a JSON string or bare value being masked
     bool m_wrap = false;                 // a bare JSON value: its mask goes in quotes
     bool m_started = false;              // the value being dropped has begun (its mask is out)
