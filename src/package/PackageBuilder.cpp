@@ -281,6 +281,12 @@ void PackageBuilder::discoverNames(IZipWriter& writer) const
     for (const QString& folder : {local, m_config().SharedPath()})
         if (FolderExists(folder))
             discover(folder + QStringLiteral("\\*.CONFIG"));
+    // Configuration files kept with the logs name hosts that the logs, packed before them, use.
+    const QString logs = local + QStringLiteral("\\logs");
+    if (FolderExists(logs))
+        for (const char* pattern :
+             {"\\*.CONFIG", "\\*.INI", "\\*.JSON", "\\*.XML", "\\*.YAML", "\\*.YML", "\\*.PROPERTIES"})
+            discover(logs + QLatin1String(pattern));
 }
 
 void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, const QString& manifestPath,

@@ -624,9 +624,11 @@ void TestZipWriter::namesAsPlaceholders_data()
     row("keys that name a host, then their names wherever they stand",
         "Data Source=tcp:db01,1433;Server=db02.corp\n\"host\": \"db03\"\nthen db01, DB02.CORP and db03.",
         "Data Source=tcp:host-2,1433;Server=host-3\n\"host\": \"host-4\"\nthen host-2, host-3 and host-4.");
-    row("the computer and the user, only as words of their own",
-        "TESTPC testpc TESTPC.corp xTESTPC ann anna ann's",
-        "host-1 host-1 TESTPC.corp xTESTPC user-1 anna user-1's");
+    row("the computer and the user as words of their own; the computer's full name; a UNC server",
+        "TESTPC testpc TESTPC.corp.example xTESTPC ann anna ann's ann.log \\\\FILESRV01\\share "
+        "\"C:\\\\dir\" \"\\\\\\\\filesrv01\\\\x\"",
+        "host-1 host-1 host-1 xTESTPC user-1 anna user-1's ann.log \\\\host-2\\share \"C:\\\\dir\" "
+        "\"\\\\\\\\host-2\\\\x\"");
     row("localhost stays", "http://localhost:8080/ host=localhost", "http://localhost:8080/ host=localhost");
     row("every key that names a host, and a near miss",
         "hostname=alpha addr=bravo fqdn=charlie.corp serverAddress=delta db_host=echo ServerName=foxtrot "

@@ -309,7 +309,7 @@ bool NameMap::IsEmpty() const
 NameMask::NameMask(std::shared_ptr<NameMap> map)
     : m_map(std::move(map)), m_known(m_map->KnownNames()), m_interesting(m_known->firsts)
 {
-    for (const unsigned char c : {'.', ':', '=', '>'})
+    for (const unsigned char c : {'.', ':', '=', '>', '\\'})
         m_interesting[c] = true;
 }
 
@@ -419,6 +419,10 @@ void NameMask::scan(size_t from, size_t limit, size_t end, std::vector<Match>& m
         case '>':
             if (i < limit)
                 elementOfHost(i, from, limit, end, matches);
+            break;
+        case '\\':
+            if (i < limit)
+                i = uncHost(i, from, limit, end, matches);
             break;
         default: // the first letter of a name
             if (i < limit && (i == 0 || !isHostChar(p[i - 1])) && mayBeginAName(p, i, end))
@@ -593,6 +597,22 @@ void NameMask::elementOfHost(size_t close, size_t from, size_t limit, size_t end
     hostAt(v, from, limit, end, matches);
 }
 
+// At a backslash: the server of a UNC path (\\\\FILESRV01\\share), but not a JSON string's escaped
+// path (C:\\\\dir), whose backslashes follow a colon or a word. Returns where the scan goes on.
+size_t NameMask::uncHost(size_t at, size_t from, size_t limit, size_t end, std::vector<Match>& matches)
+{
+    const unsigned char* p = m_buffer.data();
+    if (at + 1 >= end || p[at + 1] != '\\')
+        return at;
+    if (at > 0 && (isHostChar(p[at - 1]) || p[at - 1] == ':' || p[at - 1] == '\\'))
+        return at + 1;
+    size_t host = at + 2;
+    while (host < end && host - at < 8 && p[host] == '\\') // written escaped, as JSON does
+        ++host;
+    hostAt(host, from, limit, end, matches);
+    return host - 1;
+}
+
 // A host name at a place: up to the first character that no host name holds; it must hold a
 // letter. It is replaced, and known in the rest of the text.
 void NameMask::hostAt(size_t at, size_t from, size_t limit, size_t end, std::vector<Match>& matches)
@@ -658,9 +678,25 @@ size_t NameMask::atWord(size_t start, size_t end, std::vector<Match>& matches)
     m_word.resize(length);
     for (qsizetype k = 0; k < length; ++k)
         m_word[k] = static_cast<char>(lower(p[start + static_cast<size_t>(k)]));
-    if (const auto found = m_known->placeholders.constFind(m_word); found != m_known->placeholders.cend())
-        matches.push_back({start, stop, *found});
-    else if (const auto own = m_defined.constFind(m_word); own != m_defined.cend())
-        matches.push_back({start, stop, *own});
+    if (const QByteArray placeholder = knownPlaceholder(m_word); !placeholder.isEmpty()) {
+        matches.push_back({start, stop, placeholder});
+    } else if (const qsizetype dot = m_word.indexOf('.'); dot > 0) {
+        // A host's full name (TESTPC.corp.example) is that host; a user's name before a dot
+        // (ann.log) is a file's.
+        m_word.truncate(dot);
+        if (const QByteArray host = knownPlaceholder(m_word); host.startsWith("host-"))
+            matches.push_back({start, stop, host});
+    }
     return i - 1;
+}
+
+// The placeholder of a name known when the text began or defined in it since, case folded; empty
+// for any other word.
+QByteArray NameMask::knownPlaceholder(const QByteArray& folded) const
+{
+    if (const auto found = m_known->placeholders.constFind(folded); found != m_known->placeholders.cend())
+        return *found;
+    if (const auto own = m_defined.constFind(folded); own != m_defined.cend())
+        return *own;
+    return {};
 }

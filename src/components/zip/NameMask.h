@@ -90,6 +90,8 @@ private:
     void elementOfHost(size_t close, size_t from, size_t limit, size_t end, std::vector<Match>& matches);
     bool tagKeyNamesAHost(size_t at, size_t end) const;
     bool firstOnLine(size_t keyEnd) const;
+    size_t uncHost(size_t at, size_t from, size_t limit, size_t end, std::vector<Match>& matches);
+    QByteArray knownPlaceholder(const QByteArray& folded) const;
     size_t atWord(size_t start, size_t end, std::vector<Match>& matches);
     // firstTime, when given, tells whether the value is met for the first time in the text.
     QByteArray placeholderOf(NameMap::Kind kind, const unsigned char* value, size_t size,
