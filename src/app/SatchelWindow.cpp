@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 
@@ -343,6 +344,17 @@ void SatchelWindow::SetHelpFile(const QString& path)
     m_helpFile = path;
 }
 
+void SatchelWindow::ShowStatus(const QString& text)
+{
+    if (text.isEmpty()) {
+        statusBar()->clearMessage();
+        statusBar()->hide();
+        return;
+    }
+    statusBar()->show();
+    statusBar()->showMessage(text);
+}
+
 void SatchelWindow::Destroy()
 {
     m_destroyed = true;
@@ -358,11 +370,6 @@ void SatchelWindow::closeEvent(QCloseEvent* event)
             return;
         }
         event->ignore();
-        if (m_controller->Building()) {
-            // Closing during a build waits for the build to end.
-            QTimer::singleShot(100, this, &QWidget::close);
-            return;
-        }
-        m_controller->mnuFileExit_Click();
+        m_controller->closeRequested(); // during a build: when it ends
     })();
 }

@@ -43,6 +43,7 @@ public:
     void SetWindowState(int state) override;
     void SetTitleCaption(const QString& caption) override;
     void SetHelpFile(const QString& path) override;
+    void ShowStatus(const QString& text) override;
     void Destroy() override;
 
     QString helpFile() const { return m_helpFile; }

@@ -5,11 +5,12 @@
 #include "platform/qt/QtDesktop.h"
 
 #include <QLabel>
+#include <QLocale>
 
 frmPacifier::frmPacifier()
     : QDialog(nullptr,
               Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      m_image(new QLabel(this)), m_pacifierText(new QLabel(this))
+      m_image(new QLabel(this)), m_pacifierText(new QLabel(this)), m_bytes(new QLabel(this))
 {
     setObjectName(QStringLiteral("frmPacifier"));
     setWindowTitle(tr("TS Satchel"));
@@ -26,6 +27,10 @@ frmPacifier::frmPacifier()
     m_pacifierText->setAutoFillBackground(true);
     m_pacifierText->setWordWrap(true);
     m_pacifierText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_bytes->setObjectName(QStringLiteral("bytesDone"));
+    m_bytes->setAccessibleName(tr("Bytes done"));
+    m_bytes->setGeometry(ToPixelsX(120), ToPixelsY(1935), ToPixelsX(8775), fontMetrics().height() + 4);
+    m_bytes->hide();
 }
 
 frmPacifier::~frmPacifier() = default;
@@ -77,10 +82,31 @@ void frmPacifier::SetStatus(const QString& text)
     m_pacifierText->repaint();
 }
 
+void frmPacifier::SetBytes(qint64 done, qint64 total)
+{
+    if (total <= 0)
+        return;
+    const QLocale locale;
+    const QString text = tr("%1 of %2").arg(locale.formattedDataSize(done), locale.formattedDataSize(total));
+    if (text == m_bytes->text())
+        return;
+    if (m_bytes->isHidden()) {
+        setFixedSize(ToPixelsX(9015), ToPixelsY(2040) + m_bytes->height());
+        m_bytes->show();
+        if (isVisible())
+            CenterOnScreen();
+    }
+    m_bytes->setText(text);
+    m_bytes->repaint();
+}
+
 void frmPacifier::Close()
 {
     setWindowFlag(Qt::WindowStaysOnTopHint, false);
     hide();
     m_pacifierText->clear();
+    m_bytes->clear();
+    m_bytes->hide();
+    setFixedSize(ToPixelsX(9015), ToPixelsY(2040));
     m_loaded = false;
 }

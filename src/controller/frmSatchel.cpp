@@ -16,6 +16,7 @@
 #include "outside/Registry.h"
 #include "outside/Require.h"
 #include "package/PackageName.h"
+#include "platform/HostPath.h"
 #include "settings/AppConfig.h"
 #include "settings/mSubclasser.h"
 
@@ -176,15 +177,43 @@ void frmSatchel::cmdBuild_Click()
 {
     if (m_building)
         return; // one build at a time: both would write the same manifest
-    m_building = true;
-    const auto done = qScopeGuard([this] { m_building = false; });
-    m_builder.cmdBuild_Click(m_state.CurrentFolder);
+    m_services.window.ShowStatus(QString());
+    {
+        m_building = true;
+        const auto done = qScopeGuard([this] { m_building = false; });
+        m_builder.cmdBuild_Click(m_state.CurrentFolder);
+    }
+    tellOutcome();
+    if (m_closeWhenBuilt)
+        unload();
+}
+
+// A build that wrote no package, and was not cancelled, says why in the status line: the window
+// shows no message box for it, and the person would otherwise wait for a file that never comes.
+void frmSatchel::tellOutcome()
+{
+    if (m_builder.WrotePackage() || !m_builder.LastError())
+        return;
+    QString reason = m_builder.LastError()->description();
+    if (const QString& archive = m_builder.ArchivePath(); !archive.isEmpty()) // said as the person knows it
+        reason.replace(archive, HostPath::ToHost(archive), Qt::CaseInsensitive);
+    m_services.window.ShowStatus(tr("No package was written: %1").arg(reason.simplified()));
 }
 
 void frmSatchel::cmdClose_Click()
 {
     if (!m_building)
         unload();
+}
+
+void frmSatchel::closeRequested()
+{
+    if (!m_building) {
+        mnuFileExit_Click();
+        return;
+    }
+    m_closeWhenBuilt = true;
+    m_services.window.ShowStatus(tr("The window closes when the build ends."));
 }
 
 PackageOptions frmSatchel::buildOptions()
@@ -262,5 +291,7 @@ void frmSatchel::grdFiles_Mouseup(int button, int shift, double x, double y)
 
 void frmSatchel::lstFolders_OnAfterNodeSelect()
 {
+    if (!m_closeWhenBuilt)
+        m_services.window.ShowStatus(QString()); // the last build's outcome was of another folder
     m_loader.lstFolders_OnAfterNodeSelect();
 }

@@ -47,6 +47,8 @@ public:
     void Form_Resize();
     void cmdBuild_Click();
     void cmdClose_Click();
+    // The window's own close (its title bar, Alt+F4): at once, or when the build under way ends.
+    void closeRequested();
     void mnuFileOptions_Click();
     void mnuFileExit_Click();
     void mnuHelpVideoTutorial_Click();
@@ -75,6 +77,7 @@ private:
     void startFromCommandLine();
     void batchBuild(const QString& rest, const QString& prefix);
     void build(const QString& packageName, bool interactive);
+    void tellOutcome();
     void unload();
     PackageOptions buildOptions();
     IProductInfo& Product();
@@ -92,4 +95,5 @@ private:
     bool m_unloaded = false;
     bool m_batchStarted = false;
     bool m_building = false;
+    bool m_closeWhenBuilt = false;
 };

@@ -7,7 +7,7 @@
 
 // The main window as its controller drives it: placement in twips, window state (0 normal,
 // 1 minimised, 2 maximised; anything else is refused with a run-time error), the title label,
-// the help-file setting, and unloading.
+// the help-file setting, the status line, and unloading.
 class IMainWindow : public IWindowPlacement
 {
 public:
@@ -18,6 +18,8 @@ public:
     virtual void SetWindowState(int state) = 0;
     virtual void SetTitleCaption(const QString& caption) = 0;
     virtual void SetHelpFile(const QString& path) = 0;
+    // The one line of the status bar; empty clears it.
+    virtual void ShowStatus(const QString& text) = 0;
     // Destroys the window after its controller has run its unload step.
     virtual void Destroy() = 0;
 };

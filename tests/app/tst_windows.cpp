@@ -351,6 +351,14 @@ void TestWindows::smallWindowsInAnyTheme()
     const QRect frame = pacifier.frameGeometry();
     QVERIFY(frame.size() != pacifier.size());
     QVERIFY((frame.center() - pacifier.screen()->geometry().center()).manhattanLength() <= 2);
+    // A long step shows its bytes on a line of its own: the window grows by it and stays centred.
+    const int before = pacifier.height();
+    pacifier.SetBytes(5 * 1024 * 1024, 450 * 1024 * 1024);
+    const auto* bytes = pacifier.findChild<QLabel*>(u"bytesDone"_s);
+    QVERIFY(bytes->isVisible() && bytes->text().contains(u"450"_s));
+    QVERIFY(pacifier.height() > before && bytes->geometry().bottom() < pacifier.height());
+    QVERIFY((pacifier.frameGeometry().center() - pacifier.screen()->geometry().center()).manhattanLength() <=
+            2);
     QTest::keyClick(&pacifier, Qt::Key_Escape);
     pacifier.close();
     QVERIFY(pacifier.isVisible());

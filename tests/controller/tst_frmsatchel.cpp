@@ -34,9 +34,11 @@ struct FakeMainWindow final : IMainWindow
     void SetHelpFile(const QString& p) override { helpFile = p; }
     void Destroy() override { destroyed = true; }
     QMargins FrameMargins() const override { return frame; }
+    void ShowStatus(const QString& text) override { status = text; }
 
     QRect normal{10, 20, 1000, 700};
     QMargins frame{2, 30, 2, 2};
+    QString status;
     QRectF moved;
     int state = 0;
     QString helpFile;
@@ -97,6 +99,7 @@ private Q_SLOTS:
     void layout_data();
     void layout();
     void centredOnScreen();
+    void aBuildThatWritesNothingSaysWhy();
     void placementKeptOnTheScreen_data();
     void placementKeptOnTheScreen();
 };
@@ -301,6 +304,41 @@ void TestFrmSatchel::centredOnScreen()
     QCOMPARE(CenterOnScreenCoordinate(9015 - 3001, 9015), -1500); // toward zero
     QCOMPARE(CenterOnScreenCoordinate(10000.5, 0), 5000);         // 10000.5 rounds to even first
     QCOMPARE(CenterOnScreenCoordinate(10001.5, 0), 5001);
+}
+
+// A build that writes no package says why in the status line until the next build or folder; a
+// cancelled one says nothing; closing the window during a build waits for its end, and says so.
+void TestFrmSatchel::aBuildThatWritesNothingSaysWhy()
+{
+    Harness h;
+    h.start(QString());
+    h.tree.SelectFolder(u"C:\\App"_s, 0, true);
+    h.dialog.answer = u"C:\\App\\ORDERS.TST6\\package"_s; // in a "folder" that is a file
+    h.form->cmdBuild_Click();
+    QVERIFY2(h.window.status.startsWith(u"No package was written: "_s), qPrintable(h.window.status));
+    QVERIFY(h.window.status.contains(h.env.driveC() + u"/App/ORDERS.TST6/package.ZIP"_s));
+    QVERIFY(!h.window.status.contains(u'\n'));
+    h.tree.SelectFolder(u"C:\\Empty"_s, 0, true);
+    QCOMPARE(h.window.status, QString());
+
+    h.tree.SelectFolder(u"C:\\App"_s, 0, true);
+    h.dialog.answer.clear(); // cancelled
+    h.form->cmdBuild_Click();
+    QCOMPARE(h.window.status, QString());
+
+    h.dialog.answer = u"C:\\Out\\closing"_s;
+    QString said;
+    h.events.during = [&] {
+        if (said.isEmpty()) {
+            h.form->closeRequested();
+            said = h.window.status;
+            QVERIFY(!h.window.destroyed);
+        }
+    };
+    h.form->cmdBuild_Click();
+    QCOMPARE(said, u"The window closes when the build ends."_s);
+    QVERIFY(h.window.destroyed);
+    QVERIFY(QFile::exists(h.env.driveC() + u"/Out/closing.ZIP"_s));
 }
 
 void TestFrmSatchel::placementKeptOnTheScreen_data()

@@ -48,8 +48,14 @@ struct FakeMessageBox final : IMessageBox
 
 struct FakeEventLoop final : IEventLoop
 {
-    void DoEvents() override { ++turns; }
+    void DoEvents() override
+    {
+        ++turns;
+        if (during)
+            during();
+    }
     int turns = 0;
+    std::function<void()> during; // what "happens" while the program lets events through
 };
 
 // A save dialog answered by the test: the path it "chooses", or cancel when that is empty.

@@ -214,6 +214,7 @@ void EchoingProgress::SetStatus(const QString& text)
 
 void EchoingProgress::SetBytes(qint64 done, qint64 total)
 {
+    m_window->SetBytes(done, total);
     if (!m_terminal || total <= 0)
         return;
     const QLocale c = QLocale::c();
