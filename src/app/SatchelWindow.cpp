@@ -258,15 +258,7 @@ QRect SatchelWindow::NormalRectangle() const
 
 QMargins SatchelWindow::FrameMargins() const
 {
-    const QRect frame = frameGeometry();
-    const QRect inner = geometry();
-    if (frame != inner)
-        return {inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
-                frame.bottom() - inner.bottom()};
-    // Not yet drawn by the window manager: a title bar of about two lines of text and a thin border.
-    const int title =
-        std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this), 2 * fontMetrics().height());
-    return {4, title, 4, 4};
+    return FrameMarginsOf(*this);
 }
 
 void SatchelWindow::noteNormalRectangle()

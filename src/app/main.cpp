@@ -376,6 +376,7 @@ int main(int argc, char** argv)
     RegisterDesktopComponents();
 
     Desktop desktop(headless);
+    const ScreenKeeper screenKeeper; // every dialog opens inside the screen
     const QString commandLine = BuildCommandLine(options.paths);
     SatchelWindow window(desktop, commandLine, batchOptions(options));
     SignalWatch signalWatch(window);

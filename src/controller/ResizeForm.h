@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QMargins>
-#include <QRect>
 #include <QRectF>
 
 #include <optional>
@@ -37,8 +35,3 @@ FormLayout ComputeFormLayout(const FormMetrics& m);
 // One coordinate of a window centred on the screen, in twips: the difference rounded to a whole
 // number (halves to even), then halved with the fraction dropped (toward zero).
 int CenterOnScreenCoordinate(double screenTwips, double windowTwips);
-
-// Where a window goes so that the whole of it, frame and title bar included, lies in the screen's
-// available area: a placement that fits stays exactly as it is; one that does not is moved, and
-// then shrunk if moving is not enough. In pixels; frame is the decoration around the placement.
-QRect FitOnScreen(const QRect& placement, const QMargins& frame, const QRect& available);

@@ -1,7 +1,6 @@
 #include "controller/frmSatchel.h"
 
-#include "controller/ResizeForm.h"
-
+#include "base/Geometry.h"
 #include "base/Int16.h"
 #include "catalogue/PathHelpers.h"
 #include "diag/Debug.h"

@@ -161,6 +161,7 @@ private Q_SLOTS:
     void layoutFollowsTheWindowFromTheStart();
     void everyFolderNameIsShownAndSelectable_data();
     void everyFolderNameIsShownAndSelectable();
+    void dialogsOpenInsideTheScreen();
 };
 
 // The view hands the rules the row and column under the mouse, or the current row for Space; the
@@ -474,6 +475,28 @@ void TestWindows::everyFolderNameIsShownAndSelectable()
     tree.setCurrentIndex(folder.parent());
     tree.setCurrentIndex(folder);
     QCOMPARE(selected, u"C:\\App\\"_s + hostName);
+}
+
+// A dialog larger than the screen, or placed past its edge, opens moved and shrunk into the
+// available area, its frame included; one that fits stays where it was put.
+void TestWindows::dialogsOpenInsideTheScreen()
+{
+    const ScreenKeeper keeper;
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    QDialog large;
+    large.setFixedSize(available.width() + 300, available.height() + 200);
+    large.move(-50, -50);
+    large.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&large));
+    QVERIFY2(available.contains(large.frameGeometry()),
+             qPrintable(u"%1 %2"_s.arg(large.frameGeometry().width()).arg(large.frameGeometry().height())));
+    QDialog small;
+    small.resize(200, 100);
+    small.move(available.topLeft() + QPoint(100, 120));
+    const QPoint placed = small.pos();
+    small.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&small));
+    QCOMPARE(small.pos(), placed);
 }
 
 QTEST_MAIN(TestWindows)

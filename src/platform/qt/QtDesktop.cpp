@@ -1,6 +1,9 @@
 #include "platform/qt/QtDesktop.h"
 
+#include "base/Geometry.h"
+
 #include "base/Rounding.h"
+#include "diag/ErrorTrap.h"
 #include "platform/HostPath.h"
 
 #include <QApplication>
@@ -9,6 +12,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QScreen>
+#include <QStyle>
 #include <QTimer>
 
 #include <QLocale>
@@ -131,6 +135,50 @@ QRect QtScreen::AvailableArea(const QRect& near) const
     if (best == nullptr)
         best = primary();
     return best ? best->availableGeometry() : QRect();
+}
+
+QMargins FrameMarginsOf(const QWidget& window)
+{
+    const QRect frame = window.frameGeometry();
+    const QRect inner = window.geometry();
+    if (frame != inner)
+        return {inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+                frame.bottom() - inner.bottom()};
+    const int title = std::max(window.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window),
+                               2 * window.fontMetrics().height());
+    return {4, title, 4, 4};
+}
+
+ScreenKeeper::ScreenKeeper()
+{
+    qApp->installEventFilter(this);
+}
+
+ScreenKeeper::~ScreenKeeper()
+{
+    qApp->removeEventFilter(this);
+}
+
+void ScreenKeeper::Fit(QWidget& window)
+{
+    const QRect inner = window.geometry();
+    const QMargins frame = FrameMarginsOf(window);
+    const QRect placed = FitOnScreen(inner, frame, QtScreen().AvailableArea(inner.marginsAdded(frame)));
+    if (placed == inner)
+        return;
+    if (window.minimumSize() == window.maximumSize())
+        window.setFixedSize(placed.size());
+    window.setGeometry(placed);
+}
+
+bool ScreenKeeper::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (widget->isWindow() && (widget->windowType() == Qt::Dialog || widget->windowType() == Qt::Window))
+            guarded([widget] { Fit(*widget); })();
+    }
+    return false;
 }
 
 int ToPixelsX(double twips)

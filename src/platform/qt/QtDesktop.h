@@ -6,6 +6,8 @@
 #include "outside/IScreen.h"
 
 #include <QIcon>
+#include <QMargins>
+#include <QObject>
 #include <QPalette>
 #include <QPoint>
 #include <QRect>
@@ -74,6 +76,25 @@ public:
     double TwipsPerPixelX() const override;
     double TwipsPerPixelY() const override;
     QRect AvailableArea(const QRect& near) const override;
+};
+
+// The decoration around a top-level window: as the window manager drew it, or, before the first
+// show, a title bar of about two lines of text and a thin border.
+QMargins FrameMarginsOf(const QWidget& window);
+
+// Keeps every window and dialog, as it is shown, inside the available area of its screen: one that
+// does not fit is moved, then shrunk. Watches the whole application while it lives.
+class ScreenKeeper final : public QObject
+{
+public:
+    ScreenKeeper();
+    ~ScreenKeeper() override;
+
+    // Fits one window now.
+    static void Fit(QWidget& window);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 // Twips to whole pixels on the primary screen, along each axis.
