@@ -14,6 +14,7 @@ expected=(
     bin/ts6satchel
     "share/applications/$id.desktop"
     share/bash-completion/completions/ts6satchel
+    share/doc/ts6satchel/ts6satchel.html
     "share/icons/hicolor/scalable/apps/$id.svg"
     share/man/man1/ts6satchel.1.gz
     "share/metainfo/$id.metainfo.xml"

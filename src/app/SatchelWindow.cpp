@@ -9,6 +9,7 @@
 #include "platform/HostPath.h"
 #include "platform/qt/GridView.h"
 #include "platform/qt/QtFolderTree.h"
+#include "platform/qt/RegisterDesktop.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -73,6 +74,7 @@ SatchelWindow::SatchelWindow(Desktop& desktop, const QString& commandLine, const
             return std::nullopt;
         return options.Options();
     };
+    services.openDocument = OpenOnDesktop;
     m_controller = std::make_unique<frmSatchel>(std::move(services), commandLine, batchOptions);
     m_gridView->setMouseUpHandler(
         [this](int b, int s, double x, double y) { m_controller->grdFiles_Mouseup(b, s, x, y); });
@@ -192,6 +194,11 @@ void SatchelWindow::buildMenus()
     connect(exit, &QAction::triggered, this, guarded([this] { m_controller->mnuFileExit_Click(); }));
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
+    QAction* handbook = help->addAction(tr("&Handbook"));
+    handbook->setObjectName(QStringLiteral("mnuHelpHandbook"));
+    handbook->setShortcut(QKeySequence::HelpContents);
+    handbook->setShortcutContext(Qt::ApplicationShortcut);
+    connect(handbook, &QAction::triggered, this, guarded([this] { m_controller->mnuHelpHandbook_Click(); }));
     QAction* tutorial = help->addAction(tr("Video Tutorial"));
     tutorial->setObjectName(QStringLiteral("mnuHelpVideoTutorial"));
     connect(tutorial, &QAction::triggered, this,

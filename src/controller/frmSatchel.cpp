@@ -19,6 +19,8 @@
 #include "settings/AppConfig.h"
 #include "settings/mSubclasser.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QScopeGuard>
 
 namespace {
@@ -239,6 +241,33 @@ void frmSatchel::mnuFileOptions_Click()
 void frmSatchel::mnuFileExit_Click()
 {
     cmdClose_Click();
+}
+
+QString FindHandbook(const QString& programFolder)
+{
+    for (const char* place : {"/../share/doc/ts6satchel/ts6satchel.html", "/data/ts6satchel.html"}) {
+        const QString path = QDir::cleanPath(programFolder + QLatin1String(place));
+        if (QFileInfo(path).isFile())
+            return path;
+    }
+    return {};
+}
+
+void frmSatchel::mnuHelpHandbook_Click()
+{
+    const QString folder = HostPath::ToHost(m_services.desktop.programFolder);
+    const QString handbook = FindHandbook(folder);
+    if (handbook.isEmpty()) {
+        m_services.desktop.messages.Show(
+            tr("The handbook is not installed: there is no %1.")
+                .arg(QDir::cleanPath(folder + QStringLiteral("/../share/doc/ts6satchel/ts6satchel.html"))),
+            MessageIcon::Exclamation, tr("TS Satchel"));
+        return;
+    }
+    if (!m_services.openDocument || !m_services.openDocument(handbook))
+        m_services.desktop.messages.Show(
+            tr("The handbook %1 could not be opened: no program to show HTML pages was found.").arg(handbook),
+            MessageIcon::Exclamation, tr("TS Satchel"));
 }
 
 void frmSatchel::mnuHelpVideoTutorial_Click()

@@ -29,7 +29,13 @@ struct SatchelServices
     std::function<void()> showAbout;    // the About box, modal
     // The Options dialog, modal, opened on these options: the options chosen, or none if cancelled.
     std::function<std::optional<SavedPackageOptions>(const SavedPackageOptions&)> editOptions{};
+    // Opens a document (a host path) in the desktop's viewer for it; false when that failed.
+    std::function<bool(const QString&)> openDocument{};
 };
+
+// The handbook (the manual page as HTML) of the program in this folder (a host path): installed
+// beside it under share/doc, or in a build tree; empty when there is none.
+QString FindHandbook(const QString& programFolder);
 
 // The controller of the main window: start-up (interactive or batch), shutdown, the two buttons,
 // the menu, and the folder state that loading and building share. A batch start builds with the
@@ -52,6 +58,8 @@ public:
     void mnuFileOptions_Click();
     void mnuFileExit_Click();
     void mnuHelpVideoTutorial_Click();
+    // Help > Handbook and F1: the handbook in the desktop's browser, or a message saying why not.
+    void mnuHelpHandbook_Click();
     void mnuHelpAbout_Click();
     void grdFiles_Mouseup(int button, int shift, double x, double y);
     void lstFolders_OnAfterNodeSelect();

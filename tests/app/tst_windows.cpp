@@ -497,6 +497,19 @@ void TestWindows::dialogsOpenInsideTheScreen()
     small.show();
     QVERIFY(QTest::qWaitForWindowExposed(&small));
     QCOMPARE(small.pos(), placed);
+
+    // A message with a path that fits the screen keeps it on one line, hyphens and all.
+    Desktop desktop(false);
+    QtMessageBox messages(desktop, [] { return nullptr; });
+    bool whole = false;
+    messages.answerer = [&](QWidget* box) {
+        const auto* label = box->findChild<QLabel*>(u"qt_msgbox_label"_s);
+        whole = label && !label->wordWrap() && label->height() < 2 * label->fontMetrics().height();
+        static_cast<QDialog*>(box)->accept();
+    };
+    messages.Show(u"Help is not available: no index /srv/tess-sample/TS6/TS6SatchelHelp.xml"_s,
+                  MessageIcon::Exclamation, u"TS Satchel"_s);
+    QVERIFY(whole);
 }
 
 QTEST_MAIN(TestWindows)

@@ -58,6 +58,7 @@ struct Harness
     FakeMessageBox messages;
     FakeSaveDialog dialog;
     std::function<std::optional<SavedPackageOptions>(const SavedPackageOptions&)> editOptions;
+    std::function<bool(const QString&)> openDocument;
     std::unique_ptr<frmSatchel> form;
 
     Harness()
@@ -77,7 +78,8 @@ struct Harness
         };
         const DesktopServices desktop{pointer, events, messages, dialog, progress, 0, u"C:\\PROGRAM"_s};
         form = std::make_unique<frmSatchel>(
-            SatchelServices{window, tree, grid, screen, desktop, u"ts6satchel"_s, {}, {}, editOptions},
+            SatchelServices{
+                window, tree, grid, screen, desktop, u"ts6satchel"_s, {}, {}, editOptions, openDocument},
             commandLine);
         form->Form_Load();
     }
@@ -100,6 +102,7 @@ private Q_SLOTS:
     void layout();
     void centredOnScreen();
     void aBuildThatWritesNothingSaysWhy();
+    void handbookInstalledOrBuilt();
     void placementKeptOnTheScreen_data();
     void placementKeptOnTheScreen();
 };
@@ -339,6 +342,34 @@ void TestFrmSatchel::aBuildThatWritesNothingSaysWhy()
     QCOMPARE(said, u"The window closes when the build ends."_s);
     QVERIFY(h.window.destroyed);
     QVERIFY(QFile::exists(h.env.driveC() + u"/Out/closing.ZIP"_s));
+}
+
+// F1 opens the handbook installed beside the program (share/doc), else the one of a build tree;
+// one that is missing, or that nothing can show, is said in a message naming the file.
+void TestFrmSatchel::handbookInstalledOrBuilt()
+{
+    Harness h;
+    QStringList opened;
+    bool opens = true;
+    h.openDocument = [&](const QString& path) {
+        opened.append(path);
+        return opens;
+    };
+    h.start(QString());
+    h.form->mnuHelpHandbook_Click();
+    QCOMPARE(opened, QStringList());
+    QCOMPARE(h.messages.shown.size(), 1);
+    QVERIFY(h.messages.shown.last().startsWith(u"The handbook is not installed: there is no "_s +
+                                               h.env.driveC() + u"/share/doc/ts6satchel/ts6satchel.html"_s));
+    const QString built = h.env.write(u"c/PROGRAM/data/ts6satchel.html"_s, "<html>");
+    const QString installed = h.env.write(u"c/share/doc/ts6satchel/ts6satchel.html"_s, "<html>");
+    h.form->mnuHelpHandbook_Click();
+    QFile::remove(installed);
+    opens = false;
+    h.form->mnuHelpHandbook_Click();
+    QCOMPARE(opened, (QStringList{installed, built}));
+    QCOMPARE(h.messages.shown.size(), 2);
+    QVERIFY(h.messages.shown.last().contains(built + u" could not be opened"_s));
 }
 
 void TestFrmSatchel::placementKeptOnTheScreen_data()

@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPointer>
 #include <QScreen>
@@ -73,6 +75,30 @@ void QtEventLoop::DoEvents()
     QCoreApplication::processEvents();
 }
 
+namespace {
+
+// Qt wraps a message's line at half the screen's width, and a path in it breaks at a hyphen: a
+// message whose lines fit the screen is shown with each line whole, centred where it was.
+void keepLinesWhole(QMessageBox& box)
+{
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    if (label == nullptr || !label->wordWrap())
+        return;
+    int widest = 0;
+    for (const QString& line : box.text().split(QLatin1Char('\n')))
+        widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
+    const QRect before = box.frameGeometry();
+    if (widest > QtScreen().AvailableArea(before).width() * 9 / 10 - 100)
+        return;
+    label->setWordWrap(false);
+    box.layout()->activate();
+    box.setFixedSize(box.layout()->totalSizeHint());
+    box.move(before.center() - QPoint(box.frameGeometry().width() / 2, box.frameGeometry().height() / 2));
+    ScreenKeeper::Fit(box);
+}
+
+} // namespace
+
 void QtMessageBox::Show(const QString& text, MessageIcon icon, const QString& caption)
 {
     if (m_desktop.headless()) {
@@ -82,6 +108,7 @@ void QtMessageBox::Show(const QString& text, MessageIcon icon, const QString& ca
     }
     QMessageBox box(icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
                     caption, text, QMessageBox::Ok, m_owner ? m_owner() : nullptr);
+    QTimer::singleShot(0, &box, [&box] { guarded([&box] { keepLinesWhole(box); })(); });
     if (answerer)
         QTimer::singleShot(0, &box, [this, &box] { answerer(&box); });
     box.exec();
