@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScopedValueRollback>
+#include <QStyle>
 #include <QStyledItemDelegate>
 
 #include <array>
@@ -47,6 +48,7 @@ GridView::GridView(OutlineGrid& grid, QWidget* parent) : QTreeView(parent), m_mo
     setExpandsOnDoubleClick(false);
     setIconSize(QSize(13, 13));
     header()->setStretchLastSection(true); // the last column shown takes the rest of the width
+    setTextElideMode(Qt::ElideMiddle);     // a long description keeps its start and its end
     connect(&m_model, &GridItemModel::layoutSettingsChanged, this, guarded([this] { applyLayout(); }));
     connect(this, &QTreeView::expanded, this,
             guarded([this](const QModelIndex& i) { setExpandedNode(i, true); }));
@@ -93,6 +95,8 @@ void GridView::applyLayout()
     for (int c = 1; c < grid.Cols(); ++c)
         if (grid.ColWidthHint(c) > 0 && !grid.IsColHidden(c))
             setColumnWidth(c, textWidth(c));
+    m_namesWidth = grid.Cols() > 1 && !grid.IsColHidden(1) ? textWidth(1) : 0;
+    keepFilenamesInView();
 }
 
 // The outline column fits the rows that are shown, and follows them as rows expand and collapse,
@@ -100,8 +104,32 @@ void GridView::applyLayout()
 // collapsing only: a click that changes ten thousand pictures does not measure anything.
 void GridView::fitOutline()
 {
-    if (!m_layingOut && m_model.grid().ColWidthHint(0) > 0)
-        resizeColumnToContents(0);
+    if (m_layingOut || m_model.grid().ColWidthHint(0) <= 0)
+        return;
+    resizeColumnToContents(0);
+    keepFilenamesInView();
+}
+
+// The descriptions give way to the file names: the outline column takes no more than what leaves
+// the Filename column its widest name, or half the view when the names are wider still.
+void GridView::keepFilenamesInView()
+{
+    const int view = viewport()->width();
+    const int names = std::min(m_namesWidth, view / 2);
+    const int room = view - names;
+    if (room > 0 && columnWidth(0) > room)
+        setColumnWidth(0, room);
+}
+
+void GridView::resizeEvent(QResizeEvent* event)
+{
+    QTreeView::resizeEvent(event);
+    guarded([this] {
+        if (m_model.grid().ColWidthHint(0) > 0 && !m_layingOut) {
+            resizeColumnToContents(0);
+            keepFilenamesInView();
+        }
+    })();
 }
 
 // The widest text of a column in the view's font, over every row, collapsed ones too, so that

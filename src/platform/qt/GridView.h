@@ -7,7 +7,8 @@
 #include <functional>
 
 // The tree-grid on screen: outline with expand and collapse, check pictures, column 2 hidden,
-// columns sized to their contents and the last one stretched to the view's edge. A mouse button
+// columns sized to their contents and the last one stretched to the view's edge; descriptions
+// elided in the middle where the file names need the room. A mouse button
 // released over a cell tells the grid which cell it was and runs the click handler; a click on an
 // expand/collapse indicator only expands or collapses. Space acts as a click on the current
 // row's check picture. Each row's state reaches assistive tools as its check state.
@@ -31,17 +32,20 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void setExpandedNode(const QModelIndex& index, bool expanded);
     void applyLayout();
     void applyExpansion(const QModelIndex& parent);
     void fitOutline();
+    void keepFilenamesInView();
     int textWidth(int column) const;
     bool onIndicator(const QPoint& viewportPoint) const;
 
     GridItemModel m_model;
     std::function<void(int, int, double, double)> m_mouseUp;
+    int m_namesWidth = 0; // what the Filename column needs for its widest name
     bool m_pressOnIndicator = false;
     bool m_layingOut = false;
 };
