@@ -120,6 +120,8 @@ void TestZipWriter::masksSecrets_data()
         "{\"password\":\n  \"`p`\",\n \"n\": 1}\n<password>`a\n" +
             QByteArray("line\n").repeated(19) + "line`\nnot part of it, no end tag\n" +
             "db:\n  password: >-\n    `a`\n\n    `b`\n  user: shown\n- token: |\n   `t`\nnext: shown\n"
+            "\"api_key\": |  # kept\n  `q`\nshown: 1\n2024 DEBUG form had <Password>`x field, "
+            "retrying`\r\nshown\r\n"
             "db.password=`a\\\r\n   b`\r\nshown=1\n");
     const QByteArray nul(1, '\0');
     row("a NUL ends a value as a line end does",
@@ -582,6 +584,17 @@ void TestZipWriter::textInItsOwnEncoding_data()
                             << first.left(first.indexOf("=A1") + 1) + "********\r\n" +
                                    encoded(u"more password=********\r\n"_s, u"16le"_s)
                             << decided;
+    QTest::newRow("one-byte text of odd length between UTF-16 lines")
+        << encoded(u"l password=S1\r\n"_s, u"16le+bom"_s) + "abc\r\n" +
+               encoded(u"more password=S2\r\n"_s, u"16le"_s)
+        << encoded(u"l password=********\r\n"_s, u"16le+bom"_s) + "abc\r\n" +
+               encoded(u"more password=********\r\n"_s, u"16le"_s)
+        << u"UTF-16 LE"_s;
+    for (const char* signature : {"PK\x03\x04", "\x89PNG\r\n\x1a\n", "BM\x10\0\0\0\0\0\0\0"})
+        QTest::newRow(qPrintable(u"binary by its signature: "_s + QString::fromLatin1(signature).left(2)))
+            << QByteArray(signature, qsizetype(std::strlen(signature) < 4 ? 10 : std::strlen(signature))) +
+                   "stored text password=x\n"
+            << QByteArray() << QString();
     QTest::newRow("one-byte lines appended to UTF-16")
         << encoded(secret, u"16le+bom"_s) + "password=Z3\n"
         << encoded(hidden, u"16le+bom"_s) + "password=********\n"
@@ -644,6 +657,13 @@ void TestZipWriter::namesAsPlaceholders_data()
         "<add key=\"Theme\" value=\"Dark\"/><Server>host-4</Server>\ndb:\n  host: host-5\n  - server: "
         "host-6\n"
         "note: Dark");
+    row("near misses: a header line, a file named after the computer; forms written loosely",
+        "Server: Apache/2.4.1\nTESTPC.log TESTPC.corp path:\\\\fs03\\s\n<add key = \"CacheHost\" value = "
+        "\"cache05\"/>"
+        "\n<server>\n  xh5\n</server>",
+        "Server: Apache/2.4.1\nTESTPC.log host-1 path:\\\\host-2\\s\n<add key = \"CacheHost\" value = "
+        "\"host-3\"/>"
+        "\n<server>\n  host-4\n</server>");
     row("a time with its fraction, then an address with a part of three digits",
         "at 10:00:01.250 from 10.100.1.9 in 12.5 ms", "at 10:00:01.250 from ip-1 in 12.5 ms");
 }

@@ -27,6 +27,11 @@ bool isDigit(unsigned char c)
     return c >= '0' && c <= '9';
 }
 
+bool isLetter(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
 constexpr std::array<bool, 256> hostChars()
 {
     std::array<bool, 256> h = wordChars();
@@ -216,6 +221,18 @@ bool namesAHost(const unsigned char* key, size_t length)
         if (endsWith(end))
             return true;
     return false;
+}
+
+// Whether what follows a word's first dot is a domain: two labels or more, or one that names a
+// network (corp, local, com...) rather than a file's kind.
+bool looksLikeADomain(const QByteArray& folded, qsizetype dot)
+{
+    const QByteArray rest = folded.mid(dot + 1);
+    if (rest.contains('.'))
+        return true;
+    static const QByteArrayList kNetworks = {"corp", "local", "lan", "internal", "intra", "home",
+                                             "com",  "net",   "org", "domain",   "ad"};
+    return kNetworks.contains(rest);
 }
 
 // A prefix and a number: "ip-" and 12 make "ip-12".
@@ -476,7 +493,7 @@ size_t NameMask::atColon(size_t colon, size_t from, size_t limit, size_t end, st
         return colon;
     }
     if (colon + 1 < end && p[colon + 1] == ' ' && colon >= 3 && mayEndAHostKey(p + colon) &&
-        firstOnLine(colon)) { // YAML's "host: db01"
+        firstOnLine(colon) && looksLikeAHost(colon + 1, end)) { // YAML's "host: db01"
         valueOfKey(colon, colon, from, limit, end, matches);
         return colon;
     }
@@ -521,9 +538,11 @@ void NameMask::valueOfKey(size_t separator, size_t keyEnd, size_t from, size_t l
         return;
     if (keyEnd >= 5 && spelled(p + keyEnd - 5, "value") && (keyEnd == 5 || !isHostChar(p[keyEnd - 6]))) {
         // <add key="SmtpHost" value="..."/>
-        const bool quoted = separator + 1 < end && (p[separator + 1] == '"' || p[separator + 1] == '\'');
-        if (quoted && tagKeyNamesAHost(separator, end))
-            hostAt(separator + 2, from, limit, end, matches);
+        size_t quote = separator + 1;
+        while (quote < end && quote - separator < 8 && p[quote] == ' ')
+            ++quote;
+        if (quote < end && (p[quote] == '"' || p[quote] == '\'') && tagKeyNamesAHost(separator, end))
+            hostAt(quote + 1, from, limit, end, matches);
         return;
     }
     size_t k = keyEnd; // the key: letters, digits, "_", "-", "." and blanks ("Data Source")
@@ -552,6 +571,21 @@ bool NameMask::firstOnLine(size_t keyEnd) const
     return k == 0 || p[k - 1] == '\n' || p[k - 1] == '\r';
 }
 
+// Whether the word after a place (past blanks and a quote) holds a digit or a dot, as host names
+// mostly do: a YAML key that names a host is told from a header line ("Server: Apache/2.4").
+bool NameMask::looksLikeAHost(size_t at, size_t end) const
+{
+    const unsigned char* p = m_buffer.data();
+    while (at < end && (p[at] == ' ' || p[at] == '"' || p[at] == '\''))
+        ++at;
+    size_t stop = at;
+    while (stop < end && stop - at < kReach && isHostChar(p[stop]))
+        ++stop;
+    while (stop > at && p[stop - 1] == '.')
+        --stop;
+    return std::any_of(p + at, p + stop, [](unsigned char c) { return isDigit(c) || c == '.'; });
+}
+
 // Whether the start tag around a place has a key attribute whose value names a host, before or
 // after the place: <add key="DbServer" value="db01"/>, in either order.
 bool NameMask::tagKeyNamesAHost(size_t at, size_t end) const
@@ -566,12 +600,20 @@ bool NameMask::tagKeyNamesAHost(size_t at, size_t end) const
     while (close < end && close - at < kReach && p[close] != '>' && p[close] != '<')
         ++close;
     for (size_t k = open; k + 5 < close; ++k) {
-        if (!spelled(p + k, "key=") || (k > 0 && isHostChar(p[k - 1])))
+        if (!spelled(p + k, "key") || (k > 0 && isHostChar(p[k - 1])))
             continue;
-        const unsigned char quote = p[k + 4];
+        size_t q = k + 3; // key = "..."
+        while (q < close && p[q] == ' ')
+            ++q;
+        if (q >= close || p[q] != '=')
+            continue;
+        ++q;
+        while (q < close && p[q] == ' ')
+            ++q;
+        const unsigned char quote = q < close ? p[q] : 0;
         if (quote != '"' && quote != '\'')
             return false;
-        const size_t value = k + 5;
+        const size_t value = q + 1;
         size_t stop = value;
         while (stop < close && p[stop] != quote)
             ++stop;
@@ -592,7 +634,7 @@ void NameMask::elementOfHost(size_t close, size_t from, size_t limit, size_t end
     if (k == 0 || p[k - 1] != '<' || !namesAHost(p + k, close - k))
         return;
     size_t v = close + 1;
-    while (v < end && v - close < 32 && (p[v] == ' ' || p[v] == '\t'))
+    while (v < end && v - close < 64 && (p[v] == ' ' || p[v] == '\t' || p[v] == '\r' || p[v] == '\n'))
         ++v;
     hostAt(v, from, limit, end, matches);
 }
@@ -604,7 +646,10 @@ size_t NameMask::uncHost(size_t at, size_t from, size_t limit, size_t end, std::
     const unsigned char* p = m_buffer.data();
     if (at + 1 >= end || p[at + 1] != '\\')
         return at;
-    if (at > 0 && (isHostChar(p[at - 1]) || p[at - 1] == ':' || p[at - 1] == '\\'))
+    // A drive's colon (C:\\\\dir, a JSON string's escaped path) or a word leads to no server.
+    const bool drive =
+        at >= 2 && p[at - 1] == ':' && isLetter(p[at - 2]) && (at == 2 || !isHostChar(p[at - 3]));
+    if (at > 0 && (isHostChar(p[at - 1]) || drive || p[at - 1] == '\\'))
         return at + 1;
     size_t host = at + 2;
     while (host < end && host - at < 8 && p[host] == '\\') // written escaped, as JSON does
@@ -681,11 +726,13 @@ size_t NameMask::atWord(size_t start, size_t end, std::vector<Match>& matches)
     if (const QByteArray placeholder = knownPlaceholder(m_word); !placeholder.isEmpty()) {
         matches.push_back({start, stop, placeholder});
     } else if (const qsizetype dot = m_word.indexOf('.'); dot > 0) {
-        // A host's full name (TESTPC.corp.example) is that host; a user's name before a dot
-        // (ann.log) is a file's.
-        m_word.truncate(dot);
-        if (const QByteArray host = knownPlaceholder(m_word); host.startsWith("host-"))
-            matches.push_back({start, stop, host});
+        // A host's full name (TESTPC.corp.example) is that host; a name before one dot and an
+        // extension (TESTPC.log, ann.txt) is a file's.
+        if (looksLikeADomain(m_word, dot)) {
+            m_word.truncate(dot);
+            if (const QByteArray host = knownPlaceholder(m_word); host.startsWith("host-"))
+                matches.push_back({start, stop, host});
+        }
     }
     return i - 1;
 }

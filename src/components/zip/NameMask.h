@@ -90,6 +90,7 @@ private:
     void elementOfHost(size_t close, size_t from, size_t limit, size_t end, std::vector<Match>& matches);
     bool tagKeyNamesAHost(size_t at, size_t end) const;
     bool firstOnLine(size_t keyEnd) const;
+    bool looksLikeAHost(size_t at, size_t end) const;
     size_t uncHost(size_t at, size_t from, size_t limit, size_t end, std::vector<Match>& matches);
     QByteArray knownPlaceholder(const QByteArray& folded) const;
     size_t atWord(size_t start, size_t end, std::vector<Match>& matches);

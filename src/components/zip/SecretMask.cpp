@@ -284,14 +284,17 @@ bool isSecretName(const unsigned char* name, size_t length)
 }
 
 // Whether the line break at j follows a backslash that carries the value on to the next line, as
-// in a .properties file.
+// in a .properties file: an odd number of them (two are one escaped backslash).
 bool continuesLine(const unsigned char* p, size_t j)
 {
     if (!isLineEnd(p[j]) || p[j] == 0)
         return false;
     if (p[j] == '\n' && j >= 2 && p[j - 1] == '\r')
         --j;
-    return j >= 1 && p[j - 1] == '\\';
+    size_t backslashes = 0; // an even number are escaped backslashes
+    while (j > backslashes && backslashes < kReach && p[j - 1 - backslashes] == '\\')
+        ++backslashes;
+    return backslashes % 2 == 1;
 }
 
 // Whether only blanks and line breaks stand between k and the next "<" (up to end, or what a call
@@ -499,7 +502,7 @@ size_t SecretMask::value(size_t i, const Key& key, size_t v, size_t reach, Bytes
     if (v >= reach || isLineEnd(p[v]))
         return v; // empty
     const unsigned char c = p[v];
-    if ((c == '|' || c == '>') && p[i] == ':' && !key.quoted)
+    if ((c == '|' || c == '>') && p[i] == ':')
         if (const size_t next = blockStart(i, key, v, reach, out); next != 0)
             return next;
     const unsigned char quote = c == '"' || c == '\'' ? c : 0;
@@ -781,10 +784,25 @@ size_t SecretMask::startTag(size_t i, Bytes& out)
                          (m_secretValueNext && named(tagName, nameEnd - local, "value")))) {
         m_secretValueNext = false;
         enter(State::Element);
+        m_xmlLine = lineOpensWithTag(i);
     } else if (namesASecret && !hasValue && !selfClosing) {
         m_secretValueNext = true; // <setting name="ApiKey"><value>...</value>
     }
     return close + 1;
+}
+
+// Whether the line of the byte at k opens, after its indentation, with a tag (as far back as a
+// call looks).
+bool SecretMask::lineOpensWithTag(size_t k) const
+{
+    const unsigned char* p = m_text.p;
+    const size_t low = k > kReach ? k - kReach : 0;
+    size_t start = k;
+    while (start > low && !isLineEnd(p[start - 1]))
+        --start;
+    while (start < k && is(p[start], Blank))
+        ++start;
+    return p[start] == '<';
 }
 
 // Reads the start tag at i, before reach, into m_attributes: where its name's local part begins
@@ -984,7 +1002,8 @@ size_t SecretMask::drop(size_t i, size_t limit, Bytes& out)
             }
             break;
         case State::Bare:
-            ends = ((kEnds[c] & m_ends) != 0 || (c == m_closer && c != 0)) && !continuesLine(p, j);
+            ends = ((kEnds[c] & m_ends) != 0 || (c == m_closer && c != 0)) &&
+                   !(m_ends == EndsLine && continuesLine(p, j));
             pair = c == '\\' && m_closer == '"' && next == '"' && !m_text.attribute;
             break;
         case State::Braced:
@@ -999,11 +1018,13 @@ size_t SecretMask::drop(size_t i, size_t limit, Bytes& out)
                 m_until = "]]>";
                 return j + 9;
             }
-            // A value of several lines runs to the "<" after it; its last line break and the
-            // indentation before the end tag stay, and a tag that never comes ends it after a few
-            // lines (malformed XML is masked line by line).
-            ends = c == '<' ||
-                   (m_started && isLineEnd(c) && (onlyBlanksToTag(p, j, end) || ++m_lines > kValueLines));
+            // In XML (a line that opens with a tag) a value of several lines runs to the "<"
+            // after it; its last line break and the indentation before the end tag stay, and a
+            // tag that never comes ends it after a few lines. Elsewhere (a tag in a log line) the
+            // value ends with its line.
+            ends = c == '<' || (m_started && isLineEnd(c) &&
+                                (!m_xmlLine || onlyBlanksToTag(p, j, end) ||
+                                 ((c == '\n' || next != '\n') && ++m_lines > kValueLines)));
             leading = is(c, Blank) || isLineEnd(c);
             break;
         default: // Token
@@ -1054,19 +1075,23 @@ size_t SecretMask::blockStart(size_t i, const Key& key, size_t v, size_t reach, 
 {
     const unsigned char* p = m_text.p;
     const size_t low = i > kReach ? i - kReach : 0;
-    if (!firstOnLine(key.begin, low))
+    const size_t keyStart = key.quoted ? key.begin - 1 : key.begin;
+    if (!firstOnLine(keyStart, low))
         return 0;
     size_t e = v + 1;
     while (e < reach && (oneOf(p[e], "+-0123456789") || is(p[e], Blank)))
         ++e;
+    if (e < reach && p[e] == '#' && is(p[e - 1], Blank)) // a comment after the indicator
+        while (e < reach && !isLineEnd(p[e]))
+            ++e;
     if (e >= reach || !isLineEnd(p[e]))
         return 0;
-    size_t lineStart = key.begin;
+    size_t lineStart = keyStart;
     while (lineStart > low && !isLineEnd(p[lineStart - 1]))
         --lineStart;
     pass(e, out);
     enter(State::Block);
-    m_blockIndent = key.begin - lineStart;
+    m_blockIndent = keyStart - lineStart;
     m_indent = 0;
     return e;
 }

@@ -111,6 +111,7 @@ private:
     bool keyBefore(size_t i, size_t low, Key& key) const;
     Context contextOf(const Key& key, size_t low) const;
     bool firstOnLine(size_t k, size_t low) const;
+    bool lineOpensWithTag(size_t k) const;
     unsigned char closerBefore(size_t k, size_t low) const;
     bool plainLiteral(size_t from, size_t reach, unsigned char closing) const;
     size_t jsonScalarEnd(size_t v, size_t reach) const;
@@ -149,6 +150,7 @@ private:
     unsigned char m_closer = 0;
     int m_depth = 0;                     // JSON nesting
     int m_lines = 0;                     // line breaks in an element's value
+    bool m_xmlLine = false;              // the element's start tag is on a line that opens with one
     size_t m_blockIndent = 0;            // the column of a block scalar's key
     size_t m_indent = 0;                 // of the block's line at hand, so far
     bool m_inValue = false;              // in a JSON string or bare value being masked

@@ -1,6 +1,8 @@
 #include "components/zip/TextMasker.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -60,9 +62,45 @@ size_t utf8Length(unsigned char lead)
 
 } // namespace
 
+namespace {
+
+// Whether a file begins as a well-known binary format does: archives, pictures, databases and
+// programs may hold long runs of text, and masking them would break them.
+bool hasBinarySignature(const unsigned char* data, size_t n)
+{
+    static constexpr std::string_view kSignatures[] = {{"PK\x03\x04", 4},
+                                                       {"PK\x05\x06", 4},
+                                                       {"\x89PNG\r\n\x1a\n", 8},
+                                                       {"GIF87a", 6},
+                                                       {"GIF89a", 6},
+                                                       {"\xff\xd8\xff", 3},
+                                                       {"%PDF-", 5},
+                                                       {"\x1f\x8b", 2},
+                                                       {"7z\xbc\xaf\x27\x1c", 6},
+                                                       {"SQLite format 3\0", 16},
+                                                       {"\x7f"
+                                                        "ELF",
+                                                        4},
+                                                       {"Rar!\x1a\x07", 6},
+                                                       {"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1", 8},
+                                                       {"MSCF", 4},
+                                                       {"MDMP\x93\xa7", 6}};
+    const std::string_view start(reinterpret_cast<const char*>(data), n);
+    if (std::any_of(std::begin(kSignatures), std::end(kSignatures),
+                    [&](std::string_view signature) { return start.starts_with(signature); }))
+        return true;
+    // A BMP: "BM", the file's size, then four reserved bytes of zero.
+    return n >= 10 && data[0] == 'B' && data[1] == 'M' && data[6] == 0 && data[7] == 0 && data[8] == 0 &&
+           data[9] == 0;
+}
+
+} // namespace
+
 TextEncoding DetectEncoding(const unsigned char* data, size_t size)
 {
     const size_t n = std::min(size, kProbe);
+    if (hasBinarySignature(data, n))
+        return TextEncoding::Binary;
     if (n >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF)
         return TextEncoding::Bytes;
     if (n >= 2 && data[0] == 0xFF && data[1] == 0xFE)
@@ -197,6 +235,8 @@ void TextMasker::startInner()
         return;
     }
     m_inner.reset(new TextMasker(m_nameMap, TextEncoding::Bytes, false));
+    // UTF-16 after an odd number of one-byte characters stands a byte off.
+    m_innerShifted.reset(new TextMasker(m_nameMap, *m_encoding, true));
 }
 
 void TextMasker::maskOwn(const unsigned char* data, size_t size, bool last, Bytes& out)
