@@ -3,7 +3,9 @@
 # saves screenshots in build/screenshots: the main window with the grid expanded, the save dialog,
 # the progress window during a build, the final message and the About box; the progress window
 # and the About box with a dark palette (-dark) and with an 11 pt font (-11pt); the main window
-# of a start on a LastFolder deep in the tree (main-window-lastfolder).
+# of a start on a LastFolder deep in the tree (main-window-lastfolder); a build that could not
+# write its package and F1; and the first start at scale 2 on 1920x1080 and on 1024x600, and a
+# placement stored for a monitor that is gone (placement-*).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,4 +27,25 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   done
   ./build/default/tools/screenshots "$1" "$2"
 ' screenshots "$work/sample/drive-c/Apps/Orders" "$work"
+
+# The first start, and a placement stored for a monitor that is gone, on other screens: each run
+# with settings of its own, under a window manager.
+start_on() {
+    local picture="$1" screen="$2" scale="$3" stored="$4"
+    export XDG_CONFIG_HOME="$work/config-$picture"
+    mkdir -p "$XDG_CONFIG_HOME/Norvale/TS6"
+    [ -z "$stored" ] || printf '[Settings]\n%s\n' "$stored" >"$XDG_CONFIG_HOME/Norvale/TS6/ts6satchel.ini"
+    QT_SCALE_FACTOR="$scale" xvfb-run -a -s "-screen 0 ${screen}x24" bash -c '
+      icewm >/dev/null 2>&1 &
+      trap "kill $!" EXIT
+      for _ in $(seq 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+        sleep 0.1
+      done
+      ./build/default/tools/screenshots --start "$1"
+    ' screenshots "$work/$picture.png"
+}
+start_on placement-scale2-1920x1080 1920x1080 2 ""
+start_on placement-1024x600 1024x600 1 ""
+start_on placement-gone-monitor 1280x800 1 $'WindowLeft=2500\nWindowTop=200\nWindowWidth=900\nWindowHeight=650'
 ls -l "$work"/*.png

@@ -2,8 +2,9 @@
 // screenshots: the main window with the grid expanded, the save dialog, the progress window during
 // a build, the final message, the About box, the Options dialog; then the progress window, the About
 // box and the Options dialog with a dark palette and with an 11 pt font; last, the main window of a fresh
-// start on a LastFolder deep in the tree. Run by scripts/screenshots.sh under Xvfb, with the sample's
-// environment.
+// start on a LastFolder deep in the tree; a build that could not write its package and F1. With
+// --start, only a start on the screen and settings the caller set up (the placement pictures). Run
+// by scripts/screenshots.sh under Xvfb, with the sample's environment.
 #include "app/SatchelWindow.h"
 #include "app/frmAbout.h"
 #include "app/frmOptions.h"
@@ -15,9 +16,11 @@
 #include "platform/qt/RegisterDesktop.h"
 #include "settings/AppConfig.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDialog>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QScreen>
@@ -82,6 +85,7 @@ bool shootSmallWindows(QWidget* owner, const QString& out, const QString& suffix
     frmPacifier pacifier;
     pacifier.Show();
     pacifier.SetStatus(QStringLiteral("Adding C:\\TESSARINE\\DATA\\ORDERS.LOG"));
+    pacifier.SetBytes(qint64(93) << 20, qint64(450) << 20); // a large log folder under way
     settle();
     bool ok = shoot(out + QStringLiteral("/progress-window") + suffix + QStringLiteral(".png"));
     pacifier.Close();
@@ -95,12 +99,32 @@ bool shootSmallWindows(QWidget* owner, const QString& out, const QString& suffix
 
 } // namespace
 
+// A start as a person makes it, with the placement the settings hold (none: the first start),
+// on whatever screen the caller set up.
+int shootStart(const QString& picture)
+{
+    RegisterCoreComponents();
+    RegisterDesktopComponents();
+    Desktop desktop(false);
+    const ScreenKeeper keeper;
+    SatchelWindow window(desktop, QString());
+    window.controller().Form_Load();
+    window.show();
+    settle(1500);
+    const QRect frame = window.frameGeometry();
+    std::printf("frame %d,%d %dx%d on %dx%d available\n", frame.x(), frame.y(), frame.width(), frame.height(),
+                window.screen()->availableGeometry().width(), window.screen()->availableGeometry().height());
+    return shoot(picture) ? 0 : 1;
+}
+
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(resources);
+    if (argc == 3 && QByteArray(argv[1]) == "--start")
+        return shootStart(QString::fromLocal8Bit(argv[2]));
     if (argc != 3) {
-        std::fprintf(stderr, "usage: screenshots FOLDER OUTPUT-FOLDER\n");
+        std::fprintf(stderr, "usage: screenshots FOLDER OUTPUT-FOLDER | screenshots --start PICTURE\n");
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
@@ -108,6 +132,7 @@ int main(int argc, char** argv)
     RegisterCoreComponents();
     RegisterDesktopComponents();
     Desktop desktop(false);
+    const ScreenKeeper keeper;
     auto window = std::make_unique<SatchelWindow>(desktop, QString());
     window->controller().Form_Load();
     window->folderTree().SelectFolder(folder, 0, true);
@@ -146,6 +171,27 @@ int main(int argc, char** argv)
     };
     window->controller().cmdBuild_Click();
     watch.stop();
+
+    // A build that cannot write its package: the reason stays in the status line.
+    QFile blocker(out + QStringLiteral("/not-a-folder"));
+    blocker.open(QIODevice::WriteOnly);
+    blocker.close();
+    window->saveDialog().answerer = [&](QWidget* dialog) {
+        static_cast<QFileDialog*>(dialog)->selectFile(out + QStringLiteral("/not-a-folder/package.zip"));
+        static_cast<QDialog*>(dialog)->accept();
+    };
+    window->controller().cmdBuild_Click();
+    settle();
+    ok = shoot(out + QStringLiteral("/main-window-failed-build.png")) && ok;
+
+    // F1: the handbook, or, with no browser on the machine, a message that says so.
+    window->messageBox().answerer = [&](QWidget* box) {
+        settle(200);
+        ok = shoot(out + QStringLiteral("/help-handbook.png")) && ok;
+        static_cast<QDialog*>(box)->accept();
+    };
+    window->findChild<QAction*>(QStringLiteral("mnuHelpHandbook"))->trigger();
+    settle(1500);
 
     {
         frmAbout about(window.get(), [](const QString&) { return true; });

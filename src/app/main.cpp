@@ -1,7 +1,7 @@
 // ts6satchel: packs the files of a Tessarine application folder into a zip package for support.
 #include "app/SatchelWindow.h"
-#include "catalogue/PathHelpers.h"
 #include "components/Registration.h"
+#include "controller/BatchStart.h"
 #include "diag/ErrorTrap.h"
 #include "outside/HostFunctions.h"
 #include "outside/Interruption.h"
@@ -9,24 +9,17 @@
 #include "platform/CommandLine.h"
 #include "platform/Descriptors.h"
 #include "platform/HostName.h"
-#include "platform/HostPath.h"
-#include "platform/Wildcard.h"
 #include "platform/qt/RegisterDesktop.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QLocale>
-#include <QRegularExpression>
 #include <QSocketNotifier>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -165,122 +158,6 @@ void reportResources()
                      fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size() - 1));
 }
 
-// A text of the program with every Windows-style path in it as the host path a person reads. A
-// Windows path runs to the next ":" (which no name may hold) or the end of the line.
-QString withHostPaths(const QString& text)
-{
-    static const QRegularExpression windowsPath(QStringLiteral("(?:[A-Za-z]:|\\\\\\\\)[\\\\/][^:\\r\\n]*"));
-    QString out;
-    qsizetype at = 0;
-    for (auto it = windowsPath.globalMatch(text); it.hasNext();) {
-        const QRegularExpressionMatch match = it.next();
-        const QString path = match.captured().trimmed();
-        out += text.mid(at, match.capturedStart() - at) + HostPath::ToHost(path);
-        at = match.capturedStart() + path.size();
-    }
-    return out + text.mid(at);
-}
-
-// A package that left files out because the process could open no more files says so, with the
-// limit that stood in the way.
-void sayLackOfDescriptors(const PackageReport& report)
-{
-    const QString reason = QString::fromLocal8Bit(std::strerror(EMFILE));
-    const auto count =
-        std::count_if(report.leftOut.cbegin(), report.leftOut.cend(),
-                      [&](const PackageReport::LeftOut& file) { return file.reason == reason; });
-    rlimit limit{};
-    if (count > 0 && ::getrlimit(RLIMIT_NOFILE, &limit) == 0)
-        say(QStringLiteral(
-                "%1 of the files were left out: the limit of %2 open files (ulimit -n) was reached")
-                .arg(count)
-                .arg(static_cast<qulonglong>(limit.rlim_cur)));
-}
-
-// Says why no package was written, and keeps the reason for the summary.
-void sayNone(RunSummary& run, const QString& reason)
-{
-    run.reason = reason;
-    say(QStringLiteral("no package was written: ") + reason);
-}
-
-// The checksum the options ask for: in the summary, and (--checksum) beside the package. The build
-// hashed the package before it took its name. A failure is said, and makes the run end with
-// status 1.
-void checksum(RunSummary& run, const CommandLineOptions& options)
-{
-    try {
-        run.sha256 = run.report.sha256;
-        if (options.checksum)
-            WriteChecksumFile(*run.package, run.sha256);
-    } catch (const RuntimeError& e) {
-        run.reason = e.description();
-        run.status = 1;
-        say(run.reason);
-    }
-}
-
-// The last line of a batch start, and how it ended: the package and its checksum when asked for,
-// and the exit status: 0 written, 1 not written, 2 a person was needed but there is no display.
-RunSummary endOfBatchStart(SatchelWindow& window, const Desktop& desktop, const CommandLineOptions& options)
-{
-    reportResources();
-    RunSummary run;
-    const PackageBuilder& builder = window.controller().Builder();
-    const QStringList& needed = desktop.personNeeded();
-    if (builder.WrotePackage()) {
-        const QString host = HostPath::ToHost(builder.ArchivePath());
-        struct stat st
-        {};
-        ::stat(HostName::Encode(host).constData(), &st);
-        run.package = host;
-        run.bytes = st.st_size;
-        run.report = builder.Report();
-        sayLackOfDescriptors(run.report);
-        if (!run.report.namesFile.isEmpty())
-            say(QStringLiteral("the placeholders' map is %1: keep it, and never send it with the package")
-                    .arg(run.report.namesFile));
-        say(QStringLiteral("wrote %1 (%2)").arg(host, QLocale::c().formattedDataSize(st.st_size)));
-        if (options.checksum || options.json)
-            checksum(run, options);
-    } else if (builder.LastError()) {
-        sayNone(run, withHostPaths(builder.LastError()->description()));
-    } else if (!needed.isEmpty()) {
-        sayNone(run, QStringLiteral("no display to show ") + needed.constFirst() +
-                         QStringLiteral("; give a package path to build without it"));
-    } else {
-        sayNone(run, QStringLiteral("the package path is empty"));
-    }
-    if (!needed.isEmpty())
-        run.status = 2;
-    else if (!builder.WrotePackage())
-        run.status = 1;
-    return run;
-}
-
-// Says why a command line led to no package, before the main window opens: what it named could
-// not be found, or the start went wrong before. Returns what it said.
-QString sayWhyNoPackage(const frmSatchel& controller)
-{
-    QString why;
-    const QString folder = controller.CurrentFolder();
-    const QString name = controller.TemplateFilter();
-    const QString path = HostPath::ToHost(JoinPath(QStringLiteral("\\"), {folder, name}));
-    if (const std::optional<RuntimeError>& failure = controller.LoadError())
-        why = QStringLiteral("the start went wrong: ") + withHostPaths(failure->description());
-    else if (!name.isEmpty())
-        why = (MatchesWildcard(QStringLiteral("*.TST?"), name)
-                   ? QStringLiteral("template not found: ")
-                   : QStringLiteral("folder or template not found: ")) +
-              path;
-    else if (!FolderExists(folder))
-        why = QStringLiteral("folder not found: ") + HostPath::ToHost(folder);
-    else
-        why = QStringLiteral("no templates (*.TST6, *.TST) in the folder ") + HostPath::ToHost(folder);
-    say(why);
-    return why;
-}
-
 // The run the window started, as the summary tells it.
 RunSummary runOfTheWindow(int status, const QString& reason)
 {
@@ -288,20 +165,6 @@ RunSummary runOfTheWindow(int status, const QString& reason)
     run.status = status;
     run.reason = reason;
     return run;
-}
-
-// Why the checksum asked for could not be written beside the package, found before the build so
-// that a refusal leaves nothing behind; empty when nothing stands in its way.
-QString checksumRefused(const CommandLineOptions& options)
-{
-    if (!options.checksum || options.paths.size() < 2 || options.paths.at(1).trimmed().isEmpty())
-        return {};
-    try {
-        CheckChecksumFileName(HostPath::ToHost(ArgumentAsMeant(options.paths.at(1))));
-    } catch (const RuntimeError& e) {
-        return e.description();
-    }
-    return {};
 }
 
 // What the command line asks of a batch start's package.
@@ -380,16 +243,19 @@ int main(int argc, char** argv)
     const QString commandLine = BuildCommandLine(options.paths);
     SatchelWindow window(desktop, commandLine, batchOptions(options));
     SignalWatch signalWatch(window);
+    const BatchStart batch(say);
     const RunSummary run = [&] {
-        if (const QString refused = checksumRefused(options); !refused.isEmpty()) {
+        if (const QString refused = BatchStart::ChecksumRefused(options); !refused.isEmpty()) {
             RunSummary none = runOfTheWindow(1, {});
-            sayNone(none, refused);
+            batch.SayNone(none, refused);
             return none;
         }
         window.controller().Form_Load();
-        if (window.controller().Unloaded())
-            return endOfBatchStart(window, desktop, options);
-        const QString why = commandLine.isEmpty() ? QString() : sayWhyNoPackage(window.controller());
+        if (window.controller().Unloaded()) {
+            reportResources();
+            return batch.Ending(window.controller(), desktop.personNeeded(), options);
+        }
+        const QString why = commandLine.isEmpty() ? QString() : batch.WhyNoPackage(window.controller());
         if (headless) {
             say(QStringLiteral("no display to show the main window; give a folder or template and a package "
                                "path to build a package without one (see --help)"));

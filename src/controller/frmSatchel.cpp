@@ -195,9 +195,7 @@ void frmSatchel::tellOutcome()
 {
     if (m_builder.WrotePackage() || !m_builder.LastError())
         return;
-    QString reason = m_builder.LastError()->description();
-    if (const QString& archive = m_builder.ArchivePath(); !archive.isEmpty()) // said as the person knows it
-        reason.replace(archive, HostPath::ToHost(archive), Qt::CaseInsensitive);
+    const QString reason = HostPath::InText(m_builder.LastError()->description()); // as the person knows it
     m_services.window.ShowStatus(tr("No package was written: %1").arg(reason.simplified()));
 }
 

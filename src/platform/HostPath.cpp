@@ -1,5 +1,7 @@
 #include "platform/HostPath.h"
+
 #include "platform/HostName.h"
+#include <QRegularExpression>
 
 #include "platform/DirectoryCache.h"
 
@@ -293,6 +295,20 @@ QString ToHost(const QString& windowsPath)
     if (const std::optional<HostLocation> placed = Parse(windowsPath))
         return placed->hostPath();
     return windowsPath;
+}
+
+QString InText(const QString& text)
+{
+    static const QRegularExpression windowsPath(QStringLiteral("(?:[A-Za-z]:|\\\\\\\\)[\\\\/][^:\\r\\n]*"));
+    QString out;
+    qsizetype at = 0;
+    for (auto it = windowsPath.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        const QString path = match.captured().trimmed();
+        out += text.mid(at, match.capturedStart() - at) + ToHost(path);
+        at = match.capturedStart() + path.size();
+    }
+    return out + text.mid(at);
 }
 
 } // namespace HostPath

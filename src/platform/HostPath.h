@@ -58,5 +58,8 @@ bool IsWindowsStyle(const QString& path);
 // names (its on-disk spelling when it exists), the text unchanged when it lies on no mapped drive.
 // For messages and standard error; the trace keeps the Windows-style text.
 QString ToHost(const QString& windowsPath);
+// A text of the program with every Windows-style path in it as the host path a person reads. A
+// Windows path runs to the next ":" (which no name may hold) or the end of the line.
+QString InText(const QString& text);
 
 } // namespace HostPath

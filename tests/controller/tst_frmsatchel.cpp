@@ -2,11 +2,13 @@
 // the help command and the options that the window keeps.
 #include "components/OutlineGrid.h"
 #include "components/XmlHelpCatalog.h"
+#include "controller/BatchStart.h"
 #include "controller/ResizeForm.h"
 #include "controller/frmSatchel.h"
 #include "outside/IHelpCatalog.h"
 #include "outside/IMainWindow.h"
 #include "outside/Registry.h"
+#include "platform/CommandLine.h"
 #include "platform/HostPath.h"
 #include "settings/AppConfig.h"
 #include "support/ArchiveCheck.h"
@@ -102,6 +104,8 @@ private Q_SLOTS:
     void layout();
     void centredOnScreen();
     void aBuildThatWritesNothingSaysWhy();
+    void batchStartEnds_data();
+    void batchStartEnds();
     void handbookInstalledOrBuilt();
     void placementKeptOnTheScreen_data();
     void placementKeptOnTheScreen();
@@ -370,6 +374,45 @@ void TestFrmSatchel::handbookInstalledOrBuilt()
     QCOMPARE(opened, (QStringList{installed, built}));
     QCOMPARE(h.messages.shown.size(), 2);
     QVERIFY(h.messages.shown.last().contains(built + u" could not be opened"_s));
+}
+
+void TestFrmSatchel::batchStartEnds_data()
+{
+    QTest::addColumn<QString>("commandLine");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said"); // the last line, with %1 for drive C's host path
+    QTest::newRow("written") << u"\"C:\\App\\\" \"C:\\Out\\p.zip\""_s << 0 << u"wrote %1/Out/p.zip ("_s;
+    QTest::newRow("a package path in a folder that is a file")
+        << u"\"C:\\App\\\" \"C:\\App\\ORDERS.TST6\\p.zip\""_s << 1
+        << u"no package was written: Cannot create the package %1/App/ORDERS.TST6/p.zip"_s;
+    QTest::newRow("template not found")
+        << u"\"C:\\App\\NONE.TST6\""_s << 1 << u"template not found: %1/App/NONE.TST6"_s;
+    QTest::newRow("folder or template not found")
+        << u"\"C:\\App\\nothing\""_s << 1 << u"folder or template not found: %1/App/nothing"_s;
+    QTest::newRow("no templates") << u"\"C:\\Empty\\\" \"C:\\Out\\none.zip\""_s << 1
+                                  << u"no templates (*.TST6, *.TST) in the folder %1/Empty"_s;
+}
+
+// A start from the command line ends with one line on standard error that says what came of it,
+// in host paths, and the exit status the summary carries.
+void TestFrmSatchel::batchStartEnds()
+{
+    QFETCH(QString, commandLine);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    Harness h;
+    h.start(commandLine);
+    QStringList lines;
+    const BatchStart batch([&](const QString& line) { lines.append(line); });
+    RunSummary run;
+    if (h.form->Unloaded())
+        run = batch.Ending(*h.form, {}, CommandLineOptions{});
+    else
+        run.status = batch.WhyNoPackage(*h.form).isEmpty() ? 0 : 1;
+    QCOMPARE(run.status, status);
+    QVERIFY2(!lines.isEmpty() && lines.last().startsWith(said.arg(h.env.driveC())),
+             qPrintable(lines.join(u'|')));
+    QCOMPARE(run.package.has_value(), status == 0);
 }
 
 void TestFrmSatchel::placementKeptOnTheScreen_data()
