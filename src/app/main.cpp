@@ -1,5 +1,6 @@
 // ts6satchel: packs the files of a Tessarine application folder into a zip package for support.
 #include "app/SatchelWindow.h"
+#include "base/Logging.h"
 #include "components/Registration.h"
 #include "controller/BatchStart.h"
 #include "diag/ErrorTrap.h"
@@ -250,6 +251,8 @@ int main(int argc, char** argv)
             batch.SayNone(none, refused);
             return none;
         }
+        qCDebug(lcApp) << (commandLine.isEmpty() ? "window start" : "start with the command line")
+                       << commandLine;
         window.controller().Form_Load();
         if (window.controller().Unloaded()) {
             reportResources();

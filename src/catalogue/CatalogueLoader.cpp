@@ -1,5 +1,7 @@
 #include "catalogue/CatalogueLoader.h"
 
+#include "base/Logging.h"
+
 #include "base/Int16.h"
 #include "catalogue/PathHelpers.h"
 #include "diag/Debug.h"
@@ -100,6 +102,8 @@ void CatalogueLoader::LoadGrid(const QString& pattern)
         m_grid.AutoSize(0, m_grid.Cols() - 1);
         if (m_grid.Rows() == 2)
             m_grid.SetRows(1);
+        qCDebug(lcCatalogue) << "loaded" << count.value() << "templates of" << m_state.CurrentFolder << "in"
+                             << m_grid.Rows() << "rows";
     });
 }
 

@@ -1,5 +1,7 @@
 #include "components/IniSettingsStore.h"
 
+#include "base/Logging.h"
+
 #include "base/CHandle.h"
 #include "base/RuntimeError.h"
 #include "base/SystemError.h"
@@ -260,6 +262,7 @@ bool IniSettingsStore::read(const QString& file)
     }
     m_contents->document = std::move(read.document);
     m_contents->stamp = read.stamp;
+    qCDebug(lcComponents) << "settings read from" << file;
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "controller/frmSatchel.h"
 
+#include "base/Logging.h"
+
 #include "base/Geometry.h"
 #include "base/Int16.h"
 #include "catalogue/PathHelpers.h"
@@ -89,6 +91,10 @@ void frmSatchel::restorePlacement()
     const QRect stored(config.WindowLeft(), config.WindowTop(), config.WindowWidth(), config.WindowHeight());
     const QRect placed =
         FitOnScreen(stored, m_services.window.FrameMargins(), m_services.screen.AvailableArea(stored));
+    if (placed != stored)
+        qCDebug(lcController) << "stored placement" << stored << "does not fit the screen: placed at"
+                              << placed;
+    m_fitted = placed != stored ? std::optional<QRect>(placed) : std::nullopt;
     m_services.window.Move(placed.left() * tx, placed.top() * ty, placed.width() * tx, placed.height() * ty);
     m_services.window.SetWindowState(Int16::fromWide(config.WindowState()));
 }
@@ -155,7 +161,10 @@ void frmSatchel::Form_Unload()
 {
     // A failure here must not keep the window open: it is told on standard error.
     const auto store = [this] {
-        mSubclasser::SaveWindowPlacement(m_services.window, Config());
+        // A window that still stands where it was moved to fit the screen keeps the placement
+        // stored (a batch start's window, never shown, included): it comes back when it fits.
+        if (!m_fitted || m_services.window.NormalRectangle() != *m_fitted)
+            mSubclasser::SaveWindowPlacement(m_services.window, Config());
         const int state = m_services.window.WindowState();
         if (state != kMinimised)
             Config().SetWindowState(state);

@@ -6,9 +6,11 @@
 #include "package/PackageBuilder.h"
 
 #include <QCoreApplication>
+#include <QRect>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class AppConfig;
 class IMainWindow;
@@ -104,4 +106,5 @@ private:
     bool m_batchStarted = false;
     bool m_building = false;
     bool m_closeWhenBuilt = false;
+    std::optional<QRect> m_fitted; // where the stored placement was moved to fit the screen
 };

@@ -1,5 +1,7 @@
 #include "diag/Debug.h"
 
+#include "base/Logging.h"
+
 #include "outside/ILogSink.h"
 #include "outside/Registry.h"
 #include "outside/Require.h"
@@ -93,6 +95,7 @@ void LogError(const QString& moduleName, const QString& procName, const QString&
               std::int32_t number, const QString& source)
 {
     const QString text = ComposeErrorText(description, number, source);
+    qCDebug(lcDiag) << "error in" << moduleName << procName << ":" << text;
     ILogSink& general = GetLogger();
     Require(general.WriteError(kErrorTemplate, moduleName, procName, text), general, "WriteError");
 }

@@ -1,5 +1,7 @@
 #include "package/PackageBuilder.h"
 
+#include "base/Logging.h"
+
 #include "base/Int16.h"
 #include "catalogue/CatalogueRows.h"
 #include "catalogue/PathHelpers.h"
@@ -83,6 +85,8 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
         m_progress.reset();
     };
     const bool completed = RunTraced(kModule, kBuild, build, &m_lastError);
+    qCDebug(lcPackage) << "build of" << m_archivePath << (m_wrote ? "wrote it" : "wrote nothing")
+                       << (m_lastError ? m_lastError->description() : QString());
     if (!completed) {
         m_desktop.pointer.SetDefault();
         if (m_progress) {

@@ -1,5 +1,7 @@
 #include "platform/Descriptors.h"
 
+#include "base/Logging.h"
+
 #include <QDir>
 
 #include <atomic>
@@ -50,6 +52,7 @@ UniqueFd OpenBeneath(int folder, const QByteArray& relative, int flags)
         if (fd >= 0 || !openat2Refused(errno))
             return linkTold(UniqueFd(static_cast<int>(fd)), folder, relative, flags);
         g_noOpenat2.store(true, std::memory_order_relaxed);
+        qCDebug(lcPlatform) << "openat2 refused:" << errno << "- folders are walked one name at a time";
     }
     return OpenBeneathByComponents(folder, relative, flags);
 }

@@ -1,5 +1,7 @@
 #include "settings/AppConfig.h"
 
+#include "base/Logging.h"
+
 #include "base/Rounding.h"
 #include "base/RuntimeError.h"
 #include "outside/IProductInfo.h"
@@ -73,6 +75,7 @@ ISettingsStore& AppConfig::GetSettingsStore()
         Require(made->SetProduct(kProduct), *made, "SetProduct");
         Require(made->SetApplicationName(withoutExtension(m_applicationName)), *made, "SetApplicationName");
         m_store = std::move(made);
+        qCDebug(lcSettings) << "settings store of" << m_applicationName << "made";
     }
     return *m_store;
 }

@@ -458,6 +458,18 @@ void TestFrmSatchel::placementKeptOnTheScreen()
     h.start(QString());
     QCOMPARE(h.window.moved,
              QRectF(placed.left() * 15, placed.top() * 15, placed.width() * 15, placed.height() * 15));
+    // Closed where it was put, the window keeps the placement stored; moved, it stores its own.
+    AppConfig& config = h.form->Config();
+    const auto storedNow = [&] {
+        return QRect(config.WindowLeft(), config.WindowTop(), config.WindowWidth(), config.WindowHeight());
+    };
+    const QRect before = storedNow();
+    h.window.normal = placed;
+    h.form->Form_Unload();
+    QCOMPARE(storedNow(), before);
+    h.window.normal = placed.translated(1, 0);
+    h.form->Form_Unload();
+    QCOMPARE(storedNow(), placed.translated(1, 0));
 }
 
 QTEST_GUILESS_MAIN(TestFrmSatchel)

@@ -1,5 +1,7 @@
 #include "components/zip/ZipWriter.h"
 
+#include "base/Logging.h"
+
 #include "base/CHandle.h"
 #include "base/RuntimeError.h"
 #include "base/SystemError.h"
@@ -289,6 +291,8 @@ bool ZipWriter::Finish()
             package.mapFile.isEmpty() ? QString() : HostName::Decode(package.mapFile.constData());
         package.mapFile.clear(); // the package has its name: the map stays
         m_bytesDone = pipeline.BytesDone();
+        qCDebug(lcZip) << "package complete:" << package.archive.Entries() << "entries," << m_bytesDone.first
+                       << "bytes read, SHA-256" << sha256;
         m_report = {static_cast<qint64>(m_package->archive.Entries()), pipeline.LeftOut(), pipeline.Masked(),
                     sha256, namesFile};
         m_package.reset();
