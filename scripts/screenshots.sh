@@ -34,7 +34,7 @@ start_on() {
     local picture="$1" screen="$2" scale="$3" stored="$4"
     export XDG_CONFIG_HOME="$work/config-$picture"
     mkdir -p "$XDG_CONFIG_HOME/Norvale/TS6"
-    [ -z "$stored" ] || printf '[Settings]\n%s\n' "$stored" >"$XDG_CONFIG_HOME/Norvale/TS6/ts6satchel.ini"
+    [ -z "$stored" ] || printf '[Settings]\n%s\n' "$stored" >"$XDG_CONFIG_HOME/Norvale/TS6/screenshots.ini" # the settings of the program by that name
     QT_SCALE_FACTOR="$scale" xvfb-run -a -s "-screen 0 ${screen}x24" bash -c '
       icewm >/dev/null 2>&1 &
       trap "kill $!" EXIT

@@ -77,24 +77,22 @@ void QtEventLoop::DoEvents()
 
 namespace {
 
-// Qt wraps a message's line at half the screen's width, and a path in it breaks at a hyphen: a
-// message whose lines fit the screen is shown with each line whole, centred where it was.
+// Qt wraps a message's line at half the screen's width, and a path in it breaks at a hyphen or a
+// slash: a message whose lines fit the screen asks for the width of its widest line.
 void keepLinesWhole(QMessageBox& box)
 {
     auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
-    if (label == nullptr || !label->wordWrap())
+    if (label == nullptr)
         return;
     int widest = 0;
     for (const QString& line : box.text().split(QLatin1Char('\n')))
-        widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
-    const QRect before = box.frameGeometry();
-    if (widest > QtScreen().AvailableArea(before).width() * 9 / 10 - 100)
-        return;
-    label->setWordWrap(false);
-    box.layout()->activate();
-    box.setFixedSize(box.layout()->totalSizeHint());
-    box.move(before.center() - QPoint(box.frameGeometry().width() / 2, box.frameGeometry().height() / 2));
-    ScreenKeeper::Fit(box);
+        widest = std::max(widest, label->fontMetrics().horizontalAdvance(line) + 2);
+    const QWidget* owner = box.parentWidget();
+    const QRect screen = QtScreen().AvailableArea(owner ? owner->frameGeometry() : QRect());
+    // As wide as Qt lets a message box be, its icon and margins aside.
+    const int most = (screen.width() <= 1024 ? screen.width() : std::min(screen.width() - 480, 1000)) - 120;
+    if (widest <= most)
+        label->setMinimumWidth(widest);
 }
 
 } // namespace
@@ -108,7 +106,7 @@ void QtMessageBox::Show(const QString& text, MessageIcon icon, const QString& ca
     }
     QMessageBox box(icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
                     caption, text, QMessageBox::Ok, m_owner ? m_owner() : nullptr);
-    QTimer::singleShot(0, &box, [&box] { guarded([&box] { keepLinesWhole(box); })(); });
+    keepLinesWhole(box);
     if (answerer)
         QTimer::singleShot(0, &box, [this, &box] { answerer(&box); });
     box.exec();
