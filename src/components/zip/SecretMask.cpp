@@ -25,6 +25,7 @@ enum : unsigned char
     Blank = 8,
     NameChar = 16, // what an XML name is made of
     WordChar = 32, // what a bare JSON value is made of
+    Alnum = 64,    // a letter or a digit
 };
 
 constexpr std::array<unsigned char, 256> classes()
@@ -32,6 +33,8 @@ constexpr std::array<unsigned char, 256> classes()
     std::array<unsigned char, 256> c{};
     for (int ch = 0; ch < 256; ++ch) {
         const bool alnum = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9');
+        if (alnum)
+            c[ch] |= Alnum;
         if (alnum || ch == '_' || ch == '.' || ch == '-')
             c[ch] |= KeyChar | NameChar | WordChar;
         if (alnum || ch == '-' || ch == '.' || ch == '_' || ch == '~' || ch == '+' || ch == '/' || ch == '=')
@@ -167,18 +170,24 @@ bool endsLikeASecret(char last, char before)
     }
 }
 
-// The pairs of last two letters (lower case) that a key that matters may end with: those of the
-// names below, and of name and value.
-constexpr std::array<bool, 65536> keyEnds()
+// The pairs of last two letters that a key that matters may end with: those of the names below, of
+// name and value, and of their plurals; each letter by its low five bits (case and a few other
+// bytes alike: the words that share a pair are told apart later), as a set of 1,024.
+constexpr unsigned lastTwo(unsigned char before, unsigned char last)
 {
-    std::array<bool, 65536> ends{};
-    for (const char* pair : {"rd", "wd", "se", "et", "ey", "en", "on", "me", "ue", "ds", "ts", "ns", "ys"})
-        for (const int before : {int(pair[0]), pair[0] - 32})
-            for (const int last : {int(pair[1]), pair[1] - 32})
-                ends[static_cast<size_t>(last << 8 | before)] = true;
-    return ends;
+    return (before & 31u) << 5 | (last & 31u);
 }
-constexpr std::array<bool, 65536> kKeyEnds = keyEnds();
+
+constexpr std::array<uint64_t, 16> keyEnds()
+{
+    std::array<uint64_t, 16> set{};
+    for (const char* pair : {"rd", "wd", "se", "et", "ey", "en", "on", "me", "ue", "ds", "ts", "ns", "ys"}) {
+        const unsigned n = lastTwo(pair[0], pair[1]);
+        set[n >> 6] |= uint64_t{1} << (n & 63);
+    }
+    return set;
+}
+constexpr std::array<uint64_t, 16> kKeyEnds = keyEnds();
 
 // A key's last four letters or digits as a number for the set below, case folded: each byte by its
 // low five bits, the twenty bits folded into fourteen.
@@ -219,11 +228,11 @@ inline bool mayEndAKey(const unsigned char* p, size_t i)
         --j;
     if (j > 0 && (p[j - 1] == '"' || p[j - 1] == '\''))
         --j;
-    if (j < 2 || !isAlnum(p[j - 1]) || !isAlnum(p[j - 2]))
+    if (j < 2 || !is(p[j - 1], Alnum) || !is(p[j - 2], Alnum))
         return true; // not plain letters: the whole word decides
-    if (!kKeyEnds[static_cast<size_t>(p[j - 1] << 8 | p[j - 2])])
+    if (const unsigned two = lastTwo(p[j - 2], p[j - 1]); !((kKeyEnds[two >> 6] >> (two & 63)) & 1))
         return false;
-    if (j < 4 || !isAlnum(p[j - 3]) || !isAlnum(p[j - 4]))
+    if (j < 4 || !is(p[j - 3], Alnum) || !is(p[j - 4], Alnum))
         return true; // "pwd", "key"
     const unsigned n = lastFour(p[j - 4], p[j - 3], p[j - 2], p[j - 1]);
     return (kKeyEndsOfFour[n >> 6] >> (n & 63)) & 1;
