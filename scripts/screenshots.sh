@@ -18,32 +18,30 @@ unset QT_QPA_PLATFORM
 mkdir -p "$work/icewm"
 printf "ShowTaskBar=0\nShowWorkspaceStatus=0\n" >"$work/icewm/preferences"
 export ICEWM_PRIVCFG="$work/icewm"
-xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
-  icewm >/dev/null 2>&1 &
-  trap "kill $!" EXIT
-  for _ in $(seq 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
-    sleep 0.1
-  done
-  ./build/default/tools/screenshots "$1" "$2"
-' screenshots "$work/sample/drive-c/Apps/Orders" "$work"
-
-# The first start, and a placement stored for a monitor that is gone, on other screens: each run
-# with settings of its own, under a window manager.
-start_on() {
-    local picture="$1" screen="$2" scale="$3" stored="$4"
-    export XDG_CONFIG_HOME="$work/config-$picture"
-    mkdir -p "$XDG_CONFIG_HOME/Norvale/TS6"
-    [ -z "$stored" ] || printf '[Settings]\n%s\n' "$stored" >"$XDG_CONFIG_HOME/Norvale/TS6/screenshots.ini" # the settings of the program by that name
-    QT_SCALE_FACTOR="$scale" xvfb-run -a -s "-screen 0 ${screen}x24" bash -c '
+# Runs the screenshots tool with its arguments on a screen of the given size, once IceWM is up.
+under_wm() {
+    local screen="$1"
+    shift
+    xvfb-run -a -s "-screen 0 ${screen}x24" bash -c '
       icewm >/dev/null 2>&1 &
       trap "kill $!" EXIT
       for _ in $(seq 100); do
         xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
         sleep 0.1
       done
-      ./build/default/tools/screenshots --start "$1"
-    ' screenshots "$work/$picture.png"
+      ./build/default/tools/screenshots "$@"
+    ' screenshots "$@"
+}
+under_wm 1280x800 "$work/sample/drive-c/Apps/Orders" "$work"
+
+# The first start, and a placement stored for a monitor that is gone, on other screens: each run
+# with settings of its own (those of the program named screenshots).
+start_on() {
+    local picture="$1" screen="$2" scale="$3" stored="$4"
+    export XDG_CONFIG_HOME="$work/config-$picture"
+    mkdir -p "$XDG_CONFIG_HOME/Norvale/TS6"
+    [ -z "$stored" ] || printf '[Settings]\n%s\n' "$stored" >"$XDG_CONFIG_HOME/Norvale/TS6/screenshots.ini"
+    QT_SCALE_FACTOR="$scale" under_wm "$screen" --start "$work/$picture.png"
 }
 start_on placement-scale2-1920x1080 1920x1080 2 ""
 start_on placement-1024x600 1024x600 1 ""

@@ -1,5 +1,7 @@
 #include "components/IniSettingsStore.h"
 
+#include "platform/FileReplacement.h"
+
 #include "base/Logging.h"
 
 #include "base/CHandle.h"
@@ -102,41 +104,6 @@ int makeFolders(const QByteArray& folder)
         if (slash < 0)
             return 0;
     }
-}
-
-// Writes the text to a new file in the folder, with the given permissions, and renames it over
-// the target; the old file stays as it was when anything fails. 0, or the error number.
-int replaceFile(const QByteArray& target, const QByteArray& folder, const QByteArray& text,
-                mode_t permissions)
-{
-    QByteArray temporary;
-    UniqueFd file;
-    while (!file) {
-        // A short name of its own: one built on the settings file's name could pass the name limit.
-        temporary = folder + "/.ts6satchel-" +
-                    QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".ini";
-        file.reset(::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-        if (!file && errno != EEXIST)
-            return errno;
-    }
-    int error = ::fchmod(file.get(), permissions) == 0 ? 0 : errno;
-    if (error == 0)
-        error = WriteAll(file.get(), text);
-    if (error == 0 && ::fsync(file.get()) != 0)
-        error = errno;
-    if (error == 0 && !file.close())
-        error = errno;
-    if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temporary.constData());
-        return error;
-    }
-    // The new name survives a crash; a folder that cannot be synced is no failure.
-    const UniqueFd directory(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory)
-        ::fsync(directory.get());
-    return 0;
 }
 
 } // namespace
@@ -316,7 +283,7 @@ void IniSettingsStore::save(const QString& file)
     {};
     const mode_t permissions =
         !m_foreignLink && ::stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : 0600;
-    if (const int error = replaceFile(target, folder, now.document.ToText(), permissions); error != 0)
+    if (const int error = ReplaceFile(target, now.document.ToText(), 0600, permissions); error != 0)
         fail(ErrnoText(error));
     m_contents->document = std::move(now.document);
     m_contents->stamp = IniFile::StampOf(file);

@@ -1,5 +1,7 @@
 #include "package/PackageSummary.h"
 
+#include "platform/FileReplacement.h"
+
 #include "base/CHandle.h"
 #include "base/RuntimeError.h"
 #include "base/SystemError.h"
@@ -89,27 +91,7 @@ QString WriteChecksumFile(const QString& packageHostPath, const QByteArray& sha2
               QStringLiteral("Cannot write the checksum %1: %2").arg(shown, ErrnoText(error)));
     };
     CheckChecksumFileName(packageHostPath);
-    QByteArray temporary;
-    int fd = -1;
-    while (fd < 0) {
-        // A short name of its own: one built on the package's name could pass the name limit.
-        temporary = package.left(cut + 1) + ".ts6satchel-" +
-                    QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".sha256";
-        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            fail(errno);
-    }
-    UniqueFd file(fd);
-    int error = WriteAll(file.get(), checksumLine(sha256, package.mid(cut + 1)));
-    if (error == 0 && ::fsync(file.get()) != 0)
-        error = errno;
-    if (error == 0 && !file.close())
-        error = errno;
-    if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temporary.constData());
+    if (const int error = ReplaceFile(target, checksumLine(sha256, package.mid(cut + 1)), 0666); error != 0)
         fail(error);
-    }
     return shown;
 }

@@ -1,5 +1,7 @@
 #include "components/zip/ZipWriter.h"
 
+#include "platform/FileReplacement.h"
+
 #include "base/Logging.h"
 
 #include "base/CHandle.h"
@@ -302,35 +304,14 @@ bool ZipWriter::Finish()
 QByteArray ZipWriter::WriteNamesFile(const QString& hostPath, const QByteArray& map)
 {
     const QByteArray target = HostName::Encode(hostPath);
-    const qsizetype cut = target.lastIndexOf('/');
-    const auto fail = [&](int error) {
+    const auto fail = [&](const QString& reason) {
         Raise(ErrorNumber::DeviceIoError,
-              QStringLiteral("Cannot write the map of names %1: %2").arg(hostPath, ErrnoText(error)));
+              QStringLiteral("Cannot write the map of names %1: %2").arg(hostPath, reason));
     };
     if (HostName::IsOtherThanRegularFile(hostPath))
-        Raise(ErrorNumber::DeviceIoError,
-              QStringLiteral("Cannot write the map of names %1: not a regular file").arg(hostPath));
-    QByteArray temporary;
-    int fd = -1;
-    while (fd < 0) { // a short name of its own: one built on the package's could pass the name limit
-        temporary = target.left(cut + 1) + ".ts6satchel-" +
-                    QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".names";
-        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0 && errno != EEXIST)
-            fail(errno);
-    }
-    UniqueFd file(fd);
-    int error = WriteAll(file.get(), map);
-    if (error == 0 && ::fsync(file.get()) != 0)
-        error = errno;
-    if (error == 0 && !file.close())
-        error = errno;
-    if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temporary.constData());
-        fail(error);
-    }
+        fail(QStringLiteral("not a regular file"));
+    if (const int error = ReplaceFile(target, map, 0600); error != 0)
+        fail(ErrnoText(error));
     return target;
 }
 
