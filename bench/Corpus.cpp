@@ -75,7 +75,7 @@ qint64 put(const QString& path, const QByteArray& content)
 
 } // namespace
 
-qint64 WriteCorpus(const QString& folder, int totalMegabytes)
+qint64 writeCorpus(const QString& folder, int totalMegabytes)
 {
     std::mt19937 random(6);
     const qint64 total = qint64(totalMegabytes) * 1024 * 1024;
@@ -99,7 +99,7 @@ qint64 WriteCorpus(const QString& folder, int totalMegabytes)
     return written;
 }
 
-qint64 WriteTinyFiles(const QString& folder, int count)
+qint64 writeTinyFiles(const QString& folder, int count)
 {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> size(256, 4096);
@@ -113,7 +113,7 @@ qint64 WriteTinyFiles(const QString& folder, int count)
     return written;
 }
 
-Measured MeasureCommand(const QString& program, const QStringList& arguments, const QString& workingFolder)
+Measured measureCommand(const QString& program, const QStringList& arguments, const QString& workingFolder)
 {
     QProcess p;
     if (!workingFolder.isEmpty())

@@ -5,8 +5,10 @@
 #include "catalogue/SelectionRules.h"
 #include "components/OutlineGrid.h"
 #include "components/Registration.h"
+#include "diag/Debug.h"
 #include "outside/IDesktop.h"
 #include "outside/IFolderTree.h"
+#include "outside/Registry.h"
 #include "platform/qt/GridView.h"
 
 #include <QApplication>
@@ -24,13 +26,13 @@ namespace {
 class Tree final : public IFolderTree
 {
 public:
-    void SelectFolder(const QString& path, int, bool) override
+    void selectFolder(const QString& path, int, bool) override
     {
         m_path = path;
         m_handler();
     }
-    QString SelectedFolderPath() const override { return m_path; }
-    void SetAfterSelectHandler(std::function<void()> handler) override { m_handler = std::move(handler); }
+    QString selectedFolderPath() const override { return m_path; }
+    void setAfterSelectHandler(std::function<void()> handler) override { m_handler = std::move(handler); }
 
 private:
     QString m_path;
@@ -40,8 +42,8 @@ private:
 class Pointer final : public IMousePointer
 {
 public:
-    void SetBusy() override {}
-    void SetDefault() override {}
+    void setBusy() override {}
+    void setDefault() override {}
 };
 
 class NoMessages final : public IMessageBox
@@ -118,7 +120,9 @@ int main(int argc, char** argv)
     QTemporaryDir root;
     qputenv("TS6_DRIVES", ("C=" + root.path()).toUtf8());
     qputenv("TS6_LOG_DIR", (root.path() + QStringLiteral("/trace")).toUtf8());
-    RegisterCoreComponents();
+    registerCoreComponents();
+    const ComponentMakers components = Registry::makers();
+    Debug::useLogSinks(components.logSink);
     QDir().mkpath(root.path() + QStringLiteral("/app"));
     writeFolder(root.path() + QStringLiteral("/app"));
     const long before = peakKilobytes();
@@ -127,15 +131,15 @@ int main(int argc, char** argv)
     OutlineGrid grid;
     Tree tree;
     Pointer pointer;
-    CatalogueLoader loader(state, grid, tree, pointer);
-    tree.SetAfterSelectHandler([&] { loader.lstFolders_OnAfterNodeSelect(); });
+    CatalogueLoader loader(state, grid, tree, pointer, components.pathUtility, components.templateReader);
+    tree.setAfterSelectHandler([&] { loader.lstFolders_OnAfterNodeSelect(); });
     std::printf("%-6s %10s %12s %14s\n", "load", "rows", "seconds", "rows/second");
     for (int run = 1; run <= 3; ++run) {
         QElapsedTimer timer;
         timer.start();
-        tree.SelectFolder(QStringLiteral("C:\\APP"), 0, true);
+        tree.selectFolder(QStringLiteral("C:\\APP"), 0, true);
         const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
-        const int rows = grid.Rows() - 1;
+        const int rows = grid.rows() - 1;
         std::printf("%-6d %10d %12.3f %14.0f\n", run, rows, seconds, rows / seconds);
     }
     std::printf("peak memory: %.1f MB (%.1f MB before the first load)\n", peakKilobytes() / 1024.0,
@@ -148,17 +152,17 @@ int main(int argc, char** argv)
     GridView view(grid);
     view.resize(800, 600);
     view.show();
-    tree.SelectFolder(QStringLiteral("C:\\LARGE"), 0, true);
-    const GridNode group = grid.NodeByKey(QStringLiteral("1-POPUPFILES"));
-    grid.SetExpanded(grid.NodeByKey(QStringLiteral("1-TEMPLATEFILE")), true);
+    tree.selectFolder(QStringLiteral("C:\\LARGE"), 0, true);
+    const GridNode group = grid.nodeByKey(QStringLiteral("1-POPUPFILES"));
+    grid.setExpanded(grid.nodeByKey(QStringLiteral("1-TEMPLATEFILE")), true);
     view.gridModel().flush();
     view.expandAll();
     QCoreApplication::processEvents();
     NoMessages messages;
     SelectionRules rules(grid, messages, QStringLiteral("ts6satchel"));
-    std::printf("\nclick on a group of %d rows   %12s %12s\n", grid.NodeChildren(group), "CPU ms", "wall ms");
+    std::printf("\nclick on a group of %d rows   %12s %12s\n", grid.nodeChildren(group), "CPU ms", "wall ms");
     for (int click = 1; click <= 4; ++click) {
-        grid.SetMouseCell(grid.NodeRow(group), 0);
+        grid.setMouseCell(grid.nodeRow(group), 0);
         QElapsedTimer timer;
         const double cpu = processCpuSeconds();
         timer.start();

@@ -96,7 +96,7 @@ double threadSeconds()
 int main()
 {
     QTemporaryDir dir;
-    WriteCorpus(dir.path(), 120);
+    writeCorpus(dir.path(), 120);
     const std::vector<QByteArray> inputs[] = {pieces(dir.path() + QStringLiteral("/logs/archive"), 48 << 20),
                                               pieces(dir.path() + QStringLiteral("/data"), 24 << 20),
                                               pieces(dir.path() + QStringLiteral("/config"), 16 << 20)};

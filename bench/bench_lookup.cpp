@@ -5,7 +5,9 @@
 // figure while the folder changes.
 #include "catalogue/PathHelpers.h"
 #include "components/Registration.h"
+#include "diag/Debug.h"
 #include "outside/HostFunctions.h"
+#include "outside/Registry.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -82,7 +84,9 @@ private:
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    RegisterCoreComponents();
+    registerCoreComponents();
+    const ComponentMakers components = Registry::makers();
+    Debug::useLogSinks(components.logSink);
     QTemporaryDir root;
     qputenv("TS6_DRIVES", ("C=" + root.path()).toUtf8());
     std::printf("%-8s %18s %18s %18s %22s   (wall us per call)\n", "files", "FileExists (us)",

@@ -40,12 +40,12 @@ int pack(const QString& folder, const QString& archive, int workers)
     // The corpus is drive C, so entry names are as short as the other tools' ("C/logs/..." against
     // "logs/...").
     qputenv("TS6_DRIVES", ("C=" + folder).toUtf8());
-    ZipWriter writer(workers > 0 ? workers : WorkerPool::DefaultSize());
+    ZipWriter writer(workers > 0 ? workers : WorkerPool::defaultSize());
     const QString windowsArchive =
         QStringLiteral("Z:") + QString(archive).replace(QLatin1Char('/'), QLatin1Char('\\'));
-    if (!writer.SetArchivePath(windowsArchive) || !writer.Add(QStringLiteral("C:\\*.*"), true, true, {}) ||
-        !writer.Finish()) {
-        std::fprintf(stderr, "%s\n", qPrintable(writer.LastError()));
+    if (!writer.setArchivePath(windowsArchive) || !writer.add(QStringLiteral("C:\\*.*"), true, true, {}) ||
+        !writer.finish()) {
+        std::fprintf(stderr, "%s\n", qPrintable(writer.lastError()));
         return 1;
     }
     return 0;
@@ -93,15 +93,15 @@ double ceilingSeconds(const QString& corpus)
             const auto size = static_cast<size_t>(piece.size());
             libdeflate_crc32(0, data, size);
             if (isChunk)
-                Compressors::EncodeChunk(data, size, out);
+                Compressors::encodeChunk(data, size, out);
             else
-                Compressors::DeflateWhole(data, size, out);
+                Compressors::deflateWhole(data, size, out);
         }
     };
     QElapsedTimer timer;
     timer.start();
     std::vector<std::thread> threads;
-    for (int i = 0; i < WorkerPool::DefaultSize(); ++i)
+    for (int i = 0; i < WorkerPool::defaultSize(); ++i)
         threads.emplace_back(work);
     for (std::thread& t : threads)
         t.join();
@@ -143,7 +143,7 @@ Measured runBatch(const BatchStart& b)
         qputenv(name.toUtf8().constData(), b.environment.value(name).toUtf8());
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "TS6_DRIVES"})
         qunsetenv(name);
-    return MeasureCommand(QStringLiteral(TS6_PROGRAM), b.arguments);
+    return measureCommand(QStringLiteral(TS6_PROGRAM), b.arguments);
 }
 
 // Milliseconds from SIGTERM, sent while the corpus is being packed, to the end of the program.
@@ -188,8 +188,8 @@ void compare(const QString& title, const QString& root, const QString& corpus, q
     qint64 zipSize = 0, programSize = 0, maskedSize = 0, namedSize = 0;
     for (int round = 0; round < kRounds; ++round) {
         QFile::remove(out);
-        zip = round == 0 ? MeasureCommand(QStringLiteral("zip"), zip6, corpus)
-                         : best(zip, MeasureCommand(QStringLiteral("zip"), zip6, corpus));
+        zip = round == 0 ? measureCommand(QStringLiteral("zip"), zip6, corpus)
+                         : best(zip, measureCommand(QStringLiteral("zip"), zip6, corpus));
         zipSize = QFileInfo(out).size();
         QFile::remove(out);
         program = round == 0 ? runBatch(batch) : best(program, runBatch(batch));
@@ -212,8 +212,7 @@ void compare(const QString& title, const QString& root, const QString& corpus, q
              masked);
         std::printf("%-30s %9.2fx the time, %.2fx the CPU of the plain batch start\n", "  --redact takes",
                     masked.seconds / program.seconds, masked.cpuSeconds / program.cpuSeconds);
-        line("ts6satchel --redact-names", megabytes(input) / named.seconds, baseline, namedSize,
-             named);
+        line("ts6satchel --redact-names", megabytes(input) / named.seconds, baseline, namedSize, named);
         std::printf("%-30s %9.2fx the time, %.2fx the CPU of the plain batch start\n",
                     "  --redact-names takes", named.seconds / program.seconds,
                     named.cpuSeconds / program.cpuSeconds);
@@ -224,26 +223,26 @@ void compare(const QString& title, const QString& root, const QString& corpus, q
     if (!everyTool)
         return;
     row("ZipWriter (1 worker)",
-        MeasureCommand(self, {QStringLiteral("pack"), corpus, out, QStringLiteral("1")}), input, out,
+        measureCommand(self, {QStringLiteral("pack"), corpus, out, QStringLiteral("1")}), input, out,
         baseline);
     row("ZipWriter (one per core)",
-        MeasureCommand(self, {QStringLiteral("pack"), corpus, out, QStringLiteral("0")}), input, out,
+        measureCommand(self, {QStringLiteral("pack"), corpus, out, QStringLiteral("0")}), input, out,
         baseline);
     row("zip -r -1",
-        MeasureCommand(
+        measureCommand(
             QStringLiteral("zip"),
             {QStringLiteral("-r"), QStringLiteral("-1"), QStringLiteral("-q"), out, QStringLiteral(".")},
             corpus),
         input, out, baseline);
     row("7zz a -tzip -mx=1 -mmt=2",
-        MeasureCommand(QStringLiteral("7zz"),
+        measureCommand(QStringLiteral("7zz"),
                        {QStringLiteral("a"), QStringLiteral("-tzip"), QStringLiteral("-mx=1"),
                         QStringLiteral("-mmt=2"), QStringLiteral("-bd"), QStringLiteral("-bso0"), out,
                         QStringLiteral(".")},
                        corpus),
         input, out, baseline);
     row("python3 zipfile (deflate)",
-        MeasureCommand(QStringLiteral("python3"),
+        measureCommand(QStringLiteral("python3"),
                        {QStringLiteral("-c"),
                         QStringLiteral("import os,sys,zipfile\n"
                                        "with zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_DEFLATED) as z:\n"
@@ -264,24 +263,24 @@ int main(int argc, char** argv)
     if (args.size() == 5 && args.at(1) == QLatin1String("pack"))
         return pack(args.at(2), args.at(3), args.at(4).toInt());
     if (args.size() == 3 && args.at(1) == QLatin1String("corpus")) // to profile by hand
-        return WriteCorpus(args.at(2), 320) > 0 ? 0 : 1;
+        return writeCorpus(args.at(2), 320) > 0 ? 0 : 1;
 
     const int megabytes = args.size() > 1 ? args.at(1).toInt() : 320;
     QTemporaryDir root(QStringLiteral("/var/tmp/ts6bench-XXXXXX"));
     const QString self = app.applicationFilePath();
     const QString mix = root.path() + QStringLiteral("/mix");
-    compare(QStringLiteral("support-package mix"), root.path(), mix, WriteCorpus(mix, megabytes), self, true,
+    compare(QStringLiteral("support-package mix"), root.path(), mix, writeCorpus(mix, megabytes), self, true,
             true);
     std::printf(
         "%-30s %9lld ms\n", "batch start ends after SIGTERM",
         static_cast<long long>(stopAfterSignal(batchStart(root.path(), mix, root.path() + "/out.zip"))));
     QDir(mix).removeRecursively();
     const QString tiny = root.path() + QStringLiteral("/tiny");
-    compare(QStringLiteral("20,000 files of 0.25 to 4 KB"), root.path(), tiny, WriteTinyFiles(tiny, 20000),
+    compare(QStringLiteral("20,000 files of 0.25 to 4 KB"), root.path(), tiny, writeTinyFiles(tiny, 20000),
             self, true);
     QDir(tiny).removeRecursively();
     const QString many = root.path() + QStringLiteral("/many");
-    compare(QStringLiteral("100,000 files of 0.25 to 4 KB"), root.path(), many, WriteTinyFiles(many, 100000),
+    compare(QStringLiteral("100,000 files of 0.25 to 4 KB"), root.path(), many, writeTinyFiles(many, 100000),
             self, false);
     return 0;
 }

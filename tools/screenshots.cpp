@@ -5,15 +5,14 @@
 // start on a LastFolder deep in the tree; a build that could not write its package and F1. With
 // --start, only a start on the screen and settings the caller set up (the placement pictures). Run
 // by scripts/screenshots.sh under Xvfb, with the sample's environment.
+#include "app/Assembly.h"
 #include "app/SatchelWindow.h"
 #include "app/frmAbout.h"
 #include "app/frmOptions.h"
 #include "app/frmPacifier.h"
-#include "components/Registration.h"
 #include "platform/HostPath.h"
 #include "platform/qt/GridView.h"
 #include "platform/qt/QtFolderTree.h"
-#include "platform/qt/RegisterDesktop.h"
 #include "settings/AppConfig.h"
 
 #include <QAction>
@@ -84,8 +83,8 @@ bool shootSmallWindows(QWidget* owner, const QString& out, const QString& suffix
 {
     frmPacifier pacifier;
     pacifier.Show();
-    pacifier.SetStatus(QStringLiteral("Adding C:\\TESSARINE\\DATA\\ORDERS.LOG"));
-    pacifier.SetBytes(qint64(93) << 20, qint64(450) << 20); // a large log folder under way
+    pacifier.setStatus(QStringLiteral("Adding C:\\TESSARINE\\DATA\\ORDERS.LOG"));
+    pacifier.setBytes(qint64(93) << 20, qint64(450) << 20); // a large log folder under way
     settle();
     bool ok = shoot(out + QStringLiteral("/progress-window") + suffix + QStringLiteral(".png"));
     pacifier.Close();
@@ -103,11 +102,10 @@ bool shootSmallWindows(QWidget* owner, const QString& out, const QString& suffix
 // on whatever screen the caller set up.
 int shootStart(const QString& picture)
 {
-    RegisterCoreComponents();
-    RegisterDesktopComponents();
+    const ComponentMakers components = assembleComponents();
     Desktop desktop(false);
     const ScreenKeeper keeper;
-    SatchelWindow window(desktop, QString());
+    SatchelWindow window(desktop, components, QString());
     window.controller().Form_Load();
     window.show();
     settle(1500);
@@ -129,19 +127,18 @@ int main(int argc, char** argv)
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
     const QString out = QString::fromLocal8Bit(argv[2]);
-    RegisterCoreComponents();
-    RegisterDesktopComponents();
+    const ComponentMakers components = assembleComponents();
     Desktop desktop(false);
     const ScreenKeeper keeper;
-    auto window = std::make_unique<SatchelWindow>(desktop, QString());
+    auto window = std::make_unique<SatchelWindow>(desktop, components, QString());
     window->controller().Form_Load();
-    window->folderTree().SelectFolder(folder, 0, true);
+    window->folderTree().selectFolder(folder, 0, true);
     window->setGeometry(40, 40, 1100, 680);
     window->show();
     settle();
     window->gridView().gridModel().flush();
     window->gridView().expandAll();
-    window->grid().SetNodePicture(window->grid().NodeByKey(QStringLiteral("2-V2-POPUP")), 3);
+    window->grid().setNodePicture(window->grid().nodeByKey(QStringLiteral("2-V2-POPUP")), 3);
     window->controller().grdFiles_Mouseup(1, 0, 0, 0); // nothing under the pointer: no change
     settle();
     bool ok = shoot(out + QStringLiteral("/main-window.png"));
@@ -216,9 +213,9 @@ int main(int argc, char** argv)
 
     // A fresh start on a folder deep in the tree, stored as LastFolder: the tree shows it once the
     // folders around it have loaded.
-    window->controller().Config().SetLastFolder(HostPath::ToWindows(folder));
+    window->controller().Config().setLastFolder(HostPath::toWindows(folder));
     window.reset();
-    window = std::make_unique<SatchelWindow>(desktop, QString());
+    window = std::make_unique<SatchelWindow>(desktop, components, QString());
     window->controller().Form_Load();
     window->show();
     QtFolderTree& tree = window->folderTree();

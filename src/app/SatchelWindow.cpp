@@ -34,7 +34,8 @@ constexpr double kButtonsHeight = 615;
 
 } // namespace
 
-SatchelWindow::SatchelWindow(Desktop& desktop, const QString& commandLine, const PackageOptions& batchOptions)
+SatchelWindow::SatchelWindow(Desktop& desktop, ComponentMakers components, const QString& commandLine,
+                             const PackageOptions& batchOptions)
     : m_desktop(desktop), m_messages(desktop, [this] { return static_cast<QWidget*>(this); }),
       m_saveDialog(desktop)
 {
@@ -42,9 +43,9 @@ SatchelWindow::SatchelWindow(Desktop& desktop, const QString& commandLine, const
     setWindowTitle(tr("TSSatchel"));
     // The program's icon on every window it opens: the progress window, message boxes and
     // dialogs of a batch start, whose main window is never shown, and Qt's own questions.
-    QGuiApplication::setWindowIcon(ProgramIcon());
-    m_grid.SetTextMatrix(0, 0, tr("Description"));
-    m_grid.SetTextMatrix(0, 1, tr("Filename"));
+    QGuiApplication::setWindowIcon(programIcon());
+    m_grid.setTextMatrix(0, 0, tr("Description"));
+    m_grid.setTextMatrix(0, 1, tr("Filename"));
     buildParts();
     buildMenus();
 
@@ -56,12 +57,13 @@ SatchelWindow::SatchelWindow(Desktop& desktop, const QString& commandLine, const
                              DesktopServices{m_pointer, m_events, m_messages, m_saveDialog,
                                              [this]() -> std::unique_ptr<IProgressWindow> {
                                                  auto window = std::make_unique<frmPacifier>();
-                                                 if (m_controller && m_controller->BatchStarted())
+                                                 if (m_controller && m_controller->batchStarted())
                                                      return std::make_unique<EchoingProgress>(
                                                          std::move(window));
                                                  return window;
                                              },
-                                             HandleOf(this), HostPath::ToWindows(program.absolutePath())},
+                                             handleOf(this), HostPath::toWindows(program.absolutePath())},
+                             std::move(components),
                              program.fileName(),
                              [this] { Resize_Form(); },
                              [this] {
@@ -72,9 +74,9 @@ SatchelWindow::SatchelWindow(Desktop& desktop, const QString& commandLine, const
         frmOptions options(this, current);
         if (options.exec() != QDialog::Accepted)
             return std::nullopt;
-        return options.Options();
+        return options.options();
     };
-    services.openDocument = OpenOnDesktop;
+    services.openDocument = openOnDesktop;
     m_controller = std::make_unique<frmSatchel>(std::move(services), commandLine, batchOptions);
     m_gridView->setMouseUpHandler(
         [this](int b, int s, double x, double y) { m_controller->grdFiles_Mouseup(b, s, x, y); });
@@ -89,19 +91,19 @@ SatchelWindow::~SatchelWindow()
 
 double SatchelWindow::twipsX(int pixels) const
 {
-    return pixels * m_screen.TwipsPerPixelX();
+    return pixels * m_screen.twipsPerPixelX();
 }
 double SatchelWindow::twipsY(int pixels) const
 {
-    return pixels * m_screen.TwipsPerPixelY();
+    return pixels * m_screen.twipsPerPixelY();
 }
 int SatchelWindow::pixelsX(double twips) const
 {
-    return qRound(twips / m_screen.TwipsPerPixelX());
+    return qRound(twips / m_screen.twipsPerPixelX());
 }
 int SatchelWindow::pixelsY(double twips) const
 {
-    return qRound(twips / m_screen.TwipsPerPixelY());
+    return qRound(twips / m_screen.twipsPerPixelY());
 }
 
 void SatchelWindow::buildParts()
@@ -240,21 +242,21 @@ void SatchelWindow::Resize_Form()
     m.buttonsHeight = twipsY(m_buttons->height());
     m.titleWidth = twipsX(m_title->width());
     m.titleHeight = twipsY(m_title->height());
-    const FormLayout layout = ComputeFormLayout(m);
+    const FormLayout layout = computeFormLayout(m);
     // Each step stands alone: one that fails leaves its part where it was.
-    RunQuietly([&] {
+    runQuietly([&] {
         if (layout.splitter)
             m_splitter->setGeometry(pixelsX(layout.splitter->left()), pixelsY(layout.splitter->top()),
                                     pixelsX(layout.splitter->width()), pixelsY(layout.splitter->height()));
     });
-    RunQuietly([&] { m_buttons->move(pixelsX(layout.buttons.left()), pixelsY(layout.buttons.top())); });
-    RunQuietly([&] {
+    runQuietly([&] { m_buttons->move(pixelsX(layout.buttons.left()), pixelsY(layout.buttons.top())); });
+    runQuietly([&] {
         if (layout.title)
             m_title->move(pixelsX(layout.title->x()), pixelsY(layout.title->y()));
     });
 }
 
-QRect SatchelWindow::NormalRectangle() const
+QRect SatchelWindow::normalRectangle() const
 {
     if (!(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
         return geometry();
@@ -263,9 +265,9 @@ QRect SatchelWindow::NormalRectangle() const
     return normalGeometry().isValid() ? normalGeometry() : geometry();
 }
 
-QMargins SatchelWindow::FrameMargins() const
+QMargins SatchelWindow::frameMargins() const
 {
-    return FrameMarginsOf(*this);
+    return frameMarginsOf(*this);
 }
 
 void SatchelWindow::noteNormalRectangle()
@@ -290,7 +292,7 @@ void SatchelWindow::resizeEvent(QResizeEvent* event)
     noteNormalRectangle();
 }
 
-void SatchelWindow::Move(double left, double top, double width, double height)
+void SatchelWindow::moveInTwips(double left, double top, double width, double height)
 {
     setGeometry(pixelsX(left), pixelsY(top), pixelsX(width), pixelsY(height));
     m_normal = geometry();
@@ -316,7 +318,7 @@ int SatchelWindow::WindowState() const
     return 0;
 }
 
-void SatchelWindow::SetWindowState(int state)
+void SatchelWindow::setWindowStateCode(int state)
 {
     switch (state) {
     case 0:
@@ -329,21 +331,21 @@ void SatchelWindow::SetWindowState(int state)
         setWindowState(Qt::WindowMaximized);
         break;
     default:
-        Raise(380, QStringLiteral("Invalid property value"), QStringLiteral("frmSatchel"));
+        raiseError(380, QStringLiteral("Invalid property value"), QStringLiteral("frmSatchel"));
     }
 }
 
-void SatchelWindow::SetTitleCaption(const QString& caption)
+void SatchelWindow::setTitleCaption(const QString& caption)
 {
     m_title->setText(caption);
 }
 
-void SatchelWindow::SetHelpFile(const QString& path)
+void SatchelWindow::setHelpFile(const QString& path)
 {
     m_helpFile = path;
 }
 
-void SatchelWindow::ShowStatus(const QString& text)
+void SatchelWindow::showStatus(const QString& text)
 {
     if (text.isEmpty()) {
         statusBar()->clearMessage();
@@ -354,7 +356,7 @@ void SatchelWindow::ShowStatus(const QString& text)
     statusBar()->showMessage(text);
 }
 
-void SatchelWindow::Destroy()
+void SatchelWindow::destroyWindow()
 {
     m_destroyed = true;
     if (isVisible())

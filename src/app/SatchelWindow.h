@@ -22,7 +22,8 @@ class SatchelWindow final : public QMainWindow, public IMainWindow
     Q_OBJECT
 
 public:
-    SatchelWindow(Desktop& desktop, const QString& commandLine, const PackageOptions& batchOptions = {});
+    SatchelWindow(Desktop& desktop, ComponentMakers components, const QString& commandLine,
+                  const PackageOptions& batchOptions = {});
     ~SatchelWindow() override;
 
     frmSatchel& controller() { return *m_controller; }
@@ -36,15 +37,15 @@ public:
     void Resize_Form();
 
     // IMainWindow
-    QRect NormalRectangle() const override;
-    void Move(double left, double top, double width, double height) override;
-    QMargins FrameMargins() const override;
+    QRect normalRectangle() const override;
+    void moveInTwips(double left, double top, double width, double height) override;
+    QMargins frameMargins() const override;
     int WindowState() const override;
-    void SetWindowState(int state) override;
-    void SetTitleCaption(const QString& caption) override;
-    void SetHelpFile(const QString& path) override;
-    void ShowStatus(const QString& text) override;
-    void Destroy() override;
+    void setWindowStateCode(int state) override;
+    void setTitleCaption(const QString& caption) override;
+    void setHelpFile(const QString& path) override;
+    void showStatus(const QString& text) override;
+    void destroyWindow() override;
 
     QString helpFile() const { return m_helpFile; }
 

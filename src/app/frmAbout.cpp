@@ -34,13 +34,13 @@ QFrame* line(QWidget* parent, const char* name, QPalette::ColorRole colour)
 
 } // namespace
 
-QString frmAbout::VersionText(int major, int minor, int revision)
+QString frmAbout::versionText(int major, int minor, int revision)
 {
     return QString::number(major) + QLatin1Char('.') + QString::number(minor) + tr(" Build ") +
            QString::number(revision);
 }
 
-QString frmAbout::MailtoText(const QString& address, const QString& title)
+QString frmAbout::mailtoText(const QString& address, const QString& title)
 {
     return QStringLiteral("mailto:") + address + QStringLiteral("?Subject=") + title +
            QStringLiteral("&Body=");
@@ -49,23 +49,23 @@ QString frmAbout::MailtoText(const QString& address, const QString& title)
 frmAbout::frmAbout(QWidget* owner, std::function<bool(const QString&)> open)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_open(open ? std::move(open) : std::function<bool(const QString&)>(OpenOnDesktop))
+      m_open(open ? std::move(open) : std::function<bool(const QString&)>(openOnDesktop))
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(tr("About"));
     setModal(true);
     setAutoFillBackground(true);
-    setPalette(WhitePalette(palette()));
+    setPalette(whitePalette(palette()));
     Form_Load();
     if (owner)
-        move(CenterOver(owner->frameGeometry(), QRect(QPoint(), sizeHint())));
+        move(centerOver(owner->frameGeometry(), QRect(QPoint(), sizeHint())));
 }
 
 QLabel* frmAbout::label(QBoxLayout* layout, const char* name, double heightTwips, Qt::Alignment alignment)
 {
     auto* l = new QLabel(this);
     l->setObjectName(QString::fromLatin1(name));
-    l->setMinimumHeight(ToPixelsY(heightTwips));
+    l->setMinimumHeight(toPixelsY(heightTwips));
     l->setAlignment(alignment);
     layout->addWidget(l);
     return l;
@@ -90,7 +90,7 @@ void frmAbout::Form_Load()
     // The design's places, top to bottom; each part as high as the design, higher when its text
     // needs it, and the frame fixed at the size that results (never below the design's size).
     auto* box = new QVBoxLayout(this);
-    box->setContentsMargins(0, 0, 0, ToPixelsY(45));
+    box->setContentsMargins(0, 0, 0, toPixelsY(45));
     box->setSpacing(0);
     box->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -99,12 +99,12 @@ void frmAbout::Form_Load()
     image->setPixmap(QPixmap(QStringLiteral(":/pictures/banner.jpg"))); // wider than the box: cut off
     image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     image->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    image->setMinimumSize(ToPixelsX(6045), ToPixelsY(960));
-    image->setMaximumHeight(ToPixelsY(960));
+    image->setMinimumSize(toPixelsX(6045), toPixelsY(960));
+    image->setMaximumHeight(toPixelsY(960));
     box->addWidget(image);
 
     auto* body = new QVBoxLayout;
-    body->setContentsMargins(ToPixelsX(120), 0, ToPixelsX(150), 0);
+    body->setContentsMargins(toPixelsX(120), 0, toPixelsX(150), 0);
     body->setSpacing(0);
     box->addLayout(body);
 
@@ -115,25 +115,25 @@ void frmAbout::Form_Load()
     titleFont.setBold(true);
     title->setFont(titleFont);
     label(body, "lblVersion", 255, Qt::AlignCenter)
-        ->setText(VersionText(TS6_VERSION_MAJOR, TS6_VERSION_MINOR, TS6_VERSION_TWEAK));
-    body->addSpacing(ToPixelsY(225));
+        ->setText(versionText(TS6_VERSION_MAJOR, TS6_VERSION_MINOR, TS6_VERSION_TWEAK));
+    body->addSpacing(toPixelsY(225));
     label(body, "lblCompanyInfo", 1335, Qt::AlignRight | Qt::AlignTop)->setText(kCompanyInfo);
-    body->addSpacing(ToPixelsY(105));
+    body->addSpacing(toPixelsY(105));
     m_website = link(body, "lblWebsite", Website, tr("Web site"));
     connect(m_website, &QLabel::linkActivated, this, guarded([this] { lblWebsite_Click(); }));
-    body->addSpacing(ToPixelsY(105));
+    body->addSpacing(toPixelsY(105));
     m_email = link(body, "lblEmail", Email, tr("Support e-mail"));
     connect(m_email, &QLabel::linkActivated, this, guarded([this] { lblEmail_Click(); }));
-    body->addSpacing(ToPixelsY(105));
+    body->addSpacing(toPixelsY(105));
 
     // An etched separator: a shadow line with a light line just below it.
     body->addWidget(line(this, "Line1", QPalette::Dark));
     body->addWidget(line(this, "Line2", QPalette::Light));
-    body->addSpacing(ToPixelsY(90));
+    body->addSpacing(toPixelsY(90));
 
     auto* ok = new QPushButton(tr("&OK"), this);
     ok->setObjectName(QStringLiteral("cmdOk"));
-    ok->setMinimumSize(ToPixelsX(1215), ToPixelsY(495));
+    ok->setMinimumSize(toPixelsX(1215), toPixelsY(495));
     ok->setDefault(true);
     ok->setFocus();
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
@@ -147,7 +147,7 @@ void frmAbout::lblWebsite_Click()
 
 void frmAbout::lblEmail_Click()
 {
-    m_open(MailtoText(Email, frmSatchel::AppTitle));
+    m_open(mailtoText(Email, frmSatchel::AppTitle));
 }
 
 // A link that the keyboard reaches shows it, and Enter, Return or Space open it.

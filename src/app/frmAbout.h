@@ -18,9 +18,9 @@ public:
     explicit frmAbout(QWidget* owner, std::function<bool(const QString&)> open = {});
 
     // "6.1 Build 400" for file version 6.1.0.400.
-    static QString VersionText(int major, int minor, int revision);
+    static QString versionText(int major, int minor, int revision);
     // "mailto:" + address + "?Subject=" + title + "&Body=", nothing percent-encoded.
-    static QString MailtoText(const QString& address, const QString& title);
+    static QString mailtoText(const QString& address, const QString& title);
 
     static const QString Website;
     static const QString Email;

@@ -34,8 +34,8 @@ frmOptions::frmOptions(QWidget* owner, const SavedPackageOptions& options)
     auto* box = new QVBoxLayout(this);
     box->setSizeConstraint(QLayout::SetFixedSize);
 
-    m_mask = check(this, "chkMaskSecrets", tr("&Mask secrets in the package's text files"),
-                   options.maskSecrets);
+    m_mask =
+        check(this, "chkMaskSecrets", tr("&Mask secrets in the package's text files"), options.maskSecrets);
     box->addWidget(m_mask);
     auto* maskNote = new QLabel(tr("Passwords, tokens and keys become ********; REDACTED.TXT in the package "
                                    "says how many in each file."),
@@ -68,7 +68,7 @@ frmOptions::frmOptions(QWidget* owner, const SavedPackageOptions& options)
     box->addWidget(buttons);
     m_mask->setFocus();
     if (owner)
-        move(CenterOver(owner->frameGeometry(), QRect(QPoint(), sizeHint())));
+        move(centerOver(owner->frameGeometry(), QRect(QPoint(), sizeHint())));
 }
 
 // A spin box after its check box, and the words that follow it, on a row of their own; usable
@@ -94,7 +94,7 @@ QSpinBox* frmOptions::limit(QBoxLayout* box, QCheckBox* check, int value, int lo
     return spin;
 }
 
-SavedPackageOptions frmOptions::Options() const
+SavedPackageOptions frmOptions::options() const
 {
     SavedPackageOptions options{.maskSecrets = m_mask->isChecked()};
     if (m_byAge->isChecked())

@@ -19,7 +19,7 @@ class frmOptions final : public QDialog
 public:
     frmOptions(QWidget* owner, const SavedPackageOptions& options);
 
-    SavedPackageOptions Options() const;
+    SavedPackageOptions options() const;
 
 private:
     QSpinBox* limit(QBoxLayout* box, QCheckBox* check, int value, int low, int high,

@@ -16,20 +16,20 @@ frmPacifier::frmPacifier()
     setWindowTitle(tr("TS Satchel"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     setAutoFillBackground(true);
-    setPalette(WhitePalette(palette()));
-    setFixedSize(ToPixelsX(9015), ToPixelsY(2040));
+    setPalette(whitePalette(palette()));
+    setFixedSize(toPixelsX(9015), toPixelsY(2040));
     m_image->setObjectName(QStringLiteral("Image1"));
-    m_image->setGeometry(0, 0, ToPixelsX(9015), ToPixelsY(1215));
+    m_image->setGeometry(0, 0, toPixelsX(9015), toPixelsY(1215));
     m_image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_pacifierText->setObjectName(QStringLiteral("pacifierText"));
     m_pacifierText->setAccessibleName(tr("Status"));
-    m_pacifierText->setGeometry(ToPixelsX(120), ToPixelsY(1320), ToPixelsX(8775), ToPixelsY(615));
+    m_pacifierText->setGeometry(toPixelsX(120), toPixelsY(1320), toPixelsX(8775), toPixelsY(615));
     m_pacifierText->setAutoFillBackground(true);
     m_pacifierText->setWordWrap(true);
     m_pacifierText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_bytes->setObjectName(QStringLiteral("bytesDone"));
     m_bytes->setAccessibleName(tr("Bytes done"));
-    m_bytes->setGeometry(ToPixelsX(120), ToPixelsY(1935), ToPixelsX(8775), fontMetrics().height() + 4);
+    m_bytes->setGeometry(toPixelsX(120), toPixelsY(1935), toPixelsX(8775), fontMetrics().height() + 4);
     m_bytes->hide();
 }
 
@@ -49,11 +49,11 @@ void frmPacifier::CenterOnScreen()
     // The whole window is centred, title bar and borders included.
     const QtScreen screen;
     m_centredFrame = frameGeometry().size();
-    const double widthTwips = m_centredFrame.width() * screen.TwipsPerPixelX();
-    const double heightTwips = m_centredFrame.height() * screen.TwipsPerPixelY();
-    const int left = CenterOnScreenCoordinate(screen.WidthTwips(), widthTwips);
-    const int top = CenterOnScreenCoordinate(screen.HeightTwips(), heightTwips);
-    move(qRound(left / screen.TwipsPerPixelX()), qRound(top / screen.TwipsPerPixelY()));
+    const double widthTwips = m_centredFrame.width() * screen.twipsPerPixelX();
+    const double heightTwips = m_centredFrame.height() * screen.twipsPerPixelY();
+    const int left = centerOnScreenCoordinate(screen.widthTwips(), widthTwips);
+    const int top = centerOnScreenCoordinate(screen.heightTwips(), heightTwips);
+    move(qRound(left / screen.twipsPerPixelX()), qRound(top / screen.twipsPerPixelY()));
 }
 
 void frmPacifier::moveEvent(QMoveEvent* event)
@@ -76,13 +76,13 @@ void frmPacifier::Show()
     raise();
 }
 
-void frmPacifier::SetStatus(const QString& text)
+void frmPacifier::setStatus(const QString& text)
 {
     m_pacifierText->setText(text);
     m_pacifierText->repaint();
 }
 
-void frmPacifier::SetBytes(qint64 done, qint64 total)
+void frmPacifier::setBytes(qint64 done, qint64 total)
 {
     if (total <= 0)
         return;
@@ -91,7 +91,7 @@ void frmPacifier::SetBytes(qint64 done, qint64 total)
     if (text == m_bytes->text())
         return;
     if (m_bytes->isHidden()) {
-        setFixedSize(ToPixelsX(9015), ToPixelsY(2040) + m_bytes->height());
+        setFixedSize(toPixelsX(9015), toPixelsY(2040) + m_bytes->height());
         m_bytes->show();
         if (isVisible())
             CenterOnScreen();
@@ -107,6 +107,6 @@ void frmPacifier::Close()
     m_pacifierText->clear();
     m_bytes->clear();
     m_bytes->hide();
-    setFixedSize(ToPixelsX(9015), ToPixelsY(2040));
+    setFixedSize(toPixelsX(9015), toPixelsY(2040));
     m_loaded = false;
 }

@@ -19,10 +19,10 @@ public:
     ~frmPacifier() override;
 
     void Show() override;
-    void SetStatus(const QString& text) override;
+    void setStatus(const QString& text) override;
     // The bytes packed so far and the bytes found, on a line of their own under the status: the
     // window grows by that line when the first count comes.
-    void SetBytes(qint64 done, qint64 total) override;
+    void setBytes(qint64 done, qint64 total) override;
     void Close() override;
     void reject() override {}
 

@@ -1,7 +1,7 @@
 // ts6satchel: packs the files of a Tessarine application folder into a zip package for support.
+#include "app/Assembly.h"
 #include "app/SatchelWindow.h"
 #include "base/Logging.h"
-#include "components/Registration.h"
 #include "controller/BatchStart.h"
 #include "diag/ErrorTrap.h"
 #include "outside/HostFunctions.h"
@@ -10,7 +10,6 @@
 #include "platform/CommandLine.h"
 #include "platform/Descriptors.h"
 #include "platform/HostName.h"
-#include "platform/qt/RegisterDesktop.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -38,7 +37,7 @@ QStringList processArguments(int argc, char** argv)
 {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
-        arguments.append(HostName::Decode(argv[i]));
+        arguments.append(HostName::decode(argv[i]));
     return arguments;
 }
 
@@ -109,11 +108,11 @@ class SignalWatch : public QObject
 public:
     explicit SignalWatch(QWidget& mainWindow) : m_mainWindow(mainWindow)
     {
-        if (Interruption::WakeFd() < 0)
+        if (Interruption::wakeFd() < 0)
             return;
-        auto* notifier = new QSocketNotifier(Interruption::WakeFd(), QSocketNotifier::Read, this);
+        auto* notifier = new QSocketNotifier(Interruption::wakeFd(), QSocketNotifier::Read, this);
         connect(notifier, &QSocketNotifier::activated, this, guarded([this] { signalled(); }));
-        if (Interruption::Requested() != 0)
+        if (Interruption::requested() != 0)
             signalled();
     }
 
@@ -121,7 +120,7 @@ private:
     void signalled()
     {
         char bytes[64];
-        while (::read(Interruption::WakeFd(), bytes, sizeof bytes) > 0) {
+        while (::read(Interruption::wakeFd(), bytes, sizeof bytes) > 0) {
         }
         if (!m_watchingDialogs) {
             qApp->installEventFilter(this);
@@ -198,24 +197,24 @@ int main(int argc, char** argv)
 {
     openClosedStandardStreams();
     // From here on a signal ends the run through its error path, leaving nothing.
-    Interruption::Install();
-    Descriptors::RaiseLimit();
+    Interruption::install();
+    Descriptors::raiseLimit();
     QElapsedTimer clock;
     clock.start();
 
-    const CommandLineOptions options = ParseArguments(processArguments(argc, argv));
+    const CommandLineOptions options = parseArguments(processArguments(argc, argv));
     switch (options.action) {
     case CommandLineOptions::Action::Help:
-        std::fputs(qPrintable(HelpText()), stdout);
+        std::fputs(qPrintable(helpText()), stdout);
         return 0;
     case CommandLineOptions::Action::Version:
         std::printf("ts6satchel %s\n", TS6_VERSION);
         return 0;
     case CommandLineOptions::Action::UsageError:
         say(options.error);
-        std::fputs(qPrintable(UsageHint()), stderr);
+        std::fputs(qPrintable(usageHint()), stderr);
         if (options.json)
-            std::fputs(SummaryJson(runOfTheWindow(kUsageError, options.error)).constData(), stdout);
+            std::fputs(summaryJson(runOfTheWindow(kUsageError, options.error)).constData(), stdout);
         return kUsageError;
     case CommandLineOptions::Action::Run:
         break;
@@ -236,29 +235,28 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("ts6satchel"));
     QApplication::setApplicationVersion(QStringLiteral(TS6_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral(TS6_APP_ID));
-    RegisterCoreComponents();
-    RegisterDesktopComponents();
+    const ComponentMakers components = assembleComponents();
 
     Desktop desktop(headless);
     const ScreenKeeper screenKeeper; // every dialog opens inside the screen
-    const QString commandLine = BuildCommandLine(options.paths);
-    SatchelWindow window(desktop, commandLine, batchOptions(options));
+    const QString commandLine = buildCommandLine(options.paths);
+    SatchelWindow window(desktop, components, commandLine, batchOptions(options));
     SignalWatch signalWatch(window);
     const BatchStart batch(say);
     const RunSummary run = [&] {
-        if (const QString refused = BatchStart::ChecksumRefused(options); !refused.isEmpty()) {
+        if (const QString refused = BatchStart::checksumRefused(options); !refused.isEmpty()) {
             RunSummary none = runOfTheWindow(1, {});
-            batch.SayNone(none, refused);
+            batch.sayNone(none, refused);
             return none;
         }
         qCDebug(lcApp) << (commandLine.isEmpty() ? "window start" : "start with the command line")
                        << commandLine;
         window.controller().Form_Load();
-        if (window.controller().Unloaded()) {
+        if (window.controller().unloaded()) {
             reportResources();
-            return batch.Ending(window.controller(), desktop.personNeeded(), options);
+            return batch.ending(window.controller(), desktop.personNeeded(), options);
         }
-        const QString why = commandLine.isEmpty() ? QString() : batch.WhyNoPackage(window.controller());
+        const QString why = commandLine.isEmpty() ? QString() : batch.whyNoPackage(window.controller());
         if (headless) {
             say(QStringLiteral("no display to show the main window; give a folder or template and a package "
                                "path to build a package without one (see --help)"));
@@ -266,7 +264,7 @@ int main(int argc, char** argv)
         }
         window.show();
         const int status = QApplication::exec();
-        if (const int signal = Interruption::Requested(); signal != 0) {
+        if (const int signal = Interruption::requested(); signal != 0) {
             const QString closed = QStringLiteral("the window was closed by signal %1 (%2)")
                                        .arg(signal)
                                        .arg(QString::fromLocal8Bit(strsignal(signal)));
@@ -278,7 +276,7 @@ int main(int argc, char** argv)
     if (options.json) {
         RunSummary summary = run;
         summary.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-        std::fputs(SummaryJson(summary).constData(), stdout);
+        std::fputs(summaryJson(summary).constData(), stdout);
     }
     return run.status;
 }

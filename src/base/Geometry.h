@@ -8,7 +8,7 @@
 // Where a window goes so that the whole of it, frame and title bar included, lies in the screen's
 // available area: a placement that fits stays exactly as it is; one that does not is moved, and
 // then shrunk if moving is not enough. In pixels; frame is the decoration around the placement.
-inline QRect FitOnScreen(const QRect& placement, const QMargins& frame, const QRect& available)
+inline QRect fitOnScreen(const QRect& placement, const QMargins& frame, const QRect& available)
 {
     QRect outer = placement.marginsAdded(frame);
     if (available.isEmpty() || available.contains(outer))

@@ -17,7 +17,7 @@ public:
     {
         if (value > std::numeric_limits<std::int16_t>::max() ||
             value < std::numeric_limits<std::int16_t>::min())
-            Raise(ErrorNumber::Overflow, QStringLiteral("Overflow"));
+            raiseError(ErrorNumber::Overflow, QStringLiteral("Overflow"));
         Int16 result;
         result.m_value = static_cast<std::int16_t>(value);
         return result;

@@ -25,7 +25,7 @@ RuntimeError RuntimeError::fromCurrentException()
     }
 }
 
-void Raise(std::int32_t number, const QString& description, const QString& source)
+void raiseError(std::int32_t number, const QString& description, const QString& source)
 {
     throw RuntimeError(number, description, source);
 }

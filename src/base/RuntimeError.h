@@ -47,4 +47,5 @@ private:
     std::string m_what;
 };
 
-[[noreturn]] void Raise(std::int32_t number, const QString& description, const QString& source = QString());
+[[noreturn]] void raiseError(std::int32_t number, const QString& description,
+                             const QString& source = QString());

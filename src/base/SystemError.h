@@ -8,14 +8,14 @@
 #include <unistd.h>
 
 // The system's own text for an error number, in the user's language.
-inline QString ErrnoText(int error)
+inline QString errnoText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
 // Writes all the bytes, again after a signal: 0, or the error number of the failure (ENOSPC when
 // the system writes nothing and gives no reason).
-inline int WriteAll(int fd, const QByteArray& bytes)
+inline int writeAll(int fd, const QByteArray& bytes)
 {
     for (qsizetype done = 0; done < bytes.size();) {
         const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));

@@ -12,7 +12,6 @@
 #include "outside/IPathUtility.h"
 #include "outside/ITemplateReader.h"
 #include "outside/Interruption.h"
-#include "outside/Registry.h"
 #include "outside/Require.h"
 
 #include <QScopeGuard>
@@ -39,51 +38,53 @@ struct CatalogueLoader::Template
 };
 
 CatalogueLoader::CatalogueLoader(ControllerState& state, ITreeGrid& grid, IFolderTree& tree,
-                                 IMousePointer& pointer)
-    : m_state(state), m_grid(grid), m_tree(tree), m_pointer(pointer)
+                                 IMousePointer& pointer, Maker<IPathUtility> pathUtility,
+                                 Maker<ITemplateReader> templateReader)
+    : m_state(state), m_grid(grid), m_tree(tree), m_pointer(pointer), m_makePaths(std::move(pathUtility)),
+      m_makeReader(std::move(templateReader))
 {}
 
 void CatalogueLoader::lstFolders_OnAfterNodeSelect()
 {
-    RunTraced(kModule, QStringLiteral("lstFolders_OnAfterNodeSelect"), [this] {
-        const QString path = m_tree.SelectedFolderPath();
+    runTraced(kModule, QStringLiteral("lstFolders_OnAfterNodeSelect"), [this] {
+        const QString path = m_tree.selectedFolderPath();
         Debug::LogMessage(kModule, QStringLiteral("lstFolders_OnAfterNodeSelect"),
                           QStringLiteral("Clicked on folder: ") + path);
         if (path.isEmpty())
             return;
-        m_pointer.SetBusy();
+        m_pointer.setBusy();
         m_state.CurrentFolder = AddBackslash(path.toUpper());
         LoadGrid(m_state.TemplateFilter.isEmpty() ? kDefaultPattern : m_state.TemplateFilter);
-        m_pointer.SetDefault();
+        m_pointer.setDefault();
     });
 }
 
 QString CatalogueLoader::fileName(const QString& path)
 {
     QString name;
-    Require(m_paths->FileNamePart(path, name), *m_paths, "FileNamePart");
+    require(m_paths->fileNamePart(path, name), *m_paths, "fileNamePart");
     return name;
 }
 
 void CatalogueLoader::LoadGrid(const QString& pattern)
 {
-    RunTraced(kModule, kLoadGrid, [&] {
+    runTraced(kModule, kLoadGrid, [&] {
         const Host::ListingScope listings; // every folder listed once for the whole load
-        m_state.TemplateList = FindFiles(m_state.CurrentFolder, pattern);
-        const Int16 count = Int16::fromWide(m_state.TemplateList.size() - 1);
-        m_state.TemplateCount = count;
+        m_state.templateList = FindFiles(m_state.CurrentFolder, pattern);
+        const Int16 count = Int16::fromWide(m_state.templateList.size() - 1);
+        m_state.templateCount = count;
 
-        m_grid.SetRows(2);
-        m_grid.SetCols(3);
-        m_grid.SetColHidden(2, true);
-        m_grid.SetTextMatrix(1, 0, RowText::Root);
-        m_grid.SetCellPicture(1, 0, CheckPicture::Included);
-        m_grid.SetIsNode(1, true);
-        m_grid.SetCellColors(1, 0, 1, m_grid.Cols() - 1, GridColor::SystemHighlight, GridColor::White);
-        const GridNode root = m_grid.NodeOfRow(1);
+        m_grid.setRows(2);
+        m_grid.setCols(3);
+        m_grid.setColHidden(2, true);
+        m_grid.setTextMatrix(1, 0, RowText::Root);
+        m_grid.setCellPicture(1, 0, CheckPicture::Included);
+        m_grid.setIsNode(1, true);
+        m_grid.setCellColors(1, 0, 1, m_grid.cols() - 1, GridColor::SystemHighlight, GridColor::White);
+        const GridNode root = m_grid.nodeOfRow(1);
 
-        const std::unique_ptr<IPathUtility> paths = Registry::Create<IPathUtility>();
-        std::unique_ptr<ITemplateReader> reader = Registry::Create<ITemplateReader>();
+        const std::unique_ptr<IPathUtility> paths = make(m_makePaths);
+        std::unique_ptr<ITemplateReader> reader = make(m_makeReader);
         m_paths = paths.get();
         m_reader = reader.get();
         const auto forget = qScopeGuard([this] {
@@ -93,17 +94,17 @@ void CatalogueLoader::LoadGrid(const QString& pattern)
         for (Int16 n = 1; n <= count; ++n) {
             Template t;
             t.number = n;
-            t.path = m_state.TemplateList.at(n);
+            t.path = m_state.templateList.at(n);
             t.root = root;
             loadTemplate(t);
         }
         reader.reset();
 
-        m_grid.AutoSize(0, m_grid.Cols() - 1);
-        if (m_grid.Rows() == 2)
-            m_grid.SetRows(1);
+        m_grid.autoSize(0, m_grid.cols() - 1);
+        if (m_grid.rows() == 2)
+            m_grid.setRows(1);
         qCDebug(lcCatalogue) << "loaded" << count.value() << "templates of" << m_state.CurrentFolder << "in"
-                             << m_grid.Rows() << "rows";
+                             << m_grid.rows() << "rows";
     });
 }
 
@@ -112,7 +113,7 @@ void CatalogueLoader::loadTemplate(Template& t)
     const bool current = t.path.right(5).toUpper() == QLatin1String(".TST6");
     const auto changed = [&](const char* extension) {
         QString result;
-        Require(m_paths->ChangeExtension(t.path, QString::fromLatin1(extension), result), *m_paths,
+        require(m_paths->ChangeExtension(t.path, QString::fromLatin1(extension), result), *m_paths,
                 "ChangeExtension");
         return result;
     };
@@ -122,7 +123,7 @@ void CatalogueLoader::loadTemplate(Template& t)
     t.scriptFile = FileExists(currentScript) ? currentScript : changed(".TSX");
 
     const bool read = TryOpenTemplate(*m_reader, t.path);
-    Interruption::Check(); // reading a template is the long part of a load: a signal ends it here
+    Interruption::check(); // reading a template is the long part of a load: a signal ends it here
     if (!read) {
         addUnreadableTemplate(t);
         return;
@@ -136,7 +137,7 @@ void CatalogueLoader::loadTemplate(Template& t)
     addFieldGroups(t);
     addViews(t);
     m_reader->Close();
-    m_grid.Collapse(m_grid.NodeByKey(RowKey::of(t.number, QStringLiteral("-TEMPLATEFILE"))));
+    m_grid.collapse(m_grid.nodeByKey(RowKey::of(t.number, QStringLiteral("-TEMPLATEFILE"))));
 }
 
 void CatalogueLoader::addUnreadableTemplate(Template& t)
@@ -155,10 +156,10 @@ void CatalogueLoader::addUnreadableTemplate(Template& t)
 GridNode CatalogueLoader::addFileRow(GridNode parent, const QString& text, const QString& key,
                                      const QString& nameColumn, const QString& path)
 {
-    const GridNode node = m_grid.AddNode(parent, text, key);
-    m_grid.SetNodeText(node, 1, nameColumn);
-    m_grid.SetNodeText(node, 2, path);
-    m_grid.SetNodePicture(node, CheckPicture::Included);
+    const GridNode node = m_grid.addNode(parent, text, key);
+    m_grid.setNodeText(node, 1, nameColumn);
+    m_grid.setNodeText(node, 2, path);
+    m_grid.setNodePicture(node, CheckPicture::Included);
     return node;
 }
 
@@ -196,17 +197,17 @@ void CatalogueLoader::addFieldGroups(Template& t)
         return addFileRow(t.row, text, RowKey::of(t.number, QLatin1String(suffix)), QString(), QString());
     };
     const auto forEachField = [&](const std::function<void(int, const TemplateField&)>& visit) {
-        const Int16 count = Int16::fromWide(m_reader->FieldCount());
+        const Int16 count = Int16::fromWide(m_reader->fieldCount());
         for (Int16 j = 1; j <= count; ++j) {
-            Interruption::Check();
-            visit(j, m_reader->Field(j));
+            Interruption::check();
+            visit(j, m_reader->field(j));
         }
     };
 
     const GridNode popups = group(RowText::PopupFiles, "-POPUPFILES");
     forEachField([&](int j, const TemplateField& field) {
         QString popup;
-        Require(m_paths->ChangeExtension(field.popupFile, QStringLiteral(".TPT"), popup), *m_paths,
+        require(m_paths->ChangeExtension(field.popupFile, QStringLiteral(".TPT"), popup), *m_paths,
                 "ChangeExtension");
         if (field.kindCode == QLatin1String("P") || field.kindCode == QLatin1String("L"))
             addFileRow(popups, RowKey::fieldText(j, field.name), RowKey::ofField(t.number, j, "POPUP"),
@@ -235,12 +236,12 @@ void CatalogueLoader::addViews(Template& t)
     m_reader->LoadViews();
     const GridNode views = addFileRow(
         t.row, RowText::Views, RowKey::of(t.number, QStringLiteral("-VIEWFILES")), QString(), QString());
-    const Int16 count = Int16::fromWide(m_reader->ViewCount());
+    const Int16 count = Int16::fromWide(m_reader->viewCount());
     for (Int16 j = 1; j <= count; ++j) {
-        const TemplateView view = m_reader->View(j);
+        const TemplateView view = m_reader->view(j);
         QString path;
         const QString extension = QLatin1Char('.') + t.viewStem + view.number.toString();
-        Require(m_paths->ChangeExtension(t.path, extension, path), *m_paths, "ChangeExtension");
+        require(m_paths->ChangeExtension(t.path, extension, path), *m_paths, "ChangeExtension");
         if (FileExists(path)) {
             const QString name = fileName(path);
             addFileRow(views, view.name, RowKey::of(t.number, QStringLiteral("-TVM-") + name), name, path);
@@ -251,6 +252,6 @@ void CatalogueLoader::addViews(Template& t)
 
 void CatalogueLoader::removeIfEmpty(GridNode group)
 {
-    if (m_grid.NodeChildren(group) == 0)
-        m_grid.RemoveNode(group);
+    if (m_grid.nodeChildren(group) == 0)
+        m_grid.removeNode(group);
 }

@@ -49,6 +49,6 @@ struct ControllerState
 {
     QString CurrentFolder;  // upper case, ending in "\" once the tree has selected it
     QString TemplateFilter; // the template name from the command line, empty otherwise
-    QStringList TemplateList;
-    int TemplateCount = 0;
+    QStringList templateList;
+    int templateCount = 0;
 };

@@ -5,7 +5,6 @@
 #include "outside/HostFunctions.h"
 #include "outside/IPathUtility.h"
 #include "outside/ITemplateReader.h"
-#include "outside/Registry.h"
 #include "outside/Require.h"
 
 namespace {
@@ -14,7 +13,7 @@ const QChar kBackslash = QLatin1Char('\\');
 
 } // namespace
 
-QString TrimBlanks(const QString& text)
+QString trimBlanks(const QString& text)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -27,17 +26,17 @@ QString TrimBlanks(const QString& text)
 
 bool FolderExists(const QString& folderPath)
 {
-    return AnswerOrFalse([&] {
-        if (Host::FindNames(folderPath, Host::ListFilter::FoldersAndFiles).isEmpty())
+    return answerOrFalse([&] {
+        if (Host::findNames(folderPath, Host::ListFilter::FoldersAndFiles).isEmpty())
             return false;
-        const std::optional<Host::Attributes> attributes = Host::GetAttributes(folderPath);
+        const std::optional<Host::Attributes> attributes = Host::getAttributes(folderPath);
         return attributes && attributes->directory;
     });
 }
 
 bool FileExists(const QString& path)
 {
-    return AnswerOrFalse([&] { return IsRootedPath(path) && Host::PathExists(path); });
+    return answerOrFalse([&] { return IsRootedPath(path) && Host::pathExists(path); });
 }
 
 bool IsRootedPath(const QString& path)
@@ -51,19 +50,19 @@ bool IsRootedPath(const QString& path)
     return path.startsWith(QLatin1String("\\\\")) && path.indexOf(kBackslash, 2) >= 2;
 }
 
-QString GetPath(const QString& path)
+QString GetPath(const Maker<IPathUtility>& pathUtility, const QString& path)
 {
-    const std::unique_ptr<IPathUtility> utility = Registry::Create<IPathUtility>();
+    const std::unique_ptr<IPathUtility> utility = make(pathUtility);
     QString folder;
-    Require(utility->FolderPart(path, folder), *utility, "FolderPart");
+    require(utility->folderPart(path, folder), *utility, "folderPart");
     return folder;
 }
 
-QString GetFileName(const QString& path)
+QString GetFileName(const Maker<IPathUtility>& pathUtility, const QString& path)
 {
-    const std::unique_ptr<IPathUtility> utility = Registry::Create<IPathUtility>();
+    const std::unique_ptr<IPathUtility> utility = make(pathUtility);
     QString name;
-    Require(utility->FileNamePart(path, name), *utility, "FileNamePart");
+    require(utility->fileNamePart(path, name), *utility, "fileNamePart");
     return name;
 }
 
@@ -90,7 +89,7 @@ QString MakeRelativePath(const QString& path, const QString& currentFolder)
 QString RemoveExtension(const QString& fileName)
 {
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    return TrimBlanks(dot >= 0 ? fileName.left(dot) : fileName);
+    return trimBlanks(dot >= 0 ? fileName.left(dot) : fileName);
 }
 
 QString GetExtension(const QString& path)
@@ -116,30 +115,30 @@ void SplitCommandLine(const QString& commandLine, QString& first, QString& rest)
     }
     const qsizetype closing = commandLine.indexOf(quote, 1);
     if (closing < 0)
-        Raise(ErrorNumber::InvalidArgument, QStringLiteral("Invalid procedure call or argument"),
-              QStringLiteral("SplitCommandLine"));
+        raiseError(ErrorNumber::InvalidArgument, QStringLiteral("Invalid procedure call or argument"),
+                   QStringLiteral("SplitCommandLine"));
     if (closing == commandLine.size() - 1) {
         first = commandLine.mid(1, closing - 1);
         return;
     }
     first = commandLine.mid(1, closing - 1);
-    rest = TrimBlanks(commandLine.mid(closing + 1));
+    rest = trimBlanks(commandLine.mid(closing + 1));
     if (rest.startsWith(quote) && rest.endsWith(quote)) {
         if (rest.size() < 2)
-            Raise(ErrorNumber::InvalidArgument, QStringLiteral("Invalid procedure call or argument"),
-                  QStringLiteral("SplitCommandLine"));
+            raiseError(ErrorNumber::InvalidArgument, QStringLiteral("Invalid procedure call or argument"),
+                       QStringLiteral("SplitCommandLine"));
         rest = rest.mid(1, rest.size() - 2);
     }
 }
 
 bool StringExistsInArray(const QString& text, const QStringList& list)
 {
-    return AnswerOrFalse([&] { return list.contains(text, Qt::CaseSensitive); });
+    return answerOrFalse([&] { return list.contains(text, Qt::CaseSensitive); });
 }
 
 bool TryOpenTemplate(ITemplateReader& reader, const QString& path)
 {
-    return AnswerOrFalse([&] {
+    return answerOrFalse([&] {
         reader.Open(QVariant(path));
         return true;
     });
@@ -147,22 +146,22 @@ bool TryOpenTemplate(ITemplateReader& reader, const QString& path)
 
 QString GetProgramDataPath()
 {
-    return Host::CommonAppDataFolder();
+    return Host::commonAppDataFolder();
 }
 
 QString ReadFileVersion(const QString& path)
 {
-    const std::optional<Host::Attributes> attributes = Host::GetAttributes(path);
+    const std::optional<Host::Attributes> attributes = Host::getAttributes(path);
     if (!attributes || attributes->directory)
         return {};
-    return Host::FileVersion(path);
+    return Host::fileVersion(path);
 }
 
 QStringList FindFiles(const QString& folder, const QString& pattern)
 {
     QStringList found{QString()};
     const QString prefix = AddBackslash(folder);
-    const QStringList names = Host::FindNames(prefix + pattern, Host::ListFilter::Everything);
+    const QStringList names = Host::findNames(prefix + pattern, Host::ListFilter::Everything);
     for (const QString& name : names)
         found.append(prefix + TrimAtNull(name));
     return found;

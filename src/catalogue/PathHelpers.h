@@ -1,5 +1,7 @@
 #pragma once
 
+#include "outside/ComponentMakers.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -13,8 +15,9 @@ class ITemplateReader;
 bool FolderExists(const QString& folderPath);
 bool FileExists(const QString& path);
 bool IsRootedPath(const QString& path);
-QString GetPath(const QString& path);
-QString GetFileName(const QString& path);
+// Each asks a path utility of its own, made for the one question.
+QString GetPath(const Maker<IPathUtility>& pathUtility, const QString& path);
+QString GetFileName(const Maker<IPathUtility>& pathUtility, const QString& path);
 QString JoinPath(const QString& separator, std::initializer_list<QString> parts);
 QString MakeRelativePath(const QString& path, const QString& currentFolder);
 QString RemoveExtension(const QString& fileName);
@@ -29,5 +32,5 @@ QString ReadFileVersion(const QString& path);
 QStringList FindFiles(const QString& folder, const QString& pattern);
 QString TrimAtNull(const QString& text);
 // Removes leading and trailing blanks (spaces only).
-QString TrimBlanks(const QString& text);
+QString trimBlanks(const QString& text);
 QString AddBackslash(const QString& text);

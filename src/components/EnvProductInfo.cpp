@@ -11,7 +11,7 @@ namespace {
 
 QString productIniPath(const QString& product)
 {
-    const QString config = UserFolders::ConfigHome();
+    const QString config = UserFolders::configHome();
     const QString user = config + QStringLiteral("/Norvale/") + product + QStringLiteral("/product.ini");
     if (!config.isEmpty() && QFileInfo::exists(user))
         return user;
@@ -21,23 +21,23 @@ QString productIniPath(const QString& product)
 
 } // namespace
 
-bool EnvProductInfo::SetProduct(const QString& product)
+bool EnvProductInfo::setProduct(const QString& product)
 {
     m_product = product;
     return true;
 }
 
-bool EnvProductInfo::Refresh()
+bool EnvProductInfo::refresh()
 {
     const QString ini = m_product.isEmpty() ? QString() : productIniPath(m_product);
     // A named pipe or a device there would hold up the read for good.
-    if (!ini.isEmpty() && !HostName::IsRegularFile(ini)) {
+    if (!ini.isEmpty() && !HostName::isRegularFile(ini)) {
         m_lastError = QStringLiteral("The product file is not a regular file: ") + ini;
         return false;
     }
     IniDocument file;
     if (!ini.isEmpty()) {
-        IniFile::Contents contents = IniFile::Read(ini);
+        IniFile::Contents contents = IniFile::read(ini);
         if (contents.outcome == IniFile::Contents::Outcome::TooLarge) {
             m_lastError = QStringLiteral("The product file %1 is larger than 1 MB").arg(ini);
             return false;
@@ -51,8 +51,8 @@ bool EnvProductInfo::Refresh()
     const auto read = [&](const char* variable, const char* key) {
         QString value = qEnvironmentVariable(variable);
         if (value.isEmpty())
-            value = file.Value(m_product, QLatin1String(key)).value_or(QString());
-        return HostPath::ToWindows(value);
+            value = file.value(m_product, QLatin1String(key)).value_or(QString());
+        return HostPath::toWindows(value);
     };
     m_install = read("TS6_INSTALL_PATH", "InstallPath");
     m_data = read("TS6_DATA_PATH", "DataPath");

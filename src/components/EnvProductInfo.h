@@ -9,12 +9,12 @@
 class EnvProductInfo final : public IProductInfo
 {
 public:
-    bool SetProduct(const QString& product) override;
+    bool setProduct(const QString& product) override;
     bool SharedPath(QString& path) override;
     bool InstallPath(QString& path) override;
-    bool Refresh() override;
+    bool refresh() override;
     bool DataPath(QString& path) override;
-    QString LastError() const override { return m_lastError; }
+    QString lastError() const override { return m_lastError; }
 
 private:
     QString m_product;

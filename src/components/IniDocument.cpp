@@ -320,7 +320,7 @@ LineShape shapeOf(QByteArrayView line)
 
 } // namespace
 
-IniDocument IniDocument::Parse(QByteArrayView text)
+IniDocument IniDocument::parse(QByteArrayView text)
 {
     IniDocument document;
     if (text.startsWith("\xef\xbb\xbf"))
@@ -330,7 +330,7 @@ IniDocument IniDocument::Parse(QByteArrayView text)
     qsizetype lines = 0;
     for (qsizetype start = 0; start < text.size();) {
         if (++lines % kLinesPerCheck == 0)
-            Interruption::Check();
+            Interruption::check();
         qsizetype end = start;
         while (end < text.size() && text[end] != '\n' && text[end] != '\r')
             ++end;
@@ -350,13 +350,13 @@ IniDocument IniDocument::Parse(QByteArrayView text)
         const QByteArrayView key = line.first(shape.equals).trimmed();
         if (key.isEmpty())
             continue;
-        document.SetValue(*section, unescapedKey(key),
+        document.setValue(*section, unescapedKey(key),
                           unescapedValue(line.sliced(shape.equals + 1, shape.end - shape.equals - 1)));
     }
     return document;
 }
 
-QByteArray IniDocument::ToText() const
+QByteArray IniDocument::toText() const
 {
     QByteArray out;
     for (const Section& section : m_sections) {
@@ -382,12 +382,12 @@ QByteArray IniDocument::ToText() const
     return out;
 }
 
-bool IniDocument::HasSection(const QString& section) const
+bool IniDocument::hasSection(const QString& section) const
 {
     return m_index.contains(section);
 }
 
-std::optional<QString> IniDocument::Value(const QString& section, const QString& key) const
+std::optional<QString> IniDocument::value(const QString& section, const QString& key) const
 {
     const auto place = m_index.constFind(section);
     if (place == m_index.cend())
@@ -399,7 +399,7 @@ std::optional<QString> IniDocument::Value(const QString& section, const QString&
     return found.entries.at(*entry).value;
 }
 
-void IniDocument::SetValue(const QString& section, const QString& key, const QString& value)
+void IniDocument::setValue(const QString& section, const QString& key, const QString& value)
 {
     Section& target = sectionNamed(section);
     const auto entry = target.index.constFind(key);

@@ -24,14 +24,14 @@ public:
     // Reads a file's text line by line. A line that is not understood is left out: one without
     // "=", one that holds control characters (NUL, binary bytes) or bytes that are not UTF-8,
     // and every line of a section whose header has no "]". A signal that asks the program to
-    // stop ends a long read with the run-time error of Interruption::Check.
-    static IniDocument Parse(QByteArrayView text);
+    // stop ends a long read with the run-time error of Interruption::check.
+    static IniDocument parse(QByteArrayView text);
     // The whole file: every section that holds a key, keys as "key=value" lines.
-    QByteArray ToText() const;
+    QByteArray toText() const;
 
-    bool HasSection(const QString& section) const;
-    std::optional<QString> Value(const QString& section, const QString& key) const;
-    void SetValue(const QString& section, const QString& key, const QString& value);
+    bool hasSection(const QString& section) const;
+    std::optional<QString> value(const QString& section, const QString& key) const;
+    void setValue(const QString& section, const QString& key, const QString& value);
 
 private:
     struct Entry

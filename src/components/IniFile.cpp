@@ -36,7 +36,7 @@ int readUpTo(int fd, std::int64_t limit, QByteArray& bytes)
     while (done < bytes.size()) {
         const ssize_t n = ::read(fd, bytes.data() + done, static_cast<size_t>(bytes.size() - done));
         if (n < 0 && errno == EINTR) {
-            Interruption::Check();
+            Interruption::check();
             continue;
         }
         if (n < 0)
@@ -53,32 +53,32 @@ int readUpTo(int fd, std::int64_t limit, QByteArray& bytes)
 
 namespace IniFile {
 
-Stamp StampOf(const QString& hostPath)
+Stamp stampOf(const QString& hostPath)
 {
     struct stat st
     {};
-    if (::stat(HostName::Encode(hostPath).constData(), &st) == 0)
+    if (::stat(HostName::encode(hostPath).constData(), &st) == 0)
         return stampFrom(st);
     Stamp stamp;
     stamp.kind = isMissing(errno) ? Stamp::Kind::Missing : Stamp::Kind::Unknown;
     return stamp;
 }
 
-Contents Read(const QString& hostPath)
+Contents read(const QString& hostPath)
 {
     Contents contents;
-    contents.stamp = StampOf(hostPath);
+    contents.stamp = stampOf(hostPath);
     if (contents.stamp.kind == Stamp::Kind::Missing) {
         contents.outcome = Contents::Outcome::Missing;
         return contents;
     }
-    const UniqueFd fd = HostName::OpenRegularFile(hostPath, contents.error);
+    const UniqueFd fd = HostName::openRegularFile(hostPath, contents.error);
     struct stat st
     {};
     if (!fd)
         return contents;
     if (::fstat(fd.get(), &st) != 0) {
-        contents.error = ErrnoText(errno);
+        contents.error = errnoText(errno);
         return contents;
     }
     contents.stamp = stampFrom(st);
@@ -88,14 +88,14 @@ Contents Read(const QString& hostPath)
     }
     QByteArray bytes;
     if (const int error = readUpTo(fd.get(), kMaxBytes, bytes); error != 0) {
-        contents.error = ErrnoText(error);
+        contents.error = errnoText(error);
         return contents;
     }
     if (bytes.size() > kMaxBytes) {
         contents.outcome = Contents::Outcome::TooLarge;
         return contents;
     }
-    contents.document = IniDocument::Parse(bytes);
+    contents.document = IniDocument::parse(bytes);
     contents.outcome = Contents::Outcome::Read;
     return contents;
 }

@@ -34,7 +34,7 @@ struct Stamp
 };
 
 // The stamp of the file at a host path (a link followed).
-Stamp StampOf(const QString& hostPath);
+Stamp stampOf(const QString& hostPath);
 
 struct Contents
 {
@@ -51,8 +51,8 @@ struct Contents
     QString error{};
 };
 
-// Reads the file at a host path, as far as it can be understood (IniDocument::Parse). A signal
-// that asks the program to stop ends a long read with the run-time error of Interruption::Check.
-Contents Read(const QString& hostPath);
+// Reads the file at a host path, as far as it can be understood (IniDocument::parse). A signal
+// that asks the program to stop ends a long read with the run-time error of Interruption::check.
+Contents read(const QString& hostPath);
 
 } // namespace IniFile

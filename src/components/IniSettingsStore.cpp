@@ -48,15 +48,15 @@ public:
         : m_contents(std::move(contents)), m_name(std::move(name))
     {}
 
-    bool ReadValue(const QString& key, const QString& defaultValue, QString& value) override
+    bool readValue(const QString& key, const QString& defaultValue, QString& value) override
     {
-        value = m_contents->document.Value(m_name, key).value_or(defaultValue);
+        value = m_contents->document.value(m_name, key).value_or(defaultValue);
         return true;
     }
 
-    bool WriteValue(const QString& key, const QString& value) override
+    bool writeValue(const QString& key, const QString& value) override
     {
-        m_contents->document.SetValue(m_name, key, value);
+        m_contents->document.setValue(m_name, key, value);
         m_contents->changes.append({m_name, key, value});
         return true;
     }
@@ -75,7 +75,7 @@ constexpr std::chrono::seconds kLockPatience(5);
 
 QString settingsTarget(const QString& file, bool& foreign)
 {
-    const QByteArray path = HostName::Encode(file);
+    const QByteArray path = HostName::encode(file);
     struct stat st
     {};
     foreign = false;
@@ -86,7 +86,7 @@ QString settingsTarget(const QString& file, bool& foreign)
         return file;
     }
     const unique_c_ptr<char, std::free> real(::realpath(path.constData(), nullptr));
-    return real ? HostName::Decode(real.get()) : file;
+    return real ? HostName::decode(real.get()) : file;
 }
 
 // Makes the folder and those above it that are missing, each one that only its owner may enter.
@@ -111,20 +111,20 @@ int makeFolders(const QByteArray& folder)
 IniSettingsStore::IniSettingsStore() : m_contents(std::make_shared<IniStoreContents>()) {}
 IniSettingsStore::~IniSettingsStore() = default;
 
-QString IniSettingsStore::FilePath(const QString& product, const QString& application)
+QString IniSettingsStore::filePath(const QString& product, const QString& application)
 {
-    const QString config = UserFolders::ConfigHome();
+    const QString config = UserFolders::configHome();
     if (config.isEmpty())
         return {};
     return config + QStringLiteral("/Norvale/") + product + QLatin1Char('/') + application +
            QStringLiteral(".ini");
 }
 
-QString IniSettingsStore::FilePath() const
+QString IniSettingsStore::filePath() const
 {
     if (!m_file.isEmpty() || m_product.isEmpty() || m_application.isEmpty())
         return m_file;
-    const QString named = FilePath(m_product, m_application);
+    const QString named = filePath(m_product, m_application);
     bool foreign = false;
     return named.isEmpty() ? QString() : settingsTarget(named, foreign);
 }
@@ -136,14 +136,14 @@ void IniSettingsStore::forget()
     m_warning.clear();
 }
 
-bool IniSettingsStore::SetApplicationName(const QString& name)
+bool IniSettingsStore::setApplicationName(const QString& name)
 {
     m_application = name;
     forget();
     return true;
 }
 
-bool IniSettingsStore::SetProduct(const QString& product)
+bool IniSettingsStore::setProduct(const QString& product)
 {
     m_product = product;
     forget();
@@ -157,7 +157,7 @@ bool IniSettingsStore::fileName(QString& file)
         return false;
     }
     if (m_file.isEmpty()) {
-        const QString named = FilePath(m_product, m_application);
+        const QString named = filePath(m_product, m_application);
         m_file = named.isEmpty() ? QString() : settingsTarget(named, m_foreignLink);
     }
     if (m_file.isEmpty()) {
@@ -190,7 +190,7 @@ void IniSettingsStore::leaveAlone(const QString& file, const QString& why)
                     .arg(file, why);
 }
 
-bool IniSettingsStore::Reload()
+bool IniSettingsStore::reload()
 {
     QString file;
     if (!fileName(file))
@@ -202,7 +202,7 @@ bool IniSettingsStore::Reload()
     contents.changes.clear();
     if (m_foreignLink)
         return true; // nothing is read through it
-    const IniFile::Stamp stamp = IniFile::StampOf(file);
+    const IniFile::Stamp stamp = IniFile::stampOf(file);
     // A named pipe or a device would hold up the read for good, and the save would replace it.
     if (stamp.kind == IniFile::Stamp::Kind::Other) {
         leaveAlone(file, QStringLiteral("not a regular file"));
@@ -215,7 +215,7 @@ bool IniSettingsStore::Reload()
 
 bool IniSettingsStore::read(const QString& file)
 {
-    IniFile::Contents read = IniFile::Read(file);
+    IniFile::Contents read = IniFile::read(file);
     switch (read.outcome) {
     case IniFile::Contents::Outcome::TooLarge:
         leaveAlone(file, kTooLarge);
@@ -233,7 +233,7 @@ bool IniSettingsStore::read(const QString& file)
     return true;
 }
 
-bool IniSettingsStore::Save()
+bool IniSettingsStore::save()
 {
     QString file;
     if (!fileName(file))
@@ -250,22 +250,22 @@ bool IniSettingsStore::Save()
 void IniSettingsStore::save(const QString& file)
 {
     const auto fail = [&file](const QString& reason) {
-        Raise(ErrorNumber::DeviceIoError,
-              QStringLiteral("Cannot write the settings file %1: %2").arg(file, reason));
+        raiseError(ErrorNumber::DeviceIoError,
+                   QStringLiteral("Cannot write the settings file %1: %2").arg(file, reason));
     };
-    if (IniFile::StampOf(file).kind == IniFile::Stamp::Kind::Other)
+    if (IniFile::stampOf(file).kind == IniFile::Stamp::Kind::Other)
         fail(QStringLiteral("not a regular file"));
-    const QByteArray target = HostName::Encode(file);
+    const QByteArray target = HostName::encode(file);
     const QByteArray folder = target.left(target.lastIndexOf('/'));
     if (const int error = makeFolders(folder); error != 0)
-        fail(ErrnoText(error));
+        fail(errnoText(error));
     // Other runs of the program that save meanwhile wait for their turn, a moment each; a lock held
     // longer is another program's, and the save goes on without it (the file is replaced whole, so
     // a reader never sees half of it). A stop signal ends the wait.
-    const FileLock turn(HostName::Decode(folder.constData(), folder.size()), FileLock::PathKind::Host,
+    const FileLock turn(HostName::decode(folder.constData(), folder.size()), FileLock::PathKind::Host,
                         kLockPatience);
     IniFile::Contents now = m_foreignLink ? IniFile::Contents{.outcome = IniFile::Contents::Outcome::Missing}
-                                          : IniFile::Read(file);
+                                          : IniFile::read(file);
     switch (now.outcome) {
     case IniFile::Contents::Outcome::TooLarge:
         leaveAlone(file, kTooLarge);
@@ -278,34 +278,34 @@ void IniSettingsStore::save(const QString& file)
         break;
     }
     for (const IniStoreContents::Change& change : std::as_const(m_contents->changes))
-        now.document.SetValue(change.section, change.key, change.value);
+        now.document.setValue(change.section, change.key, change.value);
     struct stat st
     {};
     const mode_t permissions =
         !m_foreignLink && ::stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : 0600;
-    if (const int error = ReplaceFile(target, now.document.ToText(), 0600, permissions); error != 0)
-        fail(ErrnoText(error));
+    if (const int error = replaceFile(target, now.document.toText(), 0600, permissions); error != 0)
+        fail(errnoText(error));
     m_contents->document = std::move(now.document);
-    m_contents->stamp = IniFile::StampOf(file);
+    m_contents->stamp = IniFile::stampOf(file);
     m_foreignLink = false; // the file in its place is this run's own now
 }
 
-std::shared_ptr<ISettingsSection> IniSettingsStore::AddSection(const QString& name)
+std::shared_ptr<ISettingsSection> IniSettingsStore::addSection(const QString& name)
 {
     m_contents->madeSections.insert(name);
     return std::make_shared<IniSection>(m_contents, name);
 }
 
-std::shared_ptr<ISettingsSection> IniSettingsStore::GetSection(const QString& name)
+std::shared_ptr<ISettingsSection> IniSettingsStore::getSection(const QString& name)
 {
     bool has = false;
-    if (!HasSection(name, has) || !has)
+    if (!hasSection(name, has) || !has)
         return nullptr;
     return std::make_shared<IniSection>(m_contents, name);
 }
 
-bool IniSettingsStore::HasSection(const QString& name, bool& has)
+bool IniSettingsStore::hasSection(const QString& name, bool& has)
 {
-    has = m_contents->madeSections.contains(name) || m_contents->document.HasSection(name);
+    has = m_contents->madeSections.contains(name) || m_contents->document.hasSection(name);
     return true;
 }

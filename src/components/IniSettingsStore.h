@@ -23,18 +23,18 @@ public:
     IniSettingsStore();
     ~IniSettingsStore() override;
 
-    bool SetApplicationName(const QString& name) override;
-    bool SetProduct(const QString& product) override;
-    bool Reload() override;
-    bool Save() override;
-    std::shared_ptr<ISettingsSection> AddSection(const QString& name) override;
-    std::shared_ptr<ISettingsSection> GetSection(const QString& name) override;
-    bool HasSection(const QString& name, bool& has) override;
-    QString LastError() const override { return m_lastError; }
-    QString Warning() const override { return m_warning; }
-    QString FilePath() const override;
+    bool setApplicationName(const QString& name) override;
+    bool setProduct(const QString& product) override;
+    bool reload() override;
+    bool save() override;
+    std::shared_ptr<ISettingsSection> addSection(const QString& name) override;
+    std::shared_ptr<ISettingsSection> getSection(const QString& name) override;
+    bool hasSection(const QString& name, bool& has) override;
+    QString lastError() const override { return m_lastError; }
+    QString warning() const override { return m_warning; }
+    QString filePath() const override;
 
-    static QString FilePath(const QString& product, const QString& application);
+    static QString filePath(const QString& product, const QString& application);
 
 private:
     // Starts afresh after the product or the application name changed.
@@ -43,7 +43,7 @@ private:
     bool read(const QString& file);
     void save(const QString& file);
     void leaveAlone(const QString& file, const QString& why);
-    // Runs a step that raises its failure; the failure becomes LastError, a stop signal goes on.
+    // Runs a step that raises its failure; the failure becomes lastError, a stop signal goes on.
     template <typename Work> bool asStatus(Work&& work);
 
     QString m_product;

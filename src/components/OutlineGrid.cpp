@@ -10,7 +10,7 @@ const QString kSource = QStringLiteral("TreeGrid");
 
 [[noreturn]] void noNode()
 {
-    Raise(91, QStringLiteral("Object variable not set"), kSource);
+    raiseError(91, QStringLiteral("Object variable not set"), kSource);
 }
 
 } // namespace
@@ -39,8 +39,8 @@ OutlineGrid::~OutlineGrid() = default;
 
 void OutlineGrid::invalidRow(int row)
 {
-    Raise(ErrorNumber::SubscriptOutOfRange, QStringLiteral("Subscript out of range (row %1)").arg(row),
-          kSource);
+    raiseError(ErrorNumber::SubscriptOutOfRange, QStringLiteral("Subscript out of range (row %1)").arg(row),
+               kSource);
 }
 
 OutlineGrid::RowData& OutlineGrid::at(GridNode node)
@@ -103,8 +103,8 @@ OutlineGrid::Cell& OutlineGrid::cellAt(int row, int col)
 const OutlineGrid::Cell& OutlineGrid::cellAt(int row, int col) const
 {
     if (col < 0 || col >= m_cols)
-        Raise(ErrorNumber::SubscriptOutOfRange, QStringLiteral("Subscript out of range (column %1)").arg(col),
-              kSource);
+        raiseError(ErrorNumber::SubscriptOutOfRange,
+                   QStringLiteral("Subscript out of range (column %1)").arg(col), kSource);
     return at(rowNode(row)).cells[static_cast<size_t>(col)];
 }
 
@@ -114,15 +114,15 @@ void OutlineGrid::notify(Change change, GridNode node)
         m_listener(change, node);
 }
 
-int OutlineGrid::Rows() const
+int OutlineGrid::rows() const
 {
     return static_cast<int>(flat().size());
 }
 
-void OutlineGrid::SetRows(int rows)
+void OutlineGrid::setRows(int rows)
 {
     if (rows < 1)
-        Raise(ErrorNumber::InvalidArgument, QStringLiteral("Invalid row count"), kSource);
+        raiseError(ErrorNumber::InvalidArgument, QStringLiteral("Invalid row count"), kSource);
     const std::vector<GridNode> order = flat();
     // The rows cut off are a tail of the pre-order: each whole subtree in it goes at once, and
     // it and its later siblings are the tail of their parent's children.
@@ -145,10 +145,10 @@ void OutlineGrid::SetRows(int rows)
     notify(Change::Structure);
 }
 
-void OutlineGrid::SetCols(int cols)
+void OutlineGrid::setCols(int cols)
 {
     if (cols < 1)
-        Raise(ErrorNumber::InvalidArgument, QStringLiteral("Invalid column count"), kSource);
+        raiseError(ErrorNumber::InvalidArgument, QStringLiteral("Invalid column count"), kSource);
     m_cols = cols;
     for (auto& slot : m_slots)
         if (slot)
@@ -158,29 +158,29 @@ void OutlineGrid::SetCols(int cols)
     notify(Change::Structure);
 }
 
-QString OutlineGrid::TextMatrix(int row, int col) const
+QString OutlineGrid::textMatrix(int row, int col) const
 {
     return cellAt(row, col).text;
 }
 
-void OutlineGrid::SetTextMatrix(int row, int col, const QString& text)
+void OutlineGrid::setTextMatrix(int row, int col, const QString& text)
 {
     cellAt(row, col).text = text;
     notify(Change::Cells, rowNode(row));
 }
 
-int OutlineGrid::CellPicture(int row, int col) const
+int OutlineGrid::cellPicture(int row, int col) const
 {
     return cellAt(row, col).picture;
 }
 
-void OutlineGrid::SetCellPicture(int row, int col, int picture)
+void OutlineGrid::setCellPicture(int row, int col, int picture)
 {
     cellAt(row, col).picture = picture;
     notify(Change::Cells, rowNode(row));
 }
 
-void OutlineGrid::SetCellColors(int row1, int col1, int row2, int col2, GridColor back, GridColor fore)
+void OutlineGrid::setCellColors(int row1, int col1, int row2, int col2, GridColor back, GridColor fore)
 {
     for (int r = std::min(row1, row2); r <= std::max(row1, row2); ++r) {
         for (int c = std::min(col1, col2); c <= std::max(col1, col2); ++c) {
@@ -192,7 +192,7 @@ void OutlineGrid::SetCellColors(int row1, int col1, int row2, int col2, GridColo
     }
 }
 
-void OutlineGrid::SetColHidden(int col, bool hidden)
+void OutlineGrid::setColHidden(int col, bool hidden)
 {
     if (col < 0 || col >= m_cols)
         invalidRow(col);
@@ -200,7 +200,7 @@ void OutlineGrid::SetColHidden(int col, bool hidden)
     notify(Change::Layout);
 }
 
-void OutlineGrid::AutoSize(int col1, int col2)
+void OutlineGrid::autoSize(int col1, int col2)
 {
     const auto& rows = flat();
     for (int c = std::max(0, col1); c <= std::min(col2, m_cols - 1); ++c) {
@@ -216,7 +216,7 @@ void OutlineGrid::AutoSize(int col1, int col2)
     notify(Change::Layout);
 }
 
-void OutlineGrid::Select(int row, int col)
+void OutlineGrid::select(int row, int col)
 {
     rowNode(row);
     if (col < 0 || col >= m_cols)
@@ -224,7 +224,7 @@ void OutlineGrid::Select(int row, int col)
     m_row = row;
 }
 
-void OutlineGrid::SetIsNode(int row, bool isNode)
+void OutlineGrid::setIsNode(int row, bool isNode)
 {
     RowData& data = at(rowNode(row));
     data.isNode = isNode;
@@ -232,7 +232,7 @@ void OutlineGrid::SetIsNode(int row, bool isNode)
         m_keys.insert(data.key, rowNode(row));
 }
 
-GridNode OutlineGrid::NodeOfRow(int row) const
+GridNode OutlineGrid::nodeOfRow(int row) const
 {
     const GridNode node = rowNode(row);
     if (!at(node).isNode)
@@ -240,53 +240,53 @@ GridNode OutlineGrid::NodeOfRow(int row) const
     return node;
 }
 
-GridNode OutlineGrid::NodeByKey(const QString& key) const
+GridNode OutlineGrid::nodeByKey(const QString& key) const
 {
     return m_keys.value(key, kNoNode);
 }
 
-QString OutlineGrid::NodeKey(GridNode node) const
+QString OutlineGrid::nodeKey(GridNode node) const
 {
     return at(node).key;
 }
 
-int OutlineGrid::NodeRow(GridNode node) const
+int OutlineGrid::nodeRow(GridNode node) const
 {
     at(node);
     flat();
     return m_rowOf[static_cast<size_t>(node)];
 }
 
-int OutlineGrid::NodeLevel(GridNode node) const
+int OutlineGrid::nodeLevel(GridNode node) const
 {
     return at(node).level;
 }
 
-int OutlineGrid::NodeChildren(GridNode node) const
+int OutlineGrid::nodeChildren(GridNode node) const
 {
     return static_cast<int>(at(node).children.size());
 }
 
-GridNode OutlineGrid::NodeParent(GridNode node) const
+GridNode OutlineGrid::nodeParent(GridNode node) const
 {
     return at(node).parent;
 }
 
-GridNode OutlineGrid::NodeFirstChild(GridNode node) const
+GridNode OutlineGrid::nodeFirstChild(GridNode node) const
 {
     const auto& children = at(node).children;
     return children.empty() ? kNoNode : children.front();
 }
 
-GridNode OutlineGrid::NodeNextSibling(GridNode node) const
+GridNode OutlineGrid::nodeNextSibling(GridNode node) const
 {
     const RowData& row = at(node);
-    const auto& siblings = ChildrenOf(row.parent);
+    const auto& siblings = childrenOf(row.parent);
     const auto next = static_cast<size_t>(row.index) + 1;
     return row.index >= 0 && next < siblings.size() ? siblings[next] : kNoNode;
 }
 
-GridNode OutlineGrid::AddNode(GridNode parent, const QString& text, const QString& key)
+GridNode OutlineGrid::addNode(GridNode parent, const QString& text, const QString& key)
 {
     const int level = at(parent).level + 1;
     const GridNode node = newRow(parent, level);
@@ -334,7 +334,7 @@ void OutlineGrid::freeSubtree(GridNode node)
     m_flatValid = false;
 }
 
-void OutlineGrid::RemoveNode(GridNode node)
+void OutlineGrid::removeNode(GridNode node)
 {
     at(node);
     if (node == m_header)
@@ -343,13 +343,13 @@ void OutlineGrid::RemoveNode(GridNode node)
     notify(Change::Structure);
 }
 
-void OutlineGrid::Collapse(GridNode node)
+void OutlineGrid::collapse(GridNode node)
 {
     at(node).expanded = false;
     notify(Change::Layout, node);
 }
 
-void OutlineGrid::SetNodeText(GridNode node, int col, const QString& text)
+void OutlineGrid::setNodeText(GridNode node, int col, const QString& text)
 {
     if (col < 0 || col >= m_cols)
         invalidRow(col);
@@ -357,74 +357,74 @@ void OutlineGrid::SetNodeText(GridNode node, int col, const QString& text)
     notify(Change::Cells, node);
 }
 
-int OutlineGrid::NodePicture(GridNode node) const
+int OutlineGrid::nodePicture(GridNode node) const
 {
     return at(node).cells[0].picture;
 }
 
-void OutlineGrid::SetNodePicture(GridNode node, int picture)
+void OutlineGrid::setNodePicture(GridNode node, int picture)
 {
     at(node).cells[0].picture = picture;
     notify(Change::Cells, node);
 }
 
-bool OutlineGrid::Contains(GridNode node) const
+bool OutlineGrid::contains(GridNode node) const
 {
     return node >= 0 && static_cast<size_t>(node) < m_slots.size() && m_slots[static_cast<size_t>(node)];
 }
 
-void OutlineGrid::SetMouseCell(int row, int col)
+void OutlineGrid::setMouseCell(int row, int col)
 {
     m_mouseRow = row;
     m_mouseCol = col;
 }
 
-const std::vector<GridNode>& OutlineGrid::ChildrenOf(GridNode node) const
+const std::vector<GridNode>& OutlineGrid::childrenOf(GridNode node) const
 {
     return node == kNoNode ? m_top : at(node).children;
 }
 
-GridNode OutlineGrid::ParentOf(GridNode node) const
+GridNode OutlineGrid::parentOf(GridNode node) const
 {
     return at(node).parent;
 }
 
-int OutlineGrid::IndexInParent(GridNode node) const
+int OutlineGrid::indexInParent(GridNode node) const
 {
     return at(node).index;
 }
 
-const OutlineGrid::Cell& OutlineGrid::CellOf(GridNode node, int col) const
+const OutlineGrid::Cell& OutlineGrid::cellOf(GridNode node, int col) const
 {
     return at(node).cells[static_cast<size_t>(col)];
 }
 
-bool OutlineGrid::IsExpanded(GridNode node) const
+bool OutlineGrid::isExpanded(GridNode node) const
 {
     return at(node).expanded;
 }
 
-void OutlineGrid::SetExpanded(GridNode node, bool expanded)
+void OutlineGrid::setExpanded(GridNode node, bool expanded)
 {
     at(node).expanded = expanded;
 }
 
-bool OutlineGrid::IsColHidden(int col) const
+bool OutlineGrid::isColHidden(int col) const
 {
     return col >= 0 && col < m_cols && m_hidden[static_cast<size_t>(col)];
 }
 
-int OutlineGrid::ColWidthHint(int col) const
+int OutlineGrid::colWidthHint(int col) const
 {
     return col >= 0 && col < m_cols ? m_widths[static_cast<size_t>(col)] : 0;
 }
 
-QString OutlineGrid::HeaderText(int col) const
+QString OutlineGrid::headerText(int col) const
 {
     return col >= 0 && col < m_cols ? at(m_header).cells[static_cast<size_t>(col)].text : QString();
 }
 
-void OutlineGrid::SetChangeListener(std::function<void(Change, GridNode)> listener)
+void OutlineGrid::setChangeListener(std::function<void(Change, GridNode)> listener)
 {
     m_listener = std::move(listener);
 }

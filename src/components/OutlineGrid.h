@@ -34,54 +34,54 @@ public:
     OutlineGrid();
     ~OutlineGrid() override;
 
-    int Rows() const override;
-    void SetRows(int rows) override;
-    int Cols() const override { return m_cols; }
-    void SetCols(int cols) override;
-    QString TextMatrix(int row, int col) const override;
-    void SetTextMatrix(int row, int col, const QString& text) override;
-    int CellPicture(int row, int col) const override;
-    void SetCellPicture(int row, int col, int picture) override;
-    void SetCellColors(int row1, int col1, int row2, int col2, GridColor back, GridColor fore) override;
-    void SetColHidden(int col, bool hidden) override;
-    void AutoSize(int col1, int col2) override;
+    int rows() const override;
+    void setRows(int rows) override;
+    int cols() const override { return m_cols; }
+    void setCols(int cols) override;
+    QString textMatrix(int row, int col) const override;
+    void setTextMatrix(int row, int col, const QString& text) override;
+    int cellPicture(int row, int col) const override;
+    void setCellPicture(int row, int col, int picture) override;
+    void setCellColors(int row1, int col1, int row2, int col2, GridColor back, GridColor fore) override;
+    void setColHidden(int col, bool hidden) override;
+    void autoSize(int col1, int col2) override;
 
-    int MouseRow() const override { return m_mouseRow; }
-    int MouseCol() const override { return m_mouseCol; }
-    void Select(int row, int col) override;
-    int Row() const override { return m_row; }
+    int mouseRow() const override { return m_mouseRow; }
+    int mouseCol() const override { return m_mouseCol; }
+    void select(int row, int col) override;
+    int row() const override { return m_row; }
 
-    void SetIsNode(int row, bool isNode) override;
-    GridNode NodeOfRow(int row) const override;
-    GridNode NodeByKey(const QString& key) const override;
-    QString NodeKey(GridNode node) const override;
-    int NodeRow(GridNode node) const override;
-    int NodeLevel(GridNode node) const override;
-    int NodeChildren(GridNode node) const override;
-    GridNode NodeParent(GridNode node) const override;
-    GridNode NodeFirstChild(GridNode node) const override;
-    GridNode NodeNextSibling(GridNode node) const override;
-    GridNode AddNode(GridNode parent, const QString& text, const QString& key) override;
-    void RemoveNode(GridNode node) override;
-    void Collapse(GridNode node) override;
-    void SetNodeText(GridNode node, int col, const QString& text) override;
-    int NodePicture(GridNode node) const override;
-    void SetNodePicture(GridNode node, int picture) override;
+    void setIsNode(int row, bool isNode) override;
+    GridNode nodeOfRow(int row) const override;
+    GridNode nodeByKey(const QString& key) const override;
+    QString nodeKey(GridNode node) const override;
+    int nodeRow(GridNode node) const override;
+    int nodeLevel(GridNode node) const override;
+    int nodeChildren(GridNode node) const override;
+    GridNode nodeParent(GridNode node) const override;
+    GridNode nodeFirstChild(GridNode node) const override;
+    GridNode nodeNextSibling(GridNode node) const override;
+    GridNode addNode(GridNode parent, const QString& text, const QString& key) override;
+    void removeNode(GridNode node) override;
+    void collapse(GridNode node) override;
+    void setNodeText(GridNode node, int col, const QString& text) override;
+    int nodePicture(GridNode node) const override;
+    void setNodePicture(GridNode node, int picture) override;
 
     // What a view needs besides the grid operations.
-    bool Contains(GridNode node) const;
-    void SetMouseCell(int row, int col);
-    const std::vector<GridNode>& TopRows() const { return m_top; } // rows below the header
-    const std::vector<GridNode>& ChildrenOf(GridNode node) const;
-    GridNode ParentOf(GridNode node) const;
-    int IndexInParent(GridNode node) const;
-    const Cell& CellOf(GridNode node, int col) const;
-    bool IsExpanded(GridNode node) const;
-    void SetExpanded(GridNode node, bool expanded);
-    bool IsColHidden(int col) const;
-    int ColWidthHint(int col) const; // in characters, from the last AutoSize
-    QString HeaderText(int col) const;
-    void SetChangeListener(std::function<void(Change, GridNode)> listener);
+    bool contains(GridNode node) const;
+    void setMouseCell(int row, int col);
+    const std::vector<GridNode>& topRows() const { return m_top; } // rows below the header
+    const std::vector<GridNode>& childrenOf(GridNode node) const;
+    GridNode parentOf(GridNode node) const;
+    int indexInParent(GridNode node) const;
+    const Cell& cellOf(GridNode node, int col) const;
+    bool isExpanded(GridNode node) const;
+    void setExpanded(GridNode node, bool expanded);
+    bool isColHidden(int col) const;
+    int colWidthHint(int col) const; // in characters, from the last autoSize
+    QString headerText(int col) const;
+    void setChangeListener(std::function<void(Change, GridNode)> listener);
 
 private:
     struct RowData;

@@ -21,24 +21,24 @@ bool PathUtility::FileExists(const QString& path, bool& exists)
 {
     // A file: a folder, a dangling link or a named pipe of that name is no companion file.
     const std::optional<Host::Attributes> attributes =
-        path.isEmpty() ? std::nullopt : Host::GetAttributes(path);
+        path.isEmpty() ? std::nullopt : Host::getAttributes(path);
     exists = attributes && attributes->regularFile;
     return true;
 }
 
-bool PathUtility::TempFolder(QString& folder)
+bool PathUtility::tempFolder(QString& folder)
 {
-    folder = Host::TempFolder(&m_lastError);
+    folder = Host::tempFolder(&m_lastError);
     return !folder.isEmpty();
 }
 
-bool PathUtility::FolderPart(const QString& path, QString& folder)
+bool PathUtility::folderPart(const QString& path, QString& folder)
 {
     folder = path.left(nameStart(path));
     return true;
 }
 
-bool PathUtility::FileNamePart(const QString& path, QString& name)
+bool PathUtility::fileNamePart(const QString& path, QString& name)
 {
     name = path.mid(nameStart(path));
     return true;

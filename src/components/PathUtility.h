@@ -8,11 +8,11 @@ class PathUtility final : public IPathUtility
 {
 public:
     bool FileExists(const QString& path, bool& exists) override;
-    bool TempFolder(QString& folder) override;
-    bool FolderPart(const QString& path, QString& folder) override;
-    bool FileNamePart(const QString& path, QString& name) override;
+    bool tempFolder(QString& folder) override;
+    bool folderPart(const QString& path, QString& folder) override;
+    bool fileNamePart(const QString& path, QString& name) override;
     bool ChangeExtension(const QString& path, const QString& extension, QString& result) override;
-    QString LastError() const override { return m_lastError; }
+    QString lastError() const override { return m_lastError; }
 
 private:
     QString m_lastError;

@@ -12,12 +12,13 @@ namespace {
 
 template <typename Implementation> void registerAs(const char* classId)
 {
-    Registry::Register(QString::fromLatin1(classId), [] { return std::make_unique<Implementation>(); });
+    Registry::registerFactory(QString::fromLatin1(classId),
+                              [] { return std::make_unique<Implementation>(); });
 }
 
 } // namespace
 
-void RegisterCoreComponents()
+void registerCoreComponents()
 {
     registerAs<SpdLogSink>(ILogSink::ClassId);
     registerAs<IniSettingsStore>(ISettingsStore::ClassId);

@@ -1,4 +1,4 @@
 #pragma once
 
 // Registers the program's own implementation of every outside component that needs no window.
-void RegisterCoreComponents();
+void registerCoreComponents();

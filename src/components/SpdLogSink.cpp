@@ -31,7 +31,7 @@ bool usableFolder(const QString& folder)
 {
     if (folder.isEmpty() || !QDir().mkpath(folder))
         return false;
-    return ::access(HostName::Encode(folder).constData(), W_OK | X_OK) == 0;
+    return ::access(HostName::encode(folder).constData(), W_OK | X_OK) == 0;
 }
 
 // How long an entry waits for the trace's lock. Runs of this program hold it for the moment an
@@ -53,7 +53,7 @@ public:
                 m_fd = fd;
                 return;
             }
-            if ((errno != EWOULDBLOCK && errno != EINTR) || Interruption::Requested() != 0)
+            if ((errno != EWOULDBLOCK && errno != EINTR) || Interruption::requested() != 0)
                 return; // no such locks here, or the run is to end: the entry goes unlocked
             const timespec pause{0, kLockPauseNanoseconds};
             ::nanosleep(&pause, nullptr);
@@ -80,14 +80,14 @@ private:
 class SharedRotatingFile final : public spdlog::sinks::base_sink<std::mutex>
 {
 public:
-    explicit SharedRotatingFile(const QString& folder) : m_folder(HostName::Encode(folder)), m_fd(openTrace())
+    explicit SharedRotatingFile(const QString& folder) : m_folder(HostName::encode(folder)), m_fd(openTrace())
     {}
 
     QStringList files() const
     {
         QStringList paths;
         for (size_t i = 0; i < kFiles.size(); ++i)
-            paths.append(HostName::Decode(path(i).constData()));
+            paths.append(HostName::decode(path(i).constData()));
         return paths;
     }
 
@@ -147,7 +147,8 @@ private:
     UniqueFd openTrace() const
     {
         UniqueFd fd(::open(path(0).constData(),
-                           O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644));
+                           O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                           0644));
         if (!fd)
             spdlog::throw_spdlog_ex("cannot open the trace file", errno);
         struct stat st
@@ -190,7 +191,7 @@ std::shared_ptr<spdlog::sinks::sink> sharedSink()
     if (auto existing = shared.lock())
         return existing;
     std::shared_ptr<spdlog::sinks::sink> made;
-    const QString folder = SpdLogSink::ChooseFolder();
+    const QString folder = SpdLogSink::chooseFolder();
     try {
         if (!folder.isEmpty())
             made = std::make_shared<SharedRotatingFile>(folder);
@@ -209,7 +210,7 @@ std::shared_ptr<spdlog::sinks::sink> sharedSink()
 SpdLogSink::SpdLogSink() = default;
 SpdLogSink::~SpdLogSink() = default;
 
-QString SpdLogSink::ChooseFolder()
+QString SpdLogSink::chooseFolder()
 {
     const QString configured = qEnvironmentVariable("TS6_LOG_DIR");
     if (!configured.isEmpty())
@@ -218,12 +219,12 @@ QString SpdLogSink::ChooseFolder()
     const QString productLogs = dataRoot + QStringLiteral("/Norvale/TS6/logs");
     if (usableFolder(productLogs))
         return productLogs;
-    const QString state = UserFolders::StateHome();
+    const QString state = UserFolders::stateHome();
     const QString userLogs = state + QStringLiteral("/Norvale/TS6/logs");
     return !state.isEmpty() && usableFolder(userLogs) ? userLogs : QString();
 }
 
-QString SpdLogSink::FillTemplate(const QString& entryTemplate, const QString& first, const QString& second,
+QString SpdLogSink::fillTemplate(const QString& entryTemplate, const QString& first, const QString& second,
                                  const QString& third)
 {
     const QString* values[] = {&first, &second, &third};
@@ -244,7 +245,7 @@ QString SpdLogSink::FillTemplate(const QString& entryTemplate, const QString& fi
     return out;
 }
 
-QStringList SpdLogSink::Files() const
+QStringList SpdLogSink::files() const
 {
     if (!m_logger || m_logger->sinks().empty())
         return {};
@@ -252,7 +253,7 @@ QStringList SpdLogSink::Files() const
     return file ? file->files() : QStringList();
 }
 
-bool SpdLogSink::SetLoggerName(const QString& name)
+bool SpdLogSink::setLoggerName(const QString& name)
 {
     try {
         m_logger = std::make_shared<spdlog::logger>(name.toStdString(), sharedSink());
@@ -272,24 +273,24 @@ bool SpdLogSink::write(const QString& entryTemplate, const QString& module, cons
         m_lastError = QStringLiteral("The log sink has no logger name");
         return false;
     }
-    const std::string line = FillTemplate(entryTemplate, module, procedure, value).toStdString();
+    const std::string line = fillTemplate(entryTemplate, module, procedure, value).toStdString();
     m_logger->log(spdlog::level::info, spdlog::string_view_t(line));
     return true;
 }
 
-bool SpdLogSink::WriteMessage(const QString& entryTemplate, const QString& module, const QString& procedure,
+bool SpdLogSink::writeMessage(const QString& entryTemplate, const QString& module, const QString& procedure,
                               const QString& text)
 {
     return write(entryTemplate, module, procedure, text);
 }
 
-bool SpdLogSink::WriteError(const QString& entryTemplate, const QString& module, const QString& procedure,
+bool SpdLogSink::writeError(const QString& entryTemplate, const QString& module, const QString& procedure,
                             const QString& text)
 {
     return write(entryTemplate, module, procedure, text);
 }
 
-bool SpdLogSink::WriteTiming(const QString& entryTemplate, const QString& module, const QString& procedure,
+bool SpdLogSink::writeTiming(const QString& entryTemplate, const QString& module, const QString& procedure,
                              const QString& traceId)
 {
     return write(entryTemplate, module, procedure, traceId);

@@ -17,21 +17,21 @@ public:
     SpdLogSink();
     ~SpdLogSink() override;
 
-    bool SetLoggerName(const QString& name) override;
-    bool WriteMessage(const QString& entryTemplate, const QString& module, const QString& procedure,
+    bool setLoggerName(const QString& name) override;
+    bool writeMessage(const QString& entryTemplate, const QString& module, const QString& procedure,
                       const QString& text) override;
-    bool WriteError(const QString& entryTemplate, const QString& module, const QString& procedure,
+    bool writeError(const QString& entryTemplate, const QString& module, const QString& procedure,
                     const QString& text) override;
-    bool WriteTiming(const QString& entryTemplate, const QString& module, const QString& procedure,
+    bool writeTiming(const QString& entryTemplate, const QString& module, const QString& procedure,
                      const QString& traceId) override;
-    QString LastError() const override { return m_lastError; }
-    QStringList Files() const override;
+    QString lastError() const override { return m_lastError; }
+    QStringList files() const override;
 
     // The folder the trace goes to: TS6_LOG_DIR, else the product's log folder under the common
     // application data when it exists or can be made and is writable, else the user's state folder.
-    static QString ChooseFolder();
+    static QString chooseFolder();
     // Fills the template's placeholders ("{...}") in order with the three values.
-    static QString FillTemplate(const QString& entryTemplate, const QString& first, const QString& second,
+    static QString fillTemplate(const QString& entryTemplate, const QString& first, const QString& second,
                                 const QString& third);
 
 private:

@@ -15,7 +15,7 @@ constexpr std::int32_t kNotATemplate = -2147217900; // the reader's own failure 
 
 [[noreturn]] void notATemplate(const QString& name, const QString& why)
 {
-    Raise(kNotATemplate, name + QStringLiteral(" is not a template: ") + why, kSource);
+    raiseError(kNotATemplate, name + QStringLiteral(" is not a template: ") + why, kSource);
 }
 
 QString toText(const toml::node* node)
@@ -66,28 +66,30 @@ void TomlTemplateReader::Open(const QVariant& path)
     m_content.reset();
     const QString name = path.toString();
     QString why;
-    const std::optional<QString> host = Host::HostPathForReading(name, &why);
+    const std::optional<QString> host = Host::hostPathForReading(name, &why);
     if (!host)
-        Raise(ErrorNumber::FileNotFound, why + QStringLiteral(": ") + name, kSource);
+        raiseError(ErrorNumber::FileNotFound, why + QStringLiteral(": ") + name, kSource);
     // Opened by its host name's bytes, and only as a regular file: a named pipe of a template's
     // name must never hold up the load.
-    UniqueFd fd = HostName::OpenRegularFile(*host, why);
+    UniqueFd fd = HostName::openRegularFile(*host, why);
     QFile file;
     if (!fd || !file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        Raise(ErrorNumber::PermissionDenied,
-              QStringLiteral("Cannot read ") + name + QStringLiteral(": ") + (!fd ? why : file.errorString()),
-              kSource);
+        raiseError(ErrorNumber::PermissionDenied,
+                   QStringLiteral("Cannot read ") + name + QStringLiteral(": ") +
+                       (!fd ? why : file.errorString()),
+                   kSource);
     fd.release(); // the file closes it now
     if (file.size() > kMaxBytes)
         notATemplate(name, QStringLiteral("the file is too large"));
     const QByteArray text = file.read(kMaxBytes + 1);
     if (file.error() != QFileDevice::NoError)
-        Raise(ErrorNumber::DeviceIoError,
-              QStringLiteral("Cannot read ") + name + QStringLiteral(": ") + file.errorString(), kSource);
-    OpenText(text, name);
+        raiseError(ErrorNumber::DeviceIoError,
+                   QStringLiteral("Cannot read ") + name + QStringLiteral(": ") + file.errorString(),
+                   kSource);
+    openText(text, name);
 }
 
-void TomlTemplateReader::OpenText(const QByteArray& text, const QString& sourceName)
+void TomlTemplateReader::openText(const QByteArray& text, const QString& sourceName)
 {
     m_content.reset();
     toml::table root;
@@ -123,7 +125,7 @@ void TomlTemplateReader::OpenText(const QByteArray& text, const QString& sourceN
 const TomlTemplateReader::Content& TomlTemplateReader::open() const
 {
     if (!m_content)
-        Raise(ErrorNumber::ObjectRequired, QStringLiteral("No template is open"), kSource);
+        raiseError(ErrorNumber::ObjectRequired, QStringLiteral("No template is open"), kSource);
     return *m_content;
 }
 
@@ -143,20 +145,20 @@ QString TomlTemplateReader::PostProcessBatchFile()
 {
     return open().postProcess;
 }
-int TomlTemplateReader::FieldCount()
+int TomlTemplateReader::fieldCount()
 {
     return static_cast<int>(open().fields.size());
 }
-int TomlTemplateReader::ViewCount()
+int TomlTemplateReader::viewCount()
 {
     return static_cast<int>(open().views.size());
 }
 
-TemplateField TomlTemplateReader::Field(int number)
+TemplateField TomlTemplateReader::field(int number)
 {
     const auto& fields = open().fields;
     if (number < 1 || static_cast<size_t>(number) > fields.size())
-        Raise(ErrorNumber::SubscriptOutOfRange, QStringLiteral("Subscript out of range"), kSource);
+        raiseError(ErrorNumber::SubscriptOutOfRange, QStringLiteral("Subscript out of range"), kSource);
     return fields[static_cast<size_t>(number) - 1];
 }
 
@@ -165,11 +167,11 @@ void TomlTemplateReader::LoadViews()
     open();
 }
 
-TemplateView TomlTemplateReader::View(int number)
+TemplateView TomlTemplateReader::view(int number)
 {
     const auto& views = open().views;
     if (number < 1 || static_cast<size_t>(number) > views.size())
-        Raise(ErrorNumber::SubscriptOutOfRange, QStringLiteral("Subscript out of range"), kSource);
+        raiseError(ErrorNumber::SubscriptOutOfRange, QStringLiteral("Subscript out of range"), kSource);
     return views[static_cast<size_t>(number) - 1];
 }
 

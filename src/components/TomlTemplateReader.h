@@ -16,15 +16,15 @@ public:
     QString PreProcessBatchFile() override;
     QString AuditLogFile() override;
     QString PostProcessBatchFile() override;
-    int FieldCount() override;
-    TemplateField Field(int number) override;
+    int fieldCount() override;
+    TemplateField field(int number) override;
     void LoadViews() override;
-    int ViewCount() override;
-    TemplateView View(int number) override;
+    int viewCount() override;
+    TemplateView view(int number) override;
     void Close() override;
 
     // Parses template text; raises the run-time error that Open raises for it.
-    void OpenText(const QByteArray& text, const QString& sourceName);
+    void openText(const QByteArray& text, const QString& sourceName);
 
     // The largest template Open accepts.
     static constexpr qint64 kMaxBytes = 16 * 1024 * 1024;

@@ -34,17 +34,17 @@ QString tr(const char* text)
 
 } // namespace
 
-bool XmlHelpCatalog::SetIndexFile(const QString& path)
+bool XmlHelpCatalog::setIndexFile(const QString& path)
 {
     m_indexFile = path;
     return true;
 }
 
-bool XmlHelpCatalog::Load()
+bool XmlHelpCatalog::load()
 {
     m_targets.clear();
-    const QString shown = HostPath::ToHost(m_indexFile); // what a person reads in the message
-    const std::optional<QString> host = Host::HostPathForReading(m_indexFile);
+    const QString shown = HostPath::toHost(m_indexFile); // what a person reads in the message
+    const std::optional<QString> host = Host::hostPathForReading(m_indexFile);
     if (!host) {
         m_lastError = tr("The help index is missing: %1").arg(shown);
         return false;
@@ -90,14 +90,14 @@ QString XmlHelpCatalog::targetOnHost(const QString& target) const
 {
     if (isWebAddress(target) || target.startsWith(QLatin1Char('/')))
         return target;
-    if (HostPath::IsWindowsStyle(target))
-        return HostPath::ToHost(target);
+    if (HostPath::isWindowsStyle(target))
+        return HostPath::toHost(target);
     // Relative to the index's folder, looked up case-blind like every other path.
     const qsizetype cut = m_indexFile.lastIndexOf(QLatin1Char('\\'));
-    return HostPath::ToHost(m_indexFile.left(cut + 1) + target);
+    return HostPath::toHost(m_indexFile.left(cut + 1) + target);
 }
 
-std::unique_ptr<IHelpTopic> XmlHelpCatalog::FindTopic(const QString& name)
+std::unique_ptr<IHelpTopic> XmlHelpCatalog::findTopic(const QString& name)
 {
     const auto it = m_targets.constFind(name);
     if (it == m_targets.cend())

@@ -19,10 +19,10 @@ public:
     using Opener = std::function<bool(const QString& urlOrHostPath)>;
     explicit XmlHelpCatalog(Opener opener) : m_opener(std::move(opener)) {}
 
-    bool SetIndexFile(const QString& path) override;
-    std::unique_ptr<IHelpTopic> FindTopic(const QString& name) override;
-    bool Load() override;
-    QString LastError() const override { return m_lastError; }
+    bool setIndexFile(const QString& path) override;
+    std::unique_ptr<IHelpTopic> findTopic(const QString& name) override;
+    bool load() override;
+    QString lastError() const override { return m_lastError; }
 
 private:
     void readTopics(QXmlStreamReader& xml);

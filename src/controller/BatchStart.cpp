@@ -14,19 +14,19 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-RunSummary BatchStart::Ending(const frmSatchel& controller, const QStringList& personNeeded,
+RunSummary BatchStart::ending(const frmSatchel& controller, const QStringList& personNeeded,
                               const CommandLineOptions& options) const
 {
     RunSummary run;
-    const PackageBuilder& builder = controller.Builder();
-    if (builder.WrotePackage()) {
-        const QString host = HostPath::ToHost(builder.ArchivePath());
+    const PackageBuilder& builder = controller.builder();
+    if (builder.wrotePackage()) {
+        const QString host = HostPath::toHost(builder.archivePath());
         struct stat st
         {};
-        ::stat(HostName::Encode(host).constData(), &st);
+        ::stat(HostName::encode(host).constData(), &st);
         run.package = host;
         run.bytes = st.st_size;
-        run.report = builder.Report();
+        run.report = builder.report();
         sayLackOfDescriptors(run.report);
         if (!run.report.namesFile.isEmpty())
             m_say(QStringLiteral("the placeholders' map is %1: keep it, and never send it with the package")
@@ -34,55 +34,55 @@ RunSummary BatchStart::Ending(const frmSatchel& controller, const QStringList& p
         m_say(QStringLiteral("wrote %1 (%2)").arg(host, QLocale::c().formattedDataSize(st.st_size)));
         if (options.checksum || options.json)
             checksum(run, options);
-    } else if (builder.LastError()) {
-        SayNone(run, HostPath::InText(builder.LastError()->description()));
+    } else if (builder.lastError()) {
+        sayNone(run, HostPath::inText(builder.lastError()->description()));
     } else if (!personNeeded.isEmpty()) {
-        SayNone(run, QStringLiteral("no display to show ") + personNeeded.constFirst() +
+        sayNone(run, QStringLiteral("no display to show ") + personNeeded.constFirst() +
                          QStringLiteral("; give a package path to build without it"));
     } else {
-        SayNone(run, QStringLiteral("the package path is empty"));
+        sayNone(run, QStringLiteral("the package path is empty"));
     }
     if (!personNeeded.isEmpty())
         run.status = 2;
-    else if (!builder.WrotePackage())
+    else if (!builder.wrotePackage())
         run.status = 1;
     return run;
 }
 
-QString BatchStart::WhyNoPackage(const frmSatchel& controller) const
+QString BatchStart::whyNoPackage(const frmSatchel& controller) const
 {
     QString why;
     const QString folder = controller.CurrentFolder();
     const QString name = controller.TemplateFilter();
-    const QString path = HostPath::ToHost(JoinPath(QStringLiteral("\\"), {folder, name}));
-    if (const std::optional<RuntimeError>& failure = controller.LoadError())
-        why = QStringLiteral("the start went wrong: ") + HostPath::InText(failure->description());
+    const QString path = HostPath::toHost(JoinPath(QStringLiteral("\\"), {folder, name}));
+    if (const std::optional<RuntimeError>& failure = controller.loadError())
+        why = QStringLiteral("the start went wrong: ") + HostPath::inText(failure->description());
     else if (!name.isEmpty())
-        why = (MatchesWildcard(QStringLiteral("*.TST?"), name)
+        why = (matchesWildcard(QStringLiteral("*.TST?"), name)
                    ? QStringLiteral("template not found: ")
                    : QStringLiteral("folder or template not found: ")) +
               path;
     else if (!FolderExists(folder))
-        why = QStringLiteral("folder not found: ") + HostPath::ToHost(folder);
+        why = QStringLiteral("folder not found: ") + HostPath::toHost(folder);
     else
-        why = QStringLiteral("no templates (*.TST6, *.TST) in the folder ") + HostPath::ToHost(folder);
+        why = QStringLiteral("no templates (*.TST6, *.TST) in the folder ") + HostPath::toHost(folder);
     m_say(why);
     return why;
 }
 
-QString BatchStart::ChecksumRefused(const CommandLineOptions& options)
+QString BatchStart::checksumRefused(const CommandLineOptions& options)
 {
     if (!options.checksum || options.paths.size() < 2 || options.paths.at(1).trimmed().isEmpty())
         return {};
     try {
-        CheckChecksumFileName(HostPath::ToHost(ArgumentAsMeant(options.paths.at(1))));
+        checkChecksumFileName(HostPath::toHost(argumentAsMeant(options.paths.at(1))));
     } catch (const RuntimeError& e) {
         return e.description();
     }
     return {};
 }
 
-void BatchStart::SayNone(RunSummary& run, const QString& reason) const
+void BatchStart::sayNone(RunSummary& run, const QString& reason) const
 {
     run.reason = reason;
     m_say(QStringLiteral("no package was written: ") + reason);
@@ -96,7 +96,7 @@ void BatchStart::checksum(RunSummary& run, const CommandLineOptions& options) co
     try {
         run.sha256 = run.report.sha256;
         if (options.checksum)
-            WriteChecksumFile(*run.package, run.sha256);
+            writeChecksumFile(*run.package, run.sha256);
     } catch (const RuntimeError& e) {
         run.reason = e.description();
         run.status = 1;

@@ -22,17 +22,17 @@ public:
 
     // After a start that built (or tried to build) a package and unloaded the window; personNeeded
     // lists what would have needed a person (a message, a question) had there been a display.
-    RunSummary Ending(const frmSatchel& controller, const QStringList& personNeeded,
+    RunSummary ending(const frmSatchel& controller, const QStringList& personNeeded,
                       const CommandLineOptions& options) const;
     // After a start whose command line led to no build: what it named could not be found, or the
     // start went wrong before. Returns what it said.
-    QString WhyNoPackage(const frmSatchel& controller) const;
+    QString whyNoPackage(const frmSatchel& controller) const;
     // Why the checksum file asked for could not be written beside the package, found before the
     // build so that a refusal leaves nothing behind; empty when nothing stands in its way.
-    static QString ChecksumRefused(const CommandLineOptions& options);
+    static QString checksumRefused(const CommandLineOptions& options);
 
     // Says why no package was written, and keeps the reason in the summary.
-    void SayNone(RunSummary& run, const QString& reason) const;
+    void sayNone(RunSummary& run, const QString& reason) const;
 
 private:
     void checksum(RunSummary& run, const CommandLineOptions& options) const;

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-FormLayout ComputeFormLayout(const FormMetrics& m)
+FormLayout computeFormLayout(const FormMetrics& m)
 {
     FormLayout layout;
     const double splitterHeight = m.clientHeight - (m.headerHeight + m.buttonsHeight);
@@ -16,7 +16,7 @@ FormLayout ComputeFormLayout(const FormMetrics& m)
     return layout;
 }
 
-int CenterOnScreenCoordinate(double screenTwips, double windowTwips)
+int centerOnScreenCoordinate(double screenTwips, double windowTwips)
 {
     const auto difference = static_cast<long long>(std::nearbyint(screenTwips - windowTwips));
     return static_cast<int>(difference / 2);

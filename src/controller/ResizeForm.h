@@ -30,8 +30,8 @@ struct FormLayout
 
 inline constexpr double kTitleThresholdTwips = 8400;
 
-FormLayout ComputeFormLayout(const FormMetrics& m);
+FormLayout computeFormLayout(const FormMetrics& m);
 
 // One coordinate of a window centred on the screen, in twips: the difference rounded to a whole
 // number (halves to even), then halved with the fraction dropped (toward zero).
-int CenterOnScreenCoordinate(double screenTwips, double windowTwips);
+int centerOnScreenCoordinate(double screenTwips, double windowTwips);

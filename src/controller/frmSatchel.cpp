@@ -14,7 +14,6 @@
 #include "outside/IMainWindow.h"
 #include "outside/IProductInfo.h"
 #include "outside/IScreen.h"
-#include "outside/Registry.h"
 #include "outside/Require.h"
 #include "package/PackageName.h"
 #include "platform/HostPath.h"
@@ -45,13 +44,15 @@ const QString frmSatchel::AppTitle = QStringLiteral("TS6Satchel");
 frmSatchel::frmSatchel(SatchelServices services, QString commandLine, PackageOptions batchOptions)
     : m_services(std::move(services)), m_commandLine(std::move(commandLine)),
       m_batchOptions(std::move(batchOptions)),
-      m_loader(m_state, m_services.grid, m_services.folders, m_services.desktop.pointer),
+      m_loader(m_state, m_services.grid, m_services.folders, m_services.desktop.pointer,
+               m_services.components.pathUtility, m_services.components.templateReader),
       m_rules(m_services.grid, m_services.desktop.messages, m_services.programName),
       m_builder(
           m_services.grid, [this]() -> AppConfig& { return Config(); }, m_services.desktop,
+          m_services.components.pathUtility, m_services.components.zipWriter,
           [this] { return buildOptions(); })
 {
-    m_services.folders.SetAfterSelectHandler([this] { lstFolders_OnAfterNodeSelect(); });
+    m_services.folders.setAfterSelectHandler([this] { lstFolders_OnAfterNodeSelect(); });
 }
 
 frmSatchel::~frmSatchel() = default;
@@ -59,7 +60,9 @@ frmSatchel::~frmSatchel() = default;
 AppConfig& frmSatchel::Config()
 {
     if (!m_config)
-        m_config = std::make_unique<AppConfig>(m_services.screen, m_services.programName);
+        m_config = std::make_unique<AppConfig>(m_services.screen, m_services.programName,
+                                               m_services.components.settingsStore,
+                                               m_services.components.productInfo);
     return *m_config;
 }
 
@@ -67,45 +70,46 @@ void frmSatchel::Form_Load()
 {
     const auto startUp = [this] {
         restorePlacement();
-        if (const QString warning = Config().SettingsWarning(); !warning.isEmpty()) {
+        if (const QString warning = Config().settingsWarning(); !warning.isEmpty()) {
             log(warning);
-            SayOnStandardError(warning);
+            sayOnStandardError(warning);
         }
-        m_services.window.SetHelpFile(m_services.desktop.programFolder + kBackslash +
+        m_services.window.setHelpFile(m_services.desktop.programFolder + kBackslash +
                                       RemoveExtension(m_services.programName) + QStringLiteral(".chm"));
-        m_services.window.SetTitleCaption(AppTitle);
+        m_services.window.setTitleCaption(AppTitle);
         if (m_commandLine.isEmpty()) {
-            m_services.folders.SelectFolder(Config().LastFolder(), 0, true);
+            m_services.folders.selectFolder(Config().LastFolder(), 0, true);
             return;
         }
         startFromCommandLine();
     };
-    RunTraced(kModule, kFormLoad, startUp, &m_loadError);
+    runTraced(kModule, kFormLoad, startUp, &m_loadError);
 }
 
 void frmSatchel::restorePlacement()
 {
-    const double tx = m_services.screen.TwipsPerPixelX();
-    const double ty = m_services.screen.TwipsPerPixelY();
+    const double tx = m_services.screen.twipsPerPixelX();
+    const double ty = m_services.screen.twipsPerPixelY();
     AppConfig& config = Config();
     const QRect stored(config.WindowLeft(), config.WindowTop(), config.WindowWidth(), config.WindowHeight());
     const QRect placed =
-        FitOnScreen(stored, m_services.window.FrameMargins(), m_services.screen.AvailableArea(stored));
+        fitOnScreen(stored, m_services.window.frameMargins(), m_services.screen.availableArea(stored));
     if (placed != stored)
         qCDebug(lcController) << "stored placement" << stored << "does not fit the screen: placed at"
                               << placed;
     m_fitted = placed != stored ? std::optional<QRect>(placed) : std::nullopt;
-    m_services.window.Move(placed.left() * tx, placed.top() * ty, placed.width() * tx, placed.height() * ty);
-    m_services.window.SetWindowState(Int16::fromWide(config.WindowState()));
+    m_services.window.moveInTwips(placed.left() * tx, placed.top() * ty, placed.width() * tx,
+                                  placed.height() * ty);
+    m_services.window.setWindowStateCode(Int16::fromWide(config.WindowState()));
 }
 
 void frmSatchel::startFromCommandLine()
 {
     QString first;
     QString rest;
-    SplitCommandLine(TrimBlanks(m_commandLine), first, rest);
-    m_state.CurrentFolder = GetPath(first);
-    m_state.TemplateFilter = GetFileName(first);
+    SplitCommandLine(trimBlanks(m_commandLine), first, rest);
+    m_state.CurrentFolder = GetPath(m_services.components.pathUtility, first);
+    m_state.TemplateFilter = GetFileName(m_services.components.pathUtility, first);
     log(QStringLiteral("Folder: ") + m_state.CurrentFolder);
     log(QStringLiteral("Template: ") + m_state.TemplateFilter);
     const QString currentPath = JoinPath(kBackslash, {m_state.CurrentFolder, m_state.TemplateFilter});
@@ -120,7 +124,7 @@ void frmSatchel::startFromCommandLine()
         return;
     }
     const QString templates = JoinPath(kBackslash, {m_state.CurrentFolder, QStringLiteral("*.TST?")});
-    if (Host::FindNames(templates, Host::ListFilter::FilesOnly).isEmpty()) {
+    if (Host::findNames(templates, Host::ListFilter::FilesOnly).isEmpty()) {
         log(QStringLiteral("Folder not found."));
         return;
     }
@@ -131,13 +135,13 @@ void frmSatchel::startFromCommandLine()
 void frmSatchel::batchBuild(const QString& rest, const QString& prefix)
 {
     m_batchStarted = true;
-    m_services.desktop.pointer.SetBusy();
-    m_services.folders.SelectFolder(m_state.CurrentFolder, 0, true);
+    m_services.desktop.pointer.setBusy();
+    m_services.folders.selectFolder(m_state.CurrentFolder, 0, true);
     if (!rest.isEmpty())
         build(rest, false);
     else
         build(GetDefaultPackageName(m_state.CurrentFolder, prefix), true);
-    m_services.desktop.pointer.SetDefault();
+    m_services.desktop.pointer.setDefault();
     unload();
 }
 
@@ -154,7 +158,7 @@ void frmSatchel::unload()
         return;
     Form_Unload();
     m_unloaded = true;
-    m_services.window.Destroy();
+    m_services.window.destroyWindow();
 }
 
 void frmSatchel::Form_Unload()
@@ -163,17 +167,17 @@ void frmSatchel::Form_Unload()
     const auto store = [this] {
         // A window that still stands where it was moved to fit the screen keeps the placement
         // stored (a batch start's window, never shown, included): it comes back when it fits.
-        if (!m_fitted || m_services.window.NormalRectangle() != *m_fitted)
+        if (!m_fitted || m_services.window.normalRectangle() != *m_fitted)
             mSubclasser::SaveWindowPlacement(m_services.window, Config());
         const int state = m_services.window.WindowState();
         if (state != kMinimised)
-            Config().SetWindowState(state);
-        const QString folder = m_services.folders.SelectedFolderPath();
+            Config().setWindowState(state);
+        const QString folder = m_services.folders.selectedFolderPath();
         if (!folder.isEmpty())
-            Config().SetLastFolder(folder);
+            Config().setLastFolder(folder);
     };
     guarded(store, [](const RuntimeError& e) {
-        TellOnStandardError(QStringLiteral("the settings could not be stored"), e);
+        tellOnStandardError(QStringLiteral("the settings could not be stored"), e);
     })();
 }
 
@@ -187,7 +191,7 @@ void frmSatchel::cmdBuild_Click()
 {
     if (m_building)
         return; // one build at a time: both would write the same manifest
-    m_services.window.ShowStatus(QString());
+    m_services.window.showStatus(QString());
     {
         m_building = true;
         const auto done = qScopeGuard([this] { m_building = false; });
@@ -202,10 +206,10 @@ void frmSatchel::cmdBuild_Click()
 // shows no message box for it, and the person would otherwise wait for a file that never comes.
 void frmSatchel::tellOutcome()
 {
-    if (m_builder.WrotePackage() || !m_builder.LastError())
+    if (m_builder.wrotePackage() || !m_builder.lastError())
         return;
-    const QString reason = HostPath::InText(m_builder.LastError()->description()); // as the person knows it
-    m_services.window.ShowStatus(tr("No package was written: %1").arg(reason.simplified()));
+    const QString reason = HostPath::inText(m_builder.lastError()->description()); // as the person knows it
+    m_services.window.showStatus(tr("No package was written: %1").arg(reason.simplified()));
 }
 
 void frmSatchel::cmdClose_Click()
@@ -221,12 +225,12 @@ void frmSatchel::closeRequested()
         return;
     }
     m_closeWhenBuilt = true;
-    m_services.window.ShowStatus(tr("The window closes when the build ends."));
+    m_services.window.showStatus(tr("The window closes when the build ends."));
 }
 
 PackageOptions frmSatchel::buildOptions()
 {
-    return m_batchStarted ? m_batchOptions : OptionsOn(ReadSavedOptions(Config()), QDate::currentDate());
+    return m_batchStarted ? m_batchOptions : optionsOn(readSavedOptions(Config()), QDate::currentDate());
 }
 
 void frmSatchel::mnuFileOptions_Click()
@@ -236,8 +240,8 @@ void frmSatchel::mnuFileOptions_Click()
     // Options that cannot be read or kept say so; the program goes on.
     try {
         if (const std::optional<SavedPackageOptions> chosen =
-                m_services.editOptions(ReadSavedOptions(Config())))
-            WriteSavedOptions(Config(), *chosen);
+                m_services.editOptions(readSavedOptions(Config())))
+            writeSavedOptions(Config(), *chosen);
     } catch (...) {
         const RuntimeError e = RuntimeError::fromCurrentException();
         m_services.desktop.messages.Show(tr("The options could not be kept: %1").arg(e.description()),
@@ -250,7 +254,7 @@ void frmSatchel::mnuFileExit_Click()
     cmdClose_Click();
 }
 
-QString FindHandbook(const QString& programFolder)
+QString findHandbook(const QString& programFolder)
 {
     for (const char* place : {"/../share/doc/ts6satchel/ts6satchel.html", "/data/ts6satchel.html"}) {
         const QString path = QDir::cleanPath(programFolder + QLatin1String(place));
@@ -262,8 +266,8 @@ QString FindHandbook(const QString& programFolder)
 
 void frmSatchel::mnuHelpHandbook_Click()
 {
-    const QString folder = HostPath::ToHost(m_services.desktop.programFolder);
-    const QString handbook = FindHandbook(folder);
+    const QString folder = HostPath::toHost(m_services.desktop.programFolder);
+    const QString handbook = findHandbook(folder);
     if (handbook.isEmpty()) {
         m_services.desktop.messages.Show(
             tr("The handbook is not installed: there is no %1.")
@@ -285,9 +289,9 @@ void frmSatchel::mnuHelpVideoTutorial_Click()
 IProductInfo& frmSatchel::Product()
 {
     if (!m_product) {
-        auto made = Registry::Create<IProductInfo>();
-        Require(made->SetProduct(QStringLiteral("TS6")), *made, "SetProduct");
-        Require(made->Refresh(), *made, "Refresh");
+        auto made = make(m_services.components.productInfo);
+        require(made->setProduct(QStringLiteral("TS6")), *made, "setProduct");
+        require(made->refresh(), *made, "refresh");
         m_product = std::move(made);
     }
     return *m_product;
@@ -297,15 +301,15 @@ void frmSatchel::ShowHelpTopic(const QString& topicName)
 {
     // A help command that fails says so and the program goes on; an unknown topic does nothing.
     const auto open = [this, &topicName] {
-        const std::unique_ptr<IHelpCatalog> catalog = Registry::Create<IHelpCatalog>();
+        const std::unique_ptr<IHelpCatalog> catalog = make(m_services.components.helpCatalog);
         QString installPath;
         IProductInfo& product = Product();
-        Require(product.InstallPath(installPath), product, "InstallPath");
+        require(product.InstallPath(installPath), product, "InstallPath");
         const QString index = JoinPath(kBackslash, {installPath, QStringLiteral("TS6SatchelHelp.xml")});
-        Require(catalog->SetIndexFile(index), *catalog, "SetIndexFile");
-        Require(catalog->Load(), *catalog, "Load");
-        if (const std::unique_ptr<IHelpTopic> topic = catalog->FindTopic(topicName))
-            Require(topic->Open(), *catalog, "Open");
+        require(catalog->setIndexFile(index), *catalog, "setIndexFile");
+        require(catalog->load(), *catalog, "load");
+        if (const std::unique_ptr<IHelpTopic> topic = catalog->findTopic(topicName))
+            require(topic->Open(), *catalog, "Open");
     };
     guarded(open, [this](const RuntimeError& e) {
         m_services.desktop.messages.Show(tr("Help is not available: %1").arg(e.description()),
@@ -327,6 +331,6 @@ void frmSatchel::grdFiles_Mouseup(int button, int shift, double x, double y)
 void frmSatchel::lstFolders_OnAfterNodeSelect()
 {
     if (!m_closeWhenBuilt)
-        m_services.window.ShowStatus(QString()); // the last build's outcome was of another folder
+        m_services.window.showStatus(QString()); // the last build's outcome was of another folder
     m_loader.lstFolders_OnAfterNodeSelect();
 }

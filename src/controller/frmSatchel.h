@@ -17,8 +17,8 @@ class IMainWindow;
 class IProductInfo;
 class IScreen;
 
-// Everything the main window's controller reaches: its window and controls, the desktop, and
-// where the program itself lives.
+// Everything the main window's controller reaches: its window and controls, the desktop, the
+// outside components, and where the program itself lives.
 struct SatchelServices
 {
     IMainWindow& window;
@@ -26,6 +26,7 @@ struct SatchelServices
     ITreeGrid& grid;
     IScreen& screen;
     DesktopServices desktop;            // its handle is the main window's, its folder the program's
+    ComponentMakers components;         // the outside components the controller and its parts use
     QString programName;                // the executable's file name, e.g. "ts6satchel"
     std::function<void()> resizeLayout; // the layout step of a resize
     std::function<void()> showAbout;    // the About box, modal
@@ -37,7 +38,7 @@ struct SatchelServices
 
 // The handbook (the manual page as HTML) of the program in this folder (a host path): installed
 // beside it under share/doc, or in a build tree; empty when there is none.
-QString FindHandbook(const QString& programFolder);
+QString findHandbook(const QString& programFolder);
 
 // The controller of the main window: start-up (interactive or batch), shutdown, the two buttons,
 // the menu, and the folder state that loading and building share. A batch start builds with the
@@ -72,13 +73,13 @@ public:
     const QString& TemplateFilter() const { return m_state.TemplateFilter; }
 
     // Whether the window has been unloaded (a batch start unloads it before it is ever shown).
-    bool Unloaded() const { return m_unloaded; }
+    bool unloaded() const { return m_unloaded; }
     // Whether Form_Load started a build (a batch start), and how the last build ended.
-    bool BatchStarted() const { return m_batchStarted; }
-    bool Building() const { return m_building; }
-    const PackageBuilder& Builder() const { return m_builder; }
+    bool batchStarted() const { return m_batchStarted; }
+    bool building() const { return m_building; }
+    const PackageBuilder& builder() const { return m_builder; }
     // The run-time error that ended start-up early, as its ERROR entry records it.
-    const std::optional<RuntimeError>& LoadError() const { return m_loadError; }
+    const std::optional<RuntimeError>& loadError() const { return m_loadError; }
 
     static const QString AppTitle;
 

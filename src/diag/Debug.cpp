@@ -3,7 +3,6 @@
 #include "base/Logging.h"
 
 #include "outside/ILogSink.h"
-#include "outside/Registry.h"
 #include "outside/Require.h"
 
 #include <QLocale>
@@ -11,6 +10,7 @@
 
 #include <memory>
 #include <random>
+#include <utility>
 
 namespace {
 
@@ -19,15 +19,17 @@ const QString kEndTemplate = QStringLiteral("END: {ModuleName}, {ProcName} [{Tim
 const QString kErrorTemplate = QStringLiteral("ERROR: {ModuleName}, {ProcName}, {Message}");
 const QString kLogTemplate = QStringLiteral("LOG: {ModuleName}, {ProcName}, {message}");
 
-// The two sinks of the run; created on first use, kept until the program ends.
+// What makes the sinks, set where the program is assembled, and the two sinks of the run; created
+// on first use, kept until the program ends.
+Maker<ILogSink> g_sinkMaker;
 std::unique_ptr<ILogSink> g_logger;
 std::unique_ptr<ILogSink> g_timingLogger;
 
 ILogSink& sink(std::unique_ptr<ILogSink>& slot, const char* name)
 {
     if (!slot) {
-        slot = Registry::Create<ILogSink>();
-        Require(slot->SetLoggerName(QString::fromLatin1(name)), *slot, "SetLoggerName");
+        slot = make(g_sinkMaker);
+        require(slot->setLoggerName(QString::fromLatin1(name)), *slot, "setLoggerName");
     }
     return *slot;
 }
@@ -46,7 +48,13 @@ ILogSink& GetTimingLogger()
     return sink(g_timingLogger, "Legacy.Timing.TS6Satchel");
 }
 
-void ResetSinks()
+Maker<ILogSink> useLogSinks(Maker<ILogSink> maker)
+{
+    resetSinks();
+    return std::exchange(g_sinkMaker, std::move(maker));
+}
+
+void resetSinks()
 {
     g_logger.reset();
     g_timingLogger.reset();
@@ -70,17 +78,17 @@ QString LogStart(const QString& moduleName, const QString& procName)
 {
     const QString id = NewTraceId();
     ILogSink& timing = GetTimingLogger();
-    Require(timing.WriteTiming(kStartTemplate, moduleName, procName, id), timing, "WriteTiming");
+    require(timing.writeTiming(kStartTemplate, moduleName, procName, id), timing, "writeTiming");
     return id;
 }
 
 void LogEnd(const QString& moduleName, const QString& procName, const QString& traceId)
 {
     ILogSink& timing = GetTimingLogger();
-    Require(timing.WriteTiming(kEndTemplate, moduleName, procName, traceId), timing, "WriteTiming");
+    require(timing.writeTiming(kEndTemplate, moduleName, procName, traceId), timing, "writeTiming");
 }
 
-QString ComposeErrorText(const QString& description, std::int32_t number, const QString& source)
+QString composeErrorText(const QString& description, std::int32_t number, const QString& source)
 {
     QString text = QStringLiteral("Runtime error occurred: ");
     if (number != 0)
@@ -94,17 +102,17 @@ QString ComposeErrorText(const QString& description, std::int32_t number, const 
 void LogError(const QString& moduleName, const QString& procName, const QString& description,
               std::int32_t number, const QString& source)
 {
-    const QString text = ComposeErrorText(description, number, source);
+    const QString text = composeErrorText(description, number, source);
     qCDebug(lcDiag) << "error in" << moduleName << procName << ":" << text;
     ILogSink& general = GetLogger();
-    Require(general.WriteError(kErrorTemplate, moduleName, procName, text), general, "WriteError");
+    require(general.writeError(kErrorTemplate, moduleName, procName, text), general, "writeError");
 }
 
 void LogMessage(const QString& moduleName, const QString& procName, const QVariant& message)
 {
     const QString text = message.toString();
     ILogSink& general = GetLogger();
-    Require(general.WriteMessage(kLogTemplate, moduleName, procName, text), general, "WriteMessage");
+    require(general.writeMessage(kLogTemplate, moduleName, procName, text), general, "writeMessage");
 }
 
 } // namespace Debug

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "outside/ComponentMakers.h"
+
 #include <QString>
 #include <QVariant>
 
 #include <cstdint>
-
-class ILogSink;
 
 // The program's trace: START and END entries around the traced procedures (timing sink), LOG
 // and ERROR entries (general sink). Both sinks are created on first use and kept for the run.
@@ -22,9 +22,12 @@ ILogSink& GetLogger();
 ILogSink& GetTimingLogger();
 
 // "Runtime error occurred: " [number " : "] description [" Source: " source]
-QString ComposeErrorText(const QString& description, std::int32_t number, const QString& source);
+QString composeErrorText(const QString& description, std::int32_t number, const QString& source);
+
+// Sets what makes the two sinks from now on, with both started afresh; returns what made them.
+Maker<ILogSink> useLogSinks(Maker<ILogSink> maker);
 
 // Forgets both sinks, so the next entry creates them again. Tests only: a run keeps its sinks.
-void ResetSinks();
+void resetSinks();
 
 } // namespace Debug

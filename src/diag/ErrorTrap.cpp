@@ -2,19 +2,19 @@
 
 #include <cstdio>
 
-void SayOnStandardError(const QString& line)
+void sayOnStandardError(const QString& line)
 {
     std::fprintf(stderr, "ts6satchel: %s\n", qPrintable(line));
     std::fflush(stderr);
 }
 
-void TellOnStandardError(const QString& what, const RuntimeError& error)
+void tellOnStandardError(const QString& what, const RuntimeError& error)
 {
-    SayOnStandardError(what + QStringLiteral(": ") +
-                       Debug::ComposeErrorText(error.description(), error.number(), error.source()));
+    sayOnStandardError(what + QStringLiteral(": ") +
+                       Debug::composeErrorText(error.description(), error.number(), error.source()));
 }
 
-void TellUnexpected(const RuntimeError& error)
+void tellUnexpected(const RuntimeError& error)
 {
-    TellOnStandardError(QStringLiteral("unexpected error"), error);
+    tellOnStandardError(QStringLiteral("unexpected error"), error);
 }

@@ -15,7 +15,7 @@
 // normally. A failure inside the trap itself is not caught again. Returns whether the body
 // ran to its end; when it did not and failure is given, the recorded error is kept there.
 template <typename Body>
-bool RunTraced(const QString& moduleName, const QString& procName, Body&& body,
+bool runTraced(const QString& moduleName, const QString& procName, Body&& body,
                std::optional<RuntimeError>* failure = nullptr)
 {
     QString traceId;
@@ -35,7 +35,7 @@ bool RunTraced(const QString& moduleName, const QString& procName, Body&& body,
 }
 
 // A trap that ends the procedure quietly: no message and no trace entry.
-template <typename Body> bool RunQuietly(Body&& body) noexcept
+template <typename Body> bool runQuietly(Body&& body) noexcept
 {
     try {
         std::forward<Body>(body)();
@@ -46,7 +46,7 @@ template <typename Body> bool RunQuietly(Body&& body) noexcept
 }
 
 // A predicate that swallows every error and then answers false.
-template <typename Body> bool AnswerOrFalse(Body&& body) noexcept
+template <typename Body> bool answerOrFalse(Body&& body) noexcept
 {
     try {
         return std::forward<Body>(body)();
@@ -56,12 +56,12 @@ template <typename Body> bool AnswerOrFalse(Body&& body) noexcept
 }
 
 // Says one line on standard error: "ts6satchel: <line>".
-void SayOnStandardError(const QString& line);
+void sayOnStandardError(const QString& line);
 // Says on standard error what could not be done, and the error: "ts6satchel: <what>: Runtime error
 // occurred: <number> : <description> Source: <source>".
-void TellOnStandardError(const QString& what, const RuntimeError& error);
+void tellOnStandardError(const QString& what, const RuntimeError& error);
 // What an edge does with an error that nothing else there expects: it tells it on standard error.
-void TellUnexpected(const RuntimeError& error);
+void tellUnexpected(const RuntimeError& error);
 
 // The trap at an edge where Qt calls the program: a connected signal, an event override, a queued
 // call. The body runs; a run-time error that escapes it goes to onError, never into the event loop,
@@ -101,5 +101,5 @@ template <typename Body, typename OnError> Guarded<Body, OnError> guarded(Body b
 
 template <typename Body> auto guarded(Body body)
 {
-    return guarded(std::move(body), TellUnexpected);
+    return guarded(std::move(body), tellUnexpected);
 }

@@ -3,12 +3,12 @@
 #include <QString>
 
 // Base of every outside component created by class identifier. A component reports each
-// operation as success or failure; after a failure, LastError says why.
+// operation as success or failure; after a failure, lastError says why.
 class Component
 {
 public:
     virtual ~Component() = default;
-    virtual QString LastError() const { return {}; }
+    virtual QString lastError() const { return {}; }
 
 protected:
     Component() = default;

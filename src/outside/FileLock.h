@@ -9,7 +9,7 @@
 
 // An exclusive lock on an existing file or folder (no lock file is made), held while the object
 // lives. Taking it waits for any other holder, in this process or another, to let go; a signal
-// that asks the program to stop ends the wait with the run-time error of Interruption::Check. A
+// that asks the program to stop ends the wait with the run-time error of Interruption::check. A
 // lock taken with patience gives up waiting after that long, and is then not held.
 class FileLock
 {

@@ -35,26 +35,26 @@ public:
 };
 
 // True when the path names an existing file or folder.
-bool PathExists(const QString& path);
-std::optional<Attributes> GetAttributes(const QString& path);
+bool pathExists(const QString& path);
+std::optional<Attributes> getAttributes(const QString& path);
 
 // The names that "folder\pattern" finds, in listing order. A trailing separator (empty pattern)
 // lists the folder's "." entry, so it finds a name exactly when the folder exists.
-QStringList FindNames(const QString& folderAndPattern, ListFilter filter);
+QStringList findNames(const QString& folderAndPattern, ListFilter filter);
 
 // The common application-data folder, Windows-style, without trailing "\".
-QString CommonAppDataFolder();
+QString commonAppDataFolder();
 // The user's own temporary folder, Windows-style: TMPDIR when only this user can write to it,
 // otherwise (unset, or shared like /tmp) the folder "ts6satchel-<uid>" inside it, made with mode
 // 0700 and used only when it is a real folder of this user. Empty, with the reason in why, when
 // there is none.
-QString TempFolder(QString* why = nullptr);
+QString tempFolder(QString* why = nullptr);
 // The dotted version of a Windows program file's version resource; empty for anything else.
-QString FileVersion(const QString& path);
+QString fileVersion(const QString& path);
 // The host path of a Windows-style path for opening: the existing file, or the place to create one.
 // When there is none, whyNot (when given) tells a person why: "No such file or directory",
 // "File name too long", "Invalid file name".
-std::optional<QString> HostPathForReading(const QString& path, QString* whyNot = nullptr);
-std::optional<QString> HostPathForWriting(const QString& path, QString* whyNot = nullptr);
+std::optional<QString> hostPathForReading(const QString& path, QString* whyNot = nullptr);
+std::optional<QString> hostPathForWriting(const QString& path, QString* whyNot = nullptr);
 
 } // namespace Host

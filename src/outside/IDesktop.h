@@ -13,8 +13,8 @@ class IMousePointer
 {
 public:
     virtual ~IMousePointer() = default;
-    virtual void SetBusy() = 0;
-    virtual void SetDefault() = 0;
+    virtual void setBusy() = 0;
+    virtual void setDefault() = 0;
 };
 
 // A message box with an OK button; returns when the user closes it.
@@ -30,5 +30,5 @@ class IEventLoop
 {
 public:
     virtual ~IEventLoop() = default;
-    virtual void DoEvents() = 0;
+    virtual void doEvents() = 0;
 };

@@ -17,8 +17,8 @@ class IHelpCatalog : public Component
 public:
     static constexpr char ClassId[] = "Norvale.HelpCatalog";
 
-    virtual bool SetIndexFile(const QString& path) = 0;
+    virtual bool setIndexFile(const QString& path) = 0;
     // The topic of that name, or nothing when the index does not know it.
-    virtual std::unique_ptr<IHelpTopic> FindTopic(const QString& name) = 0;
-    virtual bool Load() = 0;
+    virtual std::unique_ptr<IHelpTopic> findTopic(const QString& name) = 0;
+    virtual bool load() = 0;
 };

@@ -10,15 +10,15 @@ class ILogSink : public Component
 public:
     static constexpr char ClassId[] = "Norvale.LogSink";
 
-    virtual bool SetLoggerName(const QString& name) = 0;
-    virtual bool WriteMessage(const QString& entryTemplate, const QString& module, const QString& procedure,
+    virtual bool setLoggerName(const QString& name) = 0;
+    virtual bool writeMessage(const QString& entryTemplate, const QString& module, const QString& procedure,
                               const QString& text) = 0;
-    virtual bool WriteError(const QString& entryTemplate, const QString& module, const QString& procedure,
+    virtual bool writeError(const QString& entryTemplate, const QString& module, const QString& procedure,
                             const QString& text) = 0;
-    virtual bool WriteTiming(const QString& entryTemplate, const QString& module, const QString& procedure,
+    virtual bool writeTiming(const QString& entryTemplate, const QString& module, const QString& procedure,
                              const QString& traceId) = 0;
 
     // The host paths of the files the sink writes (the trace and the copies it rotates into), so
     // that no package is ever written in their place; none when it writes no file.
-    virtual QStringList Files() const { return {}; }
+    virtual QStringList files() const { return {}; }
 };

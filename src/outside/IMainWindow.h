@@ -11,15 +11,15 @@
 class IMainWindow : public IWindowPlacement
 {
 public:
-    virtual void Move(double left, double top, double width, double height) = 0;
+    virtual void moveInTwips(double left, double top, double width, double height) = 0;
     // In pixels, the decoration around the window: as drawn, or a fair guess before the first show.
-    virtual QMargins FrameMargins() const = 0;
+    virtual QMargins frameMargins() const = 0;
     virtual int WindowState() const = 0;
-    virtual void SetWindowState(int state) = 0;
-    virtual void SetTitleCaption(const QString& caption) = 0;
-    virtual void SetHelpFile(const QString& path) = 0;
+    virtual void setWindowStateCode(int state) = 0;
+    virtual void setTitleCaption(const QString& caption) = 0;
+    virtual void setHelpFile(const QString& path) = 0;
     // The one line of the status bar; empty clears it.
-    virtual void ShowStatus(const QString& text) = 0;
+    virtual void showStatus(const QString& text) = 0;
     // Destroys the window after its controller has run its unload step.
-    virtual void Destroy() = 0;
+    virtual void destroyWindow() = 0;
 };

@@ -8,9 +8,9 @@ class IProductInfo : public Component
 public:
     static constexpr char ClassId[] = "Norvale.ProductInfo";
 
-    virtual bool SetProduct(const QString& product) = 0;
+    virtual bool setProduct(const QString& product) = 0;
     virtual bool SharedPath(QString& path) = 0;
     virtual bool InstallPath(QString& path) = 0;
-    virtual bool Refresh() = 0;
+    virtual bool refresh() = 0;
     virtual bool DataPath(QString& path) = 0;
 };

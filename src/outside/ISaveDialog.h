@@ -37,5 +37,5 @@ class ISaveDialog
 {
 public:
     virtual ~ISaveDialog() = default;
-    virtual bool GetSaveFileName(SaveFileRecord& record) = 0;
+    virtual bool getSaveFileName(SaveFileRecord& record) = 0;
 };

@@ -9,9 +9,9 @@ class IScreen
 public:
     virtual ~IScreen() = default;
     // In pixels: of the screen holding most of near, or the primary screen when none holds it.
-    virtual QRect AvailableArea(const QRect& near) const = 0;
-    virtual double WidthTwips() const = 0;
-    virtual double HeightTwips() const = 0;
-    virtual double TwipsPerPixelX() const = 0;
-    virtual double TwipsPerPixelY() const = 0;
+    virtual QRect availableArea(const QRect& near) const = 0;
+    virtual double widthTwips() const = 0;
+    virtual double heightTwips() const = 0;
+    virtual double twipsPerPixelX() const = 0;
+    virtual double twipsPerPixelY() const = 0;
 };

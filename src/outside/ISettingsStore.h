@@ -10,8 +10,8 @@ class ISettingsSection
 public:
     virtual ~ISettingsSection() = default;
     // The stored text of key, or defaultValue when the key is absent.
-    virtual bool ReadValue(const QString& key, const QString& defaultValue, QString& value) = 0;
-    virtual bool WriteValue(const QString& key, const QString& value) = 0;
+    virtual bool readValue(const QString& key, const QString& defaultValue, QString& value) = 0;
+    virtual bool writeValue(const QString& key, const QString& value) = 0;
 };
 
 // The product's persistent settings, in sections of keys and texts.
@@ -20,16 +20,16 @@ class ISettingsStore : public Component
 public:
     static constexpr char ClassId[] = "Norvale.SettingsStore";
 
-    virtual bool SetApplicationName(const QString& name) = 0;
-    virtual bool SetProduct(const QString& product) = 0;
-    virtual bool Reload() = 0;
-    virtual bool Save() = 0;
-    virtual std::shared_ptr<ISettingsSection> AddSection(const QString& name) = 0;
-    virtual std::shared_ptr<ISettingsSection> GetSection(const QString& name) = 0;
-    virtual bool HasSection(const QString& name, bool& has) = 0;
+    virtual bool setApplicationName(const QString& name) = 0;
+    virtual bool setProduct(const QString& product) = 0;
+    virtual bool reload() = 0;
+    virtual bool save() = 0;
+    virtual std::shared_ptr<ISettingsSection> addSection(const QString& name) = 0;
+    virtual std::shared_ptr<ISettingsSection> getSection(const QString& name) = 0;
+    virtual bool hasSection(const QString& name, bool& has) = 0;
     // What the program should tell the person about the store (a file it left alone), empty
     // when nothing.
-    virtual QString Warning() const { return {}; }
+    virtual QString warning() const { return {}; }
     // The host path of the file the store keeps, empty when none.
-    virtual QString FilePath() const { return {}; }
+    virtual QString filePath() const { return {}; }
 };

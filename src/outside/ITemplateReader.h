@@ -33,10 +33,10 @@ public:
     virtual QString PreProcessBatchFile() = 0;
     virtual QString AuditLogFile() = 0;
     virtual QString PostProcessBatchFile() = 0;
-    virtual int FieldCount() = 0;
-    virtual TemplateField Field(int number) = 0; // 1-based
+    virtual int fieldCount() = 0;
+    virtual TemplateField field(int number) = 0; // 1-based
     virtual void LoadViews() = 0;
-    virtual int ViewCount() = 0;
-    virtual TemplateView View(int number) = 0; // 1-based
+    virtual int viewCount() = 0;
+    virtual TemplateView view(int number) = 0; // 1-based
     virtual void Close() = 0;
 };

@@ -8,5 +8,5 @@ class IWindowPlacement
 {
 public:
     virtual ~IWindowPlacement() = default;
-    virtual QRect NormalRectangle() const = 0;
+    virtual QRect normalRectangle() const = 0;
 };

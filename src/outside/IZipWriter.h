@@ -8,10 +8,10 @@ class IZipWriter : public Component
 public:
     static constexpr char ClassId[] = "Norvale.ZipWriter";
 
-    virtual bool Add(const QString& source, bool includeSubfolders, bool keepFolderPath,
+    virtual bool add(const QString& source, bool includeSubfolders, bool keepFolderPath,
                      const QString& unused) = 0;
-    virtual bool Finish() = 0;
-    virtual bool SetArchivePath(const QString& path) = 0;
+    virtual bool finish() = 0;
+    virtual bool setArchivePath(const QString& path) = 0;
 };
 
 #include <QStringList>
@@ -24,15 +24,15 @@ public:
 
 // A writer that may wait for work done elsewhere, or list a large folder, calls this hook now and
 // then meanwhile, so the windows stay painted. A stop signal's run-time error raised by the hook
-// (Interruption::Check) ends the writer's operation: it drops its package and lets the error through.
+// (Interruption::check) ends the writer's operation: it drops its package and lets the error through.
 class IBusyHook
 {
 public:
     virtual ~IBusyHook() = default;
-    virtual void SetBusyHook(std::function<void()> hook) = 0;
+    virtual void setBusyHook(std::function<void()> hook) = 0;
     // How far the archive is: the bytes of file data written into it so far, and the bytes of
     // the files the adds have found so far.
-    virtual std::pair<qint64, qint64> BytesDone() const { return {0, 0}; }
+    virtual std::pair<qint64, qint64> bytesDone() const { return {0, 0}; }
 };
 
 // How the adds that follow treat the files they find, until the rules change. The plain rules,
@@ -62,11 +62,11 @@ class IAddRules
 {
 public:
     virtual ~IAddRules() = default;
-    virtual void SetAddRules(const AddRules& rules) = 0;
+    virtual void setAddRules(const AddRules& rules) = 0;
     // With names replaced: reads the text files of an add (a file, or a folder and a pattern) and
     // learns the host names they define, packing nothing, so that the names of the configuration
     // are known before the logs that mention them are packed. Once the package is open.
-    virtual bool DiscoverNames(const QString& source) = 0;
+    virtual bool discoverNames(const QString& source) = 0;
 };
 
 // What a package's writer is told of the files around the package: those written beside it (a
@@ -85,12 +85,12 @@ struct PackageOutputs
     bool operator==(const PackageOutputs&) const = default;
 };
 
-// A writer that takes the outputs of the next package (before SetArchivePath).
+// A writer that takes the outputs of the next package (before setArchivePath).
 class IPackageOutputs
 {
 public:
     virtual ~IPackageOutputs() = default;
-    virtual void SetOutputs(const PackageOutputs& outputs) = 0;
+    virtual void setOutputs(const PackageOutputs& outputs) = 0;
 };
 
 // What a finished package holds besides its files' bytes.
@@ -123,5 +123,5 @@ class IPackageReport
 {
 public:
     virtual ~IPackageReport() = default;
-    virtual PackageReport Report() const = 0;
+    virtual PackageReport report() const = 0;
 };

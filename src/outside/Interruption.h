@@ -2,19 +2,19 @@
 
 // Signals that ask the program to stop (interrupt, terminate, hang-up). A build that sees one ends
 // through its error path: END, then ERROR, and no package. Nothing is done inside the signal
-// handler but noting the signal and waking whoever waits on WakeFd.
+// handler but noting the signal and waking whoever waits on wakeFd.
 namespace Interruption {
 
 // Notes SIGINT, SIGTERM and SIGHUP from now on instead of ending the process at once. System calls
 // are not restarted after them, so a wait in the kernel ends when one arrives. SIGPIPE and SIGXFSZ
 // are ignored: the writes they would stop fail with their reason instead.
-void Install();
+void install();
 // The signal noted so far, or 0.
-int Requested();
+int requested();
 // Raises the run-time error "Interrupted by signal N" when a signal was noted.
-void Check();
+void check();
 // A descriptor that becomes readable when a signal is noted (for an event loop to watch); -1
 // before Install. Its bytes carry no meaning and may be read away.
-int WakeFd();
+int wakeFd();
 
 } // namespace Interruption

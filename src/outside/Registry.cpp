@@ -1,5 +1,13 @@
 #include "outside/Registry.h"
 
+#include "outside/IHelpCatalog.h"
+#include "outside/ILogSink.h"
+#include "outside/IPathUtility.h"
+#include "outside/IProductInfo.h"
+#include "outside/ISettingsStore.h"
+#include "outside/ITemplateReader.h"
+#include "outside/IZipWriter.h"
+
 #include <QHash>
 
 #include <mutex>
@@ -20,24 +28,14 @@ Table& table()
 
 } // namespace
 
-void Registry::Register(const QString& classId, Factory factory)
-{
-    Exchange(classId, std::move(factory));
-}
-
-Registry::Factory Registry::Exchange(const QString& classId, Factory factory)
+void Registry::registerFactory(const QString& classId, Factory factory)
 {
     Table& t = table();
     const std::lock_guard lock(t.mutex);
-    Factory previous = t.factories.value(classId);
-    if (factory)
-        t.factories.insert(classId, std::move(factory));
-    else
-        t.factories.remove(classId);
-    return previous;
+    t.factories.insert(classId, std::move(factory));
 }
 
-std::unique_ptr<Component> Registry::CreateComponent(const QString& classId)
+std::unique_ptr<Component> Registry::createComponent(const QString& classId)
 {
     Factory factory;
     {
@@ -47,15 +45,17 @@ std::unique_ptr<Component> Registry::CreateComponent(const QString& classId)
     }
     std::unique_ptr<Component> made = factory ? factory() : nullptr;
     if (!made)
-        Raise(ErrorNumber::CannotCreateComponent, QStringLiteral("Cannot create component"), classId);
+        raiseError(ErrorNumber::CannotCreateComponent, QStringLiteral("Cannot create component"), classId);
     return made;
 }
 
-Registry::ScopedOverride::ScopedOverride(QString classId, Factory factory)
-    : m_classId(std::move(classId)), m_previous(Exchange(m_classId, std::move(factory)))
-{}
-
-Registry::ScopedOverride::~ScopedOverride()
+ComponentMakers Registry::makers()
 {
-    Exchange(m_classId, std::move(m_previous));
+    return {.pathUtility = [] { return create<IPathUtility>(); },
+            .templateReader = [] { return create<ITemplateReader>(); },
+            .zipWriter = [] { return create<IZipWriter>(); },
+            .productInfo = [] { return create<IProductInfo>(); },
+            .settingsStore = [] { return create<ISettingsStore>(); },
+            .helpCatalog = [] { return create<IHelpCatalog>(); },
+            .logSink = [] { return create<ILogSink>(); }};
 }

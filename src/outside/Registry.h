@@ -2,6 +2,7 @@
 
 #include "base/RuntimeError.h"
 #include "outside/Component.h"
+#include "outside/ComponentMakers.h"
 
 #include <QString>
 
@@ -9,46 +10,36 @@
 #include <memory>
 
 // Creates outside components by class identifier. The program's own implementations are
-// registered once at start; a test puts a fake in place of any of them with ScopedOverride.
+// registered once at start, where the program is assembled; makers() hands each part of the
+// program the makers it is built with.
 class Registry
 {
 public:
     using Factory = std::function<std::unique_ptr<Component>()>;
 
-    static void Register(const QString& classId, Factory factory);
+    static void registerFactory(const QString& classId, Factory factory);
 
     // Creates the component registered under classId as interface I; a missing or unsuitable
     // registration raises the run-time error "cannot create component".
-    template <typename I> static std::unique_ptr<I> Create(const QString& classId)
+    template <typename I> static std::unique_ptr<I> create(const QString& classId)
     {
-        std::unique_ptr<Component> made = CreateComponent(classId);
+        std::unique_ptr<Component> made = createComponent(classId);
         if (auto* typed = dynamic_cast<I*>(made.get())) {
             made.release();
             return std::unique_ptr<I>(typed);
         }
-        Raise(ErrorNumber::CannotCreateComponent, QStringLiteral("Cannot create component"), classId);
+        raiseError(ErrorNumber::CannotCreateComponent, QStringLiteral("Cannot create component"), classId);
     }
 
-    template <typename I> static std::unique_ptr<I> Create()
+    template <typename I> static std::unique_ptr<I> create()
     {
-        return Create<I>(QString::fromLatin1(I::ClassId));
+        return create<I>(QString::fromLatin1(I::ClassId));
     }
 
-    // Replaces one registration for the life of the guard, then restores what was there.
-    class ScopedOverride
-    {
-    public:
-        ScopedOverride(QString classId, Factory factory);
-        ~ScopedOverride();
-        ScopedOverride(const ScopedOverride&) = delete;
-        ScopedOverride& operator=(const ScopedOverride&) = delete;
-
-    private:
-        QString m_classId;
-        Factory m_previous;
-    };
+    // One maker per interface, each creating the component registered under its class identifier
+    // when it is called.
+    static ComponentMakers makers();
 
 private:
-    static std::unique_ptr<Component> CreateComponent(const QString& classId);
-    static Factory Exchange(const QString& classId, Factory factory);
+    static std::unique_ptr<Component> createComponent(const QString& classId);
 };

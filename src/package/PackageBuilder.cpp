@@ -16,7 +16,6 @@
 #include "outside/ITreeGrid.h"
 #include "outside/IZipWriter.h"
 #include "outside/Interruption.h"
-#include "outside/Registry.h"
 #include "outside/Require.h"
 #include "package/PackageName.h"
 #include "package/VersionManifest.h"
@@ -42,8 +41,10 @@ void logZipping(const QString& message)
 } // namespace
 
 PackageBuilder::PackageBuilder(ITreeGrid& grid, std::function<AppConfig&()> config, DesktopServices desktop,
+                               Maker<IPathUtility> pathUtility, Maker<IZipWriter> zipWriter,
                                std::function<PackageOptions()> options)
-    : m_grid(grid), m_config(std::move(config)), m_desktop(std::move(desktop)), m_options(std::move(options))
+    : m_grid(grid), m_config(std::move(config)), m_desktop(std::move(desktop)),
+      m_makePaths(std::move(pathUtility)), m_makeWriter(std::move(zipWriter)), m_options(std::move(options))
 {}
 
 PackageBuilder::~PackageBuilder() = default;
@@ -62,16 +63,16 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
     const auto build = [&] {
         m_current = m_options ? m_options() : PackageOptions{};
         const Host::ListingScope listings; // every folder listed once for the whole build
-        const std::unique_ptr<IPathUtility> paths = Registry::Create<IPathUtility>();
+        const std::unique_ptr<IPathUtility> paths = make(m_makePaths);
         m_paths = paths.get();
         const auto forget = qScopeGuard([this] { m_paths = nullptr; });
         m_files.clear();
         m_templates.clear();
-        Interruption::Check();
+        Interruption::check();
         collect();
 
         QString temp;
-        Require(m_paths->TempFolder(temp), *m_paths, "TempFolder");
+        require(m_paths->tempFolder(temp), *m_paths, "tempFolder");
         const QString manifestPath = JoinPath(kBackslash, {temp, QStringLiteral("TSVERSION.TXT")});
         const QByteArray manifest = WriteVersionManifest(manifestPath, m_files, m_config());
 
@@ -80,15 +81,15 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
             return;
         zip(m_archivePath, temp, manifestPath, manifest);
         m_wrote = true;
-        m_desktop.pointer.SetDefault();
+        m_desktop.pointer.setDefault();
         m_progress->Close();
         m_progress.reset();
     };
-    const bool completed = RunTraced(kModule, kBuild, build, &m_lastError);
+    const bool completed = runTraced(kModule, kBuild, build, &m_lastError);
     qCDebug(lcPackage) << "build of" << m_archivePath << (m_wrote ? "wrote it" : "wrote nothing")
                        << (m_lastError ? m_lastError->description() : QString());
     if (!completed) {
-        m_desktop.pointer.SetDefault();
+        m_desktop.pointer.setDefault();
         if (m_progress) {
             m_progress->Close();
             m_progress.reset();
@@ -98,13 +99,13 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
     if (interactive && !m_archivePath.isEmpty())
         m_desktop.messages.Show(
             QStringLiteral("TS Satchel has successfully created the following Zip Package:\r\n\r\n") +
-                HostPath::ToHost(m_archivePath), // a person reads the host path the save dialog showed
+                HostPath::toHost(m_archivePath), // a person reads the host path the save dialog showed
             MessageIcon::Information, QStringLiteral("TS Satchel"));
 }
 
 void PackageBuilder::collect()
 {
-    const Int16 rows = Int16::fromWide(m_grid.Rows());
+    const Int16 rows = Int16::fromWide(m_grid.rows());
     for (Int16 i = 1; i <= rows - 1; ++i)
         collectRow(i);
     for (const TemplateEntry& entry : m_templates)
@@ -114,12 +115,12 @@ void PackageBuilder::collect()
 
 void PackageBuilder::collectRow(int row)
 {
-    const GridNode node = m_grid.NodeOfRow(row);
-    const QString path = m_grid.TextMatrix(row, 2).toUpper();
+    const GridNode node = m_grid.nodeOfRow(row);
+    const QString path = m_grid.textMatrix(row, 2).toUpper();
     const bool isTemplate = path.endsWith(QLatin1String(".TST6")) || path.endsWith(QLatin1String(".TST"));
-    if (m_grid.NodeChildren(node) > 0 && !isTemplate)
+    if (m_grid.nodeChildren(node) > 0 && !isTemplate)
         return;
-    if (m_grid.CellPicture(row, 0) == CheckPicture::Excluded)
+    if (m_grid.cellPicture(row, 0) == CheckPicture::Excluded)
         return;
     const bool listed = StringExistsInArray(path, m_files);
     if (isTemplate)
@@ -149,7 +150,7 @@ void PackageBuilder::collectRow(int row)
 
 void PackageBuilder::folderScript(const QString& templatePath)
 {
-    const QString folder = GetPath(templatePath);
+    const QString folder = GetPath(m_makePaths, templatePath);
     const auto usable = [&](const QString& candidate) {
         Debug::LogMessage(kModule, kBuild, QStringLiteral("Looking for folder Script: ") + candidate);
         return !StringExistsInArray(candidate, m_files) && FileExists(candidate);
@@ -168,10 +169,10 @@ void PackageBuilder::addCompanions(const QString& path, std::initializer_list<co
 {
     for (const char* extension : extensions) {
         QString companion;
-        Require(m_paths->ChangeExtension(path, QString::fromLatin1(extension), companion), *m_paths,
+        require(m_paths->ChangeExtension(path, QString::fromLatin1(extension), companion), *m_paths,
                 "ChangeExtension");
         bool exists = false;
-        Require(m_paths->FileExists(companion, exists), *m_paths, "FileExists");
+        require(m_paths->FileExists(companion, exists), *m_paths, "FileExists");
         if (exists)
             append(companion);
     }
@@ -189,18 +190,18 @@ QString PackageBuilder::settleArchivePath(const QString& packageName, bool inter
     if (interactive) {
         archivePath =
             GetPackageFileName(m_desktop.saveDialog, m_desktop.owner, m_desktop.programFolder, packageName);
-        m_desktop.events.DoEvents();
-        Interruption::Check(); // a signal while the dialog was open closed it
+        m_desktop.events.doEvents();
+        Interruption::check(); // a signal while the dialog was open closed it
     }
     logZipping(QStringLiteral("Zipping to: ") + archivePath);
-    return TrimBlanks(archivePath).isEmpty() ? QString() : archivePath;
+    return trimBlanks(archivePath).isEmpty() ? QString() : archivePath;
 }
 
 void PackageBuilder::status(const QString& text)
 {
-    Interruption::Check();
-    m_progress->SetStatus(text);
-    m_desktop.events.DoEvents();
+    Interruption::check();
+    m_progress->setStatus(text);
+    m_desktop.events.doEvents();
 }
 
 // The rules of the adds that follow: secrets masked as the options ask, and for the log folder the
@@ -213,18 +214,18 @@ void PackageBuilder::setRules(IZipWriter& writer, AddRules::Masking masking, boo
     rules.names = m_current.maskNames;
     if (logs && m_current.since) {
         rules.notBefore = m_current.since->startOfDay().toSecsSinceEpoch();
-        rules.tooOld = TooOldReason(*m_current.since);
+        rules.tooOld = tooOldReason(*m_current.since);
     }
     if (logs && m_current.maxLogBytes) {
         rules.budget = m_current.maxLogBytes;
-        rules.overBudget = OverBudgetReason(*m_current.maxLogBytes);
+        rules.overBudget = overBudgetReason(*m_current.maxLogBytes);
     }
     if (auto* taking = dynamic_cast<IAddRules*>(&writer))
-        taking->SetAddRules(rules);
+        taking->setAddRules(rules);
     else if (rules != AddRules{})
-        Raise(ErrorNumber::ComponentFailure,
-              QStringLiteral("The zip writer cannot mask secrets or choose log files"),
-              QString::fromLatin1(IZipWriter::ClassId));
+        raiseError(ErrorNumber::ComponentFailure,
+                   QStringLiteral("The zip writer cannot mask secrets or choose log files"),
+                   QString::fromLatin1(IZipWriter::ClassId));
 }
 
 // The files the program keeps, which no package and no checksum may take the place of: what each
@@ -232,11 +233,11 @@ void PackageBuilder::setRules(IZipWriter& writer, AddRules::Masking masking, boo
 std::vector<std::pair<QString, QString>> PackageBuilder::keptFiles(const QString& manifestPath) const
 {
     std::vector<std::pair<QString, QString>> kept;
-    if (const QString settings = m_config().SettingsFilePath(); !settings.isEmpty())
+    if (const QString settings = m_config().settingsFilePath(); !settings.isEmpty())
         kept.emplace_back(QStringLiteral("settings file"), settings);
-    for (const QString& trace : Debug::GetLogger().Files())
+    for (const QString& trace : Debug::GetLogger().files())
         kept.emplace_back(QStringLiteral("trace"), trace);
-    if (const std::optional<QString> manifest = Host::HostPathForWriting(manifestPath))
+    if (const std::optional<QString> manifest = Host::hostPathForWriting(manifestPath))
         kept.emplace_back(QStringLiteral("version manifest"), *manifest);
     return kept;
 }
@@ -246,26 +247,26 @@ std::vector<std::pair<QString, QString>> PackageBuilder::keptFiles(const QString
 void PackageBuilder::setOutputs(IZipWriter& writer, const QString& archivePath,
                                 const QString& manifestPath) const
 {
-    const std::optional<QString> package = HostPath::ForReplacing(archivePath);
+    const std::optional<QString> package = HostPath::forReplacing(archivePath);
     PackageOutputs outputs{.digest = m_current.digest || m_current.checksum};
     if (package && m_current.checksum)
         outputs.besides.append(*package + QStringLiteral(".sha256"));
     if (package && m_current.maskNames) {
         outputs.namesFile = *package + QStringLiteral(".names");
-        outputs.knownHosts = UserFolders::ComputerNames();
-        outputs.knownUsers = UserFolders::UserNames();
+        outputs.knownHosts = UserFolders::computerNames();
+        outputs.knownUsers = UserFolders::userNames();
     }
     for (const auto& [what, kept] : keptFiles(manifestPath)) {
-        if (package && HostName::SameEntry(*package, kept))
-            Raise(ErrorNumber::InvalidArgument,
-                  QStringLiteral("The package path names the program's %1: %2").arg(what, archivePath));
+        if (package && HostName::sameEntry(*package, kept))
+            raiseError(ErrorNumber::InvalidArgument,
+                       QStringLiteral("The package path names the program's %1: %2").arg(what, archivePath));
     }
     if (auto* taking = dynamic_cast<IPackageOutputs*>(&writer))
-        taking->SetOutputs(outputs);
+        taking->setOutputs(outputs);
     else if (outputs != PackageOutputs{})
-        Raise(ErrorNumber::ComponentFailure,
-              QStringLiteral("The zip writer cannot hash the package or guard its checksum"),
-              QString::fromLatin1(IZipWriter::ClassId));
+        raiseError(ErrorNumber::ComponentFailure,
+                   QStringLiteral("The zip writer cannot hash the package or guard its checksum"),
+                   QString::fromLatin1(IZipWriter::ClassId));
 }
 
 // With names replaced, the application files and the configuration files are read first for the
@@ -277,7 +278,7 @@ void PackageBuilder::discoverNames(IZipWriter& writer) const
     if (!m_current.maskNames || !discovering)
         return;
     const auto discover = [&](const QString& source) {
-        Require(discovering->DiscoverNames(source), writer, "DiscoverNames");
+        require(discovering->discoverNames(source), writer, "discoverNames");
     };
     for (const QString& file : m_files)
         discover(file);
@@ -299,21 +300,21 @@ void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, 
     m_progress = m_desktop.makeProgressWindow();
     m_progress->Show();
     status(QStringLiteral("Creating zip file ..."));
-    m_desktop.pointer.SetBusy();
+    m_desktop.pointer.setBusy();
 
-    const std::unique_ptr<IZipWriter> writer = Registry::Create<IZipWriter>();
+    const std::unique_ptr<IZipWriter> writer = make(m_makeWriter);
     if (auto* waits = dynamic_cast<IBusyHook*>(writer.get()))
-        waits->SetBusyHook([this, waits] {
-            Interruption::Check();
-            const auto [done, total] = waits->BytesDone();
-            m_progress->SetBytes(done, total);
-            m_desktop.events.DoEvents(); // the windows stay painted
+        waits->setBusyHook([this, waits] {
+            Interruption::check();
+            const auto [done, total] = waits->bytesDone();
+            m_progress->setBytes(done, total);
+            m_desktop.events.doEvents(); // the windows stay painted
         });
     const auto add = [&](const QString& source, bool subfolders, bool keepFolderPath) {
-        Require(writer->Add(source, subfolders, keepFolderPath, QString()), *writer, "Add");
+        require(writer->add(source, subfolders, keepFolderPath, QString()), *writer, "add");
     };
     setOutputs(*writer, archivePath, manifestPath);
-    Require(writer->SetArchivePath(archivePath), *writer, "SetArchivePath");
+    require(writer->setArchivePath(archivePath), *writer, "setArchivePath");
     discoverNames(*writer);
     // The manifest goes in as written, but for the names it holds when they are replaced.
     setRules(*writer, m_current.maskNames ? AddRules::Masking::Everything : AddRules::Masking::None, false);
@@ -323,7 +324,7 @@ void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, 
         // back in place and into the archive (which reads it before the add returns) while no
         // other run can do the same.
         const FileLock manifestTurn(tempFolder);
-        PlaceFile(manifestPath, manifest, QStringLiteral("WriteVersionManifest"));
+        placeFile(manifestPath, manifest, QStringLiteral("WriteVersionManifest"));
         add(manifestPath, false, false);
     }
 
@@ -365,7 +366,7 @@ void PackageBuilder::zip(const QString& archivePath, const QString& tempFolder, 
         for (const char* pattern : {"\\*.ITS", "\\*.TSX", "\\*.TSX6", "\\*.CONFIG", "\\*.LOG"})
             add(shared + QLatin1String(pattern), false, true);
     }
-    Require(writer->Finish(), *writer, "Finish");
+    require(writer->finish(), *writer, "finish");
     if (const auto* reporting = dynamic_cast<const IPackageReport*>(writer.get()))
-        m_report = reporting->Report();
+        m_report = reporting->report();
 }

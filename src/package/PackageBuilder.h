@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/RuntimeError.h"
+#include "outside/ComponentMakers.h"
 #include "outside/IProgressWindow.h"
 #include "outside/ISaveDialog.h"
 #include "outside/IZipWriter.h"
@@ -42,7 +43,9 @@ struct DesktopServices
 class PackageBuilder
 {
 public:
+    // Each build makes its own path utility and zip writer.
     PackageBuilder(ITreeGrid& grid, std::function<AppConfig&()> config, DesktopServices desktop,
+                   Maker<IPathUtility> pathUtility, Maker<IZipWriter> zipWriter,
                    std::function<PackageOptions()> options = {});
     ~PackageBuilder();
 
@@ -50,14 +53,14 @@ public:
     void cmdBuild_Click(const QString& currentFolder);
 
     // Whether the last build wrote its package, and where (the archive path, Windows-style).
-    bool WrotePackage() const { return m_wrote; }
-    const QString& ArchivePath() const { return m_archivePath; }
+    bool wrotePackage() const { return m_wrote; }
+    const QString& archivePath() const { return m_archivePath; }
     // The run-time error that ended the last build, as its ERROR entry records it.
-    const std::optional<RuntimeError>& LastError() const { return m_lastError; }
+    const std::optional<RuntimeError>& lastError() const { return m_lastError; }
     // The package file list of the last build, as the manifest lists it.
-    const QStringList& PackageFiles() const { return m_files; }
+    const QStringList& packageFiles() const { return m_files; }
     // What the last package written holds besides its files: entries, files left out, values masked.
-    const PackageReport& Report() const { return m_report; }
+    const PackageReport& report() const { return m_report; }
 
 private:
     struct TemplateEntry
@@ -85,6 +88,8 @@ private:
     ITreeGrid& m_grid;
     std::function<AppConfig&()> m_config;
     DesktopServices m_desktop;
+    const Maker<IPathUtility> m_makePaths;
+    const Maker<IZipWriter> m_makeWriter;
     std::function<PackageOptions()> m_options;
     PackageOptions m_current; // of the build under way
     PackageReport m_report;

@@ -21,22 +21,22 @@ QString text(std::optional<int> value)
 
 } // namespace
 
-SavedPackageOptions ReadSavedOptions(AppConfig& config)
+SavedPackageOptions readSavedOptions(AppConfig& config)
 {
-    const auto read = [&](const char* key) { return config.Value(kSection, QLatin1String(key), QString()); };
+    const auto read = [&](const char* key) { return config.value(kSection, QLatin1String(key), QString()); };
     return {read("MaskSecrets").trimmed() == QLatin1String("1"), count(read("MaxLogDays")),
             count(read("MaxLogMegabytes"))};
 }
 
-void WriteSavedOptions(AppConfig& config, const SavedPackageOptions& options)
+void writeSavedOptions(AppConfig& config, const SavedPackageOptions& options)
 {
-    config.SetValue(kSection, QStringLiteral("MaskSecrets"),
+    config.setValue(kSection, QStringLiteral("MaskSecrets"),
                     options.maskSecrets ? QStringLiteral("1") : QStringLiteral("0"));
-    config.SetValue(kSection, QStringLiteral("MaxLogDays"), text(options.maxLogDays));
-    config.SetValue(kSection, QStringLiteral("MaxLogMegabytes"), text(options.maxLogMegabytes));
+    config.setValue(kSection, QStringLiteral("MaxLogDays"), text(options.maxLogDays));
+    config.setValue(kSection, QStringLiteral("MaxLogMegabytes"), text(options.maxLogMegabytes));
 }
 
-PackageOptions OptionsOn(const SavedPackageOptions& saved, QDate today)
+PackageOptions optionsOn(const SavedPackageOptions& saved, QDate today)
 {
     PackageOptions options{.maskSecrets = saved.maskSecrets};
     if (saved.maxLogDays)
@@ -46,7 +46,7 @@ PackageOptions OptionsOn(const SavedPackageOptions& saved, QDate today)
     return options;
 }
 
-QString SizeText(qint64 bytes)
+QString sizeText(qint64 bytes)
 {
     for (const auto& [unit, size] :
          {std::pair{"GB", 1000LL * 1000 * 1000}, std::pair{"MB", 1000LL * 1000}, std::pair{"KB", 1000LL}})
@@ -55,12 +55,12 @@ QString SizeText(qint64 bytes)
     return QString::number(bytes) + (bytes == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
 }
 
-QString TooOldReason(QDate since)
+QString tooOldReason(QDate since)
 {
     return QStringLiteral("older than ") + since.toString(Qt::ISODate);
 }
 
-QString OverBudgetReason(qint64 bytes)
+QString overBudgetReason(qint64 bytes)
 {
-    return QStringLiteral("log budget of ") + SizeText(bytes) + QStringLiteral(" reached");
+    return QStringLiteral("log budget of ") + sizeText(bytes) + QStringLiteral(" reached");
 }

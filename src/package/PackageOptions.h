@@ -31,15 +31,15 @@ struct SavedPackageOptions
     bool operator==(const SavedPackageOptions&) const = default;
 };
 
-SavedPackageOptions ReadSavedOptions(AppConfig& config);
-void WriteSavedOptions(AppConfig& config, const SavedPackageOptions& options);
+SavedPackageOptions readSavedOptions(AppConfig& config);
+void writeSavedOptions(AppConfig& config, const SavedPackageOptions& options);
 // The saved options for a build started on that day: the logs of the last N days are those changed
 // since the start of the day N days before.
-PackageOptions OptionsOn(const SavedPackageOptions& saved, QDate today);
+PackageOptions optionsOn(const SavedPackageOptions& saved, QDate today);
 
 // A size as support reads it, in thousands, millions or billions of bytes: "200 MB", "1500 KB".
-QString SizeText(qint64 bytes);
+QString sizeText(qint64 bytes);
 // The reasons the comment gives for a log file left out: "older than 2026-11-01", "log budget of
 // 200 MB reached".
-QString TooOldReason(QDate since);
-QString OverBudgetReason(qint64 bytes);
+QString tooOldReason(QDate since);
+QString overBudgetReason(qint64 bytes);

@@ -34,16 +34,16 @@ QByteArray checksumLine(const QByteArray& sha256, const QByteArray& name)
 
 } // namespace
 
-QByteArray SummaryJson(const RunSummary& summary)
+QByteArray summaryJson(const RunSummary& summary)
 {
     QJsonArray skipped;
     for (const PackageReport::LeftOut& file : summary.report.leftOut)
         skipped.append(QJsonObject{
-            {QStringLiteral("path"), file.hostPath.isEmpty() ? HostPath::ToHost(file.path) : file.hostPath},
+            {QStringLiteral("path"), file.hostPath.isEmpty() ? HostPath::toHost(file.path) : file.hostPath},
             {QStringLiteral("reason"), file.reason}});
     QJsonArray redacted;
     for (const PackageReport::Masked& file : summary.report.masked) {
-        QJsonObject entry{{QStringLiteral("path"), HostPath::ToHost(file.path)},
+        QJsonObject entry{{QStringLiteral("path"), HostPath::toHost(file.path)},
                           {QStringLiteral("entry"), file.entry},
                           {QStringLiteral("count"), file.values}};
         if (file.names > 0)
@@ -67,31 +67,32 @@ QByteArray SummaryJson(const RunSummary& summary)
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
-void CheckChecksumFileName(const QString& packageHostPath)
+void checkChecksumFileName(const QString& packageHostPath)
 {
     const QString shown = packageHostPath + QStringLiteral(".sha256");
     const auto refuse = [&](const QString& why) {
-        Raise(ErrorNumber::DeviceIoError, QStringLiteral("Cannot write the checksum %1: %2").arg(shown, why));
+        raiseError(ErrorNumber::DeviceIoError,
+                   QStringLiteral("Cannot write the checksum %1: %2").arg(shown, why));
     };
-    if (HostName::Encode(shown.section(QLatin1Char('/'), -1)).size() > NAME_MAX)
-        refuse(ErrnoText(ENAMETOOLONG));
+    if (HostName::encode(shown.section(QLatin1Char('/'), -1)).size() > NAME_MAX)
+        refuse(errnoText(ENAMETOOLONG));
     // A named pipe or a device at its name is never replaced.
-    if (HostName::IsOtherThanRegularFile(shown))
+    if (HostName::isOtherThanRegularFile(shown))
         refuse(QStringLiteral("not a regular file"));
 }
 
-QString WriteChecksumFile(const QString& packageHostPath, const QByteArray& sha256)
+QString writeChecksumFile(const QString& packageHostPath, const QByteArray& sha256)
 {
-    const QByteArray package = HostName::Encode(packageHostPath);
+    const QByteArray package = HostName::encode(packageHostPath);
     const QByteArray target = package + ".sha256";
     const qsizetype cut = package.lastIndexOf('/');
     const QString shown = packageHostPath + QStringLiteral(".sha256");
     const auto fail = [&](int error) {
-        Raise(ErrorNumber::DeviceIoError,
-              QStringLiteral("Cannot write the checksum %1: %2").arg(shown, ErrnoText(error)));
+        raiseError(ErrorNumber::DeviceIoError,
+                   QStringLiteral("Cannot write the checksum %1: %2").arg(shown, errnoText(error)));
     };
-    CheckChecksumFileName(packageHostPath);
-    if (const int error = ReplaceFile(target, checksumLine(sha256, package.mid(cut + 1)), 0666); error != 0)
+    checkChecksumFileName(packageHostPath);
+    if (const int error = replaceFile(target, checksumLine(sha256, package.mid(cut + 1)), 0666); error != 0)
         fail(error);
     return shown;
 }

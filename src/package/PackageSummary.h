@@ -24,13 +24,13 @@ struct RunSummary
 // (the map of placeholders beside the package, or null),
 // skipped (path and reason each), redacted (path, entry and count each), seconds, status, reason
 // (null when nothing went wrong). Paths are host paths.
-QByteArray SummaryJson(const RunSummary& summary);
+QByteArray summaryJson(const RunSummary& summary);
 
 // Writes "<package>.sha256" beside the package, one line in the format sha256sum -c reads (the
 // package's name without its folder, so the check runs in that folder): a new file, renamed over
 // any earlier one only once it is complete. A failure raises a run-time error with the reason.
-QString WriteChecksumFile(const QString& packageHostPath, const QByteArray& sha256);
+QString writeChecksumFile(const QString& packageHostPath, const QByteArray& sha256);
 
 // Raises the error that the checksum file beside the package would meet at its name: a name past
 // the host's limit, or something other than a regular file standing there.
-void CheckChecksumFileName(const QString& packageHostPath);
+void checkChecksumFileName(const QString& packageHostPath);

@@ -20,7 +20,7 @@ constexpr int kCannotWrite = 61; // "Disk full" and other write failures
 
 } // namespace
 
-QByteArray VersionManifestText(const QStringList& packageFiles, AppConfig& config)
+QByteArray versionManifestText(const QStringList& packageFiles, AppConfig& config)
 {
     QString text;
     const auto line = [&text](const QString& content) { text += content + QStringLiteral("\r\n"); };
@@ -41,35 +41,35 @@ QByteArray VersionManifestText(const QStringList& packageFiles, AppConfig& confi
 QByteArray WriteVersionManifest(const QString& manifestPath, const QStringList& packageFiles,
                                 AppConfig& config)
 {
-    QByteArray bytes = VersionManifestText(packageFiles, config);
-    PlaceFile(manifestPath, bytes, QStringLiteral("WriteVersionManifest"));
+    QByteArray bytes = versionManifestText(packageFiles, config);
+    placeFile(manifestPath, bytes, QStringLiteral("WriteVersionManifest"));
     return bytes;
 }
 
-void PlaceFile(const QString& path, const QByteArray& bytes, const QString& source)
+void placeFile(const QString& path, const QByteArray& bytes, const QString& source)
 {
-    const std::optional<QString> host = Host::HostPathForWriting(path);
+    const std::optional<QString> host = Host::hostPathForWriting(path);
     if (!host)
-        Raise(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + path, source);
-    const QByteArray target = HostName::Encode(*host);
+        raiseError(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + path, source);
+    const QByteArray target = HostName::encode(*host);
     const qsizetype cut = target.lastIndexOf('/');
     QByteArray temp = target.left(cut + 1) + '.' + target.mid(cut + 1) + ".XXXXXX";
     UniqueFd fd(::mkstemp(temp.data()));
     if (!fd)
-        Raise(ErrorNumber::PermissionDenied,
-              QStringLiteral("Cannot create ") + path + QStringLiteral(": ") + ErrnoText(errno), source);
-    int error = WriteAll(fd.get(), bytes);
+        raiseError(ErrorNumber::PermissionDenied,
+                   QStringLiteral("Cannot create ") + path + QStringLiteral(": ") + errnoText(errno), source);
+    int error = writeAll(fd.get(), bytes);
     if (!fd.close() && error == 0)
         error = errno;
     if (error != 0) {
         ::unlink(temp.constData());
-        Raise(kCannotWrite, QStringLiteral("Cannot write ") + path + QStringLiteral(": ") + ErrnoText(error),
-              source);
+        raiseError(kCannotWrite,
+                   QStringLiteral("Cannot write ") + path + QStringLiteral(": ") + errnoText(error), source);
     }
     if (::rename(temp.constData(), target.constData()) != 0) {
         error = errno;
         ::unlink(temp.constData());
-        Raise(ErrorNumber::PermissionDenied,
-              QStringLiteral("Cannot create ") + path + QStringLiteral(": ") + ErrnoText(error), source);
+        raiseError(ErrorNumber::PermissionDenied,
+                   QStringLiteral("Cannot create ") + path + QStringLiteral(": ") + errnoText(error), source);
     }
 }

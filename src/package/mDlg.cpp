@@ -36,7 +36,7 @@ SaveDialogResult ShowSave(ISaveDialog& dialog, WindowHandle owner, const QString
         g_record.flags = kDefaultFlags;
 
     SaveFileRecord shown = g_record;
-    const bool chosen = dialog.GetSaveFileName(shown);
+    const bool chosen = dialog.getSaveFileName(shown);
     g_record = shown;
     if (!chosen)
         return {};

@@ -220,9 +220,9 @@ const char kEpilogue[] =
 // Folders and files looked up as the program will look them up: case-blind, through the drive map.
 bool namesFolder(const QString& windowsOrHostPath)
 {
-    if (!HostPath::IsWindowsStyle(windowsOrHostPath))
-        return HostName::IsDirectory(windowsOrHostPath);
-    const std::optional<Host::Attributes> attributes = Host::GetAttributes(windowsOrHostPath);
+    if (!HostPath::isWindowsStyle(windowsOrHostPath))
+        return HostName::isDirectory(windowsOrHostPath);
+    const std::optional<Host::Attributes> attributes = Host::getAttributes(windowsOrHostPath);
     return attributes && attributes->directory;
 }
 
@@ -234,13 +234,13 @@ bool endsWithSeparator(const QString& path)
 // A path that counts from the working folder.
 bool isRelative(const QString& path)
 {
-    return !path.trimmed().isEmpty() && !HostPath::IsWindowsStyle(path) &&
+    return !path.trimmed().isEmpty() && !HostPath::isWindowsStyle(path) &&
            !path.startsWith(QLatin1Char('/')) && !path.startsWith(QLatin1Char('\\'));
 }
 
 } // namespace
 
-CommandLineOptions ParseArguments(const QStringList& arguments)
+CommandLineOptions parseArguments(const QStringList& arguments)
 {
     CommandLineOptions options;
     QCommandLineParser parser;
@@ -293,7 +293,7 @@ CommandLineOptions ParseArguments(const QStringList& arguments)
     return options;
 }
 
-QString HelpText()
+QString helpText()
 {
     QString text = QLatin1String(kUsage) + QLatin1String(kAbout);
     for (const OptionRow& row : optionRows())
@@ -303,12 +303,12 @@ QString HelpText()
     return text + QLatin1String(kEpilogue);
 }
 
-QString UsageHint()
+QString usageHint()
 {
     return QLatin1String(kUsage) + QStringLiteral("Try 'ts6satchel --help' for more information.\n");
 }
 
-QString ArgumentAsMeant(const QString& argument)
+QString argumentAsMeant(const QString& argument)
 {
     if (argument.trimmed().isEmpty())
         return argument; // an empty package path stays empty
@@ -317,20 +317,20 @@ QString ArgumentAsMeant(const QString& argument)
         path = QDir::currentPath() + QLatin1Char('/') + path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     } else if (path.startsWith(QLatin1Char('\\')) && !path.startsWith(QLatin1String("\\\\"))) {
         // From the root of the working folder's drive.
-        if (const std::optional<HostLocation> location = HostPath::Parse(path))
+        if (const std::optional<HostLocation> location = HostPath::parse(path))
             path = location->hostPath();
     }
-    path = HostPath::ToWindows(path);
+    path = HostPath::toWindows(path);
     if (!endsWithSeparator(path) && namesFolder(path))
-        path += HostPath::IsWindowsStyle(path) ? QLatin1Char('\\') : QLatin1Char('/');
+        path += HostPath::isWindowsStyle(path) ? QLatin1Char('\\') : QLatin1Char('/');
     return path;
 }
 
-QString BuildCommandLine(const QStringList& paths)
+QString buildCommandLine(const QStringList& paths)
 {
     QStringList quoted;
     quoted.reserve(paths.size());
     for (const QString& path : paths)
-        quoted.append(QLatin1Char('"') + ArgumentAsMeant(path) + QLatin1Char('"'));
+        quoted.append(QLatin1Char('"') + argumentAsMeant(path) + QLatin1Char('"'));
     return quoted.join(QLatin1Char(' '));
 }

@@ -31,19 +31,19 @@ struct CommandLineOptions
 };
 
 // Reads the arguments that follow the program's own name.
-CommandLineOptions ParseArguments(const QStringList& arguments);
+CommandLineOptions parseArguments(const QStringList& arguments);
 
 // The text of --help: the usage, every option, the exit statuses and the environment variables.
-QString HelpText();
+QString helpText();
 // The usage line, and where to read more, for a command line that cannot be read.
-QString UsageHint();
+QString usageHint();
 
 // One argument as a Linux user means it: a relative path made absolute against the working
 // directory (host spelling "apps/Orders" or Windows spelling "apps\Orders"), an absolute host path
 // turned into a Windows-style one, and an existing folder ending with "\" even when given without
 // a trailing "/". An empty or blank argument stays as it is.
-QString ArgumentAsMeant(const QString& argument);
+QString argumentAsMeant(const QString& argument);
 
 // The command line of the start-up, rebuilt from the paths: each made what the user means, in
 // double quotes, joined by one blank.
-QString BuildCommandLine(const QStringList& paths);
+QString buildCommandLine(const QStringList& paths);

@@ -42,7 +42,7 @@ UniqueFd linkTold(UniqueFd fd, int folder, const QByteArray& relative, int flags
 
 namespace Descriptors {
 
-UniqueFd OpenBeneath(int folder, const QByteArray& relative, int flags)
+UniqueFd openBeneath(int folder, const QByteArray& relative, int flags)
 {
     if (!g_noOpenat2.load(std::memory_order_relaxed)) {
         open_how how{};
@@ -54,10 +54,10 @@ UniqueFd OpenBeneath(int folder, const QByteArray& relative, int flags)
         g_noOpenat2.store(true, std::memory_order_relaxed);
         qCDebug(lcPlatform) << "openat2 refused:" << errno << "- folders are walked one name at a time";
     }
-    return OpenBeneathByComponents(folder, relative, flags);
+    return openBeneathByComponents(folder, relative, flags);
 }
 
-UniqueFd OpenBeneathByComponents(int folder, const QByteArray& relative, int flags)
+UniqueFd openBeneathByComponents(int folder, const QByteArray& relative, int flags)
 {
     const QList<QByteArray> components = relative.split('/');
     UniqueFd at;
@@ -85,7 +85,7 @@ UniqueFd OpenBeneathByComponents(int folder, const QByteArray& relative, int fla
     return at;
 }
 
-void RaiseLimit()
+void raiseLimit()
 {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
@@ -94,7 +94,7 @@ void RaiseLimit()
     }
 }
 
-int Spare()
+int spare()
 {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)

@@ -12,14 +12,14 @@ namespace Descriptors {
 // it is walked never leads out of it. flags are open(2)'s; O_NOFOLLOW and O_CLOEXEC are added.
 // The path is relative ("." for the folder itself), its components separated by "/". On failure
 // the descriptor is empty and errno tells why: ELOOP when a symbolic link stands on the way.
-UniqueFd OpenBeneath(int folder, const QByteArray& relative, int flags);
-// The same, one component at a time: what OpenBeneath does where the system cannot resolve a
+UniqueFd openBeneath(int folder, const QByteArray& relative, int flags);
+// The same, one component at a time: what openBeneath does where the system cannot resolve a
 // whole path without links in one call.
-UniqueFd OpenBeneathByComponents(int folder, const QByteArray& relative, int flags);
+UniqueFd openBeneathByComponents(int folder, const QByteArray& relative, int flags);
 
 // Raises the soft limit on open descriptors to the hard one.
-void RaiseLimit();
+void raiseLimit();
 // How many more descriptors the process may open now under its soft limit.
-int Spare();
+int spare();
 
 } // namespace Descriptors

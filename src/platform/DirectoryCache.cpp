@@ -91,15 +91,15 @@ std::shared_ptr<DirectoryListing> readListing(const QByteArray& folder)
     auto listing = std::make_shared<DirectoryListing>();
     while (const dirent* entry = ::readdir(dir.get())) {
         DirectoryEntry e;
-        e.name = HostName::Decode(entry->d_name);
-        e.folded = FoldName(e.name);
+        e.name = HostName::decode(entry->d_name);
+        e.folded = foldName(e.name);
         e.isDirectory = isDirectory(folder, entry);
         listing->entries.push_back(std::move(e));
     }
     std::sort(listing->entries.begin(), listing->entries.end(),
               [](const DirectoryEntry& a, const DirectoryEntry& b) {
                   const int byFolded = a.folded.compare(b.folded);
-                  return byFolded != 0 ? byFolded < 0 : HostName::Encode(a.name) < HostName::Encode(b.name);
+                  return byFolded != 0 ? byFolded < 0 : HostName::encode(a.name) < HostName::encode(b.name);
               });
     return listing;
 }
@@ -119,7 +119,7 @@ Cached current(const QString& hostFolder)
         if (it != c.folders.cend() && it->snapshot != 0 && it->snapshot == snapshotOf(c))
             return *it;
     }
-    const QByteArray encoded = HostName::Encode(hostFolder);
+    const QByteArray encoded = HostName::encode(hostFolder);
     const std::optional<Stamp> stamp = stampOf(encoded);
     if (!stamp)
         return {};
@@ -158,7 +158,7 @@ const DirectoryEntry* DirectoryListing::find(const QString& folded) const
 
 namespace DirectoryCache {
 
-void BeginSnapshot()
+void beginSnapshot()
 {
     Cache& c = cache();
     const std::lock_guard lock(c.mutex);
@@ -166,19 +166,19 @@ void BeginSnapshot()
         ++c.snapshot;
 }
 
-void EndSnapshot()
+void endSnapshot()
 {
     Cache& c = cache();
     const std::lock_guard lock(c.mutex);
     --c.openSnapshots;
 }
 
-std::shared_ptr<const DirectoryListing> List(const QString& hostFolder)
+std::shared_ptr<const DirectoryListing> list(const QString& hostFolder)
 {
     return current(hostFolder).listing;
 }
 
-std::optional<QString> Lookup(const QString& hostFolder, const QString& name)
+std::optional<QString> lookup(const QString& hostFolder, const QString& name)
 {
     if (name.isEmpty())
         return std::nullopt;
@@ -186,18 +186,18 @@ std::optional<QString> Lookup(const QString& hostFolder, const QString& name)
     {};
     const QString exact =
         hostFolder == QLatin1String("/") ? QLatin1Char('/') + name : hostFolder + QLatin1Char('/') + name;
-    if (::lstat(HostName::Encode(exact).constData(), &st) == 0)
+    if (::lstat(HostName::encode(exact).constData(), &st) == 0)
         return name;
     const Cached c = current(hostFolder);
     if (!c.listing)
         return std::nullopt;
-    const DirectoryEntry* entry = c.listing->find(FoldName(name));
+    const DirectoryEntry* entry = c.listing->find(foldName(name));
     if (!entry)
         return std::nullopt;
     return entry->name;
 }
 
-void Clear()
+void clear()
 {
     Cache& c = cache();
     const std::lock_guard lock(c.mutex);

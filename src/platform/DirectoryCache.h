@@ -35,16 +35,16 @@ namespace DirectoryCache {
 // sees every folder as it first found it, and a folder that other programs keep changing costs
 // no re-reading. Snapshots nest; the outermost end ends it. A name looked up exactly is still
 // found when it appears later, so the files the program writes itself are found.
-void BeginSnapshot();
-void EndSnapshot();
+void beginSnapshot();
+void endSnapshot();
 
 // The listing of an existing host folder ("." and ".." included), or nothing.
-std::shared_ptr<const DirectoryListing> List(const QString& hostFolder);
+std::shared_ptr<const DirectoryListing> list(const QString& hostFolder);
 
 // The on-disk name in hostFolder that matches name: name itself when it exists, else the
 // case-blind match.
-std::optional<QString> Lookup(const QString& hostFolder, const QString& name);
+std::optional<QString> lookup(const QString& hostFolder, const QString& name);
 
-void Clear();
+void clear();
 
 } // namespace DirectoryCache

@@ -20,7 +20,7 @@ bool isPrefixFolder(const QString& folder, const QString& path)
 
 } // namespace
 
-DriveMap DriveMap::Parse(const QString& text)
+DriveMap DriveMap::parse(const QString& text)
 {
     DriveMap map;
     bool hasZ = false;
@@ -53,22 +53,22 @@ DriveMap DriveMap::Parse(const QString& text)
     return map;
 }
 
-DriveMap DriveMap::FromEnvironment()
+DriveMap DriveMap::fromEnvironment()
 {
     // Parsed once per distinct value of the variable: lookups are frequent, changes rare.
     static QMutex mutex;
     static QString lastText;
-    static DriveMap lastMap = Parse(QString());
+    static DriveMap lastMap = parse(QString());
     const QString text = qEnvironmentVariable("TS6_DRIVES");
     const QMutexLocker lock(&mutex);
     if (text != lastText) {
-        lastMap = Parse(text);
+        lastMap = parse(text);
         lastText = text;
     }
     return lastMap;
 }
 
-std::optional<DriveRoot> DriveMap::Find(const QString& name) const
+std::optional<DriveRoot> DriveMap::find(const QString& name) const
 {
     for (const DriveRoot& root : m_roots)
         if (root.name.compare(name, Qt::CaseInsensitive) == 0)
@@ -76,7 +76,7 @@ std::optional<DriveRoot> DriveMap::Find(const QString& name) const
     return std::nullopt;
 }
 
-std::optional<DriveRoot> DriveMap::Owner(const QString& hostPath) const
+std::optional<DriveRoot> DriveMap::owner(const QString& hostPath) const
 {
     std::optional<DriveRoot> best;
     for (const DriveRoot& root : m_roots) {

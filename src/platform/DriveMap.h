@@ -17,13 +17,13 @@ struct DriveRoot
 class DriveMap
 {
 public:
-    static DriveMap FromEnvironment();
-    static DriveMap Parse(const QString& text);
+    static DriveMap fromEnvironment();
+    static DriveMap parse(const QString& text);
 
     // The root for a drive letter or a "\\server\share" prefix, compared case-blind.
-    std::optional<DriveRoot> Find(const QString& name) const;
+    std::optional<DriveRoot> find(const QString& name) const;
     // The root whose host folder is the longest component-wise prefix of an absolute host path.
-    std::optional<DriveRoot> Owner(const QString& hostPath) const;
+    std::optional<DriveRoot> owner(const QString& hostPath) const;
 
 private:
     std::vector<DriveRoot> m_roots;

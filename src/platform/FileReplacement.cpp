@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-int ReplaceFile(const QByteArray& target, const QByteArray& bytes, mode_t mode, std::optional<mode_t> exact)
+int replaceFile(const QByteArray& target, const QByteArray& bytes, mode_t mode, std::optional<mode_t> exact)
 {
     const QByteArray folder = target.left(target.lastIndexOf('/') + 1);
     QByteArray temporary;
@@ -24,7 +24,7 @@ int ReplaceFile(const QByteArray& target, const QByteArray& bytes, mode_t mode, 
     }
     int error = exact && ::fchmod(file.get(), *exact) != 0 ? errno : 0;
     if (error == 0)
-        error = WriteAll(file.get(), bytes);
+        error = writeAll(file.get(), bytes);
     if (error == 0 && ::fsync(file.get()) != 0)
         error = errno;
     if (error == 0 && !file.close())

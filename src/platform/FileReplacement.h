@@ -11,5 +11,5 @@
 // sees the old file or the new one, never half of either. The new file is created with mode
 // (the umask applies), or set to exactly the mode given as exact. 0, or the error number of the
 // step that failed; the new file is then removed and the target left as it was.
-int ReplaceFile(const QByteArray& target, const QByteArray& bytes, mode_t mode,
+int replaceFile(const QByteArray& target, const QByteArray& bytes, mode_t mode,
                 std::optional<mode_t> exact = std::nullopt);

@@ -55,7 +55,7 @@ bool ownedAndPrivate(const struct stat& st)
 
 QString windowsFolderOf(const QString& hostFolder)
 {
-    QString folder = HostPath::ToWindows(hostFolder);
+    QString folder = HostPath::toWindows(hostFolder);
     while (folder.size() > 3 && folder.endsWith(QLatin1Char('\\')))
         folder.chop(1);
     if (folder.size() == 3 && folder.endsWith(QLatin1String(":\\")))
@@ -69,74 +69,74 @@ namespace Host {
 
 ListingScope::ListingScope()
 {
-    DirectoryCache::BeginSnapshot();
+    DirectoryCache::beginSnapshot();
 }
 
 ListingScope::~ListingScope()
 {
-    DirectoryCache::EndSnapshot();
+    DirectoryCache::endSnapshot();
 }
 
-bool PathExists(const QString& path)
+bool pathExists(const QString& path)
 {
-    return HostPath::Resolve(path).has_value();
+    return HostPath::resolve(path).has_value();
 }
 
-std::optional<Attributes> GetAttributes(const QString& path)
+std::optional<Attributes> getAttributes(const QString& path)
 {
-    const std::optional<HostLocation> location = HostPath::Resolve(path);
+    const std::optional<HostLocation> location = HostPath::resolve(path);
     if (!location)
         return std::nullopt;
     const bool hidden =
         !location->components.isEmpty() && location->components.last().startsWith(QLatin1Char('.'));
     const QString host = location->hostPath();
-    return Attributes{HostName::IsDirectory(host), hidden, HostName::IsRegularFile(host)};
+    return Attributes{HostName::isDirectory(host), hidden, HostName::isRegularFile(host)};
 }
 
-QStringList FindNames(const QString& folderAndPattern, ListFilter filter)
+QStringList findNames(const QString& folderAndPattern, ListFilter filter)
 {
     if (folderAndPattern.isEmpty())
         return {};
     const auto [folder, pattern] = splitLast(folderAndPattern);
     const std::optional<HostLocation> location =
-        HostPath::Resolve(folder.isEmpty() ? QStringLiteral(".") : folder);
+        HostPath::resolve(folder.isEmpty() ? QStringLiteral(".") : folder);
     if (!location)
         return {};
-    const std::shared_ptr<const DirectoryListing> listing = DirectoryCache::List(location->hostPath());
+    const std::shared_ptr<const DirectoryListing> listing = DirectoryCache::list(location->hostPath());
     if (!listing)
         return {};
     if (pattern.isEmpty())
         return {QStringLiteral(".")};
-    const QString folded = FoldName(pattern);
+    const QString folded = foldName(pattern);
     QStringList names;
     for (const DirectoryEntry& entry : listing->entries)
-        if (passes(entry, filter) && MatchesFoldedWildcard(folded, entry.folded))
+        if (passes(entry, filter) && matchesFoldedWildcard(folded, entry.folded))
             names.append(entry.name);
     return names;
 }
 
-QString CommonAppDataFolder()
+QString commonAppDataFolder()
 {
     const QString configured = qEnvironmentVariable("TS6_PROGRAMDATA");
     return windowsFolderOf(configured.isEmpty() ? QStringLiteral("/var/lib") : configured);
 }
 
-QString TempFolder(QString* why)
+QString tempFolder(QString* why)
 {
     const QString problem = QStringLiteral("Cannot use the temporary folder ");
-    const QString configured = HostName::Decode(qgetenv("TMPDIR").constData());
+    const QString configured = HostName::decode(qgetenv("TMPDIR").constData());
     const QString base = configured.isEmpty() ? QStringLiteral("/tmp")
                                               : QDir::cleanPath(QDir::current().absoluteFilePath(configured));
     struct stat st
     {};
-    if (::stat(HostName::Encode(base).constData(), &st) == 0 && S_ISDIR(st.st_mode) && ownedAndPrivate(st))
+    if (::stat(HostName::encode(base).constData(), &st) == 0 && S_ISDIR(st.st_mode) && ownedAndPrivate(st))
         return windowsFolderOf(base);
     // Shared like /tmp: a folder of this user's own inside it, never one that someone else made.
     const QString own = base + QStringLiteral("/ts6satchel-") + QString::number(::geteuid());
-    const QByteArray ownBytes = HostName::Encode(own);
+    const QByteArray ownBytes = HostName::encode(own);
     const auto fail = [&](const QString& reason) {
         if (why)
-            *why = problem + HostPath::ToWindows(own) + QStringLiteral(": ") + reason;
+            *why = problem + HostPath::toWindows(own) + QStringLiteral(": ") + reason;
         return QString();
     };
     if (::mkdir(ownBytes.constData(), 0700) != 0 && errno != EEXIST)
@@ -152,13 +152,13 @@ QString TempFolder(QString* why)
     return windowsFolderOf(own);
 }
 
-QString FileVersion(const QString& path)
+QString fileVersion(const QString& path)
 {
-    const std::optional<HostLocation> location = HostPath::Resolve(path);
+    const std::optional<HostLocation> location = HostPath::resolve(path);
     if (!location)
         return {};
     QString error;
-    UniqueFd fd = HostName::OpenRegularFile(location->hostPath(), error);
+    UniqueFd fd = HostName::openRegularFile(location->hostPath(), error);
     QFile file;
     if (!fd || !file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return {};
@@ -166,26 +166,26 @@ QString FileVersion(const QString& path)
     const qint64 size = file.size();
     const uchar* mapped = size > 0 ? file.map(0, size) : nullptr;
     if (mapped)
-        return ReadPeFileVersion(QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), size));
-    return ReadPeFileVersion(file.readAll());
+        return readPeFileVersion(QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), size));
+    return readPeFileVersion(file.readAll());
 }
 
-std::optional<QString> HostPathForReading(const QString& path, QString* whyNot)
+std::optional<QString> hostPathForReading(const QString& path, QString* whyNot)
 {
     HostPath::Miss miss = HostPath::Miss::None;
-    const std::optional<HostLocation> location = HostPath::Resolve(path, &miss);
+    const std::optional<HostLocation> location = HostPath::resolve(path, &miss);
     if (whyNot)
-        *whyNot = HostPath::MissReason(miss);
+        *whyNot = HostPath::missReason(miss);
     return location ? std::optional<QString>(location->hostPath()) : std::nullopt;
 }
 
-std::optional<QString> HostPathForWriting(const QString& path, QString* whyNot)
+std::optional<QString> hostPathForWriting(const QString& path, QString* whyNot)
 {
     HostPath::Miss miss = HostPath::Miss::BadName;
     const std::optional<QString> host =
-        endsWithSeparator(path) ? std::nullopt : HostPath::ForWriting(path, &miss);
+        endsWithSeparator(path) ? std::nullopt : HostPath::forWriting(path, &miss);
     if (whyNot)
-        *whyNot = HostPath::MissReason(host ? HostPath::Miss::None : miss);
+        *whyNot = HostPath::missReason(host ? HostPath::Miss::None : miss);
     return host;
 }
 

@@ -52,7 +52,7 @@ int sequenceLength(const unsigned char* p, qsizetype n)
 
 namespace HostName {
 
-QString Decode(const char* bytes, qsizetype size)
+QString decode(const char* bytes, qsizetype size)
 {
     if (size < 0)
         size = static_cast<qsizetype>(std::strlen(bytes));
@@ -72,7 +72,7 @@ QString Decode(const char* bytes, qsizetype size)
     return out;
 }
 
-QString EntryComponent(const QString& name)
+QString entryComponent(const QString& name)
 {
     const auto isTrailing = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('.'); };
     qsizetype keep = name.size();
@@ -97,7 +97,7 @@ QString EntryComponent(const QString& name)
     return out;
 }
 
-bool HasRawBytes(const QString& name)
+bool hasRawBytes(const QString& name)
 {
     for (const QChar c : name)
         if (c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF)
@@ -105,9 +105,9 @@ bool HasRawBytes(const QString& name)
     return false;
 }
 
-QByteArray Encode(const QString& name)
+QByteArray encode(const QString& name)
 {
-    if (!HasRawBytes(name))
+    if (!hasRawBytes(name))
         return name.toUtf8();
     QByteArray out;
     out.reserve(name.size() * 2);
@@ -125,23 +125,23 @@ QByteArray Encode(const QString& name)
     return out;
 }
 
-bool IsDirectory(const QString& hostPath)
+bool isDirectory(const QString& hostPath)
 {
     struct stat st
     {};
-    return ::stat(Encode(hostPath).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(encode(hostPath).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool IsRegularFile(const QString& hostPath)
+bool isRegularFile(const QString& hostPath)
 {
     struct stat st
     {};
-    return ::stat(Encode(hostPath).constData(), &st) == 0 && S_ISREG(st.st_mode);
+    return ::stat(encode(hostPath).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-UniqueFd OpenRegularFile(const QString& hostPath, QString& error)
+UniqueFd openRegularFile(const QString& hostPath, QString& error)
 {
-    const QByteArray path = Encode(hostPath);
+    const QByteArray path = encode(hostPath);
     struct stat st
     {};
     // Looked at before opening, so that no device is ever opened; checked again on what opened.
@@ -162,17 +162,17 @@ UniqueFd OpenRegularFile(const QString& hostPath, QString& error)
     return fd;
 }
 
-bool IsOtherThanRegularFile(const QString& hostPath)
+bool isOtherThanRegularFile(const QString& hostPath)
 {
     struct stat st
     {};
-    return ::stat(Encode(hostPath).constData(), &st) == 0 && !S_ISREG(st.st_mode);
+    return ::stat(encode(hostPath).constData(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
-bool SameEntry(const QString& first, const QString& second)
+bool sameEntry(const QString& first, const QString& second)
 {
-    const QByteArray a = Encode(first);
-    const QByteArray b = Encode(second);
+    const QByteArray a = encode(first);
+    const QByteArray b = encode(second);
     const qsizetype cutA = a.lastIndexOf('/');
     const qsizetype cutB = b.lastIndexOf('/');
     if (cutA < 0 || cutB < 0 || a.mid(cutA + 1) != b.mid(cutB + 1))
@@ -186,11 +186,11 @@ bool SameEntry(const QString& first, const QString& second)
            folderA.st_dev == folderB.st_dev && folderA.st_ino == folderB.st_ino;
 }
 
-bool Exists(const QString& hostPath)
+bool exists(const QString& hostPath)
 {
     struct stat st
     {};
-    return ::stat(Encode(hostPath).constData(), &st) == 0;
+    return ::stat(encode(hostPath).constData(), &st) == 0;
 }
 
 } // namespace HostName

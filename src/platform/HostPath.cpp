@@ -90,9 +90,9 @@ void report(HostPath::Miss* miss, HostPath::Miss why)
 bool pastHostLimits(const HostLocation& location)
 {
     for (const QString& c : location.components)
-        if (HostName::Encode(c).size() > NAME_MAX)
+        if (HostName::encode(c).size() > NAME_MAX)
             return true;
-    return HostName::Encode(location.hostPath()).size() >= PATH_MAX;
+    return HostName::encode(location.hostPath()).size() >= PATH_MAX;
 }
 
 std::optional<HostLocation> currentDirectory()
@@ -100,8 +100,8 @@ std::optional<HostLocation> currentDirectory()
     char buffer[PATH_MAX];
     if (!::getcwd(buffer, sizeof buffer))
         return std::nullopt;
-    const QString cwd = HostName::Decode(buffer); // byte-exact, whatever the folder names
-    const std::optional<DriveRoot> root = DriveMap::FromEnvironment().Owner(cwd);
+    const QString cwd = HostName::decode(buffer); // byte-exact, whatever the folder names
+    const std::optional<DriveRoot> root = DriveMap::fromEnvironment().owner(cwd);
     if (!root)
         return std::nullopt;
     // Host names as they are: no Windows rules apply to the folders the program runs in.
@@ -133,18 +133,18 @@ QString HostLocation::entryName() const
         name = root.name.toUpper();
     }
     for (const QString& c : components)
-        name += QLatin1Char('/') + HostName::EntryComponent(c);
+        name += QLatin1Char('/') + HostName::entryComponent(c);
     return name;
 }
 
 namespace HostPath {
 
-bool IsWindowsStyle(const QString& path)
+bool isWindowsStyle(const QString& path)
 {
     return hasDriveLetter(path) || path.startsWith(QLatin1String("\\\\"));
 }
 
-QString MissReason(Miss miss)
+QString missReason(Miss miss)
 {
     switch (miss) {
     case Miss::None:
@@ -159,10 +159,10 @@ QString MissReason(Miss miss)
     return {};
 }
 
-std::optional<HostLocation> Parse(const QString& windowsPath, Miss* miss)
+std::optional<HostLocation> parse(const QString& windowsPath, Miss* miss)
 {
     report(miss, Miss::NotFound);
-    const DriveMap map = DriveMap::FromEnvironment();
+    const DriveMap map = DriveMap::fromEnvironment();
     std::optional<HostLocation> location;
     QStringView rest;
     if (windowsPath.size() >= 2 && isSeparator(windowsPath.at(0)) && isSeparator(windowsPath.at(1))) {
@@ -182,13 +182,13 @@ std::optional<HostLocation> Parse(const QString& windowsPath, Miss* miss)
             return std::nullopt;
         }
         const std::optional<DriveRoot> root =
-            map.Find(QStringLiteral("\\\\") + server.toString() + QLatin1Char('\\') + share.toString());
+            map.find(QStringLiteral("\\\\") + server.toString() + QLatin1Char('\\') + share.toString());
         if (!root)
             return std::nullopt;
         location = HostLocation{*root, {}};
         rest = QStringView(windowsPath).mid(shareEnd);
     } else if (hasDriveLetter(windowsPath)) {
-        const std::optional<DriveRoot> root = map.Find(windowsPath.left(1));
+        const std::optional<DriveRoot> root = map.find(windowsPath.left(1));
         if (!root)
             return std::nullopt;
         location = HostLocation{*root, {}};
@@ -209,9 +209,9 @@ std::optional<HostLocation> Parse(const QString& windowsPath, Miss* miss)
     return location;
 }
 
-std::optional<HostLocation> Resolve(const QString& windowsPath, Miss* miss)
+std::optional<HostLocation> resolve(const QString& windowsPath, Miss* miss)
 {
-    std::optional<HostLocation> location = Parse(windowsPath, miss);
+    std::optional<HostLocation> location = parse(windowsPath, miss);
     if (!location)
         return std::nullopt;
     if (pastHostLimits(*location)) {
@@ -220,10 +220,10 @@ std::optional<HostLocation> Resolve(const QString& windowsPath, Miss* miss)
     }
     report(miss, Miss::NotFound);
     QString folder = location->root.hostFolder;
-    if (!HostName::Exists(folder))
+    if (!HostName::exists(folder))
         return std::nullopt;
     for (QString& component : location->components) {
-        const std::optional<QString> found = DirectoryCache::Lookup(folder, component);
+        const std::optional<QString> found = DirectoryCache::lookup(folder, component);
         if (!found)
             return std::nullopt;
         component = *found;
@@ -233,9 +233,9 @@ std::optional<HostLocation> Resolve(const QString& windowsPath, Miss* miss)
     return location;
 }
 
-std::optional<QString> ForWriting(const QString& windowsPath, Miss* miss)
+std::optional<QString> forWriting(const QString& windowsPath, Miss* miss)
 {
-    std::optional<HostLocation> location = Parse(windowsPath, miss);
+    std::optional<HostLocation> location = parse(windowsPath, miss);
     if (!location)
         return std::nullopt;
     if (location->components.isEmpty()) {
@@ -249,7 +249,7 @@ std::optional<QString> ForWriting(const QString& windowsPath, Miss* miss)
     const QString name = location->components.takeLast();
     QString folder = location->root.hostFolder;
     for (const QString& component : std::as_const(location->components)) {
-        const std::optional<QString> found = DirectoryCache::Lookup(folder, component);
+        const std::optional<QString> found = DirectoryCache::lookup(folder, component);
         if (!found) {
             report(miss, Miss::NotFound);
             return std::nullopt;
@@ -259,22 +259,22 @@ std::optional<QString> ForWriting(const QString& windowsPath, Miss* miss)
     return joinHost(folder, name);
 }
 
-std::optional<QString> ForReplacing(const QString& windowsPath, Miss* miss)
+std::optional<QString> forReplacing(const QString& windowsPath, Miss* miss)
 {
-    if (const std::optional<HostLocation> existing = Resolve(windowsPath);
+    if (const std::optional<HostLocation> existing = resolve(windowsPath);
         existing && !existing->components.isEmpty())
         return existing->hostPath();
-    return ForWriting(windowsPath, miss);
+    return forWriting(windowsPath, miss);
 }
 
-QString ToWindows(const QString& hostPath)
+QString toWindows(const QString& hostPath)
 {
-    if (IsWindowsStyle(hostPath) || !hostPath.startsWith(QLatin1Char('/')))
+    if (isWindowsStyle(hostPath) || !hostPath.startsWith(QLatin1Char('/')))
         return hostPath;
     const bool trailing = hostPath.size() > 1 && hostPath.endsWith(QLatin1Char('/'));
     const QString cleaned = QDir::cleanPath(hostPath);
-    const DriveMap map = DriveMap::FromEnvironment();
-    const std::optional<DriveRoot> root = map.Owner(cleaned);
+    const DriveMap map = DriveMap::fromEnvironment();
+    const std::optional<DriveRoot> root = map.owner(cleaned);
     if (!root)
         return hostPath;
     QString rest = cleaned.mid(root->hostFolder == QLatin1String("/") ? 0 : root->hostFolder.size());
@@ -286,18 +286,18 @@ QString ToWindows(const QString& hostPath)
     return result;
 }
 
-QString ToHost(const QString& windowsPath)
+QString toHost(const QString& windowsPath)
 {
-    if (!IsWindowsStyle(windowsPath))
+    if (!isWindowsStyle(windowsPath))
         return windowsPath;
-    if (const std::optional<HostLocation> found = Resolve(windowsPath))
+    if (const std::optional<HostLocation> found = resolve(windowsPath))
         return found->hostPath();
-    if (const std::optional<HostLocation> placed = Parse(windowsPath))
+    if (const std::optional<HostLocation> placed = parse(windowsPath))
         return placed->hostPath();
     return windowsPath;
 }
 
-QString InText(const QString& text)
+QString inText(const QString& text)
 {
     static const QRegularExpression windowsPath(QStringLiteral("(?:[A-Za-z]:|\\\\\\\\)[\\\\/][^:\\r\\n]*"));
     QString out;
@@ -305,7 +305,7 @@ QString InText(const QString& text)
     for (auto it = windowsPath.globalMatch(text); it.hasNext();) {
         const QRegularExpressionMatch match = it.next();
         const QString path = match.captured().trimmed();
-        out += text.mid(at, match.capturedStart() - at) + ToHost(path);
+        out += text.mid(at, match.capturedStart() - at) + toHost(path);
         at = match.capturedStart() + path.size();
     }
     return out + text.mid(at);

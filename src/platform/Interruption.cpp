@@ -41,7 +41,7 @@ void openWake()
 
 namespace Interruption {
 
-void Install()
+void install()
 {
     openWake();
     struct sigaction action
@@ -59,22 +59,22 @@ void Install()
     ::signal(SIGPIPE, SIG_IGN);
 }
 
-int Requested()
+int requested()
 {
     return g_signal.load();
 }
 
-void Check()
+void check()
 {
     if (const int number = g_signal.load())
-        Raise(ErrorNumber::Interrupted,
-              QStringLiteral("Interrupted by signal %1 (%2)")
-                  .arg(number)
-                  .arg(QString::fromLocal8Bit(strsignal(number))),
-              QStringLiteral("ts6satchel"));
+        raiseError(ErrorNumber::Interrupted,
+                   QStringLiteral("Interrupted by signal %1 (%2)")
+                       .arg(number)
+                       .arg(QString::fromLocal8Bit(strsignal(number))),
+                   QStringLiteral("ts6satchel"));
 }
 
-int WakeFd()
+int wakeFd()
 {
     return g_wake.load();
 }

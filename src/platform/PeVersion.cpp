@@ -148,7 +148,7 @@ private:
 
 } // namespace
 
-QString ReadPeFileVersion(const QByteArray& image)
+QString readPeFileVersion(const QByteArray& image)
 {
     return PeImage(image).version().value_or(QString());
 }

@@ -5,4 +5,4 @@
 
 // Reads the file version from the version resource of a Windows program file (PE format):
 // "major.minor.build.revision", or the empty text for any other file.
-QString ReadPeFileVersion(const QByteArray& image);
+QString readPeFileVersion(const QByteArray& image);

@@ -14,7 +14,7 @@ namespace {
 QString absoluteVariable(const char* name)
 {
     const QByteArray value = qgetenv(name);
-    return value.startsWith('/') ? HostName::Decode(value.constData(), value.size()) : QString();
+    return value.startsWith('/') ? HostName::decode(value.constData(), value.size()) : QString();
 }
 
 // A home folder that is the file system's root is none: settings never go to "/.config".
@@ -33,10 +33,10 @@ QString userDatabase(bool home)
     if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
         return {};
     if (!home)
-        return found->pw_name ? HostName::Decode(found->pw_name) : QString();
+        return found->pw_name ? HostName::decode(found->pw_name) : QString();
     if (!found->pw_dir || found->pw_dir[0] != '/')
         return {};
-    return homeOrNothing(HostName::Decode(found->pw_dir));
+    return homeOrNothing(HostName::decode(found->pw_dir));
 }
 
 QString userDatabaseHome()
@@ -59,25 +59,25 @@ QString below(const QString& home, const char* rest)
 
 namespace UserFolders {
 
-QString Home()
+QString home()
 {
     const QString home = homeOrNothing(absoluteVariable("HOME"));
     return home.isEmpty() ? userDatabaseHome() : home;
 }
 
-QString ConfigHome()
+QString configHome()
 {
     const QString config = absoluteVariable("XDG_CONFIG_HOME");
-    return config.isEmpty() ? below(Home(), "/.config") : config;
+    return config.isEmpty() ? below(home(), "/.config") : config;
 }
 
-QString StateHome()
+QString stateHome()
 {
     const QString state = absoluteVariable("XDG_STATE_HOME");
-    return state.isEmpty() ? below(Home(), "/.local/state") : state;
+    return state.isEmpty() ? below(home(), "/.local/state") : state;
 }
 
-QStringList UserNames()
+QStringList userNames()
 {
     QStringList names;
     addOnce(names, userDatabase(false));
@@ -86,7 +86,7 @@ QStringList UserNames()
     return names;
 }
 
-QStringList ComputerNames()
+QStringList computerNames()
 {
     QStringList names;
     const QString host = QSysInfo::machineHostName();

@@ -9,15 +9,15 @@
 namespace UserFolders {
 
 // Empty when neither HOME nor the user database names one.
-QString Home();
+QString home();
 // $XDG_CONFIG_HOME, else <home>/.config; empty without a home folder.
-QString ConfigHome();
+QString configHome();
 // $XDG_STATE_HOME, else <home>/.local/state; empty without a home folder.
-QString StateHome();
+QString stateHome();
 
 // The names the user and the computer go by: the user database's and those the environment gives
 // (USERNAME, USER, LOGNAME); the host's name, short and whole, and COMPUTERNAME. No duplicates.
-QStringList UserNames();
-QStringList ComputerNames();
+QStringList userNames();
+QStringList computerNames();
 
 } // namespace UserFolders

@@ -2,17 +2,17 @@
 
 #include <vector>
 
-QString FoldName(const QString& name)
+QString foldName(const QString& name)
 {
     return name.toUpper();
 }
 
-bool MatchesWildcard(const QString& pattern, const QString& name)
+bool matchesWildcard(const QString& pattern, const QString& name)
 {
-    return MatchesFoldedWildcard(FoldName(pattern), FoldName(name));
+    return matchesFoldedWildcard(foldName(pattern), foldName(name));
 }
 
-bool MatchesFoldedWildcard(const QString& foldedPattern, const QString& n)
+bool matchesFoldedWildcard(const QString& foldedPattern, const QString& n)
 {
     const QString& p = foldedPattern;
     if (p == QLatin1String("*.*") || p == QLatin1String("*"))

@@ -4,10 +4,10 @@
 
 #include "base/Rounding.h"
 #include "base/RuntimeError.h"
+#include "outside/ComponentMakers.h"
 #include "outside/IProductInfo.h"
 #include "outside/IScreen.h"
 #include "outside/ISettingsStore.h"
-#include "outside/Registry.h"
 #include "outside/Require.h"
 #include "platform/HostPath.h"
 
@@ -32,16 +32,18 @@ QString withoutExtension(const QString& name)
 
 } // namespace
 
-AppConfig::AppConfig(const IScreen& screen, QString applicationName)
-    : m_applicationName(std::move(applicationName)),
-      m_defaultLeft(RoundHalfEven((screen.WidthTwips() / screen.TwipsPerPixelX() - kDefaultWidth) / 2.0)),
-      m_defaultTop(RoundHalfEven((screen.HeightTwips() / screen.TwipsPerPixelY() - kDefaultHeight) / 2.0)),
-      m_defaultLastFolder(HostPath::ToWindows(QDir::currentPath()))
+AppConfig::AppConfig(const IScreen& screen, QString applicationName, Maker<ISettingsStore> settingsStore,
+                     Maker<IProductInfo> productInfo)
+    : m_makeStore(std::move(settingsStore)), m_makeProductInfo(std::move(productInfo)),
+      m_applicationName(std::move(applicationName)),
+      m_defaultLeft(roundHalfEven((screen.widthTwips() / screen.twipsPerPixelX() - kDefaultWidth) / 2.0)),
+      m_defaultTop(roundHalfEven((screen.heightTwips() / screen.twipsPerPixelY() - kDefaultHeight) / 2.0)),
+      m_defaultLastFolder(HostPath::toWindows(QDir::currentPath()))
 {}
 
 AppConfig::~AppConfig() = default;
 
-std::int32_t AppConfig::ToLong(const QString& text)
+std::int32_t AppConfig::toLong(const QString& text)
 {
     bool ok = false;
     const QString trimmed = text.trimmed();
@@ -49,20 +51,20 @@ std::int32_t AppConfig::ToLong(const QString& text)
     if (ok) {
         if (whole < std::numeric_limits<std::int32_t>::min() ||
             whole > std::numeric_limits<std::int32_t>::max())
-            Raise(ErrorNumber::Overflow, QStringLiteral("Overflow"));
+            raiseError(ErrorNumber::Overflow, QStringLiteral("Overflow"));
         return static_cast<std::int32_t>(whole);
     }
     const double fractional = trimmed.toDouble(&ok);
     if (!ok)
-        Raise(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch"));
-    return RoundHalfEven(fractional);
+        raiseError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch"));
+    return roundHalfEven(fractional);
 }
 
 IProductInfo& AppConfig::GetProductInfo()
 {
     if (!m_productInfo) {
-        auto made = Registry::Create<IProductInfo>();
-        Require(made->SetProduct(kProduct), *made, "SetProduct");
+        auto made = make(m_makeProductInfo);
+        require(made->setProduct(kProduct), *made, "setProduct");
         m_productInfo = std::move(made);
     }
     return *m_productInfo;
@@ -71,9 +73,9 @@ IProductInfo& AppConfig::GetProductInfo()
 ISettingsStore& AppConfig::GetSettingsStore()
 {
     if (!m_store) {
-        auto made = Registry::Create<ISettingsStore>();
-        Require(made->SetProduct(kProduct), *made, "SetProduct");
-        Require(made->SetApplicationName(withoutExtension(m_applicationName)), *made, "SetApplicationName");
+        auto made = make(m_makeStore);
+        require(made->setProduct(kProduct), *made, "setProduct");
+        require(made->setApplicationName(withoutExtension(m_applicationName)), *made, "setApplicationName");
         m_store = std::move(made);
         qCDebug(lcSettings) << "settings store of" << m_applicationName << "made";
     }
@@ -85,9 +87,9 @@ namespace {
 std::shared_ptr<ISettingsSection> sectionOf(ISettingsStore& store, const QString& name)
 {
     bool has = false;
-    Require(store.HasSection(name, has), store, "HasSection");
-    std::shared_ptr<ISettingsSection> section = has ? store.GetSection(name) : store.AddSection(name);
-    Require(section != nullptr, store, has ? "GetSection" : "AddSection");
+    require(store.hasSection(name, has), store, "hasSection");
+    std::shared_ptr<ISettingsSection> section = has ? store.getSection(name) : store.addSection(name);
+    require(section != nullptr, store, has ? "GetSection" : "addSection");
     return section;
 }
 
@@ -96,23 +98,23 @@ std::shared_ptr<ISettingsSection> sectionOf(ISettingsStore& store, const QString
 QString AppConfig::ReadSetting(const QString& section, const QString& key, const QString& defaultValue)
 {
     ISettingsStore& store = GetSettingsStore();
-    Require(store.Reload(), store, "Reload");
+    require(store.reload(), store, "reload");
     QString value;
-    Require(sectionOf(store, section)->ReadValue(key, defaultValue, value), store, "ReadValue");
+    require(sectionOf(store, section)->readValue(key, defaultValue, value), store, "readValue");
     return value;
 }
 
 void AppConfig::WriteSetting(const QString& section, const QString& key, const QString& value)
 {
     ISettingsStore& store = GetSettingsStore();
-    Require(store.Reload(), store, "Reload");
-    Require(sectionOf(store, section)->WriteValue(key, value), store, "WriteValue");
-    Require(store.Save(), store, "Save");
+    require(store.reload(), store, "reload");
+    require(sectionOf(store, section)->writeValue(key, value), store, "writeValue");
+    require(store.save(), store, "save");
 }
 
 std::int32_t AppConfig::readNumber(const char* key, std::int32_t defaultValue)
 {
-    return ToLong(ReadSetting(kSection, QString::fromLatin1(key), QString::number(defaultValue)));
+    return toLong(ReadSetting(kSection, QString::fromLatin1(key), QString::number(defaultValue)));
 }
 
 void AppConfig::writeNumber(const char* key, std::int32_t value)
@@ -124,7 +126,7 @@ std::int32_t AppConfig::WindowLeft()
 {
     return readNumber("WindowLeft", m_defaultLeft);
 }
-void AppConfig::SetWindowLeft(std::int32_t newValue)
+void AppConfig::setWindowLeft(std::int32_t newValue)
 {
     writeNumber("WindowLeft", newValue);
 }
@@ -132,7 +134,7 @@ std::int32_t AppConfig::WindowTop()
 {
     return readNumber("WindowTop", m_defaultTop);
 }
-void AppConfig::SetWindowTop(std::int32_t newValue)
+void AppConfig::setWindowTop(std::int32_t newValue)
 {
     writeNumber("WindowTop", newValue);
 }
@@ -140,7 +142,7 @@ std::int32_t AppConfig::WindowWidth()
 {
     return readNumber("WindowWidth", kDefaultWidth);
 }
-void AppConfig::SetWindowWidth(std::int32_t newValue)
+void AppConfig::setWindowWidth(std::int32_t newValue)
 {
     writeNumber("WindowWidth", newValue);
 }
@@ -148,7 +150,7 @@ std::int32_t AppConfig::WindowHeight()
 {
     return readNumber("WindowHeight", kDefaultHeight);
 }
-void AppConfig::SetWindowHeight(std::int32_t newValue)
+void AppConfig::setWindowHeight(std::int32_t newValue)
 {
     writeNumber("WindowHeight", newValue);
 }
@@ -156,7 +158,7 @@ std::int32_t AppConfig::WindowState()
 {
     return readNumber("WindowState", kDefaultState);
 }
-void AppConfig::SetWindowState(std::int32_t newValue)
+void AppConfig::setWindowState(std::int32_t newValue)
 {
     writeNumber("WindowState", newValue);
 }
@@ -166,37 +168,37 @@ QString AppConfig::LastFolder()
     return ReadSetting(kSection, QStringLiteral("LastFolder"), m_defaultLastFolder);
 }
 
-void AppConfig::SetLastFolder(const QString& newValue)
+void AppConfig::setLastFolder(const QString& newValue)
 {
     WriteSetting(kSection, QStringLiteral("LastFolder"), newValue);
 }
 
-QString AppConfig::Value(const QString& section, const QString& key, const QString& defaultValue)
+QString AppConfig::value(const QString& section, const QString& key, const QString& defaultValue)
 {
     return ReadSetting(section, key, defaultValue);
 }
 
-void AppConfig::SetValue(const QString& section, const QString& key, const QString& value)
+void AppConfig::setValue(const QString& section, const QString& key, const QString& value)
 {
     WriteSetting(section, key, value);
 }
 
-QString AppConfig::SettingsWarning()
+QString AppConfig::settingsWarning()
 {
-    return GetSettingsStore().Warning();
+    return GetSettingsStore().warning();
 }
 
-QString AppConfig::SettingsFilePath()
+QString AppConfig::settingsFilePath()
 {
-    return GetSettingsStore().FilePath();
+    return GetSettingsStore().filePath();
 }
 
 QString AppConfig::productPath(bool (IProductInfo::*path)(QString&), const char* operation)
 {
     IProductInfo& info = GetProductInfo();
-    Require(info.Refresh(), info, "Refresh");
+    require(info.refresh(), info, "refresh");
     QString value;
-    Require((info.*path)(value), info, operation);
+    require((info.*path)(value), info, operation);
     return value;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "outside/ComponentMakers.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -14,42 +16,44 @@ class ISettingsStore;
 class AppConfig
 {
 public:
-    // The defaults are computed here from the primary screen and the current directory.
-    AppConfig(const IScreen& screen, QString applicationName);
+    // The defaults are computed here from the primary screen and the current directory. The store
+    // and the product information are made on first use.
+    AppConfig(const IScreen& screen, QString applicationName, Maker<ISettingsStore> settingsStore,
+              Maker<IProductInfo> productInfo);
     ~AppConfig();
     AppConfig(const AppConfig&) = delete;
     AppConfig& operator=(const AppConfig&) = delete;
 
     std::int32_t WindowLeft();
-    void SetWindowLeft(std::int32_t newValue);
+    void setWindowLeft(std::int32_t newValue);
     std::int32_t WindowTop();
-    void SetWindowTop(std::int32_t newValue);
+    void setWindowTop(std::int32_t newValue);
     std::int32_t WindowWidth();
-    void SetWindowWidth(std::int32_t newValue);
+    void setWindowWidth(std::int32_t newValue);
     std::int32_t WindowHeight();
-    void SetWindowHeight(std::int32_t newValue);
+    void setWindowHeight(std::int32_t newValue);
     std::int32_t WindowState();
-    void SetWindowState(std::int32_t newValue);
+    void setWindowState(std::int32_t newValue);
     QString LastFolder();
-    void SetLastFolder(const QString& newValue);
+    void setLastFolder(const QString& newValue);
 
     // A value of another section of the same store (the package options keep theirs in
     // "PackageOptions"), read and written through at once like the settings above.
-    QString Value(const QString& section, const QString& key, const QString& defaultValue);
-    void SetValue(const QString& section, const QString& key, const QString& value);
+    QString value(const QString& section, const QString& key, const QString& defaultValue);
+    void setValue(const QString& section, const QString& key, const QString& value);
 
     // What the settings store asks to tell the person (a settings file it left alone), empty when
     // nothing; known once a setting has been read.
-    QString SettingsWarning();
+    QString settingsWarning();
     // The host path of the settings file, empty when there is none; a package never replaces it.
-    QString SettingsFilePath();
+    QString settingsFilePath();
 
     QString InstallPath();
     QString DataPath();
     QString SharedPath();
 
     // A stored setting as a 32-bit number; anything else raises type mismatch (or overflow).
-    static std::int32_t ToLong(const QString& text);
+    static std::int32_t toLong(const QString& text);
 
 private:
     IProductInfo& GetProductInfo();
@@ -61,6 +65,8 @@ private:
     QString productPath(bool (IProductInfo::*path)(QString&), const char* operation);
     void writeNumber(const char* key, std::int32_t value);
 
+    const Maker<ISettingsStore> m_makeStore;
+    const Maker<IProductInfo> m_makeProductInfo;
     const QString m_applicationName;
     const std::int32_t m_defaultLeft;
     const std::int32_t m_defaultTop;

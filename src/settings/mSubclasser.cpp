@@ -7,11 +7,11 @@ namespace mSubclasser {
 
 void SaveWindowPlacement(const IWindowPlacement& window, AppConfig& config)
 {
-    const QRect normal = window.NormalRectangle();
-    config.SetWindowLeft(normal.left());
-    config.SetWindowTop(normal.top());
-    config.SetWindowWidth(normal.width());
-    config.SetWindowHeight(normal.height());
+    const QRect normal = window.normalRectangle();
+    config.setWindowLeft(normal.left());
+    config.setWindowTop(normal.top());
+    config.setWindowWidth(normal.width());
+    config.setWindowHeight(normal.height());
 }
 
 } // namespace mSubclasser

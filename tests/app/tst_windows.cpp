@@ -57,13 +57,13 @@ struct Harness
                                   .fields = {{u"A"_s, u"P"_s, u"C:\\App\\A.TPT"_s, {}, {}, {}},
                                              {u"B"_s, u"P"_s, u"C:\\App\\B.TPT"_s, {}, {}, {}}},
                                   .views = {{u"Summary"_s, 1}}};
-        env.write(u"c/App/ORDERS.TST6"_s, TemplateToml(orders));
-        env.write(u"c/App/STOCK.TST"_s, TemplateToml({.title = u"Stock"_s}));
+        env.write(u"c/App/ORDERS.TST6"_s, templateToml(orders));
+        env.write(u"c/App/STOCK.TST"_s, templateToml({.title = u"Stock"_s}));
         for (const char* f : {"ORDERS.TSD6", "A.TPT", "B.TPT", "ORDERS.TVM6.V1", "STOCK.TSD"})
             env.write(u"c/App/"_s + QLatin1String(f));
         env.makeFolder(u"c/Out"_s);
-        RegisterDesktopComponents();
-        window = std::make_unique<SatchelWindow>(desktop, QString());
+        registerDesktopComponents();
+        window = std::make_unique<SatchelWindow>(desktop, env.components(), QString());
         new QAbstractItemModelTester(&view().gridModel(),
                                      QAbstractItemModelTester::FailureReportingMode::QtTest, window.get());
         window->messageBox().answerer = [this](QWidget* box) {
@@ -88,14 +88,14 @@ struct Harness
 
     GridView& view() { return window->gridView(); }
     OutlineGrid& grid() { return window->grid(); }
-    GridNode node(const char* key) { return grid().NodeByKey(QString::fromLatin1(key)); }
-    int picture(const char* key) { return grid().NodePicture(node(key)); }
+    GridNode node(const char* key) { return grid().nodeByKey(QString::fromLatin1(key)); }
+    int picture(const char* key) { return grid().nodePicture(node(key)); }
 
     // Selects the folder in the tree and waits for the view to show its rows.
     void load(const char* folder)
     {
         QSignalSpy reset(&view().gridModel(), &QAbstractItemModel::modelReset);
-        window->folderTree().SelectFolder(QString::fromLatin1(folder), 0, true);
+        window->folderTree().selectFolder(QString::fromLatin1(folder), 0, true);
         QTRY_VERIFY_WITH_TIMEOUT(reset.count() == 1, kPatience);
     }
 
@@ -210,7 +210,7 @@ void TestWindows::clicksKeysAndLoadsOnTheGrid()
     QTRY_VERIFY_WITH_TIMEOUT(!changed.isEmpty(), kPatience);
     QCOMPARE(h.picture("1-V2-POPUP"), 1);
     const TemplateField help{u"A"_s, u"H"_s, {}, {}, {}, u"C:\\App\\A.HLP"_s};
-    h.env.write(u"c/App/ORDERS.TST6"_s, TemplateToml({.title = u"Orders"_s, .fields = {help}}));
+    h.env.write(u"c/App/ORDERS.TST6"_s, templateToml({.title = u"Orders"_s, .fields = {help}}));
     h.load("C:\\App");
     QVERIFY(h.node("1-HELPFILES") != kNoNode && h.node("1-POPUPFILES") == kNoNode);
     h.view().expandAll();
@@ -240,8 +240,8 @@ void TestWindows::startsOnTheLastFolder()
     QFETCH(int, windowState);
     QFETCH(bool, selected);
     Harness h([&](AppConfig& config, TestEnvironment& env) {
-        config.SetLastFolder(lastFolder);
-        config.SetWindowState(windowState);
+        config.setLastFolder(lastFolder);
+        config.setWindowState(windowState);
         for (int i = 0; i < 60; ++i)
             env.makeFolder(u"c/Deep/a/b/c/d/f%1"_s.arg(i, 2, 10, QChar(u'0')));
         env.makeFolder(u"c/Deep/a/b/c/d/zz"_s);
@@ -255,8 +255,8 @@ void TestWindows::startsOnTheLastFolder()
     tree.setFocus(Qt::TabFocusReason); // Qt gives the tree a current row, which selects nothing
     QVERIFY(tree.hasFocus() && tree.currentIndex().isValid());
     QCoreApplication::processEvents();
-    QCOMPARE(tree.SelectedFolderPath(), selected ? lastFolder : QString());
-    QCOMPARE(h.grid().Rows(), 1);
+    QCOMPARE(tree.selectedFolderPath(), selected ? lastFolder : QString());
+    QCOMPARE(h.grid().rows(), 1);
     QTest::mouseClick(h.window->findChild<QPushButton*>(u"cmdClose"_s), Qt::LeftButton);
     QCOMPARE(h.window->controller().Config().LastFolder(), lastFolder);
 }
@@ -286,7 +286,7 @@ void TestWindows::buildThroughTheSaveDialog()
     QTest::mouseClick(h.window->findChild<QPushButton*>(u"cmdBuild"_s), Qt::LeftButton);
     watch.stop();
     QVERIFY(seenOnTop && !shownPacifier());
-    const ArchiveReport report = CheckArchive(chosen + u".ZIP"_s);
+    const ArchiveReport report = checkArchive(chosen + u".ZIP"_s);
     QVERIFY2(report.valid(), qPrintable(report.details));
     QCOMPARE(h.messages.size(), 1);
     QVERIFY(h.messages.first().endsWith(u"\r\n"_s + chosen + u".ZIP"_s));
@@ -314,7 +314,7 @@ void TestWindows::optionsThroughTheFileMenu()
     });
     h.window->findChild<QAction*>(u"mnuFileOptions"_s)->trigger();
     QCOMPARE(seen, (QList<bool>{false, true, false, true, false}));
-    QCOMPARE(ReadSavedOptions(h.window->controller().Config()), (SavedPackageOptions{true, 7, std::nullopt}));
+    QCOMPARE(readSavedOptions(h.window->controller().Config()), (SavedPackageOptions{true, 7, std::nullopt}));
 }
 
 void TestWindows::smallWindowsInAnyTheme_data()
@@ -351,14 +351,14 @@ void TestWindows::smallWindowsInAnyTheme()
     // closed by the build alone.
     frmPacifier pacifier;
     pacifier.Show();
-    pacifier.SetStatus(u"Adding C:\\TESSARINE\\DATA\\ORDERS.LOG"_s);
+    pacifier.setStatus(u"Adding C:\\TESSARINE\\DATA\\ORDERS.LOG"_s);
     QVERIFY(!pacifier.findChild<QLabel*>(u"Image1"_s)->pixmap().isNull());
     const QRect frame = pacifier.frameGeometry();
     QVERIFY(frame.size() != pacifier.size());
     QVERIFY((frame.center() - pacifier.screen()->geometry().center()).manhattanLength() <= 2);
     // A long step shows its bytes on a line of its own: the window grows by it and stays centred.
     const int before = pacifier.height();
-    pacifier.SetBytes(5 * 1024 * 1024, 450 * 1024 * 1024);
+    pacifier.setBytes(5 * 1024 * 1024, 450 * 1024 * 1024);
     const auto* bytes = pacifier.findChild<QLabel*>(u"bytesDone"_s);
     QVERIFY(bytes->isVisible() && bytes->text().contains(u"450"_s));
     QVERIFY(pacifier.height() > before && bytes->geometry().bottom() < pacifier.height());
@@ -407,7 +407,7 @@ void TestWindows::smallWindowsInAnyTheme()
 void TestWindows::layoutFollowsTheWindowFromTheStart()
 {
     // The default placement, 800 by 600, laid out inside the start-up, before the window shows.
-    Harness h([](AppConfig& config, TestEnvironment&) { config.SetLastFolder(u"C:\\App"_s); });
+    Harness h([](AppConfig& config, TestEnvironment&) { config.setLastFolder(u"C:\\App"_s); });
     QVERIFY(h.trace.record->lines().join(u'\n').contains(
         QRegularExpression(u"START: frmSatchel, Form_Load\n.*LOG: frmSatchel, Resize_Form, Start\n.*"
                            "END: frmSatchel, Form_Load"_s,
@@ -453,7 +453,7 @@ void TestWindows::everyFolderNameIsShownAndSelectable()
     TestEnvironment env;
     QFETCH(QByteArray, name);
     QFETCH(QString, shown);
-    const QString hostName = HostName::Decode(name.constData(), name.size());
+    const QString hostName = HostName::decode(name.constData(), name.size());
     const QByteArray onDisk = QFile::encodeName(env.makeFolder(u"c/App"_s)) + '/' + name;
     QCOMPARE(mkdir(onDisk.constData(), 0700), 0);
     QCOMPARE(mkdir((onDisk + "/Orders").constData(), 0700), 0);
@@ -461,15 +461,15 @@ void TestWindows::everyFolderNameIsShownAndSelectable()
     QFETCH(QString, listed);
     QtFolderTree tree;
     QString selected;
-    tree.SetAfterSelectHandler([&] { selected = tree.SelectedFolderPath(); });
-    tree.SelectFolder(u"C:\\APP\\OTHER"_s, 0, true);
+    tree.setAfterSelectHandler([&] { selected = tree.selectedFolderPath(); });
+    tree.selectFolder(u"C:\\APP\\OTHER"_s, 0, true);
     const QModelIndex app = tree.currentIndex().parent();
     QStringList names;
     for (int row = 0; row < tree.model()->rowCount(app); ++row)
         names.append(tree.model()->index(row, 0, app).data().toString());
     QCOMPARE(names.join(u' '), listed);
 
-    tree.SelectFolder(u"C:\\APP\\"_s + hostName + u"\\ORDERS"_s, 0, true);
+    tree.selectFolder(u"C:\\APP\\"_s + hostName + u"\\ORDERS"_s, 0, true);
     QCOMPARE(selected, u"C:\\App\\"_s + hostName + u"\\Orders"_s);
     const QModelIndex folder = tree.currentIndex().parent();
     QCOMPARE(folder.data().toString(), shown);

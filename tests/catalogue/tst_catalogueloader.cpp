@@ -3,6 +3,7 @@
 #include "catalogue/PathHelpers.h"
 #include "catalogue/SelectionRules.h"
 #include "components/OutlineGrid.h"
+#include "components/PathUtility.h"
 #include "support/Fakes.h"
 #include "support/Installation.h"
 #include "support/TestEnvironment.h"
@@ -34,9 +35,9 @@ void writeInstallation(TestEnvironment& env)
          {u"NOTE"_s, u"p"_s, u"C:\\APP\\NOTE.TPT"_s, QString(), u"BATCH\\OUT.CSV"_s, QString()},
          {u"REGION"_s, u"L"_s, QString(), QString(), QString(), QString()}},
         {{u"Summary"_s, 3}, {u"Detail"_s, u"7"_s}}};
-    env.write(u"c/App/ORDERS.TST6"_s, TemplateToml(orders));
+    env.write(u"c/App/ORDERS.TST6"_s, templateToml(orders));
     const TemplateSpec stock{.title = u"Stock"_s, .views = {{u"Main"_s, 2}}};
-    env.write(u"c/App/stock.tst"_s, TemplateToml(stock));
+    env.write(u"c/App/stock.tst"_s, templateToml(stock));
     env.write(u"c/App/broken.tst6"_s, "this is [not a template");
     for (const char* name :
          {"ORDERS.TSD6", "ORDERS.TSX6", "ORDERS.TSX", "ORDERS.TVM6.V3", "Batch/PRE.BAT", "OUT.CSV",
@@ -84,11 +85,12 @@ struct Harness
     OutlineGrid grid;
     FakeFolderTree tree;
     FakeMousePointer pointer;
-    CatalogueLoader loader{state, grid, tree, pointer};
+    CatalogueLoader loader;
 
-    Harness()
+    explicit Harness(const TestEnvironment& env)
+        : loader(state, grid, tree, pointer, env.components().pathUtility, env.components().templateReader)
     {
-        tree.SetAfterSelectHandler([this] { loader.lstFolders_OnAfterNodeSelect(); });
+        tree.setAfterSelectHandler([this] { loader.lstFolders_OnAfterNodeSelect(); });
     }
 };
 
@@ -132,26 +134,26 @@ void TestCatalogueLoader::everyRowKindAtEveryLoad()
     writeInstallation(env);
     const int watch = inotify_init1(IN_NONBLOCK);
     QVERIFY(inotify_add_watch(watch, QFile::encodeName(env.driveC() + u"/App"_s).constData(), IN_OPEN) >= 0);
-    Harness h;
-    h.tree.SelectFolder(u"c:\\app"_s, 0, true);
+    Harness h(env);
+    h.tree.selectFolder(u"c:\\app"_s, 0, true);
     QCOMPARE(h.state.CurrentFolder, u"C:\\APP\\"_s);
-    QCOMPARE(GridDump(h.grid), kExpectedRows);
-    QVERIFY(h.grid.IsColHidden(2));
-    QCOMPARE(h.grid.CellOf(h.grid.NodeOfRow(1), 2).back, GridColor::SystemHighlight);
-    QCOMPARE(h.grid.CellOf(h.grid.NodeOfRow(1), 1).fore, GridColor::White);
-    QVERIFY(h.grid.ColWidthHint(0) > 0);
-    QCOMPARE(h.state.TemplateCount, 5);
+    QCOMPARE(gridDump(h.grid), kExpectedRows);
+    QVERIFY(h.grid.isColHidden(2));
+    QCOMPARE(h.grid.cellOf(h.grid.nodeOfRow(1), 2).back, GridColor::SystemHighlight);
+    QCOMPARE(h.grid.cellOf(h.grid.nodeOfRow(1), 1).fore, GridColor::White);
+    QVERIFY(h.grid.colWidthHint(0) > 0);
+    QCOMPARE(h.state.templateCount, 5);
     QCOMPARE(h.pointer.calls, (QStringList{"busy", "default"}));
     // Only the templates are read; every other file is only looked for.
     QCOMPARE(openedSince(watch), (QStringList{"ORDERS.TST6", "broken.tst6", "stock.tst"}));
 
     // The next load starts afresh; a tree node without a path leaves the folder and the rows as they were.
-    h.grid.SetNodePicture(h.grid.NodeByKey(u"2-TSD"_s), 3);
-    h.tree.SelectFolder(u"C:\\APP\\"_s, 0, true);
-    h.tree.SelectFolder(QString(), 0, true);
+    h.grid.setNodePicture(h.grid.nodeByKey(u"2-TSD"_s), 3);
+    h.tree.selectFolder(u"C:\\APP\\"_s, 0, true);
+    h.tree.selectFolder(QString(), 0, true);
     QCOMPARE(h.state.CurrentFolder, u"C:\\APP\\"_s);
-    QCOMPARE(GridDump(h.grid), kExpectedRows);
-    QCOMPARE(h.grid.Rows(), kExpectedRows.size() + 1);
+    QCOMPARE(gridDump(h.grid), kExpectedRows);
+    QCOMPARE(h.grid.rows(), kExpectedRows.size() + 1);
 }
 
 void TestCatalogueLoader::overflowEndsTheLoadThroughItsTrap()
@@ -161,14 +163,14 @@ void TestCatalogueLoader::overflowEndsTheLoadThroughItsTrap()
     env.write(u"c/App/A.TST6"_s,
               "[Template]\nTitle = \"Huge\"\n" + QByteArray("[[Field]]\n").repeated(32768));
     env.write(u"c/App/A.TSD6"_s);
-    Harness h;
-    h.tree.SelectFolder(u"C:\\APP"_s, 0, true);
+    Harness h(env);
+    h.tree.selectFolder(u"C:\\APP"_s, 0, true);
     // The rows made so far stay; the popup group that was being filled is there, empty.
-    QCOMPARE(GridDump(h.grid),
+    QCOMPARE(gridDump(h.grid),
              (QStringList{"0|Found Templates||||1", "1|Huge|1-TEMPLATEFILE|A.TST6|C:\\APP\\A.TST6|1",
                           "2|Tessarine Data File|1-TSD|A.TSD6|C:\\APP\\A.TSD6|1",
                           "2|Popup Files|1-POPUPFILES|||1"}));
-    QCOMPARE(h.grid.ColWidthHint(0), 0); // sizing was not reached
+    QCOMPARE(h.grid.colWidthHint(0), 0); // sizing was not reached
     QCOMPARE(h.pointer.calls.last(), u"default"_s);
 }
 
@@ -185,10 +187,10 @@ struct Grid
 
     Grid()
     {
-        grid.SetRows(2);
-        grid.SetIsNode(1, true);
-        grid.SetCellPicture(1, 0, 1);
-        const GridNode root = grid.NodeOfRow(1);
+        grid.setRows(2);
+        grid.setIsNode(1, true);
+        grid.setCellPicture(1, 0, 1);
+        const GridNode root = grid.nodeOfRow(1);
         const GridNode t1 = add(root, "1-TEMPLATEFILE");
         add(t1, "1-TSD");
         const GridNode popups = add(t1, "1-POPUPFILES");
@@ -202,8 +204,8 @@ struct Grid
 
     GridNode add(GridNode parent, const char* key)
     {
-        const GridNode node = grid.AddNode(parent, QString::fromLatin1(key), QString::fromLatin1(key));
-        grid.SetNodePicture(node, 1);
+        const GridNode node = grid.addNode(parent, QString::fromLatin1(key), QString::fromLatin1(key));
+        grid.setNodePicture(node, 1);
         return node;
     }
 
@@ -211,12 +213,12 @@ struct Grid
     void act(const QString& action)
     {
         if (action.startsWith(u'-'))
-            return grid.RemoveNode(grid.NodeByKey(action.mid(1)));
+            return grid.removeNode(grid.nodeByKey(action.mid(1)));
         if (action.startsWith(u"row "_s))
-            grid.SetMouseCell(action.mid(4).toInt(), 0);
+            grid.setMouseCell(action.mid(4).toInt(), 0);
         else
-            grid.SetMouseCell(action == u"root"_s ? 1
-                                                  : grid.NodeRow(grid.NodeByKey(action.section(u'@', 0, 0))),
+            grid.setMouseCell(action == u"root"_s ? 1
+                                                  : grid.nodeRow(grid.nodeByKey(action.section(u'@', 0, 0))),
                               action.section(u'@', 1).toInt());
         rules.grdFiles_Mouseup(2, 0, 10.0, 10.0);
     }
@@ -225,8 +227,8 @@ struct Grid
     QString pictures() const
     {
         QStringList p;
-        for (int row = 1; row < grid.Rows(); ++row)
-            p.append(QString::number(grid.CellPicture(row, 0)));
+        for (int row = 1; row < grid.rows(); ++row)
+            p.append(QString::number(grid.cellPicture(row, 0)));
         return p.join(u' ');
     }
 };
@@ -312,7 +314,10 @@ const std::map<QString, std::function<QString(const QStringList&)>> kHelpers = {
     {u"RemoveExtension"_s, [](const QStringList& a) { return RemoveExtension(a[0]); }},
     {u"GetExtension"_s, [](const QStringList& a) { return GetExtension(a[0]); }},
     {u"GetPath, GetFileName"_s,
-     [](const QStringList& a) { return GetPath(a[0]) + u" + "_s + GetFileName(a[0]); }},
+     [](const QStringList& a) {
+         const Maker<IPathUtility> paths = [] { return std::make_unique<PathUtility>(); };
+         return GetPath(paths, a[0]) + u" + "_s + GetFileName(paths, a[0]);
+     }},
     {u"SplitCommandLine"_s, [](const QStringList& a) { return split(a[0]); }},
     {u"MakeRelativePath"_s, [](const QStringList& a) { return MakeRelativePath(a[0], a[1]); }},
     {u"StringExistsInArray"_s,

@@ -28,20 +28,20 @@ void TestTemplateReader::readsEveryValue()
     content.views = {{QStringLiteral("Summary"), 3}, {QStringLiteral("Text"), QStringLiteral("07")}};
     TomlTemplateReader reader;
     QVERIFY_THROWS_EXCEPTION(RuntimeError, reader.Title());
-    reader.OpenText(TemplateToml(content), QStringLiteral("orders"));
+    reader.openText(templateToml(content), QStringLiteral("orders"));
     QCOMPARE(reader.Title(), content.title);
-    QCOMPARE(reader.Field(1).helpFile, QStringLiteral("A.HLP"));
-    QVERIFY_THROWS_EXCEPTION(RuntimeError, reader.Field(2));
+    QCOMPARE(reader.field(1).helpFile, QStringLiteral("A.HLP"));
+    QVERIFY_THROWS_EXCEPTION(RuntimeError, reader.field(2));
     reader.LoadViews();
-    QCOMPARE(reader.View(2).number.toString(), QStringLiteral("07"));
-    QVERIFY_THROWS_EXCEPTION(RuntimeError, reader.View(0));
+    QCOMPARE(reader.view(2).number.toString(), QStringLiteral("07"));
+    QVERIFY_THROWS_EXCEPTION(RuntimeError, reader.view(0));
 
     // Missing keys read as the empty text; a minimal template has no fields and no views.
-    reader.OpenText("[Template]\n", QStringLiteral("minimal"));
+    reader.openText("[Template]\n", QStringLiteral("minimal"));
     QCOMPARE(reader.Title(), QString());
-    QCOMPARE(reader.FieldCount() + reader.ViewCount(), 0);
+    QCOMPARE(reader.fieldCount() + reader.viewCount(), 0);
     reader.Close();
-    QVERIFY_THROWS_EXCEPTION(RuntimeError, reader.FieldCount());
+    QVERIFY_THROWS_EXCEPTION(RuntimeError, reader.fieldCount());
 }
 
 void TestTemplateReader::openFailsOnWhatIsNotATemplate_data()
@@ -123,11 +123,11 @@ void TestTemplateReader::readsTheIndex()
         handed.append(target);
         return true;
     });
-    QVERIFY(catalog.SetIndexFile(QStringLiteral("C:\\TESS\\TS6SatchelHelp.xml")));
-    QCOMPARE(catalog.Load(), error.isEmpty());
-    QVERIFY2(catalog.LastError().contains(error.replace(QStringLiteral("<C>"), env.driveC())),
-             qPrintable(catalog.LastError()));
-    const std::unique_ptr<IHelpTopic> topic = catalog.FindTopic(QStringLiteral("Video Tutorials"));
+    QVERIFY(catalog.setIndexFile(QStringLiteral("C:\\TESS\\TS6SatchelHelp.xml")));
+    QCOMPARE(catalog.load(), error.isEmpty());
+    QVERIFY2(catalog.lastError().contains(error.replace(QStringLiteral("<C>"), env.driveC())),
+             qPrintable(catalog.lastError()));
+    const std::unique_ptr<IHelpTopic> topic = catalog.findTopic(QStringLiteral("Video Tutorials"));
     QCOMPARE(topic && topic->Open(), !opened.isEmpty());
     QCOMPARE(handed, opened.isEmpty() ? QStringList()
                                       : QStringList{opened.replace(QStringLiteral("<C>"), env.driveC())});

@@ -60,9 +60,9 @@ void TestZipBig::pastThe32BitLimits()
     env.write(QStringLiteral("c/Logs/zz.last"), "the last one\n");
     const long before = peakMegabytes();
     ZipWriter zip;
-    QVERIFY(zip.SetArchivePath(QStringLiteral("C:\\P.ZIP")));
-    QVERIFY(zip.Add(QStringLiteral("C:\\LOGS\\*.*"), false, true, QString()));
-    QVERIFY2(zip.Finish(), qPrintable(zip.LastError()));
+    QVERIFY(zip.setArchivePath(QStringLiteral("C:\\P.ZIP")));
+    QVERIFY(zip.add(QStringLiteral("C:\\LOGS\\*.*"), false, true, QString()));
+    QVERIFY2(zip.finish(), qPrintable(zip.lastError()));
     QVERIFY2(peakMegabytes() - before < kMaxGrowthMegabytes,
              qPrintable(QString::number(peakMegabytes() - before)));
 

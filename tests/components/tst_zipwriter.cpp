@@ -30,14 +30,14 @@ namespace {
 
 // Packs the adds into C:\<name>; the package's host path, or why it was not written. Each add is
 // "<s><k> <source>": s to include subfolders, k to keep folder paths, "-" for neither.
-QString pack(const TestEnvironment& env, const QStringList& adds, int workers = WorkerPool::DefaultSize(),
+QString pack(const TestEnvironment& env, const QStringList& adds, int workers = WorkerPool::defaultSize(),
              const QString& name = u"OUT.ZIP"_s)
 {
     ZipWriter zip(workers);
-    bool ok = zip.SetArchivePath(u"C:\\"_s + name);
+    bool ok = zip.setArchivePath(u"C:\\"_s + name);
     for (const QString& add : adds)
-        ok = ok && zip.Add(add.mid(3), add.at(0) == u's', add.at(1) == u'k', QString());
-    return ok && zip.Finish() ? env.driveC() + u'/' + name : u"not written: "_s + zip.LastError();
+        ok = ok && zip.add(add.mid(3), add.at(0) == u's', add.at(1) == u'k', QString());
+    return ok && zip.finish() ? env.driveC() + u'/' + name : u"not written: "_s + zip.lastError();
 }
 
 QByteArray noise(int bytes, quint32 seed)
@@ -201,8 +201,8 @@ void TestZipWriter::masksSecrets()
     for (size_t cut = 0; cut <= size; cut += step) {
         SecretMask mask;
         Bytes out;
-        mask.Feed(data, cut, false, out);
-        mask.Feed(data + cut, size - cut, true, out);
+        mask.feed(data, cut, false, out);
+        mask.feed(data + cut, size - cut, true, out);
         const QByteArray got(reinterpret_cast<const char*>(out.data()), static_cast<qsizetype>(out.size()));
         if (got != masked || mask.Masked() != parts.size() / 2)
             QFAIL(qPrintable(u"cut at %1 (%2 masked):\n"_s.arg(cut).arg(mask.Masked()) +
@@ -243,8 +243,8 @@ void TestZipWriter::masksJsonAsJson()
     for (size_t cut = 0; cut <= size; ++cut) {
         SecretMask mask;
         Bytes out;
-        mask.Feed(data, cut, false, out);
-        mask.Feed(data + cut, size - cut, true, out);
+        mask.feed(data, cut, false, out);
+        mask.feed(data + cut, size - cut, true, out);
         const QByteArray got(reinterpret_cast<const char*>(out.data()), static_cast<qsizetype>(out.size()));
         QVERIFY2(got == masked && mask.Masked() == masked.count(SecretMask::kMask),
                  qPrintable(u"cut at %1: "_s.arg(cut) + QString::fromUtf8(got.trimmed())));
@@ -308,7 +308,7 @@ void TestZipWriter::whatAnAddPacks()
     for (const char* fifo : {"/Tess/Logs/pipe.log", "/App/PIPE.TSD6"})
         QCOMPARE(::mkfifo(QFile::encodeName(c + QLatin1String(fifo)).constData(), 0600), 0);
 
-    const ArchiveReport report = CheckArchive(pack(env, adds));
+    const ArchiveReport report = checkArchive(pack(env, adds));
     QVERIFY2(report.valid(), qPrintable(report.details));
     QCOMPARE(report.names, names);
     QCOMPARE(report.comment, comment.join(u'\n'));
@@ -343,7 +343,7 @@ void TestZipWriter::walkNeverFollowsWhatIsSwappedIn()
     const OutputGuard guard({}, {});
     SourceCollector collector(guard, tick);
     QStringList found;
-    collector.Collect(u"C:\\LOGS\\*.*"_s, true, true, [&](std::vector<Source>&& files) {
+    collector.collect(u"C:\\LOGS\\*.*"_s, true, true, [&](std::vector<Source>&& files) {
         for (const Source& file : files)
             found.append(file.handedPath() + u": "_s + file.skipReason);
     });
@@ -356,7 +356,7 @@ void TestZipWriter::chunksGrowOnlyByStoredBlockHeaders()
 {
     for (const QByteArray& part : {noise(70000, 3), noise(300, 5), QByteArray("abcabcabc")}) {
         Bytes stream;
-        Compressors::EncodeChunk(reinterpret_cast<const unsigned char*>(part.constData()),
+        Compressors::encodeChunk(reinterpret_cast<const unsigned char*>(part.constData()),
                                  static_cast<size_t>(part.size()), stream);
         QVERIFY(stream.size() <= static_cast<size_t>(part.size()) + 5 * (part.size() / 65535 + 1));
     }
@@ -401,7 +401,7 @@ void TestZipWriter::contentModesTimesWhateverTheWorkers()
         archives.append(f.readAll());
     }
     QVERIFY(archives[0] == archives[1] && archives[0] == archives[2]);
-    const ArchiveReport report = CheckArchive(env.driveC() + u"/OUT.ZIP"_s);
+    const ArchiveReport report = checkArchive(env.driveC() + u"/OUT.ZIP"_s);
     QVERIFY2(report.valid(), qPrintable(report.details));
     QCOMPARE(report.entries.size(), static_cast<qsizetype>(std::size(files)) + 300);
     for (const auto& [name, content, mode, method, time, dos] : files) {
@@ -437,7 +437,7 @@ void TestZipWriter::fileSwappedForAFolderWhileBeingPacked()
     stop = true;
     flipper.join();
     for (int round = 0; round < 40; round += 13) {
-        const ArchiveReport report = CheckArchive(env.driveC() + u"/R%1.ZIP"_s.arg(round));
+        const ArchiveReport report = checkArchive(env.driveC() + u"/R%1.ZIP"_s.arg(round));
         QVERIFY2(report.valid(), qPrintable(report.details));
         for (const ArchiveEntry& e : report.entries) // as it was read, or just made
             QVERIFY(e.size == 0 || e.size == 7);
@@ -457,13 +457,13 @@ void TestZipWriter::commentPastTheZipLimit()
     for (int i = 0; i < pipes; ++i)
         QCOMPARE(::mkfifo(QFile::encodeName(config + longName.arg(i, 4)).constData(), 0600), 0);
     ZipWriter zip;
-    QVERIFY(zip.SetArchivePath(u"C:\\OUT.ZIP"_s));
-    zip.SetAddRules({.budget = 0, .overBudget = u"log budget of 0 B reached"_s});
-    QVERIFY(zip.Add(u"C:\\LOGS\\*.LOG"_s, false, true, QString()));
-    zip.SetAddRules({});
-    QVERIFY(zip.Add(u"C:\\CONFIG\\*.LOG"_s, false, true, QString()));
-    QVERIFY(zip.Finish());
-    const ArchiveReport report = CheckArchive(env.driveC() + u"/OUT.ZIP"_s);
+    QVERIFY(zip.setArchivePath(u"C:\\OUT.ZIP"_s));
+    zip.setAddRules({.budget = 0, .overBudget = u"log budget of 0 B reached"_s});
+    QVERIFY(zip.add(u"C:\\LOGS\\*.LOG"_s, false, true, QString()));
+    zip.setAddRules({});
+    QVERIFY(zip.add(u"C:\\CONFIG\\*.LOG"_s, false, true, QString()));
+    QVERIFY(zip.finish());
+    const ArchiveReport report = checkArchive(env.driveC() + u"/OUT.ZIP"_s);
     QVERIFY2(report.valid(), qPrintable(report.details));
     const QStringList lines = report.comment.split(u'\n');
     QVERIFY(report.comment.toUtf8().size() <= 65535);
@@ -484,8 +484,8 @@ void TestZipWriter::droppedWriterKeepsThePreviousPackage()
     QFile previous(env.write(u"c/Out/package.zip"_s, "the previous package"));
     {
         ZipWriter dropped;
-        QVERIFY(dropped.SetArchivePath(u"C:\\OUT\\PACKAGE.ZIP"_s));
-        QVERIFY(dropped.Add(u"C:\\LOGS\\*.*"_s, false, true, QString()));
+        QVERIFY(dropped.setArchivePath(u"C:\\OUT\\PACKAGE.ZIP"_s));
+        QVERIFY(dropped.add(u"C:\\LOGS\\*.*"_s, false, true, QString()));
     }
     QVERIFY(previous.open(QIODevice::ReadOnly));
     QCOMPARE(previous.readAll(), QByteArray("the previous package"));
@@ -519,13 +519,13 @@ QByteArray masked(const QByteArray& input, const std::shared_ptr<NameMap>& names
     for (size_t cut = 0; cut <= size; cut += cuts ? 1 : size + 1) {
         TextMasker masker(names);
         Bytes out;
-        masker.Feed(data, cut == 0 ? size : cut, cut == 0, out);
+        masker.feed(data, cut == 0 ? size : cut, cut == 0, out);
         if (cut != 0)
-            masker.Feed(data + cut, size - cut, true, out);
+            masker.feed(data + cut, size - cut, true, out);
         const QByteArray got(reinterpret_cast<const char*>(out.data()), static_cast<qsizetype>(out.size()));
         if (cut == 0) {
             whole = got;
-            outcome = MaskOutcome::Of(masker);
+            outcome = MaskOutcome::of(masker);
         } else if (got != whole) {
             return "differs when cut at " + QByteArray::number(qulonglong(cut));
         }
@@ -614,7 +614,7 @@ void TestZipWriter::textInItsOwnEncoding()
     MaskOutcome outcome;
     QCOMPARE(masked(input, nullptr, outcome), output.isEmpty() ? input : output);
     QCOMPARE(outcome.checked, !output.isEmpty());
-    QCOMPARE(EncodingName(outcome.encoding), encoding);
+    QCOMPARE(encodingName(outcome.encoding), encoding);
 }
 
 void TestZipWriter::namesAsPlaceholders_data()
@@ -676,8 +676,8 @@ void TestZipWriter::namesAsPlaceholders()
     QFETCH(QByteArray, named);
     const auto fresh = [] {
         auto map = std::make_shared<NameMap>();
-        map->PlaceholderOf(NameMap::Kind::Host, "TESTPC", true);
-        map->PlaceholderOf(NameMap::Kind::User, "ann", true);
+        map->placeholderOf(NameMap::Kind::Host, "TESTPC", true);
+        map->placeholderOf(NameMap::Kind::User, "ann", true);
         return map;
     };
     MaskOutcome outcome;
@@ -720,7 +720,7 @@ void TestZipWriter::choosesByAgeAndBudget()
     if (budget > 0)
         rules = {.budget = budget, .overBudget = u"full"_s};
     QStringList in, out;
-    for (const Source& file : ChooseNewestFirst(std::move(files), rules))
+    for (const Source& file : chooseNewestFirst(std::move(files), rules))
         (file.skipReason.isEmpty() ? in : out).append(file.name);
     QCOMPARE(in.join(u' ') + u" | "_s + out.join(u' '), chosen);
 }

@@ -7,7 +7,6 @@
 #include "controller/frmSatchel.h"
 #include "outside/IHelpCatalog.h"
 #include "outside/IMainWindow.h"
-#include "outside/Registry.h"
 #include "platform/CommandLine.h"
 #include "platform/HostPath.h"
 #include "settings/AppConfig.h"
@@ -28,15 +27,15 @@ namespace {
 
 struct FakeMainWindow final : IMainWindow
 {
-    QRect NormalRectangle() const override { return normal; }
-    void Move(double l, double t, double w, double h) override { moved = QRectF(l, t, w, h); }
+    QRect normalRectangle() const override { return normal; }
+    void moveInTwips(double l, double t, double w, double h) override { moved = QRectF(l, t, w, h); }
     int WindowState() const override { return state; }
-    void SetWindowState(int s) override { state = s; }
-    void SetTitleCaption(const QString&) override {}
-    void SetHelpFile(const QString& p) override { helpFile = p; }
-    void Destroy() override { destroyed = true; }
-    QMargins FrameMargins() const override { return frame; }
-    void ShowStatus(const QString& text) override { status = text; }
+    void setWindowStateCode(int s) override { state = s; }
+    void setTitleCaption(const QString&) override {}
+    void setHelpFile(const QString& p) override { helpFile = p; }
+    void destroyWindow() override { destroyed = true; }
+    QMargins frameMargins() const override { return frame; }
+    void showStatus(const QString& text) override { status = text; }
 
     QRect normal{10, 20, 1000, 700};
     QMargins frame{2, 30, 2, 2};
@@ -61,11 +60,12 @@ struct Harness
     FakeSaveDialog dialog;
     std::function<std::optional<SavedPackageOptions>(const SavedPackageOptions&)> editOptions;
     std::function<bool(const QString&)> openDocument;
+    ComponentMakers components = env.components();
     std::unique_ptr<frmSatchel> form;
 
     Harness()
     {
-        const QByteArray content = TemplateToml({.title = u"Orders"_s});
+        const QByteArray content = templateToml({.title = u"Orders"_s});
         env.write(u"c/App/ORDERS.TST6"_s, content);
         env.write(u"c/App/ORDERS.TSD6"_s);
         env.write(u"c/App/STOCK.TST"_s, content);
@@ -79,10 +79,18 @@ struct Harness
             return std::make_unique<FakeProgressWindow>(std::make_shared<QStringList>());
         };
         const DesktopServices desktop{pointer, events, messages, dialog, progress, 0, u"C:\\PROGRAM"_s};
-        form = std::make_unique<frmSatchel>(
-            SatchelServices{
-                window, tree, grid, screen, desktop, u"ts6satchel"_s, {}, {}, editOptions, openDocument},
-            commandLine);
+        form = std::make_unique<frmSatchel>(SatchelServices{window,
+                                                            tree,
+                                                            grid,
+                                                            screen,
+                                                            desktop,
+                                                            components,
+                                                            u"ts6satchel"_s,
+                                                            {},
+                                                            {},
+                                                            editOptions,
+                                                            openDocument},
+                                            commandLine);
         form->Form_Load();
     }
 };
@@ -115,7 +123,7 @@ void TestFrmSatchel::noCommandLineOpensOnTheLastFolderAndUnloadStoresIt()
 {
     Harness h;
     h.start(QString());
-    QCOMPARE(h.tree.selected, HostPath::ToWindows(QDir::currentPath()));
+    QCOMPARE(h.tree.selected, HostPath::toWindows(QDir::currentPath()));
     QCOMPARE(h.window.moved, QRectF(283 * 15, 84 * 15, 800 * 15, 600 * 15));
     QCOMPARE(h.window.helpFile, u"C:\\PROGRAM\\ts6satchel.chm"_s);
 
@@ -128,10 +136,10 @@ void TestFrmSatchel::noCommandLineOpensOnTheLastFolderAndUnloadStoresIt()
              h.window.normal);
     QCOMPARE(config.WindowState(), 0);
 
-    h.tree.SelectFolder(u"C:\\App"_s, 0, true);
+    h.tree.selectFolder(u"C:\\App"_s, 0, true);
     h.window.state = 2;
     h.form->cmdClose_Click();
-    QVERIFY(h.form->Unloaded() && h.window.destroyed);
+    QVERIFY(h.form->unloaded() && h.window.destroyed);
     QCOMPARE(config.WindowState(), 2);
     QCOMPARE(config.LastFolder(), u"C:\\App"_s);
 }
@@ -187,18 +195,18 @@ void TestFrmSatchel::startsByCommandLine()
     h.dialog.answer = u"C:\\Out\\orders"_s;
     h.start(commandLine);
     QCOMPARE(h.form->TemplateFilter(), filter);
-    QCOMPARE(h.form->Unloaded(), batch);
+    QCOMPARE(h.form->unloaded(), batch);
     QCOMPARE(h.window.destroyed, batch);
     QCOMPARE(h.messages.shown.size(), batch ? 1 : 0);
     QCOMPARE(h.dialog.seen.size(), batch ? 1 : 0);
     if (batch) {
         QVERIFY(h.dialog.seen.first().file.startsWith(u"C:\\APP\\orders20"_s));
-        QVERIFY(CheckArchive(h.env.driveC() + u"/Out/orders.ZIP"_s).valid());
+        QVERIFY(checkArchive(h.env.driveC() + u"/Out/orders.ZIP"_s).valid());
     } else {
         QVERIFY(h.tree.selected.isEmpty());
-        h.tree.SelectFolder(u"C:\\App"_s, 0, true);
+        h.tree.selectFolder(u"C:\\App"_s, 0, true);
     }
-    QCOMPARE(h.grid.Rows(), rows);
+    QCOMPARE(h.grid.rows(), rows);
 }
 
 void TestFrmSatchel::helpTopicAndItsFailure()
@@ -211,12 +219,12 @@ void TestFrmSatchel::helpTopicAndItsFailure()
                     "<HelpIndex><Topic name=\"Video Tutorials\" target=\"" + target + "\"/></HelpIndex>");
     };
     QStringList opened;
-    const Registry::ScopedOverride help(QString::fromLatin1(IHelpCatalog::ClassId), [&opened] {
+    h.components.helpCatalog = [&opened] {
         return std::make_unique<XmlHelpCatalog>([&opened](const QString& target) {
             opened.append(target);
             return true;
         });
-    });
+    };
     install("/Tess", "https://a.example/");
     h.start(QString());
     h.form->mnuHelpVideoTutorial_Click();
@@ -255,14 +263,14 @@ void TestFrmSatchel::windowBuildsWithTheOptionsItKeeps()
     QCOMPARE(ini.childGroups(), QStringList{u"PackageOptions"_s});
     QCOMPARE(ini.value(u"PackageOptions/MaxLogDays"_s).toString(), u"7"_s);
 
-    h.tree.SelectFolder(u"C:\\App"_s, 0, true);
+    h.tree.selectFolder(u"C:\\App"_s, 0, true);
     h.dialog.answer = u"C:\\Out\\window"_s;
     h.form->cmdBuild_Click();
     h.start(u"\"C:\\App\\\" \"C:\\Out\\batch.ZIP\""_s);
     for (const QString& name : {u"window"_s, u"batch"_s}) {
         const QString package = h.env.driveC() + u"/Out/"_s + name + u".ZIP"_s;
-        QVERIFY(CheckArchive(package).valid());
-        QCOMPARE(ReadEntry(package, u"REDACTED.TXT"_s).contains("Values masked: 1"), name == u"window"_s);
+        QVERIFY(checkArchive(package).valid());
+        QCOMPARE(readEntry(package, u"REDACTED.TXT"_s).contains("Values masked: 1"), name == u"window"_s);
     }
 }
 
@@ -299,7 +307,7 @@ void TestFrmSatchel::layout()
     QFETCH(QRectF, buttons);
     QFETCH(QPointF, title);
     const FormLayout l =
-        ComputeFormLayout({0, width, height, width, 975, width, headerInnerHeight, 2835, 615, 2775, 375});
+        computeFormLayout({0, width, height, width, 975, width, headerInnerHeight, 2835, 615, 2775, 375});
     QCOMPARE(l.splitter.value_or(QRectF()), splitter);
     QCOMPARE(l.buttons, buttons);
     QCOMPARE(l.title.value_or(QPointF(-1, -1)), title);
@@ -307,10 +315,10 @@ void TestFrmSatchel::layout()
 
 void TestFrmSatchel::centredOnScreen()
 {
-    QCOMPARE(CenterOnScreenCoordinate(3001 + 9015, 9015), 1500);
-    QCOMPARE(CenterOnScreenCoordinate(9015 - 3001, 9015), -1500); // toward zero
-    QCOMPARE(CenterOnScreenCoordinate(10000.5, 0), 5000);         // 10000.5 rounds to even first
-    QCOMPARE(CenterOnScreenCoordinate(10001.5, 0), 5001);
+    QCOMPARE(centerOnScreenCoordinate(3001 + 9015, 9015), 1500);
+    QCOMPARE(centerOnScreenCoordinate(9015 - 3001, 9015), -1500); // toward zero
+    QCOMPARE(centerOnScreenCoordinate(10000.5, 0), 5000);         // 10000.5 rounds to even first
+    QCOMPARE(centerOnScreenCoordinate(10001.5, 0), 5001);
 }
 
 // A build that writes no package says why in the status line until the next build or folder; a
@@ -319,16 +327,16 @@ void TestFrmSatchel::aBuildThatWritesNothingSaysWhy()
 {
     Harness h;
     h.start(QString());
-    h.tree.SelectFolder(u"C:\\App"_s, 0, true);
+    h.tree.selectFolder(u"C:\\App"_s, 0, true);
     h.dialog.answer = u"C:\\App\\ORDERS.TST6\\package"_s; // in a "folder" that is a file
     h.form->cmdBuild_Click();
     QVERIFY2(h.window.status.startsWith(u"No package was written: "_s), qPrintable(h.window.status));
     QVERIFY(h.window.status.contains(h.env.driveC() + u"/App/ORDERS.TST6/package.ZIP"_s));
     QVERIFY(!h.window.status.contains(u'\n'));
-    h.tree.SelectFolder(u"C:\\Empty"_s, 0, true);
+    h.tree.selectFolder(u"C:\\Empty"_s, 0, true);
     QCOMPARE(h.window.status, QString());
 
-    h.tree.SelectFolder(u"C:\\App"_s, 0, true);
+    h.tree.selectFolder(u"C:\\App"_s, 0, true);
     h.dialog.answer.clear(); // cancelled
     h.form->cmdBuild_Click();
     QCOMPARE(h.window.status, QString());
@@ -405,10 +413,10 @@ void TestFrmSatchel::batchStartEnds()
     QStringList lines;
     const BatchStart batch([&](const QString& line) { lines.append(line); });
     RunSummary run;
-    if (h.form->Unloaded())
-        run = batch.Ending(*h.form, {}, CommandLineOptions{});
+    if (h.form->unloaded())
+        run = batch.ending(*h.form, {}, CommandLineOptions{});
     else
-        run.status = batch.WhyNoPackage(*h.form).isEmpty() ? 0 : 1;
+        run.status = batch.whyNoPackage(*h.form).isEmpty() ? 0 : 1;
     QCOMPARE(run.status, status);
     QVERIFY2(!lines.isEmpty() && lines.last().startsWith(said.arg(h.env.driveC())),
              qPrintable(lines.join(u'|')));

@@ -74,7 +74,7 @@ void TestDebug::trapWritesEndThenError_data()
     const auto raise = [](const char* name, int number, const char* description, const char* source,
                           const char* text) {
         QTest::newRow(name) << std::function<void()>([=] {
-            Raise(number, QString::fromUtf8(description), QString::fromUtf8(source));
+            raiseError(number, QString::fromUtf8(description), QString::fromUtf8(source));
         }) << QString::fromUtf8(text);
     };
     raise("number and source", 76, "Path not found", "ZipWriter", "76 : Path not found Source: ZipWriter");
@@ -102,7 +102,7 @@ void TestDebug::trapWritesEndThenError()
     QFETCH(QString, error);
     FakeLogInstalled fake;
     bool after = false;
-    QVERIFY(!RunTraced(u"frmSatchel"_s, u"Build_Package"_s, [&] {
+    QVERIFY(!runTraced(u"frmSatchel"_s, u"Build_Package"_s, [&] {
         Debug::LogMessage(u"frmSatchel"_s, u"Build_Package"_s, u"step"_s);
         body();
         after = true;
@@ -175,7 +175,7 @@ void TestDebug::programsWritingAtOnceRotateTheTraceOnce()
     QVERIFY(entries.contains(u"Legacy.TS6Satchel LOG: p, 3, 767"_s));
     // A value is written as it is, even where it looks like a placeholder.
     QCOMPARE(
-        SpdLogSink::FillTemplate(u"LOG: {ModuleName}, {ProcName}, {message}"_s, u"a{b}"_s, u"{c}"_s, u"d"_s),
+        SpdLogSink::fillTemplate(u"LOG: {ModuleName}, {ProcName}, {message}"_s, u"a{b}"_s, u"{c}"_s, u"d"_s),
         u"LOG: a{b}, {c}, d"_s);
 }
 

@@ -2,7 +2,6 @@
 #include "catalogue/SelectionRules.h"
 #include "components/OutlineGrid.h"
 #include "outside/ITemplateReader.h"
-#include "outside/Registry.h"
 #include "package/PackageBuilder.h"
 #include "package/PackageName.h"
 #include "package/mDlg.h"
@@ -44,9 +43,9 @@ void writeInstallation(TestEnvironment& env)
                               {{u"CUST"_s, u"P"_s, u"C:\\APP\\CUST.TPX"_s, {}, {}, {}},
                                {u"CUST2"_s, u"L"_s, u"C:\\APP\\CUST.TPX"_s, {}, {}, {}}},
                               {{u"Summary"_s, 3}}};
-    env.write(u"c/App/ORDERS.TST6"_s, TemplateToml(orders));
+    env.write(u"c/App/ORDERS.TST6"_s, templateToml(orders));
     const TemplateSpec stock{.title = u"Stock"_s, .views = {{u"Main"_s, 1}}};
-    env.write(u"c/App/STOCK.TST"_s, TemplateToml(stock));
+    env.write(u"c/App/STOCK.TST"_s, templateToml(stock));
     for (const QString& name :
          words("App/ORDERS.TSD6 App/ORDERS.TSA6 App/ORDERS.TSL6 App/ORDERS.LOGS.TSSDB6 "
                "App/ORDERS.ADL6 App/ORDERS.TSSDB App/PRE.BAT App/ORDERS.LOG App/POST.BAT "
@@ -56,7 +55,7 @@ void writeInstallation(TestEnvironment& env)
                "ProgramData/Norvale/TS6/logs/sub/b.log ProgramData/Norvale/TS6/TSApplications.TSSDB "
                "ProgramData/Norvale/TS6/x.CONFIG Shared/a.ITS Shared/b.TSX Shared/c.config"))
         env.write(u"c/"_s + name, name.toUtf8());
-    env.write(u"c/Tess/TS6.EXE"_s, MakeVersionedProgram(6, 1, 0, 400));
+    env.write(u"c/Tess/TS6.EXE"_s, makeVersionedProgram(6, 1, 0, 400));
     env.makeFolder(u"c/Out"_s);
     env.makeFolder(u"c/Temp"_s);
 }
@@ -86,18 +85,21 @@ struct Harness
     FakeSaveDialog dialog;
     std::shared_ptr<QStringList> progress = std::make_shared<QStringList>();
     FakeScreen screen;
-    AppConfig config{screen, u"ts6satchel"_s};
-    CatalogueLoader loader{state, grid, tree, pointer};
+    AppConfig config{screen, u"ts6satchel"_s, env.components().settingsStore, env.components().productInfo};
+    Maker<ITemplateReader> makeReader = env.components().templateReader; // a test may break it
+    CatalogueLoader loader{
+        state, grid, tree, pointer, env.components().pathUtility, [this] { return makeReader(); }};
     PackageBuilder builder{grid, [this]() -> AppConfig& { return config; },
                            DesktopServices{pointer, events, messages, dialog,
                                            [this] { return std::make_unique<FakeProgressWindow>(progress); },
-                                           0, u"C:\\Program"_s}};
+                                           0, u"C:\\Program"_s},
+                           env.components().pathUtility, env.components().zipWriter};
 
     Harness()
     {
         writeInstallation(env);
-        tree.SetAfterSelectHandler([this] { loader.lstFolders_OnAfterNodeSelect(); });
-        tree.SelectFolder(u"C:\\App"_s, 0, true);
+        tree.setAfterSelectHandler([this] { loader.lstFolders_OnAfterNodeSelect(); });
+        tree.selectFolder(u"C:\\App"_s, 0, true);
         pointer.calls.clear();
     }
     QString out(const char* name) const { return env.driveC() + u"/Out/"_s + QLatin1String(name); }
@@ -152,16 +154,16 @@ void TestPackageBuilder::packages()
     QFETCH(QStringList, files);
     Harness h;
     for (const QString& setting : pictures)
-        for (int row = 1; row < h.grid.Rows(); ++row)
+        for (int row = 1; row < h.grid.rows(); ++row)
             if (setting.startsWith(u'*') ||
-                h.grid.NodeKey(h.grid.NodeOfRow(row)) == setting.section(u'=', 0, 0))
-                h.grid.SetCellPicture(row, 0, setting.section(u'=', 1).toInt());
+                h.grid.nodeKey(h.grid.nodeOfRow(row)) == setting.section(u'=', 0, 0))
+                h.grid.setCellPicture(row, 0, setting.section(u'=', 1).toInt());
     h.dialog.answer = u"C:\\Out\\pkg"_s; // the extension is added
     h.builder.Build_Package(interactive ? u"C:\\APP\\TSSatchelage2026_12_04_0905.zip"_s : u"C:\\Out\\pkg"_s,
                             interactive);
     const QString package = h.out(interactive ? "pkg.ZIP" : "pkg");
-    QCOMPARE(h.builder.PackageFiles(), files);
-    const ArchiveReport report = CheckArchive(package);
+    QCOMPARE(h.builder.packageFiles(), files);
+    const ArchiveReport report = checkArchive(package);
     QVERIFY2(report.valid(), qPrintable(report.details));
     QStringList entries{u"TSVERSION.TXT"_s};
     for (const QString& file : files)
@@ -172,7 +174,7 @@ void TestPackageBuilder::packages()
                              "C/ProgramData/Norvale/TS6/TSApplications.TSSDB "
                              "C/ProgramData/Norvale/TS6/x.CONFIG C/Shared/a.ITS C/Shared/b.TSX "
                              "C/Shared/c.config"));
-    QCOMPARE(QString::fromUtf8(ReadEntry(package, u"TSVERSION.TXT"_s)), manifestText(files));
+    QCOMPARE(QString::fromUtf8(readEntry(package, u"TSVERSION.TXT"_s)), manifestText(files));
 
     QCOMPARE(h.dialog.seen.size(), interactive ? 1 : 0);
     QCOMPARE(h.messages.shown.join(u'|'),
@@ -273,18 +275,17 @@ void TestPackageBuilder::traceOfEachSituation()
         qunsetenv("COMPUTERNAME");
         qunsetenv("USERNAME");
     }
-    std::optional<Registry::ScopedOverride> fault;
     if (situation.contains("reader cannot be made"))
-        fault.emplace(QString::fromLatin1(ITemplateReader::ClassId), [] { return nullptr; });
+        h.makeReader = [] { return nullptr; };
     SelectionRules rules{h.grid, h.messages, u"ts6satchel"_s};
     const bool nowhere = situation.contains("does not exist");
     h.dialog.answer = nowhere ? u"C:\\OUT\\NEW\\PKG.ZIP"_s : QString(); // else cancelled
     FakeLogInstalled log;
     if (situation.startsWith("load")) {
-        h.tree.SelectFolder(situation.contains("without a path") ? QString() : u"C:\\App"_s, 0, true);
+        h.tree.selectFolder(situation.contains("without a path") ? QString() : u"C:\\App"_s, 0, true);
     } else if (situation.startsWith("click")) {
-        h.grid.SetMouseCell(
-            situation.contains("root") ? 1 : h.grid.NodeRow(h.grid.NodeByKey(u"1-TEMPLATEFILE"_s)), 0);
+        h.grid.setMouseCell(
+            situation.contains("root") ? 1 : h.grid.nodeRow(h.grid.nodeByKey(u"1-TEMPLATEFILE"_s)), 0);
         rules.grdFiles_Mouseup(1, 0, 0, 0);
     } else {
         const bool interactive = situation.contains("cancelled") || nowhere;

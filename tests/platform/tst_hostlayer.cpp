@@ -18,7 +18,7 @@
 using namespace Qt::StringLiterals;
 
 // The ways a path row is read: from Windows to the host, back, or both.
-constexpr int ToHost = 1, ToWindows = 2, Both = ToHost | ToWindows;
+constexpr int toHost = 1, toWindows = 2, Both = toHost | toWindows;
 
 class TestHostLayer : public QObject
 {
@@ -45,7 +45,7 @@ private Q_SLOTS:
 void TestHostLayer::wildcards()
 {
     const auto matches = [](const char* pattern, const char* name) {
-        return MatchesWildcard(QString::fromLatin1(pattern), QString::fromLatin1(name));
+        return matchesWildcard(QString::fromLatin1(pattern), QString::fromLatin1(name));
     };
     QVERIFY(!matches("*.TST?", "X.TST66"));
     QVERIFY(!matches("*.TST?", "X.TSD6"));
@@ -65,29 +65,29 @@ void TestHostLayer::pathsOnTheHost_data()
     const auto row = [](const char* name, const QString& drives, const QString& windows, const QString& host,
                         int ways) { QTest::newRow(name) << drives << windows << host << ways; };
     row("mapped drive", "C=/srv/c", "C:\\App\\x.tst6", "/srv/c/App/x.tst6", Both);
-    row("letters are case-blind", "c=/srv/c", "C:\\a", "/srv/c/a", ToHost);
-    row("forward slashes separate too", "C=/srv/c", "C:/a/b", "/srv/c/a/b", ToHost);
-    row("dot-dot never above the root", "C=/srv/c", "C:\\..\\..\\a\\.\\b", "/srv/c/a/b", ToHost);
+    row("letters are case-blind", "c=/srv/c", "C:\\a", "/srv/c/a", toHost);
+    row("forward slashes separate too", "C=/srv/c", "C:/a/b", "/srv/c/a/b", toHost);
+    row("dot-dot never above the root", "C=/srv/c", "C:\\..\\..\\a\\.\\b", "/srv/c/a/b", toHost);
     row("Z is the host root, and elsewhere", "C=/srv/c", "Z:\\etc\\hosts", "/etc/hosts", Both);
     row("Z remapped", "Z=/mnt/z", "Z:\\etc", "/mnt/z/etc", Both);
-    row("unmapped drive", "C=/srv/c", "D:\\x", "", ToHost);
-    row("share", "\\\\files\\tess=/srv/share", "\\\\FILES\\Tess\\a\\b", "/srv/share/a/b", ToHost);
+    row("unmapped drive", "C=/srv/c", "D:\\x", "", toHost);
+    row("share", "\\\\files\\tess=/srv/share", "\\\\FILES\\Tess\\a\\b", "/srv/share/a/b", toHost);
     row("share as mapped", "\\\\fs\\t=/srv/share", "\\\\fs\\t\\a", "/srv/share/a", Both);
-    row("unknown share", "", "\\\\files\\tess\\a", "", ToHost);
-    row("rubbish in the map is ignored", "CC=/x;;=;D=relative;E=/e", "E:\\", "/e", ToHost);
+    row("unknown share", "", "\\\\files\\tess\\a", "", toHost);
+    row("rubbish in the map is ignored", "CC=/x;;=;D=relative;E=/e", "E:\\", "/e", toHost);
     row("trailing blanks and dots dropped", "C=/srv/c", "C:\\HELP. \\MAIN.HLP \\IN.CSV.",
-        "/srv/c/HELP/MAIN.HLP/IN.CSV", ToHost);
-    row("NUL in a name", "C=/srv/c", u"C:\\ETC\\PASSWD"_s + QChar(0) + ".CSV", "", ToHost);
-    row("a character Windows never allows", "C=/srv/c", "C:\\A|B", "", ToHost);
-    row("a stream name", "C=/srv/c", "C:\\A.TXT:secret", "", ToHost);
-    row("share after three backslashes", "\\\\files\\tess=/srv/share", "\\\\\\files\\tess\\a", "", ToHost);
+        "/srv/c/HELP/MAIN.HLP/IN.CSV", toHost);
+    row("NUL in a name", "C=/srv/c", u"C:\\ETC\\PASSWD"_s + QChar(0) + ".CSV", "", toHost);
+    row("a character Windows never allows", "C=/srv/c", "C:\\A|B", "", toHost);
+    row("a stream name", "C=/srv/c", "C:\\A.TXT:secret", "", toHost);
+    row("share after three backslashes", "\\\\files\\tess=/srv/share", "\\\\\\files\\tess\\a", "", toHost);
     row("empty name between server and share", "\\\\files\\tess=/srv/share", "\\\\files\\\\tess\\a", "",
-        ToHost);
-    row("component-wise prefix only", "C=/srv/tess/c", "Z:\\srv\\tess\\cc\\a", "/srv/tess/cc/a", ToWindows);
+        toHost);
+    row("component-wise prefix only", "C=/srv/tess/c", "Z:\\srv\\tess\\cc\\a", "/srv/tess/cc/a", toWindows);
     row("longest prefix wins", "C=/srv;D=/srv/d", "D:\\x", "/srv/d/x", Both);
     row("drive root", "C=/srv/c", "C:\\", "/srv/c", Both);
-    row("trailing slash kept", "C=/srv/c", "C:\\App\\", "/srv/c/App/", ToWindows);
-    row("already Windows-style", "", "D:\\x", "D:\\x", ToWindows);
+    row("trailing slash kept", "C=/srv/c", "C:\\App\\", "/srv/c/App/", toWindows);
+    row("already Windows-style", "", "D:\\x", "D:\\x", toWindows);
 }
 
 void TestHostLayer::pathsOnTheHost()
@@ -97,11 +97,11 @@ void TestHostLayer::pathsOnTheHost()
     QFETCH(QString, hostPath);
     QFETCH(int, ways);
     const ScopedEnv env("TS6_DRIVES", drives);
-    const std::optional<HostLocation> parsed = HostPath::Parse(windowsPath);
-    if (ways & ToHost)
+    const std::optional<HostLocation> parsed = HostPath::parse(windowsPath);
+    if (ways & toHost)
         QCOMPARE(parsed ? parsed->hostPath() : QString(), hostPath);
-    if (ways & ToWindows)
-        QCOMPARE(HostPath::ToWindows(hostPath), windowsPath);
+    if (ways & toWindows)
+        QCOMPARE(HostPath::toWindows(hostPath), windowsPath);
 }
 
 void TestHostLayer::lookups_data()
@@ -134,8 +134,8 @@ void TestHostLayer::lookups()
     for (const char* file : {"c/Dir/data.txt", "c/Dir/DATA.txt", "c/Dir/Data.TXT"})
         env.write(QLatin1String(file));
     HostPath::Miss miss = HostPath::Miss::None;
-    const std::optional<HostLocation> l = HostPath::Resolve(windowsPath, &miss);
-    QCOMPARE(l ? l->entryName() : HostPath::MissReason(miss), found);
+    const std::optional<HostLocation> l = HostPath::resolve(windowsPath, &miss);
+    QCOMPARE(l ? l->entryName() : HostPath::missReason(miss), found);
 }
 
 void TestHostLayer::listingSeesChangesMadeBetweenLookups()
@@ -173,7 +173,7 @@ void TestHostLayer::programDataAndTempFolders()
     const ScopedEnv tmp("TMPDIR", temp);
     // Shared like /tmp: a private folder of this user inside it.
     QFile::setPermissions(temp, QFileDevice::Permissions(0x7777));
-    QCOMPARE(Host::TempFolder(), u"C:\\Temp\\ts6satchel-%1"_s.arg(::geteuid()));
+    QCOMPARE(Host::tempFolder(), u"C:\\Temp\\ts6satchel-%1"_s.arg(::geteuid()));
     QCOMPARE(QFileInfo(temp + u"/ts6satchel-%1"_s.arg(::geteuid())).permissions() & 0x0077,
              QFileDevice::Permissions());
 }
@@ -181,9 +181,9 @@ void TestHostLayer::programDataAndTempFolders()
 void TestHostLayer::fileVersions()
 {
     TestEnvironment env;
-    env.write(u"c/Tess/plain.exe"_s, MakeProgramWithoutVersion());
+    env.write(u"c/Tess/plain.exe"_s, makeProgramWithoutVersion());
     env.write(u"c/Tess/notes.txt"_s, "MZ but not a program");
-    env.write(u"c/Tess/trunc.exe"_s, MakeVersionedProgram(1, 2, 3, 4).left(0x250));
+    env.write(u"c/Tess/trunc.exe"_s, makeVersionedProgram(1, 2, 3, 4).left(0x250));
     for (const char* none : {"PLAIN.EXE", "NOTES.TXT", "TRUNC.EXE", "MISSING.EXE", ""})
         QVERIFY2(ReadFileVersion(u"C:\\TESS\\"_s + QLatin1String(none)).isEmpty(), none);
 }
@@ -248,13 +248,13 @@ void TestHostLayer::readsWhatTheUserMeans()
         argument.replace(QLatin1String("%T"), env.root());
     expected.replace(QLatin1String("%W"), QString(env.root()).replace(QLatin1Char('/'), QLatin1Char('\\')));
 
-    const CommandLineOptions options = ParseArguments(arguments);
+    const CommandLineOptions options = parseArguments(arguments);
     QCOMPARE(int(options.action), action);
     QCOMPARE(options.json, arguments.contains(QStringLiteral("--json"))); // said in JSON even when refused
     if (options.action == Action::UsageError)
         QCOMPARE(options.error, expected);
     else if (options.action == Action::Run)
-        QCOMPARE(BuildCommandLine(options.paths), expected);
+        QCOMPARE(buildCommandLine(options.paths), expected);
 }
 
 void TestHostLayer::logBudgetSizes_data()
@@ -277,7 +277,7 @@ void TestHostLayer::logBudgetSizes()
 {
     QFETCH(QString, size);
     QFETCH(qint64, bytes);
-    const CommandLineOptions options = ParseArguments({u"--max-log-size"_s, size, u"/x"_s});
+    const CommandLineOptions options = parseArguments({u"--max-log-size"_s, size, u"/x"_s});
     QCOMPARE(options.maxLogSize, std::optional<qint64>(bytes));
 }
 
@@ -304,7 +304,7 @@ void TestHostLayer::opensBelowAFolderWithoutLinks()
     QVERIFY(QFile::link(env.path(u"t/a"_s), env.path(u"t/a/up"_s)));
     QVERIFY(QFile::link(env.path(u"t/a/b/f"_s), env.path(u"t/a/b/link"_s)));
     const UniqueFd root(::open(QFile::encodeName(env.path(u"t"_s)).constData(), O_RDONLY | O_DIRECTORY));
-    for (const auto open : {Descriptors::OpenBeneath, Descriptors::OpenBeneathByComponents}) {
+    for (const auto open : {Descriptors::openBeneath, Descriptors::openBeneathByComponents}) {
         errno = 0;
         const UniqueFd fd = open(root.get(), relative, O_RDONLY);
         QCOMPARE(fd ? 0 : errno, error);

@@ -26,13 +26,13 @@ const QString kApp = u"ts6satchel"_s;
 
 QString iniFile()
 {
-    return IniSettingsStore::FilePath(u"TS6"_s, kApp);
+    return IniSettingsStore::filePath(u"TS6"_s, kApp);
 }
 
 class FakePlacement final : public IWindowPlacement
 {
 public:
-    QRect NormalRectangle() const override { return QRect(-8, 20, 900, 700); }
+    QRect normalRectangle() const override { return QRect(-8, 20, 900, 700); }
 };
 
 // The six settings as the getters give them, "error N" for a run-time error.
@@ -128,26 +128,27 @@ void TestAppConfig::readAndWritten()
     if (!file.isEmpty())
         ::chmod(QFile::encodeName(env.write(u"config/Norvale/TS6/ts6satchel.ini"_s, file)).constData(), 0640);
     const FakeScreen fake(screen.width(), screen.height());
-    AppConfig first(fake, u"ts6satchel.run"_s); // the file is named without the extension
-    AppConfig second(fake, kApp);
-    settings.replace(u"%cwd"_s, HostPath::ToWindows(QDir::currentPath()));
+    AppConfig first(fake, u"ts6satchel.run"_s, env.components().settingsStore,
+                    env.components().productInfo); // the file is named without the extension
+    AppConfig second(fake, kApp, env.components().settingsStore, env.components().productInfo);
+    settings.replace(u"%cwd"_s, HostPath::toWindows(QDir::currentPath()));
     QCOMPARE(settingsOf(second), settings);
     QCOMPARE(QFile::exists(iniFile()), !file.isEmpty());
-    QCOMPARE(second.SettingsFilePath(), iniFile());
+    QCOMPARE(second.settingsFilePath(), iniFile());
 
     mSubclasser::SaveWindowPlacement(FakePlacement(), first);
-    first.SetWindowState(2);
-    first.SetLastFolder(u"C:\\NEW\\"_s);
+    first.setWindowState(2);
+    first.setLastFolder(u"C:\\NEW\\"_s);
     if (!saved) {
         QCOMPARE(settingsOf(second), settings);
         QCOMPARE(contentOf(iniFile()), file);
-        QCOMPARE(first.SettingsWarning(), u"The settings file "_s + iniFile() +
+        QCOMPARE(first.settingsWarning(), u"The settings file "_s + iniFile() +
                                               u" is larger than 1 MB: it was not read, and the settings "
                                               u"of this run are not saved"_s);
         return;
     }
     QCOMPARE(settingsOf(second), u"-8 20 900 700 2 C:\\NEW\\"_s);
-    QCOMPARE(first.SettingsWarning(), QString());
+    QCOMPARE(first.settingsWarning(), QString());
     QSettings ini(iniFile(), QSettings::IniFormat);
     QCOMPARE(ini.status(), QSettings::NoError);
     QCOMPARE(ini.value(u"Other/Kept"_s).toString(), file.contains("Kept=yes") ? u"yes"_s : QString());
@@ -167,7 +168,7 @@ void TestAppConfig::sharedWithQSettings_data()
         << u"tab\there\nline\x01"_s + u"0f"_s + QChar(0) + u"7\x7f"_s;
     QTest::newRow("an at sign first") << u"@Invalid()"_s;
     QTest::newRow("UTF-8 beyond 16 bits") << u"Zo\u00eb \u2713 \U0001F600"_s;
-    QTest::newRow("host-name bytes that are not UTF-8") << HostName::Decode("C:\\Caf\xe9\xff\x30");
+    QTest::newRow("host-name bytes that are not UTF-8") << HostName::decode("C:\\Caf\xe9\xff\x30");
 }
 
 // Files of the earlier store keep their values, and the earlier store reads ours: the same
@@ -179,26 +180,26 @@ void TestAppConfig::sharedWithQSettings()
     const FakeScreen screen;
     const QString section = u"Odd Section"_s;
     const QString key = u"key/\u00e9 \u20ac"_s;
-    if (!HostName::HasRawBytes(value)) { // such bytes the earlier store could never keep
+    if (!HostName::hasRawBytes(value)) { // such bytes the earlier store could never keep
         {
             QSettings theirs(iniFile(), QSettings::IniFormat);
             theirs.setValue(u"Settings/LastFolder"_s, value);
             theirs.setValue(section + u'/' + key, value);
         }
-        AppConfig ours(screen, kApp);
+        AppConfig ours(screen, kApp, env.components().settingsStore, env.components().productInfo);
         QCOMPARE(ours.LastFolder(), value);
-        QCOMPARE(ours.Value(section, key, {}), value);
+        QCOMPARE(ours.value(section, key, {}), value);
         QFile::remove(iniFile());
     }
-    AppConfig writer(screen, kApp);
-    writer.SetLastFolder(value);
-    writer.SetValue(section, key, value);
+    AppConfig writer(screen, kApp, env.components().settingsStore, env.components().productInfo);
+    writer.setLastFolder(value);
+    writer.setValue(section, key, value);
     const QSettings theirs(iniFile(), QSettings::IniFormat);
     QCOMPARE(theirs.value(u"Settings/LastFolder"_s).toString(), value);
     QCOMPARE(theirs.value(section + u'/' + key).toString(), value);
-    AppConfig reader(screen, kApp);
+    AppConfig reader(screen, kApp, env.components().settingsStore, env.components().productInfo);
     QCOMPARE(reader.LastFolder(), value);
-    QCOMPARE(reader.Value(section, key, {}), value);
+    QCOMPARE(reader.value(section, key, {}), value);
 }
 
 // Two stores that read the file before either saves each keep their own key: a save puts in only
@@ -210,12 +211,12 @@ void TestAppConfig::storesSaveOnlyTheirOwnKeys()
     IniSettingsStore a;
     IniSettingsStore b;
     for (IniSettingsStore* store : {&a, &b})
-        QVERIFY(store->SetProduct(u"TS6"_s) && store->SetApplicationName(kApp) && store->Reload());
-    QVERIFY(a.AddSection(u"Settings"_s)->WriteValue(u"WindowTop"_s, u"2"_s));
-    QVERIFY(b.AddSection(u"Settings"_s)->WriteValue(u"WindowWidth"_s, u"3"_s));
-    QVERIFY(a.Save() && b.Save());
+        QVERIFY(store->setProduct(u"TS6"_s) && store->setApplicationName(kApp) && store->reload());
+    QVERIFY(a.addSection(u"Settings"_s)->writeValue(u"WindowTop"_s, u"2"_s));
+    QVERIFY(b.addSection(u"Settings"_s)->writeValue(u"WindowWidth"_s, u"3"_s));
+    QVERIFY(a.save() && b.save());
     const FakeScreen screen;
-    AppConfig config(screen, kApp);
+    AppConfig config(screen, kApp, env.components().settingsStore, env.components().productInfo);
     QCOMPARE(settingsOf(config).section(u' ', 0, 3), u"1 2 3 600"_s);
 }
 
@@ -226,7 +227,7 @@ void TestAppConfig::aFailedSaveLeavesTheFile()
     const QByteArray old = "[Settings]\nWindowLeft=1\n";
     env.write(u"config/Norvale/TS6/ts6satchel.ini"_s, old);
     const FakeScreen screen;
-    AppConfig config(screen, kApp);
+    AppConfig config(screen, kApp, env.components().settingsStore, env.components().productInfo);
     rlimit limit{};
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
     const auto previous = std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
@@ -234,7 +235,7 @@ void TestAppConfig::aFailedSaveLeavesTheFile()
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
     QString why;
     try {
-        config.SetLastFolder(u"C:\\A LONGER TEXT THAN THE LIMIT\\"_s);
+        config.setLastFolder(u"C:\\A LONGER TEXT THAN THE LIMIT\\"_s);
     } catch (const RuntimeError& e) {
         why = e.description();
     }
@@ -261,7 +262,7 @@ void TestAppConfig::settingsFilePlace()
     const ScopedEnv homeVariable("HOME", home ? env.root() : QString());
     const ScopedEnv configVariable("XDG_CONFIG_HOME", QString());
     const QString expected = home ? env.root() : QFile::decodeName(getpwuid(getuid())->pw_dir);
-    QCOMPARE(IniSettingsStore::FilePath(u"TS6"_s, kApp), expected + u"/.config/Norvale/TS6/ts6satchel.ini"_s);
+    QCOMPARE(IniSettingsStore::filePath(u"TS6"_s, kApp), expected + u"/.config/Norvale/TS6/ts6satchel.ini"_s);
 }
 
 void TestAppConfig::productPathsFromEnvironmentAndProductIni()
@@ -270,7 +271,7 @@ void TestAppConfig::productPathsFromEnvironmentAndProductIni()
     env.write(u"config/Norvale/TS6/product.ini"_s,
               "[TS6]\nInstallPath=" + env.driveC().toUtf8() + "/Tess\nDataPath=D:\\\\DATA\nSharedPath=\n");
     const FakeScreen screen;
-    AppConfig config(screen, kApp);
+    AppConfig config(screen, kApp, env.components().settingsStore, env.components().productInfo);
     QCOMPARE(config.InstallPath(), u"C:\\Tess"_s);
     QCOMPARE(config.DataPath(), u"D:\\DATA"_s);
     QCOMPARE(config.SharedPath(), QString());
@@ -294,7 +295,7 @@ void TestAppConfig::productPathsFromEnvironmentAndProductIni()
         QCOMPARE(::mkfifo(QFile::encodeName(env.configHome() + QLatin1String(file)).constData(), 0600), 0);
     QVERIFY_THROWS_EXCEPTION(RuntimeError, config.InstallPath());
     QCOMPARE(config.WindowState(), 0); // the settings: the defaults, and the pipe left alone
-    QVERIFY(config.SettingsWarning().endsWith(u" is not a regular file: it was not read, and the settings of "
+    QVERIFY(config.settingsWarning().endsWith(u" is not a regular file: it was not read, and the settings of "
                                               "this run are not saved"_s));
 }
 
@@ -318,10 +319,10 @@ void TestAppConfig::linkAtTheSettingsFile()
     if (planted)
         QCOMPARE(::lchown(QFile::encodeName(iniFile()).constData(), 65534, 65534), 0);
     const FakeScreen screen(1920, 1080);
-    AppConfig config(screen, kApp);
+    AppConfig config(screen, kApp, env.components().settingsStore, env.components().productInfo);
     QCOMPARE(config.WindowLeft(), planted ? 560 : 77);
-    QCOMPARE(config.SettingsFilePath(), planted ? iniFile() : target);
-    config.SetWindowTop(5);
+    QCOMPARE(config.settingsFilePath(), planted ? iniFile() : target);
+    config.setWindowTop(5);
     QCOMPARE(QFileInfo(iniFile()).isSymLink(), !planted);
     QFile kept(target);
     QVERIFY(kept.open(QIODevice::ReadOnly));

@@ -32,7 +32,7 @@ bool run(const QString& program, const QStringList& args, QByteArray& out, QByte
 
 } // namespace
 
-ArchiveReport CheckArchive(const QString& hostPath)
+ArchiveReport checkArchive(const QString& hostPath)
 {
     ArchiveReport report;
     QByteArray out, err;
@@ -59,7 +59,7 @@ ArchiveReport CheckArchive(const QString& hostPath)
     return report;
 }
 
-QByteArray ReadEntry(const QString& hostPath, const QString& name)
+QByteArray readEntry(const QString& hostPath, const QString& name)
 {
     QByteArray out, err;
     run("python3", {"-c", kListScript, hostPath, name}, out, &err);

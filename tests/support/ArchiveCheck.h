@@ -25,6 +25,6 @@ struct ArchiveReport
     bool valid() const { return allRead; }
 };
 
-ArchiveReport CheckArchive(const QString& hostPath);
+ArchiveReport checkArchive(const QString& hostPath);
 // One entry's bytes, read back by Python's zipfile.
-QByteArray ReadEntry(const QString& hostPath, const QString& name);
+QByteArray readEntry(const QString& hostPath, const QString& name);

@@ -12,14 +12,14 @@ public:
     explicit FakeLogSink(std::shared_ptr<LogRecord> record) : m_record(std::move(record)) {}
 
     using Text = const QString&;
-    bool SetLoggerName(Text name) override
+    bool setLoggerName(Text name) override
     {
         m_name = name;
         return true;
     }
-    bool WriteMessage(Text t, Text m, Text p, Text v) override { return add({m_name, t, m, p, v}); }
-    bool WriteError(Text t, Text m, Text p, Text v) override { return add({m_name, t, m, p, v}); }
-    bool WriteTiming(Text t, Text m, Text p, Text v) override { return add({m_name, t, m, p, v}); }
+    bool writeMessage(Text t, Text m, Text p, Text v) override { return add({m_name, t, m, p, v}); }
+    bool writeError(Text t, Text m, Text p, Text v) override { return add({m_name, t, m, p, v}); }
+    bool writeTiming(Text t, Text m, Text p, Text v) override { return add({m_name, t, m, p, v}); }
 
 private:
     bool add(const QStringList& parts)
@@ -51,15 +51,13 @@ QStringList LogRecord::lines() const
 }
 
 FakeLogInstalled::FakeLogInstalled()
-    : m_override(QString::fromLatin1(ILogSink::ClassId), [r = record] {
+    : m_previous(Debug::useLogSinks([r = record]() -> std::unique_ptr<ILogSink> {
           ++r->created;
           return std::make_unique<FakeLogSink>(r);
-      })
-{
-    Debug::ResetSinks();
-}
+      }))
+{}
 
 FakeLogInstalled::~FakeLogInstalled()
 {
-    Debug::ResetSinks();
+    Debug::useLogSinks(std::move(m_previous));
 }

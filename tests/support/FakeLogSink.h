@@ -1,6 +1,6 @@
 #pragma once
 
-#include "outside/Registry.h"
+#include "outside/ComponentMakers.h"
 
 #include <QStringList>
 
@@ -27,5 +27,5 @@ public:
     std::shared_ptr<LogRecord> record = std::make_shared<LogRecord>();
 
 private:
-    Registry::ScopedOverride m_override;
+    Maker<ILogSink> m_previous;
 };

@@ -6,11 +6,11 @@
 struct FakeScreen final : IScreen
 {
     FakeScreen(int widthPixels = 1920, int heightPixels = 1080) : width(widthPixels), height(heightPixels) {}
-    double WidthTwips() const override { return width * 15.0; }
-    double HeightTwips() const override { return height * 15.0; }
-    double TwipsPerPixelX() const override { return 15.0; }
-    double TwipsPerPixelY() const override { return 15.0; }
-    QRect AvailableArea(const QRect&) const override
+    double widthTwips() const override { return width * 15.0; }
+    double heightTwips() const override { return height * 15.0; }
+    double twipsPerPixelX() const override { return 15.0; }
+    double twipsPerPixelY() const override { return 15.0; }
+    QRect availableArea(const QRect&) const override
     {
         return available.isNull() ? QRect(0, 0, width, height) : available;
     }

@@ -13,14 +13,14 @@
 // A folder tree that selects whatever path it is given and raises after-select at once.
 struct FakeFolderTree final : IFolderTree
 {
-    void SelectFolder(const QString& path, int, bool raiseEvent) override
+    void selectFolder(const QString& path, int, bool raiseEvent) override
     {
         selected = path;
         if (raiseEvent && handler)
             handler();
     }
-    QString SelectedFolderPath() const override { return selected; }
-    void SetAfterSelectHandler(std::function<void()> h) override { handler = std::move(h); }
+    QString selectedFolderPath() const override { return selected; }
+    void setAfterSelectHandler(std::function<void()> h) override { handler = std::move(h); }
 
     QString selected;
     std::function<void()> handler;
@@ -28,8 +28,8 @@ struct FakeFolderTree final : IFolderTree
 
 struct FakeMousePointer final : IMousePointer
 {
-    void SetBusy() override { calls.append(QStringLiteral("busy")); }
-    void SetDefault() override { calls.append(QStringLiteral("default")); }
+    void setBusy() override { calls.append(QStringLiteral("busy")); }
+    void setDefault() override { calls.append(QStringLiteral("default")); }
     QStringList calls;
 };
 
@@ -48,7 +48,7 @@ struct FakeMessageBox final : IMessageBox
 
 struct FakeEventLoop final : IEventLoop
 {
-    void DoEvents() override
+    void doEvents() override
     {
         ++turns;
         if (during)
@@ -61,7 +61,7 @@ struct FakeEventLoop final : IEventLoop
 // A save dialog answered by the test: the path it "chooses", or cancel when that is empty.
 struct FakeSaveDialog final : ISaveDialog
 {
-    bool GetSaveFileName(SaveFileRecord& record) override
+    bool getSaveFileName(SaveFileRecord& record) override
     {
         seen.append(record);
         if (answer.isEmpty())
@@ -80,7 +80,7 @@ struct FakeProgressWindow final : IProgressWindow
 {
     explicit FakeProgressWindow(std::shared_ptr<QStringList> events) : m_events(std::move(events)) {}
     void Show() override { m_events->append(QStringLiteral("show")); }
-    void SetStatus(const QString& text) override { m_events->append(text); }
+    void setStatus(const QString& text) override { m_events->append(text); }
     void Close() override { m_events->append(QStringLiteral("close")); }
     std::shared_ptr<QStringList> m_events;
 };

@@ -20,12 +20,12 @@ std::unique_ptr<HeldAccess> marked(const QString& path, unsigned flags, uint64_t
 
 } // namespace
 
-std::unique_ptr<HeldAccess> HeldAccess::OnOpen(const QString& file)
+std::unique_ptr<HeldAccess> HeldAccess::onOpen(const QString& file)
 {
     return marked(file, 0, FAN_OPEN_PERM);
 }
 
-std::unique_ptr<HeldAccess> HeldAccess::OnRead(const QString& folderOnItsOwnMount)
+std::unique_ptr<HeldAccess> HeldAccess::onRead(const QString& folderOnItsOwnMount)
 {
     return marked(folderOnItsOwnMount, FAN_MARK_MOUNT, FAN_ACCESS_PERM);
 }

@@ -14,8 +14,8 @@ class HeldAccess
 {
 public:
     // Nothing when the system does not allow it (not root, no fanotify).
-    static std::unique_ptr<HeldAccess> OnOpen(const QString& file);
-    static std::unique_ptr<HeldAccess> OnRead(const QString& folderOnItsOwnMount);
+    static std::unique_ptr<HeldAccess> onOpen(const QString& file);
+    static std::unique_ptr<HeldAccess> onRead(const QString& folderOnItsOwnMount);
     explicit HeldAccess(UniqueFd group) : m_group(std::move(group)) {}
     ~HeldAccess();
     HeldAccess(const HeldAccess&) = delete;

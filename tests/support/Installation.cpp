@@ -16,18 +16,18 @@ QByteArray basic(const QString& text)
 
 void dump(const OutlineGrid& grid, GridNode node, QStringList& lines)
 {
-    const auto text = [&](int col) { return grid.CellOf(node, col).text; };
-    lines.append(QStringList{QString::number(grid.NodeLevel(node)), text(0), grid.NodeKey(node), text(1),
-                             text(2), QString::number(grid.NodePicture(node))}
+    const auto text = [&](int col) { return grid.cellOf(node, col).text; };
+    lines.append(QStringList{QString::number(grid.nodeLevel(node)), text(0), grid.nodeKey(node), text(1),
+                             text(2), QString::number(grid.nodePicture(node))}
                      .join('|') +
-                 (grid.IsExpanded(node) ? "" : "|collapsed"));
-    for (const GridNode child : grid.ChildrenOf(node))
+                 (grid.isExpanded(node) ? "" : "|collapsed"));
+    for (const GridNode child : grid.childrenOf(node))
         dump(grid, child, lines);
 }
 
 } // namespace
 
-QByteArray TemplateToml(const TemplateSpec& content)
+QByteArray templateToml(const TemplateSpec& content)
 {
     QByteArray out = "[Template]\nTitle = " + basic(content.title) + "\n";
     out += "PreProcessBatchFile = " + literal(content.preProcess) + "\n";
@@ -47,10 +47,10 @@ QByteArray TemplateToml(const TemplateSpec& content)
     return out;
 }
 
-QStringList GridDump(const OutlineGrid& grid)
+QStringList gridDump(const OutlineGrid& grid)
 {
     QStringList lines;
-    for (const GridNode top : grid.TopRows())
+    for (const GridNode top : grid.topRows())
         dump(grid, top, lines);
     return lines;
 }

@@ -21,8 +21,8 @@ struct TemplateSpec
 };
 
 // The template as a TOML document, Windows paths in literal strings.
-QByteArray TemplateToml(const TemplateSpec& content);
+QByteArray templateToml(const TemplateSpec& content);
 
 // One line per grid row: "level|text|key|column 1|column 2|picture" plus "|collapsed" for a
 // collapsed node; the header row is left out.
-QStringList GridDump(const OutlineGrid& grid);
+QStringList gridDump(const OutlineGrid& grid);

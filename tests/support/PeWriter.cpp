@@ -33,7 +33,7 @@ QByteArray program(const QByteArray& resources)
 
 } // namespace
 
-QByteArray MakeVersionedProgram(quint16 major, quint16 minor, quint16 build, quint16 revision)
+QByteArray makeVersionedProgram(quint16 major, quint16 minor, quint16 build, quint16 revision)
 {
     QByteArray r(0x200, '\0');
     // Three directory levels, one entry each: type 16 (version) -> name 1 -> language 0x409 -> the
@@ -53,7 +53,7 @@ QByteArray MakeVersionedProgram(quint16 major, quint16 minor, quint16 build, qui
     return program(r);
 }
 
-QByteArray MakeProgramWithoutVersion()
+QByteArray makeProgramWithoutVersion()
 {
     return program(QByteArray());
 }

@@ -5,6 +5,6 @@
 
 // A minimal Windows program file (PE32, one ".rsrc" section) whose version resource carries
 // the given file version, as the product's TS6.EXE has one.
-QByteArray MakeVersionedProgram(quint16 major, quint16 minor, quint16 build, quint16 revision);
+QByteArray makeVersionedProgram(quint16 major, quint16 minor, quint16 build, quint16 revision);
 // The same file without any resources.
-QByteArray MakeProgramWithoutVersion();
+QByteArray makeProgramWithoutVersion();

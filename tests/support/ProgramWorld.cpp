@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-void SetMode(const QString& path, unsigned mode)
+void setMode(const QString& path, unsigned mode)
 {
     ::chmod(QFile::encodeName(path).constData(), mode);
 }
@@ -16,7 +16,7 @@ ProgramWorld::ProgramWorld()
 {
     for (const char* folder : {"c/Out", "c/ProgramData/Norvale/TS6/logs", "tmp", "runtime"})
         QDir().mkpath(path(folder));
-    SetMode(path("runtime"), 0700);
+    setMode(path("runtime"), 0700);
 }
 
 ProgramWorld::~ProgramWorld()
@@ -30,7 +30,7 @@ void ProgramWorld::writeTemplate(const QString& relative, const QList<TemplateFi
     TemplateSpec content;
     content.title = QFileInfo(relative).baseName();
     content.fields = fields;
-    write(relative, TemplateToml(content));
+    write(relative, templateToml(content));
     write(QString(relative).replace(".TST", ".TSD"), content.title.toUtf8());
 }
 

@@ -46,4 +46,4 @@ public:
     std::function<void()> inProgram; // runs in the program's process just before it starts
 };
 
-void SetMode(const QString& path, unsigned mode);
+void setMode(const QString& path, unsigned mode);

@@ -2,6 +2,7 @@
 
 #include "components/Registration.h"
 #include "diag/Debug.h"
+#include "outside/Registry.h"
 #include "platform/DirectoryCache.h"
 
 #include <QDir>
@@ -41,15 +42,16 @@ TestEnvironment::TestEnvironment()
     set("XDG_STATE_HOME", m_dir.path() + QStringLiteral("/state"));
     for (const char* name : {"TS6_INSTALL_PATH", "TS6_DATA_PATH", "TS6_SHARED_PATH"})
         set(name, QString());
-    RegisterCoreComponents();
-    Debug::ResetSinks();
-    DirectoryCache::Clear();
+    registerCoreComponents();
+    m_components = Registry::makers();
+    m_previousSinks = Debug::useLogSinks(m_components.logSink);
+    DirectoryCache::clear();
 }
 
 TestEnvironment::~TestEnvironment()
 {
-    Debug::ResetSinks();
-    DirectoryCache::Clear();
+    Debug::useLogSinks(std::move(m_previousSinks));
+    DirectoryCache::clear();
     // Removed by bytes: Qt's own removal leaves out names that are not UTF-8.
     nftw(
         QFile::encodeName(m_dir.path()).constData(),

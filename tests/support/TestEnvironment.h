@@ -1,5 +1,7 @@
 #pragma once
 
+#include "outside/ComponentMakers.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
@@ -22,13 +24,15 @@ private:
 
 // A private world for one test: a temporary folder that is drive C, with the settings, the
 // trace, the common application data and the temporary folder of the program all inside it.
-// The program's core components are registered and the trace sinks start afresh.
+// The program's core components are registered, the trace starts afresh on the registered log sink,
+// and components() makes them for the parts a test builds.
 class TestEnvironment
 {
 public:
     TestEnvironment();
     ~TestEnvironment();
 
+    const ComponentMakers& components() const { return m_components; }
     QString root() const { return m_dir.path(); }
     QString driveC() const { return m_dir.path() + QStringLiteral("/c"); }
     QString logDir() const { return m_dir.path() + QStringLiteral("/trace"); }
@@ -43,4 +47,6 @@ public:
 private:
     QTemporaryDir m_dir;
     std::map<QByteArray, std::unique_ptr<ScopedEnv>> m_env;
+    ComponentMakers m_components;
+    Maker<ILogSink> m_previousSinks;
 };

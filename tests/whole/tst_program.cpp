@@ -168,9 +168,9 @@ void TestProgram::startsAsTyped()
     if (firstFile.isEmpty()) {
         QCOMPARE(inst.entries("c/Out"), QStringList());
     } else {
-        const ArchiveReport report = CheckArchive(package);
+        const ArchiveReport report = checkArchive(package);
         QVERIFY2(report.valid(), qPrintable(report.details));
-        const QString manifest = QString::fromUtf8(ReadEntry(package, "TSVERSION.TXT"));
+        const QString manifest = QString::fromUtf8(readEntry(package, "TSVERSION.TXT"));
         QVERIFY2(manifest.contains(firstFile + "\r\n"), qPrintable(manifest));
         QFile trace(inst.path(kLogs + "TS6Satchel.log")); // complete when the program ends
         QVERIFY(trace.open(QIODevice::ReadOnly));
@@ -249,7 +249,7 @@ void TestProgram::whatTheOptionsPack()
     const ProgramRun run = inst.run(options + QStringList{inst.path("c/App/"), package});
     QVERIFY2(run.status == 0, qPrintable(run.err));
 
-    const ArchiveReport report = CheckArchive(package);
+    const ArchiveReport report = checkArchive(package);
     QVERIFY2(report.valid(), qPrintable(report.details));
     const QString logFolder = "C" + kLogs.mid(1);
     QCOMPARE(report.names.filter(logFolder).replaceInStrings(logFolder, QString()), logs);
@@ -266,13 +266,13 @@ void TestProgram::whatTheOptionsPack()
             QVERIFY2(mapText.contains(original), mapText.constData());
         QVERIFY(report.names.filter(".names").isEmpty());
         for (const QString& entry : report.names) {
-            const QByteArray text = ReadEntry(package, entry);
+            const QByteArray text = readEntry(package, entry);
             for (const char* original : {"TESTPC", "db01", "10.1.2.3", "fe80", " ann"})
                 QVERIFY2(!text.contains(original), qPrintable(entry + ": " + original));
         }
-        QVERIFY(ReadEntry(package, "TSVERSION.TXT").contains("Computer Name: host-"));
+        QVERIFY(readEntry(package, "TSVERSION.TXT").contains("Computer Name: host-"));
     } else {
-        QCOMPARE(ReadEntry(package, "REDACTED.TXT"), redacted);
+        QCOMPARE(readEntry(package, "REDACTED.TXT"), redacted);
     }
     for (const ArchiveEntry& entry : report.entries) {
         if (names)

@@ -44,8 +44,8 @@ UniqueFd heldLock(const QString& folder)
 // The package is whole, and its manifest holds the template's line and no other template's.
 void checkPackage(const QString& package, const QString& line, const char* other)
 {
-    QVERIFY(CheckArchive(package).valid());
-    const QString manifest = QString::fromUtf8(ReadEntry(package, "TSVERSION.TXT"));
+    QVERIFY(checkArchive(package).valid());
+    const QString manifest = QString::fromUtf8(readEntry(package, "TSVERSION.TXT"));
     QVERIFY2(manifest.contains(line) && !manifest.contains(other), qPrintable(manifest));
 }
 
@@ -100,9 +100,9 @@ void TestReliability::runsThatMeet()
     const QString temp = sharedTemp ? "shared" : "tmp";
     const QString ownTemp = sharedTemp ? temp + "/ts6satchel-" + uid : temp;
     QDir().mkpath(w.path(temp));
-    SetMode(w.path(temp), sharedTemp ? 01777 : 0700);
-    SetMode(w.path({}), 0755);      // where a second user finds the templates
-    SetMode(w.path("c/Out"), 0777); // and writes a package
+    setMode(w.path(temp), sharedTemp ? 01777 : 0700);
+    setMode(w.path({}), 0755);      // where a second user finds the templates
+    setMode(w.path("c/Out"), 0777); // and writes a package
     if (!planted.isEmpty())
         QVERIFY(QFile::link(w.path(planted.startsWith("TSVERSION") ? "victim/keep.txt" : "victim"),
                             w.path(temp + '/' + planted.replace("%U", uid))));
@@ -219,11 +219,11 @@ void TestReliability::failedBuildLeavesNothing()
     } else if (cause == "settings") {
         w.write(package, "[Settings]\nLastFolder=C:\\\\App\\\\\n");
     } else if (cause == "slow template") {
-        slow = HeldAccess::OnOpen(w.path("c/App/APP.TST6"));
+        slow = HeldAccess::onOpen(w.path("c/App/APP.TST6"));
     } else if (cause == "hash") {
         arguments.prepend("--json"); // the package is hashed before it takes its name
         if (::mount("tmpfs", out.constData(), "tmpfs", 0, "size=64m") == 0)
-            slow = HeldAccess::OnRead(w.path("c/Out")); // the first read there is the hash's
+            slow = HeldAccess::onRead(w.path("c/Out")); // the first read there is the hash's
     } else if (cause == "pipe") {
         QCOMPARE(::mkfifo(QFile::encodeName(w.path(package)).constData(), 0600), 0);
     } else if (cause == "full disk" || cause == "size limit") {
@@ -364,7 +364,7 @@ void TestReliability::packsWhatItCan()
         }
     } else if (setup == "locked") {
         w.write(kLogs + "locked/secret.log", "s");
-        SetMode(logs + "locked", 0);
+        setMode(logs + "locked", 0);
     } else if (setup == "dates") {
         QCOMPARE(QProcess::execute("touch", {"-d", "@0", logs + "old.log"}), 0);
         QCOMPARE(QProcess::execute("touch", {"-d", "2108-06-01T12:00:00Z", logs + "future.log"}), 0);
@@ -395,7 +395,7 @@ void TestReliability::packsWhatItCan()
         w.write(kLogs + "big.log", QByteArray(300000, 'b')); // past a whole piece: opened while added
         w.write(kLogs + "sub/inner.log", "inner");
         w.write("c/Secret/shadow", "root:secret");
-        slow = HeldAccess::OnOpen(logs + "big.log");
+        slow = HeldAccess::onOpen(logs + "big.log");
         if (!slow)
             QSKIP("no fanotify here to hold the run on a slow file (needs root)");
     } else if (setup == "few descriptors") {
@@ -439,7 +439,7 @@ void TestReliability::packsWhatItCan()
             (settings.open(QIODevice::ReadOnly) && settings.readAll().contains("LastFolder")));
     QFile trace(w.logDir() + "/TS6Satchel.log"); // the run went to its end
     QVERIFY(trace.open(QIODevice::ReadOnly) && trace.readAll().contains("END: frmSatchel, Form_Load"));
-    const ArchiveReport report = CheckArchive(archive);
+    const ArchiveReport report = checkArchive(archive);
     QVERIFY2(report.valid(), qPrintable(report.details));
     QCOMPARE(QProcess::execute("sh", {"-c", "bsdtar -tf \"$0\" >/dev/null", archive}), 0);
     for (const QString& name : names)
@@ -450,10 +450,10 @@ void TestReliability::packsWhatItCan()
     if (setup == "case")
         QCOMPARE(w.entries("c/Out"), QStringList{"package.zip"});
     if (setup == "shapes") // the name keeps its bytes (so read as code page 437) and its own content
-        QCOMPARE(ReadEntry(archive, "C/ProgramData/Norvale/TS6/logs/cafΘ.log"),
+        QCOMPARE(readEntry(archive, "C/ProgramData/Norvale/TS6/logs/cafΘ.log"),
                  QByteArray("latin-1 named\n"));
     if (setup == "windows") { // the manifest names each file as its template spells it
-        const QByteArray manifest = ReadEntry(archive, "TSVERSION.TXT");
+        const QByteArray manifest = readEntry(archive, "TSVERSION.TXT");
         QVERIFY2(manifest.contains("C:\\DATA\\IN.CSV.\r\n") && manifest.contains("C:\\HELP\\MAIN.HLP \r\n") &&
                      manifest.contains(QByteArray("C:\\ETC\\PASSWD\0.CSV\r\n", 20)) &&
                      !manifest.contains("TSL6") && !manifest.contains("TSA6"),
@@ -482,7 +482,7 @@ void TestReliability::hundredThousandLogFiles()
                                            w.path(kLogs)}),
              0);
     QCOMPARE(w.run({w.path("c/App/"), w.path("c/Out/p.zip")}).status, 0);
-    const ArchiveReport report = CheckArchive(w.path("c/Out/p.zip"));
+    const ArchiveReport report = checkArchive(w.path("c/Out/p.zip"));
     QVERIFY2(report.valid(), qPrintable(report.details.left(2000)));
     QCOMPARE(report.names.size(), 100000 + 3);
 }

@@ -29,12 +29,12 @@ constexpr qint64 kFileTimeOffset = 11644473600LL; // seconds from 1601 to 1970
 
 [[noreturn]] void failWrite(int error)
 {
-    Raise(ErrorNumber::DeviceIoError, QStringLiteral("Cannot write the package: ") + ErrnoText(error));
+    raiseError(ErrorNumber::DeviceIoError, QStringLiteral("Cannot write the package: ") + errnoText(error));
 }
 
 [[noreturn]] void failCreate(int error)
 {
-    Raise(ErrorNumber::DeviceIoError, ErrnoText(error));
+    raiseError(ErrorNumber::DeviceIoError, errnoText(error));
 }
 
 // Appends little-endian fields: each a value and its width in bytes.
@@ -107,7 +107,7 @@ void syncFolder(const QByteArray& folder)
 
 } // namespace
 
-ArchiveFile::ArchiveFile(const QString& packageHostPath) : m_target(HostName::Encode(packageHostPath))
+ArchiveFile::ArchiveFile(const QString& packageHostPath) : m_target(HostName::encode(packageHostPath))
 {
     if (::access("/proc/self/fd", X_OK) == 0) {
         m_fd.reset(::open(folderOf(m_target).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
@@ -138,7 +138,7 @@ void ArchiveFile::writeAt(const char* data, size_t size, quint64 offset)
     while (size > 0) {
         const ssize_t n = ::pwrite(m_fd.get(), data, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) {
-            Interruption::Check();
+            Interruption::check();
             continue;
         }
         if (n <= 0)
@@ -245,7 +245,7 @@ void ArchiveFile::addCentral(const EntryHead& head, quint64 offset, quint32 crc,
     ++m_entries;
 }
 
-void ArchiveFile::AddEntry(const EntryHead& head, const Bytes& data, quint32 crc, quint64 size)
+void ArchiveFile::addEntry(const EntryHead& head, const Bytes& data, quint32 crc, quint64 size)
 {
     const quint64 offset = position();
     writeHeader(head, crc, data.size(), size);
@@ -253,7 +253,7 @@ void ArchiveFile::AddEntry(const EntryHead& head, const Bytes& data, quint32 crc
     addCentral(head, offset, crc, data.size(), size);
 }
 
-void ArchiveFile::BeginEntry(const EntryHead& head)
+void ArchiveFile::beginEntry(const EntryHead& head)
 {
     m_open.head = head;
     m_open.offset = position();
@@ -261,16 +261,17 @@ void ArchiveFile::BeginEntry(const EntryHead& head)
     m_open.dataStart = position();
 }
 
-void ArchiveFile::Append(const unsigned char* data, size_t size)
+void ArchiveFile::append(const unsigned char* data, size_t size)
 {
     put(reinterpret_cast<const char*>(data), size);
 }
 
-void ArchiveFile::EndEntry(quint32 crc, quint64 size)
+void ArchiveFile::endEntry(quint32 crc, quint64 size)
 {
     const quint64 packed = position() - m_open.dataStart;
     if (!m_open.head.zip64 && (packed >= kMax32 || size >= kMax32))
-        Raise(ErrorNumber::DeviceIoError, QStringLiteral("Cannot write the package: an entry passed 4 GiB"));
+        raiseError(ErrorNumber::DeviceIoError,
+                   QStringLiteral("Cannot write the package: an entry passed 4 GiB"));
     QByteArray fields;
     putFields(fields,
               {{crc, 4}, {m_open.head.zip64 ? kMax32 : packed, 4}, {m_open.head.zip64 ? kMax32 : size, 4}});
@@ -283,7 +284,7 @@ void ArchiveFile::EndEntry(quint32 crc, quint64 size)
     addCentral(m_open.head, m_open.offset, crc, packed, size);
 }
 
-QByteArray ArchiveFile::Comment(const QStringList& lines)
+QByteArray ArchiveFile::comment(const QStringList& lines)
 {
     QByteArray all = lines.join(QLatin1Char('\n')).toUtf8();
     if (all.size() <= kCommentLimit)
@@ -303,7 +304,7 @@ QByteArray ArchiveFile::Comment(const QStringList& lines)
     return kept + (count > 0 ? "\n" : "") + tail.arg(lines.size() - count).toUtf8();
 }
 
-QByteArray ArchiveFile::Complete(const QStringList& skipped, bool digest,
+QByteArray ArchiveFile::complete(const QStringList& skipped, bool digest,
                                  const std::function<void()>& beforeName)
 {
     const quint64 start = position();
@@ -326,7 +327,7 @@ QByteArray ArchiveFile::Complete(const QStringList& skipped, bool digest,
                         {start, 8}});
         putFields(end, {{0x07064b50, 4}, {0, 4}, {at, 8}, {1, 4}}); // its locator
     }
-    const QByteArray comment = Comment(skipped);
+    const QByteArray text = comment(skipped);
     const quint64 count = std::min<quint64>(m_entries, 0xFFFF);
     putFields(end, {{0x06054b50, 4},
                     {0, 2},
@@ -335,8 +336,8 @@ QByteArray ArchiveFile::Complete(const QStringList& skipped, bool digest,
                     {count, 2},
                     {capped(size), 4},
                     {capped(start), 4},
-                    {static_cast<quint64>(comment.size()), 2}});
-    end += comment;
+                    {static_cast<quint64>(text.size()), 2}});
+    end += text;
     put(end.constData(), static_cast<size_t>(end.size()));
     flush();
     if (::fsync(m_fd.get()) != 0)
@@ -354,18 +355,18 @@ QByteArray ArchiveFile::sha256() const
     QCryptographicHash hash(QCryptographicHash::Sha256);
     QByteArray block(1 << 20, Qt::Uninitialized);
     for (quint64 offset = 0; offset < m_written;) {
-        Interruption::Check();
+        Interruption::check();
         const ssize_t n =
             ::pread(m_fd.get(), block.data(), static_cast<size_t>(block.size()), static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            Raise(ErrorNumber::DeviceIoError,
-                  QStringLiteral("Cannot read the package back: ") + ErrnoText(n < 0 ? errno : EIO));
+            raiseError(ErrorNumber::DeviceIoError,
+                       QStringLiteral("Cannot read the package back: ") + errnoText(n < 0 ? errno : EIO));
         hash.addData(QByteArrayView(block.constData(), n));
         offset += static_cast<quint64>(n);
     }
-    Interruption::Check(); // a signal while the last block was read leaves no package either
+    Interruption::check(); // a signal while the last block was read leaves no package either
     return hash.result().toHex();
 }
 

@@ -42,27 +42,27 @@ public:
     ArchiveFile(const ArchiveFile&) = delete;
     ArchiveFile& operator=(const ArchiveFile&) = delete;
 
-    FileIdentity Identity() const { return m_identity; }
-    quint64 Entries() const { return m_entries; }
+    FileIdentity identity() const { return m_identity; }
+    quint64 entries() const { return m_entries; }
 
     // A whole entry whose data, CRC and size are known.
-    void AddEntry(const EntryHead& head, const Bytes& data, quint32 crc, quint64 size);
-    // An entry whose data comes in pieces; EndEntry fills in its CRC and sizes.
-    void BeginEntry(const EntryHead& head);
-    void Append(const unsigned char* data, size_t size);
-    void EndEntry(quint32 crc, quint64 size);
+    void addEntry(const EntryHead& head, const Bytes& data, quint32 crc, quint64 size);
+    // An entry whose data comes in pieces; endEntry fills in its CRC and sizes.
+    void beginEntry(const EntryHead& head);
+    void append(const unsigned char* data, size_t size);
+    void endEntry(quint32 crc, quint64 size);
 
     // Writes the central directory and the comment (one skipped file a line), makes the file
     // durable and gives it the package's name. With digest, the finished file is read back and
     // hashed before it takes its name; its SHA-256 in lower-case hex is returned (else nothing).
     // beforeName runs once the file is complete and durable, just before it takes its name; what
     // it raises ends the package.
-    QByteArray Complete(const QStringList& skipped, bool digest = false,
+    QByteArray complete(const QStringList& skipped, bool digest = false,
                         const std::function<void()>& beforeName = {});
 
     // The comment for these lines within the zip limit: past it, whole lines are left out and a
     // last line says how many.
-    static QByteArray Comment(const QStringList& lines);
+    static QByteArray comment(const QStringList& lines);
 
 private:
     void writeHeader(const EntryHead& head, quint32 crc, quint64 packed, quint64 size);

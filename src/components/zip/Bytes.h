@@ -25,7 +25,7 @@ using Bytes = std::vector<unsigned char, DefaultInitAllocator<unsigned char>>;
 
 // The first place from i up to end whose byte is marked in wanted, or end: the maskers pass over
 // most of a text this way, four bytes a round.
-inline size_t SkipTo(const unsigned char* p, size_t i, size_t end, const bool* wanted)
+inline size_t skipTo(const unsigned char* p, size_t i, size_t end, const bool* wanted)
 {
     for (; i + 4 <= end; i += 4) {
         if (wanted[p[i]])

@@ -55,7 +55,7 @@ void storedBlocks(const unsigned char* data, size_t size, Bytes& out)
 
 namespace Compressors {
 
-bool DeflateWhole(const unsigned char* data, size_t size, Bytes& out)
+bool deflateWhole(const unsigned char* data, size_t size, Bytes& out)
 {
     if (size == 0 || !worthCompressing(data, size))
         return false;
@@ -66,7 +66,7 @@ bool DeflateWhole(const unsigned char* data, size_t size, Bytes& out)
     return produced != 0;
 }
 
-void EncodeChunk(const unsigned char* data, size_t size, Bytes& out)
+void encodeChunk(const unsigned char* data, size_t size, Bytes& out)
 {
     out.clear();
     if (size == 0)
@@ -75,7 +75,7 @@ void EncodeChunk(const unsigned char* data, size_t size, Bytes& out)
         libdeflate_compressor& c = compressor(kLevel);
         out.resize(libdeflate_deflate_compress_bound(&c, size));
         out.resize(libdeflate_deflate_compress(&c, data, size, out.data(), out.size()));
-        if (DeflateStitch::MakeContinuable(out) && out.size() < size)
+        if (DeflateStitch::makeContinuable(out) && out.size() < size)
             return;
     }
     storedBlocks(data, size, out);

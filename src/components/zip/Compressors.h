@@ -18,11 +18,11 @@ inline constexpr int kLevel = 5;
 
 // The complete deflate stream of a whole file into out, when it is smaller than the file; false
 // (out undefined) when the file is better stored as it is.
-bool DeflateWhole(const unsigned char* data, size_t size, Bytes& out);
+bool deflateWhole(const unsigned char* data, size_t size, Bytes& out);
 
 // One chunk of a larger entry, as deflate blocks that a further chunk may follow; data that does
 // not compress goes into stored blocks, so a chunk never grows by more than 5 bytes in 64 KiB.
-void EncodeChunk(const unsigned char* data, size_t size, Bytes& out);
+void encodeChunk(const unsigned char* data, size_t size, Bytes& out);
 
 // The empty final block (fixed codes, end of block) that closes a stream made of chunks.
 inline constexpr unsigned char kFinalBlock[2] = {0x03, 0x00};

@@ -226,7 +226,7 @@ bool dynamicDecoders(BitReader& in, Decoder& literals, Decoder& distances)
 
 namespace DeflateStitch {
 
-std::optional<StreamEnd> FindStreamEnd(const std::uint8_t* data, size_t size)
+std::optional<StreamEnd> findStreamEnd(const std::uint8_t* data, size_t size)
 {
     BitReader in(data, size);
     Decoder literals;
@@ -257,9 +257,9 @@ std::optional<StreamEnd> FindStreamEnd(const std::uint8_t* data, size_t size)
     }
 }
 
-bool MakeContinuable(Bytes& stream)
+bool makeContinuable(Bytes& stream)
 {
-    const std::optional<StreamEnd> end = FindStreamEnd(stream.data(), stream.size());
+    const std::optional<StreamEnd> end = findStreamEnd(stream.data(), stream.size());
     if (!end)
         return false;
     stream[end->finalBlockBit / 8] &= static_cast<std::uint8_t>(~(1u << (end->finalBlockBit % 8)));

@@ -20,9 +20,9 @@ struct StreamEnd
 };
 
 // Walks the blocks of a raw deflate stream; nothing when the stream is not well formed.
-std::optional<StreamEnd> FindStreamEnd(const std::uint8_t* data, size_t size);
+std::optional<StreamEnd> findStreamEnd(const std::uint8_t* data, size_t size);
 
 // Turns a complete stream into one that a further stream may follow; false when it cannot be read.
-bool MakeContinuable(Bytes& stream);
+bool makeContinuable(Bytes& stream);
 
 } // namespace DeflateStitch

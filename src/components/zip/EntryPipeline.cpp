@@ -40,7 +40,7 @@ constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY;
 // not followed.
 QString openReason(int error)
 {
-    return error == ELOOP ? SourceCollector::LinkReason() : ErrnoText(error);
+    return error == ELOOP ? SourceCollector::linkReason() : errnoText(error);
 }
 
 bool lackOfDescriptors(int error)
@@ -52,17 +52,17 @@ bool lackOfDescriptors(int error)
 // descriptor, or none with the reason.
 UniqueFd openFound(int root, const QByteArray& relative, struct stat& st, QString& reason)
 {
-    UniqueFd fd = Descriptors::OpenBeneath(root, relative, kReadFlags);
+    UniqueFd fd = Descriptors::openBeneath(root, relative, kReadFlags);
     if (!fd) {
         reason = openReason(errno);
         return {};
     }
     if (::fstat(fd.get(), &st) != 0) {
-        reason = ErrnoText(errno);
+        reason = errnoText(errno);
         return {};
     }
     if (!S_ISREG(st.st_mode)) {
-        reason = SourceCollector::NotRegularReason();
+        reason = SourceCollector::notRegularReason();
         return {};
     }
     return fd;
@@ -90,11 +90,11 @@ size_t readAt(int fd, unsigned char* buffer, size_t size, quint64 offset, QStrin
     while (got < size) {
         const ssize_t n = ::pread(fd, buffer + got, size - got, static_cast<off_t>(offset + got));
         if (n < 0 && errno == EINTR) {
-            Interruption::Check();
+            Interruption::check();
             continue;
         }
         if (n < 0) {
-            error = ErrnoText(errno);
+            error = errnoText(errno);
             break;
         }
         if (n == 0)
@@ -191,7 +191,7 @@ namespace {
 // past a whole piece since it was listed. False when there is nothing to encode.
 bool readFound(const EntryPipeline::Piece& p, EntryPipeline::Encoded& e, Bytes& buffer)
 {
-    UniqueFd fd = Descriptors::OpenBeneath(p.root->get(), p.relative, kReadFlags);
+    UniqueFd fd = Descriptors::openBeneath(p.root->get(), p.relative, kReadFlags);
     if (!fd) {
         const int error = errno;
         e.noDescriptor = lackOfDescriptors(error);
@@ -199,11 +199,11 @@ bool readFound(const EntryPipeline::Piece& p, EntryPipeline::Encoded& e, Bytes& 
         return false;
     }
     if (::fstat(fd.get(), &e.opened) != 0) {
-        e.skipReason = ErrnoText(errno);
+        e.skipReason = errnoText(errno);
         return false;
     }
     if (!S_ISREG(e.opened.st_mode)) {
-        e.skipReason = SourceCollector::NotRegularReason();
+        e.skipReason = SourceCollector::notRegularReason();
         return false;
     }
     e.wasOpened = true;
@@ -238,17 +238,17 @@ EntryPipeline::Encoded encode(EntryPipeline::Piece& p)
     if (p.mask) {
         TextMasker masker(p.names);
         masked.clear();
-        if (DetectEncoding(bytes->data(), bytes->size()) != TextEncoding::Binary) {
-            masker.Feed(bytes->data(), bytes->size(), true, masked);
+        if (detectEncoding(bytes->data(), bytes->size()) != TextEncoding::Binary) {
+            masker.feed(bytes->data(), bytes->size(), true, masked);
             bytes = &masked;
         }
-        e.masked = MaskOutcome::Of(masker);
+        e.masked = MaskOutcome::of(masker);
     }
     e.size = bytes->size();
     e.crc = libdeflate_crc32(0, bytes->data(), bytes->size());
     if (p.chunk)
-        Compressors::EncodeChunk(bytes->data(), bytes->size(), packed);
-    e.deflated = p.chunk || Compressors::DeflateWhole(bytes->data(), bytes->size(), packed);
+        Compressors::encodeChunk(bytes->data(), bytes->size(), packed);
+    e.deflated = p.chunk || Compressors::deflateWhole(bytes->data(), bytes->size(), packed);
     if (e.deflated)
         e.data.assign(packed.begin(), packed.end());
     else if (bytes == &p.given)
@@ -263,19 +263,19 @@ EntryPipeline::Encoded encode(EntryPipeline::Piece& p)
 EntryPipeline::EntryPipeline(ArchiveFile& archive, const OutputGuard& guard, int workers,
                              std::function<void()> tick)
     : m_archive(archive), m_guard(guard), m_tick(std::move(tick)),
-      m_largeAtOnce(std::clamp(Descriptors::Spare() - workers - kDescriptorsOfTheAddingThread, 1,
+      m_largeAtOnce(std::clamp(Descriptors::spare() - workers - kDescriptorsOfTheAddingThread, 1,
                                static_cast<int>(kQueued))),
       m_open(std::make_unique<Batch>()), m_pool(workers)
 {}
 
 EntryPipeline::~EntryPipeline() = default;
 
-int EntryPipeline::Workers(int wanted)
+int EntryPipeline::workers(int wanted)
 {
-    return std::clamp(Descriptors::Spare() - kDescriptorsOfTheAddingThread - 1, 1, std::max(wanted, 1));
+    return std::clamp(Descriptors::spare() - kDescriptorsOfTheAddingThread - 1, 1, std::max(wanted, 1));
 }
 
-void EntryPipeline::Add(const std::vector<Source>& sources)
+void EntryPipeline::add(const std::vector<Source>& sources)
 {
     for (const Source& source : sources) {
         if (!source.skipReason.isEmpty()) {
@@ -283,12 +283,12 @@ void EntryPipeline::Add(const std::vector<Source>& sources)
             continue;
         }
         const QString entryName = source.entryName();
-        const QByteArray name = HostName::Encode(entryName);
+        const QByteArray name = HostName::encode(entryName);
         if (m_names.contains(name))
             continue; // a second add of a name is passed over
         m_names.insert(name);
         m_bytesFound += source.size;
-        const bool utf8 = !HostName::HasRawBytes(entryName);
+        const bool utf8 = !HostName::hasRawBytes(entryName);
         if (source.named())
             addNamed(source, name, utf8);
         else
@@ -296,23 +296,23 @@ void EntryPipeline::Add(const std::vector<Source>& sources)
     }
 }
 
-void EntryPipeline::EndAdd()
+void EntryPipeline::endAdd()
 {
     submit();
     while (writeFront(false)) {
     }
 }
 
-void EntryPipeline::Finish()
+void EntryPipeline::finish()
 {
     submit();
     while (writeFront(true)) {
     }
 }
 
-void EntryPipeline::AddText(const QString& name, const QByteArray& text)
+void EntryPipeline::addText(const QString& name, const QByteArray& text)
 {
-    const QByteArray encoded = HostName::Encode(name);
+    const QByteArray encoded = HostName::encode(name);
     if (m_names.contains(encoded))
         return;
     m_names.insert(encoded);
@@ -322,11 +322,11 @@ void EntryPipeline::AddText(const QString& name, const QByteArray& text)
     piece.mode = S_IFREG | 0644;
     piece.modified = std::time(nullptr);
     Encoded e = encode(piece);
-    m_archive.AddEntry({.name = encoded, .mode = e.mode, .modified = e.modified, .deflated = e.deflated},
+    m_archive.addEntry({.name = encoded, .mode = e.mode, .modified = e.modified, .deflated = e.deflated},
                        e.data, e.crc, e.size);
 }
 
-QStringList EntryPipeline::CommentLines() const
+QStringList EntryPipeline::commentLines() const
 {
     // A line break or another control character in a name is shown as %0A and the like, so that a
     // name can never make a line of its own in the comment.
@@ -354,7 +354,7 @@ EntryPipeline::Origin EntryPipeline::originOf(const Source& source)
 {
     return {.handed = source.handedPath(),
             .host =
-                source.folder->host.isEmpty() ? QString() : HostName::Decode(source.hostPath().constData()),
+                source.folder->host.isEmpty() ? QString() : HostName::decode(source.hostPath().constData()),
             .onPurpose = source.onPurpose};
 }
 
@@ -370,7 +370,7 @@ void EntryPipeline::leaveOut(const Origin& origin, const QString& reason)
 
 void EntryPipeline::noteMasked(const Origin& origin, const QByteArray& name, const MaskOutcome& outcome)
 {
-    const QString entry = HostName::Decode(name.constData(), name.size());
+    const QString entry = HostName::decode(name.constData(), name.size());
     if (!outcome.checked) {
         m_notChecked.push_back(entry);
         return;
@@ -378,14 +378,14 @@ void EntryPipeline::noteMasked(const Origin& origin, const QByteArray& name, con
     ++m_checked;
     if (outcome.values > 0 || outcome.names > 0)
         m_masked.push_back(
-            {origin.handed, entry, outcome.values, outcome.names, EncodingName(outcome.encoding)});
+            {origin.handed, entry, outcome.values, outcome.names, encodingName(outcome.encoding)});
 }
 
 // Whether a file a pattern found goes in: not the package's temporary file, nor an earlier output
 // it will replace (left out quietly). Any other file at an output's path fails the build.
 bool EntryPipeline::admitFound(const struct stat& st, const QByteArray& head, const Origin& origin) const
 {
-    switch (m_guard.Check(st)) {
+    switch (m_guard.check(st)) {
     case OutputGuard::Hit::None:
         return true;
     case OutputGuard::Hit::Temporary:
@@ -393,9 +393,9 @@ bool EntryPipeline::admitFound(const struct stat& st, const QByteArray& head, co
     case OutputGuard::Hit::EarlierOutput:
         break;
     }
-    if (m_guard.IsEarlierOutput(st, head))
+    if (m_guard.isEarlierOutput(st, head))
         return false;
-    Raise(ErrorNumber::InvalidArgument, m_guard.InputReason(st, origin.handed));
+    raiseError(ErrorNumber::InvalidArgument, m_guard.inputReason(st, origin.handed));
 }
 
 // A named file is read here, through the descriptor it was found with, before the add returns.
@@ -507,9 +507,9 @@ void EntryPipeline::addChunks(const Origin& origin, EntryHead head,
             shortRead = piece.given.size() < piece.length;
             if (masker) {
                 Bytes masked;
-                masker->Feed(piece.given.data(), piece.given.size(), i + 1 == chunks || shortRead, masked);
+                masker->feed(piece.given.data(), piece.given.size(), i + 1 == chunks || shortRead, masked);
                 piece.given = std::move(masked);
-                large->masked = MaskOutcome::Of(*masker);
+                large->masked = MaskOutcome::of(*masker);
             }
         } else {
             piece.file = file;
@@ -546,7 +546,7 @@ void EntryPipeline::submit()
                 return results;
             });
         batch.results = task->get_future();
-        m_pool.Submit([task] { (*task)(); });
+        m_pool.submit([task] { (*task)(); });
     }
     m_queue.push_back(std::move(batch));
     m_open = std::make_unique<Batch>();
@@ -601,7 +601,7 @@ void EntryPipeline::writeSlot(const Slot& slot, Encoded& r)
         return streamHere(slot.origin, head, *r.late, static_cast<quint64>(r.opened.st_size), slot.mask,
                           slot.names);
     head.deflated = r.deflated;
-    m_archive.AddEntry(head, r.data, r.crc, r.size);
+    m_archive.addEntry(head, r.data, r.crc, r.size);
     m_bytesWritten += r.size;
     if (r.masked)
         noteMasked(slot.origin, head.name, *r.masked);
@@ -615,17 +615,17 @@ void EntryPipeline::writeChunk(const Slot& slot, Encoded& r)
     if (large.ended)
         return; // past a chunk that came back short
     if (!large.begun)
-        m_archive.BeginEntry(large.head);
+        m_archive.beginEntry(large.head);
     large.begun = true;
-    m_archive.Append(r.data.data(), r.data.size());
+    m_archive.append(r.data.data(), r.data.size());
     large.crc = static_cast<quint32>(crc32_combine64(large.crc, r.crc, static_cast<z_off64_t>(r.size)));
     large.size += r.size;
     m_bytesWritten += r.size;
     if (!r.readError.isEmpty())
         large.readError = r.readError;
     if (r.size < slot.length || slot.lastChunk) {
-        m_archive.Append(Compressors::kFinalBlock, sizeof Compressors::kFinalBlock);
-        m_archive.EndEntry(large.crc, large.size);
+        m_archive.append(Compressors::kFinalBlock, sizeof Compressors::kFinalBlock);
+        m_archive.endEntry(large.crc, large.size);
         large.ended = true;
         if (large.masked)
             noteMasked(slot.origin, large.head.name, *large.masked);
@@ -659,7 +659,7 @@ void EntryPipeline::streamHere(const Origin& origin, EntryHead head, const Uniqu
 {
     head.zip64 = size >= (mask ? kMaskedZip64Threshold : kZip64Threshold);
     head.deflated = true;
-    m_archive.BeginEntry(head);
+    m_archive.beginEntry(head);
     std::optional<TextMasker> masker;
     if (mask)
         masker.emplace(names);
@@ -678,22 +678,22 @@ void EntryPipeline::streamHere(const Origin& origin, EntryHead head, const Uniqu
         const Bytes* bytes = &input;
         if (masker) {
             masked.clear();
-            masker->Feed(input.data(), input.size(), last, masked);
+            masker->feed(input.data(), input.size(), last, masked);
             bytes = &masked;
         }
         crc = libdeflate_crc32(crc, bytes->data(), bytes->size());
         stored += bytes->size();
-        Compressors::EncodeChunk(bytes->data(), bytes->size(), packed);
-        m_archive.Append(packed.data(), packed.size());
+        Compressors::encodeChunk(bytes->data(), bytes->size(), packed);
+        m_archive.append(packed.data(), packed.size());
         offset += input.size();
         if (last)
             break;
     }
-    m_archive.Append(Compressors::kFinalBlock, sizeof Compressors::kFinalBlock);
-    m_archive.EndEntry(crc, stored);
+    m_archive.append(Compressors::kFinalBlock, sizeof Compressors::kFinalBlock);
+    m_archive.endEntry(crc, stored);
     m_bytesWritten += stored;
     if (masker)
-        noteMasked(origin, head.name, MaskOutcome::Of(*masker));
+        noteMasked(origin, head.name, MaskOutcome::of(*masker));
     if (!readError.isEmpty())
         leaveOut(origin, readError + QStringLiteral(" (only the first %1 bytes stored)").arg(stored));
 }

@@ -37,7 +37,7 @@
 //
 // Descriptors. A worker holds one while it reads a file; a large file holds one while its chunks
 // are on their way, and only a few large files are on their way at once; the adding thread holds
-// the add's folder and one more. Workers() chooses how many workers the descriptors the process
+// the add's folder and one more. workers() chooses how many workers the descriptors the process
 // may still open allow.
 //
 // A file to be masked (Source::mask) that is text (no NUL in its first 8 KiB) goes in with its
@@ -59,27 +59,27 @@ public:
     EntryPipeline& operator=(const EntryPipeline&) = delete;
 
     // Queues files of an add; a name already in the package is passed over.
-    void Add(const std::vector<Source>& sources);
+    void add(const std::vector<Source>& sources);
     // Ends an add: hands on what is queued and writes out what is ready.
-    void EndAdd();
+    void endAdd();
     // Waits for everything queued and writes it out.
-    void Finish();
+    void finish();
     // After Finish: an entry of the given text, named at the root, unless the name is taken.
-    void AddText(const QString& name, const QByteArray& text);
+    void addText(const QString& name, const QByteArray& text);
 
     // Every file left out, and why, in add order; and as lines for the comment ("path: reason").
     const std::vector<PackageReport::LeftOut>& LeftOut() const { return m_leftOut; }
-    QStringList CommentLines() const;
+    QStringList commentLines() const;
     // The files where values were masked, in add order, and how many text files were masked in all.
     const std::vector<PackageReport::Masked>& Masked() const { return m_masked; }
-    int Checked() const { return m_checked; }
+    int checked() const { return m_checked; }
     // The entries of files to be masked that could not be read as text, packed as they are.
-    const QStringList& NotChecked() const { return m_notChecked; }
+    const QStringList& notChecked() const { return m_notChecked; }
     // The bytes of file data written so far, and of the files queued so far.
-    std::pair<qint64, qint64> BytesDone() const { return {m_bytesWritten, m_bytesFound}; }
+    std::pair<qint64, qint64> bytesDone() const { return {m_bytesWritten, m_bytesFound}; }
 
     // How many of the wanted workers the descriptors left to the process allow (one at least).
-    static int Workers(int wanted);
+    static int workers(int wanted);
 
     struct Piece;
     struct Encoded;

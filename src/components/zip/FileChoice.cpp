@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-std::vector<Source> ChooseNewestFirst(std::vector<Source> files, const AddRules& rules)
+std::vector<Source> chooseNewestFirst(std::vector<Source> files, const AddRules& rules)
 {
     const auto split = std::stable_partition(files.begin(), files.end(),
                                              [](const Source& file) { return !file.skipReason.isEmpty(); });

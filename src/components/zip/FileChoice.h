@@ -10,4 +10,4 @@
 // then the rest until their total would pass the budget, where the choice stops: that file and
 // every older one are left out. What is left out comes back with its reason, after the files
 // chosen and in the same order; files already left out for another reason come first.
-std::vector<Source> ChooseNewestFirst(std::vector<Source> files, const AddRules& rules);
+std::vector<Source> chooseNewestFirst(std::vector<Source> files, const AddRules& rules);

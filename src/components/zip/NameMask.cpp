@@ -251,7 +251,7 @@ QByteArray numbered(const char* prefix, qsizetype number)
 
 } // namespace
 
-void NameMap::NoteFirst(const QByteArray& folded, std::array<bool, 256>& firsts)
+void NameMap::noteFirst(const QByteArray& folded, std::array<bool, 256>& firsts)
 {
     const auto first = static_cast<unsigned char>(folded.at(0));
     firsts[first] = true;
@@ -265,7 +265,7 @@ size_t NameMap::beginningOf(const QByteArray& folded)
     return folded.size() == 1 ? first : size_t(first) << 8 | static_cast<unsigned char>(folded.at(1));
 }
 
-QByteArray NameMap::PlaceholderOf(Kind kind, const QByteArray& value, bool own)
+QByteArray NameMap::placeholderOf(Kind kind, const QByteArray& value, bool own)
 {
     const QByteArray key = kind == Kind::Address ? value : folded(value);
     if (key.isEmpty() || key == "localhost" || (!own && key.size() < 3))
@@ -283,7 +283,7 @@ QByteArray NameMap::PlaceholderOf(Kind kind, const QByteArray& value, bool own)
     return placeholder;
 }
 
-std::shared_ptr<const NameMap::Known> NameMap::KnownNames()
+std::shared_ptr<const NameMap::Known> NameMap::knownNames()
 {
     const std::lock_guard lock(m_mutex);
     if (m_namesStale) {
@@ -295,7 +295,7 @@ std::shared_ptr<const NameMap::Known> NameMap::KnownNames()
                     continue; // a host and a user of one name: the host's placeholder stands
                 names->placeholders.insert(it.key(), it.value());
                 names->beginnings.set(beginningOf(it.key()));
-                NoteFirst(it.key(), names->firsts);
+                noteFirst(it.key(), names->firsts);
             }
         }
         m_names = std::move(names);
@@ -304,7 +304,7 @@ std::shared_ptr<const NameMap::Known> NameMap::KnownNames()
     return m_names;
 }
 
-QByteArray NameMap::MapText() const
+QByteArray NameMap::mapText() const
 {
     const std::lock_guard lock(m_mutex);
     QByteArray text;
@@ -317,14 +317,14 @@ QByteArray NameMap::MapText() const
     return text;
 }
 
-bool NameMap::IsEmpty() const
+bool NameMap::isEmpty() const
 {
     const std::lock_guard lock(m_mutex);
     return m_given.empty();
 }
 
 NameMask::NameMask(std::shared_ptr<NameMap> map)
-    : m_map(std::move(map)), m_known(m_map->KnownNames()), m_interesting(m_known->firsts)
+    : m_map(std::move(map)), m_known(m_map->knownNames()), m_interesting(m_known->firsts)
 {
     for (const unsigned char c : {'.', ':', '=', '>', '\\'})
         m_interesting[c] = true;
@@ -336,7 +336,7 @@ QByteArray NameMask::placeholderOf(NameMap::Kind kind, const unsigned char* valu
                                    bool* firstTime)
 {
     if (kind == NameMap::Kind::Address) // told apart by their bytes alone: the map is asked at once
-        return m_map->PlaceholderOf(
+        return m_map->placeholderOf(
             kind, QByteArray(reinterpret_cast<const char*>(value), static_cast<qsizetype>(size)));
     QHash<QByteArray, QByteArray>& seen = m_seen[static_cast<size_t>(kind)];
     const QByteArray here =
@@ -346,20 +346,20 @@ QByteArray NameMask::placeholderOf(NameMap::Kind kind, const unsigned char* valu
     if (firstTime != nullptr)
         *firstTime = true;
     const QByteArray copy(here.constData(), here.size());
-    const QByteArray placeholder = m_map->PlaceholderOf(kind, copy);
+    const QByteArray placeholder = m_map->placeholderOf(kind, copy);
     seen.insert(copy, placeholder);
     return placeholder;
 }
 
-void NameMask::Discover(const QByteArray& text, NameMap& map)
+void NameMask::discover(const QByteArray& text, NameMap& map)
 {
     NameMask reader(std::shared_ptr<NameMap>(&map, [](NameMap*) {}));
     Bytes ignored;
-    reader.Feed(reinterpret_cast<const unsigned char*>(text.constData()), static_cast<size_t>(text.size()),
+    reader.feed(reinterpret_cast<const unsigned char*>(text.constData()), static_cast<size_t>(text.size()),
                 true, ignored);
 }
 
-void NameMask::Feed(const unsigned char* data, size_t size, bool last, Bytes& out)
+void NameMask::feed(const unsigned char* data, size_t size, bool last, Bytes& out)
 {
     append(m_buffer, data, size);
     const size_t end = m_buffer.size();
@@ -416,8 +416,8 @@ void NameMask::scan(size_t from, size_t limit, size_t end, std::vector<Match>& m
         if (p[i] == ':')
             atColon(i, from, limit, end, matches);
     const size_t dotsEnd = std::min(end, limit + 3); // an address begun before limit has a dot by then
-    for (size_t i = SkipTo(p, from, dotsEnd, m_interesting.data()); i < dotsEnd;
-         i = SkipTo(p, i + 1, dotsEnd, m_interesting.data())) {
+    for (size_t i = skipTo(p, from, dotsEnd, m_interesting.data()); i < dotsEnd;
+         i = skipTo(p, i + 1, dotsEnd, m_interesting.data())) {
         switch (p[i]) {
         case '=':
             // Most keys are passed over by their last three letters.
@@ -682,7 +682,7 @@ void NameMask::hostAt(size_t at, size_t from, size_t limit, size_t end, std::vec
     if (!m_defined.contains(host)) {
         m_defined.insert(host, placeholder);
         m_definedBeginnings.set(NameMap::beginningOf(host));
-        NameMap::NoteFirst(host, m_interesting);
+        NameMap::noteFirst(host, m_interesting);
     }
 }
 

@@ -29,7 +29,7 @@ public:
     // The placeholder of a value, a new one when the value is new; empty for a value found in a
     // text that names nothing worth hiding ("localhost", a name of fewer than three characters).
     // A name given as this computer's or this user's own is always replaced.
-    QByteArray PlaceholderOf(Kind kind, const QByteArray& value, bool own = false);
+    QByteArray placeholderOf(Kind kind, const QByteArray& value, bool own = false);
     // The host and user names known so far, case folded, with their placeholders: what every text
     // that begins now looks for.
     struct Known
@@ -38,13 +38,13 @@ public:
         std::bitset<65536> beginnings;  // the first two bytes (or the only one) of each name
         std::array<bool, 256> firsts{}; // the first byte of each, in either case
     };
-    static void NoteFirst(const QByteArray& folded, std::array<bool, 256>& firsts);
+    static void noteFirst(const QByteArray& folded, std::array<bool, 256>& firsts);
     // A name's first two bytes, or its only one, as a number for a set of beginnings.
     static size_t beginningOf(const QByteArray& folded);
-    std::shared_ptr<const Known> KnownNames();
+    std::shared_ptr<const Known> knownNames();
     // "placeholder = original", one a line, in the order the placeholders were given.
-    QByteArray MapText() const;
-    bool IsEmpty() const;
+    QByteArray mapText() const;
+    bool isEmpty() const;
 
 private:
     mutable std::mutex m_mutex;
@@ -66,12 +66,12 @@ class NameMask
 public:
     explicit NameMask(std::shared_ptr<NameMap> map);
 
-    void Feed(const unsigned char* data, size_t size, bool last, Bytes& out);
-    int Replaced() const { return m_replaced; }
+    void feed(const unsigned char* data, size_t size, bool last, Bytes& out);
+    int replaced() const { return m_replaced; }
 
     // Learns the names a text defines (URL hosts and the values of keys naming a host) without
     // changing it: for the configuration files read before the package is written.
-    static void Discover(const QByteArray& text, NameMap& map);
+    static void discover(const QByteArray& text, NameMap& map);
 
 private:
     struct Match

@@ -14,26 +14,26 @@ OutputGuard::OutputGuard(FileIdentity temporary, const std::vector<std::pair<Out
         struct stat st
         {};
         if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode))
-            m_held.push_back({std::move(fd), FileIdentity::Of(st), output});
+            m_held.push_back({std::move(fd), FileIdentity::of(st), output});
     }
 }
 
 const OutputGuard::Held* OutputGuard::find(const struct stat& input) const
 {
     for (const Held& held : m_held)
-        if (held.identity == FileIdentity::Of(input))
+        if (held.identity == FileIdentity::of(input))
             return &held;
     return nullptr;
 }
 
-OutputGuard::Hit OutputGuard::Check(const struct stat& input) const
+OutputGuard::Hit OutputGuard::check(const struct stat& input) const
 {
-    if (FileIdentity::Of(input) == m_temporary)
+    if (FileIdentity::of(input) == m_temporary)
         return Hit::Temporary;
     return find(input) ? Hit::EarlierOutput : Hit::None;
 }
 
-bool OutputGuard::IsEarlierOutput(const struct stat& input, const QByteArray& head) const
+bool OutputGuard::isEarlierOutput(const struct stat& input, const QByteArray& head) const
 {
     const Held* held = find(input);
     if (!held)
@@ -51,7 +51,7 @@ bool OutputGuard::IsEarlierOutput(const struct stat& input, const QByteArray& he
     return false;
 }
 
-QString OutputGuard::InputReason(const struct stat& input, const QString& handed) const
+QString OutputGuard::inputReason(const struct stat& input, const QString& handed) const
 {
     const Held* held = find(input);
     const Output output = held ? held->output : Output::Package;

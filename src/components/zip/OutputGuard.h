@@ -16,7 +16,7 @@ struct FileIdentity
     dev_t device = 0;
     ino_t inode = 0;
     bool operator==(const FileIdentity&) const = default;
-    static FileIdentity Of(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+    static FileIdentity of(const struct stat& st) { return {st.st_dev, st.st_ino}; }
 };
 
 // The files a package must neither pack nor replace while it is written: its own temporary file,
@@ -47,18 +47,18 @@ public:
     OutputGuard& operator=(const OutputGuard&) = delete;
 
     // What an input, seen through its open descriptor, is to the package.
-    Hit Check(const struct stat& input) const;
-    // How many of an input's first bytes IsEarlierOutput looks at.
+    Hit check(const struct stat& input) const;
+    // How many of an input's first bytes isEarlierOutput looks at.
     static constexpr qsizetype kHead = 512;
     // Whether an input found by a pattern that is an earlier output may be left out quietly, by
     // its first bytes: an earlier package (it starts like a zip file), an earlier checksum (one
     // line as sha256sum writes it) or an earlier map of names. Any other file at an output's path is
     // one the build packs, and the build fails.
-    bool IsEarlierOutput(const struct stat& input, const QByteArray& head) const;
+    bool isEarlierOutput(const struct stat& input, const QByteArray& head) const;
 
     // The reason a build fails when its package, or the file beside it, would replace one of its
     // inputs (an earlier output, by Check).
-    QString InputReason(const struct stat& input, const QString& handed) const;
+    QString inputReason(const struct stat& input, const QString& handed) const;
 
 private:
     struct Held

@@ -362,7 +362,7 @@ size_t entity(const unsigned char* s, size_t size, unsigned char& c)
 
 } // namespace
 
-void SecretMask::Feed(const unsigned char* data, size_t size, bool last, Bytes& out)
+void SecretMask::feed(const unsigned char* data, size_t size, bool last, Bytes& out)
 {
     append(m_buffer, data, size);
     const size_t end = m_buffer.size();
@@ -397,7 +397,7 @@ size_t SecretMask::process(size_t i, size_t limit, Bytes& out)
             i = drop(i, limit, out);
             continue;
         }
-        i = SkipTo(p, i, limit, kTriggers.data());
+        i = skipTo(p, i, limit, kTriggers.data());
         if (i >= limit)
             break;
         if (passedOver(p, i)) {

@@ -53,7 +53,7 @@ public:
     // Masks the next bytes of a file and appends what is settled to out; a few hundred bytes (up
     // to a start tag's length) wait for the next call, until the call with last set, which ends
     // the file.
-    void Feed(const unsigned char* data, size_t size, bool last, Bytes& out);
+    void feed(const unsigned char* data, size_t size, bool last, Bytes& out);
     // How many values have been masked so far.
     int Masked() const { return m_masked; }
 

@@ -38,16 +38,16 @@ bool hasWildcard(const QString& name)
 // A path the host cannot open however it is spelled: too long in all, or in one name.
 bool tooLongForHost(const HostLocation& place)
 {
-    if (HostName::Encode(place.hostPath()).size() >= PATH_MAX)
+    if (HostName::encode(place.hostPath()).size() >= PATH_MAX)
         return true;
     return std::any_of(place.components.cbegin(), place.components.cend(),
-                       [](const QString& c) { return HostName::Encode(c).size() > NAME_MAX; });
+                       [](const QString& c) { return HostName::encode(c).size() > NAME_MAX; });
 }
 
 QString entryBelow(const QString& folderEntry, const QString& name)
 {
     return folderEntry.isEmpty() ? QString()
-                                 : folderEntry + QLatin1Char('/') + HostName::EntryComponent(name);
+                                 : folderEntry + QLatin1Char('/') + HostName::entryComponent(name);
 }
 
 // A listed entry: its name and what the listing saw there (the link itself, never what it leads to).
@@ -67,25 +67,25 @@ using DirPtr = unique_c_ptr<DIR, ::closedir>;
 QString folderOpenReason(int error)
 {
     if (error == ELOOP)
-        return SourceCollector::LinkReason();
-    return error == ENOTDIR ? SourceCollector::ReplacedReason() : ErrnoText(error);
+        return SourceCollector::linkReason();
+    return error == ENOTDIR ? SourceCollector::replacedReason() : errnoText(error);
 }
 
 } // namespace
 
 QByteArray Source::hostPath() const
 {
-    return joinHost(folder->host, HostName::Encode(name));
+    return joinHost(folder->host, HostName::encode(name));
 }
 
 QByteArray Source::relativePath() const
 {
-    return joinRelative(folder->relative, HostName::Encode(name));
+    return joinRelative(folder->relative, HostName::encode(name));
 }
 
 QString Source::entryName() const
 {
-    const QString component = HostName::EntryComponent(name);
+    const QString component = HostName::entryComponent(name);
     return folder->entry.isEmpty() ? component : folder->entry + QLatin1Char('/') + component;
 }
 
@@ -98,22 +98,22 @@ SourceCollector::SourceCollector(const OutputGuard& guard, std::function<void()>
     : m_guard(guard), m_tick(std::move(tick))
 {}
 
-QString SourceCollector::LinkReason()
+QString SourceCollector::linkReason()
 {
     return QStringLiteral("symbolic link, not followed");
 }
 
-QString SourceCollector::NotRegularReason()
+QString SourceCollector::notRegularReason()
 {
     return QStringLiteral("not a regular file");
 }
 
-QString SourceCollector::ReplacedReason()
+QString SourceCollector::replacedReason()
 {
     return QStringLiteral("replaced while the package was built");
 }
 
-void SourceCollector::Collect(const QString& source, bool includeSubfolders, bool keepFolderPath,
+void SourceCollector::collect(const QString& source, bool includeSubfolders, bool keepFolderPath,
                               const Sink& sink)
 {
     const qsizetype cut =
@@ -126,10 +126,10 @@ void SourceCollector::Collect(const QString& source, bool includeSubfolders, boo
         return;
     }
     const QString handedFolder = source.left(std::max<qsizetype>(cut, 0));
-    const std::optional<HostLocation> place = HostPath::Resolve(handedFolder);
+    const std::optional<HostLocation> place = HostPath::resolve(handedFolder);
     if (!place)
         return; // nothing there: adds nothing
-    const QByteArray host = HostName::Encode(place->hostPath());
+    const QByteArray host = HostName::encode(place->hostPath());
     // The folder the add names is its author's choice: a link there is followed.
     auto root = std::make_shared<const UniqueFd>(
         ::open(host.constData(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC));
@@ -138,7 +138,7 @@ void SourceCollector::Collect(const QString& source, bool includeSubfolders, boo
         if (error != ENOENT && error != ENOTDIR) { // there, but it cannot be listed
             auto folder =
                 std::make_shared<const SourceFolder>(SourceFolder{.host = host, .handed = handedFolder});
-            sink({Source{.folder = folder, .handed = handedFolder, .skipReason = ErrnoText(error)}});
+            sink({Source{.folder = folder, .handed = handedFolder, .skipReason = errnoText(error)}});
         }
         return;
     }
@@ -147,25 +147,25 @@ void SourceCollector::Collect(const QString& source, bool includeSubfolders, boo
                                    .host = host,
                                    .entry = keepFolderPath ? place->entryName() : QString(),
                                    .handed = handedFolder}),
-                  FoldName(last), includeSubfolders, sink);
+                  foldName(last), includeSubfolders, sink);
 }
 
 void SourceCollector::collectNamed(const QString& source, bool keepFolderPath, std::vector<Source>& out)
 {
-    const std::optional<HostLocation> place = HostPath::Resolve(source);
+    const std::optional<HostLocation> place = HostPath::resolve(source);
     if (!place || place->components.isEmpty()) {
-        const std::optional<HostLocation> parsed = HostPath::Parse(source);
+        const std::optional<HostLocation> parsed = HostPath::parse(source);
         if (parsed && !parsed->components.isEmpty() && tooLongForHost(*parsed))
             out.push_back({.folder = std::make_shared<const SourceFolder>(),
                            .name = parsed->components.last(),
                            .handed = source,
-                           .skipReason = ErrnoText(ENAMETOOLONG)});
+                           .skipReason = errnoText(ENAMETOOLONG)});
         return; // nothing there: adds nothing
     }
     HostLocation parent = *place;
     const QString name = parent.components.takeLast();
     Source file{.folder = std::make_shared<const SourceFolder>(
-                    SourceFolder{.host = HostName::Encode(parent.hostPath()),
+                    SourceFolder{.host = HostName::encode(parent.hostPath()),
                                  .entry = keepFolderPath ? parent.entryName() : QString()}),
                 .name = name,
                 .handed = source};
@@ -176,19 +176,19 @@ void SourceCollector::collectNamed(const QString& source, bool keepFolderPath, s
         return; // a folder named without a pattern adds nothing
     UniqueFd fd(::open(file.hostPath().constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd) {
-        file.skipReason = ErrnoText(errno);
+        file.skipReason = errnoText(errno);
     } else if (::fstat(fd.get(), &st) != 0) {
-        file.skipReason = ErrnoText(errno);
+        file.skipReason = errnoText(errno);
     } else if (S_ISDIR(st.st_mode)) {
         return;
     } else if (!S_ISREG(st.st_mode)) {
-        file.skipReason = NotRegularReason();
+        file.skipReason = notRegularReason();
     } else {
-        switch (m_guard.Check(st)) {
+        switch (m_guard.check(st)) {
         case OutputGuard::Hit::Temporary:
             return;
         case OutputGuard::Hit::EarlierOutput:
-            Raise(ErrorNumber::InvalidArgument, m_guard.InputReason(st, source));
+            raiseError(ErrorNumber::InvalidArgument, m_guard.inputReason(st, source));
         case OutputGuard::Hit::None:
             break;
         }
@@ -206,7 +206,7 @@ void SourceCollector::collectFolder(const std::shared_ptr<const SourceFolder>& f
     std::vector<Source> out;
     std::vector<Listed> listed;
     {
-        UniqueFd fd = Descriptors::OpenBeneath(folder->root->get(), folder->relative,
+        UniqueFd fd = Descriptors::openBeneath(folder->root->get(), folder->relative,
                                                O_RDONLY | O_DIRECTORY | O_NOCTTY);
         if (!fd) {
             // A subfolder that vanished meanwhile adds nothing; one that is now a link, or that
@@ -219,14 +219,14 @@ void SourceCollector::collectFolder(const std::shared_ptr<const SourceFolder>& f
         struct stat opened
         {};
         const bool isRoot = folder->relative == ".";
-        if (!isRoot && (::fstat(fd.get(), &opened) != 0 || FileIdentity::Of(opened) != folder->listed)) {
-            sink({Source{.folder = folder, .handed = folder->handed, .skipReason = ReplacedReason()}});
+        if (!isRoot && (::fstat(fd.get(), &opened) != 0 || FileIdentity::of(opened) != folder->listed)) {
+            sink({Source{.folder = folder, .handed = folder->handed, .skipReason = replacedReason()}});
             return;
         }
         DirPtr dir(::fdopendir(fd.get()));
         if (!dir) {
             const int error = errno;
-            sink({Source{.folder = folder, .handed = folder->handed, .skipReason = ErrnoText(error)}});
+            sink({Source{.folder = folder, .handed = folder->handed, .skipReason = errnoText(error)}});
             return;
         }
         fd.release(); // the listing owns it now
@@ -234,7 +234,7 @@ void SourceCollector::collectFolder(const std::shared_ptr<const SourceFolder>& f
             if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
                 continue;
             const QByteArray raw(e->d_name);
-            Listed entry{.raw = raw, .folded = FoldName(HostName::Decode(raw.constData(), raw.size()))};
+            Listed entry{.raw = raw, .folded = foldName(HostName::decode(raw.constData(), raw.size()))};
             entry.seen = ::fstatat(dirfd(dir.get()), e->d_name, &entry.st, AT_SYMLINK_NOFOLLOW) == 0;
             listed.push_back(std::move(entry));
             if (listed.size() % kTickEvery == 0)
@@ -253,26 +253,26 @@ void SourceCollector::collectFolder(const std::shared_ptr<const SourceFolder>& f
                 subfolders.push_back(&entry);
             continue;
         }
-        if (!MatchesFoldedWildcard(foldedPattern, entry.folded))
+        if (!matchesFoldedWildcard(foldedPattern, entry.folded))
             continue;
-        Source file{.folder = folder, .name = HostName::Decode(entry.raw.constData(), entry.raw.size())};
+        Source file{.folder = folder, .name = HostName::decode(entry.raw.constData(), entry.raw.size())};
         if (!entry.seen)
             continue; // vanished between the listing and the look at it
         if (S_ISLNK(entry.st.st_mode))
-            file.skipReason = LinkReason();
+            file.skipReason = linkReason();
         else if (!S_ISREG(entry.st.st_mode))
-            file.skipReason = NotRegularReason(); // never opened: opening a pipe or a device may block
+            file.skipReason = notRegularReason(); // never opened: opening a pipe or a device may block
         file.size = entry.st.st_size;
         file.modified = entry.st.st_mtim.tv_sec;
         out.push_back(std::move(file));
     }
     sink(std::move(out));
     for (const Listed* sub : subfolders) {
-        const QString name = HostName::Decode(sub->raw.constData(), sub->raw.size());
+        const QString name = HostName::decode(sub->raw.constData(), sub->raw.size());
         collectFolder(std::make_shared<const SourceFolder>(
                           SourceFolder{.root = folder->root,
                                        .relative = joinRelative(folder->relative, sub->raw),
-                                       .listed = FileIdentity::Of(sub->st),
+                                       .listed = FileIdentity::of(sub->st),
                                        .host = joinHost(folder->host, sub->raw),
                                        .entry = entryBelow(folder->entry, name),
                                        .handed = folder->handed + QLatin1Char('\\') + name}),

@@ -67,11 +67,11 @@ public:
 
     using Sink = std::function<void(std::vector<Source>&&)>;
     // Hands the files of an add to the sink, a folder at a time.
-    void Collect(const QString& source, bool includeSubfolders, bool keepFolderPath, const Sink& sink);
+    void collect(const QString& source, bool includeSubfolders, bool keepFolderPath, const Sink& sink);
 
-    static QString LinkReason();
-    static QString NotRegularReason();
-    static QString ReplacedReason();
+    static QString linkReason();
+    static QString notRegularReason();
+    static QString replacedReason();
 
 private:
     void collectNamed(const QString& source, bool keepFolderPath, std::vector<Source>& out);

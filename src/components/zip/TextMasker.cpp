@@ -96,7 +96,7 @@ bool hasBinarySignature(const unsigned char* data, size_t n)
 
 } // namespace
 
-TextEncoding DetectEncoding(const unsigned char* data, size_t size)
+TextEncoding detectEncoding(const unsigned char* data, size_t size)
 {
     const size_t n = std::min(size, kProbe);
     if (hasBinarySignature(data, n))
@@ -130,7 +130,7 @@ TextEncoding DetectEncoding(const unsigned char* data, size_t size)
     return fewStray ? TextEncoding::Bytes : TextEncoding::Binary;
 }
 
-QString EncodingName(TextEncoding encoding)
+QString encodingName(TextEncoding encoding)
 {
     switch (encoding) {
     case TextEncoding::Utf16LE:
@@ -144,9 +144,9 @@ QString EncodingName(TextEncoding encoding)
     return {};
 }
 
-MaskOutcome MaskOutcome::Of(const TextMasker& masker)
+MaskOutcome MaskOutcome::of(const TextMasker& masker)
 {
-    return {masker.Checked(), masker.Encoding(), masker.Masked(), masker.NamesReplaced()};
+    return {masker.checked(), masker.encoding(), masker.Masked(), masker.namesReplaced()};
 }
 
 TextMasker::TextMasker(std::shared_ptr<NameMap> names) : m_nameMap(std::move(names))
@@ -169,15 +169,15 @@ int TextMasker::Masked() const
            (m_innerShifted ? m_innerShifted->Masked() : 0);
 }
 
-int TextMasker::NamesReplaced() const
+int TextMasker::namesReplaced() const
 {
-    return (m_names ? m_names->Replaced() : 0) + (m_inner ? m_inner->NamesReplaced() : 0) +
-           (m_innerShifted ? m_innerShifted->NamesReplaced() : 0);
+    return (m_names ? m_names->replaced() : 0) + (m_inner ? m_inner->namesReplaced() : 0) +
+           (m_innerShifted ? m_innerShifted->namesReplaced() : 0);
 }
 
 TextMasker::~TextMasker() = default;
 
-void TextMasker::Feed(const unsigned char* data, size_t size, bool last, Bytes& out)
+void TextMasker::feed(const unsigned char* data, size_t size, bool last, Bytes& out)
 {
     if (m_passFirstByte && size > 0) {
         append(out, data, 1);
@@ -189,7 +189,7 @@ void TextMasker::Feed(const unsigned char* data, size_t size, bool last, Bytes& 
         append(m_start, data, size);
         if (m_start.size() < kProbe && !last)
             return;
-        m_encoding = DetectEncoding(m_start.data(), m_start.size());
+        m_encoding = detectEncoding(m_start.data(), m_start.size());
         const Bytes start = std::move(m_start);
         m_start = Bytes();
         route(start.data(), start.size(), last, out);
@@ -213,12 +213,12 @@ void TextMasker::route(const unsigned char* data, size_t size, bool last, Bytes&
     m_own.clear();
     maskOwn(data, size, last, m_own);
     if (!m_innerShifted) {
-        m_inner->Feed(m_own.data(), m_own.size(), last, out);
+        m_inner->feed(m_own.data(), m_own.size(), last, out);
         return;
     }
     m_between.clear();
-    m_inner->Feed(m_own.data(), m_own.size(), last, m_between);
-    m_innerShifted->Feed(m_between.data(), m_between.size(), last, out);
+    m_inner->feed(m_own.data(), m_own.size(), last, m_between);
+    m_innerShifted->feed(m_between.data(), m_between.size(), last, out);
 }
 
 // An ASCII character in UTF-16 has a NUL byte: a one-byte text without one holds no UTF-16 key.
@@ -267,12 +267,12 @@ void TextMasker::maskOwn(const unsigned char* data, size_t size, bool last, Byte
 void TextMasker::maskUtf8(const unsigned char* data, size_t size, bool last, Bytes& out)
 {
     if (!m_names) {
-        m_secrets.Feed(data, size, last, out);
+        m_secrets.feed(data, size, last, out);
         return;
     }
     m_masked.clear();
-    m_secrets.Feed(data, size, last, m_masked);
-    m_names->Feed(m_masked.data(), m_masked.size(), last, out);
+    m_secrets.feed(data, size, last, m_masked);
+    m_names->feed(m_masked.data(), m_masked.size(), last, out);
 }
 
 // UTF-16 to UTF-8, a unit split between calls and a surrogate pair split between them kept for the

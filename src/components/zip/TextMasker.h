@@ -23,9 +23,9 @@ enum class TextEncoding
 // mark decides; else UTF-16 is told by the NUL bytes in every other place of mostly ASCII text; else
 // the file is text unless control characters other than tab, line and page breaks and NUL are more
 // than one in a hundred of its other bytes (NUL runs are the padding a crash leaves in a log).
-TextEncoding DetectEncoding(const unsigned char* data, size_t size);
+TextEncoding detectEncoding(const unsigned char* data, size_t size);
 // "UTF-16 LE" and the like, for the report; empty for bytes and binary.
-QString EncodingName(TextEncoding encoding);
+QString encodingName(TextEncoding encoding);
 
 class TextMasker;
 
@@ -36,7 +36,7 @@ struct MaskOutcome
     TextEncoding encoding = TextEncoding::Binary;
     int values = 0; // secrets masked
     int names = 0;  // names replaced
-    static MaskOutcome Of(const TextMasker& masker);
+    static MaskOutcome of(const TextMasker& masker);
 };
 
 // Masks a file's secrets (SecretMask) and, on request, its names (NameMask), in the file's own
@@ -52,13 +52,13 @@ public:
     TextMasker(const TextMasker&) = delete;
     TextMasker& operator=(const TextMasker&) = delete;
 
-    void Feed(const unsigned char* data, size_t size, bool last, Bytes& out);
+    void feed(const unsigned char* data, size_t size, bool last, Bytes& out);
 
     // After the first call: whether the file was read as text, and how.
-    bool Checked() const { return m_encoding && *m_encoding != TextEncoding::Binary; }
-    TextEncoding Encoding() const { return m_encoding.value_or(TextEncoding::Binary); }
+    bool checked() const { return m_encoding && *m_encoding != TextEncoding::Binary; }
+    TextEncoding encoding() const { return m_encoding.value_or(TextEncoding::Binary); }
     int Masked() const;
-    int NamesReplaced() const;
+    int namesReplaced() const;
 
 private:
     // A masker of text of the given kind inside another text, its first byte passed over when

@@ -98,7 +98,7 @@ WorkerPool::~WorkerPool()
     }
 }
 
-void WorkerPool::Submit(std::function<void()> job)
+void WorkerPool::submit(std::function<void()> job)
 {
     {
         const std::lock_guard lock(m_shared->mutex);
@@ -107,7 +107,7 @@ void WorkerPool::Submit(std::function<void()> job)
     m_shared->wake.notify_one();
 }
 
-int WorkerPool::DefaultSize()
+int WorkerPool::defaultSize()
 {
     return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }

@@ -20,10 +20,10 @@ public:
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
-    void Submit(std::function<void()> job);
+    void submit(std::function<void()> job);
 
     // One worker per core.
-    static int DefaultSize();
+    static int defaultSize();
 
 private:
     struct Shared;

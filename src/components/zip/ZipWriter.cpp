@@ -36,7 +36,7 @@ void learnNames(const Source& file, const std::shared_ptr<NameMap>& names)
     constexpr size_t kMostRead = 1'000'000;
     const UniqueFd found = file.named()
                                ? UniqueFd()
-                               : Descriptors::OpenBeneath(file.folder->root->get(), file.relativePath(),
+                               : Descriptors::openBeneath(file.folder->root->get(), file.relativePath(),
                                                           O_RDONLY | O_NONBLOCK | O_NOCTTY);
     const int fd = file.named() ? file.opened->get() : found.get();
     struct stat st
@@ -49,8 +49,8 @@ void learnNames(const Source& file, const std::shared_ptr<NameMap>& names)
         return;
     TextMasker reader(names);
     Bytes ignored;
-    if (DetectEncoding(text.data(), static_cast<size_t>(got)) != TextEncoding::Binary)
-        reader.Feed(text.data(), static_cast<size_t>(got), true, ignored);
+    if (detectEncoding(text.data(), static_cast<size_t>(got)) != TextEncoding::Binary)
+        reader.feed(text.data(), static_cast<size_t>(got), true, ignored);
 }
 
 } // namespace
@@ -61,19 +61,19 @@ struct ZipWriter::Package
 {
     Package(const QString& hostPath, const PackageOutputs& outputs, int workers,
             const std::function<void()>& tick)
-        : archive(hostPath), guard(archive.Identity(), outputPaths(hostPath, outputs)),
-          collector(guard, tick), pipeline(archive, guard, EntryPipeline::Workers(workers), tick),
+        : archive(hostPath), guard(archive.identity(), outputPaths(hostPath, outputs)),
+          collector(guard, tick), pipeline(archive, guard, EntryPipeline::workers(workers), tick),
           digest(outputs.digest)
     {}
     static std::vector<std::pair<OutputGuard::Output, QByteArray>> outputPaths(const QString& hostPath,
                                                                                const PackageOutputs& outputs)
     {
         std::vector<std::pair<OutputGuard::Output, QByteArray>> paths{
-            {OutputGuard::Output::Package, HostName::Encode(hostPath)}};
+            {OutputGuard::Output::Package, HostName::encode(hostPath)}};
         for (const QString& beside : outputs.besides)
-            paths.emplace_back(OutputGuard::Output::Checksum, HostName::Encode(beside));
+            paths.emplace_back(OutputGuard::Output::Checksum, HostName::encode(beside));
         if (!outputs.namesFile.isEmpty())
-            paths.emplace_back(OutputGuard::Output::Names, HostName::Encode(outputs.namesFile));
+            paths.emplace_back(OutputGuard::Output::Names, HostName::encode(outputs.namesFile));
         return paths;
     }
     // The names of the package and their placeholders, made at the first add that asks for them,
@@ -83,9 +83,9 @@ struct ZipWriter::Package
         if (!names) {
             names = std::make_shared<NameMap>();
             for (const QString& host : outputs.knownHosts)
-                names->PlaceholderOf(NameMap::Kind::Host, host.toUtf8(), true);
+                names->placeholderOf(NameMap::Kind::Host, host.toUtf8(), true);
             for (const QString& user : outputs.knownUsers)
-                names->PlaceholderOf(NameMap::Kind::User, user.toUtf8(), true);
+                names->placeholderOf(NameMap::Kind::User, user.toUtf8(), true);
         }
         return names;
     }
@@ -110,7 +110,7 @@ ZipWriter::~ZipWriter() = default;
 
 void ZipWriter::tick()
 {
-    Interruption::Check();
+    Interruption::check();
     const auto now = std::chrono::steady_clock::now();
     if (m_busyHook && now - m_lastHook >= kHookInterval) {
         m_lastHook = now;
@@ -119,7 +119,7 @@ void ZipWriter::tick()
 }
 
 // Runs one operation of the writer. A failure drops the package (nothing is left on disk) and
-// becomes LastError; a stop signal, and anything the busy hook raises, goes on to the caller.
+// becomes lastError; a stop signal, and anything the busy hook raises, goes on to the caller.
 template <typename Work> bool ZipWriter::asStatus(Work&& work)
 {
     try {
@@ -140,30 +140,30 @@ template <typename Work> bool ZipWriter::asStatus(Work&& work)
     return false;
 }
 
-bool ZipWriter::SetArchivePath(const QString& path)
+bool ZipWriter::setArchivePath(const QString& path)
 {
     m_package.reset();
     m_report = {};
     HostPath::Miss miss = HostPath::Miss::NotFound;
-    const std::optional<QString> host = HostPath::ForReplacing(path, &miss);
+    const std::optional<QString> host = HostPath::forReplacing(path, &miss);
     if (!host) {
         m_lastError =
             miss == HostPath::Miss::NotFound
                 ? QStringLiteral("The folder of the package does not exist: ") + path
-                : QStringLiteral("Cannot create the package %1: %2").arg(path, HostPath::MissReason(miss));
+                : QStringLiteral("Cannot create the package %1: %2").arg(path, HostPath::missReason(miss));
         return false;
     }
     if (path.endsWith(QLatin1Char('\\')) || path.endsWith(QLatin1Char('/'))) {
         m_lastError = QStringLiteral("The package path names a folder, not a file: ") + path;
         return false;
     }
-    if (HostName::IsDirectory(*host)) {
+    if (HostName::isDirectory(*host)) {
         m_lastError = QStringLiteral("The package path is a folder: ") + path;
         return false;
     }
     // The finished package takes the place of what stands at its path: a named pipe, a device or
     // a socket there is never replaced.
-    if (HostName::IsOtherThanRegularFile(*host)) {
+    if (HostName::isOtherThanRegularFile(*host)) {
         m_lastError = QStringLiteral("The package path is not a regular file: ") + path;
         return false;
     }
@@ -180,7 +180,7 @@ bool ZipWriter::SetArchivePath(const QString& path)
     return false;
 }
 
-bool ZipWriter::Add(const QString& source, bool includeSubfolders, bool keepFolderPath, const QString&)
+bool ZipWriter::add(const QString& source, bool includeSubfolders, bool keepFolderPath, const QString&)
 {
     if (!m_package) {
         m_lastError = QStringLiteral("No package is open");
@@ -198,18 +198,18 @@ bool ZipWriter::Add(const QString& source, bool includeSubfolders, bool keepFold
                 file.names = names;
             }
             if (!choosing)
-                return package.pipeline.Add(files);
+                return package.pipeline.add(files);
             all.insert(all.end(), std::make_move_iterator(files.begin()),
                        std::make_move_iterator(files.end()));
         };
-        package.collector.Collect(source, includeSubfolders, keepFolderPath, take);
+        package.collector.collect(source, includeSubfolders, keepFolderPath, take);
         if (choosing)
-            package.pipeline.Add(ChooseNewestFirst(std::move(all), m_rules));
-        package.pipeline.EndAdd();
+            package.pipeline.add(chooseNewestFirst(std::move(all), m_rules));
+        package.pipeline.endAdd();
     });
 }
 
-bool ZipWriter::DiscoverNames(const QString& source)
+bool ZipWriter::discoverNames(const QString& source)
 {
     if (!m_package) {
         m_lastError = QStringLiteral("No package is open");
@@ -217,7 +217,7 @@ bool ZipWriter::DiscoverNames(const QString& source)
     }
     return asStatus([&] {
         const std::shared_ptr<NameMap> names = m_package->namesMap(m_outputs);
-        m_package->collector.Collect(source, false, false, [&](std::vector<Source>&& files) {
+        m_package->collector.collect(source, false, false, [&](std::vector<Source>&& files) {
             for (const Source& file : files)
                 if (file.skipReason.isEmpty())
                     learnNames(file, names);
@@ -225,7 +225,7 @@ bool ZipWriter::DiscoverNames(const QString& source)
     });
 }
 
-QByteArray ZipWriter::RedactedText(int checked, const std::vector<PackageReport::Masked>& masked,
+QByteArray ZipWriter::redactedText(int checked, const std::vector<PackageReport::Masked>& masked,
                                    const QStringList& notChecked, bool names)
 {
     QByteArray text = "TS6Satchel masked the secrets in the text files of this package: each value became "
@@ -269,7 +269,7 @@ QByteArray ZipWriter::RedactedText(int checked, const std::vector<PackageReport:
     return text;
 }
 
-bool ZipWriter::Finish()
+bool ZipWriter::finish()
 {
     if (!m_package) {
         m_lastError = QStringLiteral("No package is open");
@@ -277,45 +277,45 @@ bool ZipWriter::Finish()
     }
     return asStatus([&] {
         EntryPipeline& pipeline = m_package->pipeline;
-        pipeline.Finish();
+        pipeline.finish();
         Package& package = *m_package;
         if (package.masking)
-            pipeline.AddText(QStringLiteral("REDACTED.TXT"),
-                             RedactedText(pipeline.Checked(), pipeline.Masked(), pipeline.NotChecked(),
+            pipeline.addText(QStringLiteral("REDACTED.TXT"),
+                             redactedText(pipeline.checked(), pipeline.Masked(), pipeline.notChecked(),
                                           package.names != nullptr));
         // The map of names goes beside the package just before the package takes its name: one is
         // never there without the other.
-        const QByteArray sha256 = package.archive.Complete(pipeline.CommentLines(), package.digest, [&] {
+        const QByteArray sha256 = package.archive.complete(pipeline.commentLines(), package.digest, [&] {
             if (package.names && !m_outputs.namesFile.isEmpty())
-                package.mapFile = WriteNamesFile(m_outputs.namesFile, package.names->MapText());
+                package.mapFile = writeNamesFile(m_outputs.namesFile, package.names->mapText());
         });
         const QString namesFile =
-            package.mapFile.isEmpty() ? QString() : HostName::Decode(package.mapFile.constData());
+            package.mapFile.isEmpty() ? QString() : HostName::decode(package.mapFile.constData());
         package.mapFile.clear(); // the package has its name: the map stays
-        m_bytesDone = pipeline.BytesDone();
-        qCDebug(lcZip) << "package complete:" << package.archive.Entries() << "entries," << m_bytesDone.first
+        m_bytesDone = pipeline.bytesDone();
+        qCDebug(lcZip) << "package complete:" << package.archive.entries() << "entries," << m_bytesDone.first
                        << "bytes read, SHA-256" << sha256;
-        m_report = {static_cast<qint64>(m_package->archive.Entries()), pipeline.LeftOut(), pipeline.Masked(),
+        m_report = {static_cast<qint64>(m_package->archive.entries()), pipeline.LeftOut(), pipeline.Masked(),
                     sha256, namesFile};
         m_package.reset();
     });
 }
 
-QByteArray ZipWriter::WriteNamesFile(const QString& hostPath, const QByteArray& map)
+QByteArray ZipWriter::writeNamesFile(const QString& hostPath, const QByteArray& map)
 {
-    const QByteArray target = HostName::Encode(hostPath);
+    const QByteArray target = HostName::encode(hostPath);
     const auto fail = [&](const QString& reason) {
-        Raise(ErrorNumber::DeviceIoError,
-              QStringLiteral("Cannot write the map of names %1: %2").arg(hostPath, reason));
+        raiseError(ErrorNumber::DeviceIoError,
+                   QStringLiteral("Cannot write the map of names %1: %2").arg(hostPath, reason));
     };
-    if (HostName::IsOtherThanRegularFile(hostPath))
+    if (HostName::isOtherThanRegularFile(hostPath))
         fail(QStringLiteral("not a regular file"));
-    if (const int error = ReplaceFile(target, map, 0600); error != 0)
-        fail(ErrnoText(error));
+    if (const int error = replaceFile(target, map, 0600); error != 0)
+        fail(errnoText(error));
     return target;
 }
 
-std::pair<qint64, qint64> ZipWriter::BytesDone() const
+std::pair<qint64, qint64> ZipWriter::bytesDone() const
 {
-    return m_package ? m_package->pipeline.BytesDone() : m_bytesDone;
+    return m_package ? m_package->pipeline.bytesDone() : m_bytesDone;
 }

@@ -22,7 +22,7 @@
 // (TextMasker: SecretMask and, on request, NameMask, in the file's own encoding) where the pipeline
 // reads it; REDACTED.TXT then tells what was masked and what could not be read as text.
 //
-// Threads. The thread that calls SetArchivePath, Add and Finish (the adding thread) owns
+// Threads. The thread that calls setArchivePath, Add and Finish (the adding thread) owns
 // everything here: the collector, the queue, the archive file, the central directory, the names
 // and the comment lines; it also reads the files an add names. A worker owns only the job it runs:
 // the job's pieces, the descriptor it reads through (shared read-only with the other chunks of the
@@ -39,28 +39,28 @@ class ZipWriter final : public IZipWriter,
                         public IPackageReport
 {
 public:
-    explicit ZipWriter(int workers = WorkerPool::DefaultSize());
+    explicit ZipWriter(int workers = WorkerPool::defaultSize());
     ~ZipWriter() override;
 
-    bool SetArchivePath(const QString& path) override;
-    bool Add(const QString& source, bool includeSubfolders, bool keepFolderPath,
+    bool setArchivePath(const QString& path) override;
+    bool add(const QString& source, bool includeSubfolders, bool keepFolderPath,
              const QString& unused) override;
-    bool Finish() override;
-    QString LastError() const override { return m_lastError; }
-    void SetBusyHook(std::function<void()> hook) override { m_busyHook = std::move(hook); }
-    std::pair<qint64, qint64> BytesDone() const override;
-    void SetAddRules(const AddRules& rules) override { m_rules = rules; }
-    void SetOutputs(const PackageOutputs& outputs) override { m_outputs = outputs; }
-    bool DiscoverNames(const QString& source) override;
-    PackageReport Report() const override { return m_report; }
+    bool finish() override;
+    QString lastError() const override { return m_lastError; }
+    void setBusyHook(std::function<void()> hook) override { m_busyHook = std::move(hook); }
+    std::pair<qint64, qint64> bytesDone() const override;
+    void setAddRules(const AddRules& rules) override { m_rules = rules; }
+    void setOutputs(const PackageOutputs& outputs) override { m_outputs = outputs; }
+    bool discoverNames(const QString& source) override;
+    PackageReport report() const override { return m_report; }
 
     // The text of REDACTED.TXT: how many text files were checked, how many values (and names) were
     // masked in which, and the files that could not be read as text.
-    static QByteArray RedactedText(int checked, const std::vector<PackageReport::Masked>& masked,
+    static QByteArray redactedText(int checked, const std::vector<PackageReport::Masked>& masked,
                                    const QStringList& notChecked, bool names);
     // Writes the map of names (mode 0600) at a host path, as a new file renamed into place; returns
     // its path's bytes. Raises a run-time error when it cannot be written.
-    static QByteArray WriteNamesFile(const QString& hostPath, const QByteArray& map);
+    static QByteArray writeNamesFile(const QString& hostPath, const QByteArray& map);
 
 private:
     struct Package;

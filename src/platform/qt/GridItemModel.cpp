@@ -8,12 +8,12 @@
 
 GridItemModel::GridItemModel(OutlineGrid& grid, QObject* parent) : QAbstractItemModel(parent), m_grid(grid)
 {
-    m_grid.SetChangeListener([this](OutlineGrid::Change change, GridNode node) { onChange(change, node); });
+    m_grid.setChangeListener([this](OutlineGrid::Change change, GridNode node) { onChange(change, node); });
 }
 
 GridItemModel::~GridItemModel()
 {
-    m_grid.SetChangeListener({});
+    m_grid.setChangeListener({});
 }
 
 const QPixmap& GridItemModel::picture(int number)
@@ -38,7 +38,7 @@ void GridItemModel::onChange(OutlineGrid::Change change, GridNode node)
         }
         break;
     case OutlineGrid::Change::Cells:
-        if (!m_resetPending && node != kNoNode && m_grid.Contains(node))
+        if (!m_resetPending && node != kNoNode && m_grid.contains(node))
             noteCellChange(node);
         break;
     case OutlineGrid::Change::Layout:
@@ -50,14 +50,14 @@ void GridItemModel::onChange(OutlineGrid::Change change, GridNode node)
 
 void GridItemModel::noteCellChange(GridNode node)
 {
-    const int row = m_grid.IndexInParent(node);
+    const int row = m_grid.indexInParent(node);
     if (row < 0) { // the header row
-        Q_EMIT headerDataChanged(Qt::Horizontal, 0, m_grid.Cols() - 1);
+        Q_EMIT headerDataChanged(Qt::Horizontal, 0, m_grid.cols() - 1);
         return;
     }
     if (m_changedRows.empty())
         QMetaObject::invokeMethod(this, guarded([this] { tellCellChanges(); }), Qt::QueuedConnection);
-    const GridNode parent = m_grid.ParentOf(node);
+    const GridNode parent = m_grid.parentOf(node);
     RowRange* range = nullptr;
     if (!m_changedRows.empty() && m_changedRows.back().first == parent) {
         range = &m_changedRows.back().second;
@@ -79,13 +79,13 @@ void GridItemModel::tellCellChanges()
     if (m_resetPending)
         return;
     for (const auto& [parent, rows] : changed) {
-        if (parent != kNoNode && !m_grid.Contains(parent))
+        if (parent != kNoNode && !m_grid.contains(parent))
             continue;
         const QModelIndex parentIndex = indexOf(parent);
         const int last = std::min(rows.last, rowCount(parentIndex) - 1);
         if (rows.first <= last)
             Q_EMIT dataChanged(index(rows.first, 0, parentIndex),
-                               index(last, m_grid.Cols() - 1, parentIndex));
+                               index(last, m_grid.cols() - 1, parentIndex));
     }
 }
 
@@ -103,24 +103,24 @@ GridNode GridItemModel::nodeOf(const QModelIndex& index) const
     if (!index.isValid())
         return kNoNode;
     const auto node = static_cast<GridNode>(index.internalId());
-    return m_grid.Contains(node) ? node : kNoNode;
+    return m_grid.contains(node) ? node : kNoNode;
 }
 
 QModelIndex GridItemModel::indexOf(GridNode node, int column) const
 {
-    if (!m_grid.Contains(node))
+    if (!m_grid.contains(node))
         return {};
-    return createIndex(m_grid.IndexInParent(node), column, static_cast<quintptr>(node));
+    return createIndex(m_grid.indexInParent(node), column, static_cast<quintptr>(node));
 }
 
 QModelIndex GridItemModel::index(int row, int column, const QModelIndex& parent) const
 {
-    if (m_resetPending || column < 0 || column >= m_grid.Cols())
+    if (m_resetPending || column < 0 || column >= m_grid.cols())
         return {};
     const GridNode parentNode = parent.isValid() ? nodeOf(parent) : kNoNode;
     if (parent.isValid() && parentNode == kNoNode)
         return {};
-    const auto& children = m_grid.ChildrenOf(parentNode);
+    const auto& children = m_grid.childrenOf(parentNode);
     if (row < 0 || static_cast<size_t>(row) >= children.size())
         return {};
     return createIndex(row, column, static_cast<quintptr>(children[static_cast<size_t>(row)]));
@@ -131,7 +131,7 @@ QModelIndex GridItemModel::parent(const QModelIndex& child) const
     const GridNode node = nodeOf(child);
     if (node == kNoNode)
         return {};
-    const GridNode parentNode = m_grid.ParentOf(node);
+    const GridNode parentNode = m_grid.parentOf(node);
     return parentNode == kNoNode ? QModelIndex() : indexOf(parentNode);
 }
 
@@ -140,22 +140,22 @@ int GridItemModel::rowCount(const QModelIndex& parent) const
     if (m_resetPending || parent.column() > 0)
         return 0;
     if (!parent.isValid())
-        return static_cast<int>(m_grid.TopRows().size());
+        return static_cast<int>(m_grid.topRows().size());
     const GridNode node = nodeOf(parent);
-    return node == kNoNode ? 0 : static_cast<int>(m_grid.ChildrenOf(node).size());
+    return node == kNoNode ? 0 : static_cast<int>(m_grid.childrenOf(node).size());
 }
 
 int GridItemModel::columnCount(const QModelIndex&) const
 {
-    return m_grid.Cols();
+    return m_grid.cols();
 }
 
 QVariant GridItemModel::data(const QModelIndex& index, int role) const
 {
     const GridNode node = nodeOf(index);
-    if (node == kNoNode || index.column() >= m_grid.Cols())
+    if (node == kNoNode || index.column() >= m_grid.cols())
         return {};
-    const OutlineGrid::Cell& cell = m_grid.CellOf(node, index.column());
+    const OutlineGrid::Cell& cell = m_grid.cellOf(node, index.column());
     switch (role) {
     case Qt::DisplayRole:
         return cell.text;
@@ -200,5 +200,5 @@ QVariant GridItemModel::headerData(int section, Qt::Orientation orientation, int
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    return m_grid.HeaderText(section);
+    return m_grid.headerText(section);
 }

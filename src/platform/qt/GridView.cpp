@@ -60,7 +60,7 @@ GridView::GridView(OutlineGrid& grid, QWidget* parent) : QTreeView(parent), m_mo
 void GridView::setExpandedNode(const QModelIndex& index, bool expanded)
 {
     if (const GridNode n = m_model.nodeOf(index); n != kNoNode)
-        m_model.grid().SetExpanded(n, expanded);
+        m_model.grid().setExpanded(n, expanded);
     fitOutline();
 }
 
@@ -75,9 +75,9 @@ void GridView::applyExpansion(const QModelIndex& parent)
     for (int r = 0; r < rows; ++r) {
         const QModelIndex child = m_model.index(r, 0, parent);
         const GridNode node = m_model.nodeOf(child);
-        if (node == kNoNode || m_model.grid().ChildrenOf(node).empty())
+        if (node == kNoNode || m_model.grid().childrenOf(node).empty())
             continue;
-        setExpanded(child, m_model.grid().IsExpanded(node));
+        setExpanded(child, m_model.grid().isExpanded(node));
         applyExpansion(child);
     }
 }
@@ -85,17 +85,17 @@ void GridView::applyExpansion(const QModelIndex& parent)
 void GridView::applyLayout()
 {
     OutlineGrid& grid = m_model.grid();
-    for (int c = 0; c < grid.Cols(); ++c)
-        setColumnHidden(c, grid.IsColHidden(c));
+    for (int c = 0; c < grid.cols(); ++c)
+        setColumnHidden(c, grid.isColHidden(c));
     {
         const QScopedValueRollback<bool> once(m_layingOut, true); // one fit for all the rows
         applyExpansion(QModelIndex());
     }
     fitOutline();
-    for (int c = 1; c < grid.Cols(); ++c)
-        if (grid.ColWidthHint(c) > 0 && !grid.IsColHidden(c))
+    for (int c = 1; c < grid.cols(); ++c)
+        if (grid.colWidthHint(c) > 0 && !grid.isColHidden(c))
             setColumnWidth(c, textWidth(c));
-    m_namesWidth = grid.Cols() > 1 && !grid.IsColHidden(1) ? textWidth(1) : 0;
+    m_namesWidth = grid.cols() > 1 && !grid.isColHidden(1) ? textWidth(1) : 0;
     keepFilenamesInView();
 }
 
@@ -104,7 +104,7 @@ void GridView::applyLayout()
 // collapsing only: a click that changes ten thousand pictures does not measure anything.
 void GridView::fitOutline()
 {
-    if (m_layingOut || m_model.grid().ColWidthHint(0) <= 0)
+    if (m_layingOut || m_model.grid().colWidthHint(0) <= 0)
         return;
     resizeColumnToContents(0);
     keepFilenamesInView();
@@ -125,7 +125,7 @@ void GridView::resizeEvent(QResizeEvent* event)
 {
     QTreeView::resizeEvent(event);
     guarded([this] {
-        if (m_model.grid().ColWidthHint(0) > 0 && !m_layingOut) {
+        if (m_model.grid().colWidthHint(0) > 0 && !m_layingOut) {
             resizeColumnToContents(0);
             keepFilenamesInView();
         }
@@ -151,14 +151,14 @@ int GridView::textWidth(int column) const
         }
         return sum;
     };
-    int widest = width(grid.HeaderText(column));
+    int widest = width(grid.headerText(column));
     const auto walk = [&](const auto& self, const std::vector<GridNode>& rows) -> void {
         for (const GridNode node : rows) {
-            widest = std::max(widest, width(grid.CellOf(node, column).text));
-            self(self, grid.ChildrenOf(node));
+            widest = std::max(widest, width(grid.cellOf(node, column).text));
+            self(self, grid.childrenOf(node));
         }
     };
-    walk(walk, grid.TopRows());
+    walk(walk, grid.topRows());
     return widest + 2 * metrics.averageCharWidth();
 }
 
@@ -178,7 +178,7 @@ std::pair<int, int> GridView::cellAt(const QPoint& viewportPoint) const
     const int column = header()->logicalIndexAt(viewportPoint.x());
     if (node == kNoNode)
         return {-1, column};
-    return {m_model.grid().NodeRow(node), column};
+    return {m_model.grid().nodeRow(node), column};
 }
 
 bool GridView::onIndicator(const QPoint& viewportPoint) const
@@ -217,7 +217,7 @@ void GridView::keyPressEvent(QKeyEvent* event)
             return;
         }
         // A click on the check picture of the current row: the same rules, the same messages.
-        m_model.grid().SetMouseCell(m_model.grid().NodeRow(node), 0);
+        m_model.grid().setMouseCell(m_model.grid().nodeRow(node), 0);
         m_mouseUp(1, 0, -1, -1);
     })();
 }
@@ -230,7 +230,7 @@ void GridView::mouseReleaseEvent(QMouseEvent* event)
         if (m_pressOnIndicator || onIndicator(at) || !m_mouseUp)
             return;
         const auto [row, column] = cellAt(at);
-        m_model.grid().SetMouseCell(row, column);
+        m_model.grid().setMouseCell(row, column);
         const int button = event->button() == Qt::LeftButton ? 1 : event->button() == Qt::RightButton ? 2 : 4;
         const int shift = (event->modifiers() & Qt::ShiftModifier ? 1 : 0) |
                           (event->modifiers() & Qt::ControlModifier ? 2 : 0) |

@@ -23,8 +23,8 @@ namespace {
 // Listing order: by name compared case-blind, then by bytes.
 bool before(const QString& a, const QString& b)
 {
-    const int folded = FoldName(a).compare(FoldName(b));
-    return folded != 0 ? folded < 0 : HostName::Encode(a) < HostName::Encode(b);
+    const int folded = foldName(a).compare(foldName(b));
+    return folded != 0 ? folded < 0 : HostName::encode(a) < HostName::encode(b);
 }
 
 QString childPath(const QString& folder, const QString& name)
@@ -36,7 +36,7 @@ QString childPath(const QString& folder, const QString& name)
 std::vector<QString> visibleSubfolders(const QString& hostPath)
 {
     std::vector<QString> names;
-    if (const auto listing = DirectoryCache::List(hostPath))
+    if (const auto listing = DirectoryCache::list(hostPath))
         for (const DirectoryEntry& entry : listing->entries)
             if (entry.isDirectory && !entry.name.startsWith(QLatin1Char('.')))
                 names.push_back(entry.name);
@@ -180,7 +180,7 @@ HostFolderModel::Folder* HostFolderModel::childNamed(Folder* folder, const QStri
         if (child->name == name)
             return child.get();
     // A hidden folder, or one made since the listing: shown once it is asked for.
-    if (!HostName::IsDirectory(childPath(folder->hostPath, name)))
+    if (!HostName::isDirectory(childPath(folder->hostPath, name)))
         return nullptr;
     insertChild(folder, name);
     return childNamed(folder, name);
@@ -214,7 +214,7 @@ void HostFolderModel::refresh(const QModelIndex& index)
     for (int row = static_cast<int>(children.size()) - 1; row >= 0; --row) {
         const Folder& child = *children[static_cast<size_t>(row)];
         if (std::find(names.begin(), names.end(), child.name) != names.end() ||
-            HostName::IsDirectory(child.hostPath))
+            HostName::isDirectory(child.hostPath))
             continue;
         beginRemoveRows(index, row, row);
         children.erase(children.begin() + row);

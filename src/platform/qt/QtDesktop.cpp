@@ -23,12 +23,12 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-QIcon ProgramIcon()
+QIcon programIcon()
 {
     return QIcon(QStringLiteral(":/pictures/ts6satchel.png"));
 }
 
-QPalette WhitePalette(QPalette palette)
+QPalette whitePalette(QPalette palette)
 {
     for (const QPalette::ColorRole role : {QPalette::Window, QPalette::Base})
         palette.setColor(role, Qt::white);
@@ -38,12 +38,12 @@ QPalette WhitePalette(QPalette palette)
     return palette;
 }
 
-QWidget* WidgetOf(WindowHandle handle)
+QWidget* widgetOf(WindowHandle handle)
 {
     return reinterpret_cast<QWidget*>(handle);
 }
 
-WindowHandle HandleOf(QWidget* widget)
+WindowHandle handleOf(QWidget* widget)
 {
     return reinterpret_cast<WindowHandle>(widget);
 }
@@ -54,7 +54,7 @@ QtMousePointer::~QtMousePointer()
         QApplication::restoreOverrideCursor();
 }
 
-void QtMousePointer::SetBusy()
+void QtMousePointer::setBusy()
 {
     if (m_depth > 0)
         return;
@@ -62,7 +62,7 @@ void QtMousePointer::SetBusy()
     ++m_depth;
 }
 
-void QtMousePointer::SetDefault()
+void QtMousePointer::setDefault()
 {
     while (m_depth > 0) {
         QApplication::restoreOverrideCursor();
@@ -70,7 +70,7 @@ void QtMousePointer::SetDefault()
     }
 }
 
-void QtEventLoop::DoEvents()
+void QtEventLoop::doEvents()
 {
     QCoreApplication::processEvents();
 }
@@ -88,7 +88,7 @@ void keepLinesWhole(QMessageBox& box)
     for (const QString& line : box.text().split(QLatin1Char('\n')))
         widest = std::max(widest, label->fontMetrics().horizontalAdvance(line) + 2);
     const QWidget* owner = box.parentWidget();
-    const QRect screen = QtScreen().AvailableArea(owner ? owner->frameGeometry() : QRect());
+    const QRect screen = QtScreen().availableArea(owner ? owner->frameGeometry() : QRect());
     // As wide as Qt lets a message box be, its icon and margins aside.
     const int most = (screen.width() <= 1024 ? screen.width() : std::min(screen.width() - 480, 1000)) - 120;
     if (widest <= most)
@@ -121,31 +121,31 @@ QScreen* primary()
 
 } // namespace
 
-double QtScreen::TwipsPerPixelX() const
+double QtScreen::twipsPerPixelX() const
 {
     const QScreen* s = primary();
     return s && s->logicalDotsPerInchX() > 0 ? 1440.0 / s->logicalDotsPerInchX() : 15.0;
 }
 
-double QtScreen::TwipsPerPixelY() const
+double QtScreen::twipsPerPixelY() const
 {
     const QScreen* s = primary();
     return s && s->logicalDotsPerInchY() > 0 ? 1440.0 / s->logicalDotsPerInchY() : 15.0;
 }
 
-double QtScreen::WidthTwips() const
+double QtScreen::widthTwips() const
 {
     const QScreen* s = primary();
-    return (s ? s->size().width() : 1024) * TwipsPerPixelX();
+    return (s ? s->size().width() : 1024) * twipsPerPixelX();
 }
 
-double QtScreen::HeightTwips() const
+double QtScreen::heightTwips() const
 {
     const QScreen* s = primary();
-    return (s ? s->size().height() : 768) * TwipsPerPixelY();
+    return (s ? s->size().height() : 768) * twipsPerPixelY();
 }
 
-QRect QtScreen::AvailableArea(const QRect& near) const
+QRect QtScreen::availableArea(const QRect& near) const
 {
     const QScreen* best = nullptr;
     qint64 most = 0;
@@ -162,7 +162,7 @@ QRect QtScreen::AvailableArea(const QRect& near) const
     return best ? best->availableGeometry() : QRect();
 }
 
-QMargins FrameMarginsOf(const QWidget& window)
+QMargins frameMarginsOf(const QWidget& window)
 {
     const QRect frame = window.frameGeometry();
     const QRect inner = window.geometry();
@@ -184,11 +184,11 @@ ScreenKeeper::~ScreenKeeper()
     qApp->removeEventFilter(this);
 }
 
-void ScreenKeeper::Fit(QWidget& window)
+void ScreenKeeper::fit(QWidget& window)
 {
     const QRect inner = window.geometry();
-    const QMargins frame = FrameMarginsOf(window);
-    const QRect placed = FitOnScreen(inner, frame, QtScreen().AvailableArea(inner.marginsAdded(frame)));
+    const QMargins frame = frameMarginsOf(window);
+    const QRect placed = fitOnScreen(inner, frame, QtScreen().availableArea(inner.marginsAdded(frame)));
     if (placed == inner)
         return;
     if (window.minimumSize() == window.maximumSize())
@@ -201,38 +201,38 @@ bool ScreenKeeper::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::Show && watched->isWidgetType()) {
         auto* widget = static_cast<QWidget*>(watched);
         if (widget->isWindow() && (widget->windowType() == Qt::Dialog || widget->windowType() == Qt::Window))
-            guarded([widget] { Fit(*widget); })();
+            guarded([widget] { fit(*widget); })();
     }
     return false;
 }
 
-int ToPixelsX(double twips)
+int toPixelsX(double twips)
 {
-    return qRound(twips / QtScreen().TwipsPerPixelX());
+    return qRound(twips / QtScreen().twipsPerPixelX());
 }
 
-int ToPixelsY(double twips)
+int toPixelsY(double twips)
 {
-    return qRound(twips / QtScreen().TwipsPerPixelY());
+    return qRound(twips / QtScreen().twipsPerPixelY());
 }
 
-QPoint CenterOver(const QRect& owner, const QRect& dialog)
+QPoint centerOver(const QRect& owner, const QRect& dialog)
 {
     const double x = owner.left() + owner.width() / 2.0 - dialog.width() / 2.0;
     const double y = owner.top() + owner.height() / 2.0 - dialog.height() / 2.0;
-    return {RoundHalfEven(x), RoundHalfEven(y)};
+    return {roundHalfEven(x), roundHalfEven(y)};
 }
 
-bool QtSaveDialog::GetSaveFileName(SaveFileRecord& record)
+bool QtSaveDialog::getSaveFileName(SaveFileRecord& record)
 {
     if (m_desktop.headless()) {
         m_desktop.notePersonNeeded(QStringLiteral("the save dialog, to choose where the package goes"));
         return false;
     }
-    QWidget* owner = WidgetOf(record.owner);
+    QWidget* owner = widgetOf(record.owner);
     const qsizetype end = record.file.indexOf(QChar(u'\0'));
     const QString proposed = (end >= 0 ? record.file.left(end) : record.file).trimmed();
-    const std::optional<QString> hostProposed = HostPath::ForWriting(proposed);
+    const std::optional<QString> hostProposed = HostPath::forWriting(proposed);
     const QStringList parts = record.filter.split(QChar(u'\0'), Qt::SkipEmptyParts);
     // "Zip File(*.ZIP) " already names its pattern in parentheses, as Qt wants it.
     QString filter = parts.value(0).trimmed();
@@ -247,20 +247,20 @@ bool QtSaveDialog::GetSaveFileName(SaveFileRecord& record)
     dialog.setNameFilter(filter);
     if (hostProposed)
         dialog.selectFile(*hostProposed);
-    else if (const auto initial = HostPath::Resolve(record.initialDir))
+    else if (const auto initial = HostPath::resolve(record.initialDir))
         dialog.setDirectory(initial->hostPath());
     if (!record.defaultExtension.isEmpty())
         dialog.setDefaultSuffix(record.defaultExtension);
     if (owner) {
         dialog.adjustSize();
-        const QPoint at = CenterOver(owner->frameGeometry(), QRect(QPoint(), dialog.size()));
+        const QPoint at = centerOver(owner->frameGeometry(), QRect(QPoint(), dialog.size()));
         dialog.move(at);
     }
     if (answerer)
         QTimer::singleShot(0, &dialog, [this, &dialog] { answerer(&dialog); });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
-    const QString chosen = HostPath::ToWindows(dialog.selectedFiles().constFirst());
+    const QString chosen = HostPath::toWindows(dialog.selectedFiles().constFirst());
     record.file = chosen + QChar(u'\0');
     return true;
 }
@@ -274,7 +274,7 @@ void EchoingProgress::Show()
     m_window->Show();
 }
 
-void EchoingProgress::SetStatus(const QString& text)
+void EchoingProgress::setStatus(const QString& text)
 {
     m_status = text;
     if (m_terminal)
@@ -282,12 +282,12 @@ void EchoingProgress::SetStatus(const QString& text)
     else
         std::fprintf(stderr, "%s\n", qPrintable(text));
     std::fflush(stderr);
-    m_window->SetStatus(text);
+    m_window->setStatus(text);
 }
 
-void EchoingProgress::SetBytes(qint64 done, qint64 total)
+void EchoingProgress::setBytes(qint64 done, qint64 total)
 {
-    m_window->SetBytes(done, total);
+    m_window->setBytes(done, total);
     if (!m_terminal || total <= 0)
         return;
     const QLocale c = QLocale::c();

@@ -38,8 +38,8 @@ class QtMousePointer final : public IMousePointer
 {
 public:
     ~QtMousePointer() override;
-    void SetBusy() override;
-    void SetDefault() override;
+    void setBusy() override;
+    void setDefault() override;
 
 private:
     int m_depth = 0;
@@ -48,7 +48,7 @@ private:
 class QtEventLoop final : public IEventLoop
 {
 public:
-    void DoEvents() override;
+    void doEvents() override;
 };
 
 class QtMessageBox final : public IMessageBox
@@ -71,16 +71,16 @@ private:
 class QtScreen final : public IScreen
 {
 public:
-    double WidthTwips() const override;
-    double HeightTwips() const override;
-    double TwipsPerPixelX() const override;
-    double TwipsPerPixelY() const override;
-    QRect AvailableArea(const QRect& near) const override;
+    double widthTwips() const override;
+    double heightTwips() const override;
+    double twipsPerPixelX() const override;
+    double twipsPerPixelY() const override;
+    QRect availableArea(const QRect& near) const override;
 };
 
 // The decoration around a top-level window: as the window manager drew it, or, before the first
 // show, a title bar of about two lines of text and a thin border.
-QMargins FrameMarginsOf(const QWidget& window);
+QMargins frameMarginsOf(const QWidget& window);
 
 // Keeps every window and dialog, as it is shown, inside the available area of its screen: one that
 // does not fit is moved, then shrunk. Watches the whole application while it lives.
@@ -91,19 +91,19 @@ public:
     ~ScreenKeeper() override;
 
     // Fits one window now.
-    static void Fit(QWidget& window);
+    static void fit(QWidget& window);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 // Twips to whole pixels on the primary screen, along each axis.
-int ToPixelsX(double twips);
-int ToPixelsY(double twips);
+int toPixelsX(double twips);
+int toPixelsY(double twips);
 
 // Where a dialog goes to stand centred over its owner: each coordinate rounded to the nearest
 // integer, halves to even.
-QPoint CenterOver(const QRect& owner, const QRect& dialog);
+QPoint centerOver(const QRect& owner, const QRect& dialog);
 
 // The save dialog on QFileDialog: the proposed path, the title, the one filter, a question before
 // replacing a file, centred over its owner; a cancel (or no display) is reported as cancelled.
@@ -111,7 +111,7 @@ class QtSaveDialog final : public ISaveDialog
 {
 public:
     explicit QtSaveDialog(Desktop& desktop) : m_desktop(desktop) {}
-    bool GetSaveFileName(SaveFileRecord& record) override;
+    bool getSaveFileName(SaveFileRecord& record) override;
 
     // For tests: called with the dialog once it is shown, instead of waiting for a person.
     std::function<void(QWidget* dialog)> answerer;
@@ -128,8 +128,8 @@ class EchoingProgress final : public IProgressWindow
 public:
     explicit EchoingProgress(std::unique_ptr<IProgressWindow> window);
     void Show() override;
-    void SetStatus(const QString& text) override;
-    void SetBytes(qint64 done, qint64 total) override;
+    void setStatus(const QString& text) override;
+    void setBytes(qint64 done, qint64 total) override;
     void Close() override;
 
 private:
@@ -142,10 +142,10 @@ private:
 };
 
 // The program's icon, which every window of it carries (the main window makes it the application's).
-QIcon ProgramIcon();
+QIcon programIcon();
 // A window painted white, as the progress window and the About box are, whatever the desktop's
 // theme: the text on it dark and its links blue, so a dark theme never gives white on white.
-QPalette WhitePalette(QPalette palette);
+QPalette whitePalette(QPalette palette);
 
-QWidget* WidgetOf(WindowHandle handle);
-WindowHandle HandleOf(QWidget* widget);
+QWidget* widgetOf(WindowHandle handle);
+WindowHandle handleOf(QWidget* widget);

@@ -30,16 +30,16 @@ QtFolderTree::QtFolderTree(QWidget* parent) : QTreeView(parent), m_model(new Hos
             guarded([this] { m_keepInView = QPersistentModelIndex(); }));
 }
 
-void QtFolderTree::SelectFolder(const QString& path, int, bool raiseEvent)
+void QtFolderTree::selectFolder(const QString& path, int, bool raiseEvent)
 {
     HostPath::Miss miss = HostPath::Miss::None;
-    const std::optional<HostLocation> location = HostPath::Resolve(path, &miss);
-    if (!location || !HostName::IsDirectory(location->hostPath()))
-        Raise(ErrorNumber::PathNotFound,
-              (miss == HostPath::Miss::TooLong ? HostPath::MissReason(miss)
-                                               : QStringLiteral("Path not found")) +
-                  QStringLiteral(": ") + path,
-              QStringLiteral("FolderView"));
+    const std::optional<HostLocation> location = HostPath::resolve(path, &miss);
+    if (!location || !HostName::isDirectory(location->hostPath()))
+        raiseError(ErrorNumber::PathNotFound,
+                   (miss == HostPath::Miss::TooLong ? HostPath::missReason(miss)
+                                                    : QStringLiteral("Path not found")) +
+                       QStringLiteral(": ") + path,
+                   QStringLiteral("FolderView"));
     m_selectedHostPath = location->hostPath();
     {
         const QScopedValueRollback<bool> quiet(m_selecting, true);
@@ -53,12 +53,12 @@ void QtFolderTree::SelectFolder(const QString& path, int, bool raiseEvent)
         m_afterSelect();
 }
 
-QString QtFolderTree::SelectedFolderPath() const
+QString QtFolderTree::selectedFolderPath() const
 {
-    return m_selectedHostPath.isEmpty() ? QString() : HostPath::ToWindows(m_selectedHostPath);
+    return m_selectedHostPath.isEmpty() ? QString() : HostPath::toWindows(m_selectedHostPath);
 }
 
-void QtFolderTree::SetAfterSelectHandler(std::function<void()> handler)
+void QtFolderTree::setAfterSelectHandler(std::function<void()> handler)
 {
     m_afterSelect = std::move(handler);
 }

@@ -8,7 +8,7 @@
 class HostFolderModel;
 
 // The folder tree: folders of the host's file system, whatever bytes their names hold; selecting
-// one (by the user or by path) raises after-select, which runs and finishes before SelectFolder
+// one (by the user or by path) raises after-select, which runs and finishes before selectFolder
 // returns. Only a selection is a selection: the current row that Qt gives the tree when it first
 // gets focus is not one. A folder selected by path is kept in view as the tree is laid out and
 // its folders are listed, until the person takes over the tree.
@@ -20,9 +20,9 @@ public:
     explicit QtFolderTree(QWidget* parent = nullptr);
 
     // A path that names no folder is refused with a run-time error, and nothing is selected.
-    void SelectFolder(const QString& path, int flags, bool raiseEvent) override;
-    QString SelectedFolderPath() const override;
-    void SetAfterSelectHandler(std::function<void()> handler) override;
+    void selectFolder(const QString& path, int flags, bool raiseEvent) override;
+    QString selectedFolderPath() const override;
+    void setAfterSelectHandler(std::function<void()> handler) override;
 
 protected:
     bool viewportEvent(QEvent* event) override;

@@ -6,15 +6,15 @@
 #include <QDesktopServices>
 #include <QUrl>
 
-bool OpenOnDesktop(const QString& urlOrHostPath)
+bool openOnDesktop(const QString& urlOrHostPath)
 {
     const QUrl url = urlOrHostPath.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(urlOrHostPath)
                                                                 : QUrl(urlOrHostPath, QUrl::TolerantMode);
     return QDesktopServices::openUrl(url);
 }
 
-void RegisterDesktopComponents()
+void registerDesktopComponents()
 {
-    Registry::Register(QString::fromLatin1(IHelpCatalog::ClassId),
-                       [] { return std::make_unique<XmlHelpCatalog>(OpenOnDesktop); });
+    Registry::registerFactory(QString::fromLatin1(IHelpCatalog::ClassId),
+                              [] { return std::make_unique<XmlHelpCatalog>(openOnDesktop); });
 }

@@ -1,0 +1,15 @@
+#include "app/Assembly.h"
+
+#include "components/Registration.h"
+#include "diag/Debug.h"
+#include "outside/Registry.h"
+#include "platform/qt/RegisterDesktop.h"
+
+ComponentMakers assembleComponents()
+{
+    registerCoreComponents();
+    registerDesktopComponents();
+    ComponentMakers makers = Registry::makers();
+    Debug::useLogSinks(makers.logSink);
+    return makers;
+}
