@@ -20,10 +20,12 @@ groups[build]="
 groups[test]="
   clang-14 libclang-rt-14-dev
   unzip python3 7zip libarchive-tools time
-  desktop-file-utils appstream man-db"
+  desktop-file-utils appstream man-db
+  openssh-client openssh-server"
 groups[bench]="
   libisal-dev zip 7zip python3 time
-  xvfb xauth x11-utils icewm fonts-dejavu-core librsvg2-bin"
+  xvfb xauth x11-utils icewm fonts-dejavu-core librsvg2-bin
+  openssh-client openssh-server"
 groups[package]="dpkg-dev file lintian"
 
 chosen=("${@:-build}")

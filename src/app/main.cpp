@@ -1,6 +1,7 @@
 // ts6satchel: packs the files of a Tessarine application folder into a zip package for support.
 #include "app/Assembly.h"
 #include "app/SatchelWindow.h"
+#include "case/CollectRun.h"
 #include "base/Logging.h"
 #include "controller/BatchStart.h"
 #include "diag/ErrorTrap.h"
@@ -202,7 +203,12 @@ int main(int argc, char** argv)
     QElapsedTimer clock;
     clock.start();
 
-    const CommandLineOptions options = parseArguments(processArguments(argc, argv));
+    const QStringList arguments = processArguments(argc, argv);
+    if (arguments.value(0) == QLatin1String("collect")) {
+        QCoreApplication app(argc, argv);
+        return runCollect(arguments.mid(1));
+    }
+    const CommandLineOptions options = parseArguments(arguments);
     switch (options.action) {
     case CommandLineOptions::Action::Help:
         std::fputs(qPrintable(helpText()), stdout);

@@ -14,3 +14,4 @@ Q_DECLARE_LOGGING_CATEGORY(lcSettings)   // ts6.settings: AppConfig and window p
 Q_DECLARE_LOGGING_CATEGORY(lcPackage)    // ts6.package: the build of a package
 Q_DECLARE_LOGGING_CATEGORY(lcController) // ts6.controller: the main window's controller
 Q_DECLARE_LOGGING_CATEGORY(lcApp)        // ts6.app: the windows and the start
+Q_DECLARE_LOGGING_CATEGORY(lcCase)       // ts6.case: collecting a case over ssh

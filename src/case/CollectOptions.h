@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+// One host of a collect run: as given ([user@]host[:port] or a name from the ssh configuration),
+// and the folder or template to pack there when it is not the run's.
+struct HostEntry
+{
+    QString host{};
+    QString folder{};
+};
+
+// What "ts6satchel collect" is asked to do.
+struct CollectOptions
+{
+    std::vector<HostEntry> hosts;
+    QString target{};   // the folder or template on every host, as given after "--"
+    QString out{};      // the case folder
+    QString resume{};   // a case folder whose hosts not collected are tried again
+    int jobs = 4;
+    int timeoutSeconds = 600;
+    int connectTimeoutSeconds = 15;
+    bool sudo = false;
+    bool acceptNewHostKeys = false;
+    QString sshConfig{};           // an ssh configuration file of the user's choice
+    bool json = false;           // the index on standard output at the end
+    QStringList buildOptions{};    // passed to each host's build: --redact, --since DATE...
+    QStringList recordedOptions{}; // what the index keeps, so a resume runs the same way
+};
+
+struct CollectCommand
+{
+    enum class Action
+    {
+        Run,
+        Help,
+        UsageError,
+    };
+    Action action = Action::Run;
+    QString error{};
+    CollectOptions options{};
+};
+
+// Reads the arguments after "collect". A hosts file is read here: a line that cannot be a host is a
+// usage error naming the file and the line.
+CollectCommand parseCollectArguments(const QStringList& arguments);
+
+// The lines of a hosts file: one host a line, optionally followed by blanks and folder=PATH; blank
+// lines and lines starting with # are skipped. The error names the line (1-based) of the first
+// line that cannot be read.
+std::vector<HostEntry> parseHostsFile(const QByteArray& text, QString* error);
+
+// Seconds from "90", "90s", "10m" or "2h"; none for anything else, zero or past a day.
+std::optional<int> parseDuration(const QString& text);
+
+// Whether a host as given can be handed to ssh: not empty, no blank or control character, not
+// starting with "-" (ssh would read it as an option).
+bool isHostName(const QString& host);
+
+// The options again, as the index records them and a resume reads them back.
+QStringList recordedArguments(const CollectOptions& options);
+
+QString collectHelpText();
+QString collectUsageHint();

@@ -1,0 +1,276 @@
+#include "case/CollectRun.h"
+
+#include "case/HostRun.h"
+#include "outside/Interruption.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QSocketNotifier>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int kUsage = 64;
+
+// A private folder for the control sockets, short enough for a socket's name (108 bytes, of which
+// ssh adds a few while it binds) even where TMPDIR is long.
+std::unique_ptr<QTemporaryDir> controlFolder()
+{
+    const QString temp = QDir::tempPath();
+    const QString base = temp.size() <= 40 ? temp : QStringLiteral("/tmp");
+    return std::make_unique<QTemporaryDir>(base + QStringLiteral("/ts6c-XXXXXX"));
+}
+
+QString sizeText(qint64 bytes)
+{
+    return bytes <= 0 ? QString() : QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+}
+
+void say(const QString& text)
+{
+    std::fprintf(stderr, "ts6satchel collect: %s\n", qPrintable(text));
+}
+
+int usageError(const QString& text)
+{
+    say(text);
+    return kUsage;
+}
+
+} // namespace
+
+CollectRun::CollectRun(CollectOptions options, CaseIndex index, QString caseFolder, CollectDisplay display,
+                       QObject* parent)
+    : QObject(parent), m_options(std::move(options)), m_index(std::move(index)), m_caseFolder(std::move(caseFolder)),
+      m_display(display)
+{
+    m_redraw.setInterval(250);
+    connect(&m_redraw, &QTimer::timeout, this, &CollectRun::redraw);
+}
+
+CollectRun::~CollectRun() = default;
+
+bool CollectRun::start(QString* error)
+{
+    m_control = controlFolder();
+    if (!m_control->isValid()) {
+        *error = QStringLiteral("cannot make a private folder for the connections: ") + m_control->errorString();
+        return false;
+    }
+    m_runs.assign(m_index.hosts.size(), nullptr);
+    for (std::size_t slot = 0; slot < m_index.hosts.size(); ++slot) {
+        const HostRecord& record = m_index.hosts[slot];
+        if (record.state != HostState::Pending)
+            continue;
+        const QString hostDir = m_caseFolder + QLatin1Char('/') + hostFolder(record.host);
+        if (!QDir().mkpath(hostDir)) {
+            *error = QStringLiteral("cannot make the folder %1").arg(hostDir);
+            return false;
+        }
+        HostJob job{{record.host, record.folder},
+                    m_index.target,
+                    m_options,
+                    m_control->path() + QStringLiteral("/") + QString::number(slot),
+                    hostDir,
+                    {TS6_VERSION_MAJOR, TS6_VERSION_MINOR}};
+        auto* run = new HostRun(std::move(job), this);
+        m_runs[slot] = run;
+        connect(run, &HostRun::finished, this, [this, slot] { hostEnded(slot); });
+    }
+    if (const QString why = writeIndex(m_caseFolder, m_index); !why.isEmpty()) {
+        *error = why;
+        return false;
+    }
+    if (m_display.terminal)
+        m_redraw.start();
+    startNext();
+    if (m_running == 0)
+        QTimer::singleShot(0, this, [this] { hostEnded(m_index.hosts.size()); });
+    return true;
+}
+
+void CollectRun::startNext()
+{
+    while (!m_interrupted && m_running < m_options.jobs && m_next < m_runs.size()) {
+        HostRun* run = m_runs[m_next++];
+        if (!run)
+            continue;
+        ++m_running;
+        run->start();
+    }
+}
+
+void CollectRun::hostEnded(std::size_t slot)
+{
+    if (slot < m_runs.size()) {
+        m_index.hosts[slot] = m_runs[slot]->record();
+        --m_running;
+        if (!m_display.terminal)
+            std::fprintf(m_display.stream, "%s\n", qPrintable(lineOf(slot)));
+    }
+    startNext();
+    const bool allEnded = std::all_of(m_runs.cbegin(), m_runs.cend(), [](const HostRun* r) { return !r || r->ended(); });
+    if (allEnded && !m_done) {
+        m_done = true;
+        m_index.finished = QDateTime::currentDateTime();
+    }
+    saveIndex();
+    if (m_done) {
+        m_redraw.stop();
+        redraw();
+        Q_EMIT done();
+    }
+}
+
+void CollectRun::saveIndex()
+{
+    if (const QString why = writeIndex(m_caseFolder, m_index); !why.isEmpty())
+        say(why);
+}
+
+void CollectRun::interrupt()
+{
+    if (m_interrupted)
+        return;
+    m_interrupted = true;
+    for (std::size_t slot = 0; slot < m_runs.size(); ++slot) {
+        HostRun* run = m_runs[slot];
+        if (!run || run->ended())
+            continue;
+        if (slot >= m_next) { // never started
+            m_index.hosts[slot].state = HostState::Interrupted;
+            m_index.hosts[slot].reason = QStringLiteral("the run was interrupted before this host's turn");
+            m_runs[slot] = nullptr;
+            run->deleteLater();
+            continue;
+        }
+        run->interrupt();
+    }
+    if (m_running == 0)
+        hostEnded(m_runs.size());
+}
+
+QString CollectRun::lineOf(std::size_t slot) const
+{
+    const HostRun* run = m_runs[slot];
+    const HostRecord& record = run ? run->record() : m_index.hosts[slot];
+    const QString phase = run ? run->phase() : stateName(record.state);
+    const qint64 bytes = run ? (record.state == HostState::Collected ? record.size : run->bytesFetched()) : record.size;
+    QString line = QStringLiteral("%1  %2  %3  %4 s")
+                       .arg(record.host, -24)
+                       .arg(phase, -16)
+                       .arg(sizeText(bytes), 9)
+                       .arg(run ? (run->ended() ? record.seconds : run->seconds()) : record.seconds, 5, 'f', 1);
+    if (run && run->ended() && record.state != HostState::Collected && !record.reason.isEmpty())
+        line += QStringLiteral("  ") + record.reason;
+    return line;
+}
+
+void CollectRun::redraw()
+{
+    if (!m_display.terminal)
+        return;
+    QByteArray text;
+    if (m_linesShown > 0)
+        text += "\x1b[" + QByteArray::number(m_linesShown) + 'A';
+    for (std::size_t slot = 0; slot < m_runs.size(); ++slot)
+        text += "\r\x1b[2K" + lineOf(slot).toUtf8() + '\n';
+    m_linesShown = static_cast<int>(m_runs.size());
+    std::fputs(text.constData(), m_display.stream);
+    std::fflush(m_display.stream);
+}
+
+namespace {
+
+// The case of a resumed run: its hosts, target and options from the index; the hosts not collected
+// pending again.
+int resumeCase(const QString& folder, CollectOptions& options, CaseIndex& index)
+{
+    QFile file(folder + QStringLiteral("/index.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return usageError(QStringLiteral("--resume: %1 is not a case folder: %2").arg(folder, file.errorString()));
+    QString why;
+    std::optional<CaseIndex> read = readIndex(file.readAll(), &why);
+    if (!read)
+        return usageError(QStringLiteral("--resume: %1 is not a case folder: %2").arg(folder, why));
+    const CollectCommand again = parseCollectArguments(read->options + QStringList{QStringLiteral("--resume"), folder});
+    if (again.action != CollectCommand::Action::Run)
+        return usageError(QStringLiteral("--resume: the options in %1/index.json cannot be read: %2").arg(folder, again.error));
+    const bool json = options.json;
+    options = again.options;
+    options.json = json;
+    options.out = folder;
+    index = std::move(*read);
+    index.finished.reset();
+    for (HostRecord& host : index.hosts)
+        if (host.state != HostState::Collected)
+            host = HostRecord{host.host, host.folder};
+    return 0;
+}
+
+int newCase(CollectOptions& options, CaseIndex& index)
+{
+    if (QFile::exists(options.out + QStringLiteral("/index.json")))
+        return usageError(QStringLiteral("%1 already holds a case: give --resume %1, or another --out.").arg(options.out));
+    if (!QDir().mkpath(options.out))
+        return usageError(QStringLiteral("cannot make the case folder %1").arg(options.out));
+    index.target = options.target;
+    index.options = options.recordedOptions;
+    for (const HostEntry& entry : options.hosts)
+        index.hosts.push_back(HostRecord{entry.host, entry.folder});
+    return 0;
+}
+
+} // namespace
+
+int runCollect(const QStringList& arguments)
+{
+    const CollectCommand command = parseCollectArguments(arguments);
+    if (command.action == CollectCommand::Action::Help) {
+        std::fputs(qPrintable(collectHelpText()), stdout);
+        return 0;
+    }
+    if (command.action == CollectCommand::Action::UsageError) {
+        say(command.error);
+        std::fputs(qPrintable(collectUsageHint()), stderr);
+        return kUsage;
+    }
+    CollectOptions options = command.options;
+    CaseIndex index;
+    index.started = QDateTime::currentDateTime();
+    if (const int status = options.resume.isEmpty() ? newCase(options, index) : resumeCase(options.resume, options, index))
+        return status;
+    const QString caseFolder = QDir(options.out).absolutePath();
+
+    CollectRun run(options, index, caseFolder, {stderr, ::isatty(STDERR_FILENO) == 1});
+    QSocketNotifier* watch = nullptr;
+    if (Interruption::wakeFd() >= 0) {
+        watch = new QSocketNotifier(Interruption::wakeFd(), QSocketNotifier::Read, &run);
+        QObject::connect(watch, &QSocketNotifier::activated, &run, [&run] {
+            char bytes[64];
+            while (::read(Interruption::wakeFd(), bytes, sizeof bytes) > 0) {
+            }
+            run.interrupt();
+        });
+    }
+    QObject::connect(&run, &CollectRun::done, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    QString why;
+    if (!run.start(&why)) {
+        say(why);
+        return 1;
+    }
+    if (Interruption::requested() != 0)
+        run.interrupt();
+    QCoreApplication::exec();
+
+    const CaseIndex& ended = run.index();
+    if (options.json)
+        std::fputs(indexJson(ended).constData(), stdout);
+    const auto collected = std::count_if(ended.hosts.cbegin(), ended.hosts.cend(),
+                                         [](const HostRecord& h) { return h.state == HostState::Collected; });
+    say(QStringLiteral("%1 of %2 hosts collected into %3").arg(collected).arg(ended.hosts.size()).arg(caseFolder));
+    return exitStatusOf(ended);
+}

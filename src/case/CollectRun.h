@@ -1,0 +1,67 @@
+#pragma once
+
+#include "case/CaseIndex.h"
+#include "case/CollectOptions.h"
+
+#include <QObject>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+class HostRun;
+
+// Where a collect run shows itself: an updating block of one line per host on a terminal, plain
+// lines at each host's end otherwise.
+struct CollectDisplay
+{
+    std::FILE* stream = stderr;
+    bool terminal = false;
+};
+
+// A collect run over the hosts of a case: at most --jobs hosts at a time, the index rewritten
+// after every host's end, done emitted once every host has ended.
+class CollectRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    CollectRun(CollectOptions options, CaseIndex index, QString caseFolder, CollectDisplay display,
+               QObject* parent = nullptr);
+    ~CollectRun() override;
+
+    // Starts the hosts still pending; false, with the reason, when the case folder cannot be used.
+    bool start(QString* error);
+    // Ends every host at once as interrupted; done follows when their ssh processes are gone.
+    void interrupt();
+    const CaseIndex& index() const { return m_index; }
+
+Q_SIGNALS:
+    void done();
+
+private:
+    void startNext();
+    void hostEnded(std::size_t slot);
+    void saveIndex();
+    void redraw();
+    QString lineOf(std::size_t slot) const;
+
+    const CollectOptions m_options;
+    CaseIndex m_index;
+    const QString m_caseFolder;
+    const CollectDisplay m_display;
+    std::unique_ptr<QTemporaryDir> m_control; // the master connections' sockets
+    std::vector<HostRun*> m_runs;              // by slot of m_index.hosts; children of this run
+    std::size_t m_next = 0;
+    int m_running = 0;
+    int m_linesShown = 0;
+    bool m_interrupted = false;
+    bool m_done = false;
+    QTimer m_redraw;
+};
+
+// "ts6satchel collect ARGUMENTS": the whole verb, from the arguments to the exit status.
+int runCollect(const QStringList& arguments);

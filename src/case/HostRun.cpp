@@ -1,0 +1,458 @@
+#include "case/HostRun.h"
+
+#include "base/Logging.h"
+#include "platform/FileReplacement.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+namespace {
+
+constexpr int kCloseMs = 1500;          // for the master to end once asked, then it is stopped
+constexpr int kCleanUpSeconds = 20;     // for removing the remote folder
+constexpr char kReady[] = "ts6satchel-ready";
+
+QStringList commonArguments(const HostJob& job)
+{
+    QStringList args{QStringLiteral("-S"), job.controlPath, QStringLiteral("-o"), QStringLiteral("BatchMode=yes"),
+                     QStringLiteral("-o"),
+                     QStringLiteral("StrictHostKeyChecking=") +
+                         (job.options.acceptNewHostKeys ? QStringLiteral("accept-new") : QStringLiteral("yes")),
+                     QStringLiteral("-o"),
+                     QStringLiteral("ConnectTimeout=%1").arg(job.options.connectTimeoutSeconds),
+                     QStringLiteral("-o"), QStringLiteral("ServerAliveInterval=10"), QStringLiteral("-o"),
+                     QStringLiteral("ServerAliveCountMax=3")};
+    if (!job.options.sshConfig.isEmpty())
+        args << QStringLiteral("-F") << job.options.sshConfig;
+    return args;
+}
+
+QString fingerprintIn(const QByteArray& errors)
+{
+    static const QRegularExpression line(QStringLiteral("Server host key: (\\S+ \\S+)"));
+    return line.match(QString::fromUtf8(errors)).captured(1);
+}
+
+QString humanBytes(qint64 bytes)
+{
+    return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+}
+
+} // namespace
+
+QString sshDestination(const QString& host)
+{
+    // host:port (one colon, or a bracketed address) goes as a URI, which ssh reads with its port.
+    const bool bracketed = host.contains(QLatin1String("]:"));
+    if (host.count(QLatin1Char(':')) == 1 || bracketed)
+        return QStringLiteral("ssh://") + host;
+    return host;
+}
+
+QString shellQuoted(const QString& word)
+{
+    QString quoted = word;
+    quoted.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+QStringList masterArguments(const HostJob& job)
+{
+    return commonArguments(job) + QStringList{QStringLiteral("-M"),
+                                              QStringLiteral("-N"),
+                                              QStringLiteral("-v"),
+                                              QStringLiteral("-o"),
+                                              QStringLiteral("ControlPersist=no"),
+                                              QStringLiteral("-o"),
+                                              QStringLiteral("PermitLocalCommand=yes"),
+                                              QStringLiteral("-o"),
+                                              QStringLiteral("LocalCommand=echo ") + QLatin1String(kReady),
+                                              QStringLiteral("--"),
+                                              sshDestination(job.entry.host)};
+}
+
+QStringList commandArguments(const HostJob& job, const QString& remoteCommand)
+{
+    return commonArguments(job) + QStringList{QStringLiteral("-o"), QStringLiteral("ControlMaster=no"),
+                                              QStringLiteral("-T"), QStringLiteral("--"),
+                                              sshDestination(job.entry.host), remoteCommand};
+}
+
+QString remoteBuildCommand(const HostJob& job)
+{
+    const QString target = job.entry.folder.isEmpty() ? job.target : job.entry.folder;
+    QStringList build{QStringLiteral("ts6satchel"), QStringLiteral("--json")};
+    for (const QString& option : job.options.buildOptions)
+        build << shellQuoted(option);
+    build << QStringLiteral("--") << shellQuoted(target) << QStringLiteral("\"$d/package.zip\"");
+    return QStringLiteral("umask 077 && d=$(mktemp -d \"${TMPDIR:-/tmp}/ts6collect.XXXXXXXX\") && "
+                          "printf 'TS6DIR %s\\n' \"$d\" && ") +
+           (job.options.sudo ? QStringLiteral("sudo -n ") : QString()) + build.join(QLatin1Char(' '));
+}
+
+HostRun::HostRun(HostJob job, QObject* parent) : QObject(parent), m_job(std::move(job))
+{
+    m_record.host = m_job.entry.host;
+    m_record.folder = m_job.entry.folder;
+    m_deadline.setSingleShot(true);
+    m_connectDeadline.setSingleShot(true);
+    m_closeDeadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        fail(HostState::Timeout, QStringLiteral("not done within %1 s").arg(m_job.options.timeoutSeconds));
+    });
+    connect(&m_connectDeadline, &QTimer::timeout, this, [this] {
+        if (!m_masterReady)
+            fail(HostState::Timeout,
+                 QStringLiteral("no connection within %1 s").arg(m_job.options.connectTimeoutSeconds));
+    });
+    connect(&m_closeDeadline, &QTimer::timeout, this, [this] {
+        m_master.kill();
+        if (m_closer)
+            m_closer->kill();
+    });
+    connect(&m_master, &QProcess::readyReadStandardOutput, this, &HostRun::masterSaid);
+    connect(&m_master, &QProcess::readyReadStandardError, this,
+            [this] { m_masterErrors += m_master.readAllStandardError(); });
+    connect(&m_master, &QProcess::finished, this, &HostRun::masterEnded);
+    connect(&m_master, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            masterEnded();
+    });
+}
+
+HostRun::~HostRun()
+{
+    // A run torn down early leaves no process behind.
+    for (QProcess* p : {&m_master, m_step.data(), m_closer.data()})
+        if (p && p->state() != QProcess::NotRunning) {
+            p->kill();
+            p->waitForFinished(1000);
+        }
+}
+
+double HostRun::seconds() const
+{
+    return m_startedMs == 0 ? 0 : (QDateTime::currentMSecsSinceEpoch() - m_startedMs) / 1000.0;
+}
+
+void HostRun::setPhase(const QString& phase)
+{
+    m_phase = phase;
+    Q_EMIT changed();
+}
+
+void HostRun::note(const QString& text)
+{
+    m_log += QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + ' ' + text.toUtf8();
+    if (!m_log.endsWith('\n'))
+        m_log += '\n';
+}
+
+void HostRun::start()
+{
+    m_startedMs = QDateTime::currentMSecsSinceEpoch();
+    m_deadline.start(m_job.options.timeoutSeconds * 1000);
+    startMaster();
+}
+
+void HostRun::startMaster()
+{
+    setPhase(QStringLiteral("connecting"));
+    const QStringList args = masterArguments(m_job);
+    note(QStringLiteral("== connecting: ssh ") + args.join(QLatin1Char(' ')));
+    // Ssh's own connect timeout ends the TCP connection and the greeting; the login has as long again.
+    m_connectDeadline.start(m_job.options.connectTimeoutSeconds * 2000 + 5000);
+    m_master.setStandardInputFile(QProcess::nullDevice());
+    m_master.start(m_job.ssh, args);
+}
+
+void HostRun::masterSaid()
+{
+    const QByteArray said = m_master.readAllStandardOutput();
+    if (m_masterReady || !said.contains(kReady))
+        return;
+    m_masterReady = true;
+    m_connectDeadline.stop();
+    m_record.fingerprint = fingerprintIn(m_masterErrors);
+    note(QStringLiteral("connected; host key ") + m_record.fingerprint);
+    checkVersion();
+}
+
+void HostRun::masterEnded()
+{
+    m_masterErrors += m_master.readAllStandardError();
+    note(QStringLiteral("== ssh (the master connection) said:\n") + QString::fromUtf8(m_masterErrors));
+    m_masterErrors.clear();
+    if (m_closing) {
+        end();
+        return;
+    }
+    if (m_master.error() == QProcess::FailedToStart) {
+        fail(HostState::Unreachable, QStringLiteral("cannot start %1: %2").arg(m_job.ssh, m_master.errorString()));
+        return;
+    }
+    const QString said = QString::fromUtf8(m_log);
+    if (!m_masterReady)
+        fail(classifyConnectionFailure(said), lastWords(said));
+    else
+        fail(HostState::Unreachable, QStringLiteral("the connection was lost: ") + lastWords(said));
+}
+
+QString HostRun::sudo() const
+{
+    return m_job.options.sudo ? QStringLiteral("sudo -n ") : QString();
+}
+
+void HostRun::run(const QString& step, const QString& remoteCommand, Done done)
+{
+    const QStringList args = commandArguments(m_job, remoteCommand);
+    note(QStringLiteral("== ") + step + QStringLiteral(": ") + remoteCommand);
+    auto* process = new QProcess(this);
+    m_step = process;
+    process->setStandardInputFile(QProcess::nullDevice());
+    connect(process, &QProcess::finished, this, [this, process, done](int exitCode, QProcess::ExitStatus status) {
+        const QByteArray out = process->readAllStandardOutput();
+        const QString errors = QString::fromUtf8(process->readAllStandardError());
+        if (!errors.isEmpty())
+            note(errors);
+        process->deleteLater();
+        if (m_step == process)
+            m_step = nullptr;
+        if (!m_failed || m_cleaning)
+            done(status == QProcess::NormalExit ? exitCode : 255, out, errors);
+    });
+    process->start(m_job.ssh, args);
+}
+
+bool HostRun::connectionLost(int exitCode, const QString& errors)
+{
+    if (exitCode != 255)
+        return false;
+    fail(classifyConnectionFailure(errors), QStringLiteral("the connection was lost: ") + lastWords(errors));
+    return true;
+}
+
+void HostRun::checkVersion()
+{
+    setPhase(QStringLiteral("checking"));
+    run(QStringLiteral("version"), sudo() + QStringLiteral("ts6satchel --version"),
+        [this](int exitCode, const QByteArray& out, const QString& errors) {
+            if (connectionLost(exitCode, errors))
+                return;
+            if (m_job.options.sudo && errors.contains(QLatin1String("sudo:")))
+                return fail(HostState::Sudo, lastWords(errors));
+            if (exitCode == 127 || exitCode == 126)
+                return fail(HostState::ToolMissing, QStringLiteral("no ts6satchel on the remote PATH: ") + lastWords(errors));
+            const QString line = QString::fromUtf8(out).section(QLatin1Char('\n'), 0, 0).trimmed();
+            const std::optional<std::pair<int, int>> version = toolVersion(line);
+            if (exitCode != 0 || !version)
+                return fail(HostState::RemoteFailed,
+                            QStringLiteral("the remote ts6satchel --version said '%1' (status %2)")
+                                .arg(line.left(80))
+                                .arg(exitCode));
+            m_record.version = line.section(QLatin1Char(' '), 1);
+            if (*version < m_job.ownVersion)
+                return fail(HostState::ToolTooOld,
+                            QStringLiteral("ts6satchel %1 there; %2.%3 or later is needed")
+                                .arg(m_record.version)
+                                .arg(m_job.ownVersion.first)
+                                .arg(m_job.ownVersion.second));
+            build();
+        });
+}
+
+void HostRun::build()
+{
+    setPhase(QStringLiteral("building"));
+    run(QStringLiteral("build"), remoteBuildCommand(m_job),
+        [this](int exitCode, const QByteArray& out, const QString& errors) {
+            QJsonObject summary;
+            for (const QByteArray& line : out.split('\n')) {
+                if (line.startsWith("TS6DIR "))
+                    m_remoteDir = QString::fromUtf8(line.mid(7));
+                else if (line.startsWith('{'))
+                    summary = QJsonDocument::fromJson(line).object();
+                else if (!line.isEmpty())
+                    note(QString::fromUtf8(line));
+            }
+            if (connectionLost(exitCode, errors))
+                return;
+            if (m_job.options.sudo && errors.contains(QLatin1String("sudo:")))
+                return fail(HostState::Sudo, lastWords(errors));
+            if (exitCode == 127 || exitCode == 126)
+                return fail(HostState::ToolMissing, lastWords(errors));
+            if (summary.isEmpty())
+                return fail(HostState::RemoteFailed,
+                            QStringLiteral("the remote build ended with status %1 and no summary: %2")
+                                .arg(exitCode)
+                                .arg(lastWords(errors)));
+            const QString package = summary.value(QStringLiteral("package")).toString();
+            if (exitCode != 0 || package.isEmpty()) {
+                const QString reason = summary.value(QStringLiteral("reason")).toString();
+                return fail(HostState::RemoteFailed, reason.isEmpty() ? lastWords(errors) : reason);
+            }
+            fetch(package, summary.value(QStringLiteral("bytes")).toInteger(-1),
+                  summary.value(QStringLiteral("sha256")).toString().toLatin1());
+        });
+}
+
+void HostRun::fetch(const QString& remotePackage, qint64 size, const QByteArray& sha256)
+{
+    setPhase(QStringLiteral("fetching"));
+    m_expected = size;
+    m_expectedSha = sha256;
+    m_package = std::make_unique<QSaveFile>(m_job.hostDir + QStringLiteral("/package.zip"));
+    if (!m_package->open(QIODevice::WriteOnly))
+        return fail(HostState::Corrupt, QStringLiteral("cannot write %1: %2")
+                                            .arg(m_package->fileName(), m_package->errorString()));
+    const QString command = sudo() + QStringLiteral("cat -- ") + shellQuoted(remotePackage);
+    run(QStringLiteral("fetch"), command, [this](int exitCode, const QByteArray& out, const QString& errors) {
+        // What came after the last read.
+        m_hash.addData(out);
+        m_fetched += out.size();
+        if (m_package->write(out) != out.size())
+            m_package->cancelWriting();
+        fetched(exitCode, errors);
+    });
+    connect(m_step.data(), &QProcess::readyReadStandardOutput, this, [this, process = m_step.data()] {
+        const QByteArray bytes = process->readAllStandardOutput();
+        m_hash.addData(bytes);
+        m_fetched += bytes.size();
+        if (m_package->write(bytes) != bytes.size())
+            m_package->cancelWriting();
+        Q_EMIT changed();
+    });
+}
+
+void HostRun::fetched(int exitCode, const QString& errors)
+{
+    if (connectionLost(exitCode, errors))
+        return;
+    const QByteArray sha = m_hash.result().toHex();
+    if (exitCode != 0 || m_fetched != m_expected)
+        return fail(HostState::Corrupt, QStringLiteral("%1 of %2 bytes arrived").arg(m_fetched).arg(m_expected));
+    if (sha != m_expectedSha)
+        return fail(HostState::Corrupt, QStringLiteral("the SHA-256 of what arrived, %1, is not the remote build's")
+                                            .arg(QString::fromLatin1(sha)));
+    if (!m_package->commit())
+        return fail(HostState::Corrupt, QStringLiteral("cannot write %1: %2")
+                                            .arg(m_package->fileName(), m_package->errorString()));
+    m_record.state = HostState::Collected;
+    m_record.package = m_job.hostDir.section(QLatin1Char('/'), -2) + QStringLiteral("/package.zip");
+    m_record.size = m_fetched;
+    m_record.sha256 = sha;
+    note(QStringLiteral("collected %1 (%2), SHA-256 %3").arg(m_record.package, humanBytes(m_fetched),
+                                                             QString::fromLatin1(sha)));
+    cleanUp();
+}
+
+void HostRun::fail(HostState state, const QString& reason)
+{
+    if (m_failed || m_ended || m_record.state == HostState::Collected)
+        return;
+    m_failed = true;
+    m_record.state = state;
+    m_record.reason = reason;
+    note(QStringLiteral("ended: ") + stateName(state) + QStringLiteral(": ") + reason);
+    if (m_package)
+        m_package->cancelWriting();
+    if (m_step) {
+        m_step->kill();
+        m_step = nullptr;
+    }
+    if (state == HostState::Interrupted || !m_masterReady || m_master.state() == QProcess::NotRunning)
+        closeMaster();
+    else
+        cleanUp();
+}
+
+void HostRun::cleanUp()
+{
+    if (m_remoteDir.isEmpty())
+        return closeMaster();
+    m_cleaning = true;
+    setPhase(QStringLiteral("cleaning"));
+    m_deadline.start(kCleanUpSeconds * 1000);
+    disconnect(&m_deadline, &QTimer::timeout, this, nullptr);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        note(QStringLiteral("the remote folder was not removed in time: ") + m_remoteDir);
+        closeMaster();
+    });
+    run(QStringLiteral("clean up"), sudo() + QStringLiteral("rm -rf -- ") + shellQuoted(m_remoteDir),
+        [this](int, const QByteArray&, const QString&) { closeMaster(); });
+}
+
+void HostRun::closeMaster()
+{
+    if (m_closing)
+        return;
+    m_closing = true;
+    m_deadline.stop();
+    m_connectDeadline.stop();
+    if (m_step)
+        m_step->kill();
+    if (m_master.state() == QProcess::NotRunning) {
+        end();
+        return;
+    }
+    m_closeDeadline.start(kCloseMs);
+    if (!m_masterReady) {
+        m_master.terminate();
+        return;
+    }
+    auto* closer = new QProcess(this);
+    m_closer = closer;
+    closer->setStandardInputFile(QProcess::nullDevice());
+    connect(closer, &QProcess::finished, closer, &QObject::deleteLater);
+    QStringList args = commonArguments(m_job);
+    args << QStringLiteral("-O") << QStringLiteral("exit") << QStringLiteral("--") << sshDestination(m_job.entry.host);
+    closer->start(m_job.ssh, args);
+}
+
+void HostRun::interrupt()
+{
+    if (m_ended)
+        return;
+    if (m_record.state == HostState::Pending) {
+        m_record.state = HostState::Interrupted;
+        m_record.reason = QStringLiteral("the run was interrupted");
+    }
+    m_failed = true;
+    note(QStringLiteral("interrupted"));
+    if (m_package && m_record.state != HostState::Collected)
+        m_package->cancelWriting();
+    for (QProcess* p : {m_step.data(), m_closer.data()})
+        if (p)
+            p->kill();
+    m_closing = true;
+    m_closeDeadline.start(kCloseMs);
+    if (m_master.state() == QProcess::NotRunning)
+        end();
+    else
+        m_master.terminate();
+}
+
+void HostRun::writeLog()
+{
+    const QString path = m_job.hostDir + QStringLiteral("/collect.log");
+    if (replaceFile(QFile::encodeName(path), m_log, 0644) != 0)
+        qCWarning(lcCase) << "cannot write" << path;
+}
+
+void HostRun::end()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_deadline.stop();
+    m_connectDeadline.stop();
+    m_closeDeadline.stop();
+    m_record.seconds = seconds();
+    m_phase = stateName(m_record.state);
+    writeLog();
+    Q_EMIT changed();
+    Q_EMIT finished();
+}

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "case/CaseIndex.h"
+#include "case/CollectOptions.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QObject>
+#include <QPointer>
+#include <QProcess>
+#include <QSaveFile>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+// What one host of a collect run is asked: the host, the folder or template there, how to reach it
+// and where its files go.
+struct HostJob
+{
+    HostEntry entry{};
+    QString target{}; // the case's; the host's own folder wins
+    CollectOptions options{};
+    QString controlPath{}; // the master connection's socket, in a private folder
+    QString hostDir{};     // hosts/<host> inside the case folder, made by the caller
+    std::pair<int, int> ownVersion{0, 0};
+    QString ssh = QStringLiteral("ssh");
+};
+
+// The ssh arguments of a host's connections; each ends with "--" and the destination, so nothing
+// the host's name holds is read as an option.
+QStringList masterArguments(const HostJob& job);
+QStringList commandArguments(const HostJob& job, const QString& remoteCommand);
+QString sshDestination(const QString& host);
+// A word for a POSIX shell: in single quotes, any single quote closed, escaped and reopened.
+QString shellQuoted(const QString& word);
+// The remote build: a private folder made with mktemp, its name printed first, then the build's
+// JSON summary.
+QString remoteBuildCommand(const HostJob& job);
+
+// Collects one host: a master connection, the remote version, the remote build into a private
+// folder, the package streamed back and checked, the remote folder removed, the master closed.
+// Every step has a deadline; the host ends in exactly one state, and finished is emitted once.
+class HostRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit HostRun(HostJob job, QObject* parent = nullptr);
+    ~HostRun() override;
+
+    void start();
+    // Ends the host at once as interrupted (unless it has ended), its ssh processes stopped.
+    void interrupt();
+
+    const HostRecord& record() const { return m_record; }
+    // What the host is doing now: connecting, checking, building, fetching, cleaning, or its state.
+    QString phase() const { return m_phase; }
+    qint64 bytesFetched() const { return m_fetched; }
+    double seconds() const;
+    bool ended() const { return m_ended; }
+
+Q_SIGNALS:
+    void changed();
+    void finished();
+
+private:
+    using Done = std::function<void(int exitCode, const QByteArray& out, const QString& errors)>;
+
+    void startMaster();
+    void masterSaid();
+    void masterEnded();
+    void checkVersion();
+    void build();
+    void fetch(const QString& remotePackage, qint64 size, const QByteArray& sha256);
+    void fetched(int exitCode, const QString& errors);
+    void fail(HostState state, const QString& reason);
+    void cleanUp();
+    void closeMaster();
+    void end();
+    void run(const QString& step, const QString& remoteCommand, Done done);
+    bool connectionLost(int exitCode, const QString& errors);
+    QString sudo() const;
+    void setPhase(const QString& phase);
+    void note(const QString& text);
+    void writeLog();
+
+    const HostJob m_job;
+    HostRecord m_record;
+    QString m_phase = QStringLiteral("waiting");
+    QProcess m_master;
+    QByteArray m_masterErrors{};
+    bool m_masterReady = false;
+    QPointer<QProcess> m_step;   // the remote command under way; owned as a child
+    QPointer<QProcess> m_closer; // the request that ends the master
+    QTimer m_deadline;
+    QTimer m_connectDeadline;
+    QTimer m_closeDeadline;
+    QString m_remoteDir{};
+    std::unique_ptr<QSaveFile> m_package;
+    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    qint64 m_fetched = 0;
+    qint64 m_expected = 0;
+    QByteArray m_expectedSha{};
+    QByteArray m_log{};
+    qint64 m_startedMs = 0;
+    bool m_failed = false;
+    bool m_cleaning = false;
+    bool m_closing = false;
+    bool m_ended = false;
+};
