@@ -24,15 +24,16 @@ QString isoTime(const QDateTime& time)
 QJsonObject hostJson(const HostRecord& h)
 {
     const bool collected = h.state == HostState::Collected;
-    QJsonObject o{{QStringLiteral("host"), h.host},
-                  {QStringLiteral("state"), stateName(h.state)},
-                  {QStringLiteral("reason"), orNull(h.reason)},
-                  {QStringLiteral("version"), orNull(h.version)},
-                  {QStringLiteral("fingerprint"), orNull(h.fingerprint)},
-                  {QStringLiteral("package"), collected ? QJsonValue(h.package) : QJsonValue()},
-                  {QStringLiteral("size"), collected ? QJsonValue(h.size) : QJsonValue()},
-                  {QStringLiteral("sha256"), collected ? QJsonValue(QString::fromLatin1(h.sha256)) : QJsonValue()},
-                  {QStringLiteral("seconds"), h.state == HostState::Pending ? QJsonValue() : QJsonValue(h.seconds)}};
+    QJsonObject o{
+        {QStringLiteral("host"), h.host},
+        {QStringLiteral("state"), stateName(h.state)},
+        {QStringLiteral("reason"), orNull(h.reason)},
+        {QStringLiteral("version"), orNull(h.version)},
+        {QStringLiteral("fingerprint"), orNull(h.fingerprint)},
+        {QStringLiteral("package"), collected ? QJsonValue(h.package) : QJsonValue()},
+        {QStringLiteral("size"), collected ? QJsonValue(h.size) : QJsonValue()},
+        {QStringLiteral("sha256"), collected ? QJsonValue(QString::fromLatin1(h.sha256)) : QJsonValue()},
+        {QStringLiteral("seconds"), h.state == HostState::Pending ? QJsonValue() : QJsonValue(h.seconds)}};
     if (!h.folder.isEmpty())
         o.insert(QStringLiteral("folder"), h.folder);
     return o;
@@ -82,7 +83,10 @@ QByteArray indexText(const CaseIndex& index)
     for (const HostRecord& h : index.hosts) {
         text += QStringLiteral("%1  %2").arg(h.host, stateName(h.state));
         if (h.state == HostState::Collected)
-            text += QStringLiteral("  %1  %2 bytes  %3").arg(h.package).arg(h.size).arg(QString::fromLatin1(h.sha256));
+            text += QStringLiteral("  %1  %2 bytes  %3")
+                        .arg(h.package)
+                        .arg(h.size)
+                        .arg(QString::fromLatin1(h.sha256));
         else if (!h.reason.isEmpty())
             text += QStringLiteral("  ") + h.reason;
         if (h.state != HostState::Pending)
@@ -116,7 +120,8 @@ std::optional<CaseIndex> readIndex(const QByteArray& json, QString* error)
     index.target = caseObject.value(QStringLiteral("target")).toString();
     for (const QJsonValue option : caseObject.value(QStringLiteral("options")).toArray())
         index.options.append(option.toString());
-    index.started = QDateTime::fromString(caseObject.value(QStringLiteral("started")).toString(), Qt::ISODate);
+    index.started =
+        QDateTime::fromString(caseObject.value(QStringLiteral("started")).toString(), Qt::ISODate);
     for (const QJsonValue value : root.value(QStringLiteral("hosts")).toArray()) {
         const QJsonObject o = value.toObject();
         HostRecord h;
@@ -143,9 +148,9 @@ std::optional<CaseIndex> readIndex(const QByteArray& json, QString* error)
 QString writeIndex(const QString& caseFolder, const CaseIndex& index)
 {
     // The sums first, the index last: an index never names a package the sums leave out.
-    for (const auto& [name, bytes] : {std::pair{"SHA256SUMS", sha256Sums(index)},
-                                      std::pair{"index.txt", indexText(index)},
-                                      std::pair{"index.json", indexJson(index)}})
+    for (const auto& [name, bytes] :
+         {std::pair{"SHA256SUMS", sha256Sums(index)}, std::pair{"index.txt", indexText(index)},
+          std::pair{"index.json", indexJson(index)}})
         if (const QString why = writeOne(caseFolder, name, bytes); !why.isEmpty())
             return why;
     return QString();

@@ -24,7 +24,7 @@ CollectCommand usageError(QString error)
 // An option that the build on each host takes, checked here as the build would read it.
 QString checkBuildOption(const QString& name, const QString& value)
 {
-    const CommandLineOptions read = parseArguments({name, value});
+    const CommandLineOptions read = parseArguments({name, value, QStringLiteral("PACKAGE")});
     return read.action == CommandLineOptions::Action::UsageError ? read.error : QString();
 }
 
@@ -64,29 +64,36 @@ QString setDuration(int& seconds, const QString& name, const QString& value)
 const std::map<QString, Option>& optionTable()
 {
     static const std::map<QString, Option> table{
-        {QStringLiteral("--help"), {false, [](CollectCommand& c, const QString&) {
-                                        c.action = Action::Help;
-                                        return QString();
-                                    }}},
+        {QStringLiteral("--help"),
+         {false,
+          [](CollectCommand& c, const QString&) {
+              c.action = Action::Help;
+              return QString();
+          }}},
         {QStringLiteral("--hosts-file"),
          {true, [](CollectCommand& c, const QString& v) { return readHostsFile(v, c.options.hosts); }}},
-        {QStringLiteral("--out"), {true, [](CollectCommand& c, const QString& v) {
-                                       c.options.out = v;
-                                       return QString();
-                                   }}},
-        {QStringLiteral("--resume"), {true, [](CollectCommand& c, const QString& v) {
-                                          c.options.resume = v;
-                                          return QString();
-                                      }}},
-        {QStringLiteral("--jobs"), {true, [](CollectCommand& c, const QString& v) {
-                                        bool ok = false;
-                                        const int jobs = v.toInt(&ok);
-                                        if (!ok || jobs < 1 || jobs > 64)
-                                            return QStringLiteral("--jobs: give a number from 1 to 64, not '%1'.")
-                                                .arg(v);
-                                        c.options.jobs = jobs;
-                                        return QString();
-                                    }}},
+        {QStringLiteral("--out"),
+         {true,
+          [](CollectCommand& c, const QString& v) {
+              c.options.out = v;
+              return QString();
+          }}},
+        {QStringLiteral("--resume"),
+         {true,
+          [](CollectCommand& c, const QString& v) {
+              c.options.resume = v;
+              return QString();
+          }}},
+        {QStringLiteral("--jobs"),
+         {true,
+          [](CollectCommand& c, const QString& v) {
+              bool ok = false;
+              const int jobs = v.toInt(&ok);
+              if (!ok || jobs < 1 || jobs > 64)
+                  return QStringLiteral("--jobs: give a number from 1 to 64, not '%1'.").arg(v);
+              c.options.jobs = jobs;
+              return QString();
+          }}},
         {QStringLiteral("--timeout"),
          {true,
           [](CollectCommand& c, const QString& v) {
@@ -97,24 +104,32 @@ const std::map<QString, Option>& optionTable()
           [](CollectCommand& c, const QString& v) {
               return setDuration(c.options.connectTimeoutSeconds, QStringLiteral("--connect-timeout"), v);
           }}},
-        {QStringLiteral("--sudo"), {false, [](CollectCommand& c, const QString&) {
-                                        c.options.sudo = true;
-                                        return QString();
-                                    }}},
-        {QStringLiteral("--accept-new-host-keys"), {false, [](CollectCommand& c, const QString&) {
-                                                        c.options.acceptNewHostKeys = true;
-                                                        return QString();
-                                                    }}},
-        {QStringLiteral("--ssh-config"), {true, [](CollectCommand& c, const QString& v) {
-                                              if (!QFile::exists(v))
-                                                  return QStringLiteral("--ssh-config: there is no file %1.").arg(v);
-                                              c.options.sshConfig = v;
-                                              return QString();
-                                          }}},
-        {QStringLiteral("--json"), {false, [](CollectCommand& c, const QString&) {
-                                        c.options.json = true;
-                                        return QString();
-                                    }}},
+        {QStringLiteral("--sudo"),
+         {false,
+          [](CollectCommand& c, const QString&) {
+              c.options.sudo = true;
+              return QString();
+          }}},
+        {QStringLiteral("--accept-new-host-keys"),
+         {false,
+          [](CollectCommand& c, const QString&) {
+              c.options.acceptNewHostKeys = true;
+              return QString();
+          }}},
+        {QStringLiteral("--ssh-config"),
+         {true,
+          [](CollectCommand& c, const QString& v) {
+              if (!QFile::exists(v))
+                  return QStringLiteral("--ssh-config: there is no file %1.").arg(v);
+              c.options.sshConfig = v;
+              return QString();
+          }}},
+        {QStringLiteral("--json"),
+         {false,
+          [](CollectCommand& c, const QString&) {
+              c.options.json = true;
+              return QString();
+          }}},
     };
     return table;
 }
@@ -150,7 +165,8 @@ bool isHostName(const QString& host)
 {
     if (host.isEmpty() || host.startsWith(QLatin1Char('-')))
         return false;
-    return std::none_of(host.cbegin(), host.cend(), [](QChar c) { return c.isSpace() || c.unicode() < 0x20; });
+    return std::none_of(host.cbegin(), host.cend(),
+                        [](QChar c) { return c.isSpace() || c.unicode() < 0x20; });
 }
 
 std::vector<HostEntry> parseHostsFile(const QByteArray& text, QString* error)
@@ -234,7 +250,8 @@ CollectCommand parseCollectArguments(const QStringList& arguments)
             return command;
     }
     if (targets.size() > 1)
-        return usageError(QStringLiteral("give one folder or template after --, not %1.").arg(targets.size()));
+        return usageError(
+            QStringLiteral("give one folder or template after --, not %1.").arg(targets.size()));
     options.target = targets.value(0);
     if (options.resume.isEmpty()) {
         if (options.hosts.empty())

@@ -18,16 +18,16 @@ struct HostEntry
 struct CollectOptions
 {
     std::vector<HostEntry> hosts;
-    QString target{};   // the folder or template on every host, as given after "--"
-    QString out{};      // the case folder
-    QString resume{};   // a case folder whose hosts not collected are tried again
+    QString target{}; // the folder or template on every host, as given after "--"
+    QString out{};    // the case folder
+    QString resume{}; // a case folder whose hosts not collected are tried again
     int jobs = 4;
     int timeoutSeconds = 600;
     int connectTimeoutSeconds = 15;
     bool sudo = false;
     bool acceptNewHostKeys = false;
     QString sshConfig{};           // an ssh configuration file of the user's choice
-    bool json = false;           // the index on standard output at the end
+    bool json = false;             // the index on standard output at the end
     QStringList buildOptions{};    // passed to each host's build: --redact, --since DATE...
     QStringList recordedOptions{}; // what the index keeps, so a resume runs the same way
 };

@@ -44,8 +44,8 @@ int usageError(const QString& text)
 
 CollectRun::CollectRun(CollectOptions options, CaseIndex index, QString caseFolder, CollectDisplay display,
                        QObject* parent)
-    : QObject(parent), m_options(std::move(options)), m_index(std::move(index)), m_caseFolder(std::move(caseFolder)),
-      m_display(display)
+    : QObject(parent), m_options(std::move(options)), m_index(std::move(index)),
+      m_caseFolder(std::move(caseFolder)), m_display(display)
 {
     m_redraw.setInterval(250);
     connect(&m_redraw, &QTimer::timeout, this, &CollectRun::redraw);
@@ -57,7 +57,8 @@ bool CollectRun::start(QString* error)
 {
     m_control = controlFolder();
     if (!m_control->isValid()) {
-        *error = QStringLiteral("cannot make a private folder for the connections: ") + m_control->errorString();
+        *error =
+            QStringLiteral("cannot make a private folder for the connections: ") + m_control->errorString();
         return false;
     }
     m_runs.assign(m_index.hosts.size(), nullptr);
@@ -112,7 +113,8 @@ void CollectRun::hostEnded(std::size_t slot)
             std::fprintf(m_display.stream, "%s\n", qPrintable(lineOf(slot)));
     }
     startNext();
-    const bool allEnded = std::all_of(m_runs.cbegin(), m_runs.cend(), [](const HostRun* r) { return !r || r->ended(); });
+    const bool allEnded =
+        std::all_of(m_runs.cbegin(), m_runs.cend(), [](const HostRun* r) { return !r || r->ended(); });
     if (allEnded && !m_done) {
         m_done = true;
         m_index.finished = QDateTime::currentDateTime();
@@ -158,12 +160,14 @@ QString CollectRun::lineOf(std::size_t slot) const
     const HostRun* run = m_runs[slot];
     const HostRecord& record = run ? run->record() : m_index.hosts[slot];
     const QString phase = run ? run->phase() : stateName(record.state);
-    const qint64 bytes = run ? (record.state == HostState::Collected ? record.size : run->bytesFetched()) : record.size;
-    QString line = QStringLiteral("%1  %2  %3  %4 s")
-                       .arg(record.host, -24)
-                       .arg(phase, -16)
-                       .arg(sizeText(bytes), 9)
-                       .arg(run ? (run->ended() ? record.seconds : run->seconds()) : record.seconds, 5, 'f', 1);
+    const qint64 bytes =
+        run ? (record.state == HostState::Collected ? record.size : run->bytesFetched()) : record.size;
+    QString line =
+        QStringLiteral("%1  %2  %3  %4 s")
+            .arg(record.host, -24)
+            .arg(phase, -16)
+            .arg(sizeText(bytes), 9)
+            .arg(run ? (run->ended() ? record.seconds : run->seconds()) : record.seconds, 5, 'f', 1);
     if (run && run->ended() && record.state != HostState::Collected && !record.reason.isEmpty())
         line += QStringLiteral("  ") + record.reason;
     return line;
@@ -191,14 +195,17 @@ int resumeCase(const QString& folder, CollectOptions& options, CaseIndex& index)
 {
     QFile file(folder + QStringLiteral("/index.json"));
     if (!file.open(QIODevice::ReadOnly))
-        return usageError(QStringLiteral("--resume: %1 is not a case folder: %2").arg(folder, file.errorString()));
+        return usageError(
+            QStringLiteral("--resume: %1 is not a case folder: %2").arg(folder, file.errorString()));
     QString why;
     std::optional<CaseIndex> read = readIndex(file.readAll(), &why);
     if (!read)
         return usageError(QStringLiteral("--resume: %1 is not a case folder: %2").arg(folder, why));
-    const CollectCommand again = parseCollectArguments(read->options + QStringList{QStringLiteral("--resume"), folder});
+    const CollectCommand again =
+        parseCollectArguments(read->options + QStringList{QStringLiteral("--resume"), folder});
     if (again.action != CollectCommand::Action::Run)
-        return usageError(QStringLiteral("--resume: the options in %1/index.json cannot be read: %2").arg(folder, again.error));
+        return usageError(QStringLiteral("--resume: the options in %1/index.json cannot be read: %2")
+                              .arg(folder, again.error));
     const bool json = options.json;
     options = again.options;
     options.json = json;
@@ -214,7 +221,8 @@ int resumeCase(const QString& folder, CollectOptions& options, CaseIndex& index)
 int newCase(CollectOptions& options, CaseIndex& index)
 {
     if (QFile::exists(options.out + QStringLiteral("/index.json")))
-        return usageError(QStringLiteral("%1 already holds a case: give --resume %1, or another --out.").arg(options.out));
+        return usageError(
+            QStringLiteral("%1 already holds a case: give --resume %1, or another --out.").arg(options.out));
     if (!QDir().mkpath(options.out))
         return usageError(QStringLiteral("cannot make the case folder %1").arg(options.out));
     index.target = options.target;
@@ -241,7 +249,8 @@ int runCollect(const QStringList& arguments)
     CollectOptions options = command.options;
     CaseIndex index;
     index.started = QDateTime::currentDateTime();
-    if (const int status = options.resume.isEmpty() ? newCase(options, index) : resumeCase(options.resume, options, index))
+    if (const int status =
+            options.resume.isEmpty() ? newCase(options, index) : resumeCase(options.resume, options, index))
         return status;
     const QString caseFolder = QDir(options.out).absolutePath();
 
@@ -271,6 +280,9 @@ int runCollect(const QStringList& arguments)
         std::fputs(indexJson(ended).constData(), stdout);
     const auto collected = std::count_if(ended.hosts.cbegin(), ended.hosts.cend(),
                                          [](const HostRecord& h) { return h.state == HostState::Collected; });
-    say(QStringLiteral("%1 of %2 hosts collected into %3").arg(collected).arg(ended.hosts.size()).arg(caseFolder));
+    say(QStringLiteral("%1 of %2 hosts collected into %3")
+            .arg(collected)
+            .arg(ended.hosts.size())
+            .arg(caseFolder));
     return exitStatusOf(ended);
 }

@@ -54,7 +54,7 @@ private:
     const QString m_caseFolder;
     const CollectDisplay m_display;
     std::unique_ptr<QTemporaryDir> m_control; // the master connections' sockets
-    std::vector<HostRun*> m_runs;              // by slot of m_index.hosts; children of this run
+    std::vector<HostRun*> m_runs;             // by slot of m_index.hosts; children of this run
     std::size_t m_next = 0;
     int m_running = 0;
     int m_linesShown = 0;

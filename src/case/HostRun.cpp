@@ -11,19 +11,25 @@
 
 namespace {
 
-constexpr int kCloseMs = 1500;          // for the master to end once asked, then it is stopped
-constexpr int kCleanUpSeconds = 20;     // for removing the remote folder
+constexpr int kCloseMs = 1500;      // for the master to end once asked, then it is stopped
+constexpr int kCleanUpSeconds = 20; // for removing the remote folder
 constexpr char kReady[] = "ts6satchel-ready";
 
 QStringList commonArguments(const HostJob& job)
 {
-    QStringList args{QStringLiteral("-S"), job.controlPath, QStringLiteral("-o"), QStringLiteral("BatchMode=yes"),
+    QStringList args{QStringLiteral("-S"),
+                     job.controlPath,
                      QStringLiteral("-o"),
-                     QStringLiteral("StrictHostKeyChecking=") +
-                         (job.options.acceptNewHostKeys ? QStringLiteral("accept-new") : QStringLiteral("yes")),
+                     QStringLiteral("BatchMode=yes"),
+                     QStringLiteral("-o"),
+                     QStringLiteral("StrictHostKeyChecking=") + (job.options.acceptNewHostKeys
+                                                                     ? QStringLiteral("accept-new")
+                                                                     : QStringLiteral("yes")),
                      QStringLiteral("-o"),
                      QStringLiteral("ConnectTimeout=%1").arg(job.options.connectTimeoutSeconds),
-                     QStringLiteral("-o"), QStringLiteral("ServerAliveInterval=10"), QStringLiteral("-o"),
+                     QStringLiteral("-o"),
+                     QStringLiteral("ServerAliveInterval=10"),
+                     QStringLiteral("-o"),
                      QStringLiteral("ServerAliveCountMax=3")};
     if (!job.options.sshConfig.isEmpty())
         args << QStringLiteral("-F") << job.options.sshConfig;
@@ -76,15 +82,17 @@ QStringList masterArguments(const HostJob& job)
 
 QStringList commandArguments(const HostJob& job, const QString& remoteCommand)
 {
-    return commonArguments(job) + QStringList{QStringLiteral("-o"), QStringLiteral("ControlMaster=no"),
-                                              QStringLiteral("-T"), QStringLiteral("--"),
-                                              sshDestination(job.entry.host), remoteCommand};
+    return commonArguments(job) +
+           QStringList{QStringLiteral("-o"), QStringLiteral("ControlMaster=no"), QStringLiteral("-T"),
+                       QStringLiteral("--"), sshDestination(job.entry.host),     remoteCommand};
 }
 
 QString remoteBuildCommand(const HostJob& job)
 {
     const QString target = job.entry.folder.isEmpty() ? job.target : job.entry.folder;
-    QStringList build{QStringLiteral("ts6satchel"), QStringLiteral("--json")};
+    // The build's own temporary files (the manifest) go into the private folder too.
+    QStringList build{QStringLiteral("env"), QStringLiteral("TMPDIR=\"$d\""), QStringLiteral("ts6satchel"),
+                      QStringLiteral("--json")};
     for (const QString& option : job.options.buildOptions)
         build << shellQuoted(option);
     build << QStringLiteral("--") << shellQuoted(target) << QStringLiteral("\"$d/package.zip\"");
@@ -191,7 +199,8 @@ void HostRun::masterEnded()
         return;
     }
     if (m_master.error() == QProcess::FailedToStart) {
-        fail(HostState::Unreachable, QStringLiteral("cannot start %1: %2").arg(m_job.ssh, m_master.errorString()));
+        fail(HostState::Unreachable,
+             QStringLiteral("cannot start %1: %2").arg(m_job.ssh, m_master.errorString()));
         return;
     }
     const QString said = QString::fromUtf8(m_log);
@@ -213,17 +222,18 @@ void HostRun::run(const QString& step, const QString& remoteCommand, Done done)
     auto* process = new QProcess(this);
     m_step = process;
     process->setStandardInputFile(QProcess::nullDevice());
-    connect(process, &QProcess::finished, this, [this, process, done](int exitCode, QProcess::ExitStatus status) {
-        const QByteArray out = process->readAllStandardOutput();
-        const QString errors = QString::fromUtf8(process->readAllStandardError());
-        if (!errors.isEmpty())
-            note(errors);
-        process->deleteLater();
-        if (m_step == process)
-            m_step = nullptr;
-        if (!m_failed || m_cleaning)
-            done(status == QProcess::NormalExit ? exitCode : 255, out, errors);
-    });
+    connect(process, &QProcess::finished, this,
+            [this, process, done](int exitCode, QProcess::ExitStatus status) {
+                const QByteArray out = process->readAllStandardOutput();
+                const QString errors = QString::fromUtf8(process->readAllStandardError());
+                if (!errors.isEmpty())
+                    note(errors);
+                process->deleteLater();
+                if (m_step == process)
+                    m_step = nullptr;
+                if (!m_failed || m_cleaning)
+                    done(status == QProcess::NormalExit ? exitCode : 255, out, errors);
+            });
     process->start(m_job.ssh, args);
 }
 
@@ -245,7 +255,8 @@ void HostRun::checkVersion()
             if (m_job.options.sudo && errors.contains(QLatin1String("sudo:")))
                 return fail(HostState::Sudo, lastWords(errors));
             if (exitCode == 127 || exitCode == 126)
-                return fail(HostState::ToolMissing, QStringLiteral("no ts6satchel on the remote PATH: ") + lastWords(errors));
+                return fail(HostState::ToolMissing,
+                            QStringLiteral("no ts6satchel on the remote PATH: ") + lastWords(errors));
             const QString line = QString::fromUtf8(out).section(QLatin1Char('\n'), 0, 0).trimmed();
             const std::optional<std::pair<int, int>> version = toolVersion(line);
             if (exitCode != 0 || !version)
@@ -306,8 +317,9 @@ void HostRun::fetch(const QString& remotePackage, qint64 size, const QByteArray&
     m_expectedSha = sha256;
     m_package = std::make_unique<QSaveFile>(m_job.hostDir + QStringLiteral("/package.zip"));
     if (!m_package->open(QIODevice::WriteOnly))
-        return fail(HostState::Corrupt, QStringLiteral("cannot write %1: %2")
-                                            .arg(m_package->fileName(), m_package->errorString()));
+        return fail(
+            HostState::Corrupt,
+            QStringLiteral("cannot write %1: %2").arg(m_package->fileName(), m_package->errorString()));
     const QString command = sudo() + QStringLiteral("cat -- ") + shellQuoted(remotePackage);
     run(QStringLiteral("fetch"), command, [this](int exitCode, const QByteArray& out, const QString& errors) {
         // What came after the last read.
@@ -333,19 +345,22 @@ void HostRun::fetched(int exitCode, const QString& errors)
         return;
     const QByteArray sha = m_hash.result().toHex();
     if (exitCode != 0 || m_fetched != m_expected)
-        return fail(HostState::Corrupt, QStringLiteral("%1 of %2 bytes arrived").arg(m_fetched).arg(m_expected));
+        return fail(HostState::Corrupt,
+                    QStringLiteral("%1 of %2 bytes arrived").arg(m_fetched).arg(m_expected));
     if (sha != m_expectedSha)
-        return fail(HostState::Corrupt, QStringLiteral("the SHA-256 of what arrived, %1, is not the remote build's")
-                                            .arg(QString::fromLatin1(sha)));
+        return fail(HostState::Corrupt,
+                    QStringLiteral("the SHA-256 of what arrived, %1, is not the remote build's")
+                        .arg(QString::fromLatin1(sha)));
     if (!m_package->commit())
-        return fail(HostState::Corrupt, QStringLiteral("cannot write %1: %2")
-                                            .arg(m_package->fileName(), m_package->errorString()));
+        return fail(
+            HostState::Corrupt,
+            QStringLiteral("cannot write %1: %2").arg(m_package->fileName(), m_package->errorString()));
     m_record.state = HostState::Collected;
     m_record.package = m_job.hostDir.section(QLatin1Char('/'), -2) + QStringLiteral("/package.zip");
     m_record.size = m_fetched;
     m_record.sha256 = sha;
-    note(QStringLiteral("collected %1 (%2), SHA-256 %3").arg(m_record.package, humanBytes(m_fetched),
-                                                             QString::fromLatin1(sha)));
+    note(QStringLiteral("collected %1 (%2), SHA-256 %3")
+             .arg(m_record.package, humanBytes(m_fetched), QString::fromLatin1(sha)));
     cleanUp();
 }
 
@@ -408,7 +423,8 @@ void HostRun::closeMaster()
     closer->setStandardInputFile(QProcess::nullDevice());
     connect(closer, &QProcess::finished, closer, &QObject::deleteLater);
     QStringList args = commonArguments(m_job);
-    args << QStringLiteral("-O") << QStringLiteral("exit") << QStringLiteral("--") << sshDestination(m_job.entry.host);
+    args << QStringLiteral("-O") << QStringLiteral("exit") << QStringLiteral("--")
+         << sshDestination(m_job.entry.host);
     closer->start(m_job.ssh, args);
 }
 

@@ -83,7 +83,8 @@ QString lastWords(const QString& errors)
 
 std::optional<std::pair<int, int>> toolVersion(const QString& versionLine)
 {
-    static const QRegularExpression form(QStringLiteral("^ts6satchel (\\d{1,4})\\.(\\d{1,4})(?:\\.\\d+)*\\s*$"));
+    static const QRegularExpression form(
+        QStringLiteral("^ts6satchel (\\d{1,4})\\.(\\d{1,4})(?:\\.\\d+)*\\s*$"));
     const QRegularExpressionMatch match = form.match(versionLine.trimmed());
     if (!match.hasMatch())
         return std::nullopt;

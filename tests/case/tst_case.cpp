@@ -1,0 +1,296 @@
+#include "case/CaseIndex.h"
+#include "case/CollectOptions.h"
+#include "case/HostRun.h"
+
+#include <QTemporaryDir>
+#include <QTimeZone>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+class TestCase : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void commandLines_data();
+    void commandLines();
+    void hostsFiles_data();
+    void hostsFiles();
+    void durations_data();
+    void durations();
+    void connectionFailures_data();
+    void connectionFailures();
+    void toolVersions_data();
+    void toolVersions();
+    void remoteWords();
+    void indexRoundTrip();
+    void exitStatuses_data();
+    void exitStatuses();
+};
+
+namespace {
+
+// The command read back as one line: the hosts, the target and the settings that differ from the
+// defaults; or "64: " and the error.
+QString summary(const CollectCommand& c)
+{
+    if (c.action == CollectCommand::Action::UsageError)
+        return u"64: "_s + c.error;
+    if (c.action == CollectCommand::Action::Help)
+        return u"help"_s;
+    const CollectOptions& o = c.options;
+    QStringList hosts;
+    for (const HostEntry& h : o.hosts)
+        hosts << (h.folder.isEmpty() ? h.host : h.host + u" folder="_s + h.folder);
+    QString line = hosts.join(u',') + u" -- "_s + o.target;
+    if (o.jobs != 4)
+        line += u" jobs="_s + QString::number(o.jobs);
+    if (o.timeoutSeconds != 600)
+        line += u" timeout="_s + QString::number(o.timeoutSeconds);
+    if (o.connectTimeoutSeconds != 15)
+        line += u" connect="_s + QString::number(o.connectTimeoutSeconds);
+    if (o.sudo)
+        line += u" sudo"_s;
+    if (o.acceptNewHostKeys)
+        line += u" accept-new"_s;
+    if (!o.buildOptions.isEmpty())
+        line += u" build["_s + o.buildOptions.join(u' ') + u']';
+    if (!o.resume.isEmpty())
+        line += u" resume="_s + o.resume;
+    return line;
+}
+
+} // namespace
+
+void TestCase::commandLines_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected");
+    const auto row = [](const char* name, const QString& args, const QString& expected) {
+        QTest::newRow(name) << args.split(u' ', Qt::SkipEmptyParts) << expected;
+    };
+    row("hosts, users and ports", u"a ann@b c:2222 -- /srv/App"_s, u"a,ann@b,c:2222 -- /srv/App"_s);
+    row("every option, = and apart",
+        u"--jobs=64 --timeout 2h --connect-timeout=90s --sudo --accept-new-host-keys h -- T"_s,
+        u"h -- T jobs=64 timeout=7200 connect=90 sudo accept-new"_s);
+    row("build options passed on", u"h --redact-names --since 7d --max-log-size=200M -- T"_s,
+        u"h -- T build[--redact-names --since 7d --max-log-size 200M]"_s);
+    row("a target that looks like an option", u"h -- --odd"_s, u"h -- --odd"_s);
+    row("help wins", u"h --help"_s, u"help"_s);
+    row("resume alone", u"--resume case-1"_s, u" --  resume=case-1"_s);
+    row("no host", u"-- T"_s, u"64: no host: give hosts, or --hosts-file FILE."_s);
+    row("no target", u"h"_s, u"64: no target: give the folder or template after --."_s);
+    row("two targets", u"h -- A B"_s, u"64: give one folder or template after --, not 2."_s);
+    row("unknown option", u"--fast h -- T"_s, u"64: unknown option '--fast'."_s);
+    row("a switch with a value", u"--sudo=yes h -- T"_s, u"64: unknown option '--sudo=yes'."_s);
+    row("value missing at the end", u"h -- T --jobs"_s.section(u' ', 0, 0) + u" --jobs"_s,
+        u"64: --jobs needs a value."_s);
+    row("jobs 0", u"--jobs 0 h -- T"_s, u"64: --jobs: give a number from 1 to 64, not '0'."_s);
+    row("jobs 65", u"--jobs 65 h -- T"_s, u"64: --jobs: give a number from 1 to 64, not '65'."_s);
+    row("a bad since, as the build says it", u"--since yesterday h -- T"_s,
+        u"64: --since: cannot read the date 'yesterday': give YYYY-MM-DD, or Nd for the last N days."_s);
+    row("a host that ssh would read as an option", u"-oProxyCommand=x -- T"_s,
+        u"64: unknown option '-oProxyCommand=x'."_s);
+    row("resume with hosts", u"--resume c h"_s,
+        u"64: --resume reads the hosts and the target from the case folder; give neither."_s);
+}
+
+void TestCase::commandLines()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+    QCOMPARE(summary(parseCollectArguments(arguments)), expected);
+}
+
+void TestCase::hostsFiles_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("comments, blanks, folders")
+        << QByteArray("# fleet\n\n  a  \nb folder=/srv/x y\r\n#c\n") << u"a;b=/srv/x y"_s;
+    QTest::newRow("a host with a blank in it, line 3")
+        << QByteArray("a\n\nb c\n")
+        << u"error 3: cannot read the line 'b c': give HOST, or HOST folder=PATH."_s;
+    QTest::newRow("a host starting with -")
+        << QByteArray("-oX\n") << u"error 1: cannot read the line '-oX': give HOST, or HOST folder=PATH."_s;
+    QTest::newRow("empty") << QByteArray() << QString();
+}
+
+void TestCase::hostsFiles()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, expected);
+    QString error;
+    QStringList read;
+    for (const HostEntry& h : parseHostsFile(text, &error))
+        read << (h.folder.isEmpty() ? h.host : h.host + u'=' + h.folder);
+    QCOMPARE(error.isEmpty() ? read.join(u';') : u"error "_s + error, expected);
+
+    // The same through the command line, where the error names the file.
+    QTemporaryDir dir;
+    const QString file = dir.filePath(u"hosts.txt"_s);
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(text);
+    f.close();
+    const CollectCommand c = parseCollectArguments({u"--hosts-file"_s, file, u"--"_s, u"T"_s});
+    if (!error.isEmpty())
+        QCOMPARE(c.error, file + u':' + error);
+}
+
+void TestCase::durations_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("seconds"); // 0: refused
+    QTest::newRow("1") << u"1"_s << 1;
+    QTest::newRow("0") << u"0"_s << 0;
+    QTest::newRow("90s") << u"90s"_s << 90;
+    QTest::newRow("10m") << u"10m"_s << 600;
+    QTest::newRow("24h, the longest") << u"24h"_s << 86400;
+    QTest::newRow("86400") << u"86400"_s << 86400;
+    QTest::newRow("86401") << u"86401"_s << 0;
+    QTest::newRow("1441m") << u"1441m"_s << 0;
+    QTest::newRow("1d") << u"1d"_s << 0;
+    QTest::newRow("-5") << u"-5"_s << 0;
+    QTest::newRow("1.5m") << u"1.5m"_s << 0;
+}
+
+void TestCase::durations()
+{
+    QFETCH(QString, text);
+    QFETCH(int, seconds);
+    QCOMPARE(parseDuration(text).value_or(0), seconds);
+}
+
+void TestCase::connectionFailures_data()
+{
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<QString>("state");
+    // What OpenSSH says, word for word.
+    QTest::newRow("changed key") << u"@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@\n@    "
+                                    u"WARNING: REMOTE HOST IDENTIFICATION HAS "
+                                    "CHANGED!     @\n...\nHost key verification failed.\n"_s
+                                 << u"host-key-changed"_s;
+    QTest::newRow("changed key, accept-new")
+        << u"Host key for [127.0.0.2]:2222 has changed and you have requested strict checking.\nHost key verification failed.\n"_s
+        << u"host-key-changed"_s;
+    QTest::newRow("unknown key")
+        << u"No ED25519 host key is known for [127.0.0.2]:2222 and you have requested strict checking.\nHost key verification failed.\n"_s
+        << u"host-key-unknown"_s;
+    QTest::newRow("auth") << u"ann@127.0.0.2: Permission denied (publickey).\n"_s << u"auth"_s;
+    QTest::newRow("too many keys")
+        << u"Received disconnect from 127.0.0.2 port 22:2: Too many authentication failures\n"_s << u"auth"_s;
+    QTest::newRow("refused") << u"ssh: connect to host 127.0.0.2 port 2299: Connection refused\n"_s
+                             << u"refused"_s;
+    QTest::newRow("closed at once") << u"kex_exchange_identification: Connection closed by remote host\n"_s
+                                    << u"refused"_s;
+    QTest::newRow("banner timeout") << u"Connection timed out during banner exchange\n"_s << u"timeout"_s;
+    QTest::newRow("dead host") << u"ssh: connect to host 10.0.0.1 port 22: Connection timed out\n"_s
+                               << u"unreachable"_s;
+    QTest::newRow("no route") << u"ssh: connect to host 10.0.0.1 port 22: No route to host\n"_s
+                              << u"unreachable"_s;
+    QTest::newRow("unknown name") << u"ssh: Could not resolve hostname nohost: Name or service not known\n"_s
+                                  << u"unreachable"_s;
+    QTest::newRow("anything else") << u"something new\n"_s << u"unreachable"_s;
+}
+
+void TestCase::connectionFailures()
+{
+    QFETCH(QString, said);
+    QFETCH(QString, state);
+    QCOMPARE(stateName(classifyConnectionFailure(said)), state);
+}
+
+void TestCase::toolVersions_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("release") << u"ts6satchel 6.1.2\n"_s << u"6.1"_s;
+    QTest::newRow("two parts") << u"ts6satchel 10.20"_s << u"10.20"_s;
+    QTest::newRow("another program") << u"satchel 6.1.2"_s << QString();
+    QTest::newRow("words after it") << u"ts6satchel 6.1.2 (debug)"_s << QString();
+    QTest::newRow("no number") << u"ts6satchel x.y"_s << QString();
+}
+
+void TestCase::toolVersions()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, expected);
+    const auto v = toolVersion(line);
+    QCOMPARE(v ? u"%1.%2"_s.arg(v->first).arg(v->second) : QString(), expected);
+}
+
+// What reaches ssh and the remote shell: the destination after "--", every word quoted.
+void TestCase::remoteWords()
+{
+    QCOMPARE(sshDestination(u"ann@db:2222"_s), u"ssh://ann@db:2222"_s);
+    QCOMPARE(sshDestination(u"[::1]:2222"_s), u"ssh://[::1]:2222"_s);
+    QCOMPARE(sshDestination(u"fe80::1"_s), u"fe80::1"_s);
+    QCOMPARE(sshDestination(u"db"_s), u"db"_s);
+    QCOMPARE(shellQuoted(u"it's $(rm -rf /)"_s), u"'it'\\''s $(rm -rf /)'"_s);
+    HostJob job;
+    job.entry = {u"db"_s, {}};
+    job.target = u"C:\\Apps\\O'Neil\\"_s;
+    job.options.buildOptions = {u"--since"_s, u"7d"_s};
+    job.options.sudo = true;
+    const QString build = remoteBuildCommand(job);
+    QVERIFY2(
+        build.endsWith(
+            u"sudo -n env TMPDIR=\"$d\" ts6satchel --json '--since' '7d' -- 'C:\\Apps\\O'\\''Neil\\' \"$d/package.zip\""_s),
+        qPrintable(build));
+    const QStringList args = commandArguments(job, u"true"_s);
+    QCOMPARE(args.mid(args.size() - 3), (QStringList{u"--"_s, u"db"_s, u"true"_s}));
+    QVERIFY(args.contains(u"StrictHostKeyChecking=yes"_s) && args.contains(u"BatchMode=yes"_s));
+    job.options.acceptNewHostKeys = true;
+    QVERIFY(masterArguments(job).contains(u"StrictHostKeyChecking=accept-new"_s));
+}
+
+void TestCase::indexRoundTrip()
+{
+    CaseIndex index;
+    index.target = u"/srv/App"_s;
+    index.options = {u"--redact"_s};
+    index.started = QDateTime(QDate(2026, 12, 6), QTime(10, 0), Qt::UTC);
+    HostRecord good{u"ann@db:22"_s, u"/opt/x"_s, HostState::Collected};
+    good.package = hostFolder(good.host) + u"/package.zip"_s;
+    good.size = 5;
+    good.sha256 = QByteArray(64, 'a');
+    good.seconds = 1.5;
+    index.hosts = {good, HostRecord{u"web"_s, {}, HostState::Auth, u"Permission denied"_s},
+                   HostRecord{u".."_s}};
+    QCOMPARE(good.package, u"hosts/ann_db_22/package.zip"_s);
+    QCOMPARE(hostFolder(u".."_s), u"hosts/__"_s);
+    QCOMPARE(sha256Sums(index), QByteArray(64, 'a') + "  hosts/ann_db_22/package.zip\n");
+    QString error;
+    const std::optional<CaseIndex> back = readIndex(indexJson(index), &error);
+    QVERIFY2(back, qPrintable(error));
+    QCOMPARE(indexJson(*back), indexJson(index));
+    QVERIFY(indexJson(index).contains("\"package\":null")); // hosts not collected have none
+    QVERIFY(!readIndex("{\"hosts\":[]}", &error));
+    QVERIFY(
+        !readIndex("{\"case\":{\"target\":\"x\"},\"hosts\":[{\"host\":\"a\",\"state\":\"gone\"}]}", &error));
+}
+
+void TestCase::exitStatuses_data()
+{
+    QTest::addColumn<QStringList>("states");
+    QTest::addColumn<int>("status");
+    QTest::newRow("all") << QStringList{u"collected"_s, u"collected"_s} << 0;
+    QTest::newRow("some") << QStringList{u"collected"_s, u"interrupted"_s} << 3;
+    QTest::newRow("none") << QStringList{u"auth"_s, u"timeout"_s} << 1;
+    QTest::newRow("no host") << QStringList{} << 1;
+}
+
+void TestCase::exitStatuses()
+{
+    QFETCH(QStringList, states);
+    QFETCH(int, status);
+    CaseIndex index;
+    for (const QString& s : states)
+        index.hosts.push_back(HostRecord{u"h"_s, {}, *stateFromName(s)});
+    QCOMPARE(exitStatusOf(index), status);
+}
+
+QTEST_GUILESS_MAIN(TestCase)
+#include "tst_case.moc"

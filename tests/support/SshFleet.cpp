@@ -1,0 +1,265 @@
+#include "support/SshFleet.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHostAddress>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <pwd.h>
+#include <signal.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kPatience = 60000; // milliseconds a busy machine may need to start a server
+
+bool writeFile(const QString& path, const QByteArray& bytes, QFile::Permissions mode = {})
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        return false;
+    file.close();
+    return mode == QFile::Permissions{} || file.setPermissions(mode);
+}
+
+QByteArray userName()
+{
+    const passwd* entry = ::getpwuid(::getuid());
+    return entry ? QByteArray(entry->pw_name) : qgetenv("USER");
+}
+
+constexpr QFile::Permissions kExecutable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+
+// Stand-ins for the remote ts6satchel that does something wrong; $0's folder is the host's bin.
+QByteArray fakeTool(SshFleet::Kind kind, const QString& program)
+{
+    using Kind = SshFleet::Kind;
+    const QByteArray real = QFile::encodeName(program);
+    switch (kind) {
+    case Kind::ToolTooOld:
+        return "#!/bin/sh\necho 'ts6satchel 0.1.0'\n";
+    case Kind::Garbage:
+        return "#!/bin/sh\necho 'Segmentation fault (core dumped)'\n";
+    case Kind::Truncated:
+        return "#!/bin/sh\n[ \"$1\" = --version ] && exec '" + real +
+               "' --version\n"
+               "for last; do :; done\n"
+               "printf 'PK-half' > \"$last\"\n"
+               "printf "
+               "'{\"package\":\"%s\",\"bytes\":1000,\"sha256\":\"%064d\",\"status\":0,\"reason\":null}\\n' "
+               "\"$last\" 0\n";
+    case Kind::Hanging:
+        return "#!/bin/sh\n[ \"$1\" = --version ] && exec '" + real +
+               "' --version\n"
+               "here=$(dirname \"$0\")\n"
+               "sleep 300 & echo $! > \"$here/../sleeper.pid\"\n"
+               "touch \"$here/../started\"\n"
+               "wait\n";
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+SshFleet::SshFleet(const QString& program) : m_program(program)
+{
+    QDir(m_dir.path()).mkpath(QStringLiteral("run"));
+    if (!keygen(m_dir.path() + QStringLiteral("/client_key")))
+        return;
+    const QByteArray config = "Host *\n"
+                              "  User " +
+                              userName() +
+                              "\n"
+                              "  IdentityFile " +
+                              QFile::encodeName(m_dir.path()) +
+                              "/client_key\n"
+                              "  IdentitiesOnly yes\n"
+                              "  UserKnownHostsFile " +
+                              QFile::encodeName(m_dir.path()) +
+                              "/known_hosts\n"
+                              "  GlobalKnownHostsFile /dev/null\n"
+                              "  LogLevel ERROR\n";
+    writeFile(sshConfig(), config);
+    writeFile(m_dir.path() + QStringLiteral("/known_hosts"), {});
+    // Privilege separation wants its empty folder when sshd starts as root.
+    if (::getuid() == 0)
+        QDir().mkpath(QStringLiteral("/run/sshd"));
+}
+
+SshFleet::~SshFleet()
+{
+    for (const auto& server : m_servers) {
+        server->terminate();
+        server->waitForFinished(5000);
+    }
+    for (int n = 0; n < m_hosts; ++n) {
+        QFile pid(hostRoot(n) + QStringLiteral("/sleeper.pid"));
+        if (pid.open(QIODevice::ReadOnly))
+            ::kill(pid.readAll().trimmed().toInt(), SIGKILL);
+    }
+}
+
+bool SshFleet::keygen(const QString& path)
+{
+    QProcess keygen;
+    keygen.start(QStringLiteral("ssh-keygen"),
+                 {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"), QStringLiteral("-N"),
+                  QString(), QStringLiteral("-f"), path});
+    if (!keygen.waitForFinished(kPatience) || keygen.exitCode() != 0) {
+        m_error = QStringLiteral("ssh-keygen: ") + QString::fromUtf8(keygen.readAllStandardError()) +
+                  keygen.errorString();
+        return false;
+    }
+    return true;
+}
+
+int SshFleet::freePort(const QString& address)
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress(address), 0))
+        return 0;
+    return probe.serverPort();
+}
+
+QString SshFleet::target() const
+{
+    return QStringLiteral("C:\\Apps\\Orders\\");
+}
+
+QString SshFleet::hostRoot(int n) const
+{
+    return m_dir.path() + QStringLiteral("/h") + QString::number(n);
+}
+
+void SshFleet::authorize(int n) const
+{
+    QFile::remove(hostRoot(n) + QStringLiteral("/authorized_keys"));
+    QFile::copy(m_dir.path() + QStringLiteral("/client_key.pub"),
+                hostRoot(n) + QStringLiteral("/authorized_keys"));
+}
+
+void SshFleet::writeLogs(int n, int megabytes) const
+{
+    const QString logs = hostRoot(n) + QStringLiteral("/drive-c/ProgramData/Norvale/TS6/logs");
+    QDir().mkpath(logs);
+    QByteArray line = "2026-12-01 10:00:00.000 INFO Orders posted order 1000 for customer 42 in 17 ms\n";
+    QByteArray block;
+    while (block.size() < (1 << 20))
+        block += line;
+    for (int f = 0; f < megabytes; ++f)
+        writeFile(logs + QStringLiteral("/app-%1.log").arg(f), block);
+}
+
+QString SshFleet::add(Kind kind)
+{
+    const int n = m_hosts++;
+    const QString address = QStringLiteral("127.0.0.%1").arg(n + 2);
+    const int port = freePort(address);
+    if (port == 0) {
+        m_error = QStringLiteral("no free port on ") + address;
+        return {};
+    }
+    const QString name = QStringLiteral("%1:%2").arg(address).arg(port);
+    const QString root = hostRoot(n);
+    QDir().mkpath(root + QStringLiteral("/bin"));
+    QDir().mkpath(root + QStringLiteral("/tmp"));
+    if (kind == Kind::Refused)
+        return name;
+    if (kind == Kind::Silent) {
+        auto server = std::make_unique<QTcpServer>();
+        server->listen(QHostAddress(address), static_cast<quint16>(port));
+        m_silent.push_back(std::move(server));
+        return name;
+    }
+    // The sample installation, as the README's first command packs it.
+    const QString sample = QStringLiteral(TS6_SOURCE_DIR "/examples/drive-c");
+    QProcess copy;
+    copy.start(QStringLiteral("cp"), {QStringLiteral("-r"), sample, root + QStringLiteral("/drive-c")});
+    copy.waitForFinished(kPatience);
+    const QString tool = root + QStringLiteral("/bin/ts6satchel");
+    if (kind == Kind::Healthy || kind == Kind::KeyUnknown || kind == Kind::KeyChanged ||
+        kind == Kind::AuthRefused)
+        QFile::link(m_program, tool);
+    else if (kind != Kind::ToolMissing)
+        writeFile(tool, fakeTool(kind, m_program), kExecutable);
+    if (!keygen(root + QStringLiteral("/host_key")) || !startServer(n, address, port))
+        return {};
+    if (kind != Kind::AuthRefused)
+        authorize(n);
+    QFile pub(root + QStringLiteral("/host_key.pub"));
+    pub.open(QIODevice::ReadOnly);
+    QByteArray key = pub.readAll().split(' ').mid(0, 2).join(' ');
+    if (kind == Kind::KeyChanged) {
+        keygen(root + QStringLiteral("/other_key"));
+        QFile other(root + QStringLiteral("/other_key.pub"));
+        other.open(QIODevice::ReadOnly);
+        key = other.readAll().split(' ').mid(0, 2).join(' ');
+    }
+    if (kind != Kind::KeyUnknown) {
+        QFile known(m_dir.path() + QStringLiteral("/known_hosts"));
+        known.open(QIODevice::Append);
+        known.write("[" + address.toLatin1() + "]:" + QByteArray::number(port) + ' ' + key + '\n');
+    }
+    return name;
+}
+
+bool SshFleet::startServer(int n, const QString& address, int port)
+{
+    const QString root = hostRoot(n);
+    const QString c = root + QStringLiteral("/drive-c");
+    const QByteArray config =
+        "ListenAddress " + address.toLatin1() + ':' + QByteArray::number(port) +
+        "\n"
+        "HostKey " +
+        QFile::encodeName(root) +
+        "/host_key\n"
+        "AuthorizedKeysFile " +
+        QFile::encodeName(root) +
+        "/authorized_keys\n"
+        "PidFile none\nStrictModes no\nUsePAM no\nPermitRootLogin yes\nPasswordAuthentication no\n"
+        "KbdInteractiveAuthentication no\nLogLevel INFO\n"
+        "SetEnv PATH=" +
+        QFile::encodeName(root) + "/bin:/usr/bin:/bin TMPDIR=" + QFile::encodeName(root) +
+        "/tmp TS6_DRIVES=C=" + QFile::encodeName(c) + " TS6_PROGRAMDATA=" + QFile::encodeName(c) +
+        "/ProgramData XDG_CONFIG_HOME=" + QFile::encodeName(root) +
+        "/config XDG_STATE_HOME=" + QFile::encodeName(root) + "/state COMPUTERNAME=SRV" +
+        QByteArray::number(n) + " USERNAME=ann\n";
+    const QString file = root + QStringLiteral("/sshd_config");
+    writeFile(file, config);
+    auto server = std::make_unique<QProcess>();
+    server->setProcessChannelMode(QProcess::SeparateChannels);
+    server->start(QStringLiteral("/usr/sbin/sshd"),
+                  {QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), file});
+    // Ready once it says it listens.
+    QByteArray said;
+    const bool listening = QTest::qWaitFor(
+        [&] {
+            said += server->readAllStandardError();
+            return said.contains("Server listening on") || server->state() == QProcess::NotRunning;
+        },
+        kPatience);
+    if (!listening || !said.contains("Server listening on")) {
+        m_error = QStringLiteral("sshd on %1 did not start: %2").arg(address, QString::fromUtf8(said));
+        return false;
+    }
+    m_servers.push_back(std::move(server));
+    return true;
+}
+
+QStringList SshFleet::strayProcesses() const
+{
+    QStringList stray;
+    const QByteArray mark = QFile::encodeName(m_dir.path());
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile cmdline(QStringLiteral("/proc/") + pid + QStringLiteral("/cmdline"));
+        if (!cmdline.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = cmdline.readAll().replace('\0', ' ');
+        if (line.startsWith("ssh ") && line.contains(mark))
+            stray << pid + QLatin1Char(' ') + QString::fromLocal8Bit(line);
+    }
+    return stray;
+}
