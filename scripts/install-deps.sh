@@ -21,11 +21,11 @@ groups[test]="
   clang-14 libclang-rt-14-dev
   unzip python3 7zip libarchive-tools time
   desktop-file-utils appstream man-db
-  openssh-client openssh-server"
+  openssh-client openssh-server libnss-wrapper"
 groups[bench]="
   libisal-dev zip 7zip python3 time
   xvfb xauth x11-utils icewm fonts-dejavu-core librsvg2-bin
-  openssh-client openssh-server"
+  openssh-client openssh-server libnss-wrapper"
 groups[package]="dpkg-dev file lintian"
 
 chosen=("${@:-build}")

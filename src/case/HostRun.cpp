@@ -3,11 +3,18 @@
 #include "base/Logging.h"
 #include "platform/FileReplacement.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -40,6 +47,16 @@ QString fingerprintIn(const QByteArray& errors)
 {
     static const QRegularExpression line(QStringLiteral("Server host key: (\\S+ \\S+)"));
     return line.match(QString::fromUtf8(errors)).captured(1);
+}
+
+// Makes the file at part durable and renames it to final, in the same folder.
+bool commitFile(const QString& part, const QString& final)
+{
+    const int fd = ::open(QFile::encodeName(part).constData(), O_RDONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return synced && ::rename(QFile::encodeName(part).constData(), QFile::encodeName(final).constData()) == 0;
 }
 
 QString humanBytes(qint64 bytes)
@@ -154,7 +171,7 @@ void HostRun::setPhase(const QString& phase)
 
 void HostRun::note(const QString& text)
 {
-    m_log += QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + ' ' + text.toUtf8();
+    m_log += QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8() + ' ' + text.toUtf8();
     if (!m_log.endsWith('\n'))
         m_log += '\n';
 }
@@ -215,13 +232,15 @@ QString HostRun::sudo() const
     return m_job.options.sudo ? QStringLiteral("sudo -n ") : QString();
 }
 
-void HostRun::run(const QString& step, const QString& remoteCommand, Done done)
+void HostRun::run(const QString& step, const QString& remoteCommand, Done done, const QString& outputFile)
 {
     const QStringList args = commandArguments(m_job, remoteCommand);
     note(QStringLiteral("== ") + step + QStringLiteral(": ") + remoteCommand);
     auto* process = new QProcess(this);
     m_step = process;
     process->setStandardInputFile(QProcess::nullDevice());
+    if (!outputFile.isEmpty())
+        process->setStandardOutputFile(outputFile, QIODevice::Truncate);
     connect(process, &QProcess::finished, this,
             [this, process, done](int exitCode, QProcess::ExitStatus status) {
                 const QByteArray out = process->readAllStandardOutput();
@@ -284,9 +303,10 @@ void HostRun::build()
             for (const QByteArray& line : out.split('\n')) {
                 if (line.startsWith("TS6DIR "))
                     m_remoteDir = QString::fromUtf8(line.mid(7));
-                else if (line.startsWith('{'))
+                else if (line.startsWith('{')) {
                     summary = QJsonDocument::fromJson(line).object();
-                else if (!line.isEmpty())
+                    note(QStringLiteral("the remote build's summary: ") + QString::fromUtf8(line));
+                } else if (!line.isEmpty())
                     note(QString::fromUtf8(line));
             }
             if (connectionLost(exitCode, errors))
@@ -315,52 +335,58 @@ void HostRun::fetch(const QString& remotePackage, qint64 size, const QByteArray&
     setPhase(QStringLiteral("fetching"));
     m_expected = size;
     m_expectedSha = sha256;
-    m_package = std::make_unique<QSaveFile>(m_job.hostDir + QStringLiteral("/package.zip"));
-    if (!m_package->open(QIODevice::WriteOnly))
-        return fail(
-            HostState::Corrupt,
-            QStringLiteral("cannot write %1: %2").arg(m_package->fileName(), m_package->errorString()));
+    // Ssh writes the package straight into a file of its own beside the final name: through a pipe
+    // the master connection would hand it over in small pieces.
+    QFile::remove(partPath());
     const QString command = sudo() + QStringLiteral("cat -- ") + shellQuoted(remotePackage);
-    run(QStringLiteral("fetch"), command, [this](int exitCode, const QByteArray& out, const QString& errors) {
-        // What came after the last read.
-        m_hash.addData(out);
-        m_fetched += out.size();
-        if (m_package->write(out) != out.size())
-            m_package->cancelWriting();
-        fetched(exitCode, errors);
-    });
-    connect(m_step.data(), &QProcess::readyReadStandardOutput, this, [this, process = m_step.data()] {
-        const QByteArray bytes = process->readAllStandardOutput();
-        m_hash.addData(bytes);
-        m_fetched += bytes.size();
-        if (m_package->write(bytes) != bytes.size())
-            m_package->cancelWriting();
-        Q_EMIT changed();
-    });
+    run(
+        QStringLiteral("fetch"), command,
+        [this](int exitCode, const QByteArray&, const QString& errors) { fetched(exitCode, errors); },
+        partPath());
+}
+
+QString HostRun::partPath() const
+{
+    return m_job.hostDir + QStringLiteral("/.package.zip.part");
+}
+
+qint64 HostRun::bytesFetched() const
+{
+    if (m_record.state == HostState::Collected)
+        return m_record.size;
+    return m_phase == QLatin1String("fetching") ? QFileInfo(partPath()).size() : 0;
 }
 
 void HostRun::fetched(int exitCode, const QString& errors)
 {
     if (connectionLost(exitCode, errors))
         return;
-    const QByteArray sha = m_hash.result().toHex();
-    if (exitCode != 0 || m_fetched != m_expected)
+    QFile part(partPath());
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!part.open(QIODevice::ReadOnly) || !hash.addData(&part))
         return fail(HostState::Corrupt,
-                    QStringLiteral("%1 of %2 bytes arrived").arg(m_fetched).arg(m_expected));
+                    QStringLiteral("cannot read %1: %2").arg(part.fileName(), part.errorString()));
+    const qint64 arrived = part.size();
+    part.close();
+    const QByteArray sha = hash.result().toHex();
+    if (exitCode != 0 || arrived != m_expected)
+        return fail(HostState::Corrupt,
+                    QStringLiteral("%1 of %2 bytes arrived").arg(arrived).arg(m_expected));
     if (sha != m_expectedSha)
         return fail(HostState::Corrupt,
                     QStringLiteral("the SHA-256 of what arrived, %1, is not the remote build's")
                         .arg(QString::fromLatin1(sha)));
-    if (!m_package->commit())
+    const QString final = m_job.hostDir + QStringLiteral("/package.zip");
+    if (!commitFile(partPath(), final))
         return fail(
             HostState::Corrupt,
-            QStringLiteral("cannot write %1: %2").arg(m_package->fileName(), m_package->errorString()));
+            QStringLiteral("cannot write %1: %2").arg(final, QString::fromLocal8Bit(std::strerror(errno))));
     m_record.state = HostState::Collected;
     m_record.package = m_job.hostDir.section(QLatin1Char('/'), -2) + QStringLiteral("/package.zip");
-    m_record.size = m_fetched;
+    m_record.size = arrived;
     m_record.sha256 = sha;
     note(QStringLiteral("collected %1 (%2), SHA-256 %3")
-             .arg(m_record.package, humanBytes(m_fetched), QString::fromLatin1(sha)));
+             .arg(m_record.package, humanBytes(arrived), QString::fromLatin1(sha)));
     cleanUp();
 }
 
@@ -372,8 +398,7 @@ void HostRun::fail(HostState state, const QString& reason)
     m_record.state = state;
     m_record.reason = reason;
     note(QStringLiteral("ended: ") + stateName(state) + QStringLiteral(": ") + reason);
-    if (m_package)
-        m_package->cancelWriting();
+    QFile::remove(partPath());
     if (m_step) {
         m_step->kill();
         m_step = nullptr;
@@ -438,8 +463,8 @@ void HostRun::interrupt()
     }
     m_failed = true;
     note(QStringLiteral("interrupted"));
-    if (m_package && m_record.state != HostState::Collected)
-        m_package->cancelWriting();
+    if (m_record.state != HostState::Collected)
+        QFile::remove(partPath());
     for (QProcess* p : {m_step.data(), m_closer.data()})
         if (p)
             p->kill();

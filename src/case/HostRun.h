@@ -4,11 +4,9 @@
 #include "case/CollectOptions.h"
 
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
-#include <QSaveFile>
 #include <QTimer>
 
 #include <functional>
@@ -56,7 +54,7 @@ public:
     const HostRecord& record() const { return m_record; }
     // What the host is doing now: connecting, checking, building, fetching, cleaning, or its state.
     QString phase() const { return m_phase; }
-    qint64 bytesFetched() const { return m_fetched; }
+    qint64 bytesFetched() const;
     double seconds() const;
     bool ended() const { return m_ended; }
 
@@ -74,11 +72,12 @@ private:
     void build();
     void fetch(const QString& remotePackage, qint64 size, const QByteArray& sha256);
     void fetched(int exitCode, const QString& errors);
+    QString partPath() const;
     void fail(HostState state, const QString& reason);
     void cleanUp();
     void closeMaster();
     void end();
-    void run(const QString& step, const QString& remoteCommand, Done done);
+    void run(const QString& step, const QString& remoteCommand, Done done, const QString& outputFile = {});
     bool connectionLost(int exitCode, const QString& errors);
     QString sudo() const;
     void setPhase(const QString& phase);
@@ -97,9 +96,6 @@ private:
     QTimer m_connectDeadline;
     QTimer m_closeDeadline;
     QString m_remoteDir{};
-    std::unique_ptr<QSaveFile> m_package;
-    QCryptographicHash m_hash{QCryptographicHash::Sha256};
-    qint64 m_fetched = 0;
     qint64 m_expected = 0;
     QByteArray m_expectedSha{};
     QByteArray m_log{};

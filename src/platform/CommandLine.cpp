@@ -172,6 +172,7 @@ QString helpLine(const QString& left, const QString& right)
 }
 
 const char kUsage[] = "Usage: ts6satchel [OPTION]... [FOLDER | TEMPLATE [PACKAGE]]\n";
+const char kVerbUsage[] = "       ts6satchel collect [OPTION]... HOST... -- FOLDER | TEMPLATE\n";
 
 const char kAbout[] =
     "\n"
@@ -183,6 +184,10 @@ const char kAbout[] =
     "  TEMPLATE               build a package of one template (a .TST6 or .TST file)\n"
     "  PACKAGE                write the package there, with no dialog and no message; without it\n"
     "                         the save dialog asks where\n"
+    "  collect HOST... -- FOLDER\n"
+    "                         build a package on each host over ssh and gather them into one case\n"
+    "                         folder ('ts6satchel collect --help' says more; a folder named collect\n"
+    "                         is ./collect)\n"
     "\n"
     "Paths are host paths, absolute (/srv/tess/c/Apps/Orders) or relative to the working folder\n"
     "(Apps/Orders), or Windows-style (C:\\Apps\\Orders\\) through the drive map TS6_DRIVES.\n"
@@ -295,7 +300,7 @@ CommandLineOptions parseArguments(const QStringList& arguments)
 
 QString helpText()
 {
-    QString text = QLatin1String(kUsage) + QLatin1String(kAbout);
+    QString text = QLatin1String(kUsage) + QLatin1String(kVerbUsage) + QLatin1String(kAbout);
     for (const OptionRow& row : optionRows())
         text += helpLine(spelled(row), row.help);
     text += helpLine(QStringLiteral("--"),

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -84,6 +85,7 @@ SshFleet::SshFleet(const QString& program) : m_program(program)
                               "  LogLevel ERROR\n";
     writeFile(sshConfig(), config);
     writeFile(m_dir.path() + QStringLiteral("/known_hosts"), {});
+    writeUserDatabase();
     // Privilege separation wants its empty folder when sshd starts as root.
     if (::getuid() == 0)
         QDir().mkpath(QStringLiteral("/run/sshd"));
@@ -100,6 +102,31 @@ SshFleet::~SshFleet()
         if (pid.open(QIODevice::ReadOnly))
             ::kill(pid.readAll().trimmed().toInt(), SIGKILL);
     }
+}
+
+// The servers see the user database through nss_wrapper: the same, but for the user's own entry,
+// whose home is in the fleet's folder and whose shell is /bin/sh, so no dotfile of the machine's
+// runs in a session.
+void SshFleet::writeUserDatabase() const
+{
+    QFile passwd(QStringLiteral("/etc/passwd"));
+    passwd.open(QIODevice::ReadOnly);
+    QByteArray ours;
+    const QByteArray uid = QByteArray::number(::getuid());
+    for (const QByteArray& line : passwd.readAll().split('\n')) {
+        QList<QByteArray> fields = line.split(':');
+        if (fields.size() == 7 && fields[2] == uid) {
+            fields[5] = QFile::encodeName(m_dir.path() + QStringLiteral("/home"));
+            fields[6] = "/bin/sh";
+        }
+        if (!line.isEmpty())
+            ours += fields.join(':') + '\n';
+    }
+    QDir().mkpath(m_dir.path() + QStringLiteral("/home"));
+    writeFile(m_dir.path() + QStringLiteral("/passwd"), ours);
+    QFile group(QStringLiteral("/etc/group"));
+    group.open(QIODevice::ReadOnly);
+    writeFile(m_dir.path() + QStringLiteral("/group"), group.readAll());
 }
 
 bool SshFleet::keygen(const QString& path)
@@ -145,12 +172,27 @@ void SshFleet::writeLogs(int n, int megabytes) const
 {
     const QString logs = hostRoot(n) + QStringLiteral("/drive-c/ProgramData/Norvale/TS6/logs");
     QDir().mkpath(logs);
-    QByteArray line = "2026-12-01 10:00:00.000 INFO Orders posted order 1000 for customer 42 in 17 ms\n";
-    QByteArray block;
-    while (block.size() < (1 << 20))
-        block += line;
-    for (int f = 0; f < megabytes; ++f)
+    // Lines as a busy server writes them: times, ids and durations that change from line to line.
+    QRandomGenerator random(static_cast<quint32>(n + 1));
+    for (int f = 0; f < megabytes; ++f) {
+        QByteArray block;
+        block.reserve((1 << 20) + 200);
+        for (int line = 0; block.size() < (1 << 20); ++line)
+            block += QStringLiteral("2026-12-%1 %2:%3:%4.%5 INFO [worker-%6] order %7 for customer %8 posted in %9 ms, "
+                                    "session %10\n")
+                         .arg(1 + f % 28, 2, 10, QLatin1Char('0'))
+                         .arg(line / 3600 % 24, 2, 10, QLatin1Char('0'))
+                         .arg(line / 60 % 60, 2, 10, QLatin1Char('0'))
+                         .arg(line % 60, 2, 10, QLatin1Char('0'))
+                         .arg(random.bounded(1000), 3, 10, QLatin1Char('0'))
+                         .arg(random.bounded(16))
+                         .arg(random.bounded(1000000))
+                         .arg(random.bounded(5000))
+                         .arg(random.bounded(900))
+                         .arg(random.generate64(), 16, 16, QLatin1Char('0'))
+                         .toLatin1();
         writeFile(logs + QStringLiteral("/app-%1.log").arg(f), block);
+    }
 }
 
 QString SshFleet::add(Kind kind)
@@ -209,28 +251,25 @@ QString SshFleet::add(Kind kind)
 bool SshFleet::startServer(int n, const QString& address, int port)
 {
     const QString root = hostRoot(n);
-    const QString c = root + QStringLiteral("/drive-c");
+    QByteArray setEnv = "SetEnv";
+    for (const auto& [name, value] : hostEnvironment(n))
+        setEnv += ' ' + name.toUtf8() + '=' + QFile::encodeName(value);
     const QByteArray config =
-        "ListenAddress " + address.toLatin1() + ':' + QByteArray::number(port) +
-        "\n"
-        "HostKey " +
-        QFile::encodeName(root) +
-        "/host_key\n"
-        "AuthorizedKeysFile " +
-        QFile::encodeName(root) +
+        "ListenAddress " + address.toLatin1() + ':' + QByteArray::number(port) + "\nHostKey " +
+        QFile::encodeName(root) + "/host_key\nAuthorizedKeysFile " + QFile::encodeName(root) +
         "/authorized_keys\n"
         "PidFile none\nStrictModes no\nUsePAM no\nPermitRootLogin yes\nPasswordAuthentication no\n"
-        "KbdInteractiveAuthentication no\nLogLevel INFO\n"
-        "SetEnv PATH=" +
-        QFile::encodeName(root) + "/bin:/usr/bin:/bin TMPDIR=" + QFile::encodeName(root) +
-        "/tmp TS6_DRIVES=C=" + QFile::encodeName(c) + " TS6_PROGRAMDATA=" + QFile::encodeName(c) +
-        "/ProgramData XDG_CONFIG_HOME=" + QFile::encodeName(root) +
-        "/config XDG_STATE_HOME=" + QFile::encodeName(root) + "/state COMPUTERNAME=SRV" +
-        QByteArray::number(n) + " USERNAME=ann\n";
+        "KbdInteractiveAuthentication no\nLogLevel INFO\n" +
+        setEnv + '\n';
     const QString file = root + QStringLiteral("/sshd_config");
     writeFile(file, config);
     auto server = std::make_unique<QProcess>();
     server->setProcessChannelMode(QProcess::SeparateChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(TS6_NSS_WRAPPER));
+    env.insert(QStringLiteral("NSS_WRAPPER_PASSWD"), m_dir.path() + QStringLiteral("/passwd"));
+    env.insert(QStringLiteral("NSS_WRAPPER_GROUP"), m_dir.path() + QStringLiteral("/group"));
+    server->setProcessEnvironment(env);
     server->start(QStringLiteral("/usr/sbin/sshd"),
                   {QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), file});
     // Ready once it says it listens.
@@ -247,6 +286,20 @@ bool SshFleet::startServer(int n, const QString& address, int port)
     }
     m_servers.push_back(std::move(server));
     return true;
+}
+
+std::vector<std::pair<QString, QString>> SshFleet::hostEnvironment(int n) const
+{
+    const QString root = hostRoot(n);
+    const QString c = root + QStringLiteral("/drive-c");
+    return {{QStringLiteral("PATH"), root + QStringLiteral("/bin:/usr/bin:/bin")},
+            {QStringLiteral("TMPDIR"), root + QStringLiteral("/tmp")},
+            {QStringLiteral("TS6_DRIVES"), QStringLiteral("C=") + c},
+            {QStringLiteral("TS6_PROGRAMDATA"), c + QStringLiteral("/ProgramData")},
+            {QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/config")},
+            {QStringLiteral("XDG_STATE_HOME"), root + QStringLiteral("/state")},
+            {QStringLiteral("COMPUTERNAME"), QStringLiteral("SRV%1").arg(n)},
+            {QStringLiteral("USERNAME"), QStringLiteral("ann")}};
 }
 
 QStringList SshFleet::strayProcesses() const

@@ -50,10 +50,13 @@ public:
     void authorize(int n) const;
     // The ssh and sshd processes that mention the fleet's folder and are not the servers themselves.
     QStringList strayProcesses() const;
+    // The environment of host n's sessions: its PATH, temporary folder and installation.
+    std::vector<std::pair<QString, QString>> hostEnvironment(int n) const;
     // Fills the log folder of every host's installation with megabytes of logs.
     void writeLogs(int n, int megabytes) const;
 
 private:
+    void writeUserDatabase() const;
     bool keygen(const QString& path);
     int freePort(const QString& address);
     bool startServer(int n, const QString& address, int port);
