@@ -49,7 +49,7 @@ public:
 class NoMessages final : public IMessageBox
 {
 public:
-    void Show(const QString&, MessageIcon, const QString&) override {}
+    void showMessage(const QString&, MessageIcon, const QString&) override {}
 };
 
 double processCpuSeconds()

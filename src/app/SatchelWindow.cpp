@@ -309,7 +309,7 @@ void SatchelWindow::moveInTwips(double left, double top, double width, double he
     }
 }
 
-int SatchelWindow::WindowState() const
+int SatchelWindow::windowStateCode() const
 {
     if (windowState() & Qt::WindowMinimized)
         return 1;

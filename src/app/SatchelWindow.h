@@ -40,7 +40,7 @@ public:
     QRect normalRectangle() const override;
     void moveInTwips(double left, double top, double width, double height) override;
     QMargins frameMargins() const override;
-    int WindowState() const override;
+    int windowStateCode() const override;
     void setWindowStateCode(int state) override;
     void setTitleCaption(const QString& caption) override;
     void setHelpFile(const QString& path) override;

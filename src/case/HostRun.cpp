@@ -18,8 +18,9 @@
 
 namespace {
 
-constexpr int kCloseMs = 1500;      // for the master to end once asked, then it is stopped
-constexpr int kCleanUpSeconds = 20; // for removing the remote folder
+constexpr int kCloseMs = 800;             // for the master to end once asked, then it is stopped
+constexpr int kInterruptCleanUpMs = 1000; // for removing the remote folder after an interrupt
+constexpr int kCleanUpSeconds = 20;       // for removing the remote folder
 constexpr char kReady[] = "ts6satchel-ready";
 
 QStringList commonArguments(const HostJob& job)
@@ -248,10 +249,10 @@ void HostRun::run(const QString& step, const QString& remoteCommand, Done done, 
                 if (!errors.isEmpty())
                     note(errors);
                 process->deleteLater();
-                if (m_step == process)
-                    m_step = nullptr;
-                if (!m_failed || m_cleaning)
-                    done(status == QProcess::NormalExit ? exitCode : 255, out, errors);
+                if (m_step != process)
+                    return; // stopped on purpose: its end says nothing
+                m_step = nullptr;
+                done(status == QProcess::NormalExit ? exitCode : 255, out, errors);
             });
     process->start(m_job.ssh, args);
 }
@@ -387,7 +388,7 @@ void HostRun::fetched(int exitCode, const QString& errors)
     m_record.sha256 = sha;
     note(QStringLiteral("collected %1 (%2), SHA-256 %3")
              .arg(m_record.package, humanBytes(arrived), QString::fromLatin1(sha)));
-    cleanUp();
+    cleanUp(kCleanUpSeconds * 1000);
 }
 
 void HostRun::fail(HostState state, const QString& reason)
@@ -399,23 +400,25 @@ void HostRun::fail(HostState state, const QString& reason)
     m_record.reason = reason;
     note(QStringLiteral("ended: ") + stateName(state) + QStringLiteral(": ") + reason);
     QFile::remove(partPath());
-    if (m_step) {
-        m_step->kill();
-        m_step = nullptr;
-    }
-    if (state == HostState::Interrupted || !m_masterReady || m_master.state() == QProcess::NotRunning)
-        closeMaster();
-    else
-        cleanUp();
+    stopStep();
+    cleanUp(kCleanUpSeconds * 1000);
 }
 
-void HostRun::cleanUp()
+void HostRun::stopStep()
 {
-    if (m_remoteDir.isEmpty())
+    if (QProcess* step = m_step.data()) {
+        m_step = nullptr;
+        step->kill();
+    }
+}
+
+void HostRun::cleanUp(int deadlineMs)
+{
+    if (m_remoteDir.isEmpty() || !m_masterReady || m_master.state() == QProcess::NotRunning)
         return closeMaster();
     m_cleaning = true;
     setPhase(QStringLiteral("cleaning"));
-    m_deadline.start(kCleanUpSeconds * 1000);
+    m_deadline.start(deadlineMs);
     disconnect(&m_deadline, &QTimer::timeout, this, nullptr);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         note(QStringLiteral("the remote folder was not removed in time: ") + m_remoteDir);
@@ -432,8 +435,7 @@ void HostRun::closeMaster()
     m_closing = true;
     m_deadline.stop();
     m_connectDeadline.stop();
-    if (m_step)
-        m_step->kill();
+    stopStep();
     if (m_master.state() == QProcess::NotRunning) {
         end();
         return;
@@ -465,9 +467,14 @@ void HostRun::interrupt()
     note(QStringLiteral("interrupted"));
     if (m_record.state != HostState::Collected)
         QFile::remove(partPath());
-    for (QProcess* p : {m_step.data(), m_closer.data()})
-        if (p)
-            p->kill();
+    stopStep();
+    if (!m_cleaning && !m_closing) {
+        // The remote folder is removed if that can be done at once; the run ends within 2 s.
+        cleanUp(kInterruptCleanUpMs);
+        return;
+    }
+    if (m_closer)
+        m_closer->kill();
     m_closing = true;
     m_closeDeadline.start(kCloseMs);
     if (m_master.state() == QProcess::NotRunning)

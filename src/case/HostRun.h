@@ -74,7 +74,8 @@ private:
     void fetched(int exitCode, const QString& errors);
     QString partPath() const;
     void fail(HostState state, const QString& reason);
-    void cleanUp();
+    void cleanUp(int deadlineMs);
+    void stopStep();
     void closeMaster();
     void end();
     void run(const QString& step, const QString& remoteCommand, Done done, const QString& outputFile = {});

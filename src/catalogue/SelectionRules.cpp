@@ -26,8 +26,8 @@ void SelectionRules::grdFiles_Mouseup(int, int, double, double)
         m_grid.select(m_grid.mouseRow(), 0);
         const GridNode clicked = m_grid.nodeOfRow(m_grid.row());
         if (m_grid.nodeKey(clicked).contains(QLatin1String("-TVM"))) {
-            m_messageBox.Show(QStringLiteral("You cannot select individual Views!"), MessageIcon::Exclamation,
-                              m_programName);
+            m_messageBox.showMessage(QStringLiteral("You cannot select individual Views!"),
+                                     MessageIcon::Exclamation, m_programName);
             return;
         }
         const bool include = m_grid.nodePicture(clicked) == CheckPicture::Excluded;

@@ -9,8 +9,8 @@ struct IniStoreContents;
 // The settings store as an INI file, $XDG_CONFIG_HOME/Norvale/<product>/<application>.ini (the
 // home folder's .config when unset).
 //
-// Reload reads the file only when it changed since the last read (its device, inode, size and
-// modification time), so that the reload before every setting costs one stat. Save takes the
+// reload reads the file only when it changed since the last read (its device, inode, size and
+// modification time), so that the reload before every setting costs one stat. save takes the
 // lock of the file's folder, reads the file afresh, puts in only the keys this store changed
 // since its last reload (so that another run that saved other keys meanwhile keeps them) and
 // writes a new file in the same folder that it renames over the old one: a failed save leaves

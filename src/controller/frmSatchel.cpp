@@ -169,7 +169,7 @@ void frmSatchel::Form_Unload()
         // stored (a batch start's window, never shown, included): it comes back when it fits.
         if (!m_fitted || m_services.window.normalRectangle() != *m_fitted)
             mSubclasser::SaveWindowPlacement(m_services.window, Config());
-        const int state = m_services.window.WindowState();
+        const int state = m_services.window.windowStateCode();
         if (state != kMinimised)
             Config().setWindowState(state);
         const QString folder = m_services.folders.selectedFolderPath();
@@ -183,7 +183,7 @@ void frmSatchel::Form_Unload()
 
 void frmSatchel::Form_Resize()
 {
-    if (m_services.window.WindowState() != kMinimised && m_services.resizeLayout)
+    if (m_services.window.windowStateCode() != kMinimised && m_services.resizeLayout)
         m_services.resizeLayout();
 }
 
@@ -244,8 +244,8 @@ void frmSatchel::mnuFileOptions_Click()
             writeSavedOptions(Config(), *chosen);
     } catch (...) {
         const RuntimeError e = RuntimeError::fromCurrentException();
-        m_services.desktop.messages.Show(tr("The options could not be kept: %1").arg(e.description()),
-                                         MessageIcon::Exclamation, tr("TS Satchel"));
+        m_services.desktop.messages.showMessage(tr("The options could not be kept: %1").arg(e.description()),
+                                                MessageIcon::Exclamation, tr("TS Satchel"));
     }
 }
 
@@ -269,14 +269,14 @@ void frmSatchel::mnuHelpHandbook_Click()
     const QString folder = HostPath::toHost(m_services.desktop.programFolder);
     const QString handbook = findHandbook(folder);
     if (handbook.isEmpty()) {
-        m_services.desktop.messages.Show(
+        m_services.desktop.messages.showMessage(
             tr("The handbook is not installed: there is no %1.")
                 .arg(QDir::cleanPath(folder + QStringLiteral("/../share/doc/ts6satchel/ts6satchel.html"))),
             MessageIcon::Exclamation, tr("TS Satchel"));
         return;
     }
     if (!m_services.openDocument || !m_services.openDocument(handbook))
-        m_services.desktop.messages.Show(
+        m_services.desktop.messages.showMessage(
             tr("The handbook %1 could not be opened: no program to show HTML pages was found.").arg(handbook),
             MessageIcon::Exclamation, tr("TS Satchel"));
 }
@@ -312,8 +312,8 @@ void frmSatchel::ShowHelpTopic(const QString& topicName)
             require(topic->Open(), *catalog, "Open");
     };
     guarded(open, [this](const RuntimeError& e) {
-        m_services.desktop.messages.Show(tr("Help is not available: %1").arg(e.description()),
-                                         MessageIcon::Exclamation, tr("TS Satchel"));
+        m_services.desktop.messages.showMessage(tr("Help is not available: %1").arg(e.description()),
+                                                MessageIcon::Exclamation, tr("TS Satchel"));
     })();
 }
 

@@ -28,7 +28,7 @@ public:
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
-    bool Held() const { return static_cast<bool>(m_fd); }
+    bool held() const { return static_cast<bool>(m_fd); }
 
 private:
     UniqueFd m_fd; // closing it lets go of the lock

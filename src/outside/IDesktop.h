@@ -22,7 +22,7 @@ class IMessageBox
 {
 public:
     virtual ~IMessageBox() = default;
-    virtual void Show(const QString& text, MessageIcon icon, const QString& caption) = 0;
+    virtual void showMessage(const QString& text, MessageIcon icon, const QString& caption) = 0;
 };
 
 // Lets the event loop run once, so that windows repaint.

@@ -14,7 +14,7 @@ public:
     virtual void moveInTwips(double left, double top, double width, double height) = 0;
     // In pixels, the decoration around the window: as drawn, or a fair guess before the first show.
     virtual QMargins frameMargins() const = 0;
-    virtual int WindowState() const = 0;
+    virtual int windowStateCode() const = 0;
     virtual void setWindowStateCode(int state) = 0;
     virtual void setTitleCaption(const QString& caption) = 0;
     virtual void setHelpFile(const QString& path) = 0;

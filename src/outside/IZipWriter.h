@@ -2,7 +2,7 @@
 
 #include "outside/Component.h"
 
-// Writes the package archive. Add takes a file, or a folder followed by "\" and a wildcard pattern.
+// Writes the package archive. add takes a file, or a folder followed by "\" and a wildcard pattern.
 class IZipWriter : public Component
 {
 public:

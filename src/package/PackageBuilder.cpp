@@ -97,7 +97,7 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
         return;
     }
     if (interactive && !m_archivePath.isEmpty())
-        m_desktop.messages.Show(
+        m_desktop.messages.showMessage(
             QStringLiteral("TS Satchel has successfully created the following Zip Package:\r\n\r\n") +
                 HostPath::toHost(m_archivePath), // a person reads the host path the save dialog showed
             MessageIcon::Information, QStringLiteral("TS Satchel"));

@@ -89,7 +89,7 @@ std::shared_ptr<ISettingsSection> sectionOf(ISettingsStore& store, const QString
     bool has = false;
     require(store.hasSection(name, has), store, "hasSection");
     std::shared_ptr<ISettingsSection> section = has ? store.getSection(name) : store.addSection(name);
-    require(section != nullptr, store, has ? "GetSection" : "addSection");
+    require(section != nullptr, store, has ? "getSection" : "addSection");
     return section;
 }
 

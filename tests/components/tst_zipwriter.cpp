@@ -204,8 +204,8 @@ void TestZipWriter::masksSecrets()
         mask.feed(data, cut, false, out);
         mask.feed(data + cut, size - cut, true, out);
         const QByteArray got(reinterpret_cast<const char*>(out.data()), static_cast<qsizetype>(out.size()));
-        if (got != masked || mask.Masked() != parts.size() / 2)
-            QFAIL(qPrintable(u"cut at %1 (%2 masked):\n"_s.arg(cut).arg(mask.Masked()) +
+        if (got != masked || mask.masked() != parts.size() / 2)
+            QFAIL(qPrintable(u"cut at %1 (%2 masked):\n"_s.arg(cut).arg(mask.masked()) +
                              QString::fromUtf8(got.mid(around.size(), 2000))));
     }
 }
@@ -246,7 +246,7 @@ void TestZipWriter::masksJsonAsJson()
         mask.feed(data, cut, false, out);
         mask.feed(data + cut, size - cut, true, out);
         const QByteArray got(reinterpret_cast<const char*>(out.data()), static_cast<qsizetype>(out.size()));
-        QVERIFY2(got == masked && mask.Masked() == masked.count(SecretMask::kMask),
+        QVERIFY2(got == masked && mask.masked() == masked.count(SecretMask::kMask),
                  qPrintable(u"cut at %1: "_s.arg(cut) + QString::fromUtf8(got.trimmed())));
     }
     if (!QJsonDocument::fromJson(text).isNull())
@@ -475,7 +475,7 @@ void TestZipWriter::commentPastTheZipLimit()
     QCOMPARE(lines.last(), u"... and %1 more not listed"_s.arg(budgeted + pipes - listed));
 }
 
-// A writer dropped before Finish, as a failing build drops it, leaves the package it would have
+// A writer dropped before finish, as a failing build drops it, leaves the package it would have
 // replaced as it was.
 void TestZipWriter::droppedWriterKeepsThePreviousPackage()
 {

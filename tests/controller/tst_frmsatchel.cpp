@@ -29,7 +29,7 @@ struct FakeMainWindow final : IMainWindow
 {
     QRect normalRectangle() const override { return normal; }
     void moveInTwips(double l, double t, double w, double h) override { moved = QRectF(l, t, w, h); }
-    int WindowState() const override { return state; }
+    int windowStateCode() const override { return state; }
     void setWindowStateCode(int s) override { state = s; }
     void setTitleCaption(const QString&) override {}
     void setHelpFile(const QString& p) override { helpFile = p; }

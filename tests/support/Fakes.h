@@ -35,7 +35,7 @@ struct FakeMousePointer final : IMousePointer
 
 struct FakeMessageBox final : IMessageBox
 {
-    void Show(const QString& text, MessageIcon icon, const QString& caption) override
+    void showMessage(const QString& text, MessageIcon icon, const QString& caption) override
     {
         shown.append(text);
         lastIcon = icon;

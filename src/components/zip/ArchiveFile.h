@@ -30,7 +30,7 @@ struct EntryHead
 // Where the file system allows it the file has no name until it is complete (O_TMPFILE), so no
 // end of the program, not even SIGKILL, leaves it behind; elsewhere it is a hidden file beside the
 // package that the destructor removes, with a short name of its own (one built on the package's
-// name could pass the host's limit on a name). Complete links it in at the package path, replacing a file
+// name could pass the host's limit on a name). complete links it in at the package path, replacing a file
 // there only in one step. Entries say "made by Unix" with the file's mode, so readers on Linux
 // take the names as UTF-8 and keep the permissions; a time outside the DOS range is clamped there
 // and kept exact in an extra field. Failures raise a run-time error with the reason.

@@ -64,14 +64,14 @@ public:
     void endAdd();
     // Waits for everything queued and writes it out.
     void finish();
-    // After Finish: an entry of the given text, named at the root, unless the name is taken.
+    // After finish: an entry of the given text, named at the root, unless the name is taken.
     void addText(const QString& name, const QByteArray& text);
 
     // Every file left out, and why, in add order; and as lines for the comment ("path: reason").
-    const std::vector<PackageReport::LeftOut>& LeftOut() const { return m_leftOut; }
+    const std::vector<PackageReport::LeftOut>& leftOut() const { return m_leftOut; }
     QStringList commentLines() const;
     // The files where values were masked, in add order, and how many text files were masked in all.
-    const std::vector<PackageReport::Masked>& Masked() const { return m_masked; }
+    const std::vector<PackageReport::Masked>& masked() const { return m_masked; }
     int checked() const { return m_checked; }
     // The entries of files to be masked that could not be read as text, packed as they are.
     const QStringList& notChecked() const { return m_notChecked; }

@@ -57,7 +57,7 @@ public:
     bool isEarlierOutput(const struct stat& input, const QByteArray& head) const;
 
     // The reason a build fails when its package, or the file beside it, would replace one of its
-    // inputs (an earlier output, by Check).
+    // inputs (an earlier output, by check).
     QString inputReason(const struct stat& input, const QString& handed) const;
 
 private:

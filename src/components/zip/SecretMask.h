@@ -42,7 +42,7 @@
 // password (scheme://user:password@), a PEM private-key block's body.
 //
 // The result does not depend on how the text is cut into calls: every decision looks at most a
-// few hundred bytes back and ahead, or for a start tag up to its end, and Feed holds back what it
+// few hundred bytes back and ahead, or for a start tag up to its end, and feed holds back what it
 // cannot decide yet until it sees what follows.
 class SecretMask
 {
@@ -55,7 +55,7 @@ public:
     // the file.
     void feed(const unsigned char* data, size_t size, bool last, Bytes& out);
     // How many values have been masked so far.
-    int Masked() const { return m_masked; }
+    int masked() const { return m_masked; }
 
 private:
     enum class State

@@ -146,7 +146,7 @@ QString encodingName(TextEncoding encoding)
 
 MaskOutcome MaskOutcome::of(const TextMasker& masker)
 {
-    return {masker.checked(), masker.encoding(), masker.Masked(), masker.namesReplaced()};
+    return {masker.checked(), masker.encoding(), masker.masked(), masker.namesReplaced()};
 }
 
 TextMasker::TextMasker(std::shared_ptr<NameMap> names) : m_nameMap(std::move(names))
@@ -163,10 +163,10 @@ TextMasker::TextMasker(std::shared_ptr<NameMap> names, TextEncoding encoding, bo
     m_passFirstByte = shifted;
 }
 
-int TextMasker::Masked() const
+int TextMasker::masked() const
 {
-    return m_secrets.Masked() + (m_inner ? m_inner->Masked() : 0) +
-           (m_innerShifted ? m_innerShifted->Masked() : 0);
+    return m_secrets.masked() + (m_inner ? m_inner->masked() : 0) +
+           (m_innerShifted ? m_innerShifted->masked() : 0);
 }
 
 int TextMasker::namesReplaced() const

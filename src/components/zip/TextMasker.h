@@ -57,7 +57,7 @@ public:
     // After the first call: whether the file was read as text, and how.
     bool checked() const { return m_encoding && *m_encoding != TextEncoding::Binary; }
     TextEncoding encoding() const { return m_encoding.value_or(TextEncoding::Binary); }
-    int Masked() const;
+    int masked() const;
     int namesReplaced() const;
 
 private:

@@ -281,7 +281,7 @@ bool ZipWriter::finish()
         Package& package = *m_package;
         if (package.masking)
             pipeline.addText(QStringLiteral("REDACTED.TXT"),
-                             redactedText(pipeline.checked(), pipeline.Masked(), pipeline.notChecked(),
+                             redactedText(pipeline.checked(), pipeline.masked(), pipeline.notChecked(),
                                           package.names != nullptr));
         // The map of names goes beside the package just before the package takes its name: one is
         // never there without the other.
@@ -295,7 +295,7 @@ bool ZipWriter::finish()
         m_bytesDone = pipeline.bytesDone();
         qCDebug(lcZip) << "package complete:" << package.archive.entries() << "entries," << m_bytesDone.first
                        << "bytes read, SHA-256" << sha256;
-        m_report = {static_cast<qint64>(m_package->archive.entries()), pipeline.LeftOut(), pipeline.Masked(),
+        m_report = {static_cast<qint64>(m_package->archive.entries()), pipeline.leftOut(), pipeline.masked(),
                     sha256, namesFile};
         m_package.reset();
     });

@@ -22,7 +22,7 @@
 // (TextMasker: SecretMask and, on request, NameMask, in the file's own encoding) where the pipeline
 // reads it; REDACTED.TXT then tells what was masked and what could not be read as text.
 //
-// Threads. The thread that calls setArchivePath, Add and Finish (the adding thread) owns
+// Threads. The thread that calls setArchivePath, add and finish (the adding thread) owns
 // everything here: the collector, the queue, the archive file, the central directory, the names
 // and the comment lines; it also reads the files an add names. A worker owns only the job it runs:
 // the job's pieces, the descriptor it reads through (shared read-only with the other chunks of the

@@ -97,7 +97,7 @@ void keepLinesWhole(QMessageBox& box)
 
 } // namespace
 
-void QtMessageBox::Show(const QString& text, MessageIcon icon, const QString& caption)
+void QtMessageBox::showMessage(const QString& text, MessageIcon icon, const QString& caption)
 {
     if (m_desktop.headless()) {
         m_desktop.notePersonNeeded(QStringLiteral("a message for the user: ") +
@@ -200,8 +200,9 @@ bool ScreenKeeper::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Show && watched->isWidgetType()) {
         auto* widget = static_cast<QWidget*>(watched);
+        // Fitted once Qt has placed it: a dialog is centred over its owner after this event.
         if (widget->isWindow() && (widget->windowType() == Qt::Dialog || widget->windowType() == Qt::Window))
-            guarded([widget] { fit(*widget); })();
+            QTimer::singleShot(0, widget, guarded([widget] { fit(*widget); }));
     }
     return false;
 }

@@ -57,7 +57,7 @@ public:
     QtMessageBox(Desktop& desktop, std::function<QWidget*()> owner)
         : m_desktop(desktop), m_owner(std::move(owner))
     {}
-    void Show(const QString& text, MessageIcon icon, const QString& caption) override;
+    void showMessage(const QString& text, MessageIcon icon, const QString& caption) override;
 
     // For tests: called with the message box once it is shown, instead of waiting for a person.
     std::function<void(QWidget* box)> answerer;
