@@ -3,9 +3,11 @@
 #include "support/SshFleet.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -27,6 +29,37 @@ double secondsOf(QProcess& process, const QString& program, const QStringList& a
     return clock.elapsed() / 1000.0;
 }
 
+// Fills the log folder of host n's installation with megabytes of logs.
+void writeLogs(const SshFleet& fleet, int n, int megabytes)
+{
+    const QString logs = fleet.hostRoot(n) + QStringLiteral("/drive-c/ProgramData/Norvale/TS6/logs");
+    QDir().mkpath(logs);
+    // Lines as a busy server writes them: times, ids and durations that change from line to line.
+    QRandomGenerator random(static_cast<quint32>(n + 1));
+    for (int f = 0; f < megabytes; ++f) {
+        QByteArray block;
+        block.reserve((1 << 20) + 200);
+        for (int line = 0; block.size() < (1 << 20); ++line)
+            block += QStringLiteral(
+                         "2026-12-%1 %2:%3:%4.%5 INFO [worker-%6] order %7 for customer %8 posted in %9 ms, "
+                         "session %10\n")
+                         .arg(1 + f % 28, 2, 10, QLatin1Char('0'))
+                         .arg(line / 3600 % 24, 2, 10, QLatin1Char('0'))
+                         .arg(line / 60 % 60, 2, 10, QLatin1Char('0'))
+                         .arg(line % 60, 2, 10, QLatin1Char('0'))
+                         .arg(random.bounded(1000), 3, 10, QLatin1Char('0'))
+                         .arg(random.bounded(16))
+                         .arg(random.bounded(1000000))
+                         .arg(random.bounded(5000))
+                         .arg(random.bounded(900))
+                         .arg(random.generate64(), 16, 16, QLatin1Char('0'))
+                         .toLatin1();
+        QFile file(logs + QStringLiteral("/app-%1.log").arg(f));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(block);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -41,7 +74,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "%s\n", qPrintable(fleet.error()));
             return 1;
         }
-        fleet.writeLogs(n, kMegabytes);
+        writeLogs(fleet, n, kMegabytes);
         hosts << name;
     }
     // Each host's build alone, on this machine, in the environment its sessions get.

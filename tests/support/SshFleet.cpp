@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -166,33 +165,6 @@ void SshFleet::authorize(int n) const
     QFile::remove(hostRoot(n) + QStringLiteral("/authorized_keys"));
     QFile::copy(m_dir.path() + QStringLiteral("/client_key.pub"),
                 hostRoot(n) + QStringLiteral("/authorized_keys"));
-}
-
-void SshFleet::writeLogs(int n, int megabytes) const
-{
-    const QString logs = hostRoot(n) + QStringLiteral("/drive-c/ProgramData/Norvale/TS6/logs");
-    QDir().mkpath(logs);
-    // Lines as a busy server writes them: times, ids and durations that change from line to line.
-    QRandomGenerator random(static_cast<quint32>(n + 1));
-    for (int f = 0; f < megabytes; ++f) {
-        QByteArray block;
-        block.reserve((1 << 20) + 200);
-        for (int line = 0; block.size() < (1 << 20); ++line)
-            block += QStringLiteral("2026-12-%1 %2:%3:%4.%5 INFO [worker-%6] order %7 for customer %8 posted in %9 ms, "
-                                    "session %10\n")
-                         .arg(1 + f % 28, 2, 10, QLatin1Char('0'))
-                         .arg(line / 3600 % 24, 2, 10, QLatin1Char('0'))
-                         .arg(line / 60 % 60, 2, 10, QLatin1Char('0'))
-                         .arg(line % 60, 2, 10, QLatin1Char('0'))
-                         .arg(random.bounded(1000), 3, 10, QLatin1Char('0'))
-                         .arg(random.bounded(16))
-                         .arg(random.bounded(1000000))
-                         .arg(random.bounded(5000))
-                         .arg(random.bounded(900))
-                         .arg(random.generate64(), 16, 16, QLatin1Char('0'))
-                         .toLatin1();
-        writeFile(logs + QStringLiteral("/app-%1.log").arg(f), block);
-    }
 }
 
 QString SshFleet::add(Kind kind)

@@ -52,8 +52,6 @@ public:
     QStringList strayProcesses() const;
     // The environment of host n's sessions: its PATH, temporary folder and installation.
     std::vector<std::pair<QString, QString>> hostEnvironment(int n) const;
-    // Fills the log folder of every host's installation with megabytes of logs.
-    void writeLogs(int n, int megabytes) const;
 
 private:
     void writeUserDatabase() const;
