@@ -322,7 +322,6 @@ void TestWindows::smallWindowsInAnyTheme_data()
     QTest::addColumn<bool>("dark");
     QTest::addColumn<int>("pointSize"); // 0: the desktop's
     QTest::newRow("desktop's theme") << false << 0;
-    QTest::newRow("dark palette") << true << 0;
     QTest::newRow("dark palette, 14 pt font") << true << 14;
 }
 

@@ -342,7 +342,6 @@ void TestCatalogueLoader::helper_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("expected"); // "error N" for a run-time error
     const char* rooted = "IsRootedPath";
-    row(rooted, "drive", {"C:\\APP"}, "yes");
     row(rooted, "lower-case drive", {"c:\\app"}, "yes");
     row(rooted, "drive without backslash", {"C:APP"}, "no");
     row(rooted, "two characters", {"C:"}, "no");
@@ -350,23 +349,17 @@ void TestCatalogueLoader::helper_data()
     row(rooted, "share", {"\\\\server\\share"}, "yes");
     row(rooted, "server alone", {"\\\\server"}, "no");
     row(rooted, "three backslashes", {"\\\\\\name"}, "yes");
-    row(rooted, "root of current drive", {"\\APP"}, "no");
-    row(rooted, "empty", {""}, "no");
-    row(rooted, "forward slashes", {"C:/APP"}, "no");
 
     const char* join = "JoinPath";
     row(join, "folder and name", {"C:\\APP", "X.TST6"}, "C:\\APP\\X.TST6");
-    row(join, "folder with backslash", {"C:\\APP\\", "X.TST6"}, "C:\\APP\\X.TST6");
     row(join, "nothing", {}, "");
     row(join, "one part loses its backslash", {"C:\\"}, "C:");
-    row(join, "empty first part", {"", "A"}, "\\A");
     row(join, "backslash on both sides", {"C:\\A\\", "\\B"}, "C:\\A\\\\B");
 
     const char* remove = "RemoveExtension";
     row(remove, "two dots", {"A.B.C"}, "A.B");
     row(remove, "only a leading dot", {".hidden"}, "");
     row(remove, "no dot", {"TSSatchelage"}, "TSSatchelage");
-    row(remove, "dot in folder", {"C:\\V1.2\\NAME"}, "C:\\V1");
     row(remove, "blanks trimmed", {"  NAME .TST6"}, "NAME");
 
     const char* extension = "GetExtension";
@@ -384,12 +377,10 @@ void TestCatalogueLoader::helper_data()
     row(parts, "drive-relative", {"C:ORDERS.TST6"}, "C: + ORDERS.TST6");
 
     const char* split = "SplitCommandLine";
-    row(split, "unquoted takes all", {"C:\\APP\\ D:\\OUT.ZIP"}, "C:\\APP\\ D:\\OUT.ZIP + ");
-    row(split, "unquoted keeps blanks", {" C:\\A "}, " C:\\A  + ");
+    row(split, "unquoted takes all, blanks kept", {" C:\\APP\\ D:\\OUT.ZIP "}, " C:\\APP\\ D:\\OUT.ZIP  + ");
     row(split, "quoted alone", {"\"C:\\APP\\\""}, "C:\\APP\\ + ");
     row(split, "two quoted", {"\"C:\\APP\\\" \"D:\\OUT.ZIP\""}, "C:\\APP\\ + D:\\OUT.ZIP");
     row(split, "quoted then bare", {"\"C:\\A\\\"   D:\\OUT.ZIP  "}, "C:\\A\\ + D:\\OUT.ZIP");
-    row(split, "adjacent quotes", {"\"\""}, " + ");
     row(split, "rest with one quote kept", {"\"A\" \"B"}, "A + \"B");
     row(split, "unclosed quote", {"\"C:\\APP"}, "error 5");
     row(split, "unclosed second quote", {"\"A\" \""}, "error 5");
@@ -397,9 +388,7 @@ void TestCatalogueLoader::helper_data()
     const char* relative = "MakeRelativePath";
     row(relative, "below the folder, any case", {"C:\\APP\\BATCH\\PRE.BAT", "c:\\app\\"},
         u"BATCH\\PRE.BAT"_s);
-    row(relative, "folder without backslash", {"C:\\APP\\PRE.BAT", "C:\\APP"}, "\\PRE.BAT");
     row(relative, "elsewhere", {"D:\\PRE.BAT", "C:\\APP\\"}, "D:\\PRE.BAT");
-    row(relative, "no folder", {"D:\\PRE.BAT", ""}, "D:\\PRE.BAT");
 
     const char* inList = "StringExistsInArray";
     row(inList, "exact", {"C:\\B.TXT", "", "c:\\a.txt", "C:\\B.TXT"}, "yes");
@@ -419,18 +408,15 @@ void TestCatalogueLoader::helper_data()
     row(find, "everything, with . and ..", {"C:\\APP", "*"},
         "|C:\\APP\\.|C:\\APP\\..|C:\\APP\\.cache|C:\\APP\\.hidden.tst6|C:\\APP\\.secret|C:\\APP\\notes.txt|"
         "C:\\APP\\orders.tst6|C:\\APP\\Stock.TST|C:\\APP\\X.TST6");
-    row(find, "no match", {"C:\\APP", "*.ZZZ"}, "");
     row(find, "no folder", {"C:\\NOWHERE", "*.*"}, "");
 
     const char* exists = "FileExists, FolderExists";
-    row(exists, "file, upper case", {"C:\\APP\\ORDERS.TST6"}, "yes, no");
     row(exists, "file, lower-case drive", {"c:\\app\\orders.tst6"}, "yes, no");
     row(exists, "folder", {"C:\\APP"}, "yes, yes");
     row(exists, "folder with backslash", {"C:\\APP\\"}, "yes, yes");
     row(exists, "hidden folder", {"C:\\APP\\.CACHE"}, "yes, no");
     row(exists, "hidden folder with backslash", {"C:\\APP\\.CACHE\\"}, "yes, yes");
     row(exists, "missing", {"C:\\APP\\MISSING.TST6"}, "no, no");
-    row(exists, "missing folder on the way", {"C:\\NOPE\\ORDERS.TST6"}, "no, no");
     row(exists, "relative, even though it exists", {"orders.tst6"}, "no, no");
     row(exists, "unmapped drive", {"Q:\\APP"}, "no, no");
     row(exists, "dot-dot resolved by text", {"C:\\APP\\..\\APP\\ORDERS.TST6"}, "yes, no");
