@@ -223,8 +223,10 @@ int newCase(CollectOptions& options, CaseIndex& index)
     if (QFile::exists(options.out + QStringLiteral("/index.json")))
         return usageError(
             QStringLiteral("%1 already holds a case: give --resume %1, or another --out.").arg(options.out));
-    if (!QDir().mkpath(options.out))
-        return usageError(QStringLiteral("cannot make the case folder %1").arg(options.out));
+    if (!QDir().mkpath(options.out)) {
+        say(QStringLiteral("cannot make the case folder %1").arg(options.out));
+        return 1;
+    }
     index.target = options.target;
     index.options = options.recordedOptions;
     for (const HostEntry& entry : options.hosts)
