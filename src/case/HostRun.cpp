@@ -397,7 +397,7 @@ void HostRun::fail(HostState state, const QString& reason)
         return;
     m_failed = true;
     m_record.state = state;
-    m_record.reason = reason;
+    m_record.reason = printable(reason); // what a server said goes to the terminal and index.txt
     note(QStringLiteral("ended: ") + stateName(state) + QStringLiteral(": ") + reason);
     QFile::remove(partPath());
     stopStep();

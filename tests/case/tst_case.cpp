@@ -3,8 +3,8 @@
 #include "case/HostRun.h"
 
 #include <QTemporaryDir>
-#include <QTimeZone>
 #include <QTest>
+#include <QTimeZone>
 
 using namespace Qt::StringLiterals;
 
@@ -229,6 +229,9 @@ void TestCase::remoteWords()
     QCOMPARE(sshDestination(u"fe80::1"_s), u"fe80::1"_s);
     QCOMPARE(sshDestination(u"db"_s), u"db"_s);
     QCOMPARE(shellQuoted(u"it's $(rm -rf /)"_s), u"'it'\\''s $(rm -rf /)'"_s);
+    // What a server says reaches the terminal without its escape sequences.
+    QCOMPARE(printable(lastWords(u"debug1: x\n\x1b]0;owned\afailed \u00e9\n"_s)),
+             u"?]0;owned?failed \u00e9"_s);
     HostJob job;
     job.entry = {u"db"_s, {}};
     job.target = u"C:\\Apps\\O'Neil\\"_s;
