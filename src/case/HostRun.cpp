@@ -134,6 +134,12 @@ HostRun::HostRun(HostJob job, QObject* parent) : QObject(parent), m_job(std::mov
             fail(HostState::Timeout,
                  QStringLiteral("no connection within %1 s").arg(m_job.options.connectTimeoutSeconds));
     });
+    m_sizeWatch.setInterval(250);
+    connect(&m_sizeWatch, &QTimer::timeout, this, [this] {
+        if (bytesFetched() > m_expected)
+            fail(HostState::Corrupt,
+                 QStringLiteral("more than the %1 bytes of the remote build arrived").arg(m_expected));
+    });
     connect(&m_closeDeadline, &QTimer::timeout, this, [this] {
         m_master.kill();
         if (m_closer)
@@ -342,8 +348,12 @@ void HostRun::fetch(const QString& remotePackage, qint64 size, const QByteArray&
     const QString command = sudo() + QStringLiteral("cat -- ") + shellQuoted(remotePackage);
     run(
         QStringLiteral("fetch"), command,
-        [this](int exitCode, const QByteArray&, const QString& errors) { fetched(exitCode, errors); },
+        [this](int exitCode, const QByteArray&, const QString& errors) {
+            m_sizeWatch.stop();
+            fetched(exitCode, errors);
+        },
         partPath());
+    m_sizeWatch.start();
 }
 
 QString HostRun::partPath() const
@@ -396,6 +406,7 @@ void HostRun::fail(HostState state, const QString& reason)
     if (m_failed || m_ended || m_record.state == HostState::Collected)
         return;
     m_failed = true;
+    m_sizeWatch.stop();
     m_record.state = state;
     m_record.reason = printable(reason); // what a server said goes to the terminal and index.txt
     note(QStringLiteral("ended: ") + stateName(state) + QStringLiteral(": ") + reason);
@@ -464,6 +475,7 @@ void HostRun::interrupt()
         m_record.reason = QStringLiteral("the run was interrupted");
     }
     m_failed = true;
+    m_sizeWatch.stop();
     note(QStringLiteral("interrupted"));
     if (m_record.state != HostState::Collected)
         QFile::remove(partPath());

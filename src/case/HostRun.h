@@ -96,6 +96,7 @@ private:
     QTimer m_deadline;
     QTimer m_connectDeadline;
     QTimer m_closeDeadline;
+    QTimer m_sizeWatch; // a server that sends more than its package is stopped
     QString m_remoteDir{};
     qint64 m_expected = 0;
     QByteArray m_expectedSha{};

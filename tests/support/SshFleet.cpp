@@ -50,6 +50,10 @@ QByteArray fakeTool(SshFleet::Kind kind, const QString& program)
                "printf "
                "'{\"package\":\"%s\",\"bytes\":1000,\"sha256\":\"%064d\",\"status\":0,\"reason\":null}\\n' "
                "\"$last\" 0\n";
+    case Kind::Endless:
+        return "#!/bin/sh\n[ \"$1\" = --version ] && exec '" + real +
+               "' --version\n"
+               "echo '{\"package\":\"/dev/zero\",\"bytes\":1000,\"sha256\":\"0\",\"status\":0}'\n";
     case Kind::Hanging:
         return "#!/bin/sh\n[ \"$1\" = --version ] && exec '" + real +
                "' --version\n"

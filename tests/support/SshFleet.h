@@ -24,6 +24,7 @@ public:
         ToolTooOld,  // a ts6satchel that says 0.1.0
         Garbage,     // a ts6satchel whose --version says nothing a version is read from
         Truncated,   // a build whose package arrives shorter than its summary says
+        Endless,     // a build whose package never ends
         Hanging,     // a build that never ends (it writes "started" in its folder first)
         KeyUnknown,  // its host key not in known_hosts
         KeyChanged,  // another key in known_hosts under its name

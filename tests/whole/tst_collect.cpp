@@ -104,6 +104,7 @@ void TestCollect::everyHostEndsInItsState()
         {Kind::AuthRefused, u"auth"_s},
         {Kind::Refused, u"refused"_s},
         {Kind::Silent, u"timeout"_s},
+        {Kind::Endless, u"corrupt"_s},
         {Kind::Healthy, u"remote-failed"_s}, // its folder= names no folder there
     };
     std::map<QString, QString> expected;
@@ -129,7 +130,7 @@ void TestCollect::everyHostEndsInItsState()
                                                   u"--"_s, fleet.target()});
     QCOMPARE(run.status, 3);
     QCOMPARE(statesIn(caseFolder), expected);
-    QVERIFY2(run.err.contains(u"1 of 11 hosts collected"_s), qPrintable(run.err));
+    QVERIFY2(run.err.contains(u"1 of 12 hosts collected"_s), qPrintable(run.err));
 
     // What arrived is whole, by tools of their own; nothing stays on the hosts or runs here.
     const auto [sums, said] = tool(caseFolder, u"sha256sum"_s, {u"-c"_s, u"SHA256SUMS"_s});
