@@ -198,11 +198,26 @@ void ScreenKeeper::fit(QWidget& window)
 
 bool ScreenKeeper::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::Show && watched->isWidgetType()) {
-        auto* widget = static_cast<QWidget*>(watched);
+    // Set from a window's show until the window manager has framed it.
+    static constexpr char kUnframed[] = "ts6Unframed";
+    const QEvent::Type type = event->type();
+    const bool framing = type == QEvent::Move || type == QEvent::Resize || type == QEvent::WindowActivate ||
+                         type == QEvent::Paint;
+    if ((type != QEvent::Show && !framing) || !watched->isWidgetType())
+        return false;
+    auto* widget = static_cast<QWidget*>(watched);
+    if (!widget->isWindow() || (widget->windowType() != Qt::Dialog && widget->windowType() != Qt::Window))
+        return false;
+    const auto fitSoon = [widget] { QTimer::singleShot(0, widget, guarded([widget] { fit(*widget); })); };
+    if (type == QEvent::Show) {
         // Fitted once Qt has placed it: a dialog is centred over its owner after this event.
-        if (widget->isWindow() && (widget->windowType() == Qt::Dialog || widget->windowType() == Qt::Window))
-            QTimer::singleShot(0, widget, guarded([widget] { fit(*widget); }));
+        widget->setProperty(kUnframed, widget->frameGeometry() == widget->geometry());
+        fitSoon();
+    } else if (widget->property(kUnframed).toBool() && widget->frameGeometry() != widget->geometry()) {
+        // Fitted again with the frame the window manager drew, not a guess of it; only this once,
+        // so a window the person moves is left where it is put.
+        widget->setProperty(kUnframed, false);
+        fitSoon();
     }
     return false;
 }
