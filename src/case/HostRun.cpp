@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QStorageInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -20,7 +21,9 @@ namespace {
 
 constexpr int kCloseMs = 800;             // for the master to end once asked, then it is stopped
 constexpr int kInterruptCleanUpMs = 1000; // for removing the remote folder after an interrupt
-constexpr int kCleanUpSeconds = 20;       // for removing the remote folder
+constexpr int kCleanUpSeconds = 20;
+constexpr qint64 kMaxSaid = 1 << 20; // bytes a server may say on one step, or of the master's debugging //
+                                     // for removing the remote folder
 constexpr char kReady[] = "ts6satchel-ready";
 
 QStringList commonArguments(const HostJob& job)
@@ -114,8 +117,10 @@ QString remoteBuildCommand(const HostJob& job)
     for (const QString& option : job.options.buildOptions)
         build << shellQuoted(option);
     build << QStringLiteral("--") << shellQuoted(target) << QStringLiteral("\"$d/package.zip\"");
+    // The folder and the build's process (the shell's, which the build replaces) come first, so an
+    // interrupted build can be stopped and its folder removed.
     return QStringLiteral("umask 077 && d=$(mktemp -d \"${TMPDIR:-/tmp}/ts6collect.XXXXXXXX\") && "
-                          "printf 'TS6DIR %s\\n' \"$d\" && ") +
+                          "printf 'TS6DIR %s %s\\n' \"$$\" \"$d\" && exec ") +
            (job.options.sudo ? QStringLiteral("sudo -n ") : QString()) + build.join(QLatin1Char(' '));
 }
 
@@ -146,8 +151,11 @@ HostRun::HostRun(HostJob job, QObject* parent) : QObject(parent), m_job(std::mov
             m_closer->kill();
     });
     connect(&m_master, &QProcess::readyReadStandardOutput, this, &HostRun::masterSaid);
-    connect(&m_master, &QProcess::readyReadStandardError, this,
-            [this] { m_masterErrors += m_master.readAllStandardError(); });
+    connect(&m_master, &QProcess::readyReadStandardError, this, [this] {
+        const QByteArray said = m_master.readAllStandardError();
+        if (m_masterErrors.size() < kMaxSaid)
+            m_masterErrors += said;
+    });
     connect(&m_master, &QProcess::finished, this, &HostRun::masterEnded);
     connect(&m_master, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
@@ -248,6 +256,17 @@ void HostRun::run(const QString& step, const QString& remoteCommand, Done done, 
     process->setStandardInputFile(QProcess::nullDevice());
     if (!outputFile.isEmpty())
         process->setStandardOutputFile(outputFile, QIODevice::Truncate);
+    // What a server says on one step is read to its end only up to a limit.
+    const auto tooMuch = [this, process, step] {
+        process->setReadChannel(QProcess::StandardError);
+        const qint64 errors = process->bytesAvailable();
+        process->setReadChannel(QProcess::StandardOutput);
+        if (m_step == process && std::max(errors, process->bytesAvailable()) > kMaxSaid)
+            fail(HostState::RemoteFailed,
+                 QStringLiteral("the server said more than %1 bytes at the step %2").arg(kMaxSaid).arg(step));
+    };
+    connect(process, &QProcess::readyReadStandardOutput, this, tooMuch);
+    connect(process, &QProcess::readyReadStandardError, this, tooMuch);
     connect(process, &QProcess::finished, this,
             [this, process, done](int exitCode, QProcess::ExitStatus status) {
                 const QByteArray out = process->readAllStandardOutput();
@@ -306,11 +325,14 @@ void HostRun::build()
     setPhase(QStringLiteral("building"));
     run(QStringLiteral("build"), remoteBuildCommand(m_job),
         [this](int exitCode, const QByteArray& out, const QString& errors) {
+            m_buildPid.clear();
             QJsonObject summary;
-            for (const QByteArray& line : out.split('\n')) {
-                if (line.startsWith("TS6DIR "))
-                    m_remoteDir = QString::fromUtf8(line.mid(7));
-                else if (line.startsWith('{')) {
+            QList<QByteArray> lines = out.split('\n');
+            if (m_remoteDir.isEmpty() && !lines.isEmpty()) // the folder's line came with the rest
+                takeFolderLine(lines.takeFirst() + '\n');
+            m_buildPid.clear();
+            for (const QByteArray& line : lines) {
+                if (line.startsWith('{')) {
                     summary = QJsonDocument::fromJson(line).object();
                     note(QStringLiteral("the remote build's summary: ") + QString::fromUtf8(line));
                 } else if (!line.isEmpty())
@@ -332,9 +354,30 @@ void HostRun::build()
                 const QString reason = summary.value(QStringLiteral("reason")).toString();
                 return fail(HostState::RemoteFailed, reason.isEmpty() ? lastWords(errors) : reason);
             }
+            if (m_remoteDir.isEmpty() || package != m_remoteDir + QStringLiteral("/package.zip"))
+                return fail(HostState::RemoteFailed,
+                            QStringLiteral("the remote build names a package outside its folder: ") +
+                                package);
             fetch(package, summary.value(QStringLiteral("bytes")).toInteger(-1),
                   summary.value(QStringLiteral("sha256")).toString().toLatin1());
         });
+    // The first line names the folder and the process; it is the remote shell's, before the build.
+    connect(m_step.data(), &QProcess::readyReadStandardOutput, this, [this, process = m_step.data()] {
+        if (m_remoteDir.isEmpty() && m_step == process && process->canReadLine())
+            takeFolderLine(process->readLine());
+    });
+}
+
+void HostRun::takeFolderLine(const QByteArray& line)
+{
+    static const QRegularExpression first(
+        QStringLiteral("^TS6DIR (\\d{1,10}) (/\\S*/ts6collect\\.[A-Za-z0-9]{8})\n$"));
+    const QRegularExpressionMatch match = first.match(QString::fromUtf8(line));
+    if (!match.hasMatch())
+        return fail(HostState::RemoteFailed,
+                    QStringLiteral("the server's shell did not make a private folder"));
+    m_buildPid = match.captured(1);
+    m_remoteDir = match.captured(2);
 }
 
 void HostRun::fetch(const QString& remotePackage, qint64 size, const QByteArray& sha256)
@@ -342,6 +385,13 @@ void HostRun::fetch(const QString& remotePackage, qint64 size, const QByteArray&
     setPhase(QStringLiteral("fetching"));
     m_expected = size;
     m_expectedSha = sha256;
+    const qint64 free = QStorageInfo(m_job.hostDir).bytesAvailable();
+    if (size < 0 || (free >= 0 && size > free))
+        return fail(HostState::Corrupt,
+                    QStringLiteral("the remote build names a package of %1 bytes; %2 bytes are "
+                                   "free for it here")
+                        .arg(size)
+                        .arg(free));
     // Ssh writes the package straight into a file of its own beside the final name: through a pipe
     // the master connection would hand it over in small pieces.
     QFile::remove(partPath());
@@ -378,11 +428,15 @@ void HostRun::fetched(int exitCode, const QString& errors)
         return fail(HostState::Corrupt,
                     QStringLiteral("cannot read %1: %2").arg(part.fileName(), part.errorString()));
     const qint64 arrived = part.size();
+    part.seek(0);
+    const QByteArray signature = part.read(4);
     part.close();
     const QByteArray sha = hash.result().toHex();
     if (exitCode != 0 || arrived != m_expected)
         return fail(HostState::Corrupt,
                     QStringLiteral("%1 of %2 bytes arrived").arg(arrived).arg(m_expected));
+    if (signature != QByteArray("PK\x03\x04", 4) && signature != QByteArray("PK\x05\x06", 4))
+        return fail(HostState::Corrupt, QStringLiteral("what arrived is not a zip file"));
     if (sha != m_expectedSha)
         return fail(HostState::Corrupt,
                     QStringLiteral("the SHA-256 of what arrived, %1, is not the remote build's")
@@ -435,7 +489,11 @@ void HostRun::cleanUp(int deadlineMs)
         note(QStringLiteral("the remote folder was not removed in time: ") + m_remoteDir);
         closeMaster();
     });
-    run(QStringLiteral("clean up"), sudo() + QStringLiteral("rm -rf -- ") + shellQuoted(m_remoteDir),
+    // A build still running is stopped first; its process number is only trusted while it runs.
+    const QString stop = m_buildPid.isEmpty() ? QString()
+                                              : sudo() + QStringLiteral("kill -TERM ") + m_buildPid +
+                                                    QStringLiteral(" 2>/dev/null; ");
+    run(QStringLiteral("clean up"), stop + sudo() + QStringLiteral("rm -rf -- ") + shellQuoted(m_remoteDir),
         [this](int, const QByteArray&, const QString&) { closeMaster(); });
 }
 
@@ -498,6 +556,10 @@ void HostRun::interrupt()
 void HostRun::writeLog()
 {
     const QString path = m_job.hostDir + QStringLiteral("/collect.log");
+    // A resumed host keeps what its earlier attempts said.
+    QFile earlier(path);
+    if (earlier.open(QIODevice::ReadOnly))
+        m_log.prepend(earlier.read(4 * kMaxSaid) + "\n");
     if (replaceFile(QFile::encodeName(path), m_log, 0644) != 0)
         qCWarning(lcCase) << "cannot write" << path;
 }

@@ -70,6 +70,7 @@ private:
     void masterEnded();
     void checkVersion();
     void build();
+    void takeFolderLine(const QByteArray& line);
     void fetch(const QString& remotePackage, qint64 size, const QByteArray& sha256);
     void fetched(int exitCode, const QString& errors);
     QString partPath() const;
@@ -98,6 +99,7 @@ private:
     QTimer m_closeDeadline;
     QTimer m_sizeWatch; // a server that sends more than its package is stopped
     QString m_remoteDir{};
+    QString m_buildPid{}; // the remote build's process while it runs
     qint64 m_expected = 0;
     QByteArray m_expectedSha{};
     QByteArray m_log{};

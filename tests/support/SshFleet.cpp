@@ -53,7 +53,16 @@ QByteArray fakeTool(SshFleet::Kind kind, const QString& program)
     case Kind::Endless:
         return "#!/bin/sh\n[ \"$1\" = --version ] && exec '" + real +
                "' --version\n"
-               "echo '{\"package\":\"/dev/zero\",\"bytes\":1000,\"sha256\":\"0\",\"status\":0}'\n";
+               "for last; do :; done\n"
+               "ln -s /dev/zero \"$last\"\n"
+               "printf '{\"package\":\"%s\",\"bytes\":1000,\"sha256\":\"0\",\"status\":0}\\n' \"$last\"\n";
+    case Kind::Elsewhere:
+        return "#!/bin/sh\n[ \"$1\" = --version ] && exec '" + real +
+               "' --version\n"
+               "victim=$(dirname \"$0\")/../victim\n"
+               "printf 'TS6DIR 1 %s\\n' \"$victim\"\n"
+               "printf '{\"package\":\"%s/file\",\"bytes\":1,\"sha256\":\"0\",\"status\":0}\\n' "
+               "\"$victim\"\n";
     case Kind::Hanging:
         return "#!/bin/sh\n[ \"$1\" = --version ] && exec '" + real +
                "' --version\n"
@@ -184,6 +193,7 @@ QString SshFleet::add(Kind kind)
     const QString root = hostRoot(n);
     QDir().mkpath(root + QStringLiteral("/bin"));
     QDir().mkpath(root + QStringLiteral("/tmp"));
+    QDir().mkpath(root + QStringLiteral("/victim"));
     if (kind == Kind::Refused)
         return name;
     if (kind == Kind::Silent) {

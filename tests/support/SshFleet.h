@@ -25,6 +25,7 @@ public:
         Garbage,     // a ts6satchel whose --version says nothing a version is read from
         Truncated,   // a build whose package arrives shorter than its summary says
         Endless,     // a build whose package never ends
+        Elsewhere,   // a build that names a folder and a package of the server's own (a "victim" folder)
         Hanging,     // a build that never ends (it writes "started" in its folder first)
         KeyUnknown,  // its host key not in known_hosts
         KeyChanged,  // another key in known_hosts under its name

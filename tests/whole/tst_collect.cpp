@@ -105,6 +105,7 @@ void TestCollect::everyHostEndsInItsState()
         {Kind::Refused, u"refused"_s},
         {Kind::Silent, u"timeout"_s},
         {Kind::Endless, u"corrupt"_s},
+        {Kind::Elsewhere, u"remote-failed"_s},
         {Kind::Healthy, u"remote-failed"_s}, // its folder= names no folder there
     };
     std::map<QString, QString> expected;
@@ -130,7 +131,7 @@ void TestCollect::everyHostEndsInItsState()
                                                   u"--"_s, fleet.target()});
     QCOMPARE(run.status, 3);
     QCOMPARE(statesIn(caseFolder), expected);
-    QVERIFY2(run.err.contains(u"1 of 12 hosts collected"_s), qPrintable(run.err));
+    QVERIFY2(run.err.contains(u"1 of 13 hosts collected"_s), qPrintable(run.err));
 
     // What arrived is whole, by tools of their own; nothing stays on the hosts or runs here.
     const auto [sums, said] = tool(caseFolder, u"sha256sum"_s, {u"-c"_s, u"SHA256SUMS"_s});
@@ -141,6 +142,7 @@ void TestCollect::everyHostEndsInItsState()
                            u"/package.zip"_s));
     for (int n = 0; n < static_cast<int>(kinds.size()); ++n) {
         QVERIFY2(emptyFolder(fleet.hostRoot(n) + u"/tmp"_s), qPrintable(names[n]));
+        QVERIFY2(QFileInfo::exists(fleet.hostRoot(n) + u"/victim"_s), qPrintable(names[n])); // never removed
         QVERIFY(
             QFileInfo(caseFolder + u"/hosts/"_s + QString(names[n]).replace(u':', u'_') + u"/collect.log"_s)
                 .size() > 0);
@@ -167,8 +169,8 @@ void TestCollect::everyHostEndsInItsState()
     QCOMPARE(collect(common + QStringList{u"--out"_s, second, names[0], u"--"_s, fleet.target()}).status, 64);
 }
 
-// SIGINT while one host builds and another is done: the first is marked interrupted, the second
-// kept, and no ssh process or control socket is left.
+// SIGINT while one host builds and another is done: the first is marked interrupted and its remote
+// folder removed, the second kept, and no ssh process or control socket is left.
 void TestCollect::anInterruptedRunLeavesNothingRunning()
 {
     SshFleet fleet(QStringLiteral(TS6_PROGRAM));
@@ -194,6 +196,7 @@ void TestCollect::anInterruptedRunLeavesNothingRunning()
              (std::map<QString, QString>{{done, u"collected"_s}, {hanging, u"interrupted"_s}}));
     QCOMPARE(fleet.strayProcesses(), QStringList());
     QVERIFY(emptyFolder(temp.path()));
+    QVERIFY(emptyFolder(fleet.hostRoot(1) + u"/tmp"_s)); // the interrupted build's folder is removed
 }
 
 QTEST_GUILESS_MAIN(TestCollect)
