@@ -1,9 +1,12 @@
 #include "case/CollectOptions.h"
 
+#include "case/CaseIndex.h"
 #include "platform/CommandLine.h"
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 
 #include <functional>
@@ -121,7 +124,7 @@ const std::map<QString, Option>& optionTable()
           [](CollectCommand& c, const QString& v) {
               if (!QFile::exists(v))
                   return QStringLiteral("--ssh-config: there is no file %1.").arg(v);
-              c.options.sshConfig = v;
+              c.options.sshConfig = QFileInfo(v).absoluteFilePath(); // for a resume from elsewhere
               return QString();
           }}},
         {QStringLiteral("--json"),
@@ -142,6 +145,20 @@ bool isBuildSwitch(const QString& name)
 bool isBuildValueOption(const QString& name)
 {
     return name == QLatin1String("--since") || name == QLatin1String("--max-log-size");
+}
+
+// Why two hosts cannot both be collected into one case: they would share a folder. Empty when none.
+QString sharedFolder(const std::vector<HostEntry>& hosts)
+{
+    QHash<QString, QString> seen;
+    for (const HostEntry& h : hosts) {
+        const QString folder = hostFolder(h.host);
+        if (const auto other = seen.constFind(folder); other != seen.cend())
+            return QStringLiteral("the hosts '%1' and '%2' would share the folder %3; give each host once.")
+                .arg(*other, h.host, folder);
+        seen.insert(folder, h.host);
+    }
+    return QString();
 }
 
 } // namespace
@@ -195,6 +212,7 @@ CollectCommand parseCollectArguments(const QStringList& arguments)
     CollectCommand command;
     CollectOptions& options = command.options;
     bool afterDashes = false;
+    bool otherOptions = false;
     QStringList targets;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
@@ -227,6 +245,8 @@ CollectCommand parseCollectArguments(const QStringList& arguments)
             return true;
         };
         QString value;
+        if (isBuildSwitch(name) || isBuildValueOption(name))
+            otherOptions = true;
         if (isBuildSwitch(name) && equals < 0) {
             options.buildOptions.append(name);
             continue;
@@ -239,6 +259,8 @@ CollectCommand parseCollectArguments(const QStringList& arguments)
             options.buildOptions << name << value;
             continue;
         }
+        if (name != QLatin1String("--resume") && name != QLatin1String("--json"))
+            otherOptions = true;
         const auto found = optionTable().find(name);
         if (found == optionTable().end() || (!found->second.takesValue && equals > 0))
             return usageError(QStringLiteral("unknown option '%1'.").arg(argument));
@@ -261,11 +283,25 @@ CollectCommand parseCollectArguments(const QStringList& arguments)
         if (options.out.isEmpty())
             options.out = QStringLiteral("case-") +
                           QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        if (const QString twice = sharedFolder(options.hosts); !twice.isEmpty())
+            return usageError(twice);
     } else if (!options.hosts.empty() || !options.target.isEmpty()) {
         return usageError(QStringLiteral("--resume reads the hosts and the target from the case folder; give "
                                          "neither."));
+    } else if (otherOptions) {
+        return usageError(QStringLiteral("--resume runs with the options kept in the case folder; give only "
+                                         "--json with it."));
     }
     options.recordedOptions = recordedArguments(options);
+    return command;
+}
+
+CollectCommand parseRecordedOptions(const QStringList& recorded)
+{
+    CollectCommand command = parseCollectArguments(
+        recorded + QStringList{QStringLiteral("recorded"), QStringLiteral("--"), QStringLiteral("recorded")});
+    command.options.hosts.clear();
+    command.options.target.clear();
     return command;
 }
 

@@ -49,6 +49,9 @@ struct CollectCommand
 // usage error naming the file and the line.
 CollectCommand parseCollectArguments(const QStringList& arguments);
 
+// The options a case folder keeps, read back for a resume.
+CollectCommand parseRecordedOptions(const QStringList& recorded);
+
 // The lines of a hosts file: one host a line, optionally followed by blanks and folder=PATH; blank
 // lines and lines starting with # are skipped. The error names the line (1-based) of the first
 // line that cannot be read.

@@ -191,7 +191,8 @@ namespace {
 
 // The case of a resumed run: its hosts, target and options from the index; the hosts not collected
 // pending again.
-int resumeCase(const QString& folder, CollectOptions& options, CaseIndex& index)
+// The folder is a copy: it is read from the options this replaces.
+int resumeCase(QString folder, CollectOptions& options, CaseIndex& index)
 {
     QFile file(folder + QStringLiteral("/index.json"));
     if (!file.open(QIODevice::ReadOnly))
@@ -201,8 +202,7 @@ int resumeCase(const QString& folder, CollectOptions& options, CaseIndex& index)
     std::optional<CaseIndex> read = readIndex(file.readAll(), &why);
     if (!read)
         return usageError(QStringLiteral("--resume: %1 is not a case folder: %2").arg(folder, why));
-    const CollectCommand again =
-        parseCollectArguments(read->options + QStringList{QStringLiteral("--resume"), folder});
+    const CollectCommand again = parseRecordedOptions(read->options);
     if (again.action != CollectCommand::Action::Run)
         return usageError(QStringLiteral("--resume: the options in %1/index.json cannot be read: %2")
                               .arg(folder, again.error));

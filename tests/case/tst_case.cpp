@@ -92,6 +92,10 @@ void TestCase::commandLines_data()
         u"64: --since: cannot read the date 'yesterday': give YYYY-MM-DD, or Nd for the last N days."_s);
     row("a host that ssh would read as an option", u"-oProxyCommand=x -- T"_s,
         u"64: unknown option '-oProxyCommand=x'."_s);
+    row("one host twice, as its folder names it", u"ann@db db ann_db -- T"_s,
+        u"64: the hosts 'ann@db' and 'ann_db' would share the folder hosts/ann_db; give each host once."_s);
+    row("resume with another option", u"--resume c --timeout 1s"_s,
+        u"64: --resume runs with the options kept in the case folder; give only --json with it."_s);
     row("resume with hosts", u"--resume c h"_s,
         u"64: --resume reads the hosts and the target from the case folder; give neither."_s);
 }
