@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QSocketNotifier>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -177,12 +178,26 @@ void CollectRun::redraw()
 {
     if (!m_display.terminal)
         return;
+    // Each line fits the terminal's width, and the block its height: a line that wrapped would
+    // move the block down at every redraw.
+    winsize size{};
+    const bool known = ::ioctl(::fileno(m_display.stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0;
+    const int width = known ? size.ws_col - 1 : 79;
+    const int rows = known && size.ws_row > 2 ? size.ws_row - 1 : 24;
+    QStringList lines;
+    for (std::size_t slot = 0; slot < m_runs.size(); ++slot)
+        lines << lineOf(slot);
+    if (lines.size() > rows) {
+        const qsizetype more = lines.size() - (rows - 1);
+        lines = lines.mid(0, rows - 1);
+        lines << QStringLiteral("... and %1 more hosts (index.txt has them all)").arg(more);
+    }
     QByteArray text;
     if (m_linesShown > 0)
         text += "\x1b[" + QByteArray::number(m_linesShown) + 'A';
-    for (std::size_t slot = 0; slot < m_runs.size(); ++slot)
-        text += "\r\x1b[2K" + lineOf(slot).toUtf8() + '\n';
-    m_linesShown = static_cast<int>(m_runs.size());
+    for (const QString& line : lines)
+        text += "\r\x1b[2K" + line.left(width).toUtf8() + '\n';
+    m_linesShown = static_cast<int>(lines.size());
     std::fputs(text.constData(), m_display.stream);
     std::fflush(m_display.stream);
 }
