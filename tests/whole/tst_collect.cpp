@@ -40,25 +40,15 @@ CollectRun collect(const QStringList& arguments)
             QString::fromUtf8(process->readAllStandardError())};
 }
 
-// Each host's state in the case folder's index.
-std::map<QString, QString> statesIn(const QString& caseFolder)
+// One field of each host in the case folder's index: its state unless named otherwise.
+std::map<QString, QString> statesIn(const QString& caseFolder, const QString& field = u"state"_s)
 {
     QFile file(caseFolder + u"/index.json"_s);
     file.open(QIODevice::ReadOnly);
-    std::map<QString, QString> states;
+    std::map<QString, QString> values;
     for (const QJsonValue host : QJsonDocument::fromJson(file.readAll()).object().value(u"hosts"_s).toArray())
-        states[host[u"host"_s].toString()] = host[u"state"_s].toString();
-    return states;
-}
-
-QString sha256Of(const QString& caseFolder, const QString& host)
-{
-    QFile file(caseFolder + u"/index.json"_s);
-    file.open(QIODevice::ReadOnly);
-    for (const QJsonValue h : QJsonDocument::fromJson(file.readAll()).object().value(u"hosts"_s).toArray())
-        if (h[u"host"_s].toString() == host)
-            return h[u"sha256"_s].toString();
-    return {};
+        values[host[u"host"_s].toString()] = host[field].toString();
+    return values;
 }
 
 // A program run in a folder, as a person would check the result: its status and what it said.
@@ -150,13 +140,13 @@ void TestCollect::everyHostEndsInItsState()
     QCOMPARE(fleet.strayProcesses(), QStringList());
 
     // Mended, the refused login is collected on resume; what was collected stays as it was.
-    const QString before = sha256Of(caseFolder, names[0]);
+    const QString before = statesIn(caseFolder, u"sha256"_s)[names[0]];
     fleet.authorize(7);
     run = collect({u"--resume"_s, caseFolder});
     QCOMPARE(run.status, 3);
     expected[names[7]] = u"collected"_s;
     QCOMPARE(statesIn(caseFolder), expected);
-    QCOMPARE(sha256Of(caseFolder, names[0]), before);
+    QCOMPARE(statesIn(caseFolder, u"sha256"_s)[names[0]], before);
     QCOMPARE(collect({u"--resume"_s, fleet.root()}).status, 64); // no case there
 
     // A new key is taken when asked; a changed one never.
