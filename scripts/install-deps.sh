@@ -16,6 +16,7 @@ groups[build]="
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   zlib1g-dev libdeflate-dev libspdlog-dev libfmt-dev libtomlplusplus-dev
+  libcurl4-openssl-dev libssl-dev ca-certificates
   fonts-dejavu-core unzip groff"
 groups[test]="
   clang-14 libclang-rt-14-dev

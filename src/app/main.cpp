@@ -1,9 +1,10 @@
 // ts6satchel: packs the files of a Tessarine application folder into a zip package for support.
 #include "app/Assembly.h"
 #include "app/SatchelWindow.h"
-#include "case/CollectRun.h"
 #include "base/Logging.h"
+#include "case/CollectRun.h"
 #include "controller/BatchStart.h"
+#include "delivery/UploadRun.h"
 #include "diag/ErrorTrap.h"
 #include "outside/HostFunctions.h"
 #include "outside/Interruption.h"
@@ -207,6 +208,10 @@ int main(int argc, char** argv)
     if (arguments.value(0) == QLatin1String("collect")) {
         QCoreApplication app(argc, argv);
         return runCollect(arguments.mid(1));
+    }
+    if (arguments.value(0) == QLatin1String("upload")) {
+        QCoreApplication app(argc, argv);
+        return runUpload(arguments.mid(1));
     }
     const CommandLineOptions options = parseArguments(arguments);
     switch (options.action) {

@@ -1,0 +1,306 @@
+#include "delivery/FileUpload.h"
+
+#include "base/CHandle.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <openssl/evp.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int kTries = 5;
+constexpr qint64 kHashBlock = 1 << 20;
+
+using DigestContext = unique_c_ptr<EVP_MD_CTX, EVP_MD_CTX_free>;
+
+qint64 modifiedNs(const struct stat& info)
+{
+    return qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The offset header of a reply, or -1 when it is missing or not a number from 0 to size.
+qint64 offsetHeader(const TusReply& reply, qint64 size)
+{
+    bool ok = false;
+    const qint64 offset = reply.header("upload-offset").toLongLong(&ok);
+    return ok && offset >= 0 && offset <= size ? offset : -1;
+}
+
+} // namespace
+
+QByteArray fileSha256(int fd, const std::function<bool()>& stop)
+{
+    const DigestContext context(EVP_MD_CTX_new());
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
+        return {};
+    std::vector<unsigned char> block(kHashBlock);
+    for (off_t at = 0;;) {
+        if (stop())
+            return {};
+        const ssize_t got = ::pread(fd, block.data(), block.size(), at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return {};
+        if (got == 0)
+            break;
+        EVP_DigestUpdate(context.get(), block.data(), size_t(got));
+        at += got;
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(context.get(), digest, &length);
+    return QByteArray(reinterpret_cast<const char*>(digest), int(length)).toHex();
+}
+
+FileUpload::FileUpload(TusClient& client, UploadSource source, qint64 chunkBytes)
+    : m_client(client), m_source(std::move(source)), m_chunkBytes(chunkBytes),
+      m_statePath(uploadStatePath(m_source.path))
+{}
+
+UploadOutcome FileUpload::run()
+{
+    QElapsedTimer clock;
+    clock.start();
+    m_outcome.path = m_source.path;
+    UniqueFd fd(::open(QFile::encodeName(m_source.path).constData(), O_RDONLY | O_CLOEXEC));
+    m_fd = fd.get();
+    if (!fd)
+        end(UploadOutcome::End::Failed,
+            QStringLiteral("cannot read %1: %2").arg(m_source.path, systemError(errno)));
+    else if (openAndIdentify() && resumeOrCreate()) {
+        for (Step step = Step::Go; step != Step::Stop;) {
+            if (m_offset < 0)
+                step = askOffset();
+            else if (m_offset < m_outcome.file.size)
+                step = sendChunk();
+            else
+                step = finish();
+        }
+    }
+    m_outcome.seconds = double(clock.nsecsElapsed()) / 1e9;
+    return m_outcome;
+}
+
+UploadOutcome::End FileUpload::end(UploadOutcome::End how, const QString& reason)
+{
+    m_outcome.end = how;
+    m_outcome.reason = reason;
+    return how;
+}
+
+bool FileUpload::openAndIdentify()
+{
+    struct stat info
+    {};
+    if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        end(UploadOutcome::End::Failed, QStringLiteral("%1 is not a plain file").arg(m_source.path));
+        return false;
+    }
+    m_outcome.file.size = info.st_size;
+    m_outcome.file.modifiedNs = modifiedNs(info);
+    m_outcome.file.sha256 = fileSha256(m_fd, [this] { return m_client.stopRequested(); });
+    if (m_client.stopRequested())
+        end(UploadOutcome::End::Interrupted);
+    else if (m_outcome.file.sha256.isEmpty())
+        end(UploadOutcome::End::Failed,
+            QStringLiteral("cannot read %1: %2").arg(m_source.path, systemError(errno)));
+    return !m_outcome.file.sha256.isEmpty();
+}
+
+bool FileUpload::resumeOrCreate()
+{
+    const QString endpoint = QString::fromUtf8(m_client.endpoint().toEncoded());
+    if (const std::optional<UploadState> state = readUploadState(m_statePath)) {
+        if (state->endpoint == endpoint && state->file == m_outcome.file) {
+            m_upload = QUrl(state->location);
+            m_outcome.location = state->location;
+            m_stateKept = true;
+            m_resuming = true;
+            return true; // the offset is asked of the server before anything is sent
+        }
+        if (state->endpoint == endpoint) {
+            if (onNote)
+                onNote(QStringLiteral("%1 changed since its upload began: starting over").arg(m_source.path));
+            m_client.terminate(QUrl(state->location)); // the old upload is of no use to anyone
+        }
+        forgetState();
+    }
+    return create();
+}
+
+bool FileUpload::create()
+{
+    QList<std::pair<QByteArray, QByteArray>> metadata{
+        {QByteArrayLiteral("filename"), QFileInfo(m_source.path).fileName().toUtf8()},
+        {QByteArrayLiteral("sha256"), m_outcome.file.sha256},
+    };
+    if (!m_source.relativePath.isEmpty())
+        metadata.append({QByteArrayLiteral("path"), m_source.relativePath.toUtf8()});
+    for (;;) {
+        const TusReply reply = m_client.create(m_outcome.file.size, tusMetadata(metadata));
+        if (!reply.ok()) {
+            if (failed(reply, QStringLiteral("creating the upload")) == Step::Stop)
+                return false;
+            continue;
+        }
+        m_upload = m_client.locationOf(reply);
+        if (m_upload.isEmpty()) {
+            end(UploadOutcome::End::Failed,
+                QStringLiteral("the server gave no address of its own for the upload (Location: '%1')")
+                    .arg(QString::fromLatin1(reply.header("location")).left(200)));
+            return false;
+        }
+        m_outcome.location = QString::fromUtf8(m_upload.toEncoded());
+        m_offset = 0;
+        m_failures = 0;
+        const UploadState state{QString::fromUtf8(m_client.endpoint().toEncoded()), m_outcome.location,
+                                m_outcome.file};
+        const QString why = writeUploadState(m_statePath, state);
+        m_stateKept = why.isEmpty();
+        if (!m_stateKept && onNote)
+            onNote(
+                QStringLiteral("cannot keep the upload's state in %1: %2; a cut connection will start over")
+                    .arg(m_statePath, why));
+        return true;
+    }
+}
+
+bool FileUpload::goneOnServer(const TusReply& reply) const
+{
+    return reply.kind == TusReply::Kind::Answered &&
+           (reply.status == 404 || reply.status == 410 || reply.status == 403);
+}
+
+FileUpload::Step FileUpload::askOffset()
+{
+    const TusReply reply = m_client.offsetOf(m_upload);
+    const qint64 size = m_outcome.file.size;
+    const bool ours =
+        reply.ok() && offsetHeader(reply, size) >= 0 &&
+        (reply.header("upload-length").isEmpty() || reply.header("upload-length").toLongLong() == size);
+    if (goneOnServer(reply) || (reply.ok() && !ours)) {
+        if (m_restarted)
+            return end(UploadOutcome::End::Failed,
+                       QStringLiteral("the server lost the upload of %1 twice").arg(m_source.path)),
+                   Step::Stop;
+        m_restarted = true;
+        if (onNote)
+            onNote(QStringLiteral("the server no longer has the upload of %1: starting over")
+                       .arg(m_source.path));
+        forgetState();
+        return create() ? Step::Go : Step::Stop;
+    }
+    if (!reply.ok())
+        return failed(reply, QStringLiteral("asking the server how much it holds"));
+    m_offset = offsetHeader(reply, size);
+    if (m_resuming && m_outcome.resumedAt < 0)
+        m_outcome.resumedAt = m_offset;
+    if (onProgress)
+        onProgress(m_offset, size);
+    return Step::Go;
+}
+
+FileUpload::Step FileUpload::sendChunk()
+{
+    const qint64 size = m_outcome.file.size;
+    const qint64 at = m_offset;
+    const qint64 bytes = std::min(m_chunkBytes, size - at);
+    m_client.onSent = [this, at, size](qint64 sent) {
+        if (onProgress)
+            onProgress(at + sent, size);
+    };
+    const TusReply reply = m_client.patch(m_upload, m_fd, at, bytes);
+    m_client.onSent = nullptr;
+    m_outcome.sentBytes += reply.bodySent;
+    if (reply.ok()) {
+        const qint64 now = offsetHeader(reply, size);
+        if (now > at) {
+            m_offset = now;
+            m_failures = 0;
+            return Step::Go;
+        }
+        m_offset = -1;
+        return ++m_failures >= kTries ? (end(UploadOutcome::End::Failed,
+                                             QStringLiteral("the server does not take the bytes of %1 at %2")
+                                                 .arg(m_source.path)
+                                                 .arg(at)),
+                                         Step::Stop)
+                                      : Step::Again;
+    }
+    if (goneOnServer(reply)) {
+        m_offset = -1;
+        return Step::Again;
+    }
+    return failed(reply, QStringLiteral("sending %1 bytes at %2").arg(bytes).arg(at));
+}
+
+FileUpload::Step FileUpload::failed(const TusReply& reply, const QString& doing)
+{
+    if (reply.kind == TusReply::Kind::Stopped)
+        return end(UploadOutcome::End::Interrupted), Step::Stop;
+    const bool offsetInDoubt =
+        reply.kind == TusReply::Kind::Answered && (reply.status == 409 || reply.status == 412);
+    if (reply.transient() || offsetInDoubt)
+        return retryLater(reply, doing);
+    return end(UploadOutcome::End::Failed,
+               QStringLiteral("%1 of %2: %3").arg(doing, m_source.path, reply.describe())),
+           Step::Stop;
+}
+
+FileUpload::Step FileUpload::retryLater(const TusReply& reply, const QString& doing)
+{
+    m_offset = -1; // whatever went through, the server says where to go on
+    if (++m_failures >= kTries)
+        return end(UploadOutcome::End::Failed, QStringLiteral("%1 of %2 failed %3 times: %4")
+                                                   .arg(doing, m_source.path)
+                                                   .arg(kTries)
+                                                   .arg(reply.describe())),
+               Step::Stop;
+    const int seconds = 1 << (m_failures - 1);
+    if (onNote)
+        onNote(QStringLiteral("%1: %2; trying again in %3 s").arg(doing, reply.describe()).arg(seconds));
+    if (!m_client.pause(std::chrono::seconds(seconds)))
+        return end(UploadOutcome::End::Interrupted), Step::Stop;
+    return Step::Again;
+}
+
+void FileUpload::forgetState()
+{
+    QFile::remove(m_statePath);
+    m_stateKept = false;
+}
+
+FileUpload::Step FileUpload::finish()
+{
+    // What was sent was read from this open file: it must still be what was hashed.
+    struct stat info
+    {};
+    const bool same = ::fstat(m_fd, &info) == 0 && info.st_size == m_outcome.file.size &&
+                      modifiedNs(info) == m_outcome.file.modifiedNs;
+    if (!same) {
+        m_client.terminate(m_upload);
+        forgetState();
+        end(UploadOutcome::End::Failed,
+            QStringLiteral("%1 changed while it was sent; send it again").arg(m_source.path));
+        return Step::Stop;
+    }
+    forgetState();
+    end(UploadOutcome::End::Sent);
+    return Step::Stop;
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "delivery/TusClient.h"
+#include "delivery/UploadState.h"
+
+#include <QString>
+
+#include <functional>
+
+// One file to send: where it is, and the name and path the server is told.
+struct UploadSource
+{
+    QString path{};         // the file on this machine
+    QString relativePath{}; // its path in a case folder, with the folder's name first; empty for a package
+};
+
+// How one file's upload ended.
+struct UploadOutcome
+{
+    enum class End
+    {
+        Sent,        // the server holds every byte
+        Failed,      // the reason says why; a state kept lets a later run resume
+        Interrupted, // stopped on request; the state is kept
+    };
+    End end = End::Failed;
+    QString path{};
+    QString location{};    // the upload's address on the server, once created
+    FileIdentity file{};   // size and SHA-256 of what was sent
+    qint64 sentBytes = 0;  // body bytes this run put on the wire, resent ones included
+    qint64 resumedAt = -1; // the server's offset this run began from, when it resumed
+    double seconds = 0;
+    QString reason{};
+};
+
+// Sends one file with tus: resumes an upload kept in FILE.upload when the file is the same and the
+// server still has it, starts a new one otherwise, and goes on from the offset the server reports
+// after any failure. A request failing on the network or with a 5xx is tried up to 5 times, 1, 2, 4
+// and 8 s apart; 409 and 412 re-ask the offset; any other 4xx ends the upload at once.
+class FileUpload
+{
+public:
+    FileUpload(TusClient& client, UploadSource source, qint64 chunkBytes);
+
+    UploadOutcome run();
+
+    // Bytes the server holds of the file, as the upload goes.
+    std::function<void(qint64 done, qint64 total)> onProgress;
+    // A line for the person: a resume, a retry.
+    std::function<void(const QString&)> onNote;
+
+private:
+    enum class Step
+    {
+        Go,    // the request went through
+        Again, // try again (after a pause when it failed)
+        Stop,  // the outcome is set
+    };
+    bool openAndIdentify();
+    bool resumeOrCreate();
+    bool create();
+    Step askOffset();
+    Step sendChunk();
+    Step failed(const TusReply& reply, const QString& doing);
+    Step retryLater(const TusReply& reply, const QString& doing);
+    bool goneOnServer(const TusReply& reply) const;
+    void forgetState();
+    Step finish();
+    UploadOutcome::End end(UploadOutcome::End how, const QString& reason = {});
+
+    TusClient& m_client;
+    const UploadSource m_source;
+    const qint64 m_chunkBytes;
+    const QString m_statePath;
+    UploadOutcome m_outcome;
+    int m_fd = -1;
+    QUrl m_upload;
+    qint64 m_offset = -1; // the server's offset as last reported; -1 when it must be asked
+    int m_failures = 0;   // failed tries since the upload last moved on
+    bool m_restarted = false;
+    bool m_stateKept = false;
+    bool m_resuming = false; // the upload is one a state named
+};
+
+// The SHA-256 of an open file, read from its start, in lower-case hex; empty when it cannot be
+// read or stop() asks to end.
+QByteArray fileSha256(int fd, const std::function<bool()>& stop);

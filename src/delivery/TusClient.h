@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QUrl>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+// How the client reaches the server: what every request carries and how long it may take.
+struct TusConnection
+{
+    QUrl endpoint{};    // where uploads are created
+    QByteArray token{}; // the bearer token, or empty; never logged
+    QString caCert{};   // a private CA's certificates, besides the system's store
+    std::chrono::milliseconds connectTimeout{15000};
+    long lowSpeedBytes = 1024; // a request slower than this...
+    long lowSpeedSeconds = 60; // ...for this long fails as a network error
+};
+
+// One request's outcome: the server's answer, a network failure, or a stop asked for.
+struct TusReply
+{
+    enum class Kind
+    {
+        Answered, // the server gave a status
+        Network,  // no answer: connection, timeout, TLS, a cut transfer
+        Stopped,  // cancelled or interrupted before an answer
+    };
+    Kind kind = Kind::Network;
+    long status = 0;
+    QByteArray reason{};                   // the status line's text ("Unauthorized")
+    QHash<QByteArray, QByteArray> headers; // by lower-case name
+    QByteArray body{};                     // the first few KiB, for the reason of a refusal
+    QString error{};                       // the network failure, in curl's words
+    qint64 bodySent = 0;                   // bytes of a PATCH's body that went out
+
+    bool ok() const { return kind == Kind::Answered && status >= 200 && status < 300; }
+    // A failure worth another try: the network, or the server's own trouble (5xx).
+    bool transient() const { return kind == Kind::Network || (kind == Kind::Answered && status >= 500); }
+    QByteArray header(const char* name) const { return headers.value(QByteArray(name)); }
+    // What went wrong, in one line: "the server answered 401 Unauthorized: ..." or the network's reason.
+    QString describe() const;
+};
+
+// A tus 1.0 client (core, creation, termination) over libcurl. One connection is kept open and
+// reused from request to request. Every wait ends early when cancel() is called (from any thread)
+// or a signal asks the program to stop.
+class TusClient
+{
+public:
+    explicit TusClient(TusConnection connection);
+    ~TusClient();
+    TusClient(const TusClient&) = delete;
+    TusClient& operator=(const TusClient&) = delete;
+
+    const QUrl& endpoint() const { return m_connection.endpoint; }
+
+    // POST: a new upload of length bytes; its address is the reply's Location, see locationOf.
+    TusReply create(qint64 length, const QByteArray& metadata);
+    // HEAD: the offset the server holds, in Upload-Offset.
+    TusReply offsetOf(const QUrl& upload);
+    // PATCH: bytes of the open file fd from offset on, placed at offset of the upload.
+    TusReply patch(const QUrl& upload, int fd, qint64 offset, qint64 bytes);
+    // DELETE: the server forgets the upload.
+    TusReply terminate(const QUrl& upload);
+    // Waits, or less when a stop is asked for; false when it was.
+    bool pause(std::chrono::milliseconds wait);
+
+    // The upload's address from a creation's reply, resolved against the endpoint; empty when the
+    // reply names none or one on another server (the token goes only where it was meant to).
+    QUrl locationOf(const TusReply& created) const;
+
+    // Called while a PATCH runs with the bytes of it sent so far.
+    std::function<void(qint64)> onSent;
+    // Asks every wait and request to end now; safe from any thread.
+    void cancel();
+    bool stopRequested() const;
+
+    // One request on its way (the transfer's callbacks see it).
+    struct Request;
+
+private:
+    TusReply perform(Request& request);
+
+    const TusConnection m_connection;
+    struct Handles;
+    std::unique_ptr<Handles> m_handles;
+    std::atomic<bool> m_cancelled{false};
+};
+
+// Upload-Metadata's value: each key with its value in base64, pairs joined by commas.
+QByteArray tusMetadata(const QList<std::pair<QByteArray, QByteArray>>& pairs);

@@ -1,0 +1,250 @@
+#include "delivery/UploadRun.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kUsage = 64;
+constexpr qint64 kRedrawNs = 100'000'000;
+
+void say(const QString& text)
+{
+    std::fputs(qPrintable(QStringLiteral("ts6satchel: %1\n").arg(text)), stderr);
+}
+
+QString sizeText(qint64 bytes)
+{
+    return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+}
+
+// The case's own files go last, in this order: the index, then the sums of the packages.
+int closingRank(const QString& relative)
+{
+    static const QStringList last{QStringLiteral("index.json"), QStringLiteral("index.txt"),
+                                  QStringLiteral("SHA256SUMS")};
+    return int(last.indexOf(relative)) + 1;
+}
+
+std::vector<UploadSource> caseSources(const QString& folder, QString* error)
+{
+    const QDir root(folder);
+    if (!root.exists(QStringLiteral("index.json"))) {
+        *error =
+            QStringLiteral("%1 is a folder but not a case folder (it has no index.json); give a package or a "
+                           "case folder")
+                .arg(folder);
+        return {};
+    }
+    const QString caseName = QFileInfo(root.absolutePath()).fileName();
+    QStringList relatives;
+    QDirIterator walk(root.absolutePath(), QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (walk.hasNext()) {
+        const QString relative = root.relativeFilePath(walk.next());
+        if (!relative.endsWith(QLatin1String(".upload")))
+            relatives << relative;
+    }
+    std::sort(relatives.begin(), relatives.end(), [](const QString& a, const QString& b) {
+        return std::pair(closingRank(a), a) < std::pair(closingRank(b), b);
+    });
+    std::vector<UploadSource> sources;
+    for (const QString& relative : relatives)
+        sources.push_back({root.absoluteFilePath(relative), caseName + QLatin1Char('/') + relative});
+    return sources;
+}
+
+QString endText(const UploadOutcome& o)
+{
+    switch (o.end) {
+    case UploadOutcome::End::Sent:
+        return QStringLiteral("sent");
+    case UploadOutcome::End::Interrupted:
+        return QStringLiteral("interrupted");
+    case UploadOutcome::End::Failed:
+        break;
+    }
+    return QStringLiteral("failed");
+}
+
+// The updating line of the file being sent, on a terminal only.
+class ProgressLine
+{
+public:
+    explicit ProgressLine(UploadDisplay display) : m_display(display) {}
+
+    void begin(const QString& name)
+    {
+        m_name = name;
+        m_clock.start();
+        m_firstDone = -1;
+        m_lastDraw = -kRedrawNs;
+    }
+    void show(qint64 done, qint64 total)
+    {
+        if (!m_display.terminal)
+            return;
+        if (m_firstDone < 0)
+            m_firstDone = done;
+        const qint64 now = m_clock.nsecsElapsed();
+        if (now - m_lastDraw < kRedrawNs && done < total)
+            return;
+        m_lastDraw = now;
+        const double seconds = double(now) / 1e9;
+        const QString rate =
+            seconds > 0.2
+                ? QStringLiteral("  %1/s").arg(sizeText(qint64(double(done - m_firstDone) / seconds)))
+                : QString();
+        const QString line =
+            QStringLiteral("%1  %2 of %3%4").arg(m_name, sizeText(done), sizeText(total), rate);
+        std::fprintf(m_display.stream, "\r\033[K%s", qPrintable(line));
+        std::fflush(m_display.stream);
+        m_drawn = true;
+    }
+    // Clears the line before a line of text.
+    void clear()
+    {
+        if (m_drawn)
+            std::fputs("\r\033[K", m_display.stream);
+        m_drawn = false;
+    }
+
+private:
+    const UploadDisplay m_display;
+    QString m_name;
+    QElapsedTimer m_clock;
+    qint64 m_firstDone = -1;
+    qint64 m_lastDraw = 0;
+    bool m_drawn = false;
+};
+
+QString outcomeLine(const UploadOutcome& o)
+{
+    switch (o.end) {
+    case UploadOutcome::End::Sent: {
+        QString line = QStringLiteral("sent %1 (%2) to %3").arg(o.path, sizeText(o.file.size), o.location);
+        if (o.resumedAt > 0)
+            line += QStringLiteral(", resumed at %1").arg(sizeText(o.resumedAt));
+        return line;
+    }
+    case UploadOutcome::End::Interrupted:
+        return QStringLiteral(
+                   "upload of %1 interrupted; the same command goes on from where the server's copy ends")
+            .arg(o.path);
+    case UploadOutcome::End::Failed:
+        break;
+    }
+    return QStringLiteral("upload failed: %1").arg(o.reason);
+}
+
+} // namespace
+
+std::vector<UploadSource> uploadSources(const QString& target, QString* error)
+{
+    error->clear();
+    const QFileInfo info(target);
+    if (!info.exists()) {
+        *error = QStringLiteral("%1 does not exist").arg(target);
+        return {};
+    }
+    if (info.isDir())
+        return caseSources(target, error);
+    if (!info.isFile()) {
+        *error = QStringLiteral("%1 is not a plain file").arg(target);
+        return {};
+    }
+    return {{info.absoluteFilePath(), QString()}};
+}
+
+QByteArray uploadJson(const QString& endpoint, const std::vector<UploadOutcome>& outcomes)
+{
+    QJsonArray files;
+    bool allSent = true;
+    for (const UploadOutcome& o : outcomes) {
+        allSent = allSent && o.end == UploadOutcome::End::Sent;
+        QJsonObject file{
+            {QStringLiteral("path"), o.path},
+            {QStringLiteral("state"), endText(o)},
+            {QStringLiteral("upload"), o.location.isEmpty() ? QJsonValue() : QJsonValue(o.location)},
+            {QStringLiteral("bytes"), double(o.file.size)},
+            {QStringLiteral("sent_bytes"), double(o.sentBytes)},
+            {QStringLiteral("sha256"),
+             o.file.sha256.isEmpty() ? QJsonValue() : QJsonValue(QString::fromLatin1(o.file.sha256))},
+            {QStringLiteral("seconds"), std::round(o.seconds * 1000) / 1000},
+        };
+        if (o.resumedAt >= 0)
+            file.insert(QStringLiteral("resumed_at"), double(o.resumedAt));
+        if (!o.reason.isEmpty())
+            file.insert(QStringLiteral("error"), o.reason);
+        files.append(file);
+    }
+    const QJsonObject result{{QStringLiteral("url"), endpoint},
+                             {QStringLiteral("sent"), allSent && !outcomes.empty()},
+                             {QStringLiteral("files"), files}};
+    return QJsonDocument(result).toJson(QJsonDocument::Indented);
+}
+
+int runUpload(const QStringList& arguments)
+{
+    const UploadCommand command = parseUploadArguments(arguments);
+    if (command.action == UploadCommand::Action::Help) {
+        std::fputs(qPrintable(uploadHelpText()), stdout);
+        return 0;
+    }
+    if (command.action == UploadCommand::Action::UsageError) {
+        say(command.error);
+        std::fputs(qPrintable(uploadUsageHint()), stderr);
+        return kUsage;
+    }
+    const UploadOptions& options = command.options;
+    QString error;
+    const QByteArray token = readToken(options.tokenFile, qgetenv("TS6_UPLOAD_TOKEN"), &error);
+    if (!error.isEmpty()) {
+        say(error);
+        return kUsage;
+    }
+    if (!options.caCert.isEmpty() && !QFileInfo(options.caCert).isReadable()) {
+        say(QStringLiteral("--cacert: cannot read %1").arg(options.caCert));
+        return kUsage;
+    }
+    const std::vector<UploadSource> sources = uploadSources(options.target, &error);
+    if (!error.isEmpty()) {
+        say(error);
+        return 1;
+    }
+
+    TusClient client({QUrl(options.url, QUrl::StrictMode), token, options.caCert});
+    ProgressLine progress({stderr, ::isatty(STDERR_FILENO) == 1});
+    std::vector<UploadOutcome> outcomes;
+    for (const UploadSource& source : sources) {
+        FileUpload upload(client, source, options.chunkBytes);
+        progress.begin(QFileInfo(source.path).fileName());
+        upload.onProgress = [&progress](qint64 done, qint64 total) { progress.show(done, total); };
+        upload.onNote = [&progress](const QString& note) {
+            progress.clear();
+            say(note);
+        };
+        outcomes.push_back(upload.run());
+        progress.clear();
+        say(outcomeLine(outcomes.back()));
+        if (outcomes.back().end != UploadOutcome::End::Sent)
+            break; // the rest waits for the same command again
+    }
+    if (options.json)
+        std::fputs(uploadJson(QUrl(options.url).toDisplayString(QUrl::RemoveUserInfo), outcomes).constData(),
+                   stdout);
+    const bool allSent = outcomes.size() == sources.size() &&
+                         std::all_of(outcomes.cbegin(), outcomes.cend(), [](const UploadOutcome& o) {
+                             return o.end == UploadOutcome::End::Sent;
+                         });
+    return allSent ? 0 : 1;
+}
