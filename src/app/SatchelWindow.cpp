@@ -3,6 +3,7 @@
 #include "app/frmAbout.h"
 #include "app/frmOptions.h"
 #include "app/frmPacifier.h"
+#include "app/frmUpload.h"
 #include "controller/ResizeForm.h"
 #include "diag/Debug.h"
 #include "diag/ErrorTrap.h"
@@ -13,6 +14,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -77,6 +79,13 @@ SatchelWindow::SatchelWindow(Desktop& desktop, ComponentMakers components, const
         return options.options();
     };
     services.openDocument = openOnDesktop;
+    services.pickPackage = [this](const QString& last) {
+        return QFileDialog::getOpenFileName(this, tr("Upload Package"), last,
+                                            tr("Packages (*.zip);;All files (*)"));
+    };
+    services.sendPackage = [this](const PackageUpload& upload) {
+        return sendPackageWithProgress(this, upload);
+    };
     m_controller = std::make_unique<frmSatchel>(std::move(services), commandLine, batchOptions);
     m_gridView->setMouseUpHandler(
         [this](int b, int s, double x, double y) { m_controller->grdFiles_Mouseup(b, s, x, y); });
@@ -190,6 +199,13 @@ void SatchelWindow::buildMenus()
     QAction* options = file->addAction(tr("&Options..."));
     options->setObjectName(QStringLiteral("mnuFileOptions"));
     connect(options, &QAction::triggered, this, guarded([this] { m_controller->mnuFileOptions_Click(); }));
+    QAction* upload = file->addAction(tr("&Upload Package..."));
+    upload->setObjectName(QStringLiteral("mnuFileUploadPackage"));
+    connect(upload, &QAction::triggered, this,
+            guarded([this] { m_controller->mnuFileUploadPackage_Click(); }));
+    // Offered while the options name an upload server: asked each time the menu opens.
+    connect(file, &QMenu::aboutToShow, this,
+            guarded([this, upload] { upload->setEnabled(m_controller && m_controller->canUpload()); }));
     file->addSeparator()->setObjectName(QStringLiteral("mnuFileSep0"));
     QAction* exit = file->addAction(tr("E&xit"));
     exit->setObjectName(QStringLiteral("mnuFileExit"));

@@ -1,11 +1,15 @@
 #include "app/frmOptions.h"
 
+#include "delivery/UploadOptions.h"
 #include "platform/qt/QtDesktop.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -60,9 +64,30 @@ frmOptions::frmOptions(QWidget* owner, const SavedPackageOptions& options)
                              this);
     scope->setWordWrap(true);
     box->addWidget(scope);
+    box->addSpacing(8);
+
+    auto* upload = new QFormLayout;
+    m_uploadUrl = new QLineEdit(options.uploadUrl, this);
+    m_uploadUrl->setObjectName(QStringLiteral("txtUploadUrl"));
+    m_uploadUrl->setPlaceholderText(tr("https://support.example/files/"));
+    upload->addRow(tr("Upload &URL:"), m_uploadUrl);
+    m_tokenFile = new QLineEdit(options.uploadTokenFile, this);
+    m_tokenFile->setObjectName(QStringLiteral("txtUploadTokenFile"));
+    m_tokenFile->setPlaceholderText(tr("none, or TS6_UPLOAD_TOKEN"));
+    upload->addRow(tr("&Token file:"), m_tokenFile);
+    box->addLayout(upload);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->setObjectName(QStringLiteral("buttons"));
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    const auto checkUrl = [this, ok] {
+        const QString url = m_uploadUrl->text().trimmed();
+        const QString bad = url.isEmpty() ? QString() : checkServerUrl(url);
+        ok->setEnabled(bad.isEmpty());
+        m_uploadUrl->setToolTip(bad.isEmpty() ? QString() : tr("Not an http or https address"));
+    };
+    connect(m_uploadUrl, &QLineEdit::textChanged, this, checkUrl);
+    checkUrl();
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     box->addWidget(buttons);
@@ -101,5 +126,7 @@ SavedPackageOptions frmOptions::options() const
         options.maxLogDays = m_days->value();
     if (m_bySize->isChecked())
         options.maxLogMegabytes = m_megabytes->value();
+    options.uploadUrl = m_uploadUrl->text().trimmed();
+    options.uploadTokenFile = m_tokenFile->text().trimmed();
     return options;
 }

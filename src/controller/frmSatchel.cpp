@@ -150,6 +150,8 @@ void frmSatchel::build(const QString& packageName, bool interactive)
     m_building = true;
     const auto done = qScopeGuard([this] { m_building = false; });
     m_builder.Build_Package(packageName, interactive);
+    if (m_builder.wrotePackage())
+        m_lastPackage = HostPath::toHost(m_builder.archivePath());
 }
 
 void frmSatchel::unload()
@@ -247,6 +249,32 @@ void frmSatchel::mnuFileOptions_Click()
         m_services.desktop.messages.showMessage(tr("The options could not be kept: %1").arg(e.description()),
                                                 MessageIcon::Exclamation, tr("TS Satchel"));
     }
+}
+
+bool frmSatchel::canUpload()
+{
+    try {
+        return !readSavedOptions(Config()).uploadUrl.isEmpty();
+    } catch (...) {
+        return false; // settings that cannot be read offer no server
+    }
+}
+
+void frmSatchel::mnuFileUploadPackage_Click()
+{
+    if (!m_services.pickPackage || !m_services.sendPackage || m_building)
+        return;
+    const SavedPackageOptions saved = readSavedOptions(Config());
+    if (saved.uploadUrl.isEmpty())
+        return;
+    const QString package = m_services.pickPackage(m_lastPackage);
+    if (package.isEmpty())
+        return;
+    const UploadResult result = m_services.sendPackage({package, saved.uploadUrl, saved.uploadTokenFile});
+    m_services.desktop.messages.showMessage(result.text,
+                                            result.end == UploadResult::End::Sent ? MessageIcon::Information
+                                                                                  : MessageIcon::Exclamation,
+                                            tr("TS Satchel"));
 }
 
 void frmSatchel::mnuFileExit_Click()

@@ -17,6 +17,27 @@ class IMainWindow;
 class IProductInfo;
 class IScreen;
 
+// A package to send to support's upload server, as File > Upload Package... asks for it.
+struct PackageUpload
+{
+    QString package{};   // a host path
+    QString url{};       // the server's creation address
+    QString tokenFile{}; // the bearer token's file; empty for TS6_UPLOAD_TOKEN
+};
+
+// How sending a package ended, in words for the person.
+struct UploadResult
+{
+    enum class End
+    {
+        Sent,
+        Failed,
+        Cancelled,
+    };
+    End end = End::Failed;
+    QString text{};
+};
+
 // Everything the main window's controller reaches: its window and controls, the desktop, the
 // outside components, and where the program itself lives.
 struct SatchelServices
@@ -34,6 +55,11 @@ struct SatchelServices
     std::function<std::optional<SavedPackageOptions>(const SavedPackageOptions&)> editOptions{};
     // Opens a document (a host path) in the desktop's viewer for it; false when that failed.
     std::function<bool(const QString&)> openDocument{};
+    // Asks which package to send, opening on this one (a host path, or empty): the package chosen,
+    // or empty when cancelled.
+    std::function<QString(const QString&)> pickPackage{};
+    // Sends a package with a progress window that can cancel it, and says how that went.
+    std::function<UploadResult(const PackageUpload&)> sendPackage{};
 };
 
 // The handbook (the manual page as HTML) of the program in this folder (a host path): installed
@@ -59,6 +85,10 @@ public:
     // The window's own close (its title bar, Alt+F4): at once, or when the build under way ends.
     void closeRequested();
     void mnuFileOptions_Click();
+    // File > Upload Package...: the package built last, or one the person picks, to the upload
+    // server of the options; offered while the options hold one.
+    void mnuFileUploadPackage_Click();
+    bool canUpload();
     void mnuFileExit_Click();
     void mnuHelpVideoTutorial_Click();
     // Help > Handbook and F1: the handbook in the desktop's browser, or a message saying why not.
@@ -108,4 +138,5 @@ private:
     bool m_building = false;
     bool m_closeWhenBuilt = false;
     std::optional<QRect> m_fitted; // where the stored placement was moved to fit the screen
+    QString m_lastPackage;         // the package the window's last build wrote, a host path
 };

@@ -5,6 +5,7 @@
 namespace {
 
 const QString kSection = QStringLiteral("PackageOptions");
+const QString kUploadSection = QStringLiteral("Upload");
 
 // A stored count, or none when the key is empty or holds no count.
 std::optional<int> count(const QString& text)
@@ -24,8 +25,11 @@ QString text(std::optional<int> value)
 SavedPackageOptions readSavedOptions(AppConfig& config)
 {
     const auto read = [&](const char* key) { return config.value(kSection, QLatin1String(key), QString()); };
+    const auto upload = [&](const char* key) {
+        return config.value(kUploadSection, QLatin1String(key), QString()).trimmed();
+    };
     return {read("MaskSecrets").trimmed() == QLatin1String("1"), count(read("MaxLogDays")),
-            count(read("MaxLogMegabytes"))};
+            count(read("MaxLogMegabytes")), upload("Url"), upload("TokenFile")};
 }
 
 void writeSavedOptions(AppConfig& config, const SavedPackageOptions& options)
@@ -34,6 +38,8 @@ void writeSavedOptions(AppConfig& config, const SavedPackageOptions& options)
                     options.maskSecrets ? QStringLiteral("1") : QStringLiteral("0"));
     config.setValue(kSection, QStringLiteral("MaxLogDays"), text(options.maxLogDays));
     config.setValue(kSection, QStringLiteral("MaxLogMegabytes"), text(options.maxLogMegabytes));
+    config.setValue(kUploadSection, QStringLiteral("Url"), options.uploadUrl);
+    config.setValue(kUploadSection, QStringLiteral("TokenFile"), options.uploadTokenFile);
 }
 
 PackageOptions optionsOn(const SavedPackageOptions& saved, QDate today)

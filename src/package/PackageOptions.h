@@ -23,11 +23,15 @@ struct PackageOptions
 
 // The options the main window keeps for the builds it starts, in the settings file's section
 // "PackageOptions": the age in days, so that it moves with the date, and the size in megabytes.
+// Where File > Upload Package... sends a package is kept in the section "Upload": the server's
+// address and the file that holds the token (never the token itself).
 struct SavedPackageOptions
 {
     bool maskSecrets = false;
     std::optional<int> maxLogDays{};
     std::optional<int> maxLogMegabytes{};
+    QString uploadUrl{};
+    QString uploadTokenFile{};
     bool operator==(const SavedPackageOptions&) const = default;
 };
 

@@ -1,0 +1,280 @@
+#include "delivery/TusClient.h"
+#include "delivery/UploadOptions.h"
+#include "delivery/UploadRun.h"
+#include "delivery/UploadState.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+class TestDelivery : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void commandLines_data();
+    void commandLines();
+    void tokens_data();
+    void tokens();
+    void caseFolderOrder();
+    void stateFiles();
+    void refusals_data();
+    void refusals();
+};
+
+namespace {
+
+// The command read back as one line: the target, the settings that differ from the defaults; or
+// "64: " and the error.
+QString summary(const UploadCommand& c)
+{
+    if (c.action == UploadCommand::Action::UsageError)
+        return u"64: "_s + c.error;
+    if (c.action == UploadCommand::Action::Help)
+        return u"help"_s;
+    const UploadOptions& o = c.options;
+    QString line = o.target + u" -> "_s + o.url;
+    if (!o.tokenFile.isEmpty())
+        line += u" token="_s + o.tokenFile;
+    if (!o.caCert.isEmpty())
+        line += u" ca="_s + o.caCert;
+    if (o.chunkBytes != UploadOptions().chunkBytes)
+        line += u" chunk="_s + QString::number(o.chunkBytes);
+    if (o.json)
+        line += u" json"_s;
+    return line;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes, QFile::Permissions permissions = {})
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    file.write(bytes);
+    file.close();
+    if (permissions)
+        QVERIFY(file.setPermissions(permissions));
+}
+
+} // namespace
+
+void TestDelivery::commandLines_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected");
+    const QString url = u"https://support.example.invalid/files/"_s;
+    QTest::newRow("plain") << QStringList{u"p.zip"_s, u"--url"_s, url} << u"p.zip -> "_s + url;
+    QTest::newRow("every option, = form")
+        << QStringList{u"--url="_s + url, u"--token-file=t"_s, u"--cacert"_s,
+                       u"ca.pem"_s,       u"--json"_s,         u"p.zip"_s}
+        << u"p.zip -> "_s + url + u" token=t ca=ca.pem json"_s;
+    QTest::newRow("a target after --")
+        << QStringList{u"--url"_s, url, u"--"_s, u"--odd.zip"_s} << u"--odd.zip -> "_s + url;
+    QTest::newRow("help wins") << QStringList{u"--bogus"_s, u"-h"_s} << u"64: unknown option --bogus"_s;
+    QTest::newRow("help") << QStringList{u"--help"_s} << u"help"_s;
+    // Chunk sizes at and one past each limit.
+    QTest::newRow("chunk 64K") << QStringList{u"p"_s, u"--url"_s, url, u"--chunk-size"_s, u"64K"_s}
+                               << u"p -> "_s + url + u" chunk=65536"_s;
+    QTest::newRow("chunk 65535")
+        << QStringList{u"p"_s, u"--url"_s, url, u"--chunk-size"_s, u"65535"_s}
+        << u"64: --chunk-size: '65535' is not a size from 64K to 1G (8M, 512K, 1G)"_s;
+    QTest::newRow("chunk 1g") << QStringList{u"p"_s, u"--url"_s, url, u"--chunk-size=1g"_s}
+                              << u"p -> "_s + url + u" chunk=1073741824"_s;
+    QTest::newRow("chunk 1073741825")
+        << QStringList{u"p"_s, u"--url"_s, url, u"--chunk-size=1073741825"_s}
+        << u"64: --chunk-size: '1073741825' is not a size from 64K to 1G (8M, 512K, 1G)"_s;
+    QTest::newRow("chunk 8M is the default")
+        << QStringList{u"p"_s, u"--url"_s, url, u"--chunk-size=8M"_s} << u"p -> "_s + url;
+    QTest::newRow("chunk garbage")
+        << QStringList{u"p"_s, u"--url"_s, url, u"--chunk-size=8MB"_s}
+        << u"64: --chunk-size: '8MB' is not a size from 64K to 1G (8M, 512K, 1G)"_s;
+    QTest::newRow("no url") << QStringList{u"p"_s}
+                            << u"64: --url: give the upload server's address (https://...)"_s;
+    QTest::newRow("ftp") << QStringList{u"p"_s, u"--url=ftp://h/x"_s}
+                         << u"64: --url: 'ftp://h/x' is not an http or https address"_s;
+    QTest::newRow("no host") << QStringList{u"p"_s, u"--url=https:///x"_s}
+                             << u"64: --url: 'https:///x' is not an http or https address"_s;
+    QTest::newRow("a line break") << QStringList{u"p"_s, u"--url=http://h/x\r\nX-A: 1"_s}
+                                  << u"64: --url: 'http://h/x\r\nX-A: 1' is not an http or https address"_s;
+    QTest::newRow("no value") << QStringList{u"p"_s, u"--url"_s} << u"64: --url needs a value"_s;
+    QTest::newRow("json takes none") << QStringList{u"p"_s, u"--url"_s, url, u"--json=1"_s}
+                                     << u"64: --json takes no value"_s;
+    QTest::newRow("no target") << QStringList{u"--url"_s, url}
+                               << u"64: give the package or case folder to send"_s;
+    QTest::newRow("two targets") << QStringList{u"a"_s, u"b"_s, u"--url"_s, url}
+                                 << u"64: give one package or case folder, not 2"_s;
+}
+
+void TestDelivery::commandLines()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+    QCOMPARE(summary(parseUploadArguments(arguments)), expected);
+}
+
+void TestDelivery::tokens_data()
+{
+    QTest::addColumn<QByteArray>("content"); // of the token file; none for no file
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QByteArray>("environment");
+    QTest::addColumn<QByteArray>("expected"); // the token
+    QTest::addColumn<QString>("errorStarts"); // or the start of the error
+    const QByteArray secret = "s3cr3t-Token_1";
+    QTest::newRow("0600, final newline") << secret + '\n' << 0600 << QByteArray("env") << secret << QString();
+    QTest::newRow("0400, CRLF") << secret + "\r\n" << 0400 << QByteArray() << secret << QString();
+    QTest::newRow("no final newline") << secret << 0600 << QByteArray() << secret << QString();
+    QTest::newRow("group may read") << secret << 0640 << QByteArray() << QByteArray()
+                                    << u"the token file %1 may be read or changed by others"_s;
+    QTest::newRow("others may read") << secret << 0604 << QByteArray() << QByteArray()
+                                     << u"the token file %1 may be read or changed by others"_s;
+    QTest::newRow("group may write") << secret << 0620 << QByteArray() << QByteArray()
+                                     << u"the token file %1 may be read or changed by others"_s;
+    QTest::newRow("empty") << QByteArray("\n") << 0600 << QByteArray() << QByteArray()
+                           << u"the token file %1 holds no token"_s;
+    QTest::newRow("two lines") << secret + "\nX-Other: 1\n"
+                               << 0600 << QByteArray() << QByteArray()
+                               << u"the token file %1 holds no token"_s;
+    QTest::newRow("a blank") << QByteArray("a b") << 0600 << QByteArray() << QByteArray()
+                             << u"the token file %1 holds no token"_s;
+    QTest::newRow("from the environment") << QByteArray() << 0 << secret << secret << QString();
+    QTest::newRow("neither") << QByteArray() << 0 << QByteArray() << QByteArray() << QString();
+    QTest::newRow("environment with a line break") << QByteArray() << 0 << secret + "\r\nX: 1" << QByteArray()
+                                                   << u"TS6_UPLOAD_TOKEN holds a character"_s;
+}
+
+void TestDelivery::tokens()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, mode);
+    QFETCH(QByteArray, environment);
+    QFETCH(QByteArray, expected);
+    QFETCH(QString, errorStarts);
+    QTemporaryDir dir;
+    QString path;
+    if (mode != 0) {
+        path = dir.filePath(u"token"_s);
+        writeFile(path, content);
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0);
+    }
+    QString error;
+    const QByteArray token = readToken(path, environment, &error);
+    QCOMPARE(token, expected);
+    if (errorStarts.isEmpty())
+        QCOMPARE(error, QString());
+    else
+        QVERIFY2(error.startsWith(QString(errorStarts).replace(u"%1"_s, path)), qPrintable(error));
+    QVERIFY2(!error.contains(u"s3cr3t"_s), qPrintable(error)); // no message ever holds the token
+}
+
+// A case folder goes file by file: links, hidden files and upload states stay behind, and the
+// index and the sums come last.
+void TestDelivery::caseFolderOrder()
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath(u"case-1"_s);
+    for (const char* name : {"SHA256SUMS", "index.txt", "index.json", "hosts/b/package.zip",
+                             "hosts/a/collect.log", "hosts/a/package.zip", "hosts/a/package.zip.upload",
+                             "hosts/a/.package.zip.part", ".hidden/x", "zz-notes.txt"})
+        writeFile(root + u'/' + QLatin1String(name), "x");
+    QVERIFY(QFile::link(u"/etc/hostname"_s, root + u"/hosts/a/link"_s));
+    QVERIFY(QFile::link(u"/etc"_s, root + u"/hosts/etc"_s));
+    QString error;
+    QStringList got;
+    for (const UploadSource& source : uploadSources(root, &error)) {
+        QCOMPARE(source.path, root + u'/' + source.relativePath.mid(7));
+        got << source.relativePath;
+    }
+    QCOMPARE(error, QString());
+    QCOMPARE(got, (QStringList{u"case-1/hosts/a/collect.log"_s, u"case-1/hosts/a/package.zip"_s,
+                               u"case-1/hosts/b/package.zip"_s, u"case-1/zz-notes.txt"_s,
+                               u"case-1/index.json"_s, u"case-1/index.txt"_s, u"case-1/SHA256SUMS"_s}));
+
+    QVERIFY(QFile::remove(root + u"/index.json"_s));
+    QVERIFY(uploadSources(root, &error).empty());
+    QCOMPARE(error,
+             root + u" is a folder but not a case folder (it has no index.json); give a package or a case "
+                    "folder"_s);
+    QVERIFY(uploadSources(root + u"/none.zip"_s, &error).empty());
+    QCOMPARE(error, root + u"/none.zip does not exist"_s);
+}
+
+// The state is written for its owner only and read back whole; a damaged one is no state.
+void TestDelivery::stateFiles()
+{
+    QTemporaryDir dir;
+    const QString path = uploadStatePath(dir.filePath(u"p.zip"_s));
+    const UploadState state{u"http://127.0.0.1:1/files/"_s,
+                            u"http://127.0.0.1:1/files/abc"_s,
+                            {qint64(5) << 32, 1765000000123456789, QByteArray(64, 'a')}};
+    QCOMPARE(writeUploadState(path, state), QString());
+    QCOMPARE(QFile(path).permissions() &
+                 (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+             QFile::Permissions());
+    const std::optional<UploadState> read = readUploadState(path);
+    QVERIFY(read);
+    QCOMPARE(read->location, state.location);
+    QCOMPARE(read->endpoint, state.endpoint);
+    QVERIFY(read->file == state.file);
+    for (const QByteArray& damaged : {QByteArray("{\"endpoint\":\"e\",\"location\":\"l\",\"size\":1}"),
+                                      QByteArray("not json"), QByteArray()}) {
+        writeFile(path, damaged);
+        QVERIFY2(!readUploadState(path), damaged.constData());
+    }
+}
+
+// What a server says is shown on one line, never as a control sequence; an upload address on
+// another server than the one the token was meant for is refused.
+void TestDelivery::refusals_data()
+{
+    QTest::addColumn<long>("status");
+    QTest::addColumn<QByteArray>("reason");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("location");
+    QTest::addColumn<QString>("described");
+    QTest::addColumn<QString>("resolved");
+    QTest::newRow("401") << 401L << QByteArray("Unauthorized") << QByteArray("Unauthorized\n") << QByteArray()
+                         << u"the server answered 401 Unauthorized"_s << QString();
+    QTest::newRow("escape in the body")
+        << 413L << QByteArray("Payload Too Large") << QByteArray("big\x1b[2Jgone") << QByteArray()
+        << u"the server answered 413 Payload Too Large: big?[2Jgone"_s << QString();
+    QTest::newRow("relative location")
+        << 201L << QByteArray("Created") << QByteArray() << QByteArray("/files/ab")
+        << u"the server answered 201 Created"_s << u"http://127.0.0.1:7/files/ab"_s;
+    QTest::newRow("absolute, same server")
+        << 201L << QByteArray() << QByteArray() << QByteArray("http://127.0.0.1:7/files/cd")
+        << u"the server answered 201"_s << u"http://127.0.0.1:7/files/cd"_s;
+    QTest::newRow("another port") << 201L << QByteArray() << QByteArray()
+                                  << QByteArray("http://127.0.0.1:8/files/cd") << u"the server answered 201"_s
+                                  << QString();
+    QTest::newRow("https to http") << 201L << QByteArray() << QByteArray()
+                                   << QByteArray("https://127.0.0.1:7/files/cd")
+                                   << u"the server answered 201"_s << QString();
+}
+
+void TestDelivery::refusals()
+{
+    QFETCH(long, status);
+    QFETCH(QByteArray, reason);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, location);
+    QFETCH(QString, described);
+    QFETCH(QString, resolved);
+    TusReply reply;
+    reply.kind = TusReply::Kind::Answered;
+    reply.status = status;
+    reply.reason = reason;
+    reply.body = body;
+    if (!location.isEmpty())
+        reply.headers.insert("location", location);
+    QCOMPARE(reply.describe(), described);
+    const TusClient client({QUrl(u"http://127.0.0.1:7/files/"_s)});
+    QCOMPARE(QString::fromUtf8(client.locationOf(reply).toEncoded()), resolved);
+}
+
+QTEST_GUILESS_MAIN(TestDelivery)
+#include "tst_delivery.moc"
