@@ -40,6 +40,12 @@ for group in "${chosen[@]}"; do
         fi
         read -r -d '' -a names <<<"${groups[$g]}" || true
         wanted+=("${names[@]}")
+        # The tus server of the upload tests and benchmark runs on Node.js (scripts/install-tus-server.sh).
+        # Debian's nodejs and npm only where no node and npm are found: a Node.js from elsewhere brings
+        # its own npm, which Debian's npm package conflicts with.
+        if [[ $g == test || $g == bench ]] && ! { command -v node && command -v npm; } >/dev/null; then
+            wanted+=(nodejs npm)
+        fi
     done
 done
 

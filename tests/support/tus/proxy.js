@@ -1,0 +1,259 @@
+'use strict';
+// A forwarding HTTP proxy in front of the tus server that breaks uploads on purpose.
+//
+//   node proxy.js --target PORT [--cut-after N] [--fail-once STATUS] [--trickle BYTES_PER_SEC]
+//
+// It listens on 127.0.0.1 at a free port, prints "listening PORT" once listening, and forwards every
+// request to 127.0.0.1:TARGET on a connection of its own, streaming the body both ways. Headers pass
+// unchanged (Host and Location included, so the server's Location names the proxy), but for the
+// hop-by-hop ones, which belong to each connection.
+//
+// Faults:
+//   --cut-after N       the first PATCH it forwards goes until N bytes of its body have passed, then
+//                       the client's connection is closed (N = 0: the server never sees that PATCH)
+//   --fail-once STATUS  the first PATCH is answered STATUS once its body has been read, unforwarded
+//   --trickle R         PATCH bodies are forwarded at about R bytes a second
+//
+// After every request it prints one line "METHOD PATH STATUS BODYBYTES", BODYBYTES being the bytes
+// of the request body forwarded to the server. STATUS is "cut" for the cut PATCH and "aborted" when
+// the client went away before the answer.
+//
+// A cut leaves the server's side of the PATCH open, as a connection whose far end vanished looks to
+// a server, so that the server keeps exactly the N bytes: closed at once, the server would keep what
+// it had written by then, anything from nothing to N (it drops what it had received but not yet
+// written, and all of it when the close comes before its first write). The server ends that PATCH,
+// keeping the N bytes, when the next request for the upload asks for its lock (server.js), and the
+// proxy drops the connection once the server has answered it.
+const http = require('node:http');
+
+const usage =
+    'usage: node proxy.js --target PORT [--cut-after N] [--fail-once STATUS] [--trickle BYTES_PER_SEC]\n';
+
+function parseArguments(argv) {
+    const options = { target: null, cutAfter: null, failOnce: null, trickle: null };
+    const names = {
+        '--target': 'target',
+        '--cut-after': 'cutAfter',
+        '--fail-once': 'failOnce',
+        '--trickle': 'trickle',
+    };
+    for (let i = 0; i < argv.length; i += 2) {
+        const key = names[argv[i]];
+        const value = Number(argv[i + 1]);
+        if (key === undefined || !Number.isInteger(value) || value < 0) {
+            process.stderr.write(usage);
+            process.exit(64);
+        }
+        options[key] = value;
+    }
+    const statusOk = options.failOnce === null || (options.failOnce >= 200 && options.failOnce <= 599);
+    if (!options.target || !statusOk || options.trickle === 0) {
+        process.stderr.write(usage);
+        process.exit(64);
+    }
+    return options;
+}
+
+const hopByHop = new Set([
+    'connection',
+    'keep-alive',
+    'proxy-connection',
+    'transfer-encoding',
+    'te',
+    'trailer',
+    'upgrade',
+    // The proxy has already answered "100 Continue" itself.
+    'expect',
+]);
+
+// The end-to-end headers of rawHeaders, in their own spelling; repeated ones stay repeated.
+function endToEnd(rawHeaders) {
+    const headers = {};
+    for (let i = 0; i < rawHeaders.length; i += 2) {
+        const [name, value] = [rawHeaders[i], rawHeaders[i + 1]];
+        if (hopByHop.has(name.toLowerCase())) {
+            continue;
+        }
+        headers[name] = name in headers ? [].concat(headers[name], value) : value;
+    }
+    return headers;
+}
+
+function answer(res, status, body) {
+    res.writeHead(status, { 'Content-Type': 'text/plain', 'Content-Length': Buffer.byteLength(body) });
+    res.end(body);
+}
+
+// Bytes of a request body the proxy holds at most, read but not yet forwarded: a slow server or the
+// pace never makes it take in a whole body.
+const readAhead = 1 << 20;
+
+// Forwards one request; fault says which of the faults it gets ('fail', 'cut' or null).
+function forwardRequest(options, fault, req, res) {
+    let forwarded = 0;
+    let logged = false;
+    const log = (status) => {
+        if (!logged) {
+            logged = true;
+            process.stdout.write(`${req.method} ${req.url} ${status} ${forwarded}\n`);
+        }
+    };
+
+    if (fault === 'fail') {
+        req.resume();
+        req.on('end', () => {
+            answer(res, options.failOnce, `${http.STATUS_CODES[options.failOnce] || 'Failed'}\n`);
+            log(options.failOnce);
+        });
+        return;
+    }
+    const cutAt = fault === 'cut' ? options.cutAfter : null;
+    if (cutAt === 0) {
+        log('cut');
+        req.socket.destroy();
+        return;
+    }
+
+    const upstream = http.request({
+        host: '127.0.0.1',
+        port: options.target,
+        method: req.method,
+        path: req.url,
+        headers: endToEnd(req.rawHeaders),
+        agent: false,
+    });
+    let cutDone = false;
+    upstream.on('response', (reply) => {
+        // A success before the client's whole body has come is the server ending a PATCH whose
+        // client it took for gone (another request for the upload asked for its lock): so it is,
+        // after a cut, or unnoticed (a paused connection shows no close) after it gave up.
+        if (cutDone || (reply.statusCode < 300 && !req.complete)) {
+            log(cutDone ? 'cut' : 'aborted');
+            upstream.destroy();
+            req.socket.destroy();
+            return;
+        }
+        res.writeHead(reply.statusCode, reply.statusMessage, endToEnd(reply.rawHeaders));
+        reply.pipe(res);
+        reply.on('close', () => {
+            if (!reply.complete) {
+                res.destroy();
+            }
+        });
+    });
+    // Once the answer has begun, its own end decides: a server that closes after answering early
+    // (a 409 before the whole body) is no failure.
+    upstream.on('error', (error) => {
+        if (!logged && !res.headersSent) {
+            answer(res, 502, `Upstream failed: ${error.message}\n`);
+        }
+    });
+    res.on('finish', () => log(res.statusCode));
+    res.on('close', () => {
+        if (!res.writableFinished && !cutDone) {
+            log('aborted');
+            upstream.destroy();
+        }
+    });
+
+    const cut = () => {
+        log('cut');
+        cutDone = true;
+        req.socket.destroy();
+    };
+    // The body goes on in slices, each once the one before has been handed to the server's connection,
+    // a trickled one when the pace allows.
+    const rate = req.method === 'PATCH' ? options.trickle : null;
+    const slice = rate === null ? readAhead : Math.max(1, Math.floor(rate / 20));
+    const start = Date.now();
+    const queue = [];
+    let queued = 0;
+    let ended = false;
+    let busy = false;
+    const pump = () => {
+        if (busy || cutDone || upstream.destroyed) {
+            return;
+        }
+        if (queue.length === 0) {
+            if (ended && !upstream.writableEnded) {
+                upstream.end();
+            }
+            return;
+        }
+        let part = queue[0].subarray(0, slice);
+        if (cutAt !== null) {
+            part = part.subarray(0, cutAt - forwarded);
+        }
+        queue[0] = queue[0].subarray(part.length);
+        if (queue[0].length === 0) {
+            queue.shift();
+        }
+        queued -= part.length;
+        forwarded += part.length;
+        if (queued < readAhead) {
+            req.resume();
+        }
+        busy = true;
+        upstream.write(part, () => {
+            busy = false;
+            if (cutAt !== null && forwarded >= cutAt) {
+                cut();
+                return;
+            }
+            const wait = rate === null ? 0 : start + (forwarded * 1000) / rate - Date.now();
+            if (wait > 0) {
+                setTimeout(pump, wait);
+            } else {
+                pump();
+            }
+        });
+    };
+    req.on('data', (chunk) => {
+        queue.push(chunk);
+        queued += chunk.length;
+        if (queued >= readAhead) {
+            req.pause();
+        }
+        pump();
+    });
+    req.on('end', () => {
+        ended = true;
+        pump();
+    });
+}
+
+function main() {
+    const options = parseArguments(process.argv.slice(2));
+    let failPending = options.failOnce !== null;
+    let cutPending = options.cutAfter !== null;
+    const server = http.createServer((req, res) => {
+        let fault = null;
+        if (req.method === 'PATCH' && failPending) {
+            [fault, failPending] = ['fail', false];
+        } else if (req.method === 'PATCH' && cutPending) {
+            [fault, cutPending] = ['cut', false];
+        }
+        forwardRequest(options, fault, req, res);
+    });
+    // A trickled upload may take longer than Node's default limit of five minutes a request.
+    server.requestTimeout = 0;
+
+    const stop = () => {
+        server.close(() => process.exit(0));
+        if (typeof server.closeAllConnections === 'function') {
+            server.closeAllConnections();
+        }
+    };
+    process.on('SIGTERM', stop);
+    process.on('SIGINT', stop);
+    process.stdout.on('error', () => {});
+    server.on('error', (error) => {
+        process.stderr.write(`proxy.js: ${error.message}\n`);
+        process.exit(1);
+    });
+    server.listen(0, '127.0.0.1', () => {
+        process.stdout.write(`listening ${server.address().port}\n`);
+    });
+}
+
+main();
