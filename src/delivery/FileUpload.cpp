@@ -183,8 +183,7 @@ bool FileUpload::create()
 
 bool FileUpload::goneOnServer(const TusReply& reply) const
 {
-    return reply.kind == TusReply::Kind::Answered &&
-           (reply.status == 404 || reply.status == 410 || reply.status == 403);
+    return reply.kind == TusReply::Kind::Answered && (reply.status == 404 || reply.status == 410);
 }
 
 FileUpload::Step FileUpload::askOffset()
@@ -242,10 +241,6 @@ FileUpload::Step FileUpload::sendChunk()
                                                  .arg(at)),
                                          Step::Stop)
                                       : Step::Again;
-    }
-    if (goneOnServer(reply)) {
-        m_offset = -1;
-        return Step::Again;
     }
     return failed(reply, QStringLiteral("sending %1 bytes at %2").arg(bytes).arg(at));
 }

@@ -35,8 +35,9 @@ struct UploadOutcome
 
 // Sends one file with tus: resumes an upload kept in FILE.upload when the file is the same and the
 // server still has it, starts a new one otherwise, and goes on from the offset the server reports
-// after any failure. A request failing on the network or with a 5xx is tried up to 5 times, 1, 2, 4
-// and 8 s apart; 409 and 412 re-ask the offset; any other 4xx ends the upload at once.
+// after any failure (an upload the server no longer has, when asked, starts over once). A request failing on
+// the network or with a 5xx is tried up to 5 times, 1, 2, 4 and 8 s apart; 409 and 412 re-ask the offset; any
+// other 4xx ends the upload at once.
 class FileUpload
 {
 public:

@@ -1,0 +1,297 @@
+#include "support/TusServer.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int kPatience = 120000; // milliseconds: what a busy machine may need for a whole run
+const QByteArray kToken = "T0ken-for-the-tests";
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(size);
+    generator.fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes, mode_t mode = 0644)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    file.write(bytes);
+    file.close();
+    QVERIFY(::chmod(QFile::encodeName(path).constData(), mode) == 0);
+}
+
+QByteArray sha256(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// The upload run, with no proxy of the machine's in its way and the token, if any, in its
+// environment.
+std::unique_ptr<QProcess> startUpload(const QStringList& arguments, const QByteArray& environmentToken = {})
+{
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name :
+         {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"})
+        environment.remove(QLatin1String(name));
+    environment.remove(u"TS6_UPLOAD_TOKEN"_s);
+    if (!environmentToken.isEmpty())
+        environment.insert(u"TS6_UPLOAD_TOKEN"_s, QString::fromLatin1(environmentToken));
+    process->setProcessEnvironment(environment);
+    process->start(QStringLiteral(TS6_PROGRAM), QStringList{u"upload"_s, u"--json"_s} + arguments);
+    return process;
+}
+
+struct Run
+{
+    int status = -1;
+    QString err;
+    QJsonObject json;
+    QJsonObject file() const { return json[u"files"_s].toArray().last().toObject(); }
+};
+
+Run finish(QProcess& process)
+{
+    process.waitForFinished(kPatience);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardError()),
+            QJsonDocument::fromJson(process.readAllStandardOutput()).object()};
+}
+
+Run upload(const QStringList& arguments, const QByteArray& environmentToken = {})
+{
+    return finish(*startUpload(arguments, environmentToken));
+}
+
+// The body bytes of PATCH requests the proxy forwarded, over all its lines.
+qint64 patchedBytes(const QStringList& proxyLines)
+{
+    qint64 bytes = 0;
+    for (const QString& line : proxyLines)
+        if (line.startsWith(u"PATCH "_s))
+            bytes += line.section(u' ', 3, 3).toLongLong();
+    return bytes;
+}
+
+// A port on loopback that nothing listens on.
+int closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+} // namespace
+
+class TestUpload : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void faults_data();
+    void faults();
+    void aCaseFolderGoesFileByFile();
+    void anInterruptedUploadResumesLater();
+};
+
+void TestUpload::faults_data()
+{
+    QTest::addColumn<QStringList>("faults"); // the proxy's; none for no proxy, "dead" for no server
+    QTest::addColumn<QString>("token");      // how the client gets it: file, env, wrong, none
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said"); // the last line on standard error holds this
+    QTest::addColumn<bool>("stateKept");
+    const QStringList none;
+    QTest::newRow("plain") << none << u"none"_s << 0 << u"ts6satchel: sent "_s << false;
+    QTest::newRow("token from a file")
+        << QStringList{u"--fail-once"_s, u"409"_s} << u"file"_s << 0 << u"ts6satchel: sent "_s << false;
+    QTest::newRow("token from the environment") << none << u"env"_s << 0 << u"ts6satchel: sent "_s << false;
+    QTest::newRow("a cut in a PATCH")
+        << QStringList{u"--cut-after"_s, u"300000"_s} << u"none"_s << 0 << u"ts6satchel: sent "_s << false;
+    QTest::newRow("503 once") << QStringList{u"--fail-once"_s, u"503"_s} << u"none"_s << 0
+                              << u"ts6satchel: sent "_s << false;
+    QTest::newRow("403 on a PATCH") << QStringList{u"--fail-once"_s, u"403"_s} << u"none"_s << 1
+                                    << u": the server answered 403"_s << true;
+    QTest::newRow("wrong token")
+        << none << u"wrong"_s << 1
+        << u"ts6satchel: upload failed: creating the upload of %1: the server answered 401"_s << false;
+    QTest::newRow("no server") << QStringList{u"dead"_s} << u"none"_s << 1
+                               << u"ts6satchel: upload failed: creating the upload of %1 failed 5 times: "_s
+                               << false;
+}
+
+// Every fault ends the run as it should: the file on the server equals the package, the bytes
+// resent after a failure are fewer than a chunk, and the token never shows.
+void TestUpload::faults()
+{
+    QFETCH(QStringList, faults);
+    QFETCH(QString, token);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    QFETCH(bool, stateKept);
+    const bool guarded = token != u"none"_s;
+    TusServer server(guarded ? QString::fromLatin1(kToken) : QString());
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    QString url = server.url();
+    if (faults == QStringList{u"dead"_s})
+        url = u"http://127.0.0.1:%1/files/"_s.arg(closedPort());
+    else if (!faults.isEmpty()) {
+        QVERIFY2(server.startProxy(faults), qPrintable(server.error()));
+        url = server.proxyUrl();
+    }
+    QTemporaryDir dir;
+    const QString package = dir.filePath(u"package.zip"_s);
+    const qint64 chunk = 1 << 20;
+    const QByteArray bytes = randomBytes(3 * chunk + 12345);
+    writeFile(package, bytes);
+    QStringList arguments{package, u"--url"_s, url, u"--chunk-size"_s, u"1M"_s};
+    QByteArray environmentToken;
+    if (token == u"file"_s || token == u"wrong"_s) {
+        writeFile(dir.filePath(u"token"_s), token == u"file"_s ? kToken + '\n' : QByteArray("not-it\n"),
+                  0600);
+        arguments << u"--token-file"_s << dir.filePath(u"token"_s);
+    } else if (token == u"env"_s) {
+        environmentToken = kToken;
+    }
+
+    const Run run = upload(arguments, environmentToken);
+    QVERIFY2(run.status == status, qPrintable(run.err));
+    const QString lastLine = run.err.trimmed().section(u'\n', -1);
+    QVERIFY2(lastLine.contains(QString(said).replace(u"%1"_s, package)), qPrintable(run.err));
+    QVERIFY2(!run.err.contains(QString::fromLatin1(kToken)) && !run.err.contains(u"not-it"_s),
+             qPrintable(run.err));
+    QCOMPARE(QFile::exists(package + u".upload"_s), stateKept);
+    if (stateKept) {
+        QFile state(package + u".upload"_s);
+        QVERIFY(state.open(QIODevice::ReadOnly) && !state.readAll().contains(kToken));
+    }
+    if (status != 0)
+        return;
+    const QJsonObject file = run.file();
+    QCOMPARE(file[u"state"_s].toString(), u"sent"_s);
+    QCOMPARE(file[u"sha256"_s].toString().toLatin1(), sha256(bytes));
+    const QString stored = file[u"upload"_s].toString();
+    QVERIFY2(server.storedBytes(stored) == bytes, qPrintable(stored));
+    QCOMPARE(server.storedMetadata(stored)[u"sha256"_s].toString().toLatin1(), sha256(bytes));
+    QCOMPARE(server.storedMetadata(stored)[u"filename"_s].toString(), u"package.zip"_s);
+    if (!faults.isEmpty()) {
+        // The server keeps what reached it, and the run goes on from there: nothing is sent twice.
+        const qint64 resent = patchedBytes(server.proxyLines()) - bytes.size();
+        QVERIFY2(resent == 0, qPrintable(QString::number(resent)));
+        QVERIFY2(run.err.contains(u"trying again in 1 s"_s), qPrintable(run.err));
+    }
+}
+
+// Every file of a case folder arrives with its path in the case, the sums last.
+void TestUpload::aCaseFolderGoesFileByFile()
+{
+    TusServer server;
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    QTemporaryDir dir;
+    const QString root = dir.filePath(u"case-7"_s);
+    const QByteArray package = randomBytes(200000);
+    writeFile(root + u"/hosts/a/package.zip"_s, package);
+    writeFile(root + u"/hosts/a/collect.log"_s, "ssh said little\n");
+    writeFile(root + u"/index.json"_s, "{}\n");
+    writeFile(root + u"/index.txt"_s, "");
+    writeFile(root + u"/SHA256SUMS"_s, sha256(package) + "  hosts/a/package.zip\n");
+    const Run run = upload({root, u"--url"_s, server.url()});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QStringList paths;
+    for (const QJsonValue file : run.json[u"files"_s].toArray()) {
+        const QString stored = file[u"upload"_s].toString();
+        paths << server.storedMetadata(stored)[u"path"_s].toString();
+        QFile local(file[u"path"_s].toString());
+        QVERIFY(local.open(QIODevice::ReadOnly));
+        QCOMPARE(server.storedBytes(stored), local.readAll());
+    }
+    QCOMPARE(paths, (QStringList{u"case-7/hosts/a/collect.log"_s, u"case-7/hosts/a/package.zip"_s,
+                                 u"case-7/index.json"_s, u"case-7/index.txt"_s, u"case-7/SHA256SUMS"_s}));
+}
+
+// An upload stopped by a signal keeps its state and ends at once; the next run goes on from the
+// server's offset without resending what the server holds. A package changed meanwhile starts
+// over, and its old upload is removed from the server.
+void TestUpload::anInterruptedUploadResumesLater()
+{
+    TusServer server(QString::fromLatin1(kToken));
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    QVERIFY2(server.startProxy({u"--trickle"_s, u"1000000"_s}), qPrintable(server.error()));
+    QTemporaryDir dir;
+    const QString package = dir.filePath(u"package.zip"_s);
+    QByteArray bytes = randomBytes(4 << 20);
+    writeFile(package, bytes);
+    const QStringList arguments{package, u"--url"_s, server.proxyUrl(), u"--chunk-size"_s, u"1M"_s};
+
+    const auto stopMidway = [&](QString* upload) {
+        const auto process = startUpload(arguments, kToken);
+        // The state appears once the server has made the upload; then wait for bytes to arrive.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(package + u".upload"_s), kPatience);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !server.uploadIds().isEmpty() &&
+                QFileInfo(server.storeDir() + u'/' + server.uploadIds().constLast()).size() > 0,
+            kPatience);
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(process->processId()), SIGINT);
+        const Run run = finish(*process);
+        qInfo("the interrupted upload ended %lld ms after SIGINT", clock.elapsed());
+        QVERIFY2(run.status == 1, qPrintable(run.err));
+        QVERIFY2(run.err.contains(u"interrupted"_s), qPrintable(run.err));
+        QCOMPARE(run.file()[u"state"_s].toString(), u"interrupted"_s);
+        QFile state(package + u".upload"_s);
+        QVERIFY(state.open(QIODevice::ReadOnly));
+        QVERIFY(!state.readAll().contains(kToken));
+        *upload = run.file()[u"upload"_s].toString();
+    };
+
+    QString first;
+    stopMidway(&first);
+    QVERIFY(!QTest::currentTestFailed());
+    const qint64 held = QFileInfo(server.storeDir() + u'/' + first.section(u'/', -1)).size();
+    Run run = upload(arguments, kToken);
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(run.file()[u"upload"_s].toString(), first);
+    QVERIFY2(run.file()[u"resumed_at"_s].toInteger() >= held, qPrintable(run.err));
+    QCOMPARE(run.file()[u"sent_bytes"_s].toInteger(), bytes.size() - run.file()[u"resumed_at"_s].toInteger());
+    QVERIFY(server.storedBytes(first) == bytes);
+    QVERIFY(!QFile::exists(package + u".upload"_s));
+
+    // Changed between two runs: a new upload, the old one gone from the server.
+    QString second;
+    stopMidway(&second);
+    QVERIFY(!QTest::currentTestFailed());
+    bytes[10] = char(bytes[10] + 1);
+    writeFile(package, bytes);
+    run = upload(arguments, kToken);
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY2(run.err.contains(u"changed since its upload began: starting over"_s), qPrintable(run.err));
+    QVERIFY(run.file()[u"upload"_s].toString() != second);
+    QVERIFY(!run.file().contains(u"resumed_at"_s));
+    QVERIFY(server.storedBytes(run.file()[u"upload"_s].toString()) == bytes);
+    QVERIFY(!server.uploadIds().contains(second.section(u'/', -1)));
+}
+
+QTEST_GUILESS_MAIN(TestUpload)
+#include "tst_upload.moc"
