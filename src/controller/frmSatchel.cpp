@@ -150,8 +150,6 @@ void frmSatchel::build(const QString& packageName, bool interactive)
     m_building = true;
     const auto done = qScopeGuard([this] { m_building = false; });
     m_builder.Build_Package(packageName, interactive);
-    if (m_builder.wrotePackage())
-        m_lastPackage = HostPath::toHost(m_builder.archivePath());
 }
 
 void frmSatchel::unload()
@@ -199,6 +197,8 @@ void frmSatchel::cmdBuild_Click()
         const auto done = qScopeGuard([this] { m_building = false; });
         m_builder.cmdBuild_Click(m_state.CurrentFolder);
     }
+    if (m_builder.wrotePackage())
+        m_lastPackage = HostPath::toHost(m_builder.archivePath());
     tellOutcome();
     if (m_closeWhenBuilt)
         unload();

@@ -172,7 +172,8 @@ QString helpLine(const QString& left, const QString& right)
 }
 
 const char kUsage[] = "Usage: ts6satchel [OPTION]... [FOLDER | TEMPLATE [PACKAGE]]\n";
-const char kVerbUsage[] = "       ts6satchel collect [OPTION]... HOST... -- FOLDER | TEMPLATE\n";
+const char kVerbUsage[] = "       ts6satchel collect [OPTION]... HOST... -- FOLDER | TEMPLATE\n"
+                          "       ts6satchel upload PACKAGE | CASEDIR --url URL [OPTION]...\n";
 
 const char kAbout[] =
     "\n"
@@ -188,6 +189,9 @@ const char kAbout[] =
     "                         build a package on each host over ssh and gather them into one case\n"
     "                         folder ('ts6satchel collect --help' says more; a folder named collect\n"
     "                         is ./collect)\n"
+    "  upload PACKAGE --url URL\n"
+    "                         send a package or a case folder to support's upload server; a cut\n"
+    "                         transfer resumes when run again ('ts6satchel upload --help')\n"
     "\n"
     "Paths are host paths, absolute (/srv/tess/c/Apps/Orders) or relative to the working folder\n"
     "(Apps/Orders), or Windows-style (C:\\Apps\\Orders\\) through the drive map TS6_DRIVES.\n"

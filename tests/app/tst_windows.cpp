@@ -6,6 +6,7 @@
 #include "app/frmAbout.h"
 #include "app/frmOptions.h"
 #include "app/frmPacifier.h"
+#include "app/frmUpload.h"
 #include "platform/HostName.h"
 #include "platform/qt/GridView.h"
 #include "platform/qt/QtFolderTree.h"
@@ -15,14 +16,18 @@
 #include "support/FakeLogSink.h"
 #include "support/Installation.h"
 #include "support/TestEnvironment.h"
+#include "support/TusServer.h"
 
 #include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -30,6 +35,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <sys/stat.h>
@@ -156,6 +162,7 @@ private Q_SLOTS:
     void startsOnTheLastFolder();
     void buildThroughTheSaveDialog();
     void optionsThroughTheFileMenu();
+    void uploadWindowSendsAndCancels();
     void smallWindowsInAnyTheme_data();
     void smallWindowsInAnyTheme();
     void layoutFollowsTheWindowFromTheStart();
@@ -293,8 +300,9 @@ void TestWindows::buildThroughTheSaveDialog()
 }
 
 // File > Options: the dialog, with the program's icon and centred over the window, shows the options kept; a
-// limit can be set once its box is checked, and its box is named for assistive tools; OK keeps what was
-// chosen.
+// limit can be set once its box is checked, and its box is named for assistive tools; an upload URL
+// that is not http or https keeps OK disabled; OK keeps what was chosen, and File > Upload
+// Package... is offered once a URL is kept.
 void TestWindows::optionsThroughTheFileMenu()
 {
     Harness h;
@@ -310,11 +318,67 @@ void TestWindows::optionsThroughTheFileMenu()
         QTest::mouseClick(dialog->findChild<QCheckBox*>(u"chkLogAge"_s), Qt::LeftButton);
         seen << days->isEnabled() << days->accessibleName().isEmpty();
         days->setValue(7);
+        auto* url = dialog->findChild<QLineEdit*>(u"txtUploadUrl"_s);
+        const QPushButton* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+        QTest::keyClicks(url, u"ftp://127.0.0.1/files/"_s);
+        seen << ok->isEnabled();
+        url->clear();
+        QTest::keyClicks(url, u" http://127.0.0.1:1/files/ "_s);
+        seen << ok->isEnabled();
         QTest::keyClick(dialog, Qt::Key_Return);
     });
+    auto* upload = h.window->findChild<QAction*>(u"mnuFileUploadPackage"_s);
+    auto* file = h.window->findChild<QMenu*>(u"mnuFile"_s);
+    Q_EMIT file->aboutToShow();
+    QVERIFY(!upload->isEnabled());
     h.window->findChild<QAction*>(u"mnuFileOptions"_s)->trigger();
-    QCOMPARE(seen, (QList<bool>{false, true, false, true, false}));
-    QCOMPARE(readSavedOptions(h.window->controller().Config()), (SavedPackageOptions{true, 7, std::nullopt}));
+    QCOMPARE(seen, (QList<bool>{false, true, false, true, false, false, true}));
+    QCOMPARE(readSavedOptions(h.window->controller().Config()),
+             (SavedPackageOptions{true, 7, std::nullopt, u"http://127.0.0.1:1/files/"_s}));
+    Q_EMIT file->aboutToShow();
+    QVERIFY(upload->isEnabled());
+}
+
+// The upload's progress window shows the bytes the server holds and ends with the upload; Cancel
+// stops it at once and keeps its state, and the next upload goes on from there.
+void TestWindows::uploadWindowSendsAndCancels()
+{
+    TusServer server;
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    QVERIFY2(server.startProxy({u"--trickle"_s, u"2000000"_s}), qPrintable(server.error()));
+    QTemporaryDir dir;
+    const QString package = dir.filePath(u"package.zip"_s);
+    QFile file(package);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(3 << 20, 'p'));
+    file.close();
+    QWidget owner;
+    owner.show();
+    QStringList bytesSeen;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* window = qobject_cast<frmUpload*>(QApplication::activeModalWidget());
+        if (!window)
+            return;
+        const QString bytes = window->findChild<QLabel*>(u"lblBytes"_s)->text();
+        if (!bytes.isEmpty() && !bytes.startsWith(u"0 bytes"_s) && !window->cancelling()) {
+            bytesSeen << bytes;
+            QTest::mouseClick(window->findChild<QPushButton*>(u"cmdCancel"_s), Qt::LeftButton);
+        }
+    });
+    watch.start(10);
+    const PackageUpload upload{package, server.proxyUrl(), QString()};
+    const UploadResult cancelled = sendPackageWithProgress(&owner, upload);
+    QCOMPARE(cancelled.end, UploadResult::End::Cancelled);
+    QVERIFY2(bytesSeen.value(0).contains(u" of 3.1 MB"_s), qPrintable(bytesSeen.join(u'|')));
+    QVERIFY(QFile::exists(package + u".upload"_s));
+    watch.stop();
+
+    const UploadResult sent = sendPackageWithProgress(&owner, upload);
+    QVERIFY2(sent.end == UploadResult::End::Sent, qPrintable(sent.text));
+    QVERIFY2(sent.text.startsWith(u"The package was sent to support:\n"_s + package), qPrintable(sent.text));
+    QCOMPARE(server.uploadIds().size(), 1);
+    QVERIFY(!QFile::exists(package + u".upload"_s));
 }
 
 void TestWindows::smallWindowsInAnyTheme_data()

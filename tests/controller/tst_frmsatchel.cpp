@@ -60,6 +60,8 @@ struct Harness
     FakeSaveDialog dialog;
     std::function<std::optional<SavedPackageOptions>(const SavedPackageOptions&)> editOptions;
     std::function<bool(const QString&)> openDocument;
+    std::function<QString(const QString&)> pickPackage;
+    std::function<UploadResult(const PackageUpload&)> sendPackage;
     ComponentMakers components = env.components();
     std::unique_ptr<frmSatchel> form;
 
@@ -89,7 +91,9 @@ struct Harness
                                                             {},
                                                             {},
                                                             editOptions,
-                                                            openDocument},
+                                                            openDocument,
+                                                            pickPackage,
+                                                            sendPackage},
                                             commandLine);
         form->Form_Load();
     }
@@ -239,28 +243,55 @@ void TestFrmSatchel::helpTopicAndItsFailure()
 
 // File > Options keeps the options in a section of their own, and the builds of the window take
 // them; a batch start takes those of its command line (here none).
+// The options are kept across runs, the upload server's address among them, and File > Upload
+// Package... offers the package the window built last.
 void TestFrmSatchel::windowBuildsWithTheOptionsItKeeps()
 {
     Harness h;
     h.env.write(u"programdata/Norvale/TS6/logs/today.log"_s, "password=Hunter2\n");
     QList<SavedPackageOptions> shown;
-    std::optional<SavedPackageOptions> chosen = SavedPackageOptions{true, 7, 200};
+    // A URL with the characters a settings file might take for a comment or a separator.
+    const SavedPackageOptions wanted{true, 7, 200, u"http://127.0.0.1:9/files/?a=1;b=2#x"_s,
+                                     u"/home/ann/token"_s};
+    std::optional<SavedPackageOptions> chosen = wanted;
     h.editOptions = [&](const SavedPackageOptions& current) {
         shown.append(current);
         return chosen;
     };
+    QStringList proposed;
+    QList<PackageUpload> sent;
+    h.pickPackage = [&](const QString& last) {
+        proposed << last;
+        return last;
+    };
+    h.sendPackage = [&](const PackageUpload& upload) {
+        sent << upload;
+        return UploadResult{UploadResult::End::Failed, u"The package was not sent: no server"_s};
+    };
     h.start(QString());
+    QVERIFY(!h.form->canUpload());
     h.form->mnuFileOptions_Click();
     chosen.reset(); // cancelled: the options stay
     h.form->mnuFileOptions_Click();
-    QCOMPARE(shown, (QList<SavedPackageOptions>{{}, {true, 7, 200}}));
+    QCOMPARE(shown, (QList<SavedPackageOptions>{{}, wanted}));
+    QVERIFY(h.form->canUpload());
     QSettings ini(h.env.configHome() + u"/Norvale/TS6/ts6satchel.ini"_s, QSettings::IniFormat);
-    QCOMPARE(ini.childGroups(), QStringList{u"PackageOptions"_s});
+    QCOMPARE(ini.childGroups(), (QStringList{u"PackageOptions"_s, u"Upload"_s}));
     QCOMPARE(ini.value(u"PackageOptions/MaxLogDays"_s).toString(), u"7"_s);
 
     h.tree.selectFolder(u"C:\\App"_s, 0, true);
     h.dialog.answer = u"C:\\Out\\window"_s;
     h.form->cmdBuild_Click();
+    h.form->mnuFileUploadPackage_Click();
+    const QString built = h.env.driveC() + u"/Out/window.ZIP"_s;
+    QCOMPARE(proposed, QStringList{built});
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent[0].package, built);
+    QCOMPARE(sent[0].url, wanted.uploadUrl);
+    QCOMPARE(sent[0].tokenFile, wanted.uploadTokenFile);
+    QCOMPARE(h.messages.shown.constLast(), u"The package was not sent: no server"_s);
+    QCOMPARE(h.messages.lastIcon, MessageIcon::Exclamation);
+
     h.start(u"\"C:\\App\\\" \"C:\\Out\\batch.ZIP\""_s);
     for (const QString& name : {u"window"_s, u"batch"_s}) {
         const QString package = h.env.driveC() + u"/Out/"_s + name + u".ZIP"_s;
