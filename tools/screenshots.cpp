@@ -1,8 +1,9 @@
 // Opens the program's windows on the sample installation, as a person would see them, and saves
 // screenshots: the main window with the grid expanded, the save dialog, the progress window during
 // a build, the final message, the About box, the Options dialog; then the progress window, the About
-// box and the Options dialog with a dark palette and with an 11 pt font; last, the main window of a fresh
-// start on a LastFolder deep in the tree; a build that could not write its package and F1. With
+// box, the upload's progress window and the Options dialog with a dark palette and with an 11 pt font; last,
+// the main window of a fresh start on a LastFolder deep in the tree; a build that could not write its package
+// and F1. With
 // --start, only a start on the screen and settings the caller set up (the placement pictures). Run
 // by scripts/screenshots.sh under Xvfb, with the sample's environment.
 #include "app/Assembly.h"
@@ -10,6 +11,7 @@
 #include "app/frmAbout.h"
 #include "app/frmOptions.h"
 #include "app/frmPacifier.h"
+#include "app/frmUpload.h"
 #include "platform/HostPath.h"
 #include "platform/qt/GridView.h"
 #include "platform/qt/QtFolderTree.h"
@@ -70,7 +72,10 @@ QPalette darkPalette()
 // The Options dialog, one limit set.
 bool shootOptions(QWidget* owner, const QString& out, const QString& suffix)
 {
-    frmOptions options(owner, SavedPackageOptions{.maskSecrets = true, .maxLogDays = 7});
+    frmOptions options(
+        owner, SavedPackageOptions{.maskSecrets = true,
+                                   .maxLogDays = 7,
+                                   .uploadUrl = QStringLiteral("https://upload.support.example/files/")});
     options.show();
     settle();
     const bool ok = shoot(out + QStringLiteral("/options-dialog") + suffix + QStringLiteral(".png"));
@@ -93,6 +98,12 @@ bool shootSmallWindows(QWidget* owner, const QString& out, const QString& suffix
     settle();
     ok = shoot(out + QStringLiteral("/about-box") + suffix + QStringLiteral(".png")) && ok;
     about.accept();
+    frmUpload upload(owner, QStringLiteral("orders-support.zip"));
+    upload.show();
+    upload.setBytes(qint64(180) << 20, qint64(512) << 20, 42e6);
+    settle();
+    ok = shoot(out + QStringLiteral("/upload-window") + suffix + QStringLiteral(".png")) && ok;
+    upload.done(0);
     return shootOptions(owner, out, suffix) && ok;
 }
 

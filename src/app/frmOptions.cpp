@@ -70,6 +70,7 @@ frmOptions::frmOptions(QWidget* owner, const SavedPackageOptions& options)
     m_uploadUrl = new QLineEdit(options.uploadUrl, this);
     m_uploadUrl->setObjectName(QStringLiteral("txtUploadUrl"));
     m_uploadUrl->setPlaceholderText(tr("https://support.example/files/"));
+    m_uploadUrl->setMinimumWidth(fontMetrics().averageCharWidth() * 42); // a whole address in sight
     upload->addRow(tr("Upload &URL:"), m_uploadUrl);
     m_tokenFile = new QLineEdit(options.uploadTokenFile, this);
     m_tokenFile->setObjectName(QStringLiteral("txtUploadTokenFile"));
