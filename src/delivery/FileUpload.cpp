@@ -9,6 +9,7 @@
 #include <openssl/evp.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,11 +79,16 @@ UploadOutcome FileUpload::run()
     QElapsedTimer clock;
     clock.start();
     m_outcome.path = m_source.path;
-    UniqueFd fd(::open(QFile::encodeName(m_source.path).constData(), O_RDONLY | O_CLOEXEC));
+    // Not blocking: a FIFO put in the file's place must not hold the run at the open.
+    UniqueFd fd(
+        ::open(QFile::encodeName(m_source.path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     m_fd = fd.get();
     if (!fd)
         end(UploadOutcome::End::Failed,
             QStringLiteral("cannot read %1: %2").arg(m_source.path, systemError(errno)));
+    else if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) // two uploads of one file would fight over its state
+        end(UploadOutcome::End::Failed,
+            QStringLiteral("another upload of %1 is under way").arg(m_source.path));
     else if (openAndIdentify() && resumeOrCreate()) {
         for (Step step = Step::Go; step != Step::Stop;) {
             if (m_offset < 0)
