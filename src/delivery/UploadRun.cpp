@@ -137,6 +137,8 @@ QString outcomeLine(const UploadOutcome& o)
         return line;
     }
     case UploadOutcome::End::Interrupted:
+        if (o.location.isEmpty())
+            return QStringLiteral("upload of %1 interrupted before it began").arg(o.path);
         return QStringLiteral(
                    "upload of %1 interrupted; the same command goes on from where the server's copy ends")
             .arg(o.path);
