@@ -1,0 +1,297 @@
+// Sends a 500 MB file of incompressible bytes to the reference tus server, alternating with a plain
+// curl PUT of the same file to the same server process, and prints the rates and their ratio; then
+// cuts one upload after about 300 MB with the breaking proxy and prints the bytes sent twice, and the
+// peak resident size of the program's runs. Needs curl, and the tus server (bash
+// scripts/install-tus-server.sh BUILD/tus). The file and the server's store share the temporary folder.
+#include "support/TusServer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QStorageInfo>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <tuple>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr qint64 kFileBytes = 500'000'000;
+constexpr qint64 kCutAfter = 300'000'000;
+constexpr qint64 kChunkBytes = 8 << 20;   // the program's default
+constexpr const char* kCutChunk = "512M"; // more than the file: one request
+constexpr qint64 kMargin = 200'000'000;
+constexpr int kRounds = 3;
+
+// One finished child: how it ended, its wall time, its peak resident size, what it printed.
+struct ChildRun
+{
+    int status = -1;
+    double seconds = 0;
+    long peakKb = 0;
+    QByteArray out;
+    QByteArray err;
+};
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Runs command (a program and its arguments), its output into files in scratch, and waits for exactly that
+// child, so that its resource usage is its own.
+ChildRun runChild(const QStringList& command, const QString& scratch)
+{
+    const QByteArray outPath = QFile::encodeName(scratch + QStringLiteral("/child.out"));
+    const QByteArray errPath = QFile::encodeName(scratch + QStringLiteral("/child.err"));
+    std::vector<QByteArray> words;
+    for (const QString& word : command)
+        words.push_back(word.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.constData(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.constData(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ChildRun run;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) {
+        run.err = QByteArray("cannot start ") + argv[0] + ": " + std::strerror(failed);
+        return run;
+    }
+    int status = 0;
+    struct rusage usage
+    {};
+    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.peakKb = usage.ru_maxrss;
+    run.out = readAll(QFile::decodeName(outPath));
+    run.err = readAll(QFile::decodeName(errPath));
+    return run;
+}
+
+// Writes bytes from a seeded generator: nothing in them compresses.
+bool writeRandomFile(const QString& path, qint64 bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QRandomGenerator random(20261206);
+    std::vector<quint32> block((1 << 20) / sizeof(quint32));
+    for (qint64 left = bytes; left > 0;) {
+        random.fillRange(block.data(), block.size());
+        const qint64 part = std::min<qint64>(left, qint64(block.size() * sizeof(quint32)));
+        if (file.write(reinterpret_cast<const char*>(block.data()), part) != part)
+            return false;
+        left -= part;
+    }
+    return file.flush();
+}
+
+// Empties the server's store, and lets the disk catch up so that no run pays for the one before.
+void clearStore(const TusServer& server)
+{
+    QDir store(server.storeDir());
+    for (const QString& name : store.entryList(QDir::Files))
+        store.remove(name);
+    ::sync();
+}
+
+double megabytesPerSecond(qint64 bytes, double seconds)
+{
+    return seconds > 0 ? double(bytes) / seconds / 1e6 : 0;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+void reportFailure(const char* what, const ChildRun& run)
+{
+    std::fprintf(stderr, "%s failed (status %d): %s%s\n", what, run.status, run.err.constData(),
+                 run.out.left(2000).constData());
+}
+
+// The first file of the upload's JSON result.
+QJsonObject uploadResult(const ChildRun& run)
+{
+    return QJsonDocument::fromJson(run.out)
+        .object()
+        .value(QStringLiteral("files"))
+        .toArray()
+        .first()
+        .toObject();
+}
+
+// Sum of the PATCH bodies the proxy forwarded, and whether the last request was a PATCH it answered
+// with success (the upload's end).
+std::pair<qint64, bool> patchBytes(const QStringList& lines)
+{
+    qint64 total = 0;
+    for (const QString& line : lines) {
+        const QStringList parts = line.split(QLatin1Char(' '));
+        if (parts.size() == 4 && parts[0] == QLatin1String("PATCH"))
+            total += parts[3].toLongLong();
+    }
+    const QStringList last = lines.isEmpty() ? QStringList() : lines.last().split(QLatin1Char(' '));
+    const bool ended =
+        last.size() == 4 && last[0] == QLatin1String("PATCH") && last[2].startsWith(QLatin1Char('2'));
+    return {total, ended};
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString program = QStringLiteral(TS6_PROGRAM);
+
+    // The file, the server's store and the scratch files all go under the temporary folder.
+    QTemporaryDir work;
+    if (!work.isValid()) {
+        std::fprintf(stderr, "no temporary folder: %s\n", qPrintable(work.errorString()));
+        return 1;
+    }
+    const QStorageInfo disk(work.path());
+    const qint64 needed = 2 * kFileBytes + kMargin; // the file, one stored copy at a time, room to spare
+    if (disk.bytesAvailable() < needed) {
+        std::fprintf(stderr, "not enough free space on %s: %.0f MB free, %.0f MB needed\n",
+                     qPrintable(disk.rootPath()), double(disk.bytesAvailable()) / 1e6, double(needed) / 1e6);
+        return 1;
+    }
+    const QString file = work.path() + QStringLiteral("/package.zip");
+    if (!writeRandomFile(file, kFileBytes)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+        return 1;
+    }
+    TusServer server;
+    if (!server.start()) {
+        std::fprintf(stderr, "%s\n", qPrintable(server.error()));
+        return 1;
+    }
+    std::printf("%.0f MB of random bytes, %s; chunks of %lld MiB\n", double(kFileBytes) / 1e6,
+                qPrintable(work.path()), kChunkBytes >> 20);
+
+    std::vector<double> curlRates;
+    std::vector<double> ourRates;
+    long peakKb = 0;
+    for (int round = 1; round <= kRounds; ++round) {
+        clearStore(server);
+        const ChildRun put =
+            runChild({QStringLiteral("curl"), QStringLiteral("-sS"), QStringLiteral("-o"),
+                      QStringLiteral("/dev/null"), QStringLiteral("-w"), QStringLiteral("%{speed_upload}"),
+                      QStringLiteral("-T"), file, server.putUrl(QStringLiteral("round%1").arg(round))},
+                     work.path());
+        if (put.status != 0) {
+            reportFailure("curl", put);
+            return 1;
+        }
+        const double curlRate = put.out.trimmed().toDouble() / 1e6;
+        curlRates.push_back(curlRate);
+        std::printf("round %d  curl PUT    %6.2f s wall  %7.1f MB/s (speed_upload)\n", round, put.seconds,
+                    curlRate);
+        std::fflush(stdout);
+
+        clearStore(server);
+        const ChildRun ours = runChild({program, QStringLiteral("upload"), file, QStringLiteral("--url"),
+                                        server.url(), QStringLiteral("--json")},
+                                       work.path());
+        if (ours.status != 0) {
+            reportFailure("ts6satchel upload", ours);
+            return 1;
+        }
+        const double ourRate = megabytesPerSecond(kFileBytes, ours.seconds);
+        ourRates.push_back(ourRate);
+        peakKb = std::max(peakKb, ours.peakKb);
+        std::printf("round %d  ts6satchel  %6.2f s wall  %7.1f MB/s (whole command, hash included; "
+                    "its own count %.3f s)  peak RSS %ld KiB\n",
+                    round, ours.seconds, ourRate,
+                    uploadResult(ours).value(QStringLiteral("seconds")).toDouble(), ours.peakKb);
+        std::fflush(stdout);
+    }
+    const double curlMedian = median(curlRates);
+    const double ourMedian = median(ourRates);
+    std::printf("median   curl PUT %7.1f MB/s   ts6satchel %7.1f MB/s   ts6satchel/curl %5.1f%% "
+                "(target >= 90%%) -> %s\n",
+                curlMedian, ourMedian, 100 * ourMedian / curlMedian,
+                ourMedian >= 0.9 * curlMedian ? "met" : "MISSED");
+
+    // One upload cut after about 300 MB: what goes twice. The proxy cuts the first PATCH only, so this
+    // run sends the file in one request, for the cut to fall 300 MB into the file; the measure stays
+    // the default chunk.
+    clearStore(server);
+    if (!server.startProxy({QStringLiteral("--cut-after"), QString::number(kCutAfter)})) {
+        std::fprintf(stderr, "%s\n", qPrintable(server.error()));
+        return 1;
+    }
+    const ChildRun cut =
+        runChild({program, QStringLiteral("upload"), file, QStringLiteral("--url"), server.proxyUrl(),
+                  QStringLiteral("--chunk-size"), QString::fromLatin1(kCutChunk), QStringLiteral("--json")},
+                 work.path());
+    if (cut.status != 0) {
+        reportFailure("ts6satchel upload through the cutting proxy", cut);
+        return 1;
+    }
+    peakKb = std::max(peakKb, cut.peakKb);
+    QStringList lines = server.proxyLines();
+    // The proxy logs a request as its answer goes out: its last lines may still be on their way.
+    for (auto [forwarded, ended] = patchBytes(lines); !(ended && forwarded >= kFileBytes);) {
+        const qsizetype before = lines.size();
+        lines = server.proxyLines(int(before) + 1);
+        if (lines.size() == before)
+            break;
+        std::tie(forwarded, ended) = patchBytes(lines);
+    }
+    if (!std::any_of(lines.cbegin(), lines.cend(), [](const QString& line) {
+            return line.section(QLatin1Char(' '), 2, 2) == QLatin1String("cut");
+        })) {
+        std::fprintf(stderr, "the proxy cut nothing: %s\n", qPrintable(lines.join(QStringLiteral("; "))));
+        return 1;
+    }
+    const qint64 forwarded = patchBytes(lines).first;
+    const qint64 clientSent = qint64(uploadResult(cut).value(QStringLiteral("sent_bytes")).toDouble());
+    std::printf("cut after %.0f MB (--chunk-size %s): %s, %6.2f s wall\n", double(kCutAfter) / 1e6, kCutChunk,
+                qPrintable(lines.join(QStringLiteral(", "))), cut.seconds);
+    std::printf("  PATCH bytes forwarded %lld - file %lld = %lld resent (target < %lld, one default chunk) "
+                "-> %s\n",
+                qlonglong(forwarded), qlonglong(kFileBytes), qlonglong(forwarded - kFileBytes),
+                qlonglong(kChunkBytes), forwarded - kFileBytes < kChunkBytes ? "met" : "MISSED");
+    std::printf("  the client's own count: %lld bytes put on the wire, %lld more than the file (what the cut "
+                "caught on its way)\n",
+                qlonglong(clientSent), qlonglong(clientSent - kFileBytes));
+    std::printf("peak RSS of the ts6satchel upload runs: %ld KiB (%.1f MiB)\n", peakKb,
+                double(peakKb) / 1024);
+    clearStore(server);
+    return 0;
+}
