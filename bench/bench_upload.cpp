@@ -6,12 +6,14 @@
 #include "support/TusServer.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 
@@ -35,8 +37,7 @@ namespace {
 
 constexpr qint64 kFileBytes = 500'000'000;
 constexpr qint64 kCutAfter = 300'000'000;
-constexpr qint64 kChunkBytes = 8 << 20;   // the program's default
-constexpr const char* kCutChunk = "512M"; // more than the file: one request
+constexpr qint64 kChunkBytes = 8 << 20; // the program's default
 constexpr qint64 kMargin = 200'000'000;
 constexpr int kRounds = 3;
 
@@ -203,9 +204,53 @@ int main(int argc, char** argv)
     std::printf("%.0f MB of random bytes, %s; chunks of %lld MiB\n", double(kFileBytes) / 1e6,
                 qPrintable(work.path()), kChunkBytes >> 20);
 
+    // The checksum file a build with --checksum leaves beside its package: with it the upload starts
+    // at once and reads the file through for its SHA-256 beside the transfer.
+    QFile whole(file);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!whole.open(QIODevice::ReadOnly) || !hash.addData(&whole)) {
+        std::fprintf(stderr, "cannot read %s\n", qPrintable(file));
+        return 1;
+    }
+    const QByteArray checksumLine = hash.result().toHex() + "  package.zip\n";
+
     std::vector<double> curlRates;
     std::vector<double> ourRates;
+    std::vector<double> checkedRates; // with the checksum file beside the package
+    std::vector<double>
+        transferRates; // ours, the SHA-256 read left out, as curl's figure leaves out its start
     long peakKb = 0;
+    // One run of ours: its rate, or a negative one when it failed.
+    const auto runOurs = [&](int round, bool withChecksum) {
+        clearStore(server);
+        QFile sums(file + QStringLiteral(".sha256"));
+        if (withChecksum &&
+            (!sums.open(QIODevice::WriteOnly) || sums.write(checksumLine) != checksumLine.size()))
+            return -1.0;
+        sums.close();
+        const ChildRun ours = runChild({program, QStringLiteral("upload"), file, QStringLiteral("--url"),
+                                        server.url(), QStringLiteral("--json")},
+                                       work.path());
+        QFile::remove(sums.fileName());
+        if (ours.status != 0) {
+            reportFailure("ts6satchel upload", ours);
+            return -1.0;
+        }
+        const double rate = megabytesPerSecond(kFileBytes, ours.seconds);
+        peakKb = std::max(peakKb, ours.peakKb);
+        const QJsonObject result = uploadResult(ours);
+        const double hashSeconds = result.value(QStringLiteral("hash_seconds")).toDouble();
+        const double transferSeconds = result.value(QStringLiteral("seconds")).toDouble() - hashSeconds;
+        if (!withChecksum)
+            transferRates.push_back(megabytesPerSecond(kFileBytes, transferSeconds));
+        std::printf(
+            "round %d  ts6satchel%s %6.2f s wall  %7.1f MB/s (whole command); hash first %.3f s, then "
+            "%.3f s; peak RSS %ld KiB\n",
+            round, withChecksum ? " with PACKAGE.sha256" : "                    ", ours.seconds, rate,
+            hashSeconds, transferSeconds, ours.peakKb);
+        std::fflush(stdout);
+        return rate;
+    };
     for (int round = 1; round <= kRounds; ++round) {
         clearStore(server);
         const ChildRun put =
@@ -219,46 +264,33 @@ int main(int argc, char** argv)
         }
         const double curlRate = put.out.trimmed().toDouble() / 1e6;
         curlRates.push_back(curlRate);
-        std::printf("round %d  curl PUT    %6.2f s wall  %7.1f MB/s (speed_upload)\n", round, put.seconds,
-                    curlRate);
+        std::printf("round %d  curl PUT                        %6.2f s wall  %7.1f MB/s (speed_upload)\n",
+                    round, put.seconds, curlRate);
         std::fflush(stdout);
-
-        clearStore(server);
-        const ChildRun ours = runChild({program, QStringLiteral("upload"), file, QStringLiteral("--url"),
-                                        server.url(), QStringLiteral("--json")},
-                                       work.path());
-        if (ours.status != 0) {
-            reportFailure("ts6satchel upload", ours);
+        ourRates.push_back(runOurs(round, false));
+        checkedRates.push_back(runOurs(round, true));
+        if (ourRates.back() < 0 || checkedRates.back() < 0)
             return 1;
-        }
-        const double ourRate = megabytesPerSecond(kFileBytes, ours.seconds);
-        ourRates.push_back(ourRate);
-        peakKb = std::max(peakKb, ours.peakKb);
-        std::printf("round %d  ts6satchel  %6.2f s wall  %7.1f MB/s (whole command, hash included; "
-                    "its own count %.3f s)  peak RSS %ld KiB\n",
-                    round, ours.seconds, ourRate,
-                    uploadResult(ours).value(QStringLiteral("seconds")).toDouble(), ours.peakKb);
-        std::fflush(stdout);
     }
     const double curlMedian = median(curlRates);
-    const double ourMedian = median(ourRates);
-    std::printf("median   curl PUT %7.1f MB/s   ts6satchel %7.1f MB/s   ts6satchel/curl %5.1f%% "
-                "(target >= 90%%) -> %s\n",
-                curlMedian, ourMedian, 100 * ourMedian / curlMedian,
-                ourMedian >= 0.9 * curlMedian ? "met" : "MISSED");
+    const auto verdict = [&](const char* what, double rate) {
+        std::printf("median   %-44s %7.1f MB/s = %5.1f%% of curl's %.1f MB/s (target >= 90%%) -> %s\n", what,
+                    rate, 100 * rate / curlMedian, curlMedian, rate >= 0.9 * curlMedian ? "met" : "MISSED");
+    };
+    verdict("ts6satchel, the package alone", median(ourRates));
+    verdict("ts6satchel, PACKAGE.sha256 beside it", median(checkedRates));
+    std::printf("median   ts6satchel's transfer after its SHA-256 read  %7.1f MB/s = %5.1f%% of curl's\n",
+                median(transferRates), 100 * median(transferRates) / curlMedian);
 
-    // One upload cut after about 300 MB: what goes twice. The proxy cuts the first PATCH only, so this
-    // run sends the file in one request, for the cut to fall 300 MB into the file; the measure stays
-    // the default chunk.
+    // One upload cut after 300 MB, in the middle of a PATCH of the default size: what goes twice.
     clearStore(server);
     if (!server.startProxy({QStringLiteral("--cut-after"), QString::number(kCutAfter)})) {
         std::fprintf(stderr, "%s\n", qPrintable(server.error()));
         return 1;
     }
-    const ChildRun cut =
-        runChild({program, QStringLiteral("upload"), file, QStringLiteral("--url"), server.proxyUrl(),
-                  QStringLiteral("--chunk-size"), QString::fromLatin1(kCutChunk), QStringLiteral("--json")},
-                 work.path());
+    const ChildRun cut = runChild({program, QStringLiteral("upload"), file, QStringLiteral("--url"),
+                                   server.proxyUrl(), QStringLiteral("--json")},
+                                  work.path());
     if (cut.status != 0) {
         reportFailure("ts6satchel upload through the cutting proxy", cut);
         return 1;
@@ -281,8 +313,9 @@ int main(int argc, char** argv)
     }
     const qint64 forwarded = patchBytes(lines).first;
     const qint64 clientSent = qint64(uploadResult(cut).value(QStringLiteral("sent_bytes")).toDouble());
-    std::printf("cut after %.0f MB (--chunk-size %s): %s, %6.2f s wall\n", double(kCutAfter) / 1e6, kCutChunk,
-                qPrintable(lines.join(QStringLiteral(", "))), cut.seconds);
+    const QStringList around = lines.filter(QRegularExpression(QStringLiteral("^(HEAD|POST) | cut ")));
+    std::printf("cut after %.0f MB: %lld requests, among them %s; %6.2f s wall\n", double(kCutAfter) / 1e6,
+                qlonglong(lines.size()), qPrintable(around.join(QStringLiteral(", "))), cut.seconds);
     std::printf("  PATCH bytes forwarded %lld - file %lld = %lld resent (target < %lld, one default chunk) "
                 "-> %s\n",
                 qlonglong(forwarded), qlonglong(kFileBytes), qlonglong(forwarded - kFileBytes),

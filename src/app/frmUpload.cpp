@@ -2,6 +2,7 @@
 
 #include "delivery/FileUpload.h"
 #include "delivery/UploadOptions.h"
+#include "delivery/UploadRun.h"
 #include "platform/qt/QtDesktop.h"
 
 #include <QDialogButtonBox>
@@ -121,13 +122,18 @@ UploadResult sendPackageWithProgress(QWidget* owner, const PackageUpload& upload
     if (!error.isEmpty())
         return {UploadResult::End::Failed, frmUpload::tr("The package was not sent: %1").arg(error)};
 
+    const std::vector<UploadSource> sources = uploadSources(upload.package, &error);
+    if (sources.size() != 1)
+        return {UploadResult::End::Failed,
+                frmUpload::tr("The package was not sent: %1")
+                    .arg(error.isEmpty() ? frmUpload::tr("%1 is a folder").arg(upload.package) : error)};
     TusClient client({QUrl(upload.url, QUrl::StrictMode), token});
     frmUpload window(owner, QFileInfo(upload.package).fileName());
     QObject::connect(&window, &frmUpload::cancelRequested, &window, [&client] { client.cancel(); });
     SharedProgress shared;
     UploadOutcome outcome;
     std::unique_ptr<QThread> worker(QThread::create([&] {
-        FileUpload file(client, {upload.package, QString()}, UploadOptions().chunkBytes);
+        FileUpload file(client, sources.front(), UploadOptions().chunkBytes);
         file.onProgress = [&shared](qint64 done, qint64 total) {
             shared.done = done;
             shared.total = total;

@@ -74,6 +74,11 @@ FileUpload::FileUpload(TusClient& client, UploadSource source, qint64 chunkBytes
       m_statePath(uploadStatePath(m_source.path))
 {}
 
+FileUpload::~FileUpload()
+{
+    m_abandoned = true; // a check still reading stops; the future waits for it
+}
+
 UploadOutcome FileUpload::run()
 {
     QElapsedTimer clock;
@@ -99,6 +104,10 @@ UploadOutcome FileUpload::run()
                 step = finish();
         }
     }
+    if (m_check.valid()) { // it reads the descriptor that closes now
+        m_abandoned = true;
+        m_check.wait();
+    }
     m_outcome.seconds = double(clock.nsecsElapsed()) / 1e9;
     return m_outcome;
 }
@@ -120,7 +129,18 @@ bool FileUpload::openAndIdentify()
     }
     m_outcome.file.size = info.st_size;
     m_outcome.file.modifiedNs = modifiedNs(info);
+    if (m_source.known) {
+        // Given by a checksum file: the upload starts now, and the file is read through beside it.
+        m_outcome.file.sha256 = m_source.known->sha256;
+        m_check = std::async(std::launch::async, [this] {
+            return fileSha256(m_fd, [this] { return m_abandoned || m_client.stopRequested(); });
+        });
+        return true;
+    }
+    QElapsedTimer clock;
+    clock.start();
     m_outcome.file.sha256 = fileSha256(m_fd, [this] { return m_client.stopRequested(); });
+    m_outcome.hashSeconds = double(clock.nsecsElapsed()) / 1e9;
     if (m_client.stopRequested())
         end(UploadOutcome::End::Interrupted);
     else if (m_outcome.file.sha256.isEmpty())
@@ -300,6 +320,23 @@ FileUpload::Step FileUpload::finish()
         end(UploadOutcome::End::Failed,
             QStringLiteral("%1 changed while it was sent; send it again").arg(m_source.path));
         return Step::Stop;
+    }
+    if (m_check.valid()) {
+        const QByteArray read = m_check.get();
+        if (read.isEmpty() && m_client.stopRequested())
+            return end(UploadOutcome::End::Interrupted), Step::Stop;
+        if (read != m_outcome.file.sha256) {
+            // The server holds the file under a SHA-256 it does not have: that upload must go.
+            m_client.terminate(m_upload);
+            forgetState();
+            end(UploadOutcome::End::Failed,
+                read.isEmpty()
+                    ? QStringLiteral("cannot read %1: %2").arg(m_source.path, systemError(errno))
+                    : QStringLiteral("%1 does not match its SHA-256 in %2 (it is %3); the upload was "
+                                     "removed from the server")
+                          .arg(m_source.path, m_source.known->from, QString::fromLatin1(read)));
+            return Step::Stop;
+        }
     }
     forgetState();
     end(UploadOutcome::End::Sent);

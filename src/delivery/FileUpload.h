@@ -1,17 +1,21 @@
 #pragma once
 
+#include "delivery/KnownChecksum.h"
 #include "delivery/TusClient.h"
 #include "delivery/UploadState.h"
 
 #include <QString>
 
+#include <atomic>
 #include <functional>
+#include <future>
 
 // One file to send: where it is, and the name and path the server is told.
 struct UploadSource
 {
     QString path{};         // the file on this machine
     QString relativePath{}; // its path in a case folder, with the folder's name first; empty for a package
+    std::optional<KnownChecksum> known{}; // its SHA-256 from a checksum file, checked as it goes
 };
 
 // How one file's upload ended.
@@ -30,6 +34,7 @@ struct UploadOutcome
     qint64 sentBytes = 0;  // body bytes this run put on the wire, resent ones included
     qint64 resumedAt = -1; // the server's offset this run began from, when it resumed
     double seconds = 0;
+    double hashSeconds = 0; // of seconds, reading the file through for its SHA-256 first
     QString reason{};
 };
 
@@ -42,6 +47,9 @@ class FileUpload
 {
 public:
     FileUpload(TusClient& client, UploadSource source, qint64 chunkBytes);
+    ~FileUpload();
+    FileUpload(const FileUpload&) = delete;
+    FileUpload& operator=(const FileUpload&) = delete;
 
     UploadOutcome run();
 
@@ -80,7 +88,9 @@ private:
     int m_failures = 0;   // failed tries since the upload last moved on
     bool m_restarted = false;
     bool m_stateKept = false;
-    bool m_resuming = false; // the upload is one a state named
+    bool m_resuming = false;         // the upload is one a state named
+    std::future<QByteArray> m_check; // the file's SHA-256, read while it goes, when a checksum file gave it
+    std::atomic<bool> m_abandoned{false};
 };
 
 // The SHA-256 of an open file, read from its start, in lower-case hex; empty when it cannot be

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -57,9 +58,13 @@ std::vector<UploadSource> caseSources(const QString& folder, QString* error)
     std::sort(relatives.begin(), relatives.end(), [](const QString& a, const QString& b) {
         return std::pair(closingRank(a), a) < std::pair(closingRank(b), b);
     });
+    const QString sums = root.absoluteFilePath(QStringLiteral("SHA256SUMS"));
     std::vector<UploadSource> sources;
-    for (const QString& relative : relatives)
-        sources.push_back({root.absoluteFilePath(relative), caseName + QLatin1Char('/') + relative});
+    for (const QString& relative : relatives) {
+        const QString path = root.absoluteFilePath(relative);
+        sources.push_back({path, caseName + QLatin1Char('/') + relative,
+                           knownChecksum(path, sums, QFile::encodeName(relative))});
+    }
     return sources;
 }
 
@@ -164,7 +169,9 @@ std::vector<UploadSource> uploadSources(const QString& target, QString* error)
         *error = QStringLiteral("%1 is not a plain file").arg(target);
         return {};
     }
-    return {{info.absoluteFilePath(), QString()}};
+    const QString path = info.absoluteFilePath();
+    return {{path, QString(),
+             knownChecksum(path, path + QStringLiteral(".sha256"), QFile::encodeName(info.fileName()))}};
 }
 
 QByteArray uploadJson(const QString& endpoint, const std::vector<UploadOutcome>& outcomes)
@@ -182,6 +189,7 @@ QByteArray uploadJson(const QString& endpoint, const std::vector<UploadOutcome>&
             {QStringLiteral("sha256"),
              o.file.sha256.isEmpty() ? QJsonValue() : QJsonValue(QString::fromLatin1(o.file.sha256))},
             {QStringLiteral("seconds"), std::round(o.seconds * 1000) / 1000},
+            {QStringLiteral("hash_seconds"), std::round(o.hashSeconds * 1000) / 1000},
         };
         if (o.resumedAt >= 0)
             file.insert(QStringLiteral("resumed_at"), double(o.resumedAt));

@@ -1,8 +1,10 @@
+#include "delivery/KnownChecksum.h"
 #include "delivery/TusClient.h"
 #include "delivery/UploadOptions.h"
 #include "delivery/UploadRun.h"
 #include "delivery/UploadState.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -25,6 +27,7 @@ private Q_SLOTS:
     void stateFiles();
     void refusals_data();
     void refusals();
+    void checksumFiles();
 };
 
 namespace {
@@ -274,6 +277,34 @@ void TestDelivery::refusals()
     QCOMPARE(reply.describe(), described);
     const TusClient client({QUrl(u"http://127.0.0.1:7/files/"_s)});
     QCOMPARE(QString::fromUtf8(client.locationOf(reply).toEncoded()), resolved);
+}
+
+// A checksum file as sha256sum writes it names the SHA-256 an upload may start with; one older than
+// the file speaks of an earlier build and is not taken.
+void TestDelivery::checksumFiles()
+{
+    const QByteArray a(64, 'a');
+    const QByteArray b = QByteArray(63, 'b') + 'B';
+    const QByteArray text = a + "  hosts/x/package.zip\n" + b + " *binary.zip\n" + "\\" + a +
+                            "  back\\\\slash\\nline.zip\n" + QByteArray(63, 'c') + "  short.zip\n" + a +
+                            "\tpackage.zip\n" + QByteArray(64, 'g') + "  nothex.zip\n";
+    const std::map<QByteArray, QByteArray> expected{
+        {"hosts/x/package.zip", a}, {"binary.zip", b.toLower()}, {"back\\slash\nline.zip", a}};
+    QCOMPARE(parseChecksumLines(text), expected);
+
+    QTemporaryDir dir;
+    const QString package = dir.filePath(u"p.zip"_s);
+    const QString sums = package + u".sha256"_s;
+    writeFile(package, "zip");
+    writeFile(sums, a + "  p.zip\n");
+    const auto known = knownChecksum(package, sums, "p.zip");
+    QVERIFY(known && known->sha256 == a && known->from == sums);
+    QVERIFY(!knownChecksum(package, sums, "q.zip"));
+    QFile file(package);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    file.close();
+    QVERIFY(!knownChecksum(package, sums, "p.zip")); // the package was built again since
 }
 
 QTEST_GUILESS_MAIN(TestDelivery)

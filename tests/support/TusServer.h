@@ -38,7 +38,8 @@ public:
     QString putUrl(const QString& name) const;
 
     // Starts the proxy with the faults given as its arguments, e.g. {"--cut-after", "1000"} (the
-    // first PATCH is cut after 1000 bytes of its body; the server keeps exactly those), {"--fail-once",
+    // PATCH under way when 1000 bytes of PATCH bodies have passed in all is cut there; the server
+    // keeps exactly what reached it), {"--fail-once",
     // "503"} or {"--trickle", "65536"} (bytes a second). A second call replaces the proxy. False
     // with the reason in error().
     bool startProxy(const QStringList& faults = {});

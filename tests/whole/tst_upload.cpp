@@ -122,23 +122,31 @@ void TestUpload::faults_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("said"); // the last line on standard error holds this
     QTest::addColumn<bool>("stateKept");
+    QTest::addColumn<QString>("checksum"); // PACKAGE.sha256 beside it: none, right or wrong
     const QStringList none;
-    QTest::newRow("plain") << none << u"none"_s << 0 << u"ts6satchel: sent "_s << false;
-    QTest::newRow("token from a file")
-        << QStringList{u"--fail-once"_s, u"409"_s} << u"file"_s << 0 << u"ts6satchel: sent "_s << false;
-    QTest::newRow("token from the environment") << none << u"env"_s << 0 << u"ts6satchel: sent "_s << false;
-    QTest::newRow("a cut in a PATCH")
-        << QStringList{u"--cut-after"_s, u"300000"_s} << u"none"_s << 0 << u"ts6satchel: sent "_s << false;
+    QTest::newRow("plain") << none << u"none"_s << 0 << u"ts6satchel: sent "_s << false << u"none"_s;
+    QTest::newRow("its checksum file, cut") << QStringList{u"--cut-after"_s, u"1500000"_s} << u"none"_s << 0
+                                            << u"ts6satchel: sent "_s << false << u"right"_s;
+    QTest::newRow("a checksum file that lies")
+        << none << u"none"_s << 1 << u"ts6satchel: upload failed: %1 does not match its SHA-256 in "_s
+        << false << u"wrong"_s;
+    QTest::newRow("token from a file") << QStringList{u"--fail-once"_s, u"409"_s} << u"file"_s << 0
+                                       << u"ts6satchel: sent "_s << false << u"none"_s;
+    QTest::newRow("token from the environment")
+        << none << u"env"_s << 0 << u"ts6satchel: sent "_s << false << u"none"_s;
+    QTest::newRow("a cut in a PATCH") << QStringList{u"--cut-after"_s, u"300000"_s} << u"none"_s << 0
+                                      << u"ts6satchel: sent "_s << false << u"none"_s;
     QTest::newRow("503 once") << QStringList{u"--fail-once"_s, u"503"_s} << u"none"_s << 0
-                              << u"ts6satchel: sent "_s << false;
+                              << u"ts6satchel: sent "_s << false << u"none"_s;
     QTest::newRow("403 on a PATCH") << QStringList{u"--fail-once"_s, u"403"_s} << u"none"_s << 1
-                                    << u": the server answered 403"_s << true;
+                                    << u": the server answered 403"_s << true << u"none"_s;
     QTest::newRow("wrong token")
         << none << u"wrong"_s << 1
-        << u"ts6satchel: upload failed: creating the upload of %1: the server answered 401"_s << false;
+        << u"ts6satchel: upload failed: creating the upload of %1: the server answered 401"_s << false
+        << u"none"_s;
     QTest::newRow("no server") << QStringList{u"dead"_s} << u"none"_s << 1
                                << u"ts6satchel: upload failed: creating the upload of %1 failed 5 times: "_s
-                               << false;
+                               << false << u"none"_s;
 }
 
 // Every fault ends the run as it should: the file on the server equals the package, the bytes
@@ -150,6 +158,7 @@ void TestUpload::faults()
     QFETCH(int, status);
     QFETCH(QString, said);
     QFETCH(bool, stateKept);
+    QFETCH(QString, checksum);
     const bool guarded = token != u"none"_s;
     TusServer server(guarded ? QString::fromLatin1(kToken) : QString());
     QVERIFY2(server.start(), qPrintable(server.error()));
@@ -165,6 +174,9 @@ void TestUpload::faults()
     const qint64 chunk = 1 << 20;
     const QByteArray bytes = randomBytes(3 * chunk + 12345);
     writeFile(package, bytes);
+    if (checksum != u"none"_s)
+        writeFile(package + u".sha256"_s,
+                  (checksum == u"right"_s ? sha256(bytes) : QByteArray(64, 'e')) + "  package.zip\n");
     QStringList arguments{package, u"--url"_s, url, u"--chunk-size"_s, u"1M"_s};
     QByteArray environmentToken;
     if (token == u"file"_s || token == u"wrong"_s) {
@@ -186,6 +198,8 @@ void TestUpload::faults()
         QFile state(package + u".upload"_s);
         QVERIFY(state.open(QIODevice::ReadOnly) && !state.readAll().contains(kToken));
     }
+    if (checksum == u"wrong"_s)
+        QVERIFY2(server.uploadIds().isEmpty(), qPrintable(server.uploadIds().join(u' ')));
     if (status != 0)
         return;
     const QJsonObject file = run.file();

@@ -9,8 +9,9 @@
 // hop-by-hop ones, which belong to each connection.
 //
 // Faults:
-//   --cut-after N       the first PATCH it forwards goes until N bytes of its body have passed, then
-//                       the client's connection is closed (N = 0: the server never sees that PATCH)
+//   --cut-after N       PATCH bodies are forwarded until N bytes of them have passed in all, then the
+//                       client's connection is closed in the middle of the PATCH under way, once
+//                       (N = 0: the server never sees the first PATCH)
 //   --fail-once STATUS  the first PATCH is answered STATUS once its body has been read, unforwarded
 //   --trickle R         PATCH bodies are forwarded at about R bytes a second
 //
@@ -89,12 +90,20 @@ function answer(res, status, body) {
 const readAhead = 1 << 20;
 
 // Forwards one request; fault says which of the faults it gets ('fail', 'cut' or null).
-function forwardRequest(options, fault, req, res) {
+// cutState counts the PATCH body bytes forwarded whole while a cut is pending.
+function forwardRequest(options, fault, req, res, cutState) {
     let forwarded = 0;
     let logged = false;
     const log = (status) => {
         if (!logged) {
             logged = true;
+            if (fault === 'cut') {
+                if (status === 'cut') {
+                    cutState.pending = false;
+                } else {
+                    cutState.total += forwarded;
+                }
+            }
             process.stdout.write(`${req.method} ${req.url} ${status} ${forwarded}\n`);
         }
     };
@@ -107,7 +116,7 @@ function forwardRequest(options, fault, req, res) {
         });
         return;
     }
-    const cutAt = fault === 'cut' ? options.cutAfter : null;
+    const cutAt = fault === 'cut' ? options.cutAfter - cutState.total : null;
     if (cutAt === 0) {
         log('cut');
         req.socket.destroy();
@@ -225,15 +234,15 @@ function forwardRequest(options, fault, req, res) {
 function main() {
     const options = parseArguments(process.argv.slice(2));
     let failPending = options.failOnce !== null;
-    let cutPending = options.cutAfter !== null;
+    const cutState = { pending: options.cutAfter !== null, total: 0 };
     const server = http.createServer((req, res) => {
         let fault = null;
         if (req.method === 'PATCH' && failPending) {
             [fault, failPending] = ['fail', false];
-        } else if (req.method === 'PATCH' && cutPending) {
-            [fault, cutPending] = ['cut', false];
+        } else if (req.method === 'PATCH' && cutState.pending) {
+            fault = 'cut';
         }
-        forwardRequest(options, fault, req, res);
+        forwardRequest(options, fault, req, res, cutState);
     });
     // A trickled upload may take longer than Node's default limit of five minutes a request.
     server.requestTimeout = 0;
