@@ -42,6 +42,16 @@ qint64 offsetHeader(const TusReply& reply, qint64 size)
     return ok && offset >= 0 && offset <= size ? offset : -1;
 }
 
+// Whether the open file is the one at path itself, no link on the way: the kernel's name for the
+// descriptor is the path.
+bool reachedDirectly(int fd, const QString& path)
+{
+    if (QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd)) == path)
+        return true;
+    errno = ELOOP;
+    return false;
+}
+
 } // namespace
 
 QByteArray fileSha256(int fd, const std::function<bool()>& stop)
@@ -84,9 +94,13 @@ UploadOutcome FileUpload::run()
     QElapsedTimer clock;
     clock.start();
     m_outcome.path = m_source.path;
-    // Not blocking: a FIFO put in the file's place must not hold the run at the open.
-    UniqueFd fd(
-        ::open(QFile::encodeName(m_source.path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    // Not blocking: a FIFO put in the file's place must not hold the run at the open. A case's file
+    // is never reached through a link, whichever part of its path was swapped for one.
+    const bool caseFile = !m_source.relativePath.isEmpty();
+    UniqueFd fd(::open(QFile::encodeName(m_source.path).constData(),
+                       O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (caseFile ? O_NOFOLLOW : 0)));
+    if (fd && caseFile && !reachedDirectly(fd.get(), m_source.path))
+        fd.reset();
     m_fd = fd.get();
     if (!fd)
         end(UploadOutcome::End::Failed,
@@ -153,17 +167,22 @@ bool FileUpload::resumeOrCreate()
 {
     const QString endpoint = QString::fromUtf8(m_client.endpoint().toEncoded());
     if (const std::optional<UploadState> state = readUploadState(m_statePath)) {
-        if (state->endpoint == endpoint && state->file == m_outcome.file) {
+        // A location elsewhere than the server is never asked, nor told to forget anything: the
+        // token would go with the question.
+        const QUrl location(state->location, QUrl::StrictMode);
+        const bool onServer = state->endpoint == endpoint && m_client.isOnServer(location);
+        if (onServer && state->file.sameBytes(m_outcome.file)) {
             m_upload = QUrl(state->location);
             m_outcome.location = state->location;
             m_stateKept = true;
+            m_outcome.stateKept = true;
             m_resuming = true;
             return true; // the offset is asked of the server before anything is sent
         }
-        if (state->endpoint == endpoint) {
+        if (onServer) {
             if (onNote)
                 onNote(QStringLiteral("%1 changed since its upload began: starting over").arg(m_source.path));
-            m_client.terminate(QUrl(state->location)); // the old upload is of no use to anyone
+            m_client.terminate(location); // the old upload is of no use to anyone
         }
         forgetState();
     }
@@ -199,6 +218,7 @@ bool FileUpload::create()
                                 m_outcome.file};
         const QString why = writeUploadState(m_statePath, state);
         m_stateKept = why.isEmpty();
+        m_outcome.stateKept = m_stateKept;
         if (!m_stateKept && onNote)
             onNote(
                 QStringLiteral("cannot keep the upload's state in %1: %2; a cut connection will start over")
@@ -234,6 +254,10 @@ FileUpload::Step FileUpload::askOffset()
     if (!reply.ok())
         return failed(reply, QStringLiteral("asking the server how much it holds"));
     m_offset = offsetHeader(reply, size);
+    if (m_offset > m_furthest) { // a try that failed still moved the upload on: the tries start anew
+        m_furthest = m_offset;
+        m_failures = 0;
+    }
     if (m_resuming && m_outcome.resumedAt < 0)
         m_outcome.resumedAt = m_offset;
     if (onProgress)
@@ -257,8 +281,9 @@ FileUpload::Step FileUpload::sendChunk()
         const qint64 now = offsetHeader(reply, size);
         if (now > at) {
             m_offset = now;
+            m_furthest = std::max(m_furthest, now);
             m_failures = 0;
-            return Step::Go;
+            return checksumStillHolds() ? Step::Go : Step::Stop;
         }
         m_offset = -1;
         return ++m_failures >= kTries ? (end(UploadOutcome::End::Failed,
@@ -305,6 +330,29 @@ void FileUpload::forgetState()
 {
     QFile::remove(m_statePath);
     m_stateKept = false;
+    m_outcome.stateKept = false;
+}
+
+// The file read through beside the upload, once that is done, must have the SHA-256 its checksum
+// file gave: if not, the upload is of no use and is removed from the server at once.
+bool FileUpload::checksumStillHolds()
+{
+    if (!m_check.valid() || m_check.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return true;
+    const QByteArray read = m_check.get();
+    if (read == m_outcome.file.sha256)
+        return true;
+    if (read.isEmpty() && m_client.stopRequested())
+        return end(UploadOutcome::End::Interrupted), false;
+    m_client.terminate(m_upload);
+    forgetState();
+    end(UploadOutcome::End::Failed,
+        read.isEmpty()
+            ? QStringLiteral("cannot read %1: %2").arg(m_source.path, systemError(errno))
+            : QStringLiteral("%1 does not match its SHA-256 in %2 (it is %3); the upload was removed "
+                             "from the server")
+                  .arg(m_source.path, m_source.known->from, QString::fromLatin1(read)));
+    return false;
 }
 
 FileUpload::Step FileUpload::finish()
@@ -322,23 +370,12 @@ FileUpload::Step FileUpload::finish()
         return Step::Stop;
     }
     if (m_check.valid()) {
-        const QByteArray read = m_check.get();
-        if (read.isEmpty() && m_client.stopRequested())
-            return end(UploadOutcome::End::Interrupted), Step::Stop;
-        if (read != m_outcome.file.sha256) {
-            // The server holds the file under a SHA-256 it does not have: that upload must go.
-            m_client.terminate(m_upload);
-            forgetState();
-            end(UploadOutcome::End::Failed,
-                read.isEmpty()
-                    ? QStringLiteral("cannot read %1: %2").arg(m_source.path, systemError(errno))
-                    : QStringLiteral("%1 does not match its SHA-256 in %2 (it is %3); the upload was "
-                                     "removed from the server")
-                          .arg(m_source.path, m_source.known->from, QString::fromLatin1(read)));
+        m_check.wait();
+        if (!checksumStillHolds())
             return Step::Stop;
-        }
     }
     forgetState();
+    m_outcome.stateKept = false;
     end(UploadOutcome::End::Sent);
     return Step::Stop;
 }

@@ -35,6 +35,7 @@ struct UploadOutcome
     qint64 resumedAt = -1; // the server's offset this run began from, when it resumed
     double seconds = 0;
     double hashSeconds = 0; // of seconds, reading the file through for its SHA-256 first
+    bool stateKept = false; // FILE.upload names the upload, for a later run to go on with
     QString reason{};
 };
 
@@ -75,6 +76,7 @@ private:
     bool goneOnServer(const TusReply& reply) const;
     void forgetState();
     Step finish();
+    bool checksumStillHolds();
     UploadOutcome::End end(UploadOutcome::End how, const QString& reason = {});
 
     TusClient& m_client;
@@ -84,8 +86,9 @@ private:
     UploadOutcome m_outcome;
     int m_fd = -1;
     QUrl m_upload;
-    qint64 m_offset = -1; // the server's offset as last reported; -1 when it must be asked
-    int m_failures = 0;   // failed tries since the upload last moved on
+    qint64 m_offset = -1;  // the server's offset as last reported; -1 when it must be asked
+    int m_failures = 0;    // failed tries since the upload last moved on
+    qint64 m_furthest = 0; // the furthest offset the server has reported
     bool m_restarted = false;
     bool m_stateKept = false;
     bool m_resuming = false;         // the upload is one a state named

@@ -12,6 +12,9 @@
 namespace {
 
 constexpr qsizetype kBodyKept = 4096;
+constexpr qint64 kBodyLimit = 1 << 20;
+// A request without a body to send has this long in all; one with a body has the low-speed limit.
+constexpr long kAnswerTimeoutMs = 120'000;
 constexpr long kUploadBuffer = 512 * 1024;
 
 void initialiseCurl()
@@ -76,13 +79,35 @@ size_t readBody(char* buffer, size_t size, size_t count, void* data)
     return size_t(got);
 }
 
+// The first few KiB of a reply's body are kept; a body past a limit ends the request, so a server
+// that never stops talking cannot hold the run.
 size_t keepBody(char* data, size_t size, size_t count, void* target)
 {
     auto* reply = static_cast<TusReply*>(target);
     const qsizetype room = kBodyKept - reply->body.size();
     if (room > 0)
         reply->body.append(data, std::min<qsizetype>(room, qsizetype(size * count)));
-    return size * count;
+    reply->bodyReceived += qint64(size * count);
+    return reply->bodyReceived > kBodyLimit ? 0 : size * count;
+}
+
+// Failures that another try cannot mend: the server's certificate, a scheme curl does not speak,
+// the file itself.
+bool isPermanent(CURLcode code)
+{
+    switch (code) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+    case CURLE_READ_ERROR:
+    case CURLE_ABORTED_BY_CALLBACK:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // One header line: a status line starts the headers anew (after a 100 Continue), others are kept
@@ -202,21 +227,24 @@ TusReply TusClient::perform(Request& request)
         headers.reset(curl_slist_append(headers.release(), line.constData()));
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
 
-    if (request.method == "HEAD") {
-        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    } else if (request.method == "PATCH") {
+    if (request.method == "PATCH") {
         curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, "PATCH");
         curl_easy_setopt(easy, CURLOPT_READFUNCTION, readBody);
         curl_easy_setopt(easy, CURLOPT_READDATA, &request);
         curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, curl_off_t(request.length));
         curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBuffer);
-    } else if (request.method == "POST") {
-        curl_easy_setopt(easy, CURLOPT_POST, 1L);
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE, 0L);
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, "");
     } else {
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.constData());
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, kAnswerTimeoutMs);
+        if (request.method == "HEAD") {
+            curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        } else if (request.method == "POST") {
+            curl_easy_setopt(easy, CURLOPT_POST, 1L);
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE, 0L);
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, "");
+        } else {
+            curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.constData());
+        }
     }
 
     TusReply& reply = request.reply;
@@ -245,6 +273,7 @@ TusReply TusClient::perform(Request& request)
         reply.kind = TusReply::Kind::Stopped;
     } else if (result != CURLE_OK) {
         reply.kind = TusReply::Kind::Network;
+        reply.permanent = isPermanent(result) || request.readFailed;
         reply.error = request.readFailed
                           ? QStringLiteral("the file could not be read at byte %1 (did it shrink?)")
                                 .arg(request.offset + request.sent)
@@ -295,8 +324,12 @@ QUrl TusClient::locationOf(const TusReply& created) const
     if (location.isEmpty())
         return {};
     const QUrl resolved = m_connection.endpoint.resolved(QUrl::fromEncoded(location, QUrl::StrictMode));
+    return isOnServer(resolved) ? resolved : QUrl();
+}
+
+bool TusClient::isOnServer(const QUrl& url) const
+{
     const QUrl& base = m_connection.endpoint;
-    const bool sameServer = resolved.isValid() && resolved.scheme() == base.scheme() &&
-                            resolved.host() == base.host() && resolved.port(-1) == base.port(-1);
-    return sameServer ? resolved : QUrl();
+    return url.isValid() && url.scheme() == base.scheme() && url.host() == base.host() &&
+           url.port(-1) == base.port(-1);
 }

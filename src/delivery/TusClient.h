@@ -37,10 +37,15 @@ struct TusReply
     QByteArray body{};                     // the first few KiB, for the reason of a refusal
     QString error{};                       // the network failure, in curl's words
     qint64 bodySent = 0;                   // bytes of a PATCH's body that went out
+    qint64 bodyReceived = 0;               // bytes of the answer's body
+    bool permanent = false;                // a network failure no other try can mend
 
     bool ok() const { return kind == Kind::Answered && status >= 200 && status < 300; }
     // A failure worth another try: the network, or the server's own trouble (5xx).
-    bool transient() const { return kind == Kind::Network || (kind == Kind::Answered && status >= 500); }
+    bool transient() const
+    {
+        return (kind == Kind::Network && !permanent) || (kind == Kind::Answered && status >= 500);
+    }
     QByteArray header(const char* name) const { return headers.value(QByteArray(name)); }
     // What went wrong, in one line: "the server answered 401 Unauthorized: ..." or the network's reason.
     QString describe() const;
@@ -73,6 +78,8 @@ public:
     // The upload's address from a creation's reply, resolved against the endpoint; empty when the
     // reply names none or one on another server (the token goes only where it was meant to).
     QUrl locationOf(const TusReply& created) const;
+    // Whether an address is on the server the client was made for: same scheme, host and port.
+    bool isOnServer(const QUrl& url) const;
 
     // Called while a PATCH runs with the bytes of it sent so far.
     std::function<void(qint64)> onSent;

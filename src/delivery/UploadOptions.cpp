@@ -1,14 +1,23 @@
 #include "delivery/UploadOptions.h"
 
+#include "base/CHandle.h"
+
 #include <QFile>
 #include <QStringList>
 #include <QUrl>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
 using Action = UploadCommand::Action;
+
+constexpr qsizetype kMaxTokenBytes = 16 << 10;
 
 UploadCommand usageError(QString error)
 {
@@ -62,7 +71,8 @@ QString checkServerUrl(const QString& url)
     const bool plain = std::none_of(url.cbegin(), url.cend(),
                                     [](QChar c) { return c.unicode() <= 0x20 || c.unicode() == 0x7f; });
     if (!read.isValid() || !http || read.host().isEmpty() || !plain)
-        return QStringLiteral("--url: '%1' is not an http or https address").arg(url);
+        return QStringLiteral("--url: '%1' is not an http or https address")
+            .arg(read.password().isEmpty() ? url : read.toDisplayString(QUrl::RemovePassword));
     return QString();
 }
 
@@ -143,14 +153,16 @@ QByteArray readToken(const QString& tokenFile, const QByteArray& environmentToke
         }
         return environmentToken;
     }
-    QFile file(tokenFile);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read the token file %1: %2").arg(tokenFile, file.errorString());
+    // Not blocking: a FIFO named as the token file must not hold the run.
+    const UniqueFd fd(
+        ::open(QFile::encodeName(tokenFile).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd) {
+        *error = QStringLiteral("cannot read the token file %1: %2")
+                     .arg(tokenFile, QString::fromLocal8Bit(std::strerror(errno)));
         return {};
     }
-    struct stat info
-    {};
-    if (::fstat(file.handle(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    struct stat info = {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         *error = QStringLiteral("the token file %1 is not a plain file").arg(tokenFile);
         return {};
     }
@@ -160,11 +172,15 @@ QByteArray readToken(const QString& tokenFile, const QByteArray& environmentToke
                      .arg(tokenFile);
         return {};
     }
-    const QByteArray token = withoutFinalNewline(file.read(64 << 10));
-    if (!isTokenText(token)) {
-        *error = QStringLiteral("the token file %1 holds no token on one line (it is empty, or has a blank, "
-                                "a second line or a control character)")
-                     .arg(tokenFile);
+    QByteArray read(kMaxTokenBytes + 1, Qt::Uninitialized);
+    const ssize_t got = ::pread(fd.get(), read.data(), size_t(read.size()), 0);
+    read.truncate(std::max<qsizetype>(got, 0));
+    const QByteArray token = withoutFinalNewline(read);
+    if (read.size() > kMaxTokenBytes || !isTokenText(token)) {
+        *error =
+            QStringLiteral("the token file %1 holds no token on one line (it is empty, longer than 16 KiB, "
+                           "or has a blank, a second line or a control character)")
+                .arg(tokenFile);
         return {};
     }
     return token;

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QUrl>
 
 #include <unistd.h>
 
@@ -19,9 +20,28 @@ namespace {
 constexpr int kUsage = 64;
 constexpr qint64 kRedrawNs = 100'000'000;
 
+// Nothing a server or a file name holds reaches the terminal as a control sequence: control
+// characters (C0, DEL, C1) and the marks that turn text around are shown as "?".
+QString printable(QString text)
+{
+    for (QChar& c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u < 0xa0) || (u >= 0x202a && u <= 0x202e) ||
+            (u >= 0x2066 && u <= 0x2069) || u == 0x200e || u == 0x200f)
+            c = QLatin1Char('?');
+    }
+    return text;
+}
+
 void say(const QString& text)
 {
-    std::fputs(qPrintable(QStringLiteral("ts6satchel: %1\n").arg(text)), stderr);
+    std::fputs(qPrintable(QStringLiteral("ts6satchel: %1\n").arg(printable(text))), stderr);
+}
+
+// An address as it is shown: never with a password.
+QString shown(const QString& url)
+{
+    return QUrl(url).toDisplayString(QUrl::RemovePassword);
 }
 
 QString sizeText(qint64 bytes)
@@ -37,23 +57,55 @@ int closingRank(const QString& relative)
     return int(last.indexOf(relative)) + 1;
 }
 
-std::vector<UploadSource> caseSources(const QString& folder, QString* error)
+// Why an entry of a case folder is not sent, or empty when it is.
+QString leftOutBecause(const QFileInfo& entry, const QString& relative)
 {
-    const QDir root(folder);
-    if (!root.exists(QStringLiteral("index.json"))) {
+    if (entry.isSymLink())
+        return QStringLiteral("symbolic link, not followed");
+    if (relative.startsWith(QLatin1Char('.')) || relative.contains(QLatin1String("/.")))
+        return QStringLiteral("hidden");
+    if (!entry.isFile())
+        return QStringLiteral("not a regular file");
+    return QString();
+}
+
+std::vector<UploadSource> caseSources(const QString& folder, QString* error, QStringList* leftOut)
+{
+    if (!QDir(folder).exists(QStringLiteral("index.json"))) {
         *error =
             QStringLiteral("%1 is a folder but not a case folder (it has no index.json); give a package or a "
                            "case folder")
                 .arg(folder);
         return {};
     }
+    // Its files are named from the folder's own path, links resolved, so that each can be checked to
+    // be reached directly when it is opened.
+    const QDir root(QFileInfo(folder).canonicalFilePath());
     const QString caseName = QFileInfo(root.absolutePath()).fileName();
     QStringList relatives;
-    QDirIterator walk(root.absolutePath(), QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    QDirIterator walk(root.absolutePath(),
+                      QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                      QDirIterator::Subdirectories);
     while (walk.hasNext()) {
-        const QString relative = root.relativeFilePath(walk.next());
-        if (!relative.endsWith(QLatin1String(".upload")))
-            relatives << relative;
+        const QFileInfo entry(walk.next());
+        const QString relative = root.relativeFilePath(entry.filePath());
+        if (!entry.exists() && !entry.isSymLink()) { // a name that is not UTF-8 cannot be named again
+            *error = QStringLiteral("%1 holds a file whose name is not UTF-8 (%2): rename it, or send the "
+                                    "packages one by one")
+                         .arg(folder, relative);
+            return {};
+        }
+        if (entry.isDir() && !entry.isSymLink())
+            continue;
+        // An upload's own state stays behind; a file of that name with no file beside it goes.
+        if (relative.endsWith(QLatin1String(".upload")) && QFileInfo::exists(entry.filePath().chopped(7)))
+            continue;
+        if (const QString why = leftOutBecause(entry, relative); !why.isEmpty()) {
+            if (leftOut)
+                *leftOut << QStringLiteral("%1: %2").arg(relative, why);
+            continue;
+        }
+        relatives << relative;
     }
     std::sort(relatives.begin(), relatives.end(), [](const QString& a, const QString& b) {
         return std::pair(closingRank(a), a) < std::pair(closingRank(b), b);
@@ -136,7 +188,8 @@ QString outcomeLine(const UploadOutcome& o)
 {
     switch (o.end) {
     case UploadOutcome::End::Sent: {
-        QString line = QStringLiteral("sent %1 (%2) to %3").arg(o.path, sizeText(o.file.size), o.location);
+        QString line =
+            QStringLiteral("sent %1 (%2) to %3").arg(o.path, sizeText(o.file.size), shown(o.location));
         if (o.resumedAt > 0)
             line += QStringLiteral(", resumed at %1").arg(sizeText(o.resumedAt));
         return line;
@@ -144,6 +197,11 @@ QString outcomeLine(const UploadOutcome& o)
     case UploadOutcome::End::Interrupted:
         if (o.location.isEmpty())
             return QStringLiteral("upload of %1 interrupted before it began").arg(o.path);
+        if (!o.stateKept)
+            return QStringLiteral(
+                       "upload of %1 interrupted; its state could not be kept, so the next run starts "
+                       "over")
+                .arg(o.path);
         return QStringLiteral(
                    "upload of %1 interrupted; the same command goes on from where the server's copy ends")
             .arg(o.path);
@@ -155,7 +213,7 @@ QString outcomeLine(const UploadOutcome& o)
 
 } // namespace
 
-std::vector<UploadSource> uploadSources(const QString& target, QString* error)
+std::vector<UploadSource> uploadSources(const QString& target, QString* error, QStringList* leftOut)
 {
     error->clear();
     const QFileInfo info(target);
@@ -164,7 +222,7 @@ std::vector<UploadSource> uploadSources(const QString& target, QString* error)
         return {};
     }
     if (info.isDir())
-        return caseSources(target, error);
+        return caseSources(target, error, leftOut);
     if (!info.isFile()) {
         *error = QStringLiteral("%1 is not a plain file").arg(target);
         return {};
@@ -174,7 +232,8 @@ std::vector<UploadSource> uploadSources(const QString& target, QString* error)
              knownChecksum(path, path + QStringLiteral(".sha256"), QFile::encodeName(info.fileName()))}};
 }
 
-QByteArray uploadJson(const QString& endpoint, const std::vector<UploadOutcome>& outcomes)
+QByteArray uploadJson(const QString& endpoint, const std::vector<UploadOutcome>& outcomes,
+                      const QString& error)
 {
     QJsonArray files;
     bool allSent = true;
@@ -183,7 +242,7 @@ QByteArray uploadJson(const QString& endpoint, const std::vector<UploadOutcome>&
         QJsonObject file{
             {QStringLiteral("path"), o.path},
             {QStringLiteral("state"), endText(o)},
-            {QStringLiteral("upload"), o.location.isEmpty() ? QJsonValue() : QJsonValue(o.location)},
+            {QStringLiteral("upload"), o.location.isEmpty() ? QJsonValue() : QJsonValue(shown(o.location))},
             {QStringLiteral("bytes"), double(o.file.size)},
             {QStringLiteral("sent_bytes"), double(o.sentBytes)},
             {QStringLiteral("sha256"),
@@ -197,9 +256,11 @@ QByteArray uploadJson(const QString& endpoint, const std::vector<UploadOutcome>&
             file.insert(QStringLiteral("error"), o.reason);
         files.append(file);
     }
-    const QJsonObject result{{QStringLiteral("url"), endpoint},
-                             {QStringLiteral("sent"), allSent && !outcomes.empty()},
-                             {QStringLiteral("files"), files}};
+    QJsonObject result{{QStringLiteral("url"), endpoint},
+                       {QStringLiteral("sent"), allSent && !outcomes.empty()},
+                       {QStringLiteral("files"), files}};
+    if (!error.isEmpty())
+        result.insert(QStringLiteral("error"), error);
     return QJsonDocument(result).toJson(QJsonDocument::Indented);
 }
 
@@ -216,21 +277,28 @@ int runUpload(const QStringList& arguments)
         return kUsage;
     }
     const UploadOptions& options = command.options;
+    const QString endpoint = shown(options.url);
+    // A run that cannot start says why, and with --json prints a result that says so too.
+    const auto refuse = [&](const QString& why, int status) {
+        say(why);
+        if (options.json)
+            std::fputs(uploadJson(endpoint, {}, why).constData(), stdout);
+        return status;
+    };
     QString error;
     const QByteArray token = readToken(options.tokenFile, qgetenv("TS6_UPLOAD_TOKEN"), &error);
-    if (!error.isEmpty()) {
-        say(error);
-        return kUsage;
-    }
-    if (!options.caCert.isEmpty() && !QFileInfo(options.caCert).isReadable()) {
-        say(QStringLiteral("--cacert: cannot read %1").arg(options.caCert));
-        return kUsage;
-    }
-    const std::vector<UploadSource> sources = uploadSources(options.target, &error);
-    if (!error.isEmpty()) {
-        say(error);
-        return 1;
-    }
+    if (!error.isEmpty())
+        return refuse(error, kUsage);
+    if (!options.caCert.isEmpty() &&
+        !(QFileInfo(options.caCert).isFile() && QFileInfo(options.caCert).isReadable()))
+        return refuse(QStringLiteral("--cacert: %1 is not a file that can be read").arg(options.caCert),
+                      kUsage);
+    QStringList leftOut;
+    const std::vector<UploadSource> sources = uploadSources(options.target, &error, &leftOut);
+    if (!error.isEmpty())
+        return refuse(error, 1);
+    for (const QString& entry : leftOut)
+        say(QStringLiteral("not sent: %1").arg(entry));
 
     TusClient client({QUrl(options.url, QUrl::StrictMode), token, options.caCert});
     ProgressLine progress({stderr, ::isatty(STDERR_FILENO) == 1});
@@ -250,8 +318,7 @@ int runUpload(const QStringList& arguments)
             break; // the rest waits for the same command again
     }
     if (options.json)
-        std::fputs(uploadJson(QUrl(options.url).toDisplayString(QUrl::RemoveUserInfo), outcomes).constData(),
-                   stdout);
+        std::fputs(uploadJson(endpoint, outcomes).constData(), stdout);
     const bool allSent = outcomes.size() == sources.size() &&
                          std::all_of(outcomes.cbegin(), outcomes.cend(), [](const UploadOutcome& o) {
                              return o.end == UploadOutcome::End::Sent;

@@ -1,10 +1,15 @@
 #include "delivery/UploadState.h"
 
+#include "base/CHandle.h"
 #include "platform/FileReplacement.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -21,10 +26,19 @@ QString uploadStatePath(const QString& filePath)
 
 std::optional<UploadState> readUploadState(const QString& statePath)
 {
-    QFile file(statePath);
-    if (!file.open(QIODevice::ReadOnly))
+    // Never through a link, never blocking on a FIFO, and only a file of this user's that no one
+    // else may change: the state says where the token goes.
+    const UniqueFd fd(::open(QFile::encodeName(statePath).constData(),
+                             O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    struct stat info
+    {};
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
+        (info.st_mode & (S_IWGRP | S_IWOTH)) != 0 || info.st_size > kMaxStateBytes)
         return std::nullopt;
-    const QJsonObject o = QJsonDocument::fromJson(file.read(kMaxStateBytes)).object();
+    QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
+    if (::pread(fd.get(), bytes.data(), size_t(bytes.size()), 0) != ssize_t(bytes.size()))
+        return std::nullopt;
+    const QJsonObject o = QJsonDocument::fromJson(bytes).object();
     UploadState state;
     state.endpoint = o.value(QStringLiteral("endpoint")).toString();
     state.location = o.value(QStringLiteral("location")).toString();

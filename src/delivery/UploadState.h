@@ -13,7 +13,8 @@ struct FileIdentity
     qint64 modifiedNs = 0; // the modification time, in nanoseconds since the epoch
     QByteArray sha256{};   // lower-case hex
 
-    bool operator==(const FileIdentity&) const = default;
+    // The same bytes: a file touched since, or copied with its bytes, is still the same upload.
+    bool sameBytes(const FileIdentity& other) const { return size == other.size && sha256 == other.sha256; }
 };
 
 // What a later run needs to resume: where the server keeps the upload and what was being sent.
@@ -27,7 +28,8 @@ struct UploadState
 
 QString uploadStatePath(const QString& filePath);
 
-// The state kept for the file, or none when there is none or it cannot be read as one.
+// The state kept for the file, or none when there is none, it cannot be read as one, or it is not a
+// plain file of this user's that only this user may change.
 std::optional<UploadState> readUploadState(const QString& statePath);
 // Writes the state whole (a reader sees the old one or the new one), mode 0600; the reason when
 // it could not be written.

@@ -179,8 +179,9 @@ function forwardRequest(options, fault, req, res, cutState) {
     let queued = 0;
     let ended = false;
     let busy = false;
+    let pacing = false; // a trickled body waits for its pace: new data must not hurry it
     const pump = () => {
-        if (busy || cutDone || upstream.destroyed) {
+        if (busy || pacing || cutDone || upstream.destroyed) {
             return;
         }
         if (queue.length === 0) {
@@ -211,7 +212,11 @@ function forwardRequest(options, fault, req, res, cutState) {
             }
             const wait = rate === null ? 0 : start + (forwarded * 1000) / rate - Date.now();
             if (wait > 0) {
-                setTimeout(pump, wait);
+                pacing = true;
+                setTimeout(() => {
+                    pacing = false;
+                    pump();
+                }, wait);
             } else {
                 pump();
             }
