@@ -108,7 +108,7 @@ UploadOutcome FileUpload::run()
     else if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) // two uploads of one file would fight over its state
         end(UploadOutcome::End::Failed,
             QStringLiteral("another upload of %1 is under way").arg(m_source.path));
-    else if (openAndIdentify() && resumeOrCreate()) {
+    else if (openAndIdentify() && !sentBefore() && resumeOrCreate()) {
         for (Step step = Step::Go; step != Step::Stop;) {
             if (m_offset < 0)
                 step = askOffset();
@@ -161,6 +161,17 @@ bool FileUpload::openAndIdentify()
         end(UploadOutcome::End::Failed,
             QStringLiteral("cannot read %1: %2").arg(m_source.path, systemError(errno)));
     return !m_outcome.file.sha256.isEmpty();
+}
+
+bool FileUpload::sentBefore()
+{
+    const std::optional<SentBefore>& before = m_source.sentBefore;
+    if (!before || before->size != m_outcome.file.size || before->sha256 != m_outcome.file.sha256)
+        return false;
+    m_outcome.location = before->location;
+    m_outcome.alreadySent = true;
+    end(UploadOutcome::End::Sent);
+    return true;
 }
 
 bool FileUpload::resumeOrCreate()

@@ -11,11 +11,20 @@
 #include <future>
 
 // One file to send: where it is, and the name and path the server is told.
+// A case's file the server already holds whole, as an earlier run recorded it.
+struct SentBefore
+{
+    QByteArray sha256{};
+    qint64 size = 0;
+    QString location{};
+};
+
 struct UploadSource
 {
     QString path{};         // the file on this machine
     QString relativePath{}; // its path in a case folder, with the folder's name first; empty for a package
-    std::optional<KnownChecksum> known{}; // its SHA-256 from a checksum file, checked as it goes
+    std::optional<KnownChecksum> known{};   // its SHA-256 from a checksum file, checked as it goes
+    std::optional<SentBefore> sentBefore{}; // sent whole by an earlier run: not sent again if unchanged
 };
 
 // How one file's upload ended.
@@ -34,8 +43,9 @@ struct UploadOutcome
     qint64 sentBytes = 0;  // body bytes this run put on the wire, resent ones included
     qint64 resumedAt = -1; // the server's offset this run began from, when it resumed
     double seconds = 0;
-    double hashSeconds = 0; // of seconds, reading the file through for its SHA-256 first
-    bool stateKept = false; // FILE.upload names the upload, for a later run to go on with
+    double hashSeconds = 0;   // of seconds, reading the file through for its SHA-256 first
+    bool stateKept = false;   // FILE.upload names the upload, for a later run to go on with
+    bool alreadySent = false; // an earlier run sent these very bytes
     QString reason{};
 };
 
@@ -67,6 +77,7 @@ private:
         Stop,  // the outcome is set
     };
     bool openAndIdentify();
+    bool sentBefore();
     bool resumeOrCreate();
     bool create();
     Step askOffset();

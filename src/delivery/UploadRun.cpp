@@ -1,5 +1,7 @@
 #include "delivery/UploadRun.h"
 
+#include "platform/FileReplacement.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -14,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -55,6 +58,44 @@ int closingRank(const QString& relative)
     static const QStringList last{QStringLiteral("index.json"), QStringLiteral("index.txt"),
                                   QStringLiteral("SHA256SUMS")};
     return int(last.indexOf(relative)) + 1;
+}
+
+// What a case folder keeps of its files sent whole, so that a run again sends only the rest: one
+// line a file, "ENDPOINT<tab>PATH<tab>SIZE<tab>SHA256<tab>LOCATION". Hidden, never sent itself.
+const QString kSentRecord = QStringLiteral(".upload-sent");
+constexpr qint64 kMaxRecordBytes = 16 << 20;
+
+struct SentLine
+{
+    QString endpoint;
+    QString relative;
+    SentBefore sent;
+};
+
+std::vector<SentLine> readSentRecord(const QString& path)
+{
+    QFile file(path);
+    std::vector<SentLine> lines;
+    if (!QFileInfo(path).isFile() || QFileInfo(path).isSymLink() || !file.open(QIODevice::ReadOnly))
+        return lines;
+    for (const QByteArray& line : file.read(kMaxRecordBytes).split('\n')) {
+        const QList<QByteArray> f = line.split('\t');
+        if (f.size() == 5)
+            lines.push_back({QString::fromUtf8(f[0]),
+                             QString::fromUtf8(f[1]),
+                             {f[3], f[2].toLongLong(), QString::fromUtf8(f[4])}});
+    }
+    return lines;
+}
+
+QString writeSentRecord(const QString& path, const std::vector<SentLine>& lines)
+{
+    QByteArray text;
+    for (const SentLine& l : lines)
+        text += l.endpoint.toUtf8() + '\t' + l.relative.toUtf8() + '\t' + QByteArray::number(l.sent.size) +
+                '\t' + l.sent.sha256 + '\t' + l.sent.location.toUtf8() + '\n';
+    const int error = replaceFile(QFile::encodeName(path), text, 0600, mode_t(0600));
+    return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
 }
 
 // Why an entry of a case folder is not sent, or empty when it is.
@@ -99,6 +140,8 @@ std::vector<UploadSource> caseSources(const QString& folder, QString* error, QSt
             continue;
         // An upload's own state stays behind; a file of that name with no file beside it goes.
         if (relative.endsWith(QLatin1String(".upload")) && QFileInfo::exists(entry.filePath().chopped(7)))
+            continue;
+        if (relative == kSentRecord)
             continue;
         if (const QString why = leftOutBecause(entry, relative); !why.isEmpty()) {
             if (leftOut)
@@ -188,6 +231,9 @@ QString outcomeLine(const UploadOutcome& o)
 {
     switch (o.end) {
     case UploadOutcome::End::Sent: {
+        if (o.alreadySent)
+            return QStringLiteral("already sent: %1 (%2) to %3")
+                .arg(o.path, sizeText(o.file.size), shown(o.location));
         QString line =
             QStringLiteral("sent %1 (%2) to %3").arg(o.path, sizeText(o.file.size), shown(o.location));
         if (o.resumedAt > 0)
@@ -301,9 +347,18 @@ int runUpload(const QStringList& arguments)
         say(QStringLiteral("not sent: %1").arg(entry));
 
     TusClient client({QUrl(options.url, QUrl::StrictMode), token, options.caCert});
+    const QString endpointKey = QString::fromUtf8(client.endpoint().toEncoded());
+    const QString record = QFileInfo(options.target).isDir()
+                               ? QDir(QFileInfo(options.target).canonicalFilePath()).filePath(kSentRecord)
+                               : QString();
+    std::vector<SentLine> sentLines = record.isEmpty() ? std::vector<SentLine>() : readSentRecord(record);
+    const auto relativeOf = [](const UploadSource& source) { return source.relativePath.section(u'/', 1); };
     ProgressLine progress({stderr, ::isatty(STDERR_FILENO) == 1});
     std::vector<UploadOutcome> outcomes;
-    for (const UploadSource& source : sources) {
+    for (UploadSource source : sources) {
+        for (const SentLine& line : sentLines)
+            if (line.endpoint == endpointKey && line.relative == relativeOf(source))
+                source.sentBefore = line.sent;
         FileUpload upload(client, source, options.chunkBytes);
         progress.begin(QFileInfo(source.path).fileName());
         upload.onProgress = [&progress](qint64 done, qint64 total) { progress.show(done, total); };
@@ -314,6 +369,17 @@ int runUpload(const QStringList& arguments)
         outcomes.push_back(upload.run());
         progress.clear();
         say(outcomeLine(outcomes.back()));
+        if (const UploadOutcome& o = outcomes.back();
+            !record.isEmpty() && o.end == UploadOutcome::End::Sent && !o.alreadySent) {
+            std::erase_if(sentLines, [&](const SentLine& l) {
+                return l.endpoint == endpointKey && l.relative == relativeOf(source);
+            });
+            sentLines.push_back({endpointKey, relativeOf(source), {o.file.sha256, o.file.size, o.location}});
+            if (const QString why = writeSentRecord(record, sentLines); !why.isEmpty())
+                say(QStringLiteral("cannot keep the record of what was sent in %1: %2; a run again sends "
+                                   "every file")
+                        .arg(record, why));
+        }
         if (outcomes.back().end != UploadOutcome::End::Sent)
             break; // the rest waits for the same command again
     }

@@ -112,6 +112,7 @@ private Q_SLOTS:
     void faults_data();
     void faults();
     void aCaseFolderGoesFileByFile();
+    void aLinkSwappedIntoACaseIsNotFollowed();
     void anInterruptedUploadResumesLater();
 };
 
@@ -217,7 +218,8 @@ void TestUpload::faults()
     }
 }
 
-// Every file of a case folder arrives with its path in the case, the sums last.
+// Every file of a case folder arrives with its path in the case, the sums last; a run again sends
+// only what changed.
 void TestUpload::aCaseFolderGoesFileByFile()
 {
     TusServer server;
@@ -242,6 +244,37 @@ void TestUpload::aCaseFolderGoesFileByFile()
     }
     QCOMPARE(paths, (QStringList{u"case-7/hosts/a/collect.log"_s, u"case-7/hosts/a/package.zip"_s,
                                  u"case-7/index.json"_s, u"case-7/index.txt"_s, u"case-7/SHA256SUMS"_s}));
+
+    // Sent again after the index changed: only the index goes.
+    writeFile(root + u"/index.json"_s, "{\"hosts\": []}\n");
+    const Run again = upload({root, u"--url"_s, server.url()});
+    QVERIFY2(again.status == 0, qPrintable(again.err));
+    QCOMPARE(again.err.count(u"already sent: "_s), 4);
+    QCOMPARE(server.uploadIds().size(), 6);
+}
+
+// A case file swapped for a link while the run is under way is refused, never followed: the file
+// the link names stays on this machine.
+void TestUpload::aLinkSwappedIntoACaseIsNotFollowed()
+{
+    TusServer server;
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    QVERIFY2(server.startProxy({u"--trickle"_s, u"2000000"_s}), qPrintable(server.error()));
+    QTemporaryDir dir;
+    const QString root = dir.filePath(u"case-8"_s);
+    writeFile(root + u"/hosts/a/package.zip"_s, randomBytes(2 << 20));
+    writeFile(root + u"/hosts/b/package.zip"_s, "b");
+    writeFile(root + u"/index.json"_s, "{}\n");
+    writeFile(dir.filePath(u"secret"_s), "the secret\n");
+    const auto process = startUpload({root, u"--url"_s, server.proxyUrl()});
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(root + u"/hosts/a/package.zip.upload"_s), kPatience);
+    QVERIFY(QFile::remove(root + u"/hosts/b/package.zip"_s));
+    QVERIFY(QFile::link(dir.filePath(u"secret"_s), root + u"/hosts/b/package.zip"_s));
+    const Run run = finish(*process);
+    QVERIFY2(run.status == 1, qPrintable(run.err));
+    QVERIFY2(run.err.contains(u"b/package.zip: Too many levels of symbolic links"_s), qPrintable(run.err));
+    for (const QString& id : server.uploadIds())
+        QVERIFY(server.storedBytes(server.url() + id) != "the secret\n");
 }
 
 // An upload stopped by a signal keeps its state and ends at once; the next run goes on from the
