@@ -18,7 +18,7 @@ struct TusConnection
     QString caCert{};   // a private CA's certificates, besides the system's store
     std::chrono::milliseconds connectTimeout{15000};
     long lowSpeedBytes = 1024; // a request slower than this...
-    long lowSpeedSeconds = 60; // ...for this long fails as a network error
+    long lowSpeedSeconds = 30; // ...for this long fails as a network error
 };
 
 // One request's outcome: the server's answer, a network failure, or a stop asked for.
