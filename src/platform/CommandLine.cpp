@@ -224,7 +224,9 @@ const char kEpilogue[] =
     "                         the display; when none can be reached, a start with a package path\n"
     "                         runs without windows and one that needs a person ends with status 2\n"
     "  QT_QPA_PLATFORM        the Qt platform to try first (without a display, none is needed)\n"
-    "  TS6_REPORT_RESOURCES   when set, the open descriptors at exit go to standard error\n";
+    "  TS6_REPORT_RESOURCES   when set, the open descriptors at exit go to standard error\n"
+    "  TS6_UPLOAD_TOKEN       the bearer token of upload and of File > Upload Package... when no\n"
+    "                         token file is named\n";
 
 // Folders and files looked up as the program will look them up: case-blind, through the drive map.
 bool namesFolder(const QString& windowsOrHostPath)
