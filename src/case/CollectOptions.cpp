@@ -16,13 +16,7 @@ namespace {
 
 using Action = CollectCommand::Action;
 
-CollectCommand usageError(QString error)
-{
-    CollectCommand command;
-    command.action = Action::UsageError;
-    command.error = std::move(error);
-    return command;
-}
+constexpr auto usageError = &CollectCommand::usageError;
 
 // An option that the build on each host takes, checked here as the build would read it.
 QString checkBuildOption(const QString& name, const QString& value)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/VerbCommand.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -32,18 +34,7 @@ struct CollectOptions
     QStringList recordedOptions{}; // what the index keeps, so a resume runs the same way
 };
 
-struct CollectCommand
-{
-    enum class Action
-    {
-        Run,
-        Help,
-        UsageError,
-    };
-    Action action = Action::Run;
-    QString error{};
-    CollectOptions options{};
-};
+using CollectCommand = VerbCommand<CollectOptions>;
 
 // Reads the arguments after "collect". A hosts file is read here: a line that cannot be a host is a
 // usage error naming the file and the line.

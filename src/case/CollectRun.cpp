@@ -254,15 +254,9 @@ int newCase(CollectOptions& options, CaseIndex& index)
 int runCollect(const QStringList& arguments)
 {
     const CollectCommand command = parseCollectArguments(arguments);
-    if (command.action == CollectCommand::Action::Help) {
-        std::fputs(qPrintable(collectHelpText()), stdout);
-        return 0;
-    }
-    if (command.action == CollectCommand::Action::UsageError) {
-        say(command.error);
-        std::fputs(qPrintable(collectUsageHint()), stderr);
-        return kUsage;
-    }
+    if (const std::optional<int> status =
+            answerWithoutRunning(command, collectHelpText(), collectUsageHint()))
+        return *status;
     CollectOptions options = command.options;
     CaseIndex index;
     index.started = QDateTime::currentDateTime();

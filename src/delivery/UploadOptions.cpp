@@ -19,13 +19,7 @@ using Action = UploadCommand::Action;
 
 constexpr qsizetype kMaxTokenBytes = 16 << 10;
 
-UploadCommand usageError(QString error)
-{
-    UploadCommand command;
-    command.action = Action::UsageError;
-    command.error = std::move(error);
-    return command;
-}
+constexpr auto usageError = &UploadCommand::usageError;
 
 // Whether every byte is a visible ASCII character: what a bearer token may hold, and nothing that
 // would end or add a header line.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/VerbCommand.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -14,18 +16,7 @@ struct UploadOptions
     bool json = false; // the result on standard output
 };
 
-struct UploadCommand
-{
-    enum class Action
-    {
-        Run,
-        Help,
-        UsageError,
-    };
-    Action action = Action::Run;
-    QString error{};
-    UploadOptions options{};
-};
+using UploadCommand = VerbCommand<UploadOptions>;
 
 // The smallest and largest chunk a PATCH carries.
 inline constexpr qint64 kMinChunkBytes = qint64(64) << 10;

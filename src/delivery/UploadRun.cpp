@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr int kUsage = 64;
 constexpr qint64 kRedrawNs = 100'000'000;
 
 // Nothing a server or a file name holds reaches the terminal as a control sequence: control
@@ -313,15 +312,8 @@ QByteArray uploadJson(const QString& endpoint, const std::vector<UploadOutcome>&
 int runUpload(const QStringList& arguments)
 {
     const UploadCommand command = parseUploadArguments(arguments);
-    if (command.action == UploadCommand::Action::Help) {
-        std::fputs(qPrintable(uploadHelpText()), stdout);
-        return 0;
-    }
-    if (command.action == UploadCommand::Action::UsageError) {
-        say(command.error);
-        std::fputs(qPrintable(uploadUsageHint()), stderr);
-        return kUsage;
-    }
+    if (const std::optional<int> status = answerWithoutRunning(command, uploadHelpText(), uploadUsageHint()))
+        return *status;
     const UploadOptions& options = command.options;
     const QString endpoint = shown(options.url);
     // A run that cannot start says why, and with --json prints a result that says so too.
@@ -334,11 +326,11 @@ int runUpload(const QStringList& arguments)
     QString error;
     const QByteArray token = readToken(options.tokenFile, qgetenv("TS6_UPLOAD_TOKEN"), &error);
     if (!error.isEmpty())
-        return refuse(error, kUsage);
+        return refuse(error, kUsageStatus);
     if (!options.caCert.isEmpty() &&
         !(QFileInfo(options.caCert).isFile() && QFileInfo(options.caCert).isReadable()))
         return refuse(QStringLiteral("--cacert: %1 is not a file that can be read").arg(options.caCert),
-                      kUsage);
+                      kUsageStatus);
     QStringList leftOut;
     const std::vector<UploadSource> sources = uploadSources(options.target, &error, &leftOut);
     if (!error.isEmpty())
