@@ -185,7 +185,6 @@ bool FileUpload::resumeOrCreate()
         if (onServer && state->file.sameBytes(m_outcome.file)) {
             m_upload = QUrl(state->location);
             m_outcome.location = state->location;
-            m_stateKept = true;
             m_outcome.stateKept = true;
             m_resuming = true;
             return true; // the offset is asked of the server before anything is sent
@@ -228,9 +227,8 @@ bool FileUpload::create()
         const UploadState state{QString::fromUtf8(m_client.endpoint().toEncoded()), m_outcome.location,
                                 m_outcome.file};
         const QString why = writeUploadState(m_statePath, state);
-        m_stateKept = why.isEmpty();
-        m_outcome.stateKept = m_stateKept;
-        if (!m_stateKept && onNote)
+        m_outcome.stateKept = why.isEmpty();
+        if (!m_outcome.stateKept && onNote)
             onNote(
                 QStringLiteral("cannot keep the upload's state in %1: %2; a cut connection will start over")
                     .arg(m_statePath, why));
@@ -340,7 +338,6 @@ FileUpload::Step FileUpload::retryLater(const TusReply& reply, const QString& do
 void FileUpload::forgetState()
 {
     QFile::remove(m_statePath);
-    m_stateKept = false;
     m_outcome.stateKept = false;
 }
 

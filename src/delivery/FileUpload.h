@@ -101,7 +101,6 @@ private:
     int m_failures = 0;    // failed tries since the upload last moved on
     qint64 m_furthest = 0; // the furthest offset the server has reported
     bool m_restarted = false;
-    bool m_stateKept = false;
     bool m_resuming = false;         // the upload is one a state named
     std::future<QByteArray> m_check; // the file's SHA-256, read while it goes, when a checksum file gave it
     std::atomic<bool> m_abandoned{false};
