@@ -1,5 +1,6 @@
 #include "delivery/UploadRun.h"
 
+#include "base/CHandle.h"
 #include "platform/FileReplacement.h"
 
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <QLocale>
 #include <QUrl>
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -97,6 +99,22 @@ QString writeSentRecord(const QString& path, const std::vector<SentLine>& lines)
     return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
 }
 
+// The first name in the folder that is not UTF-8, as far as it can be shown, or empty: such a file
+// cannot be named again to be sent, and Qt's listing passes over it.
+QString nameNotUtf8(const QString& folder)
+{
+    const unique_c_ptr<DIR, ::closedir> dir(::opendir(QFile::encodeName(folder).constData()));
+    while (dir) {
+        const dirent* entry = ::readdir(dir.get());
+        if (!entry)
+            break;
+        const QByteArray name(entry->d_name);
+        if (QString::fromUtf8(name).toUtf8() != name)
+            return QString::fromUtf8(name);
+    }
+    return QString();
+}
+
 // Why an entry of a case folder is not sent, or empty when it is.
 QString leftOutBecause(const QFileInfo& entry, const QString& relative)
 {
@@ -126,17 +144,24 @@ std::vector<UploadSource> caseSources(const QString& folder, QString* error, QSt
     QDirIterator walk(root.absolutePath(),
                       QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                       QDirIterator::Subdirectories);
+    const auto refuseNotUtf8 = [&](const QString& in) {
+        const QString name = nameNotUtf8(in);
+        if (!name.isEmpty())
+            *error = QStringLiteral("%1 holds a file whose name is not UTF-8 (%2): rename it, or send the "
+                                    "packages one by one")
+                         .arg(in, name);
+        return !name.isEmpty();
+    };
+    if (refuseNotUtf8(root.absolutePath()))
+        return {};
     while (walk.hasNext()) {
         const QFileInfo entry(walk.next());
         const QString relative = root.relativeFilePath(entry.filePath());
-        if (!entry.exists() && !entry.isSymLink()) { // a name that is not UTF-8 cannot be named again
-            *error = QStringLiteral("%1 holds a file whose name is not UTF-8 (%2): rename it, or send the "
-                                    "packages one by one")
-                         .arg(folder, relative);
-            return {};
-        }
-        if (entry.isDir() && !entry.isSymLink())
+        if (entry.isDir() && !entry.isSymLink()) {
+            if (refuseNotUtf8(entry.filePath()))
+                return {};
             continue;
+        }
         // An upload's own state stays behind; a file of that name with no file beside it goes.
         if (relative.endsWith(QLatin1String(".upload")) && QFileInfo::exists(entry.filePath().chopped(7)))
             continue;

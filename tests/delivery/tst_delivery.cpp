@@ -10,7 +10,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -203,6 +205,13 @@ void TestDelivery::caseFolderOrder()
                                    u"hosts/a/link: symbolic link, not followed"_s,
                                    u"hosts/etc: symbolic link, not followed"_s}));
 
+    // A name that is not UTF-8 cannot be named again: the case is refused, never sent without it.
+    const QByteArray raw = QFile::encodeName(root) + "/hosts/r\xe9sum\xe9.zip";
+    const int made = ::open(raw.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    QVERIFY(made >= 0 && ::close(made) == 0);
+    QVERIFY(uploadSources(root, &error).empty());
+    QVERIFY2(error.startsWith(root + u"/hosts holds a file whose name is not UTF-8"_s), qPrintable(error));
+    QVERIFY(::unlink(raw.constData()) == 0);
     QVERIFY(QFile::remove(root + u"/index.json"_s));
     QVERIFY(uploadSources(root, &error).empty());
     QCOMPARE(error,
