@@ -146,11 +146,7 @@ QString TusReply::describe() const
     said.truncate(200);
     if (!said.isEmpty() && said.compare(QString::fromLatin1(reason), Qt::CaseInsensitive) != 0)
         text += QStringLiteral(": ") + said;
-    // Nothing the server says reaches a terminal as a control sequence.
-    for (QChar& c : text)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = QLatin1Char('?');
-    return text;
+    return text; // cleaned of control sequences where it is shown on a terminal
 }
 
 QByteArray tusMetadata(const QList<std::pair<QByteArray, QByteArray>>& pairs)

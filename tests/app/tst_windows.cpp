@@ -344,14 +344,10 @@ void TestWindows::optionsThroughTheFileMenu()
 void TestWindows::uploadWindowSendsAndCancels()
 {
     TusServer server;
-    QVERIFY2(server.start(), qPrintable(server.error()));
     QVERIFY2(server.startProxy({u"--trickle"_s, u"2000000"_s}), qPrintable(server.error()));
     QTemporaryDir dir;
     const QString package = dir.filePath(u"package.zip"_s);
-    QFile file(package);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(3 << 20, 'p'));
-    file.close();
+    QVERIFY(writeFile(package, QByteArray(3 << 20, 'p')));
     QWidget owner;
     owner.show();
     QStringList bytesSeen;

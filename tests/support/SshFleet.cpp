@@ -1,5 +1,7 @@
 #include "support/SshFleet.h"
 
+#include "support/TestEnvironment.h"
+
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
@@ -13,16 +15,6 @@
 namespace {
 
 constexpr int kPatience = 60000; // milliseconds a busy machine may need to start a server
-
-bool writeFile(const QString& path, const QByteArray& bytes, QFile::Permissions mode = {})
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        return false;
-    file.close();
-    return mode == QFile::Permissions{} || file.setPermissions(mode);
-}
 
 QByteArray userName()
 {

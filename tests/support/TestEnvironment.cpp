@@ -73,3 +73,13 @@ QString TestEnvironment::makeFolder(const QString& relativePath) const
     QDir().mkpath(path(relativePath));
     return path(relativePath);
 }
+
+bool writeFile(const QString& path, const QByteArray& bytes, QFile::Permissions permissions)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        return false;
+    file.close();
+    return permissions == QFile::Permissions{} || file.setPermissions(permissions);
+}

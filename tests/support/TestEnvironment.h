@@ -3,6 +3,7 @@
 #include "outside/ComponentMakers.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -10,6 +11,10 @@
 #include <optional>
 
 // Sets an environment variable for the life of the guard, then restores the old value.
+// Writes a file whole, making its folders; with permissions, gives it exactly those. False when
+// it could not be written.
+bool writeFile(const QString& path, const QByteArray& bytes, QFile::Permissions permissions = {});
+
 class ScopedEnv
 {
 public:

@@ -102,10 +102,8 @@ QString TusServer::putUrl(const QString& name) const
 
 bool TusServer::startProxy(const QStringList& faults)
 {
-    if (m_port == 0) {
-        m_error = QStringLiteral("the proxy needs the server started first");
+    if (m_port == 0 && !start())
         return false;
-    }
     stop(m_proxy);
     m_proxyLines.clear();
     m_proxy = std::make_unique<QProcess>();

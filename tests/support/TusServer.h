@@ -37,11 +37,10 @@ public:
     // A plain PUT here stores its body as storeDir()/put-NAME and is answered 201.
     QString putUrl(const QString& name) const;
 
-    // Starts the proxy with the faults given as its arguments, e.g. {"--cut-after", "1000"} (the
-    // PATCH under way when 1000 bytes of PATCH bodies have passed in all is cut there; the server
-    // keeps exactly what reached it), {"--fail-once",
-    // "503"} or {"--trickle", "65536"} (bytes a second). A second call replaces the proxy. False
-    // with the reason in error().
+    // Starts the proxy (and the server, if it is not yet started) with the faults given as its arguments,
+    // e.g. {"--cut-after", "1000"} (the PATCH under way when 1000 bytes of PATCH bodies have passed in all is
+    // cut there; the server keeps exactly what reached it), {"--fail-once", "503"} or {"--trickle", "65536"}
+    // (bytes a second). A second call replaces the proxy. False with the reason in error().
     bool startProxy(const QStringList& faults = {});
     // "http://127.0.0.1:PORT/files/" of the proxy.
     QString proxyUrl() const;

@@ -1,3 +1,4 @@
+#include "support/TestEnvironment.h"
 #include "support/TusServer.h"
 
 #include <QCryptographicHash>
@@ -29,16 +30,6 @@ QByteArray randomBytes(qsizetype size)
     QRandomGenerator generator(size);
     generator.fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
     return bytes;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes, mode_t mode = 0644)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    file.write(bytes);
-    file.close();
-    QVERIFY(::chmod(QFile::encodeName(path).constData(), mode) == 0);
 }
 
 QByteArray sha256(const QByteArray& bytes)
@@ -174,15 +165,17 @@ void TestUpload::faults()
     const QString package = dir.filePath(u"package.zip"_s);
     const qint64 chunk = 1 << 20;
     const QByteArray bytes = randomBytes(3 * chunk + 12345);
-    writeFile(package, bytes);
+    QVERIFY(writeFile(package, bytes));
     if (checksum != u"none"_s)
-        writeFile(package + u".sha256"_s,
-                  (checksum == u"right"_s ? sha256(bytes) : QByteArray(64, 'e')) + "  package.zip\n");
+        QVERIFY(
+            writeFile(package + u".sha256"_s,
+                      (checksum == u"right"_s ? sha256(bytes) : QByteArray(64, 'e')) + "  package.zip\n"));
     QStringList arguments{package, u"--url"_s, url, u"--chunk-size"_s, u"1M"_s};
     QByteArray environmentToken;
     if (token == u"file"_s || token == u"wrong"_s) {
-        writeFile(dir.filePath(u"token"_s), token == u"file"_s ? kToken + '\n' : QByteArray("not-it\n"),
-                  0600);
+        QVERIFY(writeFile(dir.filePath(u"token"_s),
+                          token == u"file"_s ? kToken + '\n' : QByteArray("not-it\n"),
+                          QFile::ReadOwner | QFile::WriteOwner));
         arguments << u"--token-file"_s << dir.filePath(u"token"_s);
     } else if (token == u"env"_s) {
         environmentToken = kToken;
@@ -227,11 +220,11 @@ void TestUpload::aCaseFolderGoesFileByFile()
     QTemporaryDir dir;
     const QString root = dir.filePath(u"case-7"_s);
     const QByteArray package = randomBytes(200000);
-    writeFile(root + u"/hosts/a/package.zip"_s, package);
-    writeFile(root + u"/hosts/a/collect.log"_s, "ssh said little\n");
-    writeFile(root + u"/index.json"_s, "{}\n");
-    writeFile(root + u"/index.txt"_s, "");
-    writeFile(root + u"/SHA256SUMS"_s, sha256(package) + "  hosts/a/package.zip\n");
+    QVERIFY(writeFile(root + u"/hosts/a/package.zip"_s, package));
+    QVERIFY(writeFile(root + u"/hosts/a/collect.log"_s, "ssh said little\n"));
+    QVERIFY(writeFile(root + u"/index.json"_s, "{}\n"));
+    QVERIFY(writeFile(root + u"/index.txt"_s, ""));
+    QVERIFY(writeFile(root + u"/SHA256SUMS"_s, sha256(package) + "  hosts/a/package.zip\n"));
     const Run run = upload({root, u"--url"_s, server.url()});
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QStringList paths;
@@ -246,7 +239,7 @@ void TestUpload::aCaseFolderGoesFileByFile()
                                  u"case-7/index.json"_s, u"case-7/index.txt"_s, u"case-7/SHA256SUMS"_s}));
 
     // Sent again after the index changed: only the index goes.
-    writeFile(root + u"/index.json"_s, "{\"hosts\": []}\n");
+    QVERIFY(writeFile(root + u"/index.json"_s, "{\"hosts\": []}\n"));
     const Run again = upload({root, u"--url"_s, server.url()});
     QVERIFY2(again.status == 0, qPrintable(again.err));
     QCOMPARE(again.err.count(u"already sent: "_s), 4);
@@ -258,14 +251,13 @@ void TestUpload::aCaseFolderGoesFileByFile()
 void TestUpload::aLinkSwappedIntoACaseIsNotFollowed()
 {
     TusServer server;
-    QVERIFY2(server.start(), qPrintable(server.error()));
     QVERIFY2(server.startProxy({u"--trickle"_s, u"2000000"_s}), qPrintable(server.error()));
     QTemporaryDir dir;
     const QString root = dir.filePath(u"case-8"_s);
-    writeFile(root + u"/hosts/a/package.zip"_s, randomBytes(2 << 20));
-    writeFile(root + u"/hosts/b/package.zip"_s, "b");
-    writeFile(root + u"/index.json"_s, "{}\n");
-    writeFile(dir.filePath(u"secret"_s), "the secret\n");
+    QVERIFY(writeFile(root + u"/hosts/a/package.zip"_s, randomBytes(2 << 20)));
+    QVERIFY(writeFile(root + u"/hosts/b/package.zip"_s, "b"));
+    QVERIFY(writeFile(root + u"/index.json"_s, "{}\n"));
+    QVERIFY(writeFile(dir.filePath(u"secret"_s), "the secret\n"));
     const auto process = startUpload({root, u"--url"_s, server.proxyUrl()});
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(root + u"/hosts/a/package.zip.upload"_s), kPatience);
     QVERIFY(QFile::remove(root + u"/hosts/b/package.zip"_s));
@@ -283,12 +275,11 @@ void TestUpload::aLinkSwappedIntoACaseIsNotFollowed()
 void TestUpload::anInterruptedUploadResumesLater()
 {
     TusServer server(QString::fromLatin1(kToken));
-    QVERIFY2(server.start(), qPrintable(server.error()));
     QVERIFY2(server.startProxy({u"--trickle"_s, u"1000000"_s}), qPrintable(server.error()));
     QTemporaryDir dir;
     const QString package = dir.filePath(u"package.zip"_s);
     QByteArray bytes = randomBytes(4 << 20);
-    writeFile(package, bytes);
+    QVERIFY(writeFile(package, bytes));
     const QStringList arguments{package, u"--url"_s, server.proxyUrl(), u"--chunk-size"_s, u"1M"_s};
 
     const auto stopMidway = [&](QString* upload) {
@@ -330,7 +321,7 @@ void TestUpload::anInterruptedUploadResumesLater()
     stopMidway(&second);
     QVERIFY(!QTest::currentTestFailed());
     bytes[10] = char(bytes[10] + 1);
-    writeFile(package, bytes);
+    QVERIFY(writeFile(package, bytes));
     run = upload(arguments, kToken);
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QVERIFY2(run.err.contains(u"changed since its upload began: starting over"_s), qPrintable(run.err));

@@ -26,6 +26,7 @@
 // keeping the N bytes, when the next request for the upload asks for its lock (server.js), and the
 // proxy drops the connection once the server has answered it.
 const http = require('node:http');
+const serve = require('./serve');
 
 const usage =
     'usage: node proxy.js --target PORT [--cut-after N] [--fail-once STATUS] [--trickle BYTES_PER_SEC]\n';
@@ -249,25 +250,7 @@ function main() {
         }
         forwardRequest(options, fault, req, res, cutState);
     });
-    // A trickled upload may take longer than Node's default limit of five minutes a request.
-    server.requestTimeout = 0;
-
-    const stop = () => {
-        server.close(() => process.exit(0));
-        if (typeof server.closeAllConnections === 'function') {
-            server.closeAllConnections();
-        }
-    };
-    process.on('SIGTERM', stop);
-    process.on('SIGINT', stop);
-    process.stdout.on('error', () => {});
-    server.on('error', (error) => {
-        process.stderr.write(`proxy.js: ${error.message}\n`);
-        process.exit(1);
-    });
-    server.listen(0, '127.0.0.1', () => {
-        process.stdout.write(`listening ${server.address().port}\n`);
-    });
+    serve(server, 'proxy.js');
 }
 
 main();

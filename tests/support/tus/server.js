@@ -25,6 +25,7 @@
 // - HEAD of an unknown ID: 404 with no body. DELETE: 204, and the upload is gone (404 afterwards).
 const fs = require('node:fs');
 const http = require('node:http');
+const serve = require('./serve');
 const path = require('node:path');
 const { pipeline } = require('node:stream');
 
@@ -129,25 +130,7 @@ function main() {
             answer(res, 404, 'Not found\n');
         }
     });
-    // A slow (trickled) upload may take longer than Node's default limit of five minutes a request.
-    server.requestTimeout = 0;
-
-    const stop = () => {
-        server.close(() => process.exit(0));
-        if (typeof server.closeAllConnections === 'function') {
-            server.closeAllConnections();
-        }
-    };
-    process.on('SIGTERM', stop);
-    process.on('SIGINT', stop);
-    process.stdout.on('error', () => {});
-    server.on('error', (error) => {
-        process.stderr.write(`server.js: ${error.message}\n`);
-        process.exit(1);
-    });
-    server.listen(0, '127.0.0.1', () => {
-        process.stdout.write(`listening ${server.address().port}\n`);
-    });
+    serve(server, 'server.js');
 }
 
 main();
