@@ -12,6 +12,7 @@
 #include "platform/CommandLine.h"
 #include "platform/Descriptors.h"
 #include "platform/HostName.h"
+#include "viewer/ReadCommands.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -212,6 +213,14 @@ int main(int argc, char** argv)
     if (arguments.value(0) == QLatin1String("upload")) {
         QCoreApplication app(argc, argv);
         return runUpload(arguments.mid(1));
+    }
+    if (arguments.value(0) == QLatin1String("show")) {
+        QCoreApplication app(argc, argv);
+        return runShow(arguments.mid(1));
+    }
+    if (arguments.value(0) == QLatin1String("diff")) {
+        QCoreApplication app(argc, argv);
+        return runDiff(arguments.mid(1));
     }
     const CommandLineOptions options = parseArguments(arguments);
     switch (options.action) {

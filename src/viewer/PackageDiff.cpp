@@ -1,0 +1,308 @@
+#include "viewer/PackageDiff.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+const QString kMask = QStringLiteral("********");
+const QString kManifestName = QStringLiteral("TSVERSION.TXT");
+constexpr int kMaxEdits = 2000; // past this many changed lines, an entry is not compared line by line
+
+struct Text
+{
+    QStringList lines;
+    QString problem; // why it is not compared line by line
+};
+
+Text readText(const ZipReader& zip, const ZipEntry& entry, const DiffLimits& limits)
+{
+    Text text;
+    QString why;
+    const std::optional<QByteArray> bytes = zip.readAll(entry, limits.maxTextSize, &why);
+    if (!bytes) {
+        text.problem = why;
+        return text;
+    }
+    const TextEncoding encoding = detectEncoding(bytes->left(4096));
+    if (encoding == TextEncoding::Binary) {
+        text.problem = QStringLiteral("binary");
+        return text;
+    }
+    QString decoded = decodeText(*bytes, encoding);
+    decoded.remove(QLatin1Char('\r'));
+    text.lines = decoded.split(QLatin1Char('\n'));
+    if (!text.lines.isEmpty() && text.lines.constLast().isEmpty())
+        text.lines.removeLast();
+    return text;
+}
+
+// The lines as numbers, equal lines the same number, so the comparison below compares integers.
+std::pair<std::vector<int>, std::vector<int>> numbered(const QStringList& a, const QStringList& b)
+{
+    QHash<QString, int> ids;
+    const auto number = [&](const QStringList& lines) {
+        std::vector<int> out;
+        out.reserve(static_cast<size_t>(lines.size()));
+        for (const QString& line : lines) {
+            auto found = ids.constFind(line);
+            if (found == ids.cend())
+                found = ids.insert(line, static_cast<int>(ids.size()));
+            out.push_back(*found);
+        }
+        return out;
+    };
+    auto first = number(a);
+    return {std::move(first), number(b)};
+}
+
+// The shortest edit script from a to b (Myers): for each line of each side whether it is kept.
+// None when more than maxEdits lines differ.
+struct Edits
+{
+    std::vector<bool> removed; // per line of a
+    std::vector<bool> added;   // per line of b
+};
+
+std::optional<Edits> shortestEdits(const std::vector<int>& a, const std::vector<int>& b, int maxEdits)
+{
+    const int n = static_cast<int>(a.size());
+    const int m = static_cast<int>(b.size());
+    const int offset = maxEdits + 1;
+    std::vector<int> v(static_cast<size_t>(2 * offset + 1), 0);
+    std::vector<std::vector<int>> trace;
+    int found = -1;
+    for (int d = 0; d <= maxEdits && found < 0; ++d) {
+        trace.emplace_back(v.begin() + (offset - d), v.begin() + (offset + d + 1));
+        for (int k = -d; k <= d; k += 2) {
+            int x = (k == -d || (k != d && v[offset + k - 1] < v[offset + k + 1])) ? v[offset + k + 1]
+                                                                                   : v[offset + k - 1] + 1;
+            int y = x - k;
+            while (x < n && y < m && a[static_cast<size_t>(x)] == b[static_cast<size_t>(y)]) {
+                ++x;
+                ++y;
+            }
+            v[static_cast<size_t>(offset + k)] = x;
+            if (x >= n && y >= m) {
+                found = d;
+                break;
+            }
+        }
+    }
+    if (found < 0)
+        return std::nullopt;
+    Edits edits{std::vector<bool>(static_cast<size_t>(n), false),
+                std::vector<bool>(static_cast<size_t>(m), false)};
+    int x = n;
+    int y = m;
+    for (int d = found; d > 0; --d) {
+        const std::vector<int>& before = trace[static_cast<size_t>(d)]; // v as it was when step d began
+        const auto at = [&](int k) { return before[static_cast<size_t>(k + d)]; };
+        const int k = x - y;
+        const bool down = k == -d || (k != d && at(k - 1) < at(k + 1));
+        const int previousK = down ? k + 1 : k - 1;
+        const int previousX = at(previousK);
+        const int previousY = previousX - previousK;
+        while (x > previousX && y > previousY) {
+            --x;
+            --y;
+        }
+        if (down)
+            edits.added[static_cast<size_t>(y - 1)] = true;
+        else
+            edits.removed[static_cast<size_t>(x - 1)] = true;
+        x = previousX;
+        y = previousY;
+    }
+    return edits;
+}
+
+// Takes back changes that only a mask makes: a removed line and the added line in its place that
+// match once a masked value stands for any value.
+void forgiveMasks(const QStringList& a, const QStringList& b, Edits& edits)
+{
+    size_t i = 0;
+    size_t j = 0;
+    while (i < edits.removed.size() || j < edits.added.size()) {
+        if (i < edits.removed.size() && edits.removed[i] && j < edits.added.size() && edits.added[j]) {
+            if (linesMatch(a[static_cast<qsizetype>(i)], b[static_cast<qsizetype>(j)]))
+                edits.removed[i] = edits.added[j] = false;
+            ++i;
+            ++j;
+        } else if (i < edits.removed.size() && edits.removed[i]) {
+            ++i;
+        } else if (j < edits.added.size() && edits.added[j]) {
+            ++j;
+        } else {
+            ++i;
+            ++j;
+        }
+    }
+}
+
+void compareText(const ZipReader& older, const ZipEntry& oldEntry, const ZipReader& newer,
+                 const ZipEntry& newEntry, const DiffLimits& limits, int& budget, EntryChange& change)
+{
+    const Text a = readText(older, oldEntry, limits);
+    const Text b = readText(newer, newEntry, limits);
+    if (!a.problem.isEmpty() || !b.problem.isEmpty()) {
+        change.note = a.problem.isEmpty() ? b.problem : a.problem;
+        return;
+    }
+    const auto [ids, otherIds] = numbered(a.lines, b.lines);
+    std::optional<Edits> edits = shortestEdits(ids, otherIds, kMaxEdits);
+    if (!edits) {
+        change.note = QStringLiteral("more than %1 lines changed").arg(kMaxEdits);
+        return;
+    }
+    forgiveMasks(a.lines, b.lines, *edits);
+    // In reading order: each removed line before the added lines that follow it.
+    size_t i = 0;
+    size_t j = 0;
+    int shown = 0;
+    const auto put = [&](char kind, size_t line, const QString& text) {
+        if (shown < limits.linesPerEntry && budget > 0) {
+            change.lines.push_back({kind, static_cast<int>(line) + 1, text});
+            ++shown;
+            --budget;
+        } else {
+            ++change.linesLeftOut;
+        }
+    };
+    while (i < edits->removed.size() || j < edits->added.size()) {
+        if (i < edits->removed.size() && edits->removed[i]) {
+            put('-', i, a.lines[static_cast<qsizetype>(i)]);
+            ++i;
+        } else if (j < edits->added.size() && edits->added[j]) {
+            put('+', j, b.lines[static_cast<qsizetype>(j)]);
+            ++j;
+        } else {
+            ++i;
+            ++j;
+        }
+    }
+    if (change.lines.empty() && change.linesLeftOut == 0)
+        change.note = QStringLiteral("only masked values differ");
+}
+
+LogSpan spanOf(const ZipReader& zip, const ZipEntry& entry)
+{
+    LogSpanReader reader;
+    zip.read(entry, [&](const char* data, size_t size) {
+        reader.add(data, size);
+        return true;
+    });
+    return reader.span(entry.modified);
+}
+
+void compareManifests(const Manifest& a, const Manifest& b, PackageDiff& diff)
+{
+    QStringList keys;
+    for (const Manifest::Field& field : a.fields)
+        keys.append(field.key);
+    for (const Manifest::Field& field : b.fields)
+        if (!keys.contains(field.key))
+            keys.append(field.key);
+    for (const QString& key : keys)
+        if (a.value(key) != b.value(key))
+            diff.manifest.push_back({key, a.value(key), b.value(key)});
+    const QSet<QString> oldFiles(a.files.cbegin(), a.files.cend());
+    const QSet<QString> newFiles(b.files.cbegin(), b.files.cend());
+    for (const QString& file : b.files)
+        if (!oldFiles.contains(file))
+            diff.manifestFilesAdded.append(file);
+    for (const QString& file : a.files)
+        if (!newFiles.contains(file))
+            diff.manifestFilesRemoved.append(file);
+}
+
+QHash<QString, size_t> byName(const std::vector<ZipEntry>& entries)
+{
+    QHash<QString, size_t> names;
+    names.reserve(static_cast<qsizetype>(entries.size()));
+    for (size_t i = 0; i < entries.size(); ++i)
+        names.insert(entries[i].name, i);
+    return names;
+}
+
+} // namespace
+
+bool linesMatch(const QString& a, const QString& b)
+{
+    if (a == b)
+        return true;
+    const QString& pattern = a.contains(kMask) ? a : b;
+    const QString& other = &pattern == &a ? b : a;
+    if (!pattern.contains(kMask))
+        return false;
+    // The pieces between the masks, in order: the first at the start, the last at the end.
+    const QStringList pieces = pattern.split(kMask);
+    if (!other.startsWith(pieces.constFirst()) || !other.endsWith(pieces.constLast()) ||
+        other.size() < pieces.constFirst().size() + pieces.constLast().size())
+        return false;
+    qsizetype at = pieces.constFirst().size();
+    const qsizetype end = other.size() - pieces.constLast().size();
+    for (qsizetype k = 1; k + 1 < pieces.size(); ++k) {
+        const qsizetype found = other.indexOf(pieces.at(k), at);
+        if (found < 0 || found + pieces.at(k).size() > end)
+            return false;
+        at = found + pieces.at(k).size();
+    }
+    return at <= end;
+}
+
+PackageDiff diffPackages(const PackageReport& older, const PackageReport& newer, bool compareLogText,
+                         const DiffLimits& limits)
+{
+    PackageDiff diff;
+    compareManifests(older.manifest, newer.manifest, diff);
+    const std::vector<ZipEntry>& oldEntries = older.zip->entries();
+    const std::vector<ZipEntry>& newEntries = newer.zip->entries();
+    const QHash<QString, size_t> oldNames = byName(oldEntries);
+    const QHash<QString, size_t> newNames = byName(newEntries);
+    int budget = limits.linesInAll;
+    for (const ZipEntry& entry : oldEntries)
+        if (!newNames.contains(entry.name) && entry.name != kManifestName)
+            diff.entries.push_back({.kind = EntryChange::Kind::Removed,
+                                    .name = entry.name,
+                                    .oldSize = entry.size,
+                                    .oldCrc = entry.crc,
+                                    .log = isLogEntry(entry.name)});
+    for (const ZipEntry& entry : newEntries) {
+        if (entry.name == kManifestName)
+            continue;
+        const auto found = oldNames.constFind(entry.name);
+        if (found == oldNames.cend()) {
+            diff.entries.push_back({.kind = EntryChange::Kind::Added,
+                                    .name = entry.name,
+                                    .newSize = entry.size,
+                                    .newCrc = entry.crc,
+                                    .log = isLogEntry(entry.name)});
+            continue;
+        }
+        const ZipEntry& before = oldEntries[*found];
+        if (before.crc == entry.crc && before.size == entry.size)
+            continue;
+        EntryChange change{.kind = EntryChange::Kind::Changed,
+                           .name = entry.name,
+                           .oldSize = before.size,
+                           .newSize = entry.size,
+                           .oldCrc = before.crc,
+                           .newCrc = entry.crc,
+                           .log = isLogEntry(entry.name)};
+        if (change.log && !compareLogText) {
+            change.oldSpan = spanOf(*older.zip, before);
+            change.newSpan = spanOf(*newer.zip, entry);
+        } else if (!entry.isFolder()) {
+            compareText(*older.zip, before, *newer.zip, entry, limits, budget, change);
+            if (change.note == QLatin1String("only masked values differ"))
+                continue; // masked values count as equal
+        }
+        diff.linesShown += static_cast<int>(change.lines.size());
+        diff.linesLeftOut += change.linesLeftOut;
+        diff.entries.push_back(std::move(change));
+    }
+    return diff;
+}

@@ -1,0 +1,404 @@
+#include "viewer/PackageReport.h"
+
+#include "base/SystemError.h"
+#include "platform/HostName.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStringDecoder>
+#include <QTimeZone>
+
+#include <openssl/evp.h>
+
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr quint64 kReportCap = quint64(16) << 20; // the manifest and the masking report
+constexpr qint64 kStampPrefix = 40;               // the bytes of a line start a time stamp can take
+constexpr qint64 kChecksumFileCap = 64 << 10;
+
+const QString kManifestName = QStringLiteral("TSVERSION.TXT");
+const QString kMaskingName = QStringLiteral("REDACTED.TXT");
+
+QStringList textLines(const QByteArray& bytes)
+{
+    QString text = decodeText(bytes, detectEncoding(bytes.left(4096)));
+    text.remove(QLatin1Char('\r'));
+    QStringList lines = text.split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.constLast().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+bool digits(const char* p, int count)
+{
+    for (int i = 0; i < count; ++i)
+        if (p[i] < '0' || p[i] > '9')
+            return false;
+    return true;
+}
+
+int number(const char* p, int count)
+{
+    int value = 0;
+    for (int i = 0; i < count; ++i)
+        value = value * 10 + (p[i] - '0');
+    return value;
+}
+
+} // namespace
+
+QByteArray packageSha256(const ZipReader& zip, QString* error)
+{
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+        *error = QStringLiteral("no SHA-256 digest available");
+        return {};
+    }
+    std::vector<char> block(1 << 20);
+    quint64 offset = 0;
+    for (;;) {
+        const qint64 n = zip.readAt(offset, block.data(), static_cast<qint64>(block.size()));
+        if (n < 0) {
+            *error = QStringLiteral("cannot read the package: ") + errnoText(errno);
+            return {};
+        }
+        if (n == 0)
+            break;
+        EVP_DigestUpdate(context.get(), block.data(), static_cast<size_t>(n));
+        offset += static_cast<quint64>(n);
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(context.get(), digest, &length);
+    return QByteArray(reinterpret_cast<const char*>(digest), static_cast<qsizetype>(length)).toHex();
+}
+
+namespace {
+
+// The package's sha256sum file, when there is one: the digest it names against the package's own.
+std::optional<ChecksumCheck> checkDigestFile(const ZipReader& zip)
+{
+    ChecksumCheck check;
+    check.file = zip.path() + QStringLiteral(".sha256");
+    const QByteArray host = HostName::encode(check.file);
+    struct stat info
+    {};
+    if (::lstat(host.constData(), &info) != 0)
+        return std::nullopt;
+    QFile file(check.file);
+    if (!S_ISREG(info.st_mode) || info.st_size > kChecksumFileCap || !file.open(QIODevice::ReadOnly)) {
+        check.problem = QStringLiteral("%1 cannot be read: %2")
+                            .arg(check.file, S_ISREG(info.st_mode) ? file.errorString()
+                                                                   : QStringLiteral("not a plain file"));
+        return check;
+    }
+    static const QRegularExpression line(QStringLiteral("^([0-9a-fA-F]{64})\\s"));
+    const QRegularExpressionMatch match = line.match(QString::fromUtf8(file.read(kChecksumFileCap)));
+    if (!match.hasMatch()) {
+        check.problem = check.file + QStringLiteral(" names no SHA-256 digest");
+        return check;
+    }
+    check.expected = match.captured(1).toLower().toLatin1();
+    check.actual = packageSha256(zip, &check.problem);
+    return check;
+}
+
+QString entryProblem(const ZipEntry& entry, const QString& problem)
+{
+    return (entry.name.isEmpty() ? QStringLiteral("(an entry without a name)") : entry.name) +
+           QStringLiteral(": ") + problem;
+}
+
+} // namespace
+
+QString Manifest::value(const QString& key) const
+{
+    for (const Field& field : fields)
+        if (field.key == key)
+            return field.value;
+    return {};
+}
+
+Manifest parseManifest(const QByteArray& text)
+{
+    Manifest manifest;
+    manifest.present = true;
+    bool inFiles = false;
+    static const QRegularExpression numbered(QStringLiteral("^\\s*\\d+\\s+(.*)$"));
+    for (const QString& line : textLines(text)) {
+        if (inFiles) {
+            const QRegularExpressionMatch match = numbered.match(line);
+            manifest.files.append(match.hasMatch() ? match.captured(1) : line.trimmed());
+            continue;
+        }
+        const qsizetype colon = line.indexOf(QLatin1Char(':'));
+        if (colon <= 0)
+            continue;
+        const QString key = line.left(colon).trimmed();
+        if (key == QLatin1String("Files")) {
+            inFiles = true;
+            continue;
+        }
+        manifest.fields.push_back({key, line.mid(colon + 1).trimmed()});
+    }
+    return manifest;
+}
+
+std::vector<LeftOut> parseLeftOut(const QByteArray& comment)
+{
+    std::vector<LeftOut> leftOut;
+    for (const QString& line : textLines(comment)) {
+        if (line.trimmed().isEmpty())
+            continue;
+        const qsizetype cut = line.indexOf(QLatin1String(": "));
+        if (cut < 0)
+            leftOut.push_back({line, {}});
+        else
+            leftOut.push_back({line.left(cut), line.mid(cut + 2)});
+    }
+    return leftOut;
+}
+
+MaskingReport parseMaskingReport(const QByteArray& text)
+{
+    MaskingReport report;
+    report.present = true;
+    report.text = decodeText(text, TextEncoding::Utf8).remove(QLatin1Char('\r'));
+    static const QRegularExpression checked(QStringLiteral("Files checked: (\\d+)"));
+    static const QRegularExpression counts(
+        QStringLiteral("^\\s*(\\d+)(?:\\s+(\\d+))?  (.+?)(?: \\(([^()]*)\\))?$"));
+    bool notChecked = false;
+    for (const QString& line : report.text.split(QLatin1Char('\n'))) {
+        if (const QRegularExpressionMatch match = checked.match(line); match.hasMatch()) {
+            report.filesChecked = match.captured(1).toInt();
+            continue;
+        }
+        if (line.startsWith(QLatin1String("TS6Satchel masked")))
+            report.namesReplaced = line.contains(QLatin1String("placeholder"));
+        if (line.startsWith(QLatin1String("Files not checked"))) {
+            notChecked = true;
+            continue;
+        }
+        if (notChecked) {
+            if (!line.trimmed().isEmpty())
+                report.notChecked.append(line.trimmed());
+            continue;
+        }
+        const QRegularExpressionMatch match = counts.match(line);
+        if (!match.hasMatch())
+            continue;
+        MaskingReport::File file;
+        file.values = match.captured(1).toInt();
+        file.names = match.captured(2).isEmpty() ? 0 : match.captured(2).toInt();
+        file.entry = match.captured(3);
+        file.encoding = match.captured(4);
+        report.files.push_back(file);
+    }
+    return report;
+}
+
+std::optional<QDateTime> lineTimeStamp(const char* begin, const char* end)
+{
+    if (begin < end && *begin == '[')
+        ++begin;
+    if (end - begin < 19 || !digits(begin, 4) || begin[4] != '-' || !digits(begin + 5, 2) ||
+        begin[7] != '-' || !digits(begin + 8, 2) || (begin[10] != ' ' && begin[10] != 'T') ||
+        !digits(begin + 11, 2) || begin[13] != ':' || !digits(begin + 14, 2) || begin[16] != ':' ||
+        !digits(begin + 17, 2))
+        return std::nullopt;
+    const QDate day(number(begin, 4), number(begin + 5, 2), number(begin + 8, 2));
+    const QTime clock(number(begin + 11, 2), number(begin + 14, 2), number(begin + 17, 2));
+    if (!day.isValid() || !clock.isValid())
+        return std::nullopt;
+    return QDateTime(day, clock, QTimeZone::utc());
+}
+
+void LogSpanReader::line(const char* begin, const char* end)
+{
+    if (const std::optional<QDateTime> stamp = lineTimeStamp(begin, std::min(end, begin + kStampPrefix))) {
+        if (!m_first.isValid())
+            m_first = *stamp;
+        m_last = *stamp;
+    }
+}
+
+void LogSpanReader::add(const char* data, size_t size)
+{
+    const char* p = data;
+    const char* end = data + size;
+    if (m_inLine) {
+        const char* newline = static_cast<const char*>(std::memchr(p, '\n', size));
+        const char* lineEnd = newline ? newline : end;
+        m_partial.append(p,
+                         std::min<qint64>(lineEnd - p, std::max<qint64>(0, kStampPrefix - m_partial.size())));
+        if (!newline)
+            return;
+        line(m_partial.constData(), m_partial.constData() + m_partial.size());
+        m_inLine = false;
+        p = newline + 1;
+    }
+    while (p < end) {
+        const char* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (!newline) {
+            m_partial = QByteArray(p, std::min<qint64>(end - p, kStampPrefix));
+            m_inLine = true;
+            return;
+        }
+        line(p, newline);
+        p = newline + 1;
+    }
+}
+
+LogSpan LogSpanReader::span(const QDateTime& entryDate) const
+{
+    LogSpanReader last = *this;
+    if (last.m_inLine)
+        last.line(last.m_partial.constData(), last.m_partial.constData() + last.m_partial.size());
+    if (!last.m_first.isValid())
+        return {entryDate, entryDate, false};
+    return {last.m_first, last.m_last, true};
+}
+
+bool isLogEntry(const QString& name)
+{
+    static const QRegularExpression log(QStringLiteral("(\\.log(\\.\\d+)?$)|(^|/)logs/"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    return !name.endsWith(QLatin1Char('/')) && log.match(name).hasMatch();
+}
+
+TextEncoding detectEncoding(const QByteArray& start)
+{
+    if (start.startsWith("\xEF\xBB\xBF"))
+        return TextEncoding::Utf8;
+    if (start.startsWith("\xFF\xFE"))
+        return TextEncoding::Utf16LE;
+    if (start.startsWith("\xFE\xFF"))
+        return TextEncoding::Utf16BE;
+    qsizetype evenNuls = 0;
+    qsizetype oddNuls = 0;
+    qsizetype controls = 0;
+    for (qsizetype i = 0; i < start.size(); ++i) {
+        const auto c = static_cast<unsigned char>(start.at(i));
+        if (c == 0)
+            ++(i % 2 == 0 ? evenNuls : oddNuls);
+        else if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v' && c != 0x1b)
+            ++controls;
+    }
+    const qsizetype half = start.size() / 2;
+    if (half > 0 && oddNuls * 10 >= half * 4 && evenNuls * 10 < half)
+        return TextEncoding::Utf16LE;
+    if (half > 0 && evenNuls * 10 >= half * 4 && oddNuls * 10 < half)
+        return TextEncoding::Utf16BE;
+    if (evenNuls + oddNuls > 0) {
+        // NUL padding at the end of a text file is still text.
+        const qsizetype firstNul = start.indexOf('\0');
+        if (start.mid(firstNul).count('\0') != start.size() - firstNul)
+            return TextEncoding::Binary;
+    }
+    if (controls * 100 > start.size())
+        return TextEncoding::Binary;
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8(start);
+    // A multi-byte character cut at the end of the sample is no reason to doubt the rest.
+    return utf8.hasError() ? TextEncoding::Latin1 : TextEncoding::Utf8;
+}
+
+QString decodeText(const QByteArray& bytes, TextEncoding encoding)
+{
+    QString text;
+    switch (encoding) {
+    case TextEncoding::Utf16LE: {
+        QStringDecoder decoder(QStringDecoder::Utf16LE);
+        text = decoder(bytes);
+        break;
+    }
+    case TextEncoding::Utf16BE: {
+        QStringDecoder decoder(QStringDecoder::Utf16BE);
+        text = decoder(bytes);
+        break;
+    }
+    case TextEncoding::Latin1:
+        text = QString::fromLatin1(bytes);
+        break;
+    case TextEncoding::Utf8:
+    case TextEncoding::Binary: {
+        QStringDecoder decoder(QStringDecoder::Utf8);
+        text = decoder(bytes);
+        break;
+    }
+    }
+    text.remove(QChar(0));
+    return text;
+}
+
+PackageReport readPackage(const QString& path, const ReadChoice& choice)
+{
+    PackageReport report;
+    report.path = path;
+    report.zip = ZipReader::open(path, &report.openError);
+    if (!report.zip)
+        return report;
+    const ZipReader& zip = *report.zip;
+    report.damage = zip.damage();
+    if (choice.checkDigest) {
+        report.checksum = checkDigestFile(zip);
+        if (report.checksum && !report.checksum->problem.isEmpty())
+            report.damage.append(report.checksum->problem);
+        else if (report.checksum && !report.checksum->matches())
+            report.damage.append(QStringLiteral("the package's SHA-256 is %1, %2 says %3")
+                                     .arg(QString::fromLatin1(report.checksum->actual), report.checksum->file,
+                                          QString::fromLatin1(report.checksum->expected)));
+    }
+    const std::vector<ZipEntry>& entries = zip.entries();
+    report.entries.reserve(entries.size());
+    QSet<QString> seen;
+    seen.reserve(static_cast<qsizetype>(entries.size()));
+    for (qsizetype i = 0; i < static_cast<qsizetype>(entries.size()); ++i) {
+        const ZipEntry& entry = entries[static_cast<size_t>(i)];
+        EntryReport& row = report.entries.emplace_back();
+        row.index = i;
+        if (!entry.unsafe.isEmpty())
+            report.damage.append(
+                entryProblem(entry, QStringLiteral("its name would lead a reader out of the folder it "
+                                                   "extracts into (%1); shown, never followed")
+                                        .arg(entry.unsafe)));
+        if (seen.contains(entry.name))
+            report.damage.append(entryProblem(entry, QStringLiteral("a second entry of this name")));
+        seen.insert(entry.name);
+        if (!choice.checkData || entry.isFolder()) {
+            row.problem = entry.refused;
+        } else {
+            const bool log = isLogEntry(entry.name);
+            LogSpanReader span;
+            row.problem = zip.read(entry, [&](const char* data, size_t size) {
+                if (log)
+                    span.add(data, size);
+                return true;
+            });
+            row.checked = true;
+            if (log && row.problem.isEmpty())
+                row.log = span.span(entry.modified);
+        }
+        if (!row.problem.isEmpty())
+            report.damage.append(entryProblem(entry, row.problem));
+    }
+    report.leftOut = parseLeftOut(zip.comment());
+    QString why;
+    if (const qsizetype at = zip.find(kManifestName); at >= 0) {
+        if (const std::optional<QByteArray> text =
+                zip.readAll(entries[static_cast<size_t>(at)], kReportCap, &why))
+            report.manifest = parseManifest(*text);
+    }
+    if (const qsizetype at = zip.find(kMaskingName); at >= 0) {
+        if (const std::optional<QByteArray> text =
+                zip.readAll(entries[static_cast<size_t>(at)], kReportCap, &why))
+            report.masking = parseMaskingReport(*text);
+    }
+    return report;
+}

@@ -1,0 +1,149 @@
+#pragma once
+
+#include "viewer/ZipReader.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+// The version manifest (TSVERSION.TXT): its "Key: value" lines in order, and the files it lists.
+struct Manifest
+{
+    struct Field
+    {
+        QString key;
+        QString value;
+    };
+    bool present = false;
+    std::vector<Field> fields;
+    QStringList files;
+
+    QString value(const QString& key) const;
+};
+Manifest parseManifest(const QByteArray& text);
+
+// A file the build left out, as the archive's comment names it, and why.
+struct LeftOut
+{
+    QString path;
+    QString reason;
+};
+std::vector<LeftOut> parseLeftOut(const QByteArray& comment);
+
+// REDACTED.TXT: how many values were masked (and names replaced) in which entry; the files that
+// could not be read as text. Never the values.
+struct MaskingReport
+{
+    struct File
+    {
+        QString entry;
+        int values = 0;
+        int names = 0;
+        QString encoding;
+    };
+    bool present = false;
+    int filesChecked = 0;
+    bool namesReplaced = false;
+    std::vector<File> files;
+    QStringList notChecked;
+    QString text; // the report as written, for a person
+};
+MaskingReport parseMaskingReport(const QByteArray& text);
+
+// The time a log's lines cover: the first and last time stamps at line starts, else the entry's date.
+struct LogSpan
+{
+    QDateTime first;
+    QDateTime last;
+    bool fromStamps = false;
+};
+
+// Follows a log's lines as its bytes come, keeping the first and the last time stamp at a line start.
+class LogSpanReader
+{
+public:
+    void add(const char* data, size_t size);
+    LogSpan span(const QDateTime& entryDate) const;
+
+private:
+    void line(const char* begin, const char* end);
+    QByteArray m_partial; // the start of a line whose end has not come yet (its first bytes only)
+    bool m_inLine = false;
+    QDateTime m_first;
+    QDateTime m_last;
+};
+// The time stamp a line starts with ("2026-12-04 08:00:01", ISO 8601 with T, in brackets), or none.
+std::optional<QDateTime> lineTimeStamp(const char* begin, const char* end);
+
+// Whether an entry is one of the product's logs, compared by size and time span.
+bool isLogEntry(const QString& name);
+
+// One entry and what reading it showed.
+struct EntryReport
+{
+    qsizetype index = 0; // in the archive's entries
+    QString problem{};   // damage or refusal; empty when intact or not read
+    bool checked = false;
+    std::optional<LogSpan> log{};
+};
+
+// The sha256sum file beside a package and whether the package still matches it.
+struct ChecksumCheck
+{
+    QString file;
+    QByteArray expected;
+    QByteArray actual;
+    QString problem; // the file cannot be read, or names no digest
+    bool matches() const { return problem.isEmpty() && expected == actual; }
+};
+
+// Everything show tells about a package, read once.
+struct PackageReport
+{
+    QString path;
+    std::shared_ptr<const ZipReader> zip; // for a view that reads entries later
+    QString openError;                    // the package cannot be opened at all
+    std::vector<EntryReport> entries;     // in the archive's order
+    QStringList damage;                   // every problem named: the archive's, then "entry: what"
+    std::optional<ChecksumCheck> checksum;
+    Manifest manifest;
+    std::vector<LeftOut> leftOut;
+    MaskingReport masking;
+
+    bool readable() const { return zip != nullptr; }
+    bool intact() const { return readable() && damage.isEmpty(); }
+    const ZipEntry& entry(const EntryReport& report) const
+    {
+        return zip->entries()[static_cast<size_t>(report.index)];
+    }
+};
+
+struct ReadChoice
+{
+    bool checkData = true;   // read every entry: CRCs, sizes, log spans
+    bool checkDigest = true; // the .sha256 file beside the package
+};
+
+// Opens and reads a package: what it holds and what is wrong with it, never failing on damage.
+PackageReport readPackage(const QString& path, const ReadChoice& choice = {});
+
+// The SHA-256 of the whole archive file in lower-case hex; empty, with the reason, when it cannot be read.
+QByteArray packageSha256(const ZipReader& zip, QString* error);
+
+// Whether the bytes read as text (UTF-8, Latin-1, UTF-16 with or without BOM), and as what.
+enum class TextEncoding
+{
+    Binary,
+    Utf8,
+    Latin1,
+    Utf16LE,
+    Utf16BE,
+};
+TextEncoding detectEncoding(const QByteArray& start);
+// The bytes as text in that encoding (a BOM dropped, NUL padding left out).
+QString decodeText(const QByteArray& bytes, TextEncoding encoding);

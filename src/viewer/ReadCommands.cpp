@@ -1,0 +1,612 @@
+#include "viewer/ReadCommands.h"
+
+#include "base/VerbCommand.h"
+#include "case/HostState.h"
+#include "outside/Interruption.h"
+#include "viewer/CaseReport.h"
+#include "viewer/PackageDiff.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kTrouble = 2;
+
+struct ReadOptions
+{
+    QStringList paths;
+    bool json = false;
+    bool logs = false;
+};
+using ReadCommand = VerbCommand<ReadOptions>;
+
+// The verb's arguments: the paths, --json, and --logs where the verb takes it.
+ReadCommand parseRead(const QStringList& arguments, qsizetype pathCount, bool takesLogs)
+{
+    ReadCommand command;
+    bool optionsEnd = false;
+    for (const QString& argument : arguments) {
+        if (!optionsEnd && (argument == QLatin1String("-h") || argument == QLatin1String("--help"))) {
+            command.action = ReadCommand::Action::Help;
+            return command;
+        }
+        if (!optionsEnd && argument == QLatin1String("--"))
+            optionsEnd = true;
+        else if (!optionsEnd && argument == QLatin1String("--json"))
+            command.options.json = true;
+        else if (!optionsEnd && takesLogs && argument == QLatin1String("--logs"))
+            command.options.logs = true;
+        else if (!optionsEnd && argument.startsWith(QLatin1Char('-')) && argument.size() > 1)
+            return ReadCommand::usageError(QStringLiteral("unknown option %1").arg(printable(argument)));
+        else
+            command.options.paths.append(argument);
+    }
+    if (command.options.paths.size() != pathCount)
+        return ReadCommand::usageError(pathCount == 1 ? QStringLiteral("name one package or case folder")
+                                                      : QStringLiteral("name the two packages to compare"));
+    for (const QString& path : std::as_const(command.options.paths))
+        if (path.isEmpty())
+            return ReadCommand::usageError(QStringLiteral("an empty path"));
+    return command;
+}
+
+const QString kShowUsage = QStringLiteral("Usage: ts6satchel show PACKAGE|CASEDIR [--json]\n"
+                                          "'ts6satchel show --help' says more.\n");
+const QString kShowHelp = QStringLiteral(
+    "Usage: ts6satchel show PACKAGE|CASEDIR [--json]\n"
+    "\n"
+    "Tells what a package holds and whether it is intact: every entry's CRC and size, the SHA-256 in\n"
+    "PACKAGE.sha256 when there is one, the version manifest, the entries, the files left out and\n"
+    "why, the masking report and each log's time span. For a case folder: each host's state, its\n"
+    "package, and the product versions that differ between hosts. Nothing is written or extracted.\n"
+    "\n"
+    "Options:\n"
+    "  --json      print the summary as JSON on standard output\n"
+    "  -h, --help  show this help\n"
+    "\n"
+    "Exit status: 0 everything read is intact; 1 something is damaged (named on standard output);\n"
+    "2 the package or case folder cannot be read; 64 the command line could not be read.\n");
+const QString kDiffUsage = QStringLiteral("Usage: ts6satchel diff OLD NEW [--json] [--logs]\n"
+                                          "'ts6satchel diff --help' says more.\n");
+const QString kDiffHelp = QStringLiteral(
+    "Usage: ts6satchel diff OLD NEW [--json] [--logs]\n"
+    "\n"
+    "Compares two packages: their version manifests, the entries added, removed and changed (by\n"
+    "CRC), and the changed lines of changed text entries (at most 200 lines an entry, 2000 in all);\n"
+    "a line with a masked value (********) matches any value in its place. Logs are compared by size\n"
+    "and time span.\n"
+    "\n"
+    "Options:\n"
+    "  --logs      compare the lines of logs too\n"
+    "  --json      print the differences as JSON on standard output\n"
+    "  -h, --help  show this help\n"
+    "\n"
+    "Exit status: 0 the packages are equal; 1 they differ; 2 one cannot be read; 64 the command\n"
+    "line could not be read.\n");
+const QString kOpenUsage = QStringLiteral("Usage: ts6satchel open PACKAGE|CASEDIR\n"
+                                          "'ts6satchel open --help' says more.\n");
+const QString kOpenHelp = QStringLiteral(
+    "Usage: ts6satchel open PACKAGE|CASEDIR\n"
+    "\n"
+    "Opens a package, or a case folder, in the viewer window: the entries in a tree with a filter,\n"
+    "the text of any entry, the version manifest, the files left out, the masking report and the\n"
+    "logs' time spans; for a case folder, its hosts. The main window offers the same under\n"
+    "File > Open Package...\n"
+    "\n"
+    "Exit status: 0 the window was closed; 2 the target cannot be read, or there is no display;\n"
+    "64 the command line could not be read.\n");
+
+void out(const QString& line)
+{
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+}
+
+void sayError(const QString& line)
+{
+    std::fputs(qPrintable(QStringLiteral("ts6satchel: ") + printable(line) + QLatin1Char('\n')), stderr);
+}
+
+QString timeText(const QDateTime& time)
+{
+    return time.isValid() ? time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QStringLiteral("-");
+}
+
+QString isoTime(const QDateTime& time)
+{
+    return time.isValid() ? time.toString(Qt::ISODate) : QString();
+}
+
+QString sizeText(quint64 bytes)
+{
+    return QLocale::c().formattedDataSize(static_cast<qint64>(bytes), 2, QLocale::DataSizeIecFormat);
+}
+
+QString spanText(const LogSpan& span)
+{
+    if (!span.fromStamps)
+        return QStringLiteral("no time stamps; entry dated %1 UTC").arg(timeText(span.first));
+    return timeText(span.first) + QStringLiteral(" .. ") + timeText(span.last);
+}
+
+QString entryState(const EntryReport& row)
+{
+    if (!row.problem.isEmpty())
+        return row.checked ? QStringLiteral("damaged") : QStringLiteral("refused");
+    return row.checked ? QStringLiteral("intact") : QStringLiteral("not read");
+}
+
+// --- show, as text --------------------------------------------------------------------------
+
+void printIntegrity(const QStringList& damage, const QString& intactLine)
+{
+    if (damage.isEmpty()) {
+        out(QStringLiteral("Integrity: intact; ") + intactLine);
+        return;
+    }
+    out(QStringLiteral("Integrity: DAMAGED, %1 %2:")
+            .arg(damage.size())
+            .arg(damage.size() == 1 ? "problem" : "problems"));
+    for (const QString& item : damage)
+        out(QStringLiteral("  - ") + printable(item));
+}
+
+void printPackage(const PackageReport& report, const QString& indent)
+{
+    const ZipReader& zip = *report.zip;
+    out(indent + QStringLiteral("Manifest (TSVERSION.TXT):"));
+    if (!report.manifest.present)
+        out(indent + QStringLiteral("  none in this package"));
+    for (const Manifest::Field& field : report.manifest.fields)
+        out(indent + QStringLiteral("  ") + printable(field.key) + QStringLiteral(": ") +
+            printable(field.value));
+    if (report.manifest.present)
+        out(indent + QStringLiteral("  Files: %1 listed").arg(report.manifest.files.size()));
+    out(QString());
+    out(indent + QStringLiteral("Entries (%1):").arg(report.entries.size()));
+    out(indent + QStringLiteral("  %1  %2  %3")
+                     .arg(QStringLiteral("Size"), 12)
+                     .arg(QStringLiteral("Modified (UTC)"), -19)
+                     .arg(QStringLiteral("Name")));
+    for (const EntryReport& row : report.entries) {
+        const ZipEntry& entry = report.entry(row);
+        QString line = indent + QStringLiteral("  %1  %2  %3")
+                                    .arg(entry.size, 12)
+                                    .arg(timeText(entry.modified), -19)
+                                    .arg(printable(entry.name));
+        if (!row.problem.isEmpty())
+            line += QStringLiteral("  [%1: %2]").arg(entryState(row), printable(row.problem));
+        if (!entry.unsafe.isEmpty())
+            line += QStringLiteral("  [unsafe name: %1]").arg(entry.unsafe);
+        out(line);
+    }
+    out(QString());
+    out(indent + QStringLiteral("Left out (%1):").arg(report.leftOut.size()));
+    for (const LeftOut& file : report.leftOut)
+        out(indent + QStringLiteral("  ") + printable(file.path) +
+            (file.reason.isEmpty() ? QString() : QStringLiteral(": ") + printable(file.reason)));
+    out(QString());
+    if (!report.masking.present) {
+        out(indent + QStringLiteral("Masking: none; the package was built without --redact"));
+    } else {
+        int values = 0;
+        for (const MaskingReport::File& file : report.masking.files)
+            values += file.values;
+        out(indent +
+            QStringLiteral("Masking (REDACTED.TXT): %1 files checked, %2 values masked in %3 files%4")
+                .arg(report.masking.filesChecked)
+                .arg(values)
+                .arg(report.masking.files.size())
+                .arg(report.masking.namesReplaced ? QStringLiteral("; names replaced") : QString()));
+        for (const MaskingReport::File& file : report.masking.files)
+            out(indent + QStringLiteral("  %1  %2").arg(file.values, 6).arg(printable(file.entry)) +
+                (report.masking.namesReplaced ? QStringLiteral(" (%1 names)").arg(file.names) : QString()));
+        for (const QString& entry : report.masking.notChecked)
+            out(indent + QStringLiteral("  not checked (not text): ") + printable(entry));
+    }
+    out(QString());
+    qsizetype logs = 0;
+    for (const EntryReport& row : report.entries)
+        logs += row.log ? 1 : 0;
+    out(indent + QStringLiteral("Logs (%1):").arg(logs));
+    for (const EntryReport& row : report.entries)
+        if (row.log)
+            out(indent + QStringLiteral("  %1  %2  %3")
+                             .arg(printable(report.entry(row).name))
+                             .arg(sizeText(report.entry(row).size))
+                             .arg(spanText(*row.log)));
+    Q_UNUSED(zip);
+}
+
+void showPackageText(const PackageReport& report)
+{
+    out(QStringLiteral("Package: %1 (%2, %3 entries)")
+            .arg(printable(report.path), sizeText(report.zip->fileSize()))
+            .arg(report.entries.size()));
+    QString intact = QStringLiteral("every entry's CRC and size match");
+    if (report.checksum && report.checksum->matches())
+        intact += QStringLiteral("; the SHA-256 matches ") + printable(report.checksum->file);
+    printIntegrity(report.damage, intact);
+    out(QString());
+    printPackage(report, QString());
+}
+
+void showCaseText(const CaseReport& report)
+{
+    out(QStringLiteral("Case folder: %1 (%2 hosts)").arg(printable(report.folder)).arg(report.hosts.size()));
+    out(QStringLiteral("Target: ") + printable(report.index.target));
+    if (!report.index.options.isEmpty())
+        out(QStringLiteral("Options: ") + printable(report.index.options.join(QLatin1Char(' '))));
+    out(QStringLiteral("Started: %1; finished: %2")
+            .arg(isoTime(report.index.started),
+                 report.index.finished ? isoTime(*report.index.finished) : QStringLiteral("not recorded")));
+    printIntegrity(report.damage, QStringLiteral("every collected package matches the index"));
+    out(QString());
+    out(QStringLiteral("Hosts:"));
+    for (const CaseHost& host : report.hosts) {
+        QString line = QStringLiteral("  %1  %2")
+                           .arg(printable(host.record.host), -24)
+                           .arg(stateName(host.record.state), -18);
+        if (!host.record.reason.isEmpty())
+            line += QStringLiteral("  ") + printable(host.record.reason);
+        if (host.package && host.package->manifest.present)
+            line += QStringLiteral("  version %1")
+                        .arg(printable(host.package->manifest.value(QStringLiteral("Version"))));
+        out(line);
+    }
+    out(QString());
+    if (report.differences.empty())
+        out(QStringLiteral("Versions: the same on every host that was collected"));
+    else
+        out(QStringLiteral("Versions that differ between hosts:"));
+    for (const VersionSpread& spread : report.differences) {
+        out(QStringLiteral("  ") + spread.field + QLatin1Char(':'));
+        for (const auto& [host, value] : spread.byHost)
+            out(QStringLiteral("    %1  %2").arg(printable(host), -24).arg(printable(value)));
+    }
+    for (const CaseHost& host : report.hosts) {
+        if (!host.package || !host.package->readable())
+            continue;
+        out(QString());
+        out(QStringLiteral("== %1: %2").arg(printable(host.record.host), printable(host.record.package)));
+        printPackage(*host.package, QStringLiteral("  "));
+    }
+}
+
+// --- show, as JSON --------------------------------------------------------------------------
+
+QJsonArray jsonList(const QStringList& items)
+{
+    QJsonArray list;
+    for (const QString& item : items)
+        list.append(item);
+    return list;
+}
+
+QJsonValue jsonSpan(const std::optional<LogSpan>& span)
+{
+    if (!span)
+        return QJsonValue::Null;
+    return QJsonObject{{QStringLiteral("first"), isoTime(span->first)},
+                       {QStringLiteral("last"), isoTime(span->last)},
+                       {QStringLiteral("from"),
+                        span->fromStamps ? QStringLiteral("time stamps") : QStringLiteral("entry date")}};
+}
+
+QJsonObject packageJson(const PackageReport& report)
+{
+    QJsonObject json;
+    json.insert(QStringLiteral("path"), report.path);
+    json.insert(QStringLiteral("kind"), QStringLiteral("package"));
+    json.insert(QStringLiteral("intact"), report.intact());
+    json.insert(QStringLiteral("damage"), jsonList(report.damage));
+    json.insert(QStringLiteral("size"), static_cast<qint64>(report.zip->fileSize()));
+    if (report.checksum)
+        json.insert(QStringLiteral("sha256_file"),
+                    QJsonObject{{QStringLiteral("file"), report.checksum->file},
+                                {QStringLiteral("expected"), QString::fromLatin1(report.checksum->expected)},
+                                {QStringLiteral("actual"), QString::fromLatin1(report.checksum->actual)},
+                                {QStringLiteral("matches"), report.checksum->matches()}});
+    else
+        json.insert(QStringLiteral("sha256_file"), QJsonValue::Null);
+    if (report.manifest.present) {
+        QJsonObject fields;
+        for (const Manifest::Field& field : report.manifest.fields)
+            fields.insert(field.key, field.value);
+        json.insert(QStringLiteral("manifest"),
+                    QJsonObject{{QStringLiteral("fields"), fields},
+                                {QStringLiteral("files"), jsonList(report.manifest.files)}});
+    } else {
+        json.insert(QStringLiteral("manifest"), QJsonValue::Null);
+    }
+    QJsonArray entries;
+    QJsonArray logs;
+    for (const EntryReport& row : report.entries) {
+        const ZipEntry& entry = report.entry(row);
+        QJsonObject item{
+            {QStringLiteral("name"), entry.name},
+            {QStringLiteral("size"), static_cast<qint64>(entry.size)},
+            {QStringLiteral("packed"), static_cast<qint64>(entry.packed)},
+            {QStringLiteral("crc"), QStringLiteral("%1").arg(entry.crc, 8, 16, QLatin1Char('0'))},
+            {QStringLiteral("modified"), isoTime(entry.modified)},
+            {QStringLiteral("state"), entryState(row)}};
+        if (!row.problem.isEmpty())
+            item.insert(QStringLiteral("problem"), row.problem);
+        if (!entry.unsafe.isEmpty())
+            item.insert(QStringLiteral("unsafe"), entry.unsafe);
+        entries.append(item);
+        if (row.log) {
+            QJsonObject log = jsonSpan(row.log).toObject();
+            log.insert(QStringLiteral("name"), entry.name);
+            log.insert(QStringLiteral("size"), static_cast<qint64>(entry.size));
+            logs.append(log);
+        }
+    }
+    json.insert(QStringLiteral("entries"), entries);
+    QJsonArray leftOut;
+    for (const LeftOut& file : report.leftOut)
+        leftOut.append(
+            QJsonObject{{QStringLiteral("path"), file.path}, {QStringLiteral("reason"), file.reason}});
+    json.insert(QStringLiteral("left_out"), leftOut);
+    if (report.masking.present) {
+        QJsonArray files;
+        for (const MaskingReport::File& file : report.masking.files)
+            files.append(QJsonObject{{QStringLiteral("entry"), file.entry},
+                                     {QStringLiteral("values"), file.values},
+                                     {QStringLiteral("names"), file.names},
+                                     {QStringLiteral("encoding"), file.encoding}});
+        json.insert(QStringLiteral("masking"),
+                    QJsonObject{{QStringLiteral("files_checked"), report.masking.filesChecked},
+                                {QStringLiteral("names_replaced"), report.masking.namesReplaced},
+                                {QStringLiteral("files"), files},
+                                {QStringLiteral("not_checked"), jsonList(report.masking.notChecked)}});
+    } else {
+        json.insert(QStringLiteral("masking"), QJsonValue::Null);
+    }
+    json.insert(QStringLiteral("logs"), logs);
+    return json;
+}
+
+QJsonObject caseJson(const CaseReport& report)
+{
+    QJsonArray hosts;
+    for (const CaseHost& host : report.hosts) {
+        QJsonObject item{{QStringLiteral("host"), host.record.host},
+                         {QStringLiteral("state"), stateName(host.record.state)},
+                         {QStringLiteral("reason"), host.record.reason},
+                         {QStringLiteral("version"), host.record.version},
+                         {QStringLiteral("package"), host.record.package.isEmpty()
+                                                         ? QJsonValue(QJsonValue::Null)
+                                                         : QJsonValue(host.record.package)},
+                         {QStringLiteral("problem"), host.problem}};
+        item.insert(QStringLiteral("summary"), host.package && host.package->readable()
+                                                   ? QJsonValue(packageJson(*host.package))
+                                                   : QJsonValue(QJsonValue::Null));
+        hosts.append(item);
+    }
+    QJsonArray differences;
+    for (const VersionSpread& spread : report.differences) {
+        QJsonObject byHost;
+        for (const auto& [host, value] : spread.byHost)
+            byHost.insert(host, value);
+        differences.append(
+            QJsonObject{{QStringLiteral("field"), spread.field}, {QStringLiteral("hosts"), byHost}});
+    }
+    return {{QStringLiteral("path"), report.folder},
+            {QStringLiteral("kind"), QStringLiteral("case")},
+            {QStringLiteral("intact"), report.intact()},
+            {QStringLiteral("damage"), jsonList(report.damage)},
+            {QStringLiteral("case"),
+             QJsonObject{{QStringLiteral("target"), report.index.target},
+                         {QStringLiteral("options"), jsonList(report.index.options)},
+                         {QStringLiteral("started"), isoTime(report.index.started)},
+                         {QStringLiteral("finished"), report.index.finished
+                                                          ? QJsonValue(isoTime(*report.index.finished))
+                                                          : QJsonValue(QJsonValue::Null)}}},
+            {QStringLiteral("hosts"), hosts},
+            {QStringLiteral("version_differences"), differences}};
+}
+
+void printJson(const QJsonObject& json)
+{
+    std::fputs(QJsonDocument(json).toJson(QJsonDocument::Indented).constData(), stdout);
+}
+
+// Says why a run ends early: its reason on standard error and, with --json, in the result.
+int trouble(const QString& why, bool json)
+{
+    sayError(why);
+    if (json)
+        printJson({{QStringLiteral("error"), why}});
+    return kTrouble;
+}
+
+bool interrupted(bool json)
+{
+    if (const int signal = Interruption::requested(); signal != 0) {
+        trouble(QStringLiteral("interrupted by signal %1").arg(signal), json);
+        return true;
+    }
+    return false;
+}
+
+// --- diff -----------------------------------------------------------------------------------
+
+QString changeMark(EntryChange::Kind kind)
+{
+    switch (kind) {
+    case EntryChange::Kind::Added:
+        return QStringLiteral("+");
+    case EntryChange::Kind::Removed:
+        return QStringLiteral("-");
+    case EntryChange::Kind::Changed:
+        break;
+    }
+    return QStringLiteral("~");
+}
+
+void printDiffText(const PackageDiff& diff, const QString& older, const QString& newer)
+{
+    out(QStringLiteral("--- %1").arg(printable(older)));
+    out(QStringLiteral("+++ %1").arg(printable(newer)));
+    if (diff.equal()) {
+        out(QStringLiteral("The packages hold the same manifest and entries."));
+        return;
+    }
+    if (!diff.manifest.empty() || !diff.manifestFilesAdded.isEmpty() ||
+        !diff.manifestFilesRemoved.isEmpty()) {
+        out(QStringLiteral("Manifest:"));
+        for (const ManifestChange& change : diff.manifest)
+            out(QStringLiteral("  %1: %2 -> %3")
+                    .arg(printable(change.key), printable(change.oldValue), printable(change.newValue)));
+        for (const QString& file : diff.manifestFilesRemoved)
+            out(QStringLiteral("  - listed file ") + printable(file));
+        for (const QString& file : diff.manifestFilesAdded)
+            out(QStringLiteral("  + listed file ") + printable(file));
+    }
+    int counts[3] = {0, 0, 0};
+    for (const EntryChange& change : diff.entries)
+        ++counts[static_cast<int>(change.kind)];
+    out(QStringLiteral("Entries: %1 added, %2 removed, %3 changed")
+            .arg(counts[0])
+            .arg(counts[1])
+            .arg(counts[2]));
+    for (const EntryChange& change : diff.entries) {
+        QString line = QStringLiteral("%1 %2").arg(changeMark(change.kind), printable(change.name));
+        if (change.kind == EntryChange::Kind::Added)
+            line += QStringLiteral(" (%1)").arg(sizeText(change.newSize));
+        else if (change.kind == EntryChange::Kind::Removed)
+            line += QStringLiteral(" (%1)").arg(sizeText(change.oldSize));
+        else
+            line += QStringLiteral(" (%1 -> %2)").arg(sizeText(change.oldSize), sizeText(change.newSize));
+        if (change.oldSpan && change.newSpan)
+            line +=
+                QStringLiteral("; spans %1 -> %2").arg(spanText(*change.oldSpan), spanText(*change.newSpan));
+        if (!change.note.isEmpty())
+            line += QStringLiteral("; ") + change.note;
+        out(line);
+        for (const LineChange& text : change.lines)
+            out(QStringLiteral("    %1%2: %3")
+                    .arg(QLatin1Char(text.kind))
+                    .arg(text.line)
+                    .arg(printable(text.text)));
+        if (change.linesLeftOut > 0)
+            out(QStringLiteral("    ... %1 more changed lines not shown").arg(change.linesLeftOut));
+    }
+}
+
+QJsonObject diffJson(const PackageDiff& diff, const QString& older, const QString& newer)
+{
+    QJsonArray manifest;
+    for (const ManifestChange& change : diff.manifest)
+        manifest.append(QJsonObject{{QStringLiteral("key"), change.key},
+                                    {QStringLiteral("old"), change.oldValue},
+                                    {QStringLiteral("new"), change.newValue}});
+    QJsonArray entries;
+    static const char* const kinds[] = {"added", "removed", "changed"};
+    for (const EntryChange& change : diff.entries) {
+        QJsonObject item{{QStringLiteral("name"), change.name},
+                         {QStringLiteral("change"), QLatin1String(kinds[static_cast<int>(change.kind)])},
+                         {QStringLiteral("log"), change.log}};
+        if (change.kind != EntryChange::Kind::Added)
+            item.insert(QStringLiteral("old_size"), static_cast<qint64>(change.oldSize));
+        if (change.kind != EntryChange::Kind::Removed)
+            item.insert(QStringLiteral("new_size"), static_cast<qint64>(change.newSize));
+        if (change.oldSpan)
+            item.insert(QStringLiteral("old_span"), jsonSpan(change.oldSpan));
+        if (change.newSpan)
+            item.insert(QStringLiteral("new_span"), jsonSpan(change.newSpan));
+        QJsonArray lines;
+        for (const LineChange& text : change.lines)
+            lines.append(QJsonObject{{QStringLiteral("kind"), QString(QLatin1Char(text.kind))},
+                                     {QStringLiteral("line"), text.line},
+                                     {QStringLiteral("text"), text.text}});
+        if (change.kind == EntryChange::Kind::Changed) {
+            item.insert(QStringLiteral("lines"), lines);
+            item.insert(QStringLiteral("lines_left_out"), change.linesLeftOut);
+        }
+        if (!change.note.isEmpty())
+            item.insert(QStringLiteral("note"), change.note);
+        entries.append(item);
+    }
+    return {{QStringLiteral("old"), older},
+            {QStringLiteral("new"), newer},
+            {QStringLiteral("equal"), diff.equal()},
+            {QStringLiteral("manifest"), manifest},
+            {QStringLiteral("manifest_files_added"), jsonList(diff.manifestFilesAdded)},
+            {QStringLiteral("manifest_files_removed"), jsonList(diff.manifestFilesRemoved)},
+            {QStringLiteral("entries"), entries},
+            {QStringLiteral("lines_left_out"), diff.linesLeftOut}};
+}
+
+} // namespace
+
+int runShow(const QStringList& arguments)
+{
+    const ReadCommand command = parseRead(arguments, 1, false);
+    if (const std::optional<int> status = answerWithoutRunning(command, kShowHelp, kShowUsage))
+        return *status;
+    const ReadOptions& options = command.options;
+    const QString& path = options.paths.constFirst();
+    if (isFolder(path)) {
+        const CaseReport report = readCase(path);
+        if (!report.readable())
+            return trouble(report.openError, options.json);
+        if (interrupted(options.json))
+            return kTrouble;
+        options.json ? printJson(caseJson(report)) : showCaseText(report);
+        return report.intact() ? 0 : 1;
+    }
+    const PackageReport report = readPackage(path);
+    if (!report.readable())
+        return trouble(QStringLiteral("cannot open %1: %2").arg(path, report.openError), options.json);
+    if (interrupted(options.json))
+        return kTrouble;
+    options.json ? printJson(packageJson(report)) : showPackageText(report);
+    return report.intact() ? 0 : 1;
+}
+
+int runDiff(const QStringList& arguments)
+{
+    const ReadCommand command = parseRead(arguments, 2, true);
+    if (const std::optional<int> status = answerWithoutRunning(command, kDiffHelp, kDiffUsage))
+        return *status;
+    const ReadOptions& options = command.options;
+    std::vector<PackageReport> packages;
+    for (const QString& path : options.paths) {
+        if (isFolder(path))
+            return trouble(QStringLiteral("%1 is a folder: diff compares two packages").arg(path),
+                           options.json);
+        packages.push_back(readPackage(path, {.checkData = false, .checkDigest = false}));
+        const PackageReport& report = packages.back();
+        if (!report.readable())
+            return trouble(QStringLiteral("cannot open %1: %2").arg(path, report.openError), options.json);
+        if (report.zip->entries().empty() && !report.damage.isEmpty())
+            return trouble(QStringLiteral("cannot read %1: %2").arg(path, report.damage.constFirst()),
+                           options.json);
+        for (const QString& damage : report.damage)
+            sayError(QStringLiteral("%1: %2").arg(path, damage));
+    }
+    const PackageDiff diff = diffPackages(packages[0], packages[1], options.logs);
+    if (interrupted(options.json))
+        return kTrouble;
+    options.json ? printJson(diffJson(diff, options.paths[0], options.paths[1]))
+                 : printDiffText(diff, options.paths[0], options.paths[1]);
+    return diff.equal() ? 0 : 1;
+}
+
+OpenCommand parseOpen(const QStringList& arguments)
+{
+    const ReadCommand command = parseRead(arguments, 1, false);
+    if (command.action == ReadCommand::Action::Run && command.options.json) {
+        std::fputs(qPrintable(QStringLiteral("ts6satchel: open takes no --json\n") + kOpenUsage), stderr);
+        return {{}, kUsageStatus};
+    }
+    if (const std::optional<int> status = answerWithoutRunning(command, kOpenHelp, kOpenUsage))
+        return {{}, *status};
+    return {command.options.paths.constFirst(), -1};
+}

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "base/CHandle.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <zlib.h>
+
+// One entry of an archive as its headers describe it.
+struct ZipEntry
+{
+    QString name{};           // UTF-8 when the entry says so (bit 11), else read as code page 437
+    quint64 size = 0;         // the bytes it holds, as its headers say
+    quint64 packed = 0;       // the bytes its data takes in the archive
+    quint32 crc = 0;          // the CRC its headers give
+    quint16 method = 0;       // 0 stored, 8 deflated
+    quint16 flags = 0;        // the general-purpose bits
+    quint64 headerOffset = 0; // where its local header starts
+    quint64 dataOffset = 0;   // where its data starts, once the local header was read
+    QDateTime modified{};     // UTC: the exact time of the extra field, else the DOS time
+    quint32 mode = 0;         // type and permission bits of an entry made on Unix, else 0
+    QString unsafe{};         // why a reader extracting it could step out of its folder, else empty
+    QString refused{};        // why its data is not read (a limit against bombs, encryption...)
+
+    bool isFolder() const { return name.endsWith(QLatin1Char('/')); }
+};
+
+// How much an archive may ask a reader to inflate: past these the entry is refused, never read.
+struct ZipLimits
+{
+    quint64 maxRatio = 1000;                  // size / packed, for entries past 1 MiB
+    quint64 maxEntrySize = quint64(32) << 30; // 32 GiB
+    quint64 maxTotalSize = quint64(256) << 30;
+};
+
+// A zip archive opened read-only. The central directory (zip64 included) gives the entries; an
+// archive cut short before it is read from its local headers as far as they go. Nothing is ever
+// extracted to disk: entries are streamed to whoever asks. Names with ".." components or absolute
+// paths are kept as they are, with the reason in unsafe, for the reader to show.
+class ZipReader
+{
+public:
+    // The archive at the host path; none, with the reason, when it cannot be opened at all (no such
+    // file, not a plain file, not readable). A file that is no zip archive opens with that damage.
+    static std::shared_ptr<const ZipReader> open(const QString& path, QString* error,
+                                                 const ZipLimits& limits = {});
+
+    const QString& path() const { return m_path; }
+    quint64 fileSize() const { return m_fileSize; }
+    const std::vector<ZipEntry>& entries() const { return m_entries; }
+    const QByteArray& comment() const { return m_comment; }
+    // What is wrong with the archive as a whole: cut short, no zip, a directory that does not add up.
+    const QStringList& damage() const { return m_damage; }
+    // The entries came from the local headers: the central directory is missing or unreadable.
+    bool fromLocalHeaders() const { return m_fromLocalHeaders; }
+    // The index of the entry of that name, or -1.
+    qsizetype find(const QString& name) const;
+
+    // Streams an entry's bytes to sink in pieces, checking its size and CRC: an empty text when it
+    // is intact, else what is wrong ("CRC mismatch"...). A sink that returns false stops the read,
+    // and nothing is said about the rest. A refused entry is not read.
+    QString read(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink) const;
+    // The entry whole, when it holds at most cap bytes and is intact; else none, with the reason.
+    std::optional<QByteArray> readAll(const ZipEntry& entry, quint64 cap, QString* error) const;
+
+    // Reads bytes of the archive at an offset: the number read (fewer at the end of the file), -1 on
+    // a read error.
+    qint64 readAt(quint64 offset, char* into, qint64 count) const;
+
+private:
+    friend class EntryStream; // finds an entry's data through its local header
+    ZipReader() = default;
+    void readDirectory(const ZipLimits& limits);
+    bool readCentral(quint64 directoryOffset, quint64 directorySize, quint64 count);
+    void readLocalHeaders();
+    void checkEntries(const ZipLimits& limits);
+    bool locateData(ZipEntry& entry) const;
+
+    QString m_path;
+    UniqueFd m_fd;
+    quint64 m_fileSize = 0;
+    std::vector<ZipEntry> m_entries;
+    QByteArray m_comment;
+    QStringList m_damage;
+    bool m_fromLocalHeaders = false;
+};
+
+// An entry's bytes read in order, for a view that shows them a piece at a time: read gives the next
+// piece; seek goes to an offset of the entry's bytes (backwards, from the start again).
+class EntryStream
+{
+public:
+    EntryStream(std::shared_ptr<const ZipReader> zip, const ZipEntry& entry);
+    ~EntryStream();
+    EntryStream(const EntryStream&) = delete;
+    EntryStream& operator=(const EntryStream&) = delete;
+
+    // Up to max bytes: the number given, 0 at the end, -1 when the entry is damaged (error()).
+    qint64 read(char* into, qint64 max);
+    bool seek(quint64 offset);
+    quint64 position() const { return m_position; }
+    bool atEnd() const { return m_ended; }
+    const QString& error() const { return m_error; }
+    const ZipEntry& entry() const { return m_entry; }
+
+private:
+    friend class ZipReader; // reads a deflated entry through to find where it ends
+    void restart();
+    qint64 fail(const QString& why);
+    qint64 readStored(char* into, qint64 max);
+    qint64 readDeflated(char* into, qint64 max);
+    void finishEntry();
+
+    std::shared_ptr<const ZipReader> m_zip;
+    ZipEntry m_entry;
+    z_stream m_inflater{};
+    bool m_inflaterReady = false;
+    std::vector<char> m_input;
+    quint64 m_inputTaken = 0; // bytes of the entry's data read from the archive
+    quint64 m_position = 0;   // bytes of the entry given out
+    quint32 m_crc = 0;
+    bool m_ended = false;
+    QString m_error;
+};
