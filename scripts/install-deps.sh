@@ -20,7 +20,7 @@ groups[build]="
   fonts-dejavu-core unzip groff"
 groups[test]="
   clang-14 libclang-rt-14-dev
-  unzip python3 7zip libarchive-tools time
+  unzip zip python3 7zip libarchive-tools time
   desktop-file-utils appstream man-db
   openssh-client openssh-server libnss-wrapper"
 groups[bench]="

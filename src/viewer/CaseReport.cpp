@@ -45,7 +45,7 @@ void readHostPackage(const QString& folder, CaseHost& host, const ReadChoice& ch
         return;
     }
     host.package = readPackage(path, {.checkData = choice.checkData, .checkDigest = false});
-    const PackageReport& package = *host.package;
+    const PackageFindings& package = *host.package;
     if (!package.readable()) {
         host.problem = QStringLiteral("its package cannot be read: ") + package.openError;
         return;

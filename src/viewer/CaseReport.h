@@ -1,7 +1,7 @@
 #pragma once
 
 #include "case/CaseIndex.h"
-#include "viewer/PackageReport.h"
+#include "viewer/PackageFindings.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,8 +14,8 @@
 struct CaseHost
 {
     HostRecord record;
-    std::optional<PackageReport> package; // for a host whose package the index names
-    QString problem;                      // its package is missing, damaged or not the one the index names
+    std::optional<PackageFindings> package; // for a host whose package the index names
+    QString problem;                        // its package is missing, damaged or not the one the index names
 };
 
 // A field of the version manifests that not all hosts share: each host's value.

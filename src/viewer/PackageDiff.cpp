@@ -26,8 +26,8 @@ Text readText(const ZipReader& zip, const ZipEntry& entry, const DiffLimits& lim
         text.problem = why;
         return text;
     }
-    const TextEncoding encoding = detectEncoding(bytes->left(4096));
-    if (encoding == TextEncoding::Binary) {
+    const EntryEncoding encoding = entryEncoding(bytes->left(8192));
+    if (encoding == EntryEncoding::Binary) {
         text.problem = QStringLiteral("binary");
         return text;
     }
@@ -253,7 +253,7 @@ bool linesMatch(const QString& a, const QString& b)
     return at <= end;
 }
 
-PackageDiff diffPackages(const PackageReport& older, const PackageReport& newer, bool compareLogText,
+PackageDiff diffPackages(const PackageFindings& older, const PackageFindings& newer, bool compareLogText,
                          const DiffLimits& limits)
 {
     PackageDiff diff;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "viewer/PackageReport.h"
+#include "viewer/PackageFindings.h"
 
 #include <QString>
 #include <QStringList>
@@ -70,7 +70,7 @@ struct PackageDiff
 // Compares two readable packages. Text entries that changed are compared line by line, a line
 // holding a masked value (********) matching any value in its place; logs are compared by size and
 // time span unless compareLogText.
-PackageDiff diffPackages(const PackageReport& older, const PackageReport& newer, bool compareLogText,
+PackageDiff diffPackages(const PackageFindings& older, const PackageFindings& newer, bool compareLogText,
                          const DiffLimits& limits = {});
 
 // Whether two lines are equal, a mask in either standing for any value.

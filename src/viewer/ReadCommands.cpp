@@ -118,7 +118,7 @@ QString timeText(const QDateTime& time)
 
 QString isoTime(const QDateTime& time)
 {
-    return time.isValid() ? time.toString(Qt::ISODate) : QString();
+    return time.isValid() ? time.toUTC().toString(Qt::ISODate) : QString();
 }
 
 QString sizeText(quint64 bytes)
@@ -155,7 +155,7 @@ void printIntegrity(const QStringList& damage, const QString& intactLine)
         out(QStringLiteral("  - ") + printable(item));
 }
 
-void printPackage(const PackageReport& report, const QString& indent)
+void printPackage(const PackageFindings& report, const QString& indent)
 {
     const ZipReader& zip = *report.zip;
     out(indent + QStringLiteral("Manifest (TSVERSION.TXT):"));
@@ -222,11 +222,12 @@ void printPackage(const PackageReport& report, const QString& indent)
     Q_UNUSED(zip);
 }
 
-void showPackageText(const PackageReport& report)
+void showPackageText(const PackageFindings& report)
 {
-    out(QStringLiteral("Package: %1 (%2, %3 entries)")
-            .arg(printable(report.path), sizeText(report.zip->fileSize()))
-            .arg(report.entries.size()));
+    out(QStringLiteral("Package: %1 (%2, %3)")
+            .arg(printable(report.path), sizeText(report.zip->fileSize()),
+                 report.entries.size() == 1 ? QStringLiteral("1 entry")
+                                            : QStringLiteral("%1 entries").arg(report.entries.size())));
     QString intact = QStringLiteral("every entry's CRC and size match");
     if (report.checksum && report.checksum->matches())
         intact += QStringLiteral("; the SHA-256 matches ") + printable(report.checksum->file);
@@ -297,7 +298,7 @@ QJsonValue jsonSpan(const std::optional<LogSpan>& span)
                         span->fromStamps ? QStringLiteral("time stamps") : QStringLiteral("entry date")}};
 }
 
-QJsonObject packageJson(const PackageReport& report)
+QJsonObject packageJson(const PackageFindings& report)
 {
     QJsonObject json;
     json.insert(QStringLiteral("path"), report.path);
@@ -561,7 +562,7 @@ int runShow(const QStringList& arguments)
         options.json ? printJson(caseJson(report)) : showCaseText(report);
         return report.intact() ? 0 : 1;
     }
-    const PackageReport report = readPackage(path);
+    const PackageFindings report = readPackage(path);
     if (!report.readable())
         return trouble(QStringLiteral("cannot open %1: %2").arg(path, report.openError), options.json);
     if (interrupted(options.json))
@@ -576,13 +577,13 @@ int runDiff(const QStringList& arguments)
     if (const std::optional<int> status = answerWithoutRunning(command, kDiffHelp, kDiffUsage))
         return *status;
     const ReadOptions& options = command.options;
-    std::vector<PackageReport> packages;
+    std::vector<PackageFindings> packages;
     for (const QString& path : options.paths) {
         if (isFolder(path))
             return trouble(QStringLiteral("%1 is a folder: diff compares two packages").arg(path),
                            options.json);
         packages.push_back(readPackage(path, {.checkData = false, .checkDigest = false}));
-        const PackageReport& report = packages.back();
+        const PackageFindings& report = packages.back();
         if (!report.readable())
             return trouble(QStringLiteral("cannot open %1: %2").arg(path, report.openError), options.json);
         if (report.zip->entries().empty() && !report.damage.isEmpty())

@@ -26,7 +26,6 @@ constexpr qint64 kEndRecordSize = 22;
 constexpr qint64 kLocalHeaderSize = 30;
 constexpr qint64 kCentralHeaderSize = 46;
 constexpr quint64 kMaxDirectorySize = quint64(1) << 30;
-constexpr quint64 kRatioFloor = quint64(1) << 20; // small entries may compress as well as they like
 constexpr qint64 kBlock = 256 << 10;
 
 quint16 get16(const char* p)
@@ -313,17 +312,23 @@ void ZipReader::readLocalHeaders()
                 break;
             }
             entry.packed = probe.m_inputTaken - probe.m_inflater.avail_in;
-            char descriptor[16];
+            // The descriptor: its signature (optional), the CRC, and the sizes in 4 bytes each, or in
+            // 8 for zip64: the form whose compressed size is the one just found.
+            char descriptor[24];
             const quint64 after = entry.dataOffset + entry.packed;
-            const qint64 got = readAt(after, descriptor, 16);
+            const qint64 got = readAt(after, descriptor, 24);
             const qsizetype skip = got >= 4 && get32(descriptor) == kDataDescriptor ? 4 : 0;
-            if (got < skip + 12) {
+            const bool wide = got >= skip + 20 && get64(descriptor + skip + 4) == entry.packed &&
+                              get32(descriptor + skip + 4) != entry.packed;
+            const qsizetype length = wide ? 20 : 12;
+            if (got < skip + length) {
+                entry.refused = QStringLiteral("its data is cut short");
                 m_entries.push_back(std::move(entry));
                 break;
             }
             entry.crc = get32(descriptor + skip);
-            entry.size = get32(descriptor + skip + 8);
-            offset = after + static_cast<quint64>(skip) + 12;
+            entry.size = wide ? get64(descriptor + skip + 12) : get32(descriptor + skip + 8);
+            offset = after + static_cast<quint64>(skip + length);
         } else {
             offset = entry.dataOffset + entry.packed;
         }
@@ -336,10 +341,10 @@ void ZipReader::readLocalHeaders()
     else if (m_fileSize == 0)
         m_damage.append(QStringLiteral("the file is empty: not a zip archive"));
     else
-        m_damage.append(
-            QStringLiteral("the archive is cut short: it has no central directory; %1 entries read "
-                           "from their local headers")
-                .arg(m_entries.size()));
+        m_damage.append(QStringLiteral("the archive is cut short: it has no central directory; %1 read from "
+                                       "their local headers")
+                            .arg(m_entries.size() == 1 ? QStringLiteral("1 entry")
+                                                       : QStringLiteral("%1 entries").arg(m_entries.size())));
 }
 
 // The limits against bombs, names that could step out, and data that runs past the end of the file
@@ -364,7 +369,7 @@ void ZipReader::checkEntries(const ZipLimits& limits)
         else if (entry.size > limits.maxEntrySize)
             entry.refused = QStringLiteral("its size, %1, is past the limit of %2")
                                 .arg(sizeText(entry.size), sizeText(limits.maxEntrySize));
-        else if (entry.size > kRatioFloor &&
+        else if (entry.size > limits.ratioFloor &&
                  entry.size / std::max<quint64>(entry.packed, 1) > limits.maxRatio)
             entry.refused = QStringLiteral("it would inflate %1 bytes to %2, past the ratio of %3 to 1")
                                 .arg(entry.packed)

@@ -33,12 +33,15 @@ struct ZipEntry
     bool isFolder() const { return name.endsWith(QLatin1Char('/')); }
 };
 
-// How much an archive may ask a reader to inflate: past these the entry is refused, never read.
+// How much an archive may ask a reader to inflate: past these an entry is refused, never read. Small
+// entries may compress as well as they like (a file of NULs deflates a thousandfold); a large one
+// that claims more than maxRatio times its data is a bomb.
 struct ZipLimits
 {
-    quint64 maxRatio = 1000;                  // size / packed, for entries past 1 MiB
-    quint64 maxEntrySize = quint64(32) << 30; // 32 GiB
-    quint64 maxTotalSize = quint64(256) << 30;
+    quint64 maxRatio = 200;                   // size / packed, for entries past ratioFloor
+    quint64 ratioFloor = quint64(256) << 20;  // 256 MiB
+    quint64 maxEntrySize = quint64(16) << 30; // 16 GiB
+    quint64 maxTotalSize = quint64(64) << 30; // all entries together
 };
 
 // A zip archive opened read-only. The central directory (zip64 included) gives the entries; an

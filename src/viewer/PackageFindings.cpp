@@ -1,6 +1,7 @@
-#include "viewer/PackageReport.h"
+#include "viewer/PackageFindings.h"
 
 #include "base/SystemError.h"
+#include "components/zip/TextMasker.h"
 #include "platform/HostName.h"
 
 #include <QFile>
@@ -27,7 +28,7 @@ const QString kMaskingName = QStringLiteral("REDACTED.TXT");
 
 QStringList textLines(const QByteArray& bytes)
 {
-    QString text = decodeText(bytes, detectEncoding(bytes.left(4096)));
+    QString text = decodeText(bytes, entryEncoding(bytes.left(8192)));
     text.remove(QLatin1Char('\r'));
     QStringList lines = text.split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.constLast().isEmpty())
@@ -169,7 +170,7 @@ MaskingReport parseMaskingReport(const QByteArray& text)
 {
     MaskingReport report;
     report.present = true;
-    report.text = decodeText(text, TextEncoding::Utf8).remove(QLatin1Char('\r'));
+    report.text = decodeText(text, EntryEncoding::Utf8).remove(QLatin1Char('\r'));
     static const QRegularExpression checked(QStringLiteral("Files checked: (\\d+)"));
     static const QRegularExpression counts(
         QStringLiteral("^\\s*(\\d+)(?:\\s+(\\d+))?  (.+?)(?: \\(([^()]*)\\))?$"));
@@ -272,62 +273,45 @@ bool isLogEntry(const QString& name)
     return !name.endsWith(QLatin1Char('/')) && log.match(name).hasMatch();
 }
 
-TextEncoding detectEncoding(const QByteArray& start)
+EntryEncoding entryEncoding(const QByteArray& start)
 {
-    if (start.startsWith("\xEF\xBB\xBF"))
-        return TextEncoding::Utf8;
-    if (start.startsWith("\xFF\xFE"))
-        return TextEncoding::Utf16LE;
-    if (start.startsWith("\xFE\xFF"))
-        return TextEncoding::Utf16BE;
-    qsizetype evenNuls = 0;
-    qsizetype oddNuls = 0;
-    qsizetype controls = 0;
-    for (qsizetype i = 0; i < start.size(); ++i) {
-        const auto c = static_cast<unsigned char>(start.at(i));
-        if (c == 0)
-            ++(i % 2 == 0 ? evenNuls : oddNuls);
-        else if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v' && c != 0x1b)
-            ++controls;
+    // Text is told the way the masker tells it, so what was masked as text is shown as text.
+    switch (detectEncoding(reinterpret_cast<const unsigned char*>(start.constData()),
+                           static_cast<size_t>(start.size()))) {
+    case TextEncoding::Binary:
+        return EntryEncoding::Binary;
+    case TextEncoding::Utf16LE:
+        return EntryEncoding::Utf16LE;
+    case TextEncoding::Utf16BE:
+        return EntryEncoding::Utf16BE;
+    case TextEncoding::Bytes:
+        break;
     }
-    const qsizetype half = start.size() / 2;
-    if (half > 0 && oddNuls * 10 >= half * 4 && evenNuls * 10 < half)
-        return TextEncoding::Utf16LE;
-    if (half > 0 && evenNuls * 10 >= half * 4 && oddNuls * 10 < half)
-        return TextEncoding::Utf16BE;
-    if (evenNuls + oddNuls > 0) {
-        // NUL padding at the end of a text file is still text.
-        const qsizetype firstNul = start.indexOf('\0');
-        if (start.mid(firstNul).count('\0') != start.size() - firstNul)
-            return TextEncoding::Binary;
-    }
-    if (controls * 100 > start.size())
-        return TextEncoding::Binary;
+    // UTF-8 unless its bytes say otherwise; a character cut at the end of the sample says nothing.
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString text = utf8(start);
-    // A multi-byte character cut at the end of the sample is no reason to doubt the rest.
-    return utf8.hasError() ? TextEncoding::Latin1 : TextEncoding::Utf8;
+    return utf8.hasError() ? EntryEncoding::Latin1 : EntryEncoding::Utf8;
 }
 
-QString decodeText(const QByteArray& bytes, TextEncoding encoding)
+QString decodeText(const QByteArray& bytes, EntryEncoding encoding)
 {
     QString text;
     switch (encoding) {
-    case TextEncoding::Utf16LE: {
+    case EntryEncoding::Utf16LE: {
         QStringDecoder decoder(QStringDecoder::Utf16LE);
         text = decoder(bytes);
         break;
     }
-    case TextEncoding::Utf16BE: {
+    case EntryEncoding::Utf16BE: {
         QStringDecoder decoder(QStringDecoder::Utf16BE);
         text = decoder(bytes);
         break;
     }
-    case TextEncoding::Latin1:
+    case EntryEncoding::Latin1:
         text = QString::fromLatin1(bytes);
         break;
-    case TextEncoding::Utf8:
-    case TextEncoding::Binary: {
+    case EntryEncoding::Utf8:
+    case EntryEncoding::Binary: {
         QStringDecoder decoder(QStringDecoder::Utf8);
         text = decoder(bytes);
         break;
@@ -337,9 +321,9 @@ QString decodeText(const QByteArray& bytes, TextEncoding encoding)
     return text;
 }
 
-PackageReport readPackage(const QString& path, const ReadChoice& choice)
+PackageFindings readPackage(const QString& path, const ReadChoice& choice)
 {
-    PackageReport report;
+    PackageFindings report;
     report.path = path;
     report.zip = ZipReader::open(path, &report.openError);
     if (!report.zip)

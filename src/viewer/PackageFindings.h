@@ -103,7 +103,7 @@ struct ChecksumCheck
 };
 
 // Everything show tells about a package, read once.
-struct PackageReport
+struct PackageFindings
 {
     QString path;
     std::shared_ptr<const ZipReader> zip; // for a view that reads entries later
@@ -130,13 +130,13 @@ struct ReadChoice
 };
 
 // Opens and reads a package: what it holds and what is wrong with it, never failing on damage.
-PackageReport readPackage(const QString& path, const ReadChoice& choice = {});
+PackageFindings readPackage(const QString& path, const ReadChoice& choice = {});
 
 // The SHA-256 of the whole archive file in lower-case hex; empty, with the reason, when it cannot be read.
 QByteArray packageSha256(const ZipReader& zip, QString* error);
 
 // Whether the bytes read as text (UTF-8, Latin-1, UTF-16 with or without BOM), and as what.
-enum class TextEncoding
+enum class EntryEncoding
 {
     Binary,
     Utf8,
@@ -144,6 +144,6 @@ enum class TextEncoding
     Utf16LE,
     Utf16BE,
 };
-TextEncoding detectEncoding(const QByteArray& start);
+EntryEncoding entryEncoding(const QByteArray& start);
 // The bytes as text in that encoding (a BOM dropped, NUL padding left out).
-QString decodeText(const QByteArray& bytes, TextEncoding encoding);
+QString decodeText(const QByteArray& bytes, EntryEncoding encoding);

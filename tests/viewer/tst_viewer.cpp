@@ -1,0 +1,463 @@
+// The reading side: the zip reader against hand-made and hostile archives, the reports and the
+// line diff without a display, and show and diff as the built program runs them on real packages.
+#include "components/zip/ArchiveFile.h"
+#include "components/zip/ZipWriter.h"
+#include "support/ProgramWorld.h"
+#include "viewer/PackageDiff.h"
+#include "viewer/PackageFindings.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+#include <QTimeZone>
+
+#include <zlib.h>
+
+namespace {
+
+// An entry of a hand-made archive: its headers can lie.
+struct RawEntry
+{
+    QByteArray name;
+    QByteArray data;
+    bool deflate = true;
+    quint16 flags = 0x0800;
+    std::optional<quint32> crc{};          // what the headers say, when not the data's
+    std::optional<quint64> size{};         // likewise
+    std::optional<quint64> headerOffset{}; // where the central directory says the entry is
+};
+
+void put(QByteArray& out, quint64 value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.append(static_cast<char>((value >> (8 * i)) & 0xff));
+}
+
+QByteArray rawDeflate(const QByteArray& data)
+{
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(static_cast<qsizetype>(deflateBound(&z, static_cast<uLong>(data.size()))), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(static_cast<qsizetype>(z.total_out));
+    deflateEnd(&z);
+    return out;
+}
+
+// A zip archive of the entries, written by hand so that its headers say what a row wants.
+QByteArray handMade(const QList<RawEntry>& entries, const QByteArray& comment = {})
+{
+    QByteArray out;
+    QByteArray central;
+    for (const RawEntry& e : entries) {
+        const QByteArray packed = e.deflate ? rawDeflate(e.data) : e.data;
+        const quint32 crc = e.crc.value_or(static_cast<quint32>(
+            crc32(0, reinterpret_cast<const Bytef*>(e.data.constData()), static_cast<uInt>(e.data.size()))));
+        const quint64 size = e.size.value_or(static_cast<quint64>(e.data.size()));
+        const quint64 offset = e.headerOffset.value_or(static_cast<quint64>(out.size()));
+        QByteArray common;
+        put(common, e.flags, 2);
+        put(common, e.deflate ? 8 : 0, 2);
+        put(common, 0x6000, 2); // 12:00
+        put(common, 0x5b84, 2); // 2025-12-04
+        put(common, crc, 4);
+        put(common, static_cast<quint64>(packed.size()), 4);
+        put(common, size, 4);
+        put(common, static_cast<quint64>(e.name.size()), 2);
+        put(common, 0, 2);
+        put(out, 0x04034b50, 4);
+        put(out, 20, 2);
+        out += common + e.name + packed;
+        put(central, 0x02014b50, 4);
+        put(central, 0x0314, 2);
+        put(central, 20, 2);
+        central += common;
+        put(central, 0, 2 + 2 + 2);
+        put(central, 0100644u << 16, 4);
+        put(central, offset, 4);
+        central += e.name;
+    }
+    const quint64 start = static_cast<quint64>(out.size());
+    out += central;
+    put(out, 0x06054b50, 4);
+    put(out, 0, 4);
+    put(out, static_cast<quint64>(entries.size()), 2);
+    put(out, static_cast<quint64>(entries.size()), 2);
+    put(out, static_cast<quint64>(central.size()), 4);
+    put(out, start, 4);
+    put(out, static_cast<quint64>(comment.size()), 2);
+    return out + comment;
+}
+
+const QByteArray kBombData(4 << 20, 'z');
+
+QString problemsOf(const PackageFindings& report)
+{
+    return report.damage.join(QLatin1Char('|'));
+}
+
+} // namespace
+
+class TestViewer : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void hostileArchives_data();
+    void hostileArchives();
+    void bombLimits_data();
+    void bombLimits();
+    void streamedEntries();
+    void logSpans_data();
+    void logSpans();
+    void lineDiff_data();
+    void lineDiff();
+    void reportsOfTheWriter();
+    void verbs_data();
+    void verbs();
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<ProgramWorld> m_world; // packages built by the program, for the verbs
+};
+
+// Packages as support gets them: plain; masked with logs left out; with a checksum file that lies;
+// cut short; a week later with a log grown; and a case folder with a package missing.
+void TestViewer::initTestCase()
+{
+    m_world = std::make_unique<ProgramWorld>();
+    ProgramWorld& world = *m_world;
+    world.writeTemplate("c/App/ORDERS.TST6");
+    const QString logs = QStringLiteral("c/ProgramData/Norvale/TS6/logs/");
+    world.write(logs + "TS6-2026-12-04.log",
+                "2026-12-04 08:00:00 INFO open\n2026-12-04 09:00:00 INFO close\n");
+    world.write("c/ProgramData/Norvale/TS6/TS6.CONFIG", "Password=Secret7\nServer=db01\n");
+    world.write(logs + "big.log", QByteArray(4000, 'x'));
+    const QString app = world.path("c/App");
+    QCOMPARE(world.run({app, "plain.zip"}).status, 0);
+    QCOMPARE(world.run({"--redact", "--max-log-size", "1K", app, "masked.zip"}).status, 0);
+    QCOMPARE(world.run({"--checksum", app, "lied.zip"}).status, 0);
+    world.write("lied.zip.sha256", QByteArray(64, '0') + "  lied.zip\n");
+    world.write(
+        logs + "TS6-2026-12-04.log",
+        "2026-12-04 08:00:00 INFO open\n2026-12-04 09:00:00 INFO close\n2026-12-04 18:00:00 INFO again\n");
+    QCOMPARE(world.run({app, "later.zip"}).status, 0);
+    QFile plain(world.path("plain.zip"));
+    QVERIFY(plain.open(QIODevice::ReadOnly));
+    world.write("cut.zip", plain.read(plain.size() - 200));
+    world.write("case/index.json",
+                R"({"case": {"target": "/srv/a", "options": [], "started": "2026-12-01T10:00:00Z"},
+        "hosts": [{"host": "web1", "state": "collected", "package": "hosts/web1/package.zip"},
+                  {"host": "web2", "state": "unreachable", "reason": "no route"}]})");
+}
+
+void TestViewer::hostileArchives_data()
+{
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<QString>("damage"); // a part of the damage named; empty: intact
+
+    const RawEntry text{"C/App/A.TXT", "line one\nline two\n"};
+    const QByteArray whole = handMade({text, {"C/App/B.BIN", QByteArray(5000, 'b')}});
+    QTest::newRow("intact") << whole << 2 << QString();
+    QTest::newRow("stored") << handMade({{"C/S.TXT", "stored bytes", false}}) << 1 << QString();
+    QTest::newRow("CRC that lies") << handMade({{"C/A.TXT", "text", true, 0x0800, 0x12345678u}}) << 1
+                                   << "C/A.TXT: CRC mismatch";
+    QTest::newRow("size that lies, short") << handMade({{"C/A.TXT", "text", true, 0x0800, {}, 3}}) << 1
+                                           << "C/A.TXT: it holds more bytes than its headers say";
+    QTest::newRow("size that lies, long") << handMade({{"C/A.TXT", "text", false, 0x0800, {}, 5}}) << 1
+                                          << "C/A.TXT: it holds 4 bytes where its headers say 5";
+    QTest::newRow("dot-dot") << handMade({{"C/../../etc/cron.d/x", "x"}}) << 1 << "\"..\" in its path";
+    QTest::newRow("dot-dot, backslash") << handMade({{"C\\..\\x", "x"}}) << 1 << "\"..\" in its path";
+    QTest::newRow("absolute") << handMade({{"/etc/passwd", "x"}}) << 1 << "absolute path";
+    QTest::newRow("drive") << handMade({{"C:/x", "x"}}) << 1 << "absolute path";
+    QTest::newRow("same name twice") << handMade({text, text}) << 2 << "a second entry of this name";
+    QTest::newRow("encrypted") << handMade({{"C/A.TXT", "x", false, 0x0801}}) << 1 << "encrypted";
+    QTest::newRow("two entries, one data")
+        << handMade({text, {"C/App/C.TXT", text.data, true, 0x0800, {}, {}, 0}}) << 2
+        << "its data overlaps the entry C/App/C.TXT";
+    // Cut inside the second entry's data: the first is read from its local header, the cut named.
+    QTest::newRow("cut short") << whole.left(whole.indexOf("C/App/B.BIN") + 14) << 2 << "cut short";
+    QTest::newRow("cut before the directory")
+        << whole.left(whole.lastIndexOf("PK\x01\x02", whole.indexOf("PK\x05\x06")) - 0) << 2
+        << "no central directory";
+    // A stream that zip wrote gives the sizes after the data; cut before its directory, the entry
+    // is found by inflating it through, and checked against the sizes that follow.
+    QProcess zip;
+    zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-"), QStringLiteral("-")});
+    zip.write(QByteArray("a line of a log\n").repeated(5000));
+    zip.closeWriteChannel();
+    QVERIFY(zip.waitForFinished());
+    const QByteArray streamed = zip.readAllStandardOutput();
+    QTest::newRow("sizes after the data") << streamed << 1 << QString();
+    QTest::newRow("sizes after the data, cut")
+        << streamed.left(streamed.lastIndexOf("PK\x01\x02")) << 1 << "1 entry read from";
+    QTest::newRow("no zip") << QByteArray("just some text, no zip at all") << 0 << "not a zip archive";
+    QTest::newRow("empty") << QByteArray() << 0 << "the file is empty";
+    QByteArray directoryOutside = whole;
+    directoryOutside[directoryOutside.size() - 3] = '\x7f'; // the directory's offset, far past the end
+    QTest::newRow("directory outside the file") << directoryOutside << 2 << "outside the file";
+}
+
+void TestViewer::hostileArchives()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(int, entries);
+    QFETCH(QString, damage);
+    const QString path = m_dir.filePath(QStringLiteral("hostile.zip"));
+    QVERIFY(writeFile(path, archive));
+    const PackageFindings report = readPackage(path);
+    QVERIFY2(report.readable(), qPrintable(report.openError));
+    QCOMPARE(static_cast<int>(report.entries.size()), entries);
+    if (damage.isEmpty())
+        QVERIFY2(report.intact(), qPrintable(problemsOf(report)));
+    else
+        QVERIFY2(problemsOf(report).contains(damage), qPrintable(problemsOf(report)));
+    // Nothing was written beside it: reading never writes.
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("hostile.zip")});
+}
+
+void TestViewer::bombLimits_data()
+{
+    QTest::addColumn<quint64>("declared");
+    QTest::addColumn<bool>("refused");
+    // 4 MiB of one byte deflates a thousandfold; the headers are made to say other sizes, and the
+    // limits are 500 to 1 past 1 MiB.
+    const quint64 packed = static_cast<quint64>(rawDeflate(kBombData).size());
+    QTest::newRow("true size, past the ratio") << quint64(kBombData.size()) << true;
+    QTest::newRow("at the ratio") << packed * 500 << false;
+    QTest::newRow("past the ratio") << packed * 501 << true;
+    QTest::newRow("at the floor") << (quint64(1) << 20) << false;
+    QTest::newRow("small, any ratio") << quint64(1) << false;
+}
+
+void TestViewer::bombLimits()
+{
+    QFETCH(quint64, declared);
+    QFETCH(bool, refused);
+    const QString path = m_dir.filePath(QStringLiteral("bomb.zip"));
+    QVERIFY(writeFile(path, handMade({{"C/BOMB.TXT", kBombData, true, 0x0800, {}, declared}})));
+    QString error;
+    const ZipLimits limits{
+        .maxRatio = 500, .ratioFloor = 1 << 20, .maxEntrySize = 8 << 20, .maxTotalSize = 8 << 20};
+    const ZipEntry entry = ZipReader::open(path, &error, limits)->entries().front();
+    QCOMPARE(!entry.refused.isEmpty(), refused);
+    // Under the program's own limits a file of one byte is no bomb; whatever its headers say, no
+    // more bytes come out than they promise.
+    const std::shared_ptr<const ZipReader> zip = ZipReader::open(path, &error);
+    QVERIFY(zip->entries().front().refused.isEmpty());
+    quint64 out = 0;
+    const QString problem = zip->read(zip->entries().front(), [&](const char*, size_t size) {
+        out += size;
+        return true;
+    });
+    QVERIFY(out <= declared);
+    QCOMPARE(problem.isEmpty(), declared == quint64(kBombData.size()));
+    // A size limit: an entry of exactly the limit is read, one byte more is refused.
+    const ZipLimits sized{.maxEntrySize = declared, .maxTotalSize = declared};
+    QVERIFY(ZipReader::open(path, &error, sized)->entries().front().refused.isEmpty());
+    const ZipLimits smaller{.maxEntrySize = declared - 1, .maxTotalSize = declared};
+    QVERIFY(!ZipReader::open(path, &error, smaller)->entries().front().refused.isEmpty());
+}
+
+void TestViewer::streamedEntries()
+{
+    // A large entry read a page at a time, forwards and back, gives the bytes at each offset.
+    QByteArray data;
+    for (int i = 0; i < 200000; ++i)
+        data += QByteArray::number(i) + '\n';
+    const QString path = m_dir.filePath(QStringLiteral("large.zip"));
+    QVERIFY(writeFile(path, handMade({{"C/LARGE.LOG", data}})));
+    QString error;
+    const std::shared_ptr<const ZipReader> zip = ZipReader::open(path, &error);
+    EntryStream stream(zip, zip->entries().front());
+    for (const quint64 offset :
+         {quint64(700000), quint64(65536), quint64(0), static_cast<quint64>(data.size() - 10)}) {
+        QVERIFY(stream.seek(offset));
+        QByteArray page(64, '\0');
+        const qint64 n = stream.read(page.data(), page.size());
+        QCOMPARE(page.left(n), data.mid(static_cast<qsizetype>(offset), 64));
+    }
+    char rest[16];
+    QCOMPARE(stream.read(rest, sizeof rest), 0);
+    QVERIFY(stream.atEnd());
+    QVERIFY(stream.error().isEmpty());
+}
+
+void TestViewer::logSpans_data()
+{
+    QTest::addColumn<QByteArray>("log");
+    QTest::addColumn<QString>("span"); // first..last, or "date" for the entry's date
+
+    QTest::newRow("plain") << QByteArray("2026-12-04 08:00:00 INFO a\nwrapped\n2026-12-04 17:30:59 end\n")
+                           << "2026-12-04T08:00:00Z..2026-12-04T17:30:59Z";
+    QTest::newRow("ISO and brackets") << QByteArray("[2026-11-30T23:59:59.120] a\r\n[2026-12-01T00:00:01] b")
+                                      << "2026-11-30T23:59:59Z..2026-12-01T00:00:01Z";
+    QTest::newRow("stamps inside lines only") << QByteArray("at 2026-12-04 08:00:00 a\n") << "date";
+    QTest::newRow("not a day") << QByteArray("2026-13-04 08:00:00 a\n2026-02-30 08:00:00 b\n") << "date";
+    QTest::newRow("cut time") << QByteArray("2026-12-04 08:00") << "date";
+    QTest::newRow("no newline at the end")
+        << QByteArray("x\n2026-01-02 03:04:05") << "2026-01-02T03:04:05Z..2026-01-02T03:04:05Z";
+    QTest::newRow("empty") << QByteArray() << "date";
+}
+
+void TestViewer::logSpans()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(QString, span);
+    const QDateTime date(QDate(2025, 1, 1), QTime(0, 0), QTimeZone::utc());
+    // Whole, and a byte at a time: a line cut between pieces is read as one line.
+    for (const qsizetype piece : {log.size() + 1, qsizetype(1)}) {
+        LogSpanReader reader;
+        for (qsizetype at = 0; at < log.size(); at += piece)
+            reader.add(log.constData() + at, static_cast<size_t>(std::min(piece, log.size() - at)));
+        const LogSpan got = reader.span(date);
+        const QString shown =
+            got.fromStamps
+                ? got.first.toUTC().toString(Qt::ISODate) + ".." + got.last.toUTC().toString(Qt::ISODate)
+                : (got.first == date ? QStringLiteral("date") : QStringLiteral("?"));
+        QCOMPARE(shown, span);
+    }
+}
+
+void TestViewer::lineDiff_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QString>("changes"); // "-line:text +line:text", or what is noted
+
+    QTest::newRow("one line changed") << QByteArray("a\nb\nc\n") << QByteArray("a\nB\nc\n") << "-2:b +2:B";
+    QTest::newRow("inserted, CRLF") << QByteArray("a\r\nc\r\n") << QByteArray("a\r\nb\r\nc\r\n") << "+2:b";
+    QTest::newRow("removed at the end") << QByteArray("a\nb\n") << QByteArray("a\n") << "-2:b";
+    QTest::newRow("masked value is equal")
+        << QByteArray("Password=Secret1\nx\n") << QByteArray("Password=********\nx\n")
+        << "only masked values differ";
+    QTest::newRow("two masks in a line")
+        << QByteArray("Pwd=********;Server=db;Token=********\n")
+        << QByteArray("Pwd=a;b;Server=db;Token=xyz\n") << "only masked values differ";
+    QTest::newRow("mask, but the key changed")
+        << QByteArray("Password=********\n") << QByteArray("Passwort=abc\n")
+        << "-1:Password=******** +1:Passwort=abc";
+    QTest::newRow("mask, and the rest changed")
+        << QByteArray("Password=******** ; port=1\n") << QByteArray("Password=x ; port=2\n")
+        << "-1:Password=******** ; port=1 +1:Password=x ; port=2";
+    QTest::newRow("UTF-16 against UTF-8") << QByteArray("\xff\xfe"
+                                                        "a\0\n\0",
+                                                        6)
+                                          << QByteArray("a\n") << "only masked values differ";
+    QTest::newRow("binary") << QByteArray("\x01\x02\x03\x04\0\x05", 6)
+                            << QByteArray("\x01\x02\x03\x04\0\x06", 6) << "binary";
+    // 200 changed lines an entry: a hundred lines replaced are all shown, one more is not.
+    for (const int lines : {100, 101}) {
+        QByteArray many;
+        QByteArray other;
+        for (int i = 0; i < lines; ++i) {
+            many += "line " + QByteArray::number(i) + '\n';
+            other += "LINE " + QByteArray::number(i) + '\n';
+        }
+        QTest::addRow("%d lines replaced", lines)
+            << many << other << QStringLiteral("200 shown, %1 left out").arg(2 * lines - 200);
+    }
+}
+
+void TestViewer::lineDiff()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QFETCH(QString, changes);
+    const QString older = m_dir.filePath(QStringLiteral("old.zip"));
+    const QString newer = m_dir.filePath(QStringLiteral("new.zip"));
+    QVERIFY(writeFile(older, handMade({{"C/A.INI", before}, {"C/SAME.INI", "same"}})));
+    QVERIFY(writeFile(newer, handMade({{"C/SAME.INI", "same"}, {"C/A.INI", after}})));
+    const PackageDiff diff = diffPackages(readPackage(older), readPackage(newer), false);
+    QString got;
+    if (diff.entries.empty()) {
+        got = QStringLiteral("only masked values differ");
+    } else {
+        QCOMPARE(diff.entries.size(), size_t(1));
+        const EntryChange& change = diff.entries.front();
+        QStringList shown;
+        for (const LineChange& line : change.lines)
+            shown.append(QStringLiteral("%1%2:%3").arg(QLatin1Char(line.kind)).arg(line.line).arg(line.text));
+        got = change.lines.size() > 10
+                  ? QStringLiteral("%1 shown, %2 left out").arg(change.lines.size()).arg(change.linesLeftOut)
+                  : (shown.isEmpty() ? change.note : shown.join(QLatin1Char(' ')));
+    }
+    QCOMPARE(got, changes);
+}
+
+void TestViewer::reportsOfTheWriter()
+{
+    // What the writer puts in REDACTED.TXT and the comment reads back as it was meant.
+    const QByteArray redacted = ZipWriter::redactedText(
+        5,
+        {{{}, "C/ProgramData/Norvale/TS6/TS6.CONFIG", 2, 3, {}}, {{}, "C/Logs/a u16.log", 1, 0, "UTF-16 LE"}},
+        {QStringLiteral("C/Logs/core.dmp")}, true);
+    const MaskingReport masking = parseMaskingReport(redacted);
+    QCOMPARE(masking.filesChecked, 5);
+    QVERIFY(masking.namesReplaced);
+    QCOMPARE(masking.files.size(), size_t(2));
+    QCOMPARE(masking.files[0].entry, QStringLiteral("C/ProgramData/Norvale/TS6/TS6.CONFIG"));
+    QCOMPARE(masking.files[0].values, 2);
+    QCOMPARE(masking.files[0].names, 3);
+    QCOMPARE(masking.files[1].entry, QStringLiteral("C/Logs/a u16.log"));
+    QCOMPARE(masking.files[1].encoding, QStringLiteral("UTF-16 LE"));
+    QCOMPARE(masking.notChecked, QStringList{QStringLiteral("C/Logs/core.dmp")});
+
+    QStringList skipped;
+    for (int i = 0; i < 3000; ++i)
+        skipped.append(QStringLiteral("C:\\TESS\\DATA\\F%1.CSV: Permission denied").arg(i));
+    const std::vector<LeftOut> leftOut = parseLeftOut(ArchiveFile::comment(skipped));
+    QCOMPARE(leftOut.front().path, QStringLiteral("C:\\TESS\\DATA\\F0.CSV"));
+    QCOMPARE(leftOut.front().reason, QStringLiteral("Permission denied"));
+    QVERIFY(leftOut.back().path.startsWith(QStringLiteral("... and ")));
+}
+
+void TestViewer::verbs_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("says"); // on standard output, or error when the status is 2 or 64
+
+    QTest::newRow("show plain") << QStringList{"show", "plain.zip"} << 0 << "Masking: none";
+    QTest::newRow("show masked, left out")
+        << QStringList{"show", "masked.zip"} << 0 << "log budget of 1 KB reached";
+    QTest::newRow("show JSON") << QStringList{"show", "--json", "masked.zip"} << 0 << "\"files_checked\"";
+    QTest::newRow("show, checksum that lies")
+        << QStringList{"show", "lied.zip"} << 1 << "lied.zip.sha256 says";
+    QTest::newRow("show damaged") << QStringList{"show", "cut.zip"} << 1 << "cut short";
+    QTest::newRow("show missing") << QStringList{"show", "none.zip"} << 2 << "cannot open none.zip";
+    QTest::newRow("show case") << QStringList{"show", "case"} << 1
+                               << "web1: its package hosts/web1/package.zip is missing";
+    QTest::newRow("show two") << QStringList{"show", "a", "b"} << 64 << "name one package";
+    QTest::newRow("diff equal") << QStringList{"diff", "plain.zip", "plain.zip"} << 0 << "the same manifest";
+    QTest::newRow("diff week") << QStringList{"diff", "plain.zip", "later.zip", "--json"} << 1
+                               << "TS6-2026-12-04.log\"";
+    QTest::newRow("diff logs") << QStringList{"diff", "--logs", "plain.zip", "later.zip"} << 1
+                               << "+3: 2026-12-04 18:00:00";
+    QTest::newRow("diff masked") << QStringList{"diff", "plain.zip", "masked.zip"} << 1 << "+ REDACTED.TXT";
+    QTest::newRow("diff folder") << QStringList{"diff", "plain.zip", "case"} << 2
+                                 << "diff compares two packages";
+    QTest::newRow("diff unknown option") << QStringList{"diff", "-x", "a", "b"} << 64 << "unknown option -x";
+}
+
+void TestViewer::verbs()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, says);
+    const ProgramRun run = m_world->run(arguments);
+    QVERIFY2(run.status == status, qPrintable(run.out + run.err));
+    QVERIFY2((status >= 2 ? run.err : run.out).contains(says), qPrintable(run.out + run.err));
+}
+
+QTEST_GUILESS_MAIN(TestViewer)
+#include "tst_viewer.moc"
