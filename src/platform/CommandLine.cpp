@@ -173,7 +173,9 @@ QString helpLine(const QString& left, const QString& right)
 
 const char kUsage[] = "Usage: ts6satchel [OPTION]... [FOLDER | TEMPLATE [PACKAGE]]\n";
 const char kVerbUsage[] = "       ts6satchel collect [OPTION]... HOST... -- FOLDER | TEMPLATE\n"
-                          "       ts6satchel upload PACKAGE | CASEDIR --url URL [OPTION]...\n";
+                          "       ts6satchel upload PACKAGE | CASEDIR --url URL [OPTION]...\n"
+                          "       ts6satchel show | open PACKAGE | CASEDIR\n"
+                          "       ts6satchel diff OLD NEW\n";
 
 const char kAbout[] =
     "\n"
@@ -192,6 +194,9 @@ const char kAbout[] =
     "  upload PACKAGE --url URL\n"
     "                         send a package or a case folder to support's upload server; a cut\n"
     "                         transfer resumes when run again ('ts6satchel upload --help')\n"
+    "  show PACKAGE           what a package or case folder holds, and whether it is intact\n"
+    "  open PACKAGE           the same in the viewer window (File > Open Package...)\n"
+    "  diff OLD NEW           what changed between two packages ('ts6satchel diff --help')\n"
     "\n"
     "Paths are host paths, absolute (/srv/tess/c/Apps/Orders) or relative to the working folder\n"
     "(Apps/Orders), or Windows-style (C:\\Apps\\Orders\\) through the drive map TS6_DRIVES.\n"
