@@ -122,6 +122,10 @@ std::optional<CaseIndex> readIndex(const QByteArray& json, QString* error)
         index.options.append(option.toString());
     index.started =
         QDateTime::fromString(caseObject.value(QStringLiteral("started")).toString(), Qt::ISODate);
+    if (const QDateTime finished =
+            QDateTime::fromString(caseObject.value(QStringLiteral("finished")).toString(), Qt::ISODate);
+        finished.isValid())
+        index.finished = finished;
     for (const QJsonValue value : root.value(QStringLiteral("hosts")).toArray()) {
         const QJsonObject o = value.toObject();
         HostRecord h;
