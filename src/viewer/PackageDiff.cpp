@@ -13,8 +13,9 @@ constexpr int kMaxEdits = 2000; // past this many changed lines, an entry is not
 
 struct Text
 {
-    QStringList lines;
-    QString problem; // why it is not compared line by line
+    QString text;
+    QList<QStringView> lines; // views into text
+    QString problem;          // why it is not compared line by line
 };
 
 Text readText(const ZipReader& zip, const ZipEntry& entry, const DiffLimits& limits)
@@ -31,22 +32,23 @@ Text readText(const ZipReader& zip, const ZipEntry& entry, const DiffLimits& lim
         text.problem = QStringLiteral("binary");
         return text;
     }
-    QString decoded = decodeText(*bytes, encoding);
-    decoded.remove(QLatin1Char('\r'));
-    text.lines = decoded.split(QLatin1Char('\n'));
+    text.text = decodeText(*bytes, encoding);
+    text.text.remove(QLatin1Char('\r'));
+    text.lines = QStringView(text.text).split(QLatin1Char('\n'));
     if (!text.lines.isEmpty() && text.lines.constLast().isEmpty())
         text.lines.removeLast();
     return text;
 }
 
 // The lines as numbers, equal lines the same number, so the comparison below compares integers.
-std::pair<std::vector<int>, std::vector<int>> numbered(const QStringList& a, const QStringList& b)
+std::pair<std::vector<int>, std::vector<int>> numbered(const QList<QStringView>& a,
+                                                       const QList<QStringView>& b)
 {
-    QHash<QString, int> ids;
-    const auto number = [&](const QStringList& lines) {
+    QHash<QStringView, int> ids;
+    const auto number = [&](const QList<QStringView>& lines) {
         std::vector<int> out;
         out.reserve(static_cast<size_t>(lines.size()));
-        for (const QString& line : lines) {
+        for (const QStringView line : lines) {
             auto found = ids.constFind(line);
             if (found == ids.cend())
                 found = ids.insert(line, static_cast<int>(ids.size()));
@@ -119,9 +121,35 @@ std::optional<Edits> shortestEdits(const std::vector<int>& a, const std::vector<
     return edits;
 }
 
+// The edits of the lines between the common start and the common end: a log that grew compares
+// only its new tail, and the search keeps to what changed.
+std::optional<Edits> trimmedEdits(const std::vector<int>& a, const std::vector<int>& b, int maxEdits)
+{
+    size_t head = 0;
+    while (head < a.size() && head < b.size() && a[head] == b[head])
+        ++head;
+    size_t tail = 0;
+    while (tail < a.size() - head && tail < b.size() - head &&
+           a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
+        ++tail;
+    const std::vector<int> middleA(a.begin() + static_cast<std::ptrdiff_t>(head),
+                                   a.end() - static_cast<std::ptrdiff_t>(tail));
+    const std::vector<int> middleB(b.begin() + static_cast<std::ptrdiff_t>(head),
+                                   b.end() - static_cast<std::ptrdiff_t>(tail));
+    std::optional<Edits> middle = shortestEdits(middleA, middleB, maxEdits);
+    if (!middle)
+        return std::nullopt;
+    Edits edits{std::vector<bool>(a.size(), false), std::vector<bool>(b.size(), false)};
+    std::copy(middle->removed.begin(), middle->removed.end(),
+              edits.removed.begin() + static_cast<std::ptrdiff_t>(head));
+    std::copy(middle->added.begin(), middle->added.end(),
+              edits.added.begin() + static_cast<std::ptrdiff_t>(head));
+    return edits;
+}
+
 // Takes back changes that only a mask makes: a removed line and the added line in its place that
 // match once a masked value stands for any value.
-void forgiveMasks(const QStringList& a, const QStringList& b, Edits& edits)
+void forgiveMasks(const QList<QStringView>& a, const QList<QStringView>& b, Edits& edits)
 {
     size_t i = 0;
     size_t j = 0;
@@ -152,7 +180,7 @@ void compareText(const ZipReader& older, const ZipEntry& oldEntry, const ZipRead
         return;
     }
     const auto [ids, otherIds] = numbered(a.lines, b.lines);
-    std::optional<Edits> edits = shortestEdits(ids, otherIds, kMaxEdits);
+    std::optional<Edits> edits = trimmedEdits(ids, otherIds, kMaxEdits);
     if (!edits) {
         change.note = QStringLiteral("more than %1 lines changed").arg(kMaxEdits);
         return;
@@ -173,10 +201,10 @@ void compareText(const ZipReader& older, const ZipEntry& oldEntry, const ZipRead
     };
     while (i < edits->removed.size() || j < edits->added.size()) {
         if (i < edits->removed.size() && edits->removed[i]) {
-            put('-', i, a.lines[static_cast<qsizetype>(i)]);
+            put('-', i, a.lines[static_cast<qsizetype>(i)].toString());
             ++i;
         } else if (j < edits->added.size() && edits->added[j]) {
-            put('+', j, b.lines[static_cast<qsizetype>(j)]);
+            put('+', j, b.lines[static_cast<qsizetype>(j)].toString());
             ++j;
         } else {
             ++i;
@@ -229,16 +257,17 @@ QHash<QString, size_t> byName(const std::vector<ZipEntry>& entries)
 
 } // namespace
 
-bool linesMatch(const QString& a, const QString& b)
+bool linesMatch(QStringView a, QStringView b)
 {
     if (a == b)
         return true;
-    const QString& pattern = a.contains(kMask) ? a : b;
-    const QString& other = &pattern == &a ? b : a;
+    const bool maskInA = a.contains(kMask);
+    const QStringView pattern = maskInA ? a : b;
+    const QStringView other = maskInA ? b : a;
     if (!pattern.contains(kMask))
         return false;
     // The pieces between the masks, in order: the first at the start, the last at the end.
-    const QStringList pieces = pattern.split(kMask);
+    const QList<QStringView> pieces = pattern.split(kMask);
     if (!other.startsWith(pieces.constFirst()) || !other.endsWith(pieces.constLast()) ||
         other.size() < pieces.constFirst().size() + pieces.constLast().size())
         return false;

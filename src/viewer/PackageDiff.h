@@ -74,4 +74,4 @@ PackageDiff diffPackages(const PackageFindings& older, const PackageFindings& ne
                          const DiffLimits& limits = {});
 
 // Whether two lines are equal, a mask in either standing for any value.
-bool linesMatch(const QString& a, const QString& b);
+bool linesMatch(QStringView a, QStringView b);

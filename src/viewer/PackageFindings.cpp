@@ -2,17 +2,19 @@
 
 #include "base/SystemError.h"
 #include "components/zip/TextMasker.h"
+#include "components/zip/WorkerPool.h"
+#include "outside/Interruption.h"
 #include "platform/HostName.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringDecoder>
-#include <QTimeZone>
 
 #include <openssl/evp.h>
 
 #include <cstring>
+#include <latch>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -108,6 +110,52 @@ std::optional<ChecksumCheck> checkDigestFile(const ZipReader& zip)
     check.expected = match.captured(1).toLower().toLatin1();
     check.actual = packageSha256(zip, &check.problem);
     return check;
+}
+
+// Reads one entry through: its size and CRC, and a log's time span.
+void readEntry(const ZipReader& zip, const ZipEntry& entry, EntryReport& row)
+{
+    if (entry.isFolder())
+        return;
+    const bool log = isLogEntry(entry.name);
+    LogSpanReader span;
+    row.problem = zip.read(entry, [&](const char* data, size_t size) {
+        if (log)
+            span.add(data, size);
+        return true;
+    });
+    row.checked = true;
+    if (log && row.problem.isEmpty())
+        row.log = span.span(entry.modified);
+}
+
+// Reads every entry, spread over the cores in runs of neighbours. The workers stop at a signal, so
+// the wait for them ends soon after one too.
+void readAllEntries(const ZipReader& zip, std::vector<EntryReport>& rows)
+{
+    constexpr size_t kRun = 256;
+    const std::vector<ZipEntry>& entries = zip.entries();
+    const size_t runs = (entries.size() + kRun - 1) / kRun;
+    std::latch done(static_cast<std::ptrdiff_t>(runs));
+    WorkerPool pool(static_cast<int>(std::min<size_t>(static_cast<size_t>(WorkerPool::defaultSize()), runs)));
+    for (size_t first = 0; first < entries.size(); first += kRun)
+        pool.submit([&, first] {
+            for (size_t i = first; i < std::min(first + kRun, entries.size()); ++i) {
+                if (const int signal = Interruption::requested(); signal != 0) {
+                    rows[i].problem = QStringLiteral("interrupted by signal %1").arg(signal);
+                    continue;
+                }
+                try {
+                    readEntry(zip, entries[i], rows[i]);
+                } catch (const std::bad_alloc&) {
+                    rows[i].problem = QStringLiteral("out of memory");
+                } catch (const std::exception& error) {
+                    rows[i].problem = QString::fromLocal8Bit(error.what());
+                }
+            }
+            done.count_down();
+        });
+    done.wait();
 }
 
 QString entryProblem(const ZipEntry& entry, const QString& problem)
@@ -217,7 +265,7 @@ std::optional<QDateTime> lineTimeStamp(const char* begin, const char* end)
     const QTime clock(number(begin + 11, 2), number(begin + 14, 2), number(begin + 17, 2));
     if (!day.isValid() || !clock.isValid())
         return std::nullopt;
-    return QDateTime(day, clock, QTimeZone::utc());
+    return QDateTime(day, clock, Qt::UTC);
 }
 
 void LogSpanReader::line(const char* begin, const char* end)
@@ -268,9 +316,18 @@ LogSpan LogSpanReader::span(const QDateTime& entryDate) const
 
 bool isLogEntry(const QString& name)
 {
-    static const QRegularExpression log(QStringLiteral("(\\.log(\\.\\d+)?$)|(^|/)logs/"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    return !name.endsWith(QLatin1Char('/')) && log.match(name).hasMatch();
+    if (name.endsWith(QLatin1Char('/')))
+        return false;
+    if (name.endsWith(QLatin1String(".log"), Qt::CaseInsensitive) ||
+        name.startsWith(QLatin1String("logs/"), Qt::CaseInsensitive) ||
+        name.contains(QLatin1String("/logs/"), Qt::CaseInsensitive))
+        return true;
+    // A rotation: "app.log.3".
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QStringView rest = QStringView(name).mid(dot + 1);
+    return dot > 4 && !rest.isEmpty() &&
+           std::all_of(rest.begin(), rest.end(), [](QChar c) { return c.isDigit(); }) &&
+           QStringView(name).left(dot).endsWith(QLatin1String(".log"), Qt::CaseInsensitive);
 }
 
 EntryEncoding entryEncoding(const QByteArray& start)
@@ -343,10 +400,15 @@ PackageFindings readPackage(const QString& path, const ReadChoice& choice)
     report.entries.reserve(entries.size());
     QSet<QString> seen;
     seen.reserve(static_cast<qsizetype>(entries.size()));
-    for (qsizetype i = 0; i < static_cast<qsizetype>(entries.size()); ++i) {
-        const ZipEntry& entry = entries[static_cast<size_t>(i)];
-        EntryReport& row = report.entries.emplace_back();
-        row.index = i;
+    report.entries.resize(entries.size());
+    if (choice.checkData)
+        readAllEntries(zip, report.entries);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const ZipEntry& entry = entries[i];
+        EntryReport& row = report.entries[i];
+        row.index = static_cast<qsizetype>(i);
+        if (!row.checked)
+            row.problem = entry.refused;
         if (!entry.unsafe.isEmpty())
             report.damage.append(
                 entryProblem(entry, QStringLiteral("its name would lead a reader out of the folder it "
@@ -355,20 +417,6 @@ PackageFindings readPackage(const QString& path, const ReadChoice& choice)
         if (seen.contains(entry.name))
             report.damage.append(entryProblem(entry, QStringLiteral("a second entry of this name")));
         seen.insert(entry.name);
-        if (!choice.checkData || entry.isFolder()) {
-            row.problem = entry.refused;
-        } else {
-            const bool log = isLogEntry(entry.name);
-            LogSpanReader span;
-            row.problem = zip.read(entry, [&](const char* data, size_t size) {
-                if (log)
-                    span.add(data, size);
-                return true;
-            });
-            row.checked = true;
-            if (log && row.problem.isEmpty())
-                row.log = span.span(entry.modified);
-        }
         if (!row.problem.isEmpty())
             report.damage.append(entryProblem(entry, row.problem));
     }

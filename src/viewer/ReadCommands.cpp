@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QRandomGenerator>
 
 #include <cstdio>
 
@@ -298,7 +299,69 @@ QJsonValue jsonSpan(const std::optional<LogSpan>& span)
                         span->fromStamps ? QStringLiteral("time stamps") : QStringLiteral("entry date")}};
 }
 
-QJsonObject packageJson(const PackageFindings& report)
+// An entry as the JSON summary lists it.
+QJsonObject entryJson(const PackageFindings& report, const EntryReport& row)
+{
+    const ZipEntry& entry = report.entry(row);
+    QJsonObject item{{QStringLiteral("name"), entry.name},
+                     {QStringLiteral("size"), static_cast<qint64>(entry.size)},
+                     {QStringLiteral("packed"), static_cast<qint64>(entry.packed)},
+                     {QStringLiteral("crc"), QStringLiteral("%1").arg(entry.crc, 8, 16, QLatin1Char('0'))},
+                     {QStringLiteral("modified"), isoTime(entry.modified)},
+                     {QStringLiteral("state"), entryState(row)}};
+    if (!row.problem.isEmpty())
+        item.insert(QStringLiteral("problem"), row.problem);
+    if (!entry.unsafe.isEmpty())
+        item.insert(QStringLiteral("unsafe"), entry.unsafe);
+    return item;
+}
+
+// A text as a JSON string, as QJsonDocument writes it: quotes, backslashes and control characters
+// escaped, the rest in UTF-8.
+void appendJsonString(QByteArray& out, const QString& text)
+{
+    out += '"';
+    for (const char c : text.toUtf8()) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            out += "\\u00";
+            out += "0123456789abcdef"[byte >> 4];
+            out += "0123456789abcdef"[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+// An entry as one compact line of JSON, the same fields as entryJson, written straight into out:
+// the long list of a large package costs no JSON objects.
+void appendEntryJson(QByteArray& out, const PackageFindings& report, const EntryReport& row)
+{
+    const ZipEntry& entry = report.entry(row);
+    out += "{\"crc\":\"" + QByteArray::number(entry.crc, 16).rightJustified(8, '0') + "\",\"modified\":";
+    appendJsonString(out, isoTime(entry.modified));
+    out += ",\"name\":";
+    appendJsonString(out, entry.name);
+    out += ",\"packed\":" + QByteArray::number(entry.packed);
+    if (!row.problem.isEmpty()) {
+        out += ",\"problem\":";
+        appendJsonString(out, row.problem);
+    }
+    out += ",\"size\":" + QByteArray::number(entry.size) + ",\"state\":";
+    appendJsonString(out, entryState(row));
+    if (!entry.unsafe.isEmpty()) {
+        out += ",\"unsafe\":";
+        appendJsonString(out, entry.unsafe);
+    }
+    out += '}';
+}
+
+// The summary of a package; its entries only when asked (a long list is printed as it is made).
+QJsonObject packageJson(const PackageFindings& report, bool withEntries = true)
 {
     QJsonObject json;
     json.insert(QStringLiteral("path"), report.path);
@@ -327,27 +390,17 @@ QJsonObject packageJson(const PackageFindings& report)
     QJsonArray entries;
     QJsonArray logs;
     for (const EntryReport& row : report.entries) {
-        const ZipEntry& entry = report.entry(row);
-        QJsonObject item{
-            {QStringLiteral("name"), entry.name},
-            {QStringLiteral("size"), static_cast<qint64>(entry.size)},
-            {QStringLiteral("packed"), static_cast<qint64>(entry.packed)},
-            {QStringLiteral("crc"), QStringLiteral("%1").arg(entry.crc, 8, 16, QLatin1Char('0'))},
-            {QStringLiteral("modified"), isoTime(entry.modified)},
-            {QStringLiteral("state"), entryState(row)}};
-        if (!row.problem.isEmpty())
-            item.insert(QStringLiteral("problem"), row.problem);
-        if (!entry.unsafe.isEmpty())
-            item.insert(QStringLiteral("unsafe"), entry.unsafe);
-        entries.append(item);
+        if (withEntries)
+            entries.append(entryJson(report, row));
         if (row.log) {
             QJsonObject log = jsonSpan(row.log).toObject();
-            log.insert(QStringLiteral("name"), entry.name);
-            log.insert(QStringLiteral("size"), static_cast<qint64>(entry.size));
+            log.insert(QStringLiteral("name"), report.entry(row).name);
+            log.insert(QStringLiteral("size"), static_cast<qint64>(report.entry(row).size));
             logs.append(log);
         }
     }
-    json.insert(QStringLiteral("entries"), entries);
+    if (withEntries)
+        json.insert(QStringLiteral("entries"), entries);
     QJsonArray leftOut;
     for (const LeftOut& file : report.leftOut)
         leftOut.append(
@@ -415,6 +468,33 @@ QJsonObject caseJson(const CaseReport& report)
 void printJson(const QJsonObject& json)
 {
     std::fputs(QJsonDocument(json).toJson(QJsonDocument::Indented).constData(), stdout);
+}
+
+// The summary of a package with its entries written one by one as they are made: a package of a
+// hundred thousand entries never has them all as JSON in memory at once. A random mark holds their
+// place in the rest of the document.
+void printPackageJson(const PackageFindings& report)
+{
+    QJsonObject json = packageJson(report, false);
+    const QString mark = QStringLiteral("entries-%1%2")
+                             .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'))
+                             .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
+    json.insert(QStringLiteral("entries"), mark);
+    const QByteArray text = QJsonDocument(json).toJson(QJsonDocument::Indented);
+    const QByteArray place = "\"entries\": \"" + mark.toLatin1() + '"';
+    const qsizetype at = text.indexOf(place);
+    std::fwrite(text.constData(), 1, static_cast<size_t>(at), stdout);
+    std::fputs("\"entries\": [", stdout);
+    QByteArray line;
+    for (const EntryReport& row : report.entries) {
+        line = &row == &report.entries.front() ? "\n        " : ",\n        ";
+        appendEntryJson(line, report, row);
+        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+    }
+    const bool first = report.entries.empty();
+    std::fputs(first ? "]" : "\n    ]", stdout);
+    const QByteArray rest = text.mid(at + place.size());
+    std::fwrite(rest.constData(), 1, static_cast<size_t>(rest.size()), stdout);
 }
 
 // Says why a run ends early: its reason on standard error and, with --json, in the result.
@@ -567,7 +647,7 @@ int runShow(const QStringList& arguments)
         return trouble(QStringLiteral("cannot open %1: %2").arg(path, report.openError), options.json);
     if (interrupted(options.json))
         return kTrouble;
-    options.json ? printJson(packageJson(report)) : showPackageText(report);
+    options.json ? printPackageJson(report) : showPackageText(report);
     return report.intact() ? 0 : 1;
 }
 

@@ -5,10 +5,10 @@
 #include "platform/HostName.h"
 
 #include <QStringDecoder>
-#include <QTimeZone>
 
 #include <algorithm>
 #include <cstring>
+#include <libdeflate.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -49,14 +49,60 @@ QString sizeText(quint64 bytes)
     return QString::number(bytes) + QStringLiteral(" bytes");
 }
 
-// DOS date and time are the local time of the machine that wrote them.
+QString crcMismatch(quint32 got, quint32 said)
+{
+    return QStringLiteral("CRC mismatch: its bytes give %1, its headers say %2")
+        .arg(got, 8, 16, QLatin1Char('0'))
+        .arg(said, 8, 16, QLatin1Char('0'));
+}
+
+QString sizeMismatch(quint64 got, quint64 said)
+{
+    return QStringLiteral("it holds %1 where its headers say %2").arg(sizeText(got), sizeText(said));
+}
+
+QString moreThanSaid(quint64 said)
+{
+    return QStringLiteral("it holds more bytes than its headers say (%1)").arg(sizeText(said));
+}
+
+// Entries up to this size are read whole, with one read of the archive and libdeflate; larger ones
+// are streamed.
+constexpr quint64 kWholeEntryLimit = quint64(8) << 20;
+constexpr quint64 kHeaderSlack = 1024; // the local header's name and extra field, read with the data
+
+// The decompressor and buffers of a thread that reads entries whole: made once, kept for the next.
+struct WholeEntryBuffers
+{
+    std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> decompressor{
+        libdeflate_alloc_decompressor(), libdeflate_free_decompressor};
+    std::vector<char> raw;
+    std::vector<char> bytes;
+};
+
+WholeEntryBuffers& wholeEntryBuffers()
+{
+    thread_local WholeEntryBuffers buffers;
+    return buffers;
+}
+
+// DOS date and time are the local time of the machine that wrote them, taken here as this
+// machine's zone. localtime_r reads the zone once, where a QDateTime in local time would ask the
+// system again for every entry.
 QDateTime dosTime(quint16 time, quint16 date)
 {
     const QDate day(1980 + (date >> 9), (date >> 5) & 0x0f, date & 0x1f);
     const QTime clock((time >> 11) & 0x1f, (time >> 5) & 0x3f, (time & 0x1f) * 2);
     if (!day.isValid() || !clock.isValid())
         return {};
-    return QDateTime(day, clock).toUTC();
+    const qint64 asUtc = QDateTime(day, clock, Qt::UTC).toSecsSinceEpoch();
+    auto seconds = static_cast<time_t>(asUtc);
+    struct tm local
+    {};
+    localtime_r(&seconds, &local);
+    seconds = static_cast<time_t>(asUtc - local.tm_gmtoff); // once more at the result: a change of
+    localtime_r(&seconds, &local);                          // daylight saving in between
+    return QDateTime::fromSecsSinceEpoch(asUtc - local.tm_gmtoff, Qt::UTC);
 }
 
 // The name as the entry says it is written: UTF-8 with bit 11, else the DOS code page, whose
@@ -114,8 +160,7 @@ void applyExtra(ZipEntry& entry, const char* extra, qsizetype length, bool sizeW
             take(packedWide, entry.packed);
             take(offsetWide, entry.headerOffset);
         } else if (id == 0x5455 && size >= 5 && (field[0] & 1)) {
-            entry.modified =
-                QDateTime::fromSecsSinceEpoch(static_cast<qint32>(get32(field + 1)), QTimeZone::utc());
+            entry.modified = QDateTime::fromSecsSinceEpoch(static_cast<qint32>(get32(field + 1)), Qt::UTC);
         }
     });
 }
@@ -240,7 +285,6 @@ bool ZipReader::readCentral(quint64 directoryOffset, quint64 directorySize, quin
         ZipEntry entry;
         entry.flags = get16(h + 8);
         entry.method = get16(h + 10);
-        entry.modified = dosTime(get16(h + 12), get16(h + 14));
         entry.crc = get32(h + 16);
         entry.packed = get32(h + 20);
         entry.size = get32(h + 24);
@@ -250,6 +294,8 @@ bool ZipReader::readCentral(quint64 directoryOffset, quint64 directorySize, quin
         entry.name = entryName(QByteArray(h + kCentralHeaderSize, nameLength), entry.flags);
         applyExtra(entry, h + kCentralHeaderSize + nameLength, extraLength, entry.size == kMax32,
                    entry.packed == kMax32, entry.headerOffset == kMax32);
+        if (!entry.modified.isValid())
+            entry.modified = dosTime(get16(h + 12), get16(h + 14));
         m_entries.push_back(std::move(entry));
         at += kCentralHeaderSize + nameLength + extraLength + commentLength;
     }
@@ -275,7 +321,6 @@ void ZipReader::readLocalHeaders()
         entry.headerOffset = offset;
         entry.flags = get16(h + 6);
         entry.method = get16(h + 8);
-        entry.modified = dosTime(get16(h + 10), get16(h + 12));
         entry.crc = get32(h + 14);
         entry.packed = get32(h + 18);
         entry.size = get32(h + 22);
@@ -288,6 +333,8 @@ void ZipReader::readLocalHeaders()
         entry.name = entryName(nameAndExtra.left(nameLength), entry.flags);
         applyExtra(entry, nameAndExtra.constData() + nameLength, extraLength, entry.size == kMax32,
                    entry.packed == kMax32, false);
+        if (!entry.modified.isValid())
+            entry.modified = dosTime(get16(h + 10), get16(h + 12));
         entry.dataOffset = offset + kLocalHeaderSize + static_cast<quint64>(nameAndExtra.size());
         if (entry.flags & 0x0008) {
             // The sizes follow the data: only a deflated stream tells where it ends.
@@ -402,6 +449,10 @@ QString ZipReader::read(const ZipEntry& entry, const std::function<bool(const ch
 {
     if (!entry.refused.isEmpty())
         return entry.refused;
+    if (const int signal = Interruption::requested(); signal != 0)
+        return QStringLiteral("interrupted by signal %1").arg(signal);
+    if (entry.size <= kWholeEntryLimit && entry.packed <= kWholeEntryLimit && !(entry.flags & 0x0008))
+        return readWhole(entry, sink);
     EntryStream stream(std::shared_ptr<const ZipReader>(std::shared_ptr<const ZipReader>{}, this), entry);
     std::vector<char> piece(static_cast<size_t>(std::clamp<quint64>(entry.size + 1, 1, kBlock)));
     for (;;) {
@@ -413,6 +464,57 @@ QString ZipReader::read(const ZipEntry& entry, const std::function<bool(const ch
         if (!sink(piece.data(), static_cast<size_t>(n)))
             return {};
     }
+}
+
+QString ZipReader::readWhole(const ZipEntry& entry,
+                             const std::function<bool(const char*, size_t)>& sink) const
+{
+    WholeEntryBuffers& buffers = wholeEntryBuffers();
+    if (!buffers.decompressor)
+        return QStringLiteral("out of memory");
+    // The local header, its name and extra field, and the data, in one read as a rule.
+    const quint64 want = kLocalHeaderSize + kHeaderSlack + entry.packed;
+    if (buffers.raw.size() < want)
+        buffers.raw.resize(static_cast<size_t>(want));
+    const qint64 got = readAt(entry.headerOffset, buffers.raw.data(), static_cast<qint64>(want));
+    if (got < 0)
+        return QStringLiteral("cannot read it: ") + errnoText(errno);
+    if (got < kLocalHeaderSize || get32(buffers.raw.data()) != kLocalHeader)
+        return QStringLiteral("its local header is missing or damaged");
+    const quint64 dataStart =
+        kLocalHeaderSize + get16(buffers.raw.data() + 26) + get16(buffers.raw.data() + 28);
+    const char* data = buffers.raw.data() + dataStart;
+    if (dataStart + entry.packed > static_cast<quint64>(got)) {
+        if (static_cast<quint64>(got) < want)
+            return QStringLiteral("its data runs past the end of the archive");
+        // A name and extra field longer than guessed: the data on its own.
+        if (readAt(entry.headerOffset + dataStart, buffers.raw.data(), static_cast<qint64>(entry.packed)) !=
+            static_cast<qint64>(entry.packed))
+            return QStringLiteral("its data runs past the end of the archive");
+        data = buffers.raw.data();
+    }
+    size_t size = entry.packed;
+    if (entry.method == 8) {
+        if (buffers.bytes.size() < entry.size + 1)
+            buffers.bytes.resize(static_cast<size_t>(entry.size + 1));
+        switch (libdeflate_deflate_decompress(buffers.decompressor.get(), data, entry.packed,
+                                              buffers.bytes.data(), entry.size, &size)) {
+        case LIBDEFLATE_SUCCESS:
+            break;
+        case LIBDEFLATE_INSUFFICIENT_SPACE:
+            return moreThanSaid(entry.size);
+        default:
+            return QStringLiteral("its compressed data is damaged");
+        }
+        data = buffers.bytes.data();
+    }
+    if (size != entry.size)
+        return size > entry.size ? moreThanSaid(entry.size) : sizeMismatch(size, entry.size);
+    if (const auto crc = static_cast<quint32>(libdeflate_crc32(0, data, size)); crc != entry.crc)
+        return crcMismatch(crc, entry.crc);
+    if (size > 0)
+        sink(data, size);
+    return {};
 }
 
 std::optional<QByteArray> ZipReader::readAll(const ZipEntry& entry, quint64 cap, QString* error) const
@@ -567,11 +669,10 @@ qint64 EntryStream::readDeflated(char* into, qint64 max)
 
 void EntryStream::finishEntry()
 {
-    if (m_position != m_entry.size && m_entry.size != ~quint64(0))
-        fail(QStringLiteral("it holds %1 where its headers say %2")
-                 .arg(sizeText(m_position), sizeText(m_entry.size)));
-    else if (m_crc != m_entry.crc && m_entry.size != ~quint64(0))
-        fail(QStringLiteral("CRC mismatch: its bytes give %1, its headers say %2")
-                 .arg(m_crc, 8, 16, QLatin1Char('0'))
-                 .arg(m_entry.crc, 8, 16, QLatin1Char('0')));
+    if (m_entry.size == ~quint64(0))
+        return; // the sizes come after the data: nothing to hold it to yet
+    if (m_position != m_entry.size)
+        fail(sizeMismatch(m_position, m_entry.size));
+    else if (m_crc != m_entry.crc)
+        fail(crcMismatch(m_crc, m_entry.crc));
 }

@@ -86,6 +86,7 @@ private:
     void readLocalHeaders();
     void checkEntries(const ZipLimits& limits);
     bool locateData(ZipEntry& entry) const;
+    QString readWhole(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink) const;
 
     QString m_path;
     UniqueFd m_fd;
