@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Starts the program's windows under Xvfb, with a window manager, on the sample installation and
 # saves screenshots in build/screenshots: the main window with the grid expanded, the save dialog,
-# the progress window during a build, the final message and the About box; the progress window
-# and the About box with a dark palette (-dark) and with an 11 pt font (-11pt); the main window
-# of a start on a LastFolder deep in the tree (main-window-lastfolder); a build that could not
-# write its package and F1; and the first start at scale 2 on 1920x1080 and on 1024x600, and a
-# placement stored for a monitor that is gone (placement-*).
+# the progress window during a build, the final message, the viewer on the package built (viewer)
+# and the About box; the progress window and the About box with a dark palette (-dark) and with an
+# 11 pt font (-11pt); the main window of a start on a LastFolder deep in the tree
+# (main-window-lastfolder); a build that could not write its package and F1; and the first start
+# at scale 2 on 1920x1080 and on 1024x600, and a placement stored for a monitor that is gone
+# (placement-*).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

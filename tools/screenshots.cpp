@@ -1,17 +1,18 @@
 // Opens the program's windows on the sample installation, as a person would see them, and saves
 // screenshots: the main window with the grid expanded, the save dialog, the progress window during
-// a build, the final message, the About box, the Options dialog; then the progress window, the About
-// box, the upload's progress window and the Options dialog with a dark palette and with an 11 pt font; last,
-// the main window of a fresh start on a LastFolder deep in the tree; a build that could not write its package
-// and F1. With
-// --start, only a start on the screen and settings the caller set up (the placement pictures). Run
-// by scripts/screenshots.sh under Xvfb, with the sample's environment.
+// a build, the final message, the viewer on the package built, the About box, the Options dialog;
+// then the progress window, the About box, the upload's progress window and the Options dialog
+// with a dark palette and with an 11 pt font; last, the main window of a fresh start on a
+// LastFolder deep in the tree; a build that could not write its package and F1. With --start,
+// only a start on the screen and settings the caller set up (the placement pictures). Run by
+// scripts/screenshots.sh under Xvfb, with the sample's environment.
 #include "app/Assembly.h"
 #include "app/SatchelWindow.h"
 #include "app/frmAbout.h"
 #include "app/frmOptions.h"
 #include "app/frmPacifier.h"
 #include "app/frmUpload.h"
+#include "app/frmViewer.h"
 #include "platform/HostPath.h"
 #include "platform/qt/GridView.h"
 #include "platform/qt/QtFolderTree.h"
@@ -21,6 +22,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -107,6 +109,23 @@ bool shootSmallWindows(QWidget* owner, const QString& out, const QString& suffix
     return shootOptions(owner, out, suffix) && ok;
 }
 
+// The viewer on the package the build wrote: the entry tree and a log's text in the Entry pane.
+bool shootViewer(QWidget* owner, const QString& package, const QString& out)
+{
+    QString error;
+    const std::unique_ptr<frmViewer> viewer = frmViewer::open(package, &error, owner);
+    if (!viewer) {
+        std::printf("no viewer: %s\n", qPrintable(error));
+        return false;
+    }
+    viewer->setGeometry(60, 60, 1140, 700);
+    viewer->show();
+    if (!viewer->selectEntry(QStringLiteral("C/ProgramData/Norvale/TS6/logs/TS6-2026-12-04.log")))
+        viewer->selectEntry(QStringLiteral("TSVERSION.TXT"));
+    settle();
+    return shoot(out + QStringLiteral("/viewer.png"));
+}
+
 } // namespace
 
 // A start as a person makes it, with the placement the settings hold (none: the first start),
@@ -179,6 +198,8 @@ int main(int argc, char** argv)
     };
     window->controller().cmdBuild_Click();
     watch.stop();
+    const QString built = QDir(out).entryList({QStringLiteral("*.zip")}, QDir::Files, QDir::Time).value(0);
+    ok = shootViewer(window.get(), out + QLatin1Char('/') + built, out) && ok;
 
     // A build that cannot write its package: the reason stays in the status line.
     QFile blocker(out + QStringLiteral("/not-a-folder"));

@@ -4,6 +4,7 @@
 #include "app/frmOptions.h"
 #include "app/frmPacifier.h"
 #include "app/frmUpload.h"
+#include "app/frmViewer.h"
 #include "controller/ResizeForm.h"
 #include "diag/Debug.h"
 #include "diag/ErrorTrap.h"
@@ -21,6 +22,7 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -203,6 +205,21 @@ void SatchelWindow::buildMenus()
     upload->setObjectName(QStringLiteral("mnuFileUploadPackage"));
     connect(upload, &QAction::triggered, this,
             guarded([this] { m_controller->mnuFileUploadPackage_Click(); }));
+    QAction* openPackage = file->addAction(tr("Open &Package..."));
+    openPackage->setObjectName(QStringLiteral("mnuFileOpenPackage"));
+    connect(openPackage, &QAction::triggered, this, guarded([this] {
+                const QString path = QFileDialog::getOpenFileName(this, tr("Open Package"), QString(),
+                                                                  tr("Packages (*.zip);;All files (*)"));
+                if (!path.isEmpty())
+                    openViewer(path);
+            }));
+    QAction* openCase = file->addAction(tr("Open &Case Folder..."));
+    openCase->setObjectName(QStringLiteral("mnuFileOpenCase"));
+    connect(openCase, &QAction::triggered, this, guarded([this] {
+                const QString folder = QFileDialog::getExistingDirectory(this, tr("Open Case Folder"));
+                if (!folder.isEmpty())
+                    openViewer(folder);
+            }));
     // Offered while the options name an upload server: asked each time the menu opens.
     connect(file, &QMenu::aboutToShow, this,
             guarded([this, upload] { upload->setEnabled(m_controller && m_controller->canUpload()); }));
@@ -225,6 +242,25 @@ void SatchelWindow::buildMenus()
     QAction* about = help->addAction(tr("&About"));
     about->setObjectName(QStringLiteral("mnuHelpAbout"));
     connect(about, &QAction::triggered, this, guarded([this] { m_controller->mnuHelpAbout_Click(); }));
+}
+
+// The viewer on a package or case folder, beside this window: it lives until it is closed, or
+// until this window goes. Reading takes well under a second for a large package.
+void SatchelWindow::openViewer(const QString& path)
+{
+    QString error;
+    std::unique_ptr<frmViewer> viewer = [&] {
+        m_pointer.setBusy();
+        const auto normal = qScopeGuard([this] { m_pointer.setDefault(); });
+        return frmViewer::open(path, &error, this);
+    }();
+    if (!viewer) {
+        m_messages.showMessage(error, MessageIcon::Exclamation, tr("Open Package"));
+        return;
+    }
+    viewer->setAttribute(Qt::WA_DeleteOnClose);
+    viewer->show();
+    viewer.release(); // this window owns it as its parent; it frees itself when closed
 }
 
 bool SatchelWindow::eventFilter(QObject* watched, QEvent* event)

@@ -59,6 +59,7 @@ protected:
 private:
     void buildParts();
     void buildMenus();
+    void openViewer(const QString& path);
     void clientResized();
     void noteNormalRectangle();
     void sizeButtons();

@@ -1,6 +1,7 @@
 // ts6satchel: packs the files of a Tessarine application folder into a zip package for support.
 #include "app/Assembly.h"
 #include "app/SatchelWindow.h"
+#include "app/frmViewer.h"
 #include "base/Logging.h"
 #include "case/CollectRun.h"
 #include "controller/BatchStart.h"
@@ -23,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -149,6 +151,61 @@ private:
     bool m_watchingDialogs = false;
 };
 
+// Qt for a run that may show windows. Qt reads no arguments of the user's: only the platforms to
+// try. Its notes about the platforms it could not use are left out; a display that was set but
+// cannot be reached is said in one line.
+class WindowSystem
+{
+public:
+    explicit WindowSystem(char* program) : m_argv{program, m_option, m_platforms.data(), nullptr}
+    {
+        qInstallMessageHandler(quietPlatformNotes);
+        m_app.emplace(m_argc, m_argv);
+        qInstallMessageHandler(quietOffscreenNotes);
+        m_headless = !onDisplay();
+        if (m_headless)
+            noteUnreachableDisplay();
+        QApplication::setApplicationName(QStringLiteral("ts6satchel"));
+        QApplication::setApplicationVersion(QStringLiteral(TS6_VERSION));
+        QGuiApplication::setDesktopFileName(QStringLiteral(TS6_APP_ID));
+    }
+    bool headless() const { return m_headless; }
+
+private:
+    QByteArray m_platforms = platformList();
+    char m_option[10] = "-platform";
+    int m_argc = 3;
+    char* m_argv[4];
+    std::optional<QApplication> m_app;
+    bool m_headless = true;
+};
+
+// "ts6satchel open": the viewer window, until it is closed (0; a signal closes it too); 2 without
+// a display, or when the target cannot be read at all.
+int showViewer(const QString& target, bool headless)
+{
+    if (headless) {
+        say(QStringLiteral("no display to show the viewer"));
+        return 2;
+    }
+    QString error;
+    const std::unique_ptr<frmViewer> viewer = frmViewer::open(target, &error);
+    if (!viewer) {
+        say(error);
+        return 2;
+    }
+    const ScreenKeeper screenKeeper;
+    viewer->show();
+    SignalWatch signalWatch(*viewer); // a signal that came while the target was read closes it at once
+    if (viewer->isVisible())
+        QApplication::exec();
+    if (const int signal = Interruption::requested(); signal != 0)
+        say(QStringLiteral("the viewer was closed by signal %1 (%2)")
+                .arg(signal)
+                .arg(QString::fromLocal8Bit(strsignal(signal))));
+    return 0;
+}
+
 // With TS6_REPORT_RESOURCES set, the open descriptors at the end of the run go to standard error
 // (the soak test watches them across hundreds of runs).
 void reportResources()
@@ -222,6 +279,14 @@ int main(int argc, char** argv)
         QCoreApplication app(argc, argv);
         return runDiff(arguments.mid(1));
     }
+    if (arguments.value(0) == QLatin1String("open")) {
+        const OpenCommand open = parseOpen(arguments.mid(1));
+        if (open.status >= 0)
+            return open.status;
+        const WindowSystem windows(argv[0]);
+        Q_INIT_RESOURCE(resources);
+        return showViewer(open.target, windows.headless());
+    }
     const CommandLineOptions options = parseArguments(arguments);
     switch (options.action) {
     case CommandLineOptions::Action::Help:
@@ -240,21 +305,9 @@ int main(int argc, char** argv)
         break;
     }
 
-    // Qt reads no arguments of the user's: only the platforms to try.
-    QByteArray platforms = platformList();
-    char platformOption[] = "-platform";
-    int qtArgc = 3;
-    char* qtArgv[] = {argv[0], platformOption, platforms.data(), nullptr};
-    qInstallMessageHandler(quietPlatformNotes);
-    QApplication app(qtArgc, qtArgv);
-    qInstallMessageHandler(quietOffscreenNotes);
-    const bool headless = !onDisplay();
-    if (headless)
-        noteUnreachableDisplay();
+    const WindowSystem windows(argv[0]);
+    const bool headless = windows.headless();
     Q_INIT_RESOURCE(resources);
-    QApplication::setApplicationName(QStringLiteral("ts6satchel"));
-    QApplication::setApplicationVersion(QStringLiteral(TS6_VERSION));
-    QGuiApplication::setDesktopFileName(QStringLiteral(TS6_APP_ID));
     const ComponentMakers components = assembleComponents();
 
     Desktop desktop(headless);

@@ -7,6 +7,7 @@
 #include "app/frmOptions.h"
 #include "app/frmPacifier.h"
 #include "app/frmUpload.h"
+#include "app/frmViewer.h"
 #include "platform/HostName.h"
 #include "platform/qt/GridView.h"
 #include "platform/qt/QtFolderTree.h"
@@ -29,16 +30,20 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <sys/stat.h>
+#include <zlib.h>
 
 using namespace Qt::StringLiterals;
 
@@ -140,6 +145,70 @@ QString focusChain(QWidget* first, int steps)
     return names.join(u' ');
 }
 
+// A zip archive of stored entries, written here byte by byte so that a test can damage it: the
+// entry named badCrc gets a CRC that its bytes do not give.
+QByteArray storedZip(const QList<std::pair<QByteArray, QByteArray>>& entries, const QByteArray& badCrc)
+{
+    const auto le = [](QByteArray& out, quint32 value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.append(char(value >> (8 * i)));
+    };
+    QByteArray zip;
+    QByteArray directory;
+    for (const auto& [name, data] : entries) {
+        const quint32 crc =
+            quint32(crc32(0, reinterpret_cast<const Bytef*>(data.data()), uInt(data.size()))) ^
+            (name == badCrc ? 1 : 0);
+        QByteArray common; // version, UTF-8 names, stored, 2026-12-04 08:00, CRC, sizes, name length
+        for (const quint32 v : {20u, 0x800u, 0u, 0x4000u, 0x5d84u})
+            le(common, v, 2);
+        for (const quint32 v : {crc, quint32(data.size()), quint32(data.size())})
+            le(common, v, 4);
+        le(common, quint32(name.size()), 2);
+        le(directory, 0x02014b50, 4);
+        le(directory, 20, 2);
+        directory += common + QByteArray(12, '\0');
+        le(directory, quint32(zip.size()), 4);
+        directory += name;
+        le(zip, 0x04034b50, 4);
+        zip += common + QByteArray(2, '\0') + name + data;
+    }
+    const auto start = quint32(zip.size());
+    zip += directory;
+    le(zip, 0x06054b50, 4);
+    le(zip, 0, 4); // disk numbers
+    le(zip, quint32(entries.size()), 2);
+    le(zip, quint32(entries.size()), 2);
+    le(zip, quint32(directory.size()), 4);
+    le(zip, start, 4);
+    le(zip, 0, 2); // no comment
+    return zip;
+}
+
+// The viewer's package: text, UTF-16 and binary entries in folders, a damaged one, names that are
+// not harmless, and texts of one page and one byte more.
+QString viewerPackage(const QTemporaryDir& dir)
+{
+    QByteArray wide("\xff\xfe", 2);
+    for (const QChar c : u"[Server]\r\nKey=Wert\r\n"_s)
+        wide += QByteArray::fromRawData(reinterpret_cast<const char*>(&c), 2);
+    QByteArray binary;
+    for (int i = 0; i < 256; ++i)
+        binary += char(i);
+    const QByteArray page = QByteArray("0123456789abcde\n").repeated(65536); // 1 MiB
+    const QString path = dir.filePath(u"viewer.zip"_s);
+    writeFile(path, storedZip({{"logs/app.log", "2026-12-04 08:00:00 started\n"},
+                               {"conf/broken.ini", "[Server]\nPort=8080\n"},
+                               {"conf/wide.ini", wide},
+                               {"data/blob.bin", binary},
+                               {"big/page.txt", page},
+                               {"big/past.txt", page + "x"},
+                               {"evil\x1b[2J\xe2\x80\xae.txt", "x"},
+                               {"../escape.txt", "out"}},
+                              "conf/broken.ini"));
+    return path;
+}
+
 // The progress window, while it is shown.
 QWidget* shownPacifier()
 {
@@ -169,6 +238,9 @@ private Q_SLOTS:
     void everyFolderNameIsShownAndSelectable_data();
     void everyFolderNameIsShownAndSelectable();
     void dialogsOpenInsideTheScreen();
+    void viewerShowsEachEntry_data();
+    void viewerShowsEachEntry();
+    void viewerFiltersAndTellsWhatThePackageLacks();
 };
 
 // The view hands the rules the row and column under the mouse, or the current row for Space; the
@@ -584,6 +656,97 @@ void TestWindows::dialogsOpenInsideTheScreen()
     messages.showMessage(u"Help is not available: no index /srv/tess-sample/TS6/TS6SatchelHelp.xml"_s,
                          MessageIcon::Exclamation, u"TS Satchel"_s);
     QVERIFY(whole);
+}
+
+void TestWindows::viewerShowsEachEntry_data()
+{
+    QTest::addColumn<QString>("entry"); // as the archive names it
+    QTest::addColumn<QString>("shown"); // in the tree
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("text"); // in the Entry pane
+    QTest::addColumn<QString>("page"); // in the line under it
+    QTest::addColumn<bool>("more");    // Next Page offered
+    const QString mib = QLocale().toString(1 << 20);
+    QTest::newRow("text in a folder")
+        << u"logs/app.log"_s << u"app.log"_s << u"intact"_s << u"2026-12-04 08:00:00 started\n"_s
+        << u"UTF-8 text, bytes 1–28 of 28"_s << false;
+    QTest::newRow("damaged: shown as far as it reads")
+        << u"conf/broken.ini"_s << u"broken.ini"_s << u"damaged: CRC mismatch"_s << u"[Server]\nPort=8080\n"_s
+        << u"read as far as it goes: CRC mismatch"_s << false;
+    QTest::newRow("UTF-16 after its BOM") << u"conf/wide.ini"_s << u"wide.ini"_s << u"intact"_s
+                                          << u"[Server]\nKey=Wert\n"_s << u"UTF-16 LE text"_s << false;
+    QTest::newRow("binary, in hex") << u"data/blob.bin"_s << u"blob.bin"_s << u"intact"_s
+                                    << u"00000000  00 01 02 03 04 05 06 07  08 09"_s << u"binary, 256 bytes"_s
+                                    << false;
+    QTest::newRow("exactly one page") << u"big/page.txt"_s << u"page.txt"_s << u"intact"_s
+                                      << u"0123456789abcde"_s << u"bytes 1–%1 of %1"_s.arg(mib) << false;
+    QTest::newRow("one byte past a page") << u"big/past.txt"_s << u"past.txt"_s << u"intact"_s
+                                          << u"0123456789abcde"_s << u"bytes 1–%1 of "_s.arg(mib) << true;
+    QTest::newRow("control characters shown harmless")
+        << u"evil\x1b[2J\u202e.txt"_s << u"evil\u241b[2J\ufffd.txt"_s << u"intact"_s << u"x"_s
+        << u"1–1 of 1"_s << false;
+    QTest::newRow("a name that steps out: whole, never followed")
+        << u"../escape.txt"_s << u"../escape.txt"_s << u"intact; unsafe name: \"..\" in its path"_s
+        << u"out"_s << u"1–3 of 3"_s << false;
+}
+
+// The viewer streams the entry chosen into its Entry pane a page at a time, in its encoding or in
+// hex, and says how far a damaged one reads.
+void TestWindows::viewerShowsEachEntry()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, state);
+    QFETCH(QString, text);
+    QFETCH(QString, page);
+    QTemporaryDir dir;
+    QString error;
+    const std::unique_ptr<frmViewer> viewer = frmViewer::open(viewerPackage(dir), &error);
+    QVERIFY2(viewer, qPrintable(error));
+    viewer->show();
+    QVERIFY(viewer->selectEntry(entry));
+    const QModelIndex current = viewer->findChild<QTreeView*>(u"treEntries"_s)->currentIndex();
+    QTEST(current.data().toString(), "shown");
+    const QString stateShown = current.siblingAtColumn(3).data().toString();
+    QVERIFY2(stateShown.startsWith(state), qPrintable(stateShown));
+    const auto* view = viewer->findChild<QPlainTextEdit*>(u"txtEntry"_s);
+    QVERIFY2(view->toPlainText().startsWith(text), qPrintable(view->toPlainText().left(80)));
+    const QString pageShown = viewer->findChild<QLabel*>(u"lblPage"_s)->text();
+    QVERIFY2(pageShown.contains(page), qPrintable(pageShown));
+    auto* next = viewer->findChild<QPushButton*>(u"cmdNextPage"_s);
+    QTEST(next->isEnabled(), "more");
+    if (!next->isEnabled())
+        return;
+    QTest::mouseClick(next, Qt::LeftButton); // the byte past the page, which the page before left waiting
+    QCOMPARE(view->toPlainText(), u"x"_s);
+    QVERIFY(!next->isEnabled() && viewer->findChild<QPushButton*>(u"cmdPreviousPage"_s)->isEnabled());
+}
+
+// The tree holds every entry under its folders, and the filter narrows it to the names that match
+// and the folders they are in; the package's damage is counted, and what it lacks is said.
+void TestWindows::viewerFiltersAndTellsWhatThePackageLacks()
+{
+    QTemporaryDir dir;
+    QString error;
+    const std::unique_ptr<frmViewer> viewer = frmViewer::open(viewerPackage(dir), &error);
+    QVERIFY2(viewer, qPrintable(error));
+    const QAbstractItemModel* tree = viewer->findChild<QTreeView*>(u"treEntries"_s)->model();
+    const auto names = [&](const QModelIndex& parent) {
+        QStringList shown;
+        for (int row = 0; row < tree->rowCount(parent); ++row)
+            shown.append(tree->index(row, 0, parent).data().toString());
+        return shown.join(u' ');
+    };
+    QCOMPARE(names({}), u"logs conf data big evil\u241b[2J\ufffd.txt ../escape.txt"_s);
+    QCOMPARE(names(tree->index(3, 0)), u"page.txt past.txt"_s);
+    QTest::keyClicks(viewer->findChild<QLineEdit*>(u"txtFilter"_s), u"PAST"_s);
+    QCOMPARE(names({}), u"big"_s);
+    QCOMPARE(names(tree->index(0, 0)), u"past.txt"_s);
+    QCOMPARE(viewer->findChild<QLabel*>(u"lblStatus"_s)->text(),
+             u"Damaged: 2 problems"_s); // the CRC, the name
+    QCOMPARE(viewer->findChild<QLabel*>(u"lblMasking"_s)->text(), u"This package was not masked"_s);
+    QVERIFY(!viewer->findChild<QTableView*>(u"tblMasking"_s)->isVisibleTo(viewer.get()));
+    QCOMPARE(viewer->findChild<QLabel*>(u"lblManifestFields"_s)->text(),
+             u"This package has no version manifest (TSVERSION.TXT)."_s);
 }
 
 QTEST_MAIN(TestWindows)

@@ -129,6 +129,9 @@ void TestProgram::startsAsTyped_data()
         {"ts6satchel: no templates (*.TST6, *.TST) in the folder %R/c/Data\n", noDisplay});
     row("no arguments, unreachable display", "", {}, {"DISPLAY=:4093"}, 2, "",
         {"ts6satchel: cannot reach the display (DISPLAY=:4093)", noDisplay});
+    row("open, unreachable display", "", {"open", "%R/c/Out/p.zip"}, {"DISPLAY=:4093"}, 2, "",
+        {"ts6satchel: cannot reach the display (DISPLAY=:4093)",
+         "ts6satchel: no display to show the viewer\n"});
     row("--json on a package that cannot be written", "", {"--json", "%R/c/App", "%R/c/Out/missing/p.zip"},
         {}, 1, "", {missing},
         {"{\"bytes\":null,", "\"package\":null,", "\"status\":1}\n",

@@ -106,6 +106,7 @@ void QtMessageBox::showMessage(const QString& text, MessageIcon icon, const QStr
     }
     QMessageBox box(icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
                     caption, text, QMessageBox::Ok, m_owner ? m_owner() : nullptr);
+    box.setTextFormat(Qt::PlainText); // a path or a reason is never taken for markup
     keepLinesWhole(box);
     if (answerer)
         QTimer::singleShot(0, &box, [this, &box] { answerer(&box); });
