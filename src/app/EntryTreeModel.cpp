@@ -1,6 +1,6 @@
 #include "app/EntryTreeModel.h"
 
-#include "app/ShownText.h"
+#include "base/ShownText.h"
 
 #include <QApplication>
 #include <QFont>

@@ -1,6 +1,6 @@
 #include "app/TextTableModel.h"
 
-#include "app/ShownText.h"
+#include "base/ShownText.h"
 
 #include <QTextDocument>
 

@@ -1,8 +1,8 @@
 #include "app/frmViewer.h"
 
-#include "app/EntryPager.h"
+#include "viewer/EntryPager.h"
 #include "app/EntryTreeModel.h"
-#include "app/ShownText.h"
+#include "base/ShownText.h"
 #include "app/TextTableModel.h"
 #include "diag/ErrorTrap.h"
 #include "platform/qt/QtDesktop.h"

@@ -1,6 +1,7 @@
 #include "case/HostRun.h"
 
 #include "base/Logging.h"
+#include "base/ShownText.h"
 #include "platform/FileReplacement.h"
 
 #include <QCryptographicHash>
@@ -462,7 +463,7 @@ void HostRun::fail(HostState state, const QString& reason)
     m_failed = true;
     m_sizeWatch.stop();
     m_record.state = state;
-    m_record.reason = printable(reason); // what a server said goes to the terminal and index.txt
+    m_record.reason = shownText(reason); // what a server said goes to the terminal and index.txt
     note(QStringLiteral("ended: ") + stateName(state) + QStringLiteral(": ") + reason);
     QFile::remove(partPath());
     stopStep();

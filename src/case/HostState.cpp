@@ -81,14 +81,6 @@ QString lastWords(const QString& errors)
     return QString();
 }
 
-QString printable(const QString& text)
-{
-    QString shown = text;
-    for (QChar& c : shown)
-        if (!c.isPrint() && c != QLatin1Char(' '))
-            c = QLatin1Char('?');
-    return shown;
-}
 
 std::optional<std::pair<int, int>> toolVersion(const QString& versionLine)
 {

@@ -33,9 +33,6 @@ HostState classifyConnectionFailure(const QString& sshErrors);
 // The last thing ssh or the remote said that is no debugging line: the reason of a failure.
 QString lastWords(const QString& errors);
 
-// The text with every control character (escape sequences a hostile server might send to the
-// terminal) shown as "?".
-QString printable(const QString& text);
 
 // "ts6satchel 6.1.2" from a remote --version: the major and minor version, or none.
 std::optional<std::pair<int, int>> toolVersion(const QString& versionLine);

@@ -1,6 +1,7 @@
 #include "delivery/UploadRun.h"
 
 #include "base/CHandle.h"
+#include "base/ShownText.h"
 #include "platform/FileReplacement.h"
 
 #include <QDir>
@@ -24,22 +25,9 @@ namespace {
 
 constexpr qint64 kRedrawNs = 100'000'000;
 
-// Nothing a server or a file name holds reaches the terminal as a control sequence: control
-// characters (C0, DEL, C1) and the marks that turn text around are shown as "?".
-QString printable(QString text)
-{
-    for (QChar& c : text) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7f && u < 0xa0) || (u >= 0x202a && u <= 0x202e) ||
-            (u >= 0x2066 && u <= 0x2069) || u == 0x200e || u == 0x200f)
-            c = QLatin1Char('?');
-    }
-    return text;
-}
-
 void say(const QString& text)
 {
-    std::fputs(qPrintable(QStringLiteral("ts6satchel: %1\n").arg(printable(text))), stderr);
+    std::fputs(qPrintable(QStringLiteral("ts6satchel: %1\n").arg(shownText(text))), stderr);
 }
 
 // An address as it is shown: never with a password.

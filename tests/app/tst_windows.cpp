@@ -15,6 +15,7 @@
 #include "settings/AppConfig.h"
 #include "support/ArchiveCheck.h"
 #include "support/FakeLogSink.h"
+#include "support/HandMadeZip.h"
 #include "support/Installation.h"
 #include "support/TestEnvironment.h"
 #include "support/TusServer.h"
@@ -43,7 +44,6 @@
 #include <QTimer>
 #include <QTreeView>
 #include <sys/stat.h>
-#include <zlib.h>
 
 using namespace Qt::StringLiterals;
 
@@ -145,46 +145,6 @@ QString focusChain(QWidget* first, int steps)
     return names.join(u' ');
 }
 
-// A zip archive of stored entries, written here byte by byte so that a test can damage it: the
-// entry named badCrc gets a CRC that its bytes do not give.
-QByteArray storedZip(const QList<std::pair<QByteArray, QByteArray>>& entries, const QByteArray& badCrc)
-{
-    const auto le = [](QByteArray& out, quint32 value, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            out.append(char(value >> (8 * i)));
-    };
-    QByteArray zip;
-    QByteArray directory;
-    for (const auto& [name, data] : entries) {
-        const quint32 crc =
-            quint32(crc32(0, reinterpret_cast<const Bytef*>(data.data()), uInt(data.size()))) ^
-            (name == badCrc ? 1 : 0);
-        QByteArray common; // version, UTF-8 names, stored, 2026-12-04 08:00, CRC, sizes, name length
-        for (const quint32 v : {20u, 0x800u, 0u, 0x4000u, 0x5d84u})
-            le(common, v, 2);
-        for (const quint32 v : {crc, quint32(data.size()), quint32(data.size())})
-            le(common, v, 4);
-        le(common, quint32(name.size()), 2);
-        le(directory, 0x02014b50, 4);
-        le(directory, 20, 2);
-        directory += common + QByteArray(12, '\0');
-        le(directory, quint32(zip.size()), 4);
-        directory += name;
-        le(zip, 0x04034b50, 4);
-        zip += common + QByteArray(2, '\0') + name + data;
-    }
-    const auto start = quint32(zip.size());
-    zip += directory;
-    le(zip, 0x06054b50, 4);
-    le(zip, 0, 4); // disk numbers
-    le(zip, quint32(entries.size()), 2);
-    le(zip, quint32(entries.size()), 2);
-    le(zip, quint32(directory.size()), 4);
-    le(zip, start, 4);
-    le(zip, 0, 2); // no comment
-    return zip;
-}
-
 // The viewer's package: text, UTF-16 and binary entries in folders, a damaged one, names that are
 // not harmless, and texts of one page and one byte more.
 QString viewerPackage(const QTemporaryDir& dir)
@@ -197,15 +157,14 @@ QString viewerPackage(const QTemporaryDir& dir)
         binary += char(i);
     const QByteArray page = QByteArray("0123456789abcde\n").repeated(65536); // 1 MiB
     const QString path = dir.filePath(u"viewer.zip"_s);
-    writeFile(path, storedZip({{"logs/app.log", "2026-12-04 08:00:00 started\n"},
-                               {"conf/broken.ini", "[Server]\nPort=8080\n"},
-                               {"conf/wide.ini", wide},
-                               {"data/blob.bin", binary},
-                               {"big/page.txt", page},
-                               {"big/past.txt", page + "x"},
-                               {"evil\x1b[2J\xe2\x80\xae.txt", "x"},
-                               {"../escape.txt", "out"}},
-                              "conf/broken.ini"));
+    writeFile(path, handMade({{"logs/app.log", "2026-12-04 08:00:00 started\n", false},
+                              {"conf/broken.ini", "[Server]\nPort=8080\n", false, 0x0800, 1u},
+                              {"conf/wide.ini", wide, false},
+                              {"data/blob.bin", binary, false},
+                              {"big/page.txt", page, false},
+                              {"big/past.txt", page + "x", false},
+                              {"evil\x1b[2J\xe2\x80\xae.txt", "x", false},
+                              {"../escape.txt", "out", false}}));
     return path;
 }
 

@@ -1,3 +1,4 @@
+#include "base/ShownText.h"
 #include "case/CaseIndex.h"
 #include "case/CollectOptions.h"
 #include "case/HostRun.h"
@@ -234,8 +235,8 @@ void TestCase::remoteWords()
     QCOMPARE(sshDestination(u"db"_s), u"db"_s);
     QCOMPARE(shellQuoted(u"it's $(rm -rf /)"_s), u"'it'\\''s $(rm -rf /)'"_s);
     // What a server says reaches the terminal without its escape sequences.
-    QCOMPARE(printable(lastWords(u"debug1: x\n\x1b]0;owned\afailed \u00e9\n"_s)),
-             u"?]0;owned?failed \u00e9"_s);
+    QCOMPARE(shownText(lastWords(u"debug1: x\n\x1b]0;owned\afailed \u00e9\n"_s)),
+             u"\u241b]0;owned\u2407failed \u00e9"_s);
     HostJob job;
     job.entry = {u"db"_s, {}};
     job.target = u"C:\\Apps\\O'Neil\\"_s;

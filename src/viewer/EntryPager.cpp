@@ -1,6 +1,6 @@
-#include "app/EntryPager.h"
+#include "viewer/EntryPager.h"
 
-#include "app/ShownText.h"
+#include "base/ShownText.h"
 
 #include <QStringDecoder>
 

@@ -1,4 +1,4 @@
-#include "app/ShownText.h"
+#include "base/ShownText.h"
 
 namespace {
 
