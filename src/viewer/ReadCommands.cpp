@@ -1,5 +1,6 @@
 #include "viewer/ReadCommands.h"
 
+#include "base/ShownText.h"
 #include "base/VerbCommand.h"
 #include "case/HostState.h"
 #include "outside/Interruption.h"
@@ -43,7 +44,7 @@ ReadCommand parseRead(const QStringList& arguments, qsizetype pathCount, bool ta
         else if (!optionsEnd && takesLogs && argument == QLatin1String("--logs"))
             command.options.logs = true;
         else if (!optionsEnd && argument.startsWith(QLatin1Char('-')) && argument.size() > 1)
-            return ReadCommand::usageError(QStringLiteral("unknown option %1").arg(printable(argument)));
+            return ReadCommand::usageError(QStringLiteral("unknown option %1").arg(shownText(argument)));
         else
             command.options.paths.append(argument);
     }
@@ -109,7 +110,7 @@ void out(const QString& line)
 
 void sayError(const QString& line)
 {
-    std::fputs(qPrintable(QStringLiteral("ts6satchel: ") + printable(line) + QLatin1Char('\n')), stderr);
+    std::fputs(qPrintable(QStringLiteral("ts6satchel: ") + shownText(line) + QLatin1Char('\n')), stderr);
 }
 
 QString timeText(const QDateTime& time)
@@ -153,7 +154,7 @@ void printIntegrity(const QStringList& damage, const QString& intactLine)
             .arg(damage.size())
             .arg(damage.size() == 1 ? "problem" : "problems"));
     for (const QString& item : damage)
-        out(QStringLiteral("  - ") + printable(item));
+        out(QStringLiteral("  - ") + shownText(item));
 }
 
 void printPackage(const PackageFindings& report, const QString& indent)
@@ -163,8 +164,8 @@ void printPackage(const PackageFindings& report, const QString& indent)
     if (!report.manifest.present)
         out(indent + QStringLiteral("  none in this package"));
     for (const Manifest::Field& field : report.manifest.fields)
-        out(indent + QStringLiteral("  ") + printable(field.key) + QStringLiteral(": ") +
-            printable(field.value));
+        out(indent + QStringLiteral("  ") + shownText(field.key) + QStringLiteral(": ") +
+            shownText(field.value));
     if (report.manifest.present)
         out(indent + QStringLiteral("  Files: %1 listed").arg(report.manifest.files.size()));
     out(QString());
@@ -178,9 +179,9 @@ void printPackage(const PackageFindings& report, const QString& indent)
         QString line = indent + QStringLiteral("  %1  %2  %3")
                                     .arg(entry.size, 12)
                                     .arg(timeText(entry.modified), -19)
-                                    .arg(printable(entry.name));
+                                    .arg(shownText(entry.name));
         if (!row.problem.isEmpty())
-            line += QStringLiteral("  [%1: %2]").arg(entryState(row), printable(row.problem));
+            line += QStringLiteral("  [%1: %2]").arg(entryState(row), shownText(row.problem));
         if (!entry.unsafe.isEmpty())
             line += QStringLiteral("  [unsafe name: %1]").arg(entry.unsafe);
         out(line);
@@ -188,8 +189,8 @@ void printPackage(const PackageFindings& report, const QString& indent)
     out(QString());
     out(indent + QStringLiteral("Left out (%1):").arg(report.leftOut.size()));
     for (const LeftOut& file : report.leftOut)
-        out(indent + QStringLiteral("  ") + printable(file.path) +
-            (file.reason.isEmpty() ? QString() : QStringLiteral(": ") + printable(file.reason)));
+        out(indent + QStringLiteral("  ") + shownText(file.path) +
+            (file.reason.isEmpty() ? QString() : QStringLiteral(": ") + shownText(file.reason)));
     out(QString());
     if (!report.masking.present) {
         out(indent + QStringLiteral("Masking: none; the package was built without --redact"));
@@ -204,10 +205,10 @@ void printPackage(const PackageFindings& report, const QString& indent)
                 .arg(report.masking.files.size())
                 .arg(report.masking.namesReplaced ? QStringLiteral("; names replaced") : QString()));
         for (const MaskingReport::File& file : report.masking.files)
-            out(indent + QStringLiteral("  %1  %2").arg(file.values, 6).arg(printable(file.entry)) +
+            out(indent + QStringLiteral("  %1  %2").arg(file.values, 6).arg(shownText(file.entry)) +
                 (report.masking.namesReplaced ? QStringLiteral(" (%1 names)").arg(file.names) : QString()));
         for (const QString& entry : report.masking.notChecked)
-            out(indent + QStringLiteral("  not checked (not text): ") + printable(entry));
+            out(indent + QStringLiteral("  not checked (not text): ") + shownText(entry));
     }
     out(QString());
     qsizetype logs = 0;
@@ -217,7 +218,7 @@ void printPackage(const PackageFindings& report, const QString& indent)
     for (const EntryReport& row : report.entries)
         if (row.log)
             out(indent + QStringLiteral("  %1  %2  %3")
-                             .arg(printable(report.entry(row).name))
+                             .arg(shownText(report.entry(row).name))
                              .arg(sizeText(report.entry(row).size))
                              .arg(spanText(*row.log)));
     Q_UNUSED(zip);
@@ -226,12 +227,12 @@ void printPackage(const PackageFindings& report, const QString& indent)
 void showPackageText(const PackageFindings& report)
 {
     out(QStringLiteral("Package: %1 (%2, %3)")
-            .arg(printable(report.path), sizeText(report.zip->fileSize()),
+            .arg(shownText(report.path), sizeText(report.zip->fileSize()),
                  report.entries.size() == 1 ? QStringLiteral("1 entry")
                                             : QStringLiteral("%1 entries").arg(report.entries.size())));
     QString intact = QStringLiteral("every entry's CRC and size match");
     if (report.checksum && report.checksum->matches())
-        intact += QStringLiteral("; the SHA-256 matches ") + printable(report.checksum->file);
+        intact += QStringLiteral("; the SHA-256 matches ") + shownText(report.checksum->file);
     printIntegrity(report.damage, intact);
     out(QString());
     printPackage(report, QString());
@@ -239,10 +240,10 @@ void showPackageText(const PackageFindings& report)
 
 void showCaseText(const CaseReport& report)
 {
-    out(QStringLiteral("Case folder: %1 (%2 hosts)").arg(printable(report.folder)).arg(report.hosts.size()));
-    out(QStringLiteral("Target: ") + printable(report.index.target));
+    out(QStringLiteral("Case folder: %1 (%2 hosts)").arg(shownText(report.folder)).arg(report.hosts.size()));
+    out(QStringLiteral("Target: ") + shownText(report.index.target));
     if (!report.index.options.isEmpty())
-        out(QStringLiteral("Options: ") + printable(report.index.options.join(QLatin1Char(' '))));
+        out(QStringLiteral("Options: ") + shownText(report.index.options.join(QLatin1Char(' '))));
     out(QStringLiteral("Started: %1; finished: %2")
             .arg(isoTime(report.index.started),
                  report.index.finished ? isoTime(*report.index.finished) : QStringLiteral("not recorded")));
@@ -251,13 +252,13 @@ void showCaseText(const CaseReport& report)
     out(QStringLiteral("Hosts:"));
     for (const CaseHost& host : report.hosts) {
         QString line = QStringLiteral("  %1  %2")
-                           .arg(printable(host.record.host), -24)
+                           .arg(shownText(host.record.host), -24)
                            .arg(stateName(host.record.state), -18);
         if (!host.record.reason.isEmpty())
-            line += QStringLiteral("  ") + printable(host.record.reason);
+            line += QStringLiteral("  ") + shownText(host.record.reason);
         if (host.package && host.package->manifest.present)
             line += QStringLiteral("  version %1")
-                        .arg(printable(host.package->manifest.value(QStringLiteral("Version"))));
+                        .arg(shownText(host.package->manifest.value(QStringLiteral("Version"))));
         out(line);
     }
     out(QString());
@@ -268,13 +269,13 @@ void showCaseText(const CaseReport& report)
     for (const VersionSpread& spread : report.differences) {
         out(QStringLiteral("  ") + spread.field + QLatin1Char(':'));
         for (const auto& [host, value] : spread.byHost)
-            out(QStringLiteral("    %1  %2").arg(printable(host), -24).arg(printable(value)));
+            out(QStringLiteral("    %1  %2").arg(shownText(host), -24).arg(shownText(value)));
     }
     for (const CaseHost& host : report.hosts) {
         if (!host.package || !host.package->readable())
             continue;
         out(QString());
-        out(QStringLiteral("== %1: %2").arg(printable(host.record.host), printable(host.record.package)));
+        out(QStringLiteral("== %1: %2").arg(shownText(host.record.host), shownText(host.record.package)));
         printPackage(*host.package, QStringLiteral("  "));
     }
 }
@@ -532,8 +533,8 @@ QString changeMark(EntryChange::Kind kind)
 
 void printDiffText(const PackageDiff& diff, const QString& older, const QString& newer)
 {
-    out(QStringLiteral("--- %1").arg(printable(older)));
-    out(QStringLiteral("+++ %1").arg(printable(newer)));
+    out(QStringLiteral("--- %1").arg(shownText(older)));
+    out(QStringLiteral("+++ %1").arg(shownText(newer)));
     if (diff.equal()) {
         out(QStringLiteral("The packages hold the same manifest and entries."));
         return;
@@ -543,11 +544,11 @@ void printDiffText(const PackageDiff& diff, const QString& older, const QString&
         out(QStringLiteral("Manifest:"));
         for (const ManifestChange& change : diff.manifest)
             out(QStringLiteral("  %1: %2 -> %3")
-                    .arg(printable(change.key), printable(change.oldValue), printable(change.newValue)));
+                    .arg(shownText(change.key), shownText(change.oldValue), shownText(change.newValue)));
         for (const QString& file : diff.manifestFilesRemoved)
-            out(QStringLiteral("  - listed file ") + printable(file));
+            out(QStringLiteral("  - listed file ") + shownText(file));
         for (const QString& file : diff.manifestFilesAdded)
-            out(QStringLiteral("  + listed file ") + printable(file));
+            out(QStringLiteral("  + listed file ") + shownText(file));
     }
     int counts[3] = {0, 0, 0};
     for (const EntryChange& change : diff.entries)
@@ -557,7 +558,7 @@ void printDiffText(const PackageDiff& diff, const QString& older, const QString&
             .arg(counts[1])
             .arg(counts[2]));
     for (const EntryChange& change : diff.entries) {
-        QString line = QStringLiteral("%1 %2").arg(changeMark(change.kind), printable(change.name));
+        QString line = QStringLiteral("%1 %2").arg(changeMark(change.kind), shownText(change.name));
         if (change.kind == EntryChange::Kind::Added)
             line += QStringLiteral(" (%1)").arg(sizeText(change.newSize));
         else if (change.kind == EntryChange::Kind::Removed)
@@ -574,7 +575,7 @@ void printDiffText(const PackageDiff& diff, const QString& older, const QString&
             out(QStringLiteral("    %1%2: %3")
                     .arg(QLatin1Char(text.kind))
                     .arg(text.line)
-                    .arg(printable(text.text)));
+                    .arg(shownText(text.text)));
         if (change.linesLeftOut > 0)
             out(QStringLiteral("    ... %1 more changed lines not shown").arg(change.linesLeftOut));
     }
