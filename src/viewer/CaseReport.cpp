@@ -1,6 +1,7 @@
 #include "viewer/CaseReport.h"
 
 #include "base/SystemError.h"
+#include "outside/Interruption.h"
 #include "platform/HostName.h"
 
 #include <QFile>
@@ -12,7 +13,7 @@
 
 namespace {
 
-constexpr qint64 kIndexCap = qint64(64) << 20;
+constexpr qint64 kIndexCap = qint64(16) << 20; // some ten thousand hosts
 
 // The fields of the version manifests worth comparing between hosts: the product's version and
 // where it is installed. The computer and user names differ by nature.
@@ -33,34 +34,52 @@ QString packagePath(const QString& folder, const QString& relative, QString* pro
     return folder + QLatin1Char('/') + relative;
 }
 
+// Whether every folder on the way from the case folder to the package is a folder of the case, no
+// link, and the package a plain file: an index is read as it came, and nothing leads out of the case.
+QString pathProblem(const QString& folder, const QString& relative)
+{
+    QString path = folder;
+    const QStringList parts = relative.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (qsizetype k = 0; k < parts.size(); ++k) {
+        path += QLatin1Char('/') + parts.at(k);
+        struct stat info = {};
+        if (::lstat(HostName::encode(path).constData(), &info) != 0)
+            return QStringLiteral("its package %1 is missing").arg(relative);
+        if (S_ISLNK(info.st_mode))
+            return QStringLiteral("its package %1 is reached through a link; not followed").arg(relative);
+        if (k + 1 == parts.size() ? !S_ISREG(info.st_mode) : !S_ISDIR(info.st_mode))
+            return QStringLiteral("its package %1 is not a plain file").arg(relative);
+    }
+    return {};
+}
+
 void readHostPackage(const QString& folder, CaseHost& host, const ReadChoice& choice)
 {
     const QString path = packagePath(folder, host.record.package, &host.problem);
     if (path.isEmpty())
         return;
-    struct stat info
-    {};
-    if (::lstat(HostName::encode(path).constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        host.problem = QStringLiteral("its package %1 is missing").arg(host.record.package);
+    host.problem = pathProblem(folder, host.record.package);
+    if (!host.problem.isEmpty())
         return;
-    }
     host.package = readPackage(path, {.checkData = choice.checkData, .checkDigest = false});
     const PackageFindings& package = *host.package;
     if (!package.readable()) {
         host.problem = QStringLiteral("its package cannot be read: ") + package.openError;
         return;
     }
+    QStringList problems;
     if (!package.damage.isEmpty())
-        host.problem = QStringLiteral("its package is damaged: ") + package.damage.constFirst();
+        problems.append(QStringLiteral("its package is damaged: ") + package.damage.constFirst());
     if (choice.checkDigest && !host.record.sha256.isEmpty()) {
         QString why;
         const QByteArray sha256 = packageSha256(*package.zip, &why);
         if (!why.isEmpty())
-            host.problem = why;
+            problems.append(why);
         else if (sha256 != host.record.sha256.toLower())
-            host.problem = QStringLiteral("its package's SHA-256 is %1, the index says %2")
-                               .arg(QString::fromLatin1(sha256), QString::fromLatin1(host.record.sha256));
+            problems.append(QStringLiteral("its package's SHA-256 is %1, the index says %2")
+                                .arg(QString::fromLatin1(sha256), QString::fromLatin1(host.record.sha256)));
     }
+    host.problem = problems.join(QStringLiteral("; "));
 }
 
 std::vector<VersionSpread> versionSpread(const std::vector<CaseHost>& hosts)
@@ -129,8 +148,12 @@ CaseReport readCase(const QString& folder, const ReadChoice& choice)
     for (const HostRecord& record : report.index.hosts) {
         CaseHost& host = report.hosts.emplace_back();
         host.record = record;
+        if (Interruption::requested() != 0)
+            break;
         if (!record.package.isEmpty())
             readHostPackage(folder, host, choice);
+        else if (record.state == HostState::Collected)
+            host.problem = QStringLiteral("collected, but the index names no package");
         if (!host.problem.isEmpty())
             report.damage.append(record.host + QStringLiteral(": ") + host.problem);
     }

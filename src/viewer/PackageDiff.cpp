@@ -1,5 +1,7 @@
 #include "viewer/PackageDiff.h"
 
+#include "outside/Interruption.h"
+
 #include <QHash>
 #include <QSet>
 
@@ -76,7 +78,7 @@ std::optional<Edits> shortestEdits(const std::vector<int>& a, const std::vector<
     std::vector<int> v(static_cast<size_t>(2 * offset + 1), 0);
     std::vector<std::vector<int>> trace;
     int found = -1;
-    for (int d = 0; d <= maxEdits && found < 0; ++d) {
+    for (int d = 0; d <= maxEdits && found < 0 && Interruption::requested() == 0; ++d) {
         trace.emplace_back(v.begin() + (offset - d), v.begin() + (offset + d + 1));
         for (int k = -d; k <= d; k += 2) {
             int x = (k == -d || (k != d && v[offset + k - 1] < v[offset + k + 1])) ? v[offset + k + 1]
@@ -186,7 +188,8 @@ void compareText(const ZipReader& older, const ZipEntry& oldEntry, const ZipRead
         return;
     }
     forgiveMasks(a.lines, b.lines, *edits);
-    // In reading order: each removed line before the added lines that follow it.
+    // In reading order, a removed line and the added line in its place one after the other, so that
+    // the limit, when it cuts, still shows what a line became.
     size_t i = 0;
     size_t j = 0;
     int shown = 0;
@@ -200,13 +203,17 @@ void compareText(const ZipReader& older, const ZipEntry& oldEntry, const ZipRead
         }
     };
     while (i < edits->removed.size() || j < edits->added.size()) {
-        if (i < edits->removed.size() && edits->removed[i]) {
+        const bool removed = i < edits->removed.size() && edits->removed[i];
+        const bool added = j < edits->added.size() && edits->added[j];
+        if (removed) {
             put('-', i, a.lines[static_cast<qsizetype>(i)].toString());
             ++i;
-        } else if (j < edits->added.size() && edits->added[j]) {
+        }
+        if (added) {
             put('+', j, b.lines[static_cast<qsizetype>(j)].toString());
             ++j;
-        } else {
+        }
+        if (!removed && !added) {
             ++i;
             ++j;
         }

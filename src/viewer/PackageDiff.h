@@ -12,7 +12,7 @@ struct DiffLimits
 {
     int linesPerEntry = 200;
     int linesInAll = 2000;
-    quint64 maxTextSize = quint64(16) << 20; // larger text entries are compared by CRC only
+    quint64 maxTextSize = quint64(4) << 20; // larger text entries are compared by CRC only
 };
 
 // A changed line of a text entry: '-' from the old package, '+' from the new one.

@@ -73,6 +73,10 @@ QByteArray packageSha256(const ZipReader& zip, QString* error)
         }
         if (n == 0)
             break;
+        if (const int signal = Interruption::requested(); signal != 0) {
+            *error = QStringLiteral("interrupted by signal %1").arg(signal);
+            return {};
+        }
         EVP_DigestUpdate(context.get(), block.data(), static_cast<size_t>(n));
         offset += static_cast<quint64>(n);
     }
@@ -95,10 +99,12 @@ std::optional<ChecksumCheck> checkDigestFile(const ZipReader& zip)
     if (::lstat(host.constData(), &info) != 0)
         return std::nullopt;
     QFile file(check.file);
-    if (!S_ISREG(info.st_mode) || info.st_size > kChecksumFileCap || !file.open(QIODevice::ReadOnly)) {
-        check.problem = QStringLiteral("%1 cannot be read: %2")
-                            .arg(check.file, S_ISREG(info.st_mode) ? file.errorString()
-                                                                   : QStringLiteral("not a plain file"));
+    const QString why = !S_ISREG(info.st_mode) ? QStringLiteral("not a plain file (a link is not followed)")
+                        : info.st_size > kChecksumFileCap ? QStringLiteral("too large for a checksum file")
+                        : !file.open(QIODevice::ReadOnly) ? file.errorString()
+                                                          : QString();
+    if (!why.isEmpty()) {
+        check.problem = QStringLiteral("%1 cannot be read: %2").arg(check.file, why);
         return check;
     }
     static const QRegularExpression line(QStringLiteral("^([0-9a-fA-F]{64})\\s"));
@@ -115,15 +121,18 @@ std::optional<ChecksumCheck> checkDigestFile(const ZipReader& zip)
 // Reads one entry through: its size and CRC, and a log's time span.
 void readEntry(const ZipReader& zip, const ZipEntry& entry, EntryReport& row)
 {
-    if (entry.isFolder())
+    if (entry.isFolder() || !entry.refused.isEmpty())
         return;
     const bool log = isLogEntry(entry.name);
     LogSpanReader span;
-    row.problem = zip.read(entry, [&](const char* data, size_t size) {
-        if (log)
-            span.add(data, size);
-        return true;
-    });
+    row.problem = zip.read(
+        entry,
+        [&](const char* data, size_t size) {
+            if (log)
+                span.add(data, size);
+            return true;
+        },
+        &row.dataEnd);
     row.checked = true;
     if (log && row.problem.isEmpty())
         row.log = span.span(entry.modified);
@@ -156,6 +165,38 @@ void readAllEntries(const ZipReader& zip, std::vector<EntryReport>& rows)
             done.count_down();
         });
     done.wait();
+}
+
+// The bytes of the archive that no entry accounts for: before the first entry, between two, or
+// between the last and the central directory. Another reader could find entries there that this
+// one does not list. A gap after an entry whose sizes follow its data is its data descriptor.
+QStringList hiddenBytes(const ZipReader& zip, const std::vector<EntryReport>& rows)
+{
+    if (zip.directoryOffset() == 0 && zip.entries().empty())
+        return {};
+    std::vector<size_t> order(rows.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    const std::vector<ZipEntry>& entries = zip.entries();
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return entries[a].headerOffset < entries[b].headerOffset; });
+    QStringList gaps;
+    std::optional<quint64> expected = 0; // unknown after an entry that was not read
+    quint64 descriptor = 0;
+    const auto gapTo = [&](quint64 offset) {
+        if (expected && offset > *expected + descriptor)
+            gaps.append(QStringLiteral("bytes %1 to %2 belong to no entry: data hidden from this listing")
+                            .arg(*expected)
+                            .arg(offset - 1));
+    };
+    for (const size_t i : order) {
+        gapTo(entries[i].headerOffset);
+        expected = rows[i].dataEnd > 0 ? std::optional<quint64>(rows[i].dataEnd) : std::nullopt;
+        descriptor = (entries[i].flags & 0x0008) ? 24 : 0;
+    }
+    if (zip.directoryOffset() > 0)
+        gapTo(zip.directoryOffset());
+    return gaps;
 }
 
 QString entryProblem(const ZipEntry& entry, const QString& problem)
@@ -270,6 +311,8 @@ std::optional<QDateTime> lineTimeStamp(const char* begin, const char* end)
 
 void LogSpanReader::line(const char* begin, const char* end)
 {
+    if (!m_first.isValid() && end - begin >= 3 && std::memcmp(begin, "\xEF\xBB\xBF", 3) == 0)
+        begin += 3; // a byte-order mark before the first line
     if (const std::optional<QDateTime> stamp = lineTimeStamp(begin, std::min(end, begin + kStampPrefix))) {
         if (!m_first.isValid())
             m_first = *stamp;
@@ -401,8 +444,10 @@ PackageFindings readPackage(const QString& path, const ReadChoice& choice)
     QSet<QString> seen;
     seen.reserve(static_cast<qsizetype>(entries.size()));
     report.entries.resize(entries.size());
-    if (choice.checkData)
+    if (choice.checkData) {
         readAllEntries(zip, report.entries);
+        report.damage.append(hiddenBytes(zip, report.entries));
+    }
     for (size_t i = 0; i < entries.size(); ++i) {
         const ZipEntry& entry = entries[i];
         EntryReport& row = report.entries[i];
@@ -422,15 +467,20 @@ PackageFindings readPackage(const QString& path, const ReadChoice& choice)
     }
     report.leftOut = parseLeftOut(zip.comment());
     QString why;
+    // The manifest and the masking report; one that is there but cannot be read says why.
     if (const qsizetype at = zip.find(kManifestName); at >= 0) {
         if (const std::optional<QByteArray> text =
                 zip.readAll(entries[static_cast<size_t>(at)], kReportCap, &why))
             report.manifest = parseManifest(*text);
+        else
+            report.manifest = {.present = true, .error = why};
     }
     if (const qsizetype at = zip.find(kMaskingName); at >= 0) {
         if (const std::optional<QByteArray> text =
                 zip.readAll(entries[static_cast<size_t>(at)], kReportCap, &why))
             report.masking = parseMaskingReport(*text);
+        else
+            report.masking = {.present = true, .error = why};
     }
     return report;
 }

@@ -20,8 +20,9 @@ struct Manifest
         QString value;
     };
     bool present = false;
-    std::vector<Field> fields;
-    QStringList files;
+    QString error{}; // it is there but cannot be read
+    std::vector<Field> fields{};
+    QStringList files{};
 
     QString value(const QString& key) const;
 };
@@ -47,11 +48,12 @@ struct MaskingReport
         QString encoding;
     };
     bool present = false;
+    QString error{}; // it is there but cannot be read
     int filesChecked = 0;
     bool namesReplaced = false;
-    std::vector<File> files;
-    QStringList notChecked;
-    QString text; // the report as written, for a person
+    std::vector<File> files{};
+    QStringList notChecked{};
+    QString text{}; // the report as written, for a person
 };
 MaskingReport parseMaskingReport(const QByteArray& text);
 
@@ -90,6 +92,7 @@ struct EntryReport
     QString problem{};   // damage or refusal; empty when intact or not read
     bool checked = false;
     std::optional<LogSpan> log{};
+    quint64 dataEnd = 0; // where its data ends in the archive, once read
 };
 
 // The sha256sum file beside a package and whether the package still matches it.

@@ -44,7 +44,7 @@ ReadCommand parseRead(const QStringList& arguments, qsizetype pathCount, bool ta
         else if (!optionsEnd && takesLogs && argument == QLatin1String("--logs"))
             command.options.logs = true;
         else if (!optionsEnd && argument.startsWith(QLatin1Char('-')) && argument.size() > 1)
-            return ReadCommand::usageError(QStringLiteral("unknown option %1").arg(shownText(argument)));
+            return ReadCommand::usageError(QStringLiteral("unknown option %1").arg(argument));
         else
             command.options.paths.append(argument);
     }
@@ -103,9 +103,11 @@ const QString kOpenHelp = QStringLiteral(
     "Exit status: 0 the window was closed; 2 the target cannot be read, or there is no display;\n"
     "64 the command line could not be read.\n");
 
+// A line of the text output. What a package says (names, comments, manifest values, reasons that
+// quote them) reaches the terminal only here, cleaned of anything that could steer it.
 void out(const QString& line)
 {
-    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+    std::fputs(qPrintable(shownText(line) + QLatin1Char('\n')), stdout);
 }
 
 void sayError(const QString& line)
@@ -144,17 +146,17 @@ QString entryState(const EntryReport& row)
 
 // --- show, as text --------------------------------------------------------------------------
 
-void printIntegrity(const QStringList& damage, const QString& intactLine)
+void printIntegrity(const QStringList& damage, const QString& intactLine, const QString& indent = {})
 {
     if (damage.isEmpty()) {
-        out(QStringLiteral("Integrity: intact; ") + intactLine);
+        out(indent + QStringLiteral("Integrity: intact; ") + intactLine);
         return;
     }
-    out(QStringLiteral("Integrity: DAMAGED, %1 %2:")
-            .arg(damage.size())
-            .arg(damage.size() == 1 ? "problem" : "problems"));
+    out(indent + QStringLiteral("Integrity: DAMAGED, %1 %2:")
+                     .arg(damage.size())
+                     .arg(damage.size() == 1 ? "problem" : "problems"));
     for (const QString& item : damage)
-        out(QStringLiteral("  - ") + shownText(item));
+        out(indent + QStringLiteral("  - ") + item);
 }
 
 void printPackage(const PackageFindings& report, const QString& indent)
@@ -163,9 +165,10 @@ void printPackage(const PackageFindings& report, const QString& indent)
     out(indent + QStringLiteral("Manifest (TSVERSION.TXT):"));
     if (!report.manifest.present)
         out(indent + QStringLiteral("  none in this package"));
+    else if (!report.manifest.error.isEmpty())
+        out(indent + QStringLiteral("  cannot be read: ") + report.manifest.error);
     for (const Manifest::Field& field : report.manifest.fields)
-        out(indent + QStringLiteral("  ") + shownText(field.key) + QStringLiteral(": ") +
-            shownText(field.value));
+        out(indent + QStringLiteral("  ") + field.key + QStringLiteral(": ") + field.value);
     if (report.manifest.present)
         out(indent + QStringLiteral("  Files: %1 listed").arg(report.manifest.files.size()));
     out(QString());
@@ -179,9 +182,9 @@ void printPackage(const PackageFindings& report, const QString& indent)
         QString line = indent + QStringLiteral("  %1  %2  %3")
                                     .arg(entry.size, 12)
                                     .arg(timeText(entry.modified), -19)
-                                    .arg(shownText(entry.name));
+                                    .arg(entry.name);
         if (!row.problem.isEmpty())
-            line += QStringLiteral("  [%1: %2]").arg(entryState(row), shownText(row.problem));
+            line += QStringLiteral("  [%1: %2]").arg(entryState(row), row.problem);
         if (!entry.unsafe.isEmpty())
             line += QStringLiteral("  [unsafe name: %1]").arg(entry.unsafe);
         out(line);
@@ -189,11 +192,13 @@ void printPackage(const PackageFindings& report, const QString& indent)
     out(QString());
     out(indent + QStringLiteral("Left out (%1):").arg(report.leftOut.size()));
     for (const LeftOut& file : report.leftOut)
-        out(indent + QStringLiteral("  ") + shownText(file.path) +
-            (file.reason.isEmpty() ? QString() : QStringLiteral(": ") + shownText(file.reason)));
+        out(indent + QStringLiteral("  ") + file.path +
+            (file.reason.isEmpty() ? QString() : QStringLiteral(": ") + file.reason));
     out(QString());
     if (!report.masking.present) {
         out(indent + QStringLiteral("Masking: none; the package was built without --redact"));
+    } else if (!report.masking.error.isEmpty()) {
+        out(indent + QStringLiteral("Masking (REDACTED.TXT): cannot be read: ") + report.masking.error);
     } else {
         int values = 0;
         for (const MaskingReport::File& file : report.masking.files)
@@ -205,10 +210,10 @@ void printPackage(const PackageFindings& report, const QString& indent)
                 .arg(report.masking.files.size())
                 .arg(report.masking.namesReplaced ? QStringLiteral("; names replaced") : QString()));
         for (const MaskingReport::File& file : report.masking.files)
-            out(indent + QStringLiteral("  %1  %2").arg(file.values, 6).arg(shownText(file.entry)) +
+            out(indent + QStringLiteral("  %1  %2").arg(file.values, 6).arg(file.entry) +
                 (report.masking.namesReplaced ? QStringLiteral(" (%1 names)").arg(file.names) : QString()));
         for (const QString& entry : report.masking.notChecked)
-            out(indent + QStringLiteral("  not checked (not text): ") + shownText(entry));
+            out(indent + QStringLiteral("  not checked (not text): ") + entry);
     }
     out(QString());
     qsizetype logs = 0;
@@ -218,7 +223,7 @@ void printPackage(const PackageFindings& report, const QString& indent)
     for (const EntryReport& row : report.entries)
         if (row.log)
             out(indent + QStringLiteral("  %1  %2  %3")
-                             .arg(shownText(report.entry(row).name))
+                             .arg(report.entry(row).name)
                              .arg(sizeText(report.entry(row).size))
                              .arg(spanText(*row.log)));
     Q_UNUSED(zip);
@@ -227,12 +232,12 @@ void printPackage(const PackageFindings& report, const QString& indent)
 void showPackageText(const PackageFindings& report)
 {
     out(QStringLiteral("Package: %1 (%2, %3)")
-            .arg(shownText(report.path), sizeText(report.zip->fileSize()),
+            .arg(report.path, sizeText(report.zip->fileSize()),
                  report.entries.size() == 1 ? QStringLiteral("1 entry")
                                             : QStringLiteral("%1 entries").arg(report.entries.size())));
     QString intact = QStringLiteral("every entry's CRC and size match");
     if (report.checksum && report.checksum->matches())
-        intact += QStringLiteral("; the SHA-256 matches ") + shownText(report.checksum->file);
+        intact += QStringLiteral("; the SHA-256 matches ") + report.checksum->file;
     printIntegrity(report.damage, intact);
     out(QString());
     printPackage(report, QString());
@@ -240,25 +245,25 @@ void showPackageText(const PackageFindings& report)
 
 void showCaseText(const CaseReport& report)
 {
-    out(QStringLiteral("Case folder: %1 (%2 hosts)").arg(shownText(report.folder)).arg(report.hosts.size()));
-    out(QStringLiteral("Target: ") + shownText(report.index.target));
+    out(QStringLiteral("Case folder: %1 (%2 hosts)").arg(report.folder).arg(report.hosts.size()));
+    out(QStringLiteral("Target: ") + report.index.target);
     if (!report.index.options.isEmpty())
-        out(QStringLiteral("Options: ") + shownText(report.index.options.join(QLatin1Char(' '))));
+        out(QStringLiteral("Options: ") + report.index.options.join(QLatin1Char(' ')));
     out(QStringLiteral("Started: %1; finished: %2")
-            .arg(isoTime(report.index.started),
+            .arg(report.index.started.isValid() ? isoTime(report.index.started)
+                                                : QStringLiteral("not recorded"),
                  report.index.finished ? isoTime(*report.index.finished) : QStringLiteral("not recorded")));
     printIntegrity(report.damage, QStringLiteral("every collected package matches the index"));
     out(QString());
     out(QStringLiteral("Hosts:"));
     for (const CaseHost& host : report.hosts) {
-        QString line = QStringLiteral("  %1  %2")
-                           .arg(shownText(host.record.host), -24)
-                           .arg(stateName(host.record.state), -18);
+        QString line =
+            QStringLiteral("  %1  %2").arg(host.record.host, -24).arg(stateName(host.record.state), -18);
         if (!host.record.reason.isEmpty())
-            line += QStringLiteral("  ") + shownText(host.record.reason);
+            line += QStringLiteral("  ") + host.record.reason;
         if (host.package && host.package->manifest.present)
-            line += QStringLiteral("  version %1")
-                        .arg(shownText(host.package->manifest.value(QStringLiteral("Version"))));
+            line +=
+                QStringLiteral("  version %1").arg(host.package->manifest.value(QStringLiteral("Version")));
         out(line);
     }
     out(QString());
@@ -269,13 +274,16 @@ void showCaseText(const CaseReport& report)
     for (const VersionSpread& spread : report.differences) {
         out(QStringLiteral("  ") + spread.field + QLatin1Char(':'));
         for (const auto& [host, value] : spread.byHost)
-            out(QStringLiteral("    %1  %2").arg(shownText(host), -24).arg(shownText(value)));
+            out(QStringLiteral("    %1  %2").arg(host, -24).arg(value));
     }
     for (const CaseHost& host : report.hosts) {
         if (!host.package || !host.package->readable())
             continue;
         out(QString());
-        out(QStringLiteral("== %1: %2").arg(shownText(host.record.host), shownText(host.record.package)));
+        out(QStringLiteral("== %1: %2").arg(host.record.host, host.record.package));
+        printIntegrity(host.package->damage, QStringLiteral("every entry's CRC and size match"),
+                       QStringLiteral("  "));
+        out(QString());
         printPackage(*host.package, QStringLiteral("  "));
     }
 }
@@ -382,9 +390,11 @@ QJsonObject packageJson(const PackageFindings& report, bool withEntries = true)
         QJsonObject fields;
         for (const Manifest::Field& field : report.manifest.fields)
             fields.insert(field.key, field.value);
-        json.insert(QStringLiteral("manifest"),
-                    QJsonObject{{QStringLiteral("fields"), fields},
-                                {QStringLiteral("files"), jsonList(report.manifest.files)}});
+        QJsonObject manifest{{QStringLiteral("fields"), fields},
+                             {QStringLiteral("files"), jsonList(report.manifest.files)}};
+        if (!report.manifest.error.isEmpty())
+            manifest.insert(QStringLiteral("error"), report.manifest.error);
+        json.insert(QStringLiteral("manifest"), manifest);
     } else {
         json.insert(QStringLiteral("manifest"), QJsonValue::Null);
     }
@@ -414,11 +424,13 @@ QJsonObject packageJson(const PackageFindings& report, bool withEntries = true)
                                      {QStringLiteral("values"), file.values},
                                      {QStringLiteral("names"), file.names},
                                      {QStringLiteral("encoding"), file.encoding}});
-        json.insert(QStringLiteral("masking"),
-                    QJsonObject{{QStringLiteral("files_checked"), report.masking.filesChecked},
-                                {QStringLiteral("names_replaced"), report.masking.namesReplaced},
-                                {QStringLiteral("files"), files},
-                                {QStringLiteral("not_checked"), jsonList(report.masking.notChecked)}});
+        QJsonObject masking{{QStringLiteral("files_checked"), report.masking.filesChecked},
+                            {QStringLiteral("names_replaced"), report.masking.namesReplaced},
+                            {QStringLiteral("files"), files},
+                            {QStringLiteral("not_checked"), jsonList(report.masking.notChecked)}};
+        if (!report.masking.error.isEmpty())
+            masking.insert(QStringLiteral("error"), report.masking.error);
+        json.insert(QStringLiteral("masking"), masking);
     } else {
         json.insert(QStringLiteral("masking"), QJsonValue::Null);
     }
@@ -498,6 +510,16 @@ void printPackageJson(const PackageFindings& report)
     std::fwrite(rest.constData(), 1, static_cast<size_t>(rest.size()), stdout);
 }
 
+// Why a package cannot be read at all: it cannot be opened, or not one entry could be found in it.
+QString unreadable(const PackageFindings& report)
+{
+    if (!report.readable())
+        return QStringLiteral("cannot open %1: %2").arg(report.path, report.openError);
+    if (report.zip->entries().empty() && !report.damage.isEmpty())
+        return QStringLiteral("cannot read %1: %2").arg(report.path, report.damage.constFirst());
+    return {};
+}
+
 // Says why a run ends early: its reason on standard error and, with --json, in the result.
 int trouble(const QString& why, bool json)
 {
@@ -533,8 +555,8 @@ QString changeMark(EntryChange::Kind kind)
 
 void printDiffText(const PackageDiff& diff, const QString& older, const QString& newer)
 {
-    out(QStringLiteral("--- %1").arg(shownText(older)));
-    out(QStringLiteral("+++ %1").arg(shownText(newer)));
+    out(QStringLiteral("--- %1").arg(older));
+    out(QStringLiteral("+++ %1").arg(newer));
     if (diff.equal()) {
         out(QStringLiteral("The packages hold the same manifest and entries."));
         return;
@@ -543,12 +565,11 @@ void printDiffText(const PackageDiff& diff, const QString& older, const QString&
         !diff.manifestFilesRemoved.isEmpty()) {
         out(QStringLiteral("Manifest:"));
         for (const ManifestChange& change : diff.manifest)
-            out(QStringLiteral("  %1: %2 -> %3")
-                    .arg(shownText(change.key), shownText(change.oldValue), shownText(change.newValue)));
+            out(QStringLiteral("  %1: %2 -> %3").arg(change.key, change.oldValue, change.newValue));
         for (const QString& file : diff.manifestFilesRemoved)
-            out(QStringLiteral("  - listed file ") + shownText(file));
+            out(QStringLiteral("  - listed file ") + file);
         for (const QString& file : diff.manifestFilesAdded)
-            out(QStringLiteral("  + listed file ") + shownText(file));
+            out(QStringLiteral("  + listed file ") + file);
     }
     int counts[3] = {0, 0, 0};
     for (const EntryChange& change : diff.entries)
@@ -558,7 +579,7 @@ void printDiffText(const PackageDiff& diff, const QString& older, const QString&
             .arg(counts[1])
             .arg(counts[2]));
     for (const EntryChange& change : diff.entries) {
-        QString line = QStringLiteral("%1 %2").arg(changeMark(change.kind), shownText(change.name));
+        QString line = QStringLiteral("%1 %2").arg(changeMark(change.kind), change.name);
         if (change.kind == EntryChange::Kind::Added)
             line += QStringLiteral(" (%1)").arg(sizeText(change.newSize));
         else if (change.kind == EntryChange::Kind::Removed)
@@ -572,10 +593,7 @@ void printDiffText(const PackageDiff& diff, const QString& older, const QString&
             line += QStringLiteral("; ") + change.note;
         out(line);
         for (const LineChange& text : change.lines)
-            out(QStringLiteral("    %1%2: %3")
-                    .arg(QLatin1Char(text.kind))
-                    .arg(text.line)
-                    .arg(shownText(text.text)));
+            out(QStringLiteral("    %1%2: %3").arg(QLatin1Char(text.kind)).arg(text.line).arg(text.text));
         if (change.linesLeftOut > 0)
             out(QStringLiteral("    ... %1 more changed lines not shown").arg(change.linesLeftOut));
     }
@@ -644,8 +662,8 @@ int runShow(const QStringList& arguments)
         return report.intact() ? 0 : 1;
     }
     const PackageFindings report = readPackage(path);
-    if (!report.readable())
-        return trouble(QStringLiteral("cannot open %1: %2").arg(path, report.openError), options.json);
+    if (const QString why = unreadable(report); !why.isEmpty())
+        return trouble(why, options.json);
     if (interrupted(options.json))
         return kTrouble;
     options.json ? printPackageJson(report) : showPackageText(report);
@@ -663,21 +681,26 @@ int runDiff(const QStringList& arguments)
         if (isFolder(path))
             return trouble(QStringLiteral("%1 is a folder: diff compares two packages").arg(path),
                            options.json);
+        // The headers are compared, not the data: show checks every entry's bytes.
         packages.push_back(readPackage(path, {.checkData = false, .checkDigest = false}));
-        const PackageFindings& report = packages.back();
-        if (!report.readable())
-            return trouble(QStringLiteral("cannot open %1: %2").arg(path, report.openError), options.json);
-        if (report.zip->entries().empty() && !report.damage.isEmpty())
-            return trouble(QStringLiteral("cannot read %1: %2").arg(path, report.damage.constFirst()),
-                           options.json);
-        for (const QString& damage : report.damage)
-            sayError(QStringLiteral("%1: %2").arg(path, damage));
+        if (const QString why = unreadable(packages.back()); !why.isEmpty())
+            return trouble(why, options.json);
     }
     const PackageDiff diff = diffPackages(packages[0], packages[1], options.logs);
     if (interrupted(options.json))
         return kTrouble;
-    options.json ? printJson(diffJson(diff, options.paths[0], options.paths[1]))
-                 : printDiffText(diff, options.paths[0], options.paths[1]);
+    if (options.json) {
+        QJsonObject json = diffJson(diff, options.paths[0], options.paths[1]);
+        json.insert(QStringLiteral("damage"),
+                    QJsonObject{{QStringLiteral("old"), jsonList(packages[0].damage)},
+                                {QStringLiteral("new"), jsonList(packages[1].damage)}});
+        printJson(json);
+    } else {
+        for (const PackageFindings& package : packages)
+            for (const QString& damage : package.damage)
+                out(QStringLiteral("damaged: %1: %2").arg(package.path, damage));
+        printDiffText(diff, options.paths[0], options.paths[1]);
+    }
     return diff.equal() ? 0 : 1;
 }
 

@@ -27,6 +27,7 @@ constexpr qint64 kLocalHeaderSize = 30;
 constexpr qint64 kCentralHeaderSize = 46;
 constexpr quint64 kMaxDirectorySize = quint64(1) << 30;
 constexpr qint64 kBlock = 256 << 10;
+constexpr size_t kMaxEntries = 2'000'000; // about a gigabyte of names and headers in memory
 
 quint16 get16(const char* p)
 {
@@ -105,15 +106,15 @@ QDateTime dosTime(quint16 time, quint16 date)
     return QDateTime::fromSecsSinceEpoch(asUtc - local.tm_gmtoff, Qt::UTC);
 }
 
-// The name as the entry says it is written: UTF-8 with bit 11, else the DOS code page, whose
-// upper half is read as Latin-1 here (close enough to show it; its bytes are never used as a path).
+// The name as the entry says it is written: UTF-8 with bit 11 or when its bytes are UTF-8, else the
+// DOS code page, whose upper half is read as Latin-1 here (close enough to show it; its bytes are
+// never used as a path).
 QString entryName(const QByteArray& bytes, quint16 flags)
 {
-    if (flags & 0x0800) {
-        QStringDecoder utf8(QStringDecoder::Utf8);
-        return utf8(bytes);
-    }
-    return QString::fromLatin1(bytes);
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString name = utf8(bytes);
+    // Many writers put UTF-8 without saying so: valid UTF-8 is taken as such.
+    return (flags & 0x0800) || !utf8.hasError() ? name : QString::fromLatin1(bytes);
 }
 
 // Why a reader that extracts the entry where its name says could leave the folder it extracts into.
@@ -230,21 +231,25 @@ void ZipReader::readDirectory(const ZipLimits& limits)
             break;
         }
     if (end < 0) {
-        readLocalHeaders();
+        readLocalHeaders(limits);
         checkEntries(limits);
         return;
     }
     const char* record = tail.constData() + end;
     m_comment = tail.mid(end + kEndRecordSize, get16(record + 20));
+    if (const qsizetype after = tail.size() - (end + kEndRecordSize + m_comment.size()); after > 0)
+        m_damage.append(QStringLiteral("%1 bytes follow the end of the archive").arg(after));
     quint64 count = get16(record + 10);
     quint64 directorySize = get32(record + 12);
     quint64 directoryOffset = get32(record + 16);
     const quint64 endOffset = tailStart + static_cast<quint64>(end);
+    quint64 directoryEnd = endOffset; // where the central directory must end: at the (zip64) end record
     if (endOffset >= 20) {
         char locator[20];
         if (readAt(endOffset - 20, locator, 20) == 20 && get32(locator) == kZip64Locator) {
             char zip64[56];
             if (readAt(get64(locator + 8), zip64, 56) == 56 && get32(zip64) == kZip64End) {
+                directoryEnd = get64(locator + 8);
                 count = get64(zip64 + 32);
                 directorySize = get64(zip64 + 40);
                 directoryOffset = get64(zip64 + 48);
@@ -255,7 +260,12 @@ void ZipReader::readDirectory(const ZipLimits& limits)
     }
     if (!readCentral(directoryOffset, directorySize, count)) {
         m_entries.clear();
-        readLocalHeaders();
+        readLocalHeaders(limits);
+    } else {
+        m_directoryOffset = directoryOffset;
+        if (directoryOffset + directorySize != directoryEnd)
+            m_damage.append(QStringLiteral("the central directory does not end where its end record begins: "
+                                           "data is hidden between them, or the records lie"));
     }
     checkEntries(limits);
 }
@@ -276,6 +286,13 @@ bool ZipReader::readCentral(quint64 directoryOffset, quint64 directorySize, quin
     qsizetype at = 0;
     while (at + kCentralHeaderSize <= directory.size() &&
            get32(directory.constData() + at) == kCentralHeader) {
+        if (m_entries.size() % 4096 == 0 && interrupted())
+            return true;
+        if (m_entries.size() >= kMaxEntries) {
+            m_damage.append(
+                QStringLiteral("it holds more than %1 entries; the rest are not read").arg(kMaxEntries));
+            return true;
+        }
         const char* h = directory.constData() + at;
         const qsizetype nameLength = get16(h + 28);
         const qsizetype extraLength = get16(h + 30);
@@ -311,12 +328,14 @@ bool ZipReader::readCentral(quint64 directoryOffset, quint64 directorySize, quin
 
 // An archive without its central directory: the entries one after the other from the start, as far
 // as their local headers go.
-void ZipReader::readLocalHeaders()
+void ZipReader::readLocalHeaders(const ZipLimits& limits)
 {
     m_fromLocalHeaders = true;
     quint64 offset = 0;
     char h[kLocalHeaderSize];
     while (readAt(offset, h, kLocalHeaderSize) == kLocalHeaderSize && get32(h) == kLocalHeader) {
+        if (interrupted())
+            return;
         ZipEntry entry;
         entry.headerOffset = offset;
         entry.flags = get16(h + 6);
@@ -350,8 +369,22 @@ void ZipReader::readLocalHeaders()
             std::vector<char> sink(kBlock);
             probe.m_entry.size = ~quint64(0);
             probe.m_entry.packed = m_fileSize - entry.dataOffset;
+            // Inflated only as far as the limits allow: past them the rest cannot be found.
             qint64 n = 0;
             while ((n = probe.read(sink.data(), kBlock)) > 0) {
+                const quint64 taken = probe.m_inputTaken;
+                if (probe.m_position > limits.maxEntrySize ||
+                    (probe.m_position > limits.ratioFloor &&
+                     probe.m_position / std::max<quint64>(taken, 1) > limits.maxRatio)) {
+                    entry.refused =
+                        QStringLiteral("its sizes follow its data, and it inflates past the limits against "
+                                       "bombs: the entries after it cannot be found");
+                    break;
+                }
+            }
+            if (!entry.refused.isEmpty()) {
+                m_entries.push_back(std::move(entry));
+                break;
             }
             if (n < 0) {
                 entry.refused = probe.error();
@@ -405,6 +438,8 @@ void ZipReader::checkEntries(const ZipLimits& limits)
               [&](size_t a, size_t b) { return m_entries[a].headerOffset < m_entries[b].headerOffset; });
     quint64 total = 0;
     for (size_t k = 0; k < byOffset.size(); ++k) {
+        if (k % 4096 == 0 && interrupted())
+            return;
         ZipEntry& entry = m_entries[byOffset[k]];
         entry.unsafe = unsafeName(entry.name);
         total += std::min(entry.size, limits.maxTotalSize);
@@ -434,6 +469,14 @@ void ZipReader::checkEntries(const ZipLimits& limits)
     }
 }
 
+bool ZipReader::interrupted()
+{
+    const int signal = Interruption::requested();
+    if (signal != 0 && !m_damage.contains(QStringLiteral("interrupted by signal %1").arg(signal)))
+        m_damage.append(QStringLiteral("interrupted by signal %1").arg(signal));
+    return signal != 0;
+}
+
 bool ZipReader::locateData(ZipEntry& entry) const
 {
     if (entry.dataOffset != 0)
@@ -445,29 +488,33 @@ bool ZipReader::locateData(ZipEntry& entry) const
     return true;
 }
 
-QString ZipReader::read(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink) const
+QString ZipReader::read(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink,
+                        quint64* dataEnd) const
 {
     if (!entry.refused.isEmpty())
         return entry.refused;
     if (const int signal = Interruption::requested(); signal != 0)
         return QStringLiteral("interrupted by signal %1").arg(signal);
     if (entry.size <= kWholeEntryLimit && entry.packed <= kWholeEntryLimit && !(entry.flags & 0x0008))
-        return readWhole(entry, sink);
+        return readWhole(entry, sink, dataEnd);
     EntryStream stream(std::shared_ptr<const ZipReader>(std::shared_ptr<const ZipReader>{}, this), entry);
     std::vector<char> piece(static_cast<size_t>(std::clamp<quint64>(entry.size + 1, 1, kBlock)));
     for (;;) {
         const qint64 n = stream.read(piece.data(), static_cast<qint64>(piece.size()));
         if (n < 0)
             return stream.error();
-        if (n == 0)
+        if (n == 0) {
+            if (dataEnd)
+                *dataEnd = stream.entry().dataOffset + entry.packed;
             return {};
+        }
         if (!sink(piece.data(), static_cast<size_t>(n)))
             return {};
     }
 }
 
-QString ZipReader::readWhole(const ZipEntry& entry,
-                             const std::function<bool(const char*, size_t)>& sink) const
+QString ZipReader::readWhole(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink,
+                             quint64* dataEnd) const
 {
     WholeEntryBuffers& buffers = wholeEntryBuffers();
     if (!buffers.decompressor)
@@ -493,6 +540,8 @@ QString ZipReader::readWhole(const ZipEntry& entry,
             return QStringLiteral("its data runs past the end of the archive");
         data = buffers.raw.data();
     }
+    if (dataEnd)
+        *dataEnd = entry.headerOffset + dataStart + entry.packed;
     size_t size = entry.packed;
     if (entry.method == 8) {
         if (buffers.bytes.size() < entry.size + 1)

@@ -64,13 +64,17 @@ public:
     const QStringList& damage() const { return m_damage; }
     // The entries came from the local headers: the central directory is missing or unreadable.
     bool fromLocalHeaders() const { return m_fromLocalHeaders; }
+    // Where the central directory starts (the end of the entries' data); 0 when it was not read.
+    quint64 directoryOffset() const { return m_directoryOffset; }
     // The index of the entry of that name, or -1.
     qsizetype find(const QString& name) const;
 
     // Streams an entry's bytes to sink in pieces, checking its size and CRC: an empty text when it
     // is intact, else what is wrong ("CRC mismatch"...). A sink that returns false stops the read,
     // and nothing is said about the rest. A refused entry is not read.
-    QString read(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink) const;
+    // dataEnd, when given, learns where the entry's data ends in the archive.
+    QString read(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink,
+                 quint64* dataEnd = nullptr) const;
     // The entry whole, when it holds at most cap bytes and is intact; else none, with the reason.
     std::optional<QByteArray> readAll(const ZipEntry& entry, quint64 cap, QString* error) const;
 
@@ -83,10 +87,12 @@ private:
     ZipReader() = default;
     void readDirectory(const ZipLimits& limits);
     bool readCentral(quint64 directoryOffset, quint64 directorySize, quint64 count);
-    void readLocalHeaders();
+    void readLocalHeaders(const ZipLimits& limits);
+    bool interrupted();
     void checkEntries(const ZipLimits& limits);
     bool locateData(ZipEntry& entry) const;
-    QString readWhole(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink) const;
+    QString readWhole(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink,
+                      quint64* dataEnd) const;
 
     QString m_path;
     UniqueFd m_fd;
@@ -95,6 +101,7 @@ private:
     QByteArray m_comment;
     QStringList m_damage;
     bool m_fromLocalHeaders = false;
+    quint64 m_directoryOffset = 0;
 };
 
 // An entry's bytes read in order, for a view that shows them a piece at a time: read gives the next

@@ -125,6 +125,7 @@ void TestViewer::hostileArchives_data()
     QTest::newRow("sizes after the data") << streamed << 1 << QString();
     QTest::newRow("sizes after the data, cut")
         << streamed.left(streamed.lastIndexOf("PK\x01\x02")) << 1 << "1 entry read from";
+    QTest::newRow("bytes after the end") << whole + "junk" << 2 << "4 bytes follow the end of the archive";
     QTest::newRow("no zip") << QByteArray("just some text, no zip at all") << 0 << "not a zip archive";
     QTest::newRow("empty") << QByteArray() << 0 << "the file is empty";
     QByteArray directoryOutside = whole;
