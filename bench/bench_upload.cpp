@@ -3,6 +3,7 @@
 // cuts one upload after about 300 MB with the breaking proxy and prints the bytes sent twice, and the
 // peak resident size of the program's runs. Needs curl, and the tus server (bash
 // scripts/install-tus-server.sh BUILD/tus). The file and the server's store share the temporary folder.
+#include "ChildRun.h"
 #include "support/TusServer.h"
 
 #include <QCoreApplication>
@@ -42,62 +43,10 @@ constexpr qint64 kMargin = 200'000'000;
 constexpr int kRounds = 3;
 
 // One finished child: how it ended, its wall time, its peak resident size, what it printed.
-struct ChildRun
-{
-    int status = -1;
-    double seconds = 0;
-    long peakKb = 0;
-    QByteArray out;
-    QByteArray err;
-};
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Runs command (a program and its arguments), its output into files in scratch, and waits for exactly that
-// child, so that its resource usage is its own.
+// Runs command with its output into files in scratch.
 ChildRun runChild(const QStringList& command, const QString& scratch)
 {
-    const QByteArray outPath = QFile::encodeName(scratch + QStringLiteral("/child.out"));
-    const QByteArray errPath = QFile::encodeName(scratch + QStringLiteral("/child.err"));
-    std::vector<QByteArray> words;
-    for (const QString& word : command)
-        words.push_back(word.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.constData(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.constData(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ChildRun run;
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) {
-        run.err = QByteArray("cannot start ") + argv[0] + ": " + std::strerror(failed);
-        return run;
-    }
-    int status = 0;
-    struct rusage usage
-    {};
-    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.peakKb = usage.ru_maxrss;
-    run.out = readAll(QFile::decodeName(outPath));
-    run.err = readAll(QFile::decodeName(errPath));
-    return run;
+    return runChild(command, scratch + QStringLiteral("/child.out"), scratch + QStringLiteral("/child.err"));
 }
 
 // Writes bytes from a seeded generator: nothing in them compresses.

@@ -9,22 +9,6 @@ namespace {
 constexpr size_t kKeptPages = 8;
 constexpr qsizetype kDetectBytes = qsizetype(64) << 10;
 
-QStringConverter::Encoding converterOf(EntryEncoding encoding)
-{
-    switch (encoding) {
-    case EntryEncoding::Latin1:
-        return QStringConverter::Latin1;
-    case EntryEncoding::Utf16LE:
-        return QStringConverter::Utf16LE;
-    case EntryEncoding::Utf16BE:
-        return QStringConverter::Utf16BE;
-    case EntryEncoding::Utf8:
-    case EntryEncoding::Binary:
-        break;
-    }
-    return QStringConverter::Utf8;
-}
-
 bool highSurrogate(unsigned unit)
 {
     return unit >= 0xd800 && unit <= 0xdbff;

@@ -393,30 +393,26 @@ EntryEncoding entryEncoding(const QByteArray& start)
     return utf8.hasError() ? EntryEncoding::Latin1 : EntryEncoding::Utf8;
 }
 
+QStringConverter::Encoding converterOf(EntryEncoding encoding)
+{
+    switch (encoding) {
+    case EntryEncoding::Latin1:
+        return QStringConverter::Latin1;
+    case EntryEncoding::Utf16LE:
+        return QStringConverter::Utf16LE;
+    case EntryEncoding::Utf16BE:
+        return QStringConverter::Utf16BE;
+    case EntryEncoding::Utf8:
+    case EntryEncoding::Binary:
+        break;
+    }
+    return QStringConverter::Utf8;
+}
+
 QString decodeText(const QByteArray& bytes, EntryEncoding encoding)
 {
-    QString text;
-    switch (encoding) {
-    case EntryEncoding::Utf16LE: {
-        QStringDecoder decoder(QStringDecoder::Utf16LE);
-        text = decoder(bytes);
-        break;
-    }
-    case EntryEncoding::Utf16BE: {
-        QStringDecoder decoder(QStringDecoder::Utf16BE);
-        text = decoder(bytes);
-        break;
-    }
-    case EntryEncoding::Latin1:
-        text = QString::fromLatin1(bytes);
-        break;
-    case EntryEncoding::Utf8:
-    case EntryEncoding::Binary: {
-        QStringDecoder decoder(QStringDecoder::Utf8);
-        text = decoder(bytes);
-        break;
-    }
-    }
+    QStringDecoder decoder(converterOf(encoding));
+    QString text = decoder(bytes);
     text.remove(QChar(0));
     return text;
 }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringConverter>
 #include <QStringList>
 
 #include <memory>
@@ -148,5 +149,7 @@ enum class EntryEncoding
     Utf16BE,
 };
 EntryEncoding entryEncoding(const QByteArray& start);
+// The decoder of that encoding (UTF-8 for binary bytes).
+QStringConverter::Encoding converterOf(EntryEncoding encoding);
 // The bytes as text in that encoding (a BOM dropped, NUL padding left out).
 QString decodeText(const QByteArray& bytes, EntryEncoding encoding);
