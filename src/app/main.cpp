@@ -26,6 +26,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -263,22 +264,15 @@ int main(int argc, char** argv)
     clock.start();
 
     const QStringList arguments = processArguments(argc, argv);
-    if (arguments.value(0) == QLatin1String("collect")) {
-        QCoreApplication app(argc, argv);
-        return runCollect(arguments.mid(1));
-    }
-    if (arguments.value(0) == QLatin1String("upload")) {
-        QCoreApplication app(argc, argv);
-        return runUpload(arguments.mid(1));
-    }
-    if (arguments.value(0) == QLatin1String("show")) {
-        QCoreApplication app(argc, argv);
-        return runShow(arguments.mid(1));
-    }
-    if (arguments.value(0) == QLatin1String("diff")) {
-        QCoreApplication app(argc, argv);
-        return runDiff(arguments.mid(1));
-    }
+    // The verbs that need no window.
+    using Verb = int (*)(const QStringList&);
+    static constexpr std::pair<const char*, Verb> kVerbs[] = {
+        {"collect", runCollect}, {"upload", runUpload}, {"show", runShow}, {"diff", runDiff}};
+    for (const auto& [verb, run] : kVerbs)
+        if (arguments.value(0) == QLatin1String(verb)) {
+            QCoreApplication app(argc, argv);
+            return run(arguments.mid(1));
+        }
     if (arguments.value(0) == QLatin1String("open")) {
         const OpenCommand open = parseOpen(arguments.mid(1));
         if (open.status >= 0)
