@@ -5,6 +5,10 @@
 # Usage: data/check-install.sh BUILD_FOLDER VERSION APP_ID   (a CTest test; needs the "test" group)
 set -euo pipefail
 build="$1" version="$2" id="$3"
+for tool in desktop-file-validate appstreamcli man; do
+    command -v "$tool" >/dev/null ||
+        { echo "$tool is not installed: run bash scripts/install-deps.sh test"; exit 1; }
+done
 
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT

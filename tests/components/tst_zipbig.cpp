@@ -3,6 +3,7 @@
 // writer's memory does not grow with the size of a file.
 #include "components/zip/ZipWriter.h"
 #include "support/TestEnvironment.h"
+#include "support/TestTools.h"
 
 #include <QProcess>
 #include <QTest>
@@ -72,6 +73,7 @@ void TestZipBig::pastThe32BitLimits()
     const auto bytesOf = [&f](qint64 at, qint64 size) { return f.seek(at) ? f.read(size) : QByteArray(); };
     // Python's zipfile finds the directory through the zip64 records and reads every entry's
     // header there, the big one's size from its zip64 field; then the last entry (and no big data).
+    TS6_REQUIRE_PROGRAMS({"python3", "unzip", "7zz"});
     QProcess python;
     python.start("python3", {"-c",
                              "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\ni = z.infolist()\n"

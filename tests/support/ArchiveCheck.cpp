@@ -1,5 +1,7 @@
 #include "support/ArchiveCheck.h"
 
+#include "support/TestTools.h"
+
 #include <QProcess>
 
 namespace {
@@ -35,6 +37,9 @@ bool run(const QString& program, const QStringList& args, QByteArray& out, QByte
 ArchiveReport checkArchive(const QString& hostPath)
 {
     ArchiveReport report;
+    report.details = missingTestPrograms({"unzip", "7zz", "python3"});
+    if (!report.details.isEmpty())
+        return report;
     QByteArray out, err;
     const bool unzipOk = run("unzip", {"-tqq", hostPath}, out);
     report.details = "unzip: " + QString::fromUtf8(out);

@@ -1,6 +1,7 @@
 #include "support/ProgramWorld.h"
 
 #include "support/Installation.h"
+#include "support/TestTools.h"
 
 #include <QDir>
 
@@ -76,6 +77,8 @@ std::unique_ptr<QProcess> ProgramWorld::start(const QStringList& arguments, cons
             QStringList{"setpriv", "--bounding-set=-dac_override,-dac_read_search"} +
             (asNobody ? QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} : QStringList()) +
             command;
+    if (const QString missing = missingTestPrograms({command.first()}); !missing.isEmpty())
+        qWarning("%s", qPrintable(missing));
     p->start(command.takeFirst(), command);
     p->waitForStarted();
     return p;

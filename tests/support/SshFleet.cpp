@@ -1,6 +1,7 @@
 #include "support/SshFleet.h"
 
 #include "support/TestEnvironment.h"
+#include "support/TestTools.h"
 
 #include <QDir>
 #include <QFile>
@@ -71,6 +72,13 @@ QByteArray fakeTool(SshFleet::Kind kind, const QString& program)
 
 SshFleet::SshFleet(const QString& program) : m_program(program)
 {
+    m_unavailable = missingTestPrograms(
+        {QStringLiteral("ssh"), QStringLiteral("ssh-keygen"), QStringLiteral("/usr/sbin/sshd")});
+    if (m_unavailable.isEmpty())
+        m_nssWrapper = nssWrapperLibrary(&m_unavailable);
+    m_error = m_unavailable;
+    if (!m_unavailable.isEmpty())
+        return;
     QDir(m_dir.path()).mkpath(QStringLiteral("run"));
     if (!keygen(m_dir.path() + QStringLiteral("/client_key")))
         return;
@@ -174,6 +182,10 @@ void SshFleet::authorize(int n) const
 
 QString SshFleet::add(Kind kind)
 {
+    if (!m_unavailable.isEmpty()) {
+        m_error = m_unavailable;
+        return {};
+    }
     const int n = m_hosts++;
     const QString address = QStringLiteral("127.0.0.%1").arg(n + 2);
     const int port = freePort(address);
@@ -244,7 +256,7 @@ bool SshFleet::startServer(int n, const QString& address, int port)
     auto server = std::make_unique<QProcess>();
     server->setProcessChannelMode(QProcess::SeparateChannels);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(TS6_NSS_WRAPPER));
+    env.insert(QStringLiteral("LD_PRELOAD"), m_nssWrapper);
     env.insert(QStringLiteral("NSS_WRAPPER_PASSWD"), m_dir.path() + QStringLiteral("/passwd"));
     env.insert(QStringLiteral("NSS_WRAPPER_GROUP"), m_dir.path() + QStringLiteral("/group"));
     server->setProcessEnvironment(env);

@@ -39,7 +39,8 @@ public:
     SshFleet(const SshFleet&) = delete;
     SshFleet& operator=(const SshFleet&) = delete;
 
-    // Starts a host; its name for collect: "127.0.0.N:PORT". False with the reason in error().
+    // Starts a host; its name for collect: "127.0.0.N:PORT". Empty with the reason in error(), also
+    // when OpenSSH or libnss-wrapper is not installed.
     QString add(Kind kind);
     QString error() const { return m_error; }
     QString sshConfig() const { return m_dir.path() + QStringLiteral("/ssh_config"); }
@@ -64,6 +65,8 @@ private:
     QTemporaryDir m_dir;
     const QString m_program;
     QString m_error;
+    QString m_unavailable; // why no host can be added: what is not installed
+    QString m_nssWrapper;
     std::vector<std::unique_ptr<QProcess>> m_servers;
     std::vector<std::unique_ptr<QTcpServer>> m_silent;
     int m_hosts = 0;

@@ -17,6 +17,7 @@ constexpr int kStopPatience = 5000;
 
 const QString kScripts = QStringLiteral(TS6_SOURCE_DIR "/tests/support/tus/");
 const QString kModules = QStringLiteral(TS6_TUS_DIR "/node_modules");
+const QString kNoNode = QStringLiteral("node is not installed: run bash scripts/install-deps.sh test");
 
 void stop(std::unique_ptr<QProcess>& process)
 {
@@ -60,19 +61,29 @@ QString TusServer::storeDir() const
     return m_dir.path() + QStringLiteral("/store");
 }
 
+bool TusServer::installed(QString* why)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty()) {
+        *why = kNoNode;
+        return false;
+    }
+    if (!QFile::exists(kModules + QStringLiteral("/@tus/server/package.json"))) {
+        *why = QStringLiteral("the tus server is not installed in %1: run bash scripts/install-tus-server.sh %1 "
+                              "(the test tus_server_install does)")
+                   .arg(QStringLiteral(TS6_TUS_DIR));
+        return false;
+    }
+    return true;
+}
+
 bool TusServer::start()
 {
     if (!m_dir.isValid()) {
         m_error = QStringLiteral("no temporary folder: ") + m_dir.errorString();
         return false;
     }
-    if (!QFile::exists(kModules + QStringLiteral("/@tus/server/package.json"))) {
-        m_error =
-            QStringLiteral("the tus server is not installed in %1: run bash scripts/install-tus-server.sh %1 "
-                           "(the test tus_server_install does)")
-                .arg(QStringLiteral(TS6_TUS_DIR));
+    if (!installed(&m_error))
         return false;
-    }
     QStringList arguments{QStringLiteral("--dir"), storeDir()};
     if (!m_token.isEmpty()) {
         // From a file, so that the token is nowhere in the process list.
@@ -139,7 +150,7 @@ int TusServer::launch(QProcess& process, const QString& script, const QStringLis
 {
     const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
     if (node.isEmpty()) {
-        m_error = QStringLiteral("node is not installed: run bash scripts/install-deps.sh test");
+        m_error = kNoNode;
         return 0;
     }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -26,6 +26,10 @@ public:
     TusServer(const TusServer&) = delete;
     TusServer& operator=(const TusServer&) = delete;
 
+    // Whether the server's packages and Node.js are installed; the reason when not, with the command
+    // that installs what is missing.
+    static bool installed(QString* why);
+
     // Starts the server; false with the reason in error().
     bool start();
     // Where uploads are created: "http://127.0.0.1:PORT/files/".

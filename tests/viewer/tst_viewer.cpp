@@ -4,6 +4,7 @@
 #include "components/zip/ZipWriter.h"
 #include "support/HandMadeZip.h"
 #include "support/ProgramWorld.h"
+#include "support/TestTools.h"
 #include "viewer/PackageDiff.h"
 #include "viewer/PackageFindings.h"
 
@@ -116,6 +117,7 @@ void TestViewer::hostileArchives_data()
         << "no central directory";
     // A stream that zip wrote gives the sizes after the data; cut before its directory, the entry
     // is found by inflating it through, and checked against the sizes that follow.
+    TS6_REQUIRE_PROGRAMS({QStringLiteral("zip")});
     QProcess zip;
     zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-"), QStringLiteral("-")});
     zip.write(QByteArray("a line of a log\n").repeated(5000));

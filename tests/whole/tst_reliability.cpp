@@ -7,6 +7,7 @@
 #include "support/ArchiveCheck.h"
 #include "support/HeldAccess.h"
 #include "support/ProgramWorld.h"
+#include "support/TestTools.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -436,6 +437,7 @@ void TestReliability::packsWhatItCan()
     QVERIFY(trace.open(QIODevice::ReadOnly) && trace.readAll().contains("END: frmSatchel, Form_Load"));
     const ArchiveReport report = checkArchive(archive);
     QVERIFY2(report.valid(), qPrintable(report.details));
+    TS6_REQUIRE_PROGRAMS({"bsdtar"});
     QCOMPARE(QProcess::execute("sh", {"-c", "bsdtar -tf \"$0\" >/dev/null", archive}), 0);
     for (const QString& name : names)
         QVERIFY2(report.names.contains(name), qPrintable(name + " not in " + report.names.join(' ')));
