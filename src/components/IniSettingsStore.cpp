@@ -89,6 +89,16 @@ QString settingsTarget(const QString& file, bool& foreign)
     return real ? HostName::decode(real.get()) : file;
 }
 
+// Whether this user may write the file, as a careful editor asks before it replaces one. Its mode
+// counts for root too, who could pass by it: a file of one's own without the owner's write
+// permission, or one without any, is read-only.
+bool mayWrite(const QByteArray& path, const struct stat& st)
+{
+    if (st.st_uid == ::geteuid())
+        return (st.st_mode & S_IWUSR) != 0;
+    return (st.st_mode & 0222) != 0 && ::faccessat(AT_FDCWD, path.constData(), W_OK, AT_EACCESS) == 0;
+}
+
 // Makes the folder and those above it that are missing, each one that only its owner may enter.
 // 0, or the error number of the failure.
 int makeFolders(const QByteArray& folder)
@@ -256,6 +266,11 @@ void IniSettingsStore::save(const QString& file)
     if (IniFile::stampOf(file).kind == IniFile::Stamp::Kind::Other)
         fail(QStringLiteral("not a regular file"));
     const QByteArray target = HostName::encode(file);
+    // A settings file its user made read-only stays as it is: the save would replace it, not write it.
+    struct stat st
+    {};
+    if (!m_foreignLink && ::stat(target.constData(), &st) == 0 && !mayWrite(target, st))
+        fail(QStringLiteral("it is read-only"));
     const QByteArray folder = target.left(target.lastIndexOf('/'));
     if (const int error = makeFolders(folder); error != 0)
         fail(errnoText(error));
@@ -279,8 +294,6 @@ void IniSettingsStore::save(const QString& file)
     }
     for (const IniStoreContents::Change& change : std::as_const(m_contents->changes))
         now.document.setValue(change.section, change.key, change.value);
-    struct stat st
-    {};
     const mode_t permissions =
         !m_foreignLink && ::stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : 0600;
     if (const int error = replaceFile(target, now.document.toText(), 0600, permissions); error != 0)

@@ -97,6 +97,7 @@ void frmSatchel::restorePlacement()
     if (placed != stored)
         qCDebug(lcController) << "stored placement" << stored << "does not fit the screen: placed at"
                               << placed;
+    m_restored = stored;
     m_fitted = placed != stored ? std::optional<QRect>(placed) : std::nullopt;
     m_services.window.moveInTwips(placed.left() * tx, placed.top() * ty, placed.width() * tx,
                                   placed.height() * ty);
@@ -165,9 +166,12 @@ void frmSatchel::Form_Unload()
 {
     // A failure here must not keep the window open: it is told on standard error.
     const auto store = [this] {
-        // A window that still stands where it was moved to fit the screen keeps the placement
-        // stored (a batch start's window, never shown, included): it comes back when it fits.
-        if (!m_fitted || m_services.window.normalRectangle() != *m_fitted)
+        // A window that still stands where it was moved to fit the screen stores the placement as
+        // it was read (a batch start's window, never shown, included): a stored one comes back
+        // when it fits, and a first run stores the defaults.
+        if (m_fitted && m_services.window.normalRectangle() == *m_fitted)
+            mSubclasser::storePlacement(m_restored, Config());
+        else
             mSubclasser::SaveWindowPlacement(m_services.window, Config());
         const int state = m_services.window.windowStateCode();
         if (state != kMinimised)
@@ -177,7 +181,7 @@ void frmSatchel::Form_Unload()
             Config().setLastFolder(folder);
     };
     guarded(store, [](const RuntimeError& e) {
-        tellOnStandardError(QStringLiteral("the settings could not be stored"), e);
+        sayOnStandardError(QStringLiteral("the settings could not be stored: ") + e.description());
     })();
 }
 

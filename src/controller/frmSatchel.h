@@ -137,6 +137,7 @@ private:
     bool m_batchStarted = false;
     bool m_building = false;
     bool m_closeWhenBuilt = false;
+    QRect m_restored;              // the placement as read: the stored one, or the defaults
     std::optional<QRect> m_fitted; // where the stored placement was moved to fit the screen
     QString m_lastPackage;         // the package the window's last build wrote, a host path
 };

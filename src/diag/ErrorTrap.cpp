@@ -8,13 +8,8 @@ void sayOnStandardError(const QString& line)
     std::fflush(stderr);
 }
 
-void tellOnStandardError(const QString& what, const RuntimeError& error)
-{
-    sayOnStandardError(what + QStringLiteral(": ") +
-                       Debug::composeErrorText(error.description(), error.number(), error.source()));
-}
-
 void tellUnexpected(const RuntimeError& error)
 {
-    tellOnStandardError(QStringLiteral("unexpected error"), error);
+    sayOnStandardError(QStringLiteral("unexpected error: ") +
+                       Debug::composeErrorText(error.description(), error.number(), error.source()));
 }

@@ -57,10 +57,8 @@ template <typename Body> bool answerOrFalse(Body&& body) noexcept
 
 // Says one line on standard error: "ts6satchel: <line>".
 void sayOnStandardError(const QString& line);
-// Says on standard error what could not be done, and the error: "ts6satchel: <what>: Runtime error
-// occurred: <number> : <description> Source: <source>".
-void tellOnStandardError(const QString& what, const RuntimeError& error);
-// What an edge does with an error that nothing else there expects: it tells it on standard error.
+// What an edge does with an error that nothing else there expects: it tells it on standard error,
+// "ts6satchel: unexpected error: Runtime error occurred: <number> : <description> Source: <source>".
 void tellUnexpected(const RuntimeError& error);
 
 // The trap at an edge where Qt calls the program: a connected signal, an event override, a queued

@@ -7,7 +7,11 @@ namespace mSubclasser {
 
 void SaveWindowPlacement(const IWindowPlacement& window, AppConfig& config)
 {
-    const QRect normal = window.normalRectangle();
+    storePlacement(window.normalRectangle(), config);
+}
+
+void storePlacement(const QRect& normal, AppConfig& config)
+{
     config.setWindowLeft(normal.left());
     config.setWindowTop(normal.top());
     config.setWindowWidth(normal.width());

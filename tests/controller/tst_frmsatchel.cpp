@@ -488,7 +488,8 @@ void TestFrmSatchel::placementKeptOnTheScreen()
     h.start(QString());
     QCOMPARE(h.window.moved,
              QRectF(placed.left() * 15, placed.top() * 15, placed.width() * 15, placed.height() * 15));
-    // Closed where it was put, the window keeps the placement stored; moved, it stores its own.
+    // Closed where it was put, the window keeps the placement stored, and a first start stores the
+    // defaults; moved, it stores its own.
     AppConfig& config = h.form->Config();
     const auto storedNow = [&] {
         return QRect(config.WindowLeft(), config.WindowTop(), config.WindowWidth(), config.WindowHeight());
@@ -496,7 +497,12 @@ void TestFrmSatchel::placementKeptOnTheScreen()
     const QRect before = storedNow();
     h.window.normal = placed;
     h.form->Form_Unload();
-    QCOMPARE(storedNow(), before);
+    const QSettings file(h.env.path(u"config/Norvale/TS6/ts6satchel.ini"_s), QSettings::IniFormat);
+    QCOMPARE(QRect(file.value(u"Settings/WindowLeft"_s, -1).toInt(),
+                   file.value(u"Settings/WindowTop"_s, -1).toInt(),
+                   file.value(u"Settings/WindowWidth"_s).toInt(),
+                   file.value(u"Settings/WindowHeight"_s).toInt()),
+             before);
     h.window.normal = placed.translated(1, 0);
     h.form->Form_Unload();
     QCOMPARE(storedNow(), placed.translated(1, 0));

@@ -81,6 +81,7 @@ private Q_SLOTS:
     void sharedWithQSettings_data();
     void sharedWithQSettings();
     void storesSaveOnlyTheirOwnKeys();
+    void aFailedSaveLeavesTheFile_data();
     void aFailedSaveLeavesTheFile();
     void settingsFilePlace_data();
     void settingsFilePlace();
@@ -220,29 +221,42 @@ void TestAppConfig::storesSaveOnlyTheirOwnKeys()
     QCOMPARE(settingsOf(config).section(u' ', 0, 3), u"1 2 3 600"_s);
 }
 
-// A write the system refuses (here the file-size limit) leaves the old file as it was, and says why.
+void TestAppConfig::aFailedSaveLeavesTheFile_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("a write the system refuses: the file-size limit") << 0644 << u"File too large"_s;
+    // Also to root, who could write it anyway: the save would replace it, not write it.
+    QTest::newRow("made read-only by its owner (0444)") << 0444 << u"it is read-only"_s;
+    QTest::newRow("no write permission for its owner (0464)") << 0464 << u"it is read-only"_s;
+}
+
+// A save that cannot or may not write the file leaves the old file as it was, and says why.
 void TestAppConfig::aFailedSaveLeavesTheFile()
 {
+    QFETCH(int, mode);
+    QFETCH(QString, why);
     TestEnvironment env;
     const QByteArray old = "[Settings]\nWindowLeft=1\n";
-    env.write(u"config/Norvale/TS6/ts6satchel.ini"_s, old);
+    ::chmod(QFile::encodeName(env.write(u"config/Norvale/TS6/ts6satchel.ini"_s, old)).constData(), mode);
     const FakeScreen screen;
     AppConfig config(screen, kApp, env.components().settingsStore, env.components().productInfo);
+    // The limit holds in every row: a read-only file is left before anything is written.
     rlimit limit{};
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
     const auto previous = std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
     const rlimit small{static_cast<rlim_t>(old.size()), limit.rlim_max};
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    QString why;
+    QString said;
     try {
         config.setLastFolder(u"C:\\A LONGER TEXT THAN THE LIMIT\\"_s);
     } catch (const RuntimeError& e) {
-        why = e.description();
+        said = e.description();
     }
     ::setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, previous);
-    QCOMPARE(why, u"Cannot write the settings file "_s + iniFile() + u": File too large"_s);
-    QCOMPARE(contentOf(iniFile()), old);
+    QCOMPARE(said, u"Cannot write the settings file "_s + iniFile() + u": "_s + why);
+    QCOMPARE(permissionsOf(iniFile()), mode_t(mode));
     QCOMPARE(QDir(QFileInfo(iniFile()).path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{kApp + u".ini"_s});
     QCOMPARE(config.WindowLeft(), 1);

@@ -15,8 +15,9 @@ QString notInstalled(const QString& what)
 QString missingTestPrograms(const QStringList& programs)
 {
     for (const QString& program : programs) {
-        const bool found = program.startsWith(QLatin1Char('/')) ? QFileInfo(program).isExecutable()
-                                                                : !QStandardPaths::findExecutable(program).isEmpty();
+        const bool found = program.startsWith(QLatin1Char('/'))
+                               ? QFileInfo(program).isExecutable()
+                               : !QStandardPaths::findExecutable(program).isEmpty();
         if (!found)
             return notInstalled(program);
     }
@@ -26,7 +27,8 @@ QString missingTestPrograms(const QStringList& programs)
 QString nssWrapperLibrary(QString* why)
 {
     // The folders the compiler links from, the system's library folders among them.
-    for (const QString& folder : QStringLiteral(TS6_LIBRARY_DIRS).split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+    for (const QString& folder :
+         QStringLiteral(TS6_LIBRARY_DIRS).split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
         const QString library = folder + QStringLiteral("/libnss_wrapper.so");
         if (QFileInfo::exists(library))
             return library;

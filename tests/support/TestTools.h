@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QString>
-#include <QTest>
 #include <QStringList>
+#include <QTest>
 
 // What the tests need besides the build: the programs and libraries that the "test" group of
 // scripts/install-deps.sh installs. They are looked for when a test needs them, never when the
@@ -17,8 +17,8 @@ QString missingTestPrograms(const QStringList& programs);
 QString nssWrapperLibrary(QString* why);
 
 // Fails the test function, naming the install command, when one of the programs is missing.
-#define TS6_REQUIRE_PROGRAMS(...)                                                                      \
-    do {                                                                                               \
-        const QString missingPrograms = missingTestPrograms(__VA_ARGS__);                             \
-        QVERIFY2(missingPrograms.isEmpty(), qPrintable(missingPrograms));                              \
+#define TS6_REQUIRE_PROGRAMS(...)                                                                            \
+    do {                                                                                                     \
+        const QString missingPrograms = missingTestPrograms(__VA_ARGS__);                                    \
+        QVERIFY2(missingPrograms.isEmpty(), qPrintable(missingPrograms));                                    \
     } while (false)

@@ -68,9 +68,10 @@ bool TusServer::installed(QString* why)
         return false;
     }
     if (!QFile::exists(kModules + QStringLiteral("/@tus/server/package.json"))) {
-        *why = QStringLiteral("the tus server is not installed in %1: run bash scripts/install-tus-server.sh %1 "
-                              "(the test tus_server_install does)")
-                   .arg(QStringLiteral(TS6_TUS_DIR));
+        *why =
+            QStringLiteral("the tus server is not installed in %1: run bash scripts/install-tus-server.sh %1 "
+                           "(the test tus_server_install does)")
+                .arg(QStringLiteral(TS6_TUS_DIR));
         return false;
     }
     return true;

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTest>
 
 #include <cstdio>
@@ -23,6 +24,10 @@ QByteArray utf16(const QString& text)
 }
 
 const QString kLogs = QStringLiteral("c/ProgramData/Norvale/TS6/logs/");
+// Settings that their owner made read-only, for runs whose XDG_CONFIG_HOME is "%R/readonly".
+const QString kReadOnlySettings = QStringLiteral("readonly/Norvale/TS6/ts6satchel.ini");
+const QByteArray kStoredSettings =
+    "[Settings]\nWindowLeft=5\nWindowTop=6\nWindowWidth=700\nWindowHeight=500\n";
 // The installation the runs pack: a template with files in two folders, and a folder named in
 // Latin-1, not UTF-8 ("Café"). The trace goes to the product's log folder, as it does by default.
 class Installation : public ProgramWorld
@@ -38,6 +43,8 @@ public:
         QFile::link(path("c/App/ORDERS.TST6"), path("c/Latin/ODD.TST6"));
         std::rename(QFile::encodeName(path("c/Latin")), QFile::encodeName(path("c/Caf")) + "\xe9");
         environment = QStringList{"TS6_SHARED_PATH=" + path("c/Shared"), "TS6_LOG_DIR="};
+        write(kReadOnlySettings, kStoredSettings);
+        setMode(path(kReadOnlySettings), 0444);
     }
 };
 
@@ -110,6 +117,11 @@ void TestProgram::startsAsTyped_data()
     row("relative folder without /", "c", {"App", "Out/p.zip"}, {}, 0, orders, {wrote});
     row("a folder name that is not UTF-8", "", {"%R/c/Caf\\xe9", "%R/c/Out/p.zip"}, {}, 0, "\\ODD.TST6",
         {wrote});
+    row("settings its owner made read-only: read, left as they are, the package built", "",
+        {"%R/c/App", "%R/c/Out/p.zip"}, {"XDG_CONFIG_HOME=%R/readonly"}, 0, orders,
+        {"ts6satchel: the settings could not be stored: Cannot write the settings file %R/" +
+             kReadOnlySettings + ": it is read-only",
+         wrote});
     row("unreachable displays", "", {"%R/c/App", "%R/c/Out/p.zip"},
         {"DISPLAY=:4093", "WAYLAND_DISPLAY=no-compositor"}, 0, orders, {wrote});
     row("missing package folder", "", {"%R/c/App", "%R/c/Out/missing/p.zip"}, {}, 1, "",
@@ -157,6 +169,7 @@ void TestProgram::startsAsTyped()
     const Installation inst;
     const auto rooted = [&](QString text) { return text.replace("%R/", inst.path({})); };
     arguments.replaceInStrings("%R/", inst.path({}));
+    environment.replaceInStrings("%R/", inst.path({}));
 
     const ProgramRun run = inst.run(arguments, environment, folder);
     QVERIFY2(run.status == status, qPrintable(run.err));
@@ -178,7 +191,18 @@ void TestProgram::startsAsTyped()
         QFile trace(inst.path(kLogs + "TS6Satchel.log")); // complete when the program ends
         QVERIFY(trace.open(QIODevice::ReadOnly));
         QVERIFY(trace.readAll().trimmed().split('\n').last().contains("END: frmSatchel, Form_Load"));
+        // A first run stores the window's default placement, though the screen does not hold it whole.
+        const QSettings settings(inst.path("config/Norvale/TS6/ts6satchel.ini"), QSettings::IniFormat);
+        QStringList placement;
+        for (const char* key : {"WindowLeft", "WindowTop", "WindowWidth", "WindowHeight"})
+            placement.append(settings.value(QString("Settings/") + key, "none").toString());
+        if (!environment.contains("XDG_CONFIG_HOME=" + inst.path("readonly"))) {
+            QCOMPARE(placement.mid(2), (QStringList{"800", "600"}));
+            QVERIFY(!placement.contains("none"));
+        }
     }
+    QFile readOnly(inst.path(kReadOnlySettings));
+    QVERIFY(readOnly.open(QIODevice::ReadOnly) && readOnly.readAll() == kStoredSettings);
     // A usage error writes nothing at all: no trace, no settings, no manifest.
     QVERIFY(status != 64 || ((inst.entries(kLogs) + inst.entries("tmp")).isEmpty() &&
                              !QFileInfo::exists(inst.path("config"))));
