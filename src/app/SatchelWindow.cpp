@@ -229,15 +229,16 @@ void SatchelWindow::buildMenus()
     connect(exit, &QAction::triggered, this, guarded([this] { m_controller->mnuFileExit_Click(); }));
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
+    // Video Tutorial comes first, as it always has; the handbook follows it.
+    QAction* tutorial = help->addAction(tr("Video Tutorial"));
+    tutorial->setObjectName(QStringLiteral("mnuHelpVideoTutorial"));
+    connect(tutorial, &QAction::triggered, this,
+            guarded([this] { m_controller->mnuHelpVideoTutorial_Click(); }));
     QAction* handbook = help->addAction(tr("&Handbook"));
     handbook->setObjectName(QStringLiteral("mnuHelpHandbook"));
     handbook->setShortcut(QKeySequence::HelpContents);
     handbook->setShortcutContext(Qt::ApplicationShortcut);
     connect(handbook, &QAction::triggered, this, guarded([this] { m_controller->mnuHelpHandbook_Click(); }));
-    QAction* tutorial = help->addAction(tr("Video Tutorial"));
-    tutorial->setObjectName(QStringLiteral("mnuHelpVideoTutorial"));
-    connect(tutorial, &QAction::triggered, this,
-            guarded([this] { m_controller->mnuHelpVideoTutorial_Click(); }));
     help->addSeparator()->setObjectName(QStringLiteral("mnuHelpSep0"));
     QAction* about = help->addAction(tr("&About"));
     about->setObjectName(QStringLiteral("mnuHelpAbout"));

@@ -1,12 +1,12 @@
 #include "app/frmViewer.h"
 
-#include "viewer/EntryPager.h"
 #include "app/EntryTreeModel.h"
-#include "base/ShownText.h"
 #include "app/TextTableModel.h"
+#include "base/ShownText.h"
 #include "diag/ErrorTrap.h"
 #include "platform/qt/QtDesktop.h"
 #include "viewer/CaseReport.h"
+#include "viewer/EntryPager.h"
 #include "viewer/PackageFindings.h"
 
 #include <QAction>
@@ -267,8 +267,14 @@ QWidget* frmViewer::buildEntriesSide()
     m_tree->setModel(m_proxy);
     m_tree->header()->setSortIndicator(-1, Qt::AscendingOrder); // the archive's order until a click
     m_tree->setSortingEnabled(true);
-    m_tree->header()->setStretchLastSection(true);
+    m_tree->header()->setStretchLastSection(false); // the name column takes the room (sizeColumns)
+    m_tree->setTextElideMode(Qt::ElideMiddle);
     box->addWidget(m_tree, 1);
+    // The columns follow the rows in view and the pane's width.
+    connect(m_tree, &QTreeView::expanded, this, guarded([this] { sizeColumnsSoon(); }));
+    connect(m_tree, &QTreeView::collapsed, this, guarded([this] { sizeColumnsSoon(); }));
+    m_treeViewport = m_tree->viewport();
+    m_treeViewport->installEventFilter(this);
     connect(m_filter, &QLineEdit::textChanged, this,
             guarded([this](const QString& text) { filterEntries(text); }));
     connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -454,8 +460,7 @@ void frmViewer::fillPackagePanes()
     m_proxy->setSourceModel(m_model);
     delete old;
     filterEntries(m_filter->text());
-    if (isVisible())
-        sizeColumns();
+    sizeColumnsSoon();
     showEntry({});
 
     const QString none = tr("No package is shown.");
@@ -523,25 +528,69 @@ void frmViewer::fillPackagePanes()
          {tr("Log"), tr("First"), tr("Last"), tr("From")}, std::move(logs));
 }
 
-// The tree's columns for the rows in view (a view measures only once it is laid out); a name
-// column no narrower than 24 characters, and no wider than 48.
+// The tree's columns for the rows in view (a view measures only once it is laid out): size, date
+// and state fit their contents, and the name takes the room they leave in the pane, at least as
+// much as its names need. A long state goes past the pane's edge before a name is cut; only a
+// pane too narrow for name, size and date elides the names, in the middle, and never below the
+// width that shows the deepest row in view with a part of its name. Past that the tree scrolls.
 void frmViewer::sizeColumns()
 {
-    m_tree->resizeColumnToContents(EntryTreeModel::Name);
-    m_tree->header()->resizeSection(EntryTreeModel::Name,
-                                    std::clamp(m_tree->columnWidth(EntryTreeModel::Name),
-                                               fontMetrics().averageCharWidth() * 24,
-                                               fontMetrics().averageCharWidth() * 48));
-    m_tree->resizeColumnToContents(EntryTreeModel::Size);
-    m_tree->resizeColumnToContents(EntryTreeModel::Modified);
+    QHeaderView* header = m_tree->header();
+    for (const int column :
+         {EntryTreeModel::Name, EntryTreeModel::Size, EntryTreeModel::Modified, EntryTreeModel::State})
+        m_tree->resizeColumnToContents(column);
+    const int wanted = header->sectionSize(EntryTreeModel::Name);
+    const int sizeAndDate =
+        header->sectionSize(EntryTreeModel::Size) + header->sectionSize(EntryTreeModel::Modified);
+    const int pane = m_tree->viewport()->width();
+    const int least = std::min(wanted, deepestIndentInView() + m_tree->iconSize().width() +
+                                           fontMetrics().averageCharWidth() * 16);
+    header->resizeSection(EntryTreeModel::Name,
+                          std::max({pane - sizeAndDate - header->sectionSize(EntryTreeModel::State),
+                                    std::min(wanted, pane - sizeAndDate), least}));
+}
+
+// Sizes the columns once the events at hand are done: expanding a thousand folders sizes them once.
+void frmViewer::sizeColumnsSoon()
+{
+    if (m_sizingColumns || !m_columnsSized)
+        return;
+    m_sizingColumns = true;
+    QTimer::singleShot(0, this, guarded([this] {
+                           m_sizingColumns = false;
+                           sizeColumns();
+                       }));
+}
+
+// How far the deepest row on the screen is indented.
+int frmViewer::deepestIndentInView() const
+{
+    int deepest = 0;
+    const int bottom = m_tree->viewport()->height();
+    for (QModelIndex row = m_tree->indexAt(QPoint(0, 0));
+         row.isValid() && m_tree->visualRect(row).top() < bottom; row = m_tree->indexBelow(row)) {
+        int depth = 1;
+        for (QModelIndex parent = row.parent(); parent.isValid(); parent = parent.parent())
+            ++depth;
+        deepest = std::max(deepest, depth);
+    }
+    return deepest * m_tree->indentation();
 }
 
 void frmViewer::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
-    if (!m_columnsSized) // once the layout has given the tree its size
-        QTimer::singleShot(0, this, guarded([this] { sizeColumns(); }));
-    m_columnsSized = true;
+    if (!m_columnsSized) { // once the layout has given the tree its size
+        m_columnsSized = true;
+        sizeColumnsSoon();
+    }
+}
+
+bool frmViewer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_treeViewport && event->type() == QEvent::Resize)
+        sizeColumnsSoon();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void frmViewer::filterEntries(const QString& text)
@@ -566,6 +615,7 @@ void frmViewer::filterEntries(const QString& text)
     }
     if (m_tree->currentIndex().isValid())
         m_tree->scrollTo(m_tree->currentIndex());
+    sizeColumnsSoon();
 }
 
 bool frmViewer::selectEntry(const QString& name)

@@ -40,6 +40,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Content;
@@ -56,6 +57,8 @@ private:
     void filterEntries(const QString& text);
     void fillPackagePanes();
     void sizeColumns();
+    void sizeColumnsSoon();
+    int deepestIndentInView() const;
 
     std::unique_ptr<Content> m_content;
     std::unique_ptr<EntryPager> m_pager;
@@ -64,6 +67,7 @@ private:
     QPushButton* m_damageButton = nullptr;
     QLineEdit* m_filter = nullptr;
     QTreeView* m_tree = nullptr;
+    QObject* m_treeViewport = nullptr; // whose resizing sizes the tree's columns
     QSortFilterProxyModel* m_proxy = nullptr;
     EntryTreeModel* m_model = nullptr; // owned by this window, replaced with the package shown
     QTabWidget* m_tabs = nullptr;
@@ -77,6 +81,7 @@ private:
     QPlainTextEdit* m_damageText = nullptr;
     QTableView* m_hosts = nullptr;
     bool m_columnsSized = false;
+    bool m_sizingColumns = false; // a sizing waits for the event loop
 
     // A pane's note over its table; the table shows only when it has rows.
     struct TablePane

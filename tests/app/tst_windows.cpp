@@ -158,6 +158,7 @@ QString viewerPackage(const QTemporaryDir& dir)
     const QByteArray page = QByteArray("0123456789abcde\n").repeated(65536); // 1 MiB
     const QString path = dir.filePath(u"viewer.zip"_s);
     writeFile(path, handMade({{"logs/app.log", "2026-12-04 08:00:00 started\n", false},
+                              {"logs/archive/2026/12/04/ORDERS-SERVICE.LOG", page, false},
                               {"conf/broken.ini", "[Server]\nPort=8080\n", false, 0x0800, 1u},
                               {"conf/wide.ini", wide, false},
                               {"data/blob.bin", binary, false},
@@ -337,6 +338,16 @@ void TestWindows::buildThroughTheSaveDialog()
 void TestWindows::optionsThroughTheFileMenu()
 {
     Harness h;
+    // The menus' items in order, "-" a separator: Video Tutorial first in Help, as it always was.
+    const auto items = [&](const QString& menu) {
+        QStringList texts;
+        for (const QAction* action : h.window->findChild<QMenu*>(menu)->actions())
+            texts.append(action->isSeparator() ? u"-"_s : action->text());
+        return texts.join(u'|');
+    };
+    QCOMPARE(items(u"mnuFile"_s),
+             u"&Options...|&Upload Package...|Open &Package...|Open &Case Folder...|-|E&xit"_s);
+    QCOMPARE(items(u"mnuHelp"_s), u"Video Tutorial|&Handbook|-|&About"_s);
     QList<bool> seen;
     QTimer::singleShot(0, [&] {
         auto* dialog = qobject_cast<frmOptions*>(QApplication::activeModalWidget());
@@ -636,6 +647,9 @@ void TestWindows::viewerShowsEachEntry_data()
     QTest::newRow("damaged: shown as far as it reads")
         << u"conf/broken.ini"_s << u"broken.ini"_s << u"damaged: CRC mismatch"_s << u"[Server]\nPort=8080\n"_s
         << u"read as far as it goes: CRC mismatch"_s << false;
+    QTest::newRow("deep in folders") << u"logs/archive/2026/12/04/ORDERS-SERVICE.LOG"_s
+                                     << u"ORDERS-SERVICE.LOG"_s << u"intact"_s << u"0123456789abcde"_s
+                                     << u"bytes 1–%1 of %1"_s.arg(mib) << false;
     QTest::newRow("UTF-16 after its BOM") << u"conf/wide.ini"_s << u"wide.ini"_s << u"intact"_s
                                           << u"[Server]\nKey=Wert\n"_s << u"UTF-16 LE text"_s << false;
     QTest::newRow("binary, in hex") << u"data/blob.bin"_s << u"blob.bin"_s << u"intact"_s
@@ -665,10 +679,21 @@ void TestWindows::viewerShowsEachEntry()
     QString error;
     const std::unique_ptr<frmViewer> viewer = frmViewer::open(viewerPackage(dir), &error);
     QVERIFY2(viewer, qPrintable(error));
+    viewer->resize(1100, 720); // as it opens on a screen of 1920 by 1080
     viewer->show();
+    QVERIFY(QTest::qWaitForWindowExposed(viewer.get())); // laid out with the top level in view
     QVERIFY(viewer->selectEntry(entry));
-    const QModelIndex current = viewer->findChild<QTreeView*>(u"treEntries"_s)->currentIndex();
+    const auto* tree = viewer->findChild<QTreeView*>(u"treEntries"_s);
+    const QModelIndex current = tree->currentIndex();
     QTEST(current.data().toString(), "shown");
+    // Its name and size are shown whole: the columns fit the rows in view, once the tree is laid out.
+    for (const int column : {0, 1}) {
+        const QModelIndex cell = current.siblingAtColumn(column);
+        QTRY_VERIFY2(tree->sizeHintForIndex(cell).width() <= tree->visualRect(cell).width(),
+                     qPrintable(u"column %1: %2 of %3 pixels"_s.arg(column)
+                                    .arg(tree->visualRect(cell).width())
+                                    .arg(tree->sizeHintForIndex(cell).width())));
+    }
     const QString stateShown = current.siblingAtColumn(3).data().toString();
     QVERIFY2(stateShown.startsWith(state), qPrintable(stateShown));
     const auto* view = viewer->findChild<QPlainTextEdit*>(u"txtEntry"_s);
