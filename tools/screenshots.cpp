@@ -1,11 +1,11 @@
 // Opens the program's windows on the sample installation, as a person would see them, and saves
 // screenshots: the main window with the grid expanded, the save dialog, the progress window during
-// a build, the final message, the viewer on the package built, the About box, the Options dialog;
-// then the progress window, the About box, the upload's progress window and the Options dialog
-// with a dark palette and with an 11 pt font; last, the main window of a fresh start on a
-// LastFolder deep in the tree; a build that could not write its package and F1. With --start,
-// only a start on the screen and settings the caller set up (the placement pictures). Run by
-// scripts/screenshots.sh under Xvfb, with the sample's environment.
+// a build, the final message, the viewer on the package built, the Help menu, the About box, the
+// Options dialog; then the progress window, the About box, the upload's progress window and the Options
+// dialog with a dark palette and with an 11 pt font; last, the main window of a fresh start on a LastFolder
+// deep in the tree; a build that could not write its package and F1. With --start, only a start on the screen
+// and settings the caller set up (the placement pictures). Run by scripts/screenshots.sh under Xvfb, with the
+// sample's environment.
 #include "app/Assembly.h"
 #include "app/SatchelWindow.h"
 #include "app/frmAbout.h"
@@ -25,6 +25,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
@@ -120,6 +122,7 @@ bool shootViewer(QWidget* owner, const QString& package, const QString& out)
     }
     viewer->setGeometry(60, 60, 1140, 700);
     viewer->show();
+    settle(); // shown with its top level, as it opens; then a log deep in the tree is opened
     if (!viewer->selectEntry(QStringLiteral("C/ProgramData/Norvale/TS6/logs/TS6-2026-12-04.log")))
         viewer->selectEntry(QStringLiteral("TSVERSION.TXT"));
     settle();
@@ -212,6 +215,14 @@ int main(int argc, char** argv)
     window->controller().cmdBuild_Click();
     settle();
     ok = shoot(out + QStringLiteral("/main-window-failed-build.png")) && ok;
+
+    // The Help menu, open.
+    auto* help = window->findChild<QMenu*>(QStringLiteral("mnuHelp"));
+    help->popup(
+        window->menuBar()->mapToGlobal(window->menuBar()->actionGeometry(help->menuAction()).bottomLeft()));
+    settle();
+    ok = shoot(out + QStringLiteral("/help-menu.png")) && ok;
+    help->close();
 
     // F1: the handbook, or, with no browser on the machine, a message that says so.
     window->messageBox().answerer = [&](QWidget* box) {
