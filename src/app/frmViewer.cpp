@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QTabWidget>
@@ -270,9 +271,19 @@ QWidget* frmViewer::buildEntriesSide()
     m_tree->header()->setStretchLastSection(false); // the name column takes the room (sizeColumns)
     m_tree->setTextElideMode(Qt::ElideMiddle);
     box->addWidget(m_tree, 1);
-    // The columns follow the rows in view and the pane's width.
+    // The columns follow the rows in view and the pane's width; a name column the person sized by
+    // hand keeps the width it was given.
     connect(m_tree, &QTreeView::expanded, this, guarded([this] { sizeColumnsSoon(); }));
     connect(m_tree, &QTreeView::collapsed, this, guarded([this] { sizeColumnsSoon(); }));
+    connect(m_tree->verticalScrollBar(), &QScrollBar::valueChanged, this, guarded([this] {
+                if (m_tree->columnWidth(EntryTreeModel::Name) < leastNameWidth())
+                    sizeColumnsSoon(); // a deeper row came into view
+            }));
+    connect(m_tree->header(), &QHeaderView::sectionResized, this, guarded([this](int column) {
+                if (column == EntryTreeModel::Name && !m_applyingWidths &&
+                    QGuiApplication::mouseButtons() != Qt::NoButton)
+                    m_nameSizedByHand = true;
+            }));
     m_treeViewport = m_tree->viewport();
     m_treeViewport->installEventFilter(this);
     connect(m_filter, &QLineEdit::textChanged, this,
@@ -528,26 +539,36 @@ void frmViewer::fillPackagePanes()
          {tr("Log"), tr("First"), tr("Last"), tr("From")}, std::move(logs));
 }
 
-// The tree's columns for the rows in view (a view measures only once it is laid out): size, date
-// and state fit their contents, and the name takes the room they leave in the pane, at least as
-// much as its names need. A long state goes past the pane's edge before a name is cut; only a
-// pane too narrow for name, size and date elides the names, in the middle, and never below the
-// width that shows the deepest row in view with a part of its name. Past that the tree scrolls.
+// The tree's columns for the rows in view (a view measures only once it is laid out): each fits
+// its contents, and the name takes the room the others leave in the pane. Where the pane is too
+// narrow for them all, the state goes past its edge first, then the date; the names are elided,
+// in the middle, only where the pane cannot hold them and their sizes, and never below the width
+// that shows the deepest row in view with a part of its name. Past that the tree scrolls.
 void frmViewer::sizeColumns()
 {
     QHeaderView* header = m_tree->header();
+    m_applyingWidths = true;
+    const auto applied = qScopeGuard([this] { m_applyingWidths = false; });
     for (const int column :
          {EntryTreeModel::Name, EntryTreeModel::Size, EntryTreeModel::Modified, EntryTreeModel::State})
-        m_tree->resizeColumnToContents(column);
-    const int wanted = header->sectionSize(EntryTreeModel::Name);
-    const int sizeAndDate =
-        header->sectionSize(EntryTreeModel::Size) + header->sectionSize(EntryTreeModel::Modified);
+        if (column != EntryTreeModel::Name || !m_nameSizedByHand)
+            m_tree->resizeColumnToContents(column);
+    if (m_nameSizedByHand)
+        return;
+    m_nameWanted = header->sectionSize(EntryTreeModel::Name);
     const int pane = m_tree->viewport()->width();
-    const int least = std::min(wanted, deepestIndentInView() + m_tree->iconSize().width() +
-                                           fontMetrics().averageCharWidth() * 16);
+    const int size = header->sectionSize(EntryTreeModel::Size);
+    const int others =
+        size + header->sectionSize(EntryTreeModel::Modified) + header->sectionSize(EntryTreeModel::State);
     header->resizeSection(EntryTreeModel::Name,
-                          std::max({pane - sizeAndDate - header->sectionSize(EntryTreeModel::State),
-                                    std::min(wanted, pane - sizeAndDate), least}));
+                          std::max({pane - others, std::min(m_nameWanted, pane - size), leastNameWidth()}));
+}
+
+// The width below which a name column cuts a name of the rows in view to almost nothing.
+int frmViewer::leastNameWidth() const
+{
+    return std::min(m_nameWanted, deepestIndentInView() + m_tree->iconSize().width() +
+                                      fontMetrics().averageCharWidth() * 16);
 }
 
 // Sizes the columns once the events at hand are done: expanding a thousand folders sizes them once.

@@ -59,6 +59,7 @@ private:
     void sizeColumns();
     void sizeColumnsSoon();
     int deepestIndentInView() const;
+    int leastNameWidth() const;
 
     std::unique_ptr<Content> m_content;
     std::unique_ptr<EntryPager> m_pager;
@@ -81,7 +82,10 @@ private:
     QPlainTextEdit* m_damageText = nullptr;
     QTableView* m_hosts = nullptr;
     bool m_columnsSized = false;
-    bool m_sizingColumns = false; // a sizing waits for the event loop
+    bool m_sizingColumns = false;   // a sizing waits for the event loop
+    bool m_applyingWidths = false;  // the sizing is setting the columns' widths
+    bool m_nameSizedByHand = false; // the person dragged the name column's edge
+    int m_nameWanted = 0;           // what the names in view need, as last measured
 
     // A pane's note over its table; the table shows only when it has rows.
     struct TablePane

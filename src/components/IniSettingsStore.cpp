@@ -89,14 +89,22 @@ QString settingsTarget(const QString& file, bool& foreign)
     return real ? HostName::decode(real.get()) : file;
 }
 
-// Whether this user may write the file, as a careful editor asks before it replaces one. Its mode
-// counts for root too, who could pass by it: a file of one's own without the owner's write
-// permission, or one without any, is read-only.
-bool mayWrite(const QByteArray& path, const struct stat& st)
+// Why the save may not replace the file, as a careful editor asks before it replaces one; empty
+// when it may. The save puts a new file of this user's in its place. A file made read-only stays
+// so, for root too, who could pass by its mode: one of this user's without the owner's write
+// permission, or any without a write permission at all. Another user's file is replaced only in
+// a folder of this user's own, which takes it back; elsewhere it keeps its owner, so a root run
+// on a user's settings never takes them over.
+QString whyNotReplaced(const struct stat& file, const QByteArray& folder)
 {
-    if (st.st_uid == ::geteuid())
-        return (st.st_mode & S_IWUSR) != 0;
-    return (st.st_mode & 0222) != 0 && ::faccessat(AT_FDCWD, path.constData(), W_OK, AT_EACCESS) == 0;
+    const uid_t me = ::geteuid();
+    if (file.st_uid == me ? (file.st_mode & S_IWUSR) == 0 : (file.st_mode & 0222) == 0)
+        return QStringLiteral("it is read-only");
+    struct stat st
+    {};
+    if (file.st_uid != me && (::stat(folder.constData(), &st) != 0 || st.st_uid != me))
+        return QStringLiteral("it belongs to another user");
+    return {};
 }
 
 // Makes the folder and those above it that are missing, each one that only its owner may enter.
@@ -266,12 +274,12 @@ void IniSettingsStore::save(const QString& file)
     if (IniFile::stampOf(file).kind == IniFile::Stamp::Kind::Other)
         fail(QStringLiteral("not a regular file"));
     const QByteArray target = HostName::encode(file);
-    // A settings file its user made read-only stays as it is: the save would replace it, not write it.
+    const QByteArray folder = target.left(target.lastIndexOf('/'));
     struct stat st
     {};
-    if (!m_foreignLink && ::stat(target.constData(), &st) == 0 && !mayWrite(target, st))
-        fail(QStringLiteral("it is read-only"));
-    const QByteArray folder = target.left(target.lastIndexOf('/'));
+    if (!m_foreignLink && ::stat(target.constData(), &st) == 0)
+        if (const QString why = whyNotReplaced(st, folder); !why.isEmpty())
+            fail(why);
     if (const int error = makeFolders(folder); error != 0)
         fail(errnoText(error));
     // Other runs of the program that save meanwhile wait for their turn, a moment each; a lock held

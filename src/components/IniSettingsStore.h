@@ -16,8 +16,8 @@ struct IniStoreContents;
 // writes a new file in the same folder that it renames over the old one: a failed save leaves
 // the old file as it was. A damaged file is read as far as it is understood and rewritten whole.
 // A file larger than 1 MB is neither read nor written for the rest of the run: Warning says so,
-// and the settings of the run stay in memory. A file its user may not write (made read-only) is
-// read, and never replaced: save fails, saying so.
+// and the settings of the run stay in memory. A file made read-only, or another user's outside a
+// folder of this user's, is read and never replaced: save fails, saying so.
 class IniSettingsStore final : public ISettingsStore
 {
 public:

@@ -224,21 +224,36 @@ void TestAppConfig::storesSaveOnlyTheirOwnKeys()
 void TestAppConfig::aFailedSaveLeavesTheFile_data()
 {
     QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("owner"); // 0 this user's, 1 another user's file, 2 its folder too (as root)
     QTest::addColumn<QString>("why");
-    QTest::newRow("a write the system refuses: the file-size limit") << 0644 << u"File too large"_s;
+    QTest::newRow("a write the system refuses: the file-size limit") << 0644 << 0 << u"File too large"_s;
     // Also to root, who could write it anyway: the save would replace it, not write it.
-    QTest::newRow("made read-only by its owner (0444)") << 0444 << u"it is read-only"_s;
-    QTest::newRow("no write permission for its owner (0464)") << 0464 << u"it is read-only"_s;
+    QTest::newRow("made read-only by its owner (0444)") << 0444 << 0 << u"it is read-only"_s;
+    QTest::newRow("no write permission for its owner (0464)") << 0464 << 0 << u"it is read-only"_s;
+    QTest::newRow("another user's, writable to all, in their folder")
+        << 0666 << 2 << u"it belongs to another user"_s;
+    QTest::newRow("another user's without any write permission") << 0444 << 1 << u"it is read-only"_s;
+    // In this user's folder, another user's file is taken back: the save goes as far as the limit.
+    QTest::newRow("another user's in this user's folder") << 0644 << 1 << u"File too large"_s;
 }
 
 // A save that cannot or may not write the file leaves the old file as it was, and says why.
 void TestAppConfig::aFailedSaveLeavesTheFile()
 {
     QFETCH(int, mode);
+    QFETCH(int, owner);
     QFETCH(QString, why);
+    if (owner != 0 && ::geteuid() != 0)
+        QSKIP("only root can give a file to another user");
     TestEnvironment env;
     const QByteArray old = "[Settings]\nWindowLeft=1\n";
-    ::chmod(QFile::encodeName(env.write(u"config/Norvale/TS6/ts6satchel.ini"_s, old)).constData(), mode);
+    const QByteArray file = QFile::encodeName(env.write(u"config/Norvale/TS6/ts6satchel.ini"_s, old));
+    ::chmod(file.constData(), mode);
+    constexpr uid_t kNobody = 65534;
+    if (owner != 0)
+        QCOMPARE(::chown(file.constData(), kNobody, kNobody), 0);
+    if (owner == 2)
+        QCOMPARE(::chown(QFile::encodeName(QFileInfo(iniFile()).path()).constData(), kNobody, kNobody), 0);
     const FakeScreen screen;
     AppConfig config(screen, kApp, env.components().settingsStore, env.components().productInfo);
     // The limit holds in every row: a read-only file is left before anything is written.

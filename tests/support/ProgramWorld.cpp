@@ -41,6 +41,34 @@ QStringList ProgramWorld::entries(const QString& folder) const
         .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
+// The program with its arguments, run through python3 when an argument holds bytes given as
+// "\xNN", and under root through setpriv, without the right to pass by a file's mode.
+QStringList ProgramWorld::commandLine(const QStringList& arguments, bool asNobody)
+{
+    QStringList command = QStringList{TS6_PROGRAM} + arguments;
+    if (command.join(' ').contains("\\x"))
+        command = QStringList{"python3", "-c", // turns "\xNN" into the byte
+                              "import os,sys\na=[x.encode().decode('unicode_escape').encode('latin-1') "
+                              "for x in sys.argv[1:]]\nos.execv(a[0],a)"} +
+                  command;
+    if (::geteuid() == 0)
+        command =
+            QStringList{"setpriv", "--bounding-set=-dac_override,-dac_read_search"} +
+            (asNobody ? QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} : QStringList()) +
+            command;
+    return command;
+}
+
+// The programs of the test group that run the program.
+QStringList ProgramWorld::runners(const QStringList& command)
+{
+    QStringList used;
+    for (const char* program : {"setpriv", "python3"})
+        if (command.contains(program))
+            used.append(program);
+    return used;
+}
+
 std::unique_ptr<QProcess> ProgramWorld::start(const QStringList& arguments, const QStringList& more,
                                               const QString& folder, bool asNobody) const
 {
@@ -66,18 +94,8 @@ std::unique_ptr<QProcess> ProgramWorld::start(const QStringList& arguments, cons
     p->setReadChannel(QProcess::StandardError);
     if (inProgram)
         p->setChildProcessModifier(inProgram);
-    QStringList command = QStringList{TS6_PROGRAM} + arguments;
-    if (command.join(' ').contains("\\x"))
-        command = QStringList{"python3", "-c", // turns "\xNN" into the byte
-                              "import os,sys\na=[x.encode().decode('unicode_escape').encode('latin-1') "
-                              "for x in sys.argv[1:]]\nos.execv(a[0],a)"} +
-                  command;
-    if (::geteuid() == 0)
-        command =
-            QStringList{"setpriv", "--bounding-set=-dac_override,-dac_read_search"} +
-            (asNobody ? QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} : QStringList()) +
-            command;
-    if (const QString missing = missingTestPrograms({command.first()}); !missing.isEmpty())
+    QStringList command = commandLine(arguments, asNobody);
+    if (const QString missing = missingTestPrograms(runners(command)); !missing.isEmpty())
         qWarning("%s", qPrintable(missing));
     p->start(command.takeFirst(), command);
     p->waitForStarted();
@@ -87,6 +105,9 @@ std::unique_ptr<QProcess> ProgramWorld::start(const QStringList& arguments, cons
 ProgramRun ProgramWorld::run(const QStringList& arguments, const QStringList& more,
                              const QString& folder) const
 {
+    if (const QString missing = missingTestPrograms(runners(commandLine(arguments, false)));
+        !missing.isEmpty())
+        return {-1, {}, missing};
     const std::unique_ptr<QProcess> p = start(arguments, more, folder);
     p->waitForFinished(600000);
     return {p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1,

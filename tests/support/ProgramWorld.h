@@ -44,6 +44,10 @@ public:
 
     QStringList environment;         // settings for every run
     std::function<void()> inProgram; // runs in the program's process just before it starts
+
+private:
+    static QStringList commandLine(const QStringList& arguments, bool asNobody);
+    static QStringList runners(const QStringList& command);
 };
 
 void setMode(const QString& path, unsigned mode);
