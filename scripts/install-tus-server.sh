@@ -21,6 +21,7 @@ if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
 fi
 
 mkdir -p "$dest"
+dest=$(cd "$dest" && pwd) # npm runs inside it; its log is named from anywhere
 # The scripts are run from the source folder; only the package files live in DEST.
 if [ -d "$dest/node_modules" ] && cmp -s "$source_dir/package-lock.json" "$dest/package-lock.json" &&
     cmp -s "$source_dir/package.json" "$dest/package.json"; then
