@@ -483,7 +483,19 @@ QByteArray encoded(const QString& text, const QString& encoding)
     return out;
 }
 
-// Feeds a masker the input whole, then cut in two at every byte; the output must be the same.
+// Where masked() cuts an input in two: at every byte of one up to 2 KiB; in a longer one at every
+// byte of its first and last 64 and of the 64 either side of where the encoding is decided, and at
+// every 31st byte between (both alignments of a UTF-16 unit), so that a test stays linear.
+bool cutsAt(size_t cut, size_t size)
+{
+    constexpr size_t kNear = 64;
+    constexpr size_t kProbe = 8192;
+    const size_t fromProbe = cut > kProbe ? cut - kProbe : kProbe - cut;
+    return size <= 2048 || cut <= kNear || size - cut <= kNear || fromProbe <= kNear || cut % 31 == 0;
+}
+
+// Feeds a masker the input whole, then cut in two at each place cutsAt() names; the output must be
+// the same.
 QByteArray masked(const QByteArray& input, const std::shared_ptr<NameMap>& names, MaskOutcome& outcome,
                   bool cuts = true)
 {
@@ -491,6 +503,8 @@ QByteArray masked(const QByteArray& input, const std::shared_ptr<NameMap>& names
     const auto size = static_cast<size_t>(input.size());
     QByteArray whole;
     for (size_t cut = 0; cut <= size; cut += cuts ? 1 : size + 1) {
+        if (cut != 0 && !cutsAt(cut, size))
+            continue;
         TextMasker masker(names);
         Bytes out;
         masker.feed(data, cut == 0 ? size : cut, cut == 0, out);

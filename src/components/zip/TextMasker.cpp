@@ -46,7 +46,7 @@ void putUtf8(char32_t cp, Bytes& out)
         bytes[n++] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
         bytes[n++] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
     }
-    append(out, bytes, n);
+    out.insert(out.end(), bytes, bytes + n);
 }
 
 size_t utf8Length(unsigned char lead)
@@ -298,6 +298,7 @@ void TextMasker::decode(const unsigned char* data, size_t size, bool last, Bytes
     const auto unitOf = [little](unsigned char first, unsigned char second) {
         return static_cast<char16_t>(little ? (first | second << 8) : (first << 8 | second));
     };
+    utf8.reserve(utf8.size() + (size / 2 + 1) * 3);
     size_t i = 0;
     if (m_oddByte >= 0 && size > 0) {
         take(unitOf(static_cast<unsigned char>(m_oddByte), data[0]));
@@ -321,6 +322,7 @@ void TextMasker::encode(const unsigned char* data, size_t size, bool last, Bytes
     append(m_carry, data, size);
     const unsigned char* p = m_carry.data();
     const size_t n = m_carry.size();
+    out.reserve(out.size() + (n + 1) * 2);
     size_t i = 0;
     while (i < n) {
         size_t length = utf8Length(p[i]);
@@ -353,5 +355,5 @@ void TextMasker::putUnit(char16_t unit, Bytes& out) const
     const unsigned char bytes[2] = {
         static_cast<unsigned char>(*m_encoding == TextEncoding::Utf16LE ? unit & 0xFF : unit >> 8),
         static_cast<unsigned char>(*m_encoding == TextEncoding::Utf16LE ? unit >> 8 : unit & 0xFF)};
-    append(out, bytes, 2);
+    out.insert(out.end(), bytes, bytes + 2);
 }
