@@ -1,0 +1,121 @@
+#include "platform/OwnFiles.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace OwnFiles {
+
+namespace {
+
+QString refused(const QString& path, const QString& reason)
+{
+    return QStringLiteral("%1 is not taken: %2").arg(path, reason);
+}
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+QString whyUntrusted(const struct stat& status, bool folder)
+{
+    if (S_ISLNK(status.st_mode))
+        return QStringLiteral("it is a symbolic link");
+    if (folder && !S_ISDIR(status.st_mode))
+        return QStringLiteral("it is not a folder");
+    if (!folder && !S_ISREG(status.st_mode))
+        return QStringLiteral("it is not a regular file");
+    if (status.st_uid != ::geteuid())
+        return QStringLiteral("it belongs to another user");
+    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return QStringLiteral("others may write it");
+    return {};
+}
+
+UniqueFd openOwnFile(const QString& path, int flags, QString* why)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status
+    {};
+    if (::lstat(name.constData(), &status) == 0 && S_ISLNK(status.st_mode)) {
+        if (why)
+            *why = refused(path, whyUntrusted(status, false));
+        return {};
+    }
+    // O_NONBLOCK: a pipe planted where a file should be must not hold the open.
+    UniqueFd fd(::open(name.constData(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) {
+        const int error = errno;
+        if (why)
+            *why = error == ELOOP ? refused(path, QStringLiteral("it is a symbolic link"))
+                                  : QStringLiteral("%1: %2").arg(path, systemReason(error));
+        return {};
+    }
+    if (::fstat(fd.get(), &status) != 0) {
+        if (why)
+            *why = QStringLiteral("%1: %2").arg(path, systemReason(errno));
+        return {};
+    }
+    if (const QString reason = whyUntrusted(status, false); !reason.isEmpty()) {
+        if (why)
+            *why = refused(path, reason);
+        return {};
+    }
+    const int statusFlags = ::fcntl(fd.get(), F_GETFL);
+    if (statusFlags >= 0 && (flags & O_NONBLOCK) == 0)
+        ::fcntl(fd.get(), F_SETFL, statusFlags & ~O_NONBLOCK);
+    return fd;
+}
+
+std::optional<QByteArray> readOwnFile(const QString& path, qint64 maxBytes, QString* why)
+{
+    const UniqueFd fd = openOwnFile(path, O_RDONLY, why);
+    if (!fd)
+        return std::nullopt;
+    QByteArray data;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            if (why)
+                *why = QStringLiteral("%1: %2").arg(path, systemReason(errno));
+            return std::nullopt;
+        }
+        if (got == 0)
+            return data;
+        if (data.size() + got > maxBytes) {
+            if (why)
+                *why = refused(path, QStringLiteral("it is larger than %1 bytes").arg(maxBytes));
+            return std::nullopt;
+        }
+        data.append(buffer, got);
+    }
+}
+
+bool isOwnFolder(const QString& path, QString* why)
+{
+    struct stat status
+    {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0) {
+        if (why)
+            *why = QStringLiteral("%1: %2").arg(path, systemReason(errno));
+        return false;
+    }
+    if (const QString reason = whyUntrusted(status, true); !reason.isEmpty()) {
+        if (why)
+            *why = refused(path, reason);
+        return false;
+    }
+    return true;
+}
+
+} // namespace OwnFiles
