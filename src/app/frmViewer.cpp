@@ -84,7 +84,7 @@ std::vector<EntryRow> entryRows(const PackageFindings* package)
     for (size_t i = 0; i < package->entries.size(); ++i) {
         const EntryReport& report = package->entries[i];
         const ZipEntry& entry = package->entry(report);
-        rows.push_back({entry.name, entry.size, entry.modified, entryState(report, entry), entry.unsafe,
+        rows.push_back({entry.name.toString(), entry.size, entry.modified, entryState(report, entry), entry.unsafe,
                         !report.problem.isEmpty() || !entry.refused.isEmpty(), entry.isFolder(),
                         qsizetype(i)});
     }
@@ -532,7 +532,7 @@ void frmViewer::fillPackagePanes()
     std::vector<QStringList> logs;
     for (const EntryReport& report : package->entries)
         if (report.log)
-            logs.push_back({package->entry(report).name, report.log->first.toString(kTimeFormat),
+            logs.push_back({package->entry(report).name.toString(), report.log->first.toString(kTimeFormat),
                             report.log->last.toString(kTimeFormat),
                             report.log->fromStamps ? tr("time stamps") : tr("the entry's date")});
     fill(m_logs, logs.empty() ? tr("This package holds no log files.") : tr("%1 log files:").arg(logs.size()),
@@ -675,7 +675,7 @@ void frmViewer::showEntry(const QModelIndex& current)
     }
     const EntryReport& report = package->entries[size_t(index)];
     const ZipEntry& entry = package->entry(report);
-    QString header = shownText(entry.name) + QStringLiteral("\n") + shownText(entryState(report, entry));
+    QString header = shownText(entry.name.toString()) + QStringLiteral("\n") + shownText(entryState(report, entry));
     if (!entry.unsafe.isEmpty())
         header += tr("; unsafe name, never followed: %1").arg(shownText(entry.unsafe));
     m_entryName->setText(header);

@@ -253,9 +253,9 @@ void compareManifests(const Manifest& a, const Manifest& b, PackageDiff& diff)
             diff.manifestFilesRemoved.append(file);
 }
 
-QHash<QString, size_t> byName(const std::vector<ZipEntry>& entries)
+QHash<QStringView, size_t> byName(const std::vector<ZipEntry>& entries)
 {
-    QHash<QString, size_t> names;
+    QHash<QStringView, size_t> names;
     names.reserve(static_cast<qsizetype>(entries.size()));
     for (size_t i = 0; i < entries.size(); ++i)
         names.insert(entries[i].name, i);
@@ -296,13 +296,13 @@ PackageDiff diffPackages(const PackageFindings& older, const PackageFindings& ne
     compareManifests(older.manifest, newer.manifest, diff);
     const std::vector<ZipEntry>& oldEntries = older.zip->entries();
     const std::vector<ZipEntry>& newEntries = newer.zip->entries();
-    const QHash<QString, size_t> oldNames = byName(oldEntries);
-    const QHash<QString, size_t> newNames = byName(newEntries);
+    const QHash<QStringView, size_t> oldNames = byName(oldEntries);
+    const QHash<QStringView, size_t> newNames = byName(newEntries);
     int budget = limits.linesInAll;
     for (const ZipEntry& entry : oldEntries)
         if (!newNames.contains(entry.name) && entry.name != kManifestName)
             diff.entries.push_back({.kind = EntryChange::Kind::Removed,
-                                    .name = entry.name,
+                                    .name = entry.name.toString(),
                                     .oldSize = entry.size,
                                     .oldCrc = entry.crc,
                                     .log = isLogEntry(entry.name)});
@@ -312,7 +312,7 @@ PackageDiff diffPackages(const PackageFindings& older, const PackageFindings& ne
         const auto found = oldNames.constFind(entry.name);
         if (found == oldNames.cend()) {
             diff.entries.push_back({.kind = EntryChange::Kind::Added,
-                                    .name = entry.name,
+                                    .name = entry.name.toString(),
                                     .newSize = entry.size,
                                     .newCrc = entry.crc,
                                     .log = isLogEntry(entry.name)});
@@ -322,7 +322,7 @@ PackageDiff diffPackages(const PackageFindings& older, const PackageFindings& ne
         if (before.crc == entry.crc && before.size == entry.size)
             continue;
         EntryChange change{.kind = EntryChange::Kind::Changed,
-                           .name = entry.name,
+                           .name = entry.name.toString(),
                            .oldSize = before.size,
                            .newSize = entry.size,
                            .oldCrc = before.crc,

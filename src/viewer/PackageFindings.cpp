@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <latch>
+#include <numeric>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,6 +25,7 @@ namespace {
 constexpr quint64 kReportCap = quint64(16) << 20; // the manifest and the masking report
 constexpr qint64 kStampPrefix = 40;               // the bytes of a line start a time stamp can take
 constexpr qint64 kChecksumFileCap = 64 << 10;
+constexpr qsizetype kEntryDamageNamed = 1000; // entries' problems named one by one in the summary
 
 const QString kManifestName = QStringLiteral("TSVERSION.TXT");
 const QString kMaskingName = QStringLiteral("REDACTED.TXT");
@@ -118,21 +120,19 @@ std::optional<ChecksumCheck> checkDigestFile(const ZipReader& zip)
     return check;
 }
 
-// Reads one entry through: its size and CRC, and a log's time span.
+// Reads one entry through: its size and CRC, where its compressed data ends, and a log's time span.
+// A folder is read too: its data, however small, could hide an entry.
 void readEntry(const ZipReader& zip, const ZipEntry& entry, EntryReport& row)
 {
-    if (entry.isFolder() || !entry.refused.isEmpty())
+    if (!entry.refused.isEmpty())
         return;
     const bool log = isLogEntry(entry.name);
     LogSpanReader span;
-    row.problem = zip.read(
-        entry,
-        [&](const char* data, size_t size) {
-            if (log)
-                span.add(data, size);
-            return true;
-        },
-        &row.dataEnd);
+    row.problem = zip.read(entry, [&](const char* data, size_t size) {
+        if (log)
+            span.add(data, size);
+        return true;
+    });
     row.checked = true;
     if (log && row.problem.isEmpty())
         row.log = span.span(entry.modified);
@@ -167,42 +167,24 @@ void readAllEntries(const ZipReader& zip, std::vector<EntryReport>& rows)
     done.wait();
 }
 
-// The bytes of the archive that no entry accounts for: before the first entry, between two, or
-// between the last and the central directory. Another reader could find entries there that this
-// one does not list. A gap after an entry whose sizes follow its data is its data descriptor.
-QStringList hiddenBytes(const ZipReader& zip, const std::vector<EntryReport>& rows)
-{
-    if (zip.directoryOffset() == 0 && zip.entries().empty())
-        return {};
-    std::vector<size_t> order(rows.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    const std::vector<ZipEntry>& entries = zip.entries();
-    std::sort(order.begin(), order.end(),
-              [&](size_t a, size_t b) { return entries[a].headerOffset < entries[b].headerOffset; });
-    QStringList gaps;
-    std::optional<quint64> expected = 0; // unknown after an entry that was not read
-    quint64 descriptor = 0;
-    const auto gapTo = [&](quint64 offset) {
-        if (expected && offset > *expected + descriptor)
-            gaps.append(QStringLiteral("bytes %1 to %2 belong to no entry: data hidden from this listing")
-                            .arg(*expected)
-                            .arg(offset - 1));
-    };
-    for (const size_t i : order) {
-        gapTo(entries[i].headerOffset);
-        expected = rows[i].dataEnd > 0 ? std::optional<quint64>(rows[i].dataEnd) : std::nullopt;
-        descriptor = (entries[i].flags & 0x0008) ? 24 : 0;
-    }
-    if (zip.directoryOffset() > 0)
-        gapTo(zip.directoryOffset());
-    return gaps;
-}
-
 QString entryProblem(const ZipEntry& entry, const QString& problem)
 {
-    return (entry.name.isEmpty() ? QStringLiteral("(an entry without a name)") : entry.name) +
+    return (entry.name.isEmpty() ? QStringLiteral("(an entry without a name)") : entry.name.toString()) +
            QStringLiteral(": ") + problem;
+}
+
+// The entries whose name an entry before them has already, found through the names in order: no
+// second copy of any name is made.
+std::vector<bool> secondNames(const std::vector<ZipEntry>& entries)
+{
+    std::vector<quint32> order(entries.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](quint32 a, quint32 b) { return entries[a].name < entries[b].name; });
+    std::vector<bool> second(entries.size());
+    for (size_t k = 1; k < order.size(); ++k)
+        second[order[k]] = entries[order[k]].name == entries[order[k - 1]].name;
+    return second;
 }
 
 } // namespace
@@ -357,7 +339,7 @@ LogSpan LogSpanReader::span(const QDateTime& entryDate) const
     return {last.m_first, last.m_last, true};
 }
 
-bool isLogEntry(const QString& name)
+bool isLogEntry(QStringView name)
 {
     if (name.endsWith(QLatin1Char('/')))
         return false;
@@ -367,10 +349,10 @@ bool isLogEntry(const QString& name)
         return true;
     // A rotation: "app.log.3".
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    const QStringView rest = QStringView(name).mid(dot + 1);
+    const QStringView rest = name.mid(dot + 1);
     return dot > 4 && !rest.isEmpty() &&
            std::all_of(rest.begin(), rest.end(), [](QChar c) { return c.isDigit(); }) &&
-           QStringView(name).left(dot).endsWith(QLatin1String(".log"), Qt::CaseInsensitive);
+           name.left(dot).endsWith(QLatin1String(".log"), Qt::CaseInsensitive);
 }
 
 EntryEncoding entryEncoding(const QByteArray& start)
@@ -421,7 +403,7 @@ PackageFindings readPackage(const QString& path, const ReadChoice& choice)
 {
     PackageFindings report;
     report.path = path;
-    report.zip = ZipReader::open(path, &report.openError);
+    report.zip = ZipReader::open(path, &report.openError, {}, choice.budget);
     if (!report.zip)
         return report;
     const ZipReader& zip = *report.zip;
@@ -436,14 +418,20 @@ PackageFindings readPackage(const QString& path, const ReadChoice& choice)
                                           QString::fromLatin1(report.checksum->expected)));
     }
     const std::vector<ZipEntry>& entries = zip.entries();
-    report.entries.reserve(entries.size());
-    QSet<QString> seen;
-    seen.reserve(static_cast<qsizetype>(entries.size()));
     report.entries.resize(entries.size());
-    if (choice.checkData) {
+    if (choice.checkData)
         readAllEntries(zip, report.entries);
-        report.damage.append(hiddenBytes(zip, report.entries));
-    }
+    const std::vector<bool> second = secondNames(entries);
+    // Every entry's damage is in its row; the summary names the first ones and counts the rest,
+    // so that an archive of a million damaged entries does not hold their names twice.
+    qsizetype named = 0;
+    qsizetype more = 0;
+    const auto name = [&](const ZipEntry& entry, const QString& problem) {
+        if (named++ < kEntryDamageNamed)
+            report.damage.append(entryProblem(entry, problem));
+        else
+            ++more;
+    };
     for (size_t i = 0; i < entries.size(); ++i) {
         const ZipEntry& entry = entries[i];
         EntryReport& row = report.entries[i];
@@ -451,16 +439,18 @@ PackageFindings readPackage(const QString& path, const ReadChoice& choice)
         if (!row.checked)
             row.problem = entry.refused;
         if (!entry.unsafe.isEmpty())
-            report.damage.append(
-                entryProblem(entry, QStringLiteral("its name would lead a reader out of the folder it "
-                                                   "extracts into (%1); shown, never followed")
-                                        .arg(entry.unsafe)));
-        if (seen.contains(entry.name))
-            report.damage.append(entryProblem(entry, QStringLiteral("a second entry of this name")));
-        seen.insert(entry.name);
+            name(entry,
+                 QStringLiteral("its name would lead a reader out of the folder it extracts into (%1); "
+                                "shown, never followed")
+                     .arg(entry.unsafe));
+        if (second[i])
+            name(entry, QStringLiteral("a second entry of this name"));
         if (!row.problem.isEmpty())
-            report.damage.append(entryProblem(entry, row.problem));
+            name(entry, row.problem);
     }
+    if (more > 0)
+        report.damage.append(
+            QStringLiteral("%1 more problems of entries, each named in its entry's row").arg(more));
     report.leftOut = parseLeftOut(zip.comment());
     QString why;
     // The manifest and the masking report; one that is there but cannot be read says why.

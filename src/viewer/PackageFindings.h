@@ -84,7 +84,7 @@ private:
 std::optional<QDateTime> lineTimeStamp(const char* begin, const char* end);
 
 // Whether an entry is one of the product's logs, compared by size and time span.
-bool isLogEntry(const QString& name);
+bool isLogEntry(QStringView name);
 
 // One entry and what reading it showed.
 struct EntryReport
@@ -93,7 +93,6 @@ struct EntryReport
     QString problem{};   // damage or refusal; empty when intact or not read
     bool checked = false;
     std::optional<LogSpan> log{};
-    quint64 dataEnd = 0; // where its data ends in the archive, once read
 };
 
 // The sha256sum file beside a package and whether the package still matches it.
@@ -131,6 +130,8 @@ struct ReadChoice
 {
     bool checkData = true;   // read every entry: CRCs, sizes, log spans
     bool checkDigest = true; // the .sha256 file beside the package
+    // What the packages of one run may hold in memory together; none: the package's own.
+    std::shared_ptr<ReadBudget> budget{};
 };
 
 // Opens and reads a package: what it holds and what is wrong with it, never failing on damage.

@@ -312,7 +312,7 @@ QJsonValue jsonSpan(const std::optional<LogSpan>& span)
 QJsonObject entryJson(const PackageFindings& report, const EntryReport& row)
 {
     const ZipEntry& entry = report.entry(row);
-    QJsonObject item{{QStringLiteral("name"), entry.name},
+    QJsonObject item{{QStringLiteral("name"), entry.name.toString()},
                      {QStringLiteral("size"), static_cast<qint64>(entry.size)},
                      {QStringLiteral("packed"), static_cast<qint64>(entry.packed)},
                      {QStringLiteral("crc"), QStringLiteral("%1").arg(entry.crc, 8, 16, QLatin1Char('0'))},
@@ -354,7 +354,7 @@ void appendEntryJson(QByteArray& out, const PackageFindings& report, const Entry
     out += "{\"crc\":\"" + QByteArray::number(entry.crc, 16).rightJustified(8, '0') + "\",\"modified\":";
     appendJsonString(out, isoTime(entry.modified));
     out += ",\"name\":";
-    appendJsonString(out, entry.name);
+    appendJsonString(out, entry.name.toString());
     out += ",\"packed\":" + QByteArray::number(entry.packed);
     if (!row.problem.isEmpty()) {
         out += ",\"problem\":";
@@ -405,7 +405,7 @@ QJsonObject packageJson(const PackageFindings& report, bool withEntries = true)
             entries.append(entryJson(report, row));
         if (row.log) {
             QJsonObject log = jsonSpan(row.log).toObject();
-            log.insert(QStringLiteral("name"), report.entry(row).name);
+            log.insert(QStringLiteral("name"), report.entry(row).name.toString());
             log.insert(QStringLiteral("size"), static_cast<qint64>(report.entry(row).size));
             logs.append(log);
         }

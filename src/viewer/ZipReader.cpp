@@ -1,3 +1,27 @@
+// Reading a zip archive that arrived from elsewhere, without trusting it.
+//
+// open() finds the end record in the last 64 KiB of the file, follows it (and the zip64 records) to
+// the central directory and reads the directory through a window that moves forwards, so a large
+// directory is never held whole. Each record becomes a ZipEntry whose name is decoded straight into
+// the reader's blocks of names; the entries and the characters count against the run's ReadBudget.
+//
+// Then every entry's local header is read, in the order of the offsets, through the same kind of
+// window, and held to the directory record: name, flags, method, CRC and sizes. The bytes of the
+// archive are accounted for in that pass: each entry takes its local header, its compressed data as
+// its sizes say (bounded by the file's own size first, so no size can wrap the sums) and its data
+// descriptor, which must be there and agree with the directory; the next entry, or the directory,
+// must start where the last one ends. A stretch that belongs to no entry is damage, since a reader
+// that walks the local headers (a streaming extractor) finds whatever it holds; an entry whose data
+// runs into another's is refused. What the pass cannot see is an entry hidden inside the data that a
+// deflated entry claims after its stream has ended: read() finds that, since it learns where each
+// stream ends.
+//
+// An archive cut short before its directory is read from its local headers from the start, as far
+// as they go; an entry whose sizes follow its data is inflated to find where it ends, within the
+// same budget for the whole archive that the sizes of a complete archive are held to.
+//
+// The reader is immutable once open() returns: read() and EntryStream may run on any thread; the
+// one thread-local of this file holds the buffers of entries read whole.
 #include "viewer/ZipReader.h"
 
 #include "base/SystemError.h"
@@ -9,6 +33,7 @@
 #include <algorithm>
 #include <cstring>
 #include <libdeflate.h>
+#include <numeric>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,7 +52,12 @@ constexpr qint64 kLocalHeaderSize = 30;
 constexpr qint64 kCentralHeaderSize = 46;
 constexpr quint64 kMaxDirectorySize = quint64(1) << 30;
 constexpr qint64 kBlock = 256 << 10;
-constexpr size_t kMaxEntries = 2'000'000; // about a gigabyte of names and headers in memory
+constexpr qint64 kWindow = 256 << 10;     // the bytes read at once for headers
+constexpr qsizetype kNameBlock = 1 << 20; // characters: a name has at most 65535
+constexpr qsizetype kQuotedName = 200;    // characters of a name quoted in a text about damage
+constexpr quint64 kGapsNamed = 20;        // stretches of hidden bytes named one by one
+constexpr quint16 kSizesFollow = 0x0008;  // the CRC and sizes follow the data, in a descriptor
+constexpr quint16 kUtf8Name = 0x0800;
 
 quint16 get16(const char* p)
 {
@@ -67,10 +97,31 @@ QString moreThanSaid(quint64 said)
     return QStringLiteral("it holds more bytes than its headers say (%1)").arg(sizeText(said));
 }
 
+// A deflated entry whose stream ends before the compressed size its headers give: what lies between
+// is read by no one here, and a streaming extractor, which goes on from where the stream ends,
+// finds whatever it holds.
+QString hiddenInside(const ZipEntry& entry, quint64 used)
+{
+    return QStringLiteral("its compressed data ends after %1 of the %2 its headers give: bytes %3 to %4 "
+                          "of the archive are hidden inside it, where a streaming reader finds them")
+        .arg(used)
+        .arg(entry.packed)
+        .arg(entry.dataOffset + used)
+        .arg(entry.dataOffset + entry.packed - 1);
+}
+
+// A name quoted in a text about damage: in quotes, and cut in the middle when long.
+QString quoted(QStringView name)
+{
+    if (name.size() <= kQuotedName)
+        return QLatin1Char('"') + name.toString() + QLatin1Char('"');
+    return QLatin1Char('"') + name.left(kQuotedName / 2).toString() + QStringLiteral("...") +
+           name.right(kQuotedName / 2).toString() + QLatin1Char('"');
+}
+
 // Entries up to this size are read whole, with one read of the archive and libdeflate; larger ones
 // are streamed.
 constexpr quint64 kWholeEntryLimit = quint64(8) << 20;
-constexpr quint64 kHeaderSlack = 1024; // the local header's name and extra field, read with the data
 
 // The decompressor and buffers of a thread that reads entries whole: made once, kept for the next.
 struct WholeEntryBuffers
@@ -106,27 +157,38 @@ QDateTime dosTime(quint16 time, quint16 date)
     return QDateTime::fromSecsSinceEpoch(asUtc - local.tm_gmtoff, Qt::UTC);
 }
 
-// The name as the entry says it is written: UTF-8 with bit 11 or when its bytes are UTF-8, else the
-// DOS code page, whose upper half is read as Latin-1 here (close enough to show it; its bytes are
-// never used as a path).
-QString entryName(const QByteArray& bytes, quint16 flags)
+// Decodes a name as the entry says it is written into out, which has room for length characters:
+// UTF-8 with bit 11 or when its bytes are UTF-8, else the DOS code page, whose upper half is read as
+// Latin-1 here (close enough to show it; its bytes are never used as a path). The characters
+// written.
+qsizetype decodeName(const char* bytes, qsizetype length, quint16 flags, char16_t* out)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString name = utf8(bytes);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QChar* const start = reinterpret_cast<QChar*>(out);
+    const QChar* end = utf8.appendToBuffer(start, QByteArrayView(bytes, length));
     // Many writers put UTF-8 without saying so: valid UTF-8 is taken as such.
-    return (flags & 0x0800) || !utf8.hasError() ? name : QString::fromLatin1(bytes);
+    if ((flags & kUtf8Name) || !utf8.hasError())
+        return end - start;
+    for (qsizetype i = 0; i < length; ++i)
+        out[i] = static_cast<unsigned char>(bytes[i]);
+    return length;
 }
 
 // Why a reader that extracts the entry where its name says could leave the folder it extracts into.
-QString unsafeName(const QString& name)
+QString unsafeName(QStringView name)
 {
+    static const QString absolute = QStringLiteral("absolute path");
+    static const QString dotDot = QStringLiteral("\"..\" in its path");
     if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\')) ||
         (name.size() >= 2 && name.at(1) == QLatin1Char(':')))
-        return QStringLiteral("absolute path");
-    const QStringList parts =
-        QString(name).replace(QLatin1Char('\\'), QLatin1Char('/')).split(QLatin1Char('/'));
-    if (parts.contains(QStringLiteral("..")))
-        return QStringLiteral("\"..\" in its path");
+        return absolute;
+    qsizetype start = 0;
+    for (qsizetype at = 0; at <= name.size(); ++at)
+        if (at == name.size() || name.at(at) == QLatin1Char('/') || name.at(at) == QLatin1Char('\\')) {
+            if (name.mid(start, at - start) == QLatin1String(".."))
+                return dotDot;
+            start = at + 1;
+        }
     return {};
 }
 
@@ -166,12 +228,164 @@ void applyExtra(ZipEntry& entry, const char* extra, qsizetype length, bool sizeW
     });
 }
 
+// Reads the archive through a window that moves as it is asked: the headers of neighbouring
+// entries, asked for in the order of their offsets, come from one read of the archive.
+class ArchiveWindow
+{
+public:
+    explicit ArchiveWindow(const ZipReader& zip) : m_zip(zip) {}
+
+    // The bytes from offset on, count of them; null when the archive ends before them or cannot be
+    // read (failed() tells which).
+    const char* at(quint64 offset, qint64 count)
+    {
+        if (offset >= m_start && offset - m_start <= static_cast<quint64>(m_filled) &&
+            static_cast<qint64>(offset - m_start) + count <= m_filled)
+            return m_bytes.data() + (offset - m_start);
+        const qint64 want = std::max(count, kWindow);
+        if (static_cast<qint64>(m_bytes.size()) < want)
+            m_bytes.resize(static_cast<size_t>(want));
+        const qint64 got = m_zip.readAt(offset, m_bytes.data(), want);
+        m_failed = got < 0;
+        m_start = offset;
+        m_filled = std::max<qint64>(got, 0);
+        return got >= count ? m_bytes.data() : nullptr;
+    }
+    bool failed() const { return m_failed; }
+
+private:
+    const ZipReader& m_zip;
+    std::vector<char> m_bytes;
+    quint64 m_start = 0;
+    qint64 m_filled = 0;
+    bool m_failed = false;
+};
+
+// What a local header says of its entry.
+struct LocalHeader
+{
+    ZipEntry fields; // flags, method, CRC, sizes (zip64 applied)
+    const char* name = nullptr;
+    qsizetype nameLength = 0;
+    quint64 dataOffset = 0;
+};
+
+// The local header at offset, read through the window; none when there is none, or it is cut.
+std::optional<LocalHeader> localHeaderAt(ArchiveWindow& window, quint64 offset)
+{
+    const char* h = window.at(offset, kLocalHeaderSize);
+    if (!h || get32(h) != kLocalHeader)
+        return std::nullopt;
+    const qsizetype nameLength = get16(h + 26);
+    const qsizetype extraLength = get16(h + 28);
+    h = window.at(offset, kLocalHeaderSize + nameLength + extraLength);
+    if (!h)
+        return std::nullopt;
+    LocalHeader local;
+    ZipEntry& e = local.fields;
+    e.headerOffset = offset;
+    e.flags = get16(h + 6);
+    e.method = get16(h + 8);
+    e.crc = get32(h + 14);
+    e.packed = get32(h + 18);
+    e.size = get32(h + 22);
+    e.modified = dosTime(get16(h + 10), get16(h + 12));
+    applyExtra(e, h + kLocalHeaderSize + nameLength, extraLength, e.size == kMax32, e.packed == kMax32,
+               false);
+    local.name = h + kLocalHeaderSize;
+    local.nameLength = nameLength;
+    local.dataOffset = offset + kLocalHeaderSize + static_cast<quint64>(nameLength + extraLength);
+    return local;
+}
+
+// How the local header disagrees with the directory record, field by field; empty when it agrees.
+// Where the sizes follow the data, the local header may give zeros for the CRC and the sizes.
+QString headerMismatch(const ZipEntry& central, const LocalHeader& local, QStringView localName)
+{
+    QStringList wrong;
+    const ZipEntry& l = local.fields;
+    if (localName != central.name) {
+        const QString unsafe = unsafeName(localName);
+        wrong.append(QStringLiteral("it names %1%2 where the directory says %3")
+                         .arg(quoted(localName),
+                              unsafe.isEmpty() ? QString()
+                                               : QStringLiteral(" (a name that leads out of the folder it is "
+                                                                "extracted into: %1)")
+                                                     .arg(unsafe),
+                              quoted(central.name)));
+    }
+    const auto differ = [&](const char* what, quint64 here, quint64 there) {
+        wrong.append(QStringLiteral("its %1 is %2 where the directory says %3")
+                         .arg(QLatin1String(what))
+                         .arg(here)
+                         .arg(there));
+    };
+    if (l.method != central.method)
+        differ("compression method", l.method, central.method);
+    if (l.flags != central.flags)
+        wrong.append(QStringLiteral("its flags are %1 where the directory says %2")
+                         .arg(l.flags, 4, 16, QLatin1Char('0'))
+                         .arg(central.flags, 4, 16, QLatin1Char('0')));
+    const bool zeroAllowed = (l.flags & kSizesFollow) != 0;
+    if (l.crc != central.crc && !(zeroAllowed && l.crc == 0))
+        wrong.append(QStringLiteral("its CRC is %1 where the directory says %2")
+                         .arg(l.crc, 8, 16, QLatin1Char('0'))
+                         .arg(central.crc, 8, 16, QLatin1Char('0')));
+    if (l.packed != central.packed && !(zeroAllowed && l.packed == 0))
+        differ("compressed size", l.packed, central.packed);
+    if (l.size != central.size && !(zeroAllowed && l.size == 0))
+        differ("size", l.size, central.size);
+    if (wrong.isEmpty())
+        return {};
+    return QStringLiteral("its local header does not match its directory record: ") +
+           wrong.join(QStringLiteral("; "));
+}
+
+// The length of the data descriptor at a buffer's start that gives the entry's CRC and sizes: its
+// signature (optional), the CRC and the sizes in 4 bytes each, or in 8 for zip64; the form that
+// ends at next when two would fit. None when no descriptor there gives them.
+std::optional<qint64> descriptorLength(const char* d, qint64 got, const ZipEntry& entry, quint64 at,
+                                       quint64 next)
+{
+    std::optional<qint64> found;
+    for (const qint64 skip : {qint64(4), qint64(0)}) {
+        if (skip == 4 && (got < 4 || get32(d) != kDataDescriptor))
+            continue;
+        const char* p = d + skip;
+        if (got < skip + 12 || get32(p) != entry.crc)
+            continue;
+        for (const qint64 wide : {qint64(0), qint64(1)}) {
+            const qint64 length = skip + (wide ? 20 : 12);
+            if (got < length)
+                continue;
+            const bool agrees = wide ? get64(p + 4) == entry.packed && get64(p + 12) == entry.size
+                                     : get32(p + 4) == entry.packed && get32(p + 8) == entry.size;
+            if (!agrees)
+                continue;
+            if (at + static_cast<quint64>(length) == next)
+                return length;
+            if (!found)
+                found = length;
+        }
+    }
+    return found;
+}
+
 } // namespace
 
-std::shared_ptr<const ZipReader> ZipReader::open(const QString& path, QString* error, const ZipLimits& limits)
+quint64 ZipLimits::archiveBudget(quint64 fileSize) const
+{
+    const quint64 byRatio =
+        maxRatio != 0 && fileSize > ~quint64(0) / maxRatio ? ~quint64(0) : fileSize * maxRatio;
+    return std::min(maxTotalSize, std::max(ratioFloor, byRatio));
+}
+
+std::shared_ptr<const ZipReader> ZipReader::open(const QString& path, QString* error, const ZipLimits& limits,
+                                                 std::shared_ptr<ReadBudget> budget)
 {
     std::shared_ptr<ZipReader> zip(new ZipReader);
     zip->m_path = path;
+    zip->m_budget = budget ? std::move(budget) : std::make_shared<ReadBudget>();
     zip->m_fd.reset(::open(HostName::encode(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat info
     {};
@@ -187,6 +401,12 @@ std::shared_ptr<const ZipReader> ZipReader::open(const QString& path, QString* e
     zip->m_fileSize = static_cast<quint64>(info.st_size);
     zip->readDirectory(limits);
     return zip;
+}
+
+ZipReader::~ZipReader()
+{
+    if (m_budget)
+        m_budget->give(m_entriesTaken, m_charactersTaken);
 }
 
 qint64 ZipReader::readAt(quint64 offset, char* into, qint64 count) const
@@ -206,11 +426,68 @@ qint64 ZipReader::readAt(quint64 offset, char* into, qint64 count) const
     return done;
 }
 
-qsizetype ZipReader::find(const QString& name) const
+qsizetype ZipReader::find(QStringView name) const
 {
     const auto it = std::find_if(m_entries.cbegin(), m_entries.cend(),
                                  [&](const ZipEntry& entry) { return entry.name == name; });
     return it == m_entries.cend() ? -1 : it - m_entries.cbegin();
+}
+
+// Keeps a name in the blocks of names, within the budget: none, keeping nothing, past it.
+std::optional<QStringView> ZipReader::keepName(const char* bytes, qsizetype length, quint16 flags)
+{
+    // A name decodes to at most as many characters as it has bytes: that many are taken, and what
+    // was not needed is given back.
+    if (!m_budget->take(1, static_cast<quint64>(length)))
+        return std::nullopt;
+    if (m_nameBlocks.empty() || kNameBlock - m_blockUsed < length + 2) {
+        m_nameBlocks.push_back(std::make_unique_for_overwrite<char16_t[]>(static_cast<size_t>(kNameBlock)));
+        m_blockUsed = 0;
+    }
+    char16_t* const start = m_nameBlocks.back().get() + m_blockUsed;
+    const qsizetype characters = decodeName(bytes, length, flags, start);
+    m_budget->give(0, static_cast<quint64>(length - characters));
+    m_blockUsed += characters;
+    ++m_entriesTaken;
+    m_charactersTaken += static_cast<quint64>(characters);
+    return QStringView(start, characters);
+}
+
+// Refuses an entry's data for a reason; the first reason stays. The text counts against the budget
+// like a name: past it, the entry is refused all the same, with a shorter text.
+void ZipReader::refuse(ZipEntry& entry, const QString& why)
+{
+    if (!entry.refused.isEmpty())
+        return;
+    if (m_budget->take(0, static_cast<quint64>(why.size()))) {
+        m_charactersTaken += static_cast<quint64>(why.size());
+        entry.refused = why;
+    } else {
+        static const QString shorter =
+            QStringLiteral("damaged (why is not kept: the texts of this run are past their budget)");
+        entry.refused = shorter;
+    }
+}
+
+// A stretch of the archive that no entry accounts for, from first to last.
+void ZipReader::noteGap(quint64 first, quint64 last)
+{
+    ++m_gaps;
+    if (m_gaps <= kGapsNamed)
+        m_damage.append(QStringLiteral("bytes %1 to %2 belong to no entry: data hidden from this listing")
+                            .arg(first)
+                            .arg(last));
+}
+
+void ZipReader::forgetEntries()
+{
+    m_entries.clear();
+    m_entries.shrink_to_fit();
+    m_nameBlocks.clear();
+    m_blockUsed = 0;
+    m_budget->give(m_entriesTaken, m_charactersTaken);
+    m_entriesTaken = 0;
+    m_charactersTaken = 0;
 }
 
 void ZipReader::readDirectory(const ZipLimits& limits)
@@ -248,8 +525,9 @@ void ZipReader::readDirectory(const ZipLimits& limits)
         char locator[20];
         if (readAt(endOffset - 20, locator, 20) == 20 && get32(locator) == kZip64Locator) {
             char zip64[56];
-            if (readAt(get64(locator + 8), zip64, 56) == 56 && get32(zip64) == kZip64End) {
-                directoryEnd = get64(locator + 8);
+            const quint64 zip64At = get64(locator + 8);
+            if (zip64At < endOffset && readAt(zip64At, zip64, 56) == 56 && get32(zip64) == kZip64End) {
+                directoryEnd = zip64At;
                 count = get64(zip64 + 32);
                 directorySize = get64(zip64 + 40);
                 directoryOffset = get64(zip64 + 48);
@@ -259,13 +537,15 @@ void ZipReader::readDirectory(const ZipLimits& limits)
         }
     }
     if (!readCentral(directoryOffset, directorySize, count)) {
-        m_entries.clear();
+        forgetEntries();
+        m_partial = false;
         readLocalHeaders(limits);
     } else {
         m_directoryOffset = directoryOffset;
         if (directoryOffset + directorySize != directoryEnd)
             m_damage.append(QStringLiteral("the central directory does not end where its end record begins: "
                                            "data is hidden between them, or the records lie"));
+        checkLocalHeaders();
     }
     checkEntries(limits);
 }
@@ -277,27 +557,22 @@ bool ZipReader::readCentral(quint64 directoryOffset, quint64 directorySize, quin
         m_damage.append(QStringLiteral("the central directory lies outside the file"));
         return false;
     }
-    QByteArray directory(static_cast<qsizetype>(directorySize), '\0');
-    if (readAt(directoryOffset, directory.data(), directory.size()) != directory.size()) {
-        m_damage.append(QStringLiteral("cannot read the central directory: ") + errnoText(errno));
-        return false;
-    }
-    m_entries.reserve(static_cast<size_t>(std::min<quint64>(count, directorySize / kCentralHeaderSize)));
-    qsizetype at = 0;
-    while (at + kCentralHeaderSize <= directory.size() &&
-           get32(directory.constData() + at) == kCentralHeader) {
+    m_entries.reserve(
+        static_cast<size_t>(std::min({count, directorySize / kCentralHeaderSize, m_budget->entryLimit()})));
+    ArchiveWindow window(*this);
+    const quint64 end = directoryOffset + directorySize;
+    quint64 at = directoryOffset;
+    while (end - at >= kCentralHeaderSize) {
         if (m_entries.size() % 4096 == 0 && interrupted())
             return true;
-        if (m_entries.size() >= kMaxEntries) {
-            m_damage.append(
-                QStringLiteral("it holds more than %1 entries; the rest are not read").arg(kMaxEntries));
-            return true;
-        }
-        const char* h = directory.constData() + at;
+        const char* h = window.at(at, kCentralHeaderSize);
+        if (!h || get32(h) != kCentralHeader)
+            break;
         const qsizetype nameLength = get16(h + 28);
         const qsizetype extraLength = get16(h + 30);
         const qsizetype commentLength = get16(h + 32);
-        if (at + kCentralHeaderSize + nameLength + extraLength + commentLength > directory.size())
+        const quint64 length = kCentralHeaderSize + nameLength + extraLength + commentLength;
+        if (length > end - at || !(h = window.at(at, static_cast<qint64>(length))))
             break;
         ZipEntry entry;
         entry.flags = get16(h + 8);
@@ -308,13 +583,24 @@ bool ZipReader::readCentral(quint64 directoryOffset, quint64 directorySize, quin
         entry.headerOffset = get32(h + 42);
         if ((get16(h + 4) >> 8) == 3) // made on Unix
             entry.mode = get32(h + 38) >> 16;
-        entry.name = entryName(QByteArray(h + kCentralHeaderSize, nameLength), entry.flags);
+        const std::optional<QStringView> name = keepName(h + kCentralHeaderSize, nameLength, entry.flags);
+        if (!name) {
+            m_partial = true;
+            m_damage.append(QStringLiteral("its directory goes past what one run reads (%1 entries, %2 "
+                                           "characters of names, for all the packages read together): "
+                                           "the entries after the first %3 are not read")
+                                .arg(m_budget->entryLimit())
+                                .arg(m_budget->characterLimit())
+                                .arg(m_entries.size()));
+            return true;
+        }
+        entry.name = *name;
         applyExtra(entry, h + kCentralHeaderSize + nameLength, extraLength, entry.size == kMax32,
                    entry.packed == kMax32, entry.headerOffset == kMax32);
         if (!entry.modified.isValid())
             entry.modified = dosTime(get16(h + 12), get16(h + 14));
         m_entries.push_back(std::move(entry));
-        at += kCentralHeaderSize + nameLength + extraLength + commentLength;
+        at += length;
     }
     if (m_entries.size() != count) {
         m_damage.append(QStringLiteral("the central directory holds %1 entries where its end record says %2")
@@ -326,36 +612,155 @@ bool ZipReader::readCentral(quint64 directoryOffset, quint64 directorySize, quin
     return true;
 }
 
+// Reads every entry's local header, in the order of the offsets, holds it to the directory record,
+// and accounts for the archive's bytes from its start to the directory.
+void ZipReader::checkLocalHeaders()
+{
+    std::vector<quint32> order(m_entries.size());
+    std::iota(order.begin(), order.end(), 0u);
+    const auto byOffset = [&](quint32 a, quint32 b) {
+        return m_entries[a].headerOffset < m_entries[b].headerOffset;
+    };
+    if (!std::is_sorted(order.begin(), order.end(), byOffset))
+        std::stable_sort(order.begin(), order.end(), byOffset);
+    ArchiveWindow window(*this);
+    std::vector<char16_t> localName(0x10000 + 2);
+    quint64 accounted = 0; // where the bytes accounted for end
+    bool known = true;     // false after an entry whose local header is lost
+    ZipEntry* previous = nullptr;
+    for (size_t k = 0; k < order.size(); ++k) {
+        if (k % 4096 == 0 && interrupted())
+            return;
+        ZipEntry& entry = m_entries[order[k]];
+        if (entry.headerOffset >= m_directoryOffset) {
+            refuse(entry, QStringLiteral("its local header would start at byte %1, in or past the central "
+                                         "directory")
+                              .arg(entry.headerOffset));
+            continue;
+        }
+        if (known && !m_partial && entry.headerOffset > accounted)
+            noteGap(accounted, entry.headerOffset - 1);
+        else if (previous && known && entry.headerOffset < accounted)
+            refuse(*previous, previous->headerOffset == entry.headerOffset
+                                  ? QStringLiteral("it shares its data with another entry")
+                                  : QStringLiteral("its data overlaps the entry %1").arg(quoted(entry.name)));
+        previous = &entry;
+        const std::optional<LocalHeader> local = localHeaderAt(window, entry.headerOffset);
+        if (!local) {
+            refuse(entry, window.failed()
+                              ? QStringLiteral("cannot read its local header: ") + errnoText(errno)
+                              : QStringLiteral("its local header is missing or damaged"));
+            known = false;
+            continue;
+        }
+        entry.dataOffset = local->dataOffset;
+        const qsizetype characters =
+            decodeName(local->name, local->nameLength, local->fields.flags, localName.data());
+        if (const QString wrong = headerMismatch(entry, *local, QStringView(localName.data(), characters));
+            !wrong.isEmpty())
+            refuse(entry, wrong);
+        // The data, bounded by the file before any sum is made of its size.
+        quint64 end = entry.dataOffset;
+        if (entry.dataOffset > m_fileSize || entry.packed > m_fileSize - entry.dataOffset) {
+            refuse(entry, QStringLiteral("its compressed size, %1, runs past the end of the archive")
+                              .arg(sizeText(entry.packed)));
+            accounted = m_directoryOffset;
+            known = true;
+            continue;
+        }
+        end += entry.packed;
+        if (entry.flags & kSizesFollow) {
+            const quint64 next = k + 1 < order.size()
+                                     ? std::min(m_entries[order[k + 1]].headerOffset, m_directoryOffset)
+                                     : m_directoryOffset;
+            // Through the window as a rule; near the end of the file, what is left of it.
+            char tail[24];
+            const char* d = window.at(end, 24);
+            const qint64 got = d ? 24 : std::max<qint64>(readAt(end, tail, 24), 0);
+            const std::optional<qint64> length = descriptorLength(d ? d : tail, got, entry, end, next);
+            if (length)
+                end += static_cast<quint64>(*length);
+            else
+                refuse(entry, QStringLiteral("the data descriptor after its data is missing or does not "
+                                             "match its directory record"));
+        }
+        accounted = known ? std::max(accounted, end) : end;
+        known = true;
+    }
+    if (known && !m_partial && accounted < m_directoryOffset)
+        noteGap(accounted, m_directoryOffset - 1);
+    else if (known && previous && accounted > m_directoryOffset)
+        refuse(*previous, QStringLiteral("its data runs into the central directory"));
+    if (m_gaps > kGapsNamed)
+        m_damage.append(
+            QStringLiteral("and %1 more stretches of bytes belong to no entry").arg(m_gaps - kGapsNamed));
+}
+
+// Inflates an entry whose sizes follow its data, to find where its data ends: within the limits for
+// one entry and what is left of the archive's budget. False when it cannot be found (the entry says
+// why); the entries after it cannot be found then either.
+bool ZipReader::probeEntry(ZipEntry& entry, const ZipLimits& limits, quint64& inflateLeft)
+{
+    EntryStream probe(std::shared_ptr<const ZipReader>(std::shared_ptr<const ZipReader>{}, this), entry);
+    probe.m_entry.size = ~quint64(0);
+    probe.m_entry.packed = m_fileSize - entry.dataOffset;
+    std::vector<char> sink(kBlock);
+    qint64 n = 0;
+    while ((n = probe.read(sink.data(), kBlock)) > 0) {
+        const quint64 out = probe.m_position;
+        const quint64 taken = probe.m_inputTaken;
+        if (out > limits.maxEntrySize ||
+            (out > limits.ratioFloor && out / std::max<quint64>(taken, 1) > limits.maxRatio)) {
+            refuse(entry, QStringLiteral("its sizes follow its data, and it inflates past the limits against "
+                                         "bombs: the entries after it cannot be found"));
+            return false;
+        }
+        if (out > inflateLeft) {
+            refuse(entry, QStringLiteral("its sizes follow its data, and with the entries before it, it "
+                                         "inflates past %1, the limit for this archive: the entries after it "
+                                         "cannot be found")
+                              .arg(sizeText(limits.archiveBudget(m_fileSize))));
+            return false;
+        }
+    }
+    if (n < 0) {
+        refuse(entry, probe.error());
+        return false;
+    }
+    inflateLeft -= probe.m_position;
+    entry.packed = probe.m_inputTaken - probe.m_inflater.avail_in;
+    entry.size = probe.m_position;
+    return true;
+}
+
 // An archive without its central directory: the entries one after the other from the start, as far
 // as their local headers go.
 void ZipReader::readLocalHeaders(const ZipLimits& limits)
 {
     m_fromLocalHeaders = true;
+    quint64 inflateLeft = limits.archiveBudget(m_fileSize);
+    ArchiveWindow window(*this);
     quint64 offset = 0;
-    char h[kLocalHeaderSize];
-    while (readAt(offset, h, kLocalHeaderSize) == kLocalHeaderSize && get32(h) == kLocalHeader) {
-        if (interrupted())
+    for (;;) {
+        if (m_entries.size() % 4096 == 0 && interrupted())
             return;
-        ZipEntry entry;
-        entry.headerOffset = offset;
-        entry.flags = get16(h + 6);
-        entry.method = get16(h + 8);
-        entry.crc = get32(h + 14);
-        entry.packed = get32(h + 18);
-        entry.size = get32(h + 22);
-        const qsizetype nameLength = get16(h + 26);
-        const qsizetype extraLength = get16(h + 28);
-        QByteArray nameAndExtra(nameLength + extraLength, '\0');
-        if (readAt(offset + kLocalHeaderSize, nameAndExtra.data(), nameAndExtra.size()) !=
-            nameAndExtra.size())
+        std::optional<LocalHeader> local = localHeaderAt(window, offset);
+        if (!local)
             break;
-        entry.name = entryName(nameAndExtra.left(nameLength), entry.flags);
-        applyExtra(entry, nameAndExtra.constData() + nameLength, extraLength, entry.size == kMax32,
-                   entry.packed == kMax32, false);
-        if (!entry.modified.isValid())
-            entry.modified = dosTime(get16(h + 10), get16(h + 12));
-        entry.dataOffset = offset + kLocalHeaderSize + static_cast<quint64>(nameAndExtra.size());
-        if (entry.flags & 0x0008) {
+        const std::optional<QStringView> name = keepName(local->name, local->nameLength, local->fields.flags);
+        if (!name) {
+            m_damage.append(QStringLiteral("it goes past what one run reads (%1 entries, %2 characters of "
+                                           "names, for all the packages read together): the entries after "
+                                           "the first %3 are not read")
+                                .arg(m_budget->entryLimit())
+                                .arg(m_budget->characterLimit())
+                                .arg(m_entries.size()));
+            break;
+        }
+        ZipEntry entry = local->fields;
+        entry.name = *name;
+        entry.dataOffset = local->dataOffset;
+        if (entry.flags & kSizesFollow) {
             // The sizes follow the data: only a deflated stream tells where it ends.
             if (entry.method != 8) {
                 m_damage.append(QStringLiteral("%1: its sizes follow its data, and it is not deflated: the "
@@ -363,35 +768,13 @@ void ZipReader::readLocalHeaders(const ZipLimits& limits)
                                     .arg(entry.name));
                 break;
             }
-            EntryStream probe(std::shared_ptr<const ZipReader>(std::shared_ptr<const ZipReader>{}, this),
-                              entry);
-            entry.size = ~quint64(0);
-            std::vector<char> sink(kBlock);
-            probe.m_entry.size = ~quint64(0);
-            probe.m_entry.packed = m_fileSize - entry.dataOffset;
-            // Inflated only as far as the limits allow: past them the rest cannot be found.
-            qint64 n = 0;
-            while ((n = probe.read(sink.data(), kBlock)) > 0) {
-                const quint64 taken = probe.m_inputTaken;
-                if (probe.m_position > limits.maxEntrySize ||
-                    (probe.m_position > limits.ratioFloor &&
-                     probe.m_position / std::max<quint64>(taken, 1) > limits.maxRatio)) {
-                    entry.refused =
-                        QStringLiteral("its sizes follow its data, and it inflates past the limits against "
-                                       "bombs: the entries after it cannot be found");
-                    break;
-                }
-            }
-            if (!entry.refused.isEmpty()) {
+            const bool found = !(entry.flags & 0x0001) && probeEntry(entry, limits, inflateLeft);
+            if (!found) {
+                refuse(entry, QStringLiteral("encrypted, and its sizes follow its data: the entries after "
+                                             "it cannot be found"));
                 m_entries.push_back(std::move(entry));
                 break;
             }
-            if (n < 0) {
-                entry.refused = probe.error();
-                m_entries.push_back(std::move(entry));
-                break;
-            }
-            entry.packed = probe.m_inputTaken - probe.m_inflater.avail_in;
             // The descriptor: its signature (optional), the CRC, and the sizes in 4 bytes each, or in
             // 8 for zip64: the form whose compressed size is the one just found.
             char descriptor[24];
@@ -402,19 +785,25 @@ void ZipReader::readLocalHeaders(const ZipLimits& limits)
                               get32(descriptor + skip + 4) != entry.packed;
             const qsizetype length = wide ? 20 : 12;
             if (got < skip + length) {
-                entry.refused = QStringLiteral("its data is cut short");
+                refuse(entry, QStringLiteral("its data is cut short"));
                 m_entries.push_back(std::move(entry));
                 break;
             }
+            const quint64 inflated = entry.size;
             entry.crc = get32(descriptor + skip);
             entry.size = wide ? get64(descriptor + skip + 12) : get32(descriptor + skip + 8);
+            if (entry.size != inflated)
+                refuse(entry, sizeMismatch(inflated, entry.size));
             offset = after + static_cast<quint64>(skip + length);
         } else {
+            if (entry.dataOffset > m_fileSize || entry.packed > m_fileSize - entry.dataOffset) {
+                refuse(entry, QStringLiteral("its data is cut short"));
+                m_entries.push_back(std::move(entry));
+                break;
+            }
             offset = entry.dataOffset + entry.packed;
         }
         m_entries.push_back(std::move(entry));
-        if (offset > m_fileSize)
-            break;
     }
     if (m_entries.empty() && m_fileSize > 0)
         m_damage.append(QStringLiteral("not a zip archive"));
@@ -427,45 +816,38 @@ void ZipReader::readLocalHeaders(const ZipLimits& limits)
                                                        : QStringLiteral("%1 entries").arg(m_entries.size())));
 }
 
-// The limits against bombs, names that could step out, and data that runs past the end of the file
-// or into another entry's.
+// The limits against bombs, for each entry and for the archive as a whole, and names that could
+// step out. The sizes were bounded by the file's own size when the local headers were read.
 void ZipReader::checkEntries(const ZipLimits& limits)
 {
-    std::vector<size_t> byOffset(m_entries.size());
-    for (size_t i = 0; i < byOffset.size(); ++i)
-        byOffset[i] = i;
-    std::sort(byOffset.begin(), byOffset.end(),
-              [&](size_t a, size_t b) { return m_entries[a].headerOffset < m_entries[b].headerOffset; });
+    const quint64 budget = limits.archiveBudget(m_fileSize);
     quint64 total = 0;
-    for (size_t k = 0; k < byOffset.size(); ++k) {
+    for (size_t k = 0; k < m_entries.size(); ++k) {
         if (k % 4096 == 0 && interrupted())
             return;
-        ZipEntry& entry = m_entries[byOffset[k]];
+        ZipEntry& entry = m_entries[k];
         entry.unsafe = unsafeName(entry.name);
-        total += std::min(entry.size, limits.maxTotalSize);
-        const quint64 dataEnd = entry.headerOffset + kLocalHeaderSize + entry.packed;
+        if (!entry.refused.isEmpty())
+            continue;
         if (entry.flags & 0x0001)
-            entry.refused = QStringLiteral("encrypted");
+            refuse(entry, QStringLiteral("encrypted"));
         else if (entry.method != 0 && entry.method != 8)
-            entry.refused = QStringLiteral("compression method %1 is not read here").arg(entry.method);
+            refuse(entry, QStringLiteral("compression method %1 is not read here").arg(entry.method));
         else if (entry.size > limits.maxEntrySize)
-            entry.refused = QStringLiteral("its size, %1, is past the limit of %2")
-                                .arg(sizeText(entry.size), sizeText(limits.maxEntrySize));
+            refuse(entry, QStringLiteral("its size, %1, is past the limit of %2")
+                              .arg(sizeText(entry.size), sizeText(limits.maxEntrySize)));
         else if (entry.size > limits.ratioFloor &&
                  entry.size / std::max<quint64>(entry.packed, 1) > limits.maxRatio)
-            entry.refused = QStringLiteral("it would inflate %1 bytes to %2, past the ratio of %3 to 1")
-                                .arg(entry.packed)
-                                .arg(entry.size)
-                                .arg(limits.maxRatio);
-        else if (total > limits.maxTotalSize)
-            entry.refused = QStringLiteral("the entries before it already hold %1, the limit for an archive")
-                                .arg(sizeText(limits.maxTotalSize));
-        else if (k + 1 < byOffset.size() && !m_fromLocalHeaders &&
-                 m_entries[byOffset[k + 1]].headerOffset < dataEnd)
-            entry.refused =
-                QStringLiteral("its data overlaps the entry %1").arg(m_entries[byOffset[k + 1]].name);
-        else if (k + 1 < byOffset.size() && entry.headerOffset == m_entries[byOffset[k + 1]].headerOffset)
-            entry.refused = QStringLiteral("it shares its data with another entry");
+            refuse(entry, QStringLiteral("it would inflate %1 bytes to %2, past the ratio of %3 to 1")
+                              .arg(entry.packed)
+                              .arg(entry.size)
+                              .arg(limits.maxRatio));
+        else if (entry.size > budget - total)
+            refuse(entry, QStringLiteral("with the entries before it, it would inflate past %1, the limit "
+                                         "for an archive of %2")
+                              .arg(sizeText(budget), sizeText(m_fileSize)));
+        else
+            total += entry.size;
     }
 }
 
@@ -477,77 +859,48 @@ bool ZipReader::interrupted()
     return signal != 0;
 }
 
-bool ZipReader::locateData(ZipEntry& entry) const
-{
-    if (entry.dataOffset != 0)
-        return true;
-    char h[kLocalHeaderSize];
-    if (readAt(entry.headerOffset, h, kLocalHeaderSize) != kLocalHeaderSize || get32(h) != kLocalHeader)
-        return false;
-    entry.dataOffset = entry.headerOffset + kLocalHeaderSize + get16(h + 26) + get16(h + 28);
-    return true;
-}
-
-QString ZipReader::read(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink,
-                        quint64* dataEnd) const
+QString ZipReader::read(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink) const
 {
     if (!entry.refused.isEmpty())
         return entry.refused;
     if (const int signal = Interruption::requested(); signal != 0)
         return QStringLiteral("interrupted by signal %1").arg(signal);
-    if (entry.size <= kWholeEntryLimit && entry.packed <= kWholeEntryLimit && !(entry.flags & 0x0008))
-        return readWhole(entry, sink, dataEnd);
+    if (entry.size <= kWholeEntryLimit && entry.packed <= kWholeEntryLimit)
+        return readWhole(entry, sink);
     EntryStream stream(std::shared_ptr<const ZipReader>(std::shared_ptr<const ZipReader>{}, this), entry);
     std::vector<char> piece(static_cast<size_t>(std::clamp<quint64>(entry.size + 1, 1, kBlock)));
     for (;;) {
         const qint64 n = stream.read(piece.data(), static_cast<qint64>(piece.size()));
         if (n < 0)
             return stream.error();
-        if (n == 0) {
-            if (dataEnd)
-                *dataEnd = stream.entry().dataOffset + entry.packed;
+        if (n == 0)
             return {};
-        }
         if (!sink(piece.data(), static_cast<size_t>(n)))
             return {};
     }
 }
 
-QString ZipReader::readWhole(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink,
-                             quint64* dataEnd) const
+QString ZipReader::readWhole(const ZipEntry& entry,
+                             const std::function<bool(const char*, size_t)>& sink) const
 {
     WholeEntryBuffers& buffers = wholeEntryBuffers();
     if (!buffers.decompressor)
         return QStringLiteral("out of memory");
-    // The local header, its name and extra field, and the data, in one read as a rule.
-    const quint64 want = kLocalHeaderSize + kHeaderSlack + entry.packed;
-    if (buffers.raw.size() < want)
-        buffers.raw.resize(static_cast<size_t>(want));
-    const qint64 got = readAt(entry.headerOffset, buffers.raw.data(), static_cast<qint64>(want));
+    if (buffers.raw.size() < entry.packed)
+        buffers.raw.resize(static_cast<size_t>(entry.packed));
+    const qint64 got = readAt(entry.dataOffset, buffers.raw.data(), static_cast<qint64>(entry.packed));
     if (got < 0)
         return QStringLiteral("cannot read it: ") + errnoText(errno);
-    if (got < kLocalHeaderSize || get32(buffers.raw.data()) != kLocalHeader)
-        return QStringLiteral("its local header is missing or damaged");
-    const quint64 dataStart =
-        kLocalHeaderSize + get16(buffers.raw.data() + 26) + get16(buffers.raw.data() + 28);
-    const char* data = buffers.raw.data() + dataStart;
-    if (dataStart + entry.packed > static_cast<quint64>(got)) {
-        if (static_cast<quint64>(got) < want)
-            return QStringLiteral("its data runs past the end of the archive");
-        // A name and extra field longer than guessed: the data on its own.
-        if (readAt(entry.headerOffset + dataStart, buffers.raw.data(), static_cast<qint64>(entry.packed)) !=
-            static_cast<qint64>(entry.packed))
-            return QStringLiteral("its data runs past the end of the archive");
-        data = buffers.raw.data();
-    }
-    if (dataEnd)
-        *dataEnd = entry.headerOffset + dataStart + entry.packed;
+    if (static_cast<quint64>(got) < entry.packed)
+        return QStringLiteral("its data runs past the end of the archive");
+    const char* data = buffers.raw.data();
     size_t size = entry.packed;
     if (entry.method == 8) {
         if (buffers.bytes.size() < entry.size + 1)
             buffers.bytes.resize(static_cast<size_t>(entry.size + 1));
-        switch (libdeflate_deflate_decompress(buffers.decompressor.get(), data, entry.packed,
-                                              buffers.bytes.data(), entry.size, &size)) {
+        size_t used = 0;
+        switch (libdeflate_deflate_decompress_ex(buffers.decompressor.get(), data, entry.packed,
+                                                 buffers.bytes.data(), entry.size, &used, &size)) {
         case LIBDEFLATE_SUCCESS:
             break;
         case LIBDEFLATE_INSUFFICIENT_SPACE:
@@ -555,6 +908,8 @@ QString ZipReader::readWhole(const ZipEntry& entry, const std::function<bool(con
         default:
             return QStringLiteral("its compressed data is damaged");
         }
+        if (used < entry.packed)
+            return hiddenInside(entry, used);
         data = buffers.bytes.data();
     }
     if (size != entry.size)
@@ -611,7 +966,7 @@ void EntryStream::restart()
         fail(m_entry.refused);
         return;
     }
-    if (!m_zip->locateData(m_entry)) {
+    if (m_entry.dataOffset == 0) {
         fail(QStringLiteral("its local header is missing or damaged"));
         return;
     }
@@ -720,7 +1075,10 @@ void EntryStream::finishEntry()
 {
     if (m_entry.size == ~quint64(0))
         return; // the sizes come after the data: nothing to hold it to yet
-    if (m_position != m_entry.size)
+    if (const quint64 used = m_inputTaken - (m_inflaterReady ? m_inflater.avail_in : 0);
+        used < m_entry.packed)
+        fail(hiddenInside(m_entry, used));
+    else if (m_position != m_entry.size)
         fail(sizeMismatch(m_position, m_entry.size));
     else if (m_crc != m_entry.crc)
         fail(crcMismatch(m_crc, m_entry.crc));

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "base/CHandle.h"
+#include "viewer/ReadBudget.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 #include <functional>
 #include <memory>
@@ -14,67 +16,86 @@
 
 #include <zlib.h>
 
-// One entry of an archive as its headers describe it.
+// One entry of an archive as its headers describe it, its local header checked against its
+// directory record.
 struct ZipEntry
 {
-    QString name{};           // UTF-8 when the entry says so (bit 11), else read as code page 437
+    QStringView name{};       // in the reader's store of names, valid while the reader is: UTF-8 when
+                              // the entry says so (bit 11) or its bytes are, else read as code page 437
     quint64 size = 0;         // the bytes it holds, as its headers say
     quint64 packed = 0;       // the bytes its data takes in the archive
+    quint64 headerOffset = 0; // where its local header starts
+    quint64 dataOffset = 0;   // where its data starts, after its local header
+    QDateTime modified{};     // UTC: the exact time of the extra field, else the DOS time
     quint32 crc = 0;          // the CRC its headers give
+    quint32 mode = 0;         // type and permission bits of an entry made on Unix, else 0
     quint16 method = 0;       // 0 stored, 8 deflated
     quint16 flags = 0;        // the general-purpose bits
-    quint64 headerOffset = 0; // where its local header starts
-    quint64 dataOffset = 0;   // where its data starts, once the local header was read
-    QDateTime modified{};     // UTC: the exact time of the extra field, else the DOS time
-    quint32 mode = 0;         // type and permission bits of an entry made on Unix, else 0
     QString unsafe{};         // why a reader extracting it could step out of its folder, else empty
-    QString refused{};        // why its data is not read (a limit against bombs, encryption...)
+    QString refused{};        // why its data is not read (its headers disagree, a limit against
+                              // bombs, encryption...)
 
     bool isFolder() const { return name.endsWith(QLatin1Char('/')); }
 };
 
 // How much an archive may ask a reader to inflate: past these an entry is refused, never read. Small
 // entries may compress as well as they like (a file of NULs deflates a thousandfold); a large one
-// that claims more than maxRatio times its data is a bomb.
+// that claims more than maxRatio times its data is a bomb. The whole archive may inflate to
+// maxTotalSize, and past ratioFloor only to maxRatio times its own size: a small file never makes a
+// reader inflate gigabytes, however its entries share the work.
 struct ZipLimits
 {
     quint64 maxRatio = 200;                   // size / packed, for entries past ratioFloor
     quint64 ratioFloor = quint64(256) << 20;  // 256 MiB
     quint64 maxEntrySize = quint64(16) << 30; // 16 GiB
     quint64 maxTotalSize = quint64(64) << 30; // all entries together
+
+    // What all the entries of an archive of that size may inflate to together.
+    quint64 archiveBudget(quint64 fileSize) const;
 };
 
-// A zip archive opened read-only. The central directory (zip64 included) gives the entries; an
-// archive cut short before it is read from its local headers as far as they go. Nothing is ever
-// extracted to disk: entries are streamed to whoever asks. Names with ".." components or absolute
-// paths are kept as they are, with the reason in unsafe, for the reader to show.
+// A zip archive opened read-only. The central directory (zip64 included) gives the entries; each
+// one's local header is read and held to its directory record, and the bytes of the archive are
+// accounted for entry by entry (header, data, data descriptor), so that nothing another reader
+// could find (an entry left out of the directory, a local header that names another file) passes
+// unnamed. An archive cut short before its directory is read from its local headers as far as they
+// go. Nothing is ever extracted to disk: entries are streamed to whoever asks. Names with ".."
+// components or absolute paths are kept as they are, with the reason in unsafe, for the reader to
+// show. The names are kept once, in blocks the reader owns; the entries and the characters of the
+// names count against a budget that the readers of one run share (ReadBudget), and past it the
+// rest of the directory is not read, with the damage named.
 class ZipReader
 {
 public:
     // The archive at the host path; none, with the reason, when it cannot be opened at all (no such
     // file, not a plain file, not readable). A file that is no zip archive opens with that damage.
+    // Without a budget, the reader has one of its own.
     static std::shared_ptr<const ZipReader> open(const QString& path, QString* error,
-                                                 const ZipLimits& limits = {});
+                                                 const ZipLimits& limits = {},
+                                                 std::shared_ptr<ReadBudget> budget = nullptr);
+    ~ZipReader();
+    ZipReader(const ZipReader&) = delete;
+    ZipReader& operator=(const ZipReader&) = delete;
 
     const QString& path() const { return m_path; }
     quint64 fileSize() const { return m_fileSize; }
     const std::vector<ZipEntry>& entries() const { return m_entries; }
     const QByteArray& comment() const { return m_comment; }
-    // What is wrong with the archive as a whole: cut short, no zip, a directory that does not add up.
+    // What is wrong with the archive as a whole: cut short, no zip, a directory that does not add
+    // up, bytes that belong to no entry.
     const QStringList& damage() const { return m_damage; }
     // The entries came from the local headers: the central directory is missing or unreadable.
     bool fromLocalHeaders() const { return m_fromLocalHeaders; }
     // Where the central directory starts (the end of the entries' data); 0 when it was not read.
     quint64 directoryOffset() const { return m_directoryOffset; }
     // The index of the entry of that name, or -1.
-    qsizetype find(const QString& name) const;
+    qsizetype find(QStringView name) const;
 
-    // Streams an entry's bytes to sink in pieces, checking its size and CRC: an empty text when it
-    // is intact, else what is wrong ("CRC mismatch"...). A sink that returns false stops the read,
-    // and nothing is said about the rest. A refused entry is not read.
-    // dataEnd, when given, learns where the entry's data ends in the archive.
-    QString read(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink,
-                 quint64* dataEnd = nullptr) const;
+    // Streams an entry's bytes to sink in pieces, checking its size and CRC, and that its
+    // compressed data ends where its headers say: an empty text when it is intact, else what is
+    // wrong ("CRC mismatch"...). A sink that returns false stops the read, and nothing is said
+    // about the rest. A refused entry is not read.
+    QString read(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink) const;
     // The entry whole, when it holds at most cap bytes and is intact; else none, with the reason.
     std::optional<QByteArray> readAll(const ZipEntry& entry, quint64 cap, QString* error) const;
 
@@ -83,16 +104,20 @@ public:
     qint64 readAt(quint64 offset, char* into, qint64 count) const;
 
 private:
-    friend class EntryStream; // finds an entry's data through its local header
+    friend class EntryStream; // reads a deflated entry through to find where it ends
     ZipReader() = default;
     void readDirectory(const ZipLimits& limits);
     bool readCentral(quint64 directoryOffset, quint64 directorySize, quint64 count);
+    void checkLocalHeaders();
     void readLocalHeaders(const ZipLimits& limits);
+    bool probeEntry(ZipEntry& entry, const ZipLimits& limits, quint64& inflateLeft);
     bool interrupted();
     void checkEntries(const ZipLimits& limits);
-    bool locateData(ZipEntry& entry) const;
-    QString readWhole(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink,
-                      quint64* dataEnd) const;
+    void forgetEntries();
+    std::optional<QStringView> keepName(const char* bytes, qsizetype length, quint16 flags);
+    void refuse(ZipEntry& entry, const QString& why);
+    void noteGap(quint64 first, quint64 last);
+    QString readWhole(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink) const;
 
     QString m_path;
     UniqueFd m_fd;
@@ -101,7 +126,15 @@ private:
     QByteArray m_comment;
     QStringList m_damage;
     bool m_fromLocalHeaders = false;
+    bool m_partial = false; // the budget stopped the directory's reading
     quint64 m_directoryOffset = 0;
+    quint64 m_gaps = 0;
+    // The names, one after another in blocks that never move; what the budget lent.
+    std::vector<std::unique_ptr<char16_t[]>> m_nameBlocks;
+    qsizetype m_blockUsed = 0;
+    std::shared_ptr<ReadBudget> m_budget;
+    quint64 m_entriesTaken = 0;
+    quint64 m_charactersTaken = 0;
 };
 
 // An entry's bytes read in order, for a view that shows them a piece at a time: read gives the next

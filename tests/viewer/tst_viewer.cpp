@@ -37,6 +37,10 @@ private Q_SLOTS:
     void hostileArchives();
     void bombLimits_data();
     void bombLimits();
+    void archiveBudget_data();
+    void archiveBudget();
+    void readBudget_data();
+    void readBudget();
     void streamedEntries();
     void logSpans_data();
     void logSpans();
@@ -85,36 +89,45 @@ void TestViewer::hostileArchives_data()
 {
     QTest::addColumn<QByteArray>("archive");
     QTest::addColumn<int>("entries");
-    QTest::addColumn<QString>("damage"); // a part of the damage named; empty: intact
+    QTest::addColumn<QString>("damage");    // a part of the damage named; empty: intact
+    QTest::addColumn<QByteArray>("hidden"); // a name that bsdtar, reading from a pipe, finds in it
 
     const RawEntry text{"C/App/A.TXT", "line one\nline two\n"};
     const QByteArray whole = handMade({text, {"C/App/B.BIN", QByteArray(5000, 'b')}});
-    QTest::newRow("intact") << whole << 2 << QString();
-    QTest::newRow("stored") << handMade({{"C/S.TXT", "stored bytes", false}}) << 1 << QString();
+    QTest::newRow("intact") << whole << 2 << QString() << QByteArray();
+    QTest::newRow("stored") << handMade({{"C/S.TXT", "stored bytes", false}}) << 1 << QString()
+                            << QByteArray();
     QTest::newRow("CRC that lies") << handMade({{"C/A.TXT", "text", true, 0x0800, 0x12345678u}}) << 1
-                                   << "C/A.TXT: CRC mismatch";
+                                   << "C/A.TXT: CRC mismatch" << QByteArray();
     // Past 8 MiB an entry is streamed rather than read whole: the same checks hold.
     QTest::newRow("streamed, CRC that lies")
         << handMade({{"C/BIG.LOG", QByteArray(9 << 20, 'a'), true, 0x0800, 7u}}) << 1
-        << "C/BIG.LOG: CRC mismatch";
-    QTest::newRow("size that lies, short") << handMade({{"C/A.TXT", "text", true, 0x0800, {}, 3}}) << 1
-                                           << "C/A.TXT: it holds more bytes than its headers say";
-    QTest::newRow("size that lies, long") << handMade({{"C/A.TXT", "text", false, 0x0800, {}, 5}}) << 1
-                                          << "C/A.TXT: it holds 4 bytes where its headers say 5";
-    QTest::newRow("dot-dot") << handMade({{"C/../../etc/cron.d/x", "x"}}) << 1 << "\"..\" in its path";
-    QTest::newRow("dot-dot, backslash") << handMade({{"C\\..\\x", "x"}}) << 1 << "\"..\" in its path";
-    QTest::newRow("absolute") << handMade({{"/etc/passwd", "x"}}) << 1 << "absolute path";
-    QTest::newRow("drive") << handMade({{"C:/x", "x"}}) << 1 << "absolute path";
-    QTest::newRow("same name twice") << handMade({text, text}) << 2 << "a second entry of this name";
-    QTest::newRow("encrypted") << handMade({{"C/A.TXT", "x", false, 0x0801}}) << 1 << "encrypted";
+        << "C/BIG.LOG: CRC mismatch" << QByteArray();
+    QTest::newRow("size that lies, short")
+        << handMade({{"C/A.TXT", "text", true, 0x0800, {}, 3}}) << 1
+        << "C/A.TXT: it holds more bytes than its headers say" << QByteArray();
+    QTest::newRow("size that lies, long")
+        << handMade({{"C/A.TXT", "text", false, 0x0800, {}, 5}}) << 1
+        << "C/A.TXT: it holds 4 bytes where its headers say 5" << QByteArray();
+    QTest::newRow("dot-dot") << handMade({{"C/../../etc/cron.d/x", "x"}}) << 1 << "\"..\" in its path"
+                             << QByteArray();
+    QTest::newRow("dot-dot, backslash")
+        << handMade({{"C\\..\\x", "x"}}) << 1 << "\"..\" in its path" << QByteArray();
+    QTest::newRow("absolute") << handMade({{"/etc/passwd", "x"}}) << 1 << "absolute path" << QByteArray();
+    QTest::newRow("drive") << handMade({{"C:/x", "x"}}) << 1 << "absolute path" << QByteArray();
+    QTest::newRow("same name twice") << handMade({text, text}) << 2 << "a second entry of this name"
+                                     << QByteArray();
+    QTest::newRow("encrypted") << handMade({{"C/A.TXT", "x", false, 0x0801}}) << 1 << "encrypted"
+                               << QByteArray();
     QTest::newRow("two entries, one data")
         << handMade({text, {"C/App/C.TXT", text.data, true, 0x0800, {}, {}, 0}}) << 2
-        << "its data overlaps the entry C/App/C.TXT";
+        << "it shares its data with another entry" << QByteArray();
     // Cut inside the second entry's data: the first is read from its local header, the cut named.
-    QTest::newRow("cut short") << whole.left(whole.indexOf("C/App/B.BIN") + 14) << 2 << "cut short";
+    QTest::newRow("cut short") << whole.left(whole.indexOf("C/App/B.BIN") + 14) << 2 << "cut short"
+                               << QByteArray();
     QTest::newRow("cut before the directory")
         << whole.left(whole.lastIndexOf("PK\x01\x02", whole.indexOf("PK\x05\x06")) - 0) << 2
-        << "no central directory";
+        << "no central directory" << QByteArray();
     // A stream that zip wrote gives the sizes after the data; cut before its directory, the entry
     // is found by inflating it through, and checked against the sizes that follow.
     TS6_REQUIRE_PROGRAMS({QStringLiteral("zip")});
@@ -124,15 +137,85 @@ void TestViewer::hostileArchives_data()
     zip.closeWriteChannel();
     QVERIFY(zip.waitForFinished());
     const QByteArray streamed = zip.readAllStandardOutput();
-    QTest::newRow("sizes after the data") << streamed << 1 << QString();
+    QTest::newRow("sizes after the data") << streamed << 1 << QString() << QByteArray();
     QTest::newRow("sizes after the data, cut")
-        << streamed.left(streamed.lastIndexOf("PK\x01\x02")) << 1 << "1 entry read from";
-    QTest::newRow("bytes after the end") << whole + "junk" << 2 << "4 bytes follow the end of the archive";
-    QTest::newRow("no zip") << QByteArray("just some text, no zip at all") << 0 << "not a zip archive";
-    QTest::newRow("empty") << QByteArray() << 0 << "the file is empty";
+        << streamed.left(streamed.lastIndexOf("PK\x01\x02")) << 1 << "1 entry read from" << QByteArray();
+    QTest::newRow("bytes after the end")
+        << whole + "junk" << 2 << "4 bytes follow the end of the archive" << QByteArray();
+    QTest::newRow("no zip") << QByteArray("just some text, no zip at all") << 0 << "not a zip archive"
+                            << QByteArray();
+    QTest::newRow("empty") << QByteArray() << 0 << "the file is empty" << QByteArray();
     QByteArray directoryOutside = whole;
     directoryOutside[directoryOutside.size() - 3] = '\x7f'; // the directory's offset, far past the end
-    QTest::newRow("directory outside the file") << directoryOutside << 2 << "outside the file";
+    QTest::newRow("directory outside the file")
+        << directoryOutside << 2 << "outside the file" << QByteArray();
+    // What a streaming extractor finds that a listing by the directory would not show: each is
+    // damage, and bsdtar reading the archive from a pipe finds the entry, so the damage is real.
+    const RawEntry hidden{
+        .name = "C/HIDDEN.TXT", .data = "hidden payload\n", .deflate = false, .listed = false};
+    const RawEntry last{.name = "C/B.TXT", .data = "b bytes\n"};
+    QTest::newRow("left out of the directory, after a folder")
+        << handMade({{.name = "C/", .data = "", .deflate = false}, hidden, last}) << 2 << "belong to no entry"
+        << hidden.name;
+    QTest::newRow("left out of the directory, after a deflated folder")
+        << handMade({{.name = "C/", .data = ""}, hidden, last}) << 2 << "belong to no entry" << hidden.name;
+    QTest::newRow("left out of the directory, after a data descriptor")
+        << handMade({{.name = "C/A.TXT", .data = "a text\n", .descriptor = true}, hidden, last}) << 2
+        << "belong to no entry" << hidden.name;
+    QTest::newRow("inside the compressed size another entry claims")
+        << handMade({{.name = "C/A.TXT", .data = QByteArray("a text\n").repeated(10), .claimsNext = true},
+                     hidden,
+                     last})
+        << 2 << "bytes 49 to 105 of the archive are hidden inside it" << hidden.name;
+    QTest::newRow("inside the compressed size a streamed entry claims")
+        << handMade(
+               {{.name = "C/BIG.LOG", .data = QByteArray(9 << 20, 'a'), .claimsNext = true}, hidden, last})
+        << 2 << "C/BIG.LOG: its compressed data ends after" << hidden.name;
+    QTest::newRow("local header names another file")
+        << handMade({{.name = "C/README.TXT",
+                      .data = "#!/bin/sh\necho owned\n",
+                      .deflate = false,
+                      .localName = "../../../tmp/evil.sh"}})
+        << 1 << "it names \"../../../tmp/evil.sh\" (a name that leads out"
+        << QByteArray("../../../tmp/evil.sh");
+    // The local header held to the directory record, field by field.
+    QTest::newRow("local header, another CRC")
+        << handMade({{.name = "C/A.TXT", .data = "text", .localCrc = 1}}) << 1
+        << "its CRC is 00000001 where the directory says" << QByteArray();
+    QTest::newRow("local header, another size")
+        << handMade({{.name = "C/A.TXT", .data = "text", .localSize = 5}}) << 1
+        << "its size is 5 where the directory says 4" << QByteArray();
+    QTest::newRow("local header, other flags")
+        << handMade({{.name = "C/A.TXT", .data = "text", .localFlags = 0}}) << 1
+        << "its flags are 0000 where the directory says 0800" << QByteArray();
+    QTest::newRow("local header, another method")
+        << handMade({{.name = "C/A.TXT", .data = "text", .localDeflate = false}}) << 1
+        << "its compression method is 0 where the directory says 8" << QByteArray();
+    QTest::newRow("data descriptor that lies")
+        << handMade({{.name = "C/A.TXT", .data = "text", .descriptor = true, .descriptorCrc = 7}}) << 1
+        << "the data descriptor after its data is missing or does not match" << QByteArray();
+    QTest::newRow("data descriptor, intact")
+        << handMade({{.name = "C/A.TXT", .data = "text", .descriptor = true}, last}) << 2 << QString()
+        << QByteArray();
+    // Sizes are bounded by the file's own size before any limit: a compressed size of 2^64-1
+    // wraps no sum, and a small file declares no more than it may inflate to.
+    QTest::newRow("compressed size 2^64-1")
+        << handMade({{.name = "C/A.TXT", .data = "text", .packed = ~quint64(0)}}) << 1
+        << "its compressed size, 18446744073709551615 bytes, runs past the end of the archive"
+        << QByteArray();
+    QTest::newRow("compressed size past the file")
+        << handMade({{.name = "C/A.TXT", .data = "text", .packed = 0xfffffff0u}}) << 1
+        << "runs past the end of the archive" << QByteArray();
+    const RawEntry claimsMuch{.name = "C/Z1.TXT", .data = QByteArray(1000, 'z'), .size = quint64(100) << 20};
+    RawEntry second = claimsMuch;
+    second.name = "C/Z2.TXT";
+    RawEntry third = claimsMuch;
+    third.name = "C/Z3.TXT";
+    QTest::newRow("declares more than a small file may inflate")
+        << handMade({claimsMuch, second, third}) << 3
+        << "C/Z3.TXT: with the entries before it, it would inflate past 268435456 bytes, the limit for an "
+           "archive of"
+        << QByteArray();
 }
 
 void TestViewer::hostileArchives()
@@ -140,6 +223,7 @@ void TestViewer::hostileArchives()
     QFETCH(QByteArray, archive);
     QFETCH(int, entries);
     QFETCH(QString, damage);
+    QFETCH(QByteArray, hidden);
     const QString path = m_dir.filePath(QStringLiteral("hostile.zip"));
     QVERIFY(writeFile(path, archive));
     const PackageFindings report = readPackage(path);
@@ -151,6 +235,20 @@ void TestViewer::hostileArchives()
         QVERIFY2(problemsOf(report).contains(damage), qPrintable(problemsOf(report)));
     // Nothing was written beside it: reading never writes.
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("hostile.zip")});
+    if (hidden.isEmpty())
+        return;
+    // A streaming extractor finds the entry: bsdtar, from a pipe, in a folder of its own.
+    TS6_REQUIRE_PROGRAMS({QStringLiteral("bsdtar")});
+    QTemporaryDir into;
+    QProcess bsdtar;
+    bsdtar.setWorkingDirectory(into.path());
+    bsdtar.setProcessChannelMode(QProcess::MergedChannels);
+    bsdtar.start(QStringLiteral("bsdtar"), {QStringLiteral("-xvf"), QStringLiteral("-")});
+    bsdtar.write(archive);
+    bsdtar.closeWriteChannel();
+    QVERIFY(bsdtar.waitForFinished());
+    const QByteArray said = bsdtar.readAll();
+    QVERIFY2(said.contains("x " + hidden), said.constData());
 }
 
 void TestViewer::bombLimits_data()
@@ -194,6 +292,97 @@ void TestViewer::bombLimits()
     QVERIFY(ZipReader::open(path, &error, sized)->entries().front().refused.isEmpty());
     const ZipLimits smaller{.maxEntrySize = declared - 1, .maxTotalSize = declared};
     QVERIFY(!ZipReader::open(path, &error, smaller)->entries().front().refused.isEmpty());
+}
+
+void TestViewer::archiveBudget_data()
+{
+    QTest::addColumn<bool>("cut");         // before the directory: entries found by inflating them
+    QTest::addColumn<quint64>("maxRatio"); // the archive's budget is also this many times its size
+    QTest::addColumn<quint64>("maxTotal");
+    QTest::addColumn<int>("intact"); // entries read whole; the rest refused
+    // Three entries of 1 MiB each that deflate to 1 KiB, whose sizes follow their data.
+    constexpr quint64 kMiB = 1 << 20;
+    for (const bool cut : {false, true}) {
+        const QByteArray mode = cut ? "cut short, " : "directory, ";
+        QTest::newRow(mode + "at the budget") << cut << quint64(1'000'000) << 3 * kMiB << 3;
+        QTest::newRow(mode + "a byte past it") << cut << quint64(1'000'000) << 3 * kMiB - 1 << 2;
+        // 100 times a file of a few KiB is less than the floor of 1 MiB: one entry only.
+        QTest::newRow(mode + "by the file's size") << cut << quint64(100) << 64 * kMiB << 1;
+    }
+}
+
+void TestViewer::archiveBudget()
+{
+    QFETCH(bool, cut);
+    QFETCH(quint64, maxRatio);
+    QFETCH(quint64, maxTotal);
+    QFETCH(int, intact);
+    QList<RawEntry> entries;
+    for (const char* name : {"C/Z1.BIN", "C/Z2.BIN", "C/Z3.BIN"})
+        entries.append({.name = name, .data = QByteArray(1 << 20, 'z'), .descriptor = true});
+    QByteArray archive = handMade(entries);
+    if (cut)
+        archive = archive.left(archive.indexOf("PK\x01\x02"));
+    const QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("budget.zip"));
+    QVERIFY(writeFile(path, archive));
+    const ZipLimits limits{
+        .maxRatio = maxRatio, .ratioFloor = 1 << 20, .maxEntrySize = 8 << 20, .maxTotalSize = maxTotal};
+    QString error;
+    const std::shared_ptr<const ZipReader> zip = ZipReader::open(path, &error, limits);
+    QCOMPARE(zip->fromLocalHeaders(), cut);
+    int read = 0;
+    for (const ZipEntry& entry : zip->entries())
+        read += zip->read(entry, [](const char*, size_t) { return true; }).isEmpty() ? 1 : 0;
+    QCOMPARE(read, intact);
+    if (intact < 3)
+        QVERIFY2(zip->entries().size() < 3 ||
+                     zip->entries().back().refused.contains(QLatin1String("the limit for")),
+                 qPrintable(zip->entries().back().refused));
+}
+
+void TestViewer::readBudget_data()
+{
+    QTest::addColumn<quint64>("entryLimit");
+    QTest::addColumn<quint64>("characterLimit");
+    QTest::addColumn<bool>("cut");
+    QTest::addColumn<bool>("shared"); // another reader of the run holds the same archive open
+    QTest::addColumn<int>("entries"); // read; fewer than 3: the rest named as damage
+    // Three entries of names of 7 characters.
+    for (const bool cut : {false, true}) {
+        const QByteArray mode = cut ? "cut short, " : "directory, ";
+        QTest::newRow(mode + "at the budget") << quint64(3) << quint64(21) << cut << false << 3;
+        QTest::newRow(mode + "an entry past it") << quint64(2) << quint64(21) << cut << false << 2;
+        QTest::newRow(mode + "a character past it") << quint64(3) << quint64(20) << cut << false << 2;
+    }
+    QTest::newRow("shared by two readers") << quint64(5) << quint64(100) << false << true << 2;
+}
+
+void TestViewer::readBudget()
+{
+    QFETCH(quint64, entryLimit);
+    QFETCH(quint64, characterLimit);
+    QFETCH(bool, cut);
+    QFETCH(bool, shared);
+    QFETCH(int, entries);
+    QByteArray archive = handMade({{"C/A.TXT", "a"}, {"C/B.TXT", "b"}, {"C/C.TXT", "c"}});
+    if (cut)
+        archive = archive.left(archive.indexOf("PK\x01\x02"));
+    const QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("names.zip"));
+    QVERIFY(writeFile(path, archive));
+    const auto budget = std::make_shared<ReadBudget>(entryLimit, characterLimit);
+    QString error;
+    std::shared_ptr<const ZipReader> first = shared ? ZipReader::open(path, &error, {}, budget) : nullptr;
+    const std::shared_ptr<const ZipReader> zip = ZipReader::open(path, &error, {}, budget);
+    QCOMPARE(static_cast<int>(zip->entries().size()), entries);
+    const QString damage = zip->damage().join(QLatin1Char('|'));
+    QCOMPARE(damage.contains(QLatin1String("goes past what one run reads")), entries < 3);
+    // A reader closed gives its share back to the run.
+    if (shared) {
+        first.reset();
+        QCOMPARE(ZipReader::open(path, &error, {}, budget)->entries().size(), size_t(3));
+    }
 }
 
 void TestViewer::streamedEntries()
