@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, configures, builds and runs the whole test suite: the tests, a bounded
-# fuzzing run of the template reader, the suite again under AddressSanitizer and
+# fuzzing run of the template reader and of the zip reader, the suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and a soak of 200 batch builds. In CI (CI=true) warnings are errors.
 # TS6_QUICK=1 runs the tests and the fuzzer only.
 set -euo pipefail
@@ -16,15 +16,19 @@ cmake --build --preset "$preset"
 bash scripts/install-tus-server.sh "build/$preset/tus"
 ctest --preset "$preset" -j2
 
-# Bad templates must never crash a load: fuzz the template reader for a bounded time under
-# AddressSanitizer (a crash, leak or hang fails the run).
+# Bad templates must never crash a load, nor a hostile package a read: fuzz the template reader and
+# the zip reader for a bounded time each under AddressSanitizer (a crash, leak or hang fails the run).
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target fuzz_templatereader
-mkdir -p build/fuzz/corpus
+cmake --build --preset fuzz --target fuzz_templatereader fuzz_zipreader
+mkdir -p build/fuzz/corpus build/fuzz/zipcorpus
 ./build/fuzz/tests/fuzz/fuzz_templatereader -max_total_time="${TS6_FUZZ_SECONDS:-30}" -timeout=10 \
     -rss_limit_mb=2048 -print_final_stats=1 build/fuzz/corpus tests/fuzz/seeds 2>build/fuzz/last-run.log \
     || { tail -n 60 build/fuzz/last-run.log; exit 1; }
 grep -E '^stat::number_of_executed_units' build/fuzz/last-run.log | sed 's/^/fuzz_templatereader: /'
+./build/fuzz/tests/fuzz/fuzz_zipreader -max_total_time="${TS6_FUZZ_SECONDS:-30}" -timeout=10 \
+    -rss_limit_mb=2048 -print_final_stats=1 build/fuzz/zipcorpus tests/fuzz/zipseeds 2>build/fuzz/last-zip-run.log \
+    || { tail -n 60 build/fuzz/last-zip-run.log; exit 1; }
+grep -E '^stat::number_of_executed_units' build/fuzz/last-zip-run.log | sed 's/^/fuzz_zipreader: /'
 
 [ "${TS6_QUICK:-}" = "1" ] && exit 0
 
