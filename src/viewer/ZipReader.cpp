@@ -52,6 +52,7 @@ constexpr qint64 kLocalHeaderSize = 30;
 constexpr qint64 kCentralHeaderSize = 46;
 constexpr quint64 kMaxDirectorySize = quint64(1) << 30;
 constexpr qint64 kBlock = 256 << 10;
+constexpr qint64 kHeaderRead = 1024;      // a local header with its name and extra field, as a rule
 constexpr qint64 kWindow = 256 << 10;     // the bytes read at once for headers
 constexpr qsizetype kNameBlock = 1 << 20; // characters: a name has at most 65535
 constexpr qsizetype kQuotedName = 200;    // characters of a name quoted in a text about damage
@@ -229,20 +230,22 @@ void applyExtra(ZipEntry& entry, const char* extra, qsizetype length, bool sizeW
 }
 
 // Reads the archive through a window that moves as it is asked: the headers of neighbouring
-// entries, asked for in the order of their offsets, come from one read of the archive.
+// entries, asked for in the order of their offsets, come from one read of the archive. A reader that
+// knows the next bytes it wants lie far ahead asks for less, so that the headers of large entries
+// cost a small read each, not a window each.
 class ArchiveWindow
 {
 public:
     explicit ArchiveWindow(const ZipReader& zip) : m_zip(zip) {}
 
     // The bytes from offset on, count of them; null when the archive ends before them or cannot be
-    // read (failed() tells which).
-    const char* at(quint64 offset, qint64 count)
+    // read (failed() tells which). When they must be read, ahead bytes are (up to a window).
+    const char* at(quint64 offset, qint64 count, qint64 ahead = kWindow)
     {
         if (offset >= m_start && offset - m_start <= static_cast<quint64>(m_filled) &&
             static_cast<qint64>(offset - m_start) + count <= m_filled)
             return m_bytes.data() + (offset - m_start);
-        const qint64 want = std::max(count, kWindow);
+        const qint64 want = std::max(count, std::min(ahead, kWindow));
         if (static_cast<qint64>(m_bytes.size()) < want)
             m_bytes.resize(static_cast<size_t>(want));
         const qint64 got = m_zip.readAt(offset, m_bytes.data(), want);
@@ -271,9 +274,9 @@ struct LocalHeader
 };
 
 // The local header at offset, read through the window; none when there is none, or it is cut.
-std::optional<LocalHeader> localHeaderAt(ArchiveWindow& window, quint64 offset)
+std::optional<LocalHeader> localHeaderAt(ArchiveWindow& window, quint64 offset, qint64 ahead)
 {
-    const char* h = window.at(offset, kLocalHeaderSize);
+    const char* h = window.at(offset, kLocalHeaderSize, ahead);
     if (!h || get32(h) != kLocalHeader)
         return std::nullopt;
     const qsizetype nameLength = get16(h + 26);
@@ -645,7 +648,17 @@ void ZipReader::checkLocalHeaders()
                                   ? QStringLiteral("it shares its data with another entry")
                                   : QStringLiteral("its data overlaps the entry %1").arg(quoted(entry.name)));
         previous = &entry;
-        const std::optional<LocalHeader> local = localHeaderAt(window, entry.headerOffset);
+        // Read ahead as far as the next entry's header when it is near.
+        const quint64 next = k + 1 < order.size()
+                                 ? std::min(m_entries[order[k + 1]].headerOffset, m_directoryOffset)
+                                 : m_directoryOffset;
+        const auto aheadTo = [&](quint64 from) {
+            return next > from && next - from < static_cast<quint64>(kWindow)
+                       ? static_cast<qint64>(next - from) + kHeaderRead
+                       : kHeaderRead;
+        };
+        const std::optional<LocalHeader> local =
+            localHeaderAt(window, entry.headerOffset, aheadTo(entry.headerOffset));
         if (!local) {
             refuse(entry, window.failed()
                               ? QStringLiteral("cannot read its local header: ") + errnoText(errno)
@@ -670,12 +683,9 @@ void ZipReader::checkLocalHeaders()
         }
         end += entry.packed;
         if (entry.flags & kSizesFollow) {
-            const quint64 next = k + 1 < order.size()
-                                     ? std::min(m_entries[order[k + 1]].headerOffset, m_directoryOffset)
-                                     : m_directoryOffset;
             // Through the window as a rule; near the end of the file, what is left of it.
             char tail[24];
-            const char* d = window.at(end, 24);
+            const char* d = window.at(end, 24, aheadTo(end));
             const qint64 got = d ? 24 : std::max<qint64>(readAt(end, tail, 24), 0);
             const std::optional<qint64> length = descriptorLength(d ? d : tail, got, entry, end, next);
             if (length)
@@ -741,10 +751,11 @@ void ZipReader::readLocalHeaders(const ZipLimits& limits)
     quint64 inflateLeft = limits.archiveBudget(m_fileSize);
     ArchiveWindow window(*this);
     quint64 offset = 0;
+    qint64 ahead = kWindow; // a window while the entries are small, a header's read after a large one
     for (;;) {
         if (m_entries.size() % 4096 == 0 && interrupted())
             return;
-        std::optional<LocalHeader> local = localHeaderAt(window, offset);
+        std::optional<LocalHeader> local = localHeaderAt(window, offset, ahead);
         if (!local)
             break;
         const std::optional<QStringView> name = keepName(local->name, local->nameLength, local->fields.flags);
@@ -803,6 +814,7 @@ void ZipReader::readLocalHeaders(const ZipLimits& limits)
             }
             offset = entry.dataOffset + entry.packed;
         }
+        ahead = offset - entry.headerOffset < static_cast<quint64>(kWindow / 4) ? kWindow : kHeaderRead;
         m_entries.push_back(std::move(entry));
     }
     if (m_entries.empty() && m_fileSize > 0)
