@@ -86,13 +86,48 @@ std::optional<QDateTime> lineTimeStamp(const char* begin, const char* end);
 // Whether an entry is one of the product's logs, compared by size and time span.
 bool isLogEntry(QStringView name);
 
+// A log's time span beside its entry's row, read as an optional one: kept apart, so that the row of
+// an entry that is no log (most of them, in a package of millions) costs a pointer for it.
+class EntryLogSpan
+{
+public:
+    EntryLogSpan() = default;
+    EntryLogSpan(const EntryLogSpan& other)
+        : m_span(other.m_span ? std::make_unique<LogSpan>(*other.m_span) : nullptr)
+    {}
+    EntryLogSpan(EntryLogSpan&&) noexcept = default;
+    EntryLogSpan& operator=(const EntryLogSpan& other)
+    {
+        m_span = other.m_span ? std::make_unique<LogSpan>(*other.m_span) : nullptr;
+        return *this;
+    }
+    EntryLogSpan& operator=(EntryLogSpan&&) noexcept = default;
+    ~EntryLogSpan() = default;
+    EntryLogSpan& operator=(const LogSpan& span)
+    {
+        m_span = std::make_unique<LogSpan>(span);
+        return *this;
+    }
+
+    explicit operator bool() const { return m_span != nullptr; }
+    const LogSpan& operator*() const { return *m_span; }
+    const LogSpan* operator->() const { return m_span.get(); }
+    operator std::optional<LogSpan>() const
+    {
+        return m_span ? std::optional<LogSpan>(*m_span) : std::nullopt;
+    }
+
+private:
+    std::unique_ptr<LogSpan> m_span;
+};
+
 // One entry and what reading it showed.
 struct EntryReport
 {
     qsizetype index = 0; // in the archive's entries
     QString problem{};   // damage or refusal; empty when intact or not read
+    EntryLogSpan log{};
     bool checked = false;
-    std::optional<LogSpan> log{};
 };
 
 // The sha256sum file beside a package and whether the package still matches it.

@@ -107,8 +107,8 @@ QString hiddenInside(const ZipEntry& entry, quint64 used)
                           "of the archive are hidden inside it, where a streaming reader finds them")
         .arg(used)
         .arg(entry.packed)
-        .arg(entry.dataOffset + used)
-        .arg(entry.dataOffset + entry.packed - 1);
+        .arg(entry.dataOffset() + used)
+        .arg(entry.dataOffset() + entry.packed - 1);
 }
 
 // A name quoted in a text about damage: in quotes, and cut in the middle when long.
@@ -666,15 +666,15 @@ void ZipReader::checkLocalHeaders()
             known = false;
             continue;
         }
-        entry.dataOffset = local->dataOffset;
+        entry.headerLength = static_cast<quint32>(local->dataOffset - local->fields.headerOffset);
         const qsizetype characters =
             decodeName(local->name, local->nameLength, local->fields.flags, localName.data());
         if (const QString wrong = headerMismatch(entry, *local, QStringView(localName.data(), characters));
             !wrong.isEmpty())
             refuse(entry, wrong);
         // The data, bounded by the file before any sum is made of its size.
-        quint64 end = entry.dataOffset;
-        if (entry.dataOffset > m_fileSize || entry.packed > m_fileSize - entry.dataOffset) {
+        quint64 end = entry.dataOffset();
+        if (entry.dataOffset() > m_fileSize || entry.packed > m_fileSize - entry.dataOffset()) {
             refuse(entry, QStringLiteral("its compressed size, %1, runs past the end of the archive")
                               .arg(sizeText(entry.packed)));
             accounted = m_directoryOffset;
@@ -713,7 +713,7 @@ bool ZipReader::probeEntry(ZipEntry& entry, const ZipLimits& limits, quint64& in
 {
     EntryStream probe(std::shared_ptr<const ZipReader>(std::shared_ptr<const ZipReader>{}, this), entry);
     probe.m_entry.size = ~quint64(0);
-    probe.m_entry.packed = m_fileSize - entry.dataOffset;
+    probe.m_entry.packed = m_fileSize - entry.dataOffset();
     std::vector<char> sink(kBlock);
     qint64 n = 0;
     while ((n = probe.read(sink.data(), kBlock)) > 0) {
@@ -770,7 +770,7 @@ void ZipReader::readLocalHeaders(const ZipLimits& limits)
         }
         ZipEntry entry = local->fields;
         entry.name = *name;
-        entry.dataOffset = local->dataOffset;
+        entry.headerLength = static_cast<quint32>(local->dataOffset - local->fields.headerOffset);
         if (entry.flags & kSizesFollow) {
             // The sizes follow the data: only a deflated stream tells where it ends.
             if (entry.method != 8) {
@@ -789,7 +789,7 @@ void ZipReader::readLocalHeaders(const ZipLimits& limits)
             // The descriptor: its signature (optional), the CRC, and the sizes in 4 bytes each, or in
             // 8 for zip64: the form whose compressed size is the one just found.
             char descriptor[24];
-            const quint64 after = entry.dataOffset + entry.packed;
+            const quint64 after = entry.dataOffset() + entry.packed;
             const qint64 got = readAt(after, descriptor, 24);
             const qsizetype skip = got >= 4 && get32(descriptor) == kDataDescriptor ? 4 : 0;
             const bool wide = got >= skip + 20 && get64(descriptor + skip + 4) == entry.packed &&
@@ -807,12 +807,12 @@ void ZipReader::readLocalHeaders(const ZipLimits& limits)
                 refuse(entry, sizeMismatch(inflated, entry.size));
             offset = after + static_cast<quint64>(skip + length);
         } else {
-            if (entry.dataOffset > m_fileSize || entry.packed > m_fileSize - entry.dataOffset) {
+            if (entry.dataOffset() > m_fileSize || entry.packed > m_fileSize - entry.dataOffset()) {
                 refuse(entry, QStringLiteral("its data is cut short"));
                 m_entries.push_back(std::move(entry));
                 break;
             }
-            offset = entry.dataOffset + entry.packed;
+            offset = entry.dataOffset() + entry.packed;
         }
         ahead = offset - entry.headerOffset < static_cast<quint64>(kWindow / 4) ? kWindow : kHeaderRead;
         m_entries.push_back(std::move(entry));
@@ -900,7 +900,7 @@ QString ZipReader::readWhole(const ZipEntry& entry,
         return QStringLiteral("out of memory");
     if (buffers.raw.size() < entry.packed)
         buffers.raw.resize(static_cast<size_t>(entry.packed));
-    const qint64 got = readAt(entry.dataOffset, buffers.raw.data(), static_cast<qint64>(entry.packed));
+    const qint64 got = readAt(entry.dataOffset(), buffers.raw.data(), static_cast<qint64>(entry.packed));
     if (got < 0)
         return QStringLiteral("cannot read it: ") + errnoText(errno);
     if (static_cast<quint64>(got) < entry.packed)
@@ -978,7 +978,7 @@ void EntryStream::restart()
         fail(m_entry.refused);
         return;
     }
-    if (m_entry.dataOffset == 0) {
+    if (m_entry.headerLength == 0) {
         fail(QStringLiteral("its local header is missing or damaged"));
         return;
     }
@@ -1039,7 +1039,7 @@ qint64 EntryStream::readStored(char* into, qint64 max)
 {
     const qint64 want =
         static_cast<qint64>(std::min<quint64>(static_cast<quint64>(max), m_entry.packed - m_inputTaken));
-    const qint64 n = m_zip->readAt(m_entry.dataOffset + m_inputTaken, into, want);
+    const qint64 n = m_zip->readAt(m_entry.dataOffset() + m_inputTaken, into, want);
     if (n < 0)
         return fail(QStringLiteral("cannot read it: ") + errnoText(errno));
     if (n < want)
@@ -1059,7 +1059,7 @@ qint64 EntryStream::readDeflated(char* into, qint64 max)
             if (left == 0)
                 return fail(QStringLiteral("its data is cut short"));
             m_input.resize(static_cast<size_t>(std::min<quint64>(left, kBlock)));
-            const qint64 n = m_zip->readAt(m_entry.dataOffset + m_inputTaken, m_input.data(),
+            const qint64 n = m_zip->readAt(m_entry.dataOffset() + m_inputTaken, m_input.data(),
                                            static_cast<qint64>(m_input.size()));
             if (n < 0)
                 return fail(QStringLiteral("cannot read it: ") + errnoText(errno));

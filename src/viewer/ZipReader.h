@@ -25,9 +25,9 @@ struct ZipEntry
     quint64 size = 0;         // the bytes it holds, as its headers say
     quint64 packed = 0;       // the bytes its data takes in the archive
     quint64 headerOffset = 0; // where its local header starts
-    quint64 dataOffset = 0;   // where its data starts, after its local header
     QDateTime modified{};     // UTC: the exact time of the extra field, else the DOS time
     quint32 crc = 0;          // the CRC its headers give
+    quint32 headerLength = 0; // its local header with its name and extra field; 0 until read
     quint32 mode = 0;         // type and permission bits of an entry made on Unix, else 0
     quint16 method = 0;       // 0 stored, 8 deflated
     quint16 flags = 0;        // the general-purpose bits
@@ -36,6 +36,8 @@ struct ZipEntry
                               // bombs, encryption...)
 
     bool isFolder() const { return name.endsWith(QLatin1Char('/')); }
+    // Where its data starts, after its local header.
+    quint64 dataOffset() const { return headerOffset + headerLength; }
 };
 
 // How much an archive may ask a reader to inflate: past these an entry is refused, never read. Small
