@@ -111,6 +111,21 @@ QString hiddenInside(const ZipEntry& entry, quint64 used)
         .arg(entry.dataOffset() + entry.packed - 1);
 }
 
+// A stored entry whose sizes follow its data, which a streaming reader ends early.
+QString endsEarly(const ZipEntry& entry, quint64 end)
+{
+    return QStringLiteral(
+               "a data descriptor inside its data, at byte %1 of the archive, ends it there for a "
+               "streaming reader: bytes %1 to %2 are hidden inside it, where that reader finds them")
+        .arg(entry.dataOffset() + end)
+        .arg(entry.dataOffset() + entry.packed - 1);
+}
+
+bool streamingEndMatters(const ZipEntry& entry)
+{
+    return entry.method == 0 && (entry.flags & kSizesFollow);
+}
+
 // A name quoted in a text about damage: in quotes, and cut in the middle when long.
 QString quoted(QStringView name)
 {
@@ -928,9 +943,57 @@ QString ZipReader::readWhole(const ZipEntry& entry,
         return size > entry.size ? moreThanSaid(entry.size) : sizeMismatch(size, entry.size);
     if (const auto crc = static_cast<quint32>(libdeflate_crc32(0, data, size)); crc != entry.crc)
         return crcMismatch(crc, entry.crc);
+    if (streamingEndMatters(entry)) {
+        StreamingEnd streaming;
+        streaming.add(data, size);
+        if (streaming.end())
+            return endsEarly(entry, *streaming.end());
+    }
     if (size > 0)
         sink(data, size);
     return {};
+}
+
+void StreamingEnd::add(const char* data, size_t size)
+{
+    static constexpr char kSignature[] = {'P', 'K', '\x07', '\x08'};
+    if (m_end || size == 0)
+        return;
+    // A signature that starts in the carry, with the piece's first bytes after it.
+    std::array<char, 14> joint{};
+    std::memcpy(joint.data(), m_carry.data(), m_carried);
+    const size_t more = std::min<size_t>(7, size);
+    std::memcpy(joint.data() + m_carried, data, more);
+    for (size_t i = 0; i < m_carried && i + 8 <= m_carried + more; ++i)
+        if (std::memcmp(joint.data() + i, kSignature, 4) == 0 &&
+            get32(joint.data() + i + 4) ==
+                static_cast<quint32>(crc32_z(m_crc, reinterpret_cast<const Bytef*>(m_carry.data()), i))) {
+            m_end = m_taken + i;
+            return;
+        }
+    m_crc = static_cast<quint32>(crc32_z(m_crc, reinterpret_cast<const Bytef*>(m_carry.data()), m_carried));
+    m_taken += m_carried;
+    m_carried = 0;
+    // Signatures in the piece, each with its CRC after it.
+    size_t at = 0; // the piece's bytes taken into m_crc
+    for (const void* found = memmem(data, size, kSignature, 4); found;) {
+        const size_t i = static_cast<size_t>(static_cast<const char*>(found) - data);
+        if (i + 8 > size)
+            break;
+        m_crc = static_cast<quint32>(crc32_z(m_crc, reinterpret_cast<const Bytef*>(data + at), i - at));
+        at = i;
+        if (get32(data + i + 4) == m_crc) {
+            m_end = m_taken + i;
+            return;
+        }
+        found = memmem(data + i + 1, size - i - 1, kSignature, 4);
+    }
+    // The last bytes wait for the next piece.
+    const size_t keepFrom = std::max(at, size - std::min<size_t>(7, size));
+    m_crc = static_cast<quint32>(crc32_z(m_crc, reinterpret_cast<const Bytef*>(data + at), keepFrom - at));
+    m_taken += keepFrom;
+    m_carried = size - keepFrom;
+    std::memcpy(m_carry.data(), data + keepFrom, m_carried);
 }
 
 std::optional<QByteArray> ZipReader::readAll(const ZipEntry& entry, quint64 cap, QString* error) const
@@ -972,6 +1035,7 @@ void EntryStream::restart()
     m_inputTaken = 0;
     m_position = 0;
     m_crc = static_cast<quint32>(crc32(0, nullptr, 0));
+    m_streamingEnd = {};
     m_ended = false;
     m_error.clear();
     if (!m_entry.refused.isEmpty()) {
@@ -1046,6 +1110,11 @@ qint64 EntryStream::readStored(char* into, qint64 max)
         return fail(QStringLiteral("its data runs past the end of the archive"));
     m_inputTaken += static_cast<quint64>(n);
     m_ended = m_inputTaken == m_entry.packed;
+    if (streamingEndMatters(m_entry)) {
+        m_streamingEnd.add(into, static_cast<size_t>(n));
+        if (m_streamingEnd.end())
+            return fail(endsEarly(m_entry, *m_streamingEnd.end()));
+    }
     return n;
 }
 

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -139,6 +140,26 @@ private:
     quint64 m_charactersTaken = 0;
 };
 
+// Follows the bytes of a stored entry whose sizes follow its data as a streaming reader does. Such a
+// reader cannot know where the data ends: it takes the first data descriptor signature followed by
+// the CRC of the bytes before it as the end, and reads what comes after as the next entry. A
+// signature like that inside the data hides an entry from a listing by the directory and shows it
+// to such a reader.
+class StreamingEnd
+{
+public:
+    void add(const char* data, size_t size);
+    // Where a streaming reader ends the data, in the entry's bytes, when before their end.
+    std::optional<quint64> end() const { return m_end; }
+
+private:
+    std::array<char, 7> m_carry{}; // the last bytes, which a signature in the next piece may start in
+    size_t m_carried = 0;
+    quint32 m_crc = 0;   // of the bytes before the carry
+    quint64 m_taken = 0; // the bytes before the carry
+    std::optional<quint64> m_end;
+};
+
 // An entry's bytes read in order, for a view that shows them a piece at a time: read gives the next
 // piece; seek goes to an offset of the entry's bytes (backwards, from the start again).
 class EntryStream
@@ -173,6 +194,7 @@ private:
     quint64 m_inputTaken = 0; // bytes of the entry's data read from the archive
     quint64 m_position = 0;   // bytes of the entry given out
     quint32 m_crc = 0;
+    StreamingEnd m_streamingEnd; // of a stored entry whose sizes follow its data
     bool m_ended = false;
     QString m_error;
 };

@@ -16,6 +16,8 @@
 #include <QTest>
 #include <QTimeZone>
 
+#include <zlib.h>
+
 namespace {
 
 const QByteArray kBombData(4 << 20, 'z');
@@ -171,6 +173,28 @@ void TestViewer::hostileArchives_data()
         << handMade(
                {{.name = "C/BIG.LOG", .data = QByteArray(9 << 20, 'a'), .claimsNext = true}, hidden, last})
         << 2 << "C/BIG.LOG: its compressed data ends after" << hidden.name;
+    // A stored entry whose sizes follow its data ends, for a streaming reader, at the first data
+    // descriptor whose CRC is that of the bytes before it; whole, and read in pieces with the
+    // signature across two of them.
+    const auto descriptorInside = [&](const QByteArray& before) {
+        const QByteArray entry = handMade({{.name = hidden.name, .data = hidden.data, .deflate = false}});
+        QByteArray fake("PK\x07\x08", 4);
+        for (const quint32 value :
+             {static_cast<quint32>(crc32(0, reinterpret_cast<const Bytef*>(before.constData()),
+                                         static_cast<uInt>(before.size()))),
+              static_cast<quint32>(before.size()), static_cast<quint32>(before.size())})
+            fake += QByteArray(reinterpret_cast<const char*>(&value), 4); // little-endian, as zip writes
+        return handMade({{.name = "C/A.BIN",
+                          .data = before + fake + entry.left(entry.indexOf("PK\x01\x02")) + "tail\n",
+                          .deflate = false,
+                          .descriptor = true},
+                         last});
+    };
+    QTest::newRow("stored, a data descriptor inside its data")
+        << descriptorInside("first part\n") << 2 << "ends it there for a streaming reader" << hidden.name;
+    QTest::newRow("stored and streamed, a data descriptor inside its data")
+        << descriptorInside(QByteArray((9 << 20) - 2, 'a')) << 2 << "ends it there for a streaming reader"
+        << hidden.name;
     QTest::newRow("local header names another file")
         << handMade({{.name = "C/README.TXT",
                       .data = "#!/bin/sh\necho owned\n",
