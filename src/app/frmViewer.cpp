@@ -84,8 +84,8 @@ std::vector<EntryRow> entryRows(const PackageFindings* package)
     for (size_t i = 0; i < package->entries.size(); ++i) {
         const EntryReport& report = package->entries[i];
         const ZipEntry& entry = package->entry(report);
-        rows.push_back({entry.name.toString(), entry.size, entry.modified, entryState(report, entry), entry.unsafe,
-                        !report.problem.isEmpty() || !entry.refused.isEmpty(), entry.isFolder(),
+        rows.push_back({entry.name.toString(), entry.size, entry.modified, entryState(report, entry),
+                        entry.unsafe, !report.problem.isEmpty() || !entry.refused.isEmpty(), entry.isFolder(),
                         qsizetype(i)});
     }
     return rows;
@@ -675,7 +675,8 @@ void frmViewer::showEntry(const QModelIndex& current)
     }
     const EntryReport& report = package->entries[size_t(index)];
     const ZipEntry& entry = package->entry(report);
-    QString header = shownText(entry.name.toString()) + QStringLiteral("\n") + shownText(entryState(report, entry));
+    QString header =
+        shownText(entry.name.toString()) + QStringLiteral("\n") + shownText(entryState(report, entry));
     if (!entry.unsafe.isEmpty())
         header += tr("; unsafe name, never followed: %1").arg(shownText(entry.unsafe));
     m_entryName->setText(header);
