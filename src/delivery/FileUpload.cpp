@@ -103,7 +103,8 @@ UploadOutcome FileUpload::run()
                            : UniqueFd(::open(QFile::encodeName(m_source.path).constData(),
                                              O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd && caseFile && !reachedDirectly(fd.get(), m_source.path)) {
-        refused = QStringLiteral("%1 is not taken: a folder on its way is a symbolic link").arg(m_source.path);
+        refused =
+            QStringLiteral("%1 is not taken: a folder on its way is a symbolic link").arg(m_source.path);
         fd.reset();
     }
     m_fd = fd.get();
@@ -405,11 +406,11 @@ bool FileUpload::checksumStillHolds()
         forgetState();
     }
     end(UploadOutcome::End::Failed,
-        read.isEmpty() ? QStringLiteral("cannot read %1: %2").arg(m_source.path, systemError(errno))
-                       : QStringLiteral("%1 does not match its SHA-256 in %2 (it is %3)%4")
-                             .arg(m_source.path, m_source.known->from, QString::fromLatin1(read),
-                                  begun ? QStringLiteral("; the upload was removed from the server")
-                                        : QString()));
+        read.isEmpty()
+            ? QStringLiteral("cannot read %1: %2").arg(m_source.path, systemError(errno))
+            : QStringLiteral("%1 does not match its SHA-256 in %2 (it is %3)%4")
+                  .arg(m_source.path, m_source.known->from, QString::fromLatin1(read),
+                       begun ? QStringLiteral("; the upload was removed from the server") : QString()));
     return false;
 }
 

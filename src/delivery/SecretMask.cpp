@@ -1,6 +1,7 @@
 #include "delivery/SecretMask.h"
 
 #include <algorithm>
+#include <cctype>
 #include <vector>
 
 namespace {
@@ -19,7 +20,7 @@ QByteArray base64Core(const QByteArray& secret, int shift, QByteArray::Base64Opt
 {
     const QByteArray encoded =
         (QByteArray(shift, '\0') + secret).toBase64(options | QByteArray::OmitTrailingEquals);
-    const qsizetype first = (8 * shift + 5) / 6;                 // the first character wholly of it
+    const qsizetype first = (8 * shift + 5) / 6;                      // the first character wholly of it
     const qsizetype end = 8 * (qsizetype(shift) + secret.size()) / 6; // one past the last
     return end > first ? encoded.mid(first, end - first) : QByteArray();
 }
@@ -28,7 +29,8 @@ QByteArray escaped(const QByteArray& text, const std::vector<std::pair<char, QBy
 {
     QByteArray out;
     for (const char c : text) {
-        const auto found = std::find_if(table.cbegin(), table.cend(), [c](const auto& e) { return e.first == c; });
+        const auto found =
+            std::find_if(table.cbegin(), table.cend(), [c](const auto& e) { return e.first == c; });
         out += found == table.cend() ? QByteArray(1, c) : found->second;
     }
     return out;
@@ -40,9 +42,9 @@ SecretMask::SecretMask(const QList<QByteArray>& secrets)
 {
     const auto add = [this](const QByteArray& form, bool spills) {
         const bool known = std::any_of(m_forms.cbegin(), m_forms.cend(),
-                                       [&](const Form& f) { return f.text == form; });
+                                       [&](const Form& f) { return f.text == form.toLower(); });
         if (!form.isEmpty() && !known)
-            m_forms.append({form, spills});
+            m_forms.append({form.toLower(), spills});
     };
     for (const QByteArray& secret : secrets) {
         if (secret.isEmpty())
@@ -50,18 +52,19 @@ SecretMask::SecretMask(const QList<QByteArray>& secrets)
         add(secret, false);
         QList<QByteArray> encoded{
             secret.toHex(),
-            secret.toHex().toUpper(),
             secret.toPercentEncoding(),
             escaped(secret, {{'\\', "\\\\"}, {'"', "\\\""}, {'/', "\\/"}}),
             escaped(secret, {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&#39;"}}),
-            escaped(secret, {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&#x27;"}}),
+            escaped(secret,
+                    {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&#x27;"}}),
         };
         for (const QByteArray& form : encoded)
             if (form.size() >= kShortestEncoded)
                 add(form, false);
         for (int shift = 0; shift < 3; ++shift)
             for (const auto options : {QByteArray::Base64Encoding, QByteArray::Base64UrlEncoding})
-                if (const QByteArray core = base64Core(secret, shift, options); core.size() >= kShortestEncoded)
+                if (const QByteArray core = base64Core(secret, shift, options);
+                    core.size() >= kShortestEncoded)
                     add(core, true);
     }
 }
@@ -72,11 +75,13 @@ QByteArray SecretMask::masked(const QByteArray& text, bool cutShort) const
         return text;
     // The forms are looked for in the text without its blanks; what is found is hidden in the text
     // itself from its first character to its last, blanks between included.
+    // Case is ignored: a server may change it (an upper-cased header), and what is masked besides is
+    // never shown anyway.
     QByteArray squeezed;
     std::vector<qsizetype> at;
     for (qsizetype i = 0; i < text.size(); ++i)
         if (!isBlank(text[i])) {
-            squeezed += text[i];
+            squeezed += char(std::tolower(static_cast<unsigned char>(text[i])));
             at.push_back(i);
         }
     std::vector<bool> hidden(size_t(text.size()), false);
@@ -95,7 +100,8 @@ QByteArray SecretMask::masked(const QByteArray& text, bool cutShort) const
             std::fill(hidden.begin() + at[size_t(from)], hidden.begin() + at[size_t(to - 1)] + 1, true);
     };
     for (const Form& form : m_forms) {
-        for (qsizetype pos = squeezed.indexOf(form.text); pos >= 0; pos = squeezed.indexOf(form.text, pos + 1))
+        for (qsizetype pos = squeezed.indexOf(form.text); pos >= 0;
+             pos = squeezed.indexOf(form.text, pos + 1))
             hide(pos, pos + form.text.size(), form.spills);
         if (!cutShort)
             continue;

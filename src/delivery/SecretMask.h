@@ -7,8 +7,8 @@
 // token, the password of the URL) in any form a server is likely to echo them in. Each is looked
 // for as it is, in base64 and base64url at any of the three alignments it can take inside a longer
 // text (an echoed "Authorization: Bearer ..." line encoded whole), in hex, percent-encoded, and
-// escaped for JSON or HTML; blanks and line breaks inside a form (a wrapped base64 line) do not
-// hide it. What is found is replaced by kMasked.
+// escaped for JSON or HTML, in any case; blanks and line breaks inside a form (a wrapped base64
+// line) do not hide it. What is found is replaced by kMasked.
 class SecretMask
 {
 public:

@@ -285,12 +285,11 @@ TusReply TusClient::perform(Request& request)
     } else if (result != CURLE_OK) {
         reply.kind = TusReply::Kind::Network;
         reply.permanent = isPermanent(result) || request.readFailed;
-        reply.error = request.readFailed
-                          ? QStringLiteral("the file could not be read at byte %1 (did it shrink?)")
-                                .arg(request.offset + request.sent)
-                      : m_handles->error[0]
-                          ? QString::fromLocal8Bit(m_mask.masked(QByteArray(m_handles->error)))
-                          : QString::fromLatin1(curl_easy_strerror(result));
+        reply.error =
+            request.readFailed ? QStringLiteral("the file could not be read at byte %1 (did it shrink?)")
+                                     .arg(request.offset + request.sent)
+            : m_handles->error[0] ? QString::fromLocal8Bit(m_mask.masked(QByteArray(m_handles->error)))
+                                  : QString::fromLatin1(curl_easy_strerror(result));
     } else {
         reply.kind = TusReply::Kind::Answered;
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &reply.status);

@@ -19,7 +19,7 @@ struct TusConnection
     QByteArray token{};    // the bearer token, or empty; never logged
     QByteArray userName{}; // the user and password the URL named, for basic authentication; never
     QByteArray password{}; // written anywhere, and hidden in what the server says
-    QString caCert{};   // a private CA's certificates, besides the system's store
+    QString caCert{};      // a private CA's certificates, besides the system's store
     std::chrono::milliseconds connectTimeout{15000};
     long lowSpeedBytes = 1024; // a request slower than this...
     long lowSpeedSeconds = 30; // ...for this long fails as a network error

@@ -417,8 +417,8 @@ bool isLoopbackHost(const QString& host)
            parts.front() == QLatin1String("127");
 }
 
-std::optional<TusConnection> uploadConnection(const UploadOptions& options, const QByteArray& environmentToken,
-                                              QString* why)
+std::optional<TusConnection> uploadConnection(const UploadOptions& options,
+                                              const QByteArray& environmentToken, QString* why)
 {
     if (const QString bad = checkServerUrl(options.url); !bad.isEmpty()) {
         *why = bad;
@@ -440,7 +440,8 @@ std::optional<TusConnection> uploadConnection(const UploadOptions& options, cons
         !(token.isEmpty() && password.isEmpty())) {
         *why = QStringLiteral("%1 is not sent to %2: over plain http, a token or password goes only to this "
                               "machine (127.0.0.0/8, ::1, localhost); give the server's https address")
-                   .arg(token.isEmpty() ? QStringLiteral("the password of the URL") : QStringLiteral("the token"),
+                   .arg(token.isEmpty() ? QStringLiteral("the password of the URL")
+                                        : QStringLiteral("the token"),
                         url.toDisplayString());
         return std::nullopt;
     }
@@ -467,7 +468,8 @@ std::vector<UploadOutcome> UploadSession::run()
             onNote(text);
     };
     QString refused;
-    std::vector<SentLine> record = m_record.isEmpty() ? std::vector<SentLine>() : readSentRecord(m_record, &refused);
+    std::vector<SentLine> record =
+        m_record.isEmpty() ? std::vector<SentLine>() : readSentRecord(m_record, &refused);
     if (!refused.isEmpty())
         note(refused);
     for (UploadSource source : m_sources) {
@@ -495,10 +497,12 @@ std::vector<UploadOutcome> UploadSession::run()
         const SentLine sent{endpoint, relative, {o.file, o.location}};
         if (line != record.end() && *line == sent)
             continue;
-        std::erase_if(record, [&](const SentLine& l) { return l.endpoint == endpoint && l.relative == relative; });
+        std::erase_if(record,
+                      [&](const SentLine& l) { return l.endpoint == endpoint && l.relative == relative; });
         record.push_back(sent);
         if (const QString why = writeSentRecord(m_record, record); !why.isEmpty())
-            note(QStringLiteral("cannot keep the record of what was sent in %1: %2; a run again sends every file")
+            note(QStringLiteral(
+                     "cannot keep the record of what was sent in %1: %2; a run again sends every file")
                      .arg(m_record, why));
     }
     return m_outcomes;

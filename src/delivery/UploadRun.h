@@ -53,8 +53,8 @@ private:
 // (127.0.0.0/8, ::1, localhost); the CA file readable. A run that holds a secret makes the process
 // not dumpable first, for the rest of its life: no core dump or other user's debugger sees it.
 // None, with the reason, when the run cannot start.
-std::optional<TusConnection> uploadConnection(const UploadOptions& options, const QByteArray& environmentToken,
-                                              QString* why);
+std::optional<TusConnection> uploadConnection(const UploadOptions& options,
+                                              const QByteArray& environmentToken, QString* why);
 
 // Whether the host names this machine: an address of 127.0.0.0/8 written out in full, ::1, or
 // localhost.

@@ -28,8 +28,12 @@ SavedPackageOptions readSavedOptions(AppConfig& config)
     const auto upload = [&](const char* key) {
         return config.value(kUploadSection, QLatin1String(key), QString()).trimmed();
     };
-    return {read("MaskSecrets").trimmed() == QLatin1String("1"), count(read("MaxLogDays")),
-            count(read("MaxLogMegabytes")), upload("Url"), upload("TokenFile"), upload("CaCert")};
+    return {read("MaskSecrets").trimmed() == QLatin1String("1"),
+            count(read("MaxLogDays")),
+            count(read("MaxLogMegabytes")),
+            upload("Url"),
+            upload("TokenFile"),
+            upload("CaCert")};
 }
 
 void writeSavedOptions(AppConfig& config, const SavedPackageOptions& options)

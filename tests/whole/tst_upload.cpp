@@ -364,8 +364,8 @@ void TestUpload::anInterruptedUploadResumesLater()
 void TestUpload::hostileServers_data()
 {
     QTest::addColumn<QStringList>("proxy"); // its faults
-    QTest::addColumn<QString>("url");       // "proxy", "password" (the proxy's, with a user and password) or one
-    QTest::addColumn<bool>("token");        // the token in the environment, the server asking for it
+    QTest::addColumn<QString>("url"); // "proxy", "password" (the proxy's, with a user and password) or one
+    QTest::addColumn<bool>("token");  // the token in the environment, the server asking for it
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("said"); // standard error holds this
     QTest::addColumn<bool>("stateKept");
@@ -377,35 +377,38 @@ void TestUpload::hostileServers_data()
         << false;
     QTest::newRow("the token echoed in a 503 body")
         << QStringList{u"--echo"_s, u"503-body"_s} << proxy << true << 0
-        << u"the server answered 503 Service Unavailable: Service Unavailable; you sent Authorization: Bearer "
+        << u"the server answered 503 Service Unavailable: Service Unavailable; you sent Authorization: "
+           u"Bearer "
            "********; trying again in 1 s"_s
         << false;
-    QTest::newRow("the token echoed in base64") << QStringList{u"--echo"_s, u"401-base64"_s} << proxy << true << 1
-                                                << u"\"request\":\"QXV0aG9yaXphdGlvbjogQmVhcmVyI********=\""_s
-                                                << false;
+    QTest::newRow("the token echoed in base64")
+        << QStringList{u"--echo"_s, u"401-base64"_s} << proxy << true << 1
+        << u"\"request\":\"QXV0aG9yaXphdGlvbjogQmVhcmVyI********=\""_s << false;
     QTest::newRow("the token echoed in the status text")
         << QStringList{u"--echo"_s, u"401-reason"_s} << proxy << true << 1
         << u"the server answered 401 Refused Authorization: Bearer ********: Refused"_s << false;
     QTest::newRow("the token echoed in the upload's address")
         << QStringList{u"--echo"_s, u"location"_s} << proxy << true << 1
         << u"the server gave no address for the upload that can be used"_s << false;
-    QTest::newRow("the URL's password echoed") << QStringList{u"--echo"_s, u"401-body"_s} << u"password"_s << false
-                                               << 1 << u"Authorization: Basic ********="_s << false;
+    QTest::newRow("the URL's password echoed") << QStringList{u"--echo"_s, u"401-body"_s} << u"password"_s
+                                               << false << 1 << u"Authorization: Basic ********="_s << false;
     QTest::newRow("the URL's password kept out of the state")
-        << QStringList{u"--fail-once"_s, u"403"_s} << u"password"_s << false << 1 << u"the server answered 403"_s
-        << true;
+        << QStringList{u"--fail-once"_s, u"403"_s} << u"password"_s << false << 1
+        << u"the server answered 403"_s << true;
     QTest::newRow("the offset back and forth")
         << QStringList{u"--offsets"_s, u"swing"_s} << proxy << true << 1
         << u"after 5 tries its offset still goes back or stands still"_s << true;
     QTest::newRow("the offset a byte at a time")
         << QStringList{u"--offsets"_s, u"creep"_s} << proxy << true << 1
-        << u"the server makes no headway with %1: after 24 requests its offset has come no further than byte 23 "
+        << u"the server makes no headway with %1: after 24 requests its offset has come no further than byte "
+           u"23 "
            "of 3157729"_s
         << true;
     // Refused before any request: nothing outside this machine is ever asked.
     QTest::newRow("the token over http elsewhere")
         << QStringList() << u"http://192.0.2.1:9/files/"_s << true << 64
-        << u"ts6satchel: the token is not sent to http://192.0.2.1:9/files/: over plain http, a token or password "
+        << u"ts6satchel: the token is not sent to http://192.0.2.1:9/files/: over plain http, a token or "
+           u"password "
            "goes only to this machine"_s
         << false;
 }
@@ -431,7 +434,8 @@ void TestUpload::hostileServers()
     const QString package = dir.filePath(u"package.zip"_s);
     const QByteArray bytes = randomBytes(3 * (1 << 20) + 12001);
     QVERIFY(writeFile(package, bytes));
-    const Run run = upload({package, u"--url"_s, url, u"--chunk-size"_s, u"1M"_s}, token ? kToken : QByteArray());
+    const Run run =
+        upload({package, u"--url"_s, url, u"--chunk-size"_s, u"1M"_s}, token ? kToken : QByteArray());
     QVERIFY2(run.status == status, qPrintable(run.err));
     QVERIFY2(run.err.contains(QString(said).replace(u"%1"_s, package)), qPrintable(run.err));
     QCOMPARE(QFile::exists(package + u".upload"_s), stateKept);
@@ -439,8 +443,8 @@ void TestUpload::hostileServers()
     QFile stateFile(package + u".upload"_s);
     const QByteArray state = stateFile.open(QIODevice::ReadOnly) ? stateFile.readAll() : QByteArray();
     const QByteArray json = QJsonDocument(run.json).toJson();
-    const QList<QByteArray> secrets{kToken, QByteArray("Authorization: Bearer " + kToken).toBase64(), "Pa55word",
-                                    QByteArray("alice:Pa55word").toBase64(), "alice"};
+    const QList<QByteArray> secrets{kToken, QByteArray("Authorization: Bearer " + kToken).toBase64(),
+                                    "Pa55word", QByteArray("alice:Pa55word").toBase64(), "alice"};
     for (const QByteArray& secret : secrets) {
         QVERIFY2(!run.err.toUtf8().contains(secret), secret.constData());
         QVERIFY2(!json.contains(secret), secret.constData());
@@ -470,7 +474,8 @@ void TestUpload::plantedFiles_data()
     QTest::newRow("a state others may write") << state << u"group-writable"_s << 0 << u"sent "_s << 0;
     QTest::newRow("a package of another user's")
         << u"hosts/a/package.zip"_s << u"another"_s << 1
-        << u"hosts/a/package.zip is not taken: it belongs to another user; a case folder is sent only when"_s << 0;
+        << u"hosts/a/package.zip is not taken: it belongs to another user; a case folder is sent only when"_s
+        << 0;
     QTest::newRow("sums others may write") << u"SHA256SUMS"_s << u"group-writable"_s << 1
                                            << u"SHA256SUMS is not taken: others may write it"_s << 0;
     QTest::newRow("a folder others may write")
@@ -506,8 +511,9 @@ void TestUpload::plantedFiles()
     if (planted == u".upload-sent"_s) {
         QByteArray lines;
         for (auto f = files.cbegin(); f != files.cend(); ++f)
-            lines += server.url().toUtf8() + '\t' + f.key().toUtf8() + '\t' + QByteArray::number(f.value().size()) +
-                     '\t' + sha256(f.value()) + '\t' + server.url().toUtf8() + "planted\n";
+            lines += server.url().toUtf8() + '\t' + f.key().toUtf8() + '\t' +
+                     QByteArray::number(f.value().size()) + '\t' + sha256(f.value()) + '\t' +
+                     server.url().toUtf8() + "planted\n";
         QVERIFY(writeFile(root + u'/' + planted, lines));
     } else if (planted.endsWith(u".upload"_s)) {
         const QString decoy = dir.filePath(u"decoy.zip"_s);
@@ -546,7 +552,8 @@ void TestUpload::plantedFiles()
         if (alreadySent > 0)
             break;
         const QString relative = file[u"path"_s].toString().mid(root.size() + 1);
-        QVERIFY2(server.storedBytes(file[u"upload"_s].toString()) == files.value(relative), qPrintable(relative));
+        QVERIFY2(server.storedBytes(file[u"upload"_s].toString()) == files.value(relative),
+                 qPrintable(relative));
     }
 }
 
@@ -579,7 +586,8 @@ void TestUpload::changedInPlace()
         QVERIFY(changeInPlace(package));
         const Run run = finish(*process);
         QVERIFY2(run.status == 1, qPrintable(run.err));
-        QVERIFY2(run.err.contains(u"%1 changed while it was sent; send it again"_s.arg(package)), qPrintable(run.err));
+        QVERIFY2(run.err.contains(u"%1 changed while it was sent; send it again"_s.arg(package)),
+                 qPrintable(run.err));
         QVERIFY(server.uploadIds().isEmpty()); // the upload was removed from the server
         return;
     }
