@@ -1,3 +1,13 @@
+// "ts6satchel upload" from its arguments to its exit status, and the steps the window's upload
+// shares with it.
+//
+// A run first settles its connection (uploadConnection): the URL read and stripped of its user and
+// password, the token read, a secret refused over plain http to anything but this machine, and the
+// process made not dumpable once it holds one. Then the files (uploadSources): a package as named,
+// or a case folder's plain files, taken only when the folder, its folders and its files are the
+// user's own. UploadSession sends them one by one through FileUpload over one TusClient, reading
+// the case's record of files sent whole before and writing it after each file. Everything runs on
+// the calling thread; only cancel() of the client may come from another (the window's Cancel).
 #include "delivery/UploadRun.h"
 
 #include "base/CHandle.h"

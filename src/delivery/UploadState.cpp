@@ -1,6 +1,5 @@
 #include "delivery/UploadState.h"
 
-#include "base/CHandle.h"
 #include "platform/FileReplacement.h"
 #include "platform/OwnFiles.h"
 
@@ -8,9 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
 
