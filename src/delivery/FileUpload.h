@@ -14,7 +14,7 @@
 // file they were read from.
 struct SentBefore
 {
-    FileIdentity file{}; // an identity of zeros when the record names none
+    SentIdentity file{}; // an identity of zeros when the record names none
     QString location{};
 };
 
@@ -40,7 +40,7 @@ struct UploadOutcome
     End end = End::Failed;
     QString path{};
     QString location{};    // the upload's address on the server, once created
-    FileIdentity file{};   // size and SHA-256 of what was sent
+    SentIdentity file{};   // size and SHA-256 of what was sent
     qint64 sentBytes = 0;  // body bytes this run put on the wire, resent ones included
     qint64 resumedAt = -1; // the server's offset this run began from, when it resumed
     double seconds = 0;

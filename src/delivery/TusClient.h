@@ -1,6 +1,6 @@
 #pragma once
 
-#include "delivery/SecretMask.h"
+#include "delivery/EchoMask.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -102,7 +102,7 @@ private:
     TusReply perform(Request& request);
 
     const TusConnection m_connection;
-    const SecretMask m_mask;
+    const EchoMask m_mask;
     struct Handles;
     std::unique_ptr<Handles> m_handles;
     std::atomic<bool> m_cancelled{false};

@@ -123,7 +123,7 @@ QString writeSentRecord(const QString& path, const std::vector<SentLine>& lines)
 {
     QByteArray text;
     for (const SentLine& l : lines) {
-        const FileIdentity& f = l.sent.file;
+        const SentIdentity& f = l.sent.file;
         text += l.endpoint.toUtf8() + '\t' + l.relative.toUtf8() + '\t' + QByteArray::number(f.size) + '\t' +
                 f.sha256 + '\t' + l.sent.location.toUtf8() + '\t' + QByteArray::number(f.device) + '\t' +
                 QByteArray::number(f.inode) + '\t' + QByteArray::number(f.modifiedNs) + '\t' +

@@ -22,7 +22,7 @@ qint64 nanoseconds(const struct timespec& time)
 
 } // namespace
 
-FileIdentity identityOf(const struct stat& status)
+SentIdentity identityOf(const struct stat& status)
 {
     return {qint64(status.st_size), nanoseconds(status.st_mtim), nanoseconds(status.st_ctim),
             quint64(status.st_dev), quint64(status.st_ino),      QByteArray()};

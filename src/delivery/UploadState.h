@@ -9,7 +9,7 @@
 
 // The file an upload sends, as it was when the upload began: a file that differs since is a new
 // upload.
-struct FileIdentity
+struct SentIdentity
 {
     qint64 size = 0;
     qint64 modifiedNs = 0; // the modification time, in nanoseconds since the epoch
@@ -19,11 +19,11 @@ struct FileIdentity
     QByteArray sha256{}; // lower-case hex
 
     // The same bytes: a file touched since, or copied with its bytes, is still the same upload.
-    bool sameBytes(const FileIdentity& other) const { return size == other.size && sha256 == other.sha256; }
+    bool sameBytes(const SentIdentity& other) const { return size == other.size && sha256 == other.sha256; }
     // The very file, unchanged since: the same inode of the same device, of the same size and times.
     // A file written in place and given its old modification time back is not, as its change time
     // cannot be set back.
-    bool sameFile(const FileIdentity& other) const
+    bool sameFile(const SentIdentity& other) const
     {
         return device == other.device && inode == other.inode && size == other.size &&
                modifiedNs == other.modifiedNs && changedNs == other.changedNs;
@@ -31,7 +31,7 @@ struct FileIdentity
 };
 
 // The identity of the file with this status, its SHA-256 not yet known.
-FileIdentity identityOf(const struct stat& status);
+SentIdentity identityOf(const struct stat& status);
 
 // What a later run needs to resume: where the server keeps the upload and what was being sent.
 // Kept beside the file as FILE.upload, readable by its owner only. It never holds the token.
@@ -39,7 +39,7 @@ struct UploadState
 {
     QString endpoint{}; // the server's creation address
     QString location{}; // the upload's own address
-    FileIdentity file{};
+    SentIdentity file{};
 };
 
 QString uploadStatePath(const QString& filePath);

@@ -1,5 +1,5 @@
+#include "delivery/EchoMask.h"
 #include "delivery/KnownChecksum.h"
-#include "delivery/SecretMask.h"
 #include "delivery/TusClient.h"
 #include "delivery/UploadOptions.h"
 #include "delivery/UploadRun.h"
@@ -385,7 +385,7 @@ void TestDelivery::secretMasks()
     QFETCH(QByteArray, text);
     QFETCH(bool, cutShort);
     QFETCH(QByteArray, expected);
-    const SecretMask mask({"Zq9/T0k\"en&<x>+w", "Pa55word", "alice:Pa55word"});
+    const EchoMask mask({"Zq9/T0k\"en&<x>+w", "Pa55word", "alice:Pa55word"});
     QCOMPARE(mask.masked(text, cutShort), expected);
     QCOMPARE(mask.holds(text), expected != text && !cutShort);
 }

@@ -1,4 +1,4 @@
-#include "delivery/SecretMask.h"
+#include "delivery/EchoMask.h"
 
 #include <algorithm>
 #include <cctype>
@@ -38,7 +38,7 @@ QByteArray escaped(const QByteArray& text, const std::vector<std::pair<char, QBy
 
 } // namespace
 
-SecretMask::SecretMask(const QList<QByteArray>& secrets)
+EchoMask::EchoMask(const QList<QByteArray>& secrets)
 {
     const auto add = [this](const QByteArray& form, bool spills) {
         const bool known = std::any_of(m_forms.cbegin(), m_forms.cend(),
@@ -69,7 +69,7 @@ SecretMask::SecretMask(const QList<QByteArray>& secrets)
     }
 }
 
-QByteArray SecretMask::masked(const QByteArray& text, bool cutShort) const
+QByteArray EchoMask::masked(const QByteArray& text, bool cutShort) const
 {
     if (m_forms.isEmpty())
         return text;
@@ -121,7 +121,7 @@ QByteArray SecretMask::masked(const QByteArray& text, bool cutShort) const
     return out;
 }
 
-bool SecretMask::holds(const QByteArray& text) const
+bool EchoMask::holds(const QByteArray& text) const
 {
     return masked(text) != text;
 }

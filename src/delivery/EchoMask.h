@@ -9,11 +9,11 @@
 // text (an echoed "Authorization: Bearer ..." line encoded whole), in hex, percent-encoded, and
 // escaped for JSON or HTML, in any case; blanks and line breaks inside a form (a wrapped base64
 // line) do not hide it. What is found is replaced by kMasked.
-class SecretMask
+class EchoMask
 {
 public:
-    SecretMask() = default;
-    explicit SecretMask(const QList<QByteArray>& secrets);
+    EchoMask() = default;
+    explicit EchoMask(const QList<QByteArray>& secrets);
 
     // The text with every secret found replaced. cutShort says the text is the start of a longer
     // one: a secret's beginning at its very end is masked too.
