@@ -352,6 +352,10 @@ bool checkResumable(const CaseIndex& index, QString* why)
                          h.folder.isEmpty() ? QString() : QStringLiteral(" folder=") + shownText(h.folder));
             return false;
         }
+        if (unprintable(h.reason) || unprintable(h.version) || unprintable(h.fingerprint)) {
+            *why = QStringLiteral("the host '%1' carries text that collect never writes.").arg(h.host);
+            return false;
+        }
         const bool collectedHere = h.package == hostFolder(h.host) + QStringLiteral("/package.zip") &&
                                    sha256.match(QString::fromLatin1(h.sha256)).hasMatch() && h.size >= 0;
         if (h.state == HostState::Collected && !collectedHere) {

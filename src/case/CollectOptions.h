@@ -49,8 +49,8 @@ CollectCommand parseRecordedOptions(const QStringList& recorded, QString* sshCon
 struct CaseIndex;
 
 // Whether the hosts and the target a case index names pass the command line's checks (no control
-// character, no host that two names share a folder with...) and each host collected names its own
-// package; the reason in why when not.
+// character, no host that two names share a folder with...), each host's words are printable and
+// each host collected names its own package; the reason in why when not.
 bool checkResumable(const CaseIndex& index, QString* why);
 
 // The lines of a hosts file: one host a line, optionally followed by blanks and folder=PATH; blank

@@ -16,6 +16,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <limits>
+
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -499,7 +501,8 @@ void HostRun::fetch(const QString& remotePackage, qint64 size, const QByteArray&
                     QStringLiteral("cannot make %1: %2").arg(partPath(), errnoText(errno)));
     // One byte past the size said is all the file may take, whichever ssh writes it (the master,
     // which a step hands its output to, or the step's own): a server that sends more fills no disk.
-    limitMasterFiles(size + 1);
+    const qint64 fileLimit = size < std::numeric_limits<qint64>::max() ? size + 1 : size;
+    limitMasterFiles(fileLimit);
     const QString command = sudo() + QStringLiteral("cat -- ") + shellQuoted(remotePackage);
     run(
         QStringLiteral("fetch"), command,
@@ -508,7 +511,7 @@ void HostRun::fetch(const QString& remotePackage, qint64 size, const QByteArray&
             limitMasterFiles(std::nullopt);
             fetched(exitCode, errors);
         },
-        StepIo{.output = m_part.get(), .fileLimit = size + 1});
+        StepIo{.output = m_part.get(), .fileLimit = fileLimit});
     m_sizeWatch.start();
 }
 

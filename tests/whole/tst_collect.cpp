@@ -58,7 +58,7 @@ QString folderOf(const QString& caseFolder, const QString& host)
 
 // A case folder as collect leaves it, by hand: its index names the hosts, pending.
 void writeCase(const QString& caseFolder, const QStringList& hosts, const QStringList& options,
-               const QString& collected = {})
+               const QString& collected = {}, const QString& fingerprint = {})
 {
     QDir().mkpath(caseFolder);
     QFile::setPermissions(caseFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -70,7 +70,8 @@ void writeCase(const QString& caseFolder, const QStringList& hosts, const QStrin
                                    {u"state"_s, u"collected"_s},
                                    {u"package"_s, collected},
                                    {u"size"_s, 1},
-                                   {u"sha256"_s, QString(64, u'a')}});
+                                   {u"sha256"_s, QString(64, u'a')},
+                                   {u"fingerprint"_s, fingerprint}});
     const QJsonObject index{{u"case"_s, QJsonObject{{u"target"_s, u"C:\\Apps\\Orders\\"_s},
                                                     {u"options"_s, QJsonArray::fromStringList(options)},
                                                     {u"started"_s, u"2026-12-06T10:00:00Z"_s}}},
@@ -285,6 +286,8 @@ void TestCollect::plantedCaseFiles_data()
         u"the hosts 'ann@db' and 'ann_db' would share the folder hosts/ann_db."_s);
     row("a collected package outside its host's folder", "package elsewhere", true, 64,
         u"is collected into '../../etc/passwd', not into its own folder."_s);
+    row("an escape sequence in a collected host's key", "forged key", true, 64,
+        u"the host 'done' carries text that collect never writes."_s);
 }
 
 void TestCollect::plantedCaseFiles()
@@ -322,7 +325,11 @@ void TestCollect::plantedCaseFiles()
         hosts << u"ann@db"_s << u"ann_db"_s;
     if (plant == u"package elsewhere")
         collected = u"../../etc/passwd"_s;
-    writeCase(caseFolder, hosts, options, collected);
+    const bool forgedKey = plant == u"forged key";
+    if (forgedKey)
+        collected = u"hosts/done/package.zip"_s;
+    writeCase(caseFolder, hosts, options, collected,
+              forgedKey ? u"ssh-ed25519 \x1b]0;owned\x07"_s : QString());
     const QString index = caseFolder + u"/index.json"_s;
     if (plant == u"log link") {
         QVERIFY(QDir().mkpath(hostDir));
