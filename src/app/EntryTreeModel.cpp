@@ -25,11 +25,10 @@ std::vector<EntryRow> shownRows(std::vector<EntryRow> rows)
 
 EntryTreeModel::EntryTreeModel(std::vector<EntryRow> rows, QObject* parent)
     : QAbstractItemModel(parent), m_rows(shownRows(std::move(rows))),
-      m_tree(int(m_rows.size()),
-             [this](int i) {
-                 const EntryRow& row = m_rows[size_t(i)];
-                 return EntryTree::Source{row.name, row.folder, !row.unsafe.isEmpty()};
-             })
+      m_tree(int(m_rows.size()), [this](int i) {
+          const EntryRow& row = m_rows[size_t(i)];
+          return EntryTree::Source{row.name, row.folder, !row.unsafe.isEmpty()};
+      })
 {
     const QStyle* style = QApplication::style();
     m_folderIcon = style->standardIcon(QStyle::SP_DirIcon);
@@ -45,6 +44,16 @@ QModelIndex EntryTreeModel::indexOfEntry(qsizetype entry) const
             return createIndex(m_tree.node(node).row, 0, quintptr(node));
         }
     return {};
+}
+
+void EntryTreeModel::setNameFilter(const QString& text)
+{
+    m_shown = text.isEmpty() ? std::vector<bool>() : m_tree.shownFor(text);
+}
+
+bool EntryTreeModel::shownByFilter(const QModelIndex& index) const
+{
+    return m_shown.empty() || m_shown[size_t(nodeOf(index))];
 }
 
 int EntryTreeModel::nodeOf(const QModelIndex& index) const

@@ -45,6 +45,9 @@ public:
 
     // The first row of that entry index, or an invalid index.
     QModelIndex indexOfEntry(qsizetype entry) const;
+    // Marks the rows a filter by name leaves in view (EntryTree::shownFor); an empty text, all.
+    void setNameFilter(const QString& text);
+    bool shownByFilter(const QModelIndex& index) const;
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -63,6 +66,7 @@ private:
 
     std::vector<EntryRow> m_rows;
     EntryTree m_tree;
+    std::vector<bool> m_shown; // by node; empty while no filter is set
     QIcon m_folderIcon;
     QIcon m_fileIcon;
     QIcon m_unsafeIcon;

@@ -48,10 +48,11 @@ UniqueFd openInCase(int caseFolder, const QString& relative, struct stat* status
         const int error = errno;
         if (missing)
             *missing = error == ENOENT;
-        *problem = error == ELOOP    ? QStringLiteral("%1 is reached through a link; not followed").arg(relative)
+        *problem = error == ELOOP ? QStringLiteral("%1 is reached through a link; not followed").arg(relative)
                    : error == ENOENT ? QStringLiteral("%1 is missing").arg(relative)
-                   : error == EXDEV  ? QStringLiteral("%1 leads outside the case folder; not followed").arg(relative)
-                                     : QStringLiteral("%1 cannot be opened: %2").arg(relative, errnoText(error));
+                   : error == EXDEV
+                       ? QStringLiteral("%1 leads outside the case folder; not followed").arg(relative)
+                       : QStringLiteral("%1 cannot be opened: %2").arg(relative, errnoText(error));
         return {};
     }
     if (::fstat(fd.get(), status) != 0 || !S_ISREG(status->st_mode)) {
@@ -122,7 +123,7 @@ std::optional<QByteArray> readIndexFile(const QString& folder, int caseFolder, Q
     const UniqueFd fd = openInCase(caseFolder, QStringLiteral("index.json"), &status, &problem, &missing);
     if (!fd) {
         *why = missing ? QStringLiteral("%1 holds no index.json: not a case folder").arg(folder)
-                               : QStringLiteral("%1: %2").arg(folder, problem);
+                       : QStringLiteral("%1: %2").arg(folder, problem);
         return std::nullopt;
     }
     if (status.st_size > kIndexCap) {

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QList>
 
+#include <algorithm>
 #include <utility>
 
 EntryTree::EntryTree(int count, const std::function<Source(int)>& source)
@@ -23,7 +24,8 @@ EntryTree::EntryTree(int count, const std::function<Source(int)>& source)
         }
         int parentNode = 0;
         const qsizetype folderParts = entry.folder ? parts.size() : parts.size() - 1;
-        for (qsizetype k = 0; k < folderParts; ++k) {
+        const qsizetype split = std::min(folderParts, kFolderDepth);
+        for (qsizetype k = 0; k < split; ++k) {
             const std::pair<int, QStringView> key{parentNode, parts[k]};
             const auto found = folders.constFind(key);
             if (found != folders.cend()) {
@@ -33,7 +35,10 @@ EntryTree::EntryTree(int count, const std::function<Source(int)>& source)
             parentNode = addNode(parentNode, parts[k], -1, true);
             folders.insert(key, parentNode);
         }
-        if (!entry.folder)
+        if (split < folderParts) // too deep: the rest of the name stands whole below the last folder
+            m_nodeOfSource[size_t(i)] =
+                addNode(parentNode, entry.name.mid(parts[split].data() - entry.name.data()), i, entry.folder);
+        else if (!entry.folder)
             m_nodeOfSource[size_t(i)] = addNode(parentNode, parts.last(), i, false);
         else if (m_nodes[size_t(parentNode)].source < 0) { // the folder's own entry
             m_nodes[size_t(parentNode)].source = i;
@@ -63,4 +68,26 @@ qsizetype EntryTree::nameCharacters() const
     for (const Node& node : m_nodes)
         characters += node.name.size();
     return characters;
+}
+
+std::vector<bool> EntryTree::shownFor(QStringView text) const
+{
+    if (text.isEmpty())
+        return std::vector<bool>(m_nodes.size(), true);
+    // A node comes after its parent: what lies under a match is found going forwards, what holds
+    // one going backwards.
+    std::vector<bool> holds(m_nodes.size(), false); // it, or a node below it, matches
+    std::vector<bool> under(m_nodes.size(), false); // a node above it matches
+    for (size_t node = 1; node < m_nodes.size(); ++node) {
+        holds[node] = m_nodes[node].name.contains(text, Qt::CaseInsensitive);
+        const auto parent = size_t(m_nodes[node].parent);
+        under[node] = parent > 0 && (under[parent] || holds[parent]);
+    }
+    std::vector<bool> shown(m_nodes.size(), true);
+    for (size_t node = m_nodes.size() - 1; node > 0; --node) {
+        shown[node] = holds[node] || under[node];
+        if (holds[node])
+            holds[size_t(m_nodes[node].parent)] = true;
+    }
+    return shown;
 }

@@ -10,11 +10,16 @@
 // nodes of their own, each node's children in archive order. Every node keeps only its own part of
 // a name ("b" of "a/b/c.txt"), made harmless to show, and a folder is found by its parent and that
 // part: a name of a thousand levels costs the tree what its characters cost, never a copy of its
-// path at every level. A name that could step out of its folder (".." components, an absolute path)
-// is never split: it stands whole at the top. Two entries of the same name stay two nodes.
+// path at every level. A name is split into at most kFolderDepth folders, the rest of it standing
+// whole below the last: a view that lays out or filters a tree level by level (Qt's do, one call
+// deeper for each level) then never goes thousands of levels deep. A name that could step out of
+// its folder (".." components, an absolute path) is never split: it stands whole at the top. Two
+// entries of the same name stay two nodes.
 class EntryTree
 {
 public:
+    static constexpr qsizetype kFolderDepth = 127;
+
     struct Node
     {
         QString name; // shown, harmless
@@ -43,6 +48,11 @@ public:
     int nodeOfSource(int source) const { return m_nodeOfSource[size_t(source)]; }
     // The characters of the names the nodes keep, all together.
     qsizetype nameCharacters() const;
+    // Which nodes a filter by name leaves in view, by node: those whose name holds text (case
+    // blind), the folders on their way and everything below them; every node when text is empty.
+    // Found in one pass down and one up, so a view asks about a node in constant time however
+    // deep it lies.
+    std::vector<bool> shownFor(QStringView text) const;
 
 private:
     int addNode(int parent, QStringView name, int source, bool folder);

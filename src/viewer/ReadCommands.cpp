@@ -358,9 +358,10 @@ int utf8Sequence(const QByteArray& text, qsizetype at, char32_t* code)
 {
     const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(at);
-    const int length = lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
-                                                      : lead >= 0xf0 && lead <= 0xf4   ? 4
-                                                                                       : 0;
+    const int length = lead >= 0xc2 && lead <= 0xdf   ? 2
+                       : lead >= 0xe0 && lead <= 0xef ? 3
+                       : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                      : 0;
     if (length == 0 || at + length > text.size())
         return 0;
     char32_t value = lead & (0xff >> (length + 1));
@@ -381,26 +382,31 @@ QByteArray cleanJson(const QByteArray& json)
 {
     QByteArray out;
     out.reserve(json.size());
+    const char* const text = json.constData();
+    qsizetype plain = 0; // the start of the bytes not yet copied, none of them to escape
     for (qsizetype at = 0; at < json.size();) {
-        const auto lead = static_cast<unsigned char>(json[at]);
-        char32_t code = 0;
-        const int length = lead < 0x80 ? 0 : utf8Sequence(json, at, &code);
-        if (lead == 0x7f || (length > 0 && escapedInJson(code))) {
-            if (lead == 0x7f)
-                code = 0x7f;
-            if (code > 0xffff) {
-                appendUnitEscape(out, QChar::highSurrogate(code));
-                appendUnitEscape(out, QChar::lowSurrogate(code));
-            } else {
-                appendUnitEscape(out, static_cast<char16_t>(code));
-            }
+        const auto lead = static_cast<unsigned char>(text[at]);
+        if (lead < 0x7f) {
+            ++at;
+            continue;
+        }
+        char32_t code = 0x7f;
+        const int length = lead == 0x7f ? 1 : utf8Sequence(json, at, &code);
+        if (length == 0 || !escapedInJson(code)) {
             at += std::max(length, 1);
             continue;
         }
-        const qsizetype taken = std::max(length, 1);
-        out.append(json.constData() + at, taken);
-        at += taken;
+        out.append(text + plain, at - plain);
+        if (code > 0xffff) {
+            appendUnitEscape(out, QChar::highSurrogate(code));
+            appendUnitEscape(out, QChar::lowSurrogate(code));
+        } else {
+            appendUnitEscape(out, static_cast<char16_t>(code));
+        }
+        at += length;
+        plain = at;
     }
+    out.append(text + plain, json.size() - plain);
     return out;
 }
 
@@ -415,20 +421,23 @@ void writeJson(const QByteArray& json)
 // escaped, the rest in UTF-8 (writeJson escapes the invisible characters among it).
 void appendJsonString(QByteArray& out, const QString& text)
 {
+    const QByteArray utf8 = text.toUtf8();
     out += '"';
-    for (const char c : text.toUtf8()) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            out += "\\u00";
-            out += "0123456789abcdef"[byte >> 4];
-            out += "0123456789abcdef"[byte & 15];
+    qsizetype plain = 0; // the start of the bytes not yet copied, none of them to escape
+    for (qsizetype at = 0; at < utf8.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(utf8[at]);
+        if (byte >= 0x20 && byte != '"' && byte != '\\')
+            continue;
+        out.append(utf8.constData() + plain, at - plain);
+        if (byte < 0x20) {
+            appendUnitEscape(out, byte);
         } else {
-            out += c;
+            out += '\\';
+            out += static_cast<char>(byte);
         }
+        plain = at + 1;
     }
+    out.append(utf8.constData() + plain, utf8.size() - plain);
     out += '"';
 }
 
@@ -741,9 +750,10 @@ EntriesDiff printDiffText(const DiffRun& run)
     if (entries.textsPastBudget > 0)
         out(pastBudgetLine(entries));
     if (run.manifest.empty() && entries.empty())
-        out(run.damaged() ? QStringLiteral("The entries that could be read are the same, but a damaged package "
-                                           "is never called equal to another.")
-                          : QStringLiteral("The packages hold the same manifest and entries."));
+        out(run.damaged()
+                ? QStringLiteral("The entries that could be read are the same, but a damaged package "
+                                 "is never called equal to another.")
+                : QStringLiteral("The packages hold the same manifest and entries."));
     return entries;
 }
 
@@ -752,16 +762,16 @@ QByteArray changeJson(const EntryChange& change)
 {
     QByteArray out = "{\"name\":";
     appendJsonString(out, change.name);
-    out += QByteArray(",\"change\":\"") + changeKind(change.kind) + "\",\"log\":" +
-           (change.log ? "true" : "false");
+    out += QByteArray(",\"change\":\"") + changeKind(change.kind) +
+           "\",\"log\":" + (change.log ? "true" : "false");
     if (change.kind != EntryChange::Kind::Added)
         out += ",\"old_size\":" + QByteArray::number(change.oldSize);
     if (change.kind != EntryChange::Kind::Removed)
         out += ",\"new_size\":" + QByteArray::number(change.newSize);
     for (const auto& [key, span] : {std::pair{"old_span", &change.oldSpan}, {"new_span", &change.newSpan}})
         if (*span)
-            out += QByteArray(",\"") + key + "\":" +
-                   QJsonDocument(jsonSpan(*span).toObject()).toJson(QJsonDocument::Compact);
+            out += QByteArray(",\"") + key +
+                   "\":" + QJsonDocument(jsonSpan(*span).toObject()).toJson(QJsonDocument::Compact);
     if (change.kind == EntryChange::Kind::Changed) {
         out += ",\"lines\":[";
         for (const LineChange& line : change.lines) {
@@ -789,13 +799,14 @@ EntriesDiff printDiffJson(const DiffRun& run)
         manifest.append(QJsonObject{{QStringLiteral("key"), change.key},
                                     {QStringLiteral("old"), change.oldValue},
                                     {QStringLiteral("new"), change.newValue}});
-    const QJsonObject head{{QStringLiteral("old"), run.older.path},
-                           {QStringLiteral("new"), run.newer.path},
-                           {QStringLiteral("damage"), QJsonObject{{QStringLiteral("old"), jsonList(run.older.damage)},
-                                                                  {QStringLiteral("new"), jsonList(run.newer.damage)}}},
-                           {QStringLiteral("manifest"), manifest},
-                           {QStringLiteral("manifest_files_added"), jsonList(run.manifest.filesAdded)},
-                           {QStringLiteral("manifest_files_removed"), jsonList(run.manifest.filesRemoved)}};
+    const QJsonObject head{
+        {QStringLiteral("old"), run.older.path},
+        {QStringLiteral("new"), run.newer.path},
+        {QStringLiteral("damage"), QJsonObject{{QStringLiteral("old"), jsonList(run.older.damage)},
+                                               {QStringLiteral("new"), jsonList(run.newer.damage)}}},
+        {QStringLiteral("manifest"), manifest},
+        {QStringLiteral("manifest_files_added"), jsonList(run.manifest.filesAdded)},
+        {QStringLiteral("manifest_files_removed"), jsonList(run.manifest.filesRemoved)}};
     EntriesDiff entries;
     printJsonWithList(
         head, QStringLiteral("entries"),
@@ -804,12 +815,13 @@ EntriesDiff printDiffJson(const DiffRun& run)
                                   [&](const EntryChange& change) { put(changeJson(change)); });
         },
         [&] {
-            QJsonObject tail{{QStringLiteral("equal"), !run.damaged() && run.manifest.empty() && entries.empty()},
-                             {QStringLiteral("counts"), QJsonObject{{QStringLiteral("added"), entries.added},
-                                                                    {QStringLiteral("removed"), entries.removed},
-                                                                    {QStringLiteral("changed"), entries.changed}}},
-                             {QStringLiteral("lines_left_out"), entries.linesLeftOut},
-                             {QStringLiteral("texts_past_budget"), entries.textsPastBudget}};
+            QJsonObject tail{
+                {QStringLiteral("equal"), !run.damaged() && run.manifest.empty() && entries.empty()},
+                {QStringLiteral("counts"), QJsonObject{{QStringLiteral("added"), entries.added},
+                                                       {QStringLiteral("removed"), entries.removed},
+                                                       {QStringLiteral("changed"), entries.changed}}},
+                {QStringLiteral("lines_left_out"), entries.linesLeftOut},
+                {QStringLiteral("texts_past_budget"), entries.textsPastBudget}};
             if (const int signal = Interruption::requested(); signal != 0)
                 tail.insert(QStringLiteral("error"), QStringLiteral("interrupted by signal %1").arg(signal));
             return tail;

@@ -344,7 +344,8 @@ void TestViewer::diffBudget_data()
 {
     QTest::addColumn<quint64>("text");  // the run's budget of text compared line by line
     QTest::addColumn<quint64>("steps"); // of the search for changed lines
-    QTest::addColumn<QString>("shown"); // for each changed text, "|" between them: its lines, or its note's start
+    QTest::addColumn<QString>(
+        "shown"); // for each changed text, "|" between them: its lines, or its note's start
 
     const quint64 pair = 18; // each text is 9 bytes, old and new
     const QString lines = QStringLiteral("-1:line 1 +1:LINE 1|-1:line 2 +1:LINE 2");
@@ -353,7 +354,8 @@ void TestViewer::diffBudget_data()
     QTest::newRow("both within the budget") << 2 * pair << quint64(1000) << lines;
     QTest::newRow("the first exactly, the second past it")
         << pair << quint64(1000) << lines.section(QLatin1Char('|'), 0, 0) + QLatin1Char('|') + pastText;
-    QTest::newRow("one byte short of the first") << pair - 1 << quint64(1000) << pastText + QLatin1Char('|') + pastText;
+    QTest::newRow("one byte short of the first")
+        << pair - 1 << quint64(1000) << pastText + QLatin1Char('|') + pastText;
     QTest::newRow("no steps left") << 2 * pair << quint64(1) << pastSteps + QLatin1Char('|') + pastSteps;
 }
 
@@ -368,8 +370,8 @@ void TestViewer::diffBudget()
     const QString newer = m_dir.filePath(QStringLiteral("budget-new.zip"));
     QVERIFY(writeFile(older, handMade({{"C/1.INI", "line 1\nx\n"}, {"C/2.INI", "line 2\nx\n"}})));
     QVERIFY(writeFile(newer, handMade({{"C/1.INI", "LINE 1\nx\n"}, {"C/2.INI", "LINE 2\nx\n"}})));
-    const PackageDiff diff =
-        diffPackages(readPackage(older), readPackage(newer), false, {.textInAll = text, .searchSteps = steps});
+    const PackageDiff diff = diffPackages(readPackage(older), readPackage(newer), false,
+                                          {.textInAll = text, .searchSteps = steps});
     const QStringList expected = shown.split(QLatin1Char('|'));
     QCOMPARE(diff.entries.size(), size_t(2));
     int past = 0;
@@ -489,8 +491,8 @@ void TestViewer::plantHostileReads()
     world.write("twenty/index.json", index(twenty));
     world.write("twenty/hosts/h00/package.zip", package);
     world.write("spelled/index.json", index({{u"a"_s, u"hosts/a/package.zip"_s},
-                                              {u"b"_s, u"hosts//a/package.zip"_s},
-                                              {u"c"_s, u"hosts/c/package.zip"_s}}));
+                                             {u"b"_s, u"hosts//a/package.zip"_s},
+                                             {u"c"_s, u"hosts/c/package.zip"_s}}));
     world.write("spelled/hosts/a/package.zip", package);
     QVERIFY(QDir().mkpath(world.path("spelled/hosts/c")));
     QVERIFY(::link(QFile::encodeName(world.path("spelled/hosts/a/package.zip")).constData(),
@@ -498,9 +500,9 @@ void TestViewer::plantHostileReads()
     world.write("outside/index.json", index({{u"up"_s, u"../plain.zip"_s}, {u"root"_s, u"/etc/passwd"_s}}));
     world.write("elsewhere/package.zip", package);
     world.write("linked/index.json", index({{u"folder"_s, u"hosts/folder/package.zip"_s},
-                                             {u"file"_s, u"hosts/file/package.zip"_s},
-                                             {u"fifo"_s, u"hosts/fifo/package.zip"_s},
-                                             {u"own"_s, u"hosts/own/package.zip"_s}}));
+                                            {u"file"_s, u"hosts/file/package.zip"_s},
+                                            {u"fifo"_s, u"hosts/fifo/package.zip"_s},
+                                            {u"own"_s, u"hosts/own/package.zip"_s}}));
     QVERIFY(QDir().mkpath(world.path("linked/hosts/file")));
     QVERIFY(QDir().mkpath(world.path("linked/hosts/fifo")));
     QVERIFY(QFile::link(world.path("elsewhere"), world.path("linked/hosts/folder")));
@@ -517,9 +519,14 @@ void TestViewer::plantHostileReads()
 // embeddings that reorder text, separators, DEL and an invisible tag.
 QStringList TestViewer::hostileNames()
 {
-    return {u"C/evil\x1b[31mRED\x1b[0m.txt"_s, u"C/\u202egnp.exe"_s,     u"C/\u2066isolated\u2069.txt"_s,
-            u"C/marks\u200e\u200f\u061c.txt"_s,  u"C/c1\u0085\u009b.txt"_s, u"C/line\u2028sep.txt"_s,
-            u"C/del\x7f.txt"_s,                  u"C/tag\U000e0001.txt"_s};
+    return {u"C/evil\x1b[31mRED\x1b[0m.txt"_s,
+            u"C/\u202egnp.exe"_s,
+            u"C/\u2066isolated\u2069.txt"_s,
+            u"C/marks\u200e\u200f\u061c.txt"_s,
+            u"C/c1\u0085\u009b.txt"_s,
+            u"C/line\u2028sep.txt"_s,
+            u"C/del\x7f.txt"_s,
+            u"C/tag\U000e0001.txt"_s};
 }
 
 void TestViewer::hostileReads_data()
@@ -531,20 +538,24 @@ void TestViewer::hostileReads_data()
 
     // The hostile characters, raw: none may reach the output as they are.
     QStringList raw;
-    for (const char32_t code : {0x1bu, 0x7fu, 0x85u, 0x9bu, 0x200eu, 0x200fu, 0x202eu, 0x2066u, 0x2069u, 0x061cu,
-                                0x2028u, 0xe0001u})
+    for (const char32_t code : {0x1bu, 0x7fu, 0x85u, 0x9bu, 0x200eu, 0x200fu, 0x202eu, 0x2066u, 0x2069u,
+                                0x061cu, 0x2028u, 0xe0001u})
         raw.append(QString::fromUcs4(&code, 1));
     QTest::newRow("diff --json: names escaped")
         << QStringList{"diff", "--json", "names.zip", "names-later.zip"} << 1
-        << QStringList{"'C/evil\\x1b[31mRED\\x1b[0m.txt'", "'C/\\u202egnp.exe'", "'C/marks\\u200e\\u200f\\u061c.txt'",
-                       "'C/c1\\x85\\x9b.txt'", "'C/tag\\U000e0001.txt'", "'C/added\\u202e.txt'"}
+        << QStringList{"'C/evil\\x1b[31mRED\\x1b[0m.txt'",
+                       "'C/\\u202egnp.exe'",
+                       "'C/marks\\u200e\\u200f\\u061c.txt'",
+                       "'C/c1\\x85\\x9b.txt'",
+                       "'C/tag\\U000e0001.txt'",
+                       "'C/added\\u202e.txt'"}
         << raw;
     QTest::newRow("show --json: names escaped")
         << QStringList{"show", "--json", "names.zip"} << 0
         << QStringList{"'C/\\u2066isolated\\u2069.txt'", "'C/line\\u2028sep.txt'", "'C/del\\x7f.txt'"} << raw;
     QTest::newRow("show --json of a case: names escaped")
-        << QStringList{"show", "--json", "case-names"} << 0
-        << QStringList{"'web1'", "'C/\\u202egnp.exe'"} << raw;
+        << QStringList{"show", "--json", "case-names"} << 0 << QStringList{"'web1'", "'C/\\u202egnp.exe'"}
+        << raw;
     QTest::newRow("diff: names shown harmless")
         << QStringList{"diff", "names.zip", "names-later.zip"} << 1
         << QStringList{u"~ C/evil\u241b[31mRED\u241b[0m.txt"_s, u"+ C/added\ufffd.txt"_s} << raw;
@@ -555,9 +566,8 @@ void TestViewer::hostileReads_data()
         << QStringList{"diff", "plain.zip", "cut.zip"} << 1
         << QStringList{"damaged: cut.zip: ", "a damaged package is never called equal"}
         << QStringList{"The packages hold the same"};
-    QTest::newRow("diff: cut short, against itself")
-        << QStringList{"diff", "--json", "cut.zip", "cut.zip"} << 1 << QStringList{"'equal': False"}
-        << QStringList{};
+    QTest::newRow("diff: cut short, against itself") << QStringList{"diff", "--json", "cut.zip", "cut.zip"}
+                                                     << 1 << QStringList{"'equal': False"} << QStringList{};
     QTest::newRow("diff: damaged data, the same headers")
         << QStringList{"diff", "data-good.zip", "data-flipped.zip"} << 1
         << QStringList{"damaged: data-flipped.zip: C/A.TXT: CRC mismatch"} << QStringList{};
@@ -611,7 +621,8 @@ void TestViewer::hostileReads()
         QVERIFY2(seen.contains(text), qPrintable(text + u"\n---\n"_s + seen.left(4000)));
     for (const QString& text : absent)
         QVERIFY2(!(run.out + run.err).contains(text),
-                 qPrintable(u"U+%1 in: "_s.arg(text.at(0).unicode(), 4, 16, QLatin1Char('0')) + run.out.left(2000)));
+                 qPrintable(u"U+%1 in: "_s.arg(text.at(0).unicode(), 4, 16, QLatin1Char('0')) +
+                            run.out.left(2000)));
 }
 
 void TestViewer::entryTreeKeepsNamesOnce_data()
@@ -620,16 +631,25 @@ void TestViewer::entryTreeKeepsNamesOnce_data()
     QTest::addColumn<int>("nodes");      // the root included
     QTest::addColumn<int>("characters"); // kept by all nodes together
     QTest::addColumn<int>("depth");      // of the last name's node
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<int>("shown"); // nodes the filter leaves in view, the root left out
 
-    // One name of 64 KiB, 32,000 folders deep: each folder node keeps its own letter, never its path.
+    // Each folder node keeps its own part of a name, never its path; past 127 folders the rest of
+    // a name stands whole, once.
+    QTest::newRow("127 folders deep")
+        << QStringList{u"a/"_s.repeated(127) + u"x"_s} << 129 << 128 << 128 << u"X"_s << 128;
+    QTest::newRow("128 folders deep")
+        << QStringList{u"a/"_s.repeated(128) + u"x"_s} << 129 << 130 << 128 << u"a/x"_s << 128;
+    // One name of 64 KB, 32,000 folders deep.
     const QString deep = u"a/"_s.repeated(32000) + u"end.txt"_s;
-    QTest::newRow("one deep name") << QStringList{deep} << 32002 << 32007 << 32001;
-    QTest::newRow("a deep folder entry") << QStringList{u"ab/"_s.repeated(30000)} << 30001 << 60000 << 30000;
+    QTest::newRow("one deep name") << QStringList{deep} << 129 << 127 + 64007 - 254 << 128 << u"END"_s << 128;
+    QTest::newRow("a deep folder entry")
+        << QStringList{u"ab/"_s.repeated(30000)} << 129 << 254 + 90000 - 381 << 128 << u"zzz"_s << 0;
     // A second name under the same folders adds only its own node.
-    QTest::newRow("two names, one path") << QStringList{deep, u"a/"_s.repeated(32000) + u"b"_s} << 32003
-                                         << 32008 << 32001;
+    QTest::newRow("two names, one path") << QStringList{deep, u"a/"_s.repeated(32000) + u"b"_s} << 130
+                                         << 127 + 64007 - 254 + 64001 - 254 << 128 << u"b"_s << 128;
     QTest::newRow("a name that steps out stays whole")
-        << QStringList{u"../"_s.repeated(1000) + u"x"_s} << 2 << 3001 << 1;
+        << QStringList{u"../"_s.repeated(1000) + u"x"_s} << 2 << 3001 << 1 << QString() << 1;
 }
 
 void TestViewer::entryTreeKeepsNamesOnce()
@@ -645,6 +665,9 @@ void TestViewer::entryTreeKeepsNamesOnce()
     for (int node = tree.nodeOfSource(int(names.size()) - 1); node > 0; node = tree.node(node).parent)
         ++depth;
     QTEST(depth, "depth");
+    QFETCH(QString, filter);
+    const std::vector<bool> shown = tree.shownFor(filter);
+    QTEST(int(std::count(shown.begin() + 1, shown.end(), true)), "shown");
 }
 
 QTEST_GUILESS_MAIN(TestViewer)
