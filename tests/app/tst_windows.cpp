@@ -203,6 +203,7 @@ private Q_SLOTS:
     void viewerShowsEachEntry_data();
     void viewerShowsEachEntry();
     void viewerFiltersAndTellsWhatThePackageLacks();
+    void viewerOpensOneDeepName();
 };
 
 // The view hands the rules the row and column under the mouse, or the current row for Space; the
@@ -781,6 +782,31 @@ void TestWindows::viewerFiltersAndTellsWhatThePackageLacks()
     QVERIFY(!viewer->findChild<QTableView*>(u"tblMasking"_s)->isVisibleTo(viewer.get()));
     QCOMPARE(viewer->findChild<QLabel*>(u"lblManifestFields"_s)->text(),
              u"This package has no version manifest (TSVERSION.TXT)."_s);
+}
+
+// One entry named 32,000 folders deep (64 KB): the window opens it, finds it by the filter and
+// shows it: 127 folders, then the rest of its name whole.
+void TestWindows::viewerOpensOneDeepName()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"deep.zip"_s);
+    const QByteArray name = QByteArray("a/").repeated(32000) + "end.txt";
+    writeFile(path, handMade({{name, "deep", false}}));
+    QString error;
+    const std::unique_ptr<frmViewer> viewer = frmViewer::open(path, &error);
+    QVERIFY2(viewer, qPrintable(error));
+    viewer->resize(1100, 720);
+    viewer->show();
+    QVERIFY(QTest::qWaitForWindowExposed(viewer.get()));
+    QTest::keyClicks(viewer->findChild<QLineEdit*>(u"txtFilter"_s), u"END"_s);
+    QVERIFY(viewer->selectEntry(QString::fromLatin1(name)));
+    QModelIndex current = viewer->findChild<QTreeView*>(u"treEntries"_s)->currentIndex();
+    QCOMPARE(current.data().toString(), QString::fromLatin1(name.mid(2 * 127)));
+    int depth = 0;
+    for (; current.isValid(); current = current.parent())
+        ++depth;
+    QCOMPARE(depth, 128);
+    QVERIFY(viewer->findChild<QPlainTextEdit*>(u"txtEntry"_s)->toPlainText().startsWith(u"deep"_s));
 }
 
 QTEST_MAIN(TestWindows)
