@@ -19,7 +19,7 @@ QByteArray readAll(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-ChildRun runChild(const QStringList& command, const QString& outPath, const QString& errPath)
+ChildRun runChild(const QStringList& command, const QString& outPath, const QString& errPath, bool readOutput)
 {
     const QByteArray out = QFile::encodeName(outPath);
     const QByteArray err = QFile::encodeName(errPath);
@@ -56,7 +56,7 @@ ChildRun runChild(const QStringList& command, const QString& outPath, const QStr
     run.peakKb = usage.ru_maxrss;
     run.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                      double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    if (outPath != QLatin1String("/dev/null"))
+    if (readOutput && outPath != QLatin1String("/dev/null"))
         run.out = readAll(outPath);
     run.err = readAll(errPath);
     return run;

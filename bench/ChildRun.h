@@ -19,5 +19,9 @@ struct ChildRun
 QByteArray readAll(const QString& path);
 
 // Runs command (a program and its arguments) with its output into outPath and errPath, and waits
-// for exactly that child, so that its resource usage is its own.
-ChildRun runChild(const QStringList& command, const QString& outPath, const QString& errPath);
+// for exactly that child, so that its resource usage is its own. readOutput false leaves what it
+// wrote in outPath unread: a child started later inherits this process's peak resident size
+// (the kernel keeps it across the exec of a vfork), so a large output read here would count as
+// that child's.
+ChildRun runChild(const QStringList& command, const QString& outPath, const QString& errPath,
+                  bool readOutput = true);

@@ -4,74 +4,56 @@
 
 #include <QApplication>
 #include <QFont>
-#include <QHash>
 #include <QLocale>
 #include <QStyle>
 #include <QTextDocument>
 
+namespace {
+
+// The rows with their states made harmless to show, an unsafe name's reason added.
+std::vector<EntryRow> shownRows(std::vector<EntryRow> rows)
+{
+    for (EntryRow& row : rows) {
+        row.state = shownText(row.state);
+        if (!row.unsafe.isEmpty())
+            row.state += EntryTreeModel::tr("; unsafe name: %1").arg(shownText(row.unsafe));
+    }
+    return rows;
+}
+
+} // namespace
+
 EntryTreeModel::EntryTreeModel(std::vector<EntryRow> rows, QObject* parent)
-    : QAbstractItemModel(parent), m_rows(std::move(rows))
+    : QAbstractItemModel(parent), m_rows(shownRows(std::move(rows))),
+      m_tree(int(m_rows.size()), [this](int i) {
+          const EntryRow& row = m_rows[size_t(i)];
+          return EntryTree::Source{row.name, row.folder, !row.unsafe.isEmpty()};
+      })
 {
     const QStyle* style = QApplication::style();
     m_folderIcon = style->standardIcon(QStyle::SP_DirIcon);
     m_fileIcon = style->standardIcon(QStyle::SP_FileIcon);
     m_unsafeIcon = style->standardIcon(QStyle::SP_MessageBoxWarning);
-    m_nodes.reserve(m_rows.size() + m_rows.size() / 8 + 1);
-    m_nodes.push_back(Node{{}, -1, 0, {}, -1, true});
-    m_nodeOfRow.assign(m_rows.size(), -1);
-    QHash<QString, int> folders; // "a/b/" to its node
-    for (int i = 0; i < int(m_rows.size()); ++i) {
-        EntryRow& row = m_rows[size_t(i)];
-        row.state = shownText(row.state);
-        if (!row.unsafe.isEmpty())
-            row.state += tr("; unsafe name: %1").arg(shownText(row.unsafe));
-        const QStringList parts = row.name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-        if (!row.unsafe.isEmpty() || parts.isEmpty()) {
-            m_nodeOfRow[size_t(i)] = addNode(0, row.name, i, row.folder);
-            continue;
-        }
-        int parentNode = 0;
-        QString path;
-        const qsizetype folderParts = row.folder ? parts.size() : parts.size() - 1;
-        for (qsizetype k = 0; k < folderParts; ++k) {
-            path += parts[k] + QLatin1Char('/');
-            const auto found = folders.constFind(path);
-            parentNode = found != folders.cend() ? *found : addNode(parentNode, parts[k], -1, true);
-            if (found == folders.cend())
-                folders.insert(path, parentNode);
-        }
-        if (!row.folder)
-            m_nodeOfRow[size_t(i)] = addNode(parentNode, parts.last(), i, false);
-        else if (m_nodes[size_t(parentNode)].source < 0) { // the folder's own entry
-            m_nodes[size_t(parentNode)].source = i;
-            m_nodeOfRow[size_t(i)] = parentNode;
-        } else // a second entry of the same folder
-            m_nodeOfRow[size_t(i)] = addNode(m_nodes[size_t(parentNode)].parent, parts.last(), i, true);
-    }
-}
-
-int EntryTreeModel::addNode(int parent, const QString& name, int source, bool folder)
-{
-    const int node = int(m_nodes.size());
-    Node added;
-    added.name = shownText(name);
-    added.parent = parent;
-    added.row = int(m_nodes[size_t(parent)].children.size());
-    added.source = source;
-    added.folder = folder;
-    m_nodes.push_back(std::move(added));
-    m_nodes[size_t(parent)].children.push_back(node);
-    return node;
 }
 
 QModelIndex EntryTreeModel::indexOfEntry(qsizetype entry) const
 {
     for (size_t i = 0; i < m_rows.size(); ++i)
         if (m_rows[i].entry == entry) {
-            const int node = m_nodeOfRow[i];
-            return createIndex(m_nodes[size_t(node)].row, 0, quintptr(node));
+            const int node = m_tree.nodeOfSource(int(i));
+            return createIndex(m_tree.node(node).row, 0, quintptr(node));
         }
     return {};
+}
+
+void EntryTreeModel::setNameFilter(const QString& text)
+{
+    m_shown = text.isEmpty() ? std::vector<bool>() : m_tree.shownFor(text);
+}
+
+bool EntryTreeModel::shownByFilter(const QModelIndex& index) const
+{
+    return m_shown.empty() || m_shown[size_t(nodeOf(index))];
 }
 
 int EntryTreeModel::nodeOf(const QModelIndex& index) const
@@ -83,7 +65,7 @@ QModelIndex EntryTreeModel::index(int row, int column, const QModelIndex& parent
 {
     if (parent.isValid() && parent.column() != Name)
         return {};
-    const Node& node = m_nodes[size_t(nodeOf(parent))];
+    const Node& node = m_tree.node(nodeOf(parent));
     if (row < 0 || row >= int(node.children.size()) || column < 0 || column >= Columns)
         return {};
     return createIndex(row, column, quintptr(node.children[size_t(row)]));
@@ -93,17 +75,17 @@ QModelIndex EntryTreeModel::parent(const QModelIndex& child) const
 {
     if (!child.isValid())
         return {};
-    const int parentNode = m_nodes[size_t(nodeOf(child))].parent;
+    const int parentNode = m_tree.node(nodeOf(child)).parent;
     if (parentNode <= 0)
         return {};
-    return createIndex(m_nodes[size_t(parentNode)].row, 0, quintptr(parentNode));
+    return createIndex(m_tree.node(parentNode).row, 0, quintptr(parentNode));
 }
 
 int EntryTreeModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid() && parent.column() != Name)
         return 0;
-    return int(m_nodes[size_t(nodeOf(parent))].children.size());
+    return int(m_tree.node(nodeOf(parent)).children.size());
 }
 
 int EntryTreeModel::columnCount(const QModelIndex&) const
@@ -115,7 +97,7 @@ Qt::ItemFlags EntryTreeModel::flags(const QModelIndex& index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    const Node& node = m_nodes[size_t(nodeOf(index))];
+    const Node& node = m_tree.node(nodeOf(index));
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable |
            (node.children.empty() ? Qt::ItemNeverHasChildren : Qt::NoItemFlags);
 }
@@ -157,7 +139,7 @@ QVariant EntryTreeModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid())
         return {};
-    const Node& node = m_nodes[size_t(nodeOf(index))];
+    const Node& node = m_tree.node(nodeOf(index));
     const EntryRow* row = node.source >= 0 ? &m_rows[size_t(node.source)] : nullptr;
     const bool marked = row && (row->problem || !row->unsafe.isEmpty());
     switch (role) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "viewer/EntryTree.h"
+
 #include <QAbstractItemModel>
 #include <QDateTime>
 #include <QIcon>
@@ -19,10 +21,10 @@ struct EntryRow
     qsizetype entry = -1; // the index the window reads the entry by
 };
 
-// The entries of a package as a tree built once from their names: the folders the names hold are
-// nodes of their own, each node's children in archive order. A name that could step out of its
-// folder (".." components, an absolute path) is never split: it stands whole at the top, marked.
-// Two entries of the same name stay two rows. Columns: Name, Size, Modified, State.
+// The entries of a package as a tree built once from their names (EntryTree: each node keeps its own
+// part of a name only). A name that could step out of its folder (".." components, an absolute
+// path) is never split: it stands whole at the top, marked. Two entries of the same name stay two
+// rows. Columns: Name, Size, Modified, State.
 class EntryTreeModel final : public QAbstractItemModel
 {
     Q_OBJECT
@@ -43,6 +45,9 @@ public:
 
     // The first row of that entry index, or an invalid index.
     QModelIndex indexOfEntry(qsizetype entry) const;
+    // Marks the rows a filter by name leaves in view (EntryTree::shownFor); an empty text, all.
+    void setNameFilter(const QString& text);
+    bool shownByFilter(const QModelIndex& index) const;
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -53,24 +58,15 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
-    struct Node
-    {
-        QString name; // shown, harmless
-        int parent = -1;
-        int row = 0; // under its parent
-        std::vector<int> children;
-        int source = -1; // in m_rows, or -1 for a folder made from names
-        bool folder = false;
-    };
+    using Node = EntryTree::Node; // its source is the row in m_rows
 
-    int addNode(int parent, const QString& name, int source, bool folder);
     int nodeOf(const QModelIndex& index) const;
     QVariant display(const Node& node, int column) const;
     QVariant sortKey(const Node& node, int column) const;
 
     std::vector<EntryRow> m_rows;
-    std::vector<Node> m_nodes; // m_nodes[0] is the invisible root
-    std::vector<int> m_nodeOfRow;
+    EntryTree m_tree;
+    std::vector<bool> m_shown; // by node; empty while no filter is set
     QIcon m_folderIcon;
     QIcon m_fileIcon;
     QIcon m_unsafeIcon;

@@ -76,6 +76,10 @@ frmOptions::frmOptions(QWidget* owner, const SavedPackageOptions& options)
     m_tokenFile->setObjectName(QStringLiteral("txtUploadTokenFile"));
     m_tokenFile->setPlaceholderText(tr("none, or TS6_UPLOAD_TOKEN"));
     upload->addRow(tr("&Token file:"), m_tokenFile);
+    m_caCert = new QLineEdit(options.uploadCaCert, this);
+    m_caCert->setObjectName(QStringLiteral("txtUploadCaCert"));
+    m_caCert->setPlaceholderText(tr("none: the system's CA store"));
+    upload->addRow(tr("CA c&ertificates:"), m_caCert);
     box->addLayout(upload);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -129,5 +133,6 @@ SavedPackageOptions frmOptions::options() const
         options.maxLogMegabytes = m_megabytes->value();
     options.uploadUrl = m_uploadUrl->text().trimmed();
     options.uploadTokenFile = m_tokenFile->text().trimmed();
+    options.uploadCaCert = m_caCert->text().trimmed();
     return options;
 }

@@ -36,4 +36,5 @@ private:
     QSpinBox* m_megabytes = nullptr;
     QLineEdit* m_uploadUrl = nullptr;
     QLineEdit* m_tokenFile = nullptr;
+    QLineEdit* m_caCert = nullptr;
 };

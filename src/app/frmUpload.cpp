@@ -111,38 +111,40 @@ void frmUpload::reject()
 
 UploadResult sendPackageWithProgress(QWidget* owner, const PackageUpload& upload)
 {
-    if (const QString bad = checkServerUrl(upload.url); !bad.isEmpty())
-        return {
-            UploadResult::End::Failed,
-            frmUpload::tr("The package was not sent: the upload URL of the options, %1, is not an http or "
-                          "https address.")
-                .arg(upload.url)};
+    // The command line's own checks and steps, with the options of File > Options.
+    UploadOptions options;
+    options.target = upload.package;
+    options.url = upload.url;
+    options.tokenFile = upload.tokenFile;
+    options.caCert = upload.caCert;
     QString error;
-    const QByteArray token = readToken(upload.tokenFile, qgetenv("TS6_UPLOAD_TOKEN"), &error);
-    if (!error.isEmpty())
+    const std::optional<TusConnection> connection =
+        uploadConnection(options, qgetenv("TS6_UPLOAD_TOKEN"), &error);
+    if (!connection)
         return {UploadResult::End::Failed, frmUpload::tr("The package was not sent: %1").arg(error)};
-
-    const std::vector<UploadSource> sources = uploadSources(upload.package, &error);
+    std::vector<UploadSource> sources = uploadSources(upload.package, &error);
     if (sources.size() != 1)
         return {UploadResult::End::Failed,
                 frmUpload::tr("The package was not sent: %1")
                     .arg(error.isEmpty() ? frmUpload::tr("%1 is a folder").arg(upload.package) : error)};
-    TusClient client({QUrl(upload.url, QUrl::StrictMode), token});
+    TusClient client(*connection);
     frmUpload window(owner, QFileInfo(upload.package).fileName());
     QObject::connect(&window, &frmUpload::cancelRequested, &window, [&client] { client.cancel(); });
     SharedProgress shared;
     UploadOutcome outcome;
     std::unique_ptr<QThread> worker(QThread::create([&] {
-        FileUpload file(client, sources.front(), UploadOptions().chunkBytes);
-        file.onProgress = [&shared](qint64 done, qint64 total) {
+        UploadSession session(client, upload.package, std::move(sources), options.chunkBytes);
+        session.onProgress = [&shared](qint64 done, qint64 total) {
             shared.done = done;
             shared.total = total;
         };
-        file.onNote = [&shared](const QString& note) {
+        session.onNote = [&shared](const QString& note) {
             const QMutexLocker lock(&shared.mutex);
             shared.note = note;
         };
-        outcome = file.run();
+        const std::vector<UploadOutcome> outcomes = session.run();
+        if (!outcomes.empty())
+            outcome = outcomes.back();
     }));
     QElapsedTimer clock;
     qint64 firstDone = -1;

@@ -1,5 +1,6 @@
 #include "app/frmViewer.h"
 
+#include "app/EntryFilterProxy.h"
 #include "app/EntryTreeModel.h"
 #include "app/TextTableModel.h"
 #include "base/ShownText.h"
@@ -255,13 +256,7 @@ QWidget* frmViewer::buildEntriesSide()
     m_filter->setPlaceholderText(tr("Filter by name"));
     m_filter->setClearButtonEnabled(true);
     box->addWidget(m_filter);
-    m_proxy = new QSortFilterProxyModel(this);
-    m_proxy->setRecursiveFilteringEnabled(true);
-    m_proxy->setAutoAcceptChildRows(true); // a folder that matches shows what it holds
-    m_proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
-    m_proxy->setFilterKeyColumn(EntryTreeModel::Name);
-    m_proxy->setSortRole(EntryTreeModel::SortRole);
-    m_proxy->setSortCaseSensitivity(Qt::CaseInsensitive);
+    m_proxy = new EntryFilterProxy(this); // a folder that matches shows what it holds
     m_tree = new QTreeView(side);
     m_tree->setObjectName(QStringLiteral("treEntries"));
     m_tree->setUniformRowHeights(true);
@@ -468,7 +463,7 @@ void frmViewer::fillPackagePanes()
     const PackageFindings* package = m_content->shown;
     EntryTreeModel* old = m_model;
     m_model = new EntryTreeModel(entryRows(package), this);
-    m_proxy->setSourceModel(m_model);
+    m_proxy->setEntries(m_model);
     delete old;
     filterEntries(m_filter->text());
     sizeColumnsSoon();
@@ -616,7 +611,7 @@ bool frmViewer::eventFilter(QObject* watched, QEvent* event)
 
 void frmViewer::filterEntries(const QString& text)
 {
-    m_proxy->setFilterFixedString(text);
+    m_proxy->setNameFilter(text);
     m_tree->collapseAll();
     // Open the folders, level by level: all those the filter leaves, or without one the top level.
     std::deque<QModelIndex> waiting{QModelIndex()};

@@ -5,13 +5,13 @@
 #include <memory>
 #include <vector>
 
+class EntryFilterProxy;
 class EntryPager;
 class EntryTreeModel;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
-class QSortFilterProxyModel;
 class QTabWidget;
 class QTableView;
 class QTreeView;
@@ -69,7 +69,7 @@ private:
     QLineEdit* m_filter = nullptr;
     QTreeView* m_tree = nullptr;
     QObject* m_treeViewport = nullptr; // whose resizing sizes the tree's columns
-    QSortFilterProxyModel* m_proxy = nullptr;
+    EntryFilterProxy* m_proxy = nullptr;
     EntryTreeModel* m_model = nullptr; // owned by this window, replaced with the package shown
     QTabWidget* m_tabs = nullptr;
     QLabel* m_entryName = nullptr;

@@ -1,6 +1,6 @@
 #include "case/CaseIndex.h"
 
-#include "platform/FileReplacement.h"
+#include "case/CaseFolder.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -37,14 +37,6 @@ QJsonObject hostJson(const HostRecord& h)
     if (!h.folder.isEmpty())
         o.insert(QStringLiteral("folder"), h.folder);
     return o;
-}
-
-QString writeOne(const QString& caseFolder, const char* name, const QByteArray& bytes)
-{
-    const QString path = caseFolder + QLatin1Char('/') + QLatin1String(name);
-    if (const int error = replaceFile(QFile::encodeName(path), bytes, 0644); error != 0)
-        return QStringLiteral("cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
-    return QString();
 }
 
 } // namespace
@@ -149,14 +141,16 @@ std::optional<CaseIndex> readIndex(const QByteArray& json, QString* error)
     return index;
 }
 
-QString writeIndex(const QString& caseFolder, const CaseIndex& index)
+QString writeIndex(const CaseFolder& caseFolder, const CaseIndex& index)
 {
     // The sums first, the index last: an index never names a package the sums leave out.
     for (const auto& [name, bytes] :
          {std::pair{"SHA256SUMS", sha256Sums(index)}, std::pair{"index.txt", indexText(index)},
-          std::pair{"index.json", indexJson(index)}})
-        if (const QString why = writeOne(caseFolder, name, bytes); !why.isEmpty())
+          std::pair{"index.json", indexJson(index)}}) {
+        QString why;
+        if (!caseFolder.writeFile(QLatin1String(name), bytes, &why))
             return why;
+    }
     return QString();
 }
 

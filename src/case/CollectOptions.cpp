@@ -1,5 +1,6 @@
 #include "case/CollectOptions.h"
 
+#include "base/ShownText.h"
 #include "case/CaseIndex.h"
 #include "platform/CommandLine.h"
 
@@ -148,7 +149,7 @@ QString sharedFolder(const std::vector<HostEntry>& hosts)
     for (const HostEntry& h : hosts) {
         const QString folder = hostFolder(h.host);
         if (const auto other = seen.constFind(folder); other != seen.cend())
-            return QStringLiteral("the hosts '%1' and '%2' would share the folder %3; give each host once.")
+            return QStringLiteral("the hosts '%1' and '%2' would share the folder %3")
                 .arg(*other, h.host, folder);
         seen.insert(folder, h.host);
     }
@@ -176,8 +177,9 @@ bool isHostName(const QString& host)
 {
     if (host.isEmpty() || host.startsWith(QLatin1Char('-')))
         return false;
-    return std::none_of(host.cbegin(), host.cend(),
-                        [](QChar c) { return c.isSpace() || c.unicode() < 0x20; });
+    const QList<uint> points = host.toUcs4();
+    return std::all_of(points.cbegin(), points.cend(),
+                       [](uint c) { return QChar::isPrint(c) && !QChar::isSpace(c); });
 }
 
 std::vector<HostEntry> parseHostsFile(const QByteArray& text, QString* error)
@@ -253,7 +255,8 @@ CollectCommand parseCollectArguments(const QStringList& arguments)
             options.buildOptions << name << value;
             continue;
         }
-        if (name != QLatin1String("--resume") && name != QLatin1String("--json"))
+        if (name != QLatin1String("--resume") && name != QLatin1String("--json") &&
+            name != QLatin1String("--ssh-config"))
             otherOptions = true;
         const auto found = optionTable().find(name);
         if (found == optionTable().end() || (!found->second.takesValue && equals > 0))
@@ -278,25 +281,95 @@ CollectCommand parseCollectArguments(const QStringList& arguments)
             options.out = QStringLiteral("case-") +
                           QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
         if (const QString twice = sharedFolder(options.hosts); !twice.isEmpty())
-            return usageError(twice);
+            return usageError(twice + QStringLiteral("; give each host once."));
     } else if (!options.hosts.empty() || !options.target.isEmpty()) {
         return usageError(QStringLiteral("--resume reads the hosts and the target from the case folder; give "
                                          "neither."));
     } else if (otherOptions) {
         return usageError(QStringLiteral("--resume runs with the options kept in the case folder; give only "
-                                         "--json with it."));
+                                         "--json and --ssh-config with it."));
     }
     options.recordedOptions = recordedArguments(options);
     return command;
 }
 
-CollectCommand parseRecordedOptions(const QStringList& recorded)
+CollectCommand parseRecordedOptions(const QStringList& recorded, QString* sshConfig)
 {
-    CollectCommand command = parseCollectArguments(
-        recorded + QStringList{QStringLiteral("recorded"), QStringLiteral("--"), QStringLiteral("recorded")});
-    command.options.hosts.clear();
-    command.options.target.clear();
+    // Only what recordedArguments writes, each value apart from its name: an option that reads a
+    // file, names another folder or runs anything is no option a case keeps.
+    static const QStringList kept{QStringLiteral("--jobs"), QStringLiteral("--timeout"),
+                                  QStringLiteral("--connect-timeout"), QStringLiteral("--sudo"),
+                                  QStringLiteral("--accept-new-host-keys")};
+    CollectCommand command;
+    CollectOptions& options = command.options;
+    for (qsizetype i = 0; i < recorded.size(); ++i) {
+        const QString& name = recorded.at(i);
+        const bool takesValue = isBuildValueOption(name) || name == QLatin1String("--ssh-config") ||
+                                (kept.contains(name) && optionTable().at(name).takesValue);
+        if (takesValue && i + 1 >= recorded.size())
+            return usageError(QStringLiteral("%1 has no value.").arg(name));
+        const QString value = takesValue ? recorded.at(++i) : QString();
+        if (isBuildSwitch(name)) {
+            options.buildOptions << name;
+        } else if (isBuildValueOption(name)) {
+            if (const QString why = checkBuildOption(name, value); !why.isEmpty())
+                return usageError(why);
+            options.buildOptions << name << value;
+        } else if (name == QLatin1String("--ssh-config")) {
+            *sshConfig = value; // told, never used: the user gives it again
+        } else if (kept.contains(name)) {
+            if (const QString why = optionTable().at(name).apply(command, value); !why.isEmpty())
+                return usageError(why);
+        } else {
+            return usageError(QStringLiteral("'%1' is no option that collect keeps.").arg(shownText(name)));
+        }
+    }
     return command;
+}
+
+bool checkResumable(const CaseIndex& index, QString* why)
+{
+    const auto unprintable = [](const QString& text) {
+        const QList<uint> points = text.toUcs4();
+        return std::any_of(points.cbegin(), points.cend(), [](uint c) { return !QChar::isPrint(c); });
+    };
+    static const QRegularExpression sha256(QStringLiteral("^[0-9a-f]{64}$"));
+    if (index.target.isEmpty() || unprintable(index.target)) {
+        *why =
+            QStringLiteral("its target '%1' is not one the command line takes.").arg(shownText(index.target));
+        return false;
+    }
+    if (index.hosts.empty()) {
+        *why = QStringLiteral("it names no host.");
+        return false;
+    }
+    std::vector<HostEntry> entries;
+    for (const HostRecord& h : index.hosts) {
+        if (!isHostName(h.host) || unprintable(h.folder)) {
+            *why =
+                QStringLiteral("it names the host '%1'%2, which the command line would refuse.")
+                    .arg(shownText(h.host),
+                         h.folder.isEmpty() ? QString() : QStringLiteral(" folder=") + shownText(h.folder));
+            return false;
+        }
+        if (unprintable(h.reason) || unprintable(h.version) || unprintable(h.fingerprint)) {
+            *why = QStringLiteral("the host '%1' carries text that collect never writes.").arg(h.host);
+            return false;
+        }
+        const bool collectedHere = h.package == hostFolder(h.host) + QStringLiteral("/package.zip") &&
+                                   sha256.match(QString::fromLatin1(h.sha256)).hasMatch() && h.size >= 0;
+        if (h.state == HostState::Collected && !collectedHere) {
+            *why = QStringLiteral("the host '%1' is collected into '%2', not into its own folder.")
+                       .arg(shownText(h.host), shownText(h.package));
+            return false;
+        }
+        entries.push_back({h.host, h.folder});
+    }
+    if (const QString twice = sharedFolder(entries); !twice.isEmpty()) {
+        *why = twice + QLatin1Char('.');
+        return false;
+    }
+    return true;
 }
 
 QStringList recordedArguments(const CollectOptions& options)
@@ -317,7 +390,7 @@ QStringList recordedArguments(const CollectOptions& options)
 QString collectUsageHint()
 {
     return QStringLiteral("usage: ts6satchel collect [OPTIONS] HOST... -- FOLDER|TEMPLATE\n"
-                          "       ts6satchel collect --resume CASEDIR\n"
+                          "       ts6satchel collect [--ssh-config FILE] [--json] --resume CASEDIR\n"
                           "'ts6satchel collect --help' says more.\n");
 }
 
@@ -326,11 +399,13 @@ QString collectHelpText()
     return QStringLiteral(
         "Usage: ts6satchel collect [OPTIONS] HOST... -- FOLDER|TEMPLATE\n"
         "       ts6satchel collect [OPTIONS] --hosts-file FILE -- FOLDER|TEMPLATE\n"
-        "       ts6satchel collect --resume CASEDIR\n"
+        "       ts6satchel collect [--ssh-config FILE] [--json] --resume CASEDIR\n"
         "\n"
         "Builds a package on each host with the ts6satchel installed there, over the system's OpenSSH\n"
         "client, and gathers the packages into one case folder: index.json, index.txt, SHA256SUMS and\n"
         "hosts/HOST/package.zip with hosts/HOST/collect.log. Hosts run in parallel; none waits for another.\n"
+        "The case folder is private (0700, its files 0600), and is taken only when it is yours, no link,\n"
+        "and no one else may write it. No agent, X11 display or port is forwarded to a server.\n"
         "\n"
         "HOST is [user@]host[:port] or a name from your ssh configuration. A hosts file has one host a\n"
         "line, optionally followed by blanks and folder=PATH for a host whose installation sits elsewhere;\n"
@@ -344,8 +419,10 @@ QString collectHelpText()
         "  --connect-timeout TIME   the deadline of each connection (default 15s)\n"
         "  --sudo                   run the remote build through sudo -n (never asks a password)\n"
         "  --accept-new-host-keys   add unknown host keys to known_hosts; a changed key is never accepted\n"
-        "  --ssh-config FILE        hand ssh this configuration file (-F)\n"
-        "  --resume CASEDIR         try again the hosts of CASEDIR that were not collected\n"
+        "  --ssh-config FILE        hand ssh this configuration file (-F); a resume never takes it from\n"
+        "                           the case folder: give it again\n"
+        "  --resume CASEDIR         try again the hosts of CASEDIR that were not collected, with the\n"
+        "                           hosts, target and options recorded there\n"
         "  --json                   print the index as one JSON object on standard output at the end\n"
         "  --redact, --redact-names, --since DATE, --max-log-size SIZE\n"
         "                           passed to each host's build (see ts6satchel --help)\n"

@@ -40,8 +40,18 @@ using CollectCommand = VerbCommand<CollectOptions>;
 // usage error naming the file and the line.
 CollectCommand parseCollectArguments(const QStringList& arguments);
 
-// The options a case folder keeps, read back for a resume.
-CollectCommand parseRecordedOptions(const QStringList& recorded);
+// The options a case folder keeps, read back for a resume: only those collect itself records
+// (--jobs, --timeout, --connect-timeout, --sudo, --accept-new-host-keys and the build's options),
+// each checked as the command line checks it. A recorded --ssh-config is put in sshConfig and not
+// used: a configuration file can run commands, so a resume takes one only from its own command line.
+CollectCommand parseRecordedOptions(const QStringList& recorded, QString* sshConfig);
+
+struct CaseIndex;
+
+// Whether the hosts and the target a case index names pass the command line's checks (no control
+// character, no host that two names share a folder with...), each host's words are printable and
+// each host collected names its own package; the reason in why when not.
+bool checkResumable(const CaseIndex& index, QString* why);
 
 // The lines of a hosts file: one host a line, optionally followed by blanks and folder=PATH; blank
 // lines and lines starting with # are skipped. The error names the line (1-based) of the first
@@ -51,8 +61,9 @@ std::vector<HostEntry> parseHostsFile(const QByteArray& text, QString* error);
 // Seconds from "90", "90s", "10m" or "2h"; none for anything else, zero or past a day.
 std::optional<int> parseDuration(const QString& text);
 
-// Whether a host as given can be handed to ssh: not empty, no blank or control character, not
-// starting with "-" (ssh would read it as an option).
+// Whether a host as given can be handed to ssh: not empty, no blank and nothing unprintable (a
+// control character, an escape sequence, a bidirectional override), not starting with "-" (ssh
+// would read it as an option).
 bool isHostName(const QString& host);
 
 // The options again, as the index records them and a resume reads them back.

@@ -1,5 +1,6 @@
 #include "case/CollectRun.h"
 
+#include "base/ShownText.h"
 #include "case/HostRun.h"
 #include "outside/Interruption.h"
 
@@ -16,13 +17,14 @@ namespace {
 
 constexpr int kUsage = 64;
 
-// A private folder for the control sockets, short enough for a socket's name (108 bytes, of which
-// ssh adds a few while it binds) even where TMPDIR is long.
-std::unique_ptr<QTemporaryDir> controlFolder()
+constexpr qint64 kIndexCap = 64 << 20; // bytes of an index.json that a resume reads
+
+// Where the private folder of the control sockets goes: short enough for a socket's name (108
+// bytes, of which ssh adds a few while it binds) even where TMPDIR is long.
+QString controlBase()
 {
     const QString temp = QDir::tempPath();
-    const QString base = temp.size() <= 40 ? temp : QStringLiteral("/tmp");
-    return std::make_unique<QTemporaryDir>(base + QStringLiteral("/ts6c-XXXXXX"));
+    return temp.size() <= 40 ? temp : QStringLiteral("/tmp");
 }
 
 QString sizeText(qint64 bytes)
@@ -43,7 +45,7 @@ int usageError(const QString& text)
 
 } // namespace
 
-CollectRun::CollectRun(CollectOptions options, CaseIndex index, QString caseFolder, CollectDisplay display,
+CollectRun::CollectRun(CollectOptions options, CaseIndex index, CaseFolder caseFolder, CollectDisplay display,
                        QObject* parent)
     : QObject(parent), m_options(std::move(options)), m_index(std::move(index)),
       m_caseFolder(std::move(caseFolder)), m_display(display)
@@ -52,32 +54,44 @@ CollectRun::CollectRun(CollectOptions options, CaseIndex index, QString caseFold
     connect(&m_redraw, &QTimer::timeout, this, &CollectRun::redraw);
 }
 
-CollectRun::~CollectRun() = default;
+CollectRun::~CollectRun()
+{
+    // The hosts first: their masters' sockets are in the control folder, which goes with this.
+    for (HostRun*& run : m_runs) {
+        delete run;
+        run = nullptr;
+    }
+}
 
 bool CollectRun::start(QString* error)
 {
-    m_control = controlFolder();
-    if (!m_control->isValid()) {
-        *error =
-            QStringLiteral("cannot make a private folder for the connections: ") + m_control->errorString();
+    m_control = ControlFolder::create(controlBase(), error);
+    if (!m_control)
         return false;
-    }
+    m_space = std::make_shared<FetchSpace>(FetchSpace::freeSpaceOf(m_caseFolder.fd()));
+    // Every host's folder is made or entered before any host starts: one that another user
+    // planted (a link, a folder of theirs) stops the run before anything is written for it.
+    std::vector<UniqueFd> folders(m_index.hosts.size());
+    for (std::size_t slot = 0; slot < m_index.hosts.size(); ++slot)
+        if (m_index.hosts[slot].state == HostState::Pending) {
+            folders[slot] = m_caseFolder.enterFolder(hostFolder(m_index.hosts[slot].host), error);
+            if (!folders[slot])
+                return false;
+        }
     m_runs.assign(m_index.hosts.size(), nullptr);
     for (std::size_t slot = 0; slot < m_index.hosts.size(); ++slot) {
         const HostRecord& record = m_index.hosts[slot];
         if (record.state != HostState::Pending)
             continue;
-        const QString hostDir = m_caseFolder + QLatin1Char('/') + hostFolder(record.host);
-        if (!QDir().mkpath(hostDir)) {
-            *error = QStringLiteral("cannot make the folder %1").arg(hostDir);
-            return false;
-        }
-        HostJob job{{record.host, record.folder},
-                    m_index.target,
-                    m_options,
-                    m_control->path() + QStringLiteral("/") + QString::number(slot),
-                    hostDir,
-                    {TS6_VERSION_MAJOR, TS6_VERSION_MINOR}};
+        HostJob job;
+        job.entry = {record.host, record.folder};
+        job.target = m_index.target;
+        job.options = m_options;
+        job.controlPath = m_control->path() + QLatin1Char('/') + QString::number(slot);
+        job.hostDir = m_caseFolder.path() + QLatin1Char('/') + hostFolder(record.host);
+        job.hostFolder = std::move(folders[slot]);
+        job.space = m_space;
+        job.ownVersion = {TS6_VERSION_MAJOR, TS6_VERSION_MINOR};
         auto* run = new HostRun(std::move(job), this);
         m_runs[slot] = run;
         connect(run, &HostRun::finished, this, [this, slot] { hostEnded(slot); });
@@ -205,27 +219,42 @@ void CollectRun::redraw()
 namespace {
 
 // The case of a resumed run: its hosts, target and options from the index; the hosts not collected
-// pending again.
+// pending again. Only a case folder and an index of the user's own that no one else may write are
+// taken, only the options collect records, and only hosts the command line would take; the ssh
+// configuration, which can run commands, comes from this command line alone.
 // The folder is a copy: it is read from the options this replaces.
-int resumeCase(QString folder, CollectOptions& options, CaseIndex& index)
+int resumeCase(QString folder, CollectOptions& options, CaseIndex& index, std::optional<CaseFolder>& opened)
 {
-    QFile file(folder + QStringLiteral("/index.json"));
-    if (!file.open(QIODevice::ReadOnly))
-        return usageError(
-            QStringLiteral("--resume: %1 is not a case folder: %2").arg(folder, file.errorString()));
     QString why;
-    std::optional<CaseIndex> read = readIndex(file.readAll(), &why);
+    opened = CaseFolder::open(folder, &why);
+    const std::optional<QByteArray> json =
+        opened ? opened->readFile(QStringLiteral("index.json"), kIndexCap, &why) : std::nullopt;
+    if (!json)
+        return usageError(QStringLiteral("--resume: %1 is not a case folder to resume: %2").arg(folder, why));
+    std::optional<CaseIndex> read = readIndex(*json, &why);
     if (!read)
         return usageError(QStringLiteral("--resume: %1 is not a case folder: %2").arg(folder, why));
-    const CollectCommand again = parseRecordedOptions(read->options);
+    if (!checkResumable(*read, &why))
+        return usageError(QStringLiteral("--resume: %1/index.json cannot be resumed: %2").arg(folder, why));
+    QString recordedConfig;
+    const CollectCommand again = parseRecordedOptions(read->options, &recordedConfig);
     if (again.action != CollectCommand::Action::Run)
         return usageError(QStringLiteral("--resume: the options in %1/index.json cannot be read: %2")
                               .arg(folder, again.error));
-    const bool json = options.json;
+    if (!recordedConfig.isEmpty() && options.sshConfig.isEmpty())
+        return usageError(
+            QStringLiteral("--resume: the case was collected with --ssh-config %1; a resume takes no "
+                           "ssh configuration from a case folder: give --ssh-config again.")
+                .arg(shownText(recordedConfig)));
+    const bool wantsJson = options.json;
+    const QString sshConfig = options.sshConfig;
     options = again.options;
-    options.json = json;
+    options.json = wantsJson;
+    options.sshConfig = sshConfig;
     options.out = folder;
+    options.recordedOptions = recordedArguments(options);
     index = std::move(*read);
+    index.options = options.recordedOptions;
     index.finished.reset();
     for (HostRecord& host : index.hosts)
         if (host.state != HostState::Collected)
@@ -233,15 +262,17 @@ int resumeCase(QString folder, CollectOptions& options, CaseIndex& index)
     return 0;
 }
 
-int newCase(CollectOptions& options, CaseIndex& index)
+int newCase(CollectOptions& options, CaseIndex& index, std::optional<CaseFolder>& opened)
 {
-    if (QFile::exists(options.out + QStringLiteral("/index.json")))
-        return usageError(
-            QStringLiteral("%1 already holds a case: give --resume %1, or another --out.").arg(options.out));
-    if (!QDir().mkpath(options.out)) {
-        say(QStringLiteral("cannot make the case folder %1").arg(options.out));
+    QString why;
+    opened = CaseFolder::create(options.out, &why);
+    if (!opened) {
+        say(why);
         return 1;
     }
+    if (opened->holds(QStringLiteral("index.json")))
+        return usageError(
+            QStringLiteral("%1 already holds a case: give --resume %1, or another --out.").arg(options.out));
     index.target = options.target;
     index.options = options.recordedOptions;
     for (const HostEntry& entry : options.hosts)
@@ -260,12 +291,13 @@ int runCollect(const QStringList& arguments)
     CollectOptions options = command.options;
     CaseIndex index;
     index.started = QDateTime::currentDateTime();
-    if (const int status =
-            options.resume.isEmpty() ? newCase(options, index) : resumeCase(options.resume, options, index))
+    std::optional<CaseFolder> caseFolder;
+    if (const int status = options.resume.isEmpty() ? newCase(options, index, caseFolder)
+                                                    : resumeCase(options.resume, options, index, caseFolder))
         return status;
-    const QString caseFolder = QDir(options.out).absolutePath();
+    const QString casePath = caseFolder->path();
 
-    CollectRun run(options, index, caseFolder, {stderr, ::isatty(STDERR_FILENO) == 1});
+    CollectRun run(options, index, std::move(*caseFolder), {stderr, ::isatty(STDERR_FILENO) == 1});
     QSocketNotifier* watch = nullptr;
     if (Interruption::wakeFd() >= 0) {
         watch = new QSocketNotifier(Interruption::wakeFd(), QSocketNotifier::Read, &run);
@@ -294,6 +326,6 @@ int runCollect(const QStringList& arguments)
     say(QStringLiteral("%1 of %2 hosts collected into %3")
             .arg(collected)
             .arg(ended.hosts.size())
-            .arg(caseFolder));
+            .arg(casePath));
     return exitStatusOf(ended);
 }

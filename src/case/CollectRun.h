@@ -1,11 +1,13 @@
 #pragma once
 
+#include "case/CaseFolder.h"
 #include "case/CaseIndex.h"
 #include "case/CollectOptions.h"
+#include "case/ControlFolder.h"
+#include "case/FetchSpace.h"
 
 #include <QObject>
 #include <QString>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -29,7 +31,7 @@ class CollectRun : public QObject
     Q_OBJECT
 
 public:
-    CollectRun(CollectOptions options, CaseIndex index, QString caseFolder, CollectDisplay display,
+    CollectRun(CollectOptions options, CaseIndex index, CaseFolder caseFolder, CollectDisplay display,
                QObject* parent = nullptr);
     ~CollectRun() override;
 
@@ -51,10 +53,11 @@ private:
 
     const CollectOptions m_options;
     CaseIndex m_index;
-    const QString m_caseFolder;
+    const CaseFolder m_caseFolder;
     const CollectDisplay m_display;
-    std::unique_ptr<QTemporaryDir> m_control; // the master connections' sockets
-    std::vector<HostRun*> m_runs;             // by slot of m_index.hosts; children of this run
+    std::optional<ControlFolder> m_control; // the master connections' sockets
+    std::shared_ptr<FetchSpace> m_space;
+    std::vector<HostRun*> m_runs; // by slot of m_index.hosts; children of this run
     std::size_t m_next = 0;
     int m_running = 0;
     int m_linesShown = 0;

@@ -2,20 +2,25 @@
 
 #include "base/Logging.h"
 #include "base/ShownText.h"
+#include "base/SystemError.h"
+#include "case/CaseFolder.h"
 #include "platform/FileReplacement.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QStorageInfo>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <limits>
+
 #include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -23,13 +28,47 @@ namespace {
 constexpr int kCloseMs = 800;             // for the master to end once asked, then it is stopped
 constexpr int kInterruptCleanUpMs = 1000; // for removing the remote folder after an interrupt
 constexpr int kCleanUpSeconds = 20;
-constexpr qint64 kMaxSaid = 1 << 20; // bytes a server may say on one step, or of the master's debugging //
-                                     // for removing the remote folder
+constexpr qint64 kMaxSaid = 1 << 20;    // bytes a server may say on one step, or of the master's debugging
+constexpr qint64 kMaxLine = 64 << 10;   // bytes of one line of ssh -v that are looked at
+constexpr qint64 kEarlierLog = 4 << 20; // bytes of a resumed host's earlier log kept
 constexpr char kReady[] = "ts6satchel-ready";
+constexpr char kPart[] = ".package.zip.part";
+constexpr char kPackage[] = "package.zip";
+constexpr char kLog[] = "collect.log";
+
+// Every ssh child ends with this program, also when it is killed outright (a parent-death signal,
+// and a parent that ended before it was asked for is noticed); SIGXFSZ, ignored, makes a write past
+// the file limit fail instead of killing the child. With output, the child's standard output goes
+// into that open file, of at most fileLimit bytes. Only system calls, as between fork and exec.
+void prepareChild(QProcess& process, int output = -1, qint64 fileLimit = -1)
+{
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([parent, output, fileLimit] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        struct sigaction ignore
+        {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGXFSZ, &ignore, nullptr);
+        if (output >= 0)
+            ::dup2(output, STDOUT_FILENO);
+        struct rlimit limit
+        {};
+        if (fileLimit >= 0 && ::getrlimit(RLIMIT_FSIZE, &limit) == 0) {
+            limit.rlim_cur = std::min(static_cast<rlim_t>(fileLimit), limit.rlim_max);
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+    });
+}
 
 QStringList commonArguments(const HostJob& job)
 {
-    QStringList args{QStringLiteral("-S"),
+    QStringList args{QStringLiteral("-a"),
+                     QStringLiteral("-x"),
+                     QStringLiteral("-o"),
+                     QStringLiteral("ClearAllForwardings=yes"),
+                     QStringLiteral("-S"),
                      job.controlPath,
                      QStringLiteral("-o"),
                      QStringLiteral("BatchMode=yes"),
@@ -48,20 +87,11 @@ QStringList commonArguments(const HostJob& job)
     return args;
 }
 
-QString fingerprintIn(const QByteArray& errors)
+QString tooMuchArrived(qint64 arrived, qint64 expected)
 {
-    static const QRegularExpression line(QStringLiteral("Server host key: (\\S+ \\S+)"));
-    return line.match(QString::fromUtf8(errors)).captured(1);
-}
-
-// Makes the file at part durable and renames it to final, in the same folder.
-bool commitFile(const QString& part, const QString& final)
-{
-    const int fd = ::open(QFile::encodeName(part).constData(), O_RDONLY | O_CLOEXEC);
-    const bool synced = fd >= 0 && ::fsync(fd) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return synced && ::rename(QFile::encodeName(part).constData(), QFile::encodeName(final).constData()) == 0;
+    return QStringLiteral("%1 bytes arrived, more than the %2 the remote build named")
+        .arg(arrived)
+        .arg(expected);
 }
 
 QString humanBytes(qint64 bytes)
@@ -85,6 +115,16 @@ QString shellQuoted(const QString& word)
     QString quoted = word;
     quoted.replace(QLatin1Char('\''), QLatin1String("'\\''"));
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+QString hostKeyIn(const QByteArray& line)
+{
+    // Ssh's own line starts its line; a server's text (a line before its banner, a debug message)
+    // is quoted after a prefix of ssh's, never at the start.
+    static const QRegularExpression own(QStringLiteral(
+        "^debug1: Server host key: ([A-Za-z0-9@._+-]{1,64} [A-Za-z0-9]{1,16}:[A-Za-z0-9+/=:]{1,128})$"));
+    const QByteArray plain = line.endsWith('\r') ? line.chopped(1) : line; // ssh ends its lines with CR LF
+    return own.match(QString::fromLatin1(plain)).captured(1);
 }
 
 QStringList masterArguments(const HostJob& job)
@@ -112,6 +152,7 @@ QStringList commandArguments(const HostJob& job, const QString& remoteCommand)
 QString remoteBuildCommand(const HostJob& job)
 {
     const QString target = job.entry.folder.isEmpty() ? job.target : job.entry.folder;
+    const QString sudo = job.options.sudo ? QStringLiteral("sudo -n ") : QString();
     // The build's own temporary files (the manifest) go into the private folder too.
     QStringList build{QStringLiteral("env"), QStringLiteral("TMPDIR=\"$d\""), QStringLiteral("ts6satchel"),
                       QStringLiteral("--json")};
@@ -119,10 +160,18 @@ QString remoteBuildCommand(const HostJob& job)
         build << shellQuoted(option);
     build << QStringLiteral("--") << shellQuoted(target) << QStringLiteral("\"$d/package.zip\"");
     // The folder and the build's process (the shell's, which the build replaces) come first, so an
-    // interrupted build can be stopped and its folder removed.
+    // interrupted build can be stopped and its folder removed. The watcher reads the session's
+    // input, which the collecting side never closes: it ends when the session does. If the build
+    // still runs then, the connection went first: the watcher stops it, waits for its end (30 s
+    // at most) and removes the folder. The build itself reads nothing.
+    const QString watcher =
+        QStringLiteral("exec 3<&0 && { (cat <&3 >/dev/null; kill -TERM $$ 2>/dev/null && { "
+                       "n=0; while kill -0 $$ 2>/dev/null && [ $n -lt 30 ]; do sleep 1; n=$((n+1)); done; ") +
+        sudo + QStringLiteral("rm -rf -- \"$d\"; }) </dev/null >/dev/null 2>&1 & } && ");
     return QStringLiteral("umask 077 && d=$(mktemp -d \"${TMPDIR:-/tmp}/ts6collect.XXXXXXXX\") && "
-                          "printf 'TS6DIR %s %s\\n' \"$$\" \"$d\" && exec ") +
-           (job.options.sudo ? QStringLiteral("sudo -n ") : QString()) + build.join(QLatin1Char(' '));
+                          "printf 'TS6DIR %s %s\\n' \"$$\" \"$d\" && ") +
+           watcher + QStringLiteral("exec ") + sudo + build.join(QLatin1Char(' ')) +
+           QStringLiteral(" </dev/null 3<&-");
 }
 
 HostRun::HostRun(HostJob job, QObject* parent) : QObject(parent), m_job(std::move(job))
@@ -141,22 +190,15 @@ HostRun::HostRun(HostJob job, QObject* parent) : QObject(parent), m_job(std::mov
                  QStringLiteral("no connection within %1 s").arg(m_job.options.connectTimeoutSeconds));
     });
     m_sizeWatch.setInterval(250);
-    connect(&m_sizeWatch, &QTimer::timeout, this, [this] {
-        if (bytesFetched() > m_expected)
-            fail(HostState::Corrupt,
-                 QStringLiteral("more than the %1 bytes of the remote build arrived").arg(m_expected));
-    });
+    connect(&m_sizeWatch, &QTimer::timeout, this, &HostRun::watchFetch);
     connect(&m_closeDeadline, &QTimer::timeout, this, [this] {
         m_master.kill();
         if (m_closer)
             m_closer->kill();
     });
     connect(&m_master, &QProcess::readyReadStandardOutput, this, &HostRun::masterSaid);
-    connect(&m_master, &QProcess::readyReadStandardError, this, [this] {
-        const QByteArray said = m_master.readAllStandardError();
-        if (m_masterErrors.size() < kMaxSaid)
-            m_masterErrors += said;
-    });
+    connect(&m_master, &QProcess::readyReadStandardError, this,
+            [this] { readMasterLines(m_master.readAllStandardError()); });
     connect(&m_master, &QProcess::finished, this, &HostRun::masterEnded);
     connect(&m_master, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
@@ -207,7 +249,35 @@ void HostRun::startMaster()
     // Ssh's own connect timeout ends the TCP connection and the greeting; the login has as long again.
     m_connectDeadline.start(m_job.options.connectTimeoutSeconds * 2000 + 5000);
     m_master.setStandardInputFile(QProcess::nullDevice());
+    prepareChild(m_master);
     m_master.start(m_job.ssh, args);
+}
+
+void HostRun::readMasterLines(const QByteArray& said)
+{
+    if (m_masterErrors.size() < kMaxSaid)
+        m_masterErrors += said;
+    if (m_masterReady)
+        return;
+    // The host key is the one of the last "Server host key" line of ssh's own before the login
+    // (through a jump host, the destination's comes last). A line longer than ssh's are is skipped
+    // to its end, so no part of it is ever read as the start of a line.
+    qsizetype start = 0;
+    for (qsizetype end = said.indexOf('\n'); end >= 0; start = end + 1, end = said.indexOf('\n', start)) {
+        if (!m_masterLineTooLong) {
+            m_masterLine += said.mid(start, end - start);
+            if (const QString key = hostKeyIn(m_masterLine); !key.isEmpty())
+                m_record.fingerprint = key;
+        }
+        m_masterLine.clear();
+        m_masterLineTooLong = false;
+    }
+    if (!m_masterLineTooLong)
+        m_masterLine += said.mid(start);
+    if (m_masterLine.size() > kMaxLine) {
+        m_masterLine.clear();
+        m_masterLineTooLong = true;
+    }
 }
 
 void HostRun::masterSaid()
@@ -215,16 +285,16 @@ void HostRun::masterSaid()
     const QByteArray said = m_master.readAllStandardOutput();
     if (m_masterReady || !said.contains(kReady))
         return;
+    readMasterLines(m_master.readAllStandardError()); // what ssh said before it was ready
     m_masterReady = true;
     m_connectDeadline.stop();
-    m_record.fingerprint = fingerprintIn(m_masterErrors);
     note(QStringLiteral("connected; host key ") + m_record.fingerprint);
     checkVersion();
 }
 
 void HostRun::masterEnded()
 {
-    m_masterErrors += m_master.readAllStandardError();
+    readMasterLines(m_master.readAllStandardError());
     note(QStringLiteral("== ssh (the master connection) said:\n") + QString::fromUtf8(m_masterErrors));
     m_masterErrors.clear();
     if (m_closing) {
@@ -248,15 +318,17 @@ QString HostRun::sudo() const
     return m_job.options.sudo ? QStringLiteral("sudo -n ") : QString();
 }
 
-void HostRun::run(const QString& step, const QString& remoteCommand, Done done, const QString& outputFile)
+QProcess* HostRun::run(const QString& step, const QString& remoteCommand, Done done, StepIo io)
 {
     const QStringList args = commandArguments(m_job, remoteCommand);
     note(QStringLiteral("== ") + step + QStringLiteral(": ") + remoteCommand);
     auto* process = new QProcess(this);
     m_step = process;
-    process->setStandardInputFile(QProcess::nullDevice());
-    if (!outputFile.isEmpty())
-        process->setStandardOutputFile(outputFile, QIODevice::Truncate);
+    if (!io.inputOpen)
+        process->setStandardInputFile(QProcess::nullDevice());
+    if (io.output >= 0) // the child takes the file in place of this
+        process->setStandardOutputFile(QProcess::nullDevice());
+    prepareChild(*process, io.output, io.fileLimit);
     // What a server says on one step is read to its end only up to a limit.
     const auto tooMuch = [this, process, step] {
         process->setReadChannel(QProcess::StandardError);
@@ -280,7 +352,26 @@ void HostRun::run(const QString& step, const QString& remoteCommand, Done done, 
                 m_step = nullptr;
                 done(status == QProcess::NormalExit ? exitCode : 255, out, errors);
             });
+    // No pipe or process left (the descriptor limit), or no ssh: the host ends now, not at its deadline.
+    connect(process, &QProcess::errorOccurred, this, [this, process, step](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart || m_step != process)
+            return;
+        m_step = nullptr;
+        process->deleteLater();
+        stepCannotStart(step, process->errorString());
+    });
     process->start(m_job.ssh, args);
+    return m_step == process ? process : nullptr;
+}
+
+void HostRun::stepCannotStart(const QString& step, const QString& reason)
+{
+    const QString why =
+        QStringLiteral("cannot start %1 here for the step %2: %3").arg(m_job.ssh, step, reason);
+    note(why);
+    if (m_cleaning)
+        return closeMaster();
+    fail(HostState::Unreachable, why);
 }
 
 bool HostRun::connectionLost(int exitCode, const QString& errors)
@@ -324,7 +415,8 @@ void HostRun::checkVersion()
 void HostRun::build()
 {
     setPhase(QStringLiteral("building"));
-    run(QStringLiteral("build"), remoteBuildCommand(m_job),
+    QProcess* const process = run(
+        QStringLiteral("build"), remoteBuildCommand(m_job),
         [this](int exitCode, const QByteArray& out, const QString& errors) {
             m_buildPid.clear();
             QJsonObject summary;
@@ -361,9 +453,12 @@ void HostRun::build()
                                 package);
             fetch(package, summary.value(QStringLiteral("bytes")).toInteger(-1),
                   summary.value(QStringLiteral("sha256")).toString().toLatin1());
-        });
+        },
+        StepIo{.inputOpen = true});
+    if (!process)
+        return;
     // The first line names the folder and the process; it is the remote shell's, before the build.
-    connect(m_step.data(), &QProcess::readyReadStandardOutput, this, [this, process = m_step.data()] {
+    connect(process, &QProcess::readyReadStandardOutput, this, [this, process] {
         if (m_remoteDir.isEmpty() && m_step == process && process->canReadLine())
             takeFolderLine(process->readLine());
     });
@@ -386,69 +481,141 @@ void HostRun::fetch(const QString& remotePackage, qint64 size, const QByteArray&
     setPhase(QStringLiteral("fetching"));
     m_expected = size;
     m_expectedSha = sha256;
-    const qint64 free = QStorageInfo(m_job.hostDir).bytesAvailable();
-    if (size < 0 || (free >= 0 && size > free))
+    if (size < 0)
+        return fail(HostState::Corrupt, QStringLiteral("the remote build names no size for its package"));
+    // Its room on the disk first: the fetches of all hosts together never fill it.
+    if (m_job.space) {
+        QString why;
+        m_reservation = m_job.space->reserve(size, &why);
+        if (!m_reservation)
+            return fail(HostState::Corrupt, why);
+    }
+    // Ssh writes the package straight into a file of its own beside the final name (through a pipe
+    // the master connection would hand it over in small pieces), a private one made here: nothing
+    // planted at its name is followed.
+    ::unlinkat(m_job.hostFolder.get(), kPart, 0);
+    m_part.reset(
+        ::openat(m_job.hostFolder.get(), kPart, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!m_part)
         return fail(HostState::Corrupt,
-                    QStringLiteral("the remote build names a package of %1 bytes; %2 bytes are "
-                                   "free for it here")
-                        .arg(size)
-                        .arg(free));
-    // Ssh writes the package straight into a file of its own beside the final name: through a pipe
-    // the master connection would hand it over in small pieces.
-    QFile::remove(partPath());
+                    QStringLiteral("cannot make %1: %2").arg(partPath(), errnoText(errno)));
+    // One byte past the size said is all the file may take, whichever ssh writes it (the master,
+    // which a step hands its output to, or the step's own): a server that sends more fills no disk.
+    const qint64 fileLimit = size < std::numeric_limits<qint64>::max() ? size + 1 : size;
+    limitMasterFiles(fileLimit);
     const QString command = sudo() + QStringLiteral("cat -- ") + shellQuoted(remotePackage);
     run(
         QStringLiteral("fetch"), command,
         [this](int exitCode, const QByteArray&, const QString& errors) {
             m_sizeWatch.stop();
+            limitMasterFiles(std::nullopt);
             fetched(exitCode, errors);
         },
-        partPath());
+        StepIo{.output = m_part.get(), .fileLimit = fileLimit});
     m_sizeWatch.start();
+}
+
+void HostRun::limitMasterFiles(std::optional<qint64> bytes)
+{
+    const pid_t master = static_cast<pid_t>(m_master.processId());
+    if (master <= 0)
+        return;
+    if (!bytes) { // as it was
+        if (m_masterFileLimit)
+            ::prlimit(master, RLIMIT_FSIZE, &*m_masterFileLimit, nullptr);
+        m_masterFileLimit.reset();
+        return;
+    }
+    struct rlimit limit
+    {};
+    if (::prlimit(master, RLIMIT_FSIZE, nullptr, &limit) != 0)
+        return;
+    if (!m_masterFileLimit)
+        m_masterFileLimit = limit;
+    limit.rlim_cur = std::min(static_cast<rlim_t>(*bytes), limit.rlim_max);
+    ::prlimit(master, RLIMIT_FSIZE, &limit, nullptr);
+}
+
+void HostRun::watchFetch()
+{
+    const qint64 arrived = bytesFetched();
+    if (m_reservation)
+        m_reservation->wrote(arrived);
+    QString why;
+    if (arrived > m_expected)
+        fail(HostState::Corrupt, tooMuchArrived(arrived, m_expected));
+    else if (m_job.space && !m_job.space->enough(&why))
+        fail(HostState::Corrupt, why);
 }
 
 QString HostRun::partPath() const
 {
-    return m_job.hostDir + QStringLiteral("/.package.zip.part");
+    return m_job.hostDir + QLatin1Char('/') + QLatin1String(kPart);
 }
 
 qint64 HostRun::bytesFetched() const
 {
     if (m_record.state == HostState::Collected)
         return m_record.size;
-    return m_phase == QLatin1String("fetching") ? QFileInfo(partPath()).size() : 0;
+    struct stat status
+    {};
+    return m_part && ::fstat(m_part.get(), &status) == 0 ? status.st_size : 0;
+}
+
+bool HostRun::commitPart(QString* why)
+{
+    if (::fsync(m_part.get()) != 0 ||
+        ::renameat(m_job.hostFolder.get(), kPart, m_job.hostFolder.get(), kPackage) != 0) {
+        *why = QStringLiteral("cannot write %1/%2: %3")
+                   .arg(m_job.hostDir, QLatin1String(kPackage), errnoText(errno));
+        return false;
+    }
+    m_part.reset();
+    m_reservation.reset();
+    return true;
+}
+
+void HostRun::discardPart()
+{
+    m_reservation.reset();
+    limitMasterFiles(std::nullopt);
+    if (!m_part)
+        return;
+    m_part.reset();
+    ::unlinkat(m_job.hostFolder.get(), kPart, 0);
 }
 
 void HostRun::fetched(int exitCode, const QString& errors)
 {
+    // Cut at its limit, a server that sent too much may also have lost its connection.
+    const qint64 arrived = bytesFetched();
+    if (arrived > m_expected)
+        return fail(HostState::Corrupt, tooMuchArrived(arrived, m_expected));
     if (connectionLost(exitCode, errors))
         return;
-    QFile part(partPath());
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!part.open(QIODevice::ReadOnly) || !hash.addData(&part))
-        return fail(HostState::Corrupt,
-                    QStringLiteral("cannot read %1: %2").arg(part.fileName(), part.errorString()));
-    const qint64 arrived = part.size();
-    part.seek(0);
-    const QByteArray signature = part.read(4);
-    part.close();
-    const QByteArray sha = hash.result().toHex();
     if (exitCode != 0 || arrived != m_expected)
         return fail(HostState::Corrupt,
                     QStringLiteral("%1 of %2 bytes arrived").arg(arrived).arg(m_expected));
+    QFile part;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!part.open(m_part.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !part.seek(0) ||
+        !hash.addData(&part) || !part.seek(0))
+        return fail(HostState::Corrupt,
+                    QStringLiteral("cannot read %1: %2").arg(partPath(), part.errorString()));
+    const QByteArray signature = part.read(4);
+    part.close();
+    const QByteArray sha = hash.result().toHex();
     if (signature != QByteArray("PK\x03\x04", 4) && signature != QByteArray("PK\x05\x06", 4))
         return fail(HostState::Corrupt, QStringLiteral("what arrived is not a zip file"));
     if (sha != m_expectedSha)
         return fail(HostState::Corrupt,
                     QStringLiteral("the SHA-256 of what arrived, %1, is not the remote build's")
                         .arg(QString::fromLatin1(sha)));
-    const QString final = m_job.hostDir + QStringLiteral("/package.zip");
-    if (!commitFile(partPath(), final))
-        return fail(
-            HostState::Corrupt,
-            QStringLiteral("cannot write %1: %2").arg(final, QString::fromLocal8Bit(std::strerror(errno))));
+    if (QString why; !commitPart(&why))
+        return fail(HostState::Corrupt, why);
     m_record.state = HostState::Collected;
-    m_record.package = m_job.hostDir.section(QLatin1Char('/'), -2) + QStringLiteral("/package.zip");
+    m_record.package =
+        m_job.hostDir.section(QLatin1Char('/'), -2) + QLatin1Char('/') + QLatin1String(kPackage);
     m_record.size = arrived;
     m_record.sha256 = sha;
     note(QStringLiteral("collected %1 (%2), SHA-256 %3")
@@ -465,8 +632,8 @@ void HostRun::fail(HostState state, const QString& reason)
     m_record.state = state;
     m_record.reason = shownText(reason); // what a server said goes to the terminal and index.txt
     note(QStringLiteral("ended: ") + stateName(state) + QStringLiteral(": ") + reason);
-    QFile::remove(partPath());
     stopStep();
+    discardPart();
     cleanUp(kCleanUpSeconds * 1000);
 }
 
@@ -518,6 +685,7 @@ void HostRun::closeMaster()
     auto* closer = new QProcess(this);
     m_closer = closer;
     closer->setStandardInputFile(QProcess::nullDevice());
+    prepareChild(*closer);
     connect(closer, &QProcess::finished, closer, &QObject::deleteLater);
     QStringList args = commonArguments(m_job);
     args << QStringLiteral("-O") << QStringLiteral("exit") << QStringLiteral("--")
@@ -536,9 +704,9 @@ void HostRun::interrupt()
     m_failed = true;
     m_sizeWatch.stop();
     note(QStringLiteral("interrupted"));
-    if (m_record.state != HostState::Collected)
-        QFile::remove(partPath());
     stopStep();
+    if (m_record.state != HostState::Collected)
+        discardPart();
     if (!m_cleaning && !m_closing) {
         // The remote folder is removed if that can be done at once; the run ends within 2 s.
         cleanUp(kInterruptCleanUpMs);
@@ -556,13 +724,18 @@ void HostRun::interrupt()
 
 void HostRun::writeLog()
 {
-    const QString path = m_job.hostDir + QStringLiteral("/collect.log");
-    // A resumed host keeps what its earlier attempts said.
-    QFile earlier(path);
-    if (earlier.open(QIODevice::ReadOnly))
-        m_log.prepend(earlier.read(4 * kMaxSaid) + "\n");
-    if (replaceFile(QFile::encodeName(path), m_log, 0644) != 0)
-        qCWarning(lcCase) << "cannot write" << path;
+    const QString path = m_job.hostDir + QLatin1Char('/') + QLatin1String(kLog);
+    // A resumed host keeps what its earlier attempts said: from a log of the user's own, no link.
+    QString why;
+    const UniqueFd earlier = openOwnFileAt(m_job.hostFolder.get(), kLog, O_RDONLY, path, &why);
+    std::optional<QByteArray> before =
+        earlier ? readAtMost(earlier.get(), kEarlierLog, path, &why) : std::nullopt;
+    if (before)
+        m_log.prepend(*before + "\n");
+    else if (struct stat status{}; ::fstatat(m_job.hostFolder.get(), kLog, &status, AT_SYMLINK_NOFOLLOW) == 0)
+        m_log.prepend("The earlier log was left out: " + why.toUtf8() + "\n\n");
+    if (const int error = replaceFileAt(m_job.hostFolder.get(), kLog, m_log, 0600, 0600); error != 0)
+        qCWarning(lcCase) << "cannot write" << path << errnoText(error);
 }
 
 void HostRun::end()

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "base/CHandle.h"
 #include "case/CaseIndex.h"
 #include "case/CollectOptions.h"
+#include "case/FetchSpace.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -11,6 +13,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+
+#include <sys/resource.h>
 
 // What one host of a collect run is asked: the host, the folder or template there, how to reach it
 // and where its files go.
@@ -20,21 +25,39 @@ struct HostJob
     QString target{}; // the case's; the host's own folder wins
     CollectOptions options{};
     QString controlPath{}; // the master connection's socket, in a private folder
-    QString hostDir{};     // hosts/<host> inside the case folder, made by the caller
+    QString hostDir{};     // hosts/<host> inside the case folder, as messages name it
+    UniqueFd
+        hostFolder{}; // that folder, made and opened by the caller; every file in it is reached from here
+    std::shared_ptr<FetchSpace> space{}; // the run's disk space, shared by its hosts
     std::pair<int, int> ownVersion{0, 0};
     QString ssh = QStringLiteral("ssh");
 };
 
 // The ssh arguments of a host's connections; each ends with "--" and the destination, so nothing
-// the host's name holds is read as an option.
+// the host's name holds is read as an option. No agent, X11 or port is ever forwarded, whatever the
+// user's configuration says: the servers of a fleet are not all trusted alike.
 QStringList masterArguments(const HostJob& job);
 QStringList commandArguments(const HostJob& job, const QString& remoteCommand);
 QString sshDestination(const QString& host);
 // A word for a POSIX shell: in single quotes, any single quote closed, escaped and reopened.
 QString shellQuoted(const QString& word);
 // The remote build: a private folder made with mktemp, its name printed first, then the build's
-// JSON summary.
+// JSON summary. A watcher beside it waits for the end of the session's input: when the connection
+// goes before the build has ended (the collecting program was killed), it stops the build and
+// removes the folder.
 QString remoteBuildCommand(const HostJob& job);
+// The host key from one line of what ssh -v says (without its line feed), as ssh itself showed
+// it ("ssh-ed25519 SHA256:..."); empty for any other line, whatever text of a server's it quotes.
+QString hostKeyIn(const QByteArray& line);
+
+// Where the ssh of one step reads and writes: its standard output into an open file of at most
+// fileLimit bytes, or read by the program; its input held open (for the remote watcher), or none.
+struct StepIo
+{
+    int output = -1;
+    qint64 fileLimit = -1;
+    bool inputOpen = false;
+};
 
 // Collects one host: a master connection, the remote version, the remote build into a private
 // folder, the package streamed back and checked, the remote folder removed, the master closed.
@@ -67,6 +90,7 @@ private:
 
     void startMaster();
     void masterSaid();
+    void readMasterLines(const QByteArray& said);
     void masterEnded();
     void checkVersion();
     void build();
@@ -74,12 +98,17 @@ private:
     void fetch(const QString& remotePackage, qint64 size, const QByteArray& sha256);
     void fetched(int exitCode, const QString& errors);
     QString partPath() const;
+    bool commitPart(QString* why);
+    void discardPart();
+    void watchFetch();
+    void limitMasterFiles(std::optional<qint64> bytes);
     void fail(HostState state, const QString& reason);
     void cleanUp(int deadlineMs);
     void stopStep();
     void closeMaster();
     void end();
-    void run(const QString& step, const QString& remoteCommand, Done done, const QString& outputFile = {});
+    QProcess* run(const QString& step, const QString& remoteCommand, Done done, StepIo io = {});
+    void stepCannotStart(const QString& step, const QString& reason);
     bool connectionLost(int exitCode, const QString& errors);
     QString sudo() const;
     void setPhase(const QString& phase);
@@ -91,6 +120,8 @@ private:
     QString m_phase = QStringLiteral("waiting");
     QProcess m_master;
     QByteArray m_masterErrors{};
+    QByteArray m_masterLine{}; // what ssh -v has said of the line it is on
+    bool m_masterLineTooLong = false;
     bool m_masterReady = false;
     QPointer<QProcess> m_step;   // the remote command under way; owned as a child
     QPointer<QProcess> m_closer; // the request that ends the master
@@ -102,6 +133,9 @@ private:
     QString m_buildPid{}; // the remote build's process while it runs
     qint64 m_expected = 0;
     QByteArray m_expectedSha{};
+    UniqueFd m_part;                                          // the package as it arrives
+    std::unique_ptr<FetchSpace::Reservation> m_reservation{}; // its room on the disk
+    std::optional<struct rlimit> m_masterFileLimit{};         // the master's own, while a fetch limits it
     QByteArray m_log{};
     qint64 m_startedMs = 0;
     bool m_failed = false;

@@ -274,7 +274,8 @@ void frmSatchel::mnuFileUploadPackage_Click()
     const QString package = m_services.pickPackage(m_lastPackage);
     if (package.isEmpty())
         return;
-    const UploadResult result = m_services.sendPackage({package, saved.uploadUrl, saved.uploadTokenFile});
+    const UploadResult result =
+        m_services.sendPackage({package, saved.uploadUrl, saved.uploadTokenFile, saved.uploadCaCert});
     m_services.desktop.messages.showMessage(result.text,
                                             result.end == UploadResult::End::Sent ? MessageIcon::Information
                                                                                   : MessageIcon::Exclamation,

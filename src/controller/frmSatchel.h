@@ -23,6 +23,7 @@ struct PackageUpload
     QString package{};   // a host path
     QString url{};       // the server's creation address
     QString tokenFile{}; // the bearer token's file; empty for TS6_UPLOAD_TOKEN
+    QString caCert{};    // a private CA's certificates, besides the system's store; or empty
 };
 
 // How sending a package ended, in words for the person.

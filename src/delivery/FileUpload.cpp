@@ -1,6 +1,7 @@
 #include "delivery/FileUpload.h"
 
 #include "base/CHandle.h"
+#include "platform/OwnFiles.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,13 +22,13 @@ namespace {
 
 constexpr int kTries = 5;
 constexpr qint64 kHashBlock = 1 << 20;
+// Requests a file may take: these to begin with, and one more for every kBytesPerRequest bytes the
+// server's offset moves past the furthest it reported. A server taking whole chunks never comes
+// near it; one taking a byte a request is stopped after a few dozen.
+constexpr qint64 kFreeRequests = 24;
+constexpr qint64 kBytesPerRequest = 16 << 10;
 
 using DigestContext = unique_c_ptr<EVP_MD_CTX, EVP_MD_CTX_free>;
-
-qint64 modifiedNs(const struct stat& info)
-{
-    return qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-}
 
 QString systemError(int error)
 {
@@ -95,16 +96,22 @@ UploadOutcome FileUpload::run()
     clock.start();
     m_outcome.path = m_source.path;
     // Not blocking: a FIFO put in the file's place must not hold the run at the open. A case's file
-    // is never reached through a link, whichever part of its path was swapped for one.
+    // is the user's own, never reached through a link, whichever part of its path was swapped for one.
     const bool caseFile = !m_source.relativePath.isEmpty();
-    UniqueFd fd(::open(QFile::encodeName(m_source.path).constData(),
-                       O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (caseFile ? O_NOFOLLOW : 0)));
-    if (fd && caseFile && !reachedDirectly(fd.get(), m_source.path))
+    QString refused;
+    UniqueFd fd = caseFile ? OwnFiles::openOwnFile(m_source.path, O_RDONLY | O_NOCTTY, &refused)
+                           : UniqueFd(::open(QFile::encodeName(m_source.path).constData(),
+                                             O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd && caseFile && !reachedDirectly(fd.get(), m_source.path)) {
+        refused =
+            QStringLiteral("%1 is not taken: a folder on its way is a symbolic link").arg(m_source.path);
         fd.reset();
+    }
     m_fd = fd.get();
     if (!fd)
         end(UploadOutcome::End::Failed,
-            QStringLiteral("cannot read %1: %2").arg(m_source.path, systemError(errno)));
+            refused.isEmpty() ? QStringLiteral("cannot read %1: %2").arg(m_source.path, systemError(errno))
+                              : refused);
     else if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) // two uploads of one file would fight over its state
         end(UploadOutcome::End::Failed,
             QStringLiteral("another upload of %1 is under way").arg(m_source.path));
@@ -141,8 +148,7 @@ bool FileUpload::openAndIdentify()
         end(UploadOutcome::End::Failed, QStringLiteral("%1 is not a plain file").arg(m_source.path));
         return false;
     }
-    m_outcome.file.size = info.st_size;
-    m_outcome.file.modifiedNs = modifiedNs(info);
+    m_outcome.file = identityOf(info);
     if (m_source.known) {
         // Given by a checksum file: the upload starts now, and the file is read through beside it.
         m_outcome.file.sha256 = m_source.known->sha256;
@@ -163,10 +169,21 @@ bool FileUpload::openAndIdentify()
     return !m_outcome.file.sha256.isEmpty();
 }
 
+// Whether the outcome is settled before any request: an earlier run sent these very bytes (or the
+// file turned out not to match its checksum file).
 bool FileUpload::sentBefore()
 {
     const std::optional<SentBefore>& before = m_source.sentBefore;
-    if (!before || before->size != m_outcome.file.size || before->sha256 != m_outcome.file.sha256)
+    if (!before || before->file.size != m_outcome.file.size)
+        return false;
+    // A checksum file's SHA-256 speaks for the bytes only while the file is the very one the record
+    // names; a file written since, whatever its times say, is read through first.
+    if (m_source.known && !before->file.sameFile(m_outcome.file)) {
+        m_check.wait();
+        if (!checksumStillHolds())
+            return true;
+    }
+    if (before->file.sha256 != m_outcome.file.sha256)
         return false;
     m_outcome.location = before->location;
     m_outcome.alreadySent = true;
@@ -208,6 +225,8 @@ bool FileUpload::create()
     if (!m_source.relativePath.isEmpty())
         metadata.append({QByteArrayLiteral("path"), m_source.relativePath.toUtf8()});
     for (;;) {
+        if (!mayRequest())
+            return false;
         const TusReply reply = m_client.create(m_outcome.file.size, tusMetadata(metadata));
         if (!reply.ok()) {
             if (failed(reply, QStringLiteral("creating the upload")) == Step::Stop)
@@ -217,8 +236,9 @@ bool FileUpload::create()
         m_upload = m_client.locationOf(reply);
         if (m_upload.isEmpty()) {
             end(UploadOutcome::End::Failed,
-                QStringLiteral("the server gave no address of its own for the upload (Location: '%1')")
-                    .arg(QString::fromLatin1(reply.header("location")).left(200)));
+                QStringLiteral("the server gave no address for the upload that can be used: it names none, "
+                               "one on another server, or one holding the token or password (Location: '%1')")
+                    .arg(QString::fromLatin1(m_client.masked(reply.header("location"))).left(200)));
             return false;
         }
         m_outcome.location = QString::fromUtf8(m_upload.toEncoded());
@@ -241,8 +261,35 @@ bool FileUpload::goneOnServer(const TusReply& reply) const
     return reply.kind == TusReply::Kind::Answered && (reply.status == 404 || reply.status == 410);
 }
 
+bool FileUpload::mayRequest()
+{
+    if (++m_requests <= kFreeRequests + m_furthest / kBytesPerRequest)
+        return true;
+    end(UploadOutcome::End::Failed,
+        QStringLiteral("the server makes no headway with %1: after %2 requests its offset has come no "
+                       "further than byte %3 of %4 (it goes back, or forward a few bytes at a time); "
+                       "giving up")
+            .arg(m_source.path)
+            .arg(m_requests - 1)
+            .arg(m_furthest)
+            .arg(m_outcome.file.size));
+    return false;
+}
+
+// Whether the server's offset passed the furthest it reported: only that starts the tries anew.
+bool FileUpload::movedOn(qint64 offset)
+{
+    if (offset <= m_furthest)
+        return false;
+    m_furthest = offset;
+    m_failures = 0;
+    return true;
+}
+
 FileUpload::Step FileUpload::askOffset()
 {
+    if (!mayRequest())
+        return Step::Stop;
     const TusReply reply = m_client.offsetOf(m_upload);
     const qint64 size = m_outcome.file.size;
     const bool ours =
@@ -263,10 +310,7 @@ FileUpload::Step FileUpload::askOffset()
     if (!reply.ok())
         return failed(reply, QStringLiteral("asking the server how much it holds"));
     m_offset = offsetHeader(reply, size);
-    if (m_offset > m_furthest) { // a try that failed still moved the upload on: the tries start anew
-        m_furthest = m_offset;
-        m_failures = 0;
-    }
+    movedOn(m_offset); // a try that failed may still have moved the upload on
     if (m_resuming && m_outcome.resumedAt < 0)
         m_outcome.resumedAt = m_offset;
     if (onProgress)
@@ -279,6 +323,8 @@ FileUpload::Step FileUpload::sendChunk()
     const qint64 size = m_outcome.file.size;
     const qint64 at = m_offset;
     const qint64 bytes = std::min(m_chunkBytes, size - at);
+    if (!mayRequest())
+        return Step::Stop;
     m_client.onSent = [this, at, size](qint64 sent) {
         if (onProgress)
             onProgress(at + sent, size);
@@ -288,19 +334,21 @@ FileUpload::Step FileUpload::sendChunk()
     m_outcome.sentBytes += reply.bodySent;
     if (reply.ok()) {
         const qint64 now = offsetHeader(reply, size);
-        if (now > at) {
+        if (now > at) { // below the furthest, it is sending again what the server lost
             m_offset = now;
-            m_furthest = std::max(m_furthest, now);
-            m_failures = 0;
+            movedOn(now);
             return checksumStillHolds() ? Step::Go : Step::Stop;
         }
         m_offset = -1;
-        return ++m_failures >= kTries ? (end(UploadOutcome::End::Failed,
-                                             QStringLiteral("the server does not take the bytes of %1 at %2")
-                                                 .arg(m_source.path)
-                                                 .arg(at)),
-                                         Step::Stop)
-                                      : Step::Again;
+        if (++m_failures < kTries)
+            return Step::Again;
+        end(UploadOutcome::End::Failed,
+            QStringLiteral("the server does not keep the bytes of %1 sent at %2: after %3 tries its offset "
+                           "still goes back or stands still")
+                .arg(m_source.path)
+                .arg(at)
+                .arg(kTries));
+        return Step::Stop;
     }
     return failed(reply, QStringLiteral("sending %1 bytes at %2").arg(bytes).arg(at));
 }
@@ -352,25 +400,27 @@ bool FileUpload::checksumStillHolds()
         return true;
     if (read.isEmpty() && m_client.stopRequested())
         return end(UploadOutcome::End::Interrupted), false;
-    m_client.terminate(m_upload);
-    forgetState();
+    const bool begun = !m_upload.isEmpty();
+    if (begun) {
+        m_client.terminate(m_upload);
+        forgetState();
+    }
     end(UploadOutcome::End::Failed,
         read.isEmpty()
             ? QStringLiteral("cannot read %1: %2").arg(m_source.path, systemError(errno))
-            : QStringLiteral("%1 does not match its SHA-256 in %2 (it is %3); the upload was removed "
-                             "from the server")
-                  .arg(m_source.path, m_source.known->from, QString::fromLatin1(read)));
+            : QStringLiteral("%1 does not match its SHA-256 in %2 (it is %3)%4")
+                  .arg(m_source.path, m_source.known->from, QString::fromLatin1(read),
+                       begun ? QStringLiteral("; the upload was removed from the server") : QString()));
     return false;
 }
 
 FileUpload::Step FileUpload::finish()
 {
-    // What was sent was read from this open file: it must still be what was hashed.
+    // What was sent was read from this open file: it must still be what was hashed, untouched since,
+    // its change time included (a write whose modification time was put back shows there).
     struct stat info
     {};
-    const bool same = ::fstat(m_fd, &info) == 0 && info.st_size == m_outcome.file.size &&
-                      modifiedNs(info) == m_outcome.file.modifiedNs;
-    if (!same) {
+    if (::fstat(m_fd, &info) != 0 || !identityOf(info).sameFile(m_outcome.file)) {
         m_client.terminate(m_upload);
         forgetState();
         end(UploadOutcome::End::Failed,

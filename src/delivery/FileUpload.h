@@ -10,19 +10,20 @@
 #include <functional>
 #include <future>
 
-// One file to send: where it is, and the name and path the server is told.
-// A case's file the server already holds whole, as an earlier run recorded it.
+// A case's file the server already holds whole, as an earlier run recorded it: its bytes, and the
+// file they were read from.
 struct SentBefore
 {
-    QByteArray sha256{};
-    qint64 size = 0;
+    SentIdentity file{}; // an identity of zeros when the record names none
     QString location{};
 };
 
+// One file to send: where it is, and the name and path the server is told.
 struct UploadSource
 {
     QString path{};         // the file on this machine
-    QString relativePath{}; // its path in a case folder, with the folder's name first; empty for a package
+    QString relativePath{}; // its path in a case folder, with the folder's name first; empty for a package;
+                            // a case's file is sent only when it is the user's own (OwnFiles)
     std::optional<KnownChecksum> known{};   // its SHA-256 from a checksum file, checked as it goes
     std::optional<SentBefore> sentBefore{}; // sent whole by an earlier run: not sent again if unchanged
 };
@@ -39,7 +40,7 @@ struct UploadOutcome
     End end = End::Failed;
     QString path{};
     QString location{};    // the upload's address on the server, once created
-    FileIdentity file{};   // size and SHA-256 of what was sent
+    SentIdentity file{};   // size and SHA-256 of what was sent
     qint64 sentBytes = 0;  // body bytes this run put on the wire, resent ones included
     qint64 resumedAt = -1; // the server's offset this run began from, when it resumed
     double seconds = 0;
@@ -53,7 +54,9 @@ struct UploadOutcome
 // server still has it, starts a new one otherwise, and goes on from the offset the server reports
 // after any failure (an upload the server no longer has, when asked, starts over once). A request failing on
 // the network or with a 5xx is tried up to 5 times, 1, 2, 4 and 8 s apart; 409 and 412 re-ask the offset; any
-// other 4xx ends the upload at once.
+// other 4xx ends the upload at once. The tries start anew only when the server's offset passes the
+// furthest it reported, and the requests a file may take grow only with that: a server whose offset
+// goes back and forth, or forward a few bytes at a time, ends the upload instead of holding it.
 class FileUpload
 {
 public:
@@ -78,6 +81,8 @@ private:
     };
     bool openAndIdentify();
     bool sentBefore();
+    bool mayRequest();
+    bool movedOn(qint64 offset);
     bool resumeOrCreate();
     bool create();
     Step askOffset();
@@ -100,6 +105,7 @@ private:
     qint64 m_offset = -1;  // the server's offset as last reported; -1 when it must be asked
     int m_failures = 0;    // failed tries since the upload last moved on
     qint64 m_furthest = 0; // the furthest offset the server has reported
+    qint64 m_requests = 0; // requests made for the file
     bool m_restarted = false;
     bool m_resuming = false;         // the upload is one a state named
     std::future<QByteArray> m_check; // the file's SHA-256, read while it goes, when a checksum file gave it

@@ -1,5 +1,7 @@
 #include "delivery/KnownChecksum.h"
 
+#include "platform/OwnFiles.h"
+
 #include <QFile>
 
 #include <sys/stat.h>
@@ -8,13 +10,20 @@ namespace {
 
 constexpr qint64 kMaxChecksumBytes = 4 << 20;
 
-std::optional<qint64> modifiedNs(const QString& path)
+qint64 nanoseconds(const struct timespec& time)
+{
+    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+// When the file was last written, or its times set: the later of its modification and change
+// times. A file written and given an old modification time back still shows the write.
+std::optional<qint64> writtenNs(const QString& path)
 {
     struct stat info
     {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
-    return qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return std::max(nanoseconds(info.st_mtim), nanoseconds(info.st_ctim));
 }
 
 bool isHex(const QByteArray& text)
@@ -58,14 +67,18 @@ std::map<QByteArray, QByteArray> parseChecksumLines(const QByteArray& text)
 std::optional<KnownChecksum> knownChecksum(const QString& filePath, const QString& checksumPath,
                                            const QByteArray& name)
 {
-    const std::optional<qint64> file = modifiedNs(filePath);
-    const std::optional<qint64> checksum = modifiedNs(checksumPath);
-    if (!file || !checksum || *checksum < *file)
+    // The checksum file's own modification time, against the file's last write.
+    struct stat sumsInfo
+    {};
+    const std::optional<qint64> file = writtenNs(filePath);
+    if (!file || ::lstat(QFile::encodeName(checksumPath).constData(), &sumsInfo) != 0 ||
+        nanoseconds(sumsInfo.st_mtim) < *file)
         return std::nullopt;
-    QFile sums(checksumPath);
-    if (!sums.open(QIODevice::ReadOnly) || sums.size() > kMaxChecksumBytes)
+    // Only the user's own: a checksum another could write would let a package pass as one already sent.
+    const std::optional<QByteArray> text = OwnFiles::readOwnFile(checksumPath, kMaxChecksumBytes, nullptr);
+    if (!text)
         return std::nullopt;
-    const std::map<QByteArray, QByteArray> lines = parseChecksumLines(sums.readAll());
+    const std::map<QByteArray, QByteArray> lines = parseChecksumLines(*text);
     const auto found = lines.find(name);
     if (found == lines.end())
         return std::nullopt;

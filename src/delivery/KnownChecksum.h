@@ -20,6 +20,7 @@ struct KnownChecksum
 std::map<QByteArray, QByteArray> parseChecksumLines(const QByteArray& text);
 
 // What the checksum file says of the file listed there under name; none when it says nothing of it,
-// cannot be read, or is older than the file (it would speak of an earlier build).
+// cannot be read, is not the user's own (a link, another's, writable by others), or is older than
+// the file's last write, its change time included (it would speak of other bytes).
 std::optional<KnownChecksum> knownChecksum(const QString& filePath, const QString& checksumPath,
                                            const QByteArray& name);

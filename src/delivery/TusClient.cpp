@@ -157,7 +157,11 @@ QByteArray tusMetadata(const QList<std::pair<QByteArray, QByteArray>>& pairs)
     return items.join(',');
 }
 
-TusClient::TusClient(TusConnection connection) : m_connection(std::move(connection))
+TusClient::TusClient(TusConnection connection)
+    : m_connection(std::move(connection)),
+      m_mask({m_connection.token, m_connection.password,
+              m_connection.password.isEmpty() ? QByteArray()
+                                              : m_connection.userName + ':' + m_connection.password})
 {
     initialiseCurl();
     m_handles = std::make_unique<Handles>();
@@ -208,6 +212,15 @@ TusReply TusClient::perform(Request& request)
     const QByteArray caCert = m_connection.caCert.toLocal8Bit();
     if (!caCert.isEmpty())
         curl_easy_setopt(easy, CURLOPT_CAINFO, caCert.constData());
+    if (!m_connection.userName.isEmpty() || !m_connection.password.isEmpty()) {
+        curl_easy_setopt(easy, CURLOPT_USERNAME, m_connection.userName.constData());
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, m_connection.password.constData());
+    }
+    // A secret over plain http goes only to this machine (the options were refused otherwise), and
+    // never by way of a proxy, which could be elsewhere.
+    if (request.url.scheme() == QLatin1String("http") &&
+        !(m_connection.token.isEmpty() && m_connection.password.isEmpty()))
+        curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, keepHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &request.reply);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, keepBody);
@@ -265,16 +278,18 @@ TusReply TusClient::perform(Request& request)
     curl_multi_remove_handle(multi, easy);
 
     reply.bodySent = request.sent;
+    reply.reason = m_mask.masked(reply.reason);
+    reply.body = m_mask.masked(reply.body, reply.bodyReceived > reply.body.size());
     if (stopped) {
         reply.kind = TusReply::Kind::Stopped;
     } else if (result != CURLE_OK) {
         reply.kind = TusReply::Kind::Network;
         reply.permanent = isPermanent(result) || request.readFailed;
-        reply.error = request.readFailed
-                          ? QStringLiteral("the file could not be read at byte %1 (did it shrink?)")
-                                .arg(request.offset + request.sent)
-                      : m_handles->error[0] ? QString::fromLocal8Bit(m_handles->error)
-                                            : QString::fromLatin1(curl_easy_strerror(result));
+        reply.error =
+            request.readFailed ? QStringLiteral("the file could not be read at byte %1 (did it shrink?)")
+                                     .arg(request.offset + request.sent)
+            : m_handles->error[0] ? QString::fromLocal8Bit(m_mask.masked(QByteArray(m_handles->error)))
+                                  : QString::fromLatin1(curl_easy_strerror(result));
     } else {
         reply.kind = TusReply::Kind::Answered;
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &reply.status);
@@ -317,9 +332,11 @@ TusReply TusClient::terminate(const QUrl& upload)
 QUrl TusClient::locationOf(const TusReply& created) const
 {
     const QByteArray location = created.header("location");
-    if (location.isEmpty())
+    if (location.isEmpty() || m_mask.holds(location) ||
+        m_mask.holds(QByteArray::fromPercentEncoding(location)))
         return {};
-    const QUrl resolved = m_connection.endpoint.resolved(QUrl::fromEncoded(location, QUrl::StrictMode));
+    QUrl resolved = m_connection.endpoint.resolved(QUrl::fromEncoded(location, QUrl::StrictMode));
+    resolved.setUserInfo(QString());
     return isOnServer(resolved) ? resolved : QUrl();
 }
 

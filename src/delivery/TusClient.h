@@ -1,5 +1,7 @@
 #pragma once
 
+#include "delivery/EchoMask.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>
@@ -13,9 +15,11 @@
 // How the client reaches the server: what every request carries and how long it may take.
 struct TusConnection
 {
-    QUrl endpoint{};    // where uploads are created
-    QByteArray token{}; // the bearer token, or empty; never logged
-    QString caCert{};   // a private CA's certificates, besides the system's store
+    QUrl endpoint{};       // where uploads are created, without a user or password
+    QByteArray token{};    // the bearer token, or empty; never logged
+    QByteArray userName{}; // the user and password the URL named, for basic authentication; never
+    QByteArray password{}; // written anywhere, and hidden in what the server says
+    QString caCert{};      // a private CA's certificates, besides the system's store
     std::chrono::milliseconds connectTimeout{15000};
     long lowSpeedBytes = 1024; // a request slower than this...
     long lowSpeedSeconds = 30; // ...for this long fails as a network error
@@ -32,10 +36,10 @@ struct TusReply
     };
     Kind kind = Kind::Network;
     long status = 0;
-    QByteArray reason{};                   // the status line's text ("Unauthorized")
-    QHash<QByteArray, QByteArray> headers; // by lower-case name
-    QByteArray body{};                     // the first few KiB, for the reason of a refusal
-    QString error{};                       // the network failure, in curl's words
+    QByteArray reason{};                   // the status line's text ("Unauthorized"), secrets masked
+    QHash<QByteArray, QByteArray> headers; // by lower-case name, as they came
+    QByteArray body{};                     // the first few KiB, for the reason of a refusal, secrets masked
+    QString error{};                       // the network failure, in curl's words, secrets masked
     qint64 bodySent = 0;                   // bytes of a PATCH's body that went out
     qint64 bodyReceived = 0;               // bytes of the answer's body
     bool permanent = false;                // a network failure no other try can mend
@@ -53,7 +57,8 @@ struct TusReply
 
 // A tus 1.0 client (core, creation, termination) over libcurl. One connection is kept open and
 // reused from request to request. Every wait ends early when cancel() is called (from any thread)
-// or a signal asks the program to stop.
+// or a signal asks the program to stop. What a reply carries to be shown (its status text, body
+// and failure) comes with the token and the password masked, however the server echoed them.
 class TusClient
 {
 public:
@@ -75,9 +80,12 @@ public:
     // Waits, or less when a stop is asked for; false when it was.
     bool pause(std::chrono::milliseconds wait);
 
-    // The upload's address from a creation's reply, resolved against the endpoint; empty when the
-    // reply names none or one on another server (the token goes only where it was meant to).
+    // The upload's address from a creation's reply, resolved against the endpoint, without a user
+    // or password; empty when the reply names none, one on another server (the token goes only
+    // where it was meant to), or one that holds a secret (it is kept in files and shown).
     QUrl locationOf(const TusReply& created) const;
+    // Server text, for a message, with the secrets masked.
+    QByteArray masked(const QByteArray& text) const { return m_mask.masked(text); }
     // Whether an address is on the server the client was made for: same scheme, host and port.
     bool isOnServer(const QUrl& url) const;
 
@@ -94,6 +102,7 @@ private:
     TusReply perform(Request& request);
 
     const TusConnection m_connection;
+    const EchoMask m_mask;
     struct Handles;
     std::unique_ptr<Handles> m_handles;
     std::atomic<bool> m_cancelled{false};

@@ -38,6 +38,22 @@ QByteArray withoutFinalNewline(QByteArray text)
     return text;
 }
 
+// The URL as typed, for a message, without the user and password it may name: the text between
+// "://" and the last "@" before the path. Read as text, so that a URL that cannot be read as one
+// shows its password no more than one that can.
+QString withoutCredentials(const QString& url)
+{
+    const qsizetype scheme = url.indexOf(QLatin1String("://"));
+    if (scheme < 0)
+        return url;
+    const qsizetype start = scheme + 3;
+    qsizetype end = start;
+    while (end < url.size() && !QStringLiteral("/?#").contains(url[end]))
+        ++end;
+    const qsizetype at = url.lastIndexOf(QLatin1Char('@'), end - 1);
+    return at >= start ? url.left(start) + url.mid(at + 1) : url;
+}
+
 } // namespace
 
 qint64 parseByteSize(const QString& text)
@@ -65,8 +81,7 @@ QString checkServerUrl(const QString& url)
     const bool plain = std::none_of(url.cbegin(), url.cend(),
                                     [](QChar c) { return c.unicode() <= 0x20 || c.unicode() == 0x7f; });
     if (!read.isValid() || !http || read.host().isEmpty() || !plain)
-        return QStringLiteral("--url: '%1' is not an http or https address")
-            .arg(read.password().isEmpty() ? url : read.toDisplayString(QUrl::RemovePassword));
+        return QStringLiteral("--url: '%1' is not an http or https address").arg(withoutCredentials(url));
     return QString();
 }
 
@@ -209,7 +224,13 @@ QString uploadHelpText()
         "\n"
         "Proxies are taken from the environment (https_proxy, http_proxy, no_proxy); the system's\n"
         "CA store is trusted. A request that fails on the network or with a server error is tried\n"
-        "up to 5 times, waiting 1, 2, 4 and 8 s between tries.\n"
+        "up to 5 times, waiting 1, 2, 4 and 8 s between tries; a server whose offset makes no\n"
+        "headway ends the upload.\n"
+        "\n"
+        "A token, or a user and password in the URL (sent as basic authentication, never written to\n"
+        "a file), goes over https, or over plain http only to this machine (127.0.0.0/8, ::1,\n"
+        "localhost). What the server says is shown with them replaced by ********. A case folder is\n"
+        "sent only when its files and folders are your own and no one else may write them.\n"
         "\n"
         "Exit status: 0 every file was sent; 1 a file was not (the reason on standard error; run the\n"
         "same command again to resume); 64 the command line could not be read.\n");

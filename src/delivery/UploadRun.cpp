@@ -1,8 +1,19 @@
+// "ts6satchel upload" from its arguments to its exit status, and the steps the window's upload
+// shares with it.
+//
+// A run first settles its connection (uploadConnection): the URL read and stripped of its user and
+// password, the token read, a secret refused over plain http to anything but this machine, and the
+// process made not dumpable once it holds one. Then the files (uploadSources): a package as named,
+// or a case folder's plain files, taken only when the folder, its folders and its files are the
+// user's own. UploadSession sends them one by one through FileUpload over one TusClient, reading
+// the case's record of files sent whole before and writing it after each file. Everything runs on
+// the calling thread; only cancel() of the client may come from another (the window's Cancel).
 #include "delivery/UploadRun.h"
 
 #include "base/CHandle.h"
 #include "base/ShownText.h"
 #include "platform/FileReplacement.h"
+#include "platform/OwnFiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -16,6 +27,8 @@
 #include <QUrl>
 
 #include <dirent.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,10 +43,9 @@ void say(const QString& text)
     std::fputs(qPrintable(QStringLiteral("ts6satchel: %1\n").arg(shownText(text))), stderr);
 }
 
-// An address as it is shown: never with a password.
 QString shown(const QString& url)
 {
-    return QUrl(url).toDisplayString(QUrl::RemovePassword);
+    return withoutUserInfo(url);
 }
 
 QString sizeText(qint64 bytes)
@@ -50,29 +62,59 @@ int closingRank(const QString& relative)
 }
 
 // What a case folder keeps of its files sent whole, so that a run again sends only the rest: one
-// line a file, "ENDPOINT<tab>PATH<tab>SIZE<tab>SHA256<tab>LOCATION". Hidden, never sent itself.
+// line a file, "ENDPOINT<tab>PATH<tab>SIZE<tab>SHA256<tab>LOCATION<tab>DEVICE<tab>INODE<tab>
+// MODIFIED_NS<tab>CHANGED_NS" (an older record's lines end after LOCATION). Hidden, never sent
+// itself.
 const QString kSentRecord = QStringLiteral(".upload-sent");
 constexpr qint64 kMaxRecordBytes = 16 << 20;
+
+QString relativeInCase(const UploadSource& source)
+{
+    return source.relativePath.section(u'/', 1);
+}
 
 struct SentLine
 {
     QString endpoint;
     QString relative;
     SentBefore sent;
+    bool operator==(const SentLine& o) const
+    {
+        return endpoint == o.endpoint && relative == o.relative && sent.location == o.sent.location &&
+               sent.file.sameBytes(o.sent.file) && sent.file.sameFile(o.sent.file);
+    }
 };
 
-std::vector<SentLine> readSentRecord(const QString& path)
+// The record of a case folder: none when there is none yet; when it is not the user's own (another
+// could have written or planted it) it is not taken, every file it names is sent again, and note
+// says so.
+std::vector<SentLine> readSentRecord(const QString& path, QString* note)
 {
-    QFile file(path);
+    struct stat status
+    {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
+        return {};
+    QString why;
+    const std::optional<QByteArray> text = OwnFiles::readOwnFile(path, kMaxRecordBytes, &why);
+    if (!text) {
+        *note = QStringLiteral("%1; the files it lists are sent again").arg(why);
+        return {};
+    }
     std::vector<SentLine> lines;
-    if (!QFileInfo(path).isFile() || QFileInfo(path).isSymLink() || !file.open(QIODevice::ReadOnly))
-        return lines;
-    for (const QByteArray& line : file.read(kMaxRecordBytes).split('\n')) {
+    for (const QByteArray& line : text->split('\n')) {
         const QList<QByteArray> f = line.split('\t');
-        if (f.size() == 5)
-            lines.push_back({QString::fromUtf8(f[0]),
-                             QString::fromUtf8(f[1]),
-                             {f[3], f[2].toLongLong(), QString::fromUtf8(f[4])}});
+        if (f.size() != 5 && f.size() != 9)
+            continue;
+        SentLine read{QString::fromUtf8(f[0]), QString::fromUtf8(f[1]), {{}, QString::fromUtf8(f[4])}};
+        read.sent.file.size = f[2].toLongLong();
+        read.sent.file.sha256 = f[3];
+        if (f.size() == 9) {
+            read.sent.file.device = f[5].toULongLong();
+            read.sent.file.inode = f[6].toULongLong();
+            read.sent.file.modifiedNs = f[7].toLongLong();
+            read.sent.file.changedNs = f[8].toLongLong();
+        }
+        lines.push_back(read);
     }
     return lines;
 }
@@ -80,11 +122,30 @@ std::vector<SentLine> readSentRecord(const QString& path)
 QString writeSentRecord(const QString& path, const std::vector<SentLine>& lines)
 {
     QByteArray text;
-    for (const SentLine& l : lines)
-        text += l.endpoint.toUtf8() + '\t' + l.relative.toUtf8() + '\t' + QByteArray::number(l.sent.size) +
-                '\t' + l.sent.sha256 + '\t' + l.sent.location.toUtf8() + '\n';
+    for (const SentLine& l : lines) {
+        const SentIdentity& f = l.sent.file;
+        text += l.endpoint.toUtf8() + '\t' + l.relative.toUtf8() + '\t' + QByteArray::number(f.size) + '\t' +
+                f.sha256 + '\t' + l.sent.location.toUtf8() + '\t' + QByteArray::number(f.device) + '\t' +
+                QByteArray::number(f.inode) + '\t' + QByteArray::number(f.modifiedNs) + '\t' +
+                QByteArray::number(f.changedNs) + '\n';
+    }
     const int error = replaceFile(QFile::encodeName(path), text, 0600, mode_t(0600));
     return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Makes the process not dumpable: no core dump holds the secret it is about to read, and no other
+// process of the user's may trace it or read its memory. For the rest of its life: the secret's
+// bytes are freed later but not wiped.
+void keepOutOfCoreDumps()
+{
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+QString untrustedInCase(const QString& path, const QString& reason)
+{
+    return QStringLiteral("%1 is not taken: %2; a case folder is sent only when its files and folders are "
+                          "your own and no one else may write them")
+        .arg(path, reason);
 }
 
 // The first name in the folder that is not UTF-8, as far as it can be shown, or empty: such a file
@@ -103,14 +164,19 @@ QString nameNotUtf8(const QString& folder)
     return QString();
 }
 
-// Why an entry of a case folder is not sent, or empty when it is.
-QString leftOutBecause(const QFileInfo& entry, const QString& relative)
+bool isHidden(const QString& relative)
 {
-    if (entry.isSymLink())
+    return relative.startsWith(QLatin1Char('.')) || relative.contains(QLatin1String("/."));
+}
+
+// Why an entry of a case folder is not sent, or empty when it is.
+QString leftOutBecause(const struct stat& status, const QString& relative)
+{
+    if (S_ISLNK(status.st_mode))
         return QStringLiteral("symbolic link, not followed");
-    if (relative.startsWith(QLatin1Char('.')) || relative.contains(QLatin1String("/.")))
+    if (isHidden(relative))
         return QStringLiteral("hidden");
-    if (!entry.isFile())
+    if (!S_ISREG(status.st_mode))
         return QStringLiteral("not a regular file");
     return QString();
 }
@@ -127,6 +193,12 @@ std::vector<UploadSource> caseSources(const QString& folder, QString* error, QSt
     // Its files are named from the folder's own path, links resolved, so that each can be checked to
     // be reached directly when it is opened.
     const QDir root(QFileInfo(folder).canonicalFilePath());
+    if (QString why; !OwnFiles::isOwnFolder(root.absolutePath(), &why)) {
+        *error = QStringLiteral("%1; a case folder is sent only when its files and folders are your own and "
+                                "no one else may write them")
+                     .arg(why);
+        return {};
+    }
     const QString caseName = QFileInfo(root.absolutePath()).fileName();
     QStringList relatives;
     QDirIterator walk(root.absolutePath(),
@@ -145,8 +217,16 @@ std::vector<UploadSource> caseSources(const QString& folder, QString* error, QSt
     while (walk.hasNext()) {
         const QFileInfo entry(walk.next());
         const QString relative = root.relativeFilePath(entry.filePath());
-        if (entry.isDir() && !entry.isSymLink()) {
-            if (refuseNotUtf8(entry.filePath()))
+        struct stat status
+        {};
+        if (::lstat(QFile::encodeName(entry.filePath()).constData(), &status) != 0)
+            continue; // gone since it was listed
+        if (S_ISDIR(status.st_mode)) {
+            // A folder the files are read from is the user's own, as they are.
+            const QString why = isHidden(relative) ? QString() : OwnFiles::whyUntrusted(status, true);
+            if (!why.isEmpty())
+                *error = untrustedInCase(entry.filePath(), why);
+            if (!why.isEmpty() || refuseNotUtf8(entry.filePath()))
                 return {};
             continue;
         }
@@ -155,10 +235,14 @@ std::vector<UploadSource> caseSources(const QString& folder, QString* error, QSt
             continue;
         if (relative == kSentRecord)
             continue;
-        if (const QString why = leftOutBecause(entry, relative); !why.isEmpty()) {
+        if (const QString why = leftOutBecause(status, relative); !why.isEmpty()) {
             if (leftOut)
                 *leftOut << QStringLiteral("%1: %2").arg(relative, why);
             continue;
+        }
+        if (const QString why = OwnFiles::whyUntrusted(status, false); !why.isEmpty()) {
+            *error = untrustedInCase(entry.filePath(), why);
+            return {};
         }
         relatives << relative;
     }
@@ -322,6 +406,125 @@ QByteArray uploadJson(const QString& endpoint, const std::vector<UploadOutcome>&
     return QJsonDocument(result).toJson(QJsonDocument::Indented);
 }
 
+QString withoutUserInfo(const QString& url)
+{
+    return QUrl(url).toDisplayString(QUrl::RemoveUserInfo);
+}
+
+bool isLoopbackHost(const QString& host)
+{
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 || host == QLatin1String("::1"))
+        return true;
+    // Four decimal numbers, none with a leading zero: read as an octal one, 0127 would name another.
+    const QStringList parts = host.split(QLatin1Char('.'));
+    const auto isByte = [](const QString& part) {
+        bool ok = false;
+        const int value = part.toInt(&ok);
+        return ok && part.size() <= 3 && (part.size() == 1 || !part.startsWith(QLatin1Char('0'))) &&
+               std::all_of(part.cbegin(), part.cend(), [](QChar c) { return c.isDigit(); }) && value <= 255;
+    };
+    return parts.size() == 4 && std::all_of(parts.cbegin(), parts.cend(), isByte) &&
+           parts.front() == QLatin1String("127");
+}
+
+std::optional<TusConnection> uploadConnection(const UploadOptions& options,
+                                              const QByteArray& environmentToken, QString* why)
+{
+    if (const QString bad = checkServerUrl(options.url); !bad.isEmpty()) {
+        *why = bad;
+        return std::nullopt;
+    }
+    QUrl url(options.url, QUrl::StrictMode);
+    const QByteArray userName = url.userName(QUrl::FullyDecoded).toUtf8();
+    const QByteArray password = url.password(QUrl::FullyDecoded).toUtf8();
+    url.setUserInfo(QString());
+    if (!options.tokenFile.isEmpty() || !environmentToken.isEmpty() || !password.isEmpty())
+        keepOutOfCoreDumps();
+    QString error;
+    const QByteArray token = readToken(options.tokenFile, environmentToken, &error);
+    if (!error.isEmpty()) {
+        *why = error;
+        return std::nullopt;
+    }
+    if (url.scheme() == QLatin1String("http") && !isLoopbackHost(url.host()) &&
+        !(token.isEmpty() && password.isEmpty())) {
+        *why = QStringLiteral("%1 is not sent to %2: over plain http, a token or password goes only to this "
+                              "machine (127.0.0.0/8, ::1, localhost); give the server's https address")
+                   .arg(token.isEmpty() ? QStringLiteral("the password of the URL")
+                                        : QStringLiteral("the token"),
+                        url.toDisplayString());
+        return std::nullopt;
+    }
+    if (!options.caCert.isEmpty() &&
+        !(QFileInfo(options.caCert).isFile() && QFileInfo(options.caCert).isReadable())) {
+        *why = QStringLiteral("cannot read the CA certificates file %1").arg(options.caCert);
+        return std::nullopt;
+    }
+    return TusConnection{url, token, userName, password, options.caCert};
+}
+
+UploadSession::UploadSession(TusClient& client, const QString& target, std::vector<UploadSource> sources,
+                             qint64 chunkBytes)
+    : m_client(client), m_sources(std::move(sources)), m_chunkBytes(chunkBytes),
+      m_record(QFileInfo(target).isDir() ? QDir(QFileInfo(target).canonicalFilePath()).filePath(kSentRecord)
+                                         : QString())
+{}
+
+std::vector<UploadOutcome> UploadSession::run()
+{
+    const QString endpoint = QString::fromUtf8(m_client.endpoint().toEncoded());
+    const auto note = [this](const QString& text) {
+        if (onNote)
+            onNote(text);
+    };
+    QString refused;
+    std::vector<SentLine> record =
+        m_record.isEmpty() ? std::vector<SentLine>() : readSentRecord(m_record, &refused);
+    if (!refused.isEmpty())
+        note(refused);
+    for (UploadSource source : m_sources) {
+        const QString relative = relativeInCase(source);
+        const auto line = std::find_if(record.begin(), record.end(), [&](const SentLine& l) {
+            return l.endpoint == endpoint && l.relative == relative;
+        });
+        if (line != record.end())
+            source.sentBefore = line->sent;
+        if (onFileBegins)
+            onFileBegins(source);
+        FileUpload upload(m_client, source, m_chunkBytes);
+        upload.onProgress = onProgress;
+        upload.onNote = onNote;
+        m_outcomes.push_back(upload.run());
+        const UploadOutcome& o = m_outcomes.back();
+        if (onFileEnds)
+            onFileEnds(o);
+        if (o.end != UploadOutcome::End::Sent)
+            break; // the rest waits for the same command again
+        if (m_record.isEmpty())
+            continue;
+        // Kept with the file's identity, so that a run again takes a checksum file's word for it
+        // only while the file is untouched.
+        const SentLine sent{endpoint, relative, {o.file, o.location}};
+        if (line != record.end() && *line == sent)
+            continue;
+        std::erase_if(record,
+                      [&](const SentLine& l) { return l.endpoint == endpoint && l.relative == relative; });
+        record.push_back(sent);
+        if (const QString why = writeSentRecord(m_record, record); !why.isEmpty())
+            note(QStringLiteral(
+                     "cannot keep the record of what was sent in %1: %2; a run again sends every file")
+                     .arg(m_record, why));
+    }
+    return m_outcomes;
+}
+
+bool UploadSession::allSent() const
+{
+    return m_outcomes.size() == m_sources.size() &&
+           std::all_of(m_outcomes.cbegin(), m_outcomes.cend(),
+                       [](const UploadOutcome& o) { return o.end == UploadOutcome::End::Sent; });
+}
+
 int runUpload(const QStringList& arguments)
 {
     const UploadCommand command = parseUploadArguments(arguments);
@@ -337,13 +540,10 @@ int runUpload(const QStringList& arguments)
         return status;
     };
     QString error;
-    const QByteArray token = readToken(options.tokenFile, qgetenv("TS6_UPLOAD_TOKEN"), &error);
-    if (!error.isEmpty())
+    const std::optional<TusConnection> connection =
+        uploadConnection(options, qgetenv("TS6_UPLOAD_TOKEN"), &error);
+    if (!connection)
         return refuse(error, kUsageStatus);
-    if (!options.caCert.isEmpty() &&
-        !(QFileInfo(options.caCert).isFile() && QFileInfo(options.caCert).isReadable()))
-        return refuse(QStringLiteral("--cacert: %1 is not a file that can be read").arg(options.caCert),
-                      kUsageStatus);
     QStringList leftOut;
     const std::vector<UploadSource> sources = uploadSources(options.target, &error, &leftOut);
     if (!error.isEmpty())
@@ -351,48 +551,23 @@ int runUpload(const QStringList& arguments)
     for (const QString& entry : leftOut)
         say(QStringLiteral("not sent: %1").arg(entry));
 
-    TusClient client({QUrl(options.url, QUrl::StrictMode), token, options.caCert});
-    const QString endpointKey = QString::fromUtf8(client.endpoint().toEncoded());
-    const QString record = QFileInfo(options.target).isDir()
-                               ? QDir(QFileInfo(options.target).canonicalFilePath()).filePath(kSentRecord)
-                               : QString();
-    std::vector<SentLine> sentLines = record.isEmpty() ? std::vector<SentLine>() : readSentRecord(record);
-    const auto relativeOf = [](const UploadSource& source) { return source.relativePath.section(u'/', 1); };
+    TusClient client(*connection);
+    UploadSession session(client, options.target, sources, options.chunkBytes);
     ProgressLine progress({stderr, ::isatty(STDERR_FILENO) == 1});
-    std::vector<UploadOutcome> outcomes;
-    for (UploadSource source : sources) {
-        for (const SentLine& line : sentLines)
-            if (line.endpoint == endpointKey && line.relative == relativeOf(source))
-                source.sentBefore = line.sent;
-        FileUpload upload(client, source, options.chunkBytes);
+    session.onFileBegins = [&progress](const UploadSource& source) {
         progress.begin(QFileInfo(source.path).fileName());
-        upload.onProgress = [&progress](qint64 done, qint64 total) { progress.show(done, total); };
-        upload.onNote = [&progress](const QString& note) {
-            progress.clear();
-            say(note);
-        };
-        outcomes.push_back(upload.run());
+    };
+    session.onProgress = [&progress](qint64 done, qint64 total) { progress.show(done, total); };
+    session.onNote = [&progress](const QString& note) {
         progress.clear();
-        say(outcomeLine(outcomes.back()));
-        if (const UploadOutcome& o = outcomes.back();
-            !record.isEmpty() && o.end == UploadOutcome::End::Sent && !o.alreadySent) {
-            std::erase_if(sentLines, [&](const SentLine& l) {
-                return l.endpoint == endpointKey && l.relative == relativeOf(source);
-            });
-            sentLines.push_back({endpointKey, relativeOf(source), {o.file.sha256, o.file.size, o.location}});
-            if (const QString why = writeSentRecord(record, sentLines); !why.isEmpty())
-                say(QStringLiteral("cannot keep the record of what was sent in %1: %2; a run again sends "
-                                   "every file")
-                        .arg(record, why));
-        }
-        if (outcomes.back().end != UploadOutcome::End::Sent)
-            break; // the rest waits for the same command again
-    }
+        say(note);
+    };
+    session.onFileEnds = [&progress](const UploadOutcome& outcome) {
+        progress.clear();
+        say(outcomeLine(outcome));
+    };
+    const std::vector<UploadOutcome> outcomes = session.run();
     if (options.json)
         std::fputs(uploadJson(endpoint, outcomes).constData(), stdout);
-    const bool allSent = outcomes.size() == sources.size() &&
-                         std::all_of(outcomes.cbegin(), outcomes.cend(), [](const UploadOutcome& o) {
-                             return o.end == UploadOutcome::End::Sent;
-                         });
-    return allSent ? 0 : 1;
+    return session.allSent() ? 0 : 1;
 }

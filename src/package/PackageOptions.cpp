@@ -28,8 +28,12 @@ SavedPackageOptions readSavedOptions(AppConfig& config)
     const auto upload = [&](const char* key) {
         return config.value(kUploadSection, QLatin1String(key), QString()).trimmed();
     };
-    return {read("MaskSecrets").trimmed() == QLatin1String("1"), count(read("MaxLogDays")),
-            count(read("MaxLogMegabytes")), upload("Url"), upload("TokenFile")};
+    return {read("MaskSecrets").trimmed() == QLatin1String("1"),
+            count(read("MaxLogDays")),
+            count(read("MaxLogMegabytes")),
+            upload("Url"),
+            upload("TokenFile"),
+            upload("CaCert")};
 }
 
 void writeSavedOptions(AppConfig& config, const SavedPackageOptions& options)
@@ -40,6 +44,7 @@ void writeSavedOptions(AppConfig& config, const SavedPackageOptions& options)
     config.setValue(kSection, QStringLiteral("MaxLogMegabytes"), text(options.maxLogMegabytes));
     config.setValue(kUploadSection, QStringLiteral("Url"), options.uploadUrl);
     config.setValue(kUploadSection, QStringLiteral("TokenFile"), options.uploadTokenFile);
+    config.setValue(kUploadSection, QStringLiteral("CaCert"), options.uploadCaCert);
 }
 
 PackageOptions optionsOn(const SavedPackageOptions& saved, QDate today)

@@ -24,7 +24,7 @@ struct PackageOptions
 // The options the main window keeps for the builds it starts, in the settings file's section
 // "PackageOptions": the age in days, so that it moves with the date, and the size in megabytes.
 // Where File > Upload Package... sends a package is kept in the section "Upload": the server's
-// address and the file that holds the token (never the token itself).
+// address, the file that holds the token (never the token itself) and a private CA's certificates.
 struct SavedPackageOptions
 {
     bool maskSecrets = false;
@@ -32,6 +32,7 @@ struct SavedPackageOptions
     std::optional<int> maxLogMegabytes{};
     QString uploadUrl{};
     QString uploadTokenFile{};
+    QString uploadCaCert{};
     bool operator==(const SavedPackageOptions&) const = default;
 };
 

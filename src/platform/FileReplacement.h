@@ -13,3 +13,8 @@
 // step that failed; the new file is then removed and the target left as it was.
 int replaceFile(const QByteArray& target, const QByteArray& bytes, mode_t mode,
                 std::optional<mode_t> exact = std::nullopt);
+
+// The same for the file name (one component, no "/") in an open folder: nothing on the way to the
+// folder is looked up again, and a link at name is replaced, never followed.
+int replaceFileAt(int folder, const QByteArray& name, const QByteArray& bytes, mode_t mode,
+                  std::optional<mode_t> exact = std::nullopt);

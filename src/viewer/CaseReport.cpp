@@ -2,14 +2,16 @@
 
 #include "base/SystemError.h"
 #include "outside/Interruption.h"
+#include "platform/Descriptors.h"
 #include "platform/HostName.h"
 
-#include <QFile>
-
 #include <map>
+#include <utility>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -34,34 +36,64 @@ QString packagePath(const QString& folder, const QString& relative, QString* pro
     return folder + QLatin1Char('/') + relative;
 }
 
-// Whether every folder on the way from the case folder to the package is a folder of the case, no
-// link, and the package a plain file: an index is read as it came, and nothing leads out of the case.
-QString pathProblem(const QString& folder, const QString& relative)
+// The file an index names, opened from the case folder down without following a link anywhere on
+// the way: every folder on the way a folder of the case, the file itself a regular one. An index is
+// read as it came, and nothing it names leads out of the case. Empty, with the reason, when the
+// file is refused or missing (and then missing set).
+UniqueFd openInCase(int caseFolder, const QString& relative, struct stat* status, QString* problem,
+                    bool* missing = nullptr)
 {
-    QString path = folder;
-    const QStringList parts = relative.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    for (qsizetype k = 0; k < parts.size(); ++k) {
-        path += QLatin1Char('/') + parts.at(k);
-        struct stat info = {};
-        if (::lstat(HostName::encode(path).constData(), &info) != 0)
-            return QStringLiteral("its package %1 is missing").arg(relative);
-        if (S_ISLNK(info.st_mode))
-            return QStringLiteral("its package %1 is reached through a link; not followed").arg(relative);
-        if (k + 1 == parts.size() ? !S_ISREG(info.st_mode) : !S_ISDIR(info.st_mode))
-            return QStringLiteral("its package %1 is not a plain file").arg(relative);
+    UniqueFd fd = Descriptors::openBeneath(caseFolder, HostName::encode(relative), O_RDONLY | O_NONBLOCK);
+    if (!fd) {
+        const int error = errno;
+        if (missing)
+            *missing = error == ENOENT;
+        *problem = error == ELOOP ? QStringLiteral("%1 is reached through a link; not followed").arg(relative)
+                   : error == ENOENT ? QStringLiteral("%1 is missing").arg(relative)
+                   : error == EXDEV
+                       ? QStringLiteral("%1 leads outside the case folder; not followed").arg(relative)
+                       : QStringLiteral("%1 cannot be opened: %2").arg(relative, errnoText(error));
+        return {};
     }
-    return {};
+    if (::fstat(fd.get(), status) != 0 || !S_ISREG(status->st_mode)) {
+        *problem = QStringLiteral("%1 is not a plain file").arg(relative);
+        return {};
+    }
+    return fd;
 }
 
-void readHostPackage(const QString& folder, CaseHost& host, const ReadChoice& choice)
+// A package's identity on disk: two names for one file (a second spelling, a hard link) are one
+// package.
+using FileId = std::pair<dev_t, ino_t>;
+
+// Reads the package a host's record names, once: a package that an earlier host's record names
+// too is not read again, and the second naming is told as the problem it is (collect gives every
+// host a package of its own).
+void readHostPackage(const QString& folder, int caseFolder, CaseHost& host, const ReadChoice& choice,
+                     std::map<FileId, QString>& read)
 {
     const QString path = packagePath(folder, host.record.package, &host.problem);
     if (path.isEmpty())
         return;
-    host.problem = pathProblem(folder, host.record.package);
-    if (!host.problem.isEmpty())
+    struct stat status
+    {};
+    QString why;
+    const UniqueFd fd = openInCase(caseFolder, host.record.package, &status, &why);
+    if (!fd) {
+        host.problem = QStringLiteral("its package ") + why;
         return;
-    host.package = readPackage(path, {.checkData = choice.checkData, .checkDigest = false});
+    }
+    const auto [first, added] = read.try_emplace(FileId{status.st_dev, status.st_ino}, host.record.host);
+    if (!added) {
+        host.problem = QStringLiteral("its package %1 is the one the index names for %2; read once, for %2")
+                           .arg(host.record.package, first->second);
+        return;
+    }
+    // Read through the descriptor just opened, so that what was checked is what is read.
+    host.package =
+        readPackage(QStringLiteral("/proc/self/fd/%1").arg(fd.get()),
+                    {.checkData = choice.checkData, .checkDigest = false, .budget = choice.budget});
+    host.package->path = path;
     const PackageFindings& package = *host.package;
     if (!package.readable()) {
         host.problem = QStringLiteral("its package cannot be read: ") + package.openError;
@@ -71,7 +103,6 @@ void readHostPackage(const QString& folder, CaseHost& host, const ReadChoice& ch
     if (!package.damage.isEmpty())
         problems.append(QStringLiteral("its package is damaged: ") + package.damage.constFirst());
     if (choice.checkDigest && !host.record.sha256.isEmpty()) {
-        QString why;
         const QByteArray sha256 = packageSha256(*package.zip, &why);
         if (!why.isEmpty())
             problems.append(why);
@@ -80,6 +111,46 @@ void readHostPackage(const QString& folder, CaseHost& host, const ReadChoice& ch
                                 .arg(QString::fromLatin1(sha256), QString::fromLatin1(host.record.sha256)));
     }
     host.problem = problems.join(QStringLiteral("; "));
+}
+
+// The case's index.json, read through the case folder's descriptor: no link, a regular file, of a
+// size an index can have. None, with the reason, when it is not there or is refused.
+std::optional<QByteArray> readIndexFile(const QString& folder, int caseFolder, QString* why)
+{
+    struct stat status
+    {};
+    QString problem;
+    bool missing = false;
+    const UniqueFd fd = openInCase(caseFolder, QStringLiteral("index.json"), &status, &problem, &missing);
+    if (!fd) {
+        *why = missing ? QStringLiteral("%1 holds no index.json: not a case folder").arg(folder)
+                       : QStringLiteral("%1: %2").arg(folder, problem);
+        return std::nullopt;
+    }
+    if (status.st_size > kIndexCap) {
+        *why = QStringLiteral("cannot read %1/index.json: too large").arg(folder);
+        return std::nullopt;
+    }
+    QByteArray bytes(qsizetype(status.st_size) + 1, Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd.get(), bytes.data() + got, size_t(bytes.size() - got));
+        if (n < 0 && errno == EINTR && Interruption::requested() == 0)
+            continue;
+        if (n < 0) {
+            *why = QStringLiteral("cannot read %1/index.json: %2").arg(folder, errnoText(errno));
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    if (got > status.st_size) { // it grew while it was read
+        *why = QStringLiteral("cannot read %1/index.json: it changed while it was read").arg(folder);
+        return std::nullopt;
+    }
+    bytes.truncate(got);
+    return bytes;
 }
 
 std::vector<VersionSpread> versionSpread(const std::vector<CaseHost>& hosts)
@@ -119,39 +190,38 @@ bool isFolder(const QString& path)
     return ::stat(HostName::encode(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-CaseReport readCase(const QString& folder, const ReadChoice& choice)
+CaseReport readCase(const QString& folder, const ReadChoice& given)
 {
+    // The case's packages are held together: one budget for all of them.
+    ReadChoice choice = given;
+    if (!choice.budget)
+        choice.budget = std::make_shared<ReadBudget>();
     CaseReport report;
     report.folder = folder;
-    QFile indexFile(folder + QStringLiteral("/index.json"));
-    const QByteArray indexHost = HostName::encode(indexFile.fileName());
-    struct stat info
-    {};
-    if (::lstat(indexHost.constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        report.openError = QStringLiteral("%1 holds no index.json: not a case folder").arg(folder);
+    const UniqueFd caseFolder(
+        ::open(HostName::encode(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!caseFolder) {
+        report.openError = QStringLiteral("cannot open %1: %2").arg(folder, errnoText(errno));
         return report;
     }
-    if (info.st_size > kIndexCap || !indexFile.open(QIODevice::ReadOnly)) {
-        report.openError =
-            QStringLiteral("cannot read %1: %2")
-                .arg(indexFile.fileName(),
-                     info.st_size > kIndexCap ? QStringLiteral("too large") : indexFile.errorString());
+    const std::optional<QByteArray> indexText = readIndexFile(folder, caseFolder.get(), &report.openError);
+    if (!indexText)
         return report;
-    }
     QString why;
-    std::optional<CaseIndex> index = readIndex(indexFile.read(kIndexCap), &why);
+    std::optional<CaseIndex> index = readIndex(*indexText, &why);
     if (!index) {
         report.openError = why;
         return report;
     }
     report.index = std::move(*index);
+    std::map<FileId, QString> read;
     for (const HostRecord& record : report.index.hosts) {
         CaseHost& host = report.hosts.emplace_back();
         host.record = record;
         if (Interruption::requested() != 0)
             break;
         if (!record.package.isEmpty())
-            readHostPackage(folder, host, choice);
+            readHostPackage(folder, caseFolder.get(), host, choice, read);
         else if (record.state == HostState::Collected)
             host.problem = QStringLiteral("collected, but the index names no package");
         if (!host.problem.isEmpty())

@@ -3,6 +3,7 @@
 #include "outside/Interruption.h"
 
 #include <QHash>
+#include <QLocale>
 #include <QSet>
 
 #include <algorithm>
@@ -11,6 +12,7 @@ namespace {
 
 const QString kMask = QStringLiteral("********");
 const QString kManifestName = QStringLiteral("TSVERSION.TXT");
+const QString kMaskedOnly = QStringLiteral("only masked values differ");
 constexpr int kMaxEdits = 2000; // past this many changed lines, an entry is not compared line by line
 
 struct Text
@@ -63,14 +65,17 @@ std::pair<std::vector<int>, std::vector<int>> numbered(const QList<QStringView>&
 }
 
 // The shortest edit script from a to b (Myers): for each line of each side whether it is kept.
-// None when more than maxEdits lines differ.
+// None when more than maxEdits lines differ, or when the search has taken the steps left to the
+// run (then steps is 0): a search costs up to the lines times the edits, and lines that repeat
+// make it take all of that.
 struct Edits
 {
     std::vector<bool> removed; // per line of a
     std::vector<bool> added;   // per line of b
 };
 
-std::optional<Edits> shortestEdits(const std::vector<int>& a, const std::vector<int>& b, int maxEdits)
+std::optional<Edits> shortestEdits(const std::vector<int>& a, const std::vector<int>& b, int maxEdits,
+                                   quint64& steps)
 {
     const int n = static_cast<int>(a.size());
     const int m = static_cast<int>(b.size());
@@ -78,16 +83,19 @@ std::optional<Edits> shortestEdits(const std::vector<int>& a, const std::vector<
     std::vector<int> v(static_cast<size_t>(2 * offset + 1), 0);
     std::vector<std::vector<int>> trace;
     int found = -1;
-    for (int d = 0; d <= maxEdits && found < 0 && Interruption::requested() == 0; ++d) {
+    for (int d = 0; d <= maxEdits && found < 0 && steps > 0 && Interruption::requested() == 0; ++d) {
         trace.emplace_back(v.begin() + (offset - d), v.begin() + (offset + d + 1));
         for (int k = -d; k <= d; k += 2) {
             int x = (k == -d || (k != d && v[offset + k - 1] < v[offset + k + 1])) ? v[offset + k + 1]
                                                                                    : v[offset + k - 1] + 1;
             int y = x - k;
+            const int from = x;
             while (x < n && y < m && a[static_cast<size_t>(x)] == b[static_cast<size_t>(y)]) {
                 ++x;
                 ++y;
             }
+            const quint64 taken = quint64(x - from) + 1;
+            steps -= std::min(steps, taken);
             v[static_cast<size_t>(offset + k)] = x;
             if (x >= n && y >= m) {
                 found = d;
@@ -125,7 +133,8 @@ std::optional<Edits> shortestEdits(const std::vector<int>& a, const std::vector<
 
 // The edits of the lines between the common start and the common end: a log that grew compares
 // only its new tail, and the search keeps to what changed.
-std::optional<Edits> trimmedEdits(const std::vector<int>& a, const std::vector<int>& b, int maxEdits)
+std::optional<Edits> trimmedEdits(const std::vector<int>& a, const std::vector<int>& b, int maxEdits,
+                                  quint64& steps)
 {
     size_t head = 0;
     while (head < a.size() && head < b.size() && a[head] == b[head])
@@ -138,7 +147,7 @@ std::optional<Edits> trimmedEdits(const std::vector<int>& a, const std::vector<i
                                    a.end() - static_cast<std::ptrdiff_t>(tail));
     const std::vector<int> middleB(b.begin() + static_cast<std::ptrdiff_t>(head),
                                    b.end() - static_cast<std::ptrdiff_t>(tail));
-    std::optional<Edits> middle = shortestEdits(middleA, middleB, maxEdits);
+    std::optional<Edits> middle = shortestEdits(middleA, middleB, maxEdits, steps);
     if (!middle)
         return std::nullopt;
     Edits edits{std::vector<bool>(a.size(), false), std::vector<bool>(b.size(), false)};
@@ -172,20 +181,59 @@ void forgiveMasks(const QList<QStringView>& a, const QList<QStringView>& b, Edit
     }
 }
 
-void compareText(const ZipReader& older, const ZipEntry& oldEntry, const ZipReader& newer,
-                 const ZipEntry& newEntry, const DiffLimits& limits, int& budget, EntryChange& change)
+// What a run may still spend comparing texts line by line.
+struct Budget
 {
+    int lines;     // changed lines to show
+    quint64 text;  // bytes of text to read and compare
+    quint64 steps; // steps of the search for changed lines
+};
+
+QString sizeText(quint64 bytes)
+{
+    return QLocale::c().formattedDataSize(static_cast<qint64>(bytes), 0, QLocale::DataSizeIecFormat);
+}
+
+// Compares a changed text line by line, as far as the run's budget goes; false when the budget
+// was spent before it (change.note then says so).
+bool compareText(const ZipReader& older, const ZipEntry& oldEntry, const ZipReader& newer,
+                 const ZipEntry& newEntry, const DiffLimits& limits, Budget& budget, EntryChange& change)
+{
+    const quint64 cost = oldEntry.size + newEntry.size;
+    if (oldEntry.size > limits.maxTextSize || newEntry.size > limits.maxTextSize) {
+        change.note = QStringLiteral("larger than the %1 a text compared line by line may hold; compared by "
+                                     "CRC and size")
+                          .arg(sizeText(limits.maxTextSize));
+        return true;
+    }
+    const QString pastBudget = QStringLiteral("not compared line by line: this run has %1; compared by CRC "
+                                              "and size");
+    const QString stepsSpent = QStringLiteral("taken the steps a run may take finding changed lines");
+    if (budget.steps == 0) {
+        change.note = pastBudget.arg(stepsSpent);
+        return false;
+    }
+    if (cost > budget.text) {
+        change.note = pastBudget.arg(QStringLiteral("compared the %1 of text a run compares line by line")
+                                         .arg(sizeText(limits.textInAll)));
+        return false;
+    }
+    budget.text -= cost;
     const Text a = readText(older, oldEntry, limits);
     const Text b = readText(newer, newEntry, limits);
     if (!a.problem.isEmpty() || !b.problem.isEmpty()) {
         change.note = a.problem.isEmpty() ? b.problem : a.problem;
-        return;
+        return true;
     }
     const auto [ids, otherIds] = numbered(a.lines, b.lines);
-    std::optional<Edits> edits = trimmedEdits(ids, otherIds, kMaxEdits);
+    std::optional<Edits> edits = trimmedEdits(ids, otherIds, kMaxEdits, budget.steps);
+    if (!edits && budget.steps == 0) {
+        change.note = pastBudget.arg(stepsSpent);
+        return false;
+    }
     if (!edits) {
         change.note = QStringLiteral("more than %1 lines changed").arg(kMaxEdits);
-        return;
+        return true;
     }
     forgiveMasks(a.lines, b.lines, *edits);
     // In reading order, a removed line and the added line in its place one after the other, so that
@@ -193,11 +241,11 @@ void compareText(const ZipReader& older, const ZipEntry& oldEntry, const ZipRead
     size_t i = 0;
     size_t j = 0;
     int shown = 0;
-    const auto put = [&](char kind, size_t line, const QString& text) {
-        if (shown < limits.linesPerEntry && budget > 0) {
-            change.lines.push_back({kind, static_cast<int>(line) + 1, text});
+    const auto put = [&](char kind, size_t line, const QStringView text) {
+        if (shown < limits.linesPerEntry && budget.lines > 0) {
+            change.lines.push_back({kind, static_cast<int>(line) + 1, text.toString()});
             ++shown;
-            --budget;
+            --budget.lines;
         } else {
             ++change.linesLeftOut;
         }
@@ -206,11 +254,11 @@ void compareText(const ZipReader& older, const ZipEntry& oldEntry, const ZipRead
         const bool removed = i < edits->removed.size() && edits->removed[i];
         const bool added = j < edits->added.size() && edits->added[j];
         if (removed) {
-            put('-', i, a.lines[static_cast<qsizetype>(i)].toString());
+            put('-', i, a.lines[static_cast<qsizetype>(i)]);
             ++i;
         }
         if (added) {
-            put('+', j, b.lines[static_cast<qsizetype>(j)].toString());
+            put('+', j, b.lines[static_cast<qsizetype>(j)]);
             ++j;
         }
         if (!removed && !added) {
@@ -219,47 +267,22 @@ void compareText(const ZipReader& older, const ZipEntry& oldEntry, const ZipRead
         }
     }
     if (change.lines.empty() && change.linesLeftOut == 0)
-        change.note = QStringLiteral("only masked values differ");
+        change.note = kMaskedOnly;
+    return true;
 }
 
-LogSpan spanOf(const ZipReader& zip, const ZipEntry& entry)
+// A log's time span: as reading the package found it, else read now.
+LogSpan spanOf(const PackageFindings& package, size_t index)
 {
+    if (const std::optional<LogSpan>& span = package.entries[index].log)
+        return *span;
+    const ZipEntry& entry = package.zip->entries()[index];
     LogSpanReader reader;
-    zip.read(entry, [&](const char* data, size_t size) {
+    package.zip->read(entry, [&](const char* data, size_t size) {
         reader.add(data, size);
-        return true;
+        return Interruption::requested() == 0;
     });
     return reader.span(entry.modified);
-}
-
-void compareManifests(const Manifest& a, const Manifest& b, PackageDiff& diff)
-{
-    QStringList keys;
-    for (const Manifest::Field& field : a.fields)
-        keys.append(field.key);
-    for (const Manifest::Field& field : b.fields)
-        if (!keys.contains(field.key))
-            keys.append(field.key);
-    for (const QString& key : keys)
-        if (a.value(key) != b.value(key))
-            diff.manifest.push_back({key, a.value(key), b.value(key)});
-    const QSet<QString> oldFiles(a.files.cbegin(), a.files.cend());
-    const QSet<QString> newFiles(b.files.cbegin(), b.files.cend());
-    for (const QString& file : b.files)
-        if (!oldFiles.contains(file))
-            diff.manifestFilesAdded.append(file);
-    for (const QString& file : a.files)
-        if (!newFiles.contains(file))
-            diff.manifestFilesRemoved.append(file);
-}
-
-QHash<QStringView, size_t> byName(const std::vector<ZipEntry>& entries)
-{
-    QHash<QStringView, size_t> names;
-    names.reserve(static_cast<qsizetype>(entries.size()));
-    for (size_t i = 0; i < entries.size(); ++i)
-        names.insert(entries[i].name, i);
-    return names;
 }
 
 } // namespace
@@ -289,56 +312,111 @@ bool linesMatch(QStringView a, QStringView b)
     return at <= end;
 }
 
+ManifestDiff diffManifests(const Manifest& older, const Manifest& newer)
+{
+    ManifestDiff diff;
+    QStringList keys;
+    for (const Manifest::Field& field : older.fields)
+        keys.append(field.key);
+    for (const Manifest::Field& field : newer.fields)
+        if (!keys.contains(field.key))
+            keys.append(field.key);
+    for (const QString& key : keys)
+        if (older.value(key) != newer.value(key))
+            diff.fields.push_back({key, older.value(key), newer.value(key)});
+    const QSet<QString> oldFiles(older.files.cbegin(), older.files.cend());
+    const QSet<QString> newFiles(newer.files.cbegin(), newer.files.cend());
+    for (const QString& file : newer.files)
+        if (!oldFiles.contains(file))
+            diff.filesAdded.append(file);
+    for (const QString& file : older.files)
+        if (!newFiles.contains(file))
+            diff.filesRemoved.append(file);
+    return diff;
+}
+
+EntriesDiff diffEntries(const PackageFindings& older, const PackageFindings& newer, bool compareLogText,
+                        const std::function<void(const EntryChange&)>& each, const DiffLimits& limits)
+{
+    EntriesDiff diff;
+    const std::vector<ZipEntry>& oldEntries = older.zip->entries();
+    const std::vector<ZipEntry>& newEntries = newer.zip->entries();
+    // One table of names, the old package's; each new entry learns its old one, and the old
+    // entries no new one took are the removed ones.
+    std::vector<qsizetype> before(newEntries.size(), -1);
+    std::vector<bool> taken(oldEntries.size(), false);
+    {
+        QHash<QStringView, qsizetype> oldNames;
+        oldNames.reserve(static_cast<qsizetype>(oldEntries.size()));
+        for (size_t i = 0; i < oldEntries.size(); ++i)
+            oldNames.insert(oldEntries[i].name, static_cast<qsizetype>(i));
+        for (size_t i = 0; i < newEntries.size(); ++i)
+            if (const auto found = oldNames.constFind(newEntries[i].name); found != oldNames.cend()) {
+                before[i] = *found;
+                taken[static_cast<size_t>(*found)] = true;
+            }
+    }
+    for (size_t i = 0; i < oldEntries.size() && Interruption::requested() == 0; ++i) {
+        const ZipEntry& entry = oldEntries[i];
+        if (taken[i] || entry.name == kManifestName)
+            continue;
+        ++diff.removed;
+        each({.kind = EntryChange::Kind::Removed,
+              .name = entry.name.toString(),
+              .oldSize = entry.size,
+              .oldCrc = entry.crc,
+              .log = isLogEntry(entry.name)});
+    }
+    Budget budget{limits.linesInAll, limits.textInAll, limits.searchSteps};
+    for (size_t i = 0; i < newEntries.size() && Interruption::requested() == 0; ++i) {
+        const ZipEntry& entry = newEntries[i];
+        if (entry.name == kManifestName)
+            continue;
+        if (before[i] < 0) {
+            ++diff.added;
+            each({.kind = EntryChange::Kind::Added,
+                  .name = entry.name.toString(),
+                  .newSize = entry.size,
+                  .newCrc = entry.crc,
+                  .log = isLogEntry(entry.name)});
+            continue;
+        }
+        const size_t oldIndex = static_cast<size_t>(before[i]);
+        const ZipEntry& was = oldEntries[oldIndex];
+        if (was.crc == entry.crc && was.size == entry.size)
+            continue;
+        EntryChange change{.kind = EntryChange::Kind::Changed,
+                           .name = entry.name.toString(),
+                           .oldSize = was.size,
+                           .newSize = entry.size,
+                           .oldCrc = was.crc,
+                           .newCrc = entry.crc,
+                           .log = isLogEntry(entry.name)};
+        if (change.log && !compareLogText) {
+            change.oldSpan = spanOf(older, oldIndex);
+            change.newSpan = spanOf(newer, i);
+        } else if (!entry.isFolder()) {
+            if (!compareText(*older.zip, was, *newer.zip, entry, limits, budget, change))
+                ++diff.textsPastBudget;
+            if (change.note == kMaskedOnly)
+                continue; // masked values count as equal
+        }
+        ++diff.changed;
+        diff.linesShown += static_cast<int>(change.lines.size());
+        diff.linesLeftOut += change.linesLeftOut;
+        each(change);
+    }
+    return diff;
+}
+
 PackageDiff diffPackages(const PackageFindings& older, const PackageFindings& newer, bool compareLogText,
                          const DiffLimits& limits)
 {
     PackageDiff diff;
-    compareManifests(older.manifest, newer.manifest, diff);
-    const std::vector<ZipEntry>& oldEntries = older.zip->entries();
-    const std::vector<ZipEntry>& newEntries = newer.zip->entries();
-    const QHash<QStringView, size_t> oldNames = byName(oldEntries);
-    const QHash<QStringView, size_t> newNames = byName(newEntries);
-    int budget = limits.linesInAll;
-    for (const ZipEntry& entry : oldEntries)
-        if (!newNames.contains(entry.name) && entry.name != kManifestName)
-            diff.entries.push_back({.kind = EntryChange::Kind::Removed,
-                                    .name = entry.name.toString(),
-                                    .oldSize = entry.size,
-                                    .oldCrc = entry.crc,
-                                    .log = isLogEntry(entry.name)});
-    for (const ZipEntry& entry : newEntries) {
-        if (entry.name == kManifestName)
-            continue;
-        const auto found = oldNames.constFind(entry.name);
-        if (found == oldNames.cend()) {
-            diff.entries.push_back({.kind = EntryChange::Kind::Added,
-                                    .name = entry.name.toString(),
-                                    .newSize = entry.size,
-                                    .newCrc = entry.crc,
-                                    .log = isLogEntry(entry.name)});
-            continue;
-        }
-        const ZipEntry& before = oldEntries[*found];
-        if (before.crc == entry.crc && before.size == entry.size)
-            continue;
-        EntryChange change{.kind = EntryChange::Kind::Changed,
-                           .name = entry.name.toString(),
-                           .oldSize = before.size,
-                           .newSize = entry.size,
-                           .oldCrc = before.crc,
-                           .newCrc = entry.crc,
-                           .log = isLogEntry(entry.name)};
-        if (change.log && !compareLogText) {
-            change.oldSpan = spanOf(*older.zip, before);
-            change.newSpan = spanOf(*newer.zip, entry);
-        } else if (!entry.isFolder()) {
-            compareText(*older.zip, before, *newer.zip, entry, limits, budget, change);
-            if (change.note == QLatin1String("only masked values differ"))
-                continue; // masked values count as equal
-        }
-        diff.linesShown += static_cast<int>(change.lines.size());
-        diff.linesLeftOut += change.linesLeftOut;
-        diff.entries.push_back(std::move(change));
-    }
+    diff.manifest = diffManifests(older.manifest, newer.manifest);
+    diff.counts = diffEntries(
+        older, newer, compareLogText, [&](const EntryChange& change) { diff.entries.push_back(change); },
+        limits);
+    diff.damaged = !older.intact() || !newer.intact();
     return diff;
 }

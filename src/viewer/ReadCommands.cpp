@@ -81,15 +81,17 @@ const QString kDiffHelp = QStringLiteral(
     "Compares two packages: their version manifests, the entries added, removed and changed (by\n"
     "CRC), and the changed lines of changed text entries (at most 200 lines an entry, 2000 in all);\n"
     "a line with a masked value (********) matches any value in its place. Logs are compared by size\n"
-    "and time span.\n"
+    "and time span. A run compares at most 64 MiB of text line by line; the changed texts past that\n"
+    "are compared by CRC and size, and said so. Every entry's data is read: a damaged package, one\n"
+    "cut short included, is never equal to another.\n"
     "\n"
     "Options:\n"
     "  --logs      compare the lines of logs too\n"
     "  --json      print the differences as JSON on standard output\n"
     "  -h, --help  show this help\n"
     "\n"
-    "Exit status: 0 the packages are equal; 1 they differ; 2 one cannot be read; 64 the command\n"
-    "line could not be read.\n");
+    "Exit status: 0 the packages are equal; 1 they differ, or one is damaged (named); 2 one cannot\n"
+    "be read; 64 the command line could not be read.\n");
 const QString kOpenUsage = QStringLiteral("Usage: ts6satchel open PACKAGE|CASEDIR\n"
                                           "'ts6satchel open --help' says more.\n");
 const QString kOpenHelp = QStringLiteral(
@@ -325,24 +327,117 @@ QJsonObject entryJson(const PackageFindings& report, const EntryReport& row)
     return item;
 }
 
+// Whether a character is written as \uXXXX in the JSON output: the control characters, the marks
+// that steer the direction of text (U+200E/F, U+202A-U+202E, U+2066-U+2069, U+061C) and every
+// other invisible formatting character or separator that could hide or reorder what a terminal or
+// an editor shows of a string. The value is the same to whoever parses it.
+bool escapedInJson(char32_t code)
+{
+    if (code < 0x20 || (code >= 0x7f && code <= 0x9f))
+        return true;
+    switch (QChar::category(code)) {
+    case QChar::Other_Format:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+    case QChar::Other_Surrogate:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void appendUnitEscape(QByteArray& out, char16_t unit)
+{
+    out += "\\u";
+    for (const int shift : {12, 8, 4, 0})
+        out += "0123456789abcdef"[(unit >> shift) & 15];
+}
+
+// The length and the code point of the UTF-8 sequence at at; 0 when none starts there.
+int utf8Sequence(const QByteArray& text, qsizetype at, char32_t* code)
+{
+    const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    const int length = lead >= 0xc2 && lead <= 0xdf   ? 2
+                       : lead >= 0xe0 && lead <= 0xef ? 3
+                       : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                      : 0;
+    if (length == 0 || at + length > text.size())
+        return 0;
+    char32_t value = lead & (0xff >> (length + 1));
+    for (int i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xc0) != 0x80)
+            return 0;
+        value = (value << 6) | (byte(at + i) & 0x3f);
+    }
+    *code = value;
+    return length;
+}
+
+// JSON text with every character escapedInJson written as \uXXXX (a pair of them past U+FFFF).
+// Outside its strings JSON holds only ASCII punctuation, digits, letters and white space, and the
+// writers escape the controls below U+0020 inside them: what is left to find is DEL and the
+// characters past ASCII, and the text can be cleaned whole.
+QByteArray cleanJson(const QByteArray& json)
+{
+    QByteArray out;
+    out.reserve(json.size());
+    const char* const text = json.constData();
+    qsizetype plain = 0; // the start of the bytes not yet copied, none of them to escape
+    for (qsizetype at = 0; at < json.size();) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        if (lead < 0x7f) {
+            ++at;
+            continue;
+        }
+        char32_t code = 0x7f;
+        const int length = lead == 0x7f ? 1 : utf8Sequence(json, at, &code);
+        if (length == 0 || !escapedInJson(code)) {
+            at += std::max(length, 1);
+            continue;
+        }
+        out.append(text + plain, at - plain);
+        if (code > 0xffff) {
+            appendUnitEscape(out, QChar::highSurrogate(code));
+            appendUnitEscape(out, QChar::lowSurrogate(code));
+        } else {
+            appendUnitEscape(out, static_cast<char16_t>(code));
+        }
+        at += length;
+        plain = at;
+    }
+    out.append(text + plain, json.size() - plain);
+    return out;
+}
+
+// Writes JSON text to standard output, cleaned.
+void writeJson(const QByteArray& json)
+{
+    const QByteArray clean = cleanJson(json);
+    std::fwrite(clean.constData(), 1, static_cast<size_t>(clean.size()), stdout);
+}
+
 // A text as a JSON string, as QJsonDocument writes it: quotes, backslashes and control characters
-// escaped, the rest in UTF-8.
+// escaped, the rest in UTF-8 (writeJson escapes the invisible characters among it).
 void appendJsonString(QByteArray& out, const QString& text)
 {
+    const QByteArray utf8 = text.toUtf8();
     out += '"';
-    for (const char c : text.toUtf8()) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            out += "\\u00";
-            out += "0123456789abcdef"[byte >> 4];
-            out += "0123456789abcdef"[byte & 15];
+    qsizetype plain = 0; // the start of the bytes not yet copied, none of them to escape
+    for (qsizetype at = 0; at < utf8.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(utf8[at]);
+        if (byte >= 0x20 && byte != '"' && byte != '\\')
+            continue;
+        out.append(utf8.constData() + plain, at - plain);
+        if (byte < 0x20) {
+            appendUnitEscape(out, byte);
         } else {
-            out += c;
+            out += '\\';
+            out += static_cast<char>(byte);
         }
+        plain = at + 1;
     }
+    out.append(utf8.constData() + plain, utf8.size() - plain);
     out += '"';
 }
 
@@ -480,34 +575,58 @@ QJsonObject caseJson(const CaseReport& report)
 
 void printJson(const QJsonObject& json)
 {
-    std::fputs(QJsonDocument(json).toJson(QJsonDocument::Indented).constData(), stdout);
+    writeJson(QJsonDocument(json).toJson(QJsonDocument::Indented));
+}
+
+// The items of a JSON list, each handed as one line of JSON to the function given, as they are made.
+using JsonItems = std::function<void(const std::function<void(const QByteArray&)>&)>;
+
+// Prints json with the list under key written an item at a time as items makes them, and the
+// fields tail gives (known only once the list is written) at its end: a list of millions of items
+// never is JSON in memory at once. A random mark holds the list's place in the rest of the document.
+void printJsonWithList(QJsonObject json, const QString& key, const JsonItems& items,
+                       const std::function<QJsonObject()>& tail = {})
+{
+    const QString mark = QStringLiteral("%1-%2%3")
+                             .arg(key)
+                             .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'))
+                             .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
+    json.insert(key, mark);
+    const QByteArray text = QJsonDocument(json).toJson(QJsonDocument::Indented);
+    const QByteArray name = '"' + key.toUtf8() + "\": ";
+    const QByteArray place = name + '"' + mark.toUtf8() + '"';
+    const qsizetype at = text.indexOf(place);
+    writeJson(text.left(at) + name + '[');
+    bool first = true;
+    items([&](const QByteArray& item) {
+        writeJson((first ? "\n        " : ",\n        ") + item);
+        first = false;
+    });
+    writeJson(first ? "]" : "\n    ]");
+    QByteArray rest = text.mid(at + place.size());
+    if (tail) {
+        // The tail's fields as the document writes its own, inserted before its closing brace.
+        const QByteArray more = QJsonDocument(tail()).toJson(QJsonDocument::Indented);
+        const qsizetype open = more.indexOf('{');
+        const QByteArray fields = more.mid(open + 1, more.lastIndexOf('}') - open - 1).chopped(1);
+        if (!fields.trimmed().isEmpty())
+            rest.insert(rest.lastIndexOf("\n}"), ',' + fields);
+    }
+    writeJson(rest);
 }
 
 // The summary of a package with its entries written one by one as they are made: a package of a
-// hundred thousand entries never has them all as JSON in memory at once. A random mark holds their
-// place in the rest of the document.
+// hundred thousand entries never has them all as JSON in memory at once.
 void printPackageJson(const PackageFindings& report)
 {
-    QJsonObject json = packageJson(report, false);
-    const QString mark = QStringLiteral("entries-%1%2")
-                             .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'))
-                             .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
-    json.insert(QStringLiteral("entries"), mark);
-    const QByteArray text = QJsonDocument(json).toJson(QJsonDocument::Indented);
-    const QByteArray place = "\"entries\": \"" + mark.toLatin1() + '"';
-    const qsizetype at = text.indexOf(place);
-    std::fwrite(text.constData(), 1, static_cast<size_t>(at), stdout);
-    std::fputs("\"entries\": [", stdout);
-    QByteArray line;
-    for (const EntryReport& row : report.entries) {
-        line = &row == &report.entries.front() ? "\n        " : ",\n        ";
-        appendEntryJson(line, report, row);
-        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
-    }
-    const bool first = report.entries.empty();
-    std::fputs(first ? "]" : "\n    ]", stdout);
-    const QByteArray rest = text.mid(at + place.size());
-    std::fwrite(rest.constData(), 1, static_cast<size_t>(rest.size()), stdout);
+    printJsonWithList(packageJson(report, false), QStringLiteral("entries"), [&](const auto& put) {
+        QByteArray line;
+        for (const EntryReport& row : report.entries) {
+            line.clear();
+            appendEntryJson(line, report, row);
+            put(line);
+        }
+    });
 }
 
 // Why a package cannot be read at all: it cannot be opened, or not one entry could be found in it.
@@ -540,6 +659,19 @@ bool interrupted(bool json)
 
 // --- diff -----------------------------------------------------------------------------------
 
+const char* changeKind(EntryChange::Kind kind)
+{
+    switch (kind) {
+    case EntryChange::Kind::Added:
+        return "added";
+    case EntryChange::Kind::Removed:
+        return "removed";
+    case EntryChange::Kind::Changed:
+        break;
+    }
+    return "changed";
+}
+
 QString changeMark(EntryChange::Kind kind)
 {
     switch (kind) {
@@ -553,94 +685,148 @@ QString changeMark(EntryChange::Kind kind)
     return QStringLiteral("~");
 }
 
-void printDiffText(const PackageDiff& diff, const QString& older, const QString& newer)
+// The two packages being compared, and what comparing their manifests found.
+struct DiffRun
 {
-    out(QStringLiteral("--- %1").arg(older));
-    out(QStringLiteral("+++ %1").arg(newer));
-    if (diff.equal()) {
-        out(QStringLiteral("The packages hold the same manifest and entries."));
-        return;
-    }
-    if (!diff.manifest.empty() || !diff.manifestFilesAdded.isEmpty() ||
-        !diff.manifestFilesRemoved.isEmpty()) {
-        out(QStringLiteral("Manifest:"));
-        for (const ManifestChange& change : diff.manifest)
-            out(QStringLiteral("  %1: %2 -> %3").arg(change.key, change.oldValue, change.newValue));
-        for (const QString& file : diff.manifestFilesRemoved)
-            out(QStringLiteral("  - listed file ") + file);
-        for (const QString& file : diff.manifestFilesAdded)
-            out(QStringLiteral("  + listed file ") + file);
-    }
-    int counts[3] = {0, 0, 0};
-    for (const EntryChange& change : diff.entries)
-        ++counts[static_cast<int>(change.kind)];
-    out(QStringLiteral("Entries: %1 added, %2 removed, %3 changed")
-            .arg(counts[0])
-            .arg(counts[1])
-            .arg(counts[2]));
-    for (const EntryChange& change : diff.entries) {
-        QString line = QStringLiteral("%1 %2").arg(changeMark(change.kind), change.name);
-        if (change.kind == EntryChange::Kind::Added)
-            line += QStringLiteral(" (%1)").arg(sizeText(change.newSize));
-        else if (change.kind == EntryChange::Kind::Removed)
-            line += QStringLiteral(" (%1)").arg(sizeText(change.oldSize));
-        else
-            line += QStringLiteral(" (%1 -> %2)").arg(sizeText(change.oldSize), sizeText(change.newSize));
-        if (change.oldSpan && change.newSpan)
-            line +=
-                QStringLiteral("; spans %1 -> %2").arg(spanText(*change.oldSpan), spanText(*change.newSpan));
-        if (!change.note.isEmpty())
-            line += QStringLiteral("; ") + change.note;
-        out(line);
-        for (const LineChange& text : change.lines)
-            out(QStringLiteral("    %1%2: %3").arg(QLatin1Char(text.kind)).arg(text.line).arg(text.text));
-        if (change.linesLeftOut > 0)
-            out(QStringLiteral("    ... %1 more changed lines not shown").arg(change.linesLeftOut));
-    }
+    const ReadOptions& options;
+    const PackageFindings& older;
+    const PackageFindings& newer;
+    ManifestDiff manifest;
+    bool damaged() const { return !older.intact() || !newer.intact(); }
+};
+
+QString pastBudgetLine(const EntriesDiff& entries)
+{
+    return QStringLiteral("%1 changed %2 compared by CRC and size only: a run compares at most %3 of text "
+                          "line by line")
+        .arg(entries.textsPastBudget)
+        .arg(entries.textsPastBudget == 1 ? QStringLiteral("text was") : QStringLiteral("texts were"))
+        .arg(QLocale::c().formattedDataSize(static_cast<qint64>(DiffLimits{}.textInAll), 0,
+                                            QLocale::DataSizeIecFormat));
 }
 
-QJsonObject diffJson(const PackageDiff& diff, const QString& older, const QString& newer)
+void printChangeText(const EntryChange& change)
+{
+    QString line = QStringLiteral("%1 %2").arg(changeMark(change.kind), change.name);
+    if (change.kind == EntryChange::Kind::Added)
+        line += QStringLiteral(" (%1)").arg(sizeText(change.newSize));
+    else if (change.kind == EntryChange::Kind::Removed)
+        line += QStringLiteral(" (%1)").arg(sizeText(change.oldSize));
+    else
+        line += QStringLiteral(" (%1 -> %2)").arg(sizeText(change.oldSize), sizeText(change.newSize));
+    if (change.oldSpan && change.newSpan)
+        line += QStringLiteral("; spans %1 -> %2").arg(spanText(*change.oldSpan), spanText(*change.newSpan));
+    if (!change.note.isEmpty())
+        line += QStringLiteral("; ") + change.note;
+    out(line);
+    for (const LineChange& text : change.lines)
+        out(QStringLiteral("    %1%2: %3").arg(QLatin1Char(text.kind)).arg(text.line).arg(text.text));
+    if (change.linesLeftOut > 0)
+        out(QStringLiteral("    ... %1 more changed lines not shown").arg(change.linesLeftOut));
+}
+
+// The differences as text, each entry's as it is found; the counts and the verdict at the end.
+EntriesDiff printDiffText(const DiffRun& run)
+{
+    for (const PackageFindings* package : {&run.older, &run.newer})
+        for (const QString& damage : package->damage)
+            out(QStringLiteral("damaged: %1: %2").arg(package->path, damage));
+    out(QStringLiteral("--- %1").arg(run.older.path));
+    out(QStringLiteral("+++ %1").arg(run.newer.path));
+    if (!run.manifest.empty()) {
+        out(QStringLiteral("Manifest:"));
+        for (const ManifestChange& change : run.manifest.fields)
+            out(QStringLiteral("  %1: %2 -> %3").arg(change.key, change.oldValue, change.newValue));
+        for (const QString& file : run.manifest.filesRemoved)
+            out(QStringLiteral("  - listed file ") + file);
+        for (const QString& file : run.manifest.filesAdded)
+            out(QStringLiteral("  + listed file ") + file);
+    }
+    const EntriesDiff entries = diffEntries(run.older, run.newer, run.options.logs, printChangeText);
+    out(QStringLiteral("Entries: %1 added, %2 removed, %3 changed")
+            .arg(entries.added)
+            .arg(entries.removed)
+            .arg(entries.changed));
+    if (entries.textsPastBudget > 0)
+        out(pastBudgetLine(entries));
+    if (run.manifest.empty() && entries.empty())
+        out(run.damaged()
+                ? QStringLiteral("The entries that could be read are the same, but a damaged package "
+                                 "is never called equal to another.")
+                : QStringLiteral("The packages hold the same manifest and entries."));
+    return entries;
+}
+
+// A change as one compact line of JSON.
+QByteArray changeJson(const EntryChange& change)
+{
+    QByteArray out = "{\"name\":";
+    appendJsonString(out, change.name);
+    out += QByteArray(",\"change\":\"") + changeKind(change.kind) +
+           "\",\"log\":" + (change.log ? "true" : "false");
+    if (change.kind != EntryChange::Kind::Added)
+        out += ",\"old_size\":" + QByteArray::number(change.oldSize);
+    if (change.kind != EntryChange::Kind::Removed)
+        out += ",\"new_size\":" + QByteArray::number(change.newSize);
+    for (const auto& [key, span] : {std::pair{"old_span", &change.oldSpan}, {"new_span", &change.newSpan}})
+        if (*span)
+            out += QByteArray(",\"") + key +
+                   "\":" + QJsonDocument(jsonSpan(*span).toObject()).toJson(QJsonDocument::Compact);
+    if (change.kind == EntryChange::Kind::Changed) {
+        out += ",\"lines\":[";
+        for (const LineChange& line : change.lines) {
+            out += &line == &change.lines.front() ? "{\"kind\":\"" : ",{\"kind\":\"";
+            out += line.kind;
+            out += "\",\"line\":" + QByteArray::number(line.line) + ",\"text\":";
+            appendJsonString(out, line.text);
+            out += '}';
+        }
+        out += "],\"lines_left_out\":" + QByteArray::number(change.linesLeftOut);
+    }
+    if (!change.note.isEmpty()) {
+        out += ",\"note\":";
+        appendJsonString(out, change.note);
+    }
+    out += '}';
+    return out;
+}
+
+// The differences as JSON, each entry's written as it is found; the counts and the verdict last.
+EntriesDiff printDiffJson(const DiffRun& run)
 {
     QJsonArray manifest;
-    for (const ManifestChange& change : diff.manifest)
+    for (const ManifestChange& change : run.manifest.fields)
         manifest.append(QJsonObject{{QStringLiteral("key"), change.key},
                                     {QStringLiteral("old"), change.oldValue},
                                     {QStringLiteral("new"), change.newValue}});
-    QJsonArray entries;
-    static const char* const kinds[] = {"added", "removed", "changed"};
-    for (const EntryChange& change : diff.entries) {
-        QJsonObject item{{QStringLiteral("name"), change.name},
-                         {QStringLiteral("change"), QLatin1String(kinds[static_cast<int>(change.kind)])},
-                         {QStringLiteral("log"), change.log}};
-        if (change.kind != EntryChange::Kind::Added)
-            item.insert(QStringLiteral("old_size"), static_cast<qint64>(change.oldSize));
-        if (change.kind != EntryChange::Kind::Removed)
-            item.insert(QStringLiteral("new_size"), static_cast<qint64>(change.newSize));
-        if (change.oldSpan)
-            item.insert(QStringLiteral("old_span"), jsonSpan(change.oldSpan));
-        if (change.newSpan)
-            item.insert(QStringLiteral("new_span"), jsonSpan(change.newSpan));
-        QJsonArray lines;
-        for (const LineChange& text : change.lines)
-            lines.append(QJsonObject{{QStringLiteral("kind"), QString(QLatin1Char(text.kind))},
-                                     {QStringLiteral("line"), text.line},
-                                     {QStringLiteral("text"), text.text}});
-        if (change.kind == EntryChange::Kind::Changed) {
-            item.insert(QStringLiteral("lines"), lines);
-            item.insert(QStringLiteral("lines_left_out"), change.linesLeftOut);
-        }
-        if (!change.note.isEmpty())
-            item.insert(QStringLiteral("note"), change.note);
-        entries.append(item);
-    }
-    return {{QStringLiteral("old"), older},
-            {QStringLiteral("new"), newer},
-            {QStringLiteral("equal"), diff.equal()},
-            {QStringLiteral("manifest"), manifest},
-            {QStringLiteral("manifest_files_added"), jsonList(diff.manifestFilesAdded)},
-            {QStringLiteral("manifest_files_removed"), jsonList(diff.manifestFilesRemoved)},
-            {QStringLiteral("entries"), entries},
-            {QStringLiteral("lines_left_out"), diff.linesLeftOut}};
+    const QJsonObject head{
+        {QStringLiteral("old"), run.older.path},
+        {QStringLiteral("new"), run.newer.path},
+        {QStringLiteral("damage"), QJsonObject{{QStringLiteral("old"), jsonList(run.older.damage)},
+                                               {QStringLiteral("new"), jsonList(run.newer.damage)}}},
+        {QStringLiteral("manifest"), manifest},
+        {QStringLiteral("manifest_files_added"), jsonList(run.manifest.filesAdded)},
+        {QStringLiteral("manifest_files_removed"), jsonList(run.manifest.filesRemoved)}};
+    EntriesDiff entries;
+    printJsonWithList(
+        head, QStringLiteral("entries"),
+        [&](const auto& put) {
+            entries = diffEntries(run.older, run.newer, run.options.logs,
+                                  [&](const EntryChange& change) { put(changeJson(change)); });
+        },
+        [&] {
+            QJsonObject tail{
+                {QStringLiteral("equal"), !run.damaged() && run.manifest.empty() && entries.empty()},
+                {QStringLiteral("counts"), QJsonObject{{QStringLiteral("added"), entries.added},
+                                                       {QStringLiteral("removed"), entries.removed},
+                                                       {QStringLiteral("changed"), entries.changed}}},
+                {QStringLiteral("lines_left_out"), entries.linesLeftOut},
+                {QStringLiteral("texts_past_budget"), entries.textsPastBudget}};
+            if (const int signal = Interruption::requested(); signal != 0)
+                tail.insert(QStringLiteral("error"), QStringLiteral("interrupted by signal %1").arg(signal));
+            return tail;
+        });
+    return entries;
 }
 
 } // namespace
@@ -677,31 +863,28 @@ int runDiff(const QStringList& arguments)
         return *status;
     const ReadOptions& options = command.options;
     std::vector<PackageFindings> packages;
+    // The two packages are held together: one budget for both.
+    const auto budget = std::make_shared<ReadBudget>();
     for (const QString& path : options.paths) {
         if (isFolder(path))
             return trouble(QStringLiteral("%1 is a folder: diff compares two packages").arg(path),
                            options.json);
-        // The headers are compared, not the data: show checks every entry's bytes.
-        packages.push_back(readPackage(path, {.checkData = false, .checkDigest = false}));
+        // Every entry's bytes are read, as show reads them: a package whose data is damaged, or
+        // that hides bytes between its entries, is never equal to another.
+        packages.push_back(readPackage(path, {.checkData = true, .checkDigest = false, .budget = budget}));
         if (const QString why = unreadable(packages.back()); !why.isEmpty())
             return trouble(why, options.json);
+        if (interrupted(options.json))
+            return kTrouble;
     }
-    const PackageDiff diff = diffPackages(packages[0], packages[1], options.logs);
-    if (interrupted(options.json))
+    const DiffRun run{options, packages[0], packages[1],
+                      diffManifests(packages[0].manifest, packages[1].manifest)};
+    const EntriesDiff entries = options.json ? printDiffJson(run) : printDiffText(run);
+    if (const int signal = Interruption::requested(); signal != 0) {
+        sayError(QStringLiteral("interrupted by signal %1").arg(signal));
         return kTrouble;
-    if (options.json) {
-        QJsonObject json = diffJson(diff, options.paths[0], options.paths[1]);
-        json.insert(QStringLiteral("damage"),
-                    QJsonObject{{QStringLiteral("old"), jsonList(packages[0].damage)},
-                                {QStringLiteral("new"), jsonList(packages[1].damage)}});
-        printJson(json);
-    } else {
-        for (const PackageFindings& package : packages)
-            for (const QString& damage : package.damage)
-                out(QStringLiteral("damaged: %1: %2").arg(package.path, damage));
-        printDiffText(diff, options.paths[0], options.paths[1]);
     }
-    return diff.equal() ? 0 : 1;
+    return !run.damaged() && run.manifest.empty() && entries.empty() ? 0 : 1;
 }
 
 OpenCommand parseOpen(const QStringList& arguments)

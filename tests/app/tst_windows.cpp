@@ -192,6 +192,8 @@ private Q_SLOTS:
     void buildThroughTheSaveDialog();
     void optionsThroughTheFileMenu();
     void uploadWindowSendsAndCancels();
+    void uploadWindowChecksAsTheCommandLine_data();
+    void uploadWindowChecksAsTheCommandLine();
     void smallWindowsInAnyTheme_data();
     void smallWindowsInAnyTheme();
     void layoutFollowsTheWindowFromTheStart();
@@ -201,6 +203,7 @@ private Q_SLOTS:
     void viewerShowsEachEntry_data();
     void viewerShowsEachEntry();
     void viewerFiltersAndTellsWhatThePackageLacks();
+    void viewerOpensOneDeepName();
 };
 
 // The view hands the rules the row and column under the mouse, or the current row for Space; the
@@ -367,6 +370,7 @@ void TestWindows::optionsThroughTheFileMenu()
         url->clear();
         QTest::keyClicks(url, u" http://127.0.0.1:1/files/ "_s);
         seen << ok->isEnabled();
+        QTest::keyClicks(dialog->findChild<QLineEdit*>(u"txtUploadCaCert"_s), u"/etc/ssl/support-ca.pem"_s);
         QTest::keyClick(dialog, Qt::Key_Return);
     });
     auto* upload = h.window->findChild<QAction*>(u"mnuFileUploadPackage"_s);
@@ -376,7 +380,8 @@ void TestWindows::optionsThroughTheFileMenu()
     h.window->findChild<QAction*>(u"mnuFileOptions"_s)->trigger();
     QCOMPARE(seen, (QList<bool>{false, true, false, true, false, false, true}));
     QCOMPARE(readSavedOptions(h.window->controller().Config()),
-             (SavedPackageOptions{true, 7, std::nullopt, u"http://127.0.0.1:1/files/"_s}));
+             (SavedPackageOptions{true, 7, std::nullopt, u"http://127.0.0.1:1/files/"_s, QString(),
+                                  u"/etc/ssl/support-ca.pem"_s}));
     Q_EMIT file->aboutToShow();
     QVERIFY(upload->isEnabled());
 }
@@ -421,6 +426,48 @@ void TestWindows::uploadWindowSendsAndCancels()
     QVERIFY2(sent.text.startsWith(u"The package was sent to support:\n"_s + package), qPrintable(sent.text));
     QCOMPARE(server.uploadIds().size(), 1);
     QVERIFY(!QFile::exists(package + u".upload"_s));
+}
+
+void TestWindows::uploadWindowChecksAsTheCommandLine_data()
+{
+    QTest::addColumn<QString>("url"); // "proxy" for the proxy's
+    QTest::addColumn<QString>("caCert");
+    QTest::addColumn<QString>("said"); // the result's words start so
+    QTest::newRow("a CA file that cannot be read")
+        << u"proxy"_s << u"/nonexistent/ca.pem"_s
+        << u"The package was not sent: cannot read the CA certificates file /nonexistent/ca.pem"_s;
+    QTest::newRow("the token over http elsewhere")
+        << u"http://192.0.2.1:9/files/"_s << QString()
+        << u"The package was not sent: the token is not sent to http://192.0.2.1:9/files/: over plain http"_s;
+    QTest::newRow("the token echoed")
+        << u"proxy"_s << QString()
+        << u"The package was not sent: creating the upload of %1: the server answered 401 Unauthorized: "
+           "Unauthorized: the request said \"Authorization: Bearer ********\""_s;
+}
+
+// The window sends through the command line's own steps: the same checks before any request, the
+// CA file of the options, the token masked in what the server says.
+void TestWindows::uploadWindowChecksAsTheCommandLine()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, caCert);
+    QFETCH(QString, said);
+    if (QString why; !TusServer::installed(&why))
+        QSKIP(qPrintable(why));
+    const QByteArray token = "T0ken-of-the-window";
+    TusServer server(QString::fromLatin1(token));
+    QVERIFY2(server.startProxy({u"--echo"_s, u"401-body"_s}), qPrintable(server.error()));
+    QTemporaryDir dir;
+    const QString package = dir.filePath(u"package.zip"_s);
+    QVERIFY(writeFile(package, QByteArray(100000, 'p')));
+    QVERIFY(writeFile(dir.filePath(u"token"_s), token + '\n', QFile::ReadOwner | QFile::WriteOwner));
+    QWidget owner;
+    const UploadResult result = sendPackageWithProgress(
+        &owner, {package, url == u"proxy"_s ? server.proxyUrl() : url, dir.filePath(u"token"_s), caCert});
+    QCOMPARE(result.end, UploadResult::End::Failed);
+    QVERIFY2(result.text.startsWith(QString(said).replace(u"%1"_s, package)), qPrintable(result.text));
+    QVERIFY2(!result.text.contains(QString::fromLatin1(token)), qPrintable(result.text));
+    QCOMPARE(server.uploadIds().size(), 0);
 }
 
 void TestWindows::smallWindowsInAnyTheme_data()
@@ -735,6 +782,31 @@ void TestWindows::viewerFiltersAndTellsWhatThePackageLacks()
     QVERIFY(!viewer->findChild<QTableView*>(u"tblMasking"_s)->isVisibleTo(viewer.get()));
     QCOMPARE(viewer->findChild<QLabel*>(u"lblManifestFields"_s)->text(),
              u"This package has no version manifest (TSVERSION.TXT)."_s);
+}
+
+// One entry named 32,000 folders deep (64 KB): the window opens it, finds it by the filter and
+// shows it: 127 folders, then the rest of its name whole.
+void TestWindows::viewerOpensOneDeepName()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"deep.zip"_s);
+    const QByteArray name = QByteArray("a/").repeated(32000) + "end.txt";
+    writeFile(path, handMade({{name, "deep", false}}));
+    QString error;
+    const std::unique_ptr<frmViewer> viewer = frmViewer::open(path, &error);
+    QVERIFY2(viewer, qPrintable(error));
+    viewer->resize(1100, 720);
+    viewer->show();
+    QVERIFY(QTest::qWaitForWindowExposed(viewer.get()));
+    QTest::keyClicks(viewer->findChild<QLineEdit*>(u"txtFilter"_s), u"END"_s);
+    QVERIFY(viewer->selectEntry(QString::fromLatin1(name)));
+    QModelIndex current = viewer->findChild<QTreeView*>(u"treEntries"_s)->currentIndex();
+    QCOMPARE(current.data().toString(), QString::fromLatin1(name.mid(2 * 127)));
+    int depth = 0;
+    for (; current.isValid(); current = current.parent())
+        ++depth;
+    QCOMPARE(depth, 128);
+    QVERIFY(viewer->findChild<QPlainTextEdit*>(u"txtEntry"_s)->toPlainText().startsWith(u"deep"_s));
 }
 
 QTEST_MAIN(TestWindows)

@@ -1,11 +1,17 @@
 #include "base/ShownText.h"
 #include "case/CaseIndex.h"
 #include "case/CollectOptions.h"
+#include "case/ControlFolder.h"
+#include "case/FetchSpace.h"
 #include "case/HostRun.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -28,6 +34,13 @@ private Q_SLOTS:
     void indexRoundTrip();
     void exitStatuses_data();
     void exitStatuses();
+    void recordedOptions_data();
+    void recordedOptions();
+    void hostKeyLines_data();
+    void hostKeyLines();
+    void fetchSpace_data();
+    void fetchSpace();
+    void staleControlFolders();
 };
 
 namespace {
@@ -96,7 +109,9 @@ void TestCase::commandLines_data()
     row("one host twice, as its folder names it", u"ann@db db ann_db -- T"_s,
         u"64: the hosts 'ann@db' and 'ann_db' would share the folder hosts/ann_db; give each host once."_s);
     row("resume with another option", u"--resume c --timeout 1s"_s,
-        u"64: --resume runs with the options kept in the case folder; give only --json with it."_s);
+        u"64: --resume runs with the options kept in the case folder; give only --json and --ssh-config with it."_s);
+    row("resume with the user's ssh configuration", u"--ssh-config /dev/null --json --resume c"_s,
+        u" --  resume=c"_s);
     row("resume with hosts", u"--resume c h"_s,
         u"64: --resume reads the hosts and the target from the case folder; give neither."_s);
 }
@@ -245,7 +260,7 @@ void TestCase::remoteWords()
     const QString build = remoteBuildCommand(job);
     QVERIFY2(
         build.endsWith(
-            u"sudo -n env TMPDIR=\"$d\" ts6satchel --json '--since' '7d' -- 'C:\\Apps\\O'\\''Neil\\' \"$d/package.zip\""_s),
+            u"sudo -n env TMPDIR=\"$d\" ts6satchel --json '--since' '7d' -- 'C:\\Apps\\O'\\''Neil\\' \"$d/package.zip\" </dev/null 3<&-"_s),
         qPrintable(build));
     const QStringList args = commandArguments(job, u"true"_s);
     QCOMPARE(args.mid(args.size() - 3), (QStringList{u"--"_s, u"db"_s, u"true"_s}));
@@ -298,6 +313,148 @@ void TestCase::exitStatuses()
     for (const QString& s : states)
         index.hosts.push_back(HostRecord{u"h"_s, {}, *stateFromName(s)});
     QCOMPARE(exitStatusOf(index), status);
+}
+
+// What a resume takes from the options a case folder records: only what collect itself writes
+// there, each value checked as on the command line; a recorded ssh configuration is told, not used.
+void TestCase::recordedOptions_data()
+{
+    QTest::addColumn<QString>("recorded");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("what collect records")
+        << u"--redact --since 7d --jobs 8 --timeout 90 --connect-timeout 5 --sudo --accept-new-host-keys"_s
+        << u" --  jobs=8 timeout=90 connect=5 sudo accept-new build[--redact --since 7d]"_s;
+    QTest::newRow("an ssh configuration, told only")
+        << u"--ssh-config /etc/evil"_s << u" --  config told /etc/evil"_s;
+    QTest::newRow("a hosts file") << u"--hosts-file /etc/shadow"_s
+                                  << u"64: '--hosts-file' is no option that collect keeps."_s;
+    QTest::newRow("another case folder")
+        << u"--out /tmp/x"_s << u"64: '--out' is no option that collect keeps."_s;
+    QTest::newRow("a resume") << u"--resume /tmp/x"_s << u"64: '--resume' is no option that collect keeps."_s;
+    QTest::newRow("a value joined by =")
+        << u"--jobs=8"_s << u"64: '--jobs=8' is no option that collect keeps."_s;
+    QTest::newRow("a value missing at the end") << u"--sudo --timeout"_s << u"64: --timeout has no value."_s;
+    QTest::newRow("jobs past the limit")
+        << u"--jobs 65"_s << u"64: --jobs: give a number from 1 to 64, not '65'."_s;
+    QTest::newRow("a build option the build refuses")
+        << u"--since yesterday"_s
+        << u"64: --since: cannot read the date 'yesterday': give YYYY-MM-DD, or Nd for the last N days."_s;
+}
+
+void TestCase::recordedOptions()
+{
+    QFETCH(QString, recorded);
+    QFETCH(QString, expected);
+    QString config;
+    const CollectCommand c = parseRecordedOptions(recorded.split(u' '), &config);
+    QVERIFY(c.options.sshConfig.isEmpty());
+    QCOMPARE(summary(c) + (config.isEmpty() ? QString() : u" config told "_s + config), expected);
+}
+
+// The host key is ssh's own line only; what a server sends before its banner or in a debug
+// message is quoted after ssh's prefix, and never taken.
+void TestCase::hostKeyLines_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("ssh's own, ended CR LF")
+        << QByteArray(
+               "debug1: Server host key: ssh-ed25519 SHA256:Risj1ZOpJyhIrYsZTlTfAp+R0rmhZNIw6lsGpbnEqtc\r")
+        << u"ssh-ed25519 SHA256:Risj1ZOpJyhIrYsZTlTfAp+R0rmhZNIw6lsGpbnEqtc"_s;
+    QTest::newRow("a certificate, MD5")
+        << QByteArray("debug1: Server host key: ssh-ed25519-cert-v01@openssh.com MD5:0a:1b:2c")
+        << u"ssh-ed25519-cert-v01@openssh.com MD5:0a:1b:2c"_s;
+    QTest::newRow("a line before the banner")
+        << QByteArray("debug1: kex_exchange_identification: banner line 0: Server host key: ssh-ed25519 "
+                      "SHA256:forged\r")
+        << QString();
+    QTest::newRow("a server's CR inside a quoted line")
+        << QByteArray("debug1: Remote: x\rdebug1: Server host key: ssh-ed25519 SHA256:forged") << QString();
+    QTest::newRow("words after the key")
+        << QByteArray("debug1: Server host key: ssh-ed25519 SHA256:abc and more") << QString();
+    QTest::newRow("another level") << QByteArray("debug2: Server host key: ssh-ed25519 SHA256:abc")
+                                   << QString();
+}
+
+void TestCase::hostKeyLines()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, key);
+    QCOMPARE(hostKeyIn(line), key);
+}
+
+// The room on the disk: a fetch fits exactly when the free space covers its bytes, what the others
+// under way have yet to write and the margin; one byte less does not. A fetch under way is
+// stopped once the free space falls under the margin.
+void TestCase::fetchSpace_data()
+{
+    QTest::addColumn<qint64>("free");
+    QTest::addColumn<qint64>("othersLeft"); // bytes another fetch under way has yet to write
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<bool>("fits");
+    constexpr qint64 margin = FetchSpace::kMargin;
+    QTest::newRow("exactly room") << margin + 1000 << qint64(0) << qint64(1000) << true;
+    QTest::newRow("one byte short") << margin + 999 << qint64(0) << qint64(1000) << false;
+    QTest::newRow("room, less what another still writes")
+        << margin + 1500 << qint64(500) << qint64(1000) << true;
+    QTest::newRow("one byte short with another") << margin + 1499 << qint64(500) << qint64(1000) << false;
+    QTest::newRow("a claim of 2^62 bytes") << margin + 1000 << qint64(0) << (qint64(1) << 62) << false;
+}
+
+void TestCase::fetchSpace()
+{
+    QFETCH(qint64, free);
+    QFETCH(qint64, othersLeft);
+    QFETCH(qint64, bytes);
+    QFETCH(bool, fits);
+    qint64 now = free;
+    FetchSpace space([&now] { return std::optional<qint64>(now); });
+    QString why;
+    auto other = space.reserve(othersLeft + 200, &why);
+    QVERIFY2(other, qPrintable(why));
+    other->wrote(200); // on the disk already, counted in the free space
+    auto mine = space.reserve(bytes, &why);
+    QCOMPARE(bool(mine), fits);
+    if (!fits)
+        QVERIFY2(why.startsWith(u"the disk of the case folder has "_s), qPrintable(why));
+    mine.reset();
+    other.reset(); // its end gives its room back
+    QCOMPARE(bool(space.reserve(bytes, &why)), bytes <= free - FetchSpace::kMargin);
+
+    // Under way: the margin holds until the free space falls one byte under it.
+    now = FetchSpace::kMargin;
+    QVERIFY(space.enough(&why));
+    now = FetchSpace::kMargin - 1;
+    QVERIFY(!space.enough(&why));
+    QVERIFY2(why.contains(u"under the"_s), qPrintable(why));
+}
+
+// The control folders of runs that were killed are removed by the next run; a live run's, another
+// user's or one that others may write, a link, or a folder with a folder in it are left alone.
+void TestCase::staleControlFolders()
+{
+    QTemporaryDir base;
+    QString why;
+    const std::optional<ControlFolder> live = ControlFolder::create(base.path(), &why);
+    QVERIFY2(live, qPrintable(why));
+    const auto make = [&](const char* name, mode_t mode) {
+        const QString path = base.filePath(QLatin1String(name));
+        QVERIFY(QDir().mkdir(path));
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), mode) == 0);
+    };
+    make("ts6c-dead", 0700);
+    QVERIFY(::symlink("/nonexistent", QFile::encodeName(base.filePath(u"ts6c-dead/0"_s)).constData()) == 0);
+    make("ts6c-shared", 0770);
+    make("ts6c-deeper", 0700);
+    make("ts6c-deeper/inside", 0700);
+    QVERIFY(QFile::link(base.filePath(u"ts6c-dead"_s), base.filePath(u"ts6c-link"_s)));
+    make("other", 0700);
+    QCOMPARE(removeStaleControlFolders(base.path()), QStringList{u"ts6c-dead"_s});
+    QStringList left{u"other"_s, live->path().section(u'/', -1), u"ts6c-deeper"_s, u"ts6c-link"_s,
+                     u"ts6c-shared"_s};
+    left.sort();
+    QCOMPARE(QDir(base.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::Name),
+             left);
 }
 
 QTEST_GUILESS_MAIN(TestCase)

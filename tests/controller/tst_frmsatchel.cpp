@@ -251,8 +251,12 @@ void TestFrmSatchel::windowBuildsWithTheOptionsItKeeps()
     h.env.write(u"programdata/Norvale/TS6/logs/today.log"_s, "password=Hunter2\n");
     QList<SavedPackageOptions> shown;
     // A URL with the characters a settings file might take for a comment or a separator.
-    const SavedPackageOptions wanted{true, 7, 200, u"http://127.0.0.1:9/files/?a=1;b=2#x"_s,
-                                     u"/home/ann/token"_s};
+    const SavedPackageOptions wanted{true,
+                                     7,
+                                     200,
+                                     u"http://127.0.0.1:9/files/?a=1;b=2#x"_s,
+                                     u"/home/ann/token"_s,
+                                     u"/home/ann/support-ca.pem"_s};
     std::optional<SavedPackageOptions> chosen = wanted;
     h.editOptions = [&](const SavedPackageOptions& current) {
         shown.append(current);
@@ -289,6 +293,7 @@ void TestFrmSatchel::windowBuildsWithTheOptionsItKeeps()
     QCOMPARE(sent[0].package, built);
     QCOMPARE(sent[0].url, wanted.uploadUrl);
     QCOMPARE(sent[0].tokenFile, wanted.uploadTokenFile);
+    QCOMPARE(sent[0].caCert, wanted.uploadCaCert);
     QCOMPARE(h.messages.shown.constLast(), u"The package was not sent: no server"_s);
     QCOMPARE(h.messages.lastIcon, MessageIcon::Exclamation);
 

@@ -56,6 +56,8 @@ QByteArray fakeTool(SshFleet::Kind kind, const QString& program)
                "printf 'TS6DIR 1 %s\\n' \"$victim\"\n"
                "printf '{\"package\":\"%s/file\",\"bytes\":1,\"sha256\":\"0\",\"status\":0}\\n' "
                "\"$victim\"\n";
+    case Kind::Recording:
+        return "#!/bin/sh\nenv > \"$(dirname \"$0\")/../env.txt\"\nexec '" + real + "' \"$@\"\n";
     case Kind::Hanging:
         return "#!/bin/sh\n[ \"$1\" = --version ] && exec '" + real +
                "' --version\n"
@@ -213,12 +215,14 @@ QString SshFleet::add(Kind kind)
     copy.waitForFinished(kPatience);
     const QString tool = root + QStringLiteral("/bin/ts6satchel");
     if (kind == Kind::Healthy || kind == Kind::KeyUnknown || kind == Kind::KeyChanged ||
-        kind == Kind::AuthRefused)
+        kind == Kind::AuthRefused || kind == Kind::PreBanner)
         QFile::link(m_program, tool);
     else if (kind != Kind::ToolMissing)
         writeFile(tool, fakeTool(kind, m_program), kExecutable);
     if (!keygen(root + QStringLiteral("/host_key")) || !startServer(n, address, port))
         return {};
+    if (kind == Kind::PreBanner)
+        reachThroughPreBanner(n, address);
     if (kind != Kind::AuthRefused)
         authorize(n);
     QFile pub(root + QStringLiteral("/host_key.pub"));
@@ -255,11 +259,7 @@ bool SshFleet::startServer(int n, const QString& address, int port)
     writeFile(file, config);
     auto server = std::make_unique<QProcess>();
     server->setProcessChannelMode(QProcess::SeparateChannels);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LD_PRELOAD"), m_nssWrapper);
-    env.insert(QStringLiteral("NSS_WRAPPER_PASSWD"), m_dir.path() + QStringLiteral("/passwd"));
-    env.insert(QStringLiteral("NSS_WRAPPER_GROUP"), m_dir.path() + QStringLiteral("/group"));
-    server->setProcessEnvironment(env);
+    server->setProcessEnvironment(serverEnvironment());
     server->start(QStringLiteral("/usr/sbin/sshd"),
                   {QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), file});
     // Ready once it says it listens.
@@ -276,6 +276,42 @@ bool SshFleet::startServer(int n, const QString& address, int port)
     }
     m_servers.push_back(std::move(server));
     return true;
+}
+
+QProcessEnvironment SshFleet::serverEnvironment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LD_PRELOAD"), m_nssWrapper);
+    env.insert(QStringLiteral("NSS_WRAPPER_PASSWD"), m_dir.path() + QStringLiteral("/passwd"));
+    env.insert(QStringLiteral("NSS_WRAPPER_GROUP"), m_dir.path() + QStringLiteral("/group"));
+    return env;
+}
+
+// Host n is reached through a command that sends a line of its own before the server's: sshd run
+// on the connection itself (-i), as the client's ProxyCommand.
+void SshFleet::reachThroughPreBanner(int n, const QString& address) const
+{
+    const QString root = hostRoot(n);
+    QByteArray script = "#!/bin/sh\nprintf 'Server host key: ssh-ed25519 "
+                        "SHA256:forgedforgedforgedforgedforgedforgedforged1\\r\\n'\nexec env";
+    const QProcessEnvironment env = serverEnvironment();
+    for (const char* name : {"LD_PRELOAD", "NSS_WRAPPER_PASSWD", "NSS_WRAPPER_GROUP"})
+        script += " " + QByteArray(name) + "='" + QFile::encodeName(env.value(QLatin1String(name))) + "'";
+    script += " /usr/sbin/sshd -i -f '" + QFile::encodeName(root) + "/sshd_config'\n";
+    writeFile(root + QStringLiteral("/prebanner.sh"), script, kExecutable);
+    QFile config(sshConfig());
+    config.open(QIODevice::Append);
+    config.write("Host " + address.toLatin1() + "\n  ProxyCommand /bin/sh '" + QFile::encodeName(root) +
+                 "/prebanner.sh'\n");
+}
+
+QString SshFleet::hostKeyFingerprint(int n) const
+{
+    QProcess keygen;
+    keygen.start(QStringLiteral("ssh-keygen"),
+                 {QStringLiteral("-l"), QStringLiteral("-f"), hostRoot(n) + QStringLiteral("/host_key.pub")});
+    keygen.waitForFinished(kPatience);
+    return QString::fromUtf8(keygen.readAllStandardOutput()).section(QLatin1Char(' '), 1, 1);
 }
 
 std::vector<std::pair<QString, QString>> SshFleet::hostEnvironment(int n) const
@@ -301,7 +337,8 @@ QStringList SshFleet::strayProcesses() const
         if (!cmdline.open(QIODevice::ReadOnly))
             continue;
         const QByteArray line = cmdline.readAll().replace('\0', ' ');
-        if (line.startsWith("ssh ") && line.contains(mark))
+        const QByteArray program = line.left(line.indexOf(' '));
+        if ((program == "ssh" || program.endsWith("/ssh")) && line.contains(mark))
             stray << pid + QLatin1Char(' ') + QString::fromLocal8Bit(line);
     }
     return stray;

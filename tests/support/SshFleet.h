@@ -32,6 +32,8 @@ public:
         AuthRefused, // our key not among its authorized keys
         Refused,     // nothing listens on its port
         Silent,      // a listener that never says a word
+        PreBanner,   // reached through a line before its banner: "Server host key: " and a forged key
+        Recording,   // the built ts6satchel, which first writes the session's environment to env.txt
     };
 
     explicit SshFleet(const QString& program);
@@ -51,6 +53,8 @@ public:
     QString hostRoot(int n) const;
     // Lets the client's key in on host n.
     void authorize(int n) const;
+    // The fingerprint of host n's key as ssh shows it: "SHA256:...".
+    QString hostKeyFingerprint(int n) const;
     // The ssh and sshd processes that mention the fleet's folder and are not the servers themselves.
     QStringList strayProcesses() const;
     // The environment of host n's sessions: its PATH, temporary folder and installation.
@@ -61,6 +65,8 @@ private:
     bool keygen(const QString& path);
     int freePort(const QString& address);
     bool startServer(int n, const QString& address, int port);
+    void reachThroughPreBanner(int n, const QString& address) const;
+    QProcessEnvironment serverEnvironment() const;
 
     QTemporaryDir m_dir;
     const QString m_program;

@@ -5,6 +5,7 @@
 #include "support/HandMadeZip.h"
 #include "support/ProgramWorld.h"
 #include "support/TestTools.h"
+#include "viewer/EntryTree.h"
 #include "viewer/PackageDiff.h"
 #include "viewer/PackageFindings.h"
 
@@ -17,6 +18,11 @@
 #include <QTimeZone>
 
 #include <zlib.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -48,11 +54,20 @@ private Q_SLOTS:
     void logSpans();
     void lineDiff_data();
     void lineDiff();
+    void diffBudget_data();
+    void diffBudget();
     void reportsOfTheWriter();
     void verbs_data();
     void verbs();
+    void hostileReads_data();
+    void hostileReads();
+    void entryTreeKeepsNamesOnce_data();
+    void entryTreeKeepsNamesOnce();
 
 private:
+    void plantHostileReads();
+    static QStringList hostileNames();
+
     QTemporaryDir m_dir;
     std::unique_ptr<ProgramWorld> m_world; // packages built by the program, for the verbs
 };
@@ -81,6 +96,9 @@ void TestViewer::initTestCase()
     QFile plain(world.path("plain.zip"));
     QVERIFY(plain.open(QIODevice::ReadOnly));
     world.write("cut.zip", plain.read(plain.size() - 200));
+    plantHostileReads();
+    if (QTest::currentTestFailed())
+        return;
     world.write("case/index.json",
                 R"({"case": {"target": "/srv/a", "options": [], "started": "2026-12-01T10:00:00Z"},
         "hosts": [{"host": "web1", "state": "collected", "package": "hosts/web1/package.zip"},
@@ -535,6 +553,54 @@ void TestViewer::lineDiff()
     QCOMPARE(got, changes);
 }
 
+void TestViewer::diffBudget_data()
+{
+    QTest::addColumn<quint64>("text");  // the run's budget of text compared line by line
+    QTest::addColumn<quint64>("steps"); // of the search for changed lines
+    QTest::addColumn<QString>(
+        "shown"); // for each changed text, "|" between them: its lines, or its note's start
+
+    const quint64 pair = 18; // each text is 9 bytes, old and new
+    const QString lines = QStringLiteral("-1:line 1 +1:LINE 1|-1:line 2 +1:LINE 2");
+    const QString pastText = QStringLiteral("not compared line by line: this run has compared the ");
+    const QString pastSteps = QStringLiteral("not compared line by line: this run has taken the steps");
+    QTest::newRow("both within the budget") << 2 * pair << quint64(1000) << lines;
+    QTest::newRow("the first exactly, the second past it")
+        << pair << quint64(1000) << lines.section(QLatin1Char('|'), 0, 0) + QLatin1Char('|') + pastText;
+    QTest::newRow("one byte short of the first")
+        << pair - 1 << quint64(1000) << pastText + QLatin1Char('|') + pastText;
+    QTest::newRow("no steps left") << 2 * pair << quint64(1) << pastSteps + QLatin1Char('|') + pastSteps;
+}
+
+// A run compares texts line by line until its budget of text or of search steps is spent; the
+// changed texts past it are still changes, compared by CRC and size, and counted.
+void TestViewer::diffBudget()
+{
+    QFETCH(quint64, text);
+    QFETCH(quint64, steps);
+    QFETCH(QString, shown);
+    const QString older = m_dir.filePath(QStringLiteral("budget-old.zip"));
+    const QString newer = m_dir.filePath(QStringLiteral("budget-new.zip"));
+    QVERIFY(writeFile(older, handMade({{"C/1.INI", "line 1\nx\n"}, {"C/2.INI", "line 2\nx\n"}})));
+    QVERIFY(writeFile(newer, handMade({{"C/1.INI", "LINE 1\nx\n"}, {"C/2.INI", "LINE 2\nx\n"}})));
+    const PackageDiff diff = diffPackages(readPackage(older), readPackage(newer), false,
+                                          {.textInAll = text, .searchSteps = steps});
+    const QStringList expected = shown.split(QLatin1Char('|'));
+    QCOMPARE(diff.entries.size(), size_t(2));
+    int past = 0;
+    for (size_t i = 0; i < diff.entries.size(); ++i) {
+        const EntryChange& change = diff.entries[i];
+        QStringList lines;
+        for (const LineChange& line : change.lines)
+            lines.append(QStringLiteral("%1%2:%3").arg(QLatin1Char(line.kind)).arg(line.line).arg(line.text));
+        const QString got = lines.isEmpty() ? change.note : lines.join(QLatin1Char(' '));
+        QVERIFY2(got.startsWith(expected.at(qsizetype(i))), qPrintable(got));
+        past += change.note.startsWith(QLatin1String("not compared")) ? 1 : 0;
+    }
+    QCOMPARE(diff.counts.textsPastBudget, past);
+    QCOMPARE(diff.counts.changed, 2);
+}
+
 void TestViewer::reportsOfTheWriter()
 {
     // What the writer puts in REDACTED.TXT and the comment reads back as it was meant.
@@ -598,6 +664,223 @@ void TestViewer::verbs()
     const ProgramRun run = m_world->run(arguments);
     QVERIFY2(run.status == status, qPrintable(run.out + run.err));
     QVERIFY2((status >= 2 ? run.err : run.out).contains(says), qPrintable(run.out + run.err));
+}
+
+// What an attacker plants for the readers: packages whose names carry control and bidirectional
+// characters, a package damaged where only its data shows it, and case folders whose index names
+// one package many times, names packages outside the case or reaches them through links.
+void TestViewer::plantHostileReads()
+{
+    ProgramWorld& world = *m_world;
+    QList<RawEntry> named;
+    for (const QString& name : hostileNames())
+        named.append({name.toUtf8(), "before\n", false});
+    world.write("names.zip", handMade(named));
+    for (RawEntry& entry : named)
+        entry.data = "after\n";
+    named.append({"C/added\u202e.txt", "new", false});
+    world.write("names-later.zip", handMade(named));
+    // The same headers, a byte of the stored data changed: only reading the data tells them apart.
+    const QByteArray good = handMade({{"C/A.TXT", "intact text", false}, {"C/B.TXT", "more", false}});
+    world.write("data-good.zip", good);
+    QByteArray flipped = good;
+    flipped[flipped.indexOf("intact text")] = 'I';
+    world.write("data-flipped.zip", flipped);
+
+    QFile plain(world.path("plain.zip"));
+    QVERIFY(plain.open(QIODevice::ReadOnly));
+    const QByteArray package = plain.readAll();
+    const auto index = [](const QList<std::pair<QString, QString>>& hosts) {
+        QByteArrayList records;
+        for (const auto& [host, path] : hosts)
+            records.append(R"({"host": ")" + host.toUtf8() + R"(", "state": "collected", "package": ")" +
+                           path.toUtf8() + "\"}");
+        return R"({"case": {"target": "/srv/a", "options": [], "started": "2026-12-01T10:00:00Z"}, "hosts": [)" +
+               records.join(',') + "]}";
+    };
+    QList<std::pair<QString, QString>> twenty;
+    for (int i = 0; i < 20; ++i)
+        twenty.append({u"h%1"_s.arg(i, 2, 10, QLatin1Char('0')), u"hosts/h00/package.zip"_s});
+    world.write("twenty/index.json", index(twenty));
+    world.write("twenty/hosts/h00/package.zip", package);
+    world.write("spelled/index.json", index({{u"a"_s, u"hosts/a/package.zip"_s},
+                                             {u"b"_s, u"hosts//a/package.zip"_s},
+                                             {u"c"_s, u"hosts/c/package.zip"_s}}));
+    world.write("spelled/hosts/a/package.zip", package);
+    QVERIFY(QDir().mkpath(world.path("spelled/hosts/c")));
+    QVERIFY(::link(QFile::encodeName(world.path("spelled/hosts/a/package.zip")).constData(),
+                   QFile::encodeName(world.path("spelled/hosts/c/package.zip")).constData()) == 0);
+    world.write("outside/index.json", index({{u"up"_s, u"../plain.zip"_s}, {u"root"_s, u"/etc/passwd"_s}}));
+    world.write("elsewhere/package.zip", package);
+    world.write("linked/index.json", index({{u"folder"_s, u"hosts/folder/package.zip"_s},
+                                            {u"file"_s, u"hosts/file/package.zip"_s},
+                                            {u"fifo"_s, u"hosts/fifo/package.zip"_s},
+                                            {u"own"_s, u"hosts/own/package.zip"_s}}));
+    QVERIFY(QDir().mkpath(world.path("linked/hosts/file")));
+    QVERIFY(QDir().mkpath(world.path("linked/hosts/fifo")));
+    QVERIFY(QFile::link(world.path("elsewhere"), world.path("linked/hosts/folder")));
+    world.write("linked/hosts/own/package.zip", package);
+    QVERIFY(QFile::link(u"../own/package.zip"_s, world.path("linked/hosts/file/package.zip")));
+    QVERIFY(::mkfifo(QFile::encodeName(world.path("linked/hosts/fifo/package.zip")).constData(), 0600) == 0);
+    QVERIFY(QDir().mkpath(world.path("index-link")));
+    QVERIFY(QFile::link(world.path("twenty/index.json"), world.path("index-link/index.json")));
+    world.write("case-names/index.json", index({{u"web1"_s, u"hosts/web1/package.zip"_s}}));
+    world.write("case-names/hosts/web1/package.zip", handMade(named));
+}
+
+// Names a terminal or an editor could be steered by: escape sequences, C1 controls, the marks and
+// embeddings that reorder text, separators, DEL and an invisible tag.
+QStringList TestViewer::hostileNames()
+{
+    return {u"C/evil\x1b[31mRED\x1b[0m.txt"_s,
+            u"C/\u202egnp.exe"_s,
+            u"C/\u2066isolated\u2069.txt"_s,
+            u"C/marks\u200e\u200f\u061c.txt"_s,
+            u"C/c1\u0085\u009b.txt"_s,
+            u"C/line\u2028sep.txt"_s,
+            u"C/del\x7f.txt"_s,
+            u"C/tag\U000e0001.txt"_s};
+}
+
+void TestViewer::hostileReads_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("says");   // in the output; with --json, in python3's reading of it
+    QTest::addColumn<QStringList>("absent"); // nowhere in standard output or error
+
+    // The hostile characters, raw: none may reach the output as they are.
+    QStringList raw;
+    for (const char32_t code : {0x1bu, 0x7fu, 0x85u, 0x9bu, 0x200eu, 0x200fu, 0x202eu, 0x2066u, 0x2069u,
+                                0x061cu, 0x2028u, 0xe0001u})
+        raw.append(QString::fromUcs4(&code, 1));
+    QTest::newRow("diff --json: names escaped")
+        << QStringList{"diff", "--json", "names.zip", "names-later.zip"} << 1
+        << QStringList{"'C/evil\\x1b[31mRED\\x1b[0m.txt'",
+                       "'C/\\u202egnp.exe'",
+                       "'C/marks\\u200e\\u200f\\u061c.txt'",
+                       "'C/c1\\x85\\x9b.txt'",
+                       "'C/tag\\U000e0001.txt'",
+                       "'C/added\\u202e.txt'"}
+        << raw;
+    QTest::newRow("show --json: names escaped")
+        << QStringList{"show", "--json", "names.zip"} << 0
+        << QStringList{"'C/\\u2066isolated\\u2069.txt'", "'C/line\\u2028sep.txt'", "'C/del\\x7f.txt'"} << raw;
+    QTest::newRow("show --json of a case: names escaped")
+        << QStringList{"show", "--json", "case-names"} << 0 << QStringList{"'web1'", "'C/\\u202egnp.exe'"}
+        << raw;
+    QTest::newRow("diff: names shown harmless")
+        << QStringList{"diff", "names.zip", "names-later.zip"} << 1
+        << QStringList{u"~ C/evil\u241b[31mRED\u241b[0m.txt"_s, u"+ C/added\ufffd.txt"_s} << raw;
+    QTest::newRow("show: names shown harmless")
+        << QStringList{"show", "names.zip"} << 0 << QStringList{u"C/\ufffdgnp.exe"_s, u"C/del\u2421.txt"_s}
+        << raw;
+    QTest::newRow("diff: cut short is never equal")
+        << QStringList{"diff", "plain.zip", "cut.zip"} << 1
+        << QStringList{"damaged: cut.zip: ", "a damaged package is never called equal"}
+        << QStringList{"The packages hold the same"};
+    QTest::newRow("diff: cut short, against itself") << QStringList{"diff", "--json", "cut.zip", "cut.zip"}
+                                                     << 1 << QStringList{"'equal': False"} << QStringList{};
+    QTest::newRow("diff: damaged data, the same headers")
+        << QStringList{"diff", "data-good.zip", "data-flipped.zip"} << 1
+        << QStringList{"damaged: data-flipped.zip: C/A.TXT: CRC mismatch"} << QStringList{};
+    QTest::newRow("case: one package named by twenty hosts, read once")
+        << QStringList{"show", "twenty"} << 1
+        << QStringList{"== h00: hosts/h00/package.zip",
+                       "h19: its package hosts/h00/package.zip is the one the index names for h00; read once"}
+        << QStringList{"== h01:", "== h19:"};
+    QTest::newRow("case: one package by another spelling and a hard link, read once")
+        << QStringList{"show", "spelled"} << 1
+        << QStringList{"b: its package hosts//a/package.zip is the one the index names for a",
+                       "c: its package hosts/c/package.zip is the one the index names for a"}
+        << QStringList{"== b:", "== c:"};
+    QTest::newRow("case: packages outside the case folder")
+        << QStringList{"show", "outside"} << 1
+        << QStringList{"up: the index names its package as ../plain.zip, outside the case folder",
+                       "root: the index names its package as /etc/passwd, outside the case folder"}
+        << QStringList{"== up:", "== root:"};
+    QTest::newRow("case: links and a pipe are not followed")
+        << QStringList{"show", "linked"} << 1
+        << QStringList{"folder: its package hosts/folder/package.zip is reached through a link",
+                       "file: its package hosts/file/package.zip is reached through a link",
+                       "fifo: its package hosts/fifo/package.zip is not a plain file", "== own:"}
+        << QStringList{"== folder:", "== file:"};
+    QTest::newRow("case: index.json through a link")
+        << QStringList{"show", "index-link"} << 2 << QStringList{"index.json is reached through a link"}
+        << QStringList{"h00"};
+}
+
+void TestViewer::hostileReads()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QStringList, says);
+    QFETCH(QStringList, absent);
+    const ProgramRun run = m_world->run(arguments);
+    QVERIFY2(run.status == status, qPrintable(run.out + run.err));
+    QString seen = run.out + run.err;
+    if (arguments.contains(u"--json"_s)) {
+        // Valid JSON to a parser no one here wrote, its strings as they were in the package.
+        TS6_REQUIRE_PROGRAMS({QStringLiteral("python3")});
+        QProcess python;
+        python.start(u"python3"_s, {u"-c"_s, u"import json, sys; print(ascii(json.load(sys.stdin)))"_s});
+        python.write(run.out.toUtf8());
+        python.closeWriteChannel();
+        QVERIFY(python.waitForFinished());
+        QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+        seen = QString::fromUtf8(python.readAllStandardOutput());
+    }
+    for (const QString& text : says)
+        QVERIFY2(seen.contains(text), qPrintable(text + u"\n---\n"_s + seen.left(4000)));
+    for (const QString& text : absent)
+        QVERIFY2(!(run.out + run.err).contains(text),
+                 qPrintable(u"U+%1 in: "_s.arg(text.at(0).unicode(), 4, 16, QLatin1Char('0')) +
+                            run.out.left(2000)));
+}
+
+void TestViewer::entryTreeKeepsNamesOnce_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<int>("nodes");      // the root included
+    QTest::addColumn<int>("characters"); // kept by all nodes together
+    QTest::addColumn<int>("depth");      // of the last name's node
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<int>("shown"); // nodes the filter leaves in view, the root left out
+
+    // Each folder node keeps its own part of a name, never its path; past 127 folders the rest of
+    // a name stands whole, once.
+    QTest::newRow("127 folders deep")
+        << QStringList{u"a/"_s.repeated(127) + u"x"_s} << 129 << 128 << 128 << u"X"_s << 128;
+    QTest::newRow("128 folders deep")
+        << QStringList{u"a/"_s.repeated(128) + u"x"_s} << 129 << 130 << 128 << u"a/x"_s << 128;
+    // One name of 64 KB, 32,000 folders deep.
+    const QString deep = u"a/"_s.repeated(32000) + u"end.txt"_s;
+    QTest::newRow("one deep name") << QStringList{deep} << 129 << 127 + 64007 - 254 << 128 << u"END"_s << 128;
+    QTest::newRow("a deep folder entry")
+        << QStringList{u"ab/"_s.repeated(30000)} << 129 << 254 + 90000 - 381 << 128 << u"zzz"_s << 0;
+    // A second name under the same folders adds only its own node.
+    QTest::newRow("two names, one path") << QStringList{deep, u"a/"_s.repeated(32000) + u"b"_s} << 130
+                                         << 127 + 64007 - 254 + 64001 - 254 << 128 << u"b"_s << 128;
+    QTest::newRow("a name that steps out stays whole")
+        << QStringList{u"../"_s.repeated(1000) + u"x"_s} << 2 << 3001 << 1 << QString() << 1;
+}
+
+void TestViewer::entryTreeKeepsNamesOnce()
+{
+    QFETCH(QStringList, names);
+    const EntryTree tree(int(names.size()), [&](int i) {
+        const QString& name = names.at(i);
+        return EntryTree::Source{name, name.endsWith(u'/'), name.startsWith(u"../"_s)};
+    });
+    QTEST(tree.nodeCount(), "nodes");
+    QTEST(int(tree.nameCharacters()), "characters");
+    int depth = 0;
+    for (int node = tree.nodeOfSource(int(names.size()) - 1); node > 0; node = tree.node(node).parent)
+        ++depth;
+    QTEST(depth, "depth");
+    QFETCH(QString, filter);
+    const std::vector<bool> shown = tree.shownFor(filter);
+    QTEST(int(std::count(shown.begin() + 1, shown.end(), true)), "shown");
 }
 
 QTEST_GUILESS_MAIN(TestViewer)

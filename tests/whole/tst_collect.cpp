@@ -1,4 +1,5 @@
 #include "support/SshFleet.h"
+#include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,11 +7,16 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <map>
+
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using Kind = SshFleet::Kind;
@@ -18,6 +24,7 @@ using Kind = SshFleet::Kind;
 namespace {
 
 constexpr int kPatience = 180000; // milliseconds: what a busy machine may need for a whole run
+constexpr int kEnding = 60000;    // for what ends with a killed run: its ssh, the remote build
 
 struct CollectRun
 {
@@ -25,19 +32,67 @@ struct CollectRun
     QString err;
 };
 
-std::unique_ptr<QProcess> startCollect(const QStringList& arguments)
+std::unique_ptr<QProcess>
+startCollect(const QStringList& arguments,
+             const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
 {
     auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(env);
     process->start(QStringLiteral(TS6_PROGRAM), QStringList{u"collect"_s} + arguments);
     return process;
 }
 
-CollectRun collect(const QStringList& arguments)
+CollectRun collect(const QStringList& arguments,
+                   const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
 {
-    const auto process = startCollect(arguments);
+    const auto process = startCollect(arguments, env);
     process->waitForFinished(kPatience);
     return {process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1,
             QString::fromUtf8(process->readAllStandardError())};
+}
+
+QString folderOf(const QString& caseFolder, const QString& host)
+{
+    return caseFolder + u"/hosts/"_s + QString(host).replace(u':', u'_');
+}
+
+// A case folder as collect leaves it, by hand: its index names the hosts, pending.
+void writeCase(const QString& caseFolder, const QStringList& hosts, const QStringList& options,
+               const QString& collected = {}, const QString& fingerprint = {})
+{
+    QDir().mkpath(caseFolder);
+    QFile::setPermissions(caseFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QJsonArray records;
+    for (const QString& host : hosts)
+        records.append(QJsonObject{{u"host"_s, host}, {u"state"_s, u"refused"_s}});
+    if (!collected.isEmpty())
+        records.append(QJsonObject{{u"host"_s, u"done"_s},
+                                   {u"state"_s, u"collected"_s},
+                                   {u"package"_s, collected},
+                                   {u"size"_s, 1},
+                                   {u"sha256"_s, QString(64, u'a')},
+                                   {u"fingerprint"_s, fingerprint}});
+    const QJsonObject index{{u"case"_s, QJsonObject{{u"target"_s, u"C:\\Apps\\Orders\\"_s},
+                                                    {u"options"_s, QJsonArray::fromStringList(options)},
+                                                    {u"started"_s, u"2026-12-06T10:00:00Z"_s}}},
+                            {u"hosts"_s, records}};
+    QFile file(caseFolder + u"/index.json"_s);
+    file.open(QIODevice::WriteOnly);
+    file.write(QJsonDocument(index).toJson());
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+}
+
+bool chownToNobody(const QString& path)
+{
+    const passwd* nobody = ::getpwnam("nobody");
+    return ::geteuid() == 0 && nobody &&
+           ::lchown(QFile::encodeName(path).constData(), nobody->pw_uid, nobody->pw_gid) == 0;
+}
+
+QStringList controlFolders(const QString& temp)
+{
+    return QDir(temp).entryList({u"ts6c-*"_s}, QDir::Dirs | QDir::Hidden);
 }
 
 // One field of each host in the case folder's index: its state unless named otherwise.
@@ -76,6 +131,11 @@ class TestCollect : public QObject
 private Q_SLOTS:
     void everyHostEndsInItsState();
     void anInterruptedRunLeavesNothingRunning();
+    void plantedCaseFiles_data();
+    void plantedCaseFiles();
+    void sshAndServers_data();
+    void sshAndServers();
+    void aKilledRunTakesItsSshAlong();
 };
 
 // One run over a fleet where each host fails its own way, then a resume once one is mended, then
@@ -141,13 +201,16 @@ void TestCollect::everyHostEndsInItsState()
 
     // Mended, the refused login is collected on resume; what was collected stays as it was.
     const QString before = statesIn(caseFolder, u"sha256"_s)[names[0]];
+    QCOMPARE(statesIn(caseFolder, u"reason"_s)[names[10]],
+             u"1001 bytes arrived, more than the 1000 the remote build named"_s); // cut at its word
     fleet.authorize(7);
-    run = collect({u"--resume"_s, caseFolder});
+    run = collect({u"--ssh-config"_s, fleet.sshConfig(), u"--resume"_s, caseFolder});
     QCOMPARE(run.status, 3);
     expected[names[7]] = u"collected"_s;
     QCOMPARE(statesIn(caseFolder), expected);
     QCOMPARE(statesIn(caseFolder, u"sha256"_s)[names[0]], before);
-    QCOMPARE(collect({u"--resume"_s, fleet.root()}).status, 64); // no case there
+    QCOMPARE(collect({u"--ssh-config"_s, fleet.sshConfig(), u"--resume"_s, fleet.root()}).status,
+             64); // no case there
 
     // A new key is taken when asked; a changed one never.
     const QString second = fleet.root() + u"/case2"_s;
@@ -187,6 +250,242 @@ void TestCollect::anInterruptedRunLeavesNothingRunning()
     QCOMPARE(fleet.strayProcesses(), QStringList());
     QVERIFY(emptyFolder(temp.path()));
     QVERIFY(emptyFolder(fleet.hostRoot(1) + u"/tmp"_s)); // the interrupted build's folder is removed
+}
+
+// A case folder with something planted in it by another user, or an index forged: each is refused
+// with its reason, and nothing planted is followed, run or shown raw.
+void TestCollect::plantedCaseFiles_data()
+{
+    QTest::addColumn<QString>("plant");
+    QTest::addColumn<bool>("giveConfig"); // --ssh-config on the resume's command line
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");
+    const auto row = [](const char* name, const char* plant, bool giveConfig, int status,
+                        const QString& said) {
+        QTest::newRow(name) << QString::fromLatin1(plant) << giveConfig << status << said;
+    };
+    row("a link at hosts/HOST/collect.log", "log link", true, 1, u"0 of 1 hosts collected"_s);
+    row("a link at hosts/HOST", "folder link", true, 1, u"is not taken: it is a symbolic link"_s);
+    row("hosts/HOST of another user", "folder of nobody", true, 1,
+        u"is not taken: it belongs to another user"_s);
+    row("index.json a link", "index link", true, 64, u"index.json is not taken: it is a symbolic link"_s);
+    row("index.json group-writable", "index writable", true, 64,
+        u"index.json is not taken: others may write it"_s);
+    row("index.json of another user", "index of nobody", true, 64,
+        u"index.json is not taken: it belongs to another user"_s);
+    row("the case folder group-writable", "case writable", true, 64, u"is not taken: others may write it"_s);
+    row("a recorded ssh configuration with a ProxyCommand, none given", "proxy config", false, 64,
+        u"a resume takes no ssh configuration from a case folder: give --ssh-config again."_s);
+    row("a recorded ssh configuration with a ProxyCommand, the user's given", "proxy config", true, 1,
+        u"0 of 1 hosts collected"_s);
+    row("an option collect never records", "hosts-file option", true, 64,
+        u"'--hosts-file' is no option that collect keeps."_s);
+    row("a host name with a line feed", "line feed", true, 64, u"which the command line would refuse"_s);
+    row("a host name with an escape sequence", "escape", true, 64, u"which the command line would refuse"_s);
+    row("two hosts sharing one folder", "shared folder", true, 64,
+        u"the hosts 'ann@db' and 'ann_db' would share the folder hosts/ann_db."_s);
+    row("a collected package outside its host's folder", "package elsewhere", true, 64,
+        u"is collected into '../../etc/passwd', not into its own folder."_s);
+    row("an escape sequence in a collected host's key", "forged key", true, 64,
+        u"the host 'done' carries text that collect never writes."_s);
+}
+
+void TestCollect::plantedCaseFiles()
+{
+    QFETCH(QString, plant);
+    QFETCH(bool, giveConfig);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    SshFleet fleet(QStringLiteral(TS6_PROGRAM));
+    const QString host = fleet.add(Kind::Refused);
+    QVERIFY2(!host.isEmpty(), qPrintable(fleet.error()));
+    const QString root = fleet.root();
+    const QString caseFolder = root + u"/case"_s;
+    const QString hostDir = folderOf(caseFolder, host);
+    const QString secret = root + u"/secret"_s;
+    const QString elsewhere = root + u"/elsewhere"_s;
+    const QString ran = root + u"/ran"_s;
+    QVERIFY(writeFile(secret, "PRIVATE KEY", QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(QDir().mkpath(elsewhere));
+    QVERIFY(writeFile(root + u"/proxy_config"_s,
+                      "Host *\n  ProxyCommand touch " + QFile::encodeName(ran) + "\n"));
+
+    QStringList hosts{host};
+    QStringList options{u"--jobs"_s, u"4"_s, u"--connect-timeout"_s, u"5"_s};
+    QString collected;
+    if (plant == u"proxy config")
+        options << u"--ssh-config"_s << root + u"/proxy_config"_s;
+    if (plant == u"hosts-file option")
+        options << u"--hosts-file"_s << secret;
+    if (plant == u"line feed")
+        hosts << u"web\n127.0.0.9:22  collected  hosts/web/package.zip"_s;
+    if (plant == u"escape")
+        hosts << u"web\x1b]0;owned\x07"_s;
+    if (plant == u"shared folder")
+        hosts << u"ann@db"_s << u"ann_db"_s;
+    if (plant == u"package elsewhere")
+        collected = u"../../etc/passwd"_s;
+    const bool forgedKey = plant == u"forged key";
+    if (forgedKey)
+        collected = u"hosts/done/package.zip"_s;
+    writeCase(caseFolder, hosts, options, collected,
+              forgedKey ? u"ssh-ed25519 \x1b]0;owned\x07"_s : QString());
+    const QString index = caseFolder + u"/index.json"_s;
+    if (plant == u"log link") {
+        QVERIFY(QDir().mkpath(hostDir));
+        QVERIFY(QFile::link(secret, hostDir + u"/collect.log"_s));
+    } else if (plant == u"folder link") {
+        QVERIFY(QDir().mkpath(caseFolder + u"/hosts"_s));
+        QVERIFY(QFile::link(elsewhere, hostDir));
+    } else if (plant == u"folder of nobody") {
+        QVERIFY(QDir().mkpath(hostDir));
+        if (!chownToNobody(hostDir))
+            QSKIP("giving a folder to another user needs root");
+    } else if (plant == u"index link") {
+        QVERIFY(QFile::rename(index, root + u"/index.json"_s) && QFile::link(root + u"/index.json"_s, index));
+    } else if (plant == u"index writable") {
+        QVERIFY(::chmod(QFile::encodeName(index).constData(), 0620) == 0);
+    } else if (plant == u"index of nobody") {
+        if (!chownToNobody(index))
+            QSKIP("giving a file to another user needs root");
+    } else if (plant == u"case writable") {
+        QVERIFY(::chmod(QFile::encodeName(caseFolder).constData(), 0770) == 0);
+    }
+
+    QStringList arguments;
+    if (giveConfig)
+        arguments << u"--ssh-config"_s << fleet.sshConfig();
+    const CollectRun run = collect(arguments + QStringList{u"--resume"_s, caseFolder});
+    QCOMPARE(run.status, status);
+    QVERIFY2(run.err.contains(said), qPrintable(run.err));
+    QVERIFY2(!run.err.contains(QChar(0x1b)), qPrintable(run.err)); // a planted name reaches no terminal raw
+
+    // Nothing planted was followed, run or copied.
+    QVERIFY(!QFile::exists(ran));
+    QVERIFY(emptyFolder(elsewhere));
+    QFile secretFile(secret);
+    QVERIFY(secretFile.open(QIODevice::ReadOnly));
+    QCOMPARE(secretFile.readAll(), QByteArray("PRIVATE KEY"));
+    const QString log = hostDir + u"/collect.log"_s;
+    struct stat status_
+    {};
+    if (::lstat(QFile::encodeName(log).constData(), &status_) == 0 && !S_ISLNK(status_.st_mode)) {
+        QCOMPARE(status_.st_mode & 07777, mode_t(0600));
+        QFile written(log);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray text = written.readAll();
+        QVERIFY2(!text.contains("PRIVATE KEY"), text.constData());
+        if (plant == u"log link")
+            QVERIFY2(text.contains("The earlier log was left out: ") &&
+                         text.contains("it is a symbolic link"),
+                     text.constData());
+    } else {
+        QVERIFY2(plant != u"log link", "the planted link is still there");
+    }
+}
+
+// What ssh and the servers do that they should not be trusted with: a host key line of a server's
+// own before its banner, an ssh that cannot be started for a step, forwarding that the user's
+// configuration asks for.
+void TestCollect::sshAndServers_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a host key line before the server's banner")
+        << int(Kind::PreBanner) << QString() << u"collected"_s << QString();
+    QTest::newRow("an ssh that cannot start for a step")
+        << int(Kind::Healthy) << u"ssh goes"_s << u"unreachable"_s
+        << u"cannot start ssh here for the step version"_s;
+    QTest::newRow("agent and X11 forwarding in the user's configuration")
+        << int(Kind::Recording) << u"forwarding"_s << u"collected"_s << QString();
+}
+
+void TestCollect::sshAndServers()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, setup);
+    QFETCH(QString, state);
+    QFETCH(QString, reason);
+    SshFleet fleet(QStringLiteral(TS6_PROGRAM));
+    const QString host = fleet.add(Kind(kind));
+    QVERIFY2(!host.isEmpty(), qPrintable(fleet.error()));
+    const QString root = fleet.root();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QString config = fleet.sshConfig();
+    QProcess agent;
+    if (setup == u"ssh goes") {
+        // An ssh that is there for the master connection only: it removes itself as it starts.
+        const QString real = QStandardPaths::findExecutable(u"ssh"_s);
+        QVERIFY(writeFile(root + u"/bin/ssh"_s,
+                          "#!/bin/sh\n/bin/rm -f \"$0\"\nexec '" + QFile::encodeName(real) + "' \"$@\"\n",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        env.insert(u"PATH"_s, root + u"/bin"_s);
+    }
+    if (setup == u"forwarding") {
+        const QString socket = root + u"/agent.sock"_s;
+        agent.start(u"ssh-agent"_s, {u"-D"_s, u"-a"_s, socket});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), kPatience);
+        env.insert(u"SSH_AUTH_SOCK"_s, socket);
+        env.insert(u"DISPLAY"_s, u":0"_s);
+        QFile fleetConfig(config);
+        QVERIFY(fleetConfig.open(QIODevice::ReadOnly));
+        config = root + u"/forwarding_config"_s;
+        QVERIFY(writeFile(config, fleetConfig.readAll() + "Host *\n  ForwardAgent yes\n  ForwardX11 yes\n"));
+    }
+    const QString caseFolder = root + u"/case"_s;
+    collect({u"--ssh-config"_s, config, u"--out"_s, caseFolder, host, u"--"_s, fleet.target()}, env);
+    agent.kill();
+    agent.waitForFinished(kPatience);
+    QCOMPARE(statesIn(caseFolder)[host], state);
+    QVERIFY2(statesIn(caseFolder, u"reason"_s)[host].contains(reason),
+             qPrintable(statesIn(caseFolder, u"reason"_s)[host]));
+    QFile log(folderOf(caseFolder, host) + u"/collect.log"_s);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray logged = log.readAll();
+    if (kind == int(Kind::PreBanner))
+        QVERIFY2(statesIn(caseFolder, u"fingerprint"_s)[host] ==
+                     u"ssh-ed25519 "_s + fleet.hostKeyFingerprint(0),
+                 logged.constData());
+    if (setup == u"forwarding") {
+        QFile session(fleet.hostRoot(0) + u"/env.txt"_s);
+        QVERIFY(session.open(QIODevice::ReadOnly));
+        const QByteArray said = session.readAll();
+        QVERIFY2(!said.contains("SSH_AUTH_SOCK=") && !said.contains("DISPLAY="), said.constData());
+    }
+    QCOMPARE(fleet.strayProcesses(), QStringList());
+}
+
+// SIGKILL while a host builds: its ssh processes end with the program, the server stops the build
+// and removes its folder as the connection goes, and the next run removes the control folder left.
+void TestCollect::aKilledRunTakesItsSshAlong()
+{
+    SshFleet fleet(QStringLiteral(TS6_PROGRAM));
+    const QString hanging = fleet.add(Kind::Hanging);
+    const QString refused = fleet.add(Kind::Refused);
+    QVERIFY2(!hanging.isEmpty() && !refused.isEmpty(), qPrintable(fleet.error()));
+    QTemporaryDir temp;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"TMPDIR"_s, temp.path()); // where the control folders go
+    const auto process = startCollect({u"--ssh-config"_s, fleet.sshConfig(), u"--out"_s,
+                                       fleet.root() + u"/case"_s, hanging, u"--"_s, fleet.target()},
+                                      env);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fleet.hostRoot(0) + u"/started"_s), kPatience);
+    QVERIFY(!fleet.strayProcesses().isEmpty()); // the master and the build's ssh
+    ::kill(static_cast<pid_t>(process->processId()), SIGKILL);
+    QVERIFY(process->waitForFinished(kPatience));
+
+    // Within the watcher's wait for the build's end, and well within the test's own time.
+    QTRY_COMPARE_WITH_TIMEOUT(fleet.strayProcesses(), QStringList(), kEnding);
+    QTRY_VERIFY_WITH_TIMEOUT(emptyFolder(fleet.hostRoot(0) + u"/tmp"_s), kEnding);
+    QCOMPARE(controlFolders(temp.path()).size(), 1);
+
+    const CollectRun next = collect({u"--ssh-config"_s, fleet.sshConfig(), u"--out"_s,
+                                     fleet.root() + u"/case2"_s, refused, u"--"_s, fleet.target()},
+                                    env);
+    QCOMPARE(next.status, 1);
+    QVERIFY(emptyFolder(temp.path()));
 }
 
 QTEST_GUILESS_MAIN(TestCollect)

@@ -14,8 +14,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -85,6 +87,28 @@ qint64 patchedBytes(const QStringList& proxyLines)
     return bytes;
 }
 
+// The proxy's lines of requests that reached it (not counting lines of nothing).
+int requestCount(TusServer& server)
+{
+    return int(server.proxyLines().size());
+}
+
+// Writes byte at the end of the file in place and gives the file its times back, as a tool that
+// hides a change would.
+bool changeInPlace(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat before
+    {};
+    const int fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0 || ::fstat(fd, &before) != 0)
+        return false;
+    const char byte = 'X';
+    const bool written = ::pwrite(fd, &byte, 1, before.st_size - 1) == 1;
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    return ::close(fd) == 0 && written && ::utimensat(AT_FDCWD, name.constData(), times, 0) == 0;
+}
+
 // A port on loopback that nothing listens on.
 int closedPort()
 {
@@ -105,6 +129,12 @@ private Q_SLOTS:
     void aCaseFolderGoesFileByFile();
     void aLinkSwappedIntoACaseIsNotFollowed();
     void anInterruptedUploadResumesLater();
+    void hostileServers_data();
+    void hostileServers();
+    void plantedFiles_data();
+    void plantedFiles();
+    void changedInPlace_data();
+    void changedInPlace();
 };
 
 void TestUpload::faults_data()
@@ -264,7 +294,7 @@ void TestUpload::aLinkSwappedIntoACaseIsNotFollowed()
     QVERIFY(QFile::link(dir.filePath(u"secret"_s), root + u"/hosts/b/package.zip"_s));
     const Run run = finish(*process);
     QVERIFY2(run.status == 1, qPrintable(run.err));
-    QVERIFY2(run.err.contains(u"b/package.zip: Too many levels of symbolic links"_s), qPrintable(run.err));
+    QVERIFY2(run.err.contains(u"b/package.zip is not taken: it is a symbolic link"_s), qPrintable(run.err));
     for (const QString& id : server.uploadIds())
         QVERIFY(server.storedBytes(server.url() + id) != "the secret\n");
 }
@@ -329,6 +359,251 @@ void TestUpload::anInterruptedUploadResumesLater()
     QVERIFY(!run.file().contains(u"resumed_at"_s));
     QVERIFY(server.storedBytes(run.file()[u"upload"_s].toString()) == bytes);
     QVERIFY(!server.uploadIds().contains(second.section(u'/', -1)));
+}
+
+void TestUpload::hostileServers_data()
+{
+    QTest::addColumn<QStringList>("proxy"); // its faults
+    QTest::addColumn<QString>("url"); // "proxy", "password" (the proxy's, with a user and password) or one
+    QTest::addColumn<bool>("token");  // the token in the environment, the server asking for it
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said"); // standard error holds this
+    QTest::addColumn<bool>("stateKept");
+    const QString proxy = u"proxy"_s;
+    QTest::newRow("the token echoed in a 401 body")
+        << QStringList{u"--echo"_s, u"401-body"_s} << proxy << true << 1
+        << u"the server answered 401 Unauthorized: Unauthorized: the request said \"Authorization: Bearer "
+           "********\""_s
+        << false;
+    QTest::newRow("the token echoed in a 503 body")
+        << QStringList{u"--echo"_s, u"503-body"_s} << proxy << true << 0
+        << u"the server answered 503 Service Unavailable: Service Unavailable; you sent Authorization: "
+           u"Bearer "
+           "********; trying again in 1 s"_s
+        << false;
+    QTest::newRow("the token echoed in base64")
+        << QStringList{u"--echo"_s, u"401-base64"_s} << proxy << true << 1
+        << u"\"request\":\"QXV0aG9yaXphdGlvbjogQmVhcmVyI********=\""_s << false;
+    QTest::newRow("the token echoed in the status text")
+        << QStringList{u"--echo"_s, u"401-reason"_s} << proxy << true << 1
+        << u"the server answered 401 Refused Authorization: Bearer ********: Refused"_s << false;
+    QTest::newRow("the token echoed in the upload's address")
+        << QStringList{u"--echo"_s, u"location"_s} << proxy << true << 1
+        << u"the server gave no address for the upload that can be used"_s << false;
+    QTest::newRow("the URL's password echoed") << QStringList{u"--echo"_s, u"401-body"_s} << u"password"_s
+                                               << false << 1 << u"Authorization: Basic ********="_s << false;
+    QTest::newRow("the URL's password kept out of the state")
+        << QStringList{u"--fail-once"_s, u"403"_s} << u"password"_s << false << 1
+        << u"the server answered 403"_s << true;
+    QTest::newRow("the offset back and forth")
+        << QStringList{u"--offsets"_s, u"swing"_s} << proxy << true << 1
+        << u"after 5 tries its offset still goes back or stands still"_s << true;
+    QTest::newRow("the offset a byte at a time")
+        << QStringList{u"--offsets"_s, u"creep"_s} << proxy << true << 1
+        << u"the server makes no headway with %1: after 24 requests its offset has come no further than byte "
+           u"23 "
+           "of 3157729"_s
+        << true;
+    // Refused before any request: nothing outside this machine is ever asked.
+    QTest::newRow("the token over http elsewhere")
+        << QStringList() << u"http://192.0.2.1:9/files/"_s << true << 64
+        << u"ts6satchel: the token is not sent to http://192.0.2.1:9/files/: over plain http, a token or "
+           u"password "
+           "goes only to this machine"_s
+        << false;
+}
+
+// A server that echoes the secrets it was sent, or misleads about its offset, ends the upload with
+// a clear message and never gets a secret shown or kept: not on standard error, in --json or in
+// the state file.
+void TestUpload::hostileServers()
+{
+    QFETCH(QStringList, proxy);
+    QFETCH(QString, url);
+    QFETCH(bool, token);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    QFETCH(bool, stateKept);
+    TusServer server(token ? QString::fromLatin1(kToken) : QString());
+    QVERIFY2(server.startProxy(proxy), qPrintable(server.error()));
+    if (url == u"proxy"_s)
+        url = server.proxyUrl();
+    else if (url == u"password"_s)
+        url = server.proxyUrl().replace(u"http://"_s, u"http://alice:Pa55word@"_s);
+    QTemporaryDir dir;
+    const QString package = dir.filePath(u"package.zip"_s);
+    const QByteArray bytes = randomBytes(3 * (1 << 20) + 12001);
+    QVERIFY(writeFile(package, bytes));
+    const Run run =
+        upload({package, u"--url"_s, url, u"--chunk-size"_s, u"1M"_s}, token ? kToken : QByteArray());
+    QVERIFY2(run.status == status, qPrintable(run.err));
+    QVERIFY2(run.err.contains(QString(said).replace(u"%1"_s, package)), qPrintable(run.err));
+    QCOMPARE(QFile::exists(package + u".upload"_s), stateKept);
+
+    QFile stateFile(package + u".upload"_s);
+    const QByteArray state = stateFile.open(QIODevice::ReadOnly) ? stateFile.readAll() : QByteArray();
+    const QByteArray json = QJsonDocument(run.json).toJson();
+    const QList<QByteArray> secrets{kToken, QByteArray("Authorization: Bearer " + kToken).toBase64(),
+                                    "Pa55word", QByteArray("alice:Pa55word").toBase64(), "alice"};
+    for (const QByteArray& secret : secrets) {
+        QVERIFY2(!run.err.toUtf8().contains(secret), secret.constData());
+        QVERIFY2(!json.contains(secret), secret.constData());
+        QVERIFY2(!state.contains(secret), secret.constData());
+    }
+    // However it misleads, the run ends after a bounded number of requests.
+    QVERIFY2(requestCount(server) <= 30, qPrintable(server.proxyLines().join(u'\n')));
+}
+
+void TestUpload::plantedFiles_data()
+{
+    QTest::addColumn<QString>("planted"); // in the case folder: what, relative to it
+    QTest::addColumn<QString>("how");     // mine (as the user's own), another user's, group-writable, link
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<int>("alreadySent"); // files the run takes for sent before
+    const QString record = u".upload-sent"_s;
+    const QString state = u"hosts/a/package.zip.upload"_s;
+    QTest::newRow("a record of the user's own") << record << u"mine"_s << 0 << u"already sent: "_s << 5;
+    QTest::newRow("a record of another user's")
+        << record << u"another"_s << 0 << u".upload-sent is not taken: it belongs to another user"_s << 0;
+    QTest::newRow("a record others may write")
+        << record << u"group-writable"_s << 0 << u".upload-sent is not taken: others may write it"_s << 0;
+    QTest::newRow("a record that is a link")
+        << record << u"link"_s << 0 << u".upload-sent is not taken: it is a symbolic link"_s << 0;
+    QTest::newRow("a state of another user's") << state << u"another"_s << 0 << u"sent "_s << 0;
+    QTest::newRow("a state others may write") << state << u"group-writable"_s << 0 << u"sent "_s << 0;
+    QTest::newRow("a package of another user's")
+        << u"hosts/a/package.zip"_s << u"another"_s << 1
+        << u"hosts/a/package.zip is not taken: it belongs to another user; a case folder is sent only when"_s
+        << 0;
+    QTest::newRow("sums others may write") << u"SHA256SUMS"_s << u"group-writable"_s << 1
+                                           << u"SHA256SUMS is not taken: others may write it"_s << 0;
+    QTest::newRow("a folder others may write")
+        << u"hosts/a"_s << u"group-writable"_s << 1 << u"hosts/a is not taken: others may write it"_s << 0;
+}
+
+// What another user could have planted in a case folder, or could change there, is never taken: a
+// record or a state not the user's own makes no file count as sent or resumed, and a file or folder
+// that is not is never sent.
+void TestUpload::plantedFiles()
+{
+    QFETCH(QString, planted);
+    QFETCH(QString, how);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    QFETCH(int, alreadySent);
+    if (how == u"another"_s && ::geteuid() != 0)
+        QSKIP("only root can give a file to another user");
+    TusServer server;
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    QTemporaryDir dir;
+    const QString root = dir.filePath(u"case-9"_s);
+    const QByteArray package = randomBytes(300000);
+    const QMap<QString, QByteArray> files{{u"hosts/a/package.zip"_s, package},
+                                          {u"hosts/a/collect.log"_s, "ssh said little\n"},
+                                          {u"index.json"_s, "{}\n"},
+                                          {u"index.txt"_s, "a collected\n"},
+                                          {u"SHA256SUMS"_s, sha256(package) + "  hosts/a/package.zip\n"}};
+    for (auto f = files.cbegin(); f != files.cend(); ++f)
+        QVERIFY(writeFile(root + u'/' + f.key(), f.value()));
+    // What an attacker writes: a record that every file was sent, or a state naming an upload on the
+    // server that holds other bytes, complete.
+    if (planted == u".upload-sent"_s) {
+        QByteArray lines;
+        for (auto f = files.cbegin(); f != files.cend(); ++f)
+            lines += server.url().toUtf8() + '\t' + f.key().toUtf8() + '\t' +
+                     QByteArray::number(f.value().size()) + '\t' + sha256(f.value()) + '\t' +
+                     server.url().toUtf8() + "planted\n";
+        QVERIFY(writeFile(root + u'/' + planted, lines));
+    } else if (planted.endsWith(u".upload"_s)) {
+        const QString decoy = dir.filePath(u"decoy.zip"_s);
+        QVERIFY(writeFile(decoy, randomBytes(package.size() + 1).left(package.size())));
+        const Run made = upload({decoy, u"--url"_s, server.url()});
+        QVERIFY2(made.status == 0, qPrintable(made.err));
+        const QJsonObject o{{u"endpoint"_s, server.url()},
+                            {u"location"_s, made.file()[u"upload"_s].toString()},
+                            {u"size"_s, double(package.size())},
+                            {u"sha256"_s, QString::fromLatin1(sha256(package))}};
+        QVERIFY(writeFile(root + u'/' + planted, QJsonDocument(o).toJson()));
+    }
+    const QString path = root + u'/' + planted;
+    const QByteArray name = QFile::encodeName(path);
+    if (how == u"another"_s) {
+        QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+    } else if (how == u"group-writable"_s) {
+        QCOMPARE(::chmod(name.constData(), QFileInfo(path).isDir() ? 0775 : 0660), 0);
+    } else if (how == u"link"_s) {
+        QVERIFY(QFile::rename(path, dir.filePath(u"elsewhere"_s)));
+        QVERIFY(QFile::link(dir.filePath(u"elsewhere"_s), path));
+    }
+    const int before = int(server.uploadIds().size());
+
+    const Run run = upload({root, u"--url"_s, server.url()});
+    QVERIFY2(run.status == status, qPrintable(run.err));
+    QVERIFY2(run.err.contains(said), qPrintable(run.err));
+    QCOMPARE(run.err.count(u"already sent: "_s), alreadySent);
+    if (status != 0) {
+        QCOMPARE(server.uploadIds().size(), before); // nothing of the case went
+        return;
+    }
+    // Every file not taken for sent is on the server, whole, in an upload of its own.
+    QCOMPARE(server.uploadIds().size(), before + files.size() - alreadySent);
+    for (const QJsonValue file : run.json[u"files"_s].toArray()) {
+        if (alreadySent > 0)
+            break;
+        const QString relative = file[u"path"_s].toString().mid(root.size() + 1);
+        QVERIFY2(server.storedBytes(file[u"upload"_s].toString()) == files.value(relative),
+                 qPrintable(relative));
+    }
+}
+
+void TestUpload::changedInPlace_data()
+{
+    QTest::addColumn<bool>("caseFolder"); // sent whole once, changed, then sent again; or changed while sent
+    QTest::newRow("a package while it is sent") << false;
+    QTest::newRow("a case's package after it was sent") << true;
+}
+
+// A file changed in place and given its old time back is never taken for the bytes it had: while it
+// is sent, the upload fails; in a case sent before, it is sent again, with the SHA-256 of its bytes,
+// though the case's SHA256SUMS and the record of what was sent speak of the old ones.
+void TestUpload::changedInPlace()
+{
+    QFETCH(bool, caseFolder);
+    TusServer server;
+    QVERIFY2(server.startProxy({u"--trickle"_s, caseFolder ? u"100000000"_s : u"1000000"_s}),
+             qPrintable(server.error()));
+    QTemporaryDir dir;
+    const QString root = dir.filePath(u"case-10"_s);
+    const QString package = caseFolder ? root + u"/hosts/a/package.zip"_s : dir.filePath(u"package.zip"_s);
+    QByteArray bytes = randomBytes(3 << 20);
+    QVERIFY(writeFile(package, bytes));
+    const QStringList arguments{caseFolder ? root : package, u"--url"_s, server.proxyUrl(), u"--chunk-size"_s,
+                                u"1M"_s};
+    if (!caseFolder) {
+        const auto process = startUpload(arguments);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(package + u".upload"_s), kPatience);
+        QVERIFY(changeInPlace(package));
+        const Run run = finish(*process);
+        QVERIFY2(run.status == 1, qPrintable(run.err));
+        QVERIFY2(run.err.contains(u"%1 changed while it was sent; send it again"_s.arg(package)),
+                 qPrintable(run.err));
+        QVERIFY(server.uploadIds().isEmpty()); // the upload was removed from the server
+        return;
+    }
+    QVERIFY(writeFile(root + u"/index.json"_s, "{}\n"));
+    QVERIFY(writeFile(root + u"/SHA256SUMS"_s, sha256(bytes) + "  hosts/a/package.zip\n"));
+    const Run first = upload(arguments);
+    QVERIFY2(first.status == 0, qPrintable(first.err));
+    QVERIFY(changeInPlace(package));
+    bytes[bytes.size() - 1] = 'X';
+    const Run again = upload(arguments);
+    QVERIFY2(again.status == 0, qPrintable(again.err));
+    QVERIFY2(!again.err.contains(u"already sent: %1"_s.arg(package)), qPrintable(again.err));
+    const QJsonObject sent = again.json[u"files"_s].toArray().first().toObject();
+    QCOMPARE(sent[u"path"_s].toString(), package);
+    QCOMPARE(sent[u"sha256"_s].toString().toLatin1(), sha256(bytes));
+    QVERIFY(server.storedBytes(sent[u"upload"_s].toString()) == bytes);
 }
 
 QTEST_GUILESS_MAIN(TestUpload)

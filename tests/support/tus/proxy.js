@@ -2,6 +2,7 @@
 // A forwarding HTTP proxy in front of the tus server that breaks uploads on purpose.
 //
 //   node proxy.js --target PORT [--cut-after N] [--fail-once STATUS] [--trickle BYTES_PER_SEC]
+//                 [--echo WHERE] [--offsets HOW]
 //
 // It listens on 127.0.0.1 at a free port, prints "listening PORT" once listening, and forwards every
 // request to 127.0.0.1:TARGET on a connection of its own, streaming the body both ways. Headers pass
@@ -14,6 +15,18 @@
 //                       (N = 0: the server never sees the first PATCH)
 //   --fail-once STATUS  the first PATCH is answered STATUS once its body has been read, unforwarded
 //   --trickle R         PATCH bodies are forwarded at about R bytes a second
+//
+// A hostile server, for the client's defences:
+//   --echo WHERE        the request's Authorization header is echoed back, where WHERE says:
+//                       401-body, 503-body (the first POST answered so, once, with the header in
+//                       its body as it came), 401-base64 (the whole header line in base64),
+//                       401-reason (in the status line's text), location (the POST forwarded, the header appended to the Location
+//                       of its answer, percent-encoded)
+//   --offsets HOW       the offset a PATCH's answer reports misleads: swing (the proxy answers
+//                       every PATCH itself, unforwarded: one at 0 is told the whole body arrived,
+//                       one elsewhere that the offset went back to 0), creep (only the first byte
+//                       of each PATCH body is forwarded, so the server's offset moves a byte a
+//                       request)
 //
 // After every request it prints one line "METHOD PATH STATUS BODYBYTES", BODYBYTES being the bytes
 // of the request body forwarded to the server. STATUS is "cut" for the cut PATCH and "aborted" when
@@ -29,20 +42,30 @@ const http = require('node:http');
 const serve = require('./serve');
 
 const usage =
-    'usage: node proxy.js --target PORT [--cut-after N] [--fail-once STATUS] [--trickle BYTES_PER_SEC]\n';
+    'usage: node proxy.js --target PORT [--cut-after N] [--fail-once STATUS] [--trickle BYTES_PER_SEC]\n' +
+    '                     [--echo 401-body|503-body|401-base64|401-reason|location]\n' +
+    '                     [--offsets swing|creep]\n';
+
+const words = {
+    echo: ['401-body', '503-body', '401-base64', '401-reason', 'location'],
+    offsets: ['swing', 'creep'],
+};
 
 function parseArguments(argv) {
-    const options = { target: null, cutAfter: null, failOnce: null, trickle: null };
+    const options = { target: null, cutAfter: null, failOnce: null, trickle: null, echo: null, offsets: null };
     const names = {
         '--target': 'target',
         '--cut-after': 'cutAfter',
         '--fail-once': 'failOnce',
         '--trickle': 'trickle',
+        '--echo': 'echo',
+        '--offsets': 'offsets',
     };
     for (let i = 0; i < argv.length; i += 2) {
         const key = names[argv[i]];
-        const value = Number(argv[i + 1]);
-        if (key === undefined || !Number.isInteger(value) || value < 0) {
+        const value = key in words ? argv[i + 1] : Number(argv[i + 1]);
+        const valid = key in words ? words[key].includes(value) : Number.isInteger(value) && value >= 0;
+        if (key === undefined || !valid) {
             process.stderr.write(usage);
             process.exit(64);
         }
@@ -84,6 +107,75 @@ function endToEnd(rawHeaders) {
 function answer(res, status, body) {
     res.writeHead(status, { 'Content-Type': 'text/plain', 'Content-Length': Buffer.byteLength(body) });
     res.end(body);
+}
+
+// The answer of a server that echoes the request's Authorization header where options.echo says.
+function echoAuthorization(options, req, res) {
+    const header = `Authorization: ${req.headers.authorization || ''}`;
+    const status = options.echo === '503-body' ? 503 : 401;
+    const bodies = {
+        '401-body': `Unauthorized: the request said "${header}"\n`,
+        '503-body': `Service Unavailable; you sent ${header}\n`,
+        '401-base64': `{"error":"bad credentials","request":"${Buffer.from(header).toString('base64')}"}\n`,
+        '401-reason': 'Refused\n',
+    };
+    req.resume();
+    req.on('end', () => {
+        const body = bodies[options.echo];
+        const reason = options.echo === '401-reason' ? `Refused ${header}` : http.STATUS_CODES[status];
+        res.writeHead(status, reason, { 'Content-Type': 'text/plain', 'Content-Length': Buffer.byteLength(body) });
+        res.end(body);
+        process.stdout.write(`${req.method} ${req.url} ${status} 0\n`);
+    });
+}
+
+// A PATCH answered with a swinging offset, its body read and dropped: at 0 the whole body is said to
+// have arrived, anywhere else the offset is said to be back at 0.
+function swingOffset(req, res) {
+    let length = 0;
+    req.on('data', (chunk) => {
+        length += chunk.length;
+    });
+    req.on('end', () => {
+        const offset = Number(req.headers['upload-offset']) === 0 ? length : 0;
+        res.writeHead(204, { 'Tus-Resumable': '1.0.0', 'Upload-Offset': String(offset) });
+        res.end();
+        process.stdout.write(`${req.method} ${req.url} 204 0\n`);
+    });
+}
+
+// A PATCH of which only the first byte goes to the server, the rest read and dropped.
+function creepOffset(options, req, res) {
+    const headers = endToEnd(req.rawHeaders);
+    for (const name of Object.keys(headers)) {
+        if (name.toLowerCase() === 'content-length') {
+            delete headers[name];
+        }
+    }
+    headers['Content-Length'] = '1';
+    let first = null;
+    req.on('data', (chunk) => {
+        if (first === null && chunk.length > 0) {
+            first = Buffer.from(chunk.subarray(0, 1));
+        }
+    });
+    req.on('end', () => {
+        const upstream = http.request({
+            host: '127.0.0.1',
+            port: options.target,
+            method: req.method,
+            path: req.url,
+            headers,
+            agent: false,
+        });
+        upstream.on('response', (reply) => {
+            res.writeHead(reply.statusCode, reply.statusMessage, endToEnd(reply.rawHeaders));
+            reply.pipe(res);
+            res.on('finish', () => process.stdout.write(`${req.method} ${req.url} ${res.statusCode} 1\n`));
+        });
+        upstream.on('error', (error) => answer(res, 502, `Upstream failed: ${error.message}\n`));
+        upstream.end(first || Buffer.alloc(1));
+    });
 }
 
 // Bytes of a request body the proxy holds at most, read but not yet forwarded: a slow server or the
@@ -134,6 +226,13 @@ function forwardRequest(options, fault, req, res, cutState) {
     });
     let cutDone = false;
     upstream.on('response', (reply) => {
+        const headers = endToEnd(reply.rawHeaders);
+        if (fault === 'echo-location') {
+            const name = Object.keys(headers).find((n) => n.toLowerCase() === 'location');
+            if (name !== undefined) {
+                headers[name] += `?auth=${encodeURIComponent(req.headers.authorization || '')}`;
+            }
+        }
         // A success before the client's whole body has come is the server ending a PATCH whose
         // client it took for gone (another request for the upload asked for its lock): so it is,
         // after a cut, or unnoticed (a paused connection shows no close) after it gave up.
@@ -143,7 +242,7 @@ function forwardRequest(options, fault, req, res, cutState) {
             req.socket.destroy();
             return;
         }
-        res.writeHead(reply.statusCode, reply.statusMessage, endToEnd(reply.rawHeaders));
+        res.writeHead(reply.statusCode, reply.statusMessage, headers);
         reply.pipe(res);
         reply.on('close', () => {
             if (!reply.complete) {
@@ -240,10 +339,26 @@ function forwardRequest(options, fault, req, res, cutState) {
 function main() {
     const options = parseArguments(process.argv.slice(2));
     let failPending = options.failOnce !== null;
+    let echoPending = options.echo !== null && options.echo !== 'location';
     const cutState = { pending: options.cutAfter !== null, total: 0 };
     const server = http.createServer((req, res) => {
         let fault = null;
-        if (req.method === 'PATCH' && failPending) {
+        if (req.method === 'POST' && echoPending) {
+            echoPending = false;
+            echoAuthorization(options, req, res);
+            return;
+        }
+        if (req.method === 'PATCH' && options.offsets === 'swing') {
+            swingOffset(req, res);
+            return;
+        }
+        if (req.method === 'PATCH' && options.offsets === 'creep') {
+            creepOffset(options, req, res);
+            return;
+        }
+        if (req.method === 'POST' && options.echo === 'location') {
+            fault = 'echo-location';
+        } else if (req.method === 'PATCH' && failPending) {
             [fault, failPending] = ['fail', false];
         } else if (req.method === 'PATCH' && cutState.pending) {
             fault = 'cut';
