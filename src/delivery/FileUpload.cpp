@@ -27,6 +27,9 @@ constexpr qint64 kHashBlock = 1 << 20;
 // near it; one taking a byte a request is stopped after a few dozen.
 constexpr qint64 kFreeRequests = 24;
 constexpr qint64 kBytesPerRequest = 16 << 10;
+// Bytes a file may cost beyond what the server kept: the file once more and two requests' worth,
+// enough for a server that lost an upload or a few cut requests, never more whatever it claims.
+constexpr qint64 kSpareRequests = 2;
 
 using DigestContext = unique_c_ptr<EVP_MD_CTX, EVP_MD_CTX_free>;
 
@@ -263,6 +266,18 @@ bool FileUpload::goneOnServer(const TusReply& reply) const
 
 bool FileUpload::mayRequest()
 {
+    const qint64 size = m_outcome.file.size;
+    const qint64 spare = size + kSpareRequests * std::min(m_chunkBytes, size);
+    if (m_outcome.sentBytes > m_furthest + spare) {
+        end(UploadOutcome::End::Failed,
+            QStringLiteral("the server keeps only part of what it is sent of %1: %2 bytes sent, and its "
+                           "offset at byte %3 of %4; giving up")
+                .arg(m_source.path)
+                .arg(m_outcome.sentBytes)
+                .arg(m_furthest)
+                .arg(size));
+        return false;
+    }
     if (++m_requests <= kFreeRequests + m_furthest / kBytesPerRequest)
         return true;
     end(UploadOutcome::End::Failed,

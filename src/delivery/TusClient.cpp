@@ -13,8 +13,6 @@ namespace {
 
 constexpr qsizetype kBodyKept = 4096;
 constexpr qint64 kBodyLimit = 1 << 20;
-// A request without a body to send has this long in all; one with a body has the low-speed limit.
-constexpr long kAnswerTimeoutMs = 120'000;
 constexpr long kUploadBuffer = 512 * 1024;
 
 void initialiseCurl()
@@ -194,6 +192,12 @@ bool TusClient::pause(std::chrono::milliseconds wait)
     return false;
 }
 
+long TusClient::deadlineMs(qint64 bodyBytes) const
+{
+    const qint64 slowest = std::max<qint64>(1, m_connection.slowestBytesPerSecond);
+    return long(m_connection.answerTimeout.count() + bodyBytes * 1000 / slowest);
+}
+
 TusReply TusClient::perform(Request& request)
 {
     CURL* const easy = m_handles->easy;
@@ -243,8 +247,9 @@ TusReply TusClient::perform(Request& request)
         curl_easy_setopt(easy, CURLOPT_READDATA, &request);
         curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, curl_off_t(request.length));
         curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBuffer);
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, deadlineMs(request.length));
     } else {
-        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, kAnswerTimeoutMs);
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, deadlineMs(0));
         if (request.method == "HEAD") {
             curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
         } else if (request.method == "POST") {

@@ -23,6 +23,10 @@ struct TusConnection
     std::chrono::milliseconds connectTimeout{15000};
     long lowSpeedBytes = 1024; // a request slower than this...
     long lowSpeedSeconds = 30; // ...for this long fails as a network error
+    // A request ends at a deadline however its bytes trickle: a request without a body has
+    // answerTimeout in all, one with a body that and its body's time at slowestBytesPerSecond.
+    std::chrono::milliseconds answerTimeout{120000};
+    qint64 slowestBytesPerSecond = 16 << 10;
 };
 
 // One request's outcome: the server's answer, a network failure, or a stop asked for.
@@ -99,6 +103,7 @@ public:
     struct Request;
 
 private:
+    long deadlineMs(qint64 bodyBytes) const;
     TusReply perform(Request& request);
 
     const TusConnection m_connection;

@@ -32,6 +32,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -183,11 +184,16 @@ QString leftOutBecause(const struct stat& status, const QString& relative)
 
 std::vector<UploadSource> caseSources(const QString& folder, QString* error, QStringList* leftOut)
 {
-    if (!QDir(folder).exists(QStringLiteral("index.json"))) {
-        *error =
-            QStringLiteral("%1 is a folder but not a case folder (it has no index.json); give a package or a "
-                           "case folder")
-                .arg(folder);
+    struct stat index
+    {};
+    const QString indexPath = QDir(folder).filePath(QStringLiteral("index.json"));
+    if (::lstat(QFile::encodeName(indexPath).constData(), &index) != 0) {
+        *error = errno == ENOENT || errno == ENOTDIR
+                     ? QStringLiteral("%1 is a folder but not a case folder (it has no index.json); give a "
+                                      "package or a case folder")
+                           .arg(folder)
+                     : QStringLiteral("cannot read the case folder %1: %2")
+                           .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
         return {};
     }
     // Its files are named from the folder's own path, links resolved, so that each can be checked to

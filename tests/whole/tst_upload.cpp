@@ -1,6 +1,8 @@
 #include "support/TestEnvironment.h"
 #include "support/TusServer.h"
 
+#include "delivery/TusClient.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -131,6 +133,7 @@ private Q_SLOTS:
     void anInterruptedUploadResumesLater();
     void hostileServers_data();
     void hostileServers();
+    void aTricklingRequestMeetsItsDeadline();
     void plantedFiles_data();
     void plantedFiles();
     void changedInPlace_data();
@@ -404,6 +407,10 @@ void TestUpload::hostileServers_data()
            u"23 "
            "of 3157729"_s
         << true;
+    // Just past 16 KiB a request earns the next request; the bytes sent are what end it.
+    QTest::newRow("the offset a stride at a time")
+        << QStringList{u"--offsets"_s, u"stride"_s} << proxy << true << 1
+        << u"the server keeps only part of what it is sent of %1: "_s << true;
     // Refused before any request: nothing outside this machine is ever asked.
     QTest::newRow("the token over http elsewhere")
         << QStringList() << u"http://192.0.2.1:9/files/"_s << true << 64
@@ -435,7 +442,7 @@ void TestUpload::hostileServers()
     const QByteArray bytes = randomBytes(3 * (1 << 20) + 12001);
     QVERIFY(writeFile(package, bytes));
     const Run run =
-        upload({package, u"--url"_s, url, u"--chunk-size"_s, u"1M"_s}, token ? kToken : QByteArray());
+        upload({package, u"--url"_s, url, u"--chunk-size"_s, u"64K"_s}, token ? kToken : QByteArray());
     QVERIFY2(run.status == status, qPrintable(run.err));
     QVERIFY2(run.err.contains(QString(said).replace(u"%1"_s, package)), qPrintable(run.err));
     QCOMPARE(QFile::exists(package + u".upload"_s), stateKept);
@@ -450,8 +457,35 @@ void TestUpload::hostileServers()
         QVERIFY2(!json.contains(secret), secret.constData());
         QVERIFY2(!state.contains(secret), secret.constData());
     }
-    // However it misleads, the run ends after a bounded number of requests.
-    QVERIFY2(requestCount(server) <= 30, qPrintable(server.proxyLines().join(u'\n')));
+    // However it misleads, the run ends after a bounded number of requests: a file of 49 chunks.
+    QVERIFY2(requestCount(server) <= 80, qPrintable(server.proxyLines().join(u'\n')));
+}
+
+// A server that takes a body just fast enough never to look stalled is still cut off: a request has
+// its answer time and its body's time at the slowest rate the client waits for.
+void TestUpload::aTricklingRequestMeetsItsDeadline()
+{
+    TusServer server{QString()};
+    QVERIFY2(server.startProxy({u"--trickle"_s, u"4096"_s}), qPrintable(server.error()));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"body"_s);
+    const qint64 size = 64 << 10; // 16 s at the trickle's pace, 2 s by the deadline
+    QVERIFY(writeFile(path, randomBytes(size)));
+    TusConnection connection;
+    connection.endpoint = QUrl(server.proxyUrl());
+    connection.answerTimeout = std::chrono::seconds(1);
+    connection.slowestBytesPerSecond = size;
+    TusClient client(connection);
+    const TusReply created = client.create(size, {});
+    QVERIFY2(created.ok(), qPrintable(created.describe()));
+    const QUrl upload = client.locationOf(created);
+    QVERIFY(upload.isValid());
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    const TusReply patched = client.patch(upload, fd, 0, size);
+    ::close(fd);
+    QCOMPARE(patched.kind, TusReply::Kind::Network);
+    QVERIFY2(patched.error.contains(u"timed out"_s, Qt::CaseInsensitive), qPrintable(patched.error));
 }
 
 void TestUpload::plantedFiles_data()

@@ -26,7 +26,7 @@
 //                       every PATCH itself, unforwarded: one at 0 is told the whole body arrived,
 //                       one elsewhere that the offset went back to 0), creep (only the first byte
 //                       of each PATCH body is forwarded, so the server's offset moves a byte a
-//                       request)
+//                       request), stride (the first 16385 bytes of each, just past 16 KiB)
 //
 // After every request it prints one line "METHOD PATH STATUS BODYBYTES", BODYBYTES being the bytes
 // of the request body forwarded to the server. STATUS is "cut" for the cut PATCH and "aborted" when
@@ -44,11 +44,11 @@ const serve = require('./serve');
 const usage =
     'usage: node proxy.js --target PORT [--cut-after N] [--fail-once STATUS] [--trickle BYTES_PER_SEC]\n' +
     '                     [--echo 401-body|503-body|401-base64|401-reason|location]\n' +
-    '                     [--offsets swing|creep]\n';
+    '                     [--offsets swing|creep|stride]\n';
 
 const words = {
     echo: ['401-body', '503-body', '401-base64', '401-reason', 'location'],
-    offsets: ['swing', 'creep'],
+    offsets: ['swing', 'creep', 'stride'],
 };
 
 function parseArguments(argv) {
@@ -144,19 +144,22 @@ function swingOffset(req, res) {
     });
 }
 
-// A PATCH of which only the first byte goes to the server, the rest read and dropped.
+// A PATCH of which only the first bytes (one, or a stride just past 16 KiB) go to the server, the
+// rest read and dropped.
 function creepOffset(options, req, res) {
+    const kept = options.offsets === 'stride' ? 16385 : 1;
     const headers = endToEnd(req.rawHeaders);
     for (const name of Object.keys(headers)) {
         if (name.toLowerCase() === 'content-length') {
             delete headers[name];
         }
     }
-    headers['Content-Length'] = '1';
-    let first = null;
+    const parts = [];
+    let held = 0;
     req.on('data', (chunk) => {
-        if (first === null && chunk.length > 0) {
-            first = Buffer.from(chunk.subarray(0, 1));
+        if (held < kept) {
+            parts.push(Buffer.from(chunk.subarray(0, kept - held)));
+            held += parts[parts.length - 1].length;
         }
     });
     req.on('end', () => {
@@ -171,10 +174,12 @@ function creepOffset(options, req, res) {
         upstream.on('response', (reply) => {
             res.writeHead(reply.statusCode, reply.statusMessage, endToEnd(reply.rawHeaders));
             reply.pipe(res);
-            res.on('finish', () => process.stdout.write(`${req.method} ${req.url} ${res.statusCode} 1\n`));
+            res.on('finish', () => process.stdout.write(`${req.method} ${req.url} ${res.statusCode} ${held}\n`));
         });
         upstream.on('error', (error) => answer(res, 502, `Upstream failed: ${error.message}\n`));
-        upstream.end(first || Buffer.alloc(1));
+        const body = held > 0 ? Buffer.concat(parts) : Buffer.alloc(1);
+        upstream.setHeader('Content-Length', String(body.length));
+        upstream.end(body);
     });
 }
 
@@ -352,7 +357,7 @@ function main() {
             swingOffset(req, res);
             return;
         }
-        if (req.method === 'PATCH' && options.offsets === 'creep') {
+        if (req.method === 'PATCH' && (options.offsets === 'creep' || options.offsets === 'stride')) {
             creepOffset(options, req, res);
             return;
         }
