@@ -388,7 +388,7 @@ QWidget* frmViewer::buildHostsPane()
         if (!host.problem.isEmpty())
             package = package.isEmpty() ? host.problem : tr("%1 (%2)").arg(package, host.problem);
         const bool manifest = host.package && host.package->manifest.present;
-        rows.push_back({host.record.host, stateName(host.record.state), host.record.reason,
+        rows.push_back({host.record.host, host.shownState(), host.record.reason,
                         manifest ? host.package->manifest.value(QStringLiteral("Version")) : QString(),
                         package});
     }

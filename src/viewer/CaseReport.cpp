@@ -13,6 +13,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+QString CaseHost::shownState() const
+{
+    if (record.state == HostState::Collected && !(package && package->readable()))
+        return QStringLiteral("package not read");
+    return stateName(record.state);
+}
+
 namespace {
 
 constexpr qint64 kIndexCap = qint64(16) << 20; // some ten thousand hosts
@@ -23,12 +30,12 @@ const QStringList kComparedFields = {QStringLiteral("Version"), QStringLiteral("
                                      QStringLiteral("Data Path"), QStringLiteral("Shared Path")};
 
 // The package the index names, when the name stays inside the case folder: an index is read as it
-// came, and a name that leads elsewhere is never followed.
+// came, and a name that leads elsewhere is never followed. Another spelling of a name inside the
+// case ("a/./b", "a//b") is opened beneath the case like any other.
 QString packagePath(const QString& folder, const QString& relative, QString* problem)
 {
     const QStringList parts = relative.split(QLatin1Char('/'));
-    if (relative.startsWith(QLatin1Char('/')) || parts.contains(QStringLiteral("..")) ||
-        parts.contains(QStringLiteral("."))) {
+    if (relative.startsWith(QLatin1Char('/')) || parts.contains(QStringLiteral(".."))) {
         *problem = QStringLiteral("the index names its package as %1, outside the case folder; not followed")
                        .arg(relative);
         return {};

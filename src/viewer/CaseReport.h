@@ -16,6 +16,10 @@ struct CaseHost
     HostRecord record;
     std::optional<PackageFindings> package; // for a host whose package the index names
     QString problem;                        // its package is missing, damaged or not the one the index names
+
+    // Its state as the index says, but "package not read" for a host the index calls collected
+    // whose package was refused or could not be read.
+    QString shownState() const;
 };
 
 // A field of the version manifests that not all hosts share: each host's value.

@@ -259,8 +259,7 @@ void showCaseText(const CaseReport& report)
     out(QString());
     out(QStringLiteral("Hosts:"));
     for (const CaseHost& host : report.hosts) {
-        QString line =
-            QStringLiteral("  %1  %2").arg(host.record.host, -24).arg(stateName(host.record.state), -18);
+        QString line = QStringLiteral("  %1  %2").arg(host.record.host, -24).arg(host.shownState(), -18);
         if (!host.record.reason.isEmpty())
             line += QStringLiteral("  ") + host.record.reason;
         if (host.package && host.package->manifest.present)

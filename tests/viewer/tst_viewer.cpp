@@ -705,7 +705,8 @@ void TestViewer::plantHostileReads()
     world.write("twenty/hosts/h00/package.zip", package);
     world.write("spelled/index.json", index({{u"a"_s, u"hosts/a/package.zip"_s},
                                              {u"b"_s, u"hosts//a/package.zip"_s},
-                                             {u"c"_s, u"hosts/c/package.zip"_s}}));
+                                             {u"c"_s, u"hosts/c/package.zip"_s},
+                                             {u"d"_s, u"hosts/a/./package.zip"_s}}));
     world.write("spelled/hosts/a/package.zip", package);
     QVERIFY(QDir().mkpath(world.path("spelled/hosts/c")));
     QVERIFY(::link(QFile::encodeName(world.path("spelled/hosts/a/package.zip")).constData(),
@@ -792,12 +793,14 @@ void TestViewer::hostileReads_data()
     QTest::newRow("case: one package by another spelling and a hard link, read once")
         << QStringList{"show", "spelled"} << 1
         << QStringList{"b: its package hosts//a/package.zip is the one the index names for a",
-                       "c: its package hosts/c/package.zip is the one the index names for a"}
-        << QStringList{"== b:", "== c:"};
+                       "c: its package hosts/c/package.zip is the one the index names for a",
+                       "d: its package hosts/a/./package.zip is the one the index names for a"}
+        << QStringList{"== b:", "== c:", "== d:"};
     QTest::newRow("case: packages outside the case folder")
         << QStringList{"show", "outside"} << 1
         << QStringList{"up: the index names its package as ../plain.zip, outside the case folder",
-                       "root: the index names its package as /etc/passwd, outside the case folder"}
+                       "root: the index names its package as /etc/passwd, outside the case folder",
+                       "  root                      package not read"}
         << QStringList{"== up:", "== root:"};
     QTest::newRow("case: links and a pipe are not followed")
         << QStringList{"show", "linked"} << 1
