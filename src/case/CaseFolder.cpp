@@ -17,33 +17,6 @@ namespace {
 constexpr mode_t kPrivateFolder = 0700;
 constexpr mode_t kPrivateFile = 0600;
 
-QString refused(const QString& shown, const QString& reason)
-{
-    return QStringLiteral("%1 is not taken: %2").arg(shown, reason);
-}
-
-QString failed(const QString& shown, int error)
-{
-    return error == ELOOP ? refused(shown, QStringLiteral("it is a symbolic link"))
-                          : QStringLiteral("%1: %2").arg(shown, errnoText(error));
-}
-
-// Whether what fd holds may be trusted; the reason, naming shown, in why when not.
-bool trusted(int fd, bool folder, const QString& shown, QString* why)
-{
-    struct stat status
-    {};
-    if (::fstat(fd, &status) != 0) {
-        *why = failed(shown, errno);
-        return false;
-    }
-    if (const QString reason = OwnFiles::whyUntrusted(status, folder); !reason.isEmpty()) {
-        *why = refused(shown, reason);
-        return false;
-    }
-    return true;
-}
-
 // The path without "." or ".." or a slash at its end: a slash there would follow a link at the end.
 QString plainPath(const QString& path)
 {
@@ -51,22 +24,6 @@ QString plainPath(const QString& path)
 }
 
 } // namespace
-
-UniqueFd openOwnFileAt(int folder, const QByteArray& name, int flags, const QString& shown, QString* why)
-{
-    // O_NONBLOCK: a pipe planted where a file should be must not hold the open.
-    UniqueFd fd(
-        ::openat(folder, name.constData(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, kPrivateFile));
-    if (!fd) {
-        *why = failed(shown, errno);
-        return {};
-    }
-    if (!trusted(fd.get(), false, shown, why))
-        return {};
-    if ((flags & O_NONBLOCK) == 0)
-        ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
-    return fd;
-}
 
 UniqueFd openOwnFolderAt(int folder, const QByteArray& name, const QString& shown, QString* why)
 {
@@ -78,10 +35,10 @@ UniqueFd openOwnFolderAt(int folder, const QByteArray& name, const QString& show
         // A link asked for as a folder fails as "not a folder": it is told as the link it is.
         const bool link =
             ::fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode);
-        *why = failed(shown, link ? ELOOP : error);
+        *why = OwnFiles::openFailure(shown, link ? ELOOP : error);
         return {};
     }
-    if (!trusted(fd.get(), true, shown, why))
+    if (!OwnFiles::isTrusted(fd.get(), true, shown, why))
         return {};
     return fd;
 }
@@ -93,26 +50,6 @@ UniqueFd enterOwnFolderAt(int folder, const QByteArray& name, mode_t mode, const
         return {};
     }
     return openOwnFolderAt(folder, name, shown, why);
-}
-
-std::optional<QByteArray> readAtMost(int fd, qint64 maxBytes, const QString& shown, QString* why)
-{
-    QByteArray data;
-    char buffer[65536];
-    while (data.size() < maxBytes) {
-        const ssize_t got =
-            ::read(fd, buffer, static_cast<size_t>(std::min<qint64>(sizeof buffer, maxBytes - data.size())));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            *why = failed(shown, errno);
-            return std::nullopt;
-        }
-        if (got == 0)
-            break;
-        data.append(buffer, got);
-    }
-    return data;
 }
 
 std::optional<CaseFolder> CaseFolder::create(const QString& path, QString* why)
@@ -149,15 +86,7 @@ bool CaseFolder::holds(const QString& name) const
 std::optional<QByteArray> CaseFolder::readFile(const QString& name, qint64 maxBytes, QString* why) const
 {
     const QString shown = m_path + QLatin1Char('/') + name;
-    const UniqueFd file = openOwnFileAt(fd(), QFile::encodeName(name), O_RDONLY, shown, why);
-    if (!file)
-        return std::nullopt;
-    std::optional<QByteArray> data = readAtMost(file.get(), maxBytes + 1, shown, why);
-    if (data && data->size() > maxBytes) {
-        *why = refused(shown, QStringLiteral("it is larger than %1 bytes").arg(maxBytes));
-        return std::nullopt;
-    }
-    return data;
+    return OwnFiles::readOwnFileAt(fd(), QFile::encodeName(name), maxBytes, shown, why);
 }
 
 bool CaseFolder::writeFile(const QString& name, const QByteArray& bytes, QString* why) const

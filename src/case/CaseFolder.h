@@ -42,16 +42,10 @@ private:
     UniqueFd m_fd;
 };
 
-// Opens name in the open folder as a regular file of the user's own that no one else may write,
-// without following a link; flags are open(2)'s (O_NOFOLLOW, O_CLOEXEC and O_NONBLOCK are added,
-// the last taken off again once open). shown names the file in the reason.
-UniqueFd openOwnFileAt(int folder, const QByteArray& name, int flags, const QString& shown, QString* why);
-// Opens the folder name in the open folder, taken on the same terms.
+// Opens the folder name in the open folder as a folder of the user's own that no one else may
+// write, without following a link; shown names it in the reason.
 UniqueFd openOwnFolderAt(int folder, const QByteArray& name, const QString& shown, QString* why);
 // Makes (when missing, with mode) or enters the folder name in the open folder, taken on the
 // same terms.
 UniqueFd enterOwnFolderAt(int folder, const QByteArray& name, mode_t mode, const QString& shown,
                           QString* why);
-// The bytes of an open file from where it stands, up to maxBytes; none, with the reason, when it
-// cannot be read.
-std::optional<QByteArray> readAtMost(int fd, qint64 maxBytes, const QString& shown, QString* why);

@@ -218,6 +218,25 @@ void CollectRun::redraw()
 
 namespace {
 
+// What a resumed run is about to do, from what the case folder said: the hosts it tries again, the
+// target and the options, before it logs in anywhere.
+QString resumeSummary(const QString& folder, const CaseIndex& index)
+{
+    constexpr qsizetype kNamed = 10;
+    QStringList again;
+    for (const HostRecord& host : index.hosts)
+        if (host.state != HostState::Collected)
+            again << host.host;
+    QString hosts = QStringList(again.mid(0, kNamed)).join(QStringLiteral(", "));
+    if (again.size() > kNamed)
+        hosts += QStringLiteral(" and %1 more").arg(again.size() - kNamed);
+    return shownText(QStringLiteral("resuming %1: %2 of %3 hosts again (%4), target %5, options %6")
+                         .arg(folder)
+                         .arg(again.size())
+                         .arg(index.hosts.size())
+                         .arg(hosts, index.target, index.options.join(QLatin1Char(' '))));
+}
+
 // The case of a resumed run: its hosts, target and options from the index; the hosts not collected
 // pending again. Only a case folder and an index of the user's own that no one else may write are
 // taken, only the options collect records, and only hosts the command line would take; the ssh
@@ -259,6 +278,7 @@ int resumeCase(QString folder, CollectOptions& options, CaseIndex& index, std::o
     for (HostRecord& host : index.hosts)
         if (host.state != HostState::Collected)
             host = HostRecord{host.host, host.folder};
+    say(resumeSummary(folder, index));
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include "base/SystemError.h"
 #include "case/CaseFolder.h"
 #include "platform/FileReplacement.h"
+#include "platform/OwnFiles.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -727,9 +728,8 @@ void HostRun::writeLog()
     const QString path = m_job.hostDir + QLatin1Char('/') + QLatin1String(kLog);
     // A resumed host keeps what its earlier attempts said: from a log of the user's own, no link.
     QString why;
-    const UniqueFd earlier = openOwnFileAt(m_job.hostFolder.get(), kLog, O_RDONLY, path, &why);
-    std::optional<QByteArray> before =
-        earlier ? readAtMost(earlier.get(), kEarlierLog, path, &why) : std::nullopt;
+    const std::optional<QByteArray> before =
+        OwnFiles::readOwnFileAt(m_job.hostFolder.get(), kLog, kEarlierLog, path, &why);
     if (before)
         m_log.prepend(*before + "\n");
     else if (struct stat status{}; ::fstatat(m_job.hostFolder.get(), kLog, &status, AT_SYMLINK_NOFOLLOW) == 0)

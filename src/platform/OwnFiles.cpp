@@ -39,44 +39,56 @@ QString whyUntrusted(const struct stat& status, bool folder)
     return {};
 }
 
-UniqueFd openOwnFile(const QString& path, int flags, QString* why)
+QString openFailure(const QString& shown, int error)
 {
-    const QByteArray name = QFile::encodeName(path);
+    return error == ELOOP ? refused(shown, QStringLiteral("it is a symbolic link"))
+                          : QStringLiteral("%1: %2").arg(shown, systemReason(error));
+}
+
+bool isTrusted(int fd, bool folder, const QString& shown, QString* why)
+{
     struct stat status
     {};
-    if (::lstat(name.constData(), &status) == 0 && S_ISLNK(status.st_mode)) {
+    if (::fstat(fd, &status) != 0) {
         if (why)
-            *why = refused(path, whyUntrusted(status, false));
-        return {};
+            *why = openFailure(shown, errno);
+        return false;
     }
+    if (const QString reason = whyUntrusted(status, folder); !reason.isEmpty()) {
+        if (why)
+            *why = refused(shown, reason);
+        return false;
+    }
+    return true;
+}
+
+UniqueFd openOwnFileAt(int folder, const QByteArray& name, int flags, const QString& shown, QString* why,
+                       mode_t mode)
+{
     // O_NONBLOCK: a pipe planted where a file should be must not hold the open.
-    UniqueFd fd(::open(name.constData(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd fd(::openat(folder, name.constData(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode));
     if (!fd) {
-        const int error = errno;
         if (why)
-            *why = error == ELOOP ? refused(path, QStringLiteral("it is a symbolic link"))
-                                  : QStringLiteral("%1: %2").arg(path, systemReason(error));
+            *why = openFailure(shown, errno);
         return {};
     }
-    if (::fstat(fd.get(), &status) != 0) {
-        if (why)
-            *why = QStringLiteral("%1: %2").arg(path, systemReason(errno));
+    if (!isTrusted(fd.get(), false, shown, why))
         return {};
-    }
-    if (const QString reason = whyUntrusted(status, false); !reason.isEmpty()) {
-        if (why)
-            *why = refused(path, reason);
-        return {};
-    }
     const int statusFlags = ::fcntl(fd.get(), F_GETFL);
     if (statusFlags >= 0 && (flags & O_NONBLOCK) == 0)
         ::fcntl(fd.get(), F_SETFL, statusFlags & ~O_NONBLOCK);
     return fd;
 }
 
-std::optional<QByteArray> readOwnFile(const QString& path, qint64 maxBytes, QString* why)
+UniqueFd openOwnFile(const QString& path, int flags, QString* why)
 {
-    const UniqueFd fd = openOwnFile(path, O_RDONLY, why);
+    return openOwnFileAt(AT_FDCWD, QFile::encodeName(path), flags, path, why);
+}
+
+std::optional<QByteArray> readOwnFileAt(int folder, const QByteArray& name, qint64 maxBytes,
+                                        const QString& shown, QString* why)
+{
+    const UniqueFd fd = openOwnFileAt(folder, name, O_RDONLY, shown, why);
     if (!fd)
         return std::nullopt;
     QByteArray data;
@@ -87,18 +99,23 @@ std::optional<QByteArray> readOwnFile(const QString& path, qint64 maxBytes, QStr
             continue;
         if (got < 0) {
             if (why)
-                *why = QStringLiteral("%1: %2").arg(path, systemReason(errno));
+                *why = openFailure(shown, errno);
             return std::nullopt;
         }
         if (got == 0)
             return data;
         if (data.size() + got > maxBytes) {
             if (why)
-                *why = refused(path, QStringLiteral("it is larger than %1 bytes").arg(maxBytes));
+                *why = refused(shown, QStringLiteral("it is larger than %1 bytes").arg(maxBytes));
             return std::nullopt;
         }
         data.append(buffer, got);
     }
+}
+
+std::optional<QByteArray> readOwnFile(const QString& path, qint64 maxBytes, QString* why)
+{
+    return readOwnFileAt(AT_FDCWD, QFile::encodeName(path), maxBytes, path, why);
 }
 
 bool isOwnFolder(const QString& path, QString* why)

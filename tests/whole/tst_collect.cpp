@@ -206,6 +206,13 @@ void TestCollect::everyHostEndsInItsState()
     fleet.authorize(7);
     run = collect({u"--ssh-config"_s, fleet.sshConfig(), u"--resume"_s, caseFolder});
     QCOMPARE(run.status, 3);
+    // Before it logs in anywhere, it says what the case folder has it do.
+    const QString resuming = u"ts6satchel collect: resuming %1: 12 of 13 hosts again (%2, %3, "_s.arg(
+        caseFolder, names[1], names[2]);
+    QVERIFY2(run.err.startsWith(resuming), qPrintable(run.err));
+    QVERIFY2(run.err.contains(u" and 2 more), target %1, options "_s.arg(fleet.target())) &&
+                 run.err.contains(u"--connect-timeout 3"_s),
+             qPrintable(run.err));
     expected[names[7]] = u"collected"_s;
     QCOMPARE(statesIn(caseFolder), expected);
     QCOMPARE(statesIn(caseFolder, u"sha256"_s)[names[0]], before);
