@@ -173,18 +173,52 @@ QString entryProblem(const ZipEntry& entry, const QString& problem)
            QStringLiteral(": ") + problem;
 }
 
-// The entries whose name an entry before them has already, found through the names in order: no
-// second copy of any name is made.
-std::vector<bool> secondNames(const std::vector<ZipEntry>& entries)
+// Whether a reader extracting name could write it under another spelling: a NUL ends the name for
+// a C reader, a backslash parts folders on Windows, and empty or "." parts are dropped.
+bool spelledAnotherWay(QStringView name)
 {
+    return name.contains(QChar()) || name.contains(QLatin1Char('\\')) || name.contains(u"//") ||
+           name.contains(u"/./") || name.startsWith(u"./") || name.endsWith(u"/.") || name == u".";
+}
+
+// The path a reader extracting name writes, in its one spelling.
+QString extractedPath(QStringView name)
+{
+    QStringView cut = name;
+    if (const qsizetype nul = name.indexOf(QChar()); nul >= 0)
+        cut = name.left(nul);
+    QStringList parts;
+    for (const QString& part :
+         cut.toString().replace(QLatin1Char('\\'), QLatin1Char('/')).split(QLatin1Char('/')))
+        if (!part.isEmpty() && part != QLatin1String("."))
+            parts.append(part);
+    return parts.join(QLatin1Char('/'));
+}
+
+// For each entry, the entry before it that a reader extracting them writes to the same path (the
+// same name, or another spelling of it), else -1. Names are compared where they stand: only the
+// few spelled another way get a copy in their one spelling.
+std::vector<qint32> sameFileAs(const std::vector<ZipEntry>& entries)
+{
+    std::vector<QString> respelled;
+    std::vector<QStringView> keys(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const QStringView name = entries[i].isFolder() ? entries[i].name.chopped(1) : entries[i].name;
+        keys[i] = name;
+        if (spelledAnotherWay(name))
+            respelled.push_back(extractedPath(name));
+    }
+    for (size_t i = 0, r = 0; i < entries.size(); ++i)
+        if (spelledAnotherWay(keys[i]))
+            keys[i] = respelled[r++]; // no reallocation after this: respelled is whole
     std::vector<quint32> order(entries.size());
     std::iota(order.begin(), order.end(), 0u);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](quint32 a, quint32 b) { return entries[a].name < entries[b].name; });
-    std::vector<bool> second(entries.size());
+    std::stable_sort(order.begin(), order.end(), [&](quint32 a, quint32 b) { return keys[a] < keys[b]; });
+    std::vector<qint32> first(entries.size(), -1);
     for (size_t k = 1; k < order.size(); ++k)
-        second[order[k]] = entries[order[k]].name == entries[order[k - 1]].name;
-    return second;
+        if (keys[order[k]] == keys[order[k - 1]])
+            first[order[k]] = first[order[k - 1]] >= 0 ? first[order[k - 1]] : qint32(order[k - 1]);
+    return first;
 }
 
 } // namespace
@@ -421,7 +455,7 @@ PackageFindings readPackage(const QString& path, const ReadChoice& choice)
     report.entries.resize(entries.size());
     if (choice.checkData)
         readAllEntries(zip, report.entries);
-    const std::vector<bool> second = secondNames(entries);
+    const std::vector<qint32> sameFile = sameFileAs(entries);
     // Every entry's damage is in its row; the summary names the first ones and counts the rest,
     // so that an archive of a million damaged entries does not hold their names twice.
     qsizetype named = 0;
@@ -443,8 +477,11 @@ PackageFindings readPackage(const QString& path, const ReadChoice& choice)
                  QStringLiteral("its name would lead a reader out of the folder it extracts into (%1); "
                                 "shown, never followed")
                      .arg(entry.unsafe));
-        if (second[i])
-            name(entry, QStringLiteral("a second entry of this name"));
+        if (const qint32 first = sameFile[i]; first >= 0)
+            name(entry, entries[size_t(first)].name == entry.name
+                            ? QStringLiteral("a second entry of this name")
+                            : QStringLiteral("a reader extracting it writes the same file as %1")
+                                  .arg(entries[size_t(first)].name));
         if (!row.problem.isEmpty())
             name(entry, row.problem);
     }

@@ -208,6 +208,22 @@ QString unsafeName(QStringView name)
     return {};
 }
 
+// What an entry made on Unix is when a reader extracting it makes something other than a file or a
+// folder that matters: a link, which can lead anywhere, or a device. Empty otherwise; a pipe's mode
+// is what zip records for data it read from standard input, and is read as a file.
+QString specialKind(quint32 mode)
+{
+    switch (mode & S_IFMT) {
+    case S_IFLNK:
+        return QStringLiteral("a symbolic link");
+    case S_IFCHR:
+    case S_IFBLK:
+        return QStringLiteral("a device");
+    default:
+        return {};
+    }
+}
+
 // Walks the fields of an extra block: id, the field's bytes, its length.
 template <typename Visit> void forEachExtra(const char* extra, qsizetype length, Visit visit)
 {
@@ -856,7 +872,13 @@ void ZipReader::checkEntries(const ZipLimits& limits)
         entry.unsafe = unsafeName(entry.name);
         if (!entry.refused.isEmpty())
             continue;
-        if (entry.flags & 0x0001)
+        if (const QString kind = specialKind(entry.mode); !kind.isEmpty())
+            refuse(entry, (entry.mode & S_IFMT) == S_IFLNK
+                              ? QStringLiteral("it is a symbolic link, which a reader extracting it makes, "
+                                               "leading wherever its target says; not read")
+                              : QStringLiteral("it is %1, which a reader extracting it makes as such; not read")
+                                    .arg(kind));
+        else if (entry.flags & 0x0001)
             refuse(entry, QStringLiteral("encrypted"));
         else if (entry.method != 0 && entry.method != 8)
             refuse(entry, QStringLiteral("compression method %1 is not read here").arg(entry.method));

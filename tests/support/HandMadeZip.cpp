@@ -127,7 +127,7 @@ QByteArray handMade(const QList<RawEntry>& entries, const QByteArray& comment)
         put(central, 0x0314, 2);
         central += common;
         put(central, 0, 2 + 2 + 2);
-        put(central, 0100644u << 16, 4);
+        put(central, quint64(e.mode) << 16, 4);
         put(central, offset, 4);
         central += e.name + extra;
     }

@@ -26,6 +26,7 @@ struct RawEntry
     bool claimsNext = false; // the compressed size its headers give takes in the entry after it
     bool descriptor = false; // its CRC and sizes follow its data (bit 3), not in its local header
     std::optional<quint32> descriptorCrc{}; // what that descriptor says, when not the directory's CRC
+    quint32 mode = 0100644;                 // its Unix type and permissions, in the directory
 };
 
 // The bytes raw-deflated, as a zip entry holds them.

@@ -137,6 +137,17 @@ void TestViewer::hostileArchives_data()
     QTest::newRow("drive") << handMade({{"C:/x", "x"}}) << 1 << "absolute path" << QByteArray();
     QTest::newRow("same name twice") << handMade({text, text}) << 2 << "a second entry of this name"
                                      << QByteArray();
+    // Names a reader extracting them writes to one file: the last one extracted wins.
+    for (const QByteArray& respelled : {QByteArray("C/App/A.TXT\0.bak", 16), QByteArray("C//App/A.TXT"),
+                                        QByteArray("C/App/./A.TXT"), QByteArray("C\\App\\A.TXT")})
+        QTest::addRow("one file, as %s", respelled.toPercentEncoding().constData())
+            << handMade({text, {respelled, "other"}}) << 2
+            << "a reader extracting it writes the same file as C/App/A.TXT" << QByteArray();
+    QTest::newRow("a symbolic link")
+        << handMade({{.name = "C/L", .data = "/etc", .deflate = false, .mode = 0120777}}) << 1
+        << "C/L: it is a symbolic link" << QByteArray();
+    QTest::newRow("a device") << handMade({{.name = "C/D", .data = "", .deflate = false, .mode = 020644}})
+                              << 1 << "C/D: it is a device" << QByteArray();
     QTest::newRow("encrypted") << handMade({{"C/A.TXT", "x", false, 0x0801}}) << 1 << "encrypted"
                                << QByteArray();
     QTest::newRow("two entries, one data")
