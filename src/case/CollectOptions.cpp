@@ -177,9 +177,13 @@ bool isHostName(const QString& host)
 {
     if (host.isEmpty() || host.startsWith(QLatin1Char('-')))
         return false;
-    const QList<uint> points = host.toUcs4();
-    return std::all_of(points.cbegin(), points.cend(),
-                       [](uint c) { return QChar::isPrint(c) && !QChar::isSpace(c); });
+    // What a host name, an address, a user, a port and an ssh alias are written with; a shell's
+    // characters never reach a ProxyCommand or a Match exec that names the host.
+    static const QString other = QStringLiteral("._-:@[]%");
+    return std::all_of(host.cbegin(), host.cend(), [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+               other.contains(c);
+    });
 }
 
 std::vector<HostEntry> parseHostsFile(const QByteArray& text, QString* error)

@@ -61,9 +61,9 @@ std::vector<HostEntry> parseHostsFile(const QByteArray& text, QString* error);
 // Seconds from "90", "90s", "10m" or "2h"; none for anything else, zero or past a day.
 std::optional<int> parseDuration(const QString& text);
 
-// Whether a host as given can be handed to ssh: not empty, no blank and nothing unprintable (a
-// control character, an escape sequence, a bidirectional override), not starting with "-" (ssh
-// would read it as an option).
+// Whether a host as given can be handed to ssh: not empty, of ASCII letters, digits and "._-:@[]%"
+// alone (no blank, no shell character, nothing unprintable or that only looks like a digit), not
+// starting with "-" (ssh would read it as an option).
 bool isHostName(const QString& host);
 
 // The options again, as the index records them and a resume reads them back.

@@ -1,5 +1,6 @@
 #include "case/CollectRun.h"
 
+#include "base/CleanJson.h"
 #include "base/ShownText.h"
 #include "case/HostRun.h"
 #include "outside/Interruption.h"
@@ -340,7 +341,7 @@ int runCollect(const QStringList& arguments)
 
     const CaseIndex& ended = run.index();
     if (options.json)
-        std::fputs(indexJson(ended).constData(), stdout);
+        std::fputs(cleanJson(indexJson(ended)).constData(), stdout);
     const auto collected = std::count_if(ended.hosts.cbegin(), ended.hosts.cend(),
                                          [](const HostRecord& h) { return h.state == HostState::Collected; });
     say(QStringLiteral("%1 of %2 hosts collected into %3")

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -36,6 +37,29 @@ QByteArray escaped(const QByteArray& text, const std::vector<std::pair<char, QBy
     return out;
 }
 
+// The character a JSON escape at text[i] stands for, and the escape's length: "\u0041" (an ASCII
+// character), "\/", "\\", "\"". Anything else is itself, one byte long.
+std::pair<char, qsizetype> jsonEscape(const QByteArray& text, qsizetype i)
+{
+    if (text[i] != '\\' || i + 1 >= text.size())
+        return {text[i], 1};
+    const char next = text[i + 1];
+    if (next == '/' || next == '\\' || next == '"')
+        return {next, 2};
+    if (next != 'u' || i + 6 > text.size())
+        return {text[i], 1};
+    uint code = 0;
+    for (qsizetype k = i + 2; k < i + 6; ++k) {
+        const auto digit = static_cast<unsigned char>(text[k]);
+        if (!std::isxdigit(digit))
+            return {text[i], 1};
+        code = code * 16 + uint(std::isdigit(digit) ? digit - '0' : std::tolower(digit) - 'a' + 10);
+    }
+    if (code == 0 || code >= 0x80)
+        return {text[i], 1};
+    return {char(code), 6};
+}
+
 } // namespace
 
 EchoMask::EchoMask(const QList<QByteArray>& secrets)
@@ -53,7 +77,6 @@ EchoMask::EchoMask(const QList<QByteArray>& secrets)
         QList<QByteArray> encoded{
             secret.toHex(),
             secret.toPercentEncoding(),
-            escaped(secret, {{'\\', "\\\\"}, {'"', "\\\""}, {'/', "\\/"}}),
             escaped(secret, {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&#39;"}}),
             escaped(secret,
                     {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&#x27;"}}),
@@ -77,18 +100,25 @@ QByteArray EchoMask::masked(const QByteArray& text, bool cutShort) const
     // itself from its first character to its last, blanks between included.
     // Case is ignored: a server may change it (an upper-cased header), and what is masked besides is
     // never shown anyway.
+    // A JSON escape of a character ("\u002B" for "+", as some writers escape it, or "\/") is read as
+    // the character, so that a secret in a JSON answer is found however its writer escaped it.
     QByteArray squeezed;
-    std::vector<qsizetype> at;
-    for (qsizetype i = 0; i < text.size(); ++i)
-        if (!isBlank(text[i])) {
-            squeezed += char(std::tolower(static_cast<unsigned char>(text[i])));
-            at.push_back(i);
-        }
+    std::vector<qsizetype> at;  // where each squeezed character starts in text
+    std::vector<qsizetype> end; // and where it ends
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (isBlank(text[i]))
+            continue;
+        const auto [character, length] = jsonEscape(text, i);
+        squeezed += char(std::tolower(static_cast<unsigned char>(character)));
+        at.push_back(i);
+        i += length - 1;
+        end.push_back(i);
+    }
     std::vector<bool> hidden(size_t(text.size()), false);
     // A neighbour carries bits of the secret when it belongs to the same encoded text: next to it, or
     // across a line break (a wrapped line), never across a space.
     const auto sameWord = [&](qsizetype a, qsizetype b) { // squeezed indexes, a < b
-        const QByteArray between = text.mid(at[size_t(a)] + 1, at[size_t(b)] - at[size_t(a)] - 1);
+        const QByteArray between = text.mid(end[size_t(a)] + 1, at[size_t(b)] - end[size_t(a)] - 1);
         return !between.contains(' ') && !between.contains('\t');
     };
     const auto hide = [&](qsizetype from, qsizetype to, bool spills) { // [from, to) of squeezed
@@ -97,7 +127,7 @@ QByteArray EchoMask::masked(const QByteArray& text, bool cutShort) const
         if (spills && to < squeezed.size() && sameWord(to - 1, to))
             ++to;
         if (from < to)
-            std::fill(hidden.begin() + at[size_t(from)], hidden.begin() + at[size_t(to - 1)] + 1, true);
+            std::fill(hidden.begin() + at[size_t(from)], hidden.begin() + end[size_t(to - 1)] + 1, true);
     };
     for (const Form& form : m_forms) {
         for (qsizetype pos = squeezed.indexOf(form.text); pos >= 0;

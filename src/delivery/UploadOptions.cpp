@@ -1,6 +1,7 @@
 #include "delivery/UploadOptions.h"
 
 #include "base/CHandle.h"
+#include "platform/OwnFiles.h"
 
 #include <QFile>
 #include <QStringList>
@@ -162,17 +163,18 @@ QByteArray readToken(const QString& tokenFile, const QByteArray& environmentToke
         }
         return environmentToken;
     }
-    // Not blocking: a FIFO named as the token file must not hold the run.
-    const UniqueFd fd(
-        ::open(QFile::encodeName(tokenFile).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    // The user's own plain file, no link: another user's file would choose the account the package
+    // goes to. Not blocking: a FIFO named as the token file must not hold the run.
+    QString why;
+    const UniqueFd fd = OwnFiles::openOwnFile(tokenFile, O_RDONLY | O_NOCTTY, &why);
     if (!fd) {
-        *error = QStringLiteral("cannot read the token file %1: %2")
-                     .arg(tokenFile, QString::fromLocal8Bit(std::strerror(errno)));
+        *error = QStringLiteral("cannot read the token file: %1").arg(why);
         return {};
     }
     struct stat info = {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        *error = QStringLiteral("the token file %1 is not a plain file").arg(tokenFile);
+    if (::fstat(fd.get(), &info) != 0) {
+        *error = QStringLiteral("cannot read the token file %1: %2")
+                     .arg(tokenFile, QString::fromLocal8Bit(std::strerror(errno)));
         return {};
     }
     if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {

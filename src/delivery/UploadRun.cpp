@@ -11,6 +11,7 @@
 #include "delivery/UploadRun.h"
 
 #include "base/CHandle.h"
+#include "base/CleanJson.h"
 #include "base/ShownText.h"
 #include "platform/FileReplacement.h"
 #include "platform/OwnFiles.h"
@@ -286,7 +287,7 @@ public:
 
     void begin(const QString& name)
     {
-        m_name = name;
+        m_name = shownText(name); // a file's name may hold what a terminal would obey
         m_clock.start();
         m_firstDone = -1;
         m_lastDraw = -kRedrawNs;
@@ -409,7 +410,7 @@ QByteArray uploadJson(const QString& endpoint, const std::vector<UploadOutcome>&
                        {QStringLiteral("files"), files}};
     if (!error.isEmpty())
         result.insert(QStringLiteral("error"), error);
-    return QJsonDocument(result).toJson(QJsonDocument::Indented);
+    return cleanJson(QJsonDocument(result).toJson(QJsonDocument::Indented));
 }
 
 QString withoutUserInfo(const QString& url)

@@ -134,6 +134,14 @@ void TestCase::hostsFiles_data()
         << u"error 3: cannot read the line 'b c': give HOST, or HOST folder=PATH."_s;
     QTest::newRow("a host starting with -")
         << QByteArray("-oX\n") << u"error 1: cannot read the line '-oX': give HOST, or HOST folder=PATH."_s;
+    QTest::newRow("users, ports, addresses") << QByteArray("ann@web_1.prod-x:2222\n[::1]:22\nfe80::1%eth0\n")
+                                             << u"ann@web_1.prod-x:2222;[::1]:22;fe80::1%eth0"_s;
+    QTest::newRow("a shell's characters")
+        << QByteArray("h$(id)\n")
+        << u"error 1: cannot read the line 'h$(id)': give HOST, or HOST folder=PATH."_s;
+    QTest::newRow("a digit of another script")
+        << QByteArray("127.0.0.\xd9\xa1\n")
+        << u"error 1: cannot read the line '127.0.0.\u0661': give HOST, or HOST folder=PATH."_s;
     QTest::newRow("empty") << QByteArray() << QString();
 }
 

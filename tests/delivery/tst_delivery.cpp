@@ -135,7 +135,10 @@ void TestDelivery::tokens_data()
     QTest::newRow("others may read") << secret << 0604 << QByteArray() << QByteArray()
                                      << u"the token file %1 may be read or changed by others"_s;
     QTest::newRow("group may write") << secret << 0620 << QByteArray() << QByteArray()
-                                     << u"the token file %1 may be read or changed by others"_s;
+                                     << u"cannot read the token file: %1 is not taken: others may write it"_s;
+    // -1: a link to a private file of the user's own; whichever file it names, it is not followed.
+    QTest::newRow("a link") << secret << -1 << QByteArray() << QByteArray()
+                            << u"cannot read the token file: %1 is not taken: it is a symbolic link"_s;
     QTest::newRow("empty") << QByteArray("\n") << 0600 << QByteArray() << QByteArray()
                            << u"the token file %1 holds no token"_s;
     QTest::newRow("two lines") << secret + "\nX-Other: 1\n"
@@ -161,7 +164,11 @@ void TestDelivery::tokens()
     if (mode != 0) {
         path = dir.filePath(u"token"_s);
         QVERIFY(writeFile(path, content));
-        QVERIFY(::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0);
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), mode < 0 ? 0600 : mode_t(mode)) == 0);
+    }
+    if (mode < 0) {
+        QVERIFY(QFile::link(path, dir.filePath(u"link"_s)));
+        path = dir.filePath(u"link"_s);
     }
     QString error;
     const QByteArray token = readToken(path, environment, &error);
@@ -351,6 +358,9 @@ void TestDelivery::secretMasks_data()
                               << QByteArray("token ******** refused");
     QTest::newRow("JSON") << QByteArray(R"({"auth":"Bearer Zq9\/T0k\"en&<x>+w"})") << false
                           << QByteArray(R"({"auth":"Bearer ********"})");
+    QTest::newRow("JSON, \\u escapes")
+        << QByteArray(R"({"auth":"Bearer Zq9/T0k\u0022en\u0026\u003Cx\u003e\u002Bw"})") << false
+        << QByteArray(R"({"auth":"Bearer ********"})");
     QTest::newRow("HTML") << QByteArray("<p>Bearer Zq9/T0k&quot;en&amp;&lt;x&gt;+w</p>") << false
                           << QByteArray("<p>Bearer ********</p>");
     QTest::newRow("percent") << QByteArray("?auth=Bearer%20Zq9%2FT0k%22en%26%3Cx%3E%2Bw&x=1") << false
