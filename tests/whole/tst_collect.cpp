@@ -278,8 +278,16 @@ void TestCollect::plantedCaseFiles_data()
         u"a resume takes no ssh configuration from a case folder: give --ssh-config again."_s);
     row("a recorded ssh configuration with a ProxyCommand, the user's given", "proxy config", true, 1,
         u"0 of 1 hosts collected"_s);
-    row("an option collect never records", "hosts-file option", true, 64,
+    // The recorded options are only those collect writes, each value checked as on the command line.
+    row("an option collect never records", "options --hosts-file /etc/shadow", true, 64,
         u"'--hosts-file' is no option that collect keeps."_s);
+    row("a value joined by =", "options --jobs=8", true, 64,
+        u"'--jobs=8' is no option that collect keeps."_s);
+    row("a value missing at the end", "options --sudo --timeout", true, 64, u"--timeout has no value."_s);
+    row("jobs past the limit", "options --jobs 65", true, 64,
+        u"--jobs: give a number from 1 to 64, not '65'."_s);
+    row("a build option the build refuses", "options --since yesterday", true, 64,
+        u"--since: cannot read the date 'yesterday': give YYYY-MM-DD, or Nd for the last N days."_s);
     row("a host name with a line feed", "line feed", true, 64, u"which the command line would refuse"_s);
     row("a host name with an escape sequence", "escape", true, 64, u"which the command line would refuse"_s);
     row("two hosts sharing one folder", "shared folder", true, 64,
@@ -311,12 +319,13 @@ void TestCollect::plantedCaseFiles()
                       "Host *\n  ProxyCommand touch " + QFile::encodeName(ran) + "\n"));
 
     QStringList hosts{host};
-    QStringList options{u"--jobs"_s, u"4"_s, u"--connect-timeout"_s, u"5"_s};
+    // Every option collect records: a resume that runs records them again as they were.
+    const QStringList kept = u"--redact --since 7d --jobs 4 --timeout 90 --connect-timeout 5 --sudo "
+                             "--accept-new-host-keys"_s.split(u' ');
+    QStringList options = plant.startsWith(u"options "_s) ? plant.mid(8).split(u' ') : kept;
     QString collected;
     if (plant == u"proxy config")
         options << u"--ssh-config"_s << root + u"/proxy_config"_s;
-    if (plant == u"hosts-file option")
-        options << u"--hosts-file"_s << secret;
     if (plant == u"line feed")
         hosts << u"web\n127.0.0.9:22  collected  hosts/web/package.zip"_s;
     if (plant == u"escape")
@@ -359,6 +368,12 @@ void TestCollect::plantedCaseFiles()
     QCOMPARE(run.status, status);
     QVERIFY2(run.err.contains(said), qPrintable(run.err));
     QVERIFY2(!run.err.contains(QChar(0x1b)), qPrintable(run.err)); // a planted name reaches no terminal raw
+    if (status != 64) {
+        QFile file(index);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonValue recorded = QJsonDocument::fromJson(file.readAll())[u"case"_s][u"options"_s];
+        QCOMPARE(recorded.toVariant().toStringList().mid(0, kept.size()), kept);
+    }
 
     // Nothing planted was followed, run or copied.
     QVERIFY(!QFile::exists(ran));
