@@ -87,12 +87,6 @@ qint64 patchedBytes(const QStringList& proxyLines)
     return bytes;
 }
 
-// The proxy's lines of requests that reached it (not counting lines of nothing).
-int requestCount(TusServer& server)
-{
-    return int(server.proxyLines().size());
-}
-
 // Writes byte at the end of the file in place and gives the file its times back, as a tool that
 // hides a change would.
 bool changeInPlace(const QString& path)
@@ -140,35 +134,29 @@ private Q_SLOTS:
 void TestUpload::faults_data()
 {
     QTest::addColumn<QStringList>("faults"); // the proxy's; none for no proxy, "dead" for no server
-    QTest::addColumn<QString>("token");      // how the client gets it: file, env, wrong, none
+    QTest::addColumn<QString>("token");      // the token file's: file (the right one), wrong, none
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("said"); // the last line on standard error holds this
     QTest::addColumn<bool>("stateKept");
     QTest::addColumn<QString>("checksum"); // PACKAGE.sha256 beside it: none, right or wrong
-    const QStringList none;
-    QTest::newRow("plain") << none << u"none"_s << 0 << u"ts6satchel: sent "_s << false << u"none"_s;
-    QTest::newRow("its checksum file, cut") << QStringList{u"--cut-after"_s, u"1500000"_s} << u"none"_s << 0
-                                            << u"ts6satchel: sent "_s << false << u"right"_s;
-    QTest::newRow("a checksum file that lies")
-        << none << u"none"_s << 1 << u"ts6satchel: upload failed: %1 does not match its SHA-256 in "_s
-        << false << u"wrong"_s;
-    QTest::newRow("token from a file") << QStringList{u"--fail-once"_s, u"409"_s} << u"file"_s << 0
-                                       << u"ts6satchel: sent "_s << false << u"none"_s;
-    QTest::newRow("token from the environment")
-        << none << u"env"_s << 0 << u"ts6satchel: sent "_s << false << u"none"_s;
-    QTest::newRow("a cut in a PATCH") << QStringList{u"--cut-after"_s, u"300000"_s} << u"none"_s << 0
-                                      << u"ts6satchel: sent "_s << false << u"none"_s;
-    QTest::newRow("503 once") << QStringList{u"--fail-once"_s, u"503"_s} << u"none"_s << 0
-                              << u"ts6satchel: sent "_s << false << u"none"_s;
-    QTest::newRow("403 on a PATCH") << QStringList{u"--fail-once"_s, u"403"_s} << u"none"_s << 1
-                                    << u": the server answered 403"_s << true << u"none"_s;
-    QTest::newRow("wrong token")
-        << none << u"wrong"_s << 1
-        << u"ts6satchel: upload failed: creating the upload of %1: the server answered 401"_s << false
-        << u"none"_s;
-    QTest::newRow("no server") << QStringList{u"dead"_s} << u"none"_s << 1
-                               << u"ts6satchel: upload failed: creating the upload of %1 failed 5 times: "_s
-                               << false << u"none"_s;
+    const auto row = [](const char* name, const QString& faults, const QString& token, int status,
+                        const QString& said, bool stateKept = false, const QString& checksum = u"none"_s) {
+        QTest::newRow(name) << faults.split(u' ', Qt::SkipEmptyParts) << token << status << said << stateKept
+                            << checksum;
+    };
+    const QString sent = u"ts6satchel: sent "_s;
+    row("plain", {}, u"none"_s, 0, sent);
+    row("its checksum file, cut", u"--cut-after 1500000"_s, u"none"_s, 0, sent, false, u"right"_s);
+    row("a checksum file that lies", {}, u"none"_s, 1,
+        u"ts6satchel: upload failed: %1 does not match its SHA-256 in "_s, false, u"wrong"_s);
+    row("token from a file", u"--fail-once 409"_s, u"file"_s, 0, sent);
+    row("a cut in a PATCH", u"--cut-after 300000"_s, u"none"_s, 0, sent);
+    row("503 once", u"--fail-once 503"_s, u"none"_s, 0, sent);
+    row("403 on a PATCH", u"--fail-once 403"_s, u"none"_s, 1, u": the server answered 403"_s, true);
+    row("wrong token", {}, u"wrong"_s, 1,
+        u"ts6satchel: upload failed: creating the upload of %1: the server answered 401"_s);
+    row("no server", u"dead"_s, u"none"_s, 1,
+        u"ts6satchel: upload failed: creating the upload of %1 failed 5 times: "_s);
 }
 
 // Every fault ends the run as it should: the file on the server equals the package, the bytes
@@ -201,17 +189,14 @@ void TestUpload::faults()
             writeFile(package + u".sha256"_s,
                       (checksum == u"right"_s ? sha256(bytes) : QByteArray(64, 'e')) + "  package.zip\n"));
     QStringList arguments{package, u"--url"_s, url, u"--chunk-size"_s, u"1M"_s};
-    QByteArray environmentToken;
-    if (token == u"file"_s || token == u"wrong"_s) {
+    if (guarded) {
         QVERIFY(writeFile(dir.filePath(u"token"_s),
                           token == u"file"_s ? kToken + '\n' : QByteArray("not-it\n"),
                           QFile::ReadOwner | QFile::WriteOwner));
         arguments << u"--token-file"_s << dir.filePath(u"token"_s);
-    } else if (token == u"env"_s) {
-        environmentToken = kToken;
     }
 
-    const Run run = upload(arguments, environmentToken);
+    const Run run = upload(arguments);
     QVERIFY2(run.status == status, qPrintable(run.err));
     const QString lastLine = run.err.trimmed().section(u'\n', -1);
     QVERIFY2(lastLine.contains(QString(said).replace(u"%1"_s, package)), qPrintable(run.err));
@@ -369,48 +354,37 @@ void TestUpload::hostileServers_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("said"); // standard error holds this
     QTest::addColumn<bool>("stateKept");
+    const auto row = [](const char* name, const QString& proxy, const QString& url, bool token, int status,
+                        const QString& said, bool stateKept = false) {
+        QTest::newRow(name) << proxy.split(u' ', Qt::SkipEmptyParts) << url << token << status << said
+                            << stateKept;
+    };
     const QString proxy = u"proxy"_s;
-    QTest::newRow("the token echoed in a 401 body")
-        << QStringList{u"--echo"_s, u"401-body"_s} << proxy << true << 1
-        << u"the server answered 401 Unauthorized: Unauthorized: the request said \"Authorization: Bearer "
-           "********\""_s
-        << false;
-    QTest::newRow("the token echoed in a 503 body")
-        << QStringList{u"--echo"_s, u"503-body"_s} << proxy << true << 0
-        << u"the server answered 503 Service Unavailable: Service Unavailable; you sent Authorization: "
-           u"Bearer "
-           "********; trying again in 1 s"_s
-        << false;
-    QTest::newRow("the token echoed in base64")
-        << QStringList{u"--echo"_s, u"401-base64"_s} << proxy << true << 1
-        << u"\"request\":\"QXV0aG9yaXphdGlvbjogQmVhcmVyI********=\""_s << false;
-    QTest::newRow("the token echoed in the status text")
-        << QStringList{u"--echo"_s, u"401-reason"_s} << proxy << true << 1
-        << u"the server answered 401 Refused Authorization: Bearer ********: Refused"_s << false;
-    QTest::newRow("the token echoed in the upload's address")
-        << QStringList{u"--echo"_s, u"location"_s} << proxy << true << 1
-        << u"the server gave no address for the upload that can be used"_s << false;
-    QTest::newRow("the URL's password echoed") << QStringList{u"--echo"_s, u"401-body"_s} << u"password"_s
-                                               << false << 1 << u"Authorization: Basic ********="_s << false;
-    QTest::newRow("the URL's password kept out of the state")
-        << QStringList{u"--fail-once"_s, u"403"_s} << u"password"_s << false << 1
-        << u"the server answered 403"_s << true;
-    QTest::newRow("the offset back and forth")
-        << QStringList{u"--offsets"_s, u"swing"_s} << proxy << true << 1
-        << u"after 5 tries its offset still goes back or stands still"_s << true;
-    QTest::newRow("the offset a byte at a time")
-        << QStringList{u"--offsets"_s, u"creep"_s} << proxy << true << 1
-        << u"the server makes no headway with %1: after 24 requests its offset has come no further than byte "
-           u"23 "
-           "of 3157729"_s
-        << true;
+    row("the token echoed in a 401 body", u"--echo 401-body"_s, proxy, true, 1,
+        u"the server answered 401 Unauthorized: Unauthorized: the request said \"Authorization: Bearer "
+        "********\""_s);
+    row("the token echoed in a 503 body", u"--echo 503-body"_s, proxy, true, 0,
+        u"the server answered 503 Service Unavailable: Service Unavailable; you sent Authorization: Bearer "
+        "********; trying again in 1 s"_s);
+    row("the token echoed in the status text", u"--echo 401-reason"_s, proxy, true, 1,
+        u"the server answered 401 Refused Authorization: Bearer ********: Refused"_s);
+    row("the token echoed in the upload's address", u"--echo location"_s, proxy, true, 1,
+        u"the server gave no address for the upload that can be used"_s);
+    row("the URL's password echoed", u"--echo 401-body"_s, u"password"_s, false, 1,
+        u"Authorization: Basic ********="_s);
+    row("the URL's password kept out of the state", u"--fail-once 403"_s, u"password"_s, false, 1,
+        u"the server answered 403"_s, true);
+    row("the offset back and forth", u"--offsets swing"_s, proxy, true, 1,
+        u"after 5 tries its offset still goes back or stands still"_s, true);
+    row("the offset a byte at a time", u"--offsets creep"_s, proxy, true, 1,
+        u"the server makes no headway with %1: after 24 requests its offset has come no further than byte 23 "
+        "of 3157729"_s,
+        true);
     // Refused before any request: nothing outside this machine is ever asked.
-    QTest::newRow("the token over http elsewhere")
-        << QStringList() << u"http://192.0.2.1:9/files/"_s << true << 64
-        << u"ts6satchel: the token is not sent to http://192.0.2.1:9/files/: over plain http, a token or "
-           u"password "
-           "goes only to this machine"_s
-        << false;
+    row("the token over http elsewhere", {}, u"http://192.0.2.1:9/files/"_s, true, 64,
+        u"ts6satchel: the token is not sent to http://192.0.2.1:9/files/: over plain http, a token or "
+        u"password "
+        "goes only to this machine"_s);
 }
 
 // A server that echoes the secrets it was sent, or misleads about its offset, ends the upload with
@@ -451,7 +425,7 @@ void TestUpload::hostileServers()
         QVERIFY2(!state.contains(secret), secret.constData());
     }
     // However it misleads, the run ends after a bounded number of requests.
-    QVERIFY2(requestCount(server) <= 30, qPrintable(server.proxyLines().join(u'\n')));
+    QVERIFY2(server.proxyLines().size() <= 30, qPrintable(server.proxyLines().join(u'\n')));
 }
 
 void TestUpload::plantedFiles_data()
