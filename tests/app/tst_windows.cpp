@@ -676,31 +676,28 @@ void TestWindows::viewerShowsEachEntry_data()
     QTest::addColumn<QString>("text"); // in the Entry pane
     QTest::addColumn<QString>("page"); // in the line under it
     QTest::addColumn<bool>("more");    // Next Page offered
+    const auto row = [](const char* name, const QString& entry, const QString& shown, const QString& state,
+                        const QString& text, const QString& page, bool more = false) {
+        QTest::newRow(name) << entry << shown << state << text << page << more;
+    };
     const QString mib = QLocale().toString(1 << 20);
-    QTest::newRow("text in a folder")
-        << u"logs/app.log"_s << u"app.log"_s << u"intact"_s << u"2026-12-04 08:00:00 started\n"_s
-        << u"UTF-8 text, bytes 1–28 of 28"_s << false;
-    QTest::newRow("damaged: shown as far as it reads")
-        << u"conf/broken.ini"_s << u"broken.ini"_s << u"damaged: CRC mismatch"_s << u"[Server]\nPort=8080\n"_s
-        << u"read as far as it goes: CRC mismatch"_s << false;
-    QTest::newRow("deep in folders") << u"logs/archive/2026/12/04/ORDERS-SERVICE.LOG"_s
-                                     << u"ORDERS-SERVICE.LOG"_s << u"intact"_s << u"0123456789abcde"_s
-                                     << u"bytes 1–%1 of %1"_s.arg(mib) << false;
-    QTest::newRow("UTF-16 after its BOM") << u"conf/wide.ini"_s << u"wide.ini"_s << u"intact"_s
-                                          << u"[Server]\nKey=Wert\n"_s << u"UTF-16 LE text"_s << false;
-    QTest::newRow("binary, in hex") << u"data/blob.bin"_s << u"blob.bin"_s << u"intact"_s
-                                    << u"00000000  00 01 02 03 04 05 06 07  08 09"_s << u"binary, 256 bytes"_s
-                                    << false;
-    QTest::newRow("exactly one page") << u"big/page.txt"_s << u"page.txt"_s << u"intact"_s
-                                      << u"0123456789abcde"_s << u"bytes 1–%1 of %1"_s.arg(mib) << false;
-    QTest::newRow("one byte past a page") << u"big/past.txt"_s << u"past.txt"_s << u"intact"_s
-                                          << u"0123456789abcde"_s << u"bytes 1–%1 of "_s.arg(mib) << true;
-    QTest::newRow("control characters shown harmless")
-        << u"evil\x1b[2J\u202e.txt"_s << u"evil\u241b[2J\ufffd.txt"_s << u"intact"_s << u"x"_s
-        << u"1–1 of 1"_s << false;
-    QTest::newRow("a name that steps out: whole, never followed")
-        << u"../escape.txt"_s << u"../escape.txt"_s << u"intact; unsafe name: \"..\" in its path"_s
-        << u"out"_s << u"1–3 of 3"_s << false;
+    const QString intact = u"intact"_s;
+    row("text in a folder", u"logs/app.log"_s, u"app.log"_s, intact, u"2026-12-04 08:00:00 started\n"_s,
+        u"UTF-8 text, bytes 1–28 of 28"_s);
+    row("damaged: shown as far as it reads", u"conf/broken.ini"_s, u"broken.ini"_s,
+        u"damaged: CRC mismatch"_s, u"[Server]\nPort=8080\n"_s, u"read as far as it goes: CRC mismatch"_s);
+    row("deep in folders, exactly one page", u"logs/archive/2026/12/04/ORDERS-SERVICE.LOG"_s,
+        u"ORDERS-SERVICE.LOG"_s, intact, u"0123456789abcde"_s, u"bytes 1–%1 of %1"_s.arg(mib));
+    row("UTF-16 after its BOM", u"conf/wide.ini"_s, u"wide.ini"_s, intact, u"[Server]\nKey=Wert\n"_s,
+        u"UTF-16 LE text"_s);
+    row("binary, in hex", u"data/blob.bin"_s, u"blob.bin"_s, intact,
+        u"00000000  00 01 02 03 04 05 06 07  08 09"_s, u"binary, 256 bytes"_s);
+    row("one byte past a page", u"big/past.txt"_s, u"past.txt"_s, intact, u"0123456789abcde"_s,
+        u"bytes 1–%1 of "_s.arg(mib), true);
+    row("control characters shown harmless", u"evil\x1b[2J\u202e.txt"_s, u"evil\u241b[2J\ufffd.txt"_s, intact,
+        u"x"_s, u"1–1 of 1"_s);
+    row("a name that steps out: whole, never followed", u"../escape.txt"_s, u"../escape.txt"_s,
+        u"intact; unsafe name: \"..\" in its path"_s, u"out"_s, u"1–3 of 3"_s);
 }
 
 // The viewer streams the entry chosen into its Entry pane a page at a time, in its encoding or in

@@ -232,13 +232,11 @@ void TestCollect::anInterruptedRunLeavesNothingRunning()
     QVERIFY2(!hanging.isEmpty(), qPrintable(fleet.error()));
     const QString caseFolder = fleet.root() + u"/case"_s;
     QTemporaryDir temp;
-    auto process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"TMPDIR"_s, temp.path()); // where the control sockets go
-    process->setProcessEnvironment(env);
-    process->start(QStringLiteral(TS6_PROGRAM),
-                   {u"collect"_s, u"--ssh-config"_s, fleet.sshConfig(), u"--out"_s, caseFolder, done, hanging,
-                    u"--"_s, fleet.target()});
+    const auto process = startCollect({u"--ssh-config"_s, fleet.sshConfig(), u"--out"_s, caseFolder, done,
+                                       hanging, u"--"_s, fleet.target()},
+                                      env);
     const QString package = caseFolder + u"/hosts/"_s + QString(done).replace(u':', u'_') + u"/package.zip"_s;
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fleet.hostRoot(1) + u"/started"_s) && QFile::exists(package),
                              kPatience);
