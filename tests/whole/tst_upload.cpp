@@ -1,7 +1,6 @@
 #include "support/TestEnvironment.h"
 #include "support/TusServer.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -9,7 +8,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,19 +23,6 @@ namespace {
 
 constexpr int kPatience = 120000; // milliseconds: what a busy machine may need for a whole run
 const QByteArray kToken = "T0ken-for-the-tests";
-
-QByteArray randomBytes(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(size);
-    generator.fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
-    return bytes;
-}
-
-QByteArray sha256(const QByteArray& bytes)
-{
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-}
 
 // The upload run, with no proxy of the machine's in its way and the token, if any, in its
 // environment.
@@ -182,12 +167,12 @@ void TestUpload::faults()
     QTemporaryDir dir;
     const QString package = dir.filePath(u"package.zip"_s);
     const qint64 chunk = 1 << 20;
-    const QByteArray bytes = randomBytes(3 * chunk + 12345);
+    const QByteArray bytes = noise(3 * chunk + 12345);
     QVERIFY(writeFile(package, bytes));
     if (checksum != u"none"_s)
         QVERIFY(
             writeFile(package + u".sha256"_s,
-                      (checksum == u"right"_s ? sha256(bytes) : QByteArray(64, 'e')) + "  package.zip\n"));
+                      (checksum == u"right"_s ? sha256Hex(bytes) : QByteArray(64, 'e')) + "  package.zip\n"));
     QStringList arguments{package, u"--url"_s, url, u"--chunk-size"_s, u"1M"_s};
     if (guarded) {
         QVERIFY(writeFile(dir.filePath(u"token"_s),
@@ -213,10 +198,10 @@ void TestUpload::faults()
         return;
     const QJsonObject file = run.file();
     QCOMPARE(file[u"state"_s].toString(), u"sent"_s);
-    QCOMPARE(file[u"sha256"_s].toString().toLatin1(), sha256(bytes));
+    QCOMPARE(file[u"sha256"_s].toString().toLatin1(), sha256Hex(bytes));
     const QString stored = file[u"upload"_s].toString();
     QVERIFY2(server.storedBytes(stored) == bytes, qPrintable(stored));
-    QCOMPARE(server.storedMetadata(stored)[u"sha256"_s].toString().toLatin1(), sha256(bytes));
+    QCOMPARE(server.storedMetadata(stored)[u"sha256"_s].toString().toLatin1(), sha256Hex(bytes));
     QCOMPARE(server.storedMetadata(stored)[u"filename"_s].toString(), u"package.zip"_s);
     if (!faults.isEmpty()) {
         // The server keeps what reached it, and the run goes on from there: nothing is sent twice.
@@ -234,12 +219,12 @@ void TestUpload::aCaseFolderGoesFileByFile()
     QVERIFY2(server.start(), qPrintable(server.error()));
     QTemporaryDir dir;
     const QString root = dir.filePath(u"case-7"_s);
-    const QByteArray package = randomBytes(200000);
+    const QByteArray package = noise(200000);
     QVERIFY(writeFile(root + u"/hosts/a/package.zip"_s, package));
     QVERIFY(writeFile(root + u"/hosts/a/collect.log"_s, "ssh said little\n"));
     QVERIFY(writeFile(root + u"/index.json"_s, "{}\n"));
     QVERIFY(writeFile(root + u"/index.txt"_s, ""));
-    QVERIFY(writeFile(root + u"/SHA256SUMS"_s, sha256(package) + "  hosts/a/package.zip\n"));
+    QVERIFY(writeFile(root + u"/SHA256SUMS"_s, sha256Hex(package) + "  hosts/a/package.zip\n"));
     const Run run = upload({root, u"--url"_s, server.url()});
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QStringList paths;
@@ -269,7 +254,7 @@ void TestUpload::aLinkSwappedIntoACaseIsNotFollowed()
     QVERIFY2(server.startProxy({u"--trickle"_s, u"2000000"_s}), qPrintable(server.error()));
     QTemporaryDir dir;
     const QString root = dir.filePath(u"case-8"_s);
-    QVERIFY(writeFile(root + u"/hosts/a/package.zip"_s, randomBytes(2 << 20)));
+    QVERIFY(writeFile(root + u"/hosts/a/package.zip"_s, noise(2 << 20)));
     QVERIFY(writeFile(root + u"/hosts/b/package.zip"_s, "b"));
     QVERIFY(writeFile(root + u"/index.json"_s, "{}\n"));
     QVERIFY(writeFile(dir.filePath(u"secret"_s), "the secret\n"));
@@ -293,7 +278,7 @@ void TestUpload::anInterruptedUploadResumesLater()
     QVERIFY2(server.startProxy({u"--trickle"_s, u"1000000"_s}), qPrintable(server.error()));
     QTemporaryDir dir;
     const QString package = dir.filePath(u"package.zip"_s);
-    QByteArray bytes = randomBytes(4 << 20);
+    QByteArray bytes = noise(4 << 20);
     QVERIFY(writeFile(package, bytes));
     const QStringList arguments{package, u"--url"_s, server.proxyUrl(), u"--chunk-size"_s, u"1M"_s};
 
@@ -406,7 +391,7 @@ void TestUpload::hostileServers()
         url = server.proxyUrl().replace(u"http://"_s, u"http://alice:Pa55word@"_s);
     QTemporaryDir dir;
     const QString package = dir.filePath(u"package.zip"_s);
-    const QByteArray bytes = randomBytes(3 * (1 << 20) + 12001);
+    const QByteArray bytes = noise(3 * (1 << 20) + 12001);
     QVERIFY(writeFile(package, bytes));
     const Run run =
         upload({package, u"--url"_s, url, u"--chunk-size"_s, u"1M"_s}, token ? kToken : QByteArray());
@@ -472,12 +457,12 @@ void TestUpload::plantedFiles()
     QVERIFY2(server.start(), qPrintable(server.error()));
     QTemporaryDir dir;
     const QString root = dir.filePath(u"case-9"_s);
-    const QByteArray package = randomBytes(300000);
+    const QByteArray package = noise(300000);
     const QMap<QString, QByteArray> files{{u"hosts/a/package.zip"_s, package},
                                           {u"hosts/a/collect.log"_s, "ssh said little\n"},
                                           {u"index.json"_s, "{}\n"},
                                           {u"index.txt"_s, "a collected\n"},
-                                          {u"SHA256SUMS"_s, sha256(package) + "  hosts/a/package.zip\n"}};
+                                          {u"SHA256SUMS"_s, sha256Hex(package) + "  hosts/a/package.zip\n"}};
     for (auto f = files.cbegin(); f != files.cend(); ++f)
         QVERIFY(writeFile(root + u'/' + f.key(), f.value()));
     // What an attacker writes: a record that every file was sent, or a state naming an upload on the
@@ -486,18 +471,18 @@ void TestUpload::plantedFiles()
         QByteArray lines;
         for (auto f = files.cbegin(); f != files.cend(); ++f)
             lines += server.url().toUtf8() + '\t' + f.key().toUtf8() + '\t' +
-                     QByteArray::number(f.value().size()) + '\t' + sha256(f.value()) + '\t' +
+                     QByteArray::number(f.value().size()) + '\t' + sha256Hex(f.value()) + '\t' +
                      server.url().toUtf8() + "planted\n";
         QVERIFY(writeFile(root + u'/' + planted, lines));
     } else if (planted.endsWith(u".upload"_s)) {
         const QString decoy = dir.filePath(u"decoy.zip"_s);
-        QVERIFY(writeFile(decoy, randomBytes(package.size() + 1).left(package.size())));
+        QVERIFY(writeFile(decoy, noise(package.size(), 1)));
         const Run made = upload({decoy, u"--url"_s, server.url()});
         QVERIFY2(made.status == 0, qPrintable(made.err));
         const QJsonObject o{{u"endpoint"_s, server.url()},
                             {u"location"_s, made.file()[u"upload"_s].toString()},
                             {u"size"_s, double(package.size())},
-                            {u"sha256"_s, QString::fromLatin1(sha256(package))}};
+                            {u"sha256"_s, QString::fromLatin1(sha256Hex(package))}};
         QVERIFY(writeFile(root + u'/' + planted, QJsonDocument(o).toJson()));
     }
     const QString path = root + u'/' + planted;
@@ -550,7 +535,7 @@ void TestUpload::changedInPlace()
     QTemporaryDir dir;
     const QString root = dir.filePath(u"case-10"_s);
     const QString package = caseFolder ? root + u"/hosts/a/package.zip"_s : dir.filePath(u"package.zip"_s);
-    QByteArray bytes = randomBytes(3 << 20);
+    QByteArray bytes = noise(3 << 20);
     QVERIFY(writeFile(package, bytes));
     const QStringList arguments{caseFolder ? root : package, u"--url"_s, server.proxyUrl(), u"--chunk-size"_s,
                                 u"1M"_s};
@@ -566,7 +551,7 @@ void TestUpload::changedInPlace()
         return;
     }
     QVERIFY(writeFile(root + u"/index.json"_s, "{}\n"));
-    QVERIFY(writeFile(root + u"/SHA256SUMS"_s, sha256(bytes) + "  hosts/a/package.zip\n"));
+    QVERIFY(writeFile(root + u"/SHA256SUMS"_s, sha256Hex(bytes) + "  hosts/a/package.zip\n"));
     const Run first = upload(arguments);
     QVERIFY2(first.status == 0, qPrintable(first.err));
     QVERIFY(changeInPlace(package));
@@ -576,7 +561,7 @@ void TestUpload::changedInPlace()
     QVERIFY2(!again.err.contains(u"already sent: %1"_s.arg(package)), qPrintable(again.err));
     const QJsonObject sent = again.json[u"files"_s].toArray().first().toObject();
     QCOMPARE(sent[u"path"_s].toString(), package);
-    QCOMPARE(sent[u"sha256"_s].toString().toLatin1(), sha256(bytes));
+    QCOMPARE(sent[u"sha256"_s].toString().toLatin1(), sha256Hex(bytes));
     QVERIFY(server.storedBytes(sent[u"upload"_s].toString()) == bytes);
 }
 
