@@ -429,14 +429,10 @@ void TestUpload::plantedFiles_data()
         << record << u"group-writable"_s << 0 << u".upload-sent is not taken: others may write it"_s << 0;
     QTest::newRow("a record that is a link")
         << record << u"link"_s << 0 << u".upload-sent is not taken: it is a symbolic link"_s << 0;
-    QTest::newRow("a state of another user's") << state << u"another"_s << 0 << u"sent "_s << 0;
     QTest::newRow("a state others may write") << state << u"group-writable"_s << 0 << u"sent "_s << 0;
-    QTest::newRow("a package of another user's")
-        << u"hosts/a/package.zip"_s << u"another"_s << 1
-        << u"hosts/a/package.zip is not taken: it belongs to another user; a case folder is sent only when"_s
-        << 0;
-    QTest::newRow("sums others may write") << u"SHA256SUMS"_s << u"group-writable"_s << 1
-                                           << u"SHA256SUMS is not taken: others may write it"_s << 0;
+    QTest::newRow("sums others may write")
+        << u"SHA256SUMS"_s << u"group-writable"_s << 1
+        << u"SHA256SUMS is not taken: others may write it; a case folder is sent only when"_s << 0;
     QTest::newRow("a folder others may write")
         << u"hosts/a"_s << u"group-writable"_s << 1 << u"hosts/a is not taken: others may write it"_s << 0;
 }
