@@ -191,9 +191,8 @@ private Q_SLOTS:
     void startsOnTheLastFolder();
     void buildThroughTheSaveDialog();
     void optionsThroughTheFileMenu();
-    void uploadWindowSendsAndCancels();
-    void uploadWindowChecksAsTheCommandLine_data();
-    void uploadWindowChecksAsTheCommandLine();
+    void uploadWindow_data();
+    void uploadWindow();
     void smallWindowsInAnyTheme_data();
     void smallWindowsInAnyTheme();
     void layoutFollowsTheWindowFromTheStart();
@@ -386,21 +385,54 @@ void TestWindows::optionsThroughTheFileMenu()
     QVERIFY(upload->isEnabled());
 }
 
-// The upload's progress window shows the bytes the server holds and ends with the upload; Cancel
-// stops it at once and keeps its state, and the next upload goes on from there.
-void TestWindows::uploadWindowSendsAndCancels()
+void TestWindows::uploadWindow_data()
 {
+    QTest::addColumn<QStringList>("proxy"); // its faults; none: no server at all
+    QTest::addColumn<QString>("caCert");
+    QTest::addColumn<QString>("said"); // the failed result's words start so; empty: cancelled, then sent
+    QTest::newRow("cancelled, then sent on from where it stopped")
+        << QStringList{u"--trickle"_s, u"2000000"_s} << QString() << QString();
+    QTest::newRow("a CA file that cannot be read")
+        << QStringList() << u"/nonexistent/ca.pem"_s
+        << u"The package was not sent: cannot read the CA certificates file /nonexistent/ca.pem"_s;
+    QTest::newRow("the token file's token echoed")
+        << QStringList{u"--echo"_s, u"401-body"_s} << QString()
+        << u"The package was not sent: creating the upload of %1: the server answered 401 Unauthorized: "
+           "Unauthorized: the request said \"Authorization: Bearer ********\""_s;
+}
+
+// The window sends through the command line's own steps, with the options' token file and CA file:
+// its progress shows the bytes the server holds; Cancel stops it at once and keeps its state, and
+// the next upload goes on from there; what the server says is shown with the token masked.
+void TestWindows::uploadWindow()
+{
+    QFETCH(QStringList, proxy);
+    QFETCH(QString, caCert);
+    QFETCH(QString, said);
     // The quick loop runs without the network that installing the server needs; the test command
     // installs it first (the CTest test tus_server_install).
-    if (QString why; !TusServer::installed(&why))
+    QString why;
+    if (!proxy.isEmpty() && !TusServer::installed(&why))
         QSKIP(qPrintable(why));
-    TusServer server;
-    QVERIFY2(server.startProxy({u"--trickle"_s, u"2000000"_s}), qPrintable(server.error()));
+    const QByteArray token = "T0ken-of-the-window";
+    TusServer server(said.isEmpty() ? QString() : QString::fromLatin1(token));
+    QVERIFY2(proxy.isEmpty() || server.startProxy(proxy), qPrintable(server.error()));
     QTemporaryDir dir;
     const QString package = dir.filePath(u"package.zip"_s);
     QVERIFY(writeFile(package, QByteArray(3 << 20, 'p')));
+    QVERIFY(writeFile(dir.filePath(u"token"_s), token + '\n', QFile::ReadOwner | QFile::WriteOwner));
     QWidget owner;
     owner.show();
+    const PackageUpload upload{package, proxy.isEmpty() ? u"https://127.0.0.1:1/files/"_s : server.proxyUrl(),
+                               said.isEmpty() ? QString() : dir.filePath(u"token"_s), caCert};
+    if (!said.isEmpty()) {
+        const UploadResult result = sendPackageWithProgress(&owner, upload);
+        QCOMPARE(result.end, UploadResult::End::Failed);
+        QVERIFY2(result.text.startsWith(QString(said).replace(u"%1"_s, package)), qPrintable(result.text));
+        QVERIFY2(!result.text.contains(QString::fromLatin1(token)), qPrintable(result.text));
+        QVERIFY(proxy.isEmpty() || server.uploadIds().isEmpty());
+        return;
+    }
     QStringList bytesSeen;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
@@ -414,7 +446,6 @@ void TestWindows::uploadWindowSendsAndCancels()
         }
     });
     watch.start(10);
-    const PackageUpload upload{package, server.proxyUrl(), QString()};
     const UploadResult cancelled = sendPackageWithProgress(&owner, upload);
     QCOMPARE(cancelled.end, UploadResult::End::Cancelled);
     QVERIFY2(bytesSeen.value(0).contains(u" of 3.1 MB"_s), qPrintable(bytesSeen.join(u'|')));
@@ -426,48 +457,6 @@ void TestWindows::uploadWindowSendsAndCancels()
     QVERIFY2(sent.text.startsWith(u"The package was sent to support:\n"_s + package), qPrintable(sent.text));
     QCOMPARE(server.uploadIds().size(), 1);
     QVERIFY(!QFile::exists(package + u".upload"_s));
-}
-
-void TestWindows::uploadWindowChecksAsTheCommandLine_data()
-{
-    QTest::addColumn<QString>("url"); // "proxy" for the proxy's
-    QTest::addColumn<QString>("caCert");
-    QTest::addColumn<QString>("said"); // the result's words start so
-    QTest::newRow("a CA file that cannot be read")
-        << u"proxy"_s << u"/nonexistent/ca.pem"_s
-        << u"The package was not sent: cannot read the CA certificates file /nonexistent/ca.pem"_s;
-    QTest::newRow("the token over http elsewhere")
-        << u"http://192.0.2.1:9/files/"_s << QString()
-        << u"The package was not sent: the token is not sent to http://192.0.2.1:9/files/: over plain http"_s;
-    QTest::newRow("the token echoed")
-        << u"proxy"_s << QString()
-        << u"The package was not sent: creating the upload of %1: the server answered 401 Unauthorized: "
-           "Unauthorized: the request said \"Authorization: Bearer ********\""_s;
-}
-
-// The window sends through the command line's own steps: the same checks before any request, the
-// CA file of the options, the token masked in what the server says.
-void TestWindows::uploadWindowChecksAsTheCommandLine()
-{
-    QFETCH(QString, url);
-    QFETCH(QString, caCert);
-    QFETCH(QString, said);
-    if (QString why; !TusServer::installed(&why))
-        QSKIP(qPrintable(why));
-    const QByteArray token = "T0ken-of-the-window";
-    TusServer server(QString::fromLatin1(token));
-    QVERIFY2(server.startProxy({u"--echo"_s, u"401-body"_s}), qPrintable(server.error()));
-    QTemporaryDir dir;
-    const QString package = dir.filePath(u"package.zip"_s);
-    QVERIFY(writeFile(package, QByteArray(100000, 'p')));
-    QVERIFY(writeFile(dir.filePath(u"token"_s), token + '\n', QFile::ReadOwner | QFile::WriteOwner));
-    QWidget owner;
-    const UploadResult result = sendPackageWithProgress(
-        &owner, {package, url == u"proxy"_s ? server.proxyUrl() : url, dir.filePath(u"token"_s), caCert});
-    QCOMPARE(result.end, UploadResult::End::Failed);
-    QVERIFY2(result.text.startsWith(QString(said).replace(u"%1"_s, package)), qPrintable(result.text));
-    QVERIFY2(!result.text.contains(QString::fromLatin1(token)), qPrintable(result.text));
-    QCOMPARE(server.uploadIds().size(), 0);
 }
 
 void TestWindows::smallWindowsInAnyTheme_data()
@@ -687,31 +676,28 @@ void TestWindows::viewerShowsEachEntry_data()
     QTest::addColumn<QString>("text"); // in the Entry pane
     QTest::addColumn<QString>("page"); // in the line under it
     QTest::addColumn<bool>("more");    // Next Page offered
+    const auto row = [](const char* name, const QString& entry, const QString& shown, const QString& state,
+                        const QString& text, const QString& page, bool more = false) {
+        QTest::newRow(name) << entry << shown << state << text << page << more;
+    };
     const QString mib = QLocale().toString(1 << 20);
-    QTest::newRow("text in a folder")
-        << u"logs/app.log"_s << u"app.log"_s << u"intact"_s << u"2026-12-04 08:00:00 started\n"_s
-        << u"UTF-8 text, bytes 1–28 of 28"_s << false;
-    QTest::newRow("damaged: shown as far as it reads")
-        << u"conf/broken.ini"_s << u"broken.ini"_s << u"damaged: CRC mismatch"_s << u"[Server]\nPort=8080\n"_s
-        << u"read as far as it goes: CRC mismatch"_s << false;
-    QTest::newRow("deep in folders") << u"logs/archive/2026/12/04/ORDERS-SERVICE.LOG"_s
-                                     << u"ORDERS-SERVICE.LOG"_s << u"intact"_s << u"0123456789abcde"_s
-                                     << u"bytes 1–%1 of %1"_s.arg(mib) << false;
-    QTest::newRow("UTF-16 after its BOM") << u"conf/wide.ini"_s << u"wide.ini"_s << u"intact"_s
-                                          << u"[Server]\nKey=Wert\n"_s << u"UTF-16 LE text"_s << false;
-    QTest::newRow("binary, in hex") << u"data/blob.bin"_s << u"blob.bin"_s << u"intact"_s
-                                    << u"00000000  00 01 02 03 04 05 06 07  08 09"_s << u"binary, 256 bytes"_s
-                                    << false;
-    QTest::newRow("exactly one page") << u"big/page.txt"_s << u"page.txt"_s << u"intact"_s
-                                      << u"0123456789abcde"_s << u"bytes 1–%1 of %1"_s.arg(mib) << false;
-    QTest::newRow("one byte past a page") << u"big/past.txt"_s << u"past.txt"_s << u"intact"_s
-                                          << u"0123456789abcde"_s << u"bytes 1–%1 of "_s.arg(mib) << true;
-    QTest::newRow("control characters shown harmless")
-        << u"evil\x1b[2J\u202e.txt"_s << u"evil\u241b[2J\ufffd.txt"_s << u"intact"_s << u"x"_s
-        << u"1–1 of 1"_s << false;
-    QTest::newRow("a name that steps out: whole, never followed")
-        << u"../escape.txt"_s << u"../escape.txt"_s << u"intact; unsafe name: \"..\" in its path"_s
-        << u"out"_s << u"1–3 of 3"_s << false;
+    const QString intact = u"intact"_s;
+    row("text in a folder", u"logs/app.log"_s, u"app.log"_s, intact, u"2026-12-04 08:00:00 started\n"_s,
+        u"UTF-8 text, bytes 1–28 of 28"_s);
+    row("damaged: shown as far as it reads", u"conf/broken.ini"_s, u"broken.ini"_s,
+        u"damaged: CRC mismatch"_s, u"[Server]\nPort=8080\n"_s, u"read as far as it goes: CRC mismatch"_s);
+    row("deep in folders, exactly one page", u"logs/archive/2026/12/04/ORDERS-SERVICE.LOG"_s,
+        u"ORDERS-SERVICE.LOG"_s, intact, u"0123456789abcde"_s, u"bytes 1–%1 of %1"_s.arg(mib));
+    row("UTF-16 after its BOM", u"conf/wide.ini"_s, u"wide.ini"_s, intact, u"[Server]\nKey=Wert\n"_s,
+        u"UTF-16 LE text"_s);
+    row("binary, in hex", u"data/blob.bin"_s, u"blob.bin"_s, intact,
+        u"00000000  00 01 02 03 04 05 06 07  08 09"_s, u"binary, 256 bytes"_s);
+    row("one byte past a page", u"big/past.txt"_s, u"past.txt"_s, intact, u"0123456789abcde"_s,
+        u"bytes 1–%1 of "_s.arg(mib), true);
+    row("control characters shown harmless", u"evil\x1b[2J\u202e.txt"_s, u"evil\u241b[2J\ufffd.txt"_s, intact,
+        u"x"_s, u"1–1 of 1"_s);
+    row("a name that steps out: whole, never followed", u"../escape.txt"_s, u"../escape.txt"_s,
+        u"intact; unsafe name: \"..\" in its path"_s, u"out"_s, u"1–3 of 3"_s);
 }
 
 // The viewer streams the entry chosen into its Entry pane a page at a time, in its encoding or in

@@ -5,12 +5,26 @@
 #include "outside/Registry.h"
 #include "platform/DirectoryCache.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <cstdio>
 #include <ftw.h>
+
+QByteArray noise(qsizetype bytes, quint32 seed)
+{
+    QByteArray out(bytes, '\0');
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(out.data()), bytes / 4);
+    return out;
+}
+
+QByteArray sha256Hex(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
 
 ScopedEnv::ScopedEnv(const char* name, const QString& value) : m_name(name)
 {

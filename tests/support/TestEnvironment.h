@@ -15,6 +15,12 @@
 // it could not be written.
 bool writeFile(const QString& path, const QByteArray& bytes, QFile::Permissions permissions = {});
 
+// Bytes that do not compress, the same for the same size and seed.
+QByteArray noise(qsizetype bytes, quint32 seed = 0);
+
+// The SHA-256 of the bytes in hex, as sha256sum writes it.
+QByteArray sha256Hex(const QByteArray& bytes);
+
 class ScopedEnv
 {
 public:

@@ -3,7 +3,6 @@
 #include "support/ArchiveCheck.h"
 #include "support/ProgramWorld.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -74,11 +73,6 @@ const QList<std::tuple<const char*, QByteArray, double>> kSecretive{
     {"c/Data/ORDERS.LOG", "pwd=AppSecret9\n", 0},
     {"c/App/ORDERS.TSD6", "password=DataSecret0\n", 0},
 };
-
-QByteArray sha256(const QByteArray& bytes)
-{
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-}
 
 } // namespace
 
@@ -314,7 +308,8 @@ void TestProgram::whatTheOptionsPack()
                                : QString::fromLatin1(bytes);
         if (!redacted.isEmpty() && !entry.name.endsWith(".dmp"))
             content.replace(QRegularExpression("\\w*Secret[0-9A-Z]"), "********");
-        QVERIFY2(entry.sha256 == sha256(wide ? utf16(content) : content.toLatin1()), qPrintable(entry.name));
+        QVERIFY2(entry.sha256 == sha256Hex(wide ? utf16(content) : content.toLatin1()),
+                 qPrintable(entry.name));
     }
 
     QCOMPARE(run.out.isEmpty(), !options.contains("--json"));
@@ -325,7 +320,7 @@ void TestProgram::whatTheOptionsPack()
     QVERIFY2(run.out.count('\n') == 1, qPrintable(run.out));
     const QJsonObject json = QJsonDocument::fromJson(run.out.toUtf8()).object();
     QCOMPARE(json["package"].toString(), package);
-    QCOMPARE(json["sha256"].toString().toLatin1(), sha256(zip.readAll()));
+    QCOMPARE(json["sha256"].toString().toLatin1(), sha256Hex(zip.readAll()));
     QVERIFY(json["bytes"].toInteger() == zip.size() && json["entries"].toInteger() == report.names.size());
     QVERIFY(json["status"].toInt(-1) == 0 && json["reason"].isNull() && json["seconds"].toDouble() > 0);
     QCOMPARE(json["names"].toString(), names ? package + ".names" : QString());
