@@ -620,12 +620,15 @@ bool ZipReader::readCentral(quint64 directoryOffset, quint64 directorySize, quin
         const std::optional<QStringView> name = keepName(h + kCentralHeaderSize, nameLength, entry.flags);
         if (!name) {
             m_partial = true;
+            const QString unread =
+                m_entries.empty()
+                    ? QStringLiteral("none of its entries is read")
+                    : QStringLiteral("the entries after the first %1 are not read").arg(m_entries.size());
             m_damage.append(QStringLiteral("its directory goes past what one run reads (%1 entries, %2 "
-                                           "characters of names, for all the packages read together): "
-                                           "the entries after the first %3 are not read")
+                                           "characters of names, for all the packages read together): %3")
                                 .arg(m_budget->entryLimit())
                                 .arg(m_budget->characterLimit())
-                                .arg(m_entries.size()));
+                                .arg(unread));
             return true;
         }
         entry.name = *name;
@@ -873,11 +876,12 @@ void ZipReader::checkEntries(const ZipLimits& limits)
         if (!entry.refused.isEmpty())
             continue;
         if (const QString kind = specialKind(entry.mode); !kind.isEmpty())
-            refuse(entry, (entry.mode & S_IFMT) == S_IFLNK
-                              ? QStringLiteral("it is a symbolic link, which a reader extracting it makes, "
-                                               "leading wherever its target says; not read")
-                              : QStringLiteral("it is %1, which a reader extracting it makes as such; not read")
-                                    .arg(kind));
+            refuse(entry,
+                   (entry.mode & S_IFMT) == S_IFLNK
+                       ? QStringLiteral("it is a symbolic link, which a reader extracting it makes, "
+                                        "leading wherever its target says; not read")
+                       : QStringLiteral("it is %1, which a reader extracting it makes as such; not read")
+                             .arg(kind));
         else if (entry.flags & 0x0001)
             refuse(entry, QStringLiteral("encrypted"));
         else if (entry.method != 0 && entry.method != 8)
