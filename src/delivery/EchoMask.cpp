@@ -26,38 +26,56 @@ QByteArray base64Core(const QByteArray& secret, int shift, QByteArray::Base64Opt
     return end > first ? encoded.mid(first, end - first) : QByteArray();
 }
 
-QByteArray escaped(const QByteArray& text, const std::vector<std::pair<char, QByteArray>>& table)
+// The value of the hexadecimal or decimal digits text[from, to), or -1 when they are not all digits.
+int numberIn(const QByteArray& text, qsizetype from, qsizetype to, int base)
 {
-    QByteArray out;
-    for (const char c : text) {
-        const auto found =
-            std::find_if(table.cbegin(), table.cend(), [c](const auto& e) { return e.first == c; });
-        out += found == table.cend() ? QByteArray(1, c) : found->second;
-    }
-    return out;
+    if (from >= to || to - from > 6)
+        return -1;
+    bool ok = false;
+    const int value = text.mid(from, to - from).toInt(&ok, base);
+    const bool digits = std::all_of(text.begin() + from, text.begin() + to, [base](char c) {
+        return base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0
+                          : std::isdigit(static_cast<unsigned char>(c)) != 0;
+    });
+    return ok && digits ? value : -1;
 }
 
-// The character a JSON escape at text[i] stands for, and the escape's length: "\u0041" (an ASCII
-// character), "\/", "\\", "\"". Anything else is itself, one byte long.
-std::pair<char, qsizetype> jsonEscape(const QByteArray& text, qsizetype i)
+// The ASCII character an escape at text[i] stands for, and the escape's length, as servers escape
+// text in JSON ("\u002B", "\/"), in HTML ("&#x2F;", "&#43;", "&amp;") and in URLs ("%2F"):
+// a secret in a server's answer is found however its writer escaped it. Anything else is itself,
+// one byte long.
+std::pair<char, qsizetype> escapedCharacter(const QByteArray& text, qsizetype i)
 {
-    if (text[i] != '\\' || i + 1 >= text.size())
-        return {text[i], 1};
-    const char next = text[i + 1];
-    if (next == '/' || next == '\\' || next == '"')
-        return {next, 2};
-    if (next != 'u' || i + 6 > text.size())
-        return {text[i], 1};
-    uint code = 0;
-    for (qsizetype k = i + 2; k < i + 6; ++k) {
-        const auto digit = static_cast<unsigned char>(text[k]);
-        if (!std::isxdigit(digit))
-            return {text[i], 1};
-        code = code * 16 + uint(std::isdigit(digit) ? digit - '0' : std::tolower(digit) - 'a' + 10);
+    const char c = text[i];
+    const auto ascii = [](int code) { return code > 0 && code < 0x80; };
+    if (c == '\\' && i + 1 < text.size()) {
+        const char next = text[i + 1];
+        if (next == '/' || next == '\\' || next == '"')
+            return {next, 2};
+        if (const int code = next == 'u' ? numberIn(text, i + 2, std::min(i + 6, text.size()), 16) : -1;
+            ascii(code) && i + 6 <= text.size())
+            return {char(code), 6};
+    } else if (c == '%' && i + 3 <= text.size()) {
+        if (const int code = numberIn(text, i + 1, i + 3, 16); ascii(code))
+            return {char(code), 3};
+    } else if (c == '&') {
+        const qsizetype semicolon = text.indexOf(';', i);
+        if (semicolon > i && semicolon - i <= 8) {
+            const QByteArray name = text.mid(i + 1, semicolon - i - 1);
+            static const std::vector<std::pair<QByteArray, char>> named{
+                {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+            for (const auto& [word, character] : named)
+                if (name == word)
+                    return {character, semicolon - i + 1};
+            const bool hex = name.startsWith("#x") || name.startsWith("#X");
+            const int code = hex                    ? numberIn(text, i + 3, semicolon, 16)
+                             : name.startsWith('#') ? numberIn(text, i + 2, semicolon, 10)
+                                                    : -1;
+            if (ascii(code))
+                return {char(code), semicolon - i + 1};
+        }
     }
-    if (code == 0 || code >= 0x80)
-        return {text[i], 1};
-    return {char(code), 6};
+    return {c, 1};
 }
 
 } // namespace
@@ -74,13 +92,7 @@ EchoMask::EchoMask(const QList<QByteArray>& secrets)
         if (secret.isEmpty())
             continue;
         add(secret, false);
-        QList<QByteArray> encoded{
-            secret.toHex(),
-            secret.toPercentEncoding(),
-            escaped(secret, {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&#39;"}}),
-            escaped(secret,
-                    {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&#x27;"}}),
-        };
+        QList<QByteArray> encoded{secret.toHex()};
         for (const QByteArray& form : encoded)
             if (form.size() >= kShortestEncoded)
                 add(form, false);
@@ -100,15 +112,16 @@ QByteArray EchoMask::masked(const QByteArray& text, bool cutShort) const
     // itself from its first character to its last, blanks between included.
     // Case is ignored: a server may change it (an upper-cased header), and what is masked besides is
     // never shown anyway.
-    // A JSON escape of a character ("\u002B" for "+", as some writers escape it, or "\/") is read as
-    // the character, so that a secret in a JSON answer is found however its writer escaped it.
+    // An escaped character (JSON, HTML, URL) is read as the character it stands for.
     QByteArray squeezed;
     std::vector<qsizetype> at;  // where each squeezed character starts in text
     std::vector<qsizetype> end; // and where it ends
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (isBlank(text[i]))
+        const auto [character, length] = escapedCharacter(text, i);
+        if (isBlank(character)) {
+            i += length - 1;
             continue;
-        const auto [character, length] = jsonEscape(text, i);
+        }
         squeezed += char(std::tolower(static_cast<unsigned char>(character)));
         at.push_back(i);
         i += length - 1;

@@ -15,7 +15,8 @@
 
 QString CaseHost::shownState() const
 {
-    if (record.state == HostState::Collected && !(package && package->readable()))
+    if (record.state == HostState::Collected &&
+        !(package && package->readable() && !package->entries.empty()))
         return QStringLiteral("package not read");
     return stateName(record.state);
 }

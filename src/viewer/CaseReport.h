@@ -18,7 +18,7 @@ struct CaseHost
     QString problem;                        // its package is missing, damaged or not the one the index names
 
     // Its state as the index says, but "package not read" for a host the index calls collected
-    // whose package was refused or could not be read.
+    // whose package was refused, could not be read or holds no entry (not a zip, or empty).
     QString shownState() const;
 };
 

@@ -178,7 +178,8 @@ QString entryProblem(const ZipEntry& entry, const QString& problem)
 bool spelledAnotherWay(QStringView name)
 {
     return name.contains(QChar()) || name.contains(QLatin1Char('\\')) || name.contains(u"//") ||
-           name.contains(u"/./") || name.startsWith(u"./") || name.endsWith(u"/.") || name == u".";
+           name.contains(u"/./") || name.startsWith(u"./") || name.endsWith(u"/.") || name.endsWith(u'/') ||
+           name == u".";
 }
 
 // The path a reader extracting name writes, in its one spelling.
@@ -195,30 +196,59 @@ QString extractedPath(QStringView name)
     return parts.join(QLatin1Char('/'));
 }
 
-// For each entry, the entry before it that a reader extracting them writes to the same path (the
-// same name, or another spelling of it), else -1. Names are compared where they stand: only the
-// few spelled another way get a copy in their one spelling.
-std::vector<qint32> sameFileAs(const std::vector<ZipEntry>& entries)
+// Paths in the order where what is below a path follows it at once: "/" before any other character.
+bool pathBefore(QStringView a, QStringView b)
+{
+    const qsizetype common = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i)
+        if (a[i] != b[i]) {
+            const auto rank = [](QChar c) { return c == u'/' ? 0u : uint(c.unicode()) + 1; };
+            return rank(a[i]) < rank(b[i]);
+        }
+    return a.size() < b.size();
+}
+
+// An entry that a reader extracting the archive cannot write as listed: the entry before it that
+// goes to the same path (the same name, or another spelling of it), or a file where it needs a
+// folder on its way.
+struct Clash
+{
+    qint32 with = -1; // the other entry, or -1
+    bool underFile = false;
+};
+
+// Each entry's clash, if any. Names are compared where they stand: only the few spelled another way
+// get a copy in their one spelling.
+std::vector<Clash> extractionClashes(const std::vector<ZipEntry>& entries)
 {
     std::vector<QString> respelled;
+    for (const ZipEntry& entry : entries)
+        if (spelledAnotherWay(entry.name))
+            respelled.push_back(extractedPath(entry.name));
     std::vector<QStringView> keys(entries.size());
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const QStringView name = entries[i].isFolder() ? entries[i].name.chopped(1) : entries[i].name;
-        keys[i] = name;
-        if (spelledAnotherWay(name))
-            respelled.push_back(extractedPath(name));
-    }
     for (size_t i = 0, r = 0; i < entries.size(); ++i)
-        if (spelledAnotherWay(keys[i]))
-            keys[i] = respelled[r++]; // no reallocation after this: respelled is whole
+        keys[i] = spelledAnotherWay(entries[i].name) ? QStringView(respelled[r++]) : entries[i].name;
     std::vector<quint32> order(entries.size());
     std::iota(order.begin(), order.end(), 0u);
-    std::stable_sort(order.begin(), order.end(), [&](quint32 a, quint32 b) { return keys[a] < keys[b]; });
-    std::vector<qint32> first(entries.size(), -1);
-    for (size_t k = 1; k < order.size(); ++k)
-        if (keys[order[k]] == keys[order[k - 1]])
-            first[order[k]] = first[order[k - 1]] >= 0 ? first[order[k - 1]] : qint32(order[k - 1]);
-    return first;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](quint32 a, quint32 b) { return pathBefore(keys[a], keys[b]); });
+    std::vector<Clash> clashes(entries.size());
+    qint32 file = -1; // the file the paths now in order are below, if any
+    for (size_t k = 0; k < order.size(); ++k) {
+        const quint32 i = order[k];
+        if (k > 0 && keys[i] == keys[order[k - 1]]) {
+            const Clash& before = clashes[order[k - 1]];
+            clashes[i].with = before.with >= 0 && !before.underFile ? before.with : qint32(order[k - 1]);
+            continue;
+        }
+        const QStringView below = file >= 0 ? keys[size_t(file)] : QStringView();
+        if (file >= 0 && keys[i].size() > below.size() && keys[i].startsWith(below) &&
+            keys[i][below.size()] == u'/')
+            clashes[i] = {file, true};
+        else
+            file = entries[i].isFolder() ? -1 : qint32(i);
+    }
+    return clashes;
 }
 
 } // namespace
@@ -455,7 +485,7 @@ PackageFindings readPackage(const QString& path, const ReadChoice& choice)
     report.entries.resize(entries.size());
     if (choice.checkData)
         readAllEntries(zip, report.entries);
-    const std::vector<qint32> sameFile = sameFileAs(entries);
+    const std::vector<Clash> clashes = extractionClashes(entries);
     // Every entry's damage is in its row; the summary names the first ones and counts the rest,
     // so that an archive of a million damaged entries does not hold their names twice.
     qsizetype named = 0;
@@ -477,11 +507,15 @@ PackageFindings readPackage(const QString& path, const ReadChoice& choice)
                  QStringLiteral("its name would lead a reader out of the folder it extracts into (%1); "
                                 "shown, never followed")
                      .arg(entry.unsafe));
-        if (const qint32 first = sameFile[i]; first >= 0)
-            name(entry, entries[size_t(first)].name == entry.name
+        if (const Clash& clash = clashes[i]; clash.with >= 0) {
+            const QStringView other = entries[size_t(clash.with)].name;
+            name(entry, clash.underFile ? QStringLiteral("a reader extracting it needs %1 as a folder, where "
+                                                         "that entry is a file")
+                                              .arg(other)
+                        : other == entry.name
                             ? QStringLiteral("a second entry of this name")
-                            : QStringLiteral("a reader extracting it writes the same file as %1")
-                                  .arg(entries[size_t(first)].name));
+                            : QStringLiteral("a reader extracting it writes the same file as %1").arg(other));
+        }
         if (!row.problem.isEmpty())
             name(entry, row.problem);
     }

@@ -266,6 +266,8 @@ void showCaseText(const CaseReport& report)
         if (host.package && host.package->manifest.present)
             line +=
                 QStringLiteral("  version %1").arg(host.package->manifest.value(QStringLiteral("Version")));
+        while (line.endsWith(QLatin1Char(' '))) // a state padded for the columns, with nothing after it
+            line.chop(1);
         out(line);
     }
     out(QString());

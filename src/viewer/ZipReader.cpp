@@ -40,6 +40,8 @@
 
 namespace {
 
+constexpr qsizetype kShownNameLength = 200; // characters of a name quoted in a reason
+
 constexpr quint32 kLocalHeader = 0x04034b50;
 constexpr quint32 kCentralHeader = 0x02014b50;
 constexpr quint32 kEndOfDirectory = 0x06054b50;
@@ -224,6 +226,24 @@ QString specialKind(quint32 mode)
     }
 }
 
+// Whether entries made on this system keep a Unix type and mode in their attributes' upper half, as
+// extractors read them: Unix, and those whose writers keep it the same way (VMS, Atari, BeOS, Mac
+// OS X, AtheOS).
+bool hasUnixMode(int system)
+{
+    switch (system) {
+    case 2:
+    case 3:
+    case 5:
+    case 16:
+    case 19:
+    case 30:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Walks the fields of an extra block: id, the field's bytes, its length.
 template <typename Visit> void forEachExtra(const char* extra, qsizetype length, Visit visit)
 {
@@ -236,6 +256,37 @@ template <typename Visit> void forEachExtra(const char* extra, qsizetype length,
         visit(id, extra + at + 4, size);
         at += 4 + size;
     }
+}
+
+// The characters of a name that are ASCII, in order: what a name converted from one code page to
+// another keeps.
+QString asciiSkeleton(QStringView name)
+{
+    QString kept;
+    for (const QChar c : name)
+        if (c.unicode() < 0x80)
+            kept += c;
+    return kept;
+}
+
+// Holds an entry's Unicode path field, when it has one that applies (its CRC is that of the name
+// in the header), to the name: some extractors write the entry under the field's name. A name read
+// as UTF-8 must be the field's exactly; one read from a code page must keep the field's ASCII.
+void checkUnicodePath(ZipEntry& entry, QByteArrayView rawName, const char* extra, qsizetype length)
+{
+    forEachExtra(extra, length, [&](quint16 id, const char* field, quint16 size) {
+        if (id != 0x7075 || size < 5 || !entry.refused.isEmpty())
+            return;
+        if (get32(field + 1) !=
+            static_cast<quint32>(libdeflate_crc32(0, rawName.data(), size_t(rawName.size()))))
+            return; // no extractor takes a field written for another name
+        const QString other = QString::fromUtf8(field + 5, size - 5);
+        const bool readAsUtf8 = entry.name == QString::fromUtf8(rawName);
+        if (readAsUtf8 ? other != entry.name : asciiSkeleton(other) != asciiSkeleton(entry.name))
+            entry.refused = QStringLiteral("its Unicode path field names it \"%1\", which some readers "
+                                           "extract it as; not read")
+                                .arg(other.left(kShownNameLength));
+    });
 }
 
 // The zip64 sizes and offset, and the exact modification time, that the extra block carries.
@@ -615,7 +666,7 @@ bool ZipReader::readCentral(quint64 directoryOffset, quint64 directorySize, quin
         entry.packed = get32(h + 20);
         entry.size = get32(h + 24);
         entry.headerOffset = get32(h + 42);
-        if ((get16(h + 4) >> 8) == 3) // made on Unix
+        if (hasUnixMode(get16(h + 4) >> 8))
             entry.mode = get32(h + 38) >> 16;
         const std::optional<QStringView> name = keepName(h + kCentralHeaderSize, nameLength, entry.flags);
         if (!name) {
@@ -632,6 +683,8 @@ bool ZipReader::readCentral(quint64 directoryOffset, quint64 directorySize, quin
             return true;
         }
         entry.name = *name;
+        checkUnicodePath(entry, QByteArrayView(h + kCentralHeaderSize, nameLength),
+                         h + kCentralHeaderSize + nameLength, extraLength);
         applyExtra(entry, h + kCentralHeaderSize + nameLength, extraLength, entry.size == kMax32,
                    entry.packed == kMax32, entry.headerOffset == kMax32);
         if (!entry.modified.isValid())

@@ -29,7 +29,7 @@ struct ZipEntry
     QDateTime modified{};     // UTC: the exact time of the extra field, else the DOS time
     quint32 crc = 0;          // the CRC its headers give
     quint32 headerLength = 0; // its local header with its name and extra field; 0 until read
-    quint32 mode = 0;         // type and permission bits of an entry made on Unix, else 0
+    quint32 mode = 0;         // type and permission bits of an entry made on Unix (or alike), else 0
     quint16 method = 0;       // 0 stored, 8 deflated
     quint16 flags = 0;        // the general-purpose bits
     QString unsafe{};         // why a reader extracting it could step out of its folder, else empty

@@ -331,6 +331,7 @@ void TestDelivery::secretMasks_data()
     row("JSON, \\u escapes", R"({"auth":"Bearer Zq9/T0k\u0022en\u0026\u003Cx\u003e\u002Bw"})",
         R"({"auth":"Bearer ********"})");
     row("HTML", "<p>Bearer Zq9/T0k&quot;en&amp;&lt;x&gt;+w</p>", "<p>Bearer ********</p>");
+    row("HTML, numeric", "<p>Zq9&#x2F;T0k&#34;en&#38;&lt;x&gt;&#43;w</p>", "<p>********</p>");
     row("percent", "?auth=Bearer%20Zq9%2FT0k%22en%26%3Cx%3E%2Bw&x=1", "?auth=Bearer%20********&x=1");
     row("hex", "HEX 5A71392F54306B22656E263C783E2B77.", "HEX ********.");
     // base64 of the secret and " end", lying 0, 2 and 7 bytes into the text encoded.

@@ -120,11 +120,11 @@ QByteArray handMade(const QList<RawEntry>& entries, const QByteArray& comment)
         if (!e.listed)
             continue;
         ++listed;
-        QByteArray extra;
+        QByteArray extra = e.centralExtra;
         const QByteArray common = commonFields(e.flags | (e.descriptor ? 0x0008 : 0), e.deflate, w.crc,
                                                w.packed, w.size, e.name.size(), extra);
         put(central, 0x02014b50, 4);
-        put(central, 0x0314, 2);
+        put(central, quint64(e.system) << 8 | 20, 2);
         central += common;
         put(central, 0, 2 + 2 + 2);
         put(central, quint64(e.mode) << 16, 4);

@@ -27,6 +27,8 @@ struct RawEntry
     bool descriptor = false; // its CRC and sizes follow its data (bit 3), not in its local header
     std::optional<quint32> descriptorCrc{}; // what that descriptor says, when not the directory's CRC
     quint32 mode = 0100644;                 // its Unix type and permissions, in the directory
+    quint8 system = 3;                      // the system it was made on (3: Unix)
+    QByteArray centralExtra{};              // extra fields of its directory record
 };
 
 // The bytes raw-deflated, as a zip entry holds them.

@@ -143,9 +143,38 @@ void TestViewer::hostileArchives_data()
         QTest::addRow("one file, as %s", respelled.toPercentEncoding().constData())
             << handMade({text, {respelled, "other"}}) << 2
             << "a reader extracting it writes the same file as C/App/A.TXT" << QByteArray();
-    QTest::newRow("a symbolic link")
-        << handMade({{.name = "C/L", .data = "/etc", .deflate = false, .mode = 0120777}}) << 1
-        << "C/L: it is a symbolic link" << QByteArray();
+    QTest::newRow("a folder of two slashes beside a file of its name")
+        << handMade({text, {"C/App/A.TXT//", ""}}) << 2
+        << "a reader extracting it writes the same file as C/App/A.TXT" << QByteArray();
+    QTest::newRow("a file where a folder is needed") << handMade({text, {"C/App/A.TXT/B.TXT", "b"}}) << 2
+                                                     << "it needs C/App/A.TXT as a folder" << QByteArray();
+    // Some extractors take a name from the Unicode path field written for the header's name.
+    const auto unicodePath = [](const QByteArray& header, const QByteArray& field) {
+        QByteArray extra("\x75\x70", 2);
+        const auto size = static_cast<quint16>(5 + field.size());
+        extra += char(size & 0xff);
+        extra += char(size >> 8);
+        extra += '\x01';
+        const auto crc = static_cast<quint32>(
+            crc32_z(0, reinterpret_cast<const Bytef*>(header.constData()), size_t(header.size())));
+        for (int shift = 0; shift < 32; shift += 8)
+            extra += char((crc >> shift) & 0xff);
+        return extra + field;
+    };
+    QTest::newRow("a Unicode path field naming another file")
+        << handMade({{.name = "C/B.TXT", .data = "b", .centralExtra = unicodePath("C/B.TXT", "../../x.sh")}})
+        << 1 << "its Unicode path field names it \"../../x.sh\"" << QByteArray();
+    QTest::newRow("a Unicode path field of the name in a code page")
+        << handMade({{.name = "C/f\x81.TXT",
+                      .data = "b",
+                      .flags = 0,
+                      .centralExtra = unicodePath("C/f\x81.TXT", "C/f\xc3\xbc.TXT")}})
+        << 1 << QString() << QByteArray();
+    for (const quint8 system : {2, 3, 5, 16, 19, 30})
+        QTest::addRow("a symbolic link made on system %d", int(system))
+            << handMade(
+                   {{.name = "C/L", .data = "/etc", .deflate = false, .mode = 0120777, .system = system}})
+            << 1 << "C/L: it is a symbolic link" << QByteArray();
     QTest::newRow("a device") << handMade({{.name = "C/D", .data = "", .deflate = false, .mode = 020644}})
                               << 1 << "C/D: it is a device" << QByteArray();
     QTest::newRow("encrypted") << handMade({{"C/A.TXT", "x", false, 0x0801}}) << 1 << "encrypted"
