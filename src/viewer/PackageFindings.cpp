@@ -1,7 +1,7 @@
 #include "viewer/PackageFindings.h"
 
 #include "base/SystemError.h"
-#include "components/zip/TextMasker.h"
+#include "masking/TextMasker.h"
 #include "components/zip/WorkerPool.h"
 #include "outside/Interruption.h"
 #include "platform/HostName.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/CHandle.h"
-#include "components/zip/Bytes.h"
+#include "masking/Bytes.h"
 #include "components/zip/OutputGuard.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "components/zip/Bytes.h"
+#include "masking/Bytes.h"
 
 #include <cstddef>
 

@@ -4,7 +4,7 @@
 #include "components/zip/ArchiveFile.h"
 #include "components/zip/OutputGuard.h"
 #include "components/zip/SourceCollector.h"
-#include "components/zip/TextMasker.h"
+#include "masking/TextMasker.h"
 #include "components/zip/WorkerPool.h"
 #include "outside/IZipWriter.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/CHandle.h"
-#include "components/zip/NameMask.h"
+#include "masking/NameMask.h"
 #include "components/zip/OutputGuard.h"
 
 #include <QByteArray>

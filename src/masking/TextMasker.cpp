@@ -1,4 +1,4 @@
-#include "components/zip/TextMasker.h"
+#include "masking/TextMasker.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "components/zip/NameMask.h"
+#include "masking/NameMask.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "components/zip/SecretMask.h"
+#include "masking/SecretMask.h"
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "components/zip/Bytes.h"
-#include "components/zip/NameMask.h"
-#include "components/zip/SecretMask.h"
+#include "masking/Bytes.h"
+#include "masking/NameMask.h"
+#include "masking/SecretMask.h"
 
 #include <QString>
 
