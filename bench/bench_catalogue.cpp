@@ -5,11 +5,11 @@
 #include "catalogue/SelectionRules.h"
 #include "components/OutlineGrid.h"
 #include "components/Registration.h"
+#include "desktop/GridView.h"
 #include "diag/Debug.h"
 #include "outside/IDesktop.h"
 #include "outside/IFolderTree.h"
 #include "outside/Registry.h"
-#include "platform/qt/GridView.h"
 
 #include <QApplication>
 #include <QDir>

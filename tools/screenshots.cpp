@@ -13,9 +13,9 @@
 #include "app/frmPacifier.h"
 #include "app/frmUpload.h"
 #include "app/frmViewer.h"
+#include "desktop/GridView.h"
+#include "desktop/QtFolderTree.h"
 #include "platform/HostPath.h"
-#include "platform/qt/GridView.h"
-#include "platform/qt/QtFolderTree.h"
 #include "settings/AppConfig.h"
 
 #include <QAction>

@@ -1,9 +1,9 @@
 #include "app/Assembly.h"
 
 #include "components/Registration.h"
+#include "desktop/RegisterDesktop.h"
 #include "diag/Debug.h"
 #include "outside/Registry.h"
-#include "platform/qt/RegisterDesktop.h"
 
 ComponentMakers assembleComponents()
 {

@@ -6,12 +6,12 @@
 #include "app/frmUpload.h"
 #include "app/frmViewer.h"
 #include "controller/ResizeForm.h"
+#include "desktop/GridView.h"
+#include "desktop/QtFolderTree.h"
+#include "desktop/RegisterDesktop.h"
 #include "diag/Debug.h"
 #include "diag/ErrorTrap.h"
 #include "platform/HostPath.h"
-#include "platform/qt/GridView.h"
-#include "platform/qt/QtFolderTree.h"
-#include "platform/qt/RegisterDesktop.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

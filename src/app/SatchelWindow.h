@@ -2,8 +2,8 @@
 
 #include "components/OutlineGrid.h"
 #include "controller/frmSatchel.h"
+#include "desktop/QtDesktop.h"
 #include "outside/IMainWindow.h"
-#include "platform/qt/QtDesktop.h"
 
 #include <QMainWindow>
 

@@ -1,9 +1,9 @@
 #include "app/frmAbout.h"
 
 #include "controller/frmSatchel.h"
+#include "desktop/QtDesktop.h"
+#include "desktop/RegisterDesktop.h"
 #include "diag/ErrorTrap.h"
-#include "platform/qt/QtDesktop.h"
-#include "platform/qt/RegisterDesktop.h"
 
 #include <QFrame>
 #include <QKeyEvent>

@@ -1,7 +1,7 @@
 #include "app/frmOptions.h"
 
 #include "delivery/UploadOptions.h"
-#include "platform/qt/QtDesktop.h"
+#include "desktop/QtDesktop.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

@@ -1,8 +1,8 @@
 #include "app/frmPacifier.h"
 
 #include "controller/ResizeForm.h"
+#include "desktop/QtDesktop.h"
 #include "diag/ErrorTrap.h"
-#include "platform/qt/QtDesktop.h"
 
 #include <QLabel>
 #include <QLocale>

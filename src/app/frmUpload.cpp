@@ -3,7 +3,7 @@
 #include "delivery/FileUpload.h"
 #include "delivery/UploadOptions.h"
 #include "delivery/UploadRun.h"
-#include "platform/qt/QtDesktop.h"
+#include "desktop/QtDesktop.h"
 
 #include <QDialogButtonBox>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/qt/GridItemModel.h"
+#include "desktop/GridItemModel.h"
 
 #include <QTreeView>
 

@@ -1,4 +1,4 @@
-#include "platform/qt/RegisterDesktop.h"
+#include "desktop/RegisterDesktop.h"
 
 #include "components/XmlHelpCatalog.h"
 #include "outside/Registry.h"

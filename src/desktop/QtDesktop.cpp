@@ -1,4 +1,4 @@
-#include "platform/qt/QtDesktop.h"
+#include "desktop/QtDesktop.h"
 
 #include "base/Geometry.h"
 

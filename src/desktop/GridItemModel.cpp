@@ -1,4 +1,4 @@
-#include "platform/qt/GridItemModel.h"
+#include "desktop/GridItemModel.h"
 
 #include "diag/ErrorTrap.h"
 

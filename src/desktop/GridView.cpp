@@ -1,4 +1,4 @@
-#include "platform/qt/GridView.h"
+#include "desktop/GridView.h"
 
 #include "diag/ErrorTrap.h"
 

@@ -1,10 +1,10 @@
-#include "platform/qt/QtFolderTree.h"
+#include "desktop/QtFolderTree.h"
 
 #include "base/RuntimeError.h"
+#include "desktop/HostFolderModel.h"
 #include "diag/ErrorTrap.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
-#include "platform/qt/HostFolderModel.h"
 
 #include <QEvent>
 #include <QHeaderView>

@@ -1,4 +1,4 @@
-#include "platform/qt/HostFolderModel.h"
+#include "desktop/HostFolderModel.h"
 
 #include "platform/DirectoryCache.h"
 #include "platform/HostName.h"
