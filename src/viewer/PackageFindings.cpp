@@ -2,9 +2,9 @@
 
 #include "base/SystemError.h"
 #include "masking/TextMasker.h"
-#include "components/zip/WorkerPool.h"
 #include "outside/Interruption.h"
 #include "platform/HostName.h"
+#include "platform/WorkerPool.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -5,8 +5,8 @@
 #include "components/zip/OutputGuard.h"
 #include "components/zip/SourceCollector.h"
 #include "masking/TextMasker.h"
-#include "components/zip/WorkerPool.h"
 #include "outside/IZipWriter.h"
+#include "platform/WorkerPool.h"
 
 #include <QSet>
 #include <QStringList>

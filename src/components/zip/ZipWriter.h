@@ -1,7 +1,7 @@
 #pragma once
 
-#include "components/zip/WorkerPool.h"
 #include "outside/IZipWriter.h"
+#include "platform/WorkerPool.h"
 
 #include <chrono>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "components/zip/WorkerPool.h"
+#include "platform/WorkerPool.h"
 
 #include <algorithm>
 #include <chrono>
