@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/PackageFormat.h"
 #include "masking/Bytes.h"
 
 #include <QByteArray>
@@ -48,7 +49,7 @@ class SecretMask
 {
 public:
     // What a masked value becomes.
-    static constexpr char kMask[] = "********";
+    static constexpr const char* kMask = PackageFormat::kMask;
 
     // Masks the next bytes of a file and appends what is settled to out; a few hundred bytes (up
     // to a start tag's length) wait for the next call, until the call with last set, which ends

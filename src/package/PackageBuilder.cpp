@@ -1,6 +1,7 @@
 #include "package/PackageBuilder.h"
 
 #include "base/Logging.h"
+#include "base/PackageFormat.h"
 
 #include "base/Int16.h"
 #include "catalogue/CatalogueRows.h"
@@ -73,7 +74,8 @@ void PackageBuilder::Build_Package(const QString& packageName, bool interactive)
 
         QString temp;
         require(m_paths->tempFolder(temp), *m_paths, "tempFolder");
-        const QString manifestPath = JoinPath(kBackslash, {temp, QStringLiteral("TSVERSION.TXT")});
+        const QString manifestPath =
+            JoinPath(kBackslash, {temp, QString::fromLatin1(PackageFormat::kManifestName)});
         const QByteArray manifest = WriteVersionManifest(manifestPath, m_files, m_config());
 
         m_archivePath = settleArchivePath(packageName, interactive);

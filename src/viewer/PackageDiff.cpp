@@ -1,5 +1,6 @@
 #include "viewer/PackageDiff.h"
 
+#include "base/PackageFormat.h"
 #include "outside/Interruption.h"
 
 #include <QHash>
@@ -10,8 +11,8 @@
 
 namespace {
 
-const QString kMask = QStringLiteral("********");
-const QString kManifestName = QStringLiteral("TSVERSION.TXT");
+const QString kMask = QString::fromLatin1(PackageFormat::kMask);
+const QString kManifestName = QString::fromLatin1(PackageFormat::kManifestName);
 const QString kMaskedOnly = QStringLiteral("only masked values differ");
 constexpr int kMaxEdits = 2000; // past this many changed lines, an entry is not compared line by line
 

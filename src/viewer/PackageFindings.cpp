@@ -1,5 +1,6 @@
 #include "viewer/PackageFindings.h"
 
+#include "base/PackageFormat.h"
 #include "base/SystemError.h"
 #include "masking/TextMasker.h"
 #include "outside/Interruption.h"
@@ -27,8 +28,8 @@ constexpr qint64 kStampPrefix = 40;               // the bytes of a line start a
 constexpr qint64 kChecksumFileCap = 64 << 10;
 constexpr qsizetype kEntryDamageNamed = 1000; // entries' problems named one by one in the summary
 
-const QString kManifestName = QStringLiteral("TSVERSION.TXT");
-const QString kMaskingName = QStringLiteral("REDACTED.TXT");
+const QString kManifestName = QString::fromLatin1(PackageFormat::kManifestName);
+const QString kMaskingName = QString::fromLatin1(PackageFormat::kMaskingReportName);
 
 QStringList textLines(const QByteArray& bytes)
 {

@@ -24,6 +24,7 @@
 // one thread-local of this file holds the buffers of entries read whole.
 #include "viewer/ZipReader.h"
 
+#include "base/PackageFormat.h"
 #include "base/SystemError.h"
 #include "outside/Interruption.h"
 #include "platform/HostName.h"
@@ -42,12 +43,12 @@ namespace {
 
 constexpr qsizetype kShownNameLength = 200; // characters of a name quoted in a reason
 
-constexpr quint32 kLocalHeader = 0x04034b50;
-constexpr quint32 kCentralHeader = 0x02014b50;
-constexpr quint32 kEndOfDirectory = 0x06054b50;
-constexpr quint32 kZip64End = 0x06064b50;
-constexpr quint32 kZip64Locator = 0x07064b50;
-constexpr quint32 kDataDescriptor = 0x08074b50;
+using PackageFormat::kCentralHeader;
+using PackageFormat::kDataDescriptor;
+using PackageFormat::kEndOfDirectory;
+using PackageFormat::kLocalHeader;
+using PackageFormat::kZip64End;
+using PackageFormat::kZip64Locator;
 constexpr quint32 kMax32 = 0xffffffffu;
 constexpr qint64 kEndRecordSize = 22;
 constexpr qint64 kLocalHeaderSize = 30;

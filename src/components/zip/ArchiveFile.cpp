@@ -1,5 +1,6 @@
 #include "components/zip/ArchiveFile.h"
 
+#include "base/PackageFormat.h"
 #include "base/RuntimeError.h"
 #include "base/SystemError.h"
 #include "outside/Interruption.h"
@@ -193,7 +194,7 @@ void ArchiveFile::writeHeader(const EntryHead& head, quint32 crc, quint64 packed
         putFields(extra, {{0x0001, 2}, {16, 2}, {size, 8}, {packed, 8}});
     extra += timeExtra(head.modified);
     QByteArray h;
-    putFields(h, {{0x04034b50, 4},
+    putFields(h, {{PackageFormat::kLocalHeader, 4},
                   {head.zip64 ? kNeedsZip64 : kNeeds, 2},
                   {head.utf8 ? kUtf8Name : 0, 2},
                   {head.deflated ? 8 : 0, 2},
@@ -223,7 +224,7 @@ void ArchiveFile::addCentral(const EntryHead& head, quint64 offset, quint32 crc,
         putFields(extra, {{offset, 8}});
     extra += timeExtra(head.modified);
     QByteArray& c = m_central;
-    putFields(c, {{0x02014b50, 4},
+    putFields(c, {{PackageFormat::kCentralHeader, 4},
                   {kMadeByUnix, 2},
                   {bigSizes || bigOffset ? kNeedsZip64 : kNeeds, 2},
                   {head.utf8 ? kUtf8Name : 0, 2},
@@ -315,7 +316,7 @@ QByteArray ArchiveFile::complete(const QStringList& skipped, bool digest,
     QByteArray end;
     if (m_entries > 0xFFFF || start >= kMax32 || size >= kMax32) {
         const quint64 at = position();
-        putFields(end, {{0x06064b50, 4},
+        putFields(end, {{PackageFormat::kZip64End, 4},
                         {44, 8},
                         {kMadeByUnix, 2},
                         {kNeedsZip64, 2},
@@ -325,11 +326,11 @@ QByteArray ArchiveFile::complete(const QStringList& skipped, bool digest,
                         {m_entries, 8},
                         {size, 8},
                         {start, 8}});
-        putFields(end, {{0x07064b50, 4}, {0, 4}, {at, 8}, {1, 4}}); // its locator
+        putFields(end, {{PackageFormat::kZip64Locator, 4}, {0, 4}, {at, 8}, {1, 4}}); // its locator
     }
     const QByteArray text = comment(skipped);
     const quint64 count = std::min<quint64>(m_entries, 0xFFFF);
-    putFields(end, {{0x06054b50, 4},
+    putFields(end, {{PackageFormat::kEndOfDirectory, 4},
                     {0, 2},
                     {0, 2},
                     {count, 2},

@@ -1,5 +1,6 @@
 #include "components/zip/ZipWriter.h"
 
+#include "base/PackageFormat.h"
 #include "platform/FileReplacement.h"
 
 #include "base/Logging.h"
@@ -10,8 +11,8 @@
 #include "components/zip/ArchiveFile.h"
 #include "components/zip/EntryPipeline.h"
 #include "components/zip/FileChoice.h"
-#include "masking/SecretMask.h"
 #include "components/zip/SourceCollector.h"
+#include "masking/SecretMask.h"
 #include "masking/TextMasker.h"
 #include "outside/Interruption.h"
 #include "platform/Descriptors.h"
@@ -228,12 +229,14 @@ bool ZipWriter::discoverNames(const QString& source)
 QByteArray ZipWriter::redactedText(int checked, const std::vector<PackageReport::Masked>& masked,
                                    const QStringList& notChecked, bool names)
 {
-    QByteArray text = "TS6Satchel masked the secrets in the text files of this package: each value became "
-                      "********" +
-                      QByteArray(names ? ", and each host name, user name and address a placeholder (host-1, "
-                                         "user-1, ip-1; the map stays with the sender)"
-                                       : "") +
-                      ".\r\n";
+    QByteArray text =
+        QByteArray("TS6Satchel masked the secrets in the text files of this package: each value "
+                   "became ") +
+        PackageFormat::kMask +
+        QByteArray(names ? ", and each host name, user name and address a placeholder (host-1, "
+                           "user-1, ip-1; the map stays with the sender)"
+                         : "") +
+        ".\r\n";
     int values = 0;
     int replaced = 0;
     for (const PackageReport::Masked& file : masked) {
@@ -280,7 +283,7 @@ bool ZipWriter::finish()
         pipeline.finish();
         Package& package = *m_package;
         if (package.masking)
-            pipeline.addText(QStringLiteral("REDACTED.TXT"),
+            pipeline.addText(QString::fromLatin1(PackageFormat::kMaskingReportName),
                              redactedText(pipeline.checked(), pipeline.masked(), pipeline.notChecked(),
                                           package.names != nullptr));
         // The map of names goes beside the package just before the package takes its name: one is
