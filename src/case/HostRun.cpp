@@ -1,6 +1,7 @@
 #include "case/HostRun.h"
 
 #include "base/Logging.h"
+#include "base/PackageFormat.h"
 #include "base/ShownText.h"
 #include "base/SystemError.h"
 #include "case/CaseFolder.h"
@@ -443,17 +444,17 @@ void HostRun::build()
                             QStringLiteral("the remote build ended with status %1 and no summary: %2")
                                 .arg(exitCode)
                                 .arg(lastWords(errors)));
-            const QString package = summary.value(QStringLiteral("package")).toString();
+            const QString package = summary.value(PackageFormat::kSummaryPackage).toString();
             if (exitCode != 0 || package.isEmpty()) {
-                const QString reason = summary.value(QStringLiteral("reason")).toString();
+                const QString reason = summary.value(PackageFormat::kSummaryReason).toString();
                 return fail(HostState::RemoteFailed, reason.isEmpty() ? lastWords(errors) : reason);
             }
             if (m_remoteDir.isEmpty() || package != m_remoteDir + QStringLiteral("/package.zip"))
                 return fail(HostState::RemoteFailed,
                             QStringLiteral("the remote build names a package outside its folder: ") +
                                 package);
-            fetch(package, summary.value(QStringLiteral("bytes")).toInteger(-1),
-                  summary.value(QStringLiteral("sha256")).toString().toLatin1());
+            fetch(package, summary.value(PackageFormat::kSummaryBytes).toInteger(-1),
+                  summary.value(PackageFormat::kSummarySha256).toString().toLatin1());
         },
         StepIo{.inputOpen = true});
     if (!process)

@@ -1,5 +1,6 @@
 #include "package/PackageSummary.h"
 
+#include "base/PackageFormat.h"
 #include "platform/FileReplacement.h"
 
 #include "base/CHandle.h"
@@ -52,9 +53,10 @@ QByteArray summaryJson(const RunSummary& summary)
     }
     const bool wrote = summary.package.has_value();
     const QJsonObject object{
-        {QStringLiteral("package"), wrote ? QJsonValue(*summary.package) : QJsonValue()},
-        {QStringLiteral("bytes"), wrote ? QJsonValue(summary.bytes) : QJsonValue()},
-        {QStringLiteral("sha256"), wrote ? QJsonValue(QString::fromLatin1(summary.sha256)) : QJsonValue()},
+        {PackageFormat::kSummaryPackage, wrote ? QJsonValue(*summary.package) : QJsonValue()},
+        {PackageFormat::kSummaryBytes, wrote ? QJsonValue(summary.bytes) : QJsonValue()},
+        {PackageFormat::kSummarySha256,
+         wrote ? QJsonValue(QString::fromLatin1(summary.sha256)) : QJsonValue()},
         {QStringLiteral("entries"), wrote ? QJsonValue(summary.report.entries) : QJsonValue()},
         {QStringLiteral("skipped"), skipped},
         {QStringLiteral("redacted"), redacted},
@@ -62,7 +64,7 @@ QByteArray summaryJson(const RunSummary& summary)
          summary.report.namesFile.isEmpty() ? QJsonValue() : QJsonValue(summary.report.namesFile)},
         {QStringLiteral("seconds"), qRound64(summary.seconds * 1000) / 1000.0},
         {QStringLiteral("status"), summary.status},
-        {QStringLiteral("reason"), summary.reason.isEmpty() ? QJsonValue() : QJsonValue(summary.reason)},
+        {PackageFormat::kSummaryReason, summary.reason.isEmpty() ? QJsonValue() : QJsonValue(summary.reason)},
     };
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
