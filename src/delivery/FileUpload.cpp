@@ -1,6 +1,7 @@
 #include "delivery/FileUpload.h"
 
 #include "base/CHandle.h"
+#include "base/SystemError.h"
 #include "platform/OwnFiles.h"
 
 #include <QElapsedTimer>
@@ -32,11 +33,6 @@ constexpr qint64 kBytesPerRequest = 16 << 10;
 constexpr qint64 kSpareRequests = 2;
 
 using DigestContext = unique_c_ptr<EVP_MD_CTX, EVP_MD_CTX_free>;
-
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 // The offset header of a reply, or -1 when it is missing or not a number from 0 to size.
 qint64 offsetHeader(const TusReply& reply, qint64 size)
@@ -113,7 +109,7 @@ UploadOutcome FileUpload::run()
     m_fd = fd.get();
     if (!fd)
         end(UploadOutcome::End::Failed,
-            refused.isEmpty() ? QStringLiteral("cannot read %1: %2").arg(m_source.path, systemError(errno))
+            refused.isEmpty() ? QStringLiteral("cannot read %1: %2").arg(m_source.path, errnoText(errno))
                               : refused);
     else if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) // two uploads of one file would fight over its state
         end(UploadOutcome::End::Failed,
@@ -168,7 +164,7 @@ bool FileUpload::openAndIdentify()
         end(UploadOutcome::End::Interrupted);
     else if (m_outcome.file.sha256.isEmpty())
         end(UploadOutcome::End::Failed,
-            QStringLiteral("cannot read %1: %2").arg(m_source.path, systemError(errno)));
+            QStringLiteral("cannot read %1: %2").arg(m_source.path, errnoText(errno)));
     return !m_outcome.file.sha256.isEmpty();
 }
 
@@ -422,7 +418,7 @@ bool FileUpload::checksumStillHolds()
     }
     end(UploadOutcome::End::Failed,
         read.isEmpty()
-            ? QStringLiteral("cannot read %1: %2").arg(m_source.path, systemError(errno))
+            ? QStringLiteral("cannot read %1: %2").arg(m_source.path, errnoText(errno))
             : QStringLiteral("%1 does not match its SHA-256 in %2 (it is %3)%4")
                   .arg(m_source.path, m_source.known->from, QString::fromLatin1(read),
                        begun ? QStringLiteral("; the upload was removed from the server") : QString()));

@@ -1,6 +1,7 @@
 #include "delivery/UploadOptions.h"
 
 #include "base/CHandle.h"
+#include "base/SystemError.h"
 #include "platform/OwnFiles.h"
 
 #include <QFile>
@@ -173,8 +174,7 @@ QByteArray readToken(const QString& tokenFile, const QByteArray& environmentToke
     }
     struct stat info = {};
     if (::fstat(fd.get(), &info) != 0) {
-        *error = QStringLiteral("cannot read the token file %1: %2")
-                     .arg(tokenFile, QString::fromLocal8Bit(std::strerror(errno)));
+        *error = QStringLiteral("cannot read the token file %1: %2").arg(tokenFile, errnoText(errno));
         return {};
     }
     if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {

@@ -13,6 +13,7 @@
 #include "base/CHandle.h"
 #include "base/CleanJson.h"
 #include "base/ShownText.h"
+#include "base/SystemError.h"
 #include "platform/FileReplacement.h"
 #include "platform/OwnFiles.h"
 
@@ -132,7 +133,7 @@ QString writeSentRecord(const QString& path, const std::vector<SentLine>& lines)
                 QByteArray::number(f.changedNs) + '\n';
     }
     const int error = replaceFile(QFile::encodeName(path), text, 0600, mode_t(0600));
-    return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
+    return error == 0 ? QString() : errnoText(error);
 }
 
 // Makes the process not dumpable: no core dump holds the secret it is about to read, and no other
@@ -193,8 +194,7 @@ std::vector<UploadSource> caseSources(const QString& folder, QString* error, QSt
                      ? QStringLiteral("%1 is a folder but not a case folder (it has no index.json); give a "
                                       "package or a case folder")
                            .arg(folder)
-                     : QStringLiteral("cannot read the case folder %1: %2")
-                           .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+                     : QStringLiteral("cannot read the case folder %1: %2").arg(folder, errnoText(errno));
         return {};
     }
     // Its files are named from the folder's own path, links resolved, so that each can be checked to

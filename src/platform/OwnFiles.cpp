@@ -1,5 +1,6 @@
 #include "platform/OwnFiles.h"
 
+#include "base/SystemError.h"
 #include <QFile>
 
 #include <cerrno>
@@ -15,11 +16,6 @@ namespace {
 QString refused(const QString& path, const QString& reason)
 {
     return QStringLiteral("%1 is not taken: %2").arg(path, reason);
-}
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 } // namespace
@@ -42,7 +38,7 @@ QString whyUntrusted(const struct stat& status, bool folder)
 QString openFailure(const QString& shown, int error)
 {
     return error == ELOOP ? refused(shown, QStringLiteral("it is a symbolic link"))
-                          : QStringLiteral("%1: %2").arg(shown, systemReason(error));
+                          : QStringLiteral("%1: %2").arg(shown, errnoText(error));
 }
 
 bool isTrusted(int fd, bool folder, const QString& shown, QString* why)
@@ -124,7 +120,7 @@ bool isOwnFolder(const QString& path, QString* why)
     {};
     if (::lstat(QFile::encodeName(path).constData(), &status) != 0) {
         if (why)
-            *why = QStringLiteral("%1: %2").arg(path, systemReason(errno));
+            *why = QStringLiteral("%1: %2").arg(path, errnoText(errno));
         return false;
     }
     if (const QString reason = whyUntrusted(status, true); !reason.isEmpty()) {
