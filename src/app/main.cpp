@@ -2,18 +2,18 @@
 #include "app/Assembly.h"
 #include "app/SatchelWindow.h"
 #include "app/frmViewer.h"
+#include "base/ExitStatus.h"
 #include "base/Logging.h"
-#include "case/CollectRun.h"
+#include "cli/BatchCommand.h"
+#include "cli/ReadCommand.h"
+#include "cli/Verbs.h"
 #include "controller/BatchStart.h"
-#include "delivery/UploadRun.h"
 #include "diag/ErrorTrap.h"
 #include "outside/HostFunctions.h"
 #include "outside/Interruption.h"
 #include "package/PackageSummary.h"
-#include "platform/CommandLine.h"
 #include "platform/Descriptors.h"
 #include "platform/HostName.h"
-#include "viewer/ReadCommands.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -26,11 +26,8 @@
 #include <fcntl.h>
 #include <optional>
 #include <unistd.h>
-#include <utility>
 
 namespace {
-
-constexpr int kUsageError = 64; // EX_USAGE
 
 void say(const QString& line)
 {
@@ -264,40 +261,25 @@ int main(int argc, char** argv)
     clock.start();
 
     const QStringList arguments = processArguments(argc, argv);
-    // The verbs that need no window.
-    using Verb = int (*)(const QStringList&);
-    static constexpr std::pair<const char*, Verb> kVerbs[] = {
-        {"collect", runCollect}, {"upload", runUpload}, {"show", runShow}, {"diff", runDiff}};
-    for (const auto& [verb, run] : kVerbs)
-        if (arguments.value(0) == QLatin1String(verb)) {
+    if (const VerbEntry* verb = findVerb(arguments.value(0))) {
+        if (verb->run) { // a verb that needs no window
             QCoreApplication app(argc, argv);
-            return run(arguments.mid(1));
+            return verb->run(arguments.mid(1));
         }
-    if (arguments.value(0) == QLatin1String("open")) {
-        const OpenCommand open = parseOpen(arguments.mid(1));
-        if (open.status >= 0)
-            return open.status;
+        const ReadCommand open = parseOpenArguments(arguments.mid(1));
+        if (const std::optional<int> status = answerWithoutRunning(open, openGrammar()))
+            return *status;
         const WindowSystem windows(argv[0]);
         Q_INIT_RESOURCE(resources);
-        return showViewer(open.target, windows.headless());
+        return showViewer(open.options.paths.constFirst(), windows.headless());
     }
-    const CommandLineOptions options = parseArguments(arguments);
-    switch (options.action) {
-    case CommandLineOptions::Action::Help:
-        std::fputs(qPrintable(helpText()), stdout);
-        return 0;
-    case CommandLineOptions::Action::Version:
-        std::printf("ts6satchel %s\n", TS6_VERSION);
-        return 0;
-    case CommandLineOptions::Action::UsageError:
-        say(options.error);
-        std::fputs(qPrintable(usageHint()), stderr);
-        if (options.json)
-            std::fputs(summaryJson(runOfTheWindow(kUsageError, options.error)).constData(), stdout);
-        return kUsageError;
-    case CommandLineOptions::Action::Run:
-        break;
+    const BatchCommand command = parseArguments(arguments);
+    if (const std::optional<int> status = answerWithoutRunning(command, batchGrammar())) {
+        if (command.action == BatchCommand::Action::UsageError && command.options.json)
+            std::fputs(summaryJson(runOfTheWindow(*status, command.error)).constData(), stdout);
+        return *status;
     }
+    const CommandLineOptions& options = command.options;
 
     const WindowSystem windows(argv[0]);
     const bool headless = windows.headless();

@@ -1,5 +1,6 @@
 #include "case/CaseIndex.h"
 
+#include "base/ExitStatus.h"
 #include "case/CaseFolder.h"
 
 #include <QFile>
@@ -159,6 +160,6 @@ int exitStatusOf(const CaseIndex& index)
     const auto collected = std::count_if(index.hosts.cbegin(), index.hosts.cend(),
                                          [](const HostRecord& h) { return h.state == HostState::Collected; });
     if (collected == static_cast<qsizetype>(index.hosts.size()) && collected > 0)
-        return 0;
-    return collected > 0 ? 3 : 1;
+        return ExitStatus::kSuccess;
+    return collected > 0 ? ExitStatus::kPartial : ExitStatus::kFailure;
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "base/VerbCommand.h"
-
 #include <QString>
 #include <QStringList>
 
@@ -34,17 +32,8 @@ struct CollectOptions
     QStringList recordedOptions{}; // what the index keeps, so a resume runs the same way
 };
 
-using CollectCommand = VerbCommand<CollectOptions>;
-
-// Reads the arguments after "collect". A hosts file is read here: a line that cannot be a host is a
-// usage error naming the file and the line.
-CollectCommand parseCollectArguments(const QStringList& arguments);
-
-// The options a case folder keeps, read back for a resume: only those collect itself records
-// (--jobs, --timeout, --connect-timeout, --sudo, --accept-new-host-keys and the build's options),
-// each checked as the command line checks it. A recorded --ssh-config is put in sshConfig and not
-// used: a configuration file can run commands, so a resume takes one only from its own command line.
-CollectCommand parseRecordedOptions(const QStringList& recorded, QString* sshConfig);
+// Whether no two hosts would share a folder of the case; the two and the folder in why when they would.
+bool distinctFolders(const std::vector<HostEntry>& hosts, QString* why);
 
 struct CaseIndex;
 
@@ -68,6 +57,3 @@ bool isHostName(const QString& host);
 
 // The options again, as the index records them and a resume reads them back.
 QStringList recordedArguments(const CollectOptions& options);
-
-QString collectHelpText();
-QString collectUsageHint();

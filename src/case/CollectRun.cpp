@@ -1,5 +1,7 @@
 #include "case/CollectRun.h"
 
+#include "base/ExitStatus.h"
+
 #include "base/CleanJson.h"
 #include "base/ShownText.h"
 #include "case/HostRun.h"
@@ -15,8 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr int kUsage = 64;
 
 constexpr qint64 kIndexCap = 64 << 20; // bytes of an index.json that a resume reads
 
@@ -41,7 +41,7 @@ void say(const QString& text)
 int usageError(const QString& text)
 {
     say(text);
-    return kUsage;
+    return ExitStatus::kUsage;
 }
 
 } // namespace
@@ -243,7 +243,8 @@ QString resumeSummary(const QString& folder, const CaseIndex& index)
 // taken, only the options collect records, and only hosts the command line would take; the ssh
 // configuration, which can run commands, comes from this command line alone.
 // The folder is a copy: it is read from the options this replaces.
-int resumeCase(QString folder, CollectOptions& options, CaseIndex& index, std::optional<CaseFolder>& opened)
+int resumeCase(QString folder, CollectOptions& options, CaseIndex& index, std::optional<CaseFolder>& opened,
+               const RecordedOptionsReader& readRecorded)
 {
     QString why;
     opened = CaseFolder::open(folder, &why);
@@ -257,10 +258,10 @@ int resumeCase(QString folder, CollectOptions& options, CaseIndex& index, std::o
     if (!checkResumable(*read, &why))
         return usageError(QStringLiteral("--resume: %1/index.json cannot be resumed: %2").arg(folder, why));
     QString recordedConfig;
-    const CollectCommand again = parseRecordedOptions(read->options, &recordedConfig);
-    if (again.action != CollectCommand::Action::Run)
-        return usageError(QStringLiteral("--resume: the options in %1/index.json cannot be read: %2")
-                              .arg(folder, again.error));
+    const std::optional<CollectOptions> again = readRecorded(read->options, &recordedConfig, &why);
+    if (!again)
+        return usageError(
+            QStringLiteral("--resume: the options in %1/index.json cannot be read: %2").arg(folder, why));
     if (!recordedConfig.isEmpty() && options.sshConfig.isEmpty())
         return usageError(
             QStringLiteral("--resume: the case was collected with --ssh-config %1; a resume takes no "
@@ -268,7 +269,7 @@ int resumeCase(QString folder, CollectOptions& options, CaseIndex& index, std::o
                 .arg(shownText(recordedConfig)));
     const bool wantsJson = options.json;
     const QString sshConfig = options.sshConfig;
-    options = again.options;
+    options = *again;
     options.json = wantsJson;
     options.sshConfig = sshConfig;
     options.out = folder;
@@ -303,18 +304,14 @@ int newCase(CollectOptions& options, CaseIndex& index, std::optional<CaseFolder>
 
 } // namespace
 
-int runCollect(const QStringList& arguments)
+int runCollect(CollectOptions options, const RecordedOptionsReader& readRecorded)
 {
-    const CollectCommand command = parseCollectArguments(arguments);
-    if (const std::optional<int> status =
-            answerWithoutRunning(command, collectHelpText(), collectUsageHint()))
-        return *status;
-    CollectOptions options = command.options;
     CaseIndex index;
     index.started = QDateTime::currentDateTime();
     std::optional<CaseFolder> caseFolder;
-    if (const int status = options.resume.isEmpty() ? newCase(options, index, caseFolder)
-                                                    : resumeCase(options.resume, options, index, caseFolder))
+    if (const int status = options.resume.isEmpty()
+                               ? newCase(options, index, caseFolder)
+                               : resumeCase(options.resume, options, index, caseFolder, readRecorded))
         return status;
     const QString casePath = caseFolder->path();
 

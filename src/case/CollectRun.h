@@ -1,5 +1,8 @@
 #pragma once
 
+#include <functional>
+#include <optional>
+
 #include "case/CaseFolder.h"
 #include "case/CaseIndex.h"
 #include "case/CollectOptions.h"
@@ -66,5 +69,11 @@ private:
     QTimer m_redraw;
 };
 
-// "ts6satchel collect ARGUMENTS": the whole verb, from the arguments to the exit status.
-int runCollect(const QStringList& arguments);
+// Reads the options a case folder recorded, as the command line reads them; the sshConfig it names is
+// told apart, and the reason in why when they cannot be read.
+using RecordedOptionsReader = std::function<std::optional<CollectOptions>(const QStringList& recorded,
+                                                                          QString* sshConfig, QString* why)>;
+
+// "ts6satchel collect" with its options read: a new case, or the resume of one whose recorded options
+// readRecorded reads. The exit status.
+int runCollect(CollectOptions options, const RecordedOptionsReader& readRecorded);

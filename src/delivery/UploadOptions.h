@@ -1,7 +1,5 @@
 #pragma once
 
-#include "base/VerbCommand.h"
-
 #include <QByteArray>
 #include <QString>
 
@@ -16,14 +14,9 @@ struct UploadOptions
     bool json = false; // the result on standard output
 };
 
-using UploadCommand = VerbCommand<UploadOptions>;
-
 // The smallest and largest chunk a PATCH carries.
 inline constexpr qint64 kMinChunkBytes = qint64(64) << 10;
 inline constexpr qint64 kMaxChunkBytes = qint64(1) << 30;
-
-// Reads the arguments after "upload".
-UploadCommand parseUploadArguments(const QStringList& arguments);
 
 // Bytes from "8M", "512K", "1G" or a plain number of bytes; -1 for anything else.
 qint64 parseByteSize(const QString& text);
@@ -37,6 +30,3 @@ QString checkServerUrl(const QString& url);
 // could not be a header's value, is refused with the reason in error; the reason never holds the
 // token.
 QByteArray readToken(const QString& tokenFile, const QByteArray& environmentToken, QString* error);
-
-QString uploadHelpText();
-QString uploadUsageHint();

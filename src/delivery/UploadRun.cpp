@@ -12,6 +12,7 @@
 
 #include "base/CHandle.h"
 #include "base/CleanJson.h"
+#include "base/ExitStatus.h"
 #include "base/ShownText.h"
 #include "base/SystemError.h"
 #include "platform/FileReplacement.h"
@@ -532,12 +533,8 @@ bool UploadSession::allSent() const
                        [](const UploadOutcome& o) { return o.end == UploadOutcome::End::Sent; });
 }
 
-int runUpload(const QStringList& arguments)
+int runUpload(const UploadOptions& options)
 {
-    const UploadCommand command = parseUploadArguments(arguments);
-    if (const std::optional<int> status = answerWithoutRunning(command, uploadHelpText(), uploadUsageHint()))
-        return *status;
-    const UploadOptions& options = command.options;
     const QString endpoint = shown(options.url);
     // A run that cannot start says why, and with --json prints a result that says so too.
     const auto refuse = [&](const QString& why, int status) {
@@ -550,7 +547,7 @@ int runUpload(const QStringList& arguments)
     const std::optional<TusConnection> connection =
         uploadConnection(options, qgetenv("TS6_UPLOAD_TOKEN"), &error);
     if (!connection)
-        return refuse(error, kUsageStatus);
+        return refuse(error, ExitStatus::kUsage);
     QStringList leftOut;
     const std::vector<UploadSource> sources = uploadSources(options.target, &error, &leftOut);
     if (!error.isEmpty())

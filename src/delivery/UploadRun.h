@@ -74,5 +74,5 @@ struct UploadDisplay
 QByteArray uploadJson(const QString& endpoint, const std::vector<UploadOutcome>& outcomes,
                       const QString& error = {});
 
-// "ts6satchel upload ARGUMENTS": the whole verb, from the arguments to the exit status.
-int runUpload(const QStringList& arguments);
+// "ts6satchel upload" with its options read: the exit status.
+int runUpload(const UploadOptions& options);

@@ -1,8 +1,8 @@
 #include "viewer/ReadCommands.h"
 
 #include "base/CleanJson.h"
+#include "base/ExitStatus.h"
 #include "base/ShownText.h"
-#include "base/VerbCommand.h"
 #include "case/HostState.h"
 #include "outside/Interruption.h"
 #include "viewer/CaseReport.h"
@@ -18,93 +18,7 @@
 
 namespace {
 
-constexpr int kTrouble = 2;
-
-struct ReadOptions
-{
-    QStringList paths;
-    bool json = false;
-    bool logs = false;
-};
-using ReadCommand = VerbCommand<ReadOptions>;
-
-// The verb's arguments: the paths, --json, and --logs where the verb takes it.
-ReadCommand parseRead(const QStringList& arguments, qsizetype pathCount, bool takesLogs)
-{
-    ReadCommand command;
-    bool optionsEnd = false;
-    for (const QString& argument : arguments) {
-        if (!optionsEnd && (argument == QLatin1String("-h") || argument == QLatin1String("--help"))) {
-            command.action = ReadCommand::Action::Help;
-            return command;
-        }
-        if (!optionsEnd && argument == QLatin1String("--"))
-            optionsEnd = true;
-        else if (!optionsEnd && argument == QLatin1String("--json"))
-            command.options.json = true;
-        else if (!optionsEnd && takesLogs && argument == QLatin1String("--logs"))
-            command.options.logs = true;
-        else if (!optionsEnd && argument.startsWith(QLatin1Char('-')) && argument.size() > 1)
-            return ReadCommand::usageError(QStringLiteral("unknown option %1").arg(argument));
-        else
-            command.options.paths.append(argument);
-    }
-    if (command.options.paths.size() != pathCount)
-        return ReadCommand::usageError(pathCount == 1 ? QStringLiteral("name one package or case folder")
-                                                      : QStringLiteral("name the two packages to compare"));
-    for (const QString& path : std::as_const(command.options.paths))
-        if (path.isEmpty())
-            return ReadCommand::usageError(QStringLiteral("an empty path"));
-    return command;
-}
-
-const QString kShowUsage = QStringLiteral("Usage: ts6satchel show PACKAGE|CASEDIR [--json]\n"
-                                          "'ts6satchel show --help' says more.\n");
-const QString kShowHelp = QStringLiteral(
-    "Usage: ts6satchel show PACKAGE|CASEDIR [--json]\n"
-    "\n"
-    "Tells what a package holds and whether it is intact: every entry's CRC and size, the SHA-256 in\n"
-    "PACKAGE.sha256 when there is one, the version manifest, the entries, the files left out and\n"
-    "why, the masking report and each log's time span. For a case folder: each host's state, its\n"
-    "package, and the product versions that differ between hosts. Nothing is written or extracted.\n"
-    "\n"
-    "Options:\n"
-    "  --json      print the summary as JSON on standard output\n"
-    "  -h, --help  show this help\n"
-    "\n"
-    "Exit status: 0 everything read is intact; 1 something is damaged (named on standard output);\n"
-    "2 the package or case folder cannot be read; 64 the command line could not be read.\n");
-const QString kDiffUsage = QStringLiteral("Usage: ts6satchel diff OLD NEW [--json] [--logs]\n"
-                                          "'ts6satchel diff --help' says more.\n");
-const QString kDiffHelp = QStringLiteral(
-    "Usage: ts6satchel diff OLD NEW [--json] [--logs]\n"
-    "\n"
-    "Compares two packages: their version manifests, the entries added, removed and changed (by\n"
-    "CRC), and the changed lines of changed text entries (at most 200 lines an entry, 2000 in all);\n"
-    "a line with a masked value (********) matches any value in its place. Logs are compared by size\n"
-    "and time span. A run compares at most 64 MiB of text line by line; the changed texts past that\n"
-    "are compared by CRC and size, and said so. Every entry's data is read: a damaged package, one\n"
-    "cut short included, is never equal to another.\n"
-    "\n"
-    "Options:\n"
-    "  --logs      compare the lines of logs too\n"
-    "  --json      print the differences as JSON on standard output\n"
-    "  -h, --help  show this help\n"
-    "\n"
-    "Exit status: 0 the packages are equal; 1 they differ, or one is damaged (named); 2 one cannot\n"
-    "be read; 64 the command line could not be read.\n");
-const QString kOpenUsage = QStringLiteral("Usage: ts6satchel open PACKAGE|CASEDIR\n"
-                                          "'ts6satchel open --help' says more.\n");
-const QString kOpenHelp = QStringLiteral(
-    "Usage: ts6satchel open PACKAGE|CASEDIR\n"
-    "\n"
-    "Opens a package, or a case folder, in the viewer window: the entries in a tree with a filter,\n"
-    "the text of any entry, the version manifest, the files left out, the masking report and the\n"
-    "logs' time spans; for a case folder, its hosts. The main window offers the same under\n"
-    "File > Open Package...\n"
-    "\n"
-    "Exit status: 0 the window was closed; 2 the target cannot be read, or there is no display;\n"
-    "64 the command line could not be read.\n");
+constexpr int kTrouble = ExitStatus::kTrouble;
 
 // A line of the text output. What a package says (names, comments, manifest values, reasons that
 // quote them) reaches the terminal only here, cleaned of anything that could steer it.
@@ -750,12 +664,8 @@ EntriesDiff printDiffJson(const DiffRun& run)
 
 } // namespace
 
-int runShow(const QStringList& arguments)
+int runShow(const ReadOptions& options)
 {
-    const ReadCommand command = parseRead(arguments, 1, false);
-    if (const std::optional<int> status = answerWithoutRunning(command, kShowHelp, kShowUsage))
-        return *status;
-    const ReadOptions& options = command.options;
     const QString& path = options.paths.constFirst();
     if (isFolder(path)) {
         const CaseReport report = readCase(path);
@@ -775,12 +685,8 @@ int runShow(const QStringList& arguments)
     return report.intact() ? 0 : 1;
 }
 
-int runDiff(const QStringList& arguments)
+int runDiff(const ReadOptions& options)
 {
-    const ReadCommand command = parseRead(arguments, 2, true);
-    if (const std::optional<int> status = answerWithoutRunning(command, kDiffHelp, kDiffUsage))
-        return *status;
-    const ReadOptions& options = command.options;
     std::vector<PackageFindings> packages;
     // The two packages are held together: one budget for both.
     const auto budget = std::make_shared<ReadBudget>();
@@ -804,16 +710,4 @@ int runDiff(const QStringList& arguments)
         return kTrouble;
     }
     return !run.damaged() && run.manifest.empty() && entries.empty() ? 0 : 1;
-}
-
-OpenCommand parseOpen(const QStringList& arguments)
-{
-    const ReadCommand command = parseRead(arguments, 1, false);
-    if (command.action == ReadCommand::Action::Run && command.options.json) {
-        std::fputs(qPrintable(QStringLiteral("ts6satchel: open takes no --json\n") + kOpenUsage), stderr);
-        return {{}, kUsageStatus};
-    }
-    if (const std::optional<int> status = answerWithoutRunning(command, kOpenHelp, kOpenUsage))
-        return {{}, *status};
-    return {command.options.paths.constFirst(), -1};
 }

@@ -20,8 +20,6 @@ class TestCase : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void commandLines_data();
-    void commandLines();
     void hostsFiles_data();
     void hostsFiles();
     void durations_data();
@@ -40,86 +38,6 @@ private Q_SLOTS:
     void fetchSpace();
     void staleControlFolders();
 };
-
-namespace {
-
-// The command read back as one line: the hosts, the target and the settings that differ from the
-// defaults; or "64: " and the error.
-QString summary(const CollectCommand& c)
-{
-    if (c.action == CollectCommand::Action::UsageError)
-        return u"64: "_s + c.error;
-    if (c.action == CollectCommand::Action::Help)
-        return u"help"_s;
-    const CollectOptions& o = c.options;
-    QStringList hosts;
-    for (const HostEntry& h : o.hosts)
-        hosts << (h.folder.isEmpty() ? h.host : h.host + u" folder="_s + h.folder);
-    QString line = hosts.join(u',') + u" -- "_s + o.target;
-    if (o.jobs != 4)
-        line += u" jobs="_s + QString::number(o.jobs);
-    if (o.timeoutSeconds != 600)
-        line += u" timeout="_s + QString::number(o.timeoutSeconds);
-    if (o.connectTimeoutSeconds != 15)
-        line += u" connect="_s + QString::number(o.connectTimeoutSeconds);
-    if (o.sudo)
-        line += u" sudo"_s;
-    if (o.acceptNewHostKeys)
-        line += u" accept-new"_s;
-    if (!o.buildOptions.isEmpty())
-        line += u" build["_s + o.buildOptions.join(u' ') + u']';
-    if (!o.resume.isEmpty())
-        line += u" resume="_s + o.resume;
-    return line;
-}
-
-} // namespace
-
-void TestCase::commandLines_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("expected");
-    const auto row = [](const char* name, const QString& args, const QString& expected) {
-        QTest::newRow(name) << args.split(u' ', Qt::SkipEmptyParts) << expected;
-    };
-    row("hosts, users and ports", u"a ann@b c:2222 -- /srv/App"_s, u"a,ann@b,c:2222 -- /srv/App"_s);
-    row("every option, = and apart",
-        u"--jobs=64 --timeout 2h --connect-timeout=90s --sudo --accept-new-host-keys h -- T"_s,
-        u"h -- T jobs=64 timeout=7200 connect=90 sudo accept-new"_s);
-    row("build options passed on", u"h --redact-names --since 7d --max-log-size=200M -- T"_s,
-        u"h -- T build[--redact-names --since 7d --max-log-size 200M]"_s);
-    row("a target that looks like an option", u"h -- --odd"_s, u"h -- --odd"_s);
-    row("help wins", u"h --help"_s, u"help"_s);
-    row("resume alone", u"--resume case-1"_s, u" --  resume=case-1"_s);
-    row("no host", u"-- T"_s, u"64: no host: give hosts, or --hosts-file FILE."_s);
-    row("no target", u"h"_s, u"64: no target: give the folder or template after --."_s);
-    row("two targets", u"h -- A B"_s, u"64: give one folder or template after --, not 2."_s);
-    row("unknown option", u"--fast h -- T"_s, u"64: unknown option '--fast'."_s);
-    row("a switch with a value", u"--sudo=yes h -- T"_s, u"64: unknown option '--sudo=yes'."_s);
-    row("value missing at the end", u"h -- T --jobs"_s.section(u' ', 0, 0) + u" --jobs"_s,
-        u"64: --jobs needs a value."_s);
-    row("jobs 0", u"--jobs 0 h -- T"_s, u"64: --jobs: give a number from 1 to 64, not '0'."_s);
-    row("jobs 65", u"--jobs 65 h -- T"_s, u"64: --jobs: give a number from 1 to 64, not '65'."_s);
-    row("a bad since, as the build says it", u"--since yesterday h -- T"_s,
-        u"64: --since: cannot read the date 'yesterday': give YYYY-MM-DD, or Nd for the last N days."_s);
-    row("a host that ssh would read as an option", u"-oProxyCommand=x -- T"_s,
-        u"64: unknown option '-oProxyCommand=x'."_s);
-    row("one host twice, as its folder names it", u"ann@db db ann_db -- T"_s,
-        u"64: the hosts 'ann@db' and 'ann_db' would share the folder hosts/ann_db; give each host once."_s);
-    row("resume with another option", u"--resume c --timeout 1s"_s,
-        u"64: --resume runs with the options kept in the case folder; give only --json and --ssh-config with it."_s);
-    row("resume with the user's ssh configuration", u"--ssh-config /dev/null --json --resume c"_s,
-        u" --  resume=c"_s);
-    row("resume with hosts", u"--resume c h"_s,
-        u"64: --resume reads the hosts and the target from the case folder; give neither."_s);
-}
-
-void TestCase::commandLines()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, expected);
-    QCOMPARE(summary(parseCollectArguments(arguments)), expected);
-}
 
 void TestCase::hostsFiles_data()
 {
@@ -152,17 +70,6 @@ void TestCase::hostsFiles()
     for (const HostEntry& h : parseHostsFile(text, &error))
         read << (h.folder.isEmpty() ? h.host : h.host + u'=' + h.folder);
     QCOMPARE(error.isEmpty() ? read.join(u';') : u"error "_s + error, expected);
-
-    // The same through the command line, where the error names the file.
-    QTemporaryDir dir;
-    const QString file = dir.filePath(u"hosts.txt"_s);
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(text);
-    f.close();
-    const CollectCommand c = parseCollectArguments({u"--hosts-file"_s, file, u"--"_s, u"T"_s});
-    if (!error.isEmpty())
-        QCOMPARE(c.error, file + u':' + error);
 }
 
 void TestCase::durations_data()

@@ -24,8 +24,6 @@ class TestDelivery : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void commandLines_data();
-    void commandLines();
     void tokens_data();
     void tokens();
     void caseFolderOrder();
@@ -38,74 +36,6 @@ private Q_SLOTS:
     void connections_data();
     void connections();
 };
-
-namespace {
-
-// The command read back as one line: the target, the settings that differ from the defaults; or
-// "64: " and the error.
-QString summary(const UploadCommand& c)
-{
-    if (c.action == UploadCommand::Action::UsageError)
-        return u"64: "_s + c.error;
-    if (c.action == UploadCommand::Action::Help)
-        return u"help"_s;
-    const UploadOptions& o = c.options;
-    QString line = o.target + u" -> "_s + o.url;
-    if (!o.tokenFile.isEmpty())
-        line += u" token="_s + o.tokenFile;
-    if (!o.caCert.isEmpty())
-        line += u" ca="_s + o.caCert;
-    if (o.chunkBytes != UploadOptions().chunkBytes)
-        line += u" chunk="_s + QString::number(o.chunkBytes);
-    if (o.json)
-        line += u" json"_s;
-    return line;
-}
-
-} // namespace
-
-void TestDelivery::commandLines_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("expected");
-    // The arguments apart at "|", %U the server's address.
-    const QString url = u"https://support.example.invalid/files/"_s;
-    const auto row = [&url](const char* name, const QString& arguments, const QString& expected) {
-        QTest::newRow(name) << QString(arguments).replace(u"%U"_s, url).split(u'|')
-                            << QString(expected).replace(u"%U"_s, url);
-    };
-    const QString badSize = u"64: --chunk-size: '%1' is not a size from 64K to 1G (8M, 512K, 1G)"_s;
-    const QString notHttp = u"64: --url: '%1' is not an http or https address"_s;
-    row("plain", u"p.zip|--url|%U"_s, u"p.zip -> %U"_s);
-    row("every option, = form", u"--url=%U|--token-file=t|--cacert|ca.pem|--json|p.zip"_s,
-        u"p.zip -> %U token=t ca=ca.pem json"_s);
-    row("a target after --", u"--url|%U|--|--odd.zip"_s, u"--odd.zip -> %U"_s);
-    row("help wins", u"--bogus|-h"_s, u"64: unknown option --bogus"_s);
-    row("help", u"--help"_s, u"help"_s);
-    // Chunk sizes at and one past each limit.
-    row("chunk 64K", u"p|--url|%U|--chunk-size|64K"_s, u"p -> %U chunk=65536"_s);
-    row("chunk 65535", u"p|--url|%U|--chunk-size|65535"_s, badSize.arg(u"65535"_s));
-    row("chunk 1g", u"p|--url|%U|--chunk-size=1g"_s, u"p -> %U chunk=1073741824"_s);
-    row("chunk 1073741825", u"p|--url|%U|--chunk-size=1073741825"_s, badSize.arg(u"1073741825"_s));
-    row("chunk garbage", u"p|--url|%U|--chunk-size=8MB"_s, badSize.arg(u"8MB"_s));
-    row("no url", u"p"_s, u"64: --url: give the upload server's address (https://...)"_s);
-    row("ftp", u"p|--url=ftp://h/x"_s, notHttp.arg(u"ftp://h/x"_s));
-    row("no host", u"p|--url=https:///x"_s, notHttp.arg(u"https:///x"_s));
-    row("a line break", u"p|--url=http://h/x\r\nX-A: 1"_s, notHttp.arg(u"http://h/x\r\nX-A: 1"_s));
-    row("a password in a URL that cannot be read", u"p|--url=http://alice:Pa55%zzword@h/x"_s,
-        notHttp.arg(u"http://h/x"_s));
-    row("no value", u"p|--url"_s, u"64: --url needs a value"_s);
-    row("json takes none", u"p|--url|%U|--json=1"_s, u"64: --json takes no value"_s);
-    row("no target", u"--url|%U"_s, u"64: give the package or case folder to send"_s);
-    row("two targets", u"a|b|--url|%U"_s, u"64: give one package or case folder, not 2"_s);
-}
-
-void TestDelivery::commandLines()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, expected);
-    QCOMPARE(summary(parseUploadArguments(arguments)), expected);
-}
 
 void TestDelivery::tokens_data()
 {

@@ -33,10 +33,6 @@ private Q_SLOTS:
     void listingSeesChangesMadeBetweenLookups();
     void programDataAndTempFolders();
     void fileVersions();
-    void readsWhatTheUserMeans_data();
-    void readsWhatTheUserMeans();
-    void logBudgetSizes_data();
-    void logBudgetSizes();
     void opensBelowAFolderWithoutLinks_data();
     void opensBelowAFolderWithoutLinks();
 };
@@ -186,99 +182,6 @@ void TestHostLayer::fileVersions()
     env.write(u"c/Tess/trunc.exe"_s, makeVersionedProgram(1, 2, 3, 4).left(0x250));
     for (const char* none : {"PLAIN.EXE", "NOTES.TXT", "TRUNC.EXE", "MISSING.EXE", ""})
         QVERIFY2(ReadFileVersion(u"C:\\TESS\\"_s + QLatin1String(none)).isEmpty(), none);
-}
-
-using Action = CommandLineOptions::Action;
-void TestHostLayer::readsWhatTheUserMeans_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("action");
-    // The usage error, or the command line of the start ("%T" the test's root on drive Z).
-    QTest::addColumn<QString>("expected");
-    const auto row = [](const char* name, QStringList arguments, Action action, const QString& expected) {
-        QTest::newRow(name) << arguments << int(action) << expected;
-    };
-    // Run in the folder C:\Apps, which holds the folder Orders.
-    row("nothing", {}, Action::Run, QString());
-    row("folder in other case", {"ORDERS"}, Action::Run, "\"C:\\Apps\\ORDERS\\\"");
-    row("Windows-style folder without \\", {"C:\\Apps\\Orders"}, Action::Run, "\"C:\\Apps\\Orders\\\"");
-    row("absolute host folder", {"%T/c/Apps/Orders"}, Action::Run, "\"C:\\Apps\\Orders\\\"");
-    row("host path off the drives", {"%T/elsewhere/p.zip"}, Action::Run, "\"Z:%W\\elsewhere\\p.zip\"");
-    row("relative template, host spelling", {"Orders/ORDERS.TST6", "p.zip"}, Action::Run,
-        "\"C:\\Apps\\Orders\\ORDERS.TST6\" \"C:\\Apps\\p.zip\"");
-    row("relative template, Windows spelling", {"Orders\\ORDERS.TST6", "..\\p.zip"}, Action::Run,
-        "\"C:\\Apps\\Orders\\ORDERS.TST6\" \"C:\\p.zip\"");
-    row("root of the working folder's drive", {"\\Apps\\Orders"}, Action::Run, "\"C:\\Apps\\Orders\\\"");
-    row("a path after --", {"--", "-Odd"}, Action::Run, "\"C:\\Apps\\-Odd\"");
-    row("- is a path", {"-"}, Action::Run, "\"C:\\Apps\\-\"");
-    row("--help --version", {"--help", "--version"}, Action::Help, QString());
-    row("-V", {"-V"}, Action::Version, QString());
-    row("value to an option without one", {"--help=yes"}, Action::UsageError,
-        "Unexpected value after '--help'.");
-    row("a relative path in a working folder that was removed", {"Orders"}, Action::UsageError,
-        "Cannot read the working folder (removed, or its path too long): give absolute paths.");
-    row("three paths", {"Orders", "a.zip", "b.zip"}, Action::UsageError,
-        "Too many paths: give one folder or template, and at most a package path.");
-    row("a day that is not in the calendar", {"--since", "2026-02-30", "--json", "Orders"},
-        Action::UsageError,
-        "--since: cannot read the date '2026-02-30': give YYYY-MM-DD, or Nd for the last N days.");
-    row("a size in other units", {"--max-log-size=2GiB", "Orders"}, Action::UsageError,
-        "--max-log-size: cannot read the size '2GiB': give bytes, or a number with K, M or G (200M, 2G).");
-    row("options of a batch start without a folder", {"--redact"}, Action::UsageError,
-        "--redact, --redact-names, --since, --max-log-size, --json and --checksum are for a batch start: "
-        "give a "
-        "folder or "
-        "template (the main window keeps its own options under File > Options).");
-}
-
-void TestHostLayer::readsWhatTheUserMeans()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, action);
-    QFETCH(QString, expected);
-    TestEnvironment env;
-    env.makeFolder(QStringLiteral("c/Apps/Orders"));
-    const QString previous = QDir::currentPath();
-    const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
-    QDir::setCurrent(env.driveC() + QStringLiteral("/Apps"));
-    if (QByteArray(QTest::currentDataTag()).contains("removed"))
-        QVERIFY(QDir::setCurrent(env.makeFolder(QStringLiteral("c/Gone"))) &&
-                QDir().rmdir(env.path(QStringLiteral("c/Gone"))));
-    for (QString& argument : arguments)
-        argument.replace(QLatin1String("%T"), env.root());
-    expected.replace(QLatin1String("%W"), QString(env.root()).replace(QLatin1Char('/'), QLatin1Char('\\')));
-
-    const CommandLineOptions options = parseArguments(arguments);
-    QCOMPARE(int(options.action), action);
-    QCOMPARE(options.json, arguments.contains(QStringLiteral("--json"))); // said in JSON even when refused
-    if (options.action == Action::UsageError)
-        QCOMPARE(options.error, expected);
-    else if (options.action == Action::Run)
-        QCOMPARE(buildCommandLine(options.paths), expected);
-}
-
-void TestHostLayer::logBudgetSizes_data()
-{
-    QTest::addColumn<QString>("size");
-    QTest::addColumn<qint64>("bytes");
-    for (const auto& [size, bytes] :
-         std::initializer_list<std::pair<const char*, qint64>>{{"2500", 2500},
-                                                               {"2500B", 2500},
-                                                               {"2.5K", 2500},
-                                                               {"2.5 kb", 2500},
-                                                               {"200M", 200'000'000},
-                                                               {"2G", 2'000'000'000},
-                                                               {"0", 0}})
-        QTest::newRow(size) << QString::fromLatin1(size) << bytes;
-}
-
-// A size without a unit is bytes; K, M and G are thousands, millions and billions.
-void TestHostLayer::logBudgetSizes()
-{
-    QFETCH(QString, size);
-    QFETCH(qint64, bytes);
-    const CommandLineOptions options = parseArguments({u"--max-log-size"_s, size, u"/x"_s});
-    QCOMPARE(options.maxLogSize, std::optional<qint64>(bytes));
 }
 
 void TestHostLayer::opensBelowAFolderWithoutLinks_data()

@@ -693,7 +693,9 @@ void TestViewer::verbs_data()
     QTest::newRow("diff masked") << QStringList{"diff", "plain.zip", "masked.zip"} << 1 << "+ REDACTED.TXT";
     QTest::newRow("diff folder") << QStringList{"diff", "plain.zip", "case"} << 2
                                  << "diff compares two packages";
-    QTest::newRow("diff unknown option") << QStringList{"diff", "-x", "a", "b"} << 64 << "unknown option -x";
+    QTest::newRow("diff unknown option")
+        << QStringList{"diff", "-x", "a", "b"} << 64
+        << "ts6satchel diff: unknown option '-x'.\nUsage: ts6satchel diff OLD NEW";
 }
 
 void TestViewer::verbs()

@@ -275,9 +275,9 @@ void TestCollect::plantedCaseFiles_data()
     // The recorded options are only those collect writes, each value checked as on the command line.
     row("an option collect never records", "options --hosts-file /etc/shadow", true, 64,
         u"'--hosts-file' is no option that collect keeps."_s);
-    row("a value joined by =", "options --jobs=8", true, 64,
-        u"'--jobs=8' is no option that collect keeps."_s);
-    row("a value missing at the end", "options --sudo --timeout", true, 64, u"--timeout has no value."_s);
+    row("a host among the options", "options --jobs 8 h", true, 64,
+        u"'h' is no option that collect keeps."_s);
+    row("a value missing at the end", "options --sudo --timeout", true, 64, u"--timeout needs a value."_s);
     row("jobs past the limit", "options --jobs 65", true, 64,
         u"--jobs: give a number from 1 to 64, not '65'."_s);
     row("a build option the build refuses", "options --since yesterday", true, 64,

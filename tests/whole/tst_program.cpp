@@ -76,6 +76,8 @@ const QList<std::tuple<const char*, QByteArray, double>> kSecretive{
 
 } // namespace
 
+using namespace Qt::StringLiterals;
+
 class TestProgram : public QObject
 {
     Q_OBJECT
@@ -83,6 +85,8 @@ class TestProgram : public QObject
 private Q_SLOTS:
     void startsAsTyped_data();
     void startsAsTyped();
+    void everyVerbAnswersAlike_data();
+    void everyVerbAnswersAlike();
     void whatTheOptionsPack_data();
     void whatTheOptionsPack();
 };
@@ -143,12 +147,41 @@ void TestProgram::startsAsTyped_data()
         {"{\"bytes\":null,", "\"package\":null,", "\"status\":1}\n",
          "\"reason\":\"The folder of the package does not exist: %R/c/Out/missing/p.zip\","});
     row("unknown option", "", {"--json", "--bogus", "%R/c/App", "%R/c/Out/p.zip"}, {}, 64, "",
-        {"ts6satchel: Unknown option 'bogus'.\n", "Usage: ts6satchel ",
+        {"ts6satchel: unknown option '--bogus'.\n", "Usage: ts6satchel [OPTION]... ",
+         "       ts6satchel collect ", "       ts6satchel upload ", "       ts6satchel show ",
+         "       ts6satchel open ", "       ts6satchel diff ",
          "Try 'ts6satchel --help' for more information.\n"},
-        {"\"package\":null,", "\"reason\":\"Unknown option 'bogus'.\",", "\"status\":64}\n"});
+        {"\"package\":null,", "\"reason\":\"unknown option '--bogus'.\",", "\"status\":64}\n"});
     row("-h", "", {"-h", "%R/c/App"}, {}, 0, "", {},
         {"Usage: ts6satchel", "-h, --help", "-V, --version", "  0  ", "  1  ", "  2  ", "  64  ",
          "TS6_DRIVES", "TS6_PROGRAMDATA", "TS6_LOG_DIR", "TMPDIR", "DISPLAY"});
+}
+
+void TestProgram::everyVerbAnswersAlike_data()
+{
+    QTest::addColumn<QString>("verb");
+    for (const char* verb : {"", "collect", "upload", "show", "open", "diff"})
+        QTest::newRow(*verb ? verb : "batch start") << QString::fromLatin1(verb);
+}
+
+// Every verb answers --help with its usage on standard output, and an unknown option with the
+// same three parts on standard error: the reason, the usage, where to read more.
+void TestProgram::everyVerbAnswersAlike()
+{
+    QFETCH(QString, verb);
+    const QString program = verb.isEmpty() ? u"ts6satchel"_s : u"ts6satchel "_s + verb;
+    const QStringList before = verb.isEmpty() ? QStringList() : QStringList{verb};
+    const Installation inst;
+    const ProgramRun help = inst.run(before + QStringList{u"--help"_s}, {}, "");
+    QCOMPARE(help.status, 0);
+    QVERIFY2(help.out.startsWith(u"Usage: "_s + program + u' '), qPrintable(help.out));
+    QVERIFY2(help.out.contains(u"\n  -h, --help "_s), qPrintable(help.out));
+    const ProgramRun refused = inst.run(before + QStringList{u"--bogus"_s, u"x"_s}, {}, "");
+    QCOMPARE(refused.status, 64);
+    QVERIFY2(refused.err.startsWith(program + u": unknown option '--bogus'.\nUsage: "_s + program + u' '),
+             qPrintable(refused.err));
+    QVERIFY2(refused.err.endsWith(u"\nTry '"_s + program + u" --help' for more information.\n"_s),
+             qPrintable(refused.err));
 }
 
 void TestProgram::startsAsTyped()

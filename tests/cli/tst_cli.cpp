@@ -1,0 +1,473 @@
+#include "cli/BatchCommand.h"
+#include "cli/CollectCommand.h"
+#include "cli/ReadCommand.h"
+#include "cli/UploadCommand.h"
+#include "cli/Verbs.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+// Every verb's command line read through its table, and the help, the manual page and the shell
+// completion held to the same tables.
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void batchLines_data();
+    void batchLines();
+    void logBudgetSizes_data();
+    void logBudgetSizes();
+    void collectLines_data();
+    void collectLines();
+    void recordedOptions_data();
+    void recordedOptions();
+    void uploadLines_data();
+    void uploadLines();
+    void readLines_data();
+    void readLines();
+    void everyOptionDocumented_data();
+    void everyOptionDocumented();
+};
+
+using Action = BatchCommand::Action;
+void TestCli::batchLines_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("action");
+    // The usage error, or the command line of the start ("%T" the test's root on drive Z).
+    QTest::addColumn<QString>("expected");
+    const auto row = [](const char* name, QStringList arguments, Action action, const QString& expected) {
+        QTest::newRow(name) << arguments << int(action) << expected;
+    };
+    // Run in the folder C:\Apps, which holds the folder Orders.
+    row("nothing", {}, Action::Run, QString());
+    row("folder in other case", {"ORDERS"}, Action::Run, "\"C:\\Apps\\ORDERS\\\"");
+    row("Windows-style folder without \\", {"C:\\Apps\\Orders"}, Action::Run, "\"C:\\Apps\\Orders\\\"");
+    row("absolute host folder", {"%T/c/Apps/Orders"}, Action::Run, "\"C:\\Apps\\Orders\\\"");
+    row("host path off the drives", {"%T/elsewhere/p.zip"}, Action::Run, "\"Z:%W\\elsewhere\\p.zip\"");
+    row("relative template, host spelling", {"Orders/ORDERS.TST6", "p.zip"}, Action::Run,
+        "\"C:\\Apps\\Orders\\ORDERS.TST6\" \"C:\\Apps\\p.zip\"");
+    row("relative template, Windows spelling", {"Orders\\ORDERS.TST6", "..\\p.zip"}, Action::Run,
+        "\"C:\\Apps\\Orders\\ORDERS.TST6\" \"C:\\p.zip\"");
+    row("root of the working folder's drive", {"\\Apps\\Orders"}, Action::Run, "\"C:\\Apps\\Orders\\\"");
+    row("a path after --", {"--", "-Odd"}, Action::Run, "\"C:\\Apps\\-Odd\"");
+    row("- is a path", {"-"}, Action::Run, "\"C:\\Apps\\-\"");
+    row("--help --version", {"--help", "--version"}, Action::Help, QString());
+    row("-V", {"-V"}, Action::Version, QString());
+    row("value to an option without one", {"--help=yes"}, Action::UsageError, "--help takes no value.");
+    row("a relative path in a working folder that was removed", {"Orders"}, Action::UsageError,
+        "Cannot read the working folder (removed, or its path too long): give absolute paths.");
+    row("three paths", {"Orders", "a.zip", "b.zip"}, Action::UsageError,
+        "Too many paths: give one folder or template, and at most a package path.");
+    row("a day that is not in the calendar", {"--since", "2026-02-30", "--json", "Orders"},
+        Action::UsageError,
+        "--since: cannot read the date '2026-02-30': give YYYY-MM-DD, or Nd for the last N days.");
+    row("a size in other units", {"--max-log-size=2GiB", "Orders"}, Action::UsageError,
+        "--max-log-size: cannot read the size '2GiB': give bytes, or a number with K, M or G (200M, 2G).");
+    row("options of a batch start without a folder", {"--redact"}, Action::UsageError,
+        "--redact, --redact-names, --since, --max-log-size, --json and --checksum are for a batch start: "
+        "give a "
+        "folder or "
+        "template (the main window keeps its own options under File > Options).");
+}
+
+void TestCli::batchLines()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, action);
+    QFETCH(QString, expected);
+    TestEnvironment env;
+    env.makeFolder(QStringLiteral("c/Apps/Orders"));
+    const QString previous = QDir::currentPath();
+    const auto back = qScopeGuard([&] { QDir::setCurrent(previous); });
+    QDir::setCurrent(env.driveC() + QStringLiteral("/Apps"));
+    if (QByteArray(QTest::currentDataTag()).contains("removed"))
+        QVERIFY(QDir::setCurrent(env.makeFolder(QStringLiteral("c/Gone"))) &&
+                QDir().rmdir(env.path(QStringLiteral("c/Gone"))));
+    for (QString& argument : arguments)
+        argument.replace(QLatin1String("%T"), env.root());
+    expected.replace(QLatin1String("%W"), QString(env.root()).replace(QLatin1Char('/'), QLatin1Char('\\')));
+
+    const BatchCommand command = parseArguments(arguments);
+    QCOMPARE(int(command.action), action);
+    if (command.action != Action::Help) // said in JSON even when refused
+        QCOMPARE(command.options.json, arguments.contains(QStringLiteral("--json")));
+    if (command.action == Action::UsageError)
+        QCOMPARE(command.error, expected);
+    else if (command.action == Action::Run)
+        QCOMPARE(buildCommandLine(command.options.paths), expected);
+}
+
+void TestCli::logBudgetSizes_data()
+{
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<qint64>("bytes");
+    for (const auto& [size, bytes] :
+         std::initializer_list<std::pair<const char*, qint64>>{{"2500", 2500},
+                                                               {"2500B", 2500},
+                                                               {"2.5K", 2500},
+                                                               {"2.5 kb", 2500},
+                                                               {"200M", 200'000'000},
+                                                               {"2G", 2'000'000'000},
+                                                               {"0", 0}})
+        QTest::newRow(size) << QString::fromLatin1(size) << bytes;
+}
+
+// A size without a unit is bytes; K, M and G are thousands, millions and billions.
+void TestCli::logBudgetSizes()
+{
+    QFETCH(QString, size);
+    QFETCH(qint64, bytes);
+    const BatchCommand command = parseArguments({u"--max-log-size"_s, size, u"/x"_s});
+    QCOMPARE(command.options.maxLogSize, std::optional<qint64>(bytes));
+}
+
+namespace {
+
+// The command read back as one line: the hosts, the target and the settings that differ from the
+// defaults; or "64: " and the error.
+QString collectSummary(const CollectCommand& c)
+{
+    if (c.action == CollectCommand::Action::UsageError)
+        return u"64: "_s + c.error;
+    if (c.action == CollectCommand::Action::Help)
+        return u"help"_s;
+    const CollectOptions& o = c.options.options;
+    QStringList hosts;
+    for (const HostEntry& h : o.hosts)
+        hosts << (h.folder.isEmpty() ? h.host : h.host + u" folder="_s + h.folder);
+    QString line = hosts.join(u',') + u" -- "_s + o.target;
+    if (o.jobs != 4)
+        line += u" jobs="_s + QString::number(o.jobs);
+    if (o.timeoutSeconds != 600)
+        line += u" timeout="_s + QString::number(o.timeoutSeconds);
+    if (o.connectTimeoutSeconds != 15)
+        line += u" connect="_s + QString::number(o.connectTimeoutSeconds);
+    if (o.sudo)
+        line += u" sudo"_s;
+    if (o.acceptNewHostKeys)
+        line += u" accept-new"_s;
+    if (!o.buildOptions.isEmpty())
+        line += u" build["_s + o.buildOptions.join(u' ') + u']';
+    if (!o.resume.isEmpty())
+        line += u" resume="_s + o.resume;
+    return line;
+}
+
+} // namespace
+
+void TestCli::collectLines_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected");
+    const auto row = [](const char* name, const QString& args, const QString& expected) {
+        QTest::newRow(name) << args.split(u' ', Qt::SkipEmptyParts) << expected;
+    };
+    row("hosts, users and ports", u"a ann@b c:2222 -- /srv/App"_s, u"a,ann@b,c:2222 -- /srv/App"_s);
+    row("every option, = and apart",
+        u"--jobs=64 --timeout 2h --connect-timeout=90s --sudo --accept-new-host-keys h -- T"_s,
+        u"h -- T jobs=64 timeout=7200 connect=90 sudo accept-new"_s);
+    row("build options passed on", u"h --redact-names --since 7d --max-log-size=200M -- T"_s,
+        u"h -- T build[--redact-names --since 7d --max-log-size 200M]"_s);
+    row("a target that looks like an option", u"h -- --odd"_s, u"h -- --odd"_s);
+    row("help wins", u"h --help"_s, u"help"_s);
+    row("resume alone", u"--resume case-1"_s, u" --  resume=case-1"_s);
+    row("no host", u"-- T"_s, u"64: no host: give hosts, or --hosts-file FILE."_s);
+    row("no target", u"h"_s, u"64: no target: give the folder or template after --."_s);
+    row("two targets", u"h -- A B"_s, u"64: give one folder or template after --, not 2."_s);
+    row("unknown option", u"--fast h -- T"_s, u"64: unknown option '--fast'."_s);
+    row("a switch with a value", u"--sudo=yes h -- T"_s, u"64: --sudo takes no value."_s);
+    row("value missing at the end", u"h -- T --jobs"_s.section(u' ', 0, 0) + u" --jobs"_s,
+        u"64: --jobs needs a value."_s);
+    row("jobs 0", u"--jobs 0 h -- T"_s, u"64: --jobs: give a number from 1 to 64, not '0'."_s);
+    row("jobs 65", u"--jobs 65 h -- T"_s, u"64: --jobs: give a number from 1 to 64, not '65'."_s);
+    row("a bad since, as the build says it", u"--since yesterday h -- T"_s,
+        u"64: --since: cannot read the date 'yesterday': give YYYY-MM-DD, or Nd for the last N days."_s);
+    row("a host that ssh would read as an option", u"-oProxyCommand=x -- T"_s, u"64: unknown option '-o'."_s);
+    row("one host twice, as its folder names it", u"ann@db db ann_db -- T"_s,
+        u"64: the hosts 'ann@db' and 'ann_db' would share the folder hosts/ann_db; give each host once."_s);
+    row("resume with another option", u"--resume c --timeout 1s"_s,
+        u"64: --resume runs with the options kept in the case folder; give only --json and --ssh-config with it."_s);
+    row("resume with the user's ssh configuration", u"--ssh-config /dev/null --json --resume c"_s,
+        u" --  resume=c"_s);
+    row("resume with hosts", u"--resume c h"_s,
+        u"64: --resume reads the hosts and the target from the case folder; give neither."_s);
+}
+
+void TestCli::collectLines()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+    QCOMPARE(collectSummary(parseCollectArguments(arguments)), expected);
+}
+
+namespace {
+
+// The command read back as one line: the target, the settings that differ from the defaults; or
+// "64: " and the error.
+QString uploadSummary(const UploadCommand& c)
+{
+    if (c.action == UploadCommand::Action::UsageError)
+        return u"64: "_s + c.error;
+    if (c.action == UploadCommand::Action::Help)
+        return u"help"_s;
+    const UploadOptions& o = c.options.options;
+    QString line = o.target + u" -> "_s + o.url;
+    if (!o.tokenFile.isEmpty())
+        line += u" token="_s + o.tokenFile;
+    if (!o.caCert.isEmpty())
+        line += u" ca="_s + o.caCert;
+    if (o.chunkBytes != UploadOptions().chunkBytes)
+        line += u" chunk="_s + QString::number(o.chunkBytes);
+    if (o.json)
+        line += u" json"_s;
+    return line;
+}
+
+} // namespace
+
+void TestCli::uploadLines_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected");
+    // The arguments apart at "|", %U the server's address.
+    const QString url = u"https://support.example.invalid/files/"_s;
+    const auto row = [&url](const char* name, const QString& arguments, const QString& expected) {
+        QTest::newRow(name) << QString(arguments).replace(u"%U"_s, url).split(u'|')
+                            << QString(expected).replace(u"%U"_s, url);
+    };
+    const QString badSize = u"64: --chunk-size: '%1' is not a size from 64K to 1G (8M, 512K, 1G)."_s;
+    const QString notHttp = u"64: --url: '%1' is not an http or https address."_s;
+    row("plain", u"p.zip|--url|%U"_s, u"p.zip -> %U"_s);
+    row("every option, = form", u"--url=%U|--token-file=t|--cacert|ca.pem|--json|p.zip"_s,
+        u"p.zip -> %U token=t ca=ca.pem json"_s);
+    row("a target after --", u"--url|%U|--|--odd.zip"_s, u"--odd.zip -> %U"_s);
+    row("help wins", u"--bogus|-h"_s, u"64: unknown option '--bogus'."_s);
+    row("help", u"--help"_s, u"help"_s);
+    // Chunk sizes at and one past each limit.
+    row("chunk 64K", u"p|--url|%U|--chunk-size|64K"_s, u"p -> %U chunk=65536"_s);
+    row("chunk 65535", u"p|--url|%U|--chunk-size|65535"_s, badSize.arg(u"65535"_s));
+    row("chunk 1g", u"p|--url|%U|--chunk-size=1g"_s, u"p -> %U chunk=1073741824"_s);
+    row("chunk 1073741825", u"p|--url|%U|--chunk-size=1073741825"_s, badSize.arg(u"1073741825"_s));
+    row("chunk garbage", u"p|--url|%U|--chunk-size=8MB"_s, badSize.arg(u"8MB"_s));
+    row("no url", u"p"_s, u"64: --url: give the upload server's address (https://...)."_s);
+    row("ftp", u"p|--url=ftp://h/x"_s, notHttp.arg(u"ftp://h/x"_s));
+    row("no host", u"p|--url=https:///x"_s, notHttp.arg(u"https:///x"_s));
+    row("a line break", u"p|--url=http://h/x\r\nX-A: 1"_s, notHttp.arg(u"http://h/x\r\nX-A: 1"_s));
+    row("a password in a URL that cannot be read", u"p|--url=http://alice:Pa55%zzword@h/x"_s,
+        notHttp.arg(u"http://h/x"_s));
+    row("no value", u"p|--url"_s, u"64: --url needs a value."_s);
+    row("json takes none", u"p|--url|%U|--json=1"_s, u"64: --json takes no value."_s);
+    row("no target", u"--url|%U"_s, u"64: give the package or case folder to send."_s);
+    row("two targets", u"a|b|--url|%U"_s, u"64: give one package or case folder, not 2."_s);
+}
+
+void TestCli::uploadLines()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+    QCOMPARE(uploadSummary(parseUploadArguments(arguments)), expected);
+}
+
+void TestCli::recordedOptions_data()
+{
+    QTest::addColumn<QString>("recorded");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("what collect records")
+        << u"--redact --since 7d --jobs 8 --timeout 60 --connect-timeout 15 --sudo --accept-new-host-keys"_s
+        << u"jobs=8 timeout=60 sudo accept-new build[--redact --since 7d]"_s;
+    QTest::newRow("an ssh configuration told, not taken")
+        << u"--jobs 4 --ssh-config /etc/x"_s << u"jobs=4 config=/etc/x"_s;
+    QTest::newRow("an option collect never records")
+        << u"--hosts-file /etc/passwd"_s << u"'--hosts-file' is no option that collect keeps."_s;
+    QTest::newRow("a host") << u"--jobs 4 h"_s << u"'h' is no option that collect keeps."_s;
+    QTest::newRow("a value past the limit")
+        << u"--jobs 65"_s << u"--jobs: give a number from 1 to 64, not '65'."_s;
+    QTest::newRow("no value at the end") << u"--jobs"_s << u"--jobs needs a value."_s;
+    QTest::newRow("help") << u"-h"_s << u"'-h' is no option that collect keeps."_s;
+}
+
+// A resume reads the options a case folder keeps through collect's own table, and nothing else.
+void TestCli::recordedOptions()
+{
+    QFETCH(QString, recorded);
+    QFETCH(QString, expected);
+    QString sshConfig;
+    QString why;
+    const std::optional<CollectOptions> read = readRecordedOptions(recorded.split(u' '), &sshConfig, &why);
+    if (!read) {
+        QCOMPARE(why, expected);
+        return;
+    }
+    QStringList line{u"jobs="_s + QString::number(read->jobs),
+                     u"timeout="_s + QString::number(read->timeoutSeconds)};
+    if (read->timeoutSeconds == 600)
+        line.removeLast();
+    if (read->sudo)
+        line << u"sudo"_s;
+    if (read->acceptNewHostKeys)
+        line << u"accept-new"_s;
+    if (!read->buildOptions.isEmpty())
+        line << u"build["_s + read->buildOptions.join(u' ') + u']';
+    if (!sshConfig.isEmpty())
+        line << u"config="_s + sshConfig;
+    QVERIFY(read->sshConfig.isEmpty());
+    QCOMPARE(line.join(u' '), expected);
+}
+
+void TestCli::readLines_data()
+{
+    QTest::addColumn<QString>("verb");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected"); // the paths and switches, or "64: " and the error
+    const auto row = [](const char* name, const QString& verb, const QString& arguments,
+                        const QString& expected) {
+        QTest::newRow(name) << verb << arguments.split(u' ', Qt::SkipEmptyParts) << expected;
+    };
+    row("show", u"show"_s, u"p.zip --json"_s, u"p.zip json"_s);
+    row("show of two", u"show"_s, u"a b"_s, u"64: name one package or case folder."_s);
+    row("diff with both switches", u"diff"_s, u"--logs a --json b"_s, u"a|b json logs"_s);
+    row("diff of one", u"diff"_s, u"a"_s, u"64: name the two packages to compare."_s);
+    row("diff unknown option", u"diff"_s, u"-x a b"_s, u"64: unknown option '-x'."_s);
+    row("a path after --", u"show"_s, u"-- -odd.zip"_s, u"-odd.zip"_s);
+    row("open takes no --json", u"open"_s, u"--json p"_s, u"64: unknown option '--json'."_s);
+    row("show takes no --logs", u"show"_s, u"--logs p"_s, u"64: unknown option '--logs'."_s);
+    row("help", u"open"_s, u"p -h"_s, u"help"_s);
+}
+
+void TestCli::readLines()
+{
+    QFETCH(QString, verb);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+    const ReadCommand c = verb == u"show"_s   ? parseShowArguments(arguments)
+                          : verb == u"diff"_s ? parseDiffArguments(arguments)
+                                              : parseOpenArguments(arguments);
+    QString line = c.action == ReadCommand::Action::UsageError ? u"64: "_s + c.error
+                   : c.action == ReadCommand::Action::Help     ? u"help"_s
+                                                               : c.options.paths.join(u'|');
+    if (c.action == ReadCommand::Action::Run) {
+        if (c.options.json)
+            line += u" json"_s;
+        if (c.options.logs)
+            line += u" logs"_s;
+    }
+    QCOMPARE(line, expected);
+}
+
+namespace {
+
+QString sourceFile(const QString& name)
+{
+    QFile file(QStringLiteral(TS6_SOURCE_DIR "/") + name);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(file.fileName()));
+    return QString::fromUtf8(file.readAll());
+}
+
+// The options a piece of the manual page names in its .TP headings, as "--name" and "-x".
+QStringList manOptions(const QString& section)
+{
+    QStringList names;
+    const QStringList lines = section.split(u'\n');
+    static const QRegularExpression option(uR"((?:^|[\s"])\\-(\\-[a-z][a-z\\-]*|[a-zA-Z])\b)"_s);
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        if (lines.at(i) != u".TP"_s)
+            continue;
+        for (const QRegularExpressionMatch& m : option.globalMatch(lines.at(i + 1)))
+            names.append(u"-"_s + QString(m.captured(1)).remove(u'\\'));
+    }
+    names.removeDuplicates();
+    names.sort();
+    return names;
+}
+
+// The part of the manual page about one verb: its .SS section, or OPTIONS for the batch start.
+QString manSection(const QString& page, const QString& verb)
+{
+    const QString heading = verb.isEmpty() ? u"\n.SH OPTIONS\n"_s : u"\n.SS \"ts6satchel "_s + verb + u' ';
+    const qsizetype start = page.indexOf(heading);
+    if (start < 0)
+        return {};
+    static const QRegularExpression next(u"\n\\.S[HS] "_s);
+    const qsizetype end = page.indexOf(next, start + 1);
+    return page.mid(start, end < 0 ? -1 : end - start);
+}
+
+// The options the completion offers for a verb ("*" the batch start).
+QStringList completionOptions(const QString& script, const QString& verb)
+{
+    static const QRegularExpression line(uR"(^\s*([a-z]+|\*)\)(?: verb=\w+)? options=\(([^)]*)\) ;;$)"_s,
+                                         QRegularExpression::MultilineOption);
+    for (const QRegularExpressionMatch& m : line.globalMatch(script))
+        if (m.captured(1) == (verb.isEmpty() ? u"*"_s : verb)) {
+            QStringList names = m.captured(2).split(u' ', Qt::SkipEmptyParts);
+            names.sort();
+            return names;
+        }
+    return {};
+}
+
+} // namespace
+
+void TestCli::everyOptionDocumented_data()
+{
+    QTest::addColumn<QString>("verb");
+    QTest::addColumn<QString>("help");
+    QTest::addColumn<QStringList>("options");
+    const auto add = [](const QString& verb, const VerbText& text, const std::vector<OptionSpec>& specs) {
+        QStringList names;
+        for (const OptionSpec& spec : listedOptions(text, specs))
+            for (const QString& name : spec.names)
+                names.append((name.size() == 1 ? u"-"_s : u"--"_s) + name);
+        names.sort();
+        QTest::newRow(verb.isEmpty() ? "batch start" : qPrintable(verb))
+            << verb << helpText(text, specs) << names;
+    };
+    add({}, batchGrammar().text, batchGrammar().specs());
+    for (const VerbEntry& verb : verbTable())
+        add(verb.name, verb.text(), verb.options());
+}
+
+// The help, the manual page and the completion name every option of a verb's table, and none
+// it does not have; an option that takes a value has its own completion; every variable a help
+// names is in the manual page.
+void TestCli::everyOptionDocumented()
+{
+    QFETCH(QString, verb);
+    QFETCH(QString, help);
+    QFETCH(QStringList, options);
+    const QString page = sourceFile(u"data/ts6satchel.1.in"_s);
+    const QString script = sourceFile(u"data/ts6satchel.bash-completion"_s);
+    for (const QString& name : options)
+        QVERIFY2(help.contains(name), qPrintable(name));
+    QCOMPARE(manOptions(manSection(page, verb)), options);
+    QCOMPARE(completionOptions(script, verb), options);
+    if (!verb.isEmpty())
+        QVERIFY2(script.contains(u"\n        "_s + verb + u") verb="_s + verb), qPrintable(verb));
+    const Grammar<CommandLineOptions>& batch = batchGrammar();
+    const std::vector<OptionSpec> specs = verb.isEmpty() ? batch.specs() : findVerb(verb)->options();
+    static const QRegularExpression valueCase(uR"(^\s+(--[a-z-]+(?: \| --[a-z-]+)*)\)$)"_s,
+                                              QRegularExpression::MultilineOption);
+    QStringList completed;
+    for (const QRegularExpressionMatch& m : valueCase.globalMatch(script))
+        completed += m.captured(1).split(u" | "_s);
+    for (const OptionSpec& spec : specs)
+        if (spec.takesValue())
+            QVERIFY2(completed.contains(spec.longName()), qPrintable(spec.longName()));
+    const qsizetype environment = page.indexOf(u"\n.SH ENVIRONMENT\n"_s);
+    const QString variables = page.mid(environment, page.indexOf(u"\n.SH "_s, environment + 1) - environment);
+    static const QRegularExpression variable(u"\\bTS6_[A-Z_]+"_s);
+    for (const QRegularExpressionMatch& m : variable.globalMatch(help))
+        QVERIFY2(environment >= 0 && variables.contains(m.captured(0)), qPrintable(m.captured(0)));
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
