@@ -266,12 +266,11 @@ int main(int argc, char** argv)
             QCoreApplication app(argc, argv);
             return verb->run(arguments.mid(1));
         }
-        const ReadCommand open = parseOpenArguments(arguments.mid(1));
-        if (const std::optional<int> status = answerWithoutRunning(open, openGrammar()))
-            return *status;
-        const WindowSystem windows(argv[0]);
-        Q_INIT_RESOURCE(resources);
-        return showViewer(open.options.paths.constFirst(), windows.headless());
+        return runVerb(openGrammar(), arguments.mid(1), [&](const ReadOptions& open) {
+            const WindowSystem windows(argv[0]);
+            Q_INIT_RESOURCE(resources);
+            return showViewer(open.paths.constFirst(), windows.headless());
+        });
     }
     const BatchCommand command = parseArguments(arguments);
     if (const std::optional<int> status = answerWithoutRunning(command, batchGrammar())) {

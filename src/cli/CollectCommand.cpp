@@ -281,8 +281,6 @@ std::optional<CollectOptions> readRecordedOptions(const QStringList& recorded, Q
 
 int collectVerb(const QStringList& arguments)
 {
-    const CollectCommand command = parseCollectArguments(arguments);
-    if (const std::optional<int> status = answerWithoutRunning(command, collectGrammar()))
-        return *status;
-    return runCollect(command.options.options, readRecordedOptions);
+    return runVerb(collectGrammar(), arguments,
+                   [](const CollectLine& line) { return runCollect(line.options, readRecordedOptions); });
 }

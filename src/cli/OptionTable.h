@@ -164,3 +164,14 @@ std::optional<int> answerWithoutRunning(const VerbCommand<Options>& command, con
     }
     return std::nullopt;
 }
+
+// A verb from its arguments to its exit status: the line read through the grammar, answered at once
+// when it asks for no run, otherwise handed to run.
+template <typename Options, typename Run>
+int runVerb(const Grammar<Options>& grammar, const QStringList& arguments, const Run& run)
+{
+    const VerbCommand<Options> command = parseCommand(grammar, arguments);
+    if (const std::optional<int> status = answerWithoutRunning(command, grammar))
+        return *status;
+    return run(command.options);
+}

@@ -127,16 +127,10 @@ ReadCommand parseOpenArguments(const QStringList& arguments)
 
 int showVerb(const QStringList& arguments)
 {
-    const ReadCommand command = parseShowArguments(arguments);
-    if (const std::optional<int> status = answerWithoutRunning(command, showGrammar()))
-        return *status;
-    return runShow(command.options);
+    return runVerb(showGrammar(), arguments, runShow);
 }
 
 int diffVerb(const QStringList& arguments)
 {
-    const ReadCommand command = parseDiffArguments(arguments);
-    if (const std::optional<int> status = answerWithoutRunning(command, diffGrammar()))
-        return *status;
-    return runDiff(command.options);
+    return runVerb(diffGrammar(), arguments, runDiff);
 }

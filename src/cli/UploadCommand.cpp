@@ -111,8 +111,6 @@ UploadCommand parseUploadArguments(const QStringList& arguments)
 
 int uploadVerb(const QStringList& arguments)
 {
-    const UploadCommand command = parseUploadArguments(arguments);
-    if (const std::optional<int> status = answerWithoutRunning(command, uploadGrammar()))
-        return *status;
-    return runUpload(command.options.options);
+    return runVerb(uploadGrammar(), arguments,
+                   [](const UploadLine& line) { return runUpload(line.options); });
 }
