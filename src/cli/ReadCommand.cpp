@@ -39,7 +39,7 @@ const char kShowAbout[] =
     "package, and the product versions that differ between hosts. Nothing is written or extracted.\n";
 const char kShowEpilogue[] =
     "Exit status: 0 everything read is intact; 1 something is damaged (named on standard output);\n"
-    "2 the package or case folder cannot be read; 64 the command line could not be read.\n";
+    "2 the package or case folder cannot be read; 64 the command line cannot be read.\n";
 
 const char kDiffAbout[] =
     "Compares two packages: their version manifests, the entries added, removed and changed (by\n"
@@ -50,7 +50,7 @@ const char kDiffAbout[] =
     "cut short included, is never equal to another.\n";
 const char kDiffEpilogue[] =
     "Exit status: 0 the packages are equal; 1 they differ, or one is damaged (named); 2 one cannot\n"
-    "be read; 64 the command line could not be read.\n";
+    "be read; 64 the command line cannot be read.\n";
 
 const char kOpenAbout[] =
     "Opens a package, or a case folder, in the viewer window: the entries in a tree with a filter,\n"
@@ -59,7 +59,7 @@ const char kOpenAbout[] =
     "File > Open Package...\n";
 const char kOpenEpilogue[] =
     "Exit status: 0 the window was closed; 2 the target cannot be read, or there is no display;\n"
-    "64 the command line could not be read.\n";
+    "64 the command line cannot be read.\n";
 
 } // namespace
 

@@ -63,7 +63,7 @@ const char kEpilogue[] =
     "  TS6_UPLOAD_TOKEN   the bearer token, when no --token-file is given\n"
     "\n"
     "Exit status: 0 every file was sent; 1 a file was not (the reason on standard error; run the\n"
-    "same command again to resume); 64 the command line could not be read.\n";
+    "same command again to resume); 64 the command line cannot be read.\n";
 
 } // namespace
 
