@@ -98,7 +98,7 @@ QByteArray sha256Sums(const CaseIndex& index)
     return sums;
 }
 
-std::optional<CaseIndex> readIndex(const QByteArray& json, QString* error)
+std::optional<CaseIndex> readIndex(const QByteArray& json, QString* why)
 {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
@@ -106,7 +106,7 @@ std::optional<CaseIndex> readIndex(const QByteArray& json, QString* error)
     const QJsonObject caseObject = root.value(QStringLiteral("case")).toObject();
     if (parseError.error != QJsonParseError::NoError || !root.value(QStringLiteral("hosts")).isArray() ||
         !caseObject.value(QStringLiteral("target")).isString()) {
-        *error = QStringLiteral("index.json is not the index of a case");
+        *why = QStringLiteral("index.json is not the index of a case");
         return std::nullopt;
     }
     CaseIndex index;
@@ -126,7 +126,7 @@ std::optional<CaseIndex> readIndex(const QByteArray& json, QString* error)
         h.folder = o.value(QStringLiteral("folder")).toString();
         const std::optional<HostState> state = stateFromName(o.value(QStringLiteral("state")).toString());
         if (h.host.isEmpty() || !state) {
-            *error = QStringLiteral("index.json names a host without a name or a known state");
+            *why = QStringLiteral("index.json names a host without a name or a known state");
             return std::nullopt;
         }
         h.state = *state;
@@ -142,17 +142,15 @@ std::optional<CaseIndex> readIndex(const QByteArray& json, QString* error)
     return index;
 }
 
-QString writeIndex(const CaseFolder& caseFolder, const CaseIndex& index)
+bool writeIndex(const CaseFolder& caseFolder, const CaseIndex& index, QString* why)
 {
     // The sums first, the index last: an index never names a package the sums leave out.
     for (const auto& [name, bytes] :
          {std::pair{"SHA256SUMS", sha256Sums(index)}, std::pair{"index.txt", indexText(index)},
-          std::pair{"index.json", indexJson(index)}}) {
-        QString why;
-        if (!caseFolder.writeFile(QLatin1String(name), bytes, &why))
-            return why;
-    }
-    return QString();
+          std::pair{"index.json", indexJson(index)}})
+        if (!caseFolder.writeFile(QLatin1String(name), bytes, why))
+            return false;
+    return true;
 }
 
 int exitStatusOf(const CaseIndex& index)

@@ -48,13 +48,13 @@ QByteArray indexText(const CaseIndex& index);
 QByteArray sha256Sums(const CaseIndex& index);
 
 // Reads index.json back; none, with the reason, when the text is no case index.
-std::optional<CaseIndex> readIndex(const QByteArray& json, QString* error);
+std::optional<CaseIndex> readIndex(const QByteArray& json, QString* why);
 
 class CaseFolder;
 
-// Writes the three index files into the case folder, each whole under a new name and renamed; an
-// empty text, or what could not be written and why.
-QString writeIndex(const CaseFolder& caseFolder, const CaseIndex& index);
+// Writes the three index files into the case folder, each whole under a new name and renamed;
+// false, with what could not be written and why.
+bool writeIndex(const CaseFolder& caseFolder, const CaseIndex& index, QString* why);
 
 // 0 when every host was collected, 3 when some were, 1 when none was.
 int exitStatusOf(const CaseIndex& index);

@@ -64,9 +64,9 @@ CollectRun::~CollectRun()
     }
 }
 
-bool CollectRun::start(QString* error)
+bool CollectRun::start(QString* why)
 {
-    m_control = ControlFolder::create(controlBase(), error);
+    m_control = ControlFolder::create(controlBase(), why);
     if (!m_control)
         return false;
     m_space = std::make_shared<FetchSpace>(FetchSpace::freeSpaceOf(m_caseFolder.fd()));
@@ -75,7 +75,7 @@ bool CollectRun::start(QString* error)
     std::vector<UniqueFd> folders(m_index.hosts.size());
     for (std::size_t slot = 0; slot < m_index.hosts.size(); ++slot)
         if (m_index.hosts[slot].state == HostState::Pending) {
-            folders[slot] = m_caseFolder.enterFolder(hostFolder(m_index.hosts[slot].host), error);
+            folders[slot] = m_caseFolder.enterFolder(hostFolder(m_index.hosts[slot].host), why);
             if (!folders[slot])
                 return false;
         }
@@ -97,10 +97,8 @@ bool CollectRun::start(QString* error)
         m_runs[slot] = run;
         connect(run, &HostRun::finished, this, [this, slot] { hostEnded(slot); });
     }
-    if (const QString why = writeIndex(m_caseFolder, m_index); !why.isEmpty()) {
-        *error = why;
+    if (!writeIndex(m_caseFolder, m_index, why))
         return false;
-    }
     if (m_display.terminal)
         m_redraw.start();
     startNext();
@@ -145,7 +143,7 @@ void CollectRun::hostEnded(std::size_t slot)
 
 void CollectRun::saveIndex()
 {
-    if (const QString why = writeIndex(m_caseFolder, m_index); !why.isEmpty())
+    if (QString why; !writeIndex(m_caseFolder, m_index, &why))
         say(why);
 }
 

@@ -39,7 +39,7 @@ public:
     ~CollectRun() override;
 
     // Starts the hosts still pending; false, with the reason, when the case folder cannot be used.
-    bool start(QString* error);
+    bool start(QString* why);
     // Ends every host at once as interrupted; done follows when their ssh processes are gone.
     void interrupt();
     const CaseIndex& index() const { return m_index; }

@@ -42,7 +42,8 @@ constexpr char kLog[] = "collect.log";
 // and a parent that ended before it was asked for is noticed); SIGXFSZ, ignored, makes a write past
 // the file limit fail instead of killing the child. With output, the child's standard output goes
 // into that open file, of at most fileLimit bytes. Only system calls, as between fork and exec.
-void prepareChild(QProcess& process, int output = -1, qint64 fileLimit = -1)
+void prepareChild(QProcess& process, std::optional<int> output = std::nullopt,
+                  std::optional<qint64> fileLimit = std::nullopt)
 {
     const pid_t parent = ::getpid();
     process.setChildProcessModifier([parent, output, fileLimit] {
@@ -53,12 +54,12 @@ void prepareChild(QProcess& process, int output = -1, qint64 fileLimit = -1)
         {};
         ignore.sa_handler = SIG_IGN;
         ::sigaction(SIGXFSZ, &ignore, nullptr);
-        if (output >= 0)
-            ::dup2(output, STDOUT_FILENO);
+        if (output)
+            ::dup2(*output, STDOUT_FILENO);
         struct rlimit limit
         {};
-        if (fileLimit >= 0 && ::getrlimit(RLIMIT_FSIZE, &limit) == 0) {
-            limit.rlim_cur = std::min(static_cast<rlim_t>(fileLimit), limit.rlim_max);
+        if (fileLimit && ::getrlimit(RLIMIT_FSIZE, &limit) == 0) {
+            limit.rlim_cur = std::min(static_cast<rlim_t>(*fileLimit), limit.rlim_max);
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
     });
@@ -187,7 +188,7 @@ HostRun::HostRun(HostJob job, QObject* parent) : QObject(parent), m_job(std::mov
         fail(HostState::Timeout, QStringLiteral("not done within %1 s").arg(m_job.options.timeoutSeconds));
     });
     connect(&m_connectDeadline, &QTimer::timeout, this, [this] {
-        if (!m_masterReady)
+        if (m_step == Step::Connecting)
             fail(HostState::Timeout,
                  QStringLiteral("no connection within %1 s").arg(m_job.options.connectTimeoutSeconds));
     });
@@ -211,7 +212,7 @@ HostRun::HostRun(HostJob job, QObject* parent) : QObject(parent), m_job(std::mov
 HostRun::~HostRun()
 {
     // A run torn down early leaves no process behind.
-    for (QProcess* p : {&m_master, m_step.data(), m_closer.data()})
+    for (QProcess* p : {&m_master, m_command.data(), m_closer.data()})
         if (p && p->state() != QProcess::NotRunning) {
             p->kill();
             p->waitForFinished(1000);
@@ -223,10 +224,51 @@ double HostRun::seconds() const
     return m_startedMs == 0 ? 0 : (QDateTime::currentMSecsSinceEpoch() - m_startedMs) / 1000.0;
 }
 
-void HostRun::setPhase(const QString& phase)
+void HostRun::enter(Step step)
 {
-    m_phase = phase;
+    m_step = step;
     Q_EMIT changed();
+}
+
+bool HostRun::masterReady() const
+{
+    switch (m_step) {
+    case Step::Waiting:
+    case Step::Connecting:
+    case Step::Abandoning:
+    case Step::Ended: // no master any more
+        return false;
+    case Step::Checking:
+    case Step::Building:
+    case Step::Fetching:
+    case Step::Cleaning:
+    case Step::Closing:
+        return true;
+    }
+    return false;
+}
+
+QString HostRun::phase() const
+{
+    switch (m_step) {
+    case Step::Waiting:
+        return QStringLiteral("waiting");
+    case Step::Connecting:
+        return QStringLiteral("connecting");
+    case Step::Checking:
+        return QStringLiteral("checking");
+    case Step::Building:
+        return QStringLiteral("building");
+    case Step::Fetching:
+        return QStringLiteral("fetching");
+    case Step::Cleaning:
+        return QStringLiteral("cleaning");
+    case Step::Closing:
+    case Step::Abandoning:
+    case Step::Ended: // the outcome is known by then
+        return stateName(m_record.state);
+    }
+    return {};
 }
 
 void HostRun::note(const QString& text)
@@ -245,7 +287,7 @@ void HostRun::start()
 
 void HostRun::startMaster()
 {
-    setPhase(QStringLiteral("connecting"));
+    enter(Step::Connecting);
     const QStringList args = masterArguments(m_job);
     note(QStringLiteral("== connecting: ssh ") + args.join(QLatin1Char(' ')));
     // Ssh's own connect timeout ends the TCP connection and the greeting; the login has as long again.
@@ -259,7 +301,7 @@ void HostRun::readMasterLines(const QByteArray& said)
 {
     if (m_masterErrors.size() < kMaxSaid)
         m_masterErrors += said;
-    if (m_masterReady)
+    if (masterReady())
         return;
     // The host key is the one of the last "Server host key" line of ssh's own before the login
     // (through a jump host, the destination's comes last). A line longer than ssh's are is skipped
@@ -285,10 +327,10 @@ void HostRun::readMasterLines(const QByteArray& said)
 void HostRun::masterSaid()
 {
     const QByteArray said = m_master.readAllStandardOutput();
-    if (m_masterReady || !said.contains(kReady))
+    // Ready only counts while connecting: a master being stopped starts no step.
+    if (m_step != Step::Connecting || !said.contains(kReady))
         return;
     readMasterLines(m_master.readAllStandardError()); // what ssh said before it was ready
-    m_masterReady = true;
     m_connectDeadline.stop();
     note(QStringLiteral("connected; host key ") + m_record.fingerprint);
     checkVersion();
@@ -299,9 +341,19 @@ void HostRun::masterEnded()
     readMasterLines(m_master.readAllStandardError());
     note(QStringLiteral("== ssh (the master connection) said:\n") + QString::fromUtf8(m_masterErrors));
     m_masterErrors.clear();
-    if (m_closing) {
+    switch (m_step) {
+    case Step::Closing:
+    case Step::Abandoning:
+    case Step::Ended:
         end();
         return;
+    case Step::Waiting:
+    case Step::Connecting:
+    case Step::Checking:
+    case Step::Building:
+    case Step::Fetching:
+    case Step::Cleaning:
+        break;
     }
     if (m_master.error() == QProcess::FailedToStart) {
         fail(HostState::Unreachable,
@@ -309,7 +361,7 @@ void HostRun::masterEnded()
         return;
     }
     const QString said = QString::fromUtf8(m_log);
-    if (!m_masterReady)
+    if (!masterReady())
         fail(classifyConnectionFailure(said), lastWords(said));
     else
         fail(HostState::Unreachable, QStringLiteral("the connection was lost: ") + lastWords(said));
@@ -325,10 +377,10 @@ QProcess* HostRun::run(const QString& step, const QString& remoteCommand, Done d
     const QStringList args = commandArguments(m_job, remoteCommand);
     note(QStringLiteral("== ") + step + QStringLiteral(": ") + remoteCommand);
     auto* process = new QProcess(this);
-    m_step = process;
+    m_command = process;
     if (!io.inputOpen)
         process->setStandardInputFile(QProcess::nullDevice());
-    if (io.output >= 0) // the child takes the file in place of this
+    if (io.output) // the child takes the file in place of this
         process->setStandardOutputFile(QProcess::nullDevice());
     prepareChild(*process, io.output, io.fileLimit);
     // What a server says on one step is read to its end only up to a limit.
@@ -336,7 +388,7 @@ QProcess* HostRun::run(const QString& step, const QString& remoteCommand, Done d
         process->setReadChannel(QProcess::StandardError);
         const qint64 errors = process->bytesAvailable();
         process->setReadChannel(QProcess::StandardOutput);
-        if (m_step == process && std::max(errors, process->bytesAvailable()) > kMaxSaid)
+        if (m_command == process && std::max(errors, process->bytesAvailable()) > kMaxSaid)
             fail(HostState::RemoteFailed,
                  QStringLiteral("the server said more than %1 bytes at the step %2").arg(kMaxSaid).arg(step));
     };
@@ -349,21 +401,21 @@ QProcess* HostRun::run(const QString& step, const QString& remoteCommand, Done d
                 if (!errors.isEmpty())
                     note(errors);
                 process->deleteLater();
-                if (m_step != process)
+                if (m_command != process)
                     return; // stopped on purpose: its end says nothing
-                m_step = nullptr;
+                m_command = nullptr;
                 done(status == QProcess::NormalExit ? exitCode : 255, out, errors);
             });
     // No pipe or process left (the descriptor limit), or no ssh: the host ends now, not at its deadline.
     connect(process, &QProcess::errorOccurred, this, [this, process, step](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart || m_step != process)
+        if (error != QProcess::FailedToStart || m_command != process)
             return;
-        m_step = nullptr;
+        m_command = nullptr;
         process->deleteLater();
         stepCannotStart(step, process->errorString());
     });
     process->start(m_job.ssh, args);
-    return m_step == process ? process : nullptr;
+    return m_command == process ? process : nullptr;
 }
 
 void HostRun::stepCannotStart(const QString& step, const QString& reason)
@@ -371,7 +423,7 @@ void HostRun::stepCannotStart(const QString& step, const QString& reason)
     const QString why =
         QStringLiteral("cannot start %1 here for the step %2: %3").arg(m_job.ssh, step, reason);
     note(why);
-    if (m_cleaning)
+    if (m_step == Step::Cleaning)
         return closeMaster();
     fail(HostState::Unreachable, why);
 }
@@ -386,7 +438,7 @@ bool HostRun::connectionLost(int exitCode, const QString& errors)
 
 void HostRun::checkVersion()
 {
-    setPhase(QStringLiteral("checking"));
+    enter(Step::Checking);
     run(QStringLiteral("version"), sudo() + QStringLiteral("ts6satchel --version"),
         [this](int exitCode, const QByteArray& out, const QString& errors) {
             if (connectionLost(exitCode, errors))
@@ -416,7 +468,7 @@ void HostRun::checkVersion()
 
 void HostRun::build()
 {
-    setPhase(QStringLiteral("building"));
+    enter(Step::Building);
     QProcess* const process = run(
         QStringLiteral("build"), remoteBuildCommand(m_job),
         [this](int exitCode, const QByteArray& out, const QString& errors) {
@@ -461,7 +513,7 @@ void HostRun::build()
         return;
     // The first line names the folder and the process; it is the remote shell's, before the build.
     connect(process, &QProcess::readyReadStandardOutput, this, [this, process] {
-        if (m_remoteDir.isEmpty() && m_step == process && process->canReadLine())
+        if (m_remoteDir.isEmpty() && m_command == process && process->canReadLine())
             takeFolderLine(process->readLine());
     });
 }
@@ -480,7 +532,7 @@ void HostRun::takeFolderLine(const QByteArray& line)
 
 void HostRun::fetch(const QString& remotePackage, qint64 size, const QByteArray& sha256)
 {
-    setPhase(QStringLiteral("fetching"));
+    enter(Step::Fetching);
     m_expected = size;
     m_expectedSha = sha256;
     if (size < 0)
@@ -627,9 +679,8 @@ void HostRun::fetched(int exitCode, const QString& errors)
 
 void HostRun::fail(HostState state, const QString& reason)
 {
-    if (m_failed || m_ended || m_record.state == HostState::Collected)
+    if (outcomeKnown()) // the first outcome stands; a host never ends before it has one
         return;
-    m_failed = true;
     m_sizeWatch.stop();
     m_record.state = state;
     m_record.reason = shownText(reason); // what a server said goes to the terminal and index.txt
@@ -641,18 +692,17 @@ void HostRun::fail(HostState state, const QString& reason)
 
 void HostRun::stopStep()
 {
-    if (QProcess* step = m_step.data()) {
-        m_step = nullptr;
-        step->kill();
+    if (QProcess* command = m_command.data()) {
+        m_command = nullptr;
+        command->kill();
     }
 }
 
 void HostRun::cleanUp(int deadlineMs)
 {
-    if (m_remoteDir.isEmpty() || !m_masterReady || m_master.state() == QProcess::NotRunning)
+    if (m_remoteDir.isEmpty() || !masterReady() || m_master.state() == QProcess::NotRunning)
         return closeMaster();
-    m_cleaning = true;
-    setPhase(QStringLiteral("cleaning"));
+    enter(Step::Cleaning);
     m_deadline.start(deadlineMs);
     disconnect(&m_deadline, &QTimer::timeout, this, nullptr);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
@@ -669,9 +719,20 @@ void HostRun::cleanUp(int deadlineMs)
 
 void HostRun::closeMaster()
 {
-    if (m_closing)
+    switch (m_step) {
+    case Step::Closing:
+    case Step::Abandoning:
+    case Step::Ended:
         return;
-    m_closing = true;
+    case Step::Waiting:
+    case Step::Connecting:
+    case Step::Checking:
+    case Step::Building:
+    case Step::Fetching:
+    case Step::Cleaning:
+        break;
+    }
+    enter(masterReady() ? Step::Closing : Step::Abandoning);
     m_deadline.stop();
     m_connectDeadline.stop();
     stopStep();
@@ -680,7 +741,7 @@ void HostRun::closeMaster()
         return;
     }
     m_closeDeadline.start(kCloseMs);
-    if (!m_masterReady) {
+    if (m_step == Step::Abandoning) {
         m_master.terminate();
         return;
     }
@@ -697,26 +758,36 @@ void HostRun::closeMaster()
 
 void HostRun::interrupt()
 {
-    if (m_ended)
+    if (ended())
         return;
-    if (m_record.state == HostState::Pending) {
+    if (!outcomeKnown()) {
         m_record.state = HostState::Interrupted;
         m_record.reason = QStringLiteral("the run was interrupted");
     }
-    m_failed = true;
     m_sizeWatch.stop();
     note(QStringLiteral("interrupted"));
     stopStep();
     if (m_record.state != HostState::Collected)
         discardPart();
-    if (!m_cleaning && !m_closing) {
+    switch (m_step) {
+    case Step::Waiting:
+    case Step::Connecting:
+    case Step::Checking:
+    case Step::Building:
+    case Step::Fetching:
         // The remote folder is removed if that can be done at once; the run ends within 2 s.
         cleanUp(kInterruptCleanUpMs);
         return;
+    case Step::Cleaning: // cut short: the master is stopped at once
+        enter(Step::Closing);
+        break;
+    case Step::Closing:
+    case Step::Abandoning:
+    case Step::Ended:
+        break;
     }
     if (m_closer)
         m_closer->kill();
-    m_closing = true;
     m_closeDeadline.start(kCloseMs);
     if (m_master.state() == QProcess::NotRunning)
         end();
@@ -741,14 +812,13 @@ void HostRun::writeLog()
 
 void HostRun::end()
 {
-    if (m_ended)
+    if (ended())
         return;
-    m_ended = true;
+    m_step = Step::Ended;
     m_deadline.stop();
     m_connectDeadline.stop();
     m_closeDeadline.stop();
     m_record.seconds = seconds();
-    m_phase = stateName(m_record.state);
     writeLog();
     Q_EMIT changed();
     Q_EMIT finished();

@@ -54,8 +54,8 @@ QString hostKeyIn(const QByteArray& line);
 // fileLimit bytes, or read by the program; its input held open (for the remote watcher), or none.
 struct StepIo
 {
-    int output = -1;
-    qint64 fileLimit = -1;
+    std::optional<int> output{};
+    std::optional<qint64> fileLimit{};
     bool inputOpen = false;
 };
 
@@ -74,12 +74,28 @@ public:
     // Ends the host at once as interrupted (unless it has ended), its ssh processes stopped.
     void interrupt();
 
+    // Where a host is on its way. Each step follows the one before it; a failure or an interrupt
+    // goes on to Cleaning (once a remote folder was made), then to Closing or Abandoning.
+    enum class Step
+    {
+        Waiting,    // not started
+        Connecting, // the master connection is being made; ssh -v's lines name the host key
+        Checking,   // connected: the remote version
+        Building,   // the remote build into its private folder
+        Fetching,   // the package streamed back into the host's folder
+        Cleaning,   // the outcome is known: the remote folder is removed
+        Closing,    // a connected master is asked to end, and stopped at a deadline
+        Abandoning, // a master that never got ready is stopped
+        Ended,      // finished was emitted; nothing runs
+    };
+
     const HostRecord& record() const { return m_record; }
+    Step step() const { return m_step; }
     // What the host is doing now: connecting, checking, building, fetching, cleaning, or its state.
-    QString phase() const { return m_phase; }
+    QString phase() const;
     qint64 bytesFetched() const;
     double seconds() const;
-    bool ended() const { return m_ended; }
+    bool ended() const { return m_step == Step::Ended; }
 
 Q_SIGNALS:
     void changed();
@@ -111,20 +127,21 @@ private:
     void stepCannotStart(const QString& step, const QString& reason);
     bool connectionLost(int exitCode, const QString& errors);
     QString sudo() const;
-    void setPhase(const QString& phase);
+    void enter(Step step);
+    bool masterReady() const;
+    bool outcomeKnown() const { return m_record.state != HostState::Pending; }
     void note(const QString& text);
     void writeLog();
 
     const HostJob m_job;
     HostRecord m_record;
-    QString m_phase = QStringLiteral("waiting");
+    Step m_step = Step::Waiting;
     QProcess m_master;
     QByteArray m_masterErrors{};
     QByteArray m_masterLine{}; // what ssh -v has said of the line it is on
     bool m_masterLineTooLong = false;
-    bool m_masterReady = false;
-    QPointer<QProcess> m_step;   // the remote command under way; owned as a child
-    QPointer<QProcess> m_closer; // the request that ends the master
+    QPointer<QProcess> m_command; // the remote command under way; owned as a child
+    QPointer<QProcess> m_closer;  // the request that ends the master
     QTimer m_deadline;
     QTimer m_connectDeadline;
     QTimer m_closeDeadline;
@@ -138,8 +155,4 @@ private:
     std::optional<struct rlimit> m_masterFileLimit{};         // the master's own, while a fetch limits it
     QByteArray m_log{};
     qint64 m_startedMs = 0;
-    bool m_failed = false;
-    bool m_cleaning = false;
-    bool m_closing = false;
-    bool m_ended = false;
 };

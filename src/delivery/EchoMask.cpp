@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -26,18 +27,20 @@ QByteArray base64Core(const QByteArray& secret, int shift, QByteArray::Base64Opt
     return end > first ? encoded.mid(first, end - first) : QByteArray();
 }
 
-// The value of the hexadecimal or decimal digits text[from, to), or -1 when they are not all digits.
-int numberIn(const QByteArray& text, qsizetype from, qsizetype to, int base)
+// The value of the hexadecimal or decimal digits text[from, to), or none when they are not all digits.
+std::optional<int> numberIn(const QByteArray& text, qsizetype from, qsizetype to, int base)
 {
     if (from >= to || to - from > 6)
-        return -1;
+        return std::nullopt;
     bool ok = false;
     const int value = text.mid(from, to - from).toInt(&ok, base);
     const bool digits = std::all_of(text.begin() + from, text.begin() + to, [base](char c) {
         return base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0
                           : std::isdigit(static_cast<unsigned char>(c)) != 0;
     });
-    return ok && digits ? value : -1;
+    if (!ok || !digits)
+        return std::nullopt;
+    return value;
 }
 
 // The ASCII character an escape at text[i] stands for, and the escape's length, as servers escape
@@ -47,17 +50,18 @@ int numberIn(const QByteArray& text, qsizetype from, qsizetype to, int base)
 std::pair<char, qsizetype> escapedCharacter(const QByteArray& text, qsizetype i)
 {
     const char c = text[i];
-    const auto ascii = [](int code) { return code > 0 && code < 0x80; };
+    const auto ascii = [](std::optional<int> code) { return code && *code > 0 && *code < 0x80; };
     if (c == '\\' && i + 1 < text.size()) {
         const char next = text[i + 1];
         if (next == '/' || next == '\\' || next == '"')
             return {next, 2};
-        if (const int code = next == 'u' ? numberIn(text, i + 2, std::min(i + 6, text.size()), 16) : -1;
+        if (const std::optional<int> code =
+                next == 'u' ? numberIn(text, i + 2, std::min(i + 6, text.size()), 16) : std::nullopt;
             ascii(code) && i + 6 <= text.size())
-            return {char(code), 6};
+            return {char(*code), 6};
     } else if (c == '%' && i + 3 <= text.size()) {
-        if (const int code = numberIn(text, i + 1, i + 3, 16); ascii(code))
-            return {char(code), 3};
+        if (const std::optional<int> code = numberIn(text, i + 1, i + 3, 16); ascii(code))
+            return {char(*code), 3};
     } else if (c == '&') {
         const qsizetype semicolon = text.indexOf(';', i);
         if (semicolon > i && semicolon - i <= 8) {
@@ -68,11 +72,11 @@ std::pair<char, qsizetype> escapedCharacter(const QByteArray& text, qsizetype i)
                 if (name == word)
                     return {character, semicolon - i + 1};
             const bool hex = name.startsWith("#x") || name.startsWith("#X");
-            const int code = hex                    ? numberIn(text, i + 3, semicolon, 16)
-                             : name.startsWith('#') ? numberIn(text, i + 2, semicolon, 10)
-                                                    : -1;
+            const std::optional<int> code = hex                    ? numberIn(text, i + 3, semicolon, 16)
+                                            : name.startsWith('#') ? numberIn(text, i + 2, semicolon, 10)
+                                                                   : std::nullopt;
             if (ascii(code))
-                return {char(code), semicolon - i + 1};
+                return {char(*code), semicolon - i + 1};
         }
     }
     return {c, 1};

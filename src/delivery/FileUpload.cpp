@@ -34,12 +34,14 @@ constexpr qint64 kSpareRequests = 2;
 
 using DigestContext = unique_c_ptr<EVP_MD_CTX, EVP_MD_CTX_free>;
 
-// The offset header of a reply, or -1 when it is missing or not a number from 0 to size.
-qint64 offsetHeader(const TusReply& reply, qint64 size)
+// The offset header of a reply, or none when it is missing or not a number from 0 to size.
+std::optional<qint64> offsetHeader(const TusReply& reply, qint64 size)
 {
     bool ok = false;
     const qint64 offset = reply.header("upload-offset").toLongLong(&ok);
-    return ok && offset >= 0 && offset <= size ? offset : -1;
+    if (!ok || offset < 0 || offset > size)
+        return std::nullopt;
+    return offset;
 }
 
 // Whether the open file is the one at path itself, no link on the way: the kernel's name for the
@@ -116,9 +118,9 @@ UploadOutcome FileUpload::run()
             QStringLiteral("another upload of %1 is under way").arg(m_source.path));
     else if (openAndIdentify() && !sentBefore() && resumeOrCreate()) {
         for (Step step = Step::Go; step != Step::Stop;) {
-            if (m_offset < 0)
+            if (!m_offset)
                 step = askOffset();
-            else if (m_offset < m_outcome.file.size)
+            else if (*m_offset < m_outcome.file.size)
                 step = sendChunk();
             else
                 step = finish();
@@ -245,8 +247,8 @@ bool FileUpload::create()
         m_failures = 0;
         const UploadState state{QString::fromUtf8(m_client.endpoint().toEncoded()), m_outcome.location,
                                 m_outcome.file};
-        const QString why = writeUploadState(m_statePath, state);
-        m_outcome.stateKept = why.isEmpty();
+        QString why;
+        m_outcome.stateKept = writeUploadState(m_statePath, state, &why);
         if (!m_outcome.stateKept && onNote)
             onNote(
                 QStringLiteral("cannot keep the upload's state in %1: %2; a cut connection will start over")
@@ -303,8 +305,9 @@ FileUpload::Step FileUpload::askOffset()
         return Step::Stop;
     const TusReply reply = m_client.offsetOf(m_upload);
     const qint64 size = m_outcome.file.size;
+    const std::optional<qint64> offset = offsetHeader(reply, size);
     const bool ours =
-        reply.ok() && offsetHeader(reply, size) >= 0 &&
+        reply.ok() && offset &&
         (reply.header("upload-length").isEmpty() || reply.header("upload-length").toLongLong() == size);
     if (goneOnServer(reply) || (reply.ok() && !ours)) {
         if (m_restarted)
@@ -320,19 +323,19 @@ FileUpload::Step FileUpload::askOffset()
     }
     if (!reply.ok())
         return failed(reply, QStringLiteral("asking the server how much it holds"));
-    m_offset = offsetHeader(reply, size);
-    movedOn(m_offset); // a try that failed may still have moved the upload on
+    m_offset = offset;
+    movedOn(*offset); // a try that failed may still have moved the upload on
     if (m_resuming && m_outcome.resumedAt < 0)
-        m_outcome.resumedAt = m_offset;
+        m_outcome.resumedAt = *offset;
     if (onProgress)
-        onProgress(m_offset, size);
+        onProgress(*offset, size);
     return Step::Go;
 }
 
 FileUpload::Step FileUpload::sendChunk()
 {
     const qint64 size = m_outcome.file.size;
-    const qint64 at = m_offset;
+    const qint64 at = m_offset.value_or(0); // asked for before any chunk
     const qint64 bytes = std::min(m_chunkBytes, size - at);
     if (!mayRequest())
         return Step::Stop;
@@ -344,13 +347,13 @@ FileUpload::Step FileUpload::sendChunk()
     m_client.onSent = nullptr;
     m_outcome.sentBytes += reply.bodySent;
     if (reply.ok()) {
-        const qint64 now = offsetHeader(reply, size);
-        if (now > at) { // below the furthest, it is sending again what the server lost
+        const std::optional<qint64> now = offsetHeader(reply, size);
+        if (now && *now > at) { // below the furthest, it is sending again what the server lost
             m_offset = now;
-            movedOn(now);
+            movedOn(*now);
             return checksumStillHolds() ? Step::Go : Step::Stop;
         }
-        m_offset = -1;
+        m_offset.reset();
         if (++m_failures < kTries)
             return Step::Again;
         end(UploadOutcome::End::Failed,
@@ -379,7 +382,7 @@ FileUpload::Step FileUpload::failed(const TusReply& reply, const QString& doing)
 
 FileUpload::Step FileUpload::retryLater(const TusReply& reply, const QString& doing)
 {
-    m_offset = -1; // whatever went through, the server says where to go on
+    m_offset.reset(); // whatever went through, the server says where to go on
     if (++m_failures >= kTries)
         return end(UploadOutcome::End::Failed, QStringLiteral("%1 of %2 failed %3 times: %4")
                                                    .arg(doing, m_source.path)

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <future>
+#include <optional>
 
 // A case's file the server already holds whole, as an earlier run recorded it: its bytes, and the
 // file they were read from.
@@ -102,10 +103,10 @@ private:
     UploadOutcome m_outcome;
     int m_fd = -1;
     QUrl m_upload;
-    qint64 m_offset = -1;  // the server's offset as last reported; -1 when it must be asked
-    int m_failures = 0;    // failed tries since the upload last moved on
-    qint64 m_furthest = 0; // the furthest offset the server has reported
-    qint64 m_requests = 0; // requests made for the file
+    std::optional<qint64> m_offset{}; // the server's offset as last reported; none when it must be asked
+    int m_failures = 0;               // failed tries since the upload last moved on
+    qint64 m_furthest = 0;            // the furthest offset the server has reported
+    qint64 m_requests = 0;            // requests made for the file
     bool m_restarted = false;
     bool m_resuming = false;         // the upload is one a state named
     std::future<QByteArray> m_check; // the file's SHA-256, read while it goes, when a checksum file gave it

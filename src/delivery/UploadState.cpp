@@ -56,7 +56,7 @@ std::optional<UploadState> readUploadState(const QString& statePath)
     return state;
 }
 
-QString writeUploadState(const QString& statePath, const UploadState& state)
+bool writeUploadState(const QString& statePath, const UploadState& state, QString* why)
 {
     const QJsonObject o{
         {QStringLiteral("endpoint"), state.endpoint},
@@ -71,5 +71,9 @@ QString writeUploadState(const QString& statePath, const UploadState& state)
     };
     const int error =
         replaceFile(QFile::encodeName(statePath), QJsonDocument(o).toJson(), 0600, mode_t(0600));
-    return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
+    if (error != 0) {
+        *why = QString::fromLocal8Bit(std::strerror(error));
+        return false;
+    }
+    return true;
 }

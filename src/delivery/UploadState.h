@@ -48,6 +48,6 @@ QString uploadStatePath(const QString& filePath);
 // plain file of this user's that only this user may change (one planted by another is never taken:
 // it says where the token goes).
 std::optional<UploadState> readUploadState(const QString& statePath);
-// Writes the state whole (a reader sees the old one or the new one), mode 0600; the reason when
-// it could not be written.
-QString writeUploadState(const QString& statePath, const UploadState& state);
+// Writes the state whole (a reader sees the old one or the new one), mode 0600; false, with the
+// reason, when it could not be written.
+bool writeUploadState(const QString& statePath, const UploadState& state, QString* why);

@@ -33,13 +33,13 @@ const QStringList kComparedFields = {QStringLiteral("Version"), QStringLiteral("
 // The package the index names, when the name stays inside the case folder: an index is read as it
 // came, and a name that leads elsewhere is never followed. Another spelling of a name inside the
 // case ("a/./b", "a//b") is opened beneath the case like any other.
-QString packagePath(const QString& folder, const QString& relative, QString* problem)
+std::optional<QString> packagePath(const QString& folder, const QString& relative, QString* why)
 {
     const QStringList parts = relative.split(QLatin1Char('/'));
     if (relative.startsWith(QLatin1Char('/')) || parts.contains(QStringLiteral(".."))) {
-        *problem = QStringLiteral("the index names its package as %1, outside the case folder; not followed")
-                       .arg(relative);
-        return {};
+        *why = QStringLiteral("the index names its package as %1, outside the case folder; not followed")
+                   .arg(relative);
+        return std::nullopt;
     }
     return folder + QLatin1Char('/') + relative;
 }
@@ -80,8 +80,8 @@ using FileId = std::pair<dev_t, ino_t>;
 void readHostPackage(const QString& folder, int caseFolder, CaseHost& host, const ReadChoice& choice,
                      std::map<FileId, QString>& read)
 {
-    const QString path = packagePath(folder, host.record.package, &host.problem);
-    if (path.isEmpty())
+    const std::optional<QString> path = packagePath(folder, host.record.package, &host.problem);
+    if (!path)
         return;
     struct stat status
     {};
@@ -101,7 +101,7 @@ void readHostPackage(const QString& folder, int caseFolder, CaseHost& host, cons
     host.package =
         readPackage(QStringLiteral("/proc/self/fd/%1").arg(fd.get()),
                     {.checkData = choice.checkData, .checkDigest = false, .budget = choice.budget});
-    host.package->path = path;
+    host.package->path = *path;
     const PackageFindings& package = *host.package;
     if (!package.readable()) {
         host.problem = QStringLiteral("its package cannot be read: ") + package.openError;
@@ -111,12 +111,12 @@ void readHostPackage(const QString& folder, int caseFolder, CaseHost& host, cons
     if (!package.damage.isEmpty())
         problems.append(QStringLiteral("its package is damaged: ") + package.damage.constFirst());
     if (choice.checkDigest && !host.record.sha256.isEmpty()) {
-        const QByteArray sha256 = packageSha256(*package.zip, &why);
-        if (!why.isEmpty())
+        const std::optional<QByteArray> sha256 = packageSha256(*package.zip, &why);
+        if (!sha256)
             problems.append(why);
-        else if (sha256 != host.record.sha256.toLower())
+        else if (*sha256 != host.record.sha256.toLower())
             problems.append(QStringLiteral("its package's SHA-256 is %1, the index says %2")
-                                .arg(QString::fromLatin1(sha256), QString::fromLatin1(host.record.sha256)));
+                                .arg(QString::fromLatin1(*sha256), QString::fromLatin1(host.record.sha256)));
     }
     host.problem = problems.join(QStringLiteral("; "));
 }

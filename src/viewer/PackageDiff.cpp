@@ -279,10 +279,14 @@ LogSpan spanOf(const PackageFindings& package, size_t index)
         return *span;
     const ZipEntry& entry = package.zip->entries()[index];
     LogSpanReader reader;
-    package.zip->read(entry, [&](const char* data, size_t size) {
-        reader.add(data, size);
-        return Interruption::requested() == 0;
-    });
+    QString why; // a damaged log gives the span of what could be read
+    package.zip->read(
+        entry,
+        [&](const char* data, size_t size) {
+            reader.add(data, size);
+            return Interruption::requested() == 0;
+        },
+        &why);
     return reader.span(entry.modified);
 }
 

@@ -59,26 +59,26 @@ int number(const char* p, int count)
 
 } // namespace
 
-QByteArray packageSha256(const ZipReader& zip, QString* error)
+std::optional<QByteArray> packageSha256(const ZipReader& zip, QString* why)
 {
     const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-        *error = QStringLiteral("no SHA-256 digest available");
-        return {};
+        *why = QStringLiteral("no SHA-256 digest available");
+        return std::nullopt;
     }
     std::vector<char> block(1 << 20);
     quint64 offset = 0;
     for (;;) {
         const qint64 n = zip.readAt(offset, block.data(), static_cast<qint64>(block.size()));
         if (n < 0) {
-            *error = QStringLiteral("cannot read the package: ") + errnoText(errno);
-            return {};
+            *why = QStringLiteral("cannot read the package: ") + errnoText(errno);
+            return std::nullopt;
         }
         if (n == 0)
             break;
         if (const int signal = Interruption::requested(); signal != 0) {
-            *error = QStringLiteral("interrupted by signal %1").arg(signal);
-            return {};
+            *why = QStringLiteral("interrupted by signal %1").arg(signal);
+            return std::nullopt;
         }
         EVP_DigestUpdate(context.get(), block.data(), static_cast<size_t>(n));
         offset += static_cast<quint64>(n);
@@ -117,7 +117,7 @@ std::optional<ChecksumCheck> checkDigestFile(const ZipReader& zip)
         return check;
     }
     check.expected = match.captured(1).toLower().toLatin1();
-    check.actual = packageSha256(zip, &check.problem);
+    check.actual = packageSha256(zip, &check.problem).value_or(QByteArray());
     return check;
 }
 
@@ -129,13 +129,16 @@ void readEntry(const ZipReader& zip, const ZipEntry& entry, EntryReport& row)
         return;
     const bool log = isLogEntry(entry.name);
     LogSpanReader span;
-    row.problem = zip.read(entry, [&](const char* data, size_t size) {
-        if (log)
-            span.add(data, size);
-        return true;
-    });
+    const bool intact = zip.read(
+        entry,
+        [&](const char* data, size_t size) {
+            if (log)
+                span.add(data, size);
+            return true;
+        },
+        &row.problem);
     row.checked = true;
-    if (log && row.problem.isEmpty())
+    if (log && intact)
         row.log = span.span(entry.modified);
 }
 
@@ -468,7 +471,7 @@ PackageFindings readPackage(const QString& path, const ReadChoice& choice)
 {
     PackageFindings report;
     report.path = path;
-    report.zip = ZipReader::open(path, &report.openError, {}, choice.budget);
+    report.zip = ZipReader::open(path, {}, choice.budget, &report.openError);
     if (!report.zip)
         return report;
     const ZipReader& zip = *report.zip;
@@ -526,16 +529,16 @@ PackageFindings readPackage(const QString& path, const ReadChoice& choice)
     report.leftOut = parseLeftOut(zip.comment());
     QString why;
     // The manifest and the masking report; one that is there but cannot be read says why.
-    if (const qsizetype at = zip.find(kManifestName); at >= 0) {
+    if (const std::optional<qsizetype> at = zip.find(kManifestName)) {
         if (const std::optional<QByteArray> text =
-                zip.readAll(entries[static_cast<size_t>(at)], kReportCap, &why))
+                zip.readAll(entries[static_cast<size_t>(*at)], kReportCap, &why))
             report.manifest = parseManifest(*text);
         else
             report.manifest = {.present = true, .error = why};
     }
-    if (const qsizetype at = zip.find(kMaskingName); at >= 0) {
+    if (const std::optional<qsizetype> at = zip.find(kMaskingName)) {
         if (const std::optional<QByteArray> text =
-                zip.readAll(entries[static_cast<size_t>(at)], kReportCap, &why))
+                zip.readAll(entries[static_cast<size_t>(*at)], kReportCap, &why))
             report.masking = parseMaskingReport(*text);
         else
             report.masking = {.present = true, .error = why};

@@ -172,8 +172,8 @@ struct ReadChoice
 // Opens and reads a package: what it holds and what is wrong with it, never failing on damage.
 PackageFindings readPackage(const QString& path, const ReadChoice& choice = {});
 
-// The SHA-256 of the whole archive file in lower-case hex; empty, with the reason, when it cannot be read.
-QByteArray packageSha256(const ZipReader& zip, QString* error);
+// The SHA-256 of the whole archive file in lower-case hex; none, with the reason, when it cannot be read.
+std::optional<QByteArray> packageSha256(const ZipReader& zip, QString* why);
 
 // Whether the bytes read as text (UTF-8, Latin-1, UTF-16 with or without BOM), and as what.
 enum class EntryEncoding

@@ -84,6 +84,13 @@ QString sizeText(quint64 bytes)
     return QString::number(bytes) + QStringLiteral(" bytes");
 }
 
+// A read that fails says why.
+bool failing(QString* why, const QString& reason)
+{
+    *why = reason;
+    return false;
+}
+
 QString crcMismatch(quint32 got, quint32 said)
 {
     return QStringLiteral("CRC mismatch: its bytes give %1, its headers say %2")
@@ -466,8 +473,13 @@ quint64 ZipLimits::archiveBudget(quint64 fileSize) const
     return std::min(maxTotalSize, std::max(ratioFloor, byRatio));
 }
 
-std::shared_ptr<const ZipReader> ZipReader::open(const QString& path, QString* error, const ZipLimits& limits,
-                                                 std::shared_ptr<ReadBudget> budget)
+std::shared_ptr<const ZipReader> ZipReader::open(const QString& path, QString* why)
+{
+    return open(path, {}, nullptr, why);
+}
+
+std::shared_ptr<const ZipReader> ZipReader::open(const QString& path, const ZipLimits& limits,
+                                                 std::shared_ptr<ReadBudget> budget, QString* why)
 {
     std::shared_ptr<ZipReader> zip(new ZipReader);
     zip->m_path = path;
@@ -476,12 +488,11 @@ std::shared_ptr<const ZipReader> ZipReader::open(const QString& path, QString* e
     struct stat info
     {};
     if (!zip->m_fd || ::fstat(zip->m_fd.get(), &info) != 0) {
-        *error = errnoText(errno);
+        *why = errnoText(errno);
         return nullptr;
     }
     if (!S_ISREG(info.st_mode)) {
-        *error =
-            S_ISDIR(info.st_mode) ? QStringLiteral("it is a folder") : QStringLiteral("not a plain file");
+        *why = S_ISDIR(info.st_mode) ? QStringLiteral("it is a folder") : QStringLiteral("not a plain file");
         return nullptr;
     }
     zip->m_fileSize = static_cast<quint64>(info.st_size);
@@ -512,11 +523,13 @@ qint64 ZipReader::readAt(quint64 offset, char* into, qint64 count) const
     return done;
 }
 
-qsizetype ZipReader::find(QStringView name) const
+std::optional<qsizetype> ZipReader::find(QStringView name) const
 {
     const auto it = std::find_if(m_entries.cbegin(), m_entries.cend(),
                                  [&](const ZipEntry& entry) { return entry.name == name; });
-    return it == m_entries.cend() ? -1 : it - m_entries.cbegin();
+    if (it == m_entries.cend())
+        return std::nullopt;
+    return it - m_entries.cbegin();
 }
 
 // Keeps a name in the blocks of names, within the budget: none, keeping nothing, past it.
@@ -966,40 +979,39 @@ bool ZipReader::interrupted()
     return signal != 0;
 }
 
-QString ZipReader::read(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink) const
+bool ZipReader::read(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink,
+                     QString* why) const
 {
     if (!entry.refused.isEmpty())
-        return entry.refused;
+        return failing(why, entry.refused);
     if (const int signal = Interruption::requested(); signal != 0)
-        return QStringLiteral("interrupted by signal %1").arg(signal);
+        return failing(why, QStringLiteral("interrupted by signal %1").arg(signal));
     if (entry.size <= kWholeEntryLimit && entry.packed <= kWholeEntryLimit)
-        return readWhole(entry, sink);
+        return readWhole(entry, sink, why);
     EntryStream stream(std::shared_ptr<const ZipReader>(std::shared_ptr<const ZipReader>{}, this), entry);
     std::vector<char> piece(static_cast<size_t>(std::clamp<quint64>(entry.size + 1, 1, kBlock)));
     for (;;) {
         const qint64 n = stream.read(piece.data(), static_cast<qint64>(piece.size()));
         if (n < 0)
-            return stream.error();
-        if (n == 0)
-            return {};
-        if (!sink(piece.data(), static_cast<size_t>(n)))
-            return {};
+            return failing(why, stream.error());
+        if (n == 0 || !sink(piece.data(), static_cast<size_t>(n)))
+            return true;
     }
 }
 
-QString ZipReader::readWhole(const ZipEntry& entry,
-                             const std::function<bool(const char*, size_t)>& sink) const
+bool ZipReader::readWhole(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink,
+                          QString* why) const
 {
     WholeEntryBuffers& buffers = wholeEntryBuffers();
     if (!buffers.decompressor)
-        return QStringLiteral("out of memory");
+        return failing(why, QStringLiteral("out of memory"));
     if (buffers.raw.size() < entry.packed)
         buffers.raw.resize(static_cast<size_t>(entry.packed));
     const qint64 got = readAt(entry.dataOffset(), buffers.raw.data(), static_cast<qint64>(entry.packed));
     if (got < 0)
-        return QStringLiteral("cannot read it: ") + errnoText(errno);
+        return failing(why, QStringLiteral("cannot read it: ") + errnoText(errno));
     if (static_cast<quint64>(got) < entry.packed)
-        return QStringLiteral("its data runs past the end of the archive");
+        return failing(why, QStringLiteral("its data runs past the end of the archive"));
     const char* data = buffers.raw.data();
     size_t size = entry.packed;
     if (entry.method == 8) {
@@ -1011,27 +1023,27 @@ QString ZipReader::readWhole(const ZipEntry& entry,
         case LIBDEFLATE_SUCCESS:
             break;
         case LIBDEFLATE_INSUFFICIENT_SPACE:
-            return moreThanSaid(entry.size);
+            return failing(why, moreThanSaid(entry.size));
         default:
-            return QStringLiteral("its compressed data is damaged");
+            return failing(why, QStringLiteral("its compressed data is damaged"));
         }
         if (used < entry.packed)
-            return hiddenInside(entry, used);
+            return failing(why, hiddenInside(entry, used));
         data = buffers.bytes.data();
     }
     if (size != entry.size)
-        return size > entry.size ? moreThanSaid(entry.size) : sizeMismatch(size, entry.size);
+        return failing(why, size > entry.size ? moreThanSaid(entry.size) : sizeMismatch(size, entry.size));
     if (const auto crc = static_cast<quint32>(libdeflate_crc32(0, data, size)); crc != entry.crc)
-        return crcMismatch(crc, entry.crc);
+        return failing(why, crcMismatch(crc, entry.crc));
     if (streamingEndMatters(entry)) {
         StreamingEnd streaming;
         streaming.add(data, size);
         if (streaming.end())
-            return endsEarly(entry, *streaming.end());
+            return failing(why, endsEarly(entry, *streaming.end()));
     }
     if (size > 0)
         sink(data, size);
-    return {};
+    return true;
 }
 
 void StreamingEnd::add(const char* data, size_t size)
@@ -1076,20 +1088,23 @@ void StreamingEnd::add(const char* data, size_t size)
     std::memcpy(m_carry.data(), data + keepFrom, m_carried);
 }
 
-std::optional<QByteArray> ZipReader::readAll(const ZipEntry& entry, quint64 cap, QString* error) const
+std::optional<QByteArray> ZipReader::readAll(const ZipEntry& entry, quint64 cap, QString* why) const
 {
     if (entry.size > cap) {
-        *error = QStringLiteral("it holds %1, more than the %2 read here")
-                     .arg(sizeText(entry.size), sizeText(cap));
+        *why = QStringLiteral("it holds %1, more than the %2 read here")
+                   .arg(sizeText(entry.size), sizeText(cap));
         return std::nullopt;
     }
     QByteArray bytes;
     bytes.reserve(static_cast<qsizetype>(entry.size));
-    *error = read(entry, [&](const char* data, size_t size) {
-        bytes.append(data, static_cast<qsizetype>(size));
-        return true;
-    });
-    if (!error->isEmpty())
+    const bool intact = read(
+        entry,
+        [&](const char* data, size_t size) {
+            bytes.append(data, static_cast<qsizetype>(size));
+            return true;
+        },
+        why);
+    if (!intact)
         return std::nullopt;
     return bytes;
 }

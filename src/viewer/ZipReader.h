@@ -73,9 +73,10 @@ public:
     // The archive at the host path; none, with the reason, when it cannot be opened at all (no such
     // file, not a plain file, not readable). A file that is no zip archive opens with that damage.
     // Without a budget, the reader has one of its own.
-    static std::shared_ptr<const ZipReader> open(const QString& path, QString* error,
-                                                 const ZipLimits& limits = {},
-                                                 std::shared_ptr<ReadBudget> budget = nullptr);
+    static std::shared_ptr<const ZipReader> open(const QString& path, const ZipLimits& limits,
+                                                 std::shared_ptr<ReadBudget> budget, QString* why);
+    // The same under the program's own limits and a budget of its own.
+    static std::shared_ptr<const ZipReader> open(const QString& path, QString* why);
     ~ZipReader();
     ZipReader(const ZipReader&) = delete;
     ZipReader& operator=(const ZipReader&) = delete;
@@ -91,16 +92,17 @@ public:
     bool fromLocalHeaders() const { return m_fromLocalHeaders; }
     // Where the central directory starts (the end of the entries' data); 0 when it was not read.
     quint64 directoryOffset() const { return m_directoryOffset; }
-    // The index of the entry of that name, or -1.
-    qsizetype find(QStringView name) const;
+    // The index of the entry of that name, or none.
+    std::optional<qsizetype> find(QStringView name) const;
 
     // Streams an entry's bytes to sink in pieces, checking its size and CRC, and that its
-    // compressed data ends where its headers say: an empty text when it is intact, else what is
+    // compressed data ends where its headers say: true when it is intact, else false with what is
     // wrong ("CRC mismatch"...). A sink that returns false stops the read, and nothing is said
-    // about the rest. A refused entry is not read.
-    QString read(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink) const;
+    // about the rest (true). A refused entry is not read.
+    bool read(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink,
+              QString* why) const;
     // The entry whole, when it holds at most cap bytes and is intact; else none, with the reason.
-    std::optional<QByteArray> readAll(const ZipEntry& entry, quint64 cap, QString* error) const;
+    std::optional<QByteArray> readAll(const ZipEntry& entry, quint64 cap, QString* why) const;
 
     // Reads bytes of the archive at an offset: the number read (fewer at the end of the file), -1 on
     // a read error.
@@ -120,7 +122,8 @@ private:
     std::optional<QStringView> keepName(const char* bytes, qsizetype length, quint16 flags);
     void refuse(ZipEntry& entry, const QString& why);
     void noteGap(quint64 first, quint64 last);
-    QString readWhole(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink) const;
+    bool readWhole(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink,
+                   QString* why) const;
 
     QString m_path;
     UniqueFd m_fd;

@@ -1,4 +1,5 @@
 #include "base/ShownText.h"
+#include "case/CaseFolder.h"
 #include "case/CaseIndex.h"
 #include "case/CollectOptions.h"
 #include "case/ControlFolder.h"
@@ -6,10 +7,14 @@
 #include "case/HostRun.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
+#include <QTimer>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +35,8 @@ private Q_SLOTS:
     void toolVersions();
     void remoteWords();
     void indexRoundTrip();
+    void indexWrites_data();
+    void indexWrites();
     void exitStatuses_data();
     void exitStatuses();
     void hostKeyLines_data();
@@ -37,6 +44,8 @@ private Q_SLOTS:
     void fetchSpace_data();
     void fetchSpace();
     void staleControlFolders();
+    void hostSteps_data();
+    void hostSteps();
 };
 
 void TestCase::hostsFiles_data()
@@ -184,14 +193,50 @@ void TestCase::indexRoundTrip()
     QCOMPARE(good.package, u"hosts/ann_db_22/package.zip"_s);
     QCOMPARE(hostFolder(u".."_s), u"hosts/__"_s);
     QCOMPARE(sha256Sums(index), QByteArray(64, 'a') + "  hosts/ann_db_22/package.zip\n");
-    QString error;
-    const std::optional<CaseIndex> back = readIndex(indexJson(index), &error);
-    QVERIFY2(back, qPrintable(error));
+    QString why;
+    const std::optional<CaseIndex> back = readIndex(indexJson(index), &why);
+    QVERIFY2(back, qPrintable(why));
     QCOMPARE(indexJson(*back), indexJson(index));
     QVERIFY(indexJson(index).contains("\"package\":null")); // hosts not collected have none
-    QVERIFY(!readIndex("{\"hosts\":[]}", &error));
+    QVERIFY(!readIndex("{\"hosts\":[]}", &why));
     QVERIFY(
-        !readIndex("{\"case\":{\"target\":\"x\"},\"hosts\":[{\"host\":\"a\",\"state\":\"gone\"}]}", &error));
+        !readIndex("{\"case\":{\"target\":\"x\"},\"hosts\":[{\"host\":\"a\",\"state\":\"gone\"}]}", &why));
+}
+
+void TestCase::indexWrites_data()
+{
+    QTest::addColumn<QString>("blocked"); // a folder of that name, which no file replaces
+    QTest::addColumn<QStringList>("written");
+    QTest::newRow("nothing in the way")
+        << QString() << QStringList{u"SHA256SUMS"_s, u"index.txt"_s, u"index.json"_s};
+    QTest::newRow("the sums") << u"SHA256SUMS"_s << QStringList{};
+    QTest::newRow("index.txt") << u"index.txt"_s << QStringList{u"SHA256SUMS"_s};
+    QTest::newRow("index.json, last") << u"index.json"_s << QStringList{u"SHA256SUMS"_s, u"index.txt"_s};
+}
+
+// The index files are written in order, the index last, and the first that cannot be written
+// stops the rest: an index never names a package the sums leave out.
+void TestCase::indexWrites()
+{
+    QFETCH(QString, blocked);
+    QFETCH(QStringList, written);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"case"_s);
+    QString why;
+    const std::optional<CaseFolder> folder = CaseFolder::create(path, &why);
+    QVERIFY2(folder, qPrintable(why));
+    if (!blocked.isEmpty())
+        QVERIFY(QDir(path).mkpath(blocked + u"/kept"_s));
+    CaseIndex index;
+    index.target = u"/srv/tess"_s;
+    index.hosts = {HostRecord{u"web"_s}};
+    QCOMPARE(writeIndex(*folder, index, &why), blocked.isEmpty());
+    QCOMPARE(why.isEmpty(), blocked.isEmpty());
+    if (!blocked.isEmpty())
+        QVERIFY2(why.startsWith(u"cannot write %1/%2: "_s.arg(path, blocked)), qPrintable(why));
+    for (const QString& name : {u"SHA256SUMS"_s, u"index.txt"_s, u"index.json"_s})
+        if (name != blocked)
+            QCOMPARE(QFileInfo(path + u'/' + name).isFile(), written.contains(name));
 }
 
 void TestCase::exitStatuses_data()
@@ -308,6 +353,83 @@ void TestCase::staleControlFolders()
     left.sort();
     QCOMPARE(QDir(base.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::Name),
              left);
+}
+
+void TestCase::hostSteps_data()
+{
+    // A stand-in for ssh: a master that says it is ready (or never does), a remote command that
+    // answers --version or hangs, and a request to end the master that is granted.
+    QTest::addColumn<QByteArray>("ssh");
+    QTest::addColumn<int>("interruptAt"); // the step at which the run is interrupted; -1 never
+    QTest::addColumn<QList<int>>("steps");
+    QTest::addColumn<QString>("state");
+    using S = HostRun::Step;
+    const QByteArray hangs = "exec sleep 30\n";
+    const QByteArray ready = "case \" $* \" in *\" -M \"*) echo ts6satchel-ready; exec sleep 30;; "
+                             "*\" -O \"*) exit 0;; esac\n";
+    QTest::newRow("no ssh to start") << QByteArray() << -1
+                                     << QList<int>{int(S::Connecting), int(S::Abandoning), int(S::Ended)}
+                                     << u"unreachable"_s;
+    QTest::newRow("interrupted before the master is ready")
+        << hangs << int(S::Connecting) << QList<int>{int(S::Connecting), int(S::Abandoning), int(S::Ended)}
+        << u"interrupted"_s;
+    // A master that says it is ready only once it is being stopped starts no step.
+    QTest::newRow("ready said while being stopped")
+        << QByteArray("sleep 30 & trap 'echo ts6satchel-ready; kill $!; exec sleep 30' TERM; wait\n")
+        << int(S::Connecting) << QList<int>{int(S::Connecting), int(S::Abandoning), int(S::Ended)}
+        << u"interrupted"_s;
+    QTest::newRow("interrupted while the version is asked")
+        << ready + hangs << int(S::Checking)
+        << QList<int>{int(S::Connecting), int(S::Checking), int(S::Closing), int(S::Ended)}
+        << u"interrupted"_s;
+    QTest::newRow("a tool too old") << ready + "echo 'ts6satchel 6.0.9'\n"
+                                    << -1
+                                    << QList<int>{int(S::Connecting), int(S::Checking), int(S::Closing),
+                                                  int(S::Ended)}
+                                    << u"tool-too-old"_s;
+}
+
+// A host passes through its steps in order and ends in one state: a master that never got ready
+// is stopped, a connected one asked to end; nothing runs once it has ended.
+void TestCase::hostSteps()
+{
+    QFETCH(QByteArray, ssh);
+    QFETCH(int, interruptAt);
+    QFETCH(QList<int>, steps);
+    QFETCH(QString, state);
+    QTemporaryDir dir;
+    const QString fake = dir.filePath(u"ssh"_s);
+    if (!ssh.isEmpty()) {
+        QFile script(fake);
+        QVERIFY(script.open(QIODevice::WriteOnly) && script.write("#!/bin/sh\n" + ssh) > 0);
+        script.close();
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    HostJob job;
+    job.entry.host = u"web"_s;
+    job.target = u"/srv/tess"_s;
+    job.controlPath = dir.filePath(u"control"_s);
+    job.hostDir = dir.path();
+    job.hostFolder.reset(
+        ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    job.ownVersion = {6, 1};
+    job.ssh = fake;
+    HostRun run(std::move(job));
+    QList<int> seen;
+    QObject::connect(&run, &HostRun::changed, &run, [&] {
+        if (seen.isEmpty() || seen.last() != int(run.step()))
+            seen.append(int(run.step()));
+        if (int(run.step()) == interruptAt)
+            QTimer::singleShot(0, &run, &HostRun::interrupt);
+    });
+    QSignalSpy finished(&run, &HostRun::finished);
+    QCOMPARE(run.phase(), u"waiting"_s);
+    run.start();
+    QVERIFY(finished.count() == 1 || finished.wait(20000));
+    QCOMPARE(seen, steps);
+    QCOMPARE(stateName(run.record().state), state);
+    QCOMPARE(run.phase(), state);
+    QVERIFY(QFileInfo(dir.filePath(u"collect.log"_s)).isFile());
 }
 
 QTEST_GUILESS_MAIN(TestCase)

@@ -151,7 +151,8 @@ void TestDelivery::stateFiles()
                             u"http://127.0.0.1:1/files/abc"_s,
                             {qint64(5) << 32, 1765000000123456789, 1765000000987654321, 2049,
                              (quint64(1) << 63) + 7, QByteArray(64, 'a')}};
-    QCOMPARE(writeUploadState(path, state), QString());
+    QString why;
+    QVERIFY2(writeUploadState(path, state, &why), qPrintable(why));
     QCOMPARE(QFile(path).permissions() &
                  (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
              QFile::Permissions());

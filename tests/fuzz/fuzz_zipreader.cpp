@@ -47,21 +47,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto budget = std::make_shared<ReadBudget>(4096, 1 << 20);
     QString error;
     const std::shared_ptr<const ZipReader> zip =
-        ZipReader::open(QStringLiteral("/proc/self/fd/%1").arg(packageFd()), &error, limits, budget);
+        ZipReader::open(QStringLiteral("/proc/self/fd/%1").arg(packageFd()), limits, budget, &error);
     if (!zip)
         return 0;
     quint64 total = 0;
     for (const ZipEntry& entry : zip->entries()) {
         quint64 given = 0;
-        const QString problem = zip->read(entry, [&](const char*, size_t n) {
-            given += n;
-            return true;
-        });
+        QString problem;
+        const bool intact = zip->read(
+            entry,
+            [&](const char*, size_t n) {
+                given += n;
+                return true;
+            },
+            &problem);
         // No entry gives more than its headers say, an intact one is within the limits, and all
         // of them together within the archive's budget.
         total += given;
-        if (given > entry.size ||
-            (problem.isEmpty() && (given != entry.size || entry.size > limits.maxEntrySize)) ||
+        if (given > entry.size || (intact && (given != entry.size || entry.size > limits.maxEntrySize)) ||
             total > limits.archiveBudget(zip->fileSize()))
             __builtin_trap();
         QString why;
