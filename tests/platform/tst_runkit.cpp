@@ -1,8 +1,10 @@
 #include "base/ByteSize.h"
+#include "outside/Interruption.h"
 #include "platform/TerminalLine.h"
 
 #include <QTest>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -21,6 +23,8 @@ private Q_SLOTS:
     void sizesRead();
     void progressLine_data();
     void progressLine();
+    // Last: the signal it raises stays noted for the rest of the process.
+    void signalWatched();
 };
 
 void TestRunKit::sizesShown_data()
@@ -212,6 +216,23 @@ void TestRunKit::progressLine()
     const QByteArray got(buffer, qsizetype(size));
     std::free(buffer);
     QCOMPARE(got, written);
+}
+
+// A signal wakes the watch once: the descriptor is drained, so the event loop does not wake again
+// and again for the same signal; the next signal wakes it again.
+void TestRunKit::signalWatched()
+{
+    Interruption::install();
+    int calls = 0;
+    const Interruption::Watch watch([&calls] { ++calls; });
+    for (int signal = 1; signal <= 2; ++signal) {
+        QVERIFY(std::raise(SIGINT) == 0);
+        QTRY_COMPARE(calls, signal);
+        for (int turn = 0; turn < 5; ++turn)
+            QCoreApplication::processEvents();
+        QCOMPARE(calls, signal);
+        QCOMPARE(Interruption::requested(), SIGINT);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestRunKit)
