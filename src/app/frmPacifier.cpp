@@ -1,11 +1,11 @@
 #include "app/frmPacifier.h"
 
+#include "base/ByteSize.h"
 #include "controller/ResizeForm.h"
 #include "desktop/QtDesktop.h"
 #include "diag/ErrorTrap.h"
 
 #include <QLabel>
-#include <QLocale>
 
 frmPacifier::frmPacifier()
     : QDialog(nullptr,
@@ -86,8 +86,7 @@ void frmPacifier::setBytes(qint64 done, qint64 total)
 {
     if (total <= 0)
         return;
-    const QLocale locale;
-    const QString text = tr("%1 of %2").arg(locale.formattedDataSize(done), locale.formattedDataSize(total));
+    const QString text = tr("%1 of %2").arg(byteSizeText(done), byteSizeText(total));
     if (text == m_bytes->text())
         return;
     if (m_bytes->isHidden()) {

@@ -1,5 +1,6 @@
 #include "app/frmUpload.h"
 
+#include "base/ByteSize.h"
 #include "delivery/FileUpload.h"
 #include "delivery/UploadOptions.h"
 #include "delivery/UploadRun.h"
@@ -9,7 +10,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLocale>
 #include <QMutex>
 #include <QProgressBar>
 #include <QPushButton>
@@ -23,18 +23,13 @@ namespace {
 
 constexpr int kRefreshMs = 100;
 
-QString dataSize(qint64 bytes)
-{
-    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
-}
-
 UploadResult resultOf(const UploadOutcome& outcome, const QString& package)
 {
     switch (outcome.end) {
     case UploadOutcome::End::Sent:
         return {UploadResult::End::Sent,
                 frmUpload::tr("The package was sent to support:\n%1 (%2)\nSHA-256: %3")
-                    .arg(package, dataSize(outcome.file.size), QString::fromLatin1(outcome.file.sha256))};
+                    .arg(package, byteSizeText(outcome.file.size), QString::fromLatin1(outcome.file.sha256))};
     case UploadOutcome::End::Interrupted:
         return {UploadResult::End::Cancelled,
                 frmUpload::tr("The upload of %1 was cancelled. Upload it again to go on where it stopped.")
@@ -88,9 +83,9 @@ frmUpload::frmUpload(QWidget* owner, const QString& packageName)
 void frmUpload::setBytes(qint64 done, qint64 total, double bytesPerSecond)
 {
     m_bar->setValue(total > 0 ? int(done * 1000 / total) : 0);
-    QString text = tr("%1 of %2").arg(dataSize(done), dataSize(total));
+    QString text = tr("%1 of %2").arg(byteSizeText(done), byteSizeText(total));
     if (bytesPerSecond > 0)
-        text += tr(", %1/s").arg(dataSize(qint64(bytesPerSecond)));
+        text += tr(", %1/s").arg(byteSizeText(qint64(bytesPerSecond)));
     m_bytes->setText(text);
 }
 

@@ -19,7 +19,6 @@
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QSocketNotifier>
 
 #include <cstdio>
 #include <cstring>
@@ -109,12 +108,9 @@ void noteUnreachableDisplay()
 class SignalWatch : public QObject
 {
 public:
-    explicit SignalWatch(QWidget& mainWindow) : m_mainWindow(mainWindow)
+    explicit SignalWatch(QWidget& mainWindow)
+        : m_mainWindow(mainWindow), m_watch(guarded([this] { signalled(); }))
     {
-        if (Interruption::wakeFd() < 0)
-            return;
-        auto* notifier = new QSocketNotifier(Interruption::wakeFd(), QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this, guarded([this] { signalled(); }));
         if (Interruption::requested() != 0)
             signalled();
     }
@@ -122,9 +118,6 @@ public:
 private:
     void signalled()
     {
-        char bytes[64];
-        while (::read(Interruption::wakeFd(), bytes, sizeof bytes) > 0) {
-        }
         if (!m_watchingDialogs) {
             qApp->installEventFilter(this);
             m_watchingDialogs = true;
@@ -146,6 +139,7 @@ private:
     }
 
     QWidget& m_mainWindow;
+    const Interruption::Watch m_watch;
     bool m_watchingDialogs = false;
 };
 

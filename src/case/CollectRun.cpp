@@ -1,19 +1,17 @@
 #include "case/CollectRun.h"
 
-#include "base/ExitStatus.h"
-
+#include "base/ByteSize.h"
 #include "base/CleanJson.h"
+#include "base/ExitStatus.h"
 #include "base/ShownText.h"
 #include "case/HostRun.h"
 #include "outside/Interruption.h"
+#include "platform/TerminalLine.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QLocale>
-#include <QSocketNotifier>
 
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -30,7 +28,7 @@ QString controlBase()
 
 QString sizeText(qint64 bytes)
 {
-    return bytes <= 0 ? QString() : QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+    return bytes <= 0 ? QString() : byteSizeText(bytes);
 }
 
 void say(const QString& text)
@@ -49,7 +47,8 @@ int usageError(const QString& text)
 CollectRun::CollectRun(CollectOptions options, CaseIndex index, CaseFolder caseFolder, CollectDisplay display,
                        QObject* parent)
     : QObject(parent), m_options(std::move(options)), m_index(std::move(index)),
-      m_caseFolder(std::move(caseFolder)), m_display(display)
+      m_caseFolder(std::move(caseFolder)), m_display(display),
+      m_block(std::make_unique<TerminalLine>(display.stream, display.terminal))
 {
     m_redraw.setInterval(250);
     connect(&m_redraw, &QTimer::timeout, this, &CollectRun::redraw);
@@ -124,7 +123,7 @@ void CollectRun::hostEnded(std::size_t slot)
         m_index.hosts[slot] = m_runs[slot]->record();
         --m_running;
         if (!m_display.terminal)
-            std::fprintf(m_display.stream, "%s\n", qPrintable(lineOf(slot)));
+            std::fprintf(m_display.stream, "%s\n", qPrintable(shownText(lineOf(slot))));
     }
     startNext();
     const bool allEnded =
@@ -191,12 +190,9 @@ void CollectRun::redraw()
 {
     if (!m_display.terminal)
         return;
-    // Each line fits the terminal's width, and the block its height: a line that wrapped would
-    // move the block down at every redraw.
-    winsize size{};
-    const bool known = ::ioctl(::fileno(m_display.stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0;
-    const int width = known ? size.ws_col - 1 : 79;
-    const int rows = known && size.ws_row > 2 ? size.ws_row - 1 : 24;
+    // The block fits the terminal's height (and each line its width): a block that scrolled would
+    // move down at every redraw.
+    const int rows = m_block->rows() - 1;
     QStringList lines;
     for (std::size_t slot = 0; slot < m_runs.size(); ++slot)
         lines << lineOf(slot);
@@ -205,14 +201,7 @@ void CollectRun::redraw()
         lines = lines.mid(0, rows - 1);
         lines << QStringLiteral("... and %1 more hosts (index.txt has them all)").arg(more);
     }
-    QByteArray text;
-    if (m_linesShown > 0)
-        text += "\x1b[" + QByteArray::number(m_linesShown) + 'A';
-    for (const QString& line : lines)
-        text += "\r\x1b[2K" + line.left(width).toUtf8() + '\n';
-    m_linesShown = static_cast<int>(lines.size());
-    std::fputs(text.constData(), m_display.stream);
-    std::fflush(m_display.stream);
+    m_block->showBlock(lines);
 }
 
 namespace {
@@ -314,21 +303,12 @@ int runCollect(CollectOptions options, const RecordedOptionsReader& readRecorded
     const QString casePath = caseFolder->path();
 
     CollectRun run(options, index, std::move(*caseFolder), {stderr, ::isatty(STDERR_FILENO) == 1});
-    QSocketNotifier* watch = nullptr;
-    if (Interruption::wakeFd() >= 0) {
-        watch = new QSocketNotifier(Interruption::wakeFd(), QSocketNotifier::Read, &run);
-        QObject::connect(watch, &QSocketNotifier::activated, &run, [&run] {
-            char bytes[64];
-            while (::read(Interruption::wakeFd(), bytes, sizeof bytes) > 0) {
-            }
-            run.interrupt();
-        });
-    }
+    const Interruption::Watch watch([&run] { run.interrupt(); });
     QObject::connect(&run, &CollectRun::done, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     QString why;
     if (!run.start(&why)) {
         say(why);
-        return 1;
+        return ExitStatus::kFailure;
     }
     if (Interruption::requested() != 0)
         run.interrupt();

@@ -18,6 +18,7 @@
 #include <vector>
 
 class HostRun;
+class TerminalLine;
 
 // Where a collect run shows itself: an updating block of one line per host on a terminal, plain
 // lines at each host's end otherwise.
@@ -58,12 +59,12 @@ private:
     CaseIndex m_index;
     const CaseFolder m_caseFolder;
     const CollectDisplay m_display;
-    std::optional<ControlFolder> m_control; // the master connections' sockets
+    const std::unique_ptr<TerminalLine> m_block; // the hosts' lines on a terminal
+    std::optional<ControlFolder> m_control;      // the master connections' sockets
     std::shared_ptr<FetchSpace> m_space;
     std::vector<HostRun*> m_runs; // by slot of m_index.hosts; children of this run
     std::size_t m_next = 0;
     int m_running = 0;
-    int m_linesShown = 0;
     bool m_interrupted = false;
     bool m_done = false;
     QTimer m_redraw;

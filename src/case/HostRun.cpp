@@ -1,5 +1,6 @@
 #include "case/HostRun.h"
 
+#include "base/ByteSize.h"
 #include "base/Logging.h"
 #include "base/PackageFormat.h"
 #include "base/ShownText.h"
@@ -95,11 +96,6 @@ QString tooMuchArrived(qint64 arrived, qint64 expected)
     return QStringLiteral("%1 bytes arrived, more than the %2 the remote build named")
         .arg(arrived)
         .arg(expected);
-}
-
-QString humanBytes(qint64 bytes)
-{
-    return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
 }
 
 } // namespace
@@ -673,7 +669,7 @@ void HostRun::fetched(int exitCode, const QString& errors)
     m_record.size = arrived;
     m_record.sha256 = sha;
     note(QStringLiteral("collected %1 (%2), SHA-256 %3")
-             .arg(m_record.package, humanBytes(arrived), QString::fromLatin1(sha)));
+             .arg(m_record.package, byteSizeText(arrived), QString::fromLatin1(sha)));
     cleanUp(kCleanUpSeconds * 1000);
 }
 

@@ -1,12 +1,12 @@
 #include "cli/BatchCommand.h"
 
+#include "base/ByteSize.h"
 #include "cli/Verbs.h"
 
 #include <QDir>
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
@@ -33,18 +33,15 @@ bool readSince(CommandLineOptions& options, const QString& value, QString* why)
 // millions or billions of bytes.
 bool readSize(CommandLineOptions& options, const QString& value, QString* why)
 {
-    static const QRegularExpression size(QStringLiteral("^(\\d{1,12}(?:\\.\\d{1,6})?)\\s*([kKmMgG]?)[bB]?$"));
-    const QRegularExpressionMatch match = size.match(value);
-    const QString unit = match.captured(2).toLower();
-    const int power = unit.isEmpty() ? 0 : int(QStringLiteral("kmg").indexOf(unit)) + 1;
-    const double bytes = match.captured(1).toDouble() * std::pow(1000.0, power);
-    if (!match.hasMatch() || bytes > 1e18) {
+    QString unread;
+    const std::optional<qint64> bytes = parseByteSize(value, ByteUnits::Decimal, &unread);
+    if (!bytes) {
         *why = QStringLiteral("--max-log-size: cannot read the size '%1': give bytes, or a number with K, M "
                               "or G (200M, 2G).")
                    .arg(value);
         return false;
     }
-    options.maxLogSize = qRound64(bytes);
+    options.maxLogSize = *bytes;
     return true;
 }
 

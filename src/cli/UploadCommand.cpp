@@ -1,5 +1,6 @@
 #include "cli/UploadCommand.h"
 
+#include "base/ByteSize.h"
 #include "delivery/UploadRun.h"
 
 namespace {
@@ -17,12 +18,13 @@ OptionRow<Options> textOption(const QString& name, const QString& valueName, con
 
 bool readChunkSize(Options& o, const QString& value, QString* why)
 {
-    const qint64 bytes = parseByteSize(value);
-    if (bytes < kMinChunkBytes || bytes > kMaxChunkBytes) {
+    QString unread;
+    const std::optional<qint64> bytes = parseByteSize(value, ByteUnits::Binary, &unread);
+    if (!bytes || *bytes < kMinChunkBytes || *bytes > kMaxChunkBytes) {
         *why = QStringLiteral("--chunk-size: '%1' is not a size from 64K to 1G (8M, 512K, 1G).").arg(value);
         return false;
     }
-    o.options.chunkBytes = bytes;
+    o.options.chunkBytes = *bytes;
     return true;
 }
 

@@ -1,13 +1,12 @@
 #include "controller/BatchStart.h"
 
+#include "base/ByteSize.h"
 #include "catalogue/PathHelpers.h"
 #include "controller/frmSatchel.h"
 #include "platform/CommandLine.h"
 #include "platform/HostName.h"
 #include "platform/HostPath.h"
 #include "platform/Wildcard.h"
-
-#include <QLocale>
 
 #include <algorithm>
 #include <cstring>
@@ -31,7 +30,7 @@ RunSummary BatchStart::ending(const frmSatchel& controller, const QStringList& p
         if (!run.report.namesFile.isEmpty())
             m_say(QStringLiteral("the placeholders' map is %1: keep it, and never send it with the package")
                       .arg(run.report.namesFile));
-        m_say(QStringLiteral("wrote %1 (%2)").arg(host, QLocale::c().formattedDataSize(st.st_size)));
+        m_say(QStringLiteral("wrote %1 (%2)").arg(host, byteSizeText(qint64(st.st_size))));
         if (options.checksum || options.json)
             checksum(run, options);
     } else if (builder.lastError()) {

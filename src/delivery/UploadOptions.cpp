@@ -54,22 +54,6 @@ QString withoutCredentials(const QString& url)
 
 } // namespace
 
-qint64 parseByteSize(const QString& text)
-{
-    static const QString units = QStringLiteral("KMG");
-    QString digits = text.trimmed().toUpper();
-    int shift = 0;
-    if (!digits.isEmpty() && units.contains(digits.back())) {
-        shift = 10 * (int(units.indexOf(digits.back())) + 1);
-        digits.chop(1);
-    }
-    bool ok = false;
-    const qint64 number = digits.toLongLong(&ok);
-    if (!ok || number <= 0 || number > (qint64(1) << (62 - shift)))
-        return -1;
-    return number << shift;
-}
-
 QString checkServerUrl(const QString& url)
 {
     const QUrl read(url, QUrl::StrictMode);

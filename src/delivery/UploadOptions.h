@@ -18,9 +18,6 @@ struct UploadOptions
 inline constexpr qint64 kMinChunkBytes = qint64(64) << 10;
 inline constexpr qint64 kMaxChunkBytes = qint64(1) << 30;
 
-// Bytes from "8M", "512K", "1G" or a plain number of bytes; -1 for anything else.
-qint64 parseByteSize(const QString& text);
-
 // Whether the URL can be an upload server's: http or https with a host, and nothing that would
 // make a request line of it (blanks, control characters).
 QString checkServerUrl(const QString& url);

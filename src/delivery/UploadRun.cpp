@@ -10,6 +10,7 @@
 // the calling thread; only cancel() of the client may come from another (the window's Cancel).
 #include "delivery/UploadRun.h"
 
+#include "base/ByteSize.h"
 #include "base/CHandle.h"
 #include "base/CleanJson.h"
 #include "base/ExitStatus.h"
@@ -17,6 +18,7 @@
 #include "base/SystemError.h"
 #include "platform/FileReplacement.h"
 #include "platform/OwnFiles.h"
+#include "platform/TerminalLine.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -26,7 +28,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocale>
 #include <QUrl>
 
 #include <dirent.h>
@@ -50,11 +51,6 @@ void say(const QString& text)
 QString shown(const QString& url)
 {
     return withoutUserInfo(url);
-}
-
-QString sizeText(qint64 bytes)
-{
-    return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
 }
 
 // The case's own files go last, in this order: the index, then the sums of the packages.
@@ -280,22 +276,23 @@ QString endText(const UploadOutcome& o)
     return QStringLiteral("failed");
 }
 
-// The updating line of the file being sent, on a terminal only.
+// The updating line of the file being sent, on a terminal only: its name, the bytes the server holds
+// and the rate.
 class ProgressLine
 {
 public:
-    explicit ProgressLine(UploadDisplay display) : m_display(display) {}
+    explicit ProgressLine(UploadDisplay display) : m_line(display.stream, display.terminal) {}
 
     void begin(const QString& name)
     {
-        m_name = shownText(name); // a file's name may hold what a terminal would obey
+        m_name = name;
         m_clock.start();
         m_firstDone = -1;
         m_lastDraw = -kRedrawNs;
     }
     void show(qint64 done, qint64 total)
     {
-        if (!m_display.terminal)
+        if (!m_line.isTerminal())
             return;
         if (m_firstDone < 0)
             m_firstDone = done;
@@ -306,29 +303,20 @@ public:
         const double seconds = double(now) / 1e9;
         const QString rate =
             seconds > 0.2
-                ? QStringLiteral("  %1/s").arg(sizeText(qint64(double(done - m_firstDone) / seconds)))
+                ? QStringLiteral("  %1/s").arg(byteSizeText(qint64(double(done - m_firstDone) / seconds)))
                 : QString();
-        const QString line =
-            QStringLiteral("%1  %2 of %3%4").arg(m_name, sizeText(done), sizeText(total), rate);
-        std::fprintf(m_display.stream, "\r\033[K%s", qPrintable(line));
-        std::fflush(m_display.stream);
-        m_drawn = true;
+        m_line.show(m_name,
+                    QStringLiteral("  %1 of %2%3").arg(byteSizeText(done), byteSizeText(total), rate));
     }
     // Clears the line before a line of text.
-    void clear()
-    {
-        if (m_drawn)
-            std::fputs("\r\033[K", m_display.stream);
-        m_drawn = false;
-    }
+    void clear() { m_line.clear(); }
 
 private:
-    const UploadDisplay m_display;
+    TerminalLine m_line;
     QString m_name;
     QElapsedTimer m_clock;
     qint64 m_firstDone = -1;
     qint64 m_lastDraw = 0;
-    bool m_drawn = false;
 };
 
 QString outcomeLine(const UploadOutcome& o)
@@ -337,11 +325,11 @@ QString outcomeLine(const UploadOutcome& o)
     case UploadOutcome::End::Sent: {
         if (o.alreadySent)
             return QStringLiteral("already sent: %1 (%2) to %3")
-                .arg(o.path, sizeText(o.file.size), shown(o.location));
+                .arg(o.path, byteSizeText(o.file.size), shown(o.location));
         QString line =
-            QStringLiteral("sent %1 (%2) to %3").arg(o.path, sizeText(o.file.size), shown(o.location));
+            QStringLiteral("sent %1 (%2) to %3").arg(o.path, byteSizeText(o.file.size), shown(o.location));
         if (o.resumedAt > 0)
-            line += QStringLiteral(", resumed at %1").arg(sizeText(o.resumedAt));
+            line += QStringLiteral(", resumed at %1").arg(byteSizeText(o.resumedAt));
         return line;
     }
     case UploadOutcome::End::Interrupted:

@@ -1,10 +1,12 @@
 #include "desktop/QtDesktop.h"
 
+#include "base/ByteSize.h"
 #include "base/Geometry.h"
 
 #include "base/Rounding.h"
 #include "diag/ErrorTrap.h"
 #include "platform/HostPath.h"
+#include "platform/TerminalLine.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -17,10 +19,7 @@
 #include <QStyle>
 #include <QTimer>
 
-#include <QLocale>
-
 #include <cstdio>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 QIcon programIcon()
@@ -283,8 +282,11 @@ bool QtSaveDialog::getSaveFileName(SaveFileRecord& record)
 }
 
 EchoingProgress::EchoingProgress(std::unique_ptr<IProgressWindow> window)
-    : m_window(std::move(window)), m_terminal(::isatty(STDERR_FILENO) == 1)
+    : m_window(std::move(window)),
+      m_line(std::make_unique<TerminalLine>(stderr, ::isatty(STDERR_FILENO) == 1))
 {}
+
+EchoingProgress::~EchoingProgress() = default;
 
 void EchoingProgress::Show()
 {
@@ -294,8 +296,8 @@ void EchoingProgress::Show()
 void EchoingProgress::setStatus(const QString& text)
 {
     m_status = text;
-    if (m_terminal)
-        rewrite(text);
+    if (m_line->isTerminal())
+        m_line->show(text);
     else
         std::fprintf(stderr, "%s\n", qPrintable(text));
     std::fflush(stderr);
@@ -305,31 +307,12 @@ void EchoingProgress::setStatus(const QString& text)
 void EchoingProgress::setBytes(qint64 done, qint64 total)
 {
     m_window->setBytes(done, total);
-    if (!m_terminal || total <= 0)
-        return;
-    const QLocale c = QLocale::c();
-    rewrite(
-        QStringLiteral("%1  %2 of %3").arg(m_status, c.formattedDataSize(done), c.formattedDataSize(total)));
-    std::fflush(stderr);
+    if (total > 0)
+        m_line->show(m_status, QStringLiteral("  %1 of %2").arg(byteSizeText(done), byteSizeText(total)));
 }
 
 void EchoingProgress::Close()
 {
-    if (m_terminal) {
-        std::fputs("\r\033[K", stderr);
-        std::fflush(stderr);
-    }
+    m_line->clear();
     m_window->Close();
-}
-
-void EchoingProgress::rewrite(const QString& line)
-{
-    winsize size{};
-    const int columns = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col : 80;
-    // A line longer than the terminal would wrap, and the next one could not be written over it.
-    const QString shown = line.size() < columns ? line : QStringLiteral("...") + line.right(columns - 4);
-    if (shown == m_shown)
-        return;
-    m_shown = shown;
-    std::fprintf(stderr, "\r%s\033[K", qPrintable(shown));
 }

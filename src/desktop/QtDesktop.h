@@ -18,6 +18,7 @@
 #include <memory>
 
 class QWidget;
+class TerminalLine;
 
 // How the program meets the person in front of it. Without a display nothing that needs a
 // person is shown; what was left out is noted, so the program can say why it ends with status 2.
@@ -127,18 +128,16 @@ class EchoingProgress final : public IProgressWindow
 {
 public:
     explicit EchoingProgress(std::unique_ptr<IProgressWindow> window);
+    ~EchoingProgress() override;
     void Show() override;
     void setStatus(const QString& text) override;
     void setBytes(qint64 done, qint64 total) override;
     void Close() override;
 
 private:
-    void rewrite(const QString& line);
-
     std::unique_ptr<IProgressWindow> m_window;
-    const bool m_terminal;
+    const std::unique_ptr<TerminalLine> m_line; // on standard error
     QString m_status;
-    QString m_shown; // the line on the terminal
 };
 
 // The program's icon, which every window of it carries (the main window makes it the application's).

@@ -1,5 +1,6 @@
 #include "package/PackageOptions.h"
 
+#include "base/ByteSize.h"
 #include "settings/AppConfig.h"
 
 namespace {
@@ -57,15 +58,6 @@ PackageOptions optionsOn(const SavedPackageOptions& saved, QDate today)
     return options;
 }
 
-QString sizeText(qint64 bytes)
-{
-    for (const auto& [unit, size] :
-         {std::pair{"GB", 1000LL * 1000 * 1000}, std::pair{"MB", 1000LL * 1000}, std::pair{"KB", 1000LL}})
-        if (bytes >= size && bytes % size == 0)
-            return QString::number(bytes / size) + QLatin1Char(' ') + QLatin1String(unit);
-    return QString::number(bytes) + (bytes == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
-}
-
 QString tooOldReason(QDate since)
 {
     return QStringLiteral("older than ") + since.toString(Qt::ISODate);
@@ -73,5 +65,5 @@ QString tooOldReason(QDate since)
 
 QString overBudgetReason(qint64 bytes)
 {
-    return QStringLiteral("log budget of ") + sizeText(bytes) + QStringLiteral(" reached");
+    return QStringLiteral("log budget of ") + decimalSizeText(bytes) + QStringLiteral(" reached");
 }

@@ -42,8 +42,6 @@ void writeSavedOptions(AppConfig& config, const SavedPackageOptions& options);
 // since the start of the day N days before.
 PackageOptions optionsOn(const SavedPackageOptions& saved, QDate today);
 
-// A size as support reads it, in thousands, millions or billions of bytes: "200 MB", "1500 KB".
-QString sizeText(qint64 bytes);
 // The reasons the comment gives for a log file left out: "older than 2026-11-01", "log budget of
 // 200 MB reached".
 QString tooOldReason(QDate since);

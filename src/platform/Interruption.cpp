@@ -2,6 +2,8 @@
 
 #include "base/RuntimeError.h"
 
+#include <QSocketNotifier>
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -78,5 +80,27 @@ int wakeFd()
 {
     return g_wake.load();
 }
+
+void drainWake()
+{
+    const int fd = g_wake.load();
+    eventfd_t count = 0;
+    while (fd >= 0 && ::eventfd_read(fd, &count) == 0) { // non-blocking: ends with EAGAIN once empty
+    }
+}
+
+Watch::Watch(std::function<void()> onSignal)
+{
+    if (wakeFd() < 0)
+        return;
+    m_notifier = std::make_unique<QSocketNotifier>(wakeFd(), QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
+                     [onSignal = std::move(onSignal)] {
+                         drainWake();
+                         onSignal();
+                     });
+}
+
+Watch::~Watch() = default;
 
 } // namespace Interruption

@@ -1,10 +1,10 @@
 #include "viewer/PackageDiff.h"
 
+#include "base/ByteSize.h"
 #include "base/PackageFormat.h"
 #include "outside/Interruption.h"
 
 #include <QHash>
-#include <QLocale>
 #include <QSet>
 
 #include <algorithm>
@@ -190,11 +190,6 @@ struct Budget
     quint64 steps; // steps of the search for changed lines
 };
 
-QString sizeText(quint64 bytes)
-{
-    return QLocale::c().formattedDataSize(static_cast<qint64>(bytes), 0, QLocale::DataSizeIecFormat);
-}
-
 // Compares a changed text line by line, as far as the run's budget goes; false when the budget
 // was spent before it (change.note then says so).
 bool compareText(const ZipReader& older, const ZipEntry& oldEntry, const ZipReader& newer,
@@ -204,7 +199,7 @@ bool compareText(const ZipReader& older, const ZipEntry& oldEntry, const ZipRead
     if (oldEntry.size > limits.maxTextSize || newEntry.size > limits.maxTextSize) {
         change.note = QStringLiteral("larger than the %1 a text compared line by line may hold; compared by "
                                      "CRC and size")
-                          .arg(sizeText(limits.maxTextSize));
+                          .arg(byteSizeText(limits.maxTextSize));
         return true;
     }
     const QString pastBudget = QStringLiteral("not compared line by line: this run has %1; compared by CRC "
@@ -216,7 +211,7 @@ bool compareText(const ZipReader& older, const ZipEntry& oldEntry, const ZipRead
     }
     if (cost > budget.text) {
         change.note = pastBudget.arg(QStringLiteral("compared the %1 of text a run compares line by line")
-                                         .arg(sizeText(limits.textInAll)));
+                                         .arg(byteSizeText(limits.textInAll)));
         return false;
     }
     budget.text -= cost;

@@ -1,5 +1,6 @@
 #include "viewer/ReadCommands.h"
 
+#include "base/ByteSize.h"
 #include "base/CleanJson.h"
 #include "base/ExitStatus.h"
 #include "base/ShownText.h"
@@ -11,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocale>
 #include <QRandomGenerator>
 
 #include <cstdio>
@@ -40,11 +40,6 @@ QString timeText(const QDateTime& time)
 QString isoTime(const QDateTime& time)
 {
     return time.isValid() ? time.toUTC().toString(Qt::ISODate) : QString();
-}
-
-QString sizeText(quint64 bytes)
-{
-    return QLocale::c().formattedDataSize(static_cast<qint64>(bytes), 2, QLocale::DataSizeIecFormat);
 }
 
 QString spanText(const LogSpan& span)
@@ -141,7 +136,7 @@ void printPackage(const PackageFindings& report, const QString& indent)
         if (row.log)
             out(indent + QStringLiteral("  %1  %2  %3")
                              .arg(report.entry(row).name)
-                             .arg(sizeText(report.entry(row).size))
+                             .arg(byteSizeText(report.entry(row).size))
                              .arg(spanText(*row.log)));
     Q_UNUSED(zip);
 }
@@ -149,7 +144,7 @@ void printPackage(const PackageFindings& report, const QString& indent)
 void showPackageText(const PackageFindings& report)
 {
     out(QStringLiteral("Package: %1 (%2, %3)")
-            .arg(report.path, sizeText(report.zip->fileSize()),
+            .arg(report.path, byteSizeText(report.zip->fileSize()),
                  report.entries.size() == 1 ? QStringLiteral("1 entry")
                                             : QStringLiteral("%1 entries").arg(report.entries.size())));
     QString intact = QStringLiteral("every entry's CRC and size match");
@@ -534,19 +529,18 @@ QString pastBudgetLine(const EntriesDiff& entries)
                           "line by line")
         .arg(entries.textsPastBudget)
         .arg(entries.textsPastBudget == 1 ? QStringLiteral("text was") : QStringLiteral("texts were"))
-        .arg(QLocale::c().formattedDataSize(static_cast<qint64>(DiffLimits{}.textInAll), 0,
-                                            QLocale::DataSizeIecFormat));
+        .arg(byteSizeText(DiffLimits{}.textInAll));
 }
 
 void printChangeText(const EntryChange& change)
 {
     QString line = QStringLiteral("%1 %2").arg(changeMark(change.kind), change.name);
     if (change.kind == EntryChange::Kind::Added)
-        line += QStringLiteral(" (%1)").arg(sizeText(change.newSize));
+        line += QStringLiteral(" (%1)").arg(byteSizeText(change.newSize));
     else if (change.kind == EntryChange::Kind::Removed)
-        line += QStringLiteral(" (%1)").arg(sizeText(change.oldSize));
+        line += QStringLiteral(" (%1)").arg(byteSizeText(change.oldSize));
     else
-        line += QStringLiteral(" (%1 -> %2)").arg(sizeText(change.oldSize), sizeText(change.newSize));
+        line += QStringLiteral(" (%1 -> %2)").arg(byteSizeText(change.oldSize), byteSizeText(change.newSize));
     if (change.oldSpan && change.newSpan)
         line += QStringLiteral("; spans %1 -> %2").arg(spanText(*change.oldSpan), spanText(*change.newSpan));
     if (!change.note.isEmpty())

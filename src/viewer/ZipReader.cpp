@@ -24,6 +24,7 @@
 // one thread-local of this file holds the buffers of entries read whole.
 #include "viewer/ZipReader.h"
 
+#include "base/ByteSize.h"
 #include "base/PackageFormat.h"
 #include "base/SystemError.h"
 #include "outside/Interruption.h"
@@ -79,7 +80,9 @@ quint64 get64(const char* p)
     return quint64(get32(p)) | (quint64(get32(p + 4)) << 32);
 }
 
-QString sizeText(quint64 bytes)
+// A size a finding is about, to the byte: a size its headers give against the bytes it holds must show
+// a difference of one byte.
+QString byteCount(quint64 bytes)
 {
     return QString::number(bytes) + QStringLiteral(" bytes");
 }
@@ -100,12 +103,12 @@ QString crcMismatch(quint32 got, quint32 said)
 
 QString sizeMismatch(quint64 got, quint64 said)
 {
-    return QStringLiteral("it holds %1 where its headers say %2").arg(sizeText(got), sizeText(said));
+    return QStringLiteral("it holds %1 where its headers say %2").arg(byteCount(got), byteCount(said));
 }
 
 QString moreThanSaid(quint64 said)
 {
-    return QStringLiteral("it holds more bytes than its headers say (%1)").arg(sizeText(said));
+    return QStringLiteral("it holds more bytes than its headers say (%1)").arg(byteCount(said));
 }
 
 // A deflated entry whose stream ends before the compressed size its headers give: what lies between
@@ -777,7 +780,7 @@ void ZipReader::checkLocalHeaders()
         quint64 end = entry.dataOffset();
         if (entry.dataOffset() > m_fileSize || entry.packed > m_fileSize - entry.dataOffset()) {
             refuse(entry, QStringLiteral("its compressed size, %1, runs past the end of the archive")
-                              .arg(sizeText(entry.packed)));
+                              .arg(byteCount(entry.packed)));
             accounted = m_directoryOffset;
             known = true;
             continue;
@@ -830,7 +833,7 @@ bool ZipReader::probeEntry(ZipEntry& entry, const ZipLimits& limits, quint64& in
             refuse(entry, QStringLiteral("its sizes follow its data, and with the entries before it, it "
                                          "inflates past %1, the limit for this archive: the entries after it "
                                          "cannot be found")
-                              .arg(sizeText(limits.archiveBudget(m_fileSize))));
+                              .arg(byteSizeText(limits.archiveBudget(m_fileSize))));
             return false;
         }
     }
@@ -955,7 +958,7 @@ void ZipReader::checkEntries(const ZipLimits& limits)
             refuse(entry, QStringLiteral("compression method %1 is not read here").arg(entry.method));
         else if (entry.size > limits.maxEntrySize)
             refuse(entry, QStringLiteral("its size, %1, is past the limit of %2")
-                              .arg(sizeText(entry.size), sizeText(limits.maxEntrySize)));
+                              .arg(byteCount(entry.size), byteSizeText(limits.maxEntrySize)));
         else if (entry.size > limits.ratioFloor &&
                  entry.size / std::max<quint64>(entry.packed, 1) > limits.maxRatio)
             refuse(entry, QStringLiteral("it would inflate %1 bytes to %2, past the ratio of %3 to 1")
@@ -965,7 +968,7 @@ void ZipReader::checkEntries(const ZipLimits& limits)
         else if (entry.size > budget - total)
             refuse(entry, QStringLiteral("with the entries before it, it would inflate past %1, the limit "
                                          "for an archive of %2")
-                              .arg(sizeText(budget), sizeText(m_fileSize)));
+                              .arg(byteSizeText(budget), byteSizeText(m_fileSize)));
         else
             total += entry.size;
     }
@@ -1092,7 +1095,7 @@ std::optional<QByteArray> ZipReader::readAll(const ZipEntry& entry, quint64 cap,
 {
     if (entry.size > cap) {
         *why = QStringLiteral("it holds %1, more than the %2 read here")
-                   .arg(sizeText(entry.size), sizeText(cap));
+                   .arg(byteSizeText(entry.size), byteSizeText(cap));
         return std::nullopt;
     }
     QByteArray bytes;
@@ -1187,7 +1190,7 @@ qint64 EntryStream::read(char* into, qint64 max)
         m_position += static_cast<quint64>(n);
         if (m_position > m_entry.size)
             return fail(
-                QStringLiteral("it holds more bytes than its headers say (%1)").arg(sizeText(m_entry.size)));
+                QStringLiteral("it holds more bytes than its headers say (%1)").arg(byteCount(m_entry.size)));
     }
     if (m_ended && m_error.isEmpty())
         finishEntry();

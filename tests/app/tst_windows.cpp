@@ -448,7 +448,7 @@ void TestWindows::uploadWindow()
     watch.start(10);
     const UploadResult cancelled = sendPackageWithProgress(&owner, upload);
     QCOMPARE(cancelled.end, UploadResult::End::Cancelled);
-    QVERIFY2(bytesSeen.value(0).contains(u" of 3.1 MB"_s), qPrintable(bytesSeen.join(u'|')));
+    QVERIFY2(bytesSeen.value(0).contains(u" of 3.00 MiB"_s), qPrintable(bytesSeen.join(u'|')));
     QVERIFY(QFile::exists(package + u".upload"_s));
     watch.stop();
 

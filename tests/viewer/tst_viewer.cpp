@@ -295,7 +295,7 @@ void TestViewer::hostileArchives_data()
     third.name = "C/Z3.TXT";
     QTest::newRow("declares more than a small file may inflate")
         << handMade({claimsMuch, second, third}) << 3
-        << "C/Z3.TXT: with the entries before it, it would inflate past 268435456 bytes, the limit for an "
+        << "C/Z3.TXT: with the entries before it, it would inflate past 256.00 MiB, the limit for an "
            "archive of"
         << QByteArray();
 }
