@@ -68,7 +68,7 @@ OptionRow<Options> buildOption(const QString& name, const QString& valueName)
 bool takeOperand(Options& o, const QString& operand, bool afterDashes, QString* why)
 {
     if (afterDashes) {
-        o.targets.append(operand);
+        o.operands.append(operand);
         return true;
     }
     if (!isHostName(operand)) {
@@ -83,11 +83,11 @@ bool takeOperand(Options& o, const QString& operand, bool afterDashes, QString* 
 bool checkLine(Options& line, const QStringList& given, QString* why)
 {
     CollectOptions& o = line.options;
-    if (line.targets.size() > 1) {
-        *why = QStringLiteral("give one folder or template after --, not %1.").arg(line.targets.size());
+    if (line.operands.size() > 1) {
+        *why = QStringLiteral("give one folder or template after --, not %1.").arg(line.operands.size());
         return false;
     }
-    o.target = line.targets.value(0);
+    o.target = line.operands.value(0);
     static const QStringList withResume{QStringLiteral("--resume"), QStringLiteral("--json"),
                                         QStringLiteral("--ssh-config")};
     if (!o.resume.isEmpty()) {

@@ -5,11 +5,7 @@
 
 // The command line of collect as read: the options, and the targets given after "--" (one is
 // taken; more are refused once the line is read).
-struct CollectLine
-{
-    CollectOptions options;
-    QStringList targets{};
-};
+using CollectLine = WithOperands<CollectOptions>;
 using CollectCommand = VerbCommand<CollectLine>;
 
 const Grammar<CollectLine>& collectGrammar();

@@ -63,6 +63,14 @@ std::optional<LineEnd> splitArguments(const std::vector<OptionSpec>& options, bo
 OptionSpec helpOption();
 OptionSpec versionOption();
 
+// A verb's options with the operands its line's checks take once the whole line is read (collect's
+// targets after "--", upload's packages), so that too many or too few are told as such.
+template <typename Options> struct WithOperands
+{
+    Options options;
+    QStringList operands{};
+};
+
 // A verb's grammar: its options, each with what it sets (false and the reason in why when the value
 // cannot be taken); what an operand sets; and the checks of the whole line once it is read.
 template <typename Options> struct OptionRow

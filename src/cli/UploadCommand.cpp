@@ -30,13 +30,13 @@ bool readChunkSize(Options& o, const QString& value, QString* why)
 
 bool checkLine(Options& line, const QStringList&, QString* why)
 {
-    if (line.targets.size() != 1) {
-        *why = line.targets.isEmpty()
+    if (line.operands.size() != 1) {
+        *why = line.operands.isEmpty()
                    ? QStringLiteral("give the package or case folder to send.")
-                   : QStringLiteral("give one package or case folder, not %1.").arg(line.targets.size());
+                   : QStringLiteral("give one package or case folder, not %1.").arg(line.operands.size());
         return false;
     }
-    line.options.target = line.targets.constFirst();
+    line.options.target = line.operands.constFirst();
     if (const QString bad = checkServerUrl(line.options.url); !bad.isEmpty()) {
         *why = bad + QLatin1Char('.');
         return false;
@@ -98,7 +98,7 @@ const Grammar<UploadLine>& uploadGrammar()
              }},
         },
         [](Options& o, const QString& target, bool, QString*) {
-            o.targets.append(target);
+            o.operands.append(target);
             return true;
         },
         checkLine,

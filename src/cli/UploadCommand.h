@@ -5,11 +5,7 @@
 
 // The command line of upload as read: the options, and the packages or case folders named (one is
 // taken; none or more are refused once the line is read).
-struct UploadLine
-{
-    UploadOptions options;
-    QStringList targets{};
-};
+using UploadLine = WithOperands<UploadOptions>;
 using UploadCommand = VerbCommand<UploadLine>;
 
 const Grammar<UploadLine>& uploadGrammar();

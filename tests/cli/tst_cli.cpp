@@ -13,6 +13,23 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// What a command line came to: "64: " and the error, "help", or the run's options as describe
+// reads them back.
+template <typename Options, typename Describe>
+QString outcome(const VerbCommand<Options>& c, const Describe& describe)
+{
+    using Action = typename VerbCommand<Options>::Action;
+    if (c.action == Action::UsageError)
+        return u"64: "_s + c.error;
+    if (c.action == Action::Help)
+        return u"help"_s;
+    return describe(c.options);
+}
+
+} // namespace
+
 // Every verb's command line read through its table, and the help, the manual page and the shell
 // completion held to the same tables.
 class TestCli : public QObject
@@ -127,14 +144,10 @@ void TestCli::logBudgetSizes()
 namespace {
 
 // The command read back as one line: the hosts, the target and the settings that differ from the
-// defaults; or "64: " and the error.
-QString collectSummary(const CollectCommand& c)
+// defaults.
+QString collectSummary(const CollectLine& read)
 {
-    if (c.action == CollectCommand::Action::UsageError)
-        return u"64: "_s + c.error;
-    if (c.action == CollectCommand::Action::Help)
-        return u"help"_s;
-    const CollectOptions& o = c.options.options;
+    const CollectOptions& o = read.options;
     QStringList hosts;
     for (const HostEntry& h : o.hosts)
         hosts << (h.folder.isEmpty() ? h.host : h.host + u" folder="_s + h.folder);
@@ -200,20 +213,15 @@ void TestCli::collectLines()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, expected);
-    QCOMPARE(collectSummary(parseCollectArguments(arguments)), expected);
+    QCOMPARE(outcome(parseCollectArguments(arguments), collectSummary), expected);
 }
 
 namespace {
 
-// The command read back as one line: the target, the settings that differ from the defaults; or
-// "64: " and the error.
-QString uploadSummary(const UploadCommand& c)
+// The command read back as one line: the target, and the settings that differ from the defaults.
+QString uploadSummary(const UploadLine& read)
 {
-    if (c.action == UploadCommand::Action::UsageError)
-        return u"64: "_s + c.error;
-    if (c.action == UploadCommand::Action::Help)
-        return u"help"_s;
-    const UploadOptions& o = c.options.options;
+    const UploadOptions& o = read.options;
     QString line = o.target + u" -> "_s + o.url;
     if (!o.tokenFile.isEmpty())
         line += u" token="_s + o.tokenFile;
@@ -268,7 +276,7 @@ void TestCli::uploadLines()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, expected);
-    QCOMPARE(uploadSummary(parseUploadArguments(arguments)), expected);
+    QCOMPARE(outcome(parseUploadArguments(arguments), uploadSummary), expected);
 }
 
 void TestCli::recordedOptions_data()
@@ -345,15 +353,9 @@ void TestCli::readLines()
     const ReadCommand c = verb == u"show"_s   ? parseShowArguments(arguments)
                           : verb == u"diff"_s ? parseDiffArguments(arguments)
                                               : parseOpenArguments(arguments);
-    QString line = c.action == ReadCommand::Action::UsageError ? u"64: "_s + c.error
-                   : c.action == ReadCommand::Action::Help     ? u"help"_s
-                                                               : c.options.paths.join(u'|');
-    if (c.action == ReadCommand::Action::Run) {
-        if (c.options.json)
-            line += u" json"_s;
-        if (c.options.logs)
-            line += u" logs"_s;
-    }
+    const QString line = outcome(c, [](const ReadOptions& o) {
+        return o.paths.join(u'|') + (o.json ? u" json"_s : QString()) + (o.logs ? u" logs"_s : QString());
+    });
     QCOMPARE(line, expected);
 }
 
