@@ -14,8 +14,8 @@ namespace {
 // before today.
 bool readSince(CommandLineOptions& options, const QString& value, QString* why)
 {
-    static const QRegularExpression days(QStringLiteral("^(\\d{1,5})[dD]$"));
-    static const QRegularExpression day(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    static const QRegularExpression days(QStringLiteral("^(\\d{1,5})[dD]\\z"));
+    static const QRegularExpression day(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}\\z"));
     if (const QRegularExpressionMatch match = days.match(value); match.hasMatch())
         options.since = QDate::currentDate().addDays(-match.captured(1).toInt());
     else if (day.match(value).hasMatch() && QDate::fromString(value, Qt::ISODate).isValid())
@@ -138,6 +138,24 @@ VerbText batchText()
     return {{}, usage, about + QLatin1String(kPaths), QLatin1String(kEpilogue), true};
 }
 
+// Whether --json stands among the options as an option, not as another option's value: a line that
+// cannot be read is answered in JSON too when it asks for it, wherever the fault lies.
+bool asksForJson(const QStringList& arguments)
+{
+    const std::vector<OptionSpec> options = batchGrammar().specs();
+    const auto takesValue = [&](const QString& argument) {
+        return std::any_of(options.cbegin(), options.cend(),
+                           [&](const OptionSpec& o) { return o.takesValue() && argument == o.longName(); });
+    };
+    for (qsizetype i = 0; i < arguments.size() && arguments.at(i) != QLatin1String("--"); ++i) {
+        if (arguments.at(i) == QLatin1String("--json"))
+            return true;
+        if (takesValue(arguments.at(i)))
+            ++i; // its value, whatever it says
+    }
+    return false;
+}
+
 } // namespace
 
 const Grammar<CommandLineOptions>& batchGrammar()
@@ -194,17 +212,15 @@ const Grammar<CommandLineOptions>& batchGrammar()
 BatchCommand parseArguments(const QStringList& arguments)
 {
     BatchCommand command = parseCommand(batchGrammar(), arguments);
-    if (command.action == BatchCommand::Action::UsageError) {
-        const qsizetype end = arguments.indexOf(QStringLiteral("--"));
-        command.options.json =
-            arguments.mid(0, end < 0 ? arguments.size() : end).contains(QStringLiteral("--json"));
-    }
+    if (command.action == BatchCommand::Action::UsageError)
+        command.options.json = asksForJson(arguments);
     return command;
 }
 
 bool checkBuildOption(const QString& name, const QString& value, QString* why)
 {
-    const BatchCommand read = parseArguments({name, value, QStringLiteral("PACKAGE")});
+    // An absolute path to build: a value is read the same from any working folder.
+    const BatchCommand read = parseArguments({name, value, QStringLiteral("/")});
     if (read.action != BatchCommand::Action::UsageError)
         return true;
     *why = read.error;

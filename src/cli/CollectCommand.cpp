@@ -1,6 +1,8 @@
 #include "cli/CollectCommand.h"
 
+#include "base/CHandle.h"
 #include "base/ShownText.h"
+#include "base/SystemError.h"
 #include "case/CollectRun.h"
 #include "cli/BatchCommand.h"
 
@@ -8,19 +10,36 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace {
 
 using Options = CollectLine;
 
+// A hosts file: a plain file of at most 16 MiB, opened without waiting, so that a FIFO or a device
+// named as one is refused rather than read for ever.
 bool readHostsFile(const QString& path, std::vector<HostEntry>& hosts, QString* why)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    constexpr qint64 kMaxHostsFile = qint64(16) << 20;
+    const UniqueFd fd(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat info = {};
+    if (!fd || ::fstat(fd.get(), &info) != 0) {
+        *why = QStringLiteral("--hosts-file: cannot read %1: %2").arg(path, errnoText(errno));
+        return false;
+    }
+    if (!S_ISREG(info.st_mode) || info.st_size > kMaxHostsFile) {
+        *why = QStringLiteral("--hosts-file: %1 is not a plain file of at most 16 MiB.").arg(path);
+        return false;
+    }
+    QFile file;
+    if (!file.open(fd.get(), QIODevice::ReadOnly)) {
         *why = QStringLiteral("--hosts-file: cannot read %1: %2").arg(path, file.errorString());
         return false;
     }
     QString error;
-    std::vector<HostEntry> read = parseHostsFile(file.readAll(), &error);
+    std::vector<HostEntry> read = parseHostsFile(file.read(kMaxHostsFile), &error);
     if (!error.isEmpty()) {
         *why = path + QStringLiteral(":") + error;
         return false;
@@ -256,11 +275,15 @@ std::optional<CollectOptions> readRecordedOptions(const QStringList& recorded, Q
                                   QStringLiteral("--max-log-size")};
     const Grammar<Options>& grammar = collectGrammar();
     std::vector<ArgumentItem> items;
-    if (splitArguments(grammar.specs(), false, recorded, &items, why) != LineEnd::Read) {
-        if (why->isEmpty())
-            *why = QStringLiteral("'-h' is no option that collect keeps.");
+    // "--" and help are no options a case keeps; the one recorded is named.
+    for (const QString& argument : recorded)
+        if (argument == QLatin1String("--") || argument == QLatin1String("--help") ||
+            (argument.startsWith(QLatin1Char('-')) && !argument.startsWith(QLatin1String("--")))) {
+            *why = QStringLiteral("'%1' is no option that collect keeps.").arg(shownText(argument));
+            return std::nullopt;
+        }
+    if (splitArguments(grammar.specs(), false, recorded, &items, why) != LineEnd::Read)
         return std::nullopt;
-    }
     Options line;
     for (const ArgumentItem& item : items) {
         const QString name =

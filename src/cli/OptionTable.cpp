@@ -41,7 +41,7 @@ QString helpLine(const QString& left, const QString& right)
     constexpr qsizetype kWidth = 100;
     QString text = QStringLiteral("  ") + left.leftJustified(kIndent - 3) + QLatin1Char(' ');
     qsizetype column = text.size();
-    if (left.size() > kIndent - 3) {
+    if (left.size() > kIndent - 5) { // its help on a line of its own, two blanks at least apart
         text = QStringLiteral("  ") + left + QLatin1Char('\n') + QString(kIndent, QLatin1Char(' '));
         column = kIndent;
     }

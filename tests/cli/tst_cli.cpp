@@ -9,7 +9,10 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -43,6 +46,8 @@ private Q_SLOTS:
     void logBudgetSizes();
     void collectLines_data();
     void collectLines();
+    void hostsFiles_data();
+    void hostsFiles();
     void recordedOptions_data();
     void recordedOptions();
     void uploadLines_data();
@@ -279,6 +284,49 @@ void TestCli::uploadLines()
     QCOMPARE(outcome(parseUploadArguments(arguments), uploadSummary), expected);
 }
 
+void TestCli::hostsFiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("expected"); // the hosts read, or the error; %F the file named
+    QTest::newRow("a plain file") << u"file"_s << u"a,b"_s;
+    QTest::newRow("a line that is no host")
+        << u"bad"_s << u"64: %F:2: cannot read the line 'a b': give HOST, or HOST folder=PATH."_s;
+    QTest::newRow("a FIFO, never waited on")
+        << u"fifo"_s << u"64: --hosts-file: %F is not a plain file of at most 16 MiB."_s;
+    QTest::newRow("a device without end")
+        << u"/dev/zero"_s << u"64: --hosts-file: %F is not a plain file of at most 16 MiB."_s;
+    QTest::newRow("a folder") << u"folder"_s
+                              << u"64: --hosts-file: %F is not a plain file of at most 16 MiB."_s;
+    QTest::newRow("no such file") << u"missing"_s
+                                  << u"64: --hosts-file: cannot read %F: No such file or directory"_s;
+}
+
+// A hosts file is read only when it is a plain file: nothing else holds the command line.
+void TestCli::hostsFiles()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    QString file = kind.startsWith(u'/') ? kind : dir.filePath(kind);
+    if (kind == u"file"_s || kind == u"bad"_s) {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(kind == u"file"_s ? "a\nb\n" : "a\na b\n");
+    } else if (kind == u"fifo"_s) {
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    } else if (kind == u"folder"_s) {
+        QVERIFY(QDir(dir.path()).mkdir(kind));
+    }
+    const QString read = outcome(parseCollectArguments({u"--hosts-file"_s, file, u"--"_s, u"T"_s}),
+                                 [](const CollectLine& line) {
+                                     QStringList hosts;
+                                     for (const HostEntry& h : line.options.hosts)
+                                         hosts << h.host;
+                                     return hosts.join(u',');
+                                 });
+    QCOMPARE(read, QString(expected).replace(u"%F"_s, file));
+}
+
 void TestCli::recordedOptions_data()
 {
     QTest::addColumn<QString>("recorded");
@@ -294,7 +342,9 @@ void TestCli::recordedOptions_data()
     QTest::newRow("a value past the limit")
         << u"--jobs 65"_s << u"--jobs: give a number from 1 to 64, not '65'."_s;
     QTest::newRow("no value at the end") << u"--jobs"_s << u"--jobs needs a value."_s;
-    QTest::newRow("help") << u"-h"_s << u"'-h' is no option that collect keeps."_s;
+    QTest::newRow("help") << u"-hV"_s << u"'-hV' is no option that collect keeps."_s;
+    QTest::newRow("long help") << u"--jobs 4 --help"_s << u"'--help' is no option that collect keeps."_s;
+    QTest::newRow("the end of the options") << u"--jobs 4 --"_s << u"'--' is no option that collect keeps."_s;
 }
 
 // A resume reads the options a case folder keeps through collect's own table, and nothing else.
