@@ -41,8 +41,16 @@ UploadResult resultOf(const UploadOutcome& outcome, const QString& package)
 }
 
 // What the upload's thread tells the window, read by the window's refresh.
-struct SharedProgress
+// What the sending thread tells the window's timer: the bytes the server holds of the package.
+struct SharedProgress final : ProgressSink
 {
+    void setStatus(const QString&) override {} // the window names its one package itself
+    void setBytes(qint64 sent, qint64 size) override
+    {
+        done = sent;
+        total = size;
+    }
+
     std::atomic<qint64> done{0};
     std::atomic<qint64> total{0};
     QMutex mutex;
@@ -124,15 +132,13 @@ UploadResult sendPackageWithProgress(QWidget* owner, const PackageUpload& upload
                     .arg(error.isEmpty() ? frmUpload::tr("%1 is a folder").arg(upload.package) : error)};
     TusClient client(*connection);
     frmUpload window(owner, QFileInfo(upload.package).fileName());
-    QObject::connect(&window, &frmUpload::cancelRequested, &window, [&client] { client.cancel(); });
+    QObject::connect(&window, &frmUpload::cancelRequested, &window,
+                     [&client] { client.stopToken().request(); });
     SharedProgress shared;
     UploadOutcome outcome;
     std::unique_ptr<QThread> worker(QThread::create([&] {
         UploadSession session(client, upload.package, std::move(sources), options.chunkBytes);
-        session.onProgress = [&shared](qint64 done, qint64 total) {
-            shared.done = done;
-            shared.total = total;
-        };
+        session.progress = &shared;
         session.onNote = [&shared](const QString& note) {
             const QMutexLocker lock(&shared.mutex);
             shared.note = note;

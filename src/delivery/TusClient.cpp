@@ -163,20 +163,10 @@ TusClient::TusClient(TusConnection connection)
 {
     initialiseCurl();
     m_handles = std::make_unique<Handles>();
+    m_stop.setWake([multi = m_handles->multi] { curl_multi_wakeup(multi); });
 }
 
 TusClient::~TusClient() = default;
-
-void TusClient::cancel()
-{
-    m_cancelled = true;
-    curl_multi_wakeup(m_handles->multi);
-}
-
-bool TusClient::stopRequested() const
-{
-    return m_cancelled || Interruption::requested() != 0;
-}
 
 bool TusClient::pause(std::chrono::milliseconds wait)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "delivery/EchoMask.h"
+#include "platform/StopToken.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -60,7 +61,7 @@ struct TusReply
 };
 
 // A tus 1.0 client (core, creation, termination) over libcurl. One connection is kept open and
-// reused from request to request. Every wait ends early when cancel() is called (from any thread)
+// reused from request to request. Every wait ends early when its stop token is requested (from any thread)
 // or a signal asks the program to stop. What a reply carries to be shown (its status text, body
 // and failure) comes with the token and the password masked, however the server echoed them.
 class TusClient
@@ -95,9 +96,10 @@ public:
 
     // Called while a PATCH runs with the bytes of it sent so far.
     std::function<void(qint64)> onSent;
-    // Asks every wait and request to end now; safe from any thread.
-    void cancel();
-    bool stopRequested() const;
+    // What asks every wait and request to end now: a Cancel button requests it (from any thread),
+    // and a signal counts as a request.
+    StopToken& stopToken() { return m_stop; }
+    bool stopRequested() const { return m_stop.stopRequested(); }
 
     // One request on its way (the transfer's callbacks see it).
     struct Request;
@@ -110,7 +112,7 @@ private:
     const EchoMask m_mask;
     struct Handles;
     std::unique_ptr<Handles> m_handles;
-    std::atomic<bool> m_cancelled{false};
+    StopToken m_stop;
 };
 
 // Upload-Metadata's value: each key with its value in base64, pairs joined by commas.

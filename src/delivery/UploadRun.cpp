@@ -7,7 +7,7 @@
 // or a case folder's plain files, taken only when the folder, its folders and its files are the
 // user's own. UploadSession sends them one by one through FileUpload over one TusClient, reading
 // the case's record of files sent whole before and writing it after each file. Everything runs on
-// the calling thread; only cancel() of the client may come from another (the window's Cancel).
+// the calling thread; only the client's stop token may be requested from another (the window's Cancel).
 #include "delivery/UploadRun.h"
 
 #include "base/ByteSize.h"
@@ -278,19 +278,19 @@ QString endText(const UploadOutcome& o)
 
 // The updating line of the file being sent, on a terminal only: its name, the bytes the server holds
 // and the rate.
-class ProgressLine
+class ProgressLine final : public ProgressSink
 {
 public:
     explicit ProgressLine(UploadDisplay display) : m_line(display.stream, display.terminal) {}
 
-    void begin(const QString& name)
+    void setStatus(const QString& name) override
     {
         m_name = name;
         m_clock.start();
         m_firstDone = -1;
         m_lastDraw = -kRedrawNs;
     }
-    void show(qint64 done, qint64 total)
+    void setBytes(qint64 done, qint64 total) override
     {
         if (!m_line.isTerminal())
             return;
@@ -485,10 +485,11 @@ std::vector<UploadOutcome> UploadSession::run()
         });
         if (line != record.end())
             source.sentBefore = line->sent;
-        if (onFileBegins)
-            onFileBegins(source);
+        if (progress)
+            progress->setStatus(QFileInfo(source.path).fileName());
         FileUpload upload(m_client, source, m_chunkBytes);
-        upload.onProgress = onProgress;
+        if (progress)
+            upload.onProgress = [sink = progress](qint64 done, qint64 total) { sink->setBytes(done, total); };
         upload.onNote = onNote;
         m_outcomes.push_back(upload.run());
         const UploadOutcome& o = m_outcomes.back();
@@ -546,10 +547,7 @@ int runUpload(const UploadOptions& options)
     TusClient client(*connection);
     UploadSession session(client, options.target, sources, options.chunkBytes);
     ProgressLine progress({stderr, ::isatty(STDERR_FILENO) == 1});
-    session.onFileBegins = [&progress](const UploadSource& source) {
-        progress.begin(QFileInfo(source.path).fileName());
-    };
-    session.onProgress = [&progress](qint64 done, qint64 total) { progress.show(done, total); };
+    session.progress = &progress;
     session.onNote = [&progress](const QString& note) {
         progress.clear();
         say(note);

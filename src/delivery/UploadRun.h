@@ -2,6 +2,7 @@
 
 #include "delivery/FileUpload.h"
 #include "delivery/UploadOptions.h"
+#include "outside/ProgressSink.h"
 
 #include <QStringList>
 
@@ -32,9 +33,8 @@ public:
     // Whether every file was sent, once run.
     bool allSent() const;
 
-    std::function<void(const UploadSource&)> onFileBegins;
-    // Bytes the server holds of the file under way.
-    std::function<void(qint64 done, qint64 total)> onProgress;
+    // Told each file's name as it begins, and the bytes the server holds of it as they grow.
+    ProgressSink* progress = nullptr;
     // A line for the person: a resume, a retry, a record not taken.
     std::function<void(const QString&)> onNote;
     std::function<void(const UploadOutcome&)> onFileEnds;

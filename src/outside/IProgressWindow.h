@@ -1,19 +1,11 @@
 #pragma once
 
-#include <QString>
+#include "outside/ProgressSink.h"
 
-// The progress window of a build: shown, given status texts, closed.
-class IProgressWindow
+// The progress window of a build: shown, given status texts and bytes, closed.
+class IProgressWindow : public ProgressSink
 {
 public:
-    virtual ~IProgressWindow() = default;
     virtual void Show() = 0;
-    virtual void setStatus(const QString& text) = 0;
     virtual void Close() = 0;
-    // How far a long step is, in bytes; a window may leave it unshown.
-    virtual void setBytes(qint64 done, qint64 total)
-    {
-        Q_UNUSED(done);
-        Q_UNUSED(total);
-    }
 };
