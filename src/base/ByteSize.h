@@ -11,7 +11,7 @@
 //
 // Read: two readings, each that of the options that take a size today.
 //   Binary   a whole number, or one with K, M or G for 1024, 1024² or 1024³ bytes ("512K", "8m",
-//            " 1G "); no B, no decimals; at most 2^62 bytes.
+//            " 1G ", "8 K"); no B, no decimals; at most 2^62 bytes.
 //   Decimal  a number with up to 12 digits and 6 decimals, then K, M or G for thousands, millions
 //            or billions of bytes, then B if wished ("200M", "1.5 GB", "1500"); the result rounded
 //            to the nearest byte, at most 10^18.

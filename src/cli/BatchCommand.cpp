@@ -142,10 +142,10 @@ VerbText batchText()
 // cannot be read is answered in JSON too when it asks for it, wherever the fault lies.
 bool asksForJson(const QStringList& arguments)
 {
-    const std::vector<OptionSpec> options = batchGrammar().specs();
+    const std::vector<OptionInfo> options = batchGrammar().optionList();
     const auto takesValue = [&](const QString& argument) {
         return std::any_of(options.cbegin(), options.cend(),
-                           [&](const OptionSpec& o) { return o.takesValue() && argument == o.longName(); });
+                           [&](const OptionInfo& o) { return o.takesValue() && argument == o.longName(); });
     };
     for (qsizetype i = 0; i < arguments.size() && arguments.at(i) != QLatin1String("--"); ++i) {
         if (arguments.at(i) == QLatin1String("--json"))

@@ -282,12 +282,12 @@ std::optional<CollectOptions> readRecordedOptions(const QStringList& recorded, Q
             *why = QStringLiteral("'%1' is no option that collect keeps.").arg(shownText(argument));
             return std::nullopt;
         }
-    if (splitArguments(grammar.specs(), false, recorded, &items, why) != LineEnd::Read)
+    if (splitArguments(grammar.optionList(), false, recorded, &items, why) != LineEnd::Read)
         return std::nullopt;
     Options line;
     for (const ArgumentItem& item : items) {
         const QString name =
-            item.option < 0 ? item.value : grammar.rows[std::size_t(item.option)].spec.longName();
+            item.option < 0 ? item.value : grammar.rows[std::size_t(item.option)].option.longName();
         if (name == QLatin1String("--ssh-config")) {
             *sshConfig = item.value; // told, never used: the user gives it again
             continue;

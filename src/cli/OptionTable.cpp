@@ -17,7 +17,7 @@ constexpr int kHelp = -2;
 constexpr int kVersion = -3;
 constexpr int kUnknown = -4;
 
-int findOption(const std::vector<OptionSpec>& options, bool takesVersion, const QString& name)
+int findOption(const std::vector<OptionInfo>& options, bool takesVersion, const QString& name)
 {
     if (helpOption().names.contains(name))
         return kHelp;
@@ -29,7 +29,7 @@ int findOption(const std::vector<OptionSpec>& options, bool takesVersion, const 
     return kUnknown;
 }
 
-bool takesValue(const std::vector<OptionSpec>& options, int option)
+bool takesValue(const std::vector<OptionInfo>& options, int option)
 {
     return option >= 0 && options[std::size_t(option)].takesValue();
 }
@@ -75,7 +75,7 @@ QString usageLines(const VerbText& text)
 
 } // namespace
 
-QString OptionSpec::spelled() const
+QString OptionInfo::spelled() const
 {
     QStringList spelled;
     for (const QString& name : names)
@@ -86,23 +86,23 @@ QString OptionSpec::spelled() const
     return text;
 }
 
-QString OptionSpec::longName() const
+QString OptionInfo::longName() const
 {
     return dashed(names.constLast());
 }
 
-OptionSpec helpOption()
+OptionInfo helpOption()
 {
     return {{QStringLiteral("h"), QStringLiteral("help")}, {}, QStringLiteral("print this help and end")};
 }
 
-OptionSpec versionOption()
+OptionInfo versionOption()
 {
     return {
         {QStringLiteral("V"), QStringLiteral("version")}, {}, QStringLiteral("print the version and end")};
 }
 
-std::optional<LineEnd> splitArguments(const std::vector<OptionSpec>& options, bool takesVersion,
+std::optional<LineEnd> splitArguments(const std::vector<OptionInfo>& options, bool takesVersion,
                                       const QStringList& arguments, std::vector<ArgumentItem>* items,
                                       QString* why)
 {
@@ -186,7 +186,7 @@ std::optional<LineEnd> splitArguments(const std::vector<OptionSpec>& options, bo
     return LineEnd::Read;
 }
 
-std::vector<OptionSpec> listedOptions(const VerbText& text, std::vector<OptionSpec> options)
+std::vector<OptionInfo> listedOptions(const VerbText& text, std::vector<OptionInfo> options)
 {
     if (text.takesVersion)
         options.push_back(versionOption());
@@ -194,13 +194,13 @@ std::vector<OptionSpec> listedOptions(const VerbText& text, std::vector<OptionSp
     return options;
 }
 
-QString helpText(const VerbText& text, const std::vector<OptionSpec>& options)
+QString helpText(const VerbText& text, const std::vector<OptionInfo>& options)
 {
     QString help = usageLines(text) + QLatin1Char('\n') + text.about;
     if (!text.about.isEmpty() && !text.about.endsWith(QLatin1String("\n\n")))
         help += QLatin1Char('\n');
     help += QStringLiteral("Options:\n");
-    for (const OptionSpec& option : listedOptions(text, options))
+    for (const OptionInfo& option : listedOptions(text, options))
         help += helpLine(option.spelled(), option.help);
     return help + QLatin1Char('\n') + text.epilogue;
 }
@@ -210,7 +210,7 @@ QString usageHint(const VerbText& text)
     return usageLines(text) + QStringLiteral("Try '%1 --help' for more information.\n").arg(program(text));
 }
 
-void printHelp(const VerbText& text, const std::vector<OptionSpec>& options)
+void printHelp(const VerbText& text, const std::vector<OptionInfo>& options)
 {
     std::fputs(qPrintable(helpText(text, options)), stdout);
 }

@@ -11,7 +11,7 @@
 
 // One option of a verb as its help, the manual page and the completion name it: its names (one
 // letter for "-x", more for "--name"), the name of its value (empty for a switch) and its help.
-struct OptionSpec
+struct OptionInfo
 {
     QStringList names;
     QString valueName{};
@@ -55,13 +55,13 @@ enum class LineEnd
     Help,
     Version,
 };
-std::optional<LineEnd> splitArguments(const std::vector<OptionSpec>& options, bool takesVersion,
+std::optional<LineEnd> splitArguments(const std::vector<OptionInfo>& options, bool takesVersion,
                                       const QStringList& arguments, std::vector<ArgumentItem>* items,
                                       QString* why);
 
 // The help of -h/--help and of -V/--version, which every verb's help lists.
-OptionSpec helpOption();
-OptionSpec versionOption();
+OptionInfo helpOption();
+OptionInfo versionOption();
 
 // A verb's options with the operands its line's checks take once the whole line is read (collect's
 // targets after "--", upload's packages), so that too many or too few are told as such.
@@ -75,7 +75,7 @@ template <typename Options> struct WithOperands
 // cannot be taken); what an operand sets; and the checks of the whole line once it is read.
 template <typename Options> struct OptionRow
 {
-    OptionSpec spec;
+    OptionInfo option;
     std::function<bool(Options&, const QString& value, QString* why)> apply;
 };
 
@@ -87,13 +87,13 @@ template <typename Options> struct Grammar
     // Called with the long names of the options given, in order.
     std::function<bool(Options&, const QStringList& given, QString* why)> finish{};
 
-    std::vector<OptionSpec> specs() const
+    std::vector<OptionInfo> optionList() const
     {
-        std::vector<OptionSpec> specs;
-        specs.reserve(rows.size());
+        std::vector<OptionInfo> options;
+        options.reserve(rows.size());
         for (const OptionRow<Options>& row : rows)
-            specs.push_back(row.spec);
-        return specs;
+            options.push_back(row.option);
+        return options;
     }
 };
 
@@ -106,7 +106,7 @@ VerbCommand<Options> parseCommand(const Grammar<Options>& grammar, const QString
     std::vector<ArgumentItem> items;
     QString why;
     const std::optional<LineEnd> end =
-        splitArguments(grammar.specs(), grammar.text.takesVersion, arguments, &items, &why);
+        splitArguments(grammar.optionList(), grammar.text.takesVersion, arguments, &items, &why);
     if (!end)
         return Command::usageError(why);
     Command command;
@@ -125,7 +125,7 @@ VerbCommand<Options> parseCommand(const Grammar<Options>& grammar, const QString
             return refused;
         }
         if (item.option >= 0)
-            given.append(grammar.rows[std::size_t(item.option)].spec.longName());
+            given.append(grammar.rows[std::size_t(item.option)].option.longName());
     }
     if (grammar.finish && !grammar.finish(command.options, given, &why)) {
         Command refused = Command::usageError(why);
@@ -136,10 +136,10 @@ VerbCommand<Options> parseCommand(const Grammar<Options>& grammar, const QString
 }
 
 // Every option a verb's help lists: its table's, then -V/--version where it takes it, and -h/--help.
-std::vector<OptionSpec> listedOptions(const VerbText& text, std::vector<OptionSpec> options);
+std::vector<OptionInfo> listedOptions(const VerbText& text, std::vector<OptionInfo> options);
 
 // The help of a verb: its usage, what it does, its options and the text after them.
-QString helpText(const VerbText& text, const std::vector<OptionSpec>& options);
+QString helpText(const VerbText& text, const std::vector<OptionInfo>& options);
 // The usage lines and where to read more, after the reason a line cannot be read.
 QString usageHint(const VerbText& text);
 
@@ -149,7 +149,7 @@ QString usageHint(const VerbText& text);
 template <typename Options>
 std::optional<int> answerWithoutRunning(const VerbCommand<Options>& command, const Grammar<Options>& grammar);
 
-void printHelp(const VerbText& text, const std::vector<OptionSpec>& options);
+void printHelp(const VerbText& text, const std::vector<OptionInfo>& options);
 void printVersion();
 // "ts6satchel VERB: WHY", then the usage hint, on standard error; the status of a usage error.
 int refuseLine(const VerbText& text, const QString& why);
@@ -160,7 +160,7 @@ std::optional<int> answerWithoutRunning(const VerbCommand<Options>& command, con
     using Action = typename VerbCommand<Options>::Action;
     switch (command.action) {
     case Action::Help:
-        printHelp(grammar.text, grammar.specs());
+        printHelp(grammar.text, grammar.optionList());
         return 0;
     case Action::Version:
         printVersion();

@@ -11,9 +11,9 @@ template <typename Options, const Grammar<Options>& (*grammar)()> VerbText textO
     return grammar().text;
 }
 
-template <typename Options, const Grammar<Options>& (*grammar)()> std::vector<OptionSpec> optionsOf()
+template <typename Options, const Grammar<Options>& (*grammar)()> std::vector<OptionInfo> optionsOf()
 {
-    return grammar().specs();
+    return grammar().optionList();
 }
 
 } // namespace

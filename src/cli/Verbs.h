@@ -11,7 +11,7 @@ struct VerbEntry
     QString name;
     QString summary;
     VerbText (*text)();
-    std::vector<OptionSpec> (*options)();
+    std::vector<OptionInfo> (*options)();
     int (*run)(const QStringList& arguments);
 };
 

@@ -469,16 +469,16 @@ void TestCli::everyOptionDocumented_data()
     QTest::addColumn<QString>("verb");
     QTest::addColumn<QString>("help");
     QTest::addColumn<QStringList>("options");
-    const auto add = [](const QString& verb, const VerbText& text, const std::vector<OptionSpec>& specs) {
+    const auto add = [](const QString& verb, const VerbText& text, const std::vector<OptionInfo>& options) {
         QStringList names;
-        for (const OptionSpec& spec : listedOptions(text, specs))
-            for (const QString& name : spec.names)
+        for (const OptionInfo& option : listedOptions(text, options))
+            for (const QString& name : option.names)
                 names.append((name.size() == 1 ? u"-"_s : u"--"_s) + name);
         names.sort();
         QTest::newRow(verb.isEmpty() ? "batch start" : qPrintable(verb))
-            << verb << helpText(text, specs) << names;
+            << verb << helpText(text, options) << names;
     };
-    add({}, batchGrammar().text, batchGrammar().specs());
+    add({}, batchGrammar().text, batchGrammar().optionList());
     for (const VerbEntry& verb : verbTable())
         add(verb.name, verb.text(), verb.options());
 }
@@ -500,15 +500,15 @@ void TestCli::everyOptionDocumented()
     if (!verb.isEmpty())
         QVERIFY2(script.contains(u"\n        "_s + verb + u") verb="_s + verb), qPrintable(verb));
     const Grammar<CommandLineOptions>& batch = batchGrammar();
-    const std::vector<OptionSpec> specs = verb.isEmpty() ? batch.specs() : findVerb(verb)->options();
+    const std::vector<OptionInfo> table = verb.isEmpty() ? batch.optionList() : findVerb(verb)->options();
     static const QRegularExpression valueCase(uR"(^\s+(--[a-z-]+(?: \| --[a-z-]+)*)\)$)"_s,
                                               QRegularExpression::MultilineOption);
     QStringList completed;
     for (const QRegularExpressionMatch& m : valueCase.globalMatch(script))
         completed += m.captured(1).split(u" | "_s);
-    for (const OptionSpec& spec : specs)
-        if (spec.takesValue())
-            QVERIFY2(completed.contains(spec.longName()), qPrintable(spec.longName()));
+    for (const OptionInfo& option : table)
+        if (option.takesValue())
+            QVERIFY2(completed.contains(option.longName()), qPrintable(option.longName()));
     const qsizetype environment = page.indexOf(u"\n.SH ENVIRONMENT\n"_s);
     const QString variables = page.mid(environment, page.indexOf(u"\n.SH "_s, environment + 1) - environment);
     static const QRegularExpression variable(u"\\bTS6_[A-Z_]+"_s);
