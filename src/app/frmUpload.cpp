@@ -130,10 +130,10 @@ UploadResult sendPackageWithProgress(QWidget* owner, const PackageUpload& upload
         return {UploadResult::End::Failed,
                 frmUpload::tr("The package was not sent: %1")
                     .arg(error.isEmpty() ? frmUpload::tr("%1 is a folder").arg(upload.package) : error)};
-    TusClient client(*connection);
+    StopToken stop; // Cancel or a signal
+    TusClient client(*connection, stop);
     frmUpload window(owner, QFileInfo(upload.package).fileName());
-    QObject::connect(&window, &frmUpload::cancelRequested, &window,
-                     [&client] { client.stopToken().request(); });
+    QObject::connect(&window, &frmUpload::cancelRequested, &window, [&stop] { stop.request(); });
     SharedProgress shared;
     UploadOutcome outcome;
     std::unique_ptr<QThread> worker(QThread::create([&] {

@@ -6,6 +6,7 @@
 #include "base/ShownText.h"
 #include "case/HostRun.h"
 #include "outside/Interruption.h"
+#include "platform/StopToken.h"
 #include "platform/TerminalLine.h"
 
 #include <QCoreApplication>
@@ -45,17 +46,20 @@ int usageError(const QString& text)
 } // namespace
 
 CollectRun::CollectRun(CollectOptions options, CaseIndex index, CaseFolder caseFolder, CollectDisplay display,
-                       QObject* parent)
+                       StopToken& stop, QObject* parent)
     : QObject(parent), m_options(std::move(options)), m_index(std::move(index)),
-      m_caseFolder(std::move(caseFolder)), m_display(display),
+      m_caseFolder(std::move(caseFolder)), m_display(display), m_stop(stop),
       m_block(std::make_unique<TerminalLine>(display.stream, display.terminal))
 {
     m_redraw.setInterval(250);
     connect(&m_redraw, &QTimer::timeout, this, &CollectRun::redraw);
+    // The request may come from another thread: the interrupt runs on this run's own.
+    m_stop.setWake([this] { QMetaObject::invokeMethod(this, &CollectRun::interrupt, Qt::QueuedConnection); });
 }
 
 CollectRun::~CollectRun()
 {
+    m_stop.setWake({});
     // The hosts first: their masters' sockets are in the control folder, which goes with this.
     for (HostRun*& run : m_runs) {
         delete run;
@@ -100,6 +104,10 @@ bool CollectRun::start(QString* why)
         return false;
     if (m_display.terminal)
         m_redraw.start();
+    if (m_stop.stopRequested()) { // asked to stop before any host began: each ends as interrupted
+        interrupt();
+        return true;
+    }
     startNext();
     if (m_running == 0)
         QTimer::singleShot(0, this, [this] { hostEnded(m_index.hosts.size()); });
@@ -302,16 +310,15 @@ int runCollect(CollectOptions options, const RecordedOptionsReader& readRecorded
         return status;
     const QString casePath = caseFolder->path();
 
-    CollectRun run(options, index, std::move(*caseFolder), {stderr, ::isatty(STDERR_FILENO) == 1});
-    const Interruption::Watch watch([&run] { run.interrupt(); });
+    StopToken stop;
+    CollectRun run(options, index, std::move(*caseFolder), {stderr, ::isatty(STDERR_FILENO) == 1}, stop);
+    const Interruption::Watch watch([&stop] { stop.request(); });
     QObject::connect(&run, &CollectRun::done, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     QString why;
     if (!run.start(&why)) {
         say(why);
         return ExitStatus::kFailure;
     }
-    if (Interruption::requested() != 0)
-        run.interrupt();
     QCoreApplication::exec();
 
     const CaseIndex& ended = run.index();

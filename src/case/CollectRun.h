@@ -18,6 +18,7 @@
 #include <vector>
 
 class HostRun;
+class StopToken;
 class TerminalLine;
 
 // Where a collect run shows itself: an updating block of one line per host on a terminal, plain
@@ -29,14 +30,15 @@ struct CollectDisplay
 };
 
 // A collect run over the hosts of a case: at most --jobs hosts at a time, the index rewritten
-// after every host's end, done emitted once every host has ended.
+// after every host's end, done emitted once every host has ended. A request on its stop token (a
+// signal, a Cancel button), from any thread, interrupts it.
 class CollectRun : public QObject
 {
     Q_OBJECT
 
 public:
     CollectRun(CollectOptions options, CaseIndex index, CaseFolder caseFolder, CollectDisplay display,
-               QObject* parent = nullptr);
+               StopToken& stop, QObject* parent = nullptr);
     ~CollectRun() override;
 
     // Starts the hosts still pending; false, with the reason, when the case folder cannot be used.
@@ -59,6 +61,7 @@ private:
     CaseIndex m_index;
     const CaseFolder m_caseFolder;
     const CollectDisplay m_display;
+    StopToken& m_stop;
     const std::unique_ptr<TerminalLine> m_block; // the hosts' lines on a terminal
     std::optional<ControlFolder> m_control;      // the master connections' sockets
     std::shared_ptr<FetchSpace> m_space;

@@ -155,18 +155,22 @@ QByteArray tusMetadata(const QList<std::pair<QByteArray, QByteArray>>& pairs)
     return items.join(',');
 }
 
-TusClient::TusClient(TusConnection connection)
+TusClient::TusClient(TusConnection connection, StopToken& stop)
     : m_connection(std::move(connection)),
       m_mask({m_connection.token, m_connection.password,
               m_connection.password.isEmpty() ? QByteArray()
-                                              : m_connection.userName + ':' + m_connection.password})
+                                              : m_connection.userName + ':' + m_connection.password}),
+      m_stop(stop)
 {
     initialiseCurl();
     m_handles = std::make_unique<Handles>();
     m_stop.setWake([multi = m_handles->multi] { curl_multi_wakeup(multi); });
 }
 
-TusClient::~TusClient() = default;
+TusClient::~TusClient()
+{
+    m_stop.setWake({});
+}
 
 bool TusClient::pause(std::chrono::milliseconds wait)
 {

@@ -61,13 +61,13 @@ struct TusReply
 };
 
 // A tus 1.0 client (core, creation, termination) over libcurl. One connection is kept open and
-// reused from request to request. Every wait ends early when its stop token is requested (from any thread)
-// or a signal asks the program to stop. What a reply carries to be shown (its status text, body
+// reused from request to request. Every wait ends early when the stop token its owner hands it is
+// requested (a Cancel button, from any thread) or a signal asks the program to stop. What a reply carries to be shown (its status text, body
 // and failure) comes with the token and the password masked, however the server echoed them.
 class TusClient
 {
 public:
-    explicit TusClient(TusConnection connection);
+    TusClient(TusConnection connection, StopToken& stop);
     ~TusClient();
     TusClient(const TusClient&) = delete;
     TusClient& operator=(const TusClient&) = delete;
@@ -96,9 +96,6 @@ public:
 
     // Called while a PATCH runs with the bytes of it sent so far.
     std::function<void(qint64)> onSent;
-    // What asks every wait and request to end now: a Cancel button requests it (from any thread),
-    // and a signal counts as a request.
-    StopToken& stopToken() { return m_stop; }
     bool stopRequested() const { return m_stop.stopRequested(); }
 
     // One request on its way (the transfer's callbacks see it).
@@ -112,7 +109,7 @@ private:
     const EchoMask m_mask;
     struct Handles;
     std::unique_ptr<Handles> m_handles;
-    StopToken m_stop;
+    StopToken& m_stop;
 };
 
 // Upload-Metadata's value: each key with its value in base64, pairs joined by commas.

@@ -544,7 +544,8 @@ int runUpload(const UploadOptions& options)
     for (const QString& entry : leftOut)
         say(QStringLiteral("not sent: %1").arg(entry));
 
-    TusClient client(*connection);
+    StopToken stop; // a signal stops the run
+    TusClient client(*connection, stop);
     UploadSession session(client, options.target, sources, options.chunkBytes);
     ProgressLine progress({stderr, ::isatty(STDERR_FILENO) == 1});
     session.progress = &progress;

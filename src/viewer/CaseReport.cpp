@@ -1,7 +1,7 @@
 #include "viewer/CaseReport.h"
 
 #include "base/SystemError.h"
-#include "outside/Interruption.h"
+#include "platform/StopToken.h"
 #include "platform/Descriptors.h"
 #include "platform/HostName.h"
 
@@ -143,7 +143,7 @@ std::optional<QByteArray> readIndexFile(const QString& folder, int caseFolder, Q
     qsizetype got = 0;
     while (got < bytes.size()) {
         const ssize_t n = ::read(fd.get(), bytes.data() + got, size_t(bytes.size() - got));
-        if (n < 0 && errno == EINTR && Interruption::requested() == 0)
+        if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
             *why = QStringLiteral("cannot read %1/index.json: %2").arg(folder, errnoText(errno));
@@ -204,6 +204,8 @@ CaseReport readCase(const QString& folder, const ReadChoice& given)
     ReadChoice choice = given;
     if (!choice.budget)
         choice.budget = std::make_shared<ReadBudget>();
+    if (!choice.stop)
+        choice.stop = std::make_shared<const StopToken>();
     CaseReport report;
     report.folder = folder;
     const UniqueFd caseFolder(
@@ -226,7 +228,7 @@ CaseReport readCase(const QString& folder, const ReadChoice& given)
     for (const HostRecord& record : report.index.hosts) {
         CaseHost& host = report.hosts.emplace_back();
         host.record = record;
-        if (Interruption::requested() != 0)
+        if (choice.stop->stopRequested())
             break;
         if (!record.package.isEmpty())
             readHostPackage(folder, caseFolder.get(), host, choice, read);

@@ -2,7 +2,6 @@
 
 #include "base/ByteSize.h"
 #include "base/PackageFormat.h"
-#include "outside/Interruption.h"
 
 #include <QHash>
 #include <QSet>
@@ -76,7 +75,7 @@ struct Edits
 };
 
 std::optional<Edits> shortestEdits(const std::vector<int>& a, const std::vector<int>& b, int maxEdits,
-                                   quint64& steps)
+                                   quint64& steps, const StopToken& stop)
 {
     const int n = static_cast<int>(a.size());
     const int m = static_cast<int>(b.size());
@@ -84,7 +83,7 @@ std::optional<Edits> shortestEdits(const std::vector<int>& a, const std::vector<
     std::vector<int> v(static_cast<size_t>(2 * offset + 1), 0);
     std::vector<std::vector<int>> trace;
     int found = -1;
-    for (int d = 0; d <= maxEdits && found < 0 && steps > 0 && Interruption::requested() == 0; ++d) {
+    for (int d = 0; d <= maxEdits && found < 0 && steps > 0 && !stop.stopRequested(); ++d) {
         trace.emplace_back(v.begin() + (offset - d), v.begin() + (offset + d + 1));
         for (int k = -d; k <= d; k += 2) {
             int x = (k == -d || (k != d && v[offset + k - 1] < v[offset + k + 1])) ? v[offset + k + 1]
@@ -135,7 +134,7 @@ std::optional<Edits> shortestEdits(const std::vector<int>& a, const std::vector<
 // The edits of the lines between the common start and the common end: a log that grew compares
 // only its new tail, and the search keeps to what changed.
 std::optional<Edits> trimmedEdits(const std::vector<int>& a, const std::vector<int>& b, int maxEdits,
-                                  quint64& steps)
+                                  quint64& steps, const StopToken& stop)
 {
     size_t head = 0;
     while (head < a.size() && head < b.size() && a[head] == b[head])
@@ -148,7 +147,7 @@ std::optional<Edits> trimmedEdits(const std::vector<int>& a, const std::vector<i
                                    a.end() - static_cast<std::ptrdiff_t>(tail));
     const std::vector<int> middleB(b.begin() + static_cast<std::ptrdiff_t>(head),
                                    b.end() - static_cast<std::ptrdiff_t>(tail));
-    std::optional<Edits> middle = shortestEdits(middleA, middleB, maxEdits, steps);
+    std::optional<Edits> middle = shortestEdits(middleA, middleB, maxEdits, steps, stop);
     if (!middle)
         return std::nullopt;
     Edits edits{std::vector<bool>(a.size(), false), std::vector<bool>(b.size(), false)};
@@ -222,7 +221,7 @@ bool compareText(const ZipReader& older, const ZipEntry& oldEntry, const ZipRead
         return true;
     }
     const auto [ids, otherIds] = numbered(a.lines, b.lines);
-    std::optional<Edits> edits = trimmedEdits(ids, otherIds, kMaxEdits, budget.steps);
+    std::optional<Edits> edits = trimmedEdits(ids, otherIds, kMaxEdits, budget.steps, newer.stop());
     if (!edits && budget.steps == 0) {
         change.note = pastBudget.arg(stepsSpent);
         return false;
@@ -279,7 +278,7 @@ LogSpan spanOf(const PackageFindings& package, size_t index)
         entry,
         [&](const char* data, size_t size) {
             reader.add(data, size);
-            return Interruption::requested() == 0;
+            return !package.zip->stop().stopRequested();
         },
         &why);
     return reader.span(entry.modified);
@@ -356,7 +355,8 @@ EntriesDiff diffEntries(const PackageFindings& older, const PackageFindings& new
                 taken[static_cast<size_t>(*found)] = true;
             }
     }
-    for (size_t i = 0; i < oldEntries.size() && Interruption::requested() == 0; ++i) {
+    const StopToken& stop = newer.zip->stop();
+    for (size_t i = 0; i < oldEntries.size() && !stop.stopRequested(); ++i) {
         const ZipEntry& entry = oldEntries[i];
         if (taken[i] || entry.name == kManifestName)
             continue;
@@ -368,7 +368,7 @@ EntriesDiff diffEntries(const PackageFindings& older, const PackageFindings& new
               .log = isLogEntry(entry.name)});
     }
     Budget budget{limits.linesInAll, limits.textInAll, limits.searchSteps};
-    for (size_t i = 0; i < newEntries.size() && Interruption::requested() == 0; ++i) {
+    for (size_t i = 0; i < newEntries.size() && !stop.stopRequested(); ++i) {
         const ZipEntry& entry = newEntries[i];
         if (entry.name == kManifestName)
             continue;

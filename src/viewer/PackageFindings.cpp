@@ -3,7 +3,6 @@
 #include "base/PackageFormat.h"
 #include "base/SystemError.h"
 #include "masking/TextMasker.h"
-#include "outside/Interruption.h"
 #include "platform/HostName.h"
 #include "platform/WorkerPool.h"
 
@@ -76,8 +75,8 @@ std::optional<QByteArray> packageSha256(const ZipReader& zip, QString* why)
         }
         if (n == 0)
             break;
-        if (const int signal = Interruption::requested(); signal != 0) {
-            *why = QStringLiteral("interrupted by signal %1").arg(signal);
+        if (zip.stop().stopRequested()) {
+            *why = zip.stop().reason();
             return std::nullopt;
         }
         EVP_DigestUpdate(context.get(), block.data(), static_cast<size_t>(n));
@@ -143,7 +142,7 @@ void readEntry(const ZipReader& zip, const ZipEntry& entry, EntryReport& row)
 }
 
 // Reads every entry, spread over the cores in runs of neighbours. The workers stop at a signal, so
-// the wait for them ends soon after one too.
+// the wait for them ends soon after the run is asked to stop.
 void readAllEntries(const ZipReader& zip, std::vector<EntryReport>& rows)
 {
     constexpr size_t kRun = 256;
@@ -154,8 +153,8 @@ void readAllEntries(const ZipReader& zip, std::vector<EntryReport>& rows)
     for (size_t first = 0; first < entries.size(); first += kRun)
         pool.submit([&, first] {
             for (size_t i = first; i < std::min(first + kRun, entries.size()); ++i) {
-                if (const int signal = Interruption::requested(); signal != 0) {
-                    rows[i].problem = QStringLiteral("interrupted by signal %1").arg(signal);
+                if (zip.stop().stopRequested()) {
+                    rows[i].problem = zip.stop().reason();
                     continue;
                 }
                 try {
@@ -471,7 +470,7 @@ PackageFindings readPackage(const QString& path, const ReadChoice& choice)
 {
     PackageFindings report;
     report.path = path;
-    report.zip = ZipReader::open(path, {}, choice.budget, &report.openError);
+    report.zip = ZipReader::open(path, {}, choice.budget, &report.openError, choice.stop);
     if (!report.zip)
         return report;
     const ZipReader& zip = *report.zip;

@@ -167,6 +167,8 @@ struct ReadChoice
     bool checkDigest = true; // the .sha256 file beside the package
     // What the packages of one run may hold in memory together; none: the package's own.
     std::shared_ptr<ReadBudget> budget{};
+    // What asks the run to stop: a signal, a window closed; none: a signal only.
+    std::shared_ptr<const StopToken> stop{};
 };
 
 // Opens and reads a package: what it holds and what is wrong with it, never failing on damage.

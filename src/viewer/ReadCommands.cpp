@@ -5,7 +5,7 @@
 #include "base/ExitStatus.h"
 #include "base/ShownText.h"
 #include "case/HostState.h"
-#include "outside/Interruption.h"
+#include "platform/StopToken.h"
 #include "viewer/CaseReport.h"
 #include "viewer/PackageDiff.h"
 
@@ -476,10 +476,10 @@ int trouble(const QString& why, bool json)
     return kTrouble;
 }
 
-bool interrupted(bool json)
+bool interrupted(const StopToken& stop, bool json)
 {
-    if (const int signal = Interruption::requested(); signal != 0) {
-        trouble(QStringLiteral("interrupted by signal %1").arg(signal), json);
+    if (stop.stopRequested()) {
+        trouble(stop.reason(), json);
         return true;
     }
     return false;
@@ -649,8 +649,8 @@ EntriesDiff printDiffJson(const DiffRun& run)
                                                        {QStringLiteral("changed"), entries.changed}}},
                 {QStringLiteral("lines_left_out"), entries.linesLeftOut},
                 {QStringLiteral("texts_past_budget"), entries.textsPastBudget}};
-            if (const int signal = Interruption::requested(); signal != 0)
-                tail.insert(QStringLiteral("error"), QStringLiteral("interrupted by signal %1").arg(signal));
+            if (const StopToken& stop = run.newer.zip->stop(); stop.stopRequested())
+                tail.insert(QStringLiteral("error"), stop.reason());
             return tail;
         });
     return entries;
@@ -661,19 +661,20 @@ EntriesDiff printDiffJson(const DiffRun& run)
 int runShow(const ReadOptions& options)
 {
     const QString& path = options.paths.constFirst();
+    const auto stop = std::make_shared<const StopToken>(); // a signal stops the read
     if (isFolder(path)) {
-        const CaseReport report = readCase(path);
+        const CaseReport report = readCase(path, {.stop = stop});
         if (!report.readable())
             return trouble(report.openError, options.json);
-        if (interrupted(options.json))
+        if (interrupted(*stop, options.json))
             return kTrouble;
         options.json ? printJson(caseJson(report)) : showCaseText(report);
         return report.intact() ? 0 : 1;
     }
-    const PackageFindings report = readPackage(path);
+    const PackageFindings report = readPackage(path, {.stop = stop});
     if (const QString why = unreadable(report); !why.isEmpty())
         return trouble(why, options.json);
-    if (interrupted(options.json))
+    if (interrupted(*stop, options.json))
         return kTrouble;
     options.json ? printPackageJson(report) : showPackageText(report);
     return report.intact() ? 0 : 1;
@@ -684,23 +685,24 @@ int runDiff(const ReadOptions& options)
     std::vector<PackageFindings> packages;
     // The two packages are held together: one budget for both.
     const auto budget = std::make_shared<ReadBudget>();
+    const auto stop = std::make_shared<const StopToken>(); // a signal stops the read
     for (const QString& path : options.paths) {
         if (isFolder(path))
             return trouble(QStringLiteral("%1 is a folder: diff compares two packages").arg(path),
                            options.json);
         // Every entry's bytes are read, as show reads them: a package whose data is damaged, or
         // that hides bytes between its entries, is never equal to another.
-        packages.push_back(readPackage(path, {.checkData = true, .checkDigest = false, .budget = budget}));
+        packages.push_back(readPackage(path, {.checkData = true, .checkDigest = false, .budget = budget, .stop = stop}));
         if (const QString why = unreadable(packages.back()); !why.isEmpty())
             return trouble(why, options.json);
-        if (interrupted(options.json))
+        if (interrupted(*stop, options.json))
             return kTrouble;
     }
     const DiffRun run{options, packages[0], packages[1],
                       diffManifests(packages[0].manifest, packages[1].manifest)};
     const EntriesDiff entries = options.json ? printDiffJson(run) : printDiffText(run);
-    if (const int signal = Interruption::requested(); signal != 0) {
-        sayError(QStringLiteral("interrupted by signal %1").arg(signal));
+    if (stop->stopRequested()) {
+        sayError(stop->reason());
         return kTrouble;
     }
     return !run.damaged() && run.manifest.empty() && entries.empty() ? 0 : 1;

@@ -27,7 +27,6 @@
 #include "base/ByteSize.h"
 #include "base/PackageFormat.h"
 #include "base/SystemError.h"
-#include "outside/Interruption.h"
 #include "platform/HostName.h"
 
 #include <QStringDecoder>
@@ -482,11 +481,13 @@ std::shared_ptr<const ZipReader> ZipReader::open(const QString& path, QString* w
 }
 
 std::shared_ptr<const ZipReader> ZipReader::open(const QString& path, const ZipLimits& limits,
-                                                 std::shared_ptr<ReadBudget> budget, QString* why)
+                                                 std::shared_ptr<ReadBudget> budget, QString* why,
+                                                 std::shared_ptr<const StopToken> stop)
 {
     std::shared_ptr<ZipReader> zip(new ZipReader);
     zip->m_path = path;
     zip->m_budget = budget ? std::move(budget) : std::make_shared<ReadBudget>();
+    zip->m_stop = stop ? std::move(stop) : std::make_shared<const StopToken>();
     zip->m_fd.reset(::open(HostName::encode(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat info
     {};
@@ -515,7 +516,7 @@ qint64 ZipReader::readAt(quint64 offset, char* into, qint64 count) const
     while (done < count) {
         const ssize_t n = ::pread(m_fd.get(), into + done, static_cast<size_t>(count - done),
                                   static_cast<off_t>(offset + static_cast<quint64>(done)));
-        if (n < 0 && errno == EINTR && Interruption::requested() == 0)
+        if (n < 0 && errno == EINTR && !m_stop->stopRequested())
             continue;
         if (n < 0)
             return -1;
@@ -976,10 +977,11 @@ void ZipReader::checkEntries(const ZipLimits& limits)
 
 bool ZipReader::interrupted()
 {
-    const int signal = Interruption::requested();
-    if (signal != 0 && !m_damage.contains(QStringLiteral("interrupted by signal %1").arg(signal)))
-        m_damage.append(QStringLiteral("interrupted by signal %1").arg(signal));
-    return signal != 0;
+    if (!m_stop->stopRequested())
+        return false;
+    if (const QString why = m_stop->reason(); !m_damage.contains(why))
+        m_damage.append(why);
+    return true;
 }
 
 bool ZipReader::read(const ZipEntry& entry, const std::function<bool(const char*, size_t)>& sink,
@@ -987,8 +989,8 @@ bool ZipReader::read(const ZipEntry& entry, const std::function<bool(const char*
 {
     if (!entry.refused.isEmpty())
         return failing(why, entry.refused);
-    if (const int signal = Interruption::requested(); signal != 0)
-        return failing(why, QStringLiteral("interrupted by signal %1").arg(signal));
+    if (m_stop->stopRequested())
+        return failing(why, m_stop->reason());
     if (entry.size <= kWholeEntryLimit && entry.packed <= kWholeEntryLimit)
         return readWhole(entry, sink, why);
     EntryStream stream(std::shared_ptr<const ZipReader>(std::shared_ptr<const ZipReader>{}, this), entry);
@@ -1181,8 +1183,8 @@ qint64 EntryStream::read(char* into, qint64 max)
         return -1;
     if (m_ended || max <= 0)
         return 0;
-    if (Interruption::requested() != 0)
-        return fail(QStringLiteral("interrupted by signal %1").arg(Interruption::requested()));
+    if (const StopToken& stop = m_zip->stop(); stop.stopRequested())
+        return fail(stop.reason());
     const qint64 n = m_entry.method == 8 ? readDeflated(into, max) : readStored(into, max);
     if (n > 0) {
         m_crc = static_cast<quint32>(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/CHandle.h"
+#include "platform/StopToken.h"
 #include "viewer/ReadBudget.h"
 
 #include <QByteArray>
@@ -72,9 +73,11 @@ class ZipReader
 public:
     // The archive at the host path; none, with the reason, when it cannot be opened at all (no such
     // file, not a plain file, not readable). A file that is no zip archive opens with that damage.
-    // Without a budget, the reader has one of its own.
+    // Without a budget, the reader has one of its own; without a stop token, one that only a
+    // signal sets.
     static std::shared_ptr<const ZipReader> open(const QString& path, const ZipLimits& limits,
-                                                 std::shared_ptr<ReadBudget> budget, QString* why);
+                                                 std::shared_ptr<ReadBudget> budget, QString* why,
+                                                 std::shared_ptr<const StopToken> stop = {});
     // The same under the program's own limits and a budget of its own.
     static std::shared_ptr<const ZipReader> open(const QString& path, QString* why);
     ~ZipReader();
@@ -108,6 +111,10 @@ public:
     // a read error.
     qint64 readAt(quint64 offset, char* into, qint64 count) const;
 
+    // The run this reader belongs to was asked to stop (a signal, a window closed): its reads end
+    // early with stop().reason() as what is wrong.
+    const StopToken& stop() const { return *m_stop; }
+
 private:
     friend class EntryStream; // reads a deflated entry through to find where it ends
     ZipReader() = default;
@@ -139,6 +146,7 @@ private:
     std::vector<std::unique_ptr<char16_t[]>> m_nameBlocks;
     qsizetype m_blockUsed = 0;
     std::shared_ptr<ReadBudget> m_budget;
+    std::shared_ptr<const StopToken> m_stop;
     quint64 m_entriesTaken = 0;
     quint64 m_charactersTaken = 0;
 };

@@ -208,7 +208,8 @@ void TestDelivery::refusals()
     QFETCH(QByteArray, location);
     QFETCH(QString, described);
     QFETCH(QString, resolved);
-    const TusClient client({QUrl(u"http://127.0.0.1:7/files/"_s), "T0k-3n"});
+    StopToken stop;
+    const TusClient client({QUrl(u"http://127.0.0.1:7/files/"_s), "T0k-3n"}, stop);
     TusReply reply;
     reply.kind = TusReply::Kind::Answered;
     reply.status = status;

@@ -1,17 +1,30 @@
 #include "base/ByteSize.h"
+#include "case/CaseFolder.h"
+#include "case/CollectRun.h"
+#include "delivery/TusClient.h"
+#include "delivery/UploadRun.h"
 #include "outside/Interruption.h"
+#include "platform/StopToken.h"
 #include "platform/TerminalLine.h"
+#include "support/HandMadeZip.h"
+#include "support/TestEnvironment.h"
+#include "viewer/PackageFindings.h"
 
+#include <QDir>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
-// What long jobs share: the sizes they show and read, and their progress line on a terminal.
+// What long jobs share: the sizes they show and read, their progress line on a terminal, and the
+// token that stops them.
 class TestRunKit : public QObject
 {
     Q_OBJECT
@@ -23,6 +36,8 @@ private Q_SLOTS:
     void sizesRead();
     void progressLine_data();
     void progressLine();
+    void jobsStop_data();
+    void jobsStop();
     // Last: the signal it raises stays noted for the rest of the process.
     void signalWatched();
 };
@@ -216,6 +231,125 @@ void TestRunKit::progressLine()
     const QByteArray got(buffer, qsizetype(size));
     std::free(buffer);
     QCOMPARE(got, written);
+}
+
+namespace {
+
+// Reads a small package; what the read ends with.
+QString readJob(const std::shared_ptr<StopToken>& stop, const QString& folder)
+{
+    const QString path = folder + u"/package.zip"_s;
+    if (!writeFile(path, handMade({{"a.txt", "alpha"}, {"b.txt", "beta"}})))
+        return u"no package written"_s;
+    const PackageFindings report = readPackage(path, {.stop = stop});
+    return report.damage.isEmpty() ? u"read whole"_s : report.damage.constFirst();
+}
+
+// Collects from two hosts, the first of them a listener that accepts and never answers: a request
+// after start comes from another thread once ssh has reached it. Each host's end, as the index
+// written in the case folder has it.
+QString collectJob(StopToken& stop, const QString& folder, bool midway)
+{
+    QTcpServer silent;
+    if (!silent.listen(QHostAddress(u"127.0.0.1"_s)))
+        return u"no listener"_s;
+    const QString sshConfig = folder + u"/ssh_config"_s;
+    if (!writeFile(sshConfig, u"Host quiet\n  HostName 127.0.0.1\n  Port %1\n"_s.arg(silent.serverPort()).toUtf8()))
+        return u"no ssh config"_s;
+    CollectOptions options;
+    options.hosts = {{u"quiet"_s, {}}, {u"later"_s, {}}};
+    options.target = u"/srv/app"_s;
+    options.out = folder + u"/case"_s;
+    options.jobs = 1;
+    options.sshConfig = sshConfig;
+    CaseIndex index;
+    index.target = options.target;
+    for (const HostEntry& entry : options.hosts)
+        index.hosts.push_back(HostRecord{entry.host, entry.folder});
+    QString why;
+    std::optional<CaseFolder> caseFolder = CaseFolder::create(options.out, &why);
+    if (!caseFolder)
+        return why;
+    std::thread requester;
+    if (midway)
+        QObject::connect(&silent, &QTcpServer::newConnection, &silent,
+                         [&] { requester = std::thread([&stop] { stop.request(); }); });
+    CollectRun run(options, index, std::move(*caseFolder), {stderr, false}, stop);
+    bool done = false;
+    QObject::connect(&run, &CollectRun::done, &run, [&done] { done = true; });
+    if (!run.start(&why))
+        return why;
+    const bool ended = QTest::qWaitFor([&done] { return done; }, 60000);
+    if (requester.joinable())
+        requester.join();
+    if (!ended)
+        return u"still running"_s;
+    QStringList ends;
+    for (const HostRecord& host : run.index().hosts)
+        ends << u"%1: %2"_s.arg(stateName(host.state), host.reason);
+    return ends.join(u" | "_s);
+}
+
+// Sends a small package to a port where nothing listens; the outcome of its one file.
+QString uploadJob(StopToken& stop, const QString& folder)
+{
+    const QString path = folder + u"/package.zip"_s;
+    if (!writeFile(path, handMade({{"a.txt", "alpha"}})))
+        return u"no package written"_s;
+    QString why;
+    std::vector<UploadSource> sources = uploadSources(path, &why);
+    TusClient client({QUrl(u"http://127.0.0.1:9/files/"_s), {}}, stop);
+    UploadSession session(client, path, std::move(sources), 1 << 20);
+    const std::vector<UploadOutcome> outcomes = session.run();
+    if (outcomes.size() != 1)
+        return u"%1 outcomes"_s.arg(outcomes.size());
+    const UploadOutcome& outcome = outcomes.front();
+    return outcome.end == UploadOutcome::End::Interrupted
+               ? u"interrupted, %1 bytes sent, state %2"_s.arg(outcome.sentBytes).arg(outcome.stateKept ? u"kept"_s : u"none"_s)
+               : outcome.reason;
+}
+
+} // namespace
+
+// Every long job ends the same way when its token is requested: a Cancel button before it began, or
+// another thread while it waits. Nothing is left half-done: the index says each host's end, the
+// upload keeps no state for bytes never sent.
+void TestRunKit::jobsStop_data()
+{
+    QTest::addColumn<QString>("job");
+    QTest::addColumn<bool>("midway");
+    QTest::addColumn<QString>("ended");
+    QTest::newRow("read, cancelled first") << u"read"_s << false << u"cancelled"_s;
+    QTest::newRow("collect, cancelled first")
+        << u"collect"_s << false
+        << u"interrupted: the run was interrupted before this host's turn | "
+           "interrupted: the run was interrupted before this host's turn"_s;
+    QTest::newRow("collect, cancelled from another thread while ssh waits")
+        << u"collect"_s << true
+        << u"interrupted: the run was interrupted | "
+           "interrupted: the run was interrupted before this host's turn"_s;
+    QTest::newRow("upload, cancelled first") << u"upload"_s << false << u"interrupted, 0 bytes sent, state none"_s;
+}
+
+void TestRunKit::jobsStop()
+{
+    QFETCH(QString, job);
+    QFETCH(bool, midway);
+    QFETCH(QString, ended);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const auto stop = std::make_shared<StopToken>();
+    if (!midway)
+        stop->request();
+    QString got;
+    if (job == u"read")
+        got = readJob(stop, folder.path());
+    else if (job == u"collect")
+        got = collectJob(*stop, folder.path(), midway);
+    else
+        got = uploadJob(*stop, folder.path());
+    QCOMPARE(got, ended);
+    QCOMPARE(stop->reason(), u"cancelled"_s);
 }
 
 // A signal wakes the watch once: the descriptor is drained, so the event loop does not wake again

@@ -433,7 +433,8 @@ void TestUpload::aTricklingRequestMeetsItsDeadline()
     connection.endpoint = QUrl(server.proxyUrl());
     connection.answerTimeout = std::chrono::seconds(1);
     connection.slowestBytesPerSecond = size;
-    TusClient client(connection);
+    StopToken stop;
+    TusClient client(connection, stop);
     const TusReply created = client.create(size, {});
     QVERIFY2(created.ok(), qPrintable(created.describe()));
     const QUrl upload = client.locationOf(created);
