@@ -40,7 +40,6 @@ UploadResult resultOf(const UploadOutcome& outcome, const QString& package)
     return {UploadResult::End::Failed, frmUpload::tr("The package was not sent: %1").arg(outcome.reason)};
 }
 
-// What the upload's thread tells the window, read by the window's refresh.
 // What the sending thread tells the window's timer: the bytes the server holds of the package.
 struct SharedProgress final : ProgressSink
 {

@@ -46,7 +46,7 @@ int usageError(const QString& text)
 } // namespace
 
 CollectRun::CollectRun(CollectOptions options, CaseIndex index, CaseFolder caseFolder, CollectDisplay display,
-                       StopToken& stop, QObject* parent)
+                       const StopToken& stop, QObject* parent)
     : QObject(parent), m_options(std::move(options)), m_index(std::move(index)),
       m_caseFolder(std::move(caseFolder)), m_display(display), m_stop(stop),
       m_block(std::make_unique<TerminalLine>(display.stream, display.terminal))
@@ -54,12 +54,13 @@ CollectRun::CollectRun(CollectOptions options, CaseIndex index, CaseFolder caseF
     m_redraw.setInterval(250);
     connect(&m_redraw, &QTimer::timeout, this, &CollectRun::redraw);
     // The request may come from another thread: the interrupt runs on this run's own.
-    m_stop.setWake([this] { QMetaObject::invokeMethod(this, &CollectRun::interrupt, Qt::QueuedConnection); });
+    m_wake = std::make_unique<StopToken::Wake>(
+        m_stop, [this] { QMetaObject::invokeMethod(this, &CollectRun::interrupt, Qt::QueuedConnection); });
 }
 
 CollectRun::~CollectRun()
 {
-    m_stop.setWake({});
+    m_wake.reset();
     // The hosts first: their masters' sockets are in the control folder, which goes with this.
     for (HostRun*& run : m_runs) {
         delete run;
@@ -156,7 +157,7 @@ void CollectRun::saveIndex()
 
 void CollectRun::interrupt()
 {
-    if (m_interrupted)
+    if (m_interrupted || m_done)
         return;
     m_interrupted = true;
     for (std::size_t slot = 0; slot < m_runs.size(); ++slot) {

@@ -8,6 +8,7 @@
 #include "case/CollectOptions.h"
 #include "case/ControlFolder.h"
 #include "case/FetchSpace.h"
+#include "platform/StopToken.h"
 
 #include <QObject>
 #include <QString>
@@ -18,7 +19,6 @@
 #include <vector>
 
 class HostRun;
-class StopToken;
 class TerminalLine;
 
 // Where a collect run shows itself: an updating block of one line per host on a terminal, plain
@@ -38,7 +38,7 @@ class CollectRun : public QObject
 
 public:
     CollectRun(CollectOptions options, CaseIndex index, CaseFolder caseFolder, CollectDisplay display,
-               StopToken& stop, QObject* parent = nullptr);
+               const StopToken& stop, QObject* parent = nullptr);
     ~CollectRun() override;
 
     // Starts the hosts still pending; false, with the reason, when the case folder cannot be used.
@@ -61,7 +61,7 @@ private:
     CaseIndex m_index;
     const CaseFolder m_caseFolder;
     const CollectDisplay m_display;
-    StopToken& m_stop;
+    const StopToken& m_stop;
     const std::unique_ptr<TerminalLine> m_block; // the hosts' lines on a terminal
     std::optional<ControlFolder> m_control;      // the master connections' sockets
     std::shared_ptr<FetchSpace> m_space;
@@ -71,6 +71,7 @@ private:
     bool m_interrupted = false;
     bool m_done = false;
     QTimer m_redraw;
+    std::unique_ptr<StopToken::Wake> m_wake; // a request interrupts the run on its own thread
 };
 
 // Reads the options a case folder recorded, as the command line reads them; the sshConfig it names is

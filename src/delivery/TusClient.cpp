@@ -155,7 +155,7 @@ QByteArray tusMetadata(const QList<std::pair<QByteArray, QByteArray>>& pairs)
     return items.join(',');
 }
 
-TusClient::TusClient(TusConnection connection, StopToken& stop)
+TusClient::TusClient(TusConnection connection, const StopToken& stop)
     : m_connection(std::move(connection)),
       m_mask({m_connection.token, m_connection.password,
               m_connection.password.isEmpty() ? QByteArray()
@@ -164,13 +164,11 @@ TusClient::TusClient(TusConnection connection, StopToken& stop)
 {
     initialiseCurl();
     m_handles = std::make_unique<Handles>();
-    m_stop.setWake([multi = m_handles->multi] { curl_multi_wakeup(multi); });
+    m_wake =
+        std::make_unique<StopToken::Wake>(m_stop, [multi = m_handles->multi] { curl_multi_wakeup(multi); });
 }
 
-TusClient::~TusClient()
-{
-    m_stop.setWake({});
-}
+TusClient::~TusClient() = default;
 
 bool TusClient::pause(std::chrono::milliseconds wait)
 {

@@ -61,13 +61,14 @@ struct TusReply
 };
 
 // A tus 1.0 client (core, creation, termination) over libcurl. One connection is kept open and
-// reused from request to request. Every wait ends early when the stop token its owner hands it is
-// requested (a Cancel button, from any thread) or a signal asks the program to stop. What a reply carries to be shown (its status text, body
-// and failure) comes with the token and the password masked, however the server echoed them.
+// reused from request to request. Every wait ends early when the stop token its owner hands it
+// is requested (a Cancel button, from any thread) or a signal asks the program to stop. What a reply carries
+// to be shown (its status text, body and failure) comes with the token and the password masked, however the
+// server echoed them.
 class TusClient
 {
 public:
-    TusClient(TusConnection connection, StopToken& stop);
+    TusClient(TusConnection connection, const StopToken& stop);
     ~TusClient();
     TusClient(const TusClient&) = delete;
     TusClient& operator=(const TusClient&) = delete;
@@ -109,7 +110,8 @@ private:
     const EchoMask m_mask;
     struct Handles;
     std::unique_ptr<Handles> m_handles;
-    StopToken& m_stop;
+    const StopToken& m_stop;
+    std::unique_ptr<StopToken::Wake> m_wake; // goes before the handles it wakes
 };
 
 // Upload-Metadata's value: each key with its value in base64, pairs joined by commas.

@@ -1,9 +1,9 @@
 #include "viewer/CaseReport.h"
 
 #include "base/SystemError.h"
-#include "platform/StopToken.h"
 #include "platform/Descriptors.h"
 #include "platform/HostName.h"
+#include "platform/StopToken.h"
 
 #include <map>
 #include <utility>
@@ -98,9 +98,9 @@ void readHostPackage(const QString& folder, int caseFolder, CaseHost& host, cons
         return;
     }
     // Read through the descriptor just opened, so that what was checked is what is read.
-    host.package =
-        readPackage(QStringLiteral("/proc/self/fd/%1").arg(fd.get()),
-                    {.checkData = choice.checkData, .checkDigest = false, .budget = choice.budget});
+    host.package = readPackage(
+        QStringLiteral("/proc/self/fd/%1").arg(fd.get()),
+        {.checkData = choice.checkData, .checkDigest = false, .budget = choice.budget, .stop = choice.stop});
     host.package->path = *path;
     const PackageFindings& package = *host.package;
     if (!package.readable()) {

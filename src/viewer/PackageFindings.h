@@ -167,7 +167,7 @@ struct ReadChoice
     bool checkDigest = true; // the .sha256 file beside the package
     // What the packages of one run may hold in memory together; none: the package's own.
     std::shared_ptr<ReadBudget> budget{};
-    // What asks the run to stop: a signal, a window closed; none: a signal only.
+    // What asks the run to stop besides a signal; none: a signal only.
     std::shared_ptr<const StopToken> stop{};
 };
 

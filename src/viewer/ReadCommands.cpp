@@ -692,7 +692,8 @@ int runDiff(const ReadOptions& options)
                            options.json);
         // Every entry's bytes are read, as show reads them: a package whose data is damaged, or
         // that hides bytes between its entries, is never equal to another.
-        packages.push_back(readPackage(path, {.checkData = true, .checkDigest = false, .budget = budget, .stop = stop}));
+        packages.push_back(
+            readPackage(path, {.checkData = true, .checkDigest = false, .budget = budget, .stop = stop}));
         if (const QString why = unreadable(packages.back()); !why.isEmpty())
             return trouble(why, options.json);
         if (interrupted(*stop, options.json))

@@ -38,6 +38,7 @@ private Q_SLOTS:
     void progressLine();
     void jobsStop_data();
     void jobsStop();
+    void sharedToken();
     // Last: the signal it raises stays noted for the rest of the process.
     void signalWatched();
 };
@@ -254,7 +255,8 @@ QString collectJob(StopToken& stop, const QString& folder, bool midway)
     if (!silent.listen(QHostAddress(u"127.0.0.1"_s)))
         return u"no listener"_s;
     const QString sshConfig = folder + u"/ssh_config"_s;
-    if (!writeFile(sshConfig, u"Host quiet\n  HostName 127.0.0.1\n  Port %1\n"_s.arg(silent.serverPort()).toUtf8()))
+    if (!writeFile(sshConfig,
+                   u"Host quiet\n  HostName 127.0.0.1\n  Port %1\n"_s.arg(silent.serverPort()).toUtf8()))
         return u"no ssh config"_s;
     CollectOptions options;
     options.hosts = {{u"quiet"_s, {}}, {u"later"_s, {}}};
@@ -305,7 +307,8 @@ QString uploadJob(StopToken& stop, const QString& folder)
         return u"%1 outcomes"_s.arg(outcomes.size());
     const UploadOutcome& outcome = outcomes.front();
     return outcome.end == UploadOutcome::End::Interrupted
-               ? u"interrupted, %1 bytes sent, state %2"_s.arg(outcome.sentBytes).arg(outcome.stateKept ? u"kept"_s : u"none"_s)
+               ? u"interrupted, %1 bytes sent, state %2"_s.arg(outcome.sentBytes)
+                     .arg(outcome.stateKept ? u"kept"_s : u"none"_s)
                : outcome.reason;
 }
 
@@ -328,7 +331,8 @@ void TestRunKit::jobsStop_data()
         << u"collect"_s << true
         << u"interrupted: the run was interrupted | "
            "interrupted: the run was interrupted before this host's turn"_s;
-    QTest::newRow("upload, cancelled first") << u"upload"_s << false << u"interrupted, 0 bytes sent, state none"_s;
+    QTest::newRow("upload, cancelled first")
+        << u"upload"_s << false << u"interrupted, 0 bytes sent, state none"_s;
 }
 
 void TestRunKit::jobsStop()
@@ -350,6 +354,28 @@ void TestRunKit::jobsStop()
         got = uploadJob(*stop, folder.path());
     QCOMPARE(got, ended);
     QCOMPARE(stop->reason(), u"cancelled"_s);
+}
+
+// Two jobs on one token: each is woken while it waits, and the end of one leaves the other's wake.
+void TestRunKit::sharedToken()
+{
+    StopToken stop;
+    int first = 0;
+    int second = 0;
+    {
+        const StopToken::Wake ended(stop, [&first] { ++first; });
+        const StopToken::Wake waiting(stop, [&second] { ++second; });
+        stop.request();
+        QCOMPARE(first, 1);
+        QCOMPARE(second, 1);
+    }
+    const StopToken::Wake waiting(stop, [&second] { ++second; });
+    {
+        const StopToken::Wake ended(stop, [&first] { ++first; });
+    }
+    stop.request();
+    QCOMPARE(first, 1);
+    QCOMPARE(second, 2);
 }
 
 // A signal wakes the watch once: the descriptor is drained, so the event loop does not wake again
