@@ -262,7 +262,6 @@ void TestPackageBuilder::traceOfEachSituation_data()
 
 void TestPackageBuilder::traceOfEachSituation()
 {
-    QFETCH(QStringList, trace);
     const QByteArray situation = QTest::currentDataTag();
     Harness h;
     if (situation.contains("without the product's folders")) {
@@ -291,7 +290,7 @@ void TestPackageBuilder::traceOfEachSituation()
         const bool interactive = situation.contains("cancelled") || nowhere;
         h.builder.Build_Package(blank ? u"   "_s : u"C:\\OUT\\PKG.ZIP"_s, interactive);
     }
-    QCOMPARE(log.record->lines(), trace);
+    QTEST(log.record->lines(), "trace");
     // Whatever happened, the pointer and the progress window are back as they were, and no message shows.
     QVERIFY(h.pointer.calls.isEmpty() || h.pointer.calls.last() == u"default"_s);
     QVERIFY(h.progress->isEmpty() || h.progress->last() == u"close"_s);
