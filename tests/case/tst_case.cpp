@@ -12,7 +12,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimeZone>
 #include <QTimer>
 
 #include <fcntl.h>

@@ -7,7 +7,6 @@
 #include "support/TestEnvironment.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>

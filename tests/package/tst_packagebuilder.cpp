@@ -18,7 +18,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include <optional>
 
 using namespace Qt::StringLiterals;
 

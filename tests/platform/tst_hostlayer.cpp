@@ -7,8 +7,6 @@
 #include "support/PeWriter.h"
 #include "support/TestEnvironment.h"
 
-#include <QDir>
-#include <QScopeGuard>
 #include <QTest>
 
 #include <cerrno>

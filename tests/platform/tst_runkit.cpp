@@ -10,7 +10,6 @@
 #include "support/TestEnvironment.h"
 #include "viewer/PackageFindings.h"
 
-#include <QDir>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>

@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <pwd.h>

@@ -10,9 +10,6 @@
 #include "viewer/PackageFindings.h"
 
 #include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTest>
 #include <QTimeZone>
 
