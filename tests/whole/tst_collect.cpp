@@ -111,12 +111,12 @@ class TestCollect : public QObject
 
 private Q_SLOTS:
     void everyHostEndsInItsState();
-    void anInterruptedRunLeavesNothingRunning();
+    void aSignalledRunLeavesNothingRunning_data();
+    void aSignalledRunLeavesNothingRunning();
     void plantedCaseFiles_data();
     void plantedCaseFiles();
     void sshAndServers_data();
     void sshAndServers();
-    void aKilledRunTakesItsSshAlong();
 };
 
 // One run over a fleet where each host fails its own way, then a resume once one is mended, then
@@ -204,32 +204,56 @@ void TestCollect::everyHostEndsInItsState()
     QCOMPARE(collect(common + QStringList{u"--out"_s, second, names[0], u"--"_s, fleet.target()}).status, 64);
 }
 
-// SIGINT while one host builds and another is done: the first is marked interrupted and its remote
-// folder removed, the second kept, and no ssh process or control socket is left.
-void TestCollect::anInterruptedRunLeavesNothingRunning()
+void TestCollect::aSignalledRunLeavesNothingRunning_data()
 {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGKILL") << SIGKILL;
+}
+
+// A signal while one host builds and another is done. SIGINT: the first is marked interrupted and its
+// remote folder removed, the second kept, and no ssh process or control socket is left. SIGKILL: the
+// ssh processes end with the program, the server stops the build and removes its folder as the
+// connection goes, and the next run removes the control folder left.
+void TestCollect::aSignalledRunLeavesNothingRunning()
+{
+    QFETCH(int, signal);
     SshFleet fleet(QStringLiteral(TS6_PROGRAM));
     const QString done = fleet.add(Kind::Healthy);
     const QString hanging = fleet.add(Kind::Hanging);
-    QVERIFY2(!hanging.isEmpty(), qPrintable(fleet.error()));
+    const QString refused = fleet.add(Kind::Refused);
+    QVERIFY2(!done.isEmpty() && !hanging.isEmpty() && !refused.isEmpty(), qPrintable(fleet.error()));
     const QString caseFolder = fleet.root() + u"/case"_s;
     QTemporaryDir temp;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"TMPDIR"_s, temp.path()); // where the control sockets go
+    env.insert(u"TMPDIR"_s, temp.path()); // where the control folders go
     const auto process = startCollect({u"--ssh-config"_s, fleet.sshConfig(), u"--out"_s, caseFolder, done,
                                        hanging, u"--"_s, fleet.target()},
                                       env);
     const QString package = folderOf(caseFolder, done) + u"/package.zip"_s;
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fleet.hostRoot(1) + u"/started"_s) && QFile::exists(package),
                              kPatience);
-    ::kill(static_cast<pid_t>(process->processId()), SIGINT);
+    QVERIFY(!fleet.strayProcesses().isEmpty()); // the master and the build's ssh
+    ::kill(static_cast<pid_t>(process->processId()), signal);
     QVERIFY(process->waitForFinished(kPatience));
-    QCOMPARE(process->exitCode(), 3);
-    QCOMPARE(statesIn(caseFolder),
-             (std::map<QString, QString>{{done, u"collected"_s}, {hanging, u"interrupted"_s}}));
-    QCOMPARE(fleet.strayProcesses(), QStringList());
+    if (signal == SIGINT) {
+        QCOMPARE(process->exitCode(), 3);
+        QCOMPARE(statesIn(caseFolder),
+                 (std::map<QString, QString>{{done, u"collected"_s}, {hanging, u"interrupted"_s}}));
+        QCOMPARE(fleet.strayProcesses(), QStringList());
+        QVERIFY(emptyFolder(temp.path()));
+        QVERIFY(emptyFolder(fleet.hostRoot(1) + u"/tmp"_s)); // the interrupted build's folder is removed
+        return;
+    }
+    // Within the watcher's wait for the build's end, and well within the test's own time.
+    QTRY_COMPARE_WITH_TIMEOUT(fleet.strayProcesses(), QStringList(), kEnding);
+    QTRY_VERIFY_WITH_TIMEOUT(emptyFolder(fleet.hostRoot(1) + u"/tmp"_s), kEnding);
+    QCOMPARE(QDir(temp.path()).entryList({u"ts6c-*"_s}, QDir::Dirs | QDir::Hidden).size(), 1);
+    const CollectRun next = collect({u"--ssh-config"_s, fleet.sshConfig(), u"--out"_s,
+                                     fleet.root() + u"/case2"_s, refused, u"--"_s, fleet.target()},
+                                    env);
+    QCOMPARE(next.status, 1);
     QVERIFY(emptyFolder(temp.path()));
-    QVERIFY(emptyFolder(fleet.hostRoot(1) + u"/tmp"_s)); // the interrupted build's folder is removed
 }
 
 // A case folder with something planted in it by another user, or an index forged: each is refused
@@ -428,37 +452,6 @@ void TestCollect::sshAndServers()
                  said.constData());
     }
     QCOMPARE(fleet.strayProcesses(), QStringList());
-}
-
-// SIGKILL while a host builds: its ssh processes end with the program, the server stops the build
-// and removes its folder as the connection goes, and the next run removes the control folder left.
-void TestCollect::aKilledRunTakesItsSshAlong()
-{
-    SshFleet fleet(QStringLiteral(TS6_PROGRAM));
-    const QString hanging = fleet.add(Kind::Hanging);
-    const QString refused = fleet.add(Kind::Refused);
-    QVERIFY2(!hanging.isEmpty() && !refused.isEmpty(), qPrintable(fleet.error()));
-    QTemporaryDir temp;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"TMPDIR"_s, temp.path()); // where the control folders go
-    const auto process = startCollect({u"--ssh-config"_s, fleet.sshConfig(), u"--out"_s,
-                                       fleet.root() + u"/case"_s, hanging, u"--"_s, fleet.target()},
-                                      env);
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fleet.hostRoot(0) + u"/started"_s), kPatience);
-    QVERIFY(!fleet.strayProcesses().isEmpty()); // the master and the build's ssh
-    ::kill(static_cast<pid_t>(process->processId()), SIGKILL);
-    QVERIFY(process->waitForFinished(kPatience));
-
-    // Within the watcher's wait for the build's end, and well within the test's own time.
-    QTRY_COMPARE_WITH_TIMEOUT(fleet.strayProcesses(), QStringList(), kEnding);
-    QTRY_VERIFY_WITH_TIMEOUT(emptyFolder(fleet.hostRoot(0) + u"/tmp"_s), kEnding);
-    QCOMPARE(QDir(temp.path()).entryList({u"ts6c-*"_s}, QDir::Dirs | QDir::Hidden).size(), 1);
-
-    const CollectRun next = collect({u"--ssh-config"_s, fleet.sshConfig(), u"--out"_s,
-                                     fleet.root() + u"/case2"_s, refused, u"--"_s, fleet.target()},
-                                    env);
-    QCOMPARE(next.status, 1);
-    QVERIFY(emptyFolder(temp.path()));
 }
 
 QTEST_GUILESS_MAIN(TestCollect)
