@@ -18,7 +18,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -127,8 +126,7 @@ private Q_SLOTS:
     void traceOfEachSituation_data();
     void traceOfEachSituation();
     void defaultName();
-    void chosenNameGetsZip();
-    void dialogRecordIsKept();
+    void theSaveDialog();
 };
 
 void TestPackageBuilder::packages_data()
@@ -317,8 +315,9 @@ void TestPackageBuilder::defaultName()
 }
 
 // The chosen name gets ".ZIP" unless it ends in it, in any case (a name without an extension, and a
-// cancelled dialog, are the builds' own rows); the dialog is told what it shows.
-void TestPackageBuilder::chosenNameGetsZip()
+// cancelled dialog, are the builds' own rows); the dialog is told what it shows. One record goes from
+// dialog to dialog: a name cut to the buffer, and the flags a dialog hands back.
+void TestPackageBuilder::theSaveDialog()
 {
     const FakeLogInstalled log;
     FakeSaveDialog dialog;
@@ -333,23 +332,16 @@ void TestPackageBuilder::chosenNameGetsZip()
     QCOMPARE(shown.owner, WindowHandle(7));
     const QString nul(QChar(u'\0'));
     QCOMPARE(shown.filter, u"Zip File(*.ZIP) "_s + nul + u"*.ZIP"_s + nul + nul);
-}
 
-// One record from dialog to dialog: a name cut to the buffer, and the flags a dialog hands back.
-void TestPackageBuilder::dialogRecordIsKept()
-{
-    const FakeLogInstalled log;
-    FakeSaveDialog dialog;
+    dialog.seen.clear();
     dialog.answer = u"C:\\A.ZIP"_s;
     dialog.returnedFlags = 0x280006 | 0x1; // the dialog hands back a read-only flag
     const QString longName = QString(3000, u'x');
     mDlg::ShowSave(dialog, 1, longName, u"T"_s, QString(), u"a|b"_s, QString());
     QCOMPARE(dialog.seen.at(0).file, longName.left(2048)); // its NUL overwritten
     QCOMPARE(dialog.seen.at(0).flags, 0x280006u);
-
-    dialog.answer.clear();
-    mDlg::ShowSave(dialog, 1, u"C:\\B.ZIP"_s, u"T"_s, QString(), u"a|b"_s,
-                   QString()); // cancelled
+    dialog.answer.clear(); // cancelled
+    mDlg::ShowSave(dialog, 1, u"C:\\B.ZIP"_s, u"T"_s, QString(), u"a|b"_s, QString());
     QCOMPARE(dialog.seen.at(1).flags, 0x280007u);
     QCOMPARE(dialog.seen.at(1).file, u"C:\\B.ZIP"_s + QString(2039, u' ') + QChar(u'\0'));
 }
