@@ -110,13 +110,12 @@ private Q_SLOTS:
     void aSettingsFileOverTheLimitIsLeftAlone();
     void startsByCommandLine_data();
     void startsByCommandLine();
-    void helpTopicAndItsFailure();
+    void helpMenu();
     void windowBuildsWithTheOptionsItKeeps();
     void layout_data();
     void layout();
     void centredOnScreen();
     void aBuildThatWritesNothingSaysWhy();
-    void handbookInstalledOrBuilt();
     void placementKeptOnTheScreen_data();
     void placementKeptOnTheScreen();
 };
@@ -221,7 +220,11 @@ void TestFrmSatchel::startsByCommandLine()
     QTEST(h.grid.rows(), "rows");
 }
 
-void TestFrmSatchel::helpTopicAndItsFailure()
+// Video Tutorial opens the help index's topic, read anew at each command (the product's paths only the
+// first time); one that cannot be read says so. F1 opens the handbook installed beside the program
+// (share/doc), else the one of a build tree; one that is missing, or that nothing can show, is said in
+// a message naming the file.
+void TestFrmSatchel::helpMenu()
 {
     Harness h;
     const auto install = [&](const char* folder, const QByteArray& target) {
@@ -237,21 +240,40 @@ void TestFrmSatchel::helpTopicAndItsFailure()
             return true;
         });
     };
+    bool opens = true;
+    h.openDocument = [&](const QString& path) {
+        opened.append(path);
+        return opens;
+    };
     install("/Tess", "https://a.example/");
     h.start(QString());
     h.form->mnuHelpVideoTutorial_Click();
-    // The second command reads the index again, but the product's paths only the first time.
     install("/Elsewhere", "https://b.example/");
     h.form->mnuHelpVideoTutorial_Click();
     h.form->ShowHelpTopic(u"No Such Topic"_s); // nothing happens, no message
     QCOMPARE(opened, (QStringList{u"https://a.example/"_s, u"https://b.example/"_s}));
     QVERIFY(h.messages.shown.isEmpty());
-
     h.env.write(u"c/Tess/TS6SatchelHelp.xml"_s, "<HelpIndex>");
     h.form->mnuHelpVideoTutorial_Click();
     QCOMPARE(h.messages.shown.size(), 1);
     QVERIFY2(h.messages.shown.first().startsWith(u"Help is not available: The help index "_s),
              qPrintable(h.messages.shown.first()));
+
+    opened.clear();
+    h.form->mnuHelpHandbook_Click();
+    QCOMPARE(opened, QStringList());
+    QCOMPARE(h.messages.shown.size(), 2);
+    QVERIFY(h.messages.shown.last().startsWith(u"The handbook is not installed: there is no "_s +
+                                               h.env.driveC() + u"/share/doc/ts6satchel/ts6satchel.html"_s));
+    const QString built = h.env.write(u"c/PROGRAM/data/ts6satchel.html"_s, "<html>");
+    const QString installed = h.env.write(u"c/share/doc/ts6satchel/ts6satchel.html"_s, "<html>");
+    h.form->mnuHelpHandbook_Click();
+    QFile::remove(installed);
+    opens = false;
+    h.form->mnuHelpHandbook_Click();
+    QCOMPARE(opened, (QStringList{installed, built}));
+    QCOMPARE(h.messages.shown.size(), 3);
+    QVERIFY(h.messages.shown.last().contains(built + u" could not be opened"_s));
 }
 
 // File > Options keeps the options in a section of their own, and the builds of the window take
@@ -398,34 +420,6 @@ void TestFrmSatchel::aBuildThatWritesNothingSaysWhy()
     QCOMPARE(said, u"The window closes when the build ends."_s);
     QVERIFY(h.window.destroyed);
     QVERIFY(QFile::exists(h.env.driveC() + u"/Out/closing.ZIP"_s));
-}
-
-// F1 opens the handbook installed beside the program (share/doc), else the one of a build tree;
-// one that is missing, or that nothing can show, is said in a message naming the file.
-void TestFrmSatchel::handbookInstalledOrBuilt()
-{
-    Harness h;
-    QStringList opened;
-    bool opens = true;
-    h.openDocument = [&](const QString& path) {
-        opened.append(path);
-        return opens;
-    };
-    h.start(QString());
-    h.form->mnuHelpHandbook_Click();
-    QCOMPARE(opened, QStringList());
-    QCOMPARE(h.messages.shown.size(), 1);
-    QVERIFY(h.messages.shown.last().startsWith(u"The handbook is not installed: there is no "_s +
-                                               h.env.driveC() + u"/share/doc/ts6satchel/ts6satchel.html"_s));
-    const QString built = h.env.write(u"c/PROGRAM/data/ts6satchel.html"_s, "<html>");
-    const QString installed = h.env.write(u"c/share/doc/ts6satchel/ts6satchel.html"_s, "<html>");
-    h.form->mnuHelpHandbook_Click();
-    QFile::remove(installed);
-    opens = false;
-    h.form->mnuHelpHandbook_Click();
-    QCOMPARE(opened, (QStringList{installed, built}));
-    QCOMPARE(h.messages.shown.size(), 2);
-    QVERIFY(h.messages.shown.last().contains(built + u" could not be opened"_s));
 }
 
 void TestFrmSatchel::placementKeptOnTheScreen_data()
