@@ -322,7 +322,6 @@ const std::map<QString, std::function<QString(const QStringList&)>> kHelpers = {
     {u"MakeRelativePath"_s, [](const QStringList& a) { return MakeRelativePath(a[0], a[1]); }},
     {u"StringExistsInArray"_s,
      [](const QStringList& a) { return yesNo(StringExistsInArray(a[0], a.mid(1))); }},
-    {u"AddBackslash"_s, [](const QStringList& a) { return AddBackslash(a[0]); }},
     {u"TrimAtNull"_s, [](const QStringList& a) { return TrimAtNull(a[0]); }},
     {u"FindFiles"_s, [](const QStringList& a) { return FindFiles(a[0], a[1]).join(u'|'); }},
     {u"FileExists, FolderExists"_s,
@@ -394,17 +393,13 @@ void TestCatalogueLoader::helper_data()
     row(inList, "exact", {"C:\\B.TXT", "", "c:\\a.txt", "C:\\B.TXT"}, "yes");
     row(inList, "case differs", {"C:\\A.TXT", "", "c:\\a.txt", "C:\\B.TXT"}, "no");
 
-    row("AddBackslash", "has one", {"C:\\"}, "C:\\");
-    row("AddBackslash", "added", {"C:\\A"}, "C:\\A\\");
     row("TrimAtNull", "cut", {u"AB"_s + QChar(u'\0') + u"CD"_s}, "AB");
-    row("TrimAtNull", "no null", {"AB"}, "AB");
 
-    // In C:\App: orders.tst6, Stock.TST, notes.txt, .hidden.tst6, .secret, folders X.TST6 and .cache.
+    // In C:\App: orders.tst6, Stock.TST, notes.txt, .hidden.tst6, .secret, folders X.TST6 and .cache. The
+    // folder with its backslash, and one template by name, are the loads' own.
     const char* find = "FindFiles";
     const QString all = "|C:\\APP\\.hidden.tst6|C:\\APP\\orders.tst6|C:\\APP\\Stock.TST|C:\\APP\\X.TST6";
     row(find, "templates", {"C:\\APP", "*.TST?"}, all);
-    row(find, "templates, folder with backslash", {"C:\\APP\\", "*.TST?"}, all);
-    row(find, "one name, any case", {"C:\\APP\\", "ORDERS.TST6"}, "|C:\\APP\\orders.tst6");
     row(find, "everything, with . and ..", {"C:\\APP", "*"},
         "|C:\\APP\\.|C:\\APP\\..|C:\\APP\\.cache|C:\\APP\\.hidden.tst6|C:\\APP\\.secret|C:\\APP\\notes.txt|"
         "C:\\APP\\orders.tst6|C:\\APP\\Stock.TST|C:\\APP\\X.TST6");
@@ -427,7 +422,6 @@ void TestCatalogueLoader::helper()
 {
     QFETCH(QString, helper);
     QFETCH(QStringList, arguments);
-    QFETCH(QString, expected);
     TestEnvironment env;
     for (const char* file : {"orders.tst6", "Stock.TST", "notes.txt", ".hidden.tst6", ".secret"})
         env.write(u"c/App/"_s + QLatin1String(file));
@@ -442,7 +436,7 @@ void TestCatalogueLoader::helper()
         actual = u"error "_s + QString::number(e.number());
     }
     QDir::setCurrent(old);
-    QCOMPARE(actual, expected);
+    QTEST(actual, "expected");
 }
 
 QTEST_GUILESS_MAIN(TestCatalogueLoader)

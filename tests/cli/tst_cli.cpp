@@ -42,18 +42,12 @@ class TestCli : public QObject
 private Q_SLOTS:
     void batchLines_data();
     void batchLines();
-    void logBudgetSizes_data();
-    void logBudgetSizes();
-    void collectLines_data();
-    void collectLines();
+    void verbLines_data();
+    void verbLines();
     void hostsFiles_data();
     void hostsFiles();
     void recordedOptions_data();
     void recordedOptions();
-    void uploadLines_data();
-    void uploadLines();
-    void readLines_data();
-    void readLines();
     void everyOptionDocumented_data();
     void everyOptionDocumented();
 };
@@ -127,25 +121,6 @@ void TestCli::batchLines()
         QCOMPARE(buildCommandLine(command.options.paths), expected);
 }
 
-void TestCli::logBudgetSizes_data()
-{
-    QTest::addColumn<QString>("size");
-    QTest::addColumn<qint64>("bytes");
-    // Thousands, not KiB: the reading of sizes that the build's option takes.
-    for (const auto& [size, bytes] :
-         std::initializer_list<std::pair<const char*, qint64>>{{"2.5 kb", 2500}, {"2G", 2'000'000'000}})
-        QTest::newRow(size) << QString::fromLatin1(size) << bytes;
-}
-
-// A size without a unit is bytes; K, M and G are thousands, millions and billions.
-void TestCli::logBudgetSizes()
-{
-    QFETCH(QString, size);
-    QFETCH(qint64, bytes);
-    const BatchCommand command = parseArguments({u"--max-log-size"_s, size, u"/x"_s});
-    QCOMPARE(command.options.maxLogSize, std::optional<qint64>(bytes));
-}
-
 namespace {
 
 // The command read back as one line: the hosts, the target and the settings that differ from the
@@ -174,55 +149,6 @@ QString collectSummary(const CollectLine& read)
     return line;
 }
 
-} // namespace
-
-void TestCli::collectLines_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("expected");
-    const auto row = [](const char* name, const QString& args, const QString& expected) {
-        QTest::newRow(name) << args.split(u' ', Qt::SkipEmptyParts) << expected;
-    };
-    row("hosts, users and ports", u"a ann@b c:2222 -- /srv/App"_s, u"a,ann@b,c:2222 -- /srv/App"_s);
-    row("every option, = and apart",
-        u"--jobs=64 --timeout 2h --connect-timeout=90s --sudo --accept-new-host-keys h -- T"_s,
-        u"h -- T jobs=64 timeout=7200 connect=90 sudo accept-new"_s);
-    row("build options passed on", u"h --redact-names --since 7d --max-log-size=200M -- T"_s,
-        u"h -- T build[--redact-names --since 7d --max-log-size 200M]"_s);
-    row("a target that looks like an option", u"h -- --odd"_s, u"h -- --odd"_s);
-    row("help wins", u"h --help"_s, u"help"_s);
-    row("resume alone", u"--resume case-1"_s, u" --  resume=case-1"_s);
-    row("no host", u"-- T"_s, u"64: no host: give hosts, or --hosts-file FILE."_s);
-    row("no target", u"h"_s, u"64: no target: give the folder or template after --."_s);
-    row("two targets", u"h -- A B"_s, u"64: give one folder or template after --, not 2."_s);
-    row("unknown option", u"--fast h -- T"_s, u"64: unknown option '--fast'."_s);
-    row("a switch with a value", u"--sudo=yes h -- T"_s, u"64: --sudo takes no value."_s);
-    row("value missing at the end", u"h -- T --jobs"_s.section(u' ', 0, 0) + u" --jobs"_s,
-        u"64: --jobs needs a value."_s);
-    row("jobs 0", u"--jobs 0 h -- T"_s, u"64: --jobs: give a number from 1 to 64, not '0'."_s);
-    row("jobs 65", u"--jobs 65 h -- T"_s, u"64: --jobs: give a number from 1 to 64, not '65'."_s);
-    row("a bad since, as the build says it", u"--since yesterday h -- T"_s,
-        u"64: --since: cannot read the date 'yesterday': give YYYY-MM-DD, or Nd for the last N days."_s);
-    row("a host that ssh would read as an option", u"-oProxyCommand=x -- T"_s, u"64: unknown option '-o'."_s);
-    row("one host twice, as its folder names it", u"ann@db db ann_db -- T"_s,
-        u"64: the hosts 'ann@db' and 'ann_db' would share the folder hosts/ann_db; give each host once."_s);
-    row("resume with another option", u"--resume c --timeout 1s"_s,
-        u"64: --resume runs with the options kept in the case folder; give only --json and --ssh-config with it."_s);
-    row("resume with the user's ssh configuration", u"--ssh-config /dev/null --json --resume c"_s,
-        u" --  resume=c"_s);
-    row("resume with hosts", u"--resume c h"_s,
-        u"64: --resume reads the hosts and the target from the case folder; give neither."_s);
-}
-
-void TestCli::collectLines()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, expected);
-    QCOMPARE(outcome(parseCollectArguments(arguments), collectSummary), expected);
-}
-
-namespace {
-
 // The command read back as one line: the target, and the settings that differ from the defaults.
 QString uploadSummary(const UploadLine& read)
 {
@@ -241,64 +167,122 @@ QString uploadSummary(const UploadLine& read)
 
 } // namespace
 
-void TestCli::uploadLines_data()
+// What each verb's command line comes to: the run's options as its summary reads them back,
+// "help", or "64: " and the usage error.
+void TestCli::verbLines_data()
 {
+    QTest::addColumn<QString>("verb");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("expected");
+    const auto row = [](const char* name, const QString& verb, const QString& arguments,
+                        const QString& expected) {
+        QTest::newRow(name) << verb << arguments.split(u' ', Qt::SkipEmptyParts) << expected;
+    };
+    const auto collect = [&](const char* name, const QString& arguments, const QString& expected) {
+        row(name, u"collect"_s, arguments, expected);
+    };
+    collect("hosts, users and ports", u"a ann@b c:2222 -- /srv/App"_s, u"a,ann@b,c:2222 -- /srv/App"_s);
+    collect("every option, = and apart",
+            u"--jobs=64 --timeout 2h --connect-timeout=90s --sudo --accept-new-host-keys h -- T"_s,
+            u"h -- T jobs=64 timeout=7200 connect=90 sudo accept-new"_s);
+    collect("build options passed on", u"h --redact-names --since 7d --max-log-size=200M -- T"_s,
+            u"h -- T build[--redact-names --since 7d --max-log-size 200M]"_s);
+    collect("a target that looks like an option", u"h -- --odd"_s, u"h -- --odd"_s);
+    collect("help wins", u"h --help"_s, u"help"_s);
+    collect("resume alone", u"--resume case-1"_s, u" --  resume=case-1"_s);
+    collect("no host", u"-- T"_s, u"64: no host: give hosts, or --hosts-file FILE."_s);
+    collect("no target", u"h"_s, u"64: no target: give the folder or template after --."_s);
+    collect("two targets", u"h -- A B"_s, u"64: give one folder or template after --, not 2."_s);
+    collect("unknown option", u"--fast h -- T"_s, u"64: unknown option '--fast'."_s);
+    collect("a switch with a value", u"--sudo=yes h -- T"_s, u"64: --sudo takes no value."_s);
+    collect("value missing at the end", u"h --jobs"_s, u"64: --jobs needs a value."_s);
+    collect("jobs 0", u"--jobs 0 h -- T"_s, u"64: --jobs: give a number from 1 to 64, not '0'."_s);
+    collect("jobs 65", u"--jobs 65 h -- T"_s, u"64: --jobs: give a number from 1 to 64, not '65'."_s);
+    collect("a bad since, as the build says it", u"--since yesterday h -- T"_s,
+            u"64: --since: cannot read the date 'yesterday': give YYYY-MM-DD, or Nd for the last N days."_s);
+    collect("a host that ssh would read as an option", u"-oProxyCommand=x -- T"_s,
+            u"64: unknown option '-o'."_s);
+    collect(
+        "one host twice, as its folder names it", u"ann@db db ann_db -- T"_s,
+        u"64: the hosts 'ann@db' and 'ann_db' would share the folder hosts/ann_db; give each host once."_s);
+    collect(
+        "resume with another option", u"--resume c --timeout 1s"_s,
+        u"64: --resume runs with the options kept in the case folder; give only --json and --ssh-config with it."_s);
+    collect("resume with the user's ssh configuration", u"--ssh-config /dev/null --json --resume c"_s,
+            u" --  resume=c"_s);
+    collect("resume with hosts", u"--resume c h"_s,
+            u"64: --resume reads the hosts and the target from the case folder; give neither."_s);
     // The arguments apart at "|", %U the server's address.
     const QString url = u"https://support.example.invalid/files/"_s;
-    const auto row = [&url](const char* name, const QString& arguments, const QString& expected) {
-        QTest::newRow(name) << QString(arguments).replace(u"%U"_s, url).split(u'|')
+    const auto upload = [&url](const char* name, const QString& arguments, const QString& expected) {
+        QTest::newRow(name) << u"upload"_s << QString(arguments).replace(u"%U"_s, url).split(u'|')
                             << QString(expected).replace(u"%U"_s, url);
     };
     const QString badSize = u"64: --chunk-size: '%1' is not a size from 64K to 1G (8M, 512K, 1G)."_s;
     const QString notHttp = u"64: --url: '%1' is not an http or https address."_s;
-    row("plain", u"p.zip|--url|%U"_s, u"p.zip -> %U"_s);
-    row("every option, = form", u"--url=%U|--token-file=t|--cacert|ca.pem|--json|p.zip"_s,
-        u"p.zip -> %U token=t ca=ca.pem json"_s);
-    row("a target after --", u"--url|%U|--|--odd.zip"_s, u"--odd.zip -> %U"_s);
-    row("help wins", u"--bogus|-h"_s, u"64: unknown option '--bogus'."_s);
-    row("help", u"--help"_s, u"help"_s);
+    upload("upload", u"p.zip|--url|%U"_s, u"p.zip -> %U"_s);
+    upload("upload, every option, = form", u"--url=%U|--token-file=t|--cacert|ca.pem|--json|p.zip"_s,
+           u"p.zip -> %U token=t ca=ca.pem json"_s);
+    upload("upload, a target after --", u"--url|%U|--|--odd.zip"_s, u"--odd.zip -> %U"_s);
+    upload("upload, help wins", u"--bogus|-h"_s, u"64: unknown option '--bogus'."_s);
+    upload("upload, help", u"--help"_s, u"help"_s);
     // Chunk sizes at and one past each limit.
-    row("chunk 64K", u"p|--url|%U|--chunk-size|64K"_s, u"p -> %U chunk=65536"_s);
-    row("chunk 65535", u"p|--url|%U|--chunk-size|65535"_s, badSize.arg(u"65535"_s));
-    row("chunk 1g", u"p|--url|%U|--chunk-size=1g"_s, u"p -> %U chunk=1073741824"_s);
-    row("chunk 1073741825", u"p|--url|%U|--chunk-size=1073741825"_s, badSize.arg(u"1073741825"_s));
-    row("chunk garbage", u"p|--url|%U|--chunk-size=8MB"_s, badSize.arg(u"8MB"_s));
-    row("no url", u"p"_s, u"64: --url: give the upload server's address (https://...)."_s);
-    row("ftp", u"p|--url=ftp://h/x"_s, notHttp.arg(u"ftp://h/x"_s));
-    row("no host", u"p|--url=https:///x"_s, notHttp.arg(u"https:///x"_s));
-    row("a line break", u"p|--url=http://h/x\r\nX-A: 1"_s, notHttp.arg(u"http://h/x\r\nX-A: 1"_s));
-    row("a password in a URL that cannot be read", u"p|--url=http://alice:Pa55%zzword@h/x"_s,
-        notHttp.arg(u"http://h/x"_s));
-    row("no value", u"p|--url"_s, u"64: --url needs a value."_s);
-    row("json takes none", u"p|--url|%U|--json=1"_s, u"64: --json takes no value."_s);
-    row("no target", u"--url|%U"_s, u"64: give the package or case folder to send."_s);
-    row("two targets", u"a|b|--url|%U"_s, u"64: give one package or case folder, not 2."_s);
+    upload("chunk 64K", u"p|--url|%U|--chunk-size|64K"_s, u"p -> %U chunk=65536"_s);
+    upload("chunk 65535", u"p|--url|%U|--chunk-size|65535"_s, badSize.arg(u"65535"_s));
+    upload("chunk 1g", u"p|--url|%U|--chunk-size=1g"_s, u"p -> %U chunk=1073741824"_s);
+    upload("chunk 1073741825", u"p|--url|%U|--chunk-size=1073741825"_s, badSize.arg(u"1073741825"_s));
+    upload("chunk garbage", u"p|--url|%U|--chunk-size=8MB"_s, badSize.arg(u"8MB"_s));
+    upload("no url", u"p"_s, u"64: --url: give the upload server's address (https://...)."_s);
+    upload("ftp", u"p|--url=ftp://h/x"_s, notHttp.arg(u"ftp://h/x"_s));
+    upload("no host in the URL", u"p|--url=https:///x"_s, notHttp.arg(u"https:///x"_s));
+    upload("a line break", u"p|--url=http://h/x\r\nX-A: 1"_s, notHttp.arg(u"http://h/x\r\nX-A: 1"_s));
+    upload("a password in a URL that cannot be read", u"p|--url=http://alice:Pa55%zzword@h/x"_s,
+           notHttp.arg(u"http://h/x"_s));
+    upload("no value", u"p|--url"_s, u"64: --url needs a value."_s);
+    upload("json takes none", u"p|--url|%U|--json=1"_s, u"64: --json takes no value."_s);
+    upload("no package", u"--url|%U"_s, u"64: give the package or case folder to send."_s);
+    upload("two packages", u"a|b|--url|%U"_s, u"64: give one package or case folder, not 2."_s);
+    // show, diff and open: the paths and switches.
+    row("show", u"show"_s, u"p.zip --json"_s, u"p.zip json"_s);
+    row("show of two", u"show"_s, u"a b"_s, u"64: name one package or case folder."_s);
+    row("diff with both switches", u"diff"_s, u"--logs a --json b"_s, u"a|b json logs"_s);
+    row("diff of one", u"diff"_s, u"a"_s, u"64: name the two packages to compare."_s);
+    row("diff unknown option", u"diff"_s, u"-x a b"_s, u"64: unknown option '-x'."_s);
+    row("a path after --", u"show"_s, u"-- -odd.zip"_s, u"-odd.zip"_s);
+    row("open takes no --json", u"open"_s, u"--json p"_s, u"64: unknown option '--json'."_s);
+    row("show takes no --logs", u"show"_s, u"--logs p"_s, u"64: unknown option '--logs'."_s);
+    row("open, help", u"open"_s, u"p -h"_s, u"help"_s);
 }
 
-void TestCli::uploadLines()
+void TestCli::verbLines()
 {
+    QFETCH(QString, verb);
     QFETCH(QStringList, arguments);
-    QFETCH(QString, expected);
-    QCOMPARE(outcome(parseUploadArguments(arguments), uploadSummary), expected);
+    const auto read = [](const ReadOptions& o) {
+        return o.paths.join(u'|') + (o.json ? u" json"_s : QString()) + (o.logs ? u" logs"_s : QString());
+    };
+    const QString line = verb == u"collect"_s  ? outcome(parseCollectArguments(arguments), collectSummary)
+                         : verb == u"upload"_s ? outcome(parseUploadArguments(arguments), uploadSummary)
+                         : verb == u"show"_s   ? outcome(parseShowArguments(arguments), read)
+                         : verb == u"diff"_s   ? outcome(parseDiffArguments(arguments), read)
+                                               : outcome(parseOpenArguments(arguments), read);
+    QTEST(line, "expected");
 }
 
 void TestCli::hostsFiles_data()
 {
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("expected"); // the hosts read, or the error; %F the file named
-    QTest::newRow("a plain file") << u"file"_s << u"a,b"_s;
-    QTest::newRow("a line that is no host")
-        << u"bad"_s << u"64: %F:2: cannot read the line 'a b': give HOST, or HOST folder=PATH."_s;
-    QTest::newRow("a FIFO, never waited on")
-        << u"fifo"_s << u"64: --hosts-file: %F is not a plain file of at most 16 MiB."_s;
-    QTest::newRow("a device without end")
-        << u"/dev/zero"_s << u"64: --hosts-file: %F is not a plain file of at most 16 MiB."_s;
-    QTest::newRow("a folder") << u"folder"_s
-                              << u"64: --hosts-file: %F is not a plain file of at most 16 MiB."_s;
-    QTest::newRow("no such file") << u"missing"_s
-                                  << u"64: --hosts-file: cannot read %F: No such file or directory"_s;
+    QTest::addColumn<QString>("kind");     // "file" and what it holds, "fifo", "missing", or a path
+    QTest::addColumn<QString>("expected"); // the command read, or the error; %F the file named
+    const auto row = [](const char* name, const QString& kind, const QString& expected) {
+        QTest::newRow(name) << kind << expected;
+    };
+    const QString notPlain = u"64: --hosts-file: %F is not a plain file of at most 16 MiB."_s;
+    row("a plain file", u"file a\nb\n"_s, u"a,b -- T"_s);
+    row("a line that is no host", u"file a\na b\n"_s,
+        u"64: %F:2: cannot read the line 'a b': give HOST, or HOST folder=PATH."_s);
+    row("a FIFO, never waited on", u"fifo"_s, notPlain);
+    row("a device without end", u"/dev/zero"_s, notPlain);
+    row("no such file", u"missing"_s, u"64: --hosts-file: cannot read %F: No such file or directory"_s);
 }
 
 // A hosts file is read only when it is a plain file: nothing else holds the command line.
@@ -307,44 +291,34 @@ void TestCli::hostsFiles()
     QFETCH(QString, kind);
     QFETCH(QString, expected);
     QTemporaryDir dir;
-    QString file = kind.startsWith(u'/') ? kind : dir.filePath(kind);
-    if (kind == u"file"_s || kind == u"bad"_s) {
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(kind == u"file"_s ? "a\nb\n" : "a\na b\n");
-    } else if (kind == u"fifo"_s) {
+    const QString file = kind.startsWith(u'/') ? kind : dir.filePath(u"hosts"_s);
+    if (kind.startsWith(u"file "_s))
+        QVERIFY(writeFile(file, kind.mid(5).toUtf8()));
+    else if (kind == u"fifo"_s)
         QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
-    } else if (kind == u"folder"_s) {
-        QVERIFY(QDir(dir.path()).mkdir(kind));
-    }
-    const QString read = outcome(parseCollectArguments({u"--hosts-file"_s, file, u"--"_s, u"T"_s}),
-                                 [](const CollectLine& line) {
-                                     QStringList hosts;
-                                     for (const HostEntry& h : line.options.hosts)
-                                         hosts << h.host;
-                                     return hosts.join(u',');
-                                 });
-    QCOMPARE(read, QString(expected).replace(u"%F"_s, file));
+    QCOMPARE(outcome(parseCollectArguments({u"--hosts-file"_s, file, u"--"_s, u"T"_s}), collectSummary),
+             QString(expected).replace(u"%F"_s, file));
 }
 
 void TestCli::recordedOptions_data()
 {
     QTest::addColumn<QString>("recorded");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("what collect records")
-        << u"--redact --since 7d --jobs 8 --timeout 60 --connect-timeout 15 --sudo --accept-new-host-keys"_s
-        << u"jobs=8 timeout=60 sudo accept-new build[--redact --since 7d]"_s;
-    QTest::newRow("an ssh configuration told, not taken")
-        << u"--jobs 4 --ssh-config /etc/x"_s << u"jobs=4 config=/etc/x"_s;
-    QTest::newRow("an option collect never records")
-        << u"--hosts-file /etc/passwd"_s << u"'--hosts-file' is no option that collect keeps."_s;
-    QTest::newRow("a host") << u"--jobs 4 h"_s << u"'h' is no option that collect keeps."_s;
-    QTest::newRow("a value past the limit")
-        << u"--jobs 65"_s << u"--jobs: give a number from 1 to 64, not '65'."_s;
-    QTest::newRow("no value at the end") << u"--jobs"_s << u"--jobs needs a value."_s;
-    QTest::newRow("help") << u"-hV"_s << u"'-hV' is no option that collect keeps."_s;
-    QTest::newRow("long help") << u"--jobs 4 --help"_s << u"'--help' is no option that collect keeps."_s;
-    QTest::newRow("the end of the options") << u"--jobs 4 --"_s << u"'--' is no option that collect keeps."_s;
+    const auto row = [](const char* name, const QString& recorded, const QString& expected) {
+        QTest::newRow(name) << recorded << expected;
+    };
+    const QString notKept = u"'%1' is no option that collect keeps."_s;
+    row("what collect records",
+        u"--redact --since 7d --jobs 8 --timeout 60 --connect-timeout 15 --sudo --accept-new-host-keys"_s,
+        u"jobs=8 timeout=60 sudo accept-new build[--redact --since 7d]"_s);
+    row("an ssh configuration told, not taken", u"--jobs 4 --ssh-config /etc/x"_s, u"jobs=4 config=/etc/x"_s);
+    row("an option collect never records", u"--hosts-file /etc/passwd"_s, notKept.arg(u"--hosts-file"_s));
+    row("a host", u"--jobs 4 h"_s, notKept.arg(u"h"_s));
+    row("a value past the limit", u"--jobs 65"_s, u"--jobs: give a number from 1 to 64, not '65'."_s);
+    row("no value at the end", u"--jobs"_s, u"--jobs needs a value."_s);
+    row("help", u"-hV"_s, notKept.arg(u"-hV"_s));
+    row("long help", u"--jobs 4 --help"_s, notKept.arg(u"--help"_s));
+    row("the end of the options", u"--jobs 4 --"_s, notKept.arg(u"--"_s));
 }
 
 // A resume reads the options a case folder keeps through collect's own table, and nothing else.
@@ -373,40 +347,6 @@ void TestCli::recordedOptions()
         line << u"config="_s + sshConfig;
     QVERIFY(read->sshConfig.isEmpty());
     QCOMPARE(line.join(u' '), expected);
-}
-
-void TestCli::readLines_data()
-{
-    QTest::addColumn<QString>("verb");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("expected"); // the paths and switches, or "64: " and the error
-    const auto row = [](const char* name, const QString& verb, const QString& arguments,
-                        const QString& expected) {
-        QTest::newRow(name) << verb << arguments.split(u' ', Qt::SkipEmptyParts) << expected;
-    };
-    row("show", u"show"_s, u"p.zip --json"_s, u"p.zip json"_s);
-    row("show of two", u"show"_s, u"a b"_s, u"64: name one package or case folder."_s);
-    row("diff with both switches", u"diff"_s, u"--logs a --json b"_s, u"a|b json logs"_s);
-    row("diff of one", u"diff"_s, u"a"_s, u"64: name the two packages to compare."_s);
-    row("diff unknown option", u"diff"_s, u"-x a b"_s, u"64: unknown option '-x'."_s);
-    row("a path after --", u"show"_s, u"-- -odd.zip"_s, u"-odd.zip"_s);
-    row("open takes no --json", u"open"_s, u"--json p"_s, u"64: unknown option '--json'."_s);
-    row("show takes no --logs", u"show"_s, u"--logs p"_s, u"64: unknown option '--logs'."_s);
-    row("help", u"open"_s, u"p -h"_s, u"help"_s);
-}
-
-void TestCli::readLines()
-{
-    QFETCH(QString, verb);
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, expected);
-    const ReadCommand c = verb == u"show"_s   ? parseShowArguments(arguments)
-                          : verb == u"diff"_s ? parseDiffArguments(arguments)
-                                              : parseOpenArguments(arguments);
-    const QString line = outcome(c, [](const ReadOptions& o) {
-        return o.paths.join(u'|') + (o.json ? u" json"_s : QString()) + (o.logs ? u" logs"_s : QString());
-    });
-    QCOMPARE(line, expected);
 }
 
 namespace {

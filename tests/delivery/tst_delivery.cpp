@@ -7,7 +7,6 @@
 #include "support/TestEnvironment.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -74,7 +73,6 @@ void TestDelivery::tokens()
     QFETCH(QByteArray, content);
     QFETCH(int, mode);
     QFETCH(QByteArray, environment);
-    QFETCH(QByteArray, expected);
     QFETCH(QString, errorStarts);
     QTemporaryDir dir;
     QString path;
@@ -89,7 +87,7 @@ void TestDelivery::tokens()
     }
     QString error;
     const QByteArray token = readToken(path, environment, &error);
-    QCOMPARE(token, expected);
+    QTEST(token, "expected");
     if (errorStarts.isEmpty())
         QCOMPARE(error, QString());
     else
@@ -206,8 +204,6 @@ void TestDelivery::refusals()
     QFETCH(QByteArray, reason);
     QFETCH(QByteArray, body);
     QFETCH(QByteArray, location);
-    QFETCH(QString, described);
-    QFETCH(QString, resolved);
     StopToken stop;
     const TusClient client({QUrl(u"http://127.0.0.1:7/files/"_s), "T0k-3n"}, stop);
     TusReply reply;
@@ -217,8 +213,8 @@ void TestDelivery::refusals()
     reply.body = client.masked(body);
     if (!location.isEmpty())
         reply.headers.insert("location", location);
-    QCOMPARE(reply.describe(), described);
-    QCOMPARE(QString::fromUtf8(client.locationOf(reply).toEncoded()), resolved);
+    QTEST(reply.describe(), "described");
+    QTEST(QString::fromUtf8(client.locationOf(reply).toEncoded()), "resolved");
 }
 
 // A checksum file as sha256sum writes it names the SHA-256 an upload may start with; one older than

@@ -240,32 +240,26 @@ void TestMasking::textInItsOwnEncoding_data()
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QByteArray>("output"); // empty: the input as it is, not checked
     QTest::addColumn<QString>("encoding");  // as REDACTED.TXT names it
+    const auto row = [](const char* name, const QByteArray& input, const QByteArray& output,
+                        const QString& encoding = {}) { QTest::newRow(name) << input << output << encoding; };
     const QString secret = u"a line\r\npassword=Hunter2\r\nsurrogates \U0001F600 end\r\n"_s;
     const QString hidden = QString(secret).replace(u"Hunter2"_s, u"********"_s);
     for (const char* form : {"16le+bom", "16le", "16be+bom", "16be"})
-        QTest::newRow(form) << encoded(secret, QLatin1String(form)) << encoded(hidden, QLatin1String(form))
-                            << (QLatin1String(form).startsWith(QLatin1String("16le")) ? u"UTF-16 LE"_s
-                                                                                      : u"UTF-16 BE"_s);
+        row(form, encoded(secret, QLatin1String(form)), encoded(hidden, QLatin1String(form)),
+            QLatin1String(form).startsWith(QLatin1String("16le")) ? u"UTF-16 LE"_s : u"UTF-16 BE"_s);
     const QByteArray lone("\x00\xd8", 2); // a high surrogate with no low one after it
-    QTest::newRow("UTF-16 with a lone surrogate and a last odd byte")
-        << lone + encoded(u"\npassword=ab"_s, u"16le"_s) + "\x41"
-        << lone + encoded(u"\npassword=********"_s, u"16le"_s) + "\x41" << u"UTF-16 LE"_s;
-    QTest::newRow("UTF-8 with a byte-order mark") << QByteArray("\xef\xbb\xbfpwd=s\xc3\xa9"
-                                                                "cret\n")
-                                                  << QByteArray("\xef\xbb\xbfpwd=********\n") << QString();
-    QTest::newRow("Latin-1") << QByteArray("pwd=caf\xe9\nend\n") << QByteArray("pwd=********\nend\n")
-                             << QString();
-    QTest::newRow("a log padded with NULs after a crash")
-        << QByteArray("token=abc\n") + QByteArray(5000, '\0')
-        << QByteArray("token=********\n") + QByteArray(5000, '\0') << QString();
-    QTest::newRow("text: one control character in a hundred bytes")
-        << QByteArray("\x01") + QByteArray(87, 'x') + " password=x\n"
-        << QByteArray("\x01") + QByteArray(87, 'x') + " password=********\n"
-        << QString();
-    QTest::newRow("binary: two control characters in a hundred bytes")
-        << QByteArray("\x01\x02") + QByteArray(86, 'x') + " password=x\n"
-        << QByteArray() << QString();
-    QTest::newRow("binary: UTF-32") << QByteArray("\xff\xfe\0\0p\0\0\0", 8) << QByteArray() << QString();
+    row("UTF-16 with a lone surrogate and a last odd byte",
+        lone + encoded(u"\npassword=ab"_s, u"16le"_s) + "\x41",
+        lone + encoded(u"\npassword=********"_s, u"16le"_s) + "\x41", u"UTF-16 LE"_s);
+    row("UTF-8 with a byte-order mark", "\xef\xbb\xbfpwd=s\xc3\xa9\x63ret\n", "\xef\xbb\xbfpwd=********\n");
+    row("Latin-1", "pwd=caf\xe9\nend\n", "pwd=********\nend\n");
+    row("a log padded with NULs after a crash", QByteArray("token=abc\n") + QByteArray(5000, '\0'),
+        QByteArray("token=********\n") + QByteArray(5000, '\0'));
+    row("text: one control character in a hundred bytes", "\x01" + QByteArray(87, 'x') + " password=x\n",
+        "\x01" + QByteArray(87, 'x') + " password=********\n");
+    row("binary: two control characters in a hundred bytes",
+        "\x01\x02" + QByteArray(86, 'x') + " password=x\n", {});
+    row("binary: UTF-32", QByteArray("\xff\xfe\0\0p\0\0\0", 8), {});
     // A second program that appends in the other encoding: each part masked in its own. The
     // encoding is decided on the first 8 KiB: a part that long comes first, or a short one.
     const QByteArray longLine = QByteArray(8200, 'x') + "\n";
@@ -280,28 +274,26 @@ void TestMasking::textInItsOwnEncoding_data()
         {"UTF-16 appended after 8 KiB, at an even place", longLine + "password=A1\r\n", QString()},
         {"UTF-16 appended after 8 KiB, at an odd place", longLine + "password=A1x\r\n", QString()}};
     for (const auto& [name, first, decided] : appended)
-        QTest::newRow(name) << first + encoded(u"more password=W2\r\n"_s, u"16le"_s)
-                            << first.left(first.indexOf("=A1") + 1) + "********\r\n" +
-                                   encoded(u"more password=********\r\n"_s, u"16le"_s)
-                            << decided;
-    QTest::newRow("one-byte text of odd length between UTF-16 lines")
-        << encoded(u"l password=S1\r\n"_s, u"16le+bom"_s) + "abc\r\n" +
-               encoded(u"more password=S2\r\n"_s, u"16le"_s)
-        << encoded(u"l password=********\r\n"_s, u"16le+bom"_s) + "abc\r\n" +
-               encoded(u"more password=********\r\n"_s, u"16le"_s)
-        << u"UTF-16 LE"_s;
+        row(name, first + encoded(u"more password=W2\r\n"_s, u"16le"_s),
+            first.left(first.indexOf("=A1") + 1) + "********\r\n" +
+                encoded(u"more password=********\r\n"_s, u"16le"_s),
+            decided);
+    row("one-byte text of odd length between UTF-16 lines",
+        encoded(u"l password=S1\r\n"_s, u"16le+bom"_s) + "abc\r\n" +
+            encoded(u"more password=S2\r\n"_s, u"16le"_s),
+        encoded(u"l password=********\r\n"_s, u"16le+bom"_s) + "abc\r\n" +
+            encoded(u"more password=********\r\n"_s, u"16le"_s),
+        u"UTF-16 LE"_s);
     for (const char* signature : {"PK\x03\x04", "\x89PNG\r\n\x1a\n", "BM\x10\0\0\0\0\0\0\0"})
-        QTest::newRow(qPrintable(u"binary by its signature: "_s + QString::fromLatin1(signature).left(2)))
-            << QByteArray(signature, qsizetype(std::strlen(signature) < 4 ? 10 : std::strlen(signature))) +
-                   "stored text password=x\n"
-            << QByteArray() << QString();
-    QTest::newRow("one-byte lines appended to UTF-16")
-        << encoded(secret, u"16le+bom"_s) + "password=Z3\n"
-        << encoded(hidden, u"16le+bom"_s) + "password=********\n"
-        << u"UTF-16 LE"_s;
-    QTest::newRow("the DOS end-of-file mark, a bell, backspace and colours are text")
-        << QByteArray("\x07\x08\x1b[31mERROR\x1b[0m\r\nPassword=D6\r\n\x1a")
-        << QByteArray("\x07\x08\x1b[31mERROR\x1b[0m\r\nPassword=********\r\n\x1a") << QString();
+        row(qPrintable(u"binary by its signature: "_s + QString::fromLatin1(signature).left(2)),
+            QByteArray(signature, qsizetype(std::strlen(signature) < 4 ? 10 : std::strlen(signature))) +
+                "stored text password=x\n",
+            {});
+    row("one-byte lines appended to UTF-16", encoded(secret, u"16le+bom"_s) + "password=Z3\n",
+        encoded(hidden, u"16le+bom"_s) + "password=********\n", u"UTF-16 LE"_s);
+    row("the DOS end-of-file mark, a bell, backspace and colours are text",
+        "\x07\x08\x1b[31mERROR\x1b[0m\r\nPassword=D6\r\n\x1a",
+        "\x07\x08\x1b[31mERROR\x1b[0m\r\nPassword=********\r\n\x1a");
 }
 
 // Text is masked in its own encoding, byte for byte the same where nothing is masked; what is not

@@ -7,8 +7,6 @@
 #include "support/PeWriter.h"
 #include "support/TestEnvironment.h"
 
-#include <QDir>
-#include <QScopeGuard>
 #include <QTest>
 
 #include <cerrno>
@@ -124,14 +122,13 @@ void TestHostLayer::lookups_data()
 void TestHostLayer::lookups()
 {
     QFETCH(QString, windowsPath);
-    QFETCH(QString, found);
     TestEnvironment env;
     const ScopedEnv drives("TS6_DRIVES", "C=" + env.driveC() + ";\\\\Server\\Share=" + env.driveC());
     for (const char* file : {"c/Dir/data.txt", "c/Dir/DATA.txt", "c/Dir/Data.TXT"})
         env.write(QLatin1String(file));
     HostPath::Miss miss = HostPath::Miss::None;
     const std::optional<HostLocation> l = HostPath::resolve(windowsPath, &miss);
-    QCOMPARE(l ? l->entryName() : HostPath::missReason(miss), found);
+    QTEST(l ? l->entryName() : HostPath::missReason(miss), "found");
 }
 
 void TestHostLayer::listingSeesChangesMadeBetweenLookups()
@@ -200,7 +197,6 @@ void TestHostLayer::opensBelowAFolderWithoutLinks_data()
 void TestHostLayer::opensBelowAFolderWithoutLinks()
 {
     QFETCH(QByteArray, relative);
-    QFETCH(int, error);
     TestEnvironment env;
     env.write(u"t/a/b/f"_s, "file");
     env.write(u"x"_s, "outside");
@@ -210,7 +206,7 @@ void TestHostLayer::opensBelowAFolderWithoutLinks()
     for (const auto open : {Descriptors::openBeneath, Descriptors::openBeneathByComponents}) {
         errno = 0;
         const UniqueFd fd = open(root.get(), relative, O_RDONLY);
-        QCOMPARE(fd ? 0 : errno, error);
+        QTEST(fd ? 0 : errno, "error");
     }
 }
 

@@ -10,7 +10,6 @@
 #include "support/TestEnvironment.h"
 #include "viewer/PackageFindings.h"
 
-#include <QDir>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -95,9 +94,9 @@ void TestRunKit::sizesRead_data()
         QTest::newRow(qPrintable(u"decimal '%1'"_s.arg(QLatin1String(text))))
             << QString::fromUtf8(text) << int(ByteUnits::Decimal) << bytes;
     };
+    // The chunk size's limits (64K, 1G) and its refusal of "8MB" are the upload's command-line rows.
     binary("0", 0);
     binary("1", 1);
-    binary("64K", 64 << 10);
     binary("8m", 8 << 20);
     binary(" 1G ", 1 << 30);
     binary("8 K", 8 << 10);
@@ -108,7 +107,6 @@ void TestRunKit::sizesRead_data()
     binary("4503599627370497K", -1);
     binary("4294967296G", qint64(1) << 62);
     binary("4294967297G", -1);
-    binary("8MB", -1);
     binary("1.5M", -1);
     binary("-8", -1);
     binary("", -1);
@@ -150,10 +148,9 @@ void TestRunKit::sizesRead()
 {
     QFETCH(QString, text);
     QFETCH(int, units);
-    QFETCH(qint64, bytes);
     QString why;
     const std::optional<qint64> read = parseByteSize(text, ByteUnits(units), &why);
-    QCOMPARE(read.value_or(-1), bytes);
+    QTEST(read.value_or(-1), "bytes");
     QCOMPARE(why.isEmpty(), read.has_value());
     if (!read)
         QVERIFY2(why.contains(u"'%1'"_s.arg(text)), qPrintable(why));

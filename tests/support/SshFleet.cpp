@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <pwd.h>
@@ -30,41 +29,32 @@ QByteArray fakeTool(SshFleet::Kind kind, const QString& program)
 {
     using Kind = SshFleet::Kind;
     const QByteArray real = QFile::encodeName(program);
+    // The real tool answers --version; the build is the stand-in's own.
+    const QByteArray build = "#!/bin/sh\n[ \"$1\" = --version ] && exec '" + real + "' --version\n";
     switch (kind) {
     case Kind::ToolTooOld:
         return "#!/bin/sh\necho 'ts6satchel 0.1.0'\n";
     case Kind::Garbage:
         return "#!/bin/sh\necho 'Segmentation fault (core dumped)'\n";
     case Kind::Truncated:
-        return "#!/bin/sh\n[ \"$1\" = --version ] && exec '" + real +
-               "' --version\n"
-               "for last; do :; done\n"
-               "printf 'PK-half' > \"$last\"\n"
+        return build +
+               "for last; do :; done\nprintf 'PK-half' > \"$last\"\n"
                "printf "
                "'{\"package\":\"%s\",\"bytes\":1000,\"sha256\":\"%064d\",\"status\":0,\"reason\":null}\\n' "
                "\"$last\" 0\n";
     case Kind::Endless:
-        return "#!/bin/sh\n[ \"$1\" = --version ] && exec '" + real +
-               "' --version\n"
-               "for last; do :; done\n"
-               "ln -s /dev/zero \"$last\"\n"
+        return build +
+               "for last; do :; done\nln -s /dev/zero \"$last\"\n"
                "printf '{\"package\":\"%s\",\"bytes\":1000,\"sha256\":\"0\",\"status\":0}\\n' \"$last\"\n";
     case Kind::Elsewhere:
-        return "#!/bin/sh\n[ \"$1\" = --version ] && exec '" + real +
-               "' --version\n"
-               "victim=$(dirname \"$0\")/../victim\n"
-               "printf 'TS6DIR 1 %s\\n' \"$victim\"\n"
-               "printf '{\"package\":\"%s/file\",\"bytes\":1,\"sha256\":\"0\",\"status\":0}\\n' "
-               "\"$victim\"\n";
+        return build + "victim=$(dirname \"$0\")/../victim\nprintf 'TS6DIR 1 %s\\n' \"$victim\"\n"
+                       "printf '{\"package\":\"%s/file\",\"bytes\":1,\"sha256\":\"0\",\"status\":0}\\n' "
+                       "\"$victim\"\n";
     case Kind::Recording:
         return "#!/bin/sh\nenv > \"$(dirname \"$0\")/../env.txt\"\nexec '" + real + "' \"$@\"\n";
     case Kind::Hanging:
-        return "#!/bin/sh\n[ \"$1\" = --version ] && exec '" + real +
-               "' --version\n"
-               "here=$(dirname \"$0\")\n"
-               "sleep 300 & echo $! > \"$here/../sleeper.pid\"\n"
-               "touch \"$here/../started\"\n"
-               "wait\n";
+        return build + "here=$(dirname \"$0\")\nsleep 300 & echo $! > \"$here/../sleeper.pid\"\n"
+                       "touch \"$here/../started\"\nwait\n";
     default:
         return {};
     }
@@ -84,20 +74,10 @@ SshFleet::SshFleet(const QString& program) : m_program(program)
     QDir(m_dir.path()).mkpath(QStringLiteral("run"));
     if (!keygen(m_dir.path() + QStringLiteral("/client_key")))
         return;
-    const QByteArray config = "Host *\n"
-                              "  User " +
-                              userName() +
-                              "\n"
-                              "  IdentityFile " +
-                              QFile::encodeName(m_dir.path()) +
-                              "/client_key\n"
-                              "  IdentitiesOnly yes\n"
-                              "  UserKnownHostsFile " +
-                              QFile::encodeName(m_dir.path()) +
-                              "/known_hosts\n"
-                              "  GlobalKnownHostsFile /dev/null\n"
-                              "  LogLevel ERROR\n";
-    writeFile(sshConfig(), config);
+    const QByteArray dir = QFile::encodeName(m_dir.path());
+    writeFile(sshConfig(), "Host *\n  User " + userName() + "\n  IdentityFile " + dir +
+                               "/client_key\n  IdentitiesOnly yes\n  UserKnownHostsFile " + dir +
+                               "/known_hosts\n  GlobalKnownHostsFile /dev/null\n  LogLevel ERROR\n");
     writeFile(m_dir.path() + QStringLiteral("/known_hosts"), {});
     writeUserDatabase();
     // Privilege separation wants its empty folder when sshd starts as root.

@@ -97,3 +97,9 @@ bool writeFile(const QString& path, const QByteArray& bytes, QFile::Permissions 
     file.close();
     return permissions == QFile::Permissions{} || file.setPermissions(permissions);
 }
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

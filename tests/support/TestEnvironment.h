@@ -10,10 +10,12 @@
 #include <map>
 #include <optional>
 
-// Sets an environment variable for the life of the guard, then restores the old value.
 // Writes a file whole, making its folders; with permissions, gives it exactly those. False when
 // it could not be written.
 bool writeFile(const QString& path, const QByteArray& bytes, QFile::Permissions permissions = {});
+
+// A file's bytes; empty when it cannot be read.
+QByteArray readFile(const QString& path);
 
 // Bytes that do not compress, the same for the same size and seed.
 QByteArray noise(qsizetype bytes, quint32 seed = 0);
@@ -21,6 +23,7 @@ QByteArray noise(qsizetype bytes, quint32 seed = 0);
 // The SHA-256 of the bytes in hex, as sha256sum writes it.
 QByteArray sha256Hex(const QByteArray& bytes);
 
+// Sets an environment variable for the life of the guard, then restores the old value.
 class ScopedEnv
 {
 public:

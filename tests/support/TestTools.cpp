@@ -1,6 +1,7 @@
 #include "support/TestTools.h"
 
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 
 namespace {
@@ -35,4 +36,16 @@ QString nssWrapperLibrary(QString* why)
     }
     *why = notInstalled(QStringLiteral("libnss_wrapper.so (libnss-wrapper)"));
     return {};
+}
+
+ToolRun runTool(const QString& program, const QStringList& arguments, const QByteArray& input,
+                const QString& folder)
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(program, arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    const bool ended = process.waitForFinished(300000) && process.exitStatus() == QProcess::NormalExit;
+    return {ended ? process.exitCode() : -1, process.readAllStandardOutput(), process.readAllStandardError()};
 }

@@ -16,6 +16,19 @@ QString missingTestPrograms(const QStringList& programs);
 // The host path of libnss_wrapper.so, or empty with the reason in why.
 QString nssWrapperLibrary(QString* why);
 
+// How a program run to its end ended: its exit status (-1 when it did not start or end), what it
+// wrote on standard output and on standard error.
+struct ToolRun
+{
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs a program in a folder (the test's own when empty) with the bytes on its standard input.
+ToolRun runTool(const QString& program, const QStringList& arguments, const QByteArray& input = {},
+                const QString& folder = {});
+
 // Fails the test function, naming the install command, when one of the programs is missing.
 #define TS6_REQUIRE_PROGRAMS(...)                                                                            \
     do {                                                                                                     \

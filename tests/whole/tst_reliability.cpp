@@ -140,8 +140,7 @@ void TestReliability::runsThatMeet()
         QCOMPARE(w.entries("c/Out"), QStringList());
     }
     QCOMPARE(w.entries("victim"), QStringList{"keep.txt"});
-    QFile victim(w.path("victim/keep.txt"));
-    QVERIFY(victim.open(QIODevice::ReadOnly) && victim.readAll() == "keep");
+    QCOMPARE(readFile(w.path("victim/keep.txt")), QByteArray("keep"));
 }
 
 void TestReliability::failedBuildLeavesNothing_data()
@@ -149,30 +148,24 @@ void TestReliability::failedBuildLeavesNothing_data()
     QTest::addColumn<QString>("cause");   // what the run meets: a signal comes then, or a write fails
     QTest::addColumn<QList<int>>("sent"); // sent in turn once the run has started
     QTest::addColumn<QString>("reason");
+    const auto row = [](const char* name, const char* cause, const QList<int>& sent, const QString& reason) {
+        QTest::newRow(name) << QString::fromLatin1(cause) << sent << reason;
+    };
     const QString signalled = "Interrupted by signal ";
-    const QList<int> none;
-    QTest::newRow("SIGINT during a large add, SIGHUP while cleaning up")
-        << "large add" << QList<int>{SIGINT, SIGHUP} << signalled;
-    QTest::newRow("SIGTERM while another run packs its manifest")
-        << "another run" << QList<int>{SIGTERM} << signalled + "15 ";
-    QTest::newRow("SIGHUP while the save dialog is open")
-        << "save dialog" << QList<int>{SIGHUP} << signalled + "1 ";
-    QTest::newRow("package path that names an input")
-        << "input" << none << "The package path names a file that goes into the package: ";
-    QTest::newRow("a named pipe at the package path")
-        << "pipe" << none << "The package path is not a regular file: ";
-    QTest::newRow("SIGINT while a template is read from a slow disk")
-        << "slow template" << QList<int>{SIGINT} << signalled + "2 ";
-    QTest::newRow("SIGTERM while the package is hashed")
-        << "hash" << QList<int>{SIGTERM} << signalled + "15 ";
-    QTest::newRow("package path that names the trace")
-        << "trace" << none << "The package path names the program's trace: ";
-    QTest::newRow("package path that names the settings file")
-        << "settings" << none << "The package path names the program's settings file: ";
-    QTest::newRow("package path that names the version manifest")
-        << "manifest" << none << "The package path names the program's version manifest: ";
-    QTest::newRow("a file size limit")
-        << "size limit" << none << "Cannot write the package: File too large\n";
+    row("SIGINT during a large add, SIGHUP while cleaning up", "large add", {SIGINT, SIGHUP}, signalled);
+    row("SIGTERM while another run packs its manifest", "another run", {SIGTERM}, signalled + "15 ");
+    row("SIGHUP while the save dialog is open", "save dialog", {SIGHUP}, signalled + "1 ");
+    row("package path that names an input", "input", {},
+        "The package path names a file that goes into the package: ");
+    row("a named pipe at the package path", "pipe", {}, "The package path is not a regular file: ");
+    row("SIGINT while a template is read from a slow disk", "slow template", {SIGINT}, signalled + "2 ");
+    row("SIGTERM while the package is hashed", "hash", {SIGTERM}, signalled + "15 ");
+    row("package path that names the trace", "trace", {}, "The package path names the program's trace: ");
+    row("package path that names the settings file", "settings", {},
+        "The package path names the program's settings file: ");
+    row("package path that names the version manifest", "manifest", {},
+        "The package path names the program's version manifest: ");
+    row("a file size limit", "size limit", {}, "Cannot write the package: File too large\n");
 }
 
 // A build that ends early, by a signal or a failed write, says why on the last line of standard
@@ -263,13 +256,11 @@ void TestReliability::failedBuildLeavesNothing()
     // A signal in the catalogue load ends the load itself; the build after it writes nothing.
     const bool inTheLoad = cause == "slow template";
     QCOMPARE(w.entries("tmp"), inTheLoad ? QStringList() : QStringList{"TSVERSION.TXT"});
-    QFile trace(w.logDir() + "/TS6Satchel.log");
-    QVERIFY(trace.open(QIODevice::ReadOnly));
-    QCOMPARE(
-        trace.readAll().contains("ERROR: frmSatchel, LoadGrid, Runtime error occurred: 18 : Interrupted"),
-        inTheLoad);
-    QFile input(w.path("c/App/APP.TSD6")); // every input left as it was
-    QVERIFY(input.open(QIODevice::ReadOnly) && input.readAll() == "APP");
+    const QByteArray trace = readFile(w.logDir() + "/TS6Satchel.log");
+    QVERIFY(trace.contains("START: frmSatchel, LoadGrid"));
+    QCOMPARE(trace.contains("ERROR: frmSatchel, LoadGrid, Runtime error occurred: 18 : Interrupted"),
+             inTheLoad);
+    QCOMPARE(readFile(w.path("c/App/APP.TSD6")), QByteArray("APP")); // every input left as it was
     struct stat st
     {};
     QVERIFY(cause != "pipe" ||
@@ -289,51 +280,41 @@ void TestReliability::packsWhatItCan_data()
     // A path well over 260 characters, and one a thousand folders deep.
     const QString deep = logs + QString("a-rather-long-folder-name/").repeated(12) + "deep.log";
     const QString nested = logs + QString("n/").repeated(1000) + "bottom.log";
-    QTest::newRow("pipes as data file, input file and log")
-        << "pipes" << out
-        << QStringList{"C:\\APP\\APP.TSD6: not a regular file", "C:\\APP\\IN.TXT: not a regular file",
-                       handed + "pipe.log: not a regular file"}
-        << QStringList{"TSVERSION.TXT", "C/App/APP.TST6", logs + "tess.log"} << "pipe";
-    QTest::newRow("package in the log folder, built twice")
-        << "twice" << kLogs + "pkg.zip" << QStringList()
-        << QStringList{"TSVERSION.TXT", "C/App/APP.TST6", "C/App/APP.TSD6", "C/App/IN.TXT", logs + "tess.log"}
-        << "pkg.zip";
-    QTest::newRow("log subfolder that cannot be listed")
-        << "locked" << out << QStringList{handed + "locked: Permission denied"}
-        << QStringList{logs + "tess.log", logs + "open/a.log"} << "secret";
-    QTest::newRow("dates of 1970 and 2108, a UTF-8 name")
-        << "dates" << out << QStringList()
-        << QStringList{logs + "old.log", logs + "future.log", logs + "Überwachung.log"} << "";
-    QTest::newRow("package name matched case-blind")
-        << "case"
-        << "c/Out/PACKAGE.ZIP" << QStringList() << QStringList{logs + "tess.log"} << "Out/";
-    QTest::newRow("a name not in UTF-8, long and deep paths, link loops")
-        << "shapes" << out
-        << QStringList{handed + "back-to-top: symbolic link, not followed",
-                       handed + "loop-a: symbolic link, not followed",
-                       handed + "loop-b: symbolic link, not followed"}
-        << QStringList{logs + "cafe.log", deep, nested} << "back-to-top";
-    QTest::newRow("a folder copied from Windows: trailing blanks and dots, links, a NUL")
-        << "windows" << out << QStringList()
-        << QStringList{"C/App/orders.tsm6", "C/DATA/in.csv", "C/HELP/main.hlp", "C/App/passwd.tst6"}
-        << "orders.ts[al]6|ETC";
-    QTest::newRow("a log and a log folder swapped for links while a large log is opened")
-        << "swap" << out
-        << QStringList{handed + "a-small.log: symbolic link, not followed",
-                       handed + "sub: symbolic link, not followed"}
-        << QStringList{logs + "big.log", logs + "tess.log"} << "shadow|inner";
-    QTest::newRow("a package name of 255 bytes, built twice")
-        << "twice"
-        << "c/Out/" + QString(251, 'p') + ".zip" << QStringList() << QStringList{logs + "tess.log"} << "";
-    QTest::newRow("twelve descriptors (ulimit -n 12) for logs large, small and deep")
-        << "few descriptors" << out << QStringList()
-        << QStringList{logs + "a/b/c/d/e/f/deep.log", logs + "x.log", logs + "y.log", logs + "z.log"} << "";
-    QTest::newRow("standard error's reader gone, as with 2>&1 | head -1")
-        << "stderr gone" << out << QStringList() << QStringList{logs + "tess.log"} << "";
-    QTest::newRow("another program holds the settings folder's lock: saved without it")
-        << "settings lock" << out << QStringList() << QStringList{logs + "tess.log"} << "";
-    QTest::newRow("log folder that is a link to itself")
-        << "self" << out << QStringList() << QStringList{"TSVERSION.TXT", "C/App/APP.TST6"} << "ProgramData";
+    const auto row = [&](const char* name, const char* setup, const QStringList& comment,
+                         const QStringList& names, const QString& absent = {}, const QString& package = {}) {
+        QTest::newRow(name) << QString::fromLatin1(setup) << (package.isEmpty() ? out : package) << comment
+                            << names << absent;
+    };
+    row("pipes as data file, input file and log", "pipes",
+        {"C:\\APP\\APP.TSD6: not a regular file", "C:\\APP\\IN.TXT: not a regular file",
+         handed + "pipe.log: not a regular file"},
+        {"TSVERSION.TXT", "C/App/APP.TST6", logs + "tess.log"}, "pipe");
+    row("package in the log folder, built twice", "twice", {},
+        {"TSVERSION.TXT", "C/App/APP.TST6", "C/App/APP.TSD6", "C/App/IN.TXT", logs + "tess.log"}, "pkg.zip",
+        kLogs + "pkg.zip");
+    row("log subfolder that cannot be listed", "locked", {handed + "locked: Permission denied"},
+        {logs + "tess.log", logs + "open/a.log"}, "secret");
+    row("dates of 1970 and 2108, a UTF-8 name", "dates", {},
+        {logs + "old.log", logs + "future.log", logs + "Überwachung.log"});
+    row("package name matched case-blind", "case", {}, {logs + "tess.log"}, "Out/", "c/Out/PACKAGE.ZIP");
+    row("a name not in UTF-8, long and deep paths, link loops", "shapes",
+        {handed + "back-to-top: symbolic link, not followed", handed + "loop-a: symbolic link, not followed",
+         handed + "loop-b: symbolic link, not followed"},
+        {logs + "cafe.log", deep, nested}, "back-to-top");
+    row("a folder copied from Windows: trailing blanks and dots, links, a NUL", "windows", {},
+        {"C/App/orders.tsm6", "C/DATA/in.csv", "C/HELP/main.hlp", "C/App/passwd.tst6"}, "orders.ts[al]6|ETC");
+    row("a log and a log folder swapped for links while a large log is opened", "swap",
+        {handed + "a-small.log: symbolic link, not followed", handed + "sub: symbolic link, not followed"},
+        {logs + "big.log", logs + "tess.log"}, "shadow|inner");
+    row("a package name of 255 bytes, built twice", "twice", {}, {logs + "tess.log"}, {},
+        "c/Out/" + QString(251, 'p') + ".zip");
+    row("twelve descriptors (ulimit -n 12) for logs large, small and deep", "few descriptors", {},
+        {logs + "a/b/c/d/e/f/deep.log", logs + "x.log", logs + "y.log", logs + "z.log"});
+    row("standard error's reader gone, as with 2>&1 | head -1", "stderr gone", {}, {logs + "tess.log"});
+    row("another program holds the settings folder's lock: saved without it", "settings lock", {},
+        {logs + "tess.log"});
+    row("log folder that is a link to itself", "self", {}, {"TSVERSION.TXT", "C/App/APP.TST6"},
+        "ProgramData");
 }
 
 void TestReliability::packsWhatItCan()
@@ -430,11 +411,10 @@ void TestReliability::packsWhatItCan()
         QVERIFY2(setup == "stderr gone" || err.section('\n', -2).startsWith("ts6satchel: wrote "),
                  qPrintable(err));
     }
-    QFile settings(w.path("config/Norvale/TS6/ts6satchel.ini")); // a lock held elsewhere waits a while only
+    // A lock held elsewhere waits a while only; the run went to its end.
     QVERIFY(setup != "settings lock" ||
-            (settings.open(QIODevice::ReadOnly) && settings.readAll().contains("LastFolder")));
-    QFile trace(w.logDir() + "/TS6Satchel.log"); // the run went to its end
-    QVERIFY(trace.open(QIODevice::ReadOnly) && trace.readAll().contains("END: frmSatchel, Form_Load"));
+            readFile(w.path("config/Norvale/TS6/ts6satchel.ini")).contains("LastFolder"));
+    QVERIFY(readFile(w.logDir() + "/TS6Satchel.log").contains("END: frmSatchel, Form_Load"));
     const ArchiveReport report = checkArchive(archive);
     QVERIFY2(report.valid(), qPrintable(report.details));
     TS6_REQUIRE_PROGRAMS({"bsdtar"});
@@ -457,13 +437,10 @@ void TestReliability::packsWhatItCan()
                  manifest.constData());
     }
     if (setup == "dates") { // the exact times, beyond the DOS range, in the extra fields
-        QProcess sevenZip;
-        sevenZip.start("7zz", {"l", "-slt", archive});
-        QVERIFY(sevenZip.waitForFinished(300000));
-        const QString listing = QString::fromUtf8(sevenZip.readAllStandardOutput());
+        const QByteArray listing = runTool("7zz", {"l", "-slt", archive}).out;
         QVERIFY2(listing.contains("Modified = 1970-01-01 00:00:00") &&
                      listing.contains("Modified = 2108-06-01 12:00:00"),
-                 qPrintable(listing));
+                 listing.constData());
     }
 }
 

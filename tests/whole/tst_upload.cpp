@@ -3,7 +3,6 @@
 
 #include "delivery/TusClient.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -110,8 +109,6 @@ private Q_SLOTS:
     void aCaseFolderGoesFileByFile();
     void aLinkSwappedIntoACaseIsNotFollowed();
     void anInterruptedUploadResumesLater();
-    void hostileServers_data();
-    void hostileServers();
     void aTricklingRequestMeetsItsDeadline();
     void plantedFiles_data();
     void plantedFiles();
@@ -122,79 +119,124 @@ private Q_SLOTS:
 void TestUpload::faults_data()
 {
     QTest::addColumn<QStringList>("faults"); // the proxy's; none for no proxy, "dead" for no server
-    QTest::addColumn<QString>("token");      // the token file's: file (the right one), wrong, none
+    // The server's address, or through its proxy: empty; "password", with a user and password; or a URL.
+    QTest::addColumn<QString>("url");
+    // The token: none; file, the right one in a token file; wrong, another; env, the right one in the
+    // environment. With a token the server asks for it.
+    QTest::addColumn<QString>("token");
     QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("said"); // the last line on standard error holds this
+    QTest::addColumn<QString>("said"); // standard error holds this; its last line when it names the program
     QTest::addColumn<bool>("stateKept");
     QTest::addColumn<QString>("checksum"); // PACKAGE.sha256 beside it: none, right or wrong
-    const auto row = [](const char* name, const QString& faults, const QString& token, int status,
-                        const QString& said, bool stateKept = false, const QString& checksum = u"none"_s) {
-        QTest::newRow(name) << faults.split(u' ', Qt::SkipEmptyParts) << token << status << said << stateKept
-                            << checksum;
+    const auto row = [](const char* name, const QString& faults, const QString& url, const QString& token,
+                        int status, const QString& said, bool stateKept = false,
+                        const QString& checksum = u"none"_s) {
+        QTest::newRow(name) << faults.split(u' ', Qt::SkipEmptyParts) << url << token << status << said
+                            << stateKept << checksum;
     };
     const QString sent = u"ts6satchel: sent "_s;
-    row("plain", {}, u"none"_s, 0, sent);
-    row("its checksum file, cut", u"--cut-after 1500000"_s, u"none"_s, 0, sent, false, u"right"_s);
-    row("a checksum file that lies", {}, u"none"_s, 1,
+    const QString none = u"none"_s;
+    const QString env = u"env"_s;
+    row("plain", {}, {}, none, 0, sent);
+    row("its checksum file, cut", u"--cut-after 1500000"_s, {}, none, 0, sent, false, u"right"_s);
+    row("a checksum file that lies", {}, {}, none, 1,
         u"ts6satchel: upload failed: %1 does not match its SHA-256 in "_s, false, u"wrong"_s);
-    row("token from a file", u"--fail-once 409"_s, u"file"_s, 0, sent);
-    row("a cut in a PATCH", u"--cut-after 300000"_s, u"none"_s, 0, sent);
-    row("503 once", u"--fail-once 503"_s, u"none"_s, 0, sent);
-    row("403 on a PATCH", u"--fail-once 403"_s, u"none"_s, 1, u": the server answered 403"_s, true);
-    row("wrong token", {}, u"wrong"_s, 1,
+    row("token from a file", u"--fail-once 409"_s, {}, u"file"_s, 0, sent);
+    row("a cut in a PATCH", u"--cut-after 300000"_s, {}, none, 0, sent);
+    row("503 once", u"--fail-once 503"_s, {}, none, 0, sent);
+    row("403 on a PATCH", u"--fail-once 403"_s, {}, none, 1,
+        u"ts6satchel: upload failed: sending 65536 bytes at 0 of %1: the server answered 403"_s, true);
+    row("wrong token", {}, {}, u"wrong"_s, 1,
         u"ts6satchel: upload failed: creating the upload of %1: the server answered 401"_s);
-    row("no server", u"dead"_s, u"none"_s, 1,
+    row("no server", u"dead"_s, {}, none, 1,
         u"ts6satchel: upload failed: creating the upload of %1 failed 5 times: "_s);
+    // A server that echoes the secrets it was sent, or misleads about its offset.
+    row("the token echoed in a 401 body", u"--echo 401-body"_s, {}, env, 1,
+        u"the server answered 401 Unauthorized: Unauthorized: the request said \"Authorization: Bearer "
+        "********\""_s);
+    row("the token echoed in a 503 body", u"--echo 503-body"_s, {}, env, 0,
+        u"the server answered 503 Service Unavailable: Service Unavailable; you sent Authorization: Bearer "
+        "********; trying again in 1 s"_s);
+    row("the token echoed in the status text", u"--echo 401-reason"_s, {}, env, 1,
+        u"the server answered 401 Refused Authorization: Bearer ********: Refused"_s);
+    row("the token echoed in the upload's address", u"--echo location"_s, {}, env, 1,
+        u"the server gave no address for the upload that can be used"_s);
+    row("the URL's password echoed", u"--echo 401-body"_s, u"password"_s, none, 1,
+        u"Authorization: Basic ********="_s);
+    row("the URL's password kept out of the state", u"--fail-once 403"_s, u"password"_s, none, 1,
+        u"the server answered 403"_s, true);
+    row("the offset back and forth", u"--offsets swing"_s, {}, env, 1,
+        u"after 5 tries its offset still goes back or stands still"_s, true);
+    row("the offset a byte at a time", u"--offsets creep"_s, {}, env, 1,
+        u"the server makes no headway with %1: after 24 requests its offset has come no further than byte 23 "
+        "of 3157729"_s,
+        true);
+    // Just past 16 KiB a request earns the next request; the bytes sent are what end it.
+    row("the offset a stride at a time", u"--offsets stride"_s, {}, env, 1,
+        u"the server keeps only part of what it is sent of %1: "_s, true);
+    // Refused before any request: nothing outside this machine is ever asked.
+    row("the token over http elsewhere", {}, u"http://192.0.2.1:9/files/"_s, env, 64,
+        u"ts6satchel: the token is not sent to http://192.0.2.1:9/files/: over plain http, a token or "
+        u"password "
+        "goes only to this machine"_s);
 }
 
-// Every fault ends the run as it should: the file on the server equals the package, the bytes
-// resent after a failure are fewer than a chunk, and the token never shows.
+// Every fault ends the run as it should: the file on the server equals the package and nothing
+// reached it twice; a server that echoes the secrets it was sent, or misleads about its offset,
+// ends the upload with a clear message after a bounded number of requests. No secret is shown or
+// kept: not on standard error, in --json or in the state file.
 void TestUpload::faults()
 {
     QFETCH(QStringList, faults);
+    QFETCH(QString, url);
     QFETCH(QString, token);
     QFETCH(int, status);
     QFETCH(QString, said);
-    QFETCH(bool, stateKept);
     QFETCH(QString, checksum);
-    const bool guarded = token != u"none"_s;
-    TusServer server(guarded ? QString::fromLatin1(kToken) : QString());
+    TusServer server(token == u"none"_s ? QString() : QString::fromLatin1(kToken));
     QVERIFY2(server.start(), qPrintable(server.error()));
-    QString url = server.url();
     if (faults == QStringList{u"dead"_s})
         url = u"http://127.0.0.1:%1/files/"_s.arg(closedPort());
-    else if (!faults.isEmpty()) {
+    else if (!faults.isEmpty() || !url.isEmpty())
         QVERIFY2(server.startProxy(faults), qPrintable(server.error()));
-        url = server.proxyUrl();
-    }
+    if (url.isEmpty())
+        url = faults.isEmpty() ? server.url() : server.proxyUrl();
+    else if (url == u"password"_s)
+        url = server.proxyUrl().replace(u"http://"_s, u"http://alice:Pa55word@"_s);
     QTemporaryDir dir;
     const QString package = dir.filePath(u"package.zip"_s);
-    const qint64 chunk = 1 << 20;
-    const QByteArray bytes = noise(3 * chunk + 12345);
+    const QByteArray bytes = noise(3 * (1 << 20) + 12001);
     QVERIFY(writeFile(package, bytes));
     if (checksum != u"none"_s)
         QVERIFY(
             writeFile(package + u".sha256"_s,
                       (checksum == u"right"_s ? sha256Hex(bytes) : QByteArray(64, 'e')) + "  package.zip\n"));
-    QStringList arguments{package, u"--url"_s, url, u"--chunk-size"_s, u"1M"_s};
-    if (guarded) {
+    QStringList arguments{package, u"--url"_s, url, u"--chunk-size"_s, u"64K"_s};
+    if (token == u"file"_s || token == u"wrong"_s) {
         QVERIFY(writeFile(dir.filePath(u"token"_s),
                           token == u"file"_s ? kToken + '\n' : QByteArray("not-it\n"),
                           QFile::ReadOwner | QFile::WriteOwner));
         arguments << u"--token-file"_s << dir.filePath(u"token"_s);
     }
 
-    const Run run = upload(arguments);
+    const Run run = upload(arguments, token == u"env"_s ? kToken : QByteArray());
     QVERIFY2(run.status == status, qPrintable(run.err));
-    const QString lastLine = run.err.trimmed().section(u'\n', -1);
-    QVERIFY2(lastLine.contains(QString(said).replace(u"%1"_s, package)), qPrintable(run.err));
-    QVERIFY2(!run.err.contains(QString::fromLatin1(kToken)) && !run.err.contains(u"not-it"_s),
-             qPrintable(run.err));
-    QCOMPARE(QFile::exists(package + u".upload"_s), stateKept);
-    if (stateKept) {
-        QFile state(package + u".upload"_s);
-        QVERIFY(state.open(QIODevice::ReadOnly) && !state.readAll().contains(kToken));
+    said.replace(u"%1"_s, package);
+    QVERIFY2(
+        (said.startsWith(u"ts6satchel: "_s) ? run.err.trimmed().section(u'\n', -1) : run.err).contains(said),
+        qPrintable(run.err));
+    QTEST(QFile::exists(package + u".upload"_s), "stateKept");
+    const QByteArray state = readFile(package + u".upload"_s);
+    const QByteArray json = QJsonDocument(run.json).toJson();
+    for (const QByteArray& secret :
+         {kToken, QByteArray("Authorization: Bearer " + kToken).toBase64(), QByteArray("not-it"),
+          QByteArray("Pa55word"), QByteArray("alice:Pa55word").toBase64(), QByteArray("alice")}) {
+        QVERIFY2(!run.err.toUtf8().contains(secret), secret.constData());
+        QVERIFY2(!json.contains(secret), secret.constData());
+        QVERIFY2(!state.contains(secret), secret.constData());
     }
+    // However it misleads, the run ends after a bounded number of requests: a file of 49 chunks.
+    QVERIFY2(server.proxyLines().size() <= 80, qPrintable(server.proxyLines().join(u'\n')));
     if (checksum == u"wrong"_s)
         QVERIFY2(server.uploadIds().isEmpty(), qPrintable(server.uploadIds().join(u' ')));
     if (status != 0)
@@ -234,9 +276,7 @@ void TestUpload::aCaseFolderGoesFileByFile()
     for (const QJsonValue file : run.json[u"files"_s].toArray()) {
         const QString stored = file[u"upload"_s].toString();
         paths << server.storedMetadata(stored)[u"path"_s].toString();
-        QFile local(file[u"path"_s].toString());
-        QVERIFY(local.open(QIODevice::ReadOnly));
-        QCOMPARE(server.storedBytes(stored), local.readAll());
+        QCOMPARE(server.storedBytes(stored), readFile(file[u"path"_s].toString()));
     }
     QCOMPARE(paths, (QStringList{u"case-7/hosts/a/collect.log"_s, u"case-7/hosts/a/package.zip"_s,
                                  u"case-7/index.json"_s, u"case-7/index.txt"_s, u"case-7/SHA256SUMS"_s}));
@@ -301,9 +341,7 @@ void TestUpload::anInterruptedUploadResumesLater()
         QVERIFY2(run.status == 1, qPrintable(run.err));
         QVERIFY2(run.err.contains(u"interrupted"_s), qPrintable(run.err));
         QCOMPARE(run.file()[u"state"_s].toString(), u"interrupted"_s);
-        QFile state(package + u".upload"_s);
-        QVERIFY(state.open(QIODevice::ReadOnly));
-        QVERIFY(!state.readAll().contains(kToken));
+        QVERIFY(QFile::exists(package + u".upload"_s) && !readFile(package + u".upload"_s).contains(kToken));
         *upload = run.file()[u"upload"_s].toString();
     };
 
@@ -332,91 +370,6 @@ void TestUpload::anInterruptedUploadResumesLater()
     QVERIFY(!run.file().contains(u"resumed_at"_s));
     QVERIFY(server.storedBytes(run.file()[u"upload"_s].toString()) == bytes);
     QVERIFY(!server.uploadIds().contains(second.section(u'/', -1)));
-}
-
-void TestUpload::hostileServers_data()
-{
-    QTest::addColumn<QStringList>("proxy"); // its faults
-    QTest::addColumn<QString>("url"); // "proxy", "password" (the proxy's, with a user and password) or one
-    QTest::addColumn<bool>("token");  // the token in the environment, the server asking for it
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("said"); // standard error holds this
-    QTest::addColumn<bool>("stateKept");
-    const auto row = [](const char* name, const QString& proxy, const QString& url, bool token, int status,
-                        const QString& said, bool stateKept = false) {
-        QTest::newRow(name) << proxy.split(u' ', Qt::SkipEmptyParts) << url << token << status << said
-                            << stateKept;
-    };
-    const QString proxy = u"proxy"_s;
-    row("the token echoed in a 401 body", u"--echo 401-body"_s, proxy, true, 1,
-        u"the server answered 401 Unauthorized: Unauthorized: the request said \"Authorization: Bearer "
-        "********\""_s);
-    row("the token echoed in a 503 body", u"--echo 503-body"_s, proxy, true, 0,
-        u"the server answered 503 Service Unavailable: Service Unavailable; you sent Authorization: Bearer "
-        "********; trying again in 1 s"_s);
-    row("the token echoed in the status text", u"--echo 401-reason"_s, proxy, true, 1,
-        u"the server answered 401 Refused Authorization: Bearer ********: Refused"_s);
-    row("the token echoed in the upload's address", u"--echo location"_s, proxy, true, 1,
-        u"the server gave no address for the upload that can be used"_s);
-    row("the URL's password echoed", u"--echo 401-body"_s, u"password"_s, false, 1,
-        u"Authorization: Basic ********="_s);
-    row("the URL's password kept out of the state", u"--fail-once 403"_s, u"password"_s, false, 1,
-        u"the server answered 403"_s, true);
-    row("the offset back and forth", u"--offsets swing"_s, proxy, true, 1,
-        u"after 5 tries its offset still goes back or stands still"_s, true);
-    row("the offset a byte at a time", u"--offsets creep"_s, proxy, true, 1,
-        u"the server makes no headway with %1: after 24 requests its offset has come no further than byte 23 "
-        "of 3157729"_s,
-        true);
-    // Just past 16 KiB a request earns the next request; the bytes sent are what end it.
-    row("the offset a stride at a time", u"--offsets stride"_s, proxy, true, 1,
-        u"the server keeps only part of what it is sent of %1: "_s, true);
-    // Refused before any request: nothing outside this machine is ever asked.
-    row("the token over http elsewhere", {}, u"http://192.0.2.1:9/files/"_s, true, 64,
-        u"ts6satchel: the token is not sent to http://192.0.2.1:9/files/: over plain http, a token or "
-        u"password "
-        "goes only to this machine"_s);
-}
-
-// A server that echoes the secrets it was sent, or misleads about its offset, ends the upload with
-// a clear message and never gets a secret shown or kept: not on standard error, in --json or in
-// the state file.
-void TestUpload::hostileServers()
-{
-    QFETCH(QStringList, proxy);
-    QFETCH(QString, url);
-    QFETCH(bool, token);
-    QFETCH(int, status);
-    QFETCH(QString, said);
-    QFETCH(bool, stateKept);
-    TusServer server(token ? QString::fromLatin1(kToken) : QString());
-    QVERIFY2(server.startProxy(proxy), qPrintable(server.error()));
-    if (url == u"proxy"_s)
-        url = server.proxyUrl();
-    else if (url == u"password"_s)
-        url = server.proxyUrl().replace(u"http://"_s, u"http://alice:Pa55word@"_s);
-    QTemporaryDir dir;
-    const QString package = dir.filePath(u"package.zip"_s);
-    const QByteArray bytes = noise(3 * (1 << 20) + 12001);
-    QVERIFY(writeFile(package, bytes));
-    const Run run =
-        upload({package, u"--url"_s, url, u"--chunk-size"_s, u"64K"_s}, token ? kToken : QByteArray());
-    QVERIFY2(run.status == status, qPrintable(run.err));
-    QVERIFY2(run.err.contains(QString(said).replace(u"%1"_s, package)), qPrintable(run.err));
-    QCOMPARE(QFile::exists(package + u".upload"_s), stateKept);
-
-    QFile stateFile(package + u".upload"_s);
-    const QByteArray state = stateFile.open(QIODevice::ReadOnly) ? stateFile.readAll() : QByteArray();
-    const QByteArray json = QJsonDocument(run.json).toJson();
-    const QList<QByteArray> secrets{kToken, QByteArray("Authorization: Bearer " + kToken).toBase64(),
-                                    "Pa55word", QByteArray("alice:Pa55word").toBase64(), "alice"};
-    for (const QByteArray& secret : secrets) {
-        QVERIFY2(!run.err.toUtf8().contains(secret), secret.constData());
-        QVERIFY2(!json.contains(secret), secret.constData());
-        QVERIFY2(!state.contains(secret), secret.constData());
-    }
-    // However it misleads, the run ends after a bounded number of requests: a file of 49 chunks.
-    QVERIFY2(server.proxyLines().size() <= 80, qPrintable(server.proxyLines().join(u'\n')));
 }
 
 // A server that takes a body just fast enough never to look stalled is still cut off: a request has
@@ -454,21 +407,22 @@ void TestUpload::plantedFiles_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("said");
     QTest::addColumn<int>("alreadySent"); // files the run takes for sent before
+    const auto row = [](const char* name, const QString& planted, const char* how, int status,
+                        const QString& said, int alreadySent = 0) {
+        QTest::newRow(name) << planted << QString::fromLatin1(how) << status << said << alreadySent;
+    };
     const QString record = u".upload-sent"_s;
-    const QString state = u"hosts/a/package.zip.upload"_s;
-    QTest::newRow("a record of the user's own") << record << u"mine"_s << 0 << u"already sent: "_s << 5;
-    QTest::newRow("a record of another user's")
-        << record << u"another"_s << 0 << u".upload-sent is not taken: it belongs to another user"_s << 0;
-    QTest::newRow("a record others may write")
-        << record << u"group-writable"_s << 0 << u".upload-sent is not taken: others may write it"_s << 0;
-    QTest::newRow("a record that is a link")
-        << record << u"link"_s << 0 << u".upload-sent is not taken: it is a symbolic link"_s << 0;
-    QTest::newRow("a state others may write") << state << u"group-writable"_s << 0 << u"sent "_s << 0;
-    QTest::newRow("sums others may write")
-        << u"SHA256SUMS"_s << u"group-writable"_s << 1
-        << u"SHA256SUMS is not taken: others may write it; a case folder is sent only when"_s << 0;
-    QTest::newRow("a folder others may write")
-        << u"hosts/a"_s << u"group-writable"_s << 1 << u"hosts/a is not taken: others may write it"_s << 0;
+    row("a record of the user's own", record, "mine", 0, u"already sent: "_s, 5);
+    row("a record of another user's", record, "another", 0,
+        u".upload-sent is not taken: it belongs to another user"_s);
+    row("a record others may write", record, "group-writable", 0,
+        u".upload-sent is not taken: others may write it"_s);
+    row("a record that is a link", record, "link", 0, u".upload-sent is not taken: it is a symbolic link"_s);
+    row("a state others may write", u"hosts/a/package.zip.upload"_s, "group-writable", 0, u"sent "_s);
+    row("sums others may write", u"SHA256SUMS"_s, "group-writable", 1,
+        u"SHA256SUMS is not taken: others may write it; a case folder is sent only when"_s);
+    row("a folder others may write", u"hosts/a"_s, "group-writable", 1,
+        u"hosts/a is not taken: others may write it"_s);
 }
 
 // What another user could have planted in a case folder, or could change there, is never taken: a
